@@ -1,0 +1,6 @@
+# Cross-compile for 32-bit Windows (what ships for modemapi, hartcommdtm,
+# scanrangectl and adaptercfg).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(TOOLCHAIN_PREFIX i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
