@@ -1,0 +1,26 @@
+// The two named events that cross deliverables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace shared {
+
+// DeviceOwnershipEvent: auto-reset, created signalled by whoever comes first.
+// A process owns the adapter while it holds the event waited down, and gives
+// it back by setting it and closing its handle. The serial is printed as four
+// upper-case hexadecimal digits.
+constexpr const char kDeviceOwnershipEventFormat[] = "VELTRA/evHRTusb/DeviceID%04X";
+
+// How long a claim or a probe waits for the ownership event.
+constexpr unsigned kOwnershipWaitMs = 100;
+
+// ServicePnpEvent: manual-reset, created non-signalled by pnpsvc at start and
+// pulsed after every adapter arrival and removal it records. Clients open it
+// with SYNCHRONIZE access only.
+constexpr const char kServicePnpEventName[] = "VELTRA/evHRTusb/evHRTusbSrvPnP";
+
+// "VELTRA/evHRTusb/DeviceID1A2B" for serial 0x1A2B.
+std::string DeviceOwnershipEventName(uint16_t serial);
+
+}  // namespace shared
