@@ -1,0 +1,173 @@
+// The device exports: opening by device number or adapter name, closing,
+// and the per-device operations that go straight to the slot's device.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "device_slots.h"
+#include "modemapi/adapter_registry.h"
+#include "modemapi/modemapi.h"
+#include "shared/device_row.h"
+#include "shared/status_codes.h"
+#include "winusb_modem_device.h"
+
+using namespace shared;
+using modemapi::ModemDevice;
+using modemapi::Slots;
+using modemapi::WinUsbModemDevice;
+
+namespace {
+
+// Name prefix of an adapter in vtHART_DynamicInit, followed by its serial in
+// upper-case hexadecimal without leading zeros.
+constexpr char kAdapterNamePrefix[] = "evHRT USB: ";
+constexpr size_t kAdapterNamePrefixLength = sizeof kAdapterNamePrefix - 1;  // 11
+
+std::unique_ptr<ModemDevice> MakeDevice(uint8_t deviceNumber, uint16_t serial) {
+  return std::unique_ptr<ModemDevice>(new (std::nothrow) WinUsbModemDevice(deviceNumber, serial));
+}
+
+// The serial bound to the device number under ConfigKey; false when the
+// number is not configured or the configuration cannot be read.
+bool ConfiguredSerial(uint8_t deviceNumber, uint16_t* serial) {
+  uint8_t row[kDeviceRowSize] = {};
+  if (modemapi::ReadSlotConfiguration(deviceNumber, row) != kStatusOk) return false;
+  const DeviceRow parsed = UnpackDeviceRow(row);
+  if (parsed.kind != 1) return false;
+  *serial = static_cast<uint16_t>(parsed.serial);
+  return true;
+}
+
+// Opens and initialises the device just stored in the slot; on failure the
+// device is closed, destroyed and the slot emptied.
+uint8_t OpenAndInitDevice(uint8_t deviceNumber, uint8_t primaryMaster) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotConfigured;  // its allocation failed
+
+  uint8_t status = device->Open();
+  if (status == kStatusOk) status = device->Init(primaryMaster);
+  if (status != kStatusOk) {
+    device->Close();
+    std::unique_ptr<ModemDevice> failed;
+    {
+      win32::CsLock lock(Slots().lock(deviceNumber));
+      failed = Slots().Take(deviceNumber);
+    }
+  }
+  return status;
+}
+
+// The serial named by "evHRT USB: <hex>", exactly as it prints again.
+bool ParseAdapterName(const char* name, uint16_t* serial) {
+  if (std::strncmp(name, kAdapterNamePrefix, kAdapterNamePrefixLength) != 0) return false;
+  const char* digits = name + kAdapterNamePrefixLength;
+  const unsigned long value = std::strtoul(digits, nullptr, 16);
+  char printed[16];
+  std::snprintf(printed, sizeof printed, "%lX", value);
+  if (std::strcmp(printed, digits) != 0 || value > 0xFFFF) return false;
+  *serial = static_cast<uint16_t>(value);
+  return true;
+}
+
+// Takes the highest empty device number and returns with its lock held.
+bool FindFreeSlot(uint8_t* deviceNumber) {
+  for (int number = modemapi::kSlotCount - 1; number >= 0; --number) {
+    win32::CriticalSection& lock = Slots().lock(static_cast<uint8_t>(number));
+    lock.enter();
+    if (Slots().device(static_cast<uint8_t>(number)) == nullptr) {
+      *deviceNumber = static_cast<uint8_t>(number);
+      return true;
+    }
+    lock.leave();
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint8_t __cdecl vtHART_DeviceInit(uint8_t deviceNumber, uint8_t primaryMaster) {
+  const uint8_t closed = vtHART_CloseDevice(deviceNumber);
+  if (closed != kStatusOk && closed != kStatusNotOpen) return closed;
+  {
+    win32::CsLock lock(Slots().lock(deviceNumber));
+    if (Slots().device(deviceNumber) != nullptr) return kStatusNotConfigured;
+    uint16_t serial = 0;
+    if (!ConfiguredSerial(deviceNumber, &serial)) return kStatusNotConfigured;
+    std::unique_ptr<ModemDevice> device = MakeDevice(deviceNumber, serial);
+    if (!device) return kStatusNotConfigured;
+    Slots().Store(deviceNumber, std::move(device));
+  }
+  return OpenAndInitDevice(deviceNumber, primaryMaster);
+}
+
+uint8_t __cdecl vtHART_DynamicInit(const char* adapterName, uint8_t* deviceNumber, uint8_t primaryMaster) {
+  uint16_t serial = 0;
+  if (adapterName == nullptr || deviceNumber == nullptr || !ParseAdapterName(adapterName, &serial)) {
+    return kStatusInvalidArgument;
+  }
+  uint8_t number = 0;
+  if (!FindFreeSlot(&number)) return kStatusNoFreeDevice;
+  // FindFreeSlot left the slot's lock held until the new device is stored.
+  std::unique_ptr<ModemDevice> device = MakeDevice(number, serial);
+  if (device) Slots().Store(number, std::move(device));
+  Slots().lock(number).leave();
+
+  const uint8_t status = OpenAndInitDevice(number, primaryMaster);
+  if (status == kStatusOk) *deviceNumber = number;
+  return status;
+}
+
+uint8_t __cdecl vtHART_CloseDevice(uint8_t deviceNumber) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotOpen;
+  const uint8_t status = device->Close();
+  if (status != kStatusOk) return status;  // the handler did not stop: the device stays open
+  std::unique_ptr<ModemDevice> closed;
+  {
+    win32::CsLock lock(Slots().lock(deviceNumber));
+    closed = Slots().Take(deviceNumber);
+  }
+  return kStatusOk;  // `closed` is destroyed here, after its I/O thread ended
+}
+
+uint8_t __cdecl vtHART_Send(uint8_t deviceNumber, uint8_t preambles, uint8_t length, const uint8_t* frame) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotOpen;
+  return device->Send(preambles, length, frame);
+}
+
+uint8_t __cdecl vtHART_Receive(uint8_t deviceNumber, uint8_t* kind, uint8_t* length, uint8_t* data) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotOpen;
+  return device->Receive(kind, length, data);
+}
+
+uint8_t __cdecl vtHART_SetParam(uint8_t deviceNumber, uint8_t value) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotOpen;
+  return device->SetParam(value);
+}
+
+uint8_t __cdecl vtHART_GetParam(uint8_t deviceNumber, uint8_t* value) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotOpen;
+  return device->GetParam(value);
+}
+
+uint8_t __cdecl vtHART_StartMessageHandler(uint8_t deviceNumber, vtHART_MessageCallback callback, void* user) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotOpen;
+  return device->StartMessageHandler(callback, user);
+}
+
+uint8_t __cdecl vtHART_StopMessageHandler(uint8_t deviceNumber) {
+  ModemDevice* device = Slots().device(deviceNumber);
+  if (device == nullptr) return kStatusNotOpen;
+  return device->StopMessageHandler();
+}
+
+}  // extern "C"
