@@ -1,0 +1,36 @@
+// Device install kit: a small command interpreter over SetupAPI and newdev
+// that installs, restarts and removes device nodes.
+//
+//   install <inf> <hardware id>
+//   remove  [=Class] pattern...     restart [=Class] pattern...
+//
+// A pattern "*" matches every device; "@..." matches instance ids, anything
+// else hardware and compatible ids; a leading "'" (after the "@") makes the
+// rest literal, otherwise "*" is a wildcard. Matching ignores case. The kit
+// answers only true or false; its messages go to the trace.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pnpsvc {
+
+bool DeviceInstallKit(const char* command);
+
+namespace installkit {
+
+// Splits a command string into arguments: spaces and tabs separate outside
+// double quotes; a quote toggles quoting and is dropped; "" inside quotes is
+// one literal quote.
+bool CreateCommandLine(const char* text, std::vector<std::string>& args);
+
+// Case-insensitive match of an id against a pattern with "*" wildcards.
+bool WildcardMatch(const std::string& id, const std::string& pattern);
+
+bool cmdInstall(int argc, char** argv);
+bool cmdUpdate(int argc, char** argv);
+bool cmdRemove(int argc, char** argv);
+bool cmdRestart(int argc, char** argv);
+
+}  // namespace installkit
+}  // namespace pnpsvc
