@@ -1,0 +1,55 @@
+// IDispatch of a dual interface, served from the module's type library.
+//
+//   class Calculator : public com::ObjectRoot,
+//                      public com::DispatchImpl<ICalculator> { ... };
+//
+// GetIDsOfNames and Invoke go through ITypeInfo over the interface's type
+// information (Module::typeInfo), so the names and dispatch ids are the ones
+// in the IDL; the module must carry its type library (TYPELIB resource 1).
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "com/ComPtr.h"
+#include "com/Module.h"
+
+namespace com {
+
+template <class Interface>
+class DispatchImpl : public Interface {
+ public:
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return module().typeInfo(__uuidof(Interface), out);
+  }
+
+  STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
+                             DISPID* ids) override {
+    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = module().typeInfo(__uuidof(Interface), info.put());
+    if (FAILED(hr)) return hr;
+    return info->GetIDsOfNames(names, count, ids);
+  }
+
+  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                      VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = module().typeInfo(__uuidof(Interface), info.put());
+    if (FAILED(hr)) return hr;
+    return info->Invoke(static_cast<Interface*>(this), id, flags, params, result, exception,
+                        argError);
+  }
+};
+
+}  // namespace com

@@ -1,0 +1,86 @@
+// The module of a COM server: its class table, lock count, class factories,
+// self-registration and the type library it carries.
+//
+// A server DLL declares its classes in a table and forwards its exports:
+//
+//   const com::ClassEntry kClasses[] = {
+//       {&CLSID_Calculator, &com::createObject<Calculator>, &kCalculatorReg},
+//   };
+//   BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, void* reserved) {
+//     if (reason == DLL_PROCESS_ATTACH)
+//       com::module().init(dll, kClasses, std::size(kClasses), true);
+//     if (reason == DLL_PROCESS_DETACH && !reserved) com::module().term();
+//     return TRUE;
+//   }
+//   STDAPI DllGetClassObject(REFCLSID c, REFIID i, void** o) {
+//     return com::module().getClassObject(c, i, o); }
+//   STDAPI DllCanUnloadNow() { return com::module().canUnloadNow(); }
+//   STDAPI DllRegisterServer() { return com::module().registerServer(); }
+//   STDAPI DllUnregisterServer() { return com::module().unregisterServer(); }
+//
+// and adds com_server_exports(<target>) (com/cmake/ComServer.cmake) for
+// the undecorated export names.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <oaidl.h>
+
+#include <cstddef>
+#include <string>
+
+#include "com/Registration.h"
+
+namespace com {
+
+using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID iid, void** out);
+
+struct ClassEntry {
+  const CLSID* clsid;
+  CreateFunction create;
+  // What DllRegisterServer writes for the class; null for none.
+  const ClassRegistration* registration;
+};
+
+class Module {
+ public:
+  // instance: the DLL (or EXE); typeLib: it carries TYPELIB resource 1,
+  // which registerServer registers and typeInfo reads.
+  void init(HINSTANCE instance, const ClassEntry* classes, std::size_t count,
+            bool typeLib);
+  // Releases the cached type information (process detach by FreeLibrary).
+  void term();
+
+  HINSTANCE instance() const { return instance_; }
+  // Full path of the module file; empty when it cannot be read.
+  std::wstring path() const;
+
+  LONG lock() noexcept;
+  LONG unlock() noexcept;
+  LONG lockCount() const noexcept;
+
+  HRESULT getClassObject(REFCLSID clsid, REFIID iid, void** out);
+  // S_OK when no object, class factory or server lock is alive.
+  HRESULT canUnloadNow() const;
+  HRESULT registerServer();
+  HRESULT unregisterServer();
+
+  // The type information of interface iid from the module's type library.
+  // For a dual interface it is the vtable part, which ITypeInfo::Invoke uses.
+  HRESULT typeInfo(REFIID iid, ITypeInfo** out);
+
+ private:
+  HRESULT loadTypeLib(ITypeLib** out) const;
+  HRESULT unregisterTypeLib() const;
+
+  HINSTANCE instance_ = nullptr;
+  const ClassEntry* classes_ = nullptr;
+  std::size_t classCount_ = 0;
+  bool typeLib_ = false;
+  volatile LONG locks_ = 0;
+};
+
+// The module of the calling DLL or EXE (one per binary).
+Module& module();
+
+}  // namespace com

@@ -1,0 +1,235 @@
+#include "com/Module.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "com/ComPtr.h"
+#include "com/Guard.h"
+#include "com/Object.h"
+#include "win32/unique_handle.h"
+
+namespace com {
+
+namespace {
+
+// One class factory per request; it holds a module lock while it lives, so a
+// client that keeps a factory keeps the DLL loaded.
+class ClassFactory final : public IClassFactory {
+ public:
+  explicit ClassFactory(CreateFunction create) : create_(create) { lockModule(); }
+  ~ClassFactory() { unlockModule(); }
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory))
+      return E_NOINTERFACE;
+    *out = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override {
+    return static_cast<ULONG>(::InterlockedIncrement(&refs_));
+  }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG refs = ::InterlockedDecrement(&refs_);
+    if (refs == 0) delete this;
+    return static_cast<ULONG>(refs);
+  }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return guard([&] { return create_(outer, iid, out); });
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    if (lock)
+      lockModule();
+    else
+      unlockModule();
+    return S_OK;
+  }
+
+ private:
+  LONG refs_ = 0;
+  CreateFunction create_;
+};
+
+// Type information already read, per interface id.
+struct TypeInfoCache {
+  win32::CriticalSection lock;
+  std::vector<std::pair<IID, ITypeInfo*>> entries;
+};
+
+TypeInfoCache& typeInfoCache() {
+  static TypeInfoCache cache;
+  return cache;
+}
+
+}  // namespace
+
+Module& module() {
+  static Module instance;
+  return instance;
+}
+
+void lockModule() noexcept { module().lock(); }
+void unlockModule() noexcept { module().unlock(); }
+
+void Module::init(HINSTANCE instance, const ClassEntry* classes, std::size_t count,
+                  bool typeLib) {
+  instance_ = instance;
+  classes_ = classes;
+  classCount_ = count;
+  typeLib_ = typeLib;
+}
+
+void Module::term() {
+  TypeInfoCache& cache = typeInfoCache();
+  win32::CsLock hold(cache.lock);
+  for (auto& entry : cache.entries) entry.second->Release();
+  cache.entries.clear();
+}
+
+std::wstring Module::path() const {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = ::GetModuleFileNameW(instance_, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::wstring();
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return buffer;
+    }
+    if (buffer.size() >= 32768) return std::wstring();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+LONG Module::lock() noexcept { return ::InterlockedIncrement(&locks_); }
+LONG Module::unlock() noexcept { return ::InterlockedDecrement(&locks_); }
+LONG Module::lockCount() const noexcept { return locks_; }
+
+HRESULT Module::getClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return guard([&]() -> HRESULT {
+    for (std::size_t i = 0; i < classCount_; ++i) {
+      if (!IsEqualCLSID(clsid, *classes_[i].clsid)) continue;
+      ClassFactory* factory = new ClassFactory(classes_[i].create);
+      factory->AddRef();
+      HRESULT hr = factory->QueryInterface(iid, out);
+      factory->Release();
+      return hr;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+  });
+}
+
+HRESULT Module::canUnloadNow() const { return lockCount() == 0 ? S_OK : S_FALSE; }
+
+HRESULT Module::loadTypeLib(ITypeLib** out) const {
+  std::wstring file = path();
+  if (file.empty()) return HRESULT_FROM_WIN32(::GetLastError());
+  return ::LoadTypeLibEx(file.c_str(), REGKIND_NONE, out);
+}
+
+HRESULT Module::registerServer() {
+  return guard([&]() -> HRESULT {
+    std::wstring file = path();
+    if (file.empty()) return E_UNEXPECTED;
+    if (typeLib_) {
+      ComPtr<ITypeLib> lib;
+      HRESULT hr = ::LoadTypeLibEx(file.c_str(), REGKIND_REGISTER, lib.put());
+      if (FAILED(hr)) return hr;
+    }
+    for (std::size_t i = 0; i < classCount_; ++i) {
+      if (!classes_[i].registration) continue;
+      HRESULT hr = registerClass(*classes_[i].registration, file.c_str());
+      if (FAILED(hr)) {
+        // Leave nothing behind that names this module.
+        unregisterServer();
+        return hr;
+      }
+    }
+    return S_OK;
+  });
+}
+
+HRESULT Module::unregisterTypeLib() const {
+  ComPtr<ITypeLib> lib;
+  HRESULT hr = loadTypeLib(lib.put());
+  if (FAILED(hr)) return hr;
+  TLIBATTR* attr = nullptr;
+  hr = lib->GetLibAttr(&attr);
+  if (FAILED(hr)) return hr;
+  TLIBATTR copy = *attr;
+  lib->ReleaseTLibAttr(attr);
+  // Nothing to remove when the library's version key is not there.
+  wchar_t version[32];
+  std::swprintf(version, 32, L"\\%x.%x", copy.wMajorVerNum, copy.wMinorVerNum);
+  std::wstring key = L"TypeLib\\" + guidText(copy.guid) + version;
+  win32::UniqueRegKey probe;
+  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, probe.put()) !=
+      ERROR_SUCCESS)
+    return S_OK;
+  probe.reset();
+  return ::UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid,
+                             copy.syskind);
+}
+
+HRESULT Module::unregisterServer() {
+  return guard([&]() -> HRESULT {
+    HRESULT result = S_OK;
+    for (std::size_t i = 0; i < classCount_; ++i) {
+      if (!classes_[i].registration) continue;
+      HRESULT hr = unregisterClass(*classes_[i].registration);
+      if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+    }
+    if (typeLib_) {
+      HRESULT hr = unregisterTypeLib();
+      if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+    }
+    return result;
+  });
+}
+
+HRESULT Module::typeInfo(REFIID iid, ITypeInfo** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return guard([&]() -> HRESULT {
+    TypeInfoCache& cache = typeInfoCache();
+    win32::CsLock hold(cache.lock);
+    for (auto& entry : cache.entries) {
+      if (IsEqualIID(entry.first, iid)) {
+        entry.second->AddRef();
+        *out = entry.second;
+        return S_OK;
+      }
+    }
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = loadTypeLib(lib.put());
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> info;
+    hr = lib->GetTypeInfoOfGuid(iid, info.put());
+    if (FAILED(hr)) return hr;
+    // A dual interface's dispatch part points at its vtable part through
+    // the implemented type -1; Invoke calls through the vtable part.
+    TYPEATTR* attr = nullptr;
+    hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr)) return hr;
+    bool dual = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
+    info->ReleaseTypeAttr(attr);
+    if (dual) {
+      HREFTYPE vtablePart = 0;
+      ComPtr<ITypeInfo> vtableInfo;
+      if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtablePart)) &&
+          SUCCEEDED(info->GetRefTypeInfo(vtablePart, vtableInfo.put())))
+        info = vtableInfo;
+    }
+    cache.entries.reserve(cache.entries.size() + 1);
+    cache.entries.emplace_back(iid, info.get());
+    info->AddRef();
+    return info.copyTo(out);
+  });
+}
+
+}  // namespace com
