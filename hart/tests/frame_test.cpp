@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include "hart/frame.h"
+
+namespace {
+
+using hart::Frame;
+using hart::FrameError;
+using hart::FrameType;
+using Bytes = std::vector<uint8_t>;
+
+FrameError Parse(const Bytes& bytes, Frame& frame) { return hart::ParseFrame(bytes.data(), bytes.size(), frame); }
+
+TEST(HartFrame, ShortCommand0HasTheWireLayout) {
+    EXPECT_EQ(hart::BuildShortCommand0(3, true), (Bytes{0x02, 0x83, 0x00, 0x00, 0x81}));
+    EXPECT_EQ(hart::BuildShortCommand0(0, false), (Bytes{0x02, 0x00, 0x00, 0x00, 0x02}));
+    // Only the six address bits of a polling address go out.
+    EXPECT_EQ(hart::BuildShortCommand0(0x7F, false)[1], 0x3F);
+}
+
+TEST(HartFrame, LongRequestLayoutAndRoundTrip) {
+    const hart::LongAddress address = hart::MakeLongAddress(0xE6, 0x06, 0x123456);
+    EXPECT_EQ(address, (hart::LongAddress{0x26, 0x06, 0x12, 0x34, 0x56}));
+
+    const uint8_t data[] = {0x07, 0x08};
+    const Bytes bytes = hart::BuildLongRequest(address, true, 6, data, sizeof data);
+    ASSERT_EQ(bytes.size(), 2u + 9u);
+    EXPECT_EQ(bytes[0], 0x82);
+    EXPECT_EQ(bytes[1], 0xA6);  // master bit + manufacturer's six bits
+    EXPECT_EQ(bytes[6], 6);
+    EXPECT_EQ(bytes[7], 2);
+    EXPECT_EQ(bytes.back(), hart::Checksum(bytes.data(), bytes.size() - 1));
+
+    Frame frame;
+    ASSERT_EQ(Parse(bytes, frame), FrameError::None);
+    EXPECT_EQ(frame.type, FrameType::Request);
+    EXPECT_TRUE(frame.longAddress);
+    EXPECT_TRUE(frame.primaryMaster);
+    EXPECT_FALSE(frame.burstMode);
+    EXPECT_EQ(frame.address, address);
+    EXPECT_EQ(frame.command, 6);
+    EXPECT_EQ(frame.data, (Bytes{0x07, 0x08}));
+}
+
+TEST(HartFrame, AnswerAndBurstCarryStatusBytes) {
+    Frame answer;
+    answer.type = FrameType::Answer;
+    answer.longAddress = true;
+    answer.address = hart::MakeLongAddress(0x26, 0x06, 0x000102);
+    answer.burstMode = true;
+    answer.command = 1;
+    answer.responseCode = 0x20;
+    answer.deviceStatus = 0x40;
+    answer.data = {1, 2, 3};
+    Bytes bytes;
+    ASSERT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
+    EXPECT_EQ(bytes[0], 0x86);
+    EXPECT_EQ(bytes[1], 0x66);  // burst bit, secondary master
+    EXPECT_EQ(bytes[7], 5);     // byte count covers both status bytes
+    EXPECT_EQ(bytes[8], 0x20);
+    EXPECT_EQ(bytes[9], 0x40);
+
+    Frame parsed;
+    ASSERT_EQ(Parse(bytes, parsed), FrameError::None);
+    EXPECT_EQ(parsed.type, FrameType::Answer);
+    EXPECT_TRUE(parsed.burstMode);
+    EXPECT_FALSE(parsed.primaryMaster);
+    EXPECT_EQ(parsed.responseCode, 0x20);
+    EXPECT_EQ(parsed.deviceStatus, 0x40);
+    EXPECT_EQ(parsed.data, (Bytes{1, 2, 3}));
+
+    answer.type = FrameType::Burst;
+    ASSERT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
+    EXPECT_EQ(bytes[0] & 0x81, 0x81);
+    ASSERT_EQ(Parse(bytes, parsed), FrameError::None);
+    EXPECT_EQ(parsed.type, FrameType::Burst);
+}
+
+TEST(HartFrame, ShortAnswerRoundTrip) {
+    Frame answer;
+    answer.type = FrameType::Answer;
+    answer.address[0] = 5;
+    answer.primaryMaster = true;
+    Bytes bytes;
+    ASSERT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
+    EXPECT_EQ(bytes, (Bytes{0x06, 0x85, 0x00, 0x02, 0x00, 0x00, 0x81}));
+    Frame parsed;
+    ASSERT_EQ(Parse(bytes, parsed), FrameError::None);
+    EXPECT_FALSE(parsed.longAddress);
+    EXPECT_EQ(parsed.address[0], 5);
+    EXPECT_TRUE(parsed.data.empty());
+}
+
+TEST(HartFrame, MalformedFramesAreNamed) {
+    const Bytes good = hart::BuildShortCommand0(1, true);
+    Frame frame;
+
+    EXPECT_EQ(Parse(Bytes(good.begin(), good.end() - 1), frame), FrameError::TooShort);
+    EXPECT_EQ(Parse(Bytes{}, frame), FrameError::TooShort);
+    // Long delimiter, but only a short frame's bytes.
+    EXPECT_EQ(Parse(Bytes{0x82, 0x80, 0x00, 0x00, 0x02}, frame), FrameError::TooShort);
+
+    Bytes bad = good;
+    bad[0] = 0x03;
+    EXPECT_EQ(Parse(bad, frame), FrameError::BadDelimiter);
+    bad[0] = 0x0A;  // frame type ok, a physical-layer bit set
+    EXPECT_EQ(Parse(bad, frame), FrameError::BadDelimiter);
+
+    Bytes longer = good;
+    longer.push_back(0);
+    EXPECT_EQ(Parse(longer, frame), FrameError::TooLong);
+
+    Bytes truncated = good;
+    truncated[3] = 2;  // announces two data bytes that are not there
+    EXPECT_EQ(Parse(truncated, frame), FrameError::Truncated);
+
+    // An answer needs its two status bytes.
+    Bytes noStatus = {0x06, 0x80, 0x00, 0x01, 0x00};
+    noStatus.push_back(hart::Checksum(noStatus.data(), noStatus.size()));
+    EXPECT_EQ(Parse(noStatus, frame), FrameError::NoStatus);
+}
+
+TEST(HartFrame, BadChecksumStillTellsTheAddress) {
+    const uint8_t data[] = {9};
+    Bytes bytes = hart::BuildLongRequest(hart::MakeLongAddress(0x11, 0x22, 0x334455), false, 6, data, 1);
+    bytes.back() ^= 0x01;
+    Frame frame;
+    EXPECT_EQ(Parse(bytes, frame), FrameError::BadChecksum);
+    EXPECT_EQ(frame.address, hart::MakeLongAddress(0x11, 0x22, 0x334455));
+    EXPECT_EQ(frame.command, 6);
+}
+
+TEST(HartFrame, ByteCountLimit) {
+    Frame request;
+    request.longAddress = true;
+    request.data.assign(255, 0xAA);
+    Bytes bytes;
+    ASSERT_EQ(hart::BuildFrame(request, bytes), FrameError::None);
+    EXPECT_EQ(bytes.size(), 255u + 9u);
+    Frame parsed;
+    EXPECT_EQ(Parse(bytes, parsed), FrameError::None);
+    EXPECT_EQ(parsed.data.size(), 255u);
+
+    // With the status bytes, 254 data bytes would need a count of 256.
+    Frame answer;
+    answer.type = FrameType::Answer;
+    answer.data.assign(254, 0);
+    EXPECT_EQ(hart::BuildFrame(answer, bytes), FrameError::DataTooLong);
+    EXPECT_TRUE(bytes.empty());
+    answer.data.resize(253);
+    EXPECT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
+}
+
+TEST(HartFrame, AnnouncedLengthFromTheHeader) {
+    const Bytes shortFrame = hart::BuildShortCommand0(0, true);
+    EXPECT_EQ(hart::AnnouncedLength(shortFrame.data(), 4), 5u);
+    const uint8_t data[] = {1, 2, 3};
+    const Bytes longFrame = hart::BuildLongRequest(hart::MakeLongAddress(1, 2, 3), true, 9, data, 3);
+    EXPECT_EQ(hart::AnnouncedLength(longFrame.data(), 8), longFrame.size());
+    EXPECT_EQ(hart::AnnouncedLength(longFrame.data(), 7), 0u);  // count byte not there yet
+    const uint8_t junk[] = {0x55, 0, 0, 0};
+    EXPECT_EQ(hart::AnnouncedLength(junk, sizeof junk), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,445 @@
+#include "adapter.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+// Vendor requests of the adapter.
+constexpr uint8_t kRamWrite = 0xA0;
+constexpr uint8_t kInitStep1 = 0xD1;
+constexpr uint8_t kStart = 0xB0;
+constexpr uint8_t kSend = 0xB1;
+constexpr uint8_t kReceiveRead = 0xB2;
+constexpr uint8_t kSetParam = 0xB3;
+constexpr uint8_t kGetParam = 0xB4;
+constexpr uint8_t kReceivePoll = 0xB5;
+constexpr uint8_t kSendStatus = 0xB6;
+constexpr uint8_t kStop = 0xD0;
+constexpr uint8_t kSerial = 0xD2;
+// Standard GET_DESCRIPTOR, logged for WinUsb_GetDescriptor.
+constexpr uint8_t kGetDescriptor = 0x06;
+
+constexpr uint8_t kTypeOut = 0x40;
+constexpr uint8_t kTypeIn = 0xC0;
+
+constexpr uint16_t kCpuControl = 0xE600;
+constexpr uint32_t kRamSize = 0x4000;
+constexpr uint16_t kSendRefused = 0x8300;
+constexpr size_t kSendHeader = 8;
+constexpr uint8_t kMaxSendFrame = 192;
+constexpr size_t kReplyHeader = 9;
+constexpr size_t kMaxQueuedReplies = 64;
+constexpr size_t kMaxLogEntries = 100000;
+
+// Errors the simulated WinUSB reports.
+constexpr DWORD kStallError = ERROR_GEN_FAILURE;  // the device stalled the request
+constexpr DWORD kGoneError = ERROR_BAD_COMMAND;   // the device is unplugged
+
+const uint8_t kDeviceDescriptor[18] = {
+    18, 1, 0x00, 0x02,  // length, type, USB 2.0
+    0xFF, 0xFF, 0xFF,   // vendor-specific class
+    64,                 // endpoint 0 packet size
+    0xFF, 0xFF,         // vendor id (test value)
+    0x01, 0x00,         // product id
+    0x00, 0x01,         // device release
+    0, 0, 0,            // no strings
+    1,                  // one configuration
+};
+
+}  // namespace
+
+Adapter::Adapter(uint16_t serial, std::wstring path) : serial_(serial), path_(std::move(path)), ram_(kRamSize, 0) {
+    ::QueryPerformanceFrequency(&frequency_);
+    ::QueryPerformanceCounter(&start_);
+}
+
+uint64_t Adapter::NowUs() const {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>((now.QuadPart - start_.QuadPart) * 1000000.0 / frequency_.QuadPart);
+}
+
+bool Adapter::present() {
+    win32::CsLock lock(lock_);
+    return present_;
+}
+
+void Adapter::OpenHandle() {
+    win32::CsLock lock(lock_);
+    ++openHandles_;
+}
+
+void Adapter::CloseHandle() {
+    win32::CsLock lock(lock_);
+    if (openHandles_) --openHandles_;
+}
+
+bool Adapter::TakeFault(uint8_t request, uint32_t& kind, uint32_t& stallMs) {
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        if (it->request != SIM_ANY_REQUEST && it->request != request) continue;
+        if (it->skip) {
+            --it->skip;
+            continue;
+        }
+        kind = it->kind;
+        stallMs = it->stallMs;
+        if (--it->count == 0) faults_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void Adapter::Log(const SetupPacket& setup, ULONG bufferLength, const uint8_t* data, ULONG transferred,
+                  DWORD error) {
+    if (log_.size() >= kMaxLogEntries) return;
+    SimTransfer entry = {};
+    entry.requestType = setup.requestType;
+    entry.request = setup.request;
+    entry.value = setup.value;
+    entry.index = setup.index;
+    entry.length = setup.length;
+    entry.bufferLength = bufferLength;
+    entry.transferred = transferred;
+    entry.error = error;
+    entry.timeUs = NowUs();
+    // What went out is the request's data; what came back is what was moved.
+    const size_t count = std::min<size_t>(setup.requestType & 0x80 ? transferred : setup.length, sizeof entry.data);
+    if (data && count) std::memcpy(entry.data, data, count);
+    log_.push_back(entry);
+}
+
+DWORD Adapter::ControlTransfer(const SetupPacket& setup, uint8_t* buffer, ULONG bufferLength, ULONG& transferred) {
+    transferred = 0;
+    uint32_t kind = 0, stallMs = 0;
+    {
+        win32::CsLock lock(lock_);
+        if (!present_) {
+            Log(setup, bufferLength, buffer, 0, kGoneError);
+            return kGoneError;
+        }
+        TakeFault(setup.request, kind, stallMs);
+    }
+    if (kind & SIM_FAULT_STALL) ::Sleep(stallMs);
+
+    win32::CsLock lock(lock_);
+    DWORD error = 0;
+    if (!present_) {
+        error = kGoneError;
+    } else if (kind & SIM_FAULT_FAIL) {
+        error = kStallError;
+    } else if (setup.length && (!buffer || bufferLength < setup.length)) {
+        error = ERROR_INVALID_PARAMETER;
+    } else {
+        error = Execute(setup, buffer, transferred);
+    }
+    if (error) transferred = 0;
+    const bool emptyPoll = !error && setup.request == kReceivePoll && transferred && buffer[0] == 0;
+    if (emptyPoll) {
+        ++emptyPolls_;
+    } else {
+        Log(setup, bufferLength, buffer, transferred, error);
+    }
+    return error;
+}
+
+DWORD Adapter::GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uint8_t* buffer, ULONG bufferLength,
+                             ULONG& transferred) {
+    transferred = 0;
+    const SetupPacket setup = {0x80, kGetDescriptor, static_cast<uint16_t>((type << 8) | index), language,
+                               static_cast<uint16_t>(std::min<ULONG>(bufferLength, 0xFFFF))};
+    uint32_t kind = 0, stallMs = 0;
+    {
+        win32::CsLock lock(lock_);
+        if (!present_) {
+            Log(setup, bufferLength, nullptr, 0, kGoneError);
+            return kGoneError;
+        }
+        TakeFault(kGetDescriptor, kind, stallMs);
+    }
+    if (kind & SIM_FAULT_STALL) ::Sleep(stallMs);
+
+    win32::CsLock lock(lock_);
+    DWORD error = 0;
+    if (!present_) {
+        error = kGoneError;
+    } else if ((kind & SIM_FAULT_FAIL) || type != 1 || index != 0) {
+        error = kStallError;
+    } else if (!buffer && bufferLength) {
+        error = ERROR_INVALID_PARAMETER;
+    } else {
+        transferred = std::min<ULONG>(bufferLength, sizeof kDeviceDescriptor);
+        std::memcpy(buffer, kDeviceDescriptor, transferred);
+    }
+    Log(setup, bufferLength, buffer, transferred, error);
+    return error;
+}
+
+DWORD Adapter::Execute(const SetupPacket& setup, uint8_t* buffer, ULONG& transferred) {
+    const bool out = setup.requestType == kTypeOut;
+    if (!out && setup.requestType != kTypeIn) return kStallError;
+
+    if (setup.request == kRamWrite) {
+        if (!out) return kStallError;
+        DWORD error = RamWrite(setup.value, buffer, setup.length);
+        if (!error) transferred = setup.length;
+        return error;
+    }
+
+    std::vector<uint8_t> answer;
+    if (setup.request == kSerial) {
+        if (out) return kStallError;
+        answer = {static_cast<uint8_t>(serial_), static_cast<uint8_t>(serial_ >> 8)};
+    } else {
+        // Everything else is the firmware's: no firmware, no answer.
+        if (!firmwareRunning_ || processorHeld_) return kStallError;
+        if (out != (setup.request == kSend)) return kStallError;
+        switch (setup.request) {
+        case kInitStep1:
+            answer = {0};
+            break;
+        case kStart:
+            if (setup.value == 1 || setup.value == 2) {
+                masterMode_ = static_cast<uint8_t>(setup.value);
+                initialised_ = !ForcedRefusal(kStart);
+                answer = {0};
+            } else {
+                answer = {1};
+            }
+            break;
+        case kSend:
+            Send(buffer, setup.length);
+            transferred = setup.length;
+            return 0;
+        case kSendStatus:
+            answer = {static_cast<uint8_t>(sendStatus_), static_cast<uint8_t>(sendStatus_ >> 8)};
+            break;
+        case kSetParam:
+            if (setup.value <= 0xFF) {
+                if (!ForcedRefusal(kSetParam)) parameter_ = static_cast<uint8_t>(setup.value);
+                answer = {0, 0};
+            } else {
+                answer = {1, 0};
+            }
+            break;
+        case kGetParam:
+            answer = {parameter_};
+            break;
+        case kReceivePoll: {
+            const Reply* reply = initialised_ ? DueReply() : nullptr;
+            answer = {reply ? reply->announced : uint8_t(0)};
+            break;
+        }
+        case kReceiveRead: {
+            const Reply* reply = initialised_ ? DueReply() : nullptr;
+            if (reply) {
+                answer = reply->bytes;
+                replies_.erase(replies_.begin() + (reply - &replies_[0]));
+            }
+            break;
+        }
+        case kStop:
+            initialised_ = false;
+            answer = {0};
+            break;
+        default:
+            return kStallError;
+        }
+    }
+
+    // A test may have replaced the answer.
+    if (auto it = requestAnswers_.find(setup.request); it != requestAnswers_.end()) answer = it->second;
+    transferred = static_cast<ULONG>(std::min<size_t>(answer.size(), setup.length));
+    if (transferred) std::memcpy(buffer, answer.data(), transferred);
+    return 0;
+}
+
+bool Adapter::ForcedRefusal(uint8_t request) const {
+    auto it = requestAnswers_.find(request);
+    return it != requestAnswers_.end() &&
+           std::any_of(it->second.begin(), it->second.end(), [](uint8_t b) { return b != 0; });
+}
+
+DWORD Adapter::RamWrite(uint16_t address, const uint8_t* data, uint16_t length) {
+    if (address == kCpuControl) {
+        if (length < 1) return kStallError;
+        if (data[0] & 1) {
+            HoldProcessor();
+        } else {
+            processorHeld_ = false;
+            firmwareRunning_ = ramLoaded_;
+        }
+        return 0;
+    }
+    if (length == 0 || address + length > kRamSize) return kStallError;
+    std::memcpy(&ram_[address], data, length);
+    ramLoaded_ = true;
+    ++ramWrites_;
+    ramBytes_ += length;
+    return 0;
+}
+
+void Adapter::HoldProcessor() {
+    processorHeld_ = true;
+    firmwareRunning_ = false;
+    initialised_ = false;
+    masterMode_ = 0;
+    sendStatus_ = 0;
+    replies_.clear();
+}
+
+void Adapter::Send(const uint8_t* data, uint16_t length) {
+    const bool headerOk = length >= kSendHeader && data[0] == 0xFF && data[1] == 0xFF && data[2] == 0xFF &&
+                          data[3] == 0xFF && data[4] >= 5 && data[4] <= 20 && data[5] <= kMaxSendFrame &&
+                          data[6] == 0xFF && data[7] == 0xFF && length == kSendHeader + data[5];
+    uint16_t forced = 0;
+    if (auto it = requestAnswers_.find(kSendStatus); it != requestAnswers_.end() && !it->second.empty()) {
+        forced = it->second[0] | (it->second.size() > 1 ? it->second[1] << 8 : 0);
+    }
+    if (!headerOk || !initialised_ || forced) {
+        sendStatus_ = forced ? forced : kSendRefused;
+        return;
+    }
+    sendStatus_ = 0;
+    ++framesSent_;
+    for (const LineFrame& answer : line_.Transmit(data + kSendHeader, data[5])) {
+        QueueReplyLocked(answer.kind, answer.frame.data(), static_cast<uint32_t>(answer.frame.size()),
+                         answer.delayMs);
+    }
+}
+
+const Adapter::Reply* Adapter::DueReply() {
+    const uint64_t now = NowUs();
+    for (const Reply& r : replies_)
+        if (r.dueUs <= now) return &r;
+    return nullptr;
+}
+
+bool Adapter::QueueReplyLocked(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs) {
+    if (length > 255 || replies_.size() >= kMaxQueuedReplies) return false;
+    Reply reply;
+    reply.bytes.assign(kReplyHeader, 0);
+    reply.bytes[0] = kind;
+    reply.bytes[6] = static_cast<uint8_t>(length);
+    if (length) reply.bytes.insert(reply.bytes.end(), data, data + length);
+    reply.announced = static_cast<uint8_t>(length);
+    reply.dueUs = NowUs() + uint64_t(delayMs) * 1000;
+    replies_.push_back(std::move(reply));
+    return true;
+}
+
+bool Adapter::QueueReply(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs) {
+    win32::CsLock lock(lock_);
+    if (!present_) return false;
+    return QueueReplyLocked(kind, data, length, delayMs);
+}
+
+bool Adapter::QueueRawReply(uint8_t announced, const uint8_t* reply, uint32_t length) {
+    win32::CsLock lock(lock_);
+    if (!present_ || length > 512 || replies_.size() >= kMaxQueuedReplies) return false;
+    Reply r;
+    r.bytes.assign(reply, reply + length);
+    r.announced = announced;
+    r.dueUs = NowUs();
+    replies_.push_back(std::move(r));
+    return true;
+}
+
+void Adapter::PowerUp() {
+    processorHeld_ = false;
+    firmwareRunning_ = false;
+    ramLoaded_ = false;
+    initialised_ = false;
+    masterMode_ = 0;
+    parameter_ = 0;
+    sendStatus_ = 0;
+    ramWrites_ = 0;
+    ramBytes_ = 0;
+    std::fill(ram_.begin(), ram_.end(), 0);
+    replies_.clear();
+}
+
+void Adapter::Unplug() {
+    win32::CsLock lock(lock_);
+    present_ = false;
+    PowerUp();
+}
+
+void Adapter::Replug() {
+    win32::CsLock lock(lock_);
+    present_ = true;
+    PowerUp();
+}
+
+SimAdapterState Adapter::State() {
+    win32::CsLock lock(lock_);
+    SimAdapterState s = {};
+    s.serial = serial_;
+    s.present = present_;
+    s.processorHeld = processorHeld_;
+    s.firmwareRunning = firmwareRunning_;
+    s.initialised = initialised_;
+    s.masterMode = masterMode_;
+    s.parameter = parameter_;
+    s.sendStatus = sendStatus_;
+    s.ramWrites = ramWrites_;
+    s.ramBytesWritten = ramBytes_;
+    s.framesSent = framesSent_;
+    s.framesWaiting = static_cast<uint32_t>(replies_.size());
+    s.openHandles = openHandles_;
+    s.emptyPolls = emptyPolls_;
+    return s;
+}
+
+uint32_t Adapter::ReadRam(uint16_t address, uint8_t* buffer, uint32_t length) {
+    win32::CsLock lock(lock_);
+    if (!buffer || address >= kRamSize) return 0;
+    const uint32_t count = std::min<uint32_t>(length, kRamSize - address);
+    std::memcpy(buffer, &ram_[address], count);
+    return count;
+}
+
+uint32_t Adapter::CopyLog(SimTransfer* entries, uint32_t capacity) {
+    win32::CsLock lock(lock_);
+    const uint32_t count = std::min<uint32_t>(capacity, static_cast<uint32_t>(log_.size()));
+    if (entries && count) std::memcpy(entries, log_.data(), count * sizeof(SimTransfer));
+    return static_cast<uint32_t>(log_.size());
+}
+
+void Adapter::ClearLog() {
+    win32::CsLock lock(lock_);
+    log_.clear();
+    emptyPolls_ = 0;
+}
+
+void Adapter::AddFault(uint8_t request, uint32_t skip, uint32_t count, uint32_t kind, uint32_t stallMs) {
+    win32::CsLock lock(lock_);
+    if (count) faults_.push_back(Fault{request, skip, count, kind, stallMs});
+}
+
+void Adapter::ClearFaults() {
+    win32::CsLock lock(lock_);
+    faults_.clear();
+}
+
+void Adapter::SetRequestAnswer(uint8_t request, const uint8_t* data, uint32_t length) {
+    win32::CsLock lock(lock_);
+    if (length == 0 || !data) {
+        requestAnswers_.erase(request);
+    } else {
+        requestAnswers_[request].assign(data, data + length);
+    }
+}
+
+AdapterDescription Adapter::Description() {
+    win32::CsLock lock(lock_);
+    AdapterDescription d;
+    d.serial = serial_;
+    d.present = present_;
+    d.devices = line_.Configs();
+    return d;
+}
+
+}  // namespace sim
