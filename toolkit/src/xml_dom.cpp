@@ -25,6 +25,100 @@ HRESULT SelectSingle(IXMLDOMNode* node, const wchar_t* xpath, com::ComPtr<IXMLDO
   return node->selectSingleNode(query.get(), found.put());
 }
 
+// Rebuilds a node of another document in doc, so that the result owns all
+// of its storage (names, namespaces) in doc. Moving a node between documents
+// is not enough on every MSXML: the node may keep referring to namespace
+// declarations of the document it came from.
+HRESULT ImportNode(IXMLDOMDocument* doc, IXMLDOMNode* source, com::ComPtr<IXMLDOMNode>& out) {
+  DOMNodeType type = NODE_INVALID;
+  HRESULT hr = source->get_nodeType(&type);
+  if (FAILED(hr)) return hr;
+  com::Bstr name, uri, text;
+  source->get_nodeName(name.put());
+  source->get_namespaceURI(uri.put());
+  out.reset();
+  switch (type) {
+    case NODE_ELEMENT: {
+      VARIANT kind;
+      VariantInit(&kind);
+      V_VT(&kind) = VT_I4;
+      V_I4(&kind) = NODE_ELEMENT;
+      hr = doc->createNode(kind, name.get(), uri.get(), out.put());
+      if (FAILED(hr) || !out) return FAILED(hr) ? hr : E_FAIL;
+      com::ComPtr<IXMLDOMElement> element;
+      hr = out->QueryInterface(__uuidof(IXMLDOMElement), element.putVoid());
+      if (FAILED(hr)) return hr;
+      com::ComPtr<IXMLDOMNamedNodeMap> attributes, targetAttributes;
+      source->get_attributes(attributes.put());
+      out->get_attributes(targetAttributes.put());
+      LONG count = 0;
+      if (attributes) attributes->get_length(&count);
+      for (LONG i = 0; i < count; ++i) {
+        com::ComPtr<IXMLDOMNode> attribute;
+        if (FAILED(attributes->get_item(i, attribute.put())) || !attribute) continue;
+        com::Bstr attributeName, attributeUri;
+        com::Variant value;
+        attribute->get_nodeName(attributeName.put());
+        attribute->get_namespaceURI(attributeUri.put());
+        attribute->get_nodeValue(value.get());
+        const std::wstring n = attributeName.c_str();
+        const bool declaration = n == L"xmlns" || n.compare(0, 6, L"xmlns:") == 0;
+        if (declaration || attributeUri.empty() || !targetAttributes) {
+          hr = element->setAttribute(attributeName.get(), *value.get());
+        } else {
+          VARIANT attributeKind;
+          VariantInit(&attributeKind);
+          V_VT(&attributeKind) = VT_I4;
+          V_I4(&attributeKind) = NODE_ATTRIBUTE;
+          com::ComPtr<IXMLDOMNode> created, replaced;
+          hr = doc->createNode(attributeKind, attributeName.get(), attributeUri.get(), created.put());
+          if (SUCCEEDED(hr) && created) hr = created->put_nodeValue(*value.get());
+          if (SUCCEEDED(hr) && created) hr = targetAttributes->setNamedItem(created.get(), replaced.put());
+        }
+        if (FAILED(hr)) return hr;
+      }
+      com::ComPtr<IXMLDOMNode> child;
+      source->get_firstChild(child.put());
+      while (child) {
+        com::ComPtr<IXMLDOMNode> copy, appended;
+        hr = ImportNode(doc, child.get(), copy);
+        if (FAILED(hr)) return hr;
+        if (copy) {
+          hr = out->appendChild(copy.get(), appended.put());
+          if (FAILED(hr)) return hr;
+        }
+        com::ComPtr<IXMLDOMNode> next;
+        child->get_nextSibling(next.put());
+        child = next;
+      }
+      return S_OK;
+    }
+    case NODE_TEXT: {
+      source->get_text(text.put());
+      com::ComPtr<IXMLDOMText> node;
+      hr = doc->createTextNode(text.get(), node.put());
+      if (SUCCEEDED(hr) && node) out.reset(node.get());
+      return hr;
+    }
+    case NODE_CDATA_SECTION: {
+      source->get_text(text.put());
+      com::ComPtr<IXMLDOMCDATASection> node;
+      hr = doc->createCDATASection(text.get(), node.put());
+      if (SUCCEEDED(hr) && node) out.reset(node.get());
+      return hr;
+    }
+    case NODE_COMMENT: {
+      source->get_text(text.put());
+      com::ComPtr<IXMLDOMComment> node;
+      hr = doc->createComment(text.get(), node.put());
+      if (SUCCEEDED(hr) && node) out.reset(node.get());
+      return hr;
+    }
+    default:
+      return S_OK;  // nothing else occurs inside the elements the toolkit merges
+  }
+}
+
 enum class Placement { AppendToParent, InsertBefore, InsertAfter };
 
 HRESULT MergeFragment(Placement placement, IXMLDOMDocument* doc, IXMLDOMNode* target, const wchar_t* fragment,
@@ -78,9 +172,10 @@ HRESULT MergeFragment(Placement placement, IXMLDOMDocument* doc, IXMLDOMNode* ta
   com::ComPtr<IXMLDOMNode> anchor(target);
   com::ComPtr<IXMLDOMNode> placed;
   hr = E_FAIL;
-  for (auto& element : list) {
-    com::ComPtr<IXMLDOMNode> removed;
-    wrapper->removeChild(element.get(), removed.put());
+  for (auto& source : list) {
+    com::ComPtr<IXMLDOMNode> element;
+    hr = ImportNode(doc, source.get(), element);
+    if (FAILED(hr)) return hr;
     placed.reset();
     switch (placement) {
       case Placement::AppendToParent:
@@ -208,7 +303,10 @@ HRESULT XmlAppendParsedElement(IXMLDOMDocument* doc, IXMLDOMNode* parent, const 
   // what the caller means to append.
   com::ComPtr<IXMLDOMElement> root;
   if (FAILED(parsed->get_documentElement(root.put())) || !root) return E_FAIL;
-  return parent->appendChild(root.get(), out);
+  com::ComPtr<IXMLDOMNode> copy;
+  hr = ImportNode(doc, root.get(), copy);
+  if (FAILED(hr)) return hr;
+  return parent->appendChild(copy.get(), out);
 }
 
 HRESULT XmlAppendFragmentChildren(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* fragment,
