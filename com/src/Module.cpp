@@ -6,6 +6,7 @@
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "com/Object.h"
+#include "com/Registration.h"
 #include "win32/unique_handle.h"
 
 namespace com {
@@ -63,6 +64,26 @@ struct TypeInfoCache {
 TypeInfoCache& typeInfoCache() {
   static TypeInfoCache cache;
   return cache;
+}
+
+// The type library that HKCR\Interface\{iid}\TypeLib names.
+HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
+  std::wstring key = L"Interface\\" + guidText(iid) + L"\\TypeLib";
+  wchar_t libText[64] = {}, versionText[32] = {};
+  DWORD bytes = sizeof(libText) - sizeof(wchar_t);
+  LONG rc = ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
+                           libText, &bytes);
+  if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+  bytes = sizeof(versionText) - sizeof(wchar_t);
+  unsigned major = 1, minor = 0;
+  if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), L"Version", RRF_RT_REG_SZ, nullptr,
+                     versionText, &bytes) == ERROR_SUCCESS &&
+      std::swscanf(versionText, L"%x.%x", &major, &minor) < 1)
+    major = 1;
+  GUID lib;
+  HRESULT hr = ::CLSIDFromString(libText, &lib);
+  if (FAILED(hr)) return hr;
+  return ::LoadRegTypeLib(lib, static_cast<WORD>(major), static_cast<WORD>(minor), 0, out);
 }
 
 }  // namespace
@@ -205,11 +226,14 @@ HRESULT Module::typeInfo(REFIID iid, ITypeInfo** out) {
         return S_OK;
       }
     }
-    ComPtr<ITypeLib> lib;
-    HRESULT hr = loadTypeLib(lib.put());
-    if (FAILED(hr)) return hr;
     ComPtr<ITypeInfo> info;
-    hr = lib->GetTypeInfoOfGuid(iid, info.put());
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = typeLib_ ? loadTypeLib(lib.put()) : TYPE_E_ELEMENTNOTFOUND;
+    if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(iid, info.put());
+    // An interface of another module's type library (the toolkit's, say):
+    // the library that registered the interface describes it.
+    if (FAILED(hr) && SUCCEEDED(loadRegisteredTypeLib(iid, lib.put())))
+      hr = lib->GetTypeInfoOfGuid(iid, info.put());
     if (FAILED(hr)) return hr;
     // A dual interface's dispatch part points at its vtable part through
     // the implemented type -1; Invoke calls through the vtable part.

@@ -11,6 +11,7 @@
 #include "TestServer.h"
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
+#include "com/Dispatch.h"
 #include "com/Object.h"
 #include "com/Registration.h"
 #include "com/Variant.h"
@@ -212,6 +213,42 @@ TEST_F(ServerTest, CalledThroughIDispatch) {
   ::SysFreeString(exception.bstrDescription);
   ::SysFreeString(exception.bstrHelpFile);
   EXPECT_EQ(E_OUTOFMEMORY, hr);
+}
+
+// A counter of this test program, which carries no type library: its
+// IDispatch is served from the registered library of the server.
+class LocalCounter : public com::ObjectRoot, public com::DispatchImpl<ICounter> {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {
+        com::entry<LocalCounter, ICounter>(),
+        com::entry<LocalCounter, IDispatch, ICounter>(),
+        com::endOfMap()};
+    return map;
+  }
+  STDMETHODIMP Increment(LONG* count) override {
+    *count = 100;
+    return S_OK;
+  }
+  STDMETHODIMP get_IsAggregated(VARIANT_BOOL* aggregated) override {
+    *aggregated = VARIANT_FALSE;
+    return S_OK;
+  }
+};
+
+TEST_F(ServerTest, DispatchOfAnInterfaceFromTheRegisteredLibrary) {
+  com::ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(S_OK, com::createObject<LocalCounter>(nullptr, IID_IDispatch, dispatch.putVoid()));
+  LPOLESTR name = const_cast<LPOLESTR>(L"Increment");
+  DISPID id = 0;
+  ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+  EXPECT_EQ(1, id);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  com::Variant count;
+  ASSERT_EQ(S_OK, dispatch->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, count.put(), nullptr,
+                                   nullptr));
+  ASSERT_EQ(S_OK, count.changeType(VT_I4));
+  EXPECT_EQ(100, V_I4(count.get()));
 }
 
 // A single-threaded apartment that creates a Calculator, hands it over in a

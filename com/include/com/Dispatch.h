@@ -5,7 +5,9 @@
 //
 // GetIDsOfNames and Invoke go through ITypeInfo over the interface's type
 // information (Module::typeInfo), so the names and dispatch ids are the ones
-// in the IDL; the module must carry its type library (TYPELIB resource 1).
+// in the IDL. The type library is the module's own (TYPELIB resource 1) or,
+// for an interface it does not describe, the registered one that names the
+// interface under HKCR\Interface.
 #pragma once
 
 #include <windows.h>

@@ -65,7 +65,8 @@ class Module {
   HRESULT registerServer();
   HRESULT unregisterServer();
 
-  // The type information of interface iid from the module's type library.
+  // The type information of interface iid from the module's type library,
+  // else from the registered library that HKCR\Interface\{iid}\TypeLib names.
   // For a dual interface it is the vtable part, which ITypeInfo::Invoke uses.
   HRESULT typeInfo(REFIID iid, ITypeInfo** out);
 

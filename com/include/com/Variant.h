@@ -1,9 +1,9 @@
 // Owner of one VARIANT.
 //
-// The copying constructors raise ComError with the failing code (E_OUTOFMEMORY
-// for a text that cannot be copied, VariantCopy's code for a VARIANT); on a
-// failed copy the held value is VT_ERROR carrying that code. Everything else
-// answers an HRESULT.
+// The copying constructors and the copy assignment raise ComError with the
+// failing code (E_OUTOFMEMORY for a text that cannot be copied, VariantCopy's
+// code for a VARIANT); a failed assignment keeps the old value. Everything
+// else answers an HRESULT.
 #pragma once
 
 #include <windows.h>
