@@ -43,6 +43,7 @@ const HRESULT kObjectNotFound = static_cast<HRESULT>(0x800C0006);
 
 const size_t kReportChars = 4096;
 const DWORD kRegistryFolderChars = 512;
+const int kMaxSchemaRounds = 16;
 
 std::string Ansi(const wchar_t* text) {
   if (!text || !*text) return std::string();
@@ -263,7 +264,9 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
     Report("::LoadXMLDocument\nIXMLDOMDocument2->loadXML() returns %08X\n", static_cast<unsigned>(hr));
     return hr;
   }
-  while (!ok) {
+  // Each round adds at least one schema; the bound stops a schema that
+  // names itself as missing from making the loop endless.
+  for (int round = 0; !ok && round < kMaxSchemaRounds; ++round) {
     VARIANT_BOOL added = VARIANT_FALSE;
     if (AddSchemasFromParseError(created.get(), &added) != S_OK || !added) break;
     hr = created->loadXML(text.get(), &ok);

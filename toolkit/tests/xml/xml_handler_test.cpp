@@ -1,0 +1,228 @@
+// The schema cache filled from the schema folder and the registry's folder
+// tree, document loading, and the parse-error reports.
+//
+// Wine's MSXML never validates a document against the schema cache while
+// loading it, so the reload after a "referenced object not found" parse error
+// (a schema added on demand) cannot happen here; the name scan behind it is
+// tested on its own, and the schemas' effect is shown with validate().
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "com/Bstr.h"
+#include "com/ComPtr.h"
+#include "com/Variant.h"
+#include "test_support.h"
+#include "toolkit/xml_handler.h"
+#include "toolkit/xml_schema_lists.h"
+
+namespace {
+
+struct DtmOwner {
+  static const wchar_t* const* XmlSchemaFiles() { return kDtmSchemaFiles; }
+  void ReportXmlMessage(const char* text) { reports.push_back(text); }
+  std::vector<std::string> reports;
+};
+
+struct ControlOwner {
+  static const wchar_t* const* XmlSchemaFiles() { return kControlSchemaFiles; }
+  void ReportXmlMessage(const char* text) { reports.push_back(text); }
+  std::vector<std::string> reports;
+};
+
+const wchar_t kUserMessageAnswer[] =
+    L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTUserMessageSchema.xml\" "
+    L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><FDTUserMessage messageType=\"messageQuestion\" "
+    L"messageButtons=\"buttonsYesNo\" resultMessage=\"buttonNo\"/></FDT>";
+
+std::vector<std::wstring> Namespaces(IXMLDOMSchemaCollection* schemas) {
+  std::vector<std::wstring> out;
+  LONG count = 0;
+  schemas->get_length(&count);
+  for (LONG i = 0; i < count; ++i) {
+    com::Bstr uri;
+    schemas->get_namespaceURI(i, uri.put());
+    out.push_back(uri.c_str());
+  }
+  return out;
+}
+
+class SchemaCache : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    xmltest::SetRegistrySchemaFolder(nullptr);
+  }
+  void TearDown() override {
+    xmltest::SetRegistrySchemaFolder(nullptr);
+    CoUninitialize();
+  }
+};
+
+TEST_F(SchemaCache, IsFilledFromTheRegistryFolderTreeWhenTheSchemaFolderLacksTheFiles) {
+  xmltest::ScratchFolder registry(L"tkx-registry");
+  xmltest::ScratchFolder given(L"tkx-given");
+  // Spread over sub-folders at different depths; nothing at the top.
+  for (int i = 0; kDtmSchemaFiles[i]; ++i)
+    registry.CopySchema(kDtmSchemaFiles[i], i % 2 ? L"fdt\\1.2\\schemas" : L"other");
+  xmltest::SetRegistrySchemaFolder(registry.path().c_str());  // no trailing backslash
+
+  DtmOwner owner;
+  CevFDTXMLHandlerImpl<DtmOwner> handler(owner);
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(given.path().c_str()));
+  EXPECT_TRUE(owner.reports.empty()) << owner.reports.front();
+  auto uris = Namespaces(handler.SchemaCollection());
+  ASSERT_EQ(10u, uris.size());
+  EXPECT_EQ(L"x-schema:DTMInformationSchema.xml", uris.front());
+  EXPECT_EQ(L"x-schema:FDTHARTCommunicationSchema.xml", uris.back());
+  // The registry folder replaced the schema folder that lacked the files.
+  EXPECT_EQ(registry.path(), handler.SchemaFolder());
+}
+
+TEST_F(SchemaCache, SchemaFolderComesBeforeTheRegistry) {
+  xmltest::ScratchFolder given(L"tkx-given");
+  xmltest::ScratchFolder registry(L"tkx-registry");
+  for (int i = 0; kControlSchemaFiles[i]; ++i) given.CopySchema(kControlSchemaFiles[i], L"");
+  xmltest::SetRegistrySchemaFolder(registry.path().c_str());
+
+  ControlOwner owner;
+  CevFDTXMLHandlerImpl<ControlOwner> handler(owner);
+  std::wstring folder = given.path() + L"\\";
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(folder.c_str()));
+  EXPECT_TRUE(owner.reports.empty());
+  EXPECT_EQ(5u, Namespaces(handler.SchemaCollection()).size());
+  EXPECT_EQ(folder, handler.SchemaFolder());
+}
+
+TEST_F(SchemaCache, MissingSchemasAreReportedAndTheOwnerGoesOn) {
+  xmltest::ScratchFolder given(L"tkx-given");
+  given.CopySchema(L"FDTDataTypesSchema.xml", L"");
+  ControlOwner owner;
+  CevFDTXMLHandlerImpl<ControlOwner> handler(owner);
+
+  LONG added = 7;
+  EXPECT_EQ(S_FALSE, handler.AddSchema(L"FDTDataTypesSchema.xml", &added)) << "no collection yet";
+  EXPECT_EQ(0, added);
+
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(given.path().c_str()));
+  EXPECT_EQ(std::vector<std::wstring>{L"x-schema:FDTDataTypesSchema.xml"}, Namespaces(handler.SchemaCollection()));
+  ASSERT_EQ(4u, owner.reports.size());
+  EXPECT_EQ(
+      "::InitializeSchemaCache\nProblems while loading schema \"FDTApplicationIdSchema.xml\".\n"
+      "IXMLDOMSchemaCollection->add() returns 00000001.",
+      owner.reports[0]);
+
+  // Initialising again reuses the collection and adds what is there now.
+  given.CopySchema(L"DTMFunctionsSchema.xml", L"more");
+  owner.reports.clear();
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(given.path().c_str()));
+  EXPECT_EQ(3u, owner.reports.size());
+  EXPECT_EQ(2u, Namespaces(handler.SchemaCollection()).size());
+}
+
+TEST_F(SchemaCache, DocumentsLoadAgainstTheCollection) {
+  DtmOwner owner;
+  CevFDTXMLHandlerImpl<DtmOwner> handler(owner);
+  com::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL loaded = VARIANT_TRUE;
+  EXPECT_EQ(E_POINTER, handler.LoadXMLDocument(kUserMessageAnswer, doc.put(), &loaded)) << "no collection";
+
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(xmltest::StandInSchemaFolder().c_str()));
+  EXPECT_EQ(E_INVALIDARG, handler.LoadXMLDocument(nullptr, doc.put(), &loaded));
+  EXPECT_EQ(E_POINTER, handler.LoadXMLDocument(kUserMessageAnswer, doc.put(), nullptr));
+
+  // A schema outside the owner's list (the frame's answer to a user message).
+  ASSERT_EQ(S_OK, handler.LoadXMLDocument(kUserMessageAnswer, doc.put(), &loaded));
+  EXPECT_EQ(VARIANT_TRUE, loaded);
+  ASSERT_TRUE(doc);
+  com::ComPtr<IXMLDOMNode> answer;
+  doc->selectSingleNode(com::Bstr(L".//@resultMessage").get(), answer.put());
+  ASSERT_TRUE(answer);
+
+  // What a validating parser makes of it, once the schema is in the cache:
+  // the stand-in schema accepts the answer and refuses an unknown button set.
+  LONG added = 0;
+  ASSERT_EQ(S_OK, handler.AddSchemaFromFolder(handler.SchemaFolder(), L"FDTUserMessageSchema.xml", &added));
+  EXPECT_EQ(1, added);
+  com::ComPtr<IXMLDOMParseError> error;
+  HRESULT valid = doc->validate(error.put());
+  com::Bstr reason;
+  if (error) error->get_reason(reason.put());
+  EXPECT_EQ(S_OK, valid) << std::string(reason.c_str(), reason.c_str() + reason.length());
+  std::wstring wrong = kUserMessageAnswer;
+  wrong.replace(wrong.find(L"buttonsYesNo"), 12, L"buttonsMaybe");
+  com::ComPtr<IXMLDOMDocument2> bad;
+  ASSERT_EQ(S_OK, handler.LoadXMLDocument(wrong.c_str(), bad.put(), &loaded));
+  EXPECT_NE(S_OK, bad->validate(error.put()));
+}
+
+TEST_F(SchemaCache, ParseErrorsAreReportedOnlyWhenAskedFor) {
+  DtmOwner owner;
+  CevFDTXMLHandlerImpl<DtmOwner> handler(owner);
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(xmltest::StandInSchemaFolder().c_str()));
+  com::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL loaded = VARIANT_TRUE;
+  const wchar_t broken[] = L"<FDT><Open></FDT>";
+
+  EXPECT_EQ(S_FALSE, handler.LoadXMLDocument(broken, doc.put(), &loaded));
+  EXPECT_EQ(VARIANT_FALSE, loaded);
+  EXPECT_FALSE(doc);
+  EXPECT_TRUE(owner.reports.empty());
+
+  handler.SetReportParseErrors(true);
+  EXPECT_EQ(S_OK, handler.LoadXMLDocument(broken, doc.put(), &loaded));
+  EXPECT_EQ(VARIANT_FALSE, loaded);
+  ASSERT_EQ(1u, owner.reports.size());
+  const std::string& report = owner.reports[0];
+  EXPECT_EQ(0u, report.find("::LoadXMLDocument (ParseError)\nError 0x")) << report;
+  EXPECT_NE(std::string::npos, report.find("\nLine ")) << report;
+  EXPECT_EQ(report.size() - 18, report.rfind("\n<FDT><Open></FDT>")) << report;
+}
+
+TEST(SchemaNames, AreTakenFromTheReasonText) {
+  SchemaNameList list;
+  EXPECT_EQ(2, SchemaNamesFromReason(L"Schema x-schema:FDTUserMessageSchema.xml not found (see my_2.xml).", &list));
+  ASSERT_EQ(2, list.count);
+  EXPECT_STREQ(L"FDTUserMessageSchema.xml", list.names[0].c_str());
+  EXPECT_STREQ(L"my_2.xml", list.names[1].c_str());
+
+  // A name never reaches back over the previous occurrence; a bare ".xml"
+  // counts as an occurrence but names nothing.
+  EXPECT_EQ(3, SchemaNamesFromReason(L"a-b.xml.xml .xml", &list));
+  ASSERT_EQ(1, list.count);
+  EXPECT_STREQ(L"b.xml", list.names[0].c_str());
+  EXPECT_EQ(0, SchemaNamesFromReason(L"nothing here .XML", &list));
+  EXPECT_EQ(0, SchemaNamesFromReason(nullptr, &list));
+}
+
+TEST(FolderTree, FindsFilesDepthFirst) {
+  xmltest::ScratchFolder tree(L"tkx-tree");
+  tree.MakeFolder(L"empty");
+  tree.CopySchema(L"DTMInitSchema.xml", L"a\\b\\c");
+  tree.CopySchema(L"FDTDataTypesSchema.xml", L"");
+  com::Bstr path;
+  EXPECT_EQ(S_OK, FindFileInFolderTree(tree.path().c_str(), L"dtminitschema.xml", path.put()));
+  EXPECT_EQ(tree.path() + L"\\a\\b\\c\\DTMInitSchema.xml", path.c_str()) << "spelt as the file system has it";
+  EXPECT_EQ(S_OK, FindFileInFolderTree((tree.path() + L"\\").c_str(), L"FDTDataTypesSchema.xml", path.put()));
+  EXPECT_EQ(tree.path() + L"\\FDTDataTypesSchema.xml", path.c_str());
+  EXPECT_EQ(S_FALSE, FindFileInFolderTree(tree.path().c_str(), L"Nowhere.xml", path.put()));
+  EXPECT_EQ(S_FALSE, FindFileInFolderTree((tree.path() + L"\\missing").c_str(), L"Nowhere.xml", path.put()));
+  EXPECT_EQ(E_INVALIDARG, FindFileInFolderTree(nullptr, L"a.xml", path.put()));
+  EXPECT_EQ(E_INVALIDARG, FindFileInFolderTree(tree.path().c_str(), L"", path.put()));
+  EXPECT_EQ(E_INVALIDARG, FindFileInFolderTree(tree.path().c_str(), L"a.xml", nullptr));
+}
+
+TEST(FolderTree, SearchesFoldersThatCarryMoreAttributes) {
+  xmltest::ScratchFolder tree(L"tkx-attr");
+  std::wstring hidden = tree.MakeFolder(L"hidden");
+  tree.CopySchema(L"DTMInitSchema.xml", L"hidden");
+  if (!SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN) ||
+      GetFileAttributesW(hidden.c_str()) == (FILE_ATTRIBUTE_DIRECTORY)) {
+    GTEST_SKIP() << "this file system keeps no extra folder attributes";
+  }
+  com::Bstr path;
+  EXPECT_EQ(S_OK, FindFileInFolderTree(tree.path().c_str(), L"DTMInitSchema.xml", path.put()));
+}
+
+}  // namespace
