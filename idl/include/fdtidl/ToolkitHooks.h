@@ -1,0 +1,200 @@
+// What the toolkit and the DTM class agree on beyond COM: the hooks that the
+// toolkit's base DTM calls on the DTM class, the tables the DTM class
+// declares, and the parameter handler's operations that pass C++ records.
+//
+// None of this crosses an apartment. The COM interfaces are in toolkit.idl;
+// include "toolkit.h" (generated) for them.
+//
+// Table texts are 8-bit strings; every field that holds a pointer is
+// pointer-sized, so the tables read the same on i686 and x86_64.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstddef>
+
+struct ParInfo;  // one parameter descriptor; defined by the toolkit
+
+// ---------------------------------------------------------------------------
+// Tables the DTM class declares
+// ---------------------------------------------------------------------------
+
+// One function of the DTM. A row of kind 0 ends the table.
+//
+// Field order follows the toolkit's row type. Where descriptions differ on
+// words 3 and 4, label comes before name (the DTM's rows give both the same
+// text).
+struct FunctionTableRow {
+  enum Kind : ULONG {
+    kEnd = 0,
+    kFunction = 1,          // function without a user interface
+    kControlFunction = 2,   // function with a control
+    kStandardFunction = 3,  // standard function with an application id
+  };
+  // Low byte of `status`.
+  enum Status : ULONG {
+    kEnabled = 0x01,
+    kHidden = 0x02,
+    kToggle = 0x04,
+    kChecked = 0x08,
+    kNoDataSetLock = 0x10,
+  };
+
+  ULONG kind;
+  ULONG applicationId;
+  ULONG functionId;
+  const char* label;
+  const char* name;       // FDT fdt:name
+  const char* help;       // FDT help
+  const char* icon;
+  ULONG status;
+  ULONG userLevel;        // 1 in every row of this DTM
+  LONG applicationBits;   // -1 in every row of this DTM
+  ULONG hidden;
+  ULONG reserved[3];
+  const GUID* classId;    // class of the control
+  const char* progId;     // ProgID of the control
+  BOOL printable;
+  BOOL resizable;
+  const char* documentFile;
+  const char* programName;
+  const char* mimeType;
+  const void* action;     // null for a function that opens a control
+};
+
+// One document, device bitmap or device icon of a device type.
+struct DocumentListRecord {
+  enum Kind : ULONG {
+    kDocumentFile = 1,
+    kUrl = 2,
+    kProgram = 3,
+    kDeviceBitmap = 4,
+    kDeviceIcon = 5,
+  };
+  enum GraphicState : ULONG { kDevice = 1, kDiagnosis = 2, kOem = 3 };
+
+  const char* label;
+  const char* help;
+  const char* classification;  // FDT document classification
+  LONG languageId;
+  ULONG kind;
+  const char* path;            // path, URL or program file
+  ULONG graphicState;          // kinds 4 and 5
+  const char* programParameters;  // kind 3
+  const char* deviceTypeId;    // empty: every device type
+};
+
+// One channel of the DTM; the channel container reads the first row only.
+struct ChannelTableRow {
+  const char* name;
+  const GUID* classId;
+  ULONG_PTR reserved[2];
+  const char* channelInformation;  // an <fdt:ChannelInformation> fragment
+};
+
+// ---------------------------------------------------------------------------
+// Hooks of the DTM class
+// ---------------------------------------------------------------------------
+
+// The toolkit's base DTM derives from this and gives every hook its default
+// body; the DTM class overrides what it needs. The toolkit calls them only on
+// the DTM object's own apartment.
+struct IevFdtDtmClass {
+  // Once, after the toolkit's members are built. Leaves the parameter table
+  // complete and the DTM state 1.
+  virtual HRESULT OnConstruct() = 0;
+
+  // The DTM object's IHART_CommDTM part, through which the toolkit asks the
+  // object for its other interfaces. No reference is added; never null.
+  virtual IUnknown* GetCommDtmInterface() = 0;
+
+  // IDtm set communication: check the configured device, then hand the
+  // communication to the worker (the toolkit's default hands it on at once).
+  virtual HRESULT CheckConfiguredDevice(IUnknown* communication, VARIANT_BOOL* result) = 0;
+
+  // IDtm prepare release of communication: refuse while a scan runs (the
+  // toolkit's default posts the release requests at once).
+  virtual HRESULT CheckScanInactive(VARIANT_BOOL* result) = 0;
+
+  // Function table, ended by a row of kind 0; null when the class has none.
+  virtual const FunctionTableRow* GetFunctionTable() = 0;
+
+  // Document list and channel table: first record and number of records.
+  virtual const DocumentListRecord* GetDocumentList(size_t* count) = 0;
+  virtual const ChannelTableRow* GetChannelTable(size_t* count) = 0;
+
+ protected:
+  ~IevFdtDtmClass() = default;
+};
+
+// The DTM class also overrides these COM methods directly, calling the
+// toolkit's body first where it says so: IDtm::Config, IDtmInformation::
+// GetInformation, IFdtEvents::OnChildChanged.
+
+// ---------------------------------------------------------------------------
+// Parameter handler operations that pass ParInfo records
+// ---------------------------------------------------------------------------
+
+// The parameter handler's C++ side: the toolkit's operation 9 and operations
+// 19 to 38. The handler answers it from QueryInterface only in its own
+// apartment (no type library describes it, so a proxy never does).
+struct IevFdtParameterStore : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE SetParInfoByVariant(VARIANT parameterId, ULONG mask,
+                                                        const ParInfo& info) = 0;            // 9
+  virtual HRESULT STDMETHODCALLTYPE GetParameterData(ULONG parameterId, VARIANT* value,
+                                                     BSTR* text, VARTYPE* vt,
+                                                     VARIANT* minimum, VARIANT* maximum,
+                                                     VARIANT* defaultValue,
+                                                     VARIANT* flags) = 0;                    // 19
+  // Either pointer may be null.
+  virtual HRESULT STDMETHODCALLTYPE SetValueAndFlags(ULONG parameterId, const VARIANT* value,
+                                                     const DWORD* flags) = 0;                // 20
+  virtual HRESULT STDMETHODCALLTYPE GetParameterCountEx(ULONG* count) = 0;                   // 21
+  virtual HRESULT STDMETHODCALLTYPE GetParameterIdByIndex(ULONG index, ULONG* parameterId) = 0;  // 22
+  virtual HRESULT STDMETHODCALLTYPE WriteValue(ULONG parameterId, const VARIANT& value) = 0;  // 23
+  virtual HRESULT STDMETHODCALLTYPE EvaluateDependencies(ULONG parameterId, ULONG what) = 0;  // 24
+  virtual HRESULT STDMETHODCALLTYPE UpdateParameters(ULONG parameterId, BSTR text) = 0;      // 25
+  virtual HRESULT STDMETHODCALLTYPE SetValue(ULONG parameterId, const VARIANT& value) = 0;   // 26
+  virtual HRESULT STDMETHODCALLTYPE GetValue(ULONG parameterId, VARIANT* value) = 0;         // 27
+  virtual HRESULT STDMETHODCALLTYPE SetParInfo(ULONG parameterId, ULONG mask,
+                                               const ParInfo& info) = 0;                     // 28
+  virtual HRESULT STDMETHODCALLTYPE GetParInfo(ULONG parameterId, ULONG mask,
+                                               ParInfo* info) = 0;                           // 29
+  virtual HRESULT STDMETHODCALLTYPE AddParameter(const ParInfo& info) = 0;                   // 30
+  virtual HRESULT STDMETHODCALLTYPE RemoveParameter(ULONG parameterId) = 0;                  // 31
+  virtual HRESULT STDMETHODCALLTYPE RemoveAllParameters() = 0;                               // 32
+  virtual HRESULT STDMETHODCALLTYPE GetParameterCount(ULONG* count) = 0;                     // 33
+  virtual HRESULT STDMETHODCALLTYPE GetParameter(ULONG parameterId, ParInfo* info) = 0;      // 34
+  virtual HRESULT STDMETHODCALLTYPE GetParameterAt(ULONG index, ParInfo* info) = 0;          // 35
+  // Kind 1 to 6; the callback gets (argument, id).
+  virtual HRESULT STDMETHODCALLTYPE InvokeParameterCallback(ULONG parameterId, ULONG kind,
+                                                            const VARIANT& argument) = 0;    // 36
+  virtual LONG STDMETHODCALLTYPE IndexOfParameter(ULONG parameterId) = 0;                    // 37
+  virtual bool STDMETHODCALLTYPE HasParameter(ULONG parameterId) = 0;                        // 38
+
+ protected:
+  ~IevFdtParameterStore() = default;
+};
+
+// Identifier chosen by this project.
+inline const IID IID_IevFdtParameterStore = {
+    0x12efbc09, 0x4cfa, 0x492a, {0xb8, 0xe5, 0xc4, 0xad, 0x5c, 0x75, 0x2a, 0x9c}};
+__CRT_UUID_DECL(IevFdtParameterStore, 0x12efbc09, 0x4cfa, 0x492a, 0xb8, 0xe5, 0xc4, 0xad, 0x5c,
+                0x75, 0x2a, 0x9c)
+
+// The channel's text lookup: a key above 0xFFFF is the address of an 8-bit
+// text, which is copied; a smaller non-zero key is a string-table id. It
+// passes a pointer as a number, so it stays within the channel's apartment.
+struct IevFdtChannelText : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE LoadResourceString(ULONG_PTR key, BSTR* text) = 0;
+
+ protected:
+  ~IevFdtChannelText() = default;
+};
+
+// Identifier chosen by this project.
+inline const IID IID_IevFdtChannelText = {
+    0x03f6ae33, 0x9760, 0x46a8, {0x92, 0x3b, 0xe3, 0x49, 0x70, 0x1b, 0x8c, 0x0a}};
+__CRT_UUID_DECL(IevFdtChannelText, 0x03f6ae33, 0x9760, 0x46a8, 0x92, 0x3b, 0xe3, 0x49, 0x70,
+                0x1b, 0x8c, 0x0a)
