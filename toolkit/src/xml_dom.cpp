@@ -7,6 +7,7 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Variant.h"
+#include "toolkit/fdt_variant.h"
 
 const CLSID CLSID_evDomDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
 const CLSID CLSID_evXmlSchemaCache = {0x373984C9, 0xB845, 0x449B, {0x91, 0xE7, 0x45, 0xAC, 0x83, 0x03, 0x6A, 0xDE}};
@@ -324,6 +325,29 @@ HRESULT XmlInsertFragmentAfter(IXMLDOMDocument* doc, IXMLDOMNode* reference, con
   return MergeFragment(Placement::InsertAfter, doc, reference, fragment, namespaceUri, out);
 }
 
+HRESULT XmlParseErrorText(IXMLDOMDocument2* doc, BSTR* text) {
+  if (!doc || !text) return E_POINTER;
+  com::ComPtr<IXMLDOMParseError> error;
+  HRESULT hr = doc->get_parseError(error.put());
+  if (FAILED(hr)) return hr;
+  if (!error) return E_FAIL;
+  LONG code = 0, line = 0, column = 0;
+  error->get_errorCode(&code);
+  error->get_line(&line);
+  error->get_linepos(&column);
+  com::Bstr reason;
+  error->get_reason(reason.put());
+  wchar_t head[512];
+  _snwprintf(head, 512, L"Error 0x%08x\nLine %ld, Column %ld\n\n", static_cast<unsigned>(code),
+             static_cast<long>(line), static_cast<long>(column));
+  head[511] = L'\0';
+  com::Bstr result(head);
+  result.append(reason.c_str());
+  ::SysFreeString(*text);
+  *text = result.detach();
+  return S_OK;
+}
+
 HRESULT XmlCreateAndLoad(const wchar_t* xml, IXMLDOMDocument2** out, VARIANT_BOOL* created) {
   if (!out || !created) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> doc;
@@ -382,7 +406,7 @@ HRESULT EscapeXmlText(const wchar_t* text, BSTR* out) {
 HRESULT WriteDisplayValue(IXMLDOMDocument* doc, IXMLDOMNode* parent, const VARIANT& value) {
   if (!doc || !parent) return E_POINTER;
   com::Variant text;
-  HRESULT hr = ::VariantChangeType(text.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR);
+  HRESULT hr = CFdtVariant::ConvertTo(text.get(), &value, VT_BSTR);
   if (FAILED(hr)) return hr;
   if (text.type() != VT_BSTR) return E_FAIL;
   com::ComPtr<IXMLDOMNode> display;

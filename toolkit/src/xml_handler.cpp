@@ -7,6 +7,7 @@
 #include <string>
 
 #include "com/Variant.h"
+#include "toolkit/fdt_variant.h"
 #include "toolkit/xml_schema_lists.h"
 #include "win32/unique_handle.h"
 
@@ -297,28 +298,12 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
 
 HRESULT XmlHandlerCore::GetParseError(IXMLDOMDocument2* doc, BSTR* text) {
   if (!doc || !text) return E_POINTER;
-  com::ComPtr<IXMLDOMParseError> error;
-  HRESULT hr = doc->get_parseError(error.put());
-  if (FAILED(hr) || !error) {
+  HRESULT hr = XmlParseErrorText(doc, text);
+  if (FAILED(hr)) {
     Report("CevFDTXMLHandlerImpl::GetParseError\nget_parseError on IXMLDOMDocument failed!\n(CODE == %08X)",
            static_cast<unsigned>(hr));
-    return FAILED(hr) ? hr : E_FAIL;
   }
-  LONG code = 0, line = 0, column = 0;
-  error->get_errorCode(&code);
-  error->get_line(&line);
-  error->get_linepos(&column);
-  com::Bstr reason;
-  error->get_reason(reason.put());
-  wchar_t head[512];
-  _snwprintf(head, 512, L"Error 0x%08x\nLine %ld, Column %ld\n\n", static_cast<unsigned>(code), static_cast<long>(line),
-             static_cast<long>(column));
-  head[511] = L'\0';
-  com::Bstr result(head);
-  result.append(reason.c_str());
-  ::SysFreeString(*text);
-  *text = result.detach();
-  return S_OK;
+  return hr;
 }
 
 HRESULT XmlHandlerCore::GetNodeText(BSTR* out, IXMLDOMNode* node, const wchar_t* xpath) {
@@ -326,16 +311,10 @@ HRESULT XmlHandlerCore::GetNodeText(BSTR* out, IXMLDOMNode* node, const wchar_t*
   HRESULT exists = XmlNodeExists(node, xpath);
   if (exists == 0) return E_FAIL;
   if (FAILED(exists)) return exists;
-  com::ComPtr<IXMLDOMNode> found;
-  com::Bstr query(xpath);
-  HRESULT hr = node->selectSingleNode(query.get(), found.put());
-  if (FAILED(hr)) return hr;
-  if (!found) return E_FAIL;
   com::Variant value;
-  hr = found->get_nodeValue(value.get());
+  HRESULT hr = ReadNodeValue(node, xpath, value.get(), VT_BSTR);
   if (FAILED(hr)) return hr;
-  hr = value.changeType(VT_BSTR);
-  if (FAILED(hr)) return hr;
+  if (value.type() != VT_BSTR) return E_FAIL;
   return com::Bstr(V_BSTR(value.get())).copyTo(out);
 }
 

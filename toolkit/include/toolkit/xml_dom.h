@@ -75,6 +75,11 @@ HRESULT XmlInsertFragmentBefore(IXMLDOMDocument* doc, IXMLDOMNode* reference, co
 HRESULT XmlInsertFragmentAfter(IXMLDOMDocument* doc, IXMLDOMNode* reference, const wchar_t* fragment,
                                const wchar_t* namespaceUri, IXMLDOMNode** out);
 
+// The document's parse error as "Error 0x%08x\nLine %ld, Column %ld\n\n"
+// followed by the parser's reason; replaces (frees) what *text held.
+// E_POINTER for a null document or text pointer.
+HRESULT XmlParseErrorText(IXMLDOMDocument2* doc, BSTR* text);
+
 // New non-validating document loaded from the text. *created is VARIANT_TRUE
 // whenever a document was created, also when the text did not parse (the
 // document is then empty). E_INVALIDARG for a null out pointer.
