@@ -106,7 +106,8 @@ void Adapter::Log(const SetupPacket& setup, ULONG bufferLength, const uint8_t* d
     entry.error = error;
     entry.timeUs = NowUs();
     // What went out is the request's data; what came back is what was moved.
-    const size_t count = std::min<size_t>(setup.requestType & 0x80 ? transferred : setup.length, sizeof entry.data);
+    size_t count = setup.requestType & 0x80 ? transferred : std::min<ULONG>(setup.length, bufferLength);
+    count = std::min(count, sizeof entry.data);
     if (data && count) std::memcpy(entry.data, data, count);
     log_.push_back(entry);
 }
@@ -228,15 +229,15 @@ DWORD Adapter::Execute(const SetupPacket& setup, uint8_t* buffer, ULONG& transfe
             answer = {parameter_};
             break;
         case kReceivePoll: {
-            const Reply* reply = initialised_ ? DueReply() : nullptr;
-            answer = {reply ? reply->announced : uint8_t(0)};
+            const auto reply = initialised_ ? DueReply() : replies_.end();
+            answer = {reply != replies_.end() ? reply->announced : uint8_t(0)};
             break;
         }
         case kReceiveRead: {
-            const Reply* reply = initialised_ ? DueReply() : nullptr;
-            if (reply) {
+            const auto reply = initialised_ ? DueReply() : replies_.end();
+            if (reply != replies_.end()) {
                 answer = reply->bytes;
-                replies_.erase(replies_.begin() + (reply - &replies_[0]));
+                replies_.erase(reply);
             }
             break;
         }
@@ -310,11 +311,9 @@ void Adapter::Send(const uint8_t* data, uint16_t length) {
     }
 }
 
-const Adapter::Reply* Adapter::DueReply() {
+std::deque<Adapter::Reply>::iterator Adapter::DueReply() {
     const uint64_t now = NowUs();
-    for (const Reply& r : replies_)
-        if (r.dueUs <= now) return &r;
-    return nullptr;
+    return std::find_if(replies_.begin(), replies_.end(), [now](const Reply& r) { return r.dueUs <= now; });
 }
 
 bool Adapter::QueueReplyLocked(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs) {

@@ -91,7 +91,8 @@ private:
     void Send(const uint8_t* data, uint16_t length);
     void HoldProcessor();
     void PowerUp();
-    const Reply* DueReply();
+    // The oldest reply whose answer delay is over, or end().
+    std::deque<Reply>::iterator DueReply();
     bool QueueReplyLocked(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs);
     // A test forced a non-zero answer to this request.
     bool ForcedRefusal(uint8_t request) const;
