@@ -203,35 +203,6 @@ TEST_F(ModemTest, PerDeviceExportsOnAnEmptySlotAnswer12) {
   EXPECT_EQ(vtHARTvb_CloseDevice(kDev), kStatusNotOpen);
 }
 
-TEST_F(ModemTest, StdcallTwinsForwardTheirArguments) {
-  AddAdapter(kSerial);
-  Configure(kDev, kSerial);
-  ASSERT_EQ(vtHARTvb_DeviceInit(kDev, 0), kStatusOk);
-  EXPECT_EQ(State(kSerial).masterMode, 2);
-  EXPECT_EQ(vtHARTvb_SetParam(kDev, 0x33), kStatusOk);
-  uint8_t value = 0;
-  EXPECT_EQ(vtHARTvb_GetParam(kDev, &value), kStatusOk);
-  EXPECT_EQ(value, 0x33);
-  EXPECT_EQ(vtHARTvb_Send(kDev, 7, sizeof kCommandZero, kCommandZero), kStatusOk);
-  const std::vector<SimTransfer> sends = Requests(kSerial, 0xB1);
-  ASSERT_EQ(sends.size(), 1u);
-  EXPECT_EQ(sends[0].data[4], 7);
-  const uint8_t reply[] = {0x06, 0x80, 0x00, 0x00, 0x86};
-  SimQueueReply(kSerial, SIM_KIND_ANSWER, reply, sizeof reply);
-  uint8_t kind = 0, length = 0, data[256] = {};
-  EXPECT_EQ(ReceiveNext(kDev, &kind, &length, data), kStatusOk);
-  uint8_t twinKind = 0, twinLength = 0;
-  SimQueueReply(kSerial, SIM_KIND_BURST, reply, 3);
-  EXPECT_TRUE(WaitFor([&] { return vtHARTvb_Receive(kDev, &twinKind, &twinLength, data) != kStatusRingEmpty; }));
-  EXPECT_EQ(twinKind, SIM_KIND_BURST);
-  EXPECT_EQ(twinLength, 3);
-  uint8_t dynamic = 0;
-  AddAdapter(0x4321);
-  EXPECT_EQ(vtHARTvb_DynamicInit("evHRT USB: 4321", &dynamic, 1), kStatusOk);
-  EXPECT_EQ(dynamic, 255);
-  EXPECT_EQ(vtHARTvb_CloseDevice(kDev), kStatusOk);
-}
-
 // --- send and parameter ----------------------------------------------------------
 
 TEST_F(ModemTest, SendChecksItsArgumentsBeforeAnyTransferAndFramesTheData) {
