@@ -170,4 +170,21 @@ HRESULT readVariant(IStream* stream, Variant& value) {
   return S_OK;
 }
 
+HRESULT writeEmptyPropertyMap(IStream* stream) {
+  if (!stream) return E_POINTER;
+  DWORD version = kPropertyMapVersion;
+  return writeAll(stream, &version, sizeof(version));
+}
+
+HRESULT readEmptyPropertyMap(IStream* stream) {
+  if (!stream) return E_POINTER;
+  Rewind rewind(stream);
+  DWORD version = 0;
+  HRESULT hr = readAll(stream, &version, sizeof(version));
+  if (FAILED(hr)) return hr;
+  if (version > kPropertyMapVersion) return E_FAIL;
+  rewind.keep();
+  return S_OK;
+}
+
 }  // namespace com

@@ -191,4 +191,19 @@ TEST_F(StreamFormTest, BadVariantIsRefusedAndTheStreamRewound) {
   EXPECT_EQ(E_POINTER, com::writeVariant(nullptr, value.value()));
 }
 
+TEST_F(StreamFormTest, EmptyPropertyMapIsItsVersion) {
+  ASSERT_EQ(S_OK, com::writeEmptyPropertyMap(stream_.get()));
+  EXPECT_EQ((std::vector<unsigned char>{0x00, 0x0C, 0, 0}), bytes());
+  write({0x01, 0x0C, 0, 0});  // a newer format
+  write({0x00, 0x0A});        // cut short
+  rewind();
+  EXPECT_EQ(S_OK, com::readEmptyPropertyMap(stream_.get()));
+  EXPECT_EQ(E_FAIL, com::readEmptyPropertyMap(stream_.get()));
+  EXPECT_EQ(4u, position());
+  LARGE_INTEGER last;
+  last.QuadPart = 8;
+  stream_->Seek(last, STREAM_SEEK_SET, nullptr);
+  EXPECT_EQ(E_FAIL, com::readEmptyPropertyMap(stream_.get()));
+}
+
 }  // namespace

@@ -32,4 +32,11 @@ HRESULT readBstr(IStream* stream, Bstr& text);
 HRESULT writeVariant(IStream* stream, const VARIANT& value);
 HRESULT readVariant(IStream* stream, Variant& value);
 
+// A property map without properties in its stream form: the 4-byte format
+// version 3072. Reading needs 4 bytes and a version of at most 3072, else
+// E_FAIL (and the stream is moved back).
+constexpr DWORD kPropertyMapVersion = 3072;
+HRESULT writeEmptyPropertyMap(IStream* stream);
+HRESULT readEmptyPropertyMap(IStream* stream);
+
 }  // namespace com
