@@ -126,7 +126,9 @@ void OnDeviceArrival(const WinUsbApi& usb, const std::string& path, HANDLE pnpEv
   {
     win32::CsLock lock(ServiceWorkLock());
     uint16_t serial = ReadDeviceSerial(usb, path.c_str());
-    PNP_TRACE(kTraceInfo, "DeviceArrival: %s (serial: %u)", path.c_str(), serial);
+    // Arrival and removal are traced as part of the control handler that runs them.
+    Trace(TraceRecord{kTraceInfo, "service_ctrl_ex", __LINE__}, "DeviceArrival: %s (serial: %u)", path.c_str(),
+          serial);
     RecordAdapter(path, serial);
     AddSerialPort(serial);
   }
@@ -142,8 +144,8 @@ void OnDeviceRemoval(const std::string& path, HANDLE pnpEvent) {
       bool found = RegQueryValueExA(key.get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&serial),
                                     &size) == ERROR_SUCCESS &&
                    type == REG_DWORD;
-      PNP_TRACE(kTraceInfo, "DeviceRemoveComplete: %s (serial: %lu)", path.c_str(),
-                static_cast<unsigned long>(found ? serial : 0));
+      Trace(TraceRecord{kTraceInfo, "service_ctrl_ex", __LINE__}, "DeviceRemoveComplete: %s (serial: %lu)",
+            path.c_str(), static_cast<unsigned long>(found ? serial : 0));
       if (found) RemoveVirtualPort(serial);
       RegDeleteValueA(key.get(), path.c_str());
     }

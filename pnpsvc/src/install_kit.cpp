@@ -5,6 +5,7 @@
 #include <newdev.h>
 #include <setupapi.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 
@@ -36,6 +37,8 @@ const Command kDeviceInstallKitCommands[] = {
 };
 
 using DeviceCallback = bool (*)(HDEVINFO list, SP_DEVINFO_DATA* device, void* context);
+
+std::atomic<DeviceActionHook> g_actionHook{nullptr};
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -80,6 +83,17 @@ bool PatternMatches(const Pattern& p, const std::string& id) {
   return WildcardMatch(id, p.text);
 }
 
+// The device's instance id (at most 200 characters) from the configuration
+// manager. Some platforms (Wine) answer it with an empty id; SetupAPI's own
+// copy of the id then stands in.
+CONFIGRET DeviceInstanceId(HDEVINFO list, SP_DEVINFO_DATA* device, HMACHINE machine, char (&id)[201]) {
+  id[0] = 0;
+  CONFIGRET cr = CM_Get_Device_ID_ExA(device->DevInst, id, 200, 0, machine);
+  if (cr == CR_SUCCESS && id[0] == 0 && !SetupDiGetDeviceInstanceIdA(list, device, id, 200, nullptr)) id[0] = 0;
+  id[200] = 0;
+  return cr;
+}
+
 std::string GetDeviceId(HDEVINFO list, SP_DEVINFO_DATA* device) {
   SP_DEVINFO_LIST_DETAIL_DATA_A detail = {};
   detail.cbSize = sizeof(detail);
@@ -87,8 +101,8 @@ std::string GetDeviceId(HDEVINFO list, SP_DEVINFO_DATA* device) {
     PNP_TRACE(kTraceError, "SetupDiGetDeviceInfoListDetail() failed with code %lu", GetLastError());
     return {};
   }
-  char id[201] = {};
-  CONFIGRET cr = CM_Get_Device_ID_ExA(device->DevInst, id, 200, 0, detail.RemoteMachineHandle);
+  char id[201];
+  CONFIGRET cr = DeviceInstanceId(list, device, detail.RemoteMachineHandle, id);
   if (cr != CR_SUCCESS) {
     PNP_TRACE(kTraceError, "CM_Get_Device_ID_Ex() failed with code %lu", static_cast<unsigned long>(cr));
     return {};
@@ -180,8 +194,8 @@ bool EnumerateDevices(DWORD flags, int argc, char** argv, DeviceCallback callbac
   for (DWORD index = 0; SetupDiEnumDeviceInfo(list.get(), index, &device); ++index) {
     bool match = all || onlyInstanceIds;
     if (!match) {
-      char id[201] = {};
-      if (CM_Get_Device_ID_ExA(device.DevInst, id, 200, 0, detail.RemoteMachineHandle) != CR_SUCCESS) {
+      char id[201];
+      if (DeviceInstanceId(list.get(), &device, detail.RemoteMachineHandle, id) != CR_SUCCESS) {
         PNP_TRACE(kTraceError, "CM_Get_Device_ID_Ex failed");
         id[0] = 0;
       }
@@ -209,6 +223,11 @@ bool RemoveCallback(HDEVINFO list, SP_DEVINFO_DATA* device, void*) {
     PNP_TRACE(kTraceError, "GetDeviceId() failed");
     return false;
   }
+  if (DeviceActionHook hook = g_actionHook.load()) {
+    if (!hook("remove", id)) return false;
+    PNP_TRACE(kTraceInfo, "device <%s> removed", id.c_str());
+    return true;
+  }
   SP_REMOVEDEVICE_PARAMS params = {};
   params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
   params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
@@ -232,6 +251,7 @@ bool RestartCallback(HDEVINFO list, SP_DEVINFO_DATA* device, void*) {
     PNP_TRACE(kTraceError, "GetDeviceId() failed");
     return false;
   }
+  if (DeviceActionHook hook = g_actionHook.load()) return hook("restart", id);
   SP_PROPCHANGE_PARAMS params = {};
   params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
   params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
@@ -250,6 +270,8 @@ bool RestartCallback(HDEVINFO list, SP_DEVINFO_DATA* device, void*) {
 }
 
 }  // namespace
+
+void SetDeviceActionHook(DeviceActionHook hook) { g_actionHook.store(hook); }
 
 bool CreateCommandLine(const char* text, std::vector<std::string>& args) {
   args.clear();

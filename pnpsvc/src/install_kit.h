@@ -27,6 +27,12 @@ bool CreateCommandLine(const char* text, std::vector<std::string>& args);
 // Case-insensitive match of an id against a pattern with "*" wildcards.
 bool WildcardMatch(const std::string& id, const std::string& pattern);
 
+// Replaces the class-installer calls that remove or restart one matched
+// device ("remove" or "restart", instance id) -- for tests on platforms whose
+// SetupAPI cannot run them (Wine). Null restores the real calls.
+using DeviceActionHook = bool (*)(const char* action, const std::string& instanceId);
+void SetDeviceActionHook(DeviceActionHook hook);
+
 bool cmdInstall(int argc, char** argv);
 bool cmdUpdate(int argc, char** argv);
 bool cmdRemove(int argc, char** argv);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <sstream>
@@ -46,7 +47,34 @@ std::vector<std::string> AllNodes() {
   return names;
 }
 
+// As the ports class installer does when a node goes: its COM number is
+// released in the COM port database.
+void ReleasePortOf(const std::string& instance) {
+  std::string params = std::string(kPortsKey) + "\\" + instance + "\\Device Parameters";
+  char name[64] = {};
+  DWORD size = sizeof(name) - 1;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, params.c_str(), "PortName", RRF_RT_REG_SZ, nullptr, name, &size) !=
+          ERROR_SUCCESS ||
+      _strnicmp(name, "COM", 3) != 0)
+    return;
+  HMODULE msports = LoadLibraryA("msports");
+  if (!msports) return;
+  using OpenFn = LONG(WINAPI*)(HANDLE*);
+  using CloseFn = LONG(WINAPI*)(HANDLE);
+  using ReleaseFn = LONG(WINAPI*)(HANDLE, DWORD);
+  auto open = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(msports, "ComDBOpen")));
+  auto close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(GetProcAddress(msports, "ComDBClose")));
+  auto release = reinterpret_cast<ReleaseFn>(reinterpret_cast<void*>(GetProcAddress(msports, "ComDBReleasePort")));
+  HANDLE db = nullptr;
+  if (open && close && release && open(&db) == ERROR_SUCCESS) {
+    release(db, static_cast<DWORD>(atoi(name + 3)));
+    close(db);
+  }
+  FreeLibrary(msports);
+}
+
 void DeleteNode(const std::string& instance) {
+  ReleasePortOf(instance);
   HKEY ports = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, &ports) != ERROR_SUCCESS) return;
   RegDeleteTreeA(ports, instance.c_str());

@@ -1,0 +1,155 @@
+// The pipe loop in-process: length rules, the 8-zero-byte reply, requests
+// that must never be executed, and how the loop ends.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "installkit_double.h"
+#include "pipe_server.h"
+#include "shared/registry_layout.h"
+#include "shared/service_pipe.h"
+#include "test_support.h"
+#include "virtual_ports.h"
+
+namespace {
+
+using namespace pnpsvc_test;
+
+// Sends one message; answers whether the reply was exactly 8 zero bytes.
+bool Call(const std::vector<uint8_t>& message) {
+  uint8_t reply[100];
+  std::memset(reply, 0xAA, sizeof(reply));
+  DWORD got = 0;
+  if (!CallNamedPipeA(shared::kServicePipeName, const_cast<uint8_t*>(message.data()),
+                      static_cast<DWORD>(message.size()), reply, sizeof(reply), &got, 3000))
+    return false;
+  return got == 8 && std::memcmp(reply, shared::kServicePipeReply, 8) == 0;
+}
+
+std::vector<uint8_t> Bytes(const char* text, size_t length) {
+  return std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(text), reinterpret_cast<const uint8_t*>(text) + length);
+}
+
+class PipeServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearAdapterRegistry();
+    installkit_double::Reset();
+    pnpsvc::SetInstallKitRunner(installkit_double::Run);
+    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    io_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    pipe_ = CreateNamedPipeA(shared::kServicePipeName, shared::kServicePipeOpenMode, shared::kServicePipeMode, 1, 0,
+                             0, 1000, nullptr);
+    ASSERT_NE(pipe_, INVALID_HANDLE_VALUE);
+    thread_ = CreateThread(nullptr, 0, [](void* self) -> DWORD {
+      auto* t = static_cast<PipeServerTest*>(self);
+      pnpsvc::ServiceLoop(t->pipe_, t->io_, t->stop_);
+      return 0;
+    }, this, 0, nullptr);
+  }
+  void TearDown() override {
+    SetEvent(stop_);
+    EXPECT_EQ(WaitForSingleObject(thread_, 5000), WAIT_OBJECT_0);
+    CloseHandle(thread_);
+    CloseHandle(pipe_);
+    CloseHandle(io_);
+    CloseHandle(stop_);
+    pnpsvc::SetInstallKitRunner(nullptr);
+  }
+
+  HANDLE stop_ = nullptr, io_ = nullptr, pipe_ = INVALID_HANDLE_VALUE, thread_ = nullptr;
+};
+
+TEST_F(PipeServerTest, KeyRequestsNeedTheirExactLength) {
+  auto create5 = shared::BuildCreateKeyRequest("5");
+  ASSERT_EQ(create5.size(), 18u);
+  auto longer = create5;
+  longer.push_back(0);
+  EXPECT_TRUE(Call(longer));
+  EXPECT_FALSE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\5"));
+  EXPECT_TRUE(Call(create5));
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\5"));
+
+  EXPECT_TRUE(Call(shared::BuildCreateKeyRequest("5\\6")));  // only device-number keys
+  EXPECT_FALSE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\5\\6"));
+  EXPECT_TRUE(Call(shared::BuildDeleteKeyRequest("5")));
+  EXPECT_FALSE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\5"));
+}
+
+TEST_F(PipeServerTest, SetValueWritesTheDwordAndDeleteKeepsKeysWithSubkeys) {
+  auto set = shared::BuildSetDwordRequest("5", "USB-Id", 0x1234);
+  ASSERT_EQ(set.size(), 36u);
+  EXPECT_TRUE(Call(set));
+  DWORD value = 0;
+  EXPECT_TRUE(ReadDword("Software\\VELTRA\\evHRT USB\\Config\\5", "USB-Id", &value));
+  EXPECT_EQ(value, 0x1234u);
+
+  // A key with a subkey stays (the subkey made here directly, not by request).
+  HKEY sub = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\VELTRA\\evHRT USB\\Config\\5\\extra", 0, nullptr, 0,
+                  KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &sub, nullptr);
+  RegCloseKey(sub);
+  EXPECT_TRUE(Call(shared::BuildDeleteKeyRequest("5")));
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\5"));
+}
+
+TEST_F(PipeServerTest, EmptyKeyNeverTouchesConfigKeyItself) {
+  ASSERT_TRUE(Call(shared::BuildCreateKeyRequest("0")));
+  auto before = Snapshot(shared::kConfigKeyPath);
+  EXPECT_TRUE(Call(Bytes("evHRT_DeleteKey\0\0", 17)));
+  EXPECT_TRUE(Call(Bytes("evHRT_SetValue\0\0X\0\4\0\0\0\4\0\0\0abcd", 29)));
+  EXPECT_TRUE(KeyExists(shared::kConfigKeyPath));
+  EXPECT_EQ(Snapshot(shared::kConfigKeyPath), before);
+}
+
+TEST_F(PipeServerTest, RenumerateNeedsSeventeenBytesAndShortMessagesAreAnswered) {
+  EXPECT_TRUE(Call(Bytes("evHRT_Renumerate\0\0", 18)));
+  EXPECT_TRUE(installkit_double::Commands().empty());
+  EXPECT_TRUE(Call(shared::BuildRenumerateRequest()));
+  ASSERT_EQ(installkit_double::Commands().size(), 1u);
+  EXPECT_EQ(installkit_double::Commands()[0], "remove vtVCP\\VirtualSerial");
+  EXPECT_TRUE(Call(Bytes("evH", 3)));
+  EXPECT_TRUE(Call(Bytes("", 0)));
+}
+
+// The first 180 bytes of this message form a valid SetValue request on their
+// own; the whole message is longer and must not be executed.
+TEST_F(PipeServerTest, OversizedMessageIsNeverExecutedFromItsFirstPart) {
+  std::vector<uint8_t> data(153, 'D');
+  auto first = shared::BuildSetValueRequest("5", "X", REG_BINARY, data.data(), 153);
+  ASSERT_EQ(first.size(), 180u);
+  auto message = first;
+  message.resize(260, 'T');
+  EXPECT_TRUE(Call(message));
+  EXPECT_FALSE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\5"));
+  EXPECT_TRUE(Call(first));  // the same bytes as a message of their own are a request
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\5"));
+}
+
+TEST_F(PipeServerTest, SilentClientIsDroppedSoOthersGetThrough) {
+  HANDLE silent = CreateFileA(shared::kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  ASSERT_NE(silent, INVALID_HANDLE_VALUE);
+  DWORD start = GetTickCount();
+  bool answered = false;
+  while (!answered && GetTickCount() - start < pnpsvc::kClientIoTimeoutMs + 4000) {
+    WaitNamedPipeA(shared::kServicePipeName, 1000);
+    answered = Call(shared::BuildCreateKeyRequest("1"));
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\1"));
+  CloseHandle(silent);
+}
+
+TEST_F(PipeServerTest, StopEndsTheLoopWhileAClientIsConnected) {
+  HANDLE client = CreateFileA(shared::kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  Sleep(100);
+  SetEvent(stop_);
+  EXPECT_EQ(WaitForSingleObject(thread_, 2000), WAIT_OBJECT_0);
+  CloseHandle(client);
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// Helpers shared by the service's tests: the configuration registry as the
+// service and its readers see it, and recorders for trace and event log.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace pnpsvc_test {
+
+// Removes the whole adapter configuration (Config and Enum, 32-bit view).
+void ClearAdapterRegistry();
+// Binds device number `number` to `serial` with COM port `port` (0: none).
+void SetSlot(int number, uint32_t serial, uint32_t port);
+bool ReadDword(const char* keyPath, const char* name, DWORD* value, REGSAM view = KEY_WOW64_32KEY);
+bool KeyExists(const char* keyPath, REGSAM view = KEY_WOW64_32KEY);
+// Values of EnumKey: path -> serial.
+std::map<std::string, DWORD> EnumValues();
+void SetEnumValue(const std::string& path, DWORD serial);
+
+// Every key and value below `keyPath` (HKLM, the given view) as text lines,
+// for before/after comparisons.
+std::vector<std::string> Snapshot(const char* keyPath, REGSAM view = KEY_WOW64_32KEY);
+
+// What the service reported to the event log and wrote to the trace since
+// the last Clear (installed as the service's observers).
+struct Recorder {
+  static void Install();
+  static void Clear();
+  static std::vector<std::pair<std::string, std::string>> EventLog();
+  static std::vector<std::string> TraceLines();
+};
+
+}  // namespace pnpsvc_test

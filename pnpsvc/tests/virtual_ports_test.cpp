@@ -1,0 +1,224 @@
+// Virtual COM ports against the install kit double (device nodes in the
+// registry) and the msports double (a COM port database with a bitmap).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+
+#include "adapter_tracking.h"
+#include "installkit_double.h"
+#include "msports_double.h"
+#include "test_support.h"
+#include "trace.h"
+#include "virtual_ports.h"
+
+namespace {
+
+using namespace pnpsvc_test;
+
+const char kPorts[] = "SYSTEM\\CurrentControlSet\\Enum\\ROOT\\PORTS";
+
+std::string NodeString(const std::string& node, const char* subkey, const char* name) {
+  std::string path = std::string(kPorts) + "\\" + node + (subkey ? std::string("\\") + subkey : "");
+  char text[256] = {};
+  DWORD size = sizeof(text) - 1;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+    return "<none>";
+  return text;
+}
+
+DWORD NodeDeviceId(const std::string& node) {
+  std::string path = std::string(kPorts) + "\\" + node + "\\Device Parameters";
+  DWORD value = 0;
+  return ReadDword(path.c_str(), "DeviceId", &value, 0) ? value : 0xFFFFFFFF;
+}
+
+size_t CountStartingWith(const std::vector<std::string>& commands, const std::string& prefix) {
+  return std::count_if(commands.begin(), commands.end(),
+                       [&](const std::string& c) { return c.compare(0, prefix.size(), prefix) == 0; });
+}
+
+class VirtualPortsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Load our msports in place of Wine's stub.
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\pnpsvc_unit_tests.exe\\DllOverrides", 0,
+                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExA(key, "msports", 0, REG_SZ, reinterpret_cast<const BYTE*>("native"), 7);
+    RegCloseKey(key);
+
+    ClearAdapterRegistry();
+    installkit_double::Reset();
+    msports_double::Reset();
+    pnpsvc::SetInstallKitRunner(installkit_double::Run);
+    pnpsvc::SetBindRetryPauseMs(1);
+    Recorder::Install();
+    Recorder::Clear();
+  }
+  void TearDown() override { pnpsvc::SetInstallKitRunner(nullptr); }
+};
+
+TEST_F(VirtualPortsTest, ConfiguredAdapterGetsItsPortBoundRenamedAndClaimed) {
+  SetSlot(0, 0x1111, 0);
+  SetSlot(1, 0x1234, 9);
+  msports_double::SetClaimed(7, true);  // the system gave the new node COM7
+  installkit_double::SetSystemPortName("COM7");
+
+  pnpsvc::AddSerialPort(0x1234);
+
+  std::vector<std::string> nodes = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(NodeDeviceId(nodes[0]), 0x1234u);
+  EXPECT_EQ(NodeString(nodes[0], "Device Parameters", "PortName"), "COM9");
+  EXPECT_EQ(NodeString(nodes[0], nullptr, "FriendlyName"), "VELTRA Virtual COM Port (COM9)");
+  std::vector<std::string> commands = installkit_double::Commands();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0], "install vtVCP.inf vtVCP\\VirtualSerial");
+  EXPECT_EQ(commands[1], "restart @ROOT\\PORTS\\" + nodes[0]);
+  EXPECT_FALSE(msports_double::IsClaimed(7));
+  EXPECT_TRUE(msports_double::IsClaimed(9));
+  EXPECT_TRUE(Recorder::EventLog().empty());
+}
+
+TEST_F(VirtualPortsTest, NodeWithoutSystemPortNameStillClaimsTheConfiguredPort) {
+  SetSlot(0, 0x1234, 5);
+  installkit_double::SetSystemPortName("");
+  pnpsvc::AddSerialPort(0x1234);
+  EXPECT_TRUE(msports_double::IsClaimed(5));
+  EXPECT_EQ(msports_double::Log().find("release"), std::string::npos);
+}
+
+TEST_F(VirtualPortsTest, NoPortWithoutConfiguredNumberOrBinding) {
+  SetSlot(0, 0x1234, 0);  // bound, no port
+  SetSlot(1, 0x2222, 4);
+  SetSlot(3, 0x3333, 6);  // number 2 missing: 3 is never reached
+  pnpsvc::AddSerialPort(0x1234);
+  pnpsvc::AddSerialPort(0x9999);  // bound to no number
+  pnpsvc::AddSerialPort(0x3333);
+  EXPECT_TRUE(installkit_double::Commands().empty());
+
+  ClearAdapterRegistry();  // no ConfigKey at all
+  pnpsvc::AddSerialPort(0x2222);
+  EXPECT_TRUE(installkit_double::Commands().empty());
+}
+
+TEST_F(VirtualPortsTest, PortAlreadyInUseIsReportedOnceAndNotCreated) {
+  SetSlot(0, 0x1234, 3);
+  msports_double::SetClaimed(3, true);
+  pnpsvc::AddSerialPort(0x1234);
+  EXPECT_TRUE(installkit_double::Commands().empty());
+  auto events = Recorder::EventLog();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].second, "COM port already existent");
+  EXPECT_EQ(events[0].first.rfind("VELTRA evHRT USB error: ", 0), 0u);
+}
+
+TEST_F(VirtualPortsTest, UnreadableDatabaseCountsAsFreeAndFailedInstallLeavesNothing) {
+  SetSlot(0, 0x1234, 3);
+  msports_double::SetFailOpen(true);
+  EXPECT_FALSE(pnpsvc::IsComPortInUse(3));
+  installkit_double::SetInstallFails(true);
+  pnpsvc::AddSerialPort(0x1234);
+  EXPECT_EQ(installkit_double::Commands().size(), 1u);  // the install only
+  EXPECT_TRUE(installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId).empty());
+  msports_double::SetFailOpen(false);
+  msports_double::Reset(8);
+  EXPECT_FALSE(pnpsvc::IsComPortInUse(9));  // beyond the database's size
+}
+
+TEST_F(VirtualPortsTest, EachAdapterBindsItsOwnNodeAndRemovalTakesOnlyItsOwn) {
+  SetSlot(0, 0x1111, 11);
+  SetSlot(1, 0x2222, 12);
+  pnpsvc::AddSerialPort(0x1111);
+  pnpsvc::AddSerialPort(0x2222);
+  std::vector<std::string> nodes = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId);
+  ASSERT_EQ(nodes.size(), 2u);
+  std::vector<DWORD> ids = {NodeDeviceId(nodes[0]), NodeDeviceId(nodes[1])};
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(ids, (std::vector<DWORD>{0x1111, 0x2222}));
+
+  pnpsvc::RemoveVirtualPort(0x1111);
+  nodes = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(NodeDeviceId(nodes[0]), 0x2222u);
+  EXPECT_EQ(CountStartingWith(installkit_double::Commands(), "remove @ROOT\\PORTS\\"), 1u);
+
+  pnpsvc::RemoveVirtualPort(0x5555);  // no node: nothing removed
+  EXPECT_EQ(installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId).size(), 1u);
+}
+
+TEST_F(VirtualPortsTest, RenumerationRemovesAllAndRecreatesOnePerAttachedAdapter) {
+  SetSlot(0, 0x1111, 11);
+  SetSlot(1, 0x2222, 0);
+  SetSlot(2, 0x3333, 13);
+  SetEnumValue("\\\\?\\usb#a", 0x1111);
+  SetEnumValue("\\\\?\\usb#b", 0x2222);
+  SetEnumValue("\\\\?\\usb#c", 0x3333);
+  pnpsvc::AddSerialPort(0x1111);  // an old node that renumeration must replace
+  installkit_double::Reset();
+
+  pnpsvc::RenumerateDevices();
+
+  std::vector<std::string> commands = installkit_double::Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(commands[0], "remove vtVCP\\VirtualSerial");
+  EXPECT_EQ(CountStartingWith(commands, "install "), 2u);
+  std::vector<std::string> nodes = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId);
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(NodeString(nodes[0], "Device Parameters", "PortName"), "COM11");
+  EXPECT_EQ(NodeString(nodes[1], "Device Parameters", "PortName"), "COM13");
+}
+
+// Arrival and removal, with paths that open no adapter (serial 0 is recorded).
+TEST_F(VirtualPortsTest, ArrivalAndRemovalKeepEnumKeyAndPulseTheEvent) {
+  HANDLE pnpEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  auto pulsedDuring = [&](auto action) {
+    HANDLE waiting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    struct Ctx { HANDLE ev, ready; DWORD result; } ctx{pnpEvent, waiting, WAIT_TIMEOUT};
+    HANDLE t = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+      auto* c = static_cast<Ctx*>(p);
+      SetEvent(c->ready);
+      c->result = WaitForSingleObject(c->ev, 5000);
+      return 0;
+    }, &ctx, 0, nullptr);
+    WaitForSingleObject(waiting, 5000);
+    Sleep(50);  // let the thread reach its wait: a pulse releases only waiting threads
+    action();
+    WaitForSingleObject(t, 10000);
+    CloseHandle(t);
+    CloseHandle(waiting);
+    return ctx.result == WAIT_OBJECT_0;
+  };
+  pnpsvc::WinUsbApi noUsb;
+  const std::string path = "\\\\?\\usb#vid_1a86&pid_e0a0#nothere#{e28de6ad-b0a7-461b-bbcd-0fa638c7c750}";
+
+  EXPECT_TRUE(pulsedDuring([&] { pnpsvc::OnDeviceArrival(noUsb, path, pnpEvent); }));
+  auto values = EnumValues();
+  ASSERT_EQ(values.count(path), 1u);
+  EXPECT_EQ(values[path], 0u);
+  EXPECT_EQ(WaitForSingleObject(pnpEvent, 0), WAIT_TIMEOUT);  // pulsed, not left set
+
+  EXPECT_TRUE(pulsedDuring([&] { pnpsvc::OnDeviceRemoval(path, pnpEvent); }));
+  EXPECT_EQ(EnumValues().count(path), 0u);
+  EXPECT_TRUE(pulsedDuring([&] { pnpsvc::OnDeviceRemoval("\\\\?\\never#seen", pnpEvent); }));
+  CloseHandle(pnpEvent);
+}
+
+TEST_F(VirtualPortsTest, RemovalOfAnAdapterWithAPortRemovesItsNode) {
+  SetSlot(0, 0x4321, 8);
+  pnpsvc::AddSerialPort(0x4321);
+  SetEnumValue("\\\\?\\usb#x", 0x4321);
+  ASSERT_EQ(installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId).size(), 1u);
+  pnpsvc::OnDeviceRemoval("\\\\?\\usb#x", nullptr);
+  EXPECT_TRUE(installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId).empty());
+}
+
+TEST(EnumKeyTest, DeleteEnumKeyRemovesTheListAndKeepsItsParent) {
+  SetEnumValue("\\\\?\\usb#y", 7);
+  pnpsvc::DeleteEnumKey();
+  EXPECT_FALSE(KeyExists("Software\\VELTRA\\evHRT USB\\Enum"));
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB"));
+}
+
+}  // namespace
