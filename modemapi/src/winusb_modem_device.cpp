@@ -108,7 +108,7 @@ void WinUsbModemDevice::IoThread() {
         CompleteRequest(sequence, request, succeeded);
       }
     } else if (pollingEnabled_.load()) {
-      if (!PollReceive()) ::Sleep(kFailedPollPauseMs);
+      if (!PollReceive() && !removed_) ::Sleep(kFailedPollPauseMs);
     }
   }
 

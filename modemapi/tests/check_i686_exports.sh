@@ -1,7 +1,8 @@
 #!/bin/bash
 # Checks the export table of the shipped (i686) modemapi.dll without running
 # it: every export under its fixed ordinal with an undecorated name, nothing
-# else exported, the vtHART_ functions returning with a plain `ret` (cdecl:
+# else exported, no import of WinUSB (loaded at run time) or of a MinGW
+# runtime DLL, the vtHART_ functions returning with a plain `ret` (cdecl:
 # the caller removes the arguments) and each vtHARTvb_ twin with `ret $N`
 # removing exactly its arguments (stdcall).
 #   check_i686_exports.sh path/to/modemapi.dll
@@ -80,6 +81,13 @@ while read -r name ordinal cleanup; do
   [ "$removed" -eq "$cleanup" ] ||
     fail "$name returns with '$(sed 's/.*\t//' <<<"$ret")': removes $removed bytes, expected $cleanup"
 done <<<"$expected"
+
+imports=$(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$headers")
+while read -r import; do
+  case ${import,,} in
+    winusb.dll|libstdc++*|libgcc*|libwinpthread*) fail "imports $import" ;;
+  esac
+done <<<"$imports"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures export check(s) failed for $dll"

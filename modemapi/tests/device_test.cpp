@@ -191,6 +191,23 @@ TEST_F(ModemTest, DynamicInitWithEveryNumberTakenAnswers16) {
   EXPECT_EQ(number, 100);
 }
 
+TEST(ModemApiFile, CarriesTheFixedFileVersion) {
+  char path[MAX_PATH] = {};
+  ASSERT_GT(::GetModuleFileNameA(::GetModuleHandleA("modemapi.dll"), path, sizeof path), 0u);
+  DWORD ignored = 0;
+  std::vector<uint8_t> info(::GetFileVersionInfoSizeA(path, &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(::GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+  ASSERT_GE(size, sizeof(VS_FIXEDFILEINFO));
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+}
+
 TEST_F(ModemTest, PerDeviceExportsOnAnEmptySlotAnswer12) {
   uint8_t kind, length, data[256], value;
   EXPECT_EQ(vtHART_Send(kDev, 5, sizeof kCommandZero, kCommandZero), kStatusNotOpen);

@@ -25,13 +25,7 @@ bool PipeSetValue(const std::string& key, const char* name, int32_t type, const 
       shared::BuildSetValueRequest(key, name, type, data, length));
 }
 
-}  // namespace
-
-}  // namespace modemapi
-
-extern "C" uint8_t __cdecl vtHART_SetDriverConfiguration(uint8_t deviceNumber,
-                                                         const uint8_t* configuration) {
-  using namespace modemapi;
+uint8_t SetDriverConfiguration(uint8_t deviceNumber, const uint8_t* configuration) {
   if (!configuration) return shared::kStatusInvalidArgument;
   const shared::DriverConfigChange change = shared::UnpackDriverConfigChange(configuration);
   if (change.action == shared::kConfigActionBind) {
@@ -61,4 +55,18 @@ extern "C" uint8_t __cdecl vtHART_SetDriverConfiguration(uint8_t deviceNumber,
     }
   }
   return shared::kStatusOk;
+}
+
+}  // namespace
+
+}  // namespace modemapi
+
+extern "C" uint8_t __cdecl vtHART_SetDriverConfiguration(uint8_t deviceNumber,
+                                                         const uint8_t* configuration) {
+  // The requests are built in vectors; no allocation failure may leave an export.
+  try {
+    return modemapi::SetDriverConfiguration(deviceNumber, configuration);
+  } catch (...) {
+    return shared::kStatusIoError;
+  }
 }

@@ -9,7 +9,9 @@ namespace {
 
 // Creates or opens the serial's event, signalled when it is new.
 HANDLE OpenOwnershipEvent(uint16_t serial) {
-  return ::CreateEventA(nullptr, FALSE, TRUE, shared::DeviceOwnershipEventName(serial).c_str());
+  char name[shared::kDeviceOwnershipEventNameSize];
+  shared::FormatDeviceOwnershipEventName(name, serial);
+  return ::CreateEventA(nullptr, FALSE, TRUE, name);
 }
 
 }  // namespace

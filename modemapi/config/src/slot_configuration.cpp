@@ -1,8 +1,5 @@
 // Reading the configuration of a device number (ConfigKey) and the attached
 // adapters' paths (EnumKey); vtHART_GetDriverConfiguration.
-#include <cstring>
-#include <string>
-
 #include "modemapi/adapter_registry.h"
 #include "registry_access.h"
 #include "shared/registry_layout.h"
@@ -82,12 +79,11 @@ extern "C" uint8_t __cdecl vtHART_GetDriverConfiguration(uint8_t deviceNumber, u
   shared::DeviceRow result = shared::UnpackDeviceRow(row);
   if (result.kind != 1) return shared::kStatusOk;
 
-  std::string path(modemapi::kDevicePathBufferSize, '\0');
-  if (modemapi::FindDevicePathBySerial(&path[0], modemapi::kDevicePathBufferSize,
-                                       static_cast<uint16_t>(result.serial))) {
+  char path[modemapi::kDevicePathBufferSize];
+  if (modemapi::FindDevicePathBySerial(path, sizeof path, static_cast<uint16_t>(result.serial))) {
     result.attached = 1;
     // Whoever has the adapter open holds its path without sharing.
-    win32::UniqueFile probe(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    win32::UniqueFile probe(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     result.inUse = probe ? 0 : 1;
   }
