@@ -71,13 +71,6 @@ FrameError BuildFrame(const Frame& frame, std::vector<uint8_t>& out) {
     return FrameError::None;
 }
 
-size_t AnnouncedLength(const uint8_t* bytes, size_t length) {
-    if (length < 1 || !ValidDelimiter(bytes[0])) return 0;
-    const size_t countAt = 1 + AddressSize(bytes[0]) + 1;
-    if (length <= countAt) return 0;
-    return countAt + 1 + bytes[countAt] + 1;
-}
-
 FrameError ParseFrame(const uint8_t* bytes, size_t length, Frame& out) {
     if (length < 1 + kShortAddressSize + 3) return FrameError::TooShort;
     const uint8_t delimiter = bytes[0];

@@ -76,21 +76,6 @@ TEST(HartFrame, AnswerAndBurstCarryStatusBytes) {
     EXPECT_EQ(parsed.type, FrameType::Burst);
 }
 
-TEST(HartFrame, ShortAnswerRoundTrip) {
-    Frame answer;
-    answer.type = FrameType::Answer;
-    answer.address[0] = 5;
-    answer.primaryMaster = true;
-    Bytes bytes;
-    ASSERT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
-    EXPECT_EQ(bytes, (Bytes{0x06, 0x85, 0x00, 0x02, 0x00, 0x00, 0x81}));
-    Frame parsed;
-    ASSERT_EQ(Parse(bytes, parsed), FrameError::None);
-    EXPECT_FALSE(parsed.longAddress);
-    EXPECT_EQ(parsed.address[0], 5);
-    EXPECT_TRUE(parsed.data.empty());
-}
-
 TEST(HartFrame, MalformedFramesAreNamed) {
     const Bytes good = hart::BuildShortCommand0(1, true);
     Frame frame;
@@ -149,17 +134,6 @@ TEST(HartFrame, ByteCountLimit) {
     EXPECT_TRUE(bytes.empty());
     answer.data.resize(253);
     EXPECT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
-}
-
-TEST(HartFrame, AnnouncedLengthFromTheHeader) {
-    const Bytes shortFrame = hart::BuildShortCommand0(0, true);
-    EXPECT_EQ(hart::AnnouncedLength(shortFrame.data(), 4), 5u);
-    const uint8_t data[] = {1, 2, 3};
-    const Bytes longFrame = hart::BuildLongRequest(hart::MakeLongAddress(1, 2, 3), true, 9, data, 3);
-    EXPECT_EQ(hart::AnnouncedLength(longFrame.data(), 8), longFrame.size());
-    EXPECT_EQ(hart::AnnouncedLength(longFrame.data(), 7), 0u);  // count byte not there yet
-    const uint8_t junk[] = {0x55, 0, 0, 0};
-    EXPECT_EQ(hart::AnnouncedLength(junk, sizeof junk), 0u);
 }
 
 }  // namespace

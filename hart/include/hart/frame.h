@@ -86,10 +86,6 @@ FrameError BuildFrame(const Frame& frame, std::vector<uint8_t>& out);
 // unspecified.
 FrameError ParseFrame(const uint8_t* bytes, size_t length, Frame& out);
 
-// The frame's total length as its header announces, or 0 when fewer bytes
-// than the header are given or the delimiter is unknown.
-size_t AnnouncedLength(const uint8_t* bytes, size_t length);
-
 // Short-frame command 0 to a polling address (0..63): 5 bytes.
 std::vector<uint8_t> BuildShortCommand0(uint8_t pollingAddress, bool primaryMaster);
 
