@@ -1,6 +1,7 @@
 // The two named events that cross deliverables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,5 +23,10 @@ constexpr const char kServicePnpEventName[] = "VELTRA/evHRTusb/evHRTusbSrvPnP";
 
 // "VELTRA/evHRTusb/DeviceID1A2B" for serial 0x1A2B.
 std::string DeviceOwnershipEventName(uint16_t serial);
+
+// The same into a caller's buffer, without allocating (for code that must
+// not throw).
+constexpr size_t kDeviceOwnershipEventNameSize = 32;
+void FormatDeviceOwnershipEventName(char (&name)[kDeviceOwnershipEventNameSize], uint16_t serial);
 
 }  // namespace shared
