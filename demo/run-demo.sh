@@ -23,9 +23,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== Creating a throw-away Wine prefix"
-WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1
-wineserver -w
+# DEMO_PREFIX_TEMPLATE: a booted prefix to copy instead of making one (the
+# test run passes its template).
+if [ -n "${DEMO_PREFIX_TEMPLATE:-}" ]; then
+  echo "== Copying a Wine prefix"
+  cp -a "$DEMO_PREFIX_TEMPLATE" "$WINEPREFIX"
+else
+  echo "== Creating a throw-away Wine prefix"
+  WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  wineserver -w
+fi
 setsid wineserver -p </dev/null >/dev/null 2>&1
 
 echo "== Simulated adapter 0x1234 with three field devices"
