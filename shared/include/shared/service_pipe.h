@@ -79,7 +79,9 @@ std::vector<uint8_t> BuildRenumerateRequest();
 // message starts with a command word and its zero, in the order DeleteKey,
 // CreateKey, SetValue, Renumerate, and has exactly the length that command
 // fixes. False for everything the service ignores (shorter than 4 bytes,
-// unknown command, any other length).
+// unknown command, any other length). Pass only a message read whole: a
+// read of kServicePipeReadLimit bytes that ended with ERROR_MORE_DATA is the
+// start of a longer message and must be ignored, not parsed.
 bool ParseServicePipeRequest(const uint8_t* message, size_t length, ServicePipeRequest* request);
 
 // Client call: sends one request with CallNamedPipeA (100-byte reply buffer,
