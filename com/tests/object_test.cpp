@@ -2,6 +2,8 @@
 
 #include <ocidl.h>
 
+#include <new>
+
 #include "com/ComPtr.h"
 #include "com/Module.h"
 #include "com/Object.h"
@@ -54,6 +56,17 @@ class Broken : public com::ObjectRoot, public IPersist {
   STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
 };
 
+class ThrowsOnBuild : public com::ObjectRoot, public IPersist {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {com::entry<ThrowsOnBuild, IPersist>(),
+                                              com::endOfMap()};
+    return map;
+  }
+  ThrowsOnBuild() { throw std::bad_alloc(); }
+  STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+};
+
 TEST(ObjectTest, InterfaceMapAnswersQueriesWithOneIdentity) {
   LONG locks = com::module().lockCount();
   com::ComPtr<IPersistStream> stream;
@@ -70,6 +83,13 @@ TEST(ObjectTest, InterfaceMapAnswersQueriesWithOneIdentity) {
   ASSERT_EQ(S_OK, stream.as(a));
   ASSERT_EQ(S_OK, provider.as(b));
   EXPECT_EQ(a.get(), b.get());
+
+  // Asking a pointer for its own interface into itself keeps the object.
+  com::ComPtr<IPersistStream> self(stream);
+  ASSERT_EQ(S_OK, self.as(self));
+  ASSERT_EQ(S_OK, self.queryFrom(self.get()));
+  EXPECT_EQ(stream.get(), self.get());
+  self.reset();
 
   com::ComPtr<IOleWindow> window;
   EXPECT_EQ(E_ACCESSDENIED, stream.as(window));
@@ -97,6 +117,10 @@ TEST(ObjectTest, CreationRules) {
   EXPECT_EQ(E_ABORT, com::createObject<Broken>(nullptr, IID_IPersist, &out));
   EXPECT_EQ(nullptr, out);
   EXPECT_EQ(released + 1, g_released);
+
+  // A throwing constructor is stopped at creation.
+  EXPECT_EQ(E_OUTOFMEMORY, com::createObject<ThrowsOnBuild>(nullptr, IID_IPersist, &out));
+  EXPECT_EQ(nullptr, out);
 
   // An unknown interface leaves nothing alive.
   EXPECT_EQ(E_NOINTERFACE, com::createObject<Sample>(nullptr, IID_IStream, &out));

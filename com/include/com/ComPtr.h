@@ -11,6 +11,7 @@
 #include <unknwn.h>
 
 #include <cstddef>
+#include <utility>
 
 namespace com {
 
@@ -89,11 +90,10 @@ class ComPtr {
   // Asks the held object for interface U.
   template <typename U>
   HRESULT as(ComPtr<U>& out) const {
-    if (!p_) {
-      out.reset();
-      return E_POINTER;
-    }
-    return p_->QueryInterface(__uuidof(U), out.putVoid());
+    ComPtr<U> result;  // out may be this very pointer
+    HRESULT hr = p_ ? p_->QueryInterface(__uuidof(U), result.putVoid()) : E_POINTER;
+    out = std::move(result);
+    return hr;
   }
   HRESULT as(REFIID iid, void** out) const {
     if (!out) return E_POINTER;
@@ -104,11 +104,10 @@ class ComPtr {
 
   // Holds the T interface of another object (released on failure).
   HRESULT queryFrom(IUnknown* unknown) {
-    if (!unknown) {
-      reset();
-      return E_POINTER;
-    }
-    return unknown->QueryInterface(__uuidof(T), putVoid());
+    ComPtr result;  // unknown may be the object held here
+    HRESULT hr = unknown ? unknown->QueryInterface(__uuidof(T), result.putVoid()) : E_POINTER;
+    *this = std::move(result);
+    return hr;
   }
 
   HRESULT createInstance(REFCLSID clsid, IUnknown* outer = nullptr,

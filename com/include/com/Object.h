@@ -20,15 +20,16 @@
 // object) and AggregatedObject<T> (inside an outer object) add IUnknown.
 // createObject<T> builds either, runs T::finalConstruct (an optional hook that
 // hides ObjectRoot's) and queries the requested interface; T::finalRelease
-// runs before the object is destroyed. Every living object holds a module
-// lock, so DllCanUnloadNow answers S_FALSE while one exists.
+// runs before the object is destroyed. Work that needs controllingUnknown()
+// (aggregating an inner object, say) belongs in finalConstruct, not in the
+// constructor. Every living object holds a module lock, so DllCanUnloadNow
+// answers S_FALSE while one exists. Creation never throws: a failing
+// constructor or finalConstruct gives its code (com::guard).
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
 #include <unknwn.h>
-
-#include <new>
 
 #include "com/Guard.h"
 
@@ -141,8 +142,12 @@ class ComObject final : public T {
   static HRESULT create(ComObject** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    ComObject* object = new (std::nothrow) ComObject;
-    if (!object) return E_OUTOFMEMORY;
+    ComObject* object = nullptr;
+    try {
+      object = new ComObject;
+    } catch (...) {
+      return currentExceptionResult();
+    }
     object->AddRef();
     HRESULT hr = guard([&] { return object->finalConstruct(); });
     if (FAILED(hr)) {
@@ -207,8 +212,12 @@ class AggregatedObject final : public IUnknown {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!outer) return E_INVALIDARG;
-    AggregatedObject* object = new (std::nothrow) AggregatedObject(outer);
-    if (!object) return E_OUTOFMEMORY;
+    AggregatedObject* object = nullptr;
+    try {
+      object = new AggregatedObject(outer);
+    } catch (...) {
+      return currentExceptionResult();
+    }
     object->AddRef();
     HRESULT hr = guard([&] { return object->contained_.construct(); });
     if (FAILED(hr)) {
