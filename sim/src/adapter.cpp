@@ -51,7 +51,9 @@ const uint8_t kDeviceDescriptor[18] = {
 
 }  // namespace
 
-Adapter::Adapter(uint16_t serial, std::wstring path) : serial_(serial), path_(std::move(path)), ram_(kRamSize, 0) {
+Adapter::Adapter(uint16_t serial, std::wstring path)
+    : serial_(serial), path_(std::move(path)), unplugged_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      ram_(kRamSize, 0) {
     ::QueryPerformanceFrequency(&frequency_);
     ::QueryPerformanceCounter(&start_);
 }
@@ -123,7 +125,7 @@ DWORD Adapter::ControlTransfer(const SetupPacket& setup, uint8_t* buffer, ULONG 
         }
         TakeFault(setup.request, kind, stallMs);
     }
-    if (kind & SIM_FAULT_STALL) ::Sleep(stallMs);
+    if (kind & SIM_FAULT_STALL) ::WaitForSingleObject(unplugged_.get(), stallMs);
 
     win32::CsLock lock(lock_);
     DWORD error = 0;
@@ -160,7 +162,7 @@ DWORD Adapter::GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uin
         }
         TakeFault(kGetDescriptor, kind, stallMs);
     }
-    if (kind & SIM_FAULT_STALL) ::Sleep(stallMs);
+    if (kind & SIM_FAULT_STALL) ::WaitForSingleObject(unplugged_.get(), stallMs);
 
     win32::CsLock lock(lock_);
     DWORD error = 0;
@@ -364,12 +366,14 @@ void Adapter::Unplug() {
     win32::CsLock lock(lock_);
     present_ = false;
     PowerUp();
+    ::SetEvent(unplugged_.get());
 }
 
 void Adapter::Replug() {
     win32::CsLock lock(lock_);
     present_ = true;
     PowerUp();
+    ::ResetEvent(unplugged_.get());
 }
 
 SimAdapterState Adapter::State() {

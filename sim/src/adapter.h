@@ -102,6 +102,10 @@ private:
     LARGE_INTEGER frequency_{};
     LARGE_INTEGER start_{};
 
+    // Set while unplugged: a stalled transfer ends at once, as pending
+    // transfers do when a device goes away.
+    win32::UniqueHandle unplugged_;
+
     win32::CriticalSection lock_;
     bool present_ = true;
     bool processorHeld_ = false;

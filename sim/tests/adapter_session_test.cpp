@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hart/frame.h"
@@ -400,6 +401,17 @@ TEST_F(AdapterSession, InjectedFailuresAndStalls) {
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[2].request, 0xA0);
     EXPECT_EQ(log[2].error, DWORD(ERROR_GEN_FAILURE));
+
+    // Unplugging ends a long stall at once.
+    ASSERT_TRUE(SimInjectFault(kSerial, 0xB4, 0, 1, SIM_FAULT_STALL, 60000));
+    std::thread unplug([] {
+        ::Sleep(200);
+        SimUnplug(kSerial);
+    });
+    const DWORD stallStart = ::GetTickCount();
+    EXPECT_EQ(s.In(0xB4, 0, 1, answer), DWORD(ERROR_BAD_COMMAND));
+    EXPECT_LT(::GetTickCount() - stallStart, 5000u);
+    unplug.join();
 }
 
 TEST_F(AdapterSession, ForcedAnswersOfTheAdapter) {

@@ -155,7 +155,8 @@ SIM_API int SimClearTransferLog(uint16_t serial);
    request), after `skip` matching transfers that pass unharmed, get the
    fault `kind`: SIM_FAULT_FAIL fails them; SIM_FAULT_STALL holds them for
    stallMs before they complete (with SIM_FAULT_FAIL: before they fail).
-   A stalled transfer has no effect on the adapter until it completes.
+   A stalled transfer has no effect on the adapter until it completes;
+   SimUnplug ends the stall at once and the transfer fails.
    Faults of one adapter are kept in a list and matched in order. */
 SIM_API int SimInjectFault(uint16_t serial, uint8_t request, uint32_t skip, uint32_t count,
                            uint32_t kind, uint32_t stallMs);
