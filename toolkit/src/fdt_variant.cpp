@@ -10,6 +10,7 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "toolkit/text_helpers.h"
+#include "typed_conversion.h"
 
 namespace {
 
@@ -104,6 +105,13 @@ struct RawValue {
   VARIANT v;
 };
 
+// What SafeArrayPutElement takes for a raw value: the pointer itself for
+// texts and interfaces, the address of the value for every other type.
+void* PutArgument(RawValue& value, VARTYPE vt) {
+  if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) return *static_cast<void**>(value.data());
+  return value.data();
+}
+
 bool IsEmptyText(BSTR text) { return text == nullptr || text[0] == L'\0'; }
 
 // Clears dest and moves value into it; on a failing clear the value is freed.
@@ -149,6 +157,29 @@ bool AllHexDigits(const wchar_t* text, size_t length) {
 void DecodeHex(const wchar_t* text, size_t byteCount, BYTE* out) {
   for (size_t i = 0; i < byteCount; ++i)
     out[i] = static_cast<BYTE>(HexValue(text[2 * i]) << 4 | HexValue(text[2 * i + 1]));
+}
+
+bool IsTypedPair(VARTYPE sourceType, VARTYPE targetType) {
+  return targetType != VT_VARIANT && OneOf(sourceType, kScalarSources) &&
+         OneOf(targetType, kScalarTargets);
+}
+
+// The platform conversion of a scalar into result (which holds nothing yet):
+// the typed conversion for the pairs of the table, so that their range checks
+// hold, and VariantChangeTypeEx for every other pair.
+HRESULT ScalarChange(VARIANT* result, const VARIANT* src, VARTYPE vartype, LCID lcid,
+                     USHORT flags) {
+  ::VariantInit(result);
+  if (!IsTypedPair(V_VT(src), vartype))
+    return ::VariantChangeTypeEx(result, const_cast<VARIANT*>(src), lcid, flags & 31, vartype);
+  HRESULT hr = CFdtVariant::ConvertScalar(DataOf(src), DataSlot(result, vartype), V_VT(src),
+                                          vartype, lcid, flags);
+  if (FAILED(hr)) {
+    ::VariantInit(result);
+    return hr;
+  }
+  V_VT(result) = vartype;
+  return S_OK;
 }
 
 // The scalar target of an array source: the element at the lower bound of
@@ -202,7 +233,7 @@ HRESULT ToArray(VARIANT* dest, const VARIANT* src, VARTYPE elementType, LCID lci
     if (FAILED(hr)) return hr;
     result = ::SafeArrayCreateVector(elementType, 0, 1);
     LONG zero = 0;
-    hr = result ? ::SafeArrayPutElement(result, &zero, converted.data()) : E_OUTOFMEMORY;
+    hr = result ? ::SafeArrayPutElement(result, &zero, PutArgument(converted, elementType)) : E_OUTOFMEMORY;
     FreeRaw(converted.data(), elementType);
     if (FAILED(hr)) {
       if (result) ::SafeArrayDestroy(result);
@@ -259,9 +290,7 @@ HRESULT CFdtVariant::ConvertTo(VARIANT* dest, const VARIANT* src, VARTYPE vartyp
     return FromHexString(dest, V_BSTR(src), true);
 
   VARIANT result;
-  ::VariantInit(&result);
-  const HRESULT first = ::VariantChangeTypeEx(&result, const_cast<VARIANT*>(src), lcid,
-                                              flags & 31, vartype);
+  const HRESULT first = ScalarChange(&result, src, vartype, lcid, flags);
   if (SUCCEEDED(first)) return Replace(dest, result);
 
   const bool sourceIsArray = (sourceType & VT_ARRAY) != 0;
@@ -270,10 +299,8 @@ HRESULT CFdtVariant::ConvertTo(VARIANT* dest, const VARIANT* src, VARTYPE vartyp
     // Text that is no date to the platform may still be a date number.
     if (vartype != VT_DATE) return first;
     VARIANT number;
-    ::VariantInit(&number);
-    if (FAILED(::VariantChangeTypeEx(&number, const_cast<VARIANT*>(src), lcid, flags & 31, VT_R8)))
-      return first;
-    HRESULT hr = ::VariantChangeTypeEx(&result, &number, lcid, flags & 31, VT_DATE);
+    if (FAILED(ScalarChange(&number, src, VT_R8, lcid, flags))) return first;
+    HRESULT hr = ScalarChange(&result, &number, VT_DATE, lcid, flags);
     ::VariantClear(&number);
     return FAILED(hr) ? first : Replace(dest, result);
   }
@@ -318,7 +345,7 @@ HRESULT CFdtVariant::ConvertArray(SAFEARRAY* src, SAFEARRAY** out, VARTYPE sourc
       FreeRaw(element.data(), sourceType);
     }
     if (SUCCEEDED(hr)) {
-      hr = ::SafeArrayPutElement(result, index.data(), converted.data());
+      hr = ::SafeArrayPutElement(result, index.data(), PutArgument(converted, targetType));
       FreeRaw(converted.data(), targetType);
     }
     if (FAILED(hr)) {
@@ -388,16 +415,8 @@ HRESULT CFdtVariant::ConvertScalar(const void* sourceData, void* destinationData
     *static_cast<BSTR*>(destinationData) = text;
     return S_OK;
   }
-  // VariantChangeTypeEx runs the platform's VarXxxFromYyy conversion of the
-  // pair, with its range checks; flag 4 (VARIANT_NOUSEROVERRIDE) reaches the
-  // text conversions as LOCALE_NOUSEROVERRIDE.
-  VARIANT result;
-  ::VariantInit(&result);
-  HRESULT hr = ::VariantChangeTypeEx(&result, const_cast<VARIANT*>(&source), lcid, flags & 31,
-                                     targetType);
-  if (FAILED(hr)) return hr;
-  std::memcpy(destinationData, DataOf(&result), RawSize(targetType));
-  return S_OK;  // ownership of a BSTR result passed to destinationData
+  const ULONG textFlags = (flags & VARIANT_NOUSEROVERRIDE) ? LOCALE_NOUSEROVERRIDE : 0;
+  return TypedConversion(source, targetType, destinationData, lcid, textFlags);
 }
 
 HRESULT CFdtVariant::BytesToHexString(const VARIANT* value, BSTR* out, bool lenient) {
@@ -538,8 +557,7 @@ namespace {
 
 // Converts value to vartype with the platform conversion into result.
 HRESULT ChangeTo(const VARIANT& value, VARTYPE vartype, VARIANT* result) {
-  ::VariantInit(result);
-  HRESULT hr = ::VariantChangeType(result, const_cast<VARIANT*>(&value), 0, vartype);
+  HRESULT hr = ScalarChange(result, &value, vartype, 0, 0);
   if (FAILED(hr)) return hr;
   if (V_VT(result) != vartype) {
     ::VariantClear(result);
@@ -640,14 +658,16 @@ HRESULT ReadNodeValue(IXMLDOMNode* node, const wchar_t* xpath, VARIANT* out, VAR
   if (FAILED(hr)) return hr;
 
   if ((vartype == VT_R4 || vartype == VT_R8) && V_VT(out) == VT_BSTR && V_BSTR(out)) {
-    // XML writes numbers with "."; the conversion below parses with the
-    // user's locale (lcid 0), so its separator is put in place.
+    // Numbers in FDT documents do not depend on anybody's locale: the first
+    // "." (or, when there is none, the first ",") is the decimal separator,
+    // and the text is read with the invariant locale, whose separator is ".".
+    // Reading it with the user's locale could take the separator for a
+    // thousands separator and turn 1.5 into 15.
     BSTR text = V_BSTR(out);
     wchar_t* mark = std::wcschr(text, L'.');
     if (!mark) mark = std::wcschr(text, L',');
-    wchar_t separator[4] = {};
-    if (mark && ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 4) == 2)
-      *mark = separator[0];
+    if (mark) *mark = L'.';
+    return CFdtVariant::ConvertTo(out, out, vartype, LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE);
   }
   return CFdtVariant::ConvertTo(out, out, vartype, 0, 0);
 }

@@ -16,19 +16,20 @@ bool CevVAPacker::PackToVariant(VARIANT* out) {
   mode = kStore;
   index = 0;
   array = V_ARRAY(&packed);
-  bool done = ExchangeFields();
+  const bool done = ExchangeFields();
   array = nullptr;
-  if (done) {
-    ::VariantInit(out);
-    done = SUCCEEDED(::VariantCopy(out, &packed));
+  if (!done) {
+    ::VariantClear(&packed);
+    return false;
   }
-  ::VariantClear(&packed);
-  return done;
+  *out = packed;  // moved, not copied: a copy would turn null texts into empty ones
+  return true;
 }
 
 bool CevVAPacker::UnpackFromVariant(const VARIANT& value) {
   if (V_VT(&value) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&value) ||
-      ::SafeArrayGetDim(V_ARRAY(&value)) != 1)
+      ::SafeArrayGetDim(V_ARRAY(&value)) != 1 ||
+      ::SafeArrayGetElemsize(V_ARRAY(&value)) != sizeof(VARIANT))
     return false;
   mode = kLoad;
   index = 0;
@@ -38,27 +39,29 @@ bool CevVAPacker::UnpackFromVariant(const VARIANT& value) {
   return done;
 }
 
-// Stores element at the current index; the array takes a copy.
+// Moves element into the array at the current index. The element is placed,
+// not copied: a copy would turn a null text into an empty one.
 bool CevVAPacker::Put(VARIANT& element) {
   LONG at = static_cast<LONG>(index);
-  const HRESULT hr = ::SafeArrayPutElement(array, &at, &element);
-  ::VariantClear(&element);
-  if (FAILED(hr)) return false;
+  VARIANT* slot = nullptr;
+  if (FAILED(::SafeArrayPtrOfIndex(array, &at, reinterpret_cast<void**>(&slot)))) {
+    ::VariantClear(&element);
+    return false;
+  }
+  ::VariantClear(slot);
+  *slot = element;
+  ::VariantInit(&element);
   ++index;
   return true;
 }
 
-// Reads the element at the current index into element (a copy the caller
-// clears); false when it is missing or not of the required type.
-bool CevVAPacker::Get(VARIANT& element, VARTYPE required) {
-  ::VariantInit(&element);
+// The element at the current index, in place; null when it is missing or not
+// of the required type.
+const VARIANT* CevVAPacker::Peek(VARTYPE required) const {
   LONG at = static_cast<LONG>(index);
-  if (FAILED(::SafeArrayGetElement(array, &at, &element))) return false;
-  if (V_VT(&element) != required) {
-    ::VariantClear(&element);
-    return false;
-  }
-  return true;
+  VARIANT* slot = nullptr;
+  if (FAILED(::SafeArrayPtrOfIndex(array, &at, reinterpret_cast<void**>(&slot)))) return nullptr;
+  return V_VT(slot) == required ? slot : nullptr;
 }
 
 bool CevVAPacker::ExchangeBstr(com::Bstr& field) {
@@ -70,10 +73,8 @@ bool CevVAPacker::ExchangeBstr(com::Bstr& field) {
       V_VT(&element) = VT_BSTR;
       return Put(element);
     case kLoad: {
-      if (!Get(element, VT_BSTR)) return false;
-      const HRESULT hr = field.assign(V_BSTR(&element), ::SysStringLen(V_BSTR(&element)));
-      ::VariantClear(&element);
-      if (FAILED(hr)) return false;
+      const VARIANT* e = Peek(VT_BSTR);
+      if (!e || FAILED(field.assign(V_BSTR(e), ::SysStringLen(V_BSTR(e))))) return false;
       ++index;
       return true;
     }
@@ -91,11 +92,13 @@ bool CevVAPacker::ExchangeBool(bool& field) {
       V_VT(&element) = VT_BOOL;
       V_BOOL(&element) = field ? VARIANT_TRUE : VARIANT_FALSE;
       return Put(element);
-    case kLoad:
-      if (!Get(element, VT_BOOL)) return false;
-      field = V_BOOL(&element) != 0;
+    case kLoad: {
+      const VARIANT* e = Peek(VT_BOOL);
+      if (!e) return false;
+      field = V_BOOL(e) != 0;
       ++index;
       return true;
+    }
     default:
       ++index;
       return true;
@@ -110,11 +113,13 @@ bool CevVAPacker::ExchangeLong(LONG& field) {
       V_VT(&element) = VT_I4;
       V_I4(&element) = field;
       return Put(element);
-    case kLoad:
-      if (!Get(element, VT_I4)) return false;
-      field = V_I4(&element);
+    case kLoad: {
+      const VARIANT* e = Peek(VT_I4);
+      if (!e) return false;
+      field = V_I4(e);
       ++index;
       return true;
+    }
     default:
       ++index;
       return true;
@@ -129,11 +134,13 @@ bool CevVAPacker::ExchangeULong(ULONG& field) {
       V_VT(&element) = VT_UI4;
       V_UI4(&element) = field;
       return Put(element);
-    case kLoad:
-      if (!Get(element, VT_UI4)) return false;
-      field = V_UI4(&element);
+    case kLoad: {
+      const VARIANT* e = Peek(VT_UI4);
+      if (!e) return false;
+      field = V_UI4(e);
       ++index;
       return true;
+    }
     default:
       ++index;
       return true;
@@ -149,9 +156,9 @@ bool CevVAPacker::ExchangePacked(CevVAPacker& field) {
       return Put(element);
     case kLoad: {
       LONG at = static_cast<LONG>(index);
-      if (FAILED(::SafeArrayGetElement(array, &at, &element))) return false;
-      if (V_VT(&element) == (VT_ARRAY | VT_VARIANT)) field.UnpackFromVariant(element);
-      ::VariantClear(&element);
+      VARIANT* slot = nullptr;
+      if (FAILED(::SafeArrayPtrOfIndex(array, &at, reinterpret_cast<void**>(&slot)))) return false;
+      if (V_VT(slot) == (VT_ARRAY | VT_VARIANT)) field.UnpackFromVariant(*slot);
       ++index;
       return true;
     }

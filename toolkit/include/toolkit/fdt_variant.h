@@ -78,7 +78,7 @@ int HexStringToBytes(const wchar_t* text, BYTE* buffer, size_t capacity);
 HRESULT RemoveChars(BSTR& text, const wchar_t* characterSet);
 
 // The value of the node that xpath selects below node, converted to vartype.
-// VT_BSTR reads nodeValue, other types nodeTypedValue; for VT_R4 and VT_R8 a
-// "." (else ",") in the text is first replaced by the locale's decimal
+// VT_BSTR reads nodeValue, other types nodeTypedValue. VT_R4 and VT_R8 text
+// is read without locale: its first "." (else its first ",") is the decimal
 // separator, so that "1.5" reads as 1.5 whatever the user's locale.
 HRESULT ReadNodeValue(IXMLDOMNode* node, const wchar_t* xpath, VARIANT* out, VARTYPE vartype);

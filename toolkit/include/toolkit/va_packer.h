@@ -51,7 +51,7 @@ class CevVAPacker {
 
  private:
   bool Put(VARIANT& element);
-  bool Get(VARIANT& element, VARTYPE required);
+  const VARIANT* Peek(VARTYPE required) const;
 };
 
 // A request about the cyclic updating of one parameter.
