@@ -34,7 +34,8 @@ uint8_t UsbModemDevice::HandOff(VendorRequest& request, uint8_t* inBuffer) {
 
   win32::CsLock lock(recordLock_);
   if (state_ == RequestState::Done && sequence_ == sequence) {
-    if (inBuffer != nullptr) std::memcpy(inBuffer, record_.data, request.length);
+    // The caller's buffer changes only when the transfer succeeded.
+    if (inBuffer != nullptr && result_ == kStatusOk) std::memcpy(inBuffer, record_.data, request.length);
     state_ = RequestState::None;
     return result_;
   }

@@ -289,7 +289,9 @@ TEST_F(ModemTest, ParameterByteRoundTripsAndRefusalsAreReported) {
   SimInjectFault(kSerial, 0xB3, 0, 1, SIM_FAULT_FAIL, 0);
   EXPECT_EQ(vtHART_SetParam(kDev, 0x2C), kStatusIoError);
   SimInjectFault(kSerial, 0xB4, 0, 1, SIM_FAULT_FAIL, 0);
+  value = 0xEE;
   EXPECT_EQ(vtHART_GetParam(kDev, &value), kStatusIoError);
+  EXPECT_EQ(value, 0xEE) << "a failed read leaves the caller's byte alone";
   SimInjectFault(kSerial, 0xB3, 0, 1, SIM_FAULT_STALL, kBeyondTimeoutMs);
   EXPECT_EQ(vtHART_SetParam(kDev, 0x2D), kStatusTimeout);
 }
