@@ -51,7 +51,7 @@ bool WinUsbModemDevice::ControlTransfer(const SetupPacket& setup, uint8_t* data)
 }
 
 uint8_t WinUsbModemDevice::Open() {
-  char path[kDevicePathSize];
+  char path[kDevicePathBufferSize];
   if (!FindDevicePathBySerial(path, sizeof path, serial_)) return kStatusNotFound;
 
   const uint8_t claim = ClaimDeviceEvent(serial_, ownershipEvent_);

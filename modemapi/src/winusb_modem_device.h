@@ -16,7 +16,6 @@ namespace modemapi {
 
 constexpr DWORD kIoIdleWaitMs = 10;
 constexpr DWORD kFailedPollPauseMs = 200;
-constexpr DWORD kDevicePathSize = 5000;
 
 class WinUsbModemDevice : public UsbModemDevice, private ControlPort {
  public:
