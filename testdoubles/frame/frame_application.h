@@ -1,0 +1,93 @@
+// A frame application object for tests: answers the frame interfaces that
+// the toolkit calls, with scripted answers, and records every call with the
+// thread it arrived on.
+//
+// Adding an interface: derive from com::DispatchImpl<IThat>, add an entry to
+// interfaceMap() (through offers() when a test must be able to withhold it),
+// implement its methods with record(...) and a scripted answer.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "com/Variant.h"
+#include "fdt.h"
+#include "outside.h"
+#include "win32/unique_handle.h"
+
+namespace frame_double {
+
+// One call that reached the frame.
+struct FrameCall {
+  std::string interfaceName;
+  std::string method;
+  DWORD threadId = 0;
+  std::vector<std::wstring> arguments;  // texts as received; numbers as decimal text
+};
+
+// A scripted answer of IFrameUserDialog::UserDialog.
+struct UserDialogAnswer {
+  HRESULT result = S_OK;
+  std::wstring document;
+};
+
+class FrameApplication : public com::ObjectRoot,
+                         public com::DispatchImpl<IFrameUserDialog>,
+                         public com::DispatchImpl<ITransferGroupProvider> {
+ public:
+  static const com::InterfaceEntry* interfaceMap();
+
+  // Interfaces a test can withhold (QueryInterface then answers
+  // E_NOINTERFACE).
+  struct Offers {
+    bool userDialog = true;
+    bool transferGroup = true;
+  };
+  Offers& offers() { return offers_; }
+
+  // Scripted answers, taken in order; when none is left the user dialog
+  // answers "buttonOk" and the transfer group E_NOTIMPL.
+  void queueUserDialogAnswer(const UserDialogAnswer& answer);
+  void queueTransferGroupAnswer(HRESULT result, const VARIANT& ids);
+
+  // Every call so far, in arrival order (a copy; safe from any thread).
+  std::vector<FrameCall> calls() const;
+  std::vector<FrameCall> callsTo(const char* method) const;
+  void clearCalls();
+
+  // The answer document for a pressed button ("buttonYes", ...).
+  static std::wstring answerDocument(const wchar_t* resultMessage);
+
+  // IFrameUserDialog
+  STDMETHODIMP UserDialog(BSTR systemTag, BSTR userMessage, BSTR* answer) override;
+  // ITransferGroupProvider
+  STDMETHODIMP GetTransferGroup(VARIANT kind, VARIANT value, VARIANT* ids) override;
+
+ protected:
+  void record(const char* interfaceName, const char* method, std::vector<std::wstring> arguments);
+
+ private:
+  static HRESULT queryUserDialog(void* object, REFIID iid, void** out);
+  static HRESULT queryTransferGroup(void* object, REFIID iid, void** out);
+
+  mutable win32::CriticalSection lock_;
+  Offers offers_;
+  std::vector<FrameCall> calls_;
+  std::deque<UserDialogAnswer> userDialogAnswers_;
+  struct TransferGroupAnswer {
+    HRESULT result;
+    com::Variant ids;
+  };
+  std::deque<TransferGroupAnswer> transferGroupAnswers_;
+};
+
+// A new frame application object; *object stays valid while the returned
+// reference is held.
+com::ComPtr<IUnknown> createFrameApplication(FrameApplication** object);
+
+}  // namespace frame_double
