@@ -83,80 +83,104 @@ const TypeName kDataTypesByName[] = {
     {VT_DATE, L"dateAndTime"},
     {0, nullptr}};
 
-// VARTYPE names, for writing a type (by its low twelve bits).
+// VARTYPE names of the traces, for writing a type (by its low twelve bits).
+// The numbers are the trace table's own: "VT_BLOB_OBJECT" stands at 69, and
+// 70 has no name.
 const TypeName kVarTypeNames[] = {
-    {VT_EMPTY, L"VT_EMPTY"},       {VT_NULL, L"VT_NULL"},
-    {VT_I2, L"VT_I2"},             {VT_I4, L"VT_I4"},
-    {VT_R4, L"VT_R4"},             {VT_R8, L"VT_R8"},
-    {VT_CY, L"VT_CY"},             {VT_DATE, L"VT_DATE"},
-    {VT_BSTR, L"VT_BSTR"},         {VT_ERROR, L"VT_ERROR"},
-    {VT_BOOL, L"VT_BOOL"},         {VT_VARIANT, L"VT_VARIANT"},
-    {VT_DECIMAL, L"VT_DECIMAL"},   {VT_I1, L"VT_I1"},
-    {VT_UI1, L"VT_UI1"},           {VT_UI2, L"VT_UI2"},
-    {VT_UI4, L"VT_UI4"},           {VT_I8, L"VT_I8"},
-    {VT_UI8, L"VT_UI8"},           {VT_INT, L"VT_INT"},
-    {VT_UINT, L"VT_UINT"},         {VT_VOID, L"VT_VOID"},
-    {VT_SAFEARRAY, L"VT_SAFEARRAY"}, {VT_USERDEFINED, L"VT_USERDEFINED"},
-    {VT_LPSTR, L"VT_LPSTR"},       {VT_LPWSTR, L"VT_LPWSTR"},
-    {VT_RECORD, L"VT_RECORD"},     {VT_FILETIME, L"VT_FILETIME"},
-    {VT_BLOB, L"VT_BLOB"},         {VT_STREAM, L"VT_STREAM"},
-    {VT_STORAGE, L"VT_STORAGE"},   {VT_STREAMED_OBJECT, L"VT_STREAMED_OBJECT"},
-    {VT_BLOB_OBJECT, L"VT_BLOB_OBJECT"}, {VT_CF, L"VT_CF"},
-    {VT_CLSID, L"VT_CLSID"},       {0, nullptr}};
+    {0, L"VT_EMPTY"},
+    {1, L"VT_NULL"},
+    {2, L"VT_I2"},
+    {3, L"VT_I4"},
+    {4, L"VT_R4"},
+    {5, L"VT_R8"},
+    {6, L"VT_CY"},
+    {7, L"VT_DATE"},
+    {8, L"VT_BSTR"},
+    {10, L"VT_ERROR"},
+    {11, L"VT_BOOL"},
+    {12, L"VT_VARIANT"},
+    {14, L"VT_DECIMAL"},
+    {16, L"VT_I1"},
+    {17, L"VT_UI1"},
+    {18, L"VT_UI2"},
+    {19, L"VT_UI4"},
+    {20, L"VT_I8"},
+    {21, L"VT_UI8"},
+    {22, L"VT_INT"},
+    {23, L"VT_UINT"},
+    {24, L"VT_VOID"},
+    {27, L"VT_SAFEARRAY"},
+    {29, L"VT_USERDEFINED"},
+    {30, L"VT_LPSTR"},
+    {31, L"VT_LPWSTR"},
+    {36, L"VT_RECORD"},
+    {64, L"VT_FILETIME"},
+    {65, L"VT_BLOB"},
+    {66, L"VT_STREAM"},
+    {67, L"VT_STORAGE"},
+    {68, L"VT_STREAMED_OBJECT"},
+    {69, L"VT_BLOB_OBJECT"},
+    {71, L"VT_CF"},
+    {72, L"VT_CLSID"},
+    {0, nullptr}};
 
 // VARTYPE names, for reading a type: the first of this order that occurs in
 // the text is the base type (a name that contains another comes first).
 const TypeName kVarTypesByName[] = {
-    {VT_EMPTY, L"VT_EMPTY"},
-    {VT_NULL, L"VT_NULL"},
-    {VT_I2, L"VT_I2"},
-    {VT_I4, L"VT_I4"},
-    {VT_I8, L"VT_I8"},
-    {VT_UI2, L"VT_UI2"},
-    {VT_UI4, L"VT_UI4"},
-    {VT_UI8, L"VT_UI8"},
-    {VT_R4, L"VT_R4"},
-    {VT_R8, L"VT_R8"},
-    {VT_CY, L"VT_CY"},
-    {VT_DATE, L"VT_DATE"},
-    {VT_BSTR, L"VT_BSTR"},
-    {VT_ERROR, L"VT_ERROR"},
-    {VT_BOOL, L"VT_BOOL"},
-    {VT_VARIANT, L"VT_VARIANT"},
-    {VT_DECIMAL, L"VT_DECIMAL"},
-    {VT_I1, L"VT_I1"},
-    {VT_UI1, L"VT_UI1"},
-    {VT_INT, L"VT_INT"},
-    {VT_UINT, L"VT_UINT"},
-    {VT_VOID, L"VT_VOID"},
-    {VT_SAFEARRAY, L"VT_SAFEARRAY"},
-    {VT_USERDEFINED, L"VT_USERDEFINED"},
-    {VT_LPSTR, L"VT_LPSTR"},
-    {VT_LPWSTR, L"VT_LPWSTR"},
-    {VT_RECORD, L"VT_RECORD"},
-    {VT_FILETIME, L"VT_FILETIME"},
-    {VT_BLOB_OBJECT, L"VT_BLOB_OBJECT"},
-    {VT_BLOB, L"VT_BLOB"},
-    {VT_STREAMED_OBJECT, L"VT_STREAMED_OBJECT"},
-    {VT_STREAM, L"VT_STREAM"},
-    {VT_STORAGE, L"VT_STORAGE"},
-    {VT_CF, L"VT_CF"},
-    {VT_CLSID, L"VT_CLSID"},
+    {0, L"VT_EMPTY"},
+    {1, L"VT_NULL"},
+    {2, L"VT_I2"},
+    {3, L"VT_I4"},
+    {20, L"VT_I8"},
+    {18, L"VT_UI2"},
+    {19, L"VT_UI4"},
+    {21, L"VT_UI8"},
+    {4, L"VT_R4"},
+    {5, L"VT_R8"},
+    {6, L"VT_CY"},
+    {7, L"VT_DATE"},
+    {8, L"VT_BSTR"},
+    {10, L"VT_ERROR"},
+    {11, L"VT_BOOL"},
+    {12, L"VT_VARIANT"},
+    {14, L"VT_DECIMAL"},
+    {16, L"VT_I1"},
+    {17, L"VT_UI1"},
+    {22, L"VT_INT"},
+    {23, L"VT_UINT"},
+    {24, L"VT_VOID"},
+    {27, L"VT_SAFEARRAY"},
+    {29, L"VT_USERDEFINED"},
+    {30, L"VT_LPSTR"},
+    {31, L"VT_LPWSTR"},
+    {36, L"VT_RECORD"},
+    {64, L"VT_FILETIME"},
+    {69, L"VT_BLOB_OBJECT"},
+    {65, L"VT_BLOB"},
+    {68, L"VT_STREAMED_OBJECT"},
+    {66, L"VT_STREAM"},
+    {67, L"VT_STORAGE"},
+    {71, L"VT_CF"},
+    {72, L"VT_CLSID"},
     {0, nullptr}};
+
 
 // VARTYPE modifier bits and their names.
 const TypeName kVarTypeModifiers[] = {
     {VT_VECTOR, L"VT_VECTOR"}, {VT_ARRAY, L"VT_ARRAY"}, {VT_RESERVED, L"VT_RESERVED"},
     {0, nullptr}};
 
-// The frame's identifier-text interface; only its first method is used.
-struct DECLSPEC_NOVTABLE IFrameIdentifierText : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetText(VARIANT kind, VARIANT value, VARIANT* text) = 0;
-};
 const IID IID_IFrameIdentifierText = {
     0xD632F79B, 0xE638, 0x4039, {0xBA, 0xF9, 0xB4, 0x5E, 0x2B, 0xD8, 0xE8, 0x91}};
 
 }  // namespace
+
+// The frame's identifier-text interface; only its first method is used. It
+// is implemented outside this program, so it must not have internal linkage:
+// the compiler would take it for a class that nothing implements.
+struct IFrameIdentifierText : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetText(VARIANT kind, VARIANT value, VARIANT* text) = 0;
+};
 
 HRESULT ApplicationIdToText(LONG value, BSTR* out) { return TextOf(kApplicationIds, value, out); }
 HRESULT StatusToText(LONG value, BSTR* out) { return TextOf(kStatus, value, out); }

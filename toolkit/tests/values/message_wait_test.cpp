@@ -1,0 +1,137 @@
+// The message-pumping waits: messages are served while waiting, WM_QUIT is
+// kept for the thread's own loop, and the time-out counts from the start.
+#include <gtest/gtest.h>
+
+#include <process.h>
+
+#include "toolkit/message_wait.h"
+
+namespace {
+
+struct Delayed {
+  DWORD delayMs;
+  HANDLE event = nullptr;      // set after the delay, when given
+  HWND window = nullptr;       // or a message posted to it
+  UINT message = WM_APP;
+};
+
+unsigned __stdcall DelayedAction(void* arg) {
+  auto* d = static_cast<Delayed*>(arg);
+  ::Sleep(d->delayMs);
+  if (d->window) ::PostMessageW(d->window, d->message, 0, 0);
+  if (d->event) ::SetEvent(d->event);
+  return 0;
+}
+
+class DelayedThread {
+ public:
+  explicit DelayedThread(Delayed& d)
+      : thread_(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, DelayedAction, &d, 0, nullptr))) {}
+  ~DelayedThread() {
+    ::WaitForSingleObject(thread_, 10000);
+    ::CloseHandle(thread_);
+  }
+
+ private:
+  HANDLE thread_;
+};
+
+HANDLE g_setByWindow = nullptr;
+
+LRESULT CALLBACK SetsEventOnAppMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_APP) {
+    ::SetEvent(g_setByWindow);
+    return 0;
+  }
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// A message-only window whose procedure sets g_setByWindow on WM_APP.
+HWND CreateSignallingWindow() {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = SetsEventOnAppMessage;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"WaitTestWindow";
+  ::RegisterClassW(&wc);
+  return ::CreateWindowW(L"WaitTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         wc.hInstance, nullptr);
+}
+
+bool TakeQuit(WPARAM* code) {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      *code = msg.wParam;
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(WaitWithMessageLoop, DispatchesMessagesWhileWaiting) {
+  g_setByWindow = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HWND window = CreateSignallingWindow();
+  ASSERT_NE(nullptr, window);
+  Delayed post{50, nullptr, window, WM_APP};
+  {
+    DelayedThread poster(post);
+    // Only the window procedure sets the event: returning means dispatched.
+    EXPECT_EQ(1, WaitWithMessageLoop(g_setByWindow));
+  }
+  ::ResetEvent(g_setByWindow);
+  ::PostMessageW(window, WM_APP, 0, 0);
+  EXPECT_EQ(1, WaitOneWithMessageLoop(g_setByWindow, 5000));
+  ::DestroyWindow(window);
+  ::CloseHandle(g_setByWindow);
+}
+
+TEST(WaitWithMessageLoop, KeepsQuitAndReturnsOnItsHandle) {
+  HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Delayed later{100, event};
+  ::PostQuitMessage(7);
+  {
+    DelayedThread setter(later);
+    EXPECT_EQ(1, WaitWithMessageLoop(event));
+  }
+  WPARAM code = 0;
+  ASSERT_TRUE(TakeQuit(&code));
+  EXPECT_EQ(7u, code);
+
+  ::ResetEvent(event);
+  later.delayMs = 50;
+  ::PostQuitMessage(9);
+  {
+    DelayedThread setter(later);
+    EXPECT_EQ(1, WaitOneWithMessageLoop(event, 5000));
+  }
+  ASSERT_TRUE(TakeQuit(&code));
+  EXPECT_EQ(9u, code);
+
+  EXPECT_EQ(0, WaitWithMessageLoop(nullptr));  // a failed wait is no signal
+  ::CloseHandle(event);
+}
+
+TEST(WaitOneWithMessageLoop, TimeOutCountsFromTheStart) {
+  HANDLE never = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD start = ::GetTickCount();
+  EXPECT_EQ(0, WaitOneWithMessageLoop(never, 0));
+  EXPECT_LT(::GetTickCount() - start, 100u);
+
+  // A message late in the wait must not start the time-out again.
+  g_setByWindow = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // set by the window, unused
+  HWND window = CreateSignallingWindow();
+  Delayed late{800, nullptr, window, WM_NULL};
+  start = ::GetTickCount();
+  {
+    DelayedThread poster(late);
+    EXPECT_EQ(0, WaitOneWithMessageLoop(never, 1000));
+  }
+  const DWORD elapsed = ::GetTickCount() - start;
+  EXPECT_GE(elapsed, 900u);
+  EXPECT_LT(elapsed, 1500u);
+  ::DestroyWindow(window);
+  ::CloseHandle(g_setByWindow);
+  ::CloseHandle(never);
+}
+
+}  // namespace

@@ -1,0 +1,348 @@
+// Text helpers, the FDT enumeration and data-type tables, the VARTYPE names
+// and the SAFEARRAY builders.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "com/Bstr.h"
+#include "test_values.h"
+#include "toolkit/fdt_texts.h"
+#include "toolkit/safe_array.h"
+#include "toolkit/text_helpers.h"
+
+namespace {
+
+std::wstring Take(BSTR s) {
+  com::Bstr holder;
+  holder.attach(s);
+  return holder.c_str();
+}
+
+TEST(FormatBstr, GrowsUntilTheTextFitsAndNeverCuts) {
+  com::Bstr out;
+  const std::wstring six(600, L'x');
+  ASSERT_EQ(S_OK, FormatBstr(out.put(), L"%s|%d", six.c_str(), 42));  // %s: wide text
+  EXPECT_EQ(six + L"|42", out.c_str());
+
+  // The largest text that fits the 524,288-character buffer with its
+  // terminator, and the first that does not.
+  const std::wstring largest(0x80000 - 1, L'y');
+  ASSERT_EQ(S_OK, FormatBstr(out.put(), L"%s", largest.c_str()));
+  EXPECT_EQ(largest.size(), out.length());
+  const std::wstring tooLong(0x80000, L'y');
+  EXPECT_EQ(E_FAIL, FormatBstr(out.put(), L"%s", tooLong.c_str()));
+  EXPECT_EQ(nullptr, out.get());
+
+  ASSERT_EQ(S_OK, FormatBstr(out.put(), L"%hs and %ls", "narrow", L"wide"));
+  EXPECT_STREQ(L"narrow and wide", out.c_str());
+  EXPECT_EQ(E_POINTER, FormatBstr(nullptr, L"x"));
+}
+
+TEST(NumberAndTextList, EntriesParseAsNumberAndText) {
+  com::Variant list =
+      MakeTextArray({L"0x1F;Mode", L"-5;Off", L"5;max", L"7", L"0x7", L"12;", L"0XfF;All"});
+  struct Expected {
+    LONG number;
+    const wchar_t* text;
+  } expected[] = {{31, L"Mode"}, {-5, L"Off"}, {5, L"max"}, {0, L""},
+                  {7, L""},      {12, L""},    {255, L"All"}};
+  for (LONG i = 0; i < 7; ++i) {
+    LONG number = -99;
+    com::Bstr text;
+    ASSERT_EQ(S_OK, BstrArrayGetAt(list.value(), i, &number, text.put())) << i;
+    EXPECT_EQ(expected[i].number, number) << i;
+    EXPECT_STREQ(expected[i].text, text.c_str()) << i;
+  }
+  EXPECT_EQ(E_UNEXPECTED, BstrArrayGetAt(list.value(), 7, nullptr, nullptr));
+  EXPECT_EQ(E_UNEXPECTED, BstrArrayGetAt(list.value(), -1, nullptr, nullptr));
+
+  LONG index = -1, number = -1, count = -1;
+  ASSERT_TRUE(BstrArrayFind(list.value(), L"max", &index, &number));
+  EXPECT_EQ(2, index);
+  EXPECT_EQ(5, number);
+  EXPECT_FALSE(BstrArrayFind(list.value(), L"MAX", &index, &number));
+
+  com::Bstr text;
+  ASSERT_TRUE(BstrArrayGetAtChecked(list.value(), -5, &index, text.put()));
+  EXPECT_EQ(1, index);
+  EXPECT_STREQ(L"Off", text.c_str());
+  EXPECT_FALSE(BstrArrayGetAtChecked(list.value(), 6, &index, text.put()));
+
+  ASSERT_EQ(S_OK, BstrArrayGetLowerBound(list.value(), &count));
+  EXPECT_EQ(7, count);
+  EXPECT_EQ(E_INVALIDARG, BstrArrayGetLowerBound(MakeArray(VT_I4, {1}).value(), &count));
+  EXPECT_EQ(0, count);
+  com::Variant nullList;
+  V_VT(nullList.put()) = VT_ARRAY | VT_BSTR;
+  EXPECT_EQ(E_UNEXPECTED, BstrArrayGetLowerBound(nullList.value(), &count));
+  EXPECT_FALSE(BstrArrayFind(nullList.value(), L"max", &index, &number));
+}
+
+TEST(FdtTables, EnumerationTextsBothWays) {
+  const wchar_t* applicationIds[] = {
+      L"fdtAdjustSetValue", L"fdtAssetManagement", L"fdtAuditTrail",
+      L"fdtConfiguration",  L"fdtDiagnosis",       L"fdtForce",
+      L"fdtManagement",     L"fdtObserve",         L"fdtOfflineCompare",
+      L"fdtOfflineParameterize", L"fdtOnlineCompare", L"fdtOnlineParameterize"};
+  for (LONG id = 1; id <= 12; ++id) {
+    com::Bstr text;
+    ASSERT_EQ(S_OK, ApplicationIdToText(id, text.put()));
+    EXPECT_STREQ(applicationIds[id - 1], text.c_str());
+    LONG back = 0;
+    ASSERT_EQ(S_OK, ApplicationIdFromText(applicationIds[id - 1], &back));
+    EXPECT_EQ(id, back);
+  }
+  com::Bstr text;
+  EXPECT_EQ(E_FAIL, ApplicationIdToText(0, text.put()));
+  EXPECT_EQ(E_FAIL, ApplicationIdToText(13, text.put()));
+  EXPECT_EQ(E_POINTER, ApplicationIdToText(1, nullptr));
+
+  ASSERT_EQ(S_OK, StatusToText(3, text.put()));
+  EXPECT_STREQ(L"invalid", text.c_str());
+  ASSERT_EQ(S_OK, StorageToText(1, text.put()));
+  EXPECT_STREQ(L"transient", text.c_str());
+  ASSERT_EQ(S_OK, DataStateToText(3, text.put()));
+  EXPECT_STREQ(L"allDataLoaded", text.c_str());
+  EXPECT_EQ(E_FAIL, DataStateToText(4, text.put()));
+
+  const struct {
+    const wchar_t* text;
+    LONG bit;
+  } bits[] = {{L"notSupported", 0}, {L"engineering", 1}, {L"commissioning", 2},
+              {L"runtime", 4},      {L"service", 8}};
+  for (const auto& b : bits) {
+    LONG value = -1;
+    ASSERT_EQ(S_OK, ApplicationBitFromText(b.text, &value)) << b.text;
+    EXPECT_EQ(b.bit, value);
+  }
+  LONG value = -1;
+  EXPECT_EQ(E_FAIL, ApplicationBitFromText(L"Runtime", &value));  // case counts
+  EXPECT_EQ(E_FAIL, ApplicationIdFromText(L"fdtforce", &value));
+}
+
+TEST(FdtTables, DataTypeNames) {
+  const struct {
+    VARTYPE type;
+    const wchar_t* name;
+    HRESULT result;
+  } names[] = {{VT_I1, L"int", S_OK},          {VT_I2, L"int", S_OK},
+               {VT_I4, L"int", S_OK},          {VT_R4, L"float", S_OK},
+               {VT_R8, L"double", S_OK},       {VT_UI1, L"byte", S_OK},
+               {VT_UI2, L"unsigned", S_OK},    {VT_UI4, L"unsigned", S_OK},
+               {VT_BSTR, L"hexString", S_FALSE}, {VT_ARRAY | VT_UI1, L"hexString", S_FALSE},
+               {VT_DATE, L"hexString", S_FALSE}, {VT_BOOL, L"hexString", S_FALSE},
+               {VT_I8, L"hexString", S_FALSE}};
+  for (const auto& n : names) {
+    com::Bstr name;
+    EXPECT_EQ(n.result, DataTypeName(n.type, name.put())) << n.type;
+    EXPECT_STREQ(n.name, name.c_str()) << n.type;
+  }
+  com::Bstr name;
+  EXPECT_EQ(E_FAIL, DataTypeName(VT_EMPTY, name.put()));
+  EXPECT_EQ(E_INVALIDARG, DataTypeName(VT_I4, nullptr));
+
+  const struct {
+    const wchar_t* name;
+    VARTYPE type;
+  } byName[] = {{L"int", VT_I4},         {L"float", VT_R4},
+                {L"double", VT_R8},      {L"byte", VT_UI1},
+                {L"unsigned", VT_UI4},   {L"ascii", VT_BSTR},
+                {L"hexString", VT_ARRAY | VT_UI1}, {L"dateAndTime", VT_DATE}};
+  for (const auto& n : byName) {
+    VARTYPE type = VT_EMPTY;
+    ASSERT_TRUE(DataTypeFromName(n.name, &type)) << n.name;
+    EXPECT_EQ(n.type, type) << n.name;
+  }
+  VARTYPE type = VT_EMPTY;
+  EXPECT_FALSE(DataTypeFromName(L"Int", &type));
+  EXPECT_FALSE(DataTypeFromName(L"bool", &type));
+}
+
+TEST(VarTypeNames, ReadAndWrite) {
+  const struct {
+    const wchar_t* name;
+    VARTYPE type;
+  } names[] = {{L"VT_EMPTY", 0},     {L"VT_NULL", 1},          {L"VT_I2", 2},
+               {L"VT_I4", 3},        {L"VT_R4", 4},            {L"VT_R8", 5},
+               {L"VT_CY", 6},        {L"VT_DATE", 7},          {L"VT_BSTR", 8},
+               {L"VT_ERROR", 10},    {L"VT_BOOL", 11},         {L"VT_VARIANT", 12},
+               {L"VT_DECIMAL", 14},  {L"VT_I1", 16},           {L"VT_UI1", 17},
+               {L"VT_UI2", 18},      {L"VT_UI4", 19},          {L"VT_I8", 20},
+               {L"VT_UI8", 21},      {L"VT_INT", 22},          {L"VT_UINT", 23},
+               {L"VT_VOID", 24},     {L"VT_SAFEARRAY", 27},    {L"VT_USERDEFINED", 29},
+               {L"VT_LPSTR", 30},    {L"VT_LPWSTR", 31},       {L"VT_RECORD", 36},
+               {L"VT_FILETIME", 64}, {L"VT_BLOB", 65},         {L"VT_STREAM", 66},
+               {L"VT_STORAGE", 67},  {L"VT_STREAMED_OBJECT", 68}, {L"VT_BLOB_OBJECT", 69},
+               {L"VT_CF", 71},       {L"VT_CLSID", 72}};
+  for (const auto& n : names) {
+    VARTYPE type = 0xFFFF;
+    ASSERT_EQ(S_OK, VarTypeFromString(n.name, &type));
+    EXPECT_EQ(n.type, type) << n.name;
+    EXPECT_EQ(n.name, Take(VarTypeToStringEx(n.type)));
+  }
+  VARTYPE type = 0;
+  VarTypeFromString(L"VT_ARRAY | VT_UI1", &type);
+  EXPECT_EQ(0x2011, type);
+  VarTypeFromString(L"VT_VECTOR|VT_RESERVED|VT_I4", &type);
+  EXPECT_EQ(0x9003, type);
+  VarTypeFromString(L"nothing", &type);
+  EXPECT_EQ(VT_EMPTY, type);
+
+  EXPECT_EQ(L"VT_UI1 | VT_ARRAY", Take(VarTypeToStringEx(0x2011)));
+  EXPECT_EQ(L"Unknown (4095)", Take(VarTypeToStringEx(0x0FFF)));
+  EXPECT_EQ(L"VT_I4 | VT_VECTOR | VT_ARRAY | VT_RESERVED", Take(VarTypeToStringEx(0xB003)));
+}
+
+TEST(TraceTexts, ValuesAsText) {
+  const struct {
+    com::Variant value;
+    const wchar_t* text;
+  } cases[] = {
+      {MakeI4(-7), L"-7"},
+      {MakeText(L"abc"), L"abc"},
+      {MakeText(nullptr), L""},
+      {com::Variant(true), L"True"},
+      {com::Variant(false), L"False"},
+      {com::Variant(), L""},
+      {MakeArray(VT_UI1, {0xAB, 0x01}), L"AB01"},
+      {MakeArray(VT_I4, {1}), L"..."},
+  };
+  for (const auto& c : cases) {
+    com::Bstr text;
+    ASSERT_EQ(S_OK, VariantToString(c.value.get(), text.put()));
+    EXPECT_STREQ(c.text, text.c_str());
+  }
+  com::Variant number;
+  V_VT(number.put()) = VT_R8;
+  V_R8(number.get()) = 2.5;
+  com::Bstr text;
+  VariantToString(number.get(), text.put());
+  EXPECT_STREQ(L"2.500000", text.c_str());
+  V_VT(number.put()) = VT_ERROR;
+  V_ERROR(number.get()) = E_FAIL;
+  VariantToString(number.get(), text.put());
+  EXPECT_STREQ(L"0x80004005", text.c_str());
+  V_VT(number.put()) = VT_UI4;
+  V_UI4(number.get()) = 4000000000u;
+  VariantToString(number.get(), text.put());
+  EXPECT_STREQ(L"4000000000", text.c_str());
+
+  char buffer[8] = "junk";
+  EXPECT_STREQ("abc", VariantToStringN(MakeText(L"abc").get(), buffer, 8));
+  EXPECT_STREQ("", VariantToStringN(MakeText(L"abcdefgh").get(), buffer, 8));  // no room
+  EXPECT_STREQ("abcdefg", VariantToStringN(MakeText(L"abcdefg").get(), buffer, 8));
+}
+
+TEST(OtherTexts, HexGuidTimeAndCase) {
+  const BYTE bytes[] = {0x00, 0x9F, 0xFF};
+  com::Bstr text;
+  ASSERT_EQ(S_OK, BytesToHexString(bytes, 3, text.put()));
+  EXPECT_STREQ(L"009FFF", text.c_str());
+  EXPECT_EQ(E_INVALIDARG, BytesToHexString(bytes, 0, text.put()));
+
+  const GUID guid = {0x5bb187f0, 0xe852, 0x452e, {0xb8, 0x2d, 0x2a, 0x98, 0xb6, 0x54, 0x9f, 0x78}};
+  ASSERT_EQ(S_OK, GuidToString(&guid, text.put()));
+  EXPECT_STREQ(L"5BB187F0-E852-452E-B82D-2A98B6549F78", text.c_str());
+
+  std::wstring stamp = Take(FormatIsoTimestamp());
+  ASSERT_EQ(19u, stamp.size());
+  EXPECT_EQ(L'-', stamp[4]);
+  EXPECT_EQ(L'T', stamp[10]);
+  EXPECT_EQ(L':', stamp[16]);
+
+  // Characters outside the ANSI code page survive the case change.
+  BSTR mixed = ::SysAllocString(L"Ab\x03B1\x0436");
+  ASSERT_EQ(S_OK, BstrToUpper(mixed));
+  EXPECT_STREQ(L"AB\x0391\x0416", mixed);
+  ASSERT_EQ(S_OK, BstrToLower(mixed));
+  EXPECT_STREQ(L"ab\x03B1\x0436", mixed);
+  ::SysFreeString(mixed);
+  BSTR none = nullptr;
+  EXPECT_EQ(S_OK, BstrToLower(none));
+  EXPECT_EQ(nullptr, none);
+}
+
+// The frame's identifier-text interface as a frame would offer it.
+struct IdentifierText : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetText(VARIANT kind, VARIANT value, VARIANT* text) = 0;
+};
+const IID kIdentifierTextIid = {
+    0xD632F79B, 0xE638, 0x4039, {0xBA, 0xF9, 0xB4, 0x5E, 0x2B, 0xD8, 0xE8, 0x91}};
+
+class FakeFrame : public IdentifierText {
+ public:
+  ULONG lastKind = 0;
+  bool answerArray = true;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = (iid == IID_IUnknown || iid == kIdentifierTextIid) ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetText(VARIANT kind, VARIANT value, VARIANT* text) override {
+    lastKind = V_UI4(&kind);
+    if (!answerArray) {
+      V_VT(text) = VT_I4;
+      V_I4(text) = 1;
+      return S_OK;
+    }
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI4, 0, 2);
+    ULONG* data = nullptr;
+    ::SafeArrayAccessData(array, reinterpret_cast<void**>(&data));
+    data[0] = V_UI4(&value);
+    data[1] = 0xABCDEF01;
+    ::SafeArrayUnaccessData(array);
+    V_VT(text) = VT_ARRAY | VT_UI4;
+    V_ARRAY(text) = array;
+    return S_OK;
+  }
+};
+
+TEST(OtherTexts, IdentifierTextWithAndWithoutTheFrame) {
+  com::Bstr text;
+  ASSERT_EQ(S_OK, BytesToHex(nullptr, 0x1F, true, text.put()));
+  EXPECT_STREQ(L"0000001F", text.c_str());
+
+  FakeFrame frame;
+  ASSERT_EQ(S_OK, BytesToHex(&frame, 0x1F, true, text.put()));
+  EXPECT_STREQ(L"0000001FABCDEF01", text.c_str());
+  EXPECT_EQ(1u, frame.lastKind);
+  BytesToHex(&frame, 2, false, text.put());
+  EXPECT_EQ(2u, frame.lastKind);
+  frame.answerArray = false;
+  EXPECT_EQ(E_UNEXPECTED, BytesToHex(&frame, 2, false, text.put()));
+}
+
+TEST(SafeArrayBuilders, BuildOneDimensionalArrays) {
+  const char* strings[] = {"one", "two", "", "never"};
+  VARIANT built = CevFdtSafeArray::FromStrings(strings);
+  com::Variant list;
+  list.attach(built);
+  ASSERT_EQ(VT_ARRAY | VT_BSTR, list.type());
+  LONG count = 0;
+  BstrArrayGetLowerBound(list.value(), &count);
+  EXPECT_EQ(2, count);
+
+  const char* empty[] = {""};
+  VARIANT none = CevFdtSafeArray::FromStrings(empty);
+  EXPECT_EQ(VT_EMPTY, V_VT(&none));
+  none = CevFdtSafeArray::FromStrings(nullptr);
+  EXPECT_EQ(VT_EMPTY, V_VT(&none));
+
+  com::Variant pair;
+  ASSERT_EQ(S_OK, CevFdtSafeArray::FromVariants(MakeI4(1).value(), MakeText(L"b").value(),
+                                                pair.put()));
+  ASSERT_EQ(VT_ARRAY | VT_VARIANT, pair.type());
+  EXPECT_EQ(2, ElementCount(V_ARRAY(pair.get())));
+
+  com::Variant vector;
+  ASSERT_EQ(S_OK, CevFdtSafeArray::VariantVector(980, vector.put()));
+  LONG zero = 0;
+  com::Variant element;
+  ::SafeArrayGetElement(V_ARRAY(vector.get()), &zero, element.put());
+  EXPECT_EQ(VT_UI4, element.type());
+  EXPECT_EQ(980u, V_UI4(element.get()));
+  EXPECT_EQ(E_INVALIDARG, CevFdtSafeArray::VariantVector(1, nullptr));
+}
+
+}  // namespace
