@@ -328,6 +328,30 @@ HRESULT XmlHandlerCore::GetOptionalNodeText(BSTR* out, BYTE* found, IXMLDOMNode*
   return hr;
 }
 
+HRESULT XmlHandlerCore::ReadNumericAttribute(ULONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
+  if (!out) return E_POINTER;
+  HRESULT exists = XmlNodeExists(node, xpath);
+  if (exists == 0) return E_FAIL;
+  com::Variant value;
+  HRESULT hr = ReadNodeValue(node, xpath, value.get(), VT_UI4);
+  if (FAILED(hr)) return hr;
+  if (value.type() != VT_UI4) return E_FAIL;
+  *out = V_UI4(value.get());
+  return S_OK;
+}
+
+HRESULT XmlHandlerCore::ReadSignedNumericAttribute(LONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
+  if (!out) return E_POINTER;
+  HRESULT exists = XmlNodeExists(node, xpath);
+  if (exists == 0) return E_FAIL;
+  com::Variant value;
+  HRESULT hr = ReadNodeValue(node, xpath, value.get(), VT_I4);
+  if (FAILED(hr)) return hr;
+  if (value.type() != VT_I4) return E_FAIL;
+  *out = V_I4(value.get());
+  return S_OK;
+}
+
 HRESULT XmlHandlerCore::SetAttribute(IXMLDOMDocument* doc, IXMLDOMNode* element, const wchar_t* name,
                                      const VARIANT& value) {
   if (!doc || !element) return E_POINTER;
