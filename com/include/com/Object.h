@@ -16,7 +16,8 @@
 //     ...
 //   };
 //
-// The first entry is also the object's IUnknown. ComObject<T> (a stand-alone
+// The first entry (entry or entryAs, not entryQuery) is also the object's
+// IUnknown. ComObject<T> (a stand-alone
 // object) and AggregatedObject<T> (inside an outer object) add IUnknown.
 // createObject<T> builds either, runs T::finalConstruct (an optional hook that
 // hides ObjectRoot's) and queries the requested interface; T::finalRelease
