@@ -25,9 +25,19 @@ struct DevInfoListTraits {
   static void close(type h) { SetupDiDestroyDeviceInfoList(h); }
 };
 
-// Creates or opens EnumKey, volatile, in the 32-bit view.
+// Creates or opens the parent of ConfigKey and EnumKey, non-volatile.
+bool OpenAdapterRootKey(win32::UniqueRegKey& root) {
+  return RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kAdapterRootKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                         KEY_ALL_ACCESS | shared::kRegistryView, nullptr, root.put(), nullptr) == ERROR_SUCCESS;
+}
+
+// Creates or opens EnumKey, volatile, in the 32-bit view. The parent is made
+// first and non-volatile: created in one step, every missing level would be
+// volatile, and no non-volatile ConfigKey could be created under it again.
 bool OpenEnumKeyForWrite(win32::UniqueRegKey& key) {
-  return RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, 0, nullptr, REG_OPTION_VOLATILE,
+  win32::UniqueRegKey root;
+  if (!OpenAdapterRootKey(root)) return false;
+  return RegCreateKeyExA(root.get(), shared::kEnumSubkeyName, 0, nullptr, REG_OPTION_VOLATILE,
                          KEY_ALL_ACCESS | shared::kRegistryView, nullptr, key.put(), nullptr) == ERROR_SUCCESS;
 }
 
@@ -58,9 +68,7 @@ WinUsbApi::LoadResult WinUsbApi::Load() {
 
 void DeleteEnumKey() {
   win32::UniqueRegKey root;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kAdapterRootKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS | shared::kRegistryView, nullptr, root.put(), nullptr) != ERROR_SUCCESS)
-    return;
+  if (!OpenAdapterRootKey(root)) return;
   RegDeleteKeyExA(root.get(), shared::kEnumSubkeyName, shared::kRegistryView, 0);
 }
 

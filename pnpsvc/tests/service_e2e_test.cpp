@@ -1,1 +1,148 @@
+// The service installed by its own command line and run by Wine's service
+// control manager, with two simulated adapters present.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "adapter_presence.h"
+#include "msports_double.h"
+#include "pipe_fuzz.h"
+#include "service_fixture.h"
+#include "shared/registry_layout.h"
+#include "shared/service_pipe.h"
+#include "sim/sim_control.h"
+#include "test_support.h"
+#include "trace.h"
+
+namespace {
+
+using namespace pnpsvc_test;
+
+const std::string kService = "\"" + BesideTest("pnpsvc.exe") + "\"";
+
+std::string ReadServiceLog() {
+  std::ifstream in(pnpsvc::LogFilePath(), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Sends one message to the running service; true when the reply was 8 zero bytes.
+bool Call(const std::vector<uint8_t>& message) {
+  uint8_t reply[100];
+  std::memset(reply, 0xAA, sizeof(reply));
+  DWORD got = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (CallNamedPipeA(shared::kServicePipeName, const_cast<uint8_t*>(message.data()),
+                       static_cast<DWORD>(message.size()), reply, sizeof(reply), &got, 3000))
+      return got == 8 && std::memcmp(reply, shared::kServicePipeReply, 8) == 0;
+  }
+  return false;
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM1234", &first_));
+    ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM5678", &second_));
+    ASSERT_TRUE(SimCreateAdapter(first_.deviceFile.c_str(), 0x1234));
+    ASSERT_TRUE(SimCreateAdapter(second_.deviceFile.c_str(), 0x5678));
+  }
+
+  void SetUp() override {
+    if (ServiceState() == 0) {
+      std::string out;
+      ASSERT_EQ(RunProgram(kService + " /INSTALL", &out), 0);
+      ASSERT_EQ(out, "VELTRA FSK Mavix installed.\n");
+    }
+    PrepareServiceEnvironment(4);
+    msports_double::Reset();
+    ClearAdapterRegistry();
+  }
+  void TearDown() override {
+    if (ServiceState() != SERVICE_STOPPED) StopAndWaitStopped();
+  }
+
+  static adapter_presence::PresentAdapter first_, second_;
+};
+adapter_presence::PresentAdapter ServiceTest::first_, ServiceTest::second_;
+
+TEST_F(ServiceTest, InstalledWithQuotedProgramPathAndAutomaticStart) {
+  char image[600] = {};
+  DWORD size = sizeof(image) - 1, start = 0;
+  std::string key = std::string("SYSTEM\\CurrentControlSet\\Services\\") + pnpsvc::kServiceName;
+  HKEY service = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &service), ERROR_SUCCESS);
+  RegQueryValueExA(service, "ImagePath", nullptr, nullptr, reinterpret_cast<BYTE*>(image), &size);
+  RegCloseKey(service);
+  EXPECT_EQ(std::string(image), kService);
+  EXPECT_TRUE(ReadDword(key.c_str(), "Start", &start, 0));
+  EXPECT_EQ(start, static_cast<DWORD>(SERVICE_AUTO_START));
+  std::string out;
+  EXPECT_EQ(RunProgram(kService + " -install", &out), 0);  // a second install fails, politely
+  EXPECT_EQ(out.rfind("CreateService failed - ", 0), 0u) << out;
+}
+
+TEST_F(ServiceTest, StartRecordsPresentAdaptersAndStopClearsTheList) {
+  SetEnumValue("\\\\?\\stale#left#over", 0x4444);  // from a run that ended badly
+  ASSERT_TRUE(StartAndWaitRunning());
+  std::map<std::string, DWORD> expected = {{first_.interfacePath, 0x1234}, {second_.interfacePath, 0x5678}};
+  EXPECT_EQ(EnumValues(), expected);
+
+  ASSERT_TRUE(StopAndWaitStopped());
+  EXPECT_FALSE(KeyExists(shared::kEnumKeyPath));
+  EXPECT_TRUE(KeyExists(shared::kAdapterRootKeyPath));
+  // Every virtual COM port node is asked to go when the service stops.
+  EXPECT_NE(ReadServiceLog().find(">> DeviceInstallKit(\"remove vtVCP\\VirtualSerial\")"), std::string::npos);
+}
+
+TEST_F(ServiceTest, AdapterHeldOpenByAnotherProcessIsRecordedWithSerialZero) {
+  HANDLE held = CreateFileA(second_.interfacePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(StartAndWaitRunning());
+  auto values = EnumValues();
+  EXPECT_EQ(values[first_.interfacePath], 0x1234u);
+  EXPECT_EQ(values[second_.interfacePath], 0u);
+  CloseHandle(held);
+}
+
+TEST_F(ServiceTest, PipeSurvivesTenThousandBadRequestsAndWritesNothingForThem) {
+  ASSERT_TRUE(StartAndWaitRunning());
+  ASSERT_TRUE(Call(shared::BuildCreateKeyRequest("0")));
+  const auto configBefore = Snapshot(shared::kAdapterRootKeyPath);
+  const auto software64Before = Snapshot("Software\\VELTRA", KEY_WOW64_64KEY);
+
+  PipeFuzzer fuzzer(20261209);
+  int unanswered = 0;
+  const int count = getenv("FUZZ_COUNT") ? atoi(getenv("FUZZ_COUNT")) : 10000;
+  for (int i = 0; i < count; ++i)
+    if (!Call(fuzzer.Next())) ++unanswered;
+  EXPECT_EQ(unanswered, 0);
+  EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(Snapshot(shared::kAdapterRootKeyPath), configBefore);
+  EXPECT_EQ(Snapshot("Software\\VELTRA", KEY_WOW64_64KEY), software64Before);
+
+  ASSERT_TRUE(Call(shared::BuildSetDwordRequest("0", "USB-Id", 0x1234)));
+  DWORD serial = 0;
+  EXPECT_TRUE(ReadDword("Software\\VELTRA\\evHRT USB\\Config\\0", "USB-Id", &serial));
+  EXPECT_EQ(serial, 0x1234u);
+  if (HasFailure())
+    for (const std::string& line : Snapshot(shared::kAdapterRootKeyPath)) printf("%s\n", line.c_str());
+}
+
+TEST_F(ServiceTest, RemoveStopsTheRunningServiceAndDeletesIt) {
+  ASSERT_TRUE(StartAndWaitRunning());
+  std::string out;
+  EXPECT_EQ(RunProgram(kService + " -REMOVE", &out), 0);
+  EXPECT_EQ(out.rfind("Stopping VELTRA FSK Mavix.", 0), 0u) << out;
+  EXPECT_NE(out.find("\nVELTRA FSK Mavix stopped.\nVELTRA FSK Mavix removed.\n"), std::string::npos) << out;
+  EXPECT_EQ(ServiceState(), 0u);
+  EXPECT_EQ(RunProgram(kService + " /remove", &out), 0);
+  EXPECT_EQ(out.rfind("OpenService failed - ", 0), 0u) << out;
+}
+
+}  // namespace

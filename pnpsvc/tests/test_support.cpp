@@ -101,9 +101,12 @@ std::map<std::string, DWORD> EnumValues() {
 }
 
 void SetEnumValue(const std::string& path, DWORD serial) {
-  HKEY key = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, 0, nullptr, REG_OPTION_VOLATILE,
-                  KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr);
+  HKEY root = nullptr, key = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kAdapterRootKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                  nullptr, &root, nullptr);
+  RegCreateKeyExA(root, shared::kEnumSubkeyName, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                  nullptr, &key, nullptr);
+  RegCloseKey(root);
   RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&serial), sizeof(serial));
   RegCloseKey(key);
 }

@@ -222,3 +222,20 @@ TEST(EnumKeyTest, DeleteEnumKeyRemovesTheListAndKeepsItsParent) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arrival with no adapter root key must not leave it volatile: configuration
+// written later under it has to survive.
+TEST(EnumKeyTest, ArrivalWithoutParentKeyKeepsConfigurationWritable) {
+  pnpsvc_test::ClearAdapterRegistry();
+  pnpsvc::WinUsbApi noUsb;
+  pnpsvc::OnDeviceArrival(noUsb, "\\\\?\\usb#z", nullptr);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\VELTRA\\evHRT USB\\Config\\0", 0, nullptr, 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+}  // namespace

@@ -44,6 +44,8 @@ bool RegisterPresentAdapter(const std::string& name, PresentAdapter* adapter) {
   bool ok = SetupDiCreateDeviceInfoA(set, instance.c_str(), &shared::AdapterInterfaceGuid, nullptr, nullptr, 0,
                                      &device) &&
             SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
+  if (!ok)  // registered by an earlier run in this prefix
+    ok = SetupDiOpenDeviceInfoA(set, instance.c_str(), nullptr, 0, &device);
   SP_DEVICE_INTERFACE_DATA iface = {};
   iface.cbSize = sizeof(iface);
   ok = ok && SetupDiCreateDeviceInterfaceA(set, &device, &shared::AdapterInterfaceGuid, nullptr, 0, &iface);
