@@ -17,8 +17,8 @@
 //   };
 //
 // The first entry (entry or entryAs, not entryQuery) is also the object's
-// IUnknown. ComObject<T> (a stand-alone
-// object) and AggregatedObject<T> (inside an outer object) add IUnknown.
+// IUnknown. ComObject<T> (a stand-alone object) and AggregatedObject<T>
+// (inside an outer object) add IUnknown.
 // createObject<T> builds either, runs T::finalConstruct (an optional hook that
 // hides ObjectRoot's) and queries the requested interface; T::finalRelease
 // runs before the object is destroyed. Work that needs controllingUnknown()
