@@ -132,6 +132,21 @@ struct IevFdtDtmClass {
 // toolkit's body first where it says so: IDtm::Config, IDtmInformation::
 // GetInformation, IFdtEvents::OnChildChanged.
 
+// Decisions of a parameter relation between a source and a target parameter
+// (ids). The toolkit's parameter handler gives the defaults; neither the DTM
+// class nor the channel overrides them.
+struct IevFdtRelationHooks {
+  virtual HRESULT QueryRelationEnable(ULONG source, ULONG target, BOOL* enable) = 0;
+  // Answers an access byte (the default 2: writable).
+  virtual BYTE QueryRelationAccess(ULONG source, ULONG target, BOOL* apply) = 0;
+  virtual HRESULT QueryRelationChoices(ULONG source, ULONG target, VARIANT* choices) = 0;
+  virtual HRESULT QueryRelationValue(ULONG source, ULONG target, VARIANT* value) = 0;
+  virtual HRESULT QueryRelationText(ULONG source, ULONG target, BSTR* text) = 0;
+
+ protected:
+  ~IevFdtRelationHooks() = default;
+};
+
 // ---------------------------------------------------------------------------
 // Parameter handler operations that pass ParInfo records
 // ---------------------------------------------------------------------------
