@@ -60,11 +60,12 @@ bool IsNameChar(wchar_t c) {
   return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'_';
 }
 
-// The registry's schema folder; empty when the key cannot be opened for
-// reading and writing or the value cannot be read.
+// The registry's schema folder; empty when the key or the value cannot be
+// read. Reading asks for read access only: a user who may not write the key
+// still finds the schemas.
 std::wstring ReadRegistryFolder() {
   win32::UniqueRegKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSchemaPathsKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSchemaPathsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
     return std::wstring();
   }
   wchar_t buffer[kRegistryFolderChars + 1] = {};
@@ -112,8 +113,8 @@ HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* p
   return S_FALSE;
 }
 
-int SchemaNamesFromReason(const wchar_t* reason, SchemaNameList* list) {
-  list->count = 0;
+int SchemaNamesFromReason(const wchar_t* reason, std::vector<std::wstring>* names) {
+  names->clear();
   if (!reason) return 0;
   int occurrences = 0;
   const wchar_t* scanFrom = reason;  // a name never reaches back before this
@@ -121,11 +122,7 @@ int SchemaNamesFromReason(const wchar_t* reason, SchemaNameList* list) {
     ++occurrences;
     const wchar_t* start = hit;
     while (start > scanFrom && IsNameChar(start[-1])) --start;
-    if (start < hit && list->count < SchemaNameList::kMax) {
-      std::wstring name(start, hit);
-      name += L".xml";
-      list->names[list->count++].assign(name.c_str());
-    }
+    if (start < hit) names->push_back(std::wstring(start, hit) + L".xml");
     scanFrom = hit + 4;
   }
   return occurrences;
@@ -219,12 +216,12 @@ HRESULT XmlHandlerCore::AddSchemasFromParseError(IXMLDOMDocument2* doc, VARIANT_
   if (code != kObjectNotFound) return S_FALSE;
   com::Bstr reason;
   error->get_reason(reason.put());
-  SchemaNameList names;
+  std::vector<std::wstring> names;
   if (SchemaNamesFromReason(reason.get(), &names) == 0) return S_FALSE;
-  for (int i = 0; i < names.count; ++i) {
+  for (const std::wstring& name : names) {
     com::Bstr path;
-    if (FindFileInFolderTree(schemaFolder_.c_str(), names.names[i].c_str(), path.put()) != S_OK) continue;
-    HRESULT hr = AddFileToCollection(names.names[i].c_str(), path.c_str());
+    if (FindFileInFolderTree(schemaFolder_.c_str(), name.c_str(), path.put()) != S_OK) continue;
+    HRESULT hr = AddFileToCollection(name.c_str(), path.c_str());
     if (FAILED(hr)) return hr;
     *added = VARIANT_TRUE;
   }

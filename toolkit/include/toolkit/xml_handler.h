@@ -13,6 +13,9 @@
 #include <msxml2.h>
 #include <oleauto.h>
 
+#include <string>
+#include <vector>
+
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "toolkit/xml_dom.h"
@@ -28,15 +31,10 @@ HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* p
 
 // The schema names that an MSXML "referenced object not found" reason text
 // mentions: each run of letters, digits and '_' that ends right before
-// ".xml", with ".xml" appended, in text order.
-struct SchemaNameList {
-  static const int kMax = 16;
-  int count = 0;
-  com::Bstr names[kMax];
-};
-// Number of ".xml" occurrences in the text (names that were empty are not
-// listed but counted).
-int SchemaNamesFromReason(const wchar_t* reason, SchemaNameList* list);
+// ".xml", with ".xml" appended, in text order. Answers the number of ".xml"
+// occurrences; an occurrence with no name in front of it is counted but not
+// listed.
+int SchemaNamesFromReason(const wchar_t* reason, std::vector<std::wstring>* names);
 
 class XmlHandlerCore {
  public:

@@ -181,17 +181,14 @@ TEST_F(SchemaCache, ParseErrorsAreReportedOnlyWhenAskedFor) {
 }
 
 TEST(SchemaNames, AreTakenFromTheReasonText) {
-  SchemaNameList list;
+  std::vector<std::wstring> list;
   EXPECT_EQ(2, SchemaNamesFromReason(L"Schema x-schema:FDTUserMessageSchema.xml not found (see my_2.xml).", &list));
-  ASSERT_EQ(2, list.count);
-  EXPECT_STREQ(L"FDTUserMessageSchema.xml", list.names[0].c_str());
-  EXPECT_STREQ(L"my_2.xml", list.names[1].c_str());
+  EXPECT_EQ((std::vector<std::wstring>{L"FDTUserMessageSchema.xml", L"my_2.xml"}), list);
 
   // A name never reaches back over the previous occurrence; a bare ".xml"
   // counts as an occurrence but names nothing.
   EXPECT_EQ(3, SchemaNamesFromReason(L"a-b.xml.xml .xml", &list));
-  ASSERT_EQ(1, list.count);
-  EXPECT_STREQ(L"b.xml", list.names[0].c_str());
+  EXPECT_EQ(std::vector<std::wstring>{L"b.xml"}, list);
   EXPECT_EQ(0, SchemaNamesFromReason(L"nothing here .XML", &list));
   EXPECT_EQ(0, SchemaNamesFromReason(nullptr, &list));
 }
