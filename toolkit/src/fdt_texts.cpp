@@ -289,7 +289,8 @@ HRESULT BytesToHex(IUnknown* dtmInterface, ULONG value, bool kind, BSTR* out) {
   }
   std::wstring text;
   for (LONG i = 0; i <= upper - lower; ++i) {
-    for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(data[i] >> shift) & 0xF];
+    for (int shift = 28; shift >= 0; shift -= 4)  // "%08X"
+      text += L"0123456789ABCDEF"[(data[i] >> shift) & 0xF];
   }
   ::SafeArrayUnaccessData(array);
   ::VariantClear(&answer);

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <initializer_list>
 #include <vector>
 
 #include "com/Bstr.h"
@@ -14,21 +13,21 @@
 
 namespace {
 
-// Value types of the conversion table.
-constexpr VARTYPE kScalarTargets[] = {VT_I2,   VT_I4,   VT_R4,      VT_R8, VT_CY,
-                                      VT_DATE, VT_BSTR, VT_BOOL,    VT_VARIANT,
-                                      VT_DECIMAL, VT_I1, VT_UI1,    VT_UI2, VT_UI4};
-constexpr VARTYPE kScalarSources[] = {VT_I2,   VT_I4,   VT_R4,      VT_R8, VT_CY,
-                                      VT_DATE, VT_BSTR, VT_DISPATCH, VT_BOOL,
-                                      VT_DECIMAL, VT_I1, VT_UI1,    VT_UI2, VT_UI4};
-// Scalar targets that take the first element of an array.
-constexpr VARTYPE kFirstElementTargets[] = {VT_I2,   VT_I4,   VT_R4,      VT_R8, VT_CY,
-                                            VT_DATE, VT_BSTR, VT_BOOL,    VT_DECIMAL,
-                                            VT_I1,   VT_UI1,  VT_UI2,     VT_UI4};
-// Targets for which an empty text counts as the number 0.
-constexpr VARTYPE kEmptyTextNumberTargets[] = {VT_I2,  VT_I4,  VT_R4,  VT_R8,  VT_CY,
-                                               VT_DATE, VT_BOOL, VT_I1, VT_UI1, VT_UI2,
-                                               VT_UI4, VT_I8,  VT_UI8, VT_INT, VT_UINT};
+// Value types of the conversion table: the targets and sources of
+// ConvertScalar, the scalar targets that take the first element of an array,
+// and the targets for which an empty text counts as the number 0.
+constexpr VARTYPE kScalarTargets[] = {
+    VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR,
+    VT_BOOL, VT_VARIANT, VT_DECIMAL, VT_I1, VT_UI1, VT_UI2, VT_UI4};
+constexpr VARTYPE kScalarSources[] = {
+    VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR,
+    VT_DISPATCH, VT_BOOL, VT_DECIMAL, VT_I1, VT_UI1, VT_UI2, VT_UI4};
+constexpr VARTYPE kFirstElementTargets[] = {
+    VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR,
+    VT_BOOL, VT_DECIMAL, VT_I1, VT_UI1, VT_UI2, VT_UI4};
+constexpr VARTYPE kEmptyTextNumberTargets[] = {
+    VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BOOL, VT_I1,
+    VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT};
 
 template <size_t N>
 bool OneOf(VARTYPE vt, const VARTYPE (&set)[N]) {
@@ -108,7 +107,8 @@ struct RawValue {
 // What SafeArrayPutElement takes for a raw value: the pointer itself for
 // texts and interfaces, the address of the value for every other type.
 void* PutArgument(RawValue& value, VARTYPE vt) {
-  if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) return *static_cast<void**>(value.data());
+  if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN)
+    return *static_cast<void**>(value.data());
   return value.data();
 }
 
@@ -233,7 +233,8 @@ HRESULT ToArray(VARIANT* dest, const VARIANT* src, VARTYPE elementType, LCID lci
     if (FAILED(hr)) return hr;
     result = ::SafeArrayCreateVector(elementType, 0, 1);
     LONG zero = 0;
-    hr = result ? ::SafeArrayPutElement(result, &zero, PutArgument(converted, elementType)) : E_OUTOFMEMORY;
+    hr = result ? ::SafeArrayPutElement(result, &zero, PutArgument(converted, elementType))
+                : E_OUTOFMEMORY;
     FreeRaw(converted.data(), elementType);
     if (FAILED(hr)) {
       if (result) ::SafeArrayDestroy(result);
@@ -257,7 +258,8 @@ HRESULT CFdtVariant::ConvertTo(VARIANT* dest, const VARIANT* src, VARTYPE vartyp
                                USHORT flags) {
   if (!dest || !src) return E_INVALIDARG;
   const VARTYPE sourceType = V_VT(src);
-  if (sourceType == vartype) return dest == src ? S_OK : ::VariantCopy(dest, const_cast<VARIANT*>(src));
+  if (sourceType == vartype)
+    return dest == src ? S_OK : ::VariantCopy(dest, const_cast<VARIANT*>(src));
 
   if (sourceType == VT_BSTR && IsEmptyText(V_BSTR(src))) {
     if (OneOf(vartype, kEmptyTextNumberTargets)) {

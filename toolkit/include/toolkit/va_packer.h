@@ -69,7 +69,8 @@ struct SParamUpdateInfo : public CevVAPacker {
 // One online upload or download request.
 struct SOnlineParamData : public CevVAPacker {
   // Copies both texts (either may be null); raises com::ComError(E_OUTOFMEMORY).
-  explicit SOnlineParamData(const wchar_t* operation = nullptr, const wchar_t* requestText = nullptr)
+  explicit SOnlineParamData(const wchar_t* operation = nullptr,
+                            const wchar_t* requestText = nullptr)
       : operationId(operation), request(requestText) {}
 
   com::Bstr operationId;  // the caller's id of the operation; a cancel names it
