@@ -245,6 +245,9 @@ HRESULT DtmTranslation::LoadTranslationFile(VARIANT_BOOL* loaded) {
   hr = ::CoCreateInstance(CLSID_evDomDocument, nullptr, CLSCTX_ALL, IID_evXmlDomDocument2, doc.putVoid());
   if (FAILED(hr)) return hr;
   if (!doc) return E_FAIL;
+  // Documents load asynchronously by default; the file must be complete
+  // before its root is read.
+  doc->put_async(VARIANT_FALSE);
   VARIANT_BOOL ok = VARIANT_FALSE;
   hr = doc->load(*com::Variant(path.c_str()).get(), &ok);
   if (FAILED(hr) || !ok) {
