@@ -186,7 +186,7 @@ HRESULT MergeFragment(Placement placement, IXMLDOMDocument* doc, IXMLDOMNode* ta
         com::ComPtr<IXMLDOMNode> parent;
         hr = target->get_parentNode(parent.put());
         if (FAILED(hr) || !parent) return FAILED(hr) ? hr : E_FAIL;
-        com::Variant before(static_cast<IUnknown*>(target));
+        com::Variant before(static_cast<IDispatch*>(target));
         hr = parent->insertBefore(element.get(), *before.get(), placed.put());
         break;
       }
@@ -197,7 +197,7 @@ HRESULT MergeFragment(Placement placement, IXMLDOMDocument* doc, IXMLDOMNode* ta
         com::ComPtr<IXMLDOMNode> next;
         anchor->get_nextSibling(next.put());
         if (next) {
-          com::Variant before(static_cast<IUnknown*>(next.get()));
+          com::Variant before(static_cast<IDispatch*>(next.get()));
           hr = parent->insertBefore(element.get(), *before.get(), placed.put());
         } else {
           hr = parent->appendChild(element.get(), placed.put());
