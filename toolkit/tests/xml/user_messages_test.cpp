@@ -12,6 +12,7 @@
 #include "toolkit/user_messages.h"
 #include "toolkit/xml_handler.h"
 #include "toolkit/xml_schema_lists.h"
+#include "win32/unique_handle.h"
 
 namespace {
 
@@ -160,6 +161,60 @@ TEST_F(UserMessage, StyleArgument) {
   com::Variant word(L"retry");
   EXPECT_EQ(DISP_E_TYPEMISMATCH, ShowUserMessage(route_, L"t", L"c", *word.get(), &answer));
   EXPECT_EQ(E_POINTER, ShowUserMessage(route_, L"t", L"c", *text.get(), nullptr));
+}
+
+// The DTM worker thread asks its questions through the frame object that the
+// DTM keeps; the call crosses to the frame's apartment and blocks the worker.
+TEST_F(UserMessage, AskedOnAWorkerThreadTheCallRunsInTheFramesApartment) {
+  com::ComPtr<ITypeLib> library;
+  ASSERT_EQ(S_OK, LoadTypeLibEx((xmltest::ProgramFolder() + L"fdtlib.tlb").c_str(), REGKIND_REGISTER, library.put()));
+  struct Work {
+    IStream* frame = nullptr;
+    HRESULT result = E_UNEXPECTED;
+    long answer = 0;
+    DWORD thread = 0;
+  } work;
+  ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID_IUnknown, frameUnknown_.get(), &work.frame));
+  Answer(S_OK, frame_double::FrameApplication::answerDocument(L"buttonCancel"));
+
+  auto body = [](void* argument) -> DWORD {
+    Work& w = *static_cast<Work*>(argument);
+    w.thread = GetCurrentThreadId();
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      com::ComPtr<IUnknown> frame;
+      CoGetInterfaceAndReleaseStream(w.frame, IID_IUnknown, frame.putVoid());
+      Dtm owner;
+      CevFDTXMLHandlerImpl<Dtm> xml(owner);
+      xml.InitializeSchemaCache(xmltest::StandInSchemaFolder().c_str());
+      UserMessageRoute route;
+      route.frameApplication = frame.get();
+      route.systemTag = [](BSTR* tag) { return com::Bstr(L"DTM-7").copyTo(tag); };
+      route.xml = &xml;
+      com::Variant style;
+      V_VT(style.get()) = VT_UI4;
+      V_UI4(style.get()) = MB_OKCANCEL;
+      w.result = ShowUserMessage(route, L"Abort the scan?", L"Scan", *style.get(), &w.answer);
+    }
+    CoUninitialize();
+    return 0;
+  };
+  win32::UniqueHandle thread(CreateThread(nullptr, 0, body, &work, 0, nullptr));
+  ASSERT_TRUE(thread.valid());
+  // This apartment serves the frame while the worker waits for it.
+  HANDLE handle = thread.get();
+  DWORD deadline = GetTickCount() + 20000;
+  while (MsgWaitForMultipleObjects(1, &handle, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    ASSERT_LT(static_cast<LONG>(GetTickCount() - deadline), 0) << "the worker's question never returned";
+  }
+  EXPECT_EQ(S_OK, work.result);
+  EXPECT_EQ(IDCANCEL, work.answer);
+  auto calls = frame_->callsTo("UserDialog");
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ(GetCurrentThreadId(), calls[0].threadId);
+  EXPECT_NE(work.thread, calls[0].threadId);
 }
 
 class ToolkitMessages : public ::testing::Test {
