@@ -171,6 +171,7 @@ TEST(ConvertTo, ScalarBoundsBooleansAndDates) {
   V_VT(big.put()) = VT_R8;
   V_R8(big.get()) = 1e10;
   EXPECT_EQ(DISP_E_OVERFLOW, Convert(out, big, VT_I4));
+  EXPECT_EQ(DISP_E_OVERFLOW, Convert(out, MakeI4(-1), VT_UI4));  // not 4294967295
   EXPECT_EQ(DISP_E_OVERFLOW, Convert(out, MakeI4(-1), VT_UI1));
   EXPECT_EQ(DISP_E_OVERFLOW, Convert(out, MakeI4(256), VT_UI1));
   EXPECT_EQ(DISP_E_OVERFLOW, Convert(out, MakeText(L"70000"), VT_I2));
