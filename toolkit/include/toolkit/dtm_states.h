@@ -1,0 +1,94 @@
+// DTM states, user roles, operation phases and the worker requests that the
+// base DTM posts, with the FDT 1.2.1 state-transition document.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+// The DTM state machine. States 9 to 12 carry FDT names (FdtStateName).
+enum DtmState : LONG {
+  kDtmCreated = 0,
+  kDtmConstructed = 1,        // construction complete; a data set may be made
+  kDtmPreparedToDelete = 2,
+  kDtmReleased = 3,
+  kDtmNewDataSet = 4,
+  kDtmLoadedDataSet = 5,
+  kDtmEnvironmentSet = 6,
+  kDtmInitialised = 7,
+  kDtmConfigured = 8,
+  kDtmCommunicationSet = 9,
+  kDtmGoingOnline = 10,
+  kDtmGoingOffline = 11,
+  kDtmOnline = 12,
+};
+
+// "communicationSet", "goingOnline", "goingOffline", "online" for 9 to 12;
+// null for every other state.
+const wchar_t* FdtStateName(LONG state);
+
+// The frame user's level as a bit value.
+enum DtmUserRole : ULONG {
+  kRoleObserver = 1,
+  kRoleOperator = 2,
+  kRoleMaintenance = 4,
+  kRolePlanningEngineer = 8,
+};
+
+// "observer", "operator", "maintenance", "planningEngineer" (exact case) to
+// the role; false for any other text, *role untouched.
+bool ParseUserLevel(const wchar_t* text, ULONG* role);
+
+enum DtmOperationPhase : ULONG {
+  kPhaseNotSupported = 0,
+  kPhaseEngineering = 1,
+  kPhaseCommissioning = 2,
+  kPhaseRuntime = 4,
+  kPhaseService = 8,
+};
+
+// "notSupported", "engineering", "commissioning", "runtime", "service";
+// false for any other text.
+bool ParseOperationPhase(const wchar_t* text, ULONG* phase);
+
+// Worker-thread commands that the base DTM posts (the worker's table of
+// commands has them all; these are the base DTM's names for its own).
+namespace dtm_request {
+constexpr ULONG kSetDtm = 1;              // {event, IevFdtBaseDTM}; null drops it
+constexpr ULONG kSetFrame = 2;            // {event, frame object}; null drops it
+constexpr ULONG kGoOnline = 10;           // event handle as VT_UI4
+constexpr ULONG kGoOffline = 11;
+constexpr ULONG kLanguageChanged = 12;    // frame notice (functions changed)
+constexpr ULONG kPreparedToRelease = 14;  // frame notice at shutdown
+constexpr ULONG kPreparedToReleaseCommunication = 15;
+constexpr ULONG kMessage = 17;            // user message text
+constexpr ULONG kOnlineState = 21;        // VT_UI4 1 entering online, 0 leaving
+constexpr ULONG kInitialisedNotice = 28;  // state notices carry the old state
+constexpr ULONG kConfiguredNotice = 29;
+constexpr ULONG kCommunicationSetNotice = 30;
+constexpr ULONG kOnlineNotice = 31;
+constexpr ULONG kPreparedToDeleteNotice = 32;
+constexpr ULONG kStateDocument = 33;      // DTMStateSchema document text
+}  // namespace dtm_request
+
+// Properties the base DTM broadcasts to its channels and controls.
+namespace dtm_property {
+constexpr ULONG kLanguage = 9984;
+constexpr ULONG kUserRole = 9988;
+constexpr ULONG kChildrenChanged = 9991;
+constexpr ULONG kSharedUi = 9998;
+constexpr ULONG kFdt121Frame = 10006;
+}  // namespace dtm_property
+
+// The DTMStateSchema document of a transition between two of the states 9
+// to 12. S_FALSE (and *out null) when either state is outside 9..12.
+// With a descriptor or an error code (either may be null or empty: absent),
+// the document carries one fdt:CommunicationError element whose attributes
+// are tag, "noConnection" and the details present; every text is escaped for
+// its attribute. E_POINTER for a null out.
+HRESULT BuildStateTransitionDocument(LONG newState, LONG oldState, const wchar_t* tag,
+                                     const wchar_t* descriptor, const wchar_t* errorCode,
+                                     BSTR* out);
+
+// Escapes &, <, >, " and ' for an XML attribute value (null counts as empty).
+// Raises com::ComError (E_OUTOFMEMORY).
+BSTR EscapeXmlAttribute(const wchar_t* text);
