@@ -1,0 +1,69 @@
+// Notice workers: small objects that each carry one notice (a progress
+// notice to the frame, a message code to the DTM's open controls) on a
+// short-lived thread of their own, so that the operation that produces the
+// notice is not blocked and the frame is called from a thread of its own
+// apartment.
+//
+// A worker runs once: StartWorkerThread (here or through the DTM's
+// CevFDT_ThreadManagerImpl) marshals the frame's IFrameContainer and the
+// DTM's IevFdtBaseDTM to a new single-threaded apartment, which calls
+// Execute with both proxies, deletes the worker and ends. The calls made
+// through the proxies run in the DTM's apartment, which must keep
+// dispatching messages.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "com/Bstr.h"
+#include "fdt.h"
+#include "toolkit.h"
+
+class CWorker {
+ public:
+  CWorker() = default;
+  CWorker(const CWorker&) = delete;
+  CWorker& operator=(const CWorker&) = delete;
+
+  // Runs once on the worker's own thread; its result is not used.
+  virtual HRESULT Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) = 0;
+  virtual ~CWorker() = default;
+};
+
+// One progress notice: IFrameDtmEvents::OnProgress(system tag, text,
+// percent, flag), then the DTM's progress event is set (whatever the frame
+// answered), so that the next notice can start.
+class CProgressMessageWorker : public CWorker {
+ public:
+  // Copies the text; raises com::ComError(E_OUTOFMEMORY).
+  CProgressMessageWorker(const wchar_t* text, USHORT percent, SHORT flag, HANDLE progressEvent);
+  HRESULT Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) override;
+
+ private:
+  com::Bstr text_;
+  USHORT percent_;
+  SHORT flag_;             // 0 start notice, -1 step notice
+  HANDLE progressEvent_;   // not owned
+};
+
+// One control message (64..68): IevFdtActiveXContainer::SetControlsProperty
+// with (VT_UI4 10003, VT_UI4 code) on the DTM.
+class CActiveXMessageWorker : public CWorker {
+ public:
+  explicit CActiveXMessageWorker(ULONG code) : code_(code) {}
+  HRESULT Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) override;
+
+ private:
+  ULONG code_;
+};
+
+// The property key under which control messages reach the controls.
+constexpr ULONG kControlMessageProperty = 10003;
+constexpr ULONG kFirstControlMessage = 64;
+constexpr ULONG kLastControlMessage = 68;
+
+// Runs worker on a new thread with the frame's IFrameContainer and the
+// DTM's IevFdtBaseDTM (both queried here, in the caller's apartment).
+// E_FAIL when either is missing or the thread cannot start; the caller then
+// still owns the worker. On S_OK the thread owns it.
+HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker);
