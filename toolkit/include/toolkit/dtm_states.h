@@ -84,11 +84,7 @@ constexpr ULONG kFdt121Frame = 10006;
 // With a descriptor or an error code (either may be null or empty: absent),
 // the document carries one fdt:CommunicationError element whose attributes
 // are tag, "noConnection" and the details present; every text is escaped for
-// its attribute. E_POINTER for a null out.
+// its attribute (EscapeXmlText). E_POINTER for a null out.
 HRESULT BuildStateTransitionDocument(LONG newState, LONG oldState, const wchar_t* tag,
                                      const wchar_t* descriptor, const wchar_t* errorCode,
                                      BSTR* out);
-
-// Escapes &, <, >, " and ' for an XML attribute value (null counts as empty).
-// Raises com::ComError (E_OUTOFMEMORY).
-BSTR EscapeXmlAttribute(const wchar_t* text);
