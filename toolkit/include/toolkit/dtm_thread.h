@@ -157,8 +157,8 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   HRESULT ReleaseParamUpdate(const VARIANT& argument);
   HRESULT LowerParamUpdate(const VARIANT& argument);
   HRESULT ParamUpdateDone(const VARIANT& argument);
-  HRESULT AcceptGoOnline();
-  HRESULT AcceptGoOffline();
+  HRESULT AcceptGoOnline(const VARIANT& argument);
+  HRESULT AcceptGoOffline(const VARIANT& argument);
   HRESULT GoOnline(const VARIANT& argument);
   HRESULT GoOffline();
   HRESULT FrameNotice(ULONG code, const VARIANT& argument);

@@ -16,6 +16,7 @@
 #include <oaidl.h>
 
 #include "com/Bstr.h"
+#include "win32/unique_handle.h"
 #include "fdt.h"
 #include "toolkit.h"
 
@@ -31,19 +32,23 @@ class CWorker {
 };
 
 // One progress notice: IFrameDtmEvents::OnProgress(system tag, text,
-// percent, flag), then the DTM's progress event is set (whatever the frame
-// answered), so that the next notice can start.
+// percent, flag). The DTM's progress event is set when the worker is
+// deleted, whether the notice ran, failed or never started, so that the
+// next notice can start.
 class CProgressMessageWorker : public CWorker {
  public:
-  // Copies the text; raises com::ComError(E_OUTOFMEMORY).
+  // Copies the text and duplicates the event handle, so that the worker's
+  // thread never signals a handle its creator has closed. Raises
+  // com::ComError (E_OUTOFMEMORY, or the duplication's failure).
   CProgressMessageWorker(const wchar_t* text, USHORT percent, SHORT flag, HANDLE progressEvent);
+  ~CProgressMessageWorker() override;
   HRESULT Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) override;
 
  private:
   com::Bstr text_;
   USHORT percent_;
-  SHORT flag_;             // 0 start notice, -1 step notice
-  HANDLE progressEvent_;   // not owned
+  SHORT flag_;                        // 0 start notice, -1 step notice
+  win32::UniqueHandle progressEvent_; // a duplicate of the DTM's event
 };
 
 // One control message (64..68): IevFdtActiveXContainer::SetControlsProperty
