@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr size_t kMessageCharacters = 4096;
 constexpr ULONG kInitialValueField = 0x200000;
 
 HANDLE CreateManualResetEvent() { return ::CreateEventA(nullptr, TRUE, FALSE, nullptr); }
@@ -46,12 +45,10 @@ std::wstring Widen(const char* text) {
 
 BaseDtm::BaseDtm()
     : communicationEvent_(CreateManualResetEvent()),
-      progressIdle_(CreateManualResetEvent()),
-      xml_(kDtmSchemaFiles, &BaseDtm::ForwardXmlReport, this) {
-  if (progressIdle_.get()) ::SetEvent(progressIdle_.get());
-}
+      xml_(kDtmSchemaFiles, &BaseDtm::ForwardXmlReport, this) {}
 
-BaseDtm::~BaseDtm() = default;
+// The worker ends before the events it may signal are closed.
+BaseDtm::~BaseDtm() { StopThread(); }
 
 void BaseDtm::ForwardXmlReport(void* self, const char* text) {
   static_cast<BaseDtm*>(self)->ReportXmlMessage(text);
@@ -69,22 +66,7 @@ HRESULT BaseDtm::QueryDtm(REFIID iid, void** out) {
   return hr;
 }
 
-// ---- Worker posts --------------------------------------------------------
-
-HRESULT BaseDtm::PostCode(ULONG code, const VARIANT& argument) {
-  DtmWorkerLink* worker = Worker();
-  return worker ? worker->PostCode(code, argument) : E_FAIL;
-}
-
-HRESULT BaseDtm::PostText(ULONG code, const wchar_t* text) {
-  return com::guard([&] { return PostCode(code, *com::Variant(text ? text : L"").get()); });
-}
-
-HRESULT BaseDtm::PostPacked(ULONG code, CevVAPacker& record) {
-  com::Variant packed;
-  if (!record.PackToVariant(packed.get())) return E_FAIL;
-  return PostCode(code, *packed.get());
-}
+// ---- Worker posts and messages ------------------------------------------
 
 HRESULT BaseDtm::PostOnlineRequest(ULONG code, const wchar_t* operationId, const wchar_t* request) {
   return com::guard([&] {
@@ -93,36 +75,14 @@ HRESULT BaseDtm::PostOnlineRequest(ULONG code, const wchar_t* operationId, const
   });
 }
 
-HRESULT BaseDtm::PostRequestWithPointer(ULONG code, IUnknown* pointer) {
-  DtmWorkerLink* worker = Worker();
-  return worker ? worker->PostRequest(code, pointer) : E_FAIL;
-}
-
-// ---- Messages ------------------------------------------------------------
-
-void BaseDtm::ReportMessage(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  ReportMessageV(format, args);
-  va_end(args);
-}
-
-void BaseDtm::ReportMessageV(const char* format, va_list args) {
-  if (!format) return;
-  char buffer[kMessageCharacters];
-  // Longer texts are cut at the buffer's end.
-  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
-  if (written < 0) return;
+bool BaseDtm::KeepReportedMessage(const wchar_t* text) {
+  if (!bufferMessages_) return false;
   try {
-    std::wstring text = Widen(buffer);
-    if (bufferMessages_) {
-      bufferedMessages_.push_back(std::move(text));
-      return;
-    }
-    PostText(dtm_request::kMessage, text.c_str());
+    bufferedMessages_.push_back(text ? text : L"");
   } catch (...) {
     // A message that cannot be kept is lost; the caller goes on.
   }
+  return true;
 }
 
 std::vector<std::wstring> BaseDtm::BufferedMessages() const { return bufferedMessages_; }
@@ -166,18 +126,16 @@ STDMETHODIMP BaseDtm::SetState(long newState) {
     const LONG old = state_;
     const bool entersOnline = old != kDtmOnline && newState == kDtmOnline;
     const bool leavesOnline = old == kDtmOnline && newState != kDtmOnline;
-    DtmWorkerLink* worker = Worker();
-
     if ((entersOnline || leavesOnline) && !stateSink_)
-      PostCode(dtm_request::kOnlineState, *UI4(entersOnline ? 1 : 0).get());
+      PostNumber(dtm_request::kOnlineState, entersOnline ? 1 : 0);
 
     if (newState == kDtmCommunicationSet && old == kDtmConfigured) ClearInitialValues();
 
     state_ = newState;
     PublishState();
 
-    if (worker && entersOnline) worker->SetTimeout(100);
-    if (worker && leavesOnline) worker->SetTimeout(0);
+    if (entersOnline) SetThreadTimeout(kOnlineTimerPeriodMs);
+    if (leavesOnline) SetThreadTimeout(0);
 
     if (stateSink_ && frameIs121_) OnStateTransition(newState, old);
 
@@ -418,9 +376,7 @@ STDMETHODIMP BaseDtm::InitForDeviceType(IUnknown* frameObject) {
         return hr;
       }
     }
-    DtmWorkerLink* worker = Worker();
-    if (worker && worker->StartThread(GetCommDtmInterface()))
-      PostRequestWithPointer(dtm_request::kSetFrame, frameObject);
+    if (StartThread()) PostRequest(dtm_request::kSetFrame, frameObject);
     SetState(loaded ? kDtmInitialised : kDtmEnvironmentSet);
     return S_OK;
   });

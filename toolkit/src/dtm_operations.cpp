@@ -345,12 +345,10 @@ HRESULT BaseDtm::RequestAndWait(IUnknown*, VARIANT_BOOL* result) {
     if (state_ != kDtmConfigured) return S_FALSE;
     SetState(kDtmCommunicationSet);
     win32::UniqueHandle online(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (online.get()) {
-      // The handle travels as a number; pointer-sized handles keep their low
-      // 32 bits meaningful (kernel handles fit in 32 bits).
-      const ULONG handle = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(online.get()));
-      if (SUCCEEDED(PostCode(dtm_request::kGoOnline, *UI4(handle).get())))
-        WaitOneWithMessageLoop(online.get(), onlineWait_);
+    if (online.get() && SUCCEEDED(PostNumber(dtm_request::kGoOnline, ::HandleToULong(online.get()))) &&
+        !WaitOneWithMessageLoop(online.get(), onlineWait_)) {
+      // The worker may still signal it: keep it until the worker has ended.
+      pendingOnlineEvents_.push_back(std::move(online));
     }
     *result = VARIANT_TRUE;
     return S_OK;
@@ -374,9 +372,8 @@ HRESULT BaseDtm::PostReleaseRequests(VARIANT_BOOL* result) {
       VARIANT_BOOL agreed = VARIANT_FALSE;
       if (channels->CanReleaseChannels(&agreed) != S_OK || !agreed) return S_FALSE;
     }
-    if (state_ == kDtmOnline && FAILED(PostCode(dtm_request::kGoOffline, *com::Variant().get())))
-      return S_FALSE;
-    PostCode(dtm_request::kPreparedToReleaseCommunication, *com::Variant().get());
+    if (state_ == kDtmOnline && FAILED(PostCode(dtm_request::kGoOffline))) return S_FALSE;
+    PostCode(dtm_request::kPreparedToReleaseCommunication);
     *result = VARIANT_TRUE;
     return S_OK;
   });
@@ -432,9 +429,10 @@ STDMETHODIMP BaseDtm::ShutdownDtm(VARIANT_BOOL* result) {
 
     released_ = 1;
     SetState(kDtmReleased);
-    PostCode(dtm_request::kPreparedToRelease, *com::Variant().get());
-    PostRequestWithPointer(dtm_request::kSetFrame, nullptr);
-    if (DtmWorkerLink* worker = Worker()) worker->StopThread();
+    PostCode(dtm_request::kPreparedToRelease);
+    PostRequest(dtm_request::kSetFrame, nullptr);
+    StopThread();
+    pendingOnlineEvents_.clear();
     *result = VARIANT_TRUE;
     return S_OK;
   });
@@ -479,7 +477,7 @@ STDMETHODIMP BaseDtm::SetLanguage(long languageId, VARIANT_BOOL* result) {
     V_VT(language.get()) = VT_I4;
     V_I4(language.get()) = languageId;
     BroadcastProperty(*UI4(dtm_property::kLanguage).get(), *language.get());
-    if (state_ != kDtmEnvironmentSet) PostCode(dtm_request::kLanguageChanged, *com::Variant().get());
+    if (state_ != kDtmEnvironmentSet) PostCode(dtm_request::kLanguageChanged);
     *result = VARIANT_TRUE;
     return S_OK;
   });

@@ -24,6 +24,10 @@
 // their interfaces; a part the object does not answer is skipped. Steps of
 // parts not built yet are virtual hooks below with do-nothing defaults.
 //
+// The worker thread: BaseDtm is the DTM's CevFDT_ThreadManagerImpl
+// (dtm_thread.h); it starts the thread when it is initialised for its device
+// type and stops it at shutdown.
+//
 // Threads: every method runs in the DTM object's apartment. The worker
 // thread calls SetState and the accessors through a marshalled
 // IevFdtBaseDTM. No C++ exception leaves a COM method.
@@ -43,39 +47,17 @@
 #include "fdtidl/ToolkitHooks.h"
 #include "toolkit.h"
 #include "toolkit/dtm_states.h"
+#include "toolkit/dtm_thread.h"
 #include "toolkit/xml_handler.h"
 #include "win32/unique_handle.h"
-
-class CevVAPacker;
-
-// What the base DTM needs of its worker thread. The worker-thread manager
-// (CevFDT_ThreadManagerImpl) provides it; a test may give a recorder.
-class DtmWorkerLink {
- public:
-  // Starts the thread (true when it runs, also when it ran already) and hands
-  // it dtm (the thread keeps its IevFdtBaseDTM) with command 1.
-  virtual bool StartThread(IUnknown* dtm) = 0;
-  // Stops the timer, drops the thread's DTM pointer, ends the thread and
-  // waits for it. True when no thread runs afterwards.
-  virtual bool StopThread() = 0;
-  // Hands one command to the thread; E_FAIL when no thread runs.
-  virtual HRESULT PostCode(ULONG code, const VARIANT& argument) = 0;
-  // Commands 1 and 2: {event, pointer}; waits (pumping) until the thread
-  // took a non-null pointer.
-  virtual HRESULT PostRequest(ULONG code, IUnknown* pointer) = 0;
-  // The thread's periodic timer in milliseconds (0 stops it).
-  virtual HRESULT SetTimeout(ULONG periodMs) = 0;
-
- protected:
-  ~DtmWorkerLink() = default;
-};
 
 // A function table action: runs the function on the DTM object (the object
 // GetCommDtmInterface answers) and says whether it succeeded. Stored in
 // FunctionTableRow::action.
 using DtmFunctionAction = HRESULT (*)(IUnknown* dtm, VARIANT_BOOL* success);
 
-class BaseDtm : public com::DispatchImpl<IevFdtBaseDTM>,
+class BaseDtm : public CevFDT_ThreadManagerImpl,
+                public com::DispatchImpl<IevFdtBaseDTM>,
                 public com::DispatchImpl<IDtm>,
                 public com::DispatchImpl<IDtm2>,
                 public IevFdtDtmClass {
@@ -166,23 +148,18 @@ class BaseDtm : public com::DispatchImpl<IevFdtBaseDTM>,
   IUnknown* FrameObject() const { return frame_.get(); }
   IFrameDtmEvents* FrameEventSink() const { return frameEvents_.get(); }
   IFrameDtmEvents2* FrameStateSink() const { return stateSink_.get(); }
-  // Signalled while no progress worker runs.
-  HANDLE ProgressIdleEvent() const { return progressIdle_.get(); }
+  bool DataSetLocked() const { return dataSetLocked_ != 0; }
   // Signalled in communicationSet and online.
   HANDLE CommunicationEvent() const { return communicationEvent_.get(); }
   XmlHandlerCore& Xml() { return xml_; }
 
-  // printf-style user message (at most 4095 characters). Collected until the
-  // DTM first becomes initialised, then posted as request 17 in order.
-  void ReportMessage(const char* format, ...);
-  void ReportMessageV(const char* format, va_list args);
-  // Messages still waiting for the first initialised state.
+  // User messages (ReportMessage of the thread manager) are collected until
+  // the DTM first becomes initialised, then posted as request 17 in order.
+  // Messages still waiting for that:
   std::vector<std::wstring> BufferedMessages() const;
 
-  // Worker-thread posts; E_FAIL without a running worker.
-  HRESULT PostCode(ULONG code, const VARIANT& argument);
-  HRESULT PostText(ULONG code, const wchar_t* text);
-  HRESULT PostPacked(ULONG code, CevVAPacker& record);
+  // Worker posts: PostCode, PostText, PostNumber, PostPacked of the thread
+  // manager (E_FAIL without a running worker).
   // Packs an SOnlineParamData with the two texts and posts it (E_FAIL when
   // packing fails).
   HRESULT PostOnlineRequest(ULONG code, const wchar_t* operationId, const wchar_t* request);
@@ -236,8 +213,10 @@ class BaseDtm : public com::DispatchImpl<IevFdtBaseDTM>,
                              BOOL* last);
 
  protected:
-  // The worker thread; null when the class has none.
-  virtual DtmWorkerLink* Worker() = 0;
+  // The thread manager's hooks.
+  IUnknown* ThreadManagerDtmObject() override { return GetCommDtmInterface(); }
+  IUnknown* ThreadManagerFrameObject() override { return frame_.get(); }
+  bool KeepReportedMessage(const wchar_t* text) override;
 
   // Declares the DTM's parameter rows (called by OnConstruct).
   virtual void CreateParameterTable() {}
@@ -274,7 +253,6 @@ class BaseDtm : public com::DispatchImpl<IevFdtBaseDTM>,
   HRESULT ApplyUserRole(IXMLDOMNode* document);
   HRESULT ValidateAllParameters();
   HRESULT LoadDocument(const wchar_t* xml, IXMLDOMDocument2** doc);
-  HRESULT PostRequestWithPointer(ULONG code, IUnknown* pointer);
   HRESULT SetChannelsProperty(ULONG key, const VARIANT& value);
 
   LONG state_ = kDtmCreated;
@@ -288,7 +266,9 @@ class BaseDtm : public com::DispatchImpl<IevFdtBaseDTM>,
   LONG languageId_ = 0x400;
   LONG sharedUi_ = 0;
   win32::UniqueHandle communicationEvent_;
-  win32::UniqueHandle progressIdle_;
+  // Go-online events of waits that timed out: the worker may still signal
+  // them, so they are closed only once the worker has stopped.
+  std::vector<win32::UniqueHandle> pendingOnlineEvents_;
   DWORD releaseWait_ = 60000;
   DWORD onlineWait_ = 60000;
   BYTE bufferMessages_ = 1;
