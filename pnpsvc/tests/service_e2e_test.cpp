@@ -91,12 +91,16 @@ TEST_F(ServiceTest, StartRecordsPresentAdaptersAndStopClearsTheList) {
   ASSERT_TRUE(StartAndWaitRunning());
   std::map<std::string, DWORD> expected = {{first_.interfacePath, 0x1234}, {second_.interfacePath, 0x5678}};
   EXPECT_EQ(EnumValues(), expected);
+  if (HasFailure())
+    for (const auto& v : EnumValues()) printf("EnumKey: %s = 0x%lx\n", v.first.c_str(), v.second);
 
   ASSERT_TRUE(StopAndWaitStopped());
   EXPECT_FALSE(KeyExists(shared::kEnumKeyPath));
   EXPECT_TRUE(KeyExists(shared::kAdapterRootKeyPath));
   // Every virtual COM port node is asked to go when the service stops.
-  EXPECT_NE(ReadServiceLog().find(">> DeviceInstallKit(\"remove vtVCP\\VirtualSerial\")"), std::string::npos);
+  std::string log = ReadServiceLog();
+  EXPECT_NE(log.find(">> DeviceInstallKit(\"remove vtVCP\\VirtualSerial\")"), std::string::npos)
+      << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
 }
 
 TEST_F(ServiceTest, AdapterHeldOpenByAnotherProcessIsRecordedWithSerialZero) {
