@@ -239,3 +239,66 @@ TEST(EnumKeyTest, ArrivalWithoutParentKeyKeepsConfigurationWritable) {
 }
 
 }  // namespace
+
+namespace {
+
+// A WinUSB stand-in that answers every adapter's serial request with 0x2222.
+BOOL WINAPI FakeInitialize(HANDLE, void** handle) {
+  *handle = reinterpret_cast<void*>(1);
+  return TRUE;
+}
+BOOL WINAPI FakeFree(void*) { return TRUE; }
+BOOL WINAPI FakeDescriptor(void*, UCHAR, UCHAR, USHORT, UCHAR*, ULONG, ULONG* got) {
+  *got = 18;
+  return TRUE;
+}
+BOOL WINAPI FakeTransfer(void*, WINUSB_SETUP_PACKET, UCHAR* data, ULONG, ULONG* got, OVERLAPPED*) {
+  data[0] = 0x22;
+  data[1] = 0x22;
+  *got = 2;
+  return TRUE;
+}
+
+// Arrival on the control handler's thread and renumeration on the pipe's
+// thread, at the same time: each adapter still ends with its own node.
+TEST_F(VirtualPortsTest, ConcurrentArrivalAndRenumerationBindEachNodeToItsAdapter) {
+  char file[MAX_PATH];
+  GetTempFileNameA(".", "adp", 0, file);
+  pnpsvc::WinUsbApi usb;
+  usb.Initialize = FakeInitialize;
+  usb.Free = FakeFree;
+  usb.GetDescriptor = FakeDescriptor;
+  usb.ControlTransfer = FakeTransfer;
+  pnpsvc::SetBindRetryPauseMs(50);  // a wide window between a node's install and its binding
+  for (int round = 0; round < 4; ++round) {
+    ClearAdapterRegistry();
+    installkit_double::Reset();
+    msports_double::Reset();
+    SetSlot(0, 0x1111, 11);
+    SetSlot(1, 0x2222, 12);
+    SetEnumValue("\\\\?\\usb#a", 0x1111);
+
+    struct Ctx { pnpsvc::WinUsbApi* usb; const char* path; } ctx{&usb, file};
+    HANDLE arrival = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+      auto* c = static_cast<Ctx*>(p);
+      pnpsvc::OnDeviceArrival(*c->usb, c->path, nullptr);
+      return 0;
+    }, &ctx, 0, nullptr);
+    Sleep(10 * round);  // vary which thread comes first
+    pnpsvc::RenumerateDevices();
+    WaitForSingleObject(arrival, 20000);
+    CloseHandle(arrival);
+
+    std::vector<std::string> nodes = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId);
+    ASSERT_EQ(nodes.size(), 2u) << "round " << round;
+    for (const std::string& node : nodes) {
+      DWORD id = NodeDeviceId(node);
+      EXPECT_EQ(NodeString(node, "Device Parameters", "PortName"), id == 0x1111 ? "COM11" : "COM12") << round;
+      EXPECT_TRUE(id == 0x1111 || id == 0x2222) << round;
+    }
+    EXPECT_NE(NodeDeviceId(nodes[0]), NodeDeviceId(nodes[1])) << round;
+  }
+  DeleteFileA(file);
+}
+
+}  // namespace
