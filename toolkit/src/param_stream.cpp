@@ -40,8 +40,10 @@ com::Variant ui4(ULONG value) {
   return v;
 }
 
-// value changed to vt; the value itself when it does not convert.
+// value changed to vt; the value itself when it has that type already (a
+// null text stays null) or does not convert.
 HRESULT writeAs(IStream* stream, const com::Variant& value, VARTYPE vt) {
+  if (value.type() == vt) return WriteParamValue(stream, value.value());
   com::Variant converted;
   if (SUCCEEDED(CFdtVariant::ConvertTo(converted.get(), value.get(), vt)))
     return WriteParamValue(stream, converted.value());
