@@ -1,0 +1,187 @@
+#include "test_dtm.h"
+
+#include "com/Guard.h"
+#include "com/Variant.h"
+#include "test_dtm_ids.h"
+#include "toolkit/param_rows.h"
+
+namespace {
+
+namespace par = test_dtm_parameter;
+namespace fn = test_dtm_function;
+
+com::Variant UI4(ULONG value) {
+  com::Variant v;
+  V_VT(v.get()) = VT_UI4;
+  V_UI4(v.get()) = value;
+  return v;
+}
+
+// Function actions: run on the DTM object through its COM interfaces.
+HRESULT ResetCounter(IUnknown* dtm, VARIANT_BOOL* success) {
+  *success = VARIANT_FALSE;
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  HRESULT hr = handler.queryFrom(dtm);
+  if (FAILED(hr)) return hr;
+  hr = handler->WriteParameter(*UI4(par::kCounter).get(), *com::Variant(LONG{0}).get());
+  if (SUCCEEDED(hr)) *success = VARIANT_TRUE;
+  return hr;
+}
+
+HRESULT FailingSelfTest(IUnknown*, VARIANT_BOOL* success) {
+  *success = VARIANT_FALSE;
+  return S_OK;
+}
+
+const wchar_t* const kModeEntries[] = {L"0;Off", L"1;On", nullptr};
+
+// Field order: kind, application id, function id, label, name, help, icon,
+// status, user level, application bits, hidden, reserved, class id, ProgID,
+// printable, resizable, document file, program name, MIME type, action.
+const FunctionTableRow kFunctions[] = {
+    {FunctionTableRow::kFunction, 0, fn::kResetCounter, "Reset counter", "Reset counter",
+     "Sets the counter to 0", nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {}, nullptr, nullptr,
+     FALSE, FALSE, nullptr, nullptr, nullptr, reinterpret_cast<const void*>(&ResetCounter)},
+    {FunctionTableRow::kControlFunction, 0, fn::kSettings, "Settings", "Settings",
+     "Opens the settings", nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {}, nullptr,
+     "ToolkitTest.Settings.1", TRUE, TRUE, nullptr, nullptr, nullptr, nullptr},
+    {5, 0, 10, "Diagnosis", "Diagnosis", "", nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {},
+     nullptr, nullptr, FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},
+    {FunctionTableRow::kFunction, 0, fn::kSelfTest, "Self test", "Self test", "Fails on purpose",
+     nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {}, nullptr, nullptr, FALSE, FALSE, nullptr,
+     nullptr, nullptr, reinterpret_cast<const void*>(&FailingSelfTest)},
+    {6, 0, 11, nullptr, nullptr, nullptr, nullptr, 0, 1, -1, 0, {}, nullptr, nullptr, FALSE,
+     FALSE, nullptr, nullptr, nullptr, nullptr},
+    {FunctionTableRow::kEnd, 0, 0, nullptr, nullptr, nullptr, nullptr, 0, 0, 0, 0, {}, nullptr,
+     nullptr, FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+const com::InterfaceEntry* CTestDtm::interfaceMap() {
+  static const com::InterfaceEntry map[] = {
+      com::entry<CTestDtm, IevFdtBaseDTM>(),
+      com::entry<CTestDtm, IDispatch, IevFdtBaseDTM>(),
+      com::entry<CTestDtm, IDtm>(),
+      com::entry<CTestDtm, IDtm2>(),
+      EV_PARAMETER_HANDLER_ENTRIES(CTestDtm),
+      EV_DTM_EVENTS_ENTRIES(CTestDtm),
+      EV_DTM_INFORMATION_ENTRIES(CTestDtm),
+      com::entry<CTestDtm, IevFdtDeviceAccess>(),
+      com::entry<CTestDtm, IOnlineParameterRequest>(),
+      com::entry<CTestDtm, IPersistStreamInit>(),
+      com::entryAs<CTestDtm, IPersistStreamInit>(IID_IPersist),
+      com::endOfMap()};
+  return map;
+}
+
+void CTestDtm::CreateParameterTable() {
+  IevFdtParameterStore* store = this;
+  ParamRow::Text(par::kTag, L"DTM Tag", L"TestDtm", L"TestDtm", 32)
+      .Flags(0x31)
+      .Storage(1)
+      .Number(0x2000)
+      .AddTo(store);
+  ParamRow::Text(par::kSystemLabel, L"System Label", L"", L"", 0).AddTo(store);
+  ParamRow::Numeric(par::kPreambles, L"Preamble Count", VT_UI1, 5, 20, 5, 5).AddTo(store);
+  ParamRow::Numeric(par::kEnabled, L"Enabled", VT_BOOL, 0, 0, -1, -1).Persist(0).AddTo(store);
+  ParamRow::Numeric(par::kMode, L"Mode", VT_UI1, 0, 1, 0, 0)
+      .SubType(kParEnumerated)
+      .Entries(kModeEntries)
+      .Persist(0)
+      .AddTo(store);
+  ParamRow::Numeric(par::kCounter, L"Counter", VT_I4, 0, 1000, 7, 7)
+      .Storage(kRoleMaintenance)
+      .Persist(0)
+      .AddTo(store);
+  ParamRow::Numeric(par::kDeviceValue, L"Device Value", VT_I4, -1000, 1000, 0, 0)
+      .Kind(kParKindDevice)
+      .Persist(0)
+      .AddTo(store);
+}
+
+const FunctionTableRow* CTestDtm::GetFunctionTable() { return kFunctions; }
+
+// ---- Device double ---------------------------------------------------------
+
+HRESULT CTestDtm::CompleteDeviceRequest(const VARIANT& parameterId, const VARIANT* written) {
+  com::Variant id(parameterId);
+  HRESULT hr = id.changeType(VT_UI4);
+  if (FAILED(hr)) return hr;
+  auto cell = device_.find(V_UI4(id.get()));
+  if (cell == device_.end()) {
+    return CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_FALSE, *id.get(), *com::Variant().get(),
+                             com::Bstr(L"no such device value").get());
+  }
+  if (written) {
+    com::Variant value(*written);
+    hr = value.changeType(VT_I4);
+    if (FAILED(hr)) return hr;
+    cell->second = V_I4(value.get());
+  }
+  return CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_TRUE, *id.get(), *com::Variant(cell->second).get(), nullptr);
+}
+
+STDMETHODIMP CTestDtm::ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) {
+  if (!done) return E_POINTER;
+  *done = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    HRESULT hr = CompleteDeviceRequest(parameterId, nullptr);
+    if (SUCCEEDED(hr)) *done = VARIANT_TRUE;
+    return hr;
+  });
+}
+
+STDMETHODIMP CTestDtm::WriteDeviceParameter(VARIANT parameterId, VARIANT value,
+                                            VARIANT_BOOL* done) {
+  if (!done) return E_POINTER;
+  *done = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    HRESULT hr = CompleteDeviceRequest(parameterId, &value);
+    if (SUCCEEDED(hr)) *done = VARIANT_TRUE;
+    return hr;
+  });
+}
+
+STDMETHODIMP CTestDtm::RequestParameter(VARIANT parameterId, VARIANT arguments) {
+  return com::guard([&] {
+    return CompleteDeviceRequest(parameterId, V_VT(&arguments) == VT_EMPTY ? nullptr : &arguments);
+  });
+}
+
+// ---- Persistence stand-in --------------------------------------------------
+
+STDMETHODIMP CTestDtm::GetClassID(CLSID* classId) {
+  if (!classId) return E_POINTER;
+  *classId = CLSID_TestDtm;
+  return S_OK;
+}
+
+STDMETHODIMP CTestDtm::IsDirty() { return S_FALSE; }
+
+STDMETHODIMP CTestDtm::InitNew() {
+  if (State() != kDtmConstructed && State() != kDtmReleased) return E_UNEXPECTED;
+  SetState(kDtmNewDataSet);
+  return S_OK;
+}
+
+STDMETHODIMP CTestDtm::Load(IStream* stream) {
+  if (!stream) return E_POINTER;
+  if (State() != kDtmConstructed && State() != kDtmReleased) return E_UNEXPECTED;
+  VARIANT_BOOL done = VARIANT_FALSE;
+  HRESULT hr = LoadParameters(stream, &done);
+  if (FAILED(hr)) return hr;
+  if (!done) return E_FAIL;
+  SetState(kDtmLoadedDataSet);
+  return S_OK;
+}
+
+STDMETHODIMP CTestDtm::Save(IStream* stream, BOOL) {
+  if (!stream) return E_POINTER;
+  VARIANT_BOOL done = VARIANT_FALSE;
+  HRESULT hr = SaveParameters(stream, &done);
+  if (FAILED(hr)) return hr;
+  return done ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CTestDtm::GetSizeMax(ULARGE_INTEGER*) { return E_NOTIMPL; }

@@ -1,0 +1,69 @@
+// The test DTM: a DTM class built on the toolkit's templates alone (base
+// DTM with its worker thread, parameter handler, events, information), so
+// that the toolkit can be driven through COM as a frame application drives
+// a DTM, without the HART DTM.
+//
+// Its own parts are small: a parameter table (test_dtm_ids.h), a function
+// table with two actions, a device double behind the kind-1 parameter (read
+// and write complete at once), and a stand-in for persistence that moves the
+// state to new or loaded data set and keeps the parameter section in the
+// stream.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <map>
+
+#include "com/Object.h"
+#include "outside.h"
+#include "toolkit/base_dtm.h"
+#include "toolkit/dtm_events.h"
+#include "toolkit/dtm_information.h"
+#include "toolkit/param_handler.h"
+
+class CTestDtm : public com::ObjectRoot,
+                 public CevFDT_BaseDTMImpl<CTestDtm>,
+                 public CevFDT_ParameterHandlerImpl<CTestDtm>,
+                 public CevFDT_DtmEventsImpl<CTestDtm>,
+                 public CevFDT_DtmInformationImpl<CTestDtm>,
+                 public com::DispatchImpl<IevFdtDeviceAccess>,
+                 public com::DispatchImpl<IOnlineParameterRequest>,
+                 public IPersistStreamInit {
+ public:
+  static const com::InterfaceEntry* interfaceMap();
+
+  HRESULT finalConstruct() { return OnConstruct(); }
+
+  // Names both the base DTM and the parameter handler offer.
+  using CevFDT_BaseDTMImpl<CTestDtm>::GetCommDtmInterface;
+  using CevFDT_BaseDTMImpl<CTestDtm>::ReportMessage;
+
+  // DTM class hooks
+  const FunctionTableRow* GetFunctionTable() override;
+
+  // IevFdtDeviceAccess: the device double answers at once.
+  STDMETHODIMP ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) override;
+  STDMETHODIMP WriteDeviceParameter(VARIANT parameterId, VARIANT value,
+                                    VARIANT_BOOL* done) override;
+  // IOnlineParameterRequest: a read (empty arguments) or a write, completed
+  // at once through the handler's SetParameterValue.
+  STDMETHODIMP RequestParameter(VARIANT parameterId, VARIANT arguments) override;
+
+  // IPersistStreamInit (stand-in for the persistence part)
+  STDMETHODIMP GetClassID(CLSID* classId) override;
+  STDMETHODIMP IsDirty() override;
+  STDMETHODIMP Load(IStream* stream) override;
+  STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
+  STDMETHODIMP InitNew() override;
+
+ protected:
+  void CreateParameterTable() override;
+
+ private:
+  HRESULT CompleteDeviceRequest(const VARIANT& parameterId, const VARIANT* written);
+
+  // The device double's memory: parameter id to value.
+  std::map<ULONG, LONG> device_{{200, 42}};
+};
