@@ -345,7 +345,7 @@ HRESULT BaseDtm::RequestAndWait(IUnknown*, VARIANT_BOOL* result) {
     if (state_ != kDtmConfigured) return S_FALSE;
     SetState(kDtmCommunicationSet);
     win32::UniqueHandle online(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (online.get() && SUCCEEDED(PostNumber(dtm_request::kGoOnline, ::HandleToULong(online.get()))) &&
+    if (online.get() && SUCCEEDED(PostNumber(dtm_request::kGoOnline, HandleToULong(online.get()))) &&
         !WaitOneWithMessageLoop(online.get(), onlineWait_)) {
       // The worker may still signal it: keep it until the worker has ended.
       pendingOnlineEvents_.push_back(std::move(online));
