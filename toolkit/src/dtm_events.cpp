@@ -188,7 +188,7 @@ HRESULT DtmEventsCore::UpdateControlSubscriptions(const wchar_t* controlId,
     }
   }
 
-  for (size_t i = stored.size(); i-- > 0;) {
+  for (size_t i = 0; i < stored.size();) {
     bool stillWanted = false;
     for (const SParamUpdateInfo& wanted : list) {
       if (wanted.parameterId == stored[i].parameterId) {
@@ -196,7 +196,10 @@ HRESULT DtmEventsCore::UpdateControlSubscriptions(const wchar_t* controlId,
         break;
       }
     }
-    if (stillWanted) continue;
+    if (stillWanted) {
+      ++i;
+      continue;
+    }
     SParamUpdateInfo released(stored[i].parameterId, stored[i].period);
     note(EventsPostPacked(kCommandReleaseParamUpdate, released));
     stored.erase(stored.begin() + static_cast<std::ptrdiff_t>(i));
