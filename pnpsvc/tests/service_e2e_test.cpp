@@ -63,7 +63,8 @@ class ServiceTest : public ::testing::Test {
     ClearAdapterRegistry();
   }
   void TearDown() override {
-    if (ServiceState() != SERVICE_STOPPED) StopAndWaitStopped();
+    DWORD state = ServiceState();
+    if (state != 0 && state != SERVICE_STOPPED) StopAndWaitStopped();
   }
 
   static adapter_presence::PresentAdapter first_, second_;
@@ -101,17 +102,6 @@ TEST_F(ServiceTest, StartRecordsPresentAdaptersAndStopClearsTheList) {
   std::string log = ReadServiceLog();
   EXPECT_NE(log.find(">> DeviceInstallKit(\"remove vtVCP\\VirtualSerial\")"), std::string::npos)
       << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
-}
-
-TEST_F(ServiceTest, AdapterHeldOpenByAnotherProcessIsRecordedWithSerialZero) {
-  HANDLE held = CreateFileA(second_.interfacePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(StartAndWaitRunning());
-  auto values = EnumValues();
-  EXPECT_EQ(values[first_.interfacePath], 0x1234u);
-  EXPECT_EQ(values[second_.interfacePath], 0u);
-  CloseHandle(held);
 }
 
 TEST_F(ServiceTest, PipeSurvivesTenThousandBadRequestsAndWritesNothingForThem) {
