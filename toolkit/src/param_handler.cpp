@@ -97,7 +97,7 @@ LONG CevFDT_ParameterHandlerCore::dtmState() {
 }
 
 // ---------------------------------------------------------------------------
-// Hooks, control messages, transfer events
+// Hooks and control messages
 // ---------------------------------------------------------------------------
 
 HRESULT CevFDT_ParameterHandlerCore::callHook(ULONG parameterId, ULONG hookNumber) {
@@ -124,16 +124,6 @@ HRESULT CevFDT_ParameterHandlerCore::sendPair(LONG code, ULONG parameterId,
   HRESULT hr = CevFdtSafeArray::FromVariants(ui4(parameterId).value(), value, pair.get());
   if (FAILED(hr)) return hr;
   return OnParamControlMessage(com::Variant(code).value(), pair.value());
-}
-
-HRESULT CevFDT_ParameterHandlerCore::DispatchTransferEvent(const VARIANT&, ULONG) {
-  IUnknown* owner = ParamOwner();
-  auto handler = queryOwner<IevFdtParameterHandler4>(owner);
-  auto online = queryOwner<IOnlineParameterRequest>(owner);
-  if (!handler || !online) return E_POINTER;
-  // No part of this system registers transfer-list handlers, so the search
-  // finds none and answers S_FALSE.
-  return S_FALSE;
 }
 
 // ---------------------------------------------------------------------------

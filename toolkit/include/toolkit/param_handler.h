@@ -25,11 +25,14 @@
 #include <oaidl.h>
 #include <objidl.h>
 
+#include <vector>
+
 #include "com/Bstr.h"
 #include "com/Dispatch.h"
 #include "com/Object.h"
 #include "com/Variant.h"
 #include "fdtidl/ToolkitHooks.h"
+#include "outside.h"
 #include "toolkit.h"
 #include "toolkit/param_info.h"
 
@@ -60,6 +63,26 @@ enum ParTransferEvent : ULONG {
   kTransferWriteBegins = 0x16,
   kTransferWriteEnded = 0x26,
 };
+
+// One entry of the transfer-list handler table: a plain function called for
+// a transfer event of a parameter in one of the lists that ITransferExtension
+// describes. direction (1, 2 or 4) and phase (0x8, 0x10, 0x20 or 0x40) are
+// compared by their 32-bit values; reserved is copied and read nowhere.
+using TransferListHandler = HRESULT (*)(IevFdtParameterHandler4* handler,
+                                        IOnlineParameterRequest* online, VARIANT argument);
+struct ParValueSet {
+  com::Variant direction;
+  com::Variant listName;
+  com::Variant reserved;
+  com::Variant phase;
+  TransferListHandler handler = nullptr;  // null: no handler
+};
+
+// Whether an entry of direction and phase answers the event code: the bits
+// 0x1, 0x2 and 0x4 of the code select by direction (0x1 or 0x4: direction 1
+// or 4; 0x2 or 0x4: direction 2 or 4; any of them: 1, 2 or 4), each of the
+// bits 0x8, 0x10, 0x20 and 0x40 the code has must equal the phase.
+bool TransferEntryMatches(ULONG direction, ULONG phase, ULONG eventCode);
 
 // Fixed for one handler; set by the owner class at construction.
 struct ParamHandlerOptions {
@@ -171,11 +194,28 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   ParamHandlerOptions& ParamOptions() { return options_; }
   const ParamHandlerOptions& ParamOptions() const { return options_; }
 
-  // Dispatches a transfer event for a parameter (after hooks 1 to 4). No
-  // object here registers transfer-list handlers, so this answers what the
-  // search answers: E_POINTER when the owner lacks IevFdtParameterHandler4
-  // or the online parameter interface, else S_FALSE.
+  // --- transfer events (the bulk transfers use them too) ---
+
+  // Adds an entry to the transfer-list handler table (searched in order),
+  // and sets the list context handed to ITransferExtension for list names.
+  HRESULT AddTransferListHandler(const ParValueSet& entry);
+  HRESULT SetTransferListContext(const VARIANT& context);
+  // The first entry that matches the code and names a list (of the list
+  // context) that holds the id; *entry's handler stays null when none does.
+  // S_FALSE after a search (found or not), also when the owner has no
+  // ITransferExtension (then *entry is not written); a failing list query
+  // is answered.
+  HRESULT FindTransferListHandler(const VARIANT& parameterId, ULONG eventCode,
+                                  ParValueSet* entry);
+  // Calls the handler found for the id with (the owner's
+  // IevFdtParameterHandler4, its online parameter interface, the id) and
+  // answers its result, else the search's. E_POINTER when the owner lacks
+  // either interface.
   HRESULT DispatchTransferEvent(const VARIANT& parameterId, ULONG eventCode);
+  // For each member of a list (ITransferExtension's members, a VARIANT
+  // array), calls its handler with the entry's list name, each handler once
+  // per run after it succeeded. E_NOINTERFACE without ITransferExtension.
+  HRESULT TransferParameterArray(const VARIANT& list, ULONG eventCode);
 
  protected:
   CevFDT_ParameterHandlerCore() = default;
@@ -229,6 +269,8 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   ULONG lastCompletedId_ = 0;
   com::Variant lastDeviceValue_;
   bool abortTransfer_ = false;
+  std::vector<ParValueSet> transferHandlers_;
+  com::Variant transferListContext_;
 };
 
 // The handler of one class. Class provides GetCommDtmInterface() (the
