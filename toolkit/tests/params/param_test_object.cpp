@@ -4,6 +4,7 @@
 
 std::vector<HookCall> g_hookCalls;
 HRESULT g_beforeWriteResult = S_OK;
+HRESULT g_afterWriteResult = S_OK;
 
 namespace {
 
@@ -14,7 +15,7 @@ HRESULT beforeWrite(const VARIANT& argument, ULONG id) {
 
 HRESULT afterWrite(const VARIANT& argument, ULONG id) {
   g_hookCalls.push_back({6, id, V_VT(&argument)});
-  return S_OK;
+  return g_afterWriteResult;
 }
 
 const wchar_t* const kModes[] = {L"0;Off", L"1;On", L"2;Auto", nullptr};

@@ -101,7 +101,8 @@ constexpr ULONG kTestRowCount = 9;
 HRESULT DeclareTestRows(IevFdtParameterStore* store);
 
 // What the hooks of kIdHooked saw: (hook slot, id, argument type) per call;
-// the before-write hook answers beforeWriteResult.
+// the before- and after-write hooks answer g_beforeWriteResult and
+// g_afterWriteResult.
 struct HookCall {
   int hook;
   ULONG id;
@@ -109,3 +110,4 @@ struct HookCall {
 };
 extern std::vector<HookCall> g_hookCalls;
 extern HRESULT g_beforeWriteResult;
+extern HRESULT g_afterWriteResult;

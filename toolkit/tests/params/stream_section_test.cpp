@@ -1,6 +1,7 @@
 // The parameter section of the stream against golden bytes written by hand
 // from the section layout; truncated and malformed input.
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <cstring>
 #include <vector>
@@ -201,6 +202,20 @@ TEST_F(StreamSectionTest, NullTextHasByteCountZeroAndBytesTravelAsHex) {
   EXPECT_TRUE(CFdtVariant::IsEqual(bytes.value(), read.value()));
 }
 
+TEST_F(StreamSectionTest, AFailingStreamWriteIsReported) {
+  wchar_t folder[MAX_PATH] = {}, file[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, folder);
+  ASSERT_NE(0u, GetTempFileNameW(folder, L"par", 0, file));
+  com::ComPtr<IStream> readOnly;
+  ASSERT_HRESULT_SUCCEEDED(
+      SHCreateStreamOnFileEx(file, STGM_READ | STGM_SHARE_DENY_NONE, 0, FALSE, nullptr, readOnly.put()));
+  VARIANT_BOOL done = VARIANT_TRUE;
+  EXPECT_HRESULT_FAILED(handler_->SaveParameters(readOnly.get(), &done));
+  EXPECT_EQ(VARIANT_FALSE, done);
+  readOnly = nullptr;
+  DeleteFileW(file);
+}
+
 TEST_F(StreamSectionTest, UnknownIdsAreDropped) {
   Bytes bytes = {0x03, 0x00, 0x02, 0x00, 0x00, 0x00,               // count 2
                  0x13, 0x00, 0x08, 0x00, 0x00, 0x00,               // id 8: not held
@@ -244,6 +259,7 @@ TEST_F(StreamSectionTest, TruncatedOrMalformedInputChangesNothing) {
 
   VARIANT_BOOL done = VARIANT_TRUE;
   EXPECT_EQ(E_INVALIDARG, handler_->LoadParameters(nullptr, &done));
+  EXPECT_EQ(VARIANT_FALSE, done);
   EXPECT_EQ(E_INVALIDARG, handler_->SaveParameters(streamOf({}).get(), nullptr));
 }
 

@@ -24,6 +24,7 @@ class WriteCoreTest : public ::testing::Test {
     ASSERT_HRESULT_SUCCEEDED(com::ComObject<TestParamObject>::create(&dtm_));
     g_hookCalls.clear();
     g_beforeWriteResult = S_OK;
+    g_afterWriteResult = S_OK;
   }
   void TearDown() override {
     dtm_->Release();
@@ -107,6 +108,17 @@ TEST_F(WriteCoreTest, HooksFrameTheStoreAndTheBeforeHookMayRefuse) {
   EXPECT_EQ(E_ACCESSDENIED, dtm_->WriteParameter(ui4(kIdHooked).value(), i4(4).value()));
   EXPECT_EQ(3, V_I4(value(kIdHooked).get()));
   EXPECT_TRUE(dtm_->MessagesWithCode(kCtlValueWritten).empty());
+
+  // A failing after-write hook comes too late to undo the store: the value
+  // stays, the controls and the modified mark still learn of it, and the
+  // failure is answered.
+  g_beforeWriteResult = S_OK;
+  g_afterWriteResult = E_UNEXPECTED;
+  dtm_->modifiedCalls.clear();
+  EXPECT_EQ(E_UNEXPECTED, dtm_->WriteParameter(ui4(kIdHooked).value(), i4(8).value()));
+  EXPECT_EQ(8, V_I4(value(kIdHooked).get()));
+  EXPECT_EQ(1u, dtm_->MessagesWithCode(kCtlValueWritten).size());
+  EXPECT_EQ(std::vector<LONG>{1}, dtm_->modifiedCalls);
 }
 
 TEST_F(WriteCoreTest, WriteWithoutNotifyLeavesFlagsAndModifiedMarkAlone) {
