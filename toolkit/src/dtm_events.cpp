@@ -150,17 +150,36 @@ HRESULT DtmEventsCore::AskControlSubscriptions(const wchar_t* controlId) {
   return UpdateControlSubscriptions(controlId, list);
 }
 
+// Every post is a call into the worker's apartment during which this one
+// serves incoming calls, so another control event may arrive meanwhile. Its
+// update waits until the running one is done: the worker then sees each
+// control's requests in order and never a release twice.
 HRESULT DtmEventsCore::UpdateControlSubscriptions(const wchar_t* controlId,
                                                   const ParamUpdateList& list) {
-  com::Bstr id(controlId);
-  size_t at = 0;
-  while (at < controls_.size() && !SameControlId(controls_[at].id, id)) ++at;
-  if (at == controls_.size()) {
-    if (list.empty()) return S_OK;
-    controls_.push_back(ControlEntry{id, {}});
+  if (updating_) {
+    pendingUpdates_.push_back(ControlEntry{com::Bstr(controlId), list});
+    return S_OK;
   }
-  ParamUpdateList& stored = controls_[at].records;
+  updating_ = true;
+  HRESULT hr = com::guard([&] { return ApplyControlSubscriptions(controlId, list); });
+  while (!pendingUpdates_.empty()) {
+    ControlEntry next = std::move(pendingUpdates_.front());
+    pendingUpdates_.erase(pendingUpdates_.begin());
+    com::guard([&] { return ApplyControlSubscriptions(next.id.c_str(), next.records); });
+  }
+  updating_ = false;
+  return hr;
+}
 
+HRESULT DtmEventsCore::ApplyControlSubscriptions(const wchar_t* controlId,
+                                                 const ParamUpdateList& list) {
+  const ParamUpdateList held = ControlSubscriptions(controlId);
+  auto contains = [](const ParamUpdateList& records, ULONG parameterId) {
+    for (const SParamUpdateInfo& record : records) {
+      if (record.parameterId == parameterId) return &record;
+    }
+    return static_cast<const SParamUpdateInfo*>(nullptr);
+  };
   HRESULT first = S_OK;
   auto note = [&first](HRESULT hr) {
     if (FAILED(hr) && SUCCEEDED(first)) first = hr;
@@ -168,45 +187,49 @@ HRESULT DtmEventsCore::UpdateControlSubscriptions(const wchar_t* controlId,
   };
 
   for (const SParamUpdateInfo& wanted : list) {
-    SParamUpdateInfo* held = nullptr;
-    for (SParamUpdateInfo& record : stored) {
-      if (record.parameterId == wanted.parameterId) {
-        held = &record;
-        break;
-      }
+    const SParamUpdateInfo* stored = contains(held, wanted.parameterId);
+    if (stored && stored->period == wanted.period) continue;
+    SParamUpdateInfo record(wanted.parameterId, wanted.period);
+    // A new record is kept only once the worker counts it, so that the
+    // release that follows one day matches a subscription the worker has.
+    if (!note(EventsPostPacked(stored ? kCommandLowerParamUpdate : kCommandAddParamUpdate, record))) {
+      continue;
     }
-    if (held) {
-      if (held->period != wanted.period) {
-        SParamUpdateInfo changed(wanted.parameterId, wanted.period);
-        if (note(EventsPostPacked(kCommandLowerParamUpdate, changed))) held->period = wanted.period;
-      }
+    ControlEntry* entry = FindControl(controlId);
+    if (!entry) {
+      controls_.push_back(ControlEntry{com::Bstr(controlId), {}});
+      entry = &controls_.back();
+    }
+    SParamUpdateInfo* live = nullptr;
+    for (SParamUpdateInfo& candidate : entry->records) {
+      if (candidate.parameterId == wanted.parameterId) live = &candidate;
+    }
+    if (live) {
+      live->period = wanted.period;
     } else {
-      SParamUpdateInfo added(wanted.parameterId, wanted.period);
-      // Kept only once the worker counts it, so that the release that
-      // follows one day matches a subscription the worker has.
-      if (note(EventsPostPacked(kCommandAddParamUpdate, added))) stored.push_back(added);
+      entry->records.push_back(record);
     }
   }
 
-  for (size_t i = 0; i < stored.size();) {
-    bool stillWanted = false;
-    for (const SParamUpdateInfo& wanted : list) {
-      if (wanted.parameterId == stored[i].parameterId) {
-        stillWanted = true;
-        break;
+  for (const SParamUpdateInfo& stored : held) {
+    if (contains(list, stored.parameterId)) continue;
+    SParamUpdateInfo record(stored.parameterId, stored.period);
+    // The control no longer wants it: forgotten whatever the worker answers.
+    note(EventsPostPacked(kCommandReleaseParamUpdate, record));
+    if (ControlEntry* entry = FindControl(controlId)) {
+      for (size_t i = 0; i < entry->records.size(); ++i) {
+        if (entry->records[i].parameterId == stored.parameterId) {
+          entry->records.erase(entry->records.begin() + static_cast<std::ptrdiff_t>(i));
+          break;
+        }
       }
     }
-    if (stillWanted) {
-      ++i;
-      continue;
-    }
-    SParamUpdateInfo released(stored[i].parameterId, stored[i].period);
-    note(EventsPostPacked(kCommandReleaseParamUpdate, released));
-    stored.erase(stored.begin() + static_cast<std::ptrdiff_t>(i));
   }
 
   // A control without subscriptions (a closed one, typically) leaves no entry.
-  if (stored.empty()) controls_.erase(controls_.begin() + static_cast<std::ptrdiff_t>(at));
+  if (ControlEntry* entry = FindControl(controlId)) {
+    if (entry->records.empty()) controls_.erase(controls_.begin() + (entry - controls_.data()));
+  }
   return first;
 }
 

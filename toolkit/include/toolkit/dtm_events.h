@@ -115,7 +115,8 @@ class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
   // Brings a control's subscriptions to the list: new records post command
   // 6, changed periods 8, records not in the list 7. A record is kept only
   // once the worker took it. An empty list removes the control. Returns the
-  // first failing post (the rest is still done), else S_OK.
+  // first failing post (the rest is still done), else S_OK. An update that
+  // arrives while one waits for the worker runs after it (S_OK).
   HRESULT UpdateControlSubscriptions(const wchar_t* controlId, const ParamUpdateList& list);
   // What a control is subscribed to (empty for an unknown control).
   ParamUpdateList ControlSubscriptions(const wchar_t* controlId) const;
@@ -173,7 +174,11 @@ class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
   ControlEntry* FindControl(const wchar_t* controlId);
   const ControlEntry* FindControl(const wchar_t* controlId) const;
 
+  HRESULT ApplyControlSubscriptions(const wchar_t* controlId, const ParamUpdateList& list);
+
   std::vector<ControlEntry> controls_;
+  bool updating_ = false;
+  std::vector<ControlEntry> pendingUpdates_;  // updates that came in meanwhile
   bool transferAbort_ = false;
   bool lockedElsewhere_ = false;
 };

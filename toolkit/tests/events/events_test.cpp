@@ -268,6 +268,32 @@ TEST_F(DtmEventsTest, SubscriptionIsKeptOnlyOnceTheWorkerTookIt) {
   EXPECT_EQ((std::vector<std::string>{"6:1000:500"}), UpdatePosts());
 }
 
+TEST_F(DtmEventsTest, EventsArrivingWhileAPostWaitsKeepTheBookkeepingWhole) {
+  dtm->OpenControl(L"first")->list = {SParamUpdateInfo(1, 100), SParamUpdateInfo(2, 100)};
+  for (int i = 0; i < 8; ++i) {
+    std::wstring key = L"other" + std::to_wstring(i);
+    dtm->OpenControl(key.c_str())->list = {SParamUpdateInfo(10 + i, 100)};
+  }
+  // While the first add waits for the worker, the other controls open.
+  dtm->duringPost = [this] {
+    for (int i = 0; i < 8; ++i) Raise(3, (L"other" + std::to_wstring(i)).c_str());
+  };
+  EXPECT_EQ(S_OK, Raise(3, L"first"));
+  EXPECT_EQ(9u, dtm->SubscribedControlCount());
+  auto first = dtm->ControlSubscriptions(L"first");
+  ASSERT_EQ(2u, first.size());
+  EXPECT_EQ(1u, first[0].parameterId);
+  EXPECT_EQ(2u, first[1].parameterId);
+
+  // And while its release waits, the control closes for good.
+  dtm->duringPost = [this] { Raise(2, L"first"); };
+  dtm->posts.clear();
+  EXPECT_EQ(S_OK, Raise(2, L"first"));
+  EXPECT_EQ((std::vector<std::string>{"7:1:100", "7:2:100"}), UpdatePosts());  // each released once
+  EXPECT_TRUE(dtm->ControlSubscriptions(L"first").empty());
+  EXPECT_EQ(8u, dtm->SubscribedControlCount());
+}
+
 TEST_F(DtmEventsTest, BadControlAnswersLeaveTheSubscriptionsAlone) {
   ControlDouble* control = dtm->OpenControl(L"ctl");
   control->list = {SParamUpdateInfo(1000, 500)};

@@ -120,6 +120,11 @@ HRESULT EventsTestDtm::PostPacked(ULONG code, CevVAPacker& record) {
   }
   post.argument = std::move(packed);
   posts.push_back(post);
+  if (duringPost) {
+    auto call = std::move(duringPost);
+    duringPost = nullptr;
+    call();
+  }
   return postResult;
 }
 

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -138,6 +139,9 @@ class EventsTestDtm : public com::ObjectRoot,
   bool lockHeld = false;
   ULONG lockingFunctions = 0;
   HRESULT postResult = S_OK;  // answer of every post
+  // Runs once inside the next post, as a call that reaches the DTM's
+  // apartment while it waits for the worker.
+  std::function<void()> duringPost;
   // Which DTM parts QueryInterface answers.
   bool hasContainer = true, hasTranslation = true, hasDocuments = true, hasImport = true,
        hasChannels = true, hasParameters = true;
