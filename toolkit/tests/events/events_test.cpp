@@ -121,12 +121,6 @@ TEST_F(DtmEventsTest, EventsReachTheirHandlers) {
   EXPECT_EQ((std::vector<ULONG>{64, 65, 66, 67, 68}), dtm->controlMessages);
 }
 
-TEST_F(DtmEventsTest, WorkerRefusalIsAnsweredToTheRaiser) {
-  dtm->postResult = E_FAIL;
-  EXPECT_EQ(E_FAIL, Raise(17, L"closed-key"));
-  EXPECT_EQ(E_FAIL, Raise(9, com::Variant(LONG(1)).value()));
-}
-
 TEST_F(DtmEventsTest, TransferAbortFlagFollowsTheValue) {
   EXPECT_EQ(S_OK, Raise(48, com::Variant(true).value()));
   EXPECT_TRUE(dtm->TransferAbortRequested());
@@ -157,15 +151,6 @@ TEST_F(DtmEventsTest, ProgressReportsBecomeNoticesAndMalformedOnesAreRefused) {
   EXPECT_EQ(L"upload", dtm->progress[2].text);
   EXPECT_EQ(40, dtm->progress[2].percent);
   EXPECT_EQ(-1, dtm->progress[2].flag);
-}
-
-TEST_F(DtmEventsTest, OnlineAndAuditEventsWithoutTheirPartsChangeNothing) {
-  // The object has no IevFdtBaseDTM and no online-parameter part here.
-  EXPECT_EQ(E_NOINTERFACE, Raise(51));
-  EXPECT_EQ(E_NOINTERFACE, Raise(52, com::Variant(true).value()));
-  EXPECT_EQ(S_FALSE, Raise(49, L"op"));
-  EXPECT_EQ(S_FALSE, Raise(50, L"op"));
-  EXPECT_TRUE(dtm->posts.empty());
 }
 
 // ---------------------------------------------------------------------------

@@ -110,15 +110,6 @@ TEST_F(DtmInformationTest, AnsweredOnlyInStatesSixToTwelve) {
   EXPECT_EQ(S_FALSE, information->GetInformation(text.put()));
 }
 
-TEST_F(DtmInformationTest, TemplateResourcesAreReadAsText) {
-  com::Bstr text;
-  EXPECT_EQ(S_OK, dtm->GetDtmInfoXml(kDtmInfoTemplateFdt12, text.put()));
-  EXPECT_EQ(0u, std::wstring(text.c_str()).find(L"<?xml"));
-  EXPECT_EQ(E_FAIL, dtm->GetDtmInfoXml(2011, text.put()));
-  EXPECT_EQ(nullptr, text.get());
-  EXPECT_EQ(E_POINTER, dtm->GetDtmInfoXml(kDtmInfoTemplateFdt12, nullptr));
-}
-
 TEST_F(DtmInformationTest, LanguagesOfTheTranslationReplaceTheFirstDeviceTypesList) {
   dtm->languages = {0x409, 0x407};
   com::Bstr out;
