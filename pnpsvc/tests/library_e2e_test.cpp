@@ -127,6 +127,7 @@ TEST_F(LibraryWithServiceTest, ArrivalPulsesTheServiceEventAndReachesTheRelayCal
   EXPECT_EQ(EnumValues().count(third.interfacePath), 0u);
 
   EXPECT_EQ(vtHART_NotifyPnP(nullptr, 3), 0);
+  adapter_presence::SetAdapterLinked(third.interfacePath, false);  // unplugged for the cases after this one
   CloseHandle(serviceEvent);
   CloseHandle(callerEvent);
 }
