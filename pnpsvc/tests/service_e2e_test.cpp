@@ -85,6 +85,30 @@ TEST_F(ServiceTest, InstalledWithQuotedProgramPathAndAutomaticStart) {
   std::string out;
   EXPECT_EQ(RunProgram(kService + " -install", &out), 0);  // a second install fails, politely
   EXPECT_EQ(out.rfind("CreateService failed - ", 0), 0u) << out;
+  // The word without a switch character starts the dispatcher, which fails
+  // outside the service control manager and prints nothing.
+  EXPECT_EQ(RunProgram(kService + " install", &out), 0);
+  EXPECT_EQ(out, "");
+}
+
+TEST_F(ServiceTest, WithoutWinUsbTheServiceReportsStoppedInsteadOfHangingInStart) {
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\pnpsvc.exe\\DllOverrides", 0, nullptr, 0,
+                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegSetValueExA(key, "winusb", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);  // disabled
+  RegCloseKey(key);
+  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(scm, pnpsvc::kServiceName, SERVICE_START | SERVICE_QUERY_STATUS);
+  ASSERT_NE(service, nullptr);
+  StartServiceA(service, 0, nullptr);
+  SERVICE_STATUS status = {};
+  for (int i = 0; i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
+    Sleep(50);
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  CloseServiceHandle(service);
+  CloseServiceHandle(scm);
+  PrepareServiceEnvironment(4);
 }
 
 TEST_F(ServiceTest, StartRecordsPresentAdaptersAndStopClearsTheList) {
