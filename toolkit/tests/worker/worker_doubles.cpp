@@ -75,12 +75,6 @@ size_t TestDtm::count(const std::string& line) const {
   return static_cast<size_t>(std::count(log.begin(), log.end(), line));
 }
 
-bool TestDtm::KeepReportedMessage(const wchar_t* text) {
-  if (!buffering) return false;
-  kept.push_back(text);
-  return true;
-}
-
 STDMETHODIMP TestDtm::SetState(LONG newState) {
   log.push_back("SetState " + std::to_string(newState));
   state = newState;
@@ -242,62 +236,31 @@ std::vector<FrameCall> TestFrame::callsTo(const char* method) const {
   return found;
 }
 
-STDMETHODIMP TestFrame::OnParameterChanged(BSTR tag, BSTR text) {
-  record("OnParameterChanged", {Wide(tag), Wide(text)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnErrorMessage(BSTR tag, BSTR text) {
-  record("OnErrorMessage", {Wide(tag), Wide(text)});
-  return S_OK;
-}
+// Each notice is recorded with its arguments as text.
+#define WORKER_TEST_NOTICE(method, params, ...) \
+  STDMETHODIMP TestFrame::method params {       \
+    record(#method, {__VA_ARGS__});             \
+    return S_OK;                                \
+  }
+WORKER_TEST_NOTICE(OnParameterChanged, (BSTR tag, BSTR text), Wide(tag), Wide(text))
+WORKER_TEST_NOTICE(OnErrorMessage, (BSTR tag, BSTR text), Wide(tag), Wide(text))
+WORKER_TEST_NOTICE(OnUploadFinished, (BSTR id, VARIANT_BOOL ok), Wide(id), std::to_wstring(ok))
+WORKER_TEST_NOTICE(OnDownloadFinished, (BSTR id, VARIANT_BOOL ok), Wide(id), std::to_wstring(ok))
+WORKER_TEST_NOTICE(OnApplicationClosed, (BSTR id), Wide(id))
+WORKER_TEST_NOTICE(OnFunctionChanged, (BSTR tag), Wide(tag))
+WORKER_TEST_NOTICE(OnChannelFunctionChanged, (BSTR tag, BSTR path), Wide(tag), Wide(path))
+WORKER_TEST_NOTICE(OnPrint, (BSTR tag, BSTR call), Wide(tag), Wide(call))
+WORKER_TEST_NOTICE(OnNavigation, (BSTR tag), Wide(tag))
+WORKER_TEST_NOTICE(OnOnlineStateChanged, (BSTR tag, VARIANT_BOOL on), Wide(tag), std::to_wstring(on))
+WORKER_TEST_NOTICE(OnPreparedToRelease, (BSTR tag), Wide(tag))
+WORKER_TEST_NOTICE(OnPreparedToReleaseCommunication, (BSTR tag), Wide(tag))
+WORKER_TEST_NOTICE(OnStateChanged, (BSTR tag, BSTR document), Wide(tag), Wide(document))
+#undef WORKER_TEST_NOTICE
+
 STDMETHODIMP TestFrame::OnProgress(BSTR tag, BSTR title, short percent, VARIANT_BOOL show) {
   if (progressGate) ::WaitForSingleObject(progressGate, 20000);
   record("OnProgress", {Wide(tag), Wide(title), std::to_wstring(percent), std::to_wstring(show)});
   return progressResult;
-}
-STDMETHODIMP TestFrame::OnUploadFinished(BSTR id, VARIANT_BOOL success) {
-  record("OnUploadFinished", {Wide(id), std::to_wstring(success)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnDownloadFinished(BSTR id, VARIANT_BOOL success) {
-  record("OnDownloadFinished", {Wide(id), std::to_wstring(success)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnApplicationClosed(BSTR id) {
-  record("OnApplicationClosed", {Wide(id)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnFunctionChanged(BSTR tag) {
-  record("OnFunctionChanged", {Wide(tag)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnChannelFunctionChanged(BSTR tag, BSTR path) {
-  record("OnChannelFunctionChanged", {Wide(tag), Wide(path)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnPrint(BSTR tag, BSTR call) {
-  record("OnPrint", {Wide(tag), Wide(call)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnNavigation(BSTR tag) {
-  record("OnNavigation", {Wide(tag)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnOnlineStateChanged(BSTR tag, VARIANT_BOOL online) {
-  record("OnOnlineStateChanged", {Wide(tag), std::to_wstring(online)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnPreparedToRelease(BSTR tag) {
-  record("OnPreparedToRelease", {Wide(tag)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnPreparedToReleaseCommunication(BSTR tag) {
-  record("OnPreparedToReleaseCommunication", {Wide(tag)});
-  return S_OK;
-}
-STDMETHODIMP TestFrame::OnStateChanged(BSTR tag, BSTR document) {
-  record("OnStateChanged", {Wide(tag), Wide(document)});
-  return S_OK;
 }
 
 // ---------------------------------------------------------------------------

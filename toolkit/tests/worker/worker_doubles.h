@@ -158,14 +158,9 @@ class TestDtm : public com::ObjectRoot,
   STDMETHODIMP OnGoingOnline(VARIANT_BOOL* proceed) override;
   STDMETHODIMP OnGoingOffline(VARIANT_BOOL* proceed) override;
 
-  // Messages the DTM kept instead of posting (KeepReportedMessage).
-  bool buffering = false;
-  std::vector<std::wstring> kept;
-
  protected:
   IUnknown* ThreadManagerDtmObject() override { return controllingUnknown(); }
   IUnknown* ThreadManagerFrameObject() override { return frame.get(); }
-  bool KeepReportedMessage(const wchar_t* text) override;
 
  private:
   template <class I, bool TestDtm::*offer>
