@@ -43,7 +43,7 @@ struct ServiceState {
   HANDLE stopEvent = nullptr;
   HANDLE pnpEvent = nullptr;
   WinUsbApi usb;
-  bool deviceEventsOpen = false;  // guarded by ServiceWorkLock()
+  bool deviceEventsOpen = false;  // with pnpEvent: guarded by ServiceWorkLock(); stopEvent: by statusLock
 };
 ServiceState g_service;
 
@@ -155,6 +155,7 @@ bool ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
 
 void ServiceStop() {
   PNP_TRACE_SCOPE("ServiceStop");
+  win32::CsLock lock(g_service.statusLock);  // ServiceStart forgets the event under this lock before closing it
   if (g_service.stopEvent) SetEvent(g_service.stopEvent);
 }
 
@@ -204,8 +205,15 @@ void ServiceStart() {
     eventSa.lpSecurityDescriptor = eventSd.get();
   win32::UniqueHandle pnpEvent(CreateEventA(&eventSa, TRUE, FALSE, shared::kServicePnpEventName));
   win32::UniqueHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  g_service.pnpEvent = pnpEvent.get();
-  g_service.stopEvent = stopEvent.get();
+  {
+    win32::CsLock lock(g_service.statusLock);
+    g_service.stopEvent = stopEvent.get();
+  }
+  {
+    win32::CsLock lock(ServiceWorkLock());
+    g_service.pnpEvent = pnpEvent.get();
+    g_service.deviceEventsOpen = true;
+  }
 
   if (stopEvent) {
     DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
@@ -232,8 +240,14 @@ void ServiceStart() {
       }
     }
   }
+  // The handler thread may still run: it must not touch the events once they close.
+  {
+    win32::CsLock lock(ServiceWorkLock());
+    g_service.deviceEventsOpen = false;  // a late notice must not re-create EnumKey
+    g_service.pnpEvent = nullptr;
+  }
+  win32::CsLock lock(g_service.statusLock);
   g_service.stopEvent = nullptr;
-  g_service.pnpEvent = nullptr;
 }
 
 void WINAPI ServiceMain(DWORD, char**) {
@@ -254,12 +268,8 @@ void WINAPI ServiceMain(DWORD, char**) {
   if (loaded == WinUsbApi::LoadResult::kLoaded) {
     EnumerateDevices(g_service.usb);
     if (registerHandler) g_service.statusHandle = registerHandler(kServiceName, service_ctrl_ex, nullptr);
-    if (g_service.statusHandle && ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHintMs)) {
-      g_service.deviceEventsOpen = true;
+    if (g_service.statusHandle && ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHintMs))
       ServiceStart();
-      win32::CsLock lock(ServiceWorkLock());
-      g_service.deviceEventsOpen = false;  // a late notice must not re-create EnumKey
-    }
     DeleteEnumKey();
     std::string removeAll = std::string("remove ") + kVirtualPortHardwareId;
     RunInstallKit(removeAll.c_str());
