@@ -191,7 +191,9 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   std::map<ULONG, ParamUpdateEntry> updates_;
 };
 
-// The COM class of the worker thread (coclass CustomDtmThread).
+// The COM class of the worker thread (coclass CustomDtmThread). A thread
+// class of its own keeps CevFDT_DtmThreadImpl as its first and only COM
+// base: the interface map casts from the object's own address.
 class CCustomDtmThread : public CevFDT_DtmThreadImpl {};
 
 // ---------------------------------------------------------------------------
@@ -225,7 +227,11 @@ class CevFDT_ThreadManagerImpl {
   // for a pointer, waits until the worker stored it.
   HRESULT PostRequest(ULONG code, IUnknown* pointer);
   // Command 10: starts going online and waits until the worker is done.
-  // E_FAIL when the DTM is not in communicationSet.
+  // E_FAIL when the DTM is not in communicationSet. With a channel container
+  // the worker only asks it to connect (a channel then moves the DTM to
+  // online); a DTM that answers no IevFdtChannelContainer4 has nothing to
+  // connect and is set online by the worker. Going offline likewise ends in
+  // communicationSet without a container.
   HRESULT PostGoOnline();
   // The worker's parameter-update timer (0 stops it).
   HRESULT SetThreadTimeout(ULONG periodMs);
