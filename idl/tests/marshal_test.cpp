@@ -7,8 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "fdt.h"
 #include "hartcommdtm.h"
@@ -90,9 +91,24 @@ class DtmThread : public Stub<IevFdtDtmThread> {
       SafeArrayGetElement(argument.parray, &index, &element);
       firstElement = element.ulVal;
       VariantClear(&element);
+      // The owner's interface: call back into its apartment, which is
+      // blocked in this very call and must still dispatch.
       index = 1;
       SafeArrayGetElement(argument.parray, &index, &element);
-      if (element.vt == VT_BSTR) secondElement = element.bstrVal;
+      if (element.vt == VT_UNKNOWN && element.punkVal) {
+        IevFdtDtmEvents* owner = nullptr;
+        callbackResult = element.punkVal->QueryInterface(IID_IevFdtDtmEvents,
+                                                         reinterpret_cast<void**>(&owner));
+        if (owner) {
+          VARIANT eventCode, eventValue;
+          eventCode.vt = VT_UI4;
+          eventCode.ulVal = 48;
+          eventValue.vt = VT_BOOL;
+          eventValue.boolVal = VARIANT_FALSE;
+          callbackResult = owner->OnDtmEvent(eventCode, eventValue);
+          owner->Release();
+        }
+      }
       VariantClear(&element);
     }
     return S_OK;
@@ -103,7 +119,19 @@ class DtmThread : public Stub<IevFdtDtmThread> {
   VARTYPE codeVt = VT_EMPTY, argumentVt = VT_EMPTY;
   ULONG codeValue = 0, firstElement = 0;
   LONG upperBound = -1;
-  std::wstring secondElement;
+  HRESULT callbackResult = E_UNEXPECTED;
+};
+
+class DtmEvents : public Stub<IevFdtDtmEvents> {
+ public:
+  STDMETHODIMP OnDtmEvent(VARIANT code, VARIANT value) override {
+    called();
+    eventCode = code.ulVal;
+    eventValue = value;
+    return S_OK;
+  }
+  ULONG eventCode = 0;
+  VARIANT eventValue = {};
 };
 
 class FrameEvents : public Stub<IFrameDtmEvents> {
@@ -169,14 +197,15 @@ class Channel : public Stub<IHART_Channel> {
   STDMETHODIMP GetChannelName(BSTR*) override { return E_NOTIMPL; }
 };
 
-// A second single-threaded apartment that owns one object: it creates the
-// object, marshals it into a stream and serves calls until it is stopped.
+// A second single-threaded apartment. proxyOf() hands it an object, which
+// it marshals on its own thread; the caller gets a proxy, so every call on
+// that proxy crosses from the caller's apartment to this one.
 class Apartment {
  public:
-  template <class Object>
-  Apartment(Object* object, const IID& iid) : object_(object), iid_(iid) {
+  Apartment() {
     ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = CreateThread(nullptr, 0, &Apartment::run, this, 0, &threadId_);
+    started_ = thread_ && WaitForSingleObject(ready_, 10000) == WAIT_OBJECT_0;
   }
   ~Apartment() {
     PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
@@ -185,13 +214,21 @@ class Apartment {
     CloseHandle(ready_);
   }
 
-  // A proxy for the caller's apartment; null when the other side failed.
+  // Takes over one reference to object. Null when marshalling failed
+  // (marshalResult() says why).
   template <class Interface>
-  Interface* proxy() {
-    if (WaitForSingleObject(ready_, 10000) != WAIT_OBJECT_0 || !stream_) return nullptr;
+  Interface* proxyOf(IUnknown* object, const IID& iid) {
+    Request request{object, iid, nullptr, E_FAIL, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     Interface* out = nullptr;
-    marshalResult_ = CoGetInterfaceAndReleaseStream(stream_, iid_, reinterpret_cast<void**>(&out));
-    stream_ = nullptr;
+    if (started_ && PostThreadMessageW(threadId_, kMarshal, 0, reinterpret_cast<LPARAM>(&request)) &&
+        WaitForSingleObject(request.done, 10000) == WAIT_OBJECT_0 && request.stream) {
+      request.result =
+          CoGetInterfaceAndReleaseStream(request.stream, iid, reinterpret_cast<void**>(&out));
+    } else {
+      object->Release();
+    }
+    marshalResult_ = request.result;
+    CloseHandle(request.done);
     return out;
   }
 
@@ -199,37 +236,94 @@ class Apartment {
   HRESULT marshalResult() const { return marshalResult_; }
 
  private:
+  static constexpr UINT kMarshal = WM_APP + 1;
+  struct Request {
+    IUnknown* object;
+    IID iid;
+    IStream* stream;
+    HRESULT result;
+    HANDLE done;
+  };
+
   static DWORD WINAPI run(void* self) {
     auto* apartment = static_cast<Apartment*>(self);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     MSG message;
     PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // a message queue
-    apartment->marshalResult_ =
-        CoMarshalInterThreadInterfaceInStream(apartment->iid_, apartment->object_, &apartment->stream_);
     SetEvent(apartment->ready_);
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-    apartment->object_->Release();
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      if (message.message == kMarshal && !message.hwnd) {
+        auto* request = reinterpret_cast<Request*>(message.lParam);
+        request->result =
+            CoMarshalInterThreadInterfaceInStream(request->iid, request->object, &request->stream);
+        request->object->Release();
+        SetEvent(request->done);
+        continue;
+      }
+      DispatchMessageW(&message);
+    }
     CoUninitialize();
     return 0;
   }
 
-  IUnknown* object_;
-  IID iid_;
-  IStream* stream_ = nullptr;
-  HRESULT marshalResult_ = E_FAIL;
   HANDLE ready_ = nullptr;
   HANDLE thread_ = nullptr;
   DWORD threadId_ = 0;
+  bool started_ = false;
+  HRESULT marshalResult_ = E_FAIL;
+};
+
+// An object that answers one interface with a table of methods that all
+// fail: enough for COM to build the interface's stub and proxy from its type
+// description. It answers nothing else, so COM uses standard marshalling.
+class AnyInterface {
+ public:
+  explicit AnyInterface(const IID& iid) : vtable_(table()), iid_(iid) {}
+  IUnknown* unknown() { return reinterpret_cast<IUnknown*>(this); }
+
+ private:
+  using Method = void*;
+  static Method* table() {
+    static Method methods[128];
+    if (!methods[0]) {
+      for (Method& m : methods) m = reinterpret_cast<Method>(&notImplemented);
+      methods[0] = reinterpret_cast<Method>(&queryInterface);
+      methods[1] = reinterpret_cast<Method>(&addRef);
+      methods[2] = reinterpret_cast<Method>(&release);
+    }
+    return methods;
+  }
+  static HRESULT STDMETHODCALLTYPE queryInterface(AnyInterface* self, REFIID iid, void** out) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, self->iid_)) {
+      *out = self;
+      addRef(self);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  static ULONG STDMETHODCALLTYPE addRef(AnyInterface* self) { return InterlockedIncrement(&self->refs_); }
+  static ULONG STDMETHODCALLTYPE release(AnyInterface* self) {
+    LONG refs = InterlockedDecrement(&self->refs_);
+    if (refs == 0) delete self;
+    return refs;
+  }
+  static HRESULT STDMETHODCALLTYPE notImplemented() { return E_NOTIMPL; }
+
+  Method* vtable_;  // first member: the object's interface pointer
+  IID iid_;
+  LONG refs_ = 1;
 };
 
 class MarshalTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    // The DTM's library, the stand-in FDT library and the toolkit library.
+    // All four libraries: the DTM's, the scan-range control's, the stand-in
+    // FDT library and the toolkit library.
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    for (int resource : {1, 3, 4}) {
+    for (int resource : {1, 2, 3, 4}) {
       std::wstring embedded = std::wstring(path) + L"\\" + std::to_wstring(resource);
       ITypeLib* lib = nullptr;
       // Registered with the resource index in the path (Wine's
@@ -254,8 +348,8 @@ TEST_F(MarshalTest, TranslationLookupCrossesApartments) {
   auto* object = new Translation;
   object->AddRef();  // kept for inspection after the apartment ends
   {
-    Apartment apartment(object, IID_IevFdtTranslation);
-    IevFdtTranslation* proxy = apartment.proxy<IevFdtTranslation>();
+    Apartment apartment;
+    IevFdtTranslation* proxy = apartment.proxyOf<IevFdtTranslation>(object, IID_IevFdtTranslation);
     ASSERT_NE(proxy, nullptr) << std::hex << apartment.marshalResult();
     ASSERT_NE(static_cast<void*>(proxy), static_cast<void*>(object)) << "expected a proxy";
 
@@ -285,14 +379,16 @@ TEST_F(MarshalTest, TranslationLookupCrossesApartments) {
   object->Release();
 }
 
-// The DTM hands commands to its worker thread as (code, argument) with the
-// argument a VARIANT array holding a handle and a text.
-TEST_F(MarshalTest, WorkerCommandCarriesVariantArray) {
+// The DTM hands its own interface to its worker thread as a command whose
+// argument is a VARIANT array {event handle, interface}; the worker calls
+// the DTM back while the DTM waits in the command.
+TEST_F(MarshalTest, WorkerCommandCarriesOwnerAndCallsBack) {
   auto* object = new DtmThread;
   object->AddRef();
+  auto* owner = new DtmEvents;
   {
-    Apartment apartment(object, IID_IevFdtDtmThread);
-    IevFdtDtmThread* proxy = apartment.proxy<IevFdtDtmThread>();
+    Apartment apartment;
+    IevFdtDtmThread* proxy = apartment.proxyOf<IevFdtDtmThread>(object, IID_IevFdtDtmThread);
     ASSERT_NE(proxy, nullptr) << std::hex << apartment.marshalResult();
 
     SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
@@ -303,10 +399,9 @@ TEST_F(MarshalTest, WorkerCommandCarriesVariantArray) {
     element.ulVal = 0xCAFE0001u;
     SafeArrayPutElement(array, &index, &element);
     index = 1;
-    element.vt = VT_BSTR;
-    element.bstrVal = SysAllocString(L"frame object");
+    element.vt = VT_UNKNOWN;
+    element.punkVal = owner;  // the array takes its own reference
     SafeArrayPutElement(array, &index, &element);
-    VariantClear(&element);
 
     VARIANT code, argument, result;
     code.vt = VT_UI4;
@@ -322,11 +417,16 @@ TEST_F(MarshalTest, WorkerCommandCarriesVariantArray) {
     EXPECT_EQ(object->argumentVt, VT_ARRAY | VT_VARIANT);
     EXPECT_EQ(object->upperBound, 1);
     EXPECT_EQ(object->firstElement, 0xCAFE0001u);
-    EXPECT_EQ(object->secondElement, L"frame object");
+    EXPECT_EQ(object->callbackResult, S_OK);
+    EXPECT_EQ(owner->calledOn, GetCurrentThreadId());
+    EXPECT_EQ(owner->eventCode, 48u);
+    EXPECT_EQ(owner->eventValue.vt, VT_BOOL);
+    EXPECT_EQ(owner->eventValue.boolVal, VARIANT_FALSE);
     VariantClear(&argument);
     proxy->Release();
   }
   object->Release();
+  owner->Release();
 }
 
 // The worker thread sends progress to the frame's event sink.
@@ -334,8 +434,8 @@ TEST_F(MarshalTest, FrameSinkReceivesProgressFromAnotherApartment) {
   auto* object = new FrameEvents;
   object->AddRef();
   {
-    Apartment apartment(object, IID_IFrameDtmEvents);
-    IFrameDtmEvents* proxy = apartment.proxy<IFrameDtmEvents>();
+    Apartment apartment;
+    IFrameDtmEvents* proxy = apartment.proxyOf<IFrameDtmEvents>(object, IID_IFrameDtmEvents);
     ASSERT_NE(proxy, nullptr) << std::hex << apartment.marshalResult();
     BSTR tag = SysAllocString(L"DTM 1");
     BSTR title = SysAllocString(L"Download");
@@ -359,8 +459,8 @@ TEST_F(MarshalTest, ChannelDeviceInfoOutParametersArrive) {
   auto* object = new Channel;
   object->AddRef();
   {
-    Apartment apartment(object, IID_IHART_Channel);
-    IHART_Channel* proxy = apartment.proxy<IHART_Channel>();
+    Apartment apartment;
+    IHART_Channel* proxy = apartment.proxyOf<IHART_Channel>(object, IID_IHART_Channel);
     ASSERT_NE(proxy, nullptr) << std::hex << apartment.marshalResult();
     BYTE poll = 0, type = 0, hardware = 0, software = 0;
     long inUse = 0, id = 0;
@@ -388,6 +488,51 @@ TEST_F(MarshalTest, ChannelDeviceInfoOutParametersArrive) {
     proxy->Release();
   }
   object->Release();
+}
+
+// Every interface that a library describes can be marshalled: COM builds
+// its stub and its proxy from the type description alone, so a type that
+// the typelib marshaller cannot carry fails here rather than at the first
+// real call.
+TEST_F(MarshalTest, EveryDescribedInterfaceMarshals) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::set<std::wstring> seen;
+  int marshalled = 0;
+  Apartment apartment;
+  for (int resource : {1, 2, 3, 4}) {
+    std::wstring embedded = std::wstring(path) + L"\\" + std::to_wstring(resource);
+    ITypeLib* lib = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(LoadTypeLibEx(embedded.c_str(), REGKIND_NONE, &lib));
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+      TYPEKIND kind;
+      lib->GetTypeInfoType(i, &kind);
+      if (kind != TKIND_DISPATCH) continue;
+      ITypeInfo* info = nullptr;
+      ASSERT_HRESULT_SUCCEEDED(lib->GetTypeInfo(i, &info));
+      TYPEATTR* type = nullptr;
+      ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&type));
+      IID iid = type->guid;
+      info->ReleaseTypeAttr(type);
+      BSTR name = nullptr;
+      info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+      std::wstring interfaceName = name ? name : L"?";
+      SysFreeString(name);
+      info->Release();
+      if (!seen.insert(interfaceName).second) continue;
+
+      SCOPED_TRACE(testing::Message() << "interface " << interfaceName);
+      auto* object = new AnyInterface(iid);
+      IUnknown* proxy = apartment.proxyOf<IUnknown>(object->unknown(), iid);
+      EXPECT_NE(proxy, nullptr) << std::hex << apartment.marshalResult();
+      if (proxy) {
+        proxy->Release();
+        ++marshalled;
+      }
+    }
+    lib->Release();
+  }
+  EXPECT_GT(marshalled, 50);
 }
 
 }  // namespace
