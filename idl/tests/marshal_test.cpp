@@ -1,7 +1,8 @@
 // Interfaces of the toolkit, of the frame and of the DTM cross from one
 // single-threaded apartment to another through the typelib marshaller:
-// texts, flags, success codes, VARIANT arrays and out parameters of every
-// width arrive intact, and the call runs on the object's own thread.
+// texts, flags, success codes, VARIANT arrays with interfaces and out
+// parameters of every width arrive intact, and the call runs on the
+// object's own thread.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -132,36 +133,6 @@ class DtmEvents : public Stub<IevFdtDtmEvents> {
   }
   ULONG eventCode = 0;
   VARIANT eventValue = {};
-};
-
-class FrameEvents : public Stub<IFrameDtmEvents> {
- public:
-  STDMETHODIMP OnParameterChanged(BSTR, BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnErrorMessage(BSTR, BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnProgress(BSTR tag, BSTR title, short percentValue, VARIANT_BOOL showValue) override {
-    called();
-    systemTag = tag;
-    text = title;
-    percent = percentValue;
-    show = showValue;
-    return S_OK;
-  }
-  STDMETHODIMP OnUploadFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP OnDownloadFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP OnApplicationClosed(BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnFunctionChanged(BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnChannelFunctionChanged(BSTR, BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnPrint(BSTR, BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnNavigation(BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnOnlineStateChanged(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP OnPreparedToRelease(BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnPreparedToReleaseCommunication(BSTR) override { return E_NOTIMPL; }
-  STDMETHODIMP OnInvokedFunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP OnScanResponse(BSTR, BSTR) override { return E_NOTIMPL; }
-
-  std::wstring systemTag, text;
-  short percent = 0;
-  VARIANT_BOOL show = VARIANT_FALSE;
 };
 
 class Channel : public Stub<IHART_Channel> {
@@ -427,30 +398,6 @@ TEST_F(MarshalTest, WorkerCommandCarriesOwnerAndCallsBack) {
   }
   object->Release();
   owner->Release();
-}
-
-// The worker thread sends progress to the frame's event sink.
-TEST_F(MarshalTest, FrameSinkReceivesProgressFromAnotherApartment) {
-  auto* object = new FrameEvents;
-  object->AddRef();
-  {
-    Apartment apartment;
-    IFrameDtmEvents* proxy = apartment.proxyOf<IFrameDtmEvents>(object, IID_IFrameDtmEvents);
-    ASSERT_NE(proxy, nullptr) << std::hex << apartment.marshalResult();
-    BSTR tag = SysAllocString(L"DTM 1");
-    BSTR title = SysAllocString(L"Download");
-    EXPECT_EQ(proxy->OnProgress(tag, title, -1, VARIANT_TRUE), S_OK);
-    EXPECT_EQ(proxy->OnProgress(tag, title, 100, VARIANT_FALSE), S_OK);
-    EXPECT_EQ(object->calledOn, apartment.threadId());
-    EXPECT_EQ(object->systemTag, L"DTM 1");
-    EXPECT_EQ(object->text, L"Download");
-    EXPECT_EQ(object->percent, 100);
-    EXPECT_EQ(object->show, VARIANT_FALSE);
-    SysFreeString(tag);
-    SysFreeString(title);
-    proxy->Release();
-  }
-  object->Release();
 }
 
 // A control reads a found device from the channel: nine out parameters of
