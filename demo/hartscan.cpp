@@ -1,9 +1,11 @@
 // hartscan: finds the HART field devices on one adapter's line.
 //
-//   hartscan [device-number] [--first A] [--last B] [--timeout MS]
+//   hartscan [device-number] [--bind] [--first A] [--last B] [--timeout MS]
 //
-// Loads modemapi.dll as any caller would, lists the attached adapters, opens
-// the adapter bound to the device number (default 0) as primary master,
+// Loads modemapi.dll as any caller would and lists the attached adapters.
+// With --bind it binds the device number (default 0) to the first attached
+// adapter (the plug-and-play service stores the binding). It then opens the
+// adapter bound to the device number as primary master,
 // sends HART command 0 to polling addresses A..B (default 0..15) and prints
 // the identity of every device that answers. Exit code: 0 when the scan ran
 // (even if nothing answered), 1 when the library or the adapter could not be
@@ -33,6 +35,7 @@ struct ModemApi {
   using ReceiveFn = uint8_t(__cdecl*)(uint8_t, uint8_t*, uint8_t*, uint8_t*);
   using CloseDeviceFn = uint8_t(__cdecl*)(uint8_t);
   using GetDriverConfigurationFn = uint8_t(__cdecl*)(uint8_t, uint8_t*);
+  using SetDriverConfigurationFn = uint8_t(__cdecl*)(uint8_t, const uint8_t*);
   using AttachedDevicesFn = uint8_t(__cdecl*)(uint8_t, uint8_t*);
 
   win32::UniqueModule module;
@@ -41,6 +44,7 @@ struct ModemApi {
   ReceiveFn receive = nullptr;
   CloseDeviceFn closeDevice = nullptr;
   GetDriverConfigurationFn getDriverConfiguration = nullptr;
+  SetDriverConfigurationFn setDriverConfiguration = nullptr;
   AttachedDevicesFn attachedDevices = nullptr;
 
   template <typename Fn>
@@ -59,6 +63,7 @@ struct ModemApi {
     return Bind(deviceInit, "vtHART_DeviceInit") && Bind(send, "vtHART_Send") &&
            Bind(receive, "vtHART_Receive") && Bind(closeDevice, "vtHART_CloseDevice") &&
            Bind(getDriverConfiguration, "vtHART_GetDriverConfiguration") &&
+           Bind(setDriverConfiguration, "vtHART_SetDriverConfiguration") &&
            Bind(attachedDevices, "vtHART_AttachedDevices");
   }
 };
@@ -67,20 +72,26 @@ void PrintStatus(const char* what, uint8_t status) {
   std::printf("%s: status %u (%s)\n", what, status, shared::StatusMeaning(status));
 }
 
-void ListAttachedAdapters(const ModemApi& api) {
+// Prints the attached adapters (bound or not) and answers their serials.
+std::vector<uint32_t> ListAttachedAdapters(const ModemApi& api) {
+  constexpr uint8_t kFirstBoundAndUnbound = 0x60;
+  constexpr uint8_t kNext = 0x80;
+  std::vector<uint32_t> serials;
   uint8_t bytes[shared::kDeviceRowSize];
-  uint8_t status = api.attachedDevices(0x60, bytes);
+  uint8_t status = api.attachedDevices(kFirstBoundAndUnbound, bytes);
   if (status != shared::kStatusOk) {
     std::printf("Attached adapters: none\n");
-    return;
+    return serials;
   }
   std::printf("Attached adapters:\n");
   while (status == shared::kStatusOk) {
     const shared::DeviceRow row = shared::UnpackDeviceRow(bytes);
     std::printf("  serial 0x%04X%s\n", static_cast<unsigned>(row.serial),
                 row.inUse ? " (in use)" : "");
-    status = api.attachedDevices(0x80, bytes);
+    serials.push_back(row.serial);
+    status = api.attachedDevices(kNext, bytes);
   }
+  return serials;
 }
 
 // Waits for the command 0 answer from `address`; other frames are skipped.
@@ -126,17 +137,21 @@ bool AwaitCommand0Answer(const ModemApi& api, uint8_t deviceNumber, uint8_t addr
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: hartscan [device-number] [--first A] [--last B] [--timeout MS]\n");
+  std::fprintf(stderr,
+               "usage: hartscan [device-number] [--bind] [--first A] [--last B] [--timeout MS]\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Show each line as it comes, also when the output is a pipe.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   unsigned long deviceNumber = 0;
   unsigned long first = 0;
   unsigned long last = 15;
   unsigned long timeoutMs = 500;
+  bool bind = false;
   for (int i = 1; i < argc; ++i) {
     auto value = [&](unsigned long& out) {
       if (i + 1 >= argc) return false;
@@ -145,7 +160,8 @@ int main(int argc, char** argv) {
       return *end == '\0';
     };
     bool ok = true;
-    if (!std::strcmp(argv[i], "--first")) ok = value(first);
+    if (!std::strcmp(argv[i], "--bind")) bind = true;
+    else if (!std::strcmp(argv[i], "--first")) ok = value(first);
     else if (!std::strcmp(argv[i], "--last")) ok = value(last);
     else if (!std::strcmp(argv[i], "--timeout")) ok = value(timeoutMs);
     else {
@@ -161,10 +177,30 @@ int main(int argc, char** argv) {
   ModemApi api;
   if (!api.Load()) return 1;
 
-  ListAttachedAdapters(api);
+  const std::vector<uint32_t> attached = ListAttachedAdapters(api);
+
+  uint8_t status = shared::kStatusOk;
+  if (bind) {
+    if (attached.empty()) {
+      std::printf("No adapter to bind device number %u to.\n", number);
+      return 1;
+    }
+    shared::DriverConfigChange change;
+    change.action = shared::kConfigActionBind;
+    change.serial = attached.front();
+    uint8_t request[shared::kDriverConfigChangeSize];
+    shared::PackDriverConfigChange(change, request);
+    status = api.setDriverConfiguration(number, request);
+    if (status != shared::kStatusOk) {
+      PrintStatus("Binding failed", status);
+      return 1;
+    }
+    std::printf("Bound device number %u to adapter serial 0x%04X.\n", number,
+                static_cast<unsigned>(change.serial));
+  }
 
   uint8_t bytes[shared::kDeviceRowSize];
-  uint8_t status = api.getDriverConfiguration(number, bytes);
+  status = api.getDriverConfiguration(number, bytes);
   const shared::DeviceRow config = shared::UnpackDeviceRow(bytes);
   if (status != shared::kStatusOk || config.kind != 1) {
     std::printf("Device number %u is not bound to an adapter.\n", number);

@@ -1,16 +1,26 @@
 #!/bin/bash
-# Runs hartscan against a simulated adapter in a throw-away Wine prefix.
+# The system end to end on a simulated adapter, in a throw-away Wine prefix:
 #   demo/run-demo.sh BUILD_DIR      BUILD_DIR: the x86_64 build tree
 #
-# The prefix gets one simulated adapter (serial 0x1234) with three field
-# devices on its HART line. The script plays the plug-and-play service's part
-# in the registry: it binds device number 0 to the adapter (ConfigKey) and
-# lists the adapter as attached (EnumKey), both in the 32-bit view.
-set -eu
+# 1. A simulated adapter (serial 0x1234, three field devices on its HART line)
+#    is plugged in: present as a device interface for SetupAPI.
+# 2. The plug-and-play service is installed and started; it lists the adapter
+#    under EnumKey.
+# 3. hartscan binds device number 0 to the adapter through the service's pipe,
+#    opens it and polls HART addresses 0 to 15 with command 0.
+# 4. The service is stopped and removed; EnumKey goes with it.
+set -euo pipefail
 build=$(cd "${1:?usage: run-demo.sh BUILD_DIR}" && pwd)
-bin=$build/demo
-for f in hartscan.exe modemapi.dll winusb.dll; do
-  [ -f "$bin/$f" ] || { echo "missing $bin/$f (build the x86_64 tree first)" >&2; exit 1; }
+programs=(
+  "$build/demo/hartscan.exe"
+  "$build/demo/modemapi.dll"
+  "$build/sim/winusb.dll"
+  "$build/pnpsvc/pnpsvc.exe"
+  "$build/testdoubles/msports/msports.dll"
+  "$build/testdoubles/adapterpresence/plugadapter.exe"
+)
+for f in "${programs[@]}"; do
+  [ -f "$f" ] || { echo "missing $f (build the x86_64 tree first)" >&2; exit 1; }
 done
 
 wine=/usr/lib/wine/wine64
@@ -33,24 +43,60 @@ else
   WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
 fi
+# Start the wineserver and Wine's own processes detached, so that none of
+# them holds this script's output open.
 setsid wineserver -p </dev/null >/dev/null 2>&1
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1
 
-echo "== Simulated adapter 0x1234 with three field devices"
-mkdir -p "$WINEPREFIX/drive_c/sim"
-cat > "$WINEPREFIX/drive_c/sim/adapter-1234.dev" <<'DEV'
-# simulated HART adapter
-serial=0x1234
-present=1
+# Everything runs from C:\demo: each program finds its DLLs beside it.
+bin=$WINEPREFIX/drive_c/demo
+mkdir -p "$bin"
+cp "${programs[@]}" "$bin/"
+run() { "$wine" "$@" </dev/null | tr -d '\r'; }
+reg() { "$wine" reg "$@" </dev/null >/dev/null 2>&1; }
+enum_key='HKLM\Software\VELTRA\evHRT USB\Enum'
+show_enum_key() {  # $1: what to say when the key is not there
+  local listing
+  if listing=$("$wine" reg query "$enum_key" /reg:32 </dev/null 2>/dev/null | tr -d '\r'); then
+    echo "EnumKey ($enum_key):"
+    sed -n 's/^ *\([^ ].*[^ ]\) \{2,\}REG_DWORD \{2,\}\(.*\)$/  \1 -> serial \2/p' <<<"$listing"
+  else
+    echo "EnumKey: $1"
+  fi
+}
+# The service's part of a path under Wine: \\?\NAME is the file NAME in the
+# prefix's dosdevices folder.
+device_file() { echo "$WINEPREFIX/dosdevices/$(tr 'A-Z' 'a-z' <<<"${1#\\\\\?\\}")"; }
+
+echo "== Plugging in simulated adapter 0x1234 with three field devices"
+path=$(WINEDLLOVERRIDES="winusb=n" run 'C:\demo\plugadapter.exe' SIM1234 0x1234)
+cat >>"$(device_file "$path")" <<'DEV'
 device address=0 manufacturer=0x26 type=0x06 id=0x00A101 revision=7 preambles=5 tag="PT 101" longtag="Pressure line 1"
 device address=3 manufacturer=0x11 type=0x2C id=0x003E07 revision=6 preambles=5 tag="TT 202" longtag="Temperature tank 2"
 device address=12 manufacturer=0x37 type=0x81 id=0x0B0B0C revision=5 preambles=7 tag="FT 303"
 DEV
-sed -n 's/^device /  /p' "$WINEPREFIX/drive_c/sim/adapter-1234.dev"
+echo "  $path"
+sed -n 's/^device /  /p' "$(device_file "$path")"
 
-echo "== Registry: device number 0 -> adapter 0x1234, adapter attached"
-reg() { "$wine" reg "$@" /reg:32 </dev/null >/dev/null; }
-reg add 'HKLM\Software\VELTRA\evHRT USB\Config\0' /v USB-Id /t REG_DWORD /d 0x1234 /f
-reg add 'HKLM\Software\VELTRA\evHRT USB\Enum' /v 'C:\sim\adapter-1234.dev' /t REG_DWORD /d 0x1234 /f
+echo "== Installing and starting the plug-and-play service"
+# The service loads the simulator in place of WinUSB, and our stand-in for
+# the COM port database.
+overrides='HKCU\Software\Wine\AppDefaults\pnpsvc.exe\DllOverrides'
+reg add "$overrides" /v winusb /t REG_SZ /d native /f
+reg add "$overrides" /v msports /t REG_SZ /d native /f
+run 'C:\demo\pnpsvc.exe' -install
+run sc start "VELTRA evHRT USB" >/dev/null
+# The service fills EnumKey while it starts.
+for _ in $(seq 50); do
+  "$wine" reg query "$enum_key" /reg:32 </dev/null >/dev/null 2>&1 && break
+  sleep 0.2
+done
+show_enum_key "none (the service found no adapter)"
 
-echo "== hartscan 0"
-WINEDLLOVERRIDES="winusb=n" "$wine" "$bin/hartscan.exe" 0 </dev/null
+echo "== hartscan 0 --bind"
+WINEDLLOVERRIDES="winusb=n" run 'C:\demo\hartscan.exe' 0 --bind
+
+echo "== Stopping and removing the service"
+run 'C:\demo\pnpsvc.exe' -remove
+show_enum_key gone
+wineserver -k
