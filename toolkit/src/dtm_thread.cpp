@@ -202,7 +202,8 @@ STDMETHODIMP CevFDT_DtmThreadImpl::ThreadMessageLoop() {
 }
 
 // Commands still queued after the loop ended are dropped; whoever waits on
-// one of them is released, so that no caller hangs on a stopped thread.
+// one of them is released, so that no caller hangs on a stopped thread, and
+// a DTM left going online or offline returns to the state it came from.
 void CevFDT_DtmThreadImpl::DrainQueue() {
   MSG msg;
   while (::PeekMessageA(&msg, reinterpret_cast<HWND>(-1), kDtmThreadCommandMessage,
@@ -213,9 +214,14 @@ void CevFDT_DtmThreadImpl::DrainQueue() {
     if (record->code == dtm_command::kSetDtm || record->code == dtm_command::kSetFrame) {
       com::ComPtr<IUnknown> ignored;
       ReadPointerArgument(record->argument, &event, ignored);
-    } else if (record->code == dtm_command::kGoOnline) {
+    } else if (record->code == dtm_command::kGoOnline || record->code == dtm_command::kGoOffline) {
+      const bool online = record->code == dtm_command::kGoOnline;
+      LONG state = 0;
+      if (SUCCEEDED(ReadState(&state)) && state == (online ? kStateGoingOnline : kStateGoingOffline))
+        dtm_->SetState(online ? kStateCommunicationSet : kStateOnline);
       ULONG value = 0;
-      if (SUCCEEDED(CFdtVariant::GetUI4(record->argument, &value))) event = ULongToHandle(value);
+      if (online && SUCCEEDED(CFdtVariant::GetUI4(record->argument, &value)))
+        event = ULongToHandle(value);
     }
     if (event) ::SetEvent(event);
     FreeCommand(record);

@@ -112,6 +112,19 @@ TEST_F(ThreadObjectTest, QueuedCommandsCheckTheirArguments) {
   EXPECT_TRUE(dtm->log.empty());
 }
 
+TEST_F(ThreadObjectTest, CommandsLeftAtTheEndReleaseTheirWaiters) {
+  ASSERT_EQ(S_OK, SetDtm(dtmUnknown.get()));
+  win32::UniqueHandle online(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  // The loop ends before it reaches the accepted go-online command.
+  ::PostThreadMessageW(::GetCurrentThreadId(), WM_QUIT, 0, 0);
+  dtm->state = 9;
+  ASSERT_EQ(S_OK, Post(dtm_command::kGoOnline,
+                       com::Variant(static_cast<LONG>(HandleToULong(online.get()))).value()));
+  ASSERT_EQ(S_OK, thread->ThreadMessageLoop());
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(online.get(), 0));
+  EXPECT_EQ((std::vector<std::string>{"SetState 10", "SetState 9"}), dtm->log);
+}
+
 // Ends the test thread's run of ThreadMessageLoop from a timer.
 void CALLBACK QuitLoop(HWND, UINT, UINT_PTR id, DWORD) {
   ::KillTimer(nullptr, id);
