@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "vendor_protocol.h"
+#include "shared/adapter_protocol.h"
 
 namespace modemapi {
 
@@ -12,7 +12,7 @@ class ControlPort {
   virtual ~ControlPort() = default;
   // One control transfer; `data` holds setup.length bytes to send (type 0x40)
   // or room for them (type 0xC0). True when the transport reports success.
-  virtual bool ControlTransfer(const SetupPacket& setup, uint8_t* data) = 0;
+  virtual bool ControlTransfer(const shared::SetupPacket& setup, uint8_t* data) = 0;
 };
 
 }  // namespace modemapi

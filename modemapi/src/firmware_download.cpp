@@ -23,12 +23,12 @@ bool WriteRam(ControlPort& port, const uint8_t* data, uint16_t count, uint16_t a
   uint8_t block[kFirmwareBlockSize];
   if (count > sizeof block) return false;
   std::memcpy(block, data, count);
-  SetupPacket setup{kRequestTypeOut, kReqWriteRam, address, 0, count};
+  shared::SetupPacket setup{shared::kRequestTypeOut, shared::kReqWriteRam, address, 0, count};
   return port.ControlTransfer(setup, block);
 }
 
 bool SetCpuReset(ControlPort& port, uint8_t value) {
-  return WriteRam(port, &value, 1, kCpuControlAddress);
+  return WriteRam(port, &value, 1, shared::kCpuControlAddress);
 }
 
 bool DownloadFirmware(ControlPort& port, const uint8_t* table, size_t size) {

@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "modemapi/modemapi.h"
-#include "vendor_protocol.h"
+#include "shared/adapter_protocol.h"
 #include "win32/unique_handle.h"
 
 namespace modemapi {

@@ -17,7 +17,7 @@ namespace modemapi {
 constexpr DWORD kRequestTimeoutMs = 3000;
 constexpr DWORD kIoThreadEndWaitMs = 3000;
 constexpr DWORD kInitStepPauseMs = 50;
-constexpr size_t kMaxRequestData = kSendHeaderSize + kMaxFrameLength;  // 200: the largest hand-off
+constexpr size_t kMaxRequestData = shared::kSendHeaderSize + shared::kMaxFrameLength;  // 200: the largest hand-off
 
 // One vendor request as the I/O thread executes it.
 struct VendorRequest {
@@ -28,8 +28,8 @@ struct VendorRequest {
   uint16_t length = 0;
   uint8_t data[kMaxRequestData] = {};
 
-  SetupPacket setup() const {
-    return {toDevice ? kRequestTypeOut : kRequestTypeIn, code, value, index, length};
+  shared::SetupPacket setup() const {
+    return {toDevice ? shared::kRequestTypeOut : shared::kRequestTypeIn, code, value, index, length};
   }
 };
 

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "vendor_protocol.h"
+#include "shared/adapter_protocol.h"
 
 namespace modemapi {
 
@@ -19,7 +19,7 @@ using WinUsbFreeFn = BOOL(WINAPI*)(WinUsbInterfaceHandle interfaceHandle);
 using WinUsbGetDescriptorFn = BOOL(WINAPI*)(WinUsbInterfaceHandle interfaceHandle, UCHAR descriptorType,
                                             UCHAR index, USHORT languageId, PUCHAR buffer,
                                             ULONG bufferLength, PULONG lengthTransferred);
-using WinUsbControlTransferFn = BOOL(WINAPI*)(WinUsbInterfaceHandle interfaceHandle, SetupPacket setup,
+using WinUsbControlTransferFn = BOOL(WINAPI*)(WinUsbInterfaceHandle interfaceHandle, shared::SetupPacket setup,
                                               PUCHAR buffer, ULONG bufferLength,
                                               PULONG lengthTransferred, LPOVERLAPPED overlapped);
 

@@ -34,7 +34,7 @@ class WinUsbModemDevice : public UsbModemDevice, private ControlPort {
   void CloseTransport();
 
   // ControlPort: one transfer on the interface; remembers a removal.
-  bool ControlTransfer(const SetupPacket& setup, uint8_t* data) override;
+  bool ControlTransfer(const shared::SetupPacket& setup, uint8_t* data) override;
 
   bool holdsWinUsb_ = false;
   WinUsbEntryPoints winUsb_;

@@ -7,6 +7,8 @@
 
 #include "firmware_download.h"
 
+using namespace shared;
+
 namespace modemapi {
 namespace {
 

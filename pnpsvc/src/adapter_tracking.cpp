@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shared/adapter_interface.h"
+#include "shared/adapter_protocol.h"
 #include "shared/registry_layout.h"
 #include "trace.h"
 #include "virtual_ports.h"
@@ -14,8 +15,6 @@ namespace pnpsvc {
 
 namespace {
 
-constexpr UCHAR kRequestReadSerial = 0xD2;
-constexpr UCHAR kRequestTypeVendorIn = 0xC0;
 constexpr size_t kMaxPathChars = 1000;
 
 struct DevInfoListTraits {
@@ -85,8 +84,8 @@ uint16_t ReadDeviceSerial(const WinUsbApi& usb, const char* path) {
   ULONG got = 0;
   if (usb.GetDescriptor(usbHandle, 1, 0, 0, descriptor, sizeof(descriptor), &got)) {
     WINUSB_SETUP_PACKET packet = {};
-    packet.RequestType = kRequestTypeVendorIn;
-    packet.Request = kRequestReadSerial;
+    packet.RequestType = shared::kRequestTypeIn;
+    packet.Request = shared::kReqSerial;
     packet.Length = 2;
     UCHAR data[2] = {};
     ULONG transferred = 0;

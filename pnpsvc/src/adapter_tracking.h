@@ -43,7 +43,7 @@ struct WinUsbApi {
 void DeleteEnumKey();
 // Records every present adapter and gives it its virtual COM port.
 void EnumerateDevices(const WinUsbApi& usb);
-// The adapter's 16-bit serial (vendor request 0xD2), 0 on any failure.
+// The adapter's 16-bit serial (vendor request shared::kReqSerial), 0 on any failure.
 uint16_t ReadDeviceSerial(const WinUsbApi& usb, const char* path);
 // Arrival and removal of an adapter interface; both pulse pnpEvent.
 void OnDeviceArrival(const WinUsbApi& usb, const std::string& path, HANDLE pnpEvent);

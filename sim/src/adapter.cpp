@@ -3,34 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace shared;  // the adapter's vendor protocol
+
 namespace sim {
 
 namespace {
 
-// Vendor requests of the adapter.
-constexpr uint8_t kRamWrite = 0xA0;
-constexpr uint8_t kInitStep1 = 0xD1;
-constexpr uint8_t kStart = 0xB0;
-constexpr uint8_t kSend = 0xB1;
-constexpr uint8_t kReceiveRead = 0xB2;
-constexpr uint8_t kSetParam = 0xB3;
-constexpr uint8_t kGetParam = 0xB4;
-constexpr uint8_t kReceivePoll = 0xB5;
-constexpr uint8_t kSendStatus = 0xB6;
-constexpr uint8_t kStop = 0xD0;
-constexpr uint8_t kSerial = 0xD2;
 // Standard GET_DESCRIPTOR, logged for WinUsb_GetDescriptor.
 constexpr uint8_t kGetDescriptor = 0x06;
 
-constexpr uint8_t kTypeOut = 0x40;
-constexpr uint8_t kTypeIn = 0xC0;
-
-constexpr uint16_t kCpuControl = 0xE600;
 constexpr uint32_t kRamSize = 0x4000;
-constexpr uint16_t kSendRefused = 0x8300;
-constexpr size_t kSendHeader = 8;
-constexpr uint8_t kMaxSendFrame = 192;
-constexpr size_t kReplyHeader = 9;
 constexpr size_t kMaxQueuedReplies = 64;
 constexpr size_t kMaxLogEntries = 100000;
 
@@ -139,7 +121,7 @@ DWORD Adapter::ControlTransfer(const SetupPacket& setup, uint8_t* buffer, ULONG 
         error = Execute(setup, buffer, transferred);
     }
     if (error) transferred = 0;
-    const bool emptyPoll = !error && setup.request == kReceivePoll && transferred && buffer[0] == 0;
+    const bool emptyPoll = !error && setup.request == kReqReceivePoll && transferred && buffer[0] == 0;
     if (emptyPoll) {
         ++emptyPolls_;
     } else {
@@ -181,10 +163,10 @@ DWORD Adapter::GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uin
 }
 
 DWORD Adapter::Execute(const SetupPacket& setup, uint8_t* buffer, ULONG& transferred) {
-    const bool out = setup.requestType == kTypeOut;
-    if (!out && setup.requestType != kTypeIn) return kStallError;
+    const bool out = setup.requestType == kRequestTypeOut;
+    if (!out && setup.requestType != kRequestTypeIn) return kStallError;
 
-    if (setup.request == kRamWrite) {
+    if (setup.request == kReqWriteRam) {
         if (!out) return kStallError;
         DWORD error = RamWrite(setup.value, buffer, setup.length);
         if (!error) transferred = setup.length;
@@ -192,50 +174,50 @@ DWORD Adapter::Execute(const SetupPacket& setup, uint8_t* buffer, ULONG& transfe
     }
 
     std::vector<uint8_t> answer;
-    if (setup.request == kSerial) {
+    if (setup.request == kReqSerial) {
         if (out) return kStallError;
         answer = {static_cast<uint8_t>(serial_), static_cast<uint8_t>(serial_ >> 8)};
     } else {
         // Everything else is the firmware's: no firmware, no answer.
         if (!firmwareRunning_ || processorHeld_) return kStallError;
-        if (out != (setup.request == kSend)) return kStallError;
+        if (out != (setup.request == kReqSendFrame)) return kStallError;
         switch (setup.request) {
-        case kInitStep1:
+        case kReqPrepare:
             answer = {0};
             break;
-        case kStart:
-            if (setup.value == 1 || setup.value == 2) {
+        case kReqStartHart:
+            if (setup.value == kPrimaryMaster || setup.value == kSecondaryMaster) {
                 masterMode_ = static_cast<uint8_t>(setup.value);
-                initialised_ = !ForcedRefusal(kStart);
+                initialised_ = !ForcedRefusal(kReqStartHart);
                 answer = {0};
             } else {
                 answer = {1};
             }
             break;
-        case kSend:
+        case kReqSendFrame:
             Send(buffer, setup.length);
             transferred = setup.length;
             return 0;
-        case kSendStatus:
+        case kReqSendStatus:
             answer = {static_cast<uint8_t>(sendStatus_), static_cast<uint8_t>(sendStatus_ >> 8)};
             break;
-        case kSetParam:
+        case kReqSetParam:
             if (setup.value <= 0xFF) {
-                if (!ForcedRefusal(kSetParam)) parameter_ = static_cast<uint8_t>(setup.value);
+                if (!ForcedRefusal(kReqSetParam)) parameter_ = static_cast<uint8_t>(setup.value);
                 answer = {0, 0};
             } else {
                 answer = {1, 0};
             }
             break;
-        case kGetParam:
+        case kReqGetParam:
             answer = {parameter_};
             break;
-        case kReceivePoll: {
+        case kReqReceivePoll: {
             const auto reply = initialised_ ? DueReply() : replies_.end();
             answer = {reply != replies_.end() ? reply->announced : uint8_t(0)};
             break;
         }
-        case kReceiveRead: {
+        case kReqReceiveReply: {
             const auto reply = initialised_ ? DueReply() : replies_.end();
             if (reply != replies_.end()) {
                 answer = reply->bytes;
@@ -243,7 +225,7 @@ DWORD Adapter::Execute(const SetupPacket& setup, uint8_t* buffer, ULONG& transfe
             }
             break;
         }
-        case kStop:
+        case kReqStop:
             initialised_ = false;
             answer = {0};
             break;
@@ -266,7 +248,7 @@ bool Adapter::ForcedRefusal(uint8_t request) const {
 }
 
 DWORD Adapter::RamWrite(uint16_t address, const uint8_t* data, uint16_t length) {
-    if (address == kCpuControl) {
+    if (address == kCpuControlAddress) {
         if (length < 1) return kStallError;
         if (data[0] & 1) {
             HoldProcessor();
@@ -294,20 +276,21 @@ void Adapter::HoldProcessor() {
 }
 
 void Adapter::Send(const uint8_t* data, uint16_t length) {
-    const bool headerOk = length >= kSendHeader && data[0] == 0xFF && data[1] == 0xFF && data[2] == 0xFF &&
-                          data[3] == 0xFF && data[4] >= 5 && data[4] <= 20 && data[5] <= kMaxSendFrame &&
-                          data[6] == 0xFF && data[7] == 0xFF && length == kSendHeader + data[5];
+    const bool headerOk = length >= kSendHeaderSize && data[0] == 0xFF && data[1] == 0xFF && data[2] == 0xFF &&
+                          data[3] == 0xFF && data[kSendPreamblesOffset] >= kMinPreambles &&
+                          data[kSendPreamblesOffset] <= kMaxPreambles && data[kSendLengthOffset] <= kMaxFrameLength &&
+                          data[6] == 0xFF && data[7] == 0xFF && length == kSendHeaderSize + data[kSendLengthOffset];
     uint16_t forced = 0;
-    if (auto it = requestAnswers_.find(kSendStatus); it != requestAnswers_.end() && !it->second.empty()) {
+    if (auto it = requestAnswers_.find(kReqSendStatus); it != requestAnswers_.end() && !it->second.empty()) {
         forced = it->second[0] | (it->second.size() > 1 ? it->second[1] << 8 : 0);
     }
     if (!headerOk || !initialised_ || forced) {
-        sendStatus_ = forced ? forced : kSendRefused;
+        sendStatus_ = forced ? forced : kSendStatusRefused;
         return;
     }
-    sendStatus_ = 0;
+    sendStatus_ = kSendStatusOk;
     ++framesSent_;
-    for (const LineFrame& answer : line_.Transmit(data + kSendHeader, data[5])) {
+    for (const LineFrame& answer : line_.Transmit(data + kSendHeaderSize, data[kSendLengthOffset])) {
         QueueReplyLocked(answer.kind, answer.frame.data(), static_cast<uint32_t>(answer.frame.size()),
                          answer.delayMs);
     }
@@ -321,9 +304,9 @@ std::deque<Adapter::Reply>::iterator Adapter::DueReply() {
 bool Adapter::QueueReplyLocked(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs) {
     if (length > 255 || replies_.size() >= kMaxQueuedReplies) return false;
     Reply reply;
-    reply.bytes.assign(kReplyHeader, 0);
-    reply.bytes[0] = kind;
-    reply.bytes[6] = static_cast<uint8_t>(length);
+    reply.bytes.assign(kReplyDataOffset, 0);
+    reply.bytes[kReplyKindOffset] = kind;
+    reply.bytes[kReplyLengthOffset] = static_cast<uint8_t>(length);
     if (length) reply.bytes.insert(reply.bytes.end(), data, data + length);
     reply.announced = static_cast<uint8_t>(length);
     reply.dueUs = NowUs() + uint64_t(delayMs) * 1000;

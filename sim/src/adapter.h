@@ -12,22 +12,13 @@
 
 #include "device_file.h"
 #include "hart_line.h"
+#include "shared/adapter_protocol.h"
 #include "sim/sim_control.h"
 #include "win32/unique_handle.h"
 
 namespace sim {
 
-// WinUSB's setup packet, 8 bytes, packed.
-#pragma pack(push, 1)
-struct SetupPacket {
-    uint8_t requestType;
-    uint8_t request;
-    uint16_t value;
-    uint16_t index;
-    uint16_t length;
-};
-#pragma pack(pop)
-static_assert(sizeof(SetupPacket) == 8, "setup packet is 8 bytes");
+using shared::SetupPacket;
 
 class Adapter {
 public:

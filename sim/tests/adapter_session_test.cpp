@@ -9,21 +9,14 @@
 
 #include "hart/frame.h"
 #include "hart/identity.h"
+#include "shared/adapter_protocol.h"
 #include "sim/sim_control.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-#pragma pack(push, 1)
-struct SetupPacket {
-    UCHAR RequestType;
-    UCHAR Request;
-    USHORT Value;
-    USHORT Index;
-    USHORT Length;
-};
-#pragma pack(pop)
+using shared::SetupPacket;
 
 using InitializeFn = BOOL(WINAPI*)(HANDLE, void**);
 using FreeFn = BOOL(WINAPI*)(void*);
