@@ -34,14 +34,8 @@ Row ConfiguredRow(uint8_t number, uint8_t* status) {
   return row;
 }
 
-class LibraryWithServiceTest : public ::testing::Test {
+class LibraryWithServiceTest : public TwoAdaptersPresentTest {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM1234", &first_));
-    ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM5678", &second_));
-    ASSERT_TRUE(SimCreateAdapter(first_.deviceFile.c_str(), 0x1234));
-    ASSERT_TRUE(SimCreateAdapter(second_.deviceFile.c_str(), 0x5678));
-  }
   void SetUp() override {
     if (ServiceState() == 0) {
       ASSERT_EQ(RunProgram("\"" + BesideTest("pnpsvc.exe") + "\" -install", nullptr), 0);
@@ -52,10 +46,7 @@ class LibraryWithServiceTest : public ::testing::Test {
     ASSERT_TRUE(StartAndWaitRunning());
   }
   void TearDown() override { StopAndWaitStopped(); }
-
-  static adapter_presence::PresentAdapter first_, second_;
 };
-adapter_presence::PresentAdapter LibraryWithServiceTest::first_, LibraryWithServiceTest::second_;
 
 TEST_F(LibraryWithServiceTest, BindingGoesThroughTheServiceAndReadsBack) {
   auto bind = Bind(0x1234);

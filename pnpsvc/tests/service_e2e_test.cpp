@@ -43,15 +43,8 @@ bool Call(const std::vector<uint8_t>& message) {
   return false;
 }
 
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public TwoAdaptersPresentTest {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM1234", &first_));
-    ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM5678", &second_));
-    ASSERT_TRUE(SimCreateAdapter(first_.deviceFile.c_str(), 0x1234));
-    ASSERT_TRUE(SimCreateAdapter(second_.deviceFile.c_str(), 0x5678));
-  }
-
   void SetUp() override {
     if (ServiceState() == 0) {
       std::string out;
@@ -66,10 +59,7 @@ class ServiceTest : public ::testing::Test {
     DWORD state = ServiceState();
     if (state != 0 && state != SERVICE_STOPPED) StopAndWaitStopped();
   }
-
-  static adapter_presence::PresentAdapter first_, second_;
 };
-adapter_presence::PresentAdapter ServiceTest::first_, ServiceTest::second_;
 
 TEST_F(ServiceTest, InstalledWithQuotedProgramPathAndAutomaticStart) {
   char image[600] = {};

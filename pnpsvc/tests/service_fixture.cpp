@@ -2,9 +2,19 @@
 
 #include <vector>
 
+#include "sim/sim_control.h"
 #include "trace.h"
 
 namespace pnpsvc_test {
+
+adapter_presence::PresentAdapter TwoAdaptersPresentTest::first_, TwoAdaptersPresentTest::second_;
+
+void TwoAdaptersPresentTest::SetUpTestSuite() {
+  ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM1234", &first_));
+  ASSERT_TRUE(adapter_presence::RegisterPresentAdapter("SIM5678", &second_));
+  ASSERT_TRUE(SimCreateAdapter(first_.deviceFile.c_str(), 0x1234));
+  ASSERT_TRUE(SimCreateAdapter(second_.deviceFile.c_str(), 0x5678));
+}
 
 int RunProgram(const std::string& commandLine, std::string* output) {
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
