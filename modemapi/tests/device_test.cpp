@@ -451,6 +451,26 @@ void __cdecl Collect(uint8_t number, void* user) {
   }
 }
 
+// A message handler held inside its callback: starts the handler on
+// `number`, queues one frame and waits until the callback has been entered;
+// it stays there until Release().
+struct StuckHandler {
+  win32::UniqueHandle block{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  win32::UniqueHandle entered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  Collected collected;
+
+  void Start(uint8_t number, uint16_t serial) {
+    collected.number = number;
+    collected.block = block.get();
+    collected.entered = entered.get();
+    ASSERT_EQ(vtHART_StartMessageHandler(number, &Collect, &collected), kStatusOk);
+    const uint8_t frame[] = {0x06};
+    SimQueueReply(serial, SIM_KIND_ANSWER, frame, 1);
+    ASSERT_EQ(::WaitForSingleObject(entered.get(), 3000), WAIT_OBJECT_0);
+  }
+  void Release() { ::SetEvent(block.get()); }
+};
+
 TEST_F(ModemTest, MessageHandlerCallsBackWhileFramesWait) {
   ASSERT_EQ(OpenNew(kDev, kSerial), kStatusOk);
   Collected collected;
@@ -480,15 +500,8 @@ TEST_F(ModemTest, MessageHandlerCallsBackWhileFramesWait) {
 
 TEST_F(ModemTest, HandlerThatWillNotStopKeepsTheDeviceOpen) {
   ASSERT_EQ(OpenNew(kDev, kSerial), kStatusOk);
-  win32::UniqueHandle block(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  win32::UniqueHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  Collected collected;
-  collected.block = block.get();
-  collected.entered = entered.get();
-  ASSERT_EQ(vtHART_StartMessageHandler(kDev, &Collect, &collected), kStatusOk);
-  const uint8_t frame[] = {0x06};
-  SimQueueReply(kSerial, SIM_KIND_ANSWER, frame, 1);
-  ASSERT_EQ(::WaitForSingleObject(entered.get(), 3000), WAIT_OBJECT_0);
+  StuckHandler stuck;
+  ASSERT_NO_FATAL_FAILURE(stuck.Start(kDev, kSerial));
 
   EXPECT_EQ(vtHART_StopMessageHandler(kDev), kStatusHandlerStopTimeout);
   EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusHandlerStopTimeout);
@@ -496,25 +509,18 @@ TEST_F(ModemTest, HandlerThatWillNotStopKeepsTheDeviceOpen) {
   EXPECT_EQ(vtHART_GetParam(kDev, &value), kStatusOk) << "the device is still open";
   EXPECT_TRUE(OwnershipTaken(kSerial));
 
-  ::SetEvent(block.get());
+  stuck.Release();
   EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusOk);
-  EXPECT_EQ(collected.frames, 1);
+  EXPECT_EQ(stuck.collected.frames, 1);
   EXPECT_EQ(State(kSerial).openHandles, 0u);
 }
 
 TEST_F(ModemTest, DeviceInitOnANumberWhoseHandlerWillNotStopAnswers35) {
   ASSERT_EQ(OpenNew(kDev, kSerial), kStatusOk);
-  win32::UniqueHandle block(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  win32::UniqueHandle entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  Collected collected;
-  collected.block = block.get();
-  collected.entered = entered.get();
-  ASSERT_EQ(vtHART_StartMessageHandler(kDev, &Collect, &collected), kStatusOk);
-  const uint8_t frame[] = {0x06};
-  SimQueueReply(kSerial, SIM_KIND_ANSWER, frame, 1);
-  ASSERT_EQ(::WaitForSingleObject(entered.get(), 3000), WAIT_OBJECT_0);
+  StuckHandler stuck;
+  ASSERT_NO_FATAL_FAILURE(stuck.Start(kDev, kSerial));
   EXPECT_EQ(vtHART_DeviceInit(kDev, 1), kStatusHandlerStopTimeout);
-  ::SetEvent(block.get());
+  stuck.Release();
   EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusOk);
 }
 
