@@ -7,17 +7,6 @@ shift
 exe=$build/bench/modemapi_bench.exe
 [ -f "$exe" ] || { echo "missing $exe (build the x86_64 tree first)" >&2; exit 1; }
 
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
-work=$(mktemp -d "${TMPDIR:-/tmp}/modemapi-bench.XXXXXX")
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1
-wineserver -w
-setsid wineserver -p </dev/null >/dev/null 2>&1
+. "$(dirname "$0")/../demo/wine-prefix.sh"
+new_wine_prefix modemapi-bench
 WINEDLLOVERRIDES="winusb=n" "$wine" "$exe" "$@" </dev/null

@@ -23,29 +23,17 @@ for f in "${programs[@]}"; do
   [ -f "$f" ] || { echo "missing $f (build the x86_64 tree first)" >&2; exit 1; }
 done
 
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
-work=$(mktemp -d "${TMPDIR:-/tmp}/hartscan-demo.XXXXXX")
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
+. "$(dirname "$0")/wine-prefix.sh"
 # DEMO_PREFIX_TEMPLATE: a booted prefix to copy instead of making one (the
 # test run passes its template).
 if [ -n "${DEMO_PREFIX_TEMPLATE:-}" ]; then
   echo "== Copying a Wine prefix"
-  cp -a "$DEMO_PREFIX_TEMPLATE" "$WINEPREFIX"
 else
   echo "== Creating a throw-away Wine prefix"
-  WINEDLLOVERRIDES="mscoree,mshtml=" setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1
-  wineserver -w
 fi
-# Start the wineserver and Wine's own processes detached, so that none of
-# them holds this script's output open.
-setsid wineserver -p </dev/null >/dev/null 2>&1
+new_wine_prefix hartscan-demo "${DEMO_PREFIX_TEMPLATE:-}"
+# Start Wine's own processes detached too, so that none of them holds this
+# script's output open.
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1
 
 # Everything runs from C:\demo: each program finds its DLLs beside it.
