@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
   uint8_t bytes[shared::kDeviceRowSize];
   status = api.getDriverConfiguration(number, bytes);
   const shared::DeviceRow config = shared::UnpackDeviceRow(bytes);
-  if (status != shared::kStatusOk || config.kind != 1) {
+  if (status != shared::kStatusOk || config.kind != shared::kDeviceRowConfigured) {
     std::printf("Device number %u is not bound to an adapter.\n", number);
     return 1;
   }

@@ -35,7 +35,7 @@ bool ConfiguredSerial(uint8_t deviceNumber, uint16_t* serial) {
   uint8_t row[kDeviceRowSize] = {};
   if (modemapi::ReadSlotConfiguration(deviceNumber, row) != kStatusOk) return false;
   const DeviceRow parsed = UnpackDeviceRow(row);
-  if (parsed.kind != 1) return false;
+  if (parsed.kind != kDeviceRowConfigured) return false;
   *serial = static_cast<uint16_t>(parsed.serial);
   return true;
 }

@@ -87,7 +87,7 @@ void ScanAttachedDevices(AttachedTable& table, uint8_t flags) {
     uint8_t row[shared::kDeviceRowSize];
     if (ReadSlotConfiguration(static_cast<uint8_t>(number), row) != shared::kStatusOk) continue;
     const shared::DeviceRow slot = shared::UnpackDeviceRow(row);
-    if (slot.kind == 1) bound.serials[bound.count++] = slot.serial;
+    if (slot.kind == shared::kDeviceRowConfigured) bound.serials[bound.count++] = slot.serial;
   }
   ScanEnumKey(table, bound, flags);
 }

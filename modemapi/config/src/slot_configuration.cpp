@@ -45,7 +45,7 @@ uint8_t ReadSlotConfiguration(uint8_t deviceNumber, uint8_t row[shared::kDeviceR
   if (status != ERROR_SUCCESS) return shared::kStatusIoError;
 
   shared::DeviceRow configured;
-  configured.kind = 1;
+  configured.kind = shared::kDeviceRowConfigured;
   configured.serial = value & 0xFFFF;
   shared::PackDeviceRow(configured, row);
   return shared::kStatusOk;
@@ -77,7 +77,7 @@ extern "C" uint8_t __cdecl vtHART_GetDriverConfiguration(uint8_t deviceNumber, u
   if (status != shared::kStatusOk) return status;
 
   shared::DeviceRow result = shared::UnpackDeviceRow(row);
-  if (result.kind != 1) return shared::kStatusOk;
+  if (result.kind != shared::kDeviceRowConfigured) return shared::kStatusOk;
 
   char path[modemapi::kDevicePathBufferSize];
   if (modemapi::FindDevicePathBySerial(path, sizeof path, static_cast<uint16_t>(result.serial))) {

@@ -16,7 +16,8 @@
 namespace shared {
 
 constexpr size_t kDeviceRowSize = 7;
-constexpr uint8_t kDeviceKindUsbAdapter = 1;
+constexpr uint8_t kDeviceRowConfigured = 1;   // byte 0 of a GetDriverConfiguration row
+constexpr uint8_t kDeviceKindUsbAdapter = 1;  // byte 0 of an AttachedDevices row
 
 struct DeviceRow {
   uint8_t kind = 0;  // configured flag or kind, see above
