@@ -9,6 +9,7 @@
 #include "shared/adapter_protocol.h"
 #include "shared/registry_layout.h"
 #include "trace.h"
+#include "unique_dev_info_list.h"
 #include "virtual_ports.h"
 
 namespace pnpsvc {
@@ -16,13 +17,6 @@ namespace pnpsvc {
 namespace {
 
 constexpr size_t kMaxPathChars = 1000;
-
-struct DevInfoListTraits {
-  using type = HDEVINFO;
-  static type invalid() { return INVALID_HANDLE_VALUE; }
-  static bool valid(type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void close(type h) { SetupDiDestroyDeviceInfoList(h); }
-};
 
 // Creates or opens the parent of ConfigKey and EnumKey, non-volatile.
 bool OpenAdapterRootKey(win32::UniqueRegKey& root) {
@@ -99,7 +93,7 @@ uint16_t ReadDeviceSerial(const WinUsbApi& usb, const char* path) {
 void EnumerateDevices(const WinUsbApi& usb) {
   win32::CsLock lock(ServiceWorkLock());
   TraceCurrentPortUsage();
-  win32::UniqueResource<DevInfoListTraits> list(
+  UniqueDevInfoList list(
       SetupDiGetClassDevsA(&shared::AdapterInterfaceGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
   if (!list) return;
   for (DWORD index = 0;; ++index) {

@@ -10,19 +10,12 @@
 #include <cstring>
 
 #include "trace.h"
+#include "unique_dev_info_list.h"
 #include "win32/unique_handle.h"
 
 namespace pnpsvc {
 namespace installkit {
 namespace {
-
-struct DevInfoListTraits {
-  using type = HDEVINFO;
-  static type invalid() { return INVALID_HANDLE_VALUE; }
-  static bool valid(type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void close(type h) { SetupDiDestroyDeviceInfoList(h); }
-};
-using UniqueDevInfoList = win32::UniqueResource<DevInfoListTraits>;
 
 using Handler = bool (*)(int, char**);
 struct Command {
