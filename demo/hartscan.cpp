@@ -19,6 +19,8 @@
 
 #include "hart/frame.h"
 #include "hart/identity.h"
+#include "modemapi/modemapi.h"
+#include "shared/adapter_protocol.h"
 #include "shared/device_row.h"
 #include "shared/status_codes.h"
 #include "win32/unique_handle.h"
@@ -26,17 +28,17 @@
 namespace {
 
 constexpr uint8_t kPreambles = 5;
-constexpr uint8_t kReceiveKindAnswer = 0x40;
 
-// The entry points hartscan takes from modemapi.dll by name.
+// The entry points hartscan takes from modemapi.dll by name, typed from the
+// library's header (the program does not link the library).
 struct ModemApi {
-  using DeviceInitFn = uint8_t(__cdecl*)(uint8_t, uint8_t);
-  using SendFn = uint8_t(__cdecl*)(uint8_t, uint8_t, uint8_t, const uint8_t*);
-  using ReceiveFn = uint8_t(__cdecl*)(uint8_t, uint8_t*, uint8_t*, uint8_t*);
-  using CloseDeviceFn = uint8_t(__cdecl*)(uint8_t);
-  using GetDriverConfigurationFn = uint8_t(__cdecl*)(uint8_t, uint8_t*);
-  using SetDriverConfigurationFn = uint8_t(__cdecl*)(uint8_t, const uint8_t*);
-  using AttachedDevicesFn = uint8_t(__cdecl*)(uint8_t, uint8_t*);
+  using DeviceInitFn = decltype(&vtHART_DeviceInit);
+  using SendFn = decltype(&vtHART_Send);
+  using ReceiveFn = decltype(&vtHART_Receive);
+  using CloseDeviceFn = decltype(&vtHART_CloseDevice);
+  using GetDriverConfigurationFn = decltype(&vtHART_GetDriverConfiguration);
+  using SetDriverConfigurationFn = decltype(&vtHART_SetDriverConfiguration);
+  using AttachedDevicesFn = decltype(&vtHART_AttachedDevices);
 
   win32::UniqueModule module;
   DeviceInitFn deviceInit = nullptr;
@@ -112,7 +114,7 @@ bool AwaitCommand0Answer(const ModemApi& api, uint8_t deviceNumber, uint8_t addr
       *problem = shared::StatusMeaning(status);
       return false;
     }
-    if (kind != kReceiveKindAnswer) continue;
+    if (kind != shared::kReplyKindAnswer) continue;
     hart::Frame frame;
     const hart::FrameError error = hart::ParseFrame(data, length, frame);
     if (error != hart::FrameError::None) {

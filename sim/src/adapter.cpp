@@ -5,6 +5,10 @@
 
 using namespace shared;  // the adapter's vendor protocol
 
+static_assert(SIM_KIND_ANSWER == kReplyKindAnswer && SIM_KIND_BURST == kReplyKindBurst &&
+                  SIM_KIND_STATUS == kReplyKindStatus,
+              "the control API's reply kinds are the adapter's");
+
 namespace sim {
 
 namespace {

@@ -65,6 +65,11 @@ constexpr size_t kReplyLengthOffset = 6;
 constexpr size_t kReplyDataOffset = 9;
 constexpr size_t kReplyMaxSize = kReplyDataOffset + kMaxFrameLength;  // 201
 
+// Kinds of a receive reply (byte 0).
+constexpr uint8_t kReplyKindAnswer = 0x40;  // a field device's answer to a request
+constexpr uint8_t kReplyKindBurst = 0x80;   // a burst frame
+constexpr uint8_t kReplyKindStatus = 0xC0;  // a communication status of the adapter
+
 // Master role argument of kReqStartHart.
 constexpr uint16_t kPrimaryMaster = 1;
 constexpr uint16_t kSecondaryMaster = 2;
