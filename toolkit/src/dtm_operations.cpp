@@ -3,6 +3,7 @@
 // document and function calls.
 #include <cstdarg>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 
 #include "com/ComError.h"
@@ -132,28 +133,51 @@ HRESULT ForEachParameter(IevFdtParameterInfo* info, Visit visit) {
   return S_OK;
 }
 
+// The whole number that the XPath selects (an attribute's text, say).
+HRESULT ReadInteger(IXMLDOMNode* node, const wchar_t* xpath, LONG* out) {
+  com::Bstr text;
+  HRESULT hr = XmlGetNodeText(node, xpath, text.put());
+  if (FAILED(hr)) return hr;
+  return ::VarI4FromStr(text.get(), LOCALE_INVARIANT, 0, out);
+}
+
 // Answers the prefixed steps of a document's XPaths from the namespaces its
-// root element declares.
+// root element declares. The declarations are read from the root's start
+// tag: the platform's attribute map does not list them reliably.
 void UseDocumentNamespaces(IXMLDOMDocument2* doc) {
   com::ComPtr<IXMLDOMElement> root;
-  if (FAILED(doc->get_documentElement(root.put())) || !root) return;
-  com::ComPtr<IXMLDOMNamedNodeMap> attributes;
-  if (FAILED(root->get_attributes(attributes.put())) || !attributes) return;
-  long count = 0;
-  attributes->get_length(&count);
+  com::Bstr xml;
+  if (FAILED(doc->get_documentElement(root.put())) || !root || FAILED(root->get_xml(xml.put())))
+    return;
+  const std::wstring text = xml.c_str();
   std::wstring namespaces;
-  for (long i = 0; i < count; ++i) {
-    com::ComPtr<IXMLDOMNode> attribute;
-    if (FAILED(attributes->get_item(i, attribute.put())) || !attribute) continue;
-    com::Bstr name, value;
-    attribute->get_nodeName(name.put());
-    attribute->get_text(value.put());
-    if (wcsncmp(name.c_str(), L"xmlns:", 6) != 0) continue;
+  wchar_t quote = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == L'"' || c == L'\'') {
+      quote = c;
+      continue;
+    }
+    if (c == L'>') break;
+    if (!iswspace(c) || text.compare(i + 1, 6, L"xmlns:") != 0) continue;
+    // xmlns:prefix = "uri"
+    const size_t nameStart = i + 1;
+    const size_t equals = text.find(L'=', nameStart);
+    if (equals == std::wstring::npos) break;
+    size_t open = equals + 1;
+    while (open < text.size() && iswspace(text[open])) ++open;
+    if (open >= text.size() || (text[open] != L'"' && text[open] != L'\'')) break;
+    const size_t close = text.find(text[open], open + 1);
+    if (close == std::wstring::npos) break;
+    std::wstring name = text.substr(nameStart, equals - nameStart);
+    while (!name.empty() && iswspace(name.back())) name.pop_back();
     if (!namespaces.empty()) namespaces += L' ';
-    namespaces += name.c_str();
-    namespaces += L"='";
-    namespaces += value.c_str();
-    namespaces += L'\'';
+    namespaces += name + L"='" + text.substr(open + 1, close - open - 1) + L"'";
+    i = close;
   }
   if (namespaces.empty()) return;
   com::Variant property(namespaces.c_str());
@@ -222,7 +246,7 @@ STDMETHODIMP BaseDtm::SetEnvironment2(BSTR systemTag, IUnknown* frameContainer, 
                                      L"FDT/FrameVersion/fdtvers:FDTVersion/@minor",
                                      L"FDT/FrameVersion/fdtvers:FDTVersion/@release"};
     for (int i = 0; i < 3; ++i) {
-      if (FAILED(XmlHandlerCore::ReadSignedNumericAttribute(&version[i], doc.get(), paths[i])))
+      if (FAILED(ReadInteger(doc.get(), paths[i], &version[i])))
         version[i] = -1;
     }
     if (version[0] != 1 || version[1] != 2) return S_FALSE;
@@ -539,8 +563,7 @@ HRESULT BaseDtm::GetFunctionId(const wchar_t* callDocument, LONG* functionId) {
   if (!functionId) return E_POINTER;
   com::ComPtr<IXMLDOMDocument2> doc;
   if (LoadDocument(callDocument, doc.put()) != S_OK) return E_FAIL;
-  return XmlHandlerCore::ReadSignedNumericAttribute(functionId, doc.get(),
-                                                    L"FDT/FDTFunctionCall/@func:functionId");
+  return ReadInteger(doc.get(), L"FDT/FDTFunctionCall/@func:functionId", functionId);
 }
 
 HRESULT BaseDtm::GetFunctionText(LONG functionId, const wchar_t* attribute, BSTR* text) {
@@ -703,9 +726,7 @@ STDMETHODIMP BaseDtm::InvokeFunctionRequest(BSTR invokeId, BSTR functionCall,
     com::ComPtr<IXMLDOMDocument2> doc;
     if (LoadDocument(functionCall, doc.put()) != S_OK) return S_FALSE;
     LONG id = 0;
-    if (FAILED(XmlHandlerCore::ReadSignedNumericAttribute(&id, doc.get(),
-                                                          L"*/FDTFunctionCall/@func:functionId")))
-      return S_FALSE;
+    if (FAILED(ReadInteger(doc.get(), L"*/FDTFunctionCall/@func:functionId", &id))) return S_FALSE;
     const FunctionTableRow* entry = nullptr;
     if (FAILED(LookupFunction(id, &entry)) || !entry->action) return S_FALSE;
 

@@ -1,0 +1,151 @@
+#include "dtm_test_support.h"
+
+#include <algorithm>
+
+#include "com/Variant.h"
+#include "test_dtm_ids.h"
+#include "toolkit/base_dtm.h"
+#include "win32/unique_handle.h"
+
+namespace dtmtest {
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+DWORD RunRegsvr32(const wchar_t* options) {
+  std::wstring command = L"regsvr32.exe " + std::wstring(options) + L" \"" + ProgramFolder() +
+                         kTestDtmFileName + L"\"";
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+    return static_cast<DWORD>(-1);
+  win32::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
+  if (::WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return static_cast<DWORD>(-1);
+  DWORD code = static_cast<DWORD>(-1);
+  ::GetExitCodeProcess(process.hProcess, &code);
+  return code;
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    if (done()) return true;
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= timeoutMs) return done();
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, (std::min)(DWORD{20}, timeoutMs - elapsed),
+                                QS_ALLINPUT);
+  }
+}
+
+bool ThreadEnded(DWORD threadId) {
+  win32::UniqueHandle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
+  if (!thread.get()) return true;
+  return ::WaitForSingleObject(thread.get(), 2000) == WAIT_OBJECT_0;
+}
+
+std::wstring UserInformation(const wchar_t* level) {
+  return std::wstring(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\">"
+                      L"<FDTUserInformation userLevel=\"") +
+         level + L"\" /></FDT>";
+}
+
+std::wstring FrameVersion(int major, int minor, int release) {
+  return L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
+         L"xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\"><FrameVersion><fdtvers:FDTVersion "
+         L"major=\"" + std::to_wstring(major) + L"\" minor=\"" + std::to_wstring(minor) +
+         L"\" release=\"" + std::to_wstring(release) + L"\" /></FrameVersion></FDT>";
+}
+
+std::wstring OperationPhase(const wchar_t* phase) {
+  return std::wstring(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" "
+                      L"operationPhase=\"") +
+         phase + L"\" />";
+}
+
+std::wstring FunctionCall(LONG functionId) {
+  com::Bstr document;
+  BaseDtm::BuildFunctionCallXml(functionId, document.put());
+  return document.c_str();
+}
+
+void DtmFixture::SetUpTestSuite() { ASSERT_EQ(0u, RunRegsvr32(L"/s")); }
+
+void DtmFixture::SetUp() {
+  ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  frameObject = createRecordingFrame(&frame);
+  frame->setSchemaPath((ProgramFolder() + L"schemas").c_str());
+  ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
+  ASSERT_EQ(S_OK, object.as(dtm));
+  ASSERT_EQ(S_OK, object.as(base));
+}
+
+void DtmFixture::TearDown() {
+  dtm.reset();
+  base.reset();
+  object.reset();
+  frameObject.reset();
+  // The toolkit's notice workers are threads of their own that call back
+  // into this apartment and hold no reference on the server module: give
+  // them time to end before the apartment (and with it the module) goes.
+  PumpUntil([] { return false; }, 300);
+  ::CoUninitialize();
+}
+
+LONG DtmFixture::State() {
+  long state = -1;
+  EXPECT_EQ(S_OK, base->GetDtmState(&state));
+  return state;
+}
+
+com::Variant DtmFixture::Field(ULONG parameterId, ULONG selector) {
+  com::ComPtr<IevFdtParameterInfo> info;
+  EXPECT_EQ(S_OK, object.as(info));
+  com::Variant id, field, value;
+  V_VT(id.get()) = VT_UI4;
+  V_UI4(id.get()) = parameterId;
+  V_VT(field.get()) = VT_UI4;
+  V_UI4(field.get()) = selector;
+  EXPECT_EQ(S_OK, info->GetParameterInfo(*id.get(), *field.get(), value.get()));
+  return value;
+}
+
+void DtmFixture::AttachNew(bool fdt121) {
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->InitNew());
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  if (fdt121) {
+    com::Bstr version(FrameVersion(1, 2, 1).c_str());
+    com::ComPtr<IDtm2> dtm2;
+    ASSERT_EQ(S_OK, object.as(dtm2));
+    ASSERT_EQ(S_OK, dtm2->SetEnvironment2(tag.get(), frameObject.get(), version.get(), &ok));
+  } else {
+    ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  }
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_EQ(kDtmEnvironmentSet, State());
+}
+
+void DtmFixture::Configure(const wchar_t* level, bool fdt121) {
+  AttachNew(fdt121);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  com::Bstr deviceType(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\"><DtmDeviceType /></FDT>");
+  ASSERT_EQ(S_OK, dtm->InitNewDeviceType(deviceType.get(), &ok));
+  ASSERT_EQ(kDtmInitialised, State());
+  com::Bstr user(UserInformation(level).c_str());
+  ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_EQ(kDtmConfigured, State());
+}
+
+}  // namespace dtmtest

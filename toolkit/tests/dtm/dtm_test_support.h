@@ -1,0 +1,66 @@
+// What the DTM tests share: the test DTM server registered with regsvr32,
+// a fixture that creates the test DTM and the frame double in a
+// single-threaded apartment, a message pump with a deadline, and the FDT
+// documents a frame sends.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <functional>
+#include <string>
+
+#include "com/Bstr.h"
+#include "com/ComPtr.h"
+#include "fdt.h"
+#include "recording_frame.h"
+#include "toolkit.h"
+
+namespace dtmtest {
+
+// Folder of the test program, with a trailing backslash.
+std::wstring ProgramFolder();
+
+// Runs regsvr32 (options such as L"/s" or L"/s /u") on the test DTM next to
+// the program; its exit code, or -1 when it did not end.
+DWORD RunRegsvr32(const wchar_t* options);
+
+// Dispatches messages until done() holds or timeoutMs passed; done()'s
+// last answer.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+
+// True when the thread of that id has ended (or never existed).
+bool ThreadEnded(DWORD threadId);
+
+// Documents of the frame.
+std::wstring UserInformation(const wchar_t* level);
+std::wstring FrameVersion(int major, int minor, int release);
+std::wstring OperationPhase(const wchar_t* phase);
+std::wstring FunctionCall(LONG functionId);
+
+class DtmFixture : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  LONG State();
+  // A parameter field through IevFdtParameterInfo (selector: one field bit).
+  com::Variant Field(ULONG parameterId, ULONG selector);
+
+  // New data set, then attached to the frame (FDT 1.2.1 when fdt121).
+  void AttachNew(bool fdt121 = false);
+  // Attached (new data set), given its device type and configured.
+  void Configure(const wchar_t* level = L"maintenance", bool fdt121 = false);
+
+  com::ComPtr<IUnknown> object;
+  com::ComPtr<IDtm> dtm;
+  com::ComPtr<IevFdtBaseDTM> base;
+  com::ComPtr<IUnknown> frameObject;
+  RecordingFrame* frame = nullptr;
+  com::Bstr tag{L"Tag of the test DTM"};
+};
+
+}  // namespace dtmtest

@@ -1,0 +1,209 @@
+// The test DTM driven through its whole life as a frame application drives
+// it, with the notices arriving at the frame double from the DTM's worker
+// thread.
+#include <ocidl.h>
+
+#include <set>
+
+#include "com/Variant.h"
+#include "dtm_test_support.h"
+#include "test_dtm_ids.h"
+#include "toolkit/dtm_states.h"
+
+namespace dtmtest {
+namespace {
+
+using frame_double::FrameCall;
+
+class LifecycleTest : public DtmFixture {
+ protected:
+  void Report(const wchar_t* text) {
+    com::ComPtr<IevFdtDtmEvents> events;
+    ASSERT_EQ(S_OK, object.as(events));
+    com::Variant code(LONG{16});
+    com::Variant value(text);
+    ASSERT_EQ(S_OK, events->OnDtmEvent(*code.get(), *value.get()));
+  }
+
+  size_t CallCount(const char* method) { return frame->callsTo(method).size(); }
+
+  // Every notice so far came from one thread that is not the test's.
+  DWORD NoticeThread() {
+    std::set<DWORD> threads;
+    for (const FrameCall& call : frame->calls()) {
+      if (call.method.rfind("On", 0) == 0) threads.insert(call.threadId);
+    }
+    EXPECT_EQ(1u, threads.size());
+    EXPECT_EQ(0u, threads.count(::GetCurrentThreadId()));
+    return threads.empty() ? 0 : *threads.begin();
+  }
+
+  void GoOnlineAndBack() {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+    EXPECT_EQ(VARIANT_TRUE, ok);
+    EXPECT_EQ(kDtmOnline, State());
+
+    ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
+    EXPECT_EQ(VARIANT_TRUE, ok);
+    ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
+    ASSERT_TRUE(PumpUntil([&] { return CallCount("OnPreparedToReleaseCommunication") == 1; }));
+
+    ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
+    EXPECT_EQ(VARIANT_TRUE, ok);
+    EXPECT_EQ(kDtmConfigured, State());
+  }
+
+  void ShutDown() {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
+    EXPECT_EQ(VARIANT_TRUE, ok);
+    EXPECT_EQ(kDtmReleased, State());
+  }
+};
+
+TEST_F(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
+  EXPECT_EQ(kDtmConstructed, State());
+
+  // The data set round-trips through the stream; loading leaves state 5.
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  com::ComPtr<IStream> stream;
+  ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+  ASSERT_EQ(S_OK, stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
+  ASSERT_EQ(S_OK, persist->Load(stream.get()));
+  EXPECT_EQ(kDtmLoadedDataSet, State());
+
+  // Messages before the DTM is initialised wait for it.
+  Report(L"first message");
+  Report(L"second message");
+  EXPECT_EQ(0u, frame->calls().size());
+
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  EXPECT_EQ(kDtmInitialised, State());
+  EXPECT_EQ(1u, CallCount("GetXmlSchemaPath"));
+  ASSERT_TRUE(PumpUntil([&] { return CallCount("OnErrorMessage") == 2; }));
+  auto messages = frame->callsTo("OnErrorMessage");
+  EXPECT_EQ((std::vector<std::wstring>{tag.c_str(), L"first message"}), messages[0].arguments);
+  EXPECT_EQ((std::vector<std::wstring>{tag.c_str(), L"second message"}), messages[1].arguments);
+
+  // A message after that goes out at once.
+  Report(L"third message");
+  ASSERT_TRUE(PumpUntil([&] { return CallCount("OnErrorMessage") == 3; }));
+
+  com::Bstr user(UserInformation(L"maintenance").c_str());
+  ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+  EXPECT_EQ(kDtmConfigured, State());
+
+  // Set communication clears the device values (initialValue) of the data set.
+  EXPECT_EQ(VT_I4, Field(test_dtm_parameter::kCounter, 0x200000).type());
+  ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  EXPECT_EQ(kDtmOnline, State());
+  EXPECT_EQ(VT_EMPTY, Field(test_dtm_parameter::kCounter, 0x200000).type());
+  ASSERT_TRUE(PumpUntil([&] { return CallCount("OnOnlineStateChanged") == 1; }));
+  EXPECT_EQ(L"-1", frame->callsTo("OnOnlineStateChanged")[0].arguments.at(1));
+
+  ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
+  ASSERT_TRUE(PumpUntil([&] { return CallCount("OnOnlineStateChanged") == 2; }));
+  EXPECT_EQ(L"0", frame->callsTo("OnOnlineStateChanged")[1].arguments.at(1));
+  ASSERT_TRUE(PumpUntil([&] { return CallCount("OnPreparedToReleaseCommunication") == 1; }));
+
+  ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
+  EXPECT_EQ(kDtmConfigured, State());
+
+  const DWORD worker = NoticeThread();
+  ShutDown();
+  ASSERT_TRUE(PumpUntil([&] { return CallCount("OnPreparedToRelease") == 1; }));
+  EXPECT_EQ(worker, NoticeThread());
+  EXPECT_TRUE(ThreadEnded(worker));
+  // A frame of FDT 1.2 gets no state documents.
+  EXPECT_EQ(0u, CallCount("OnStateChanged"));
+}
+
+TEST_F(LifecycleTest, FrameOfVersion121GetsStateDocumentsInsteadOfOnlineNotices) {
+  Configure(L"maintenance", /*fdt121=*/true);
+  GoOnlineAndBack();
+  ShutDown();
+
+  auto documents = frame->callsTo("OnStateChanged");
+  ASSERT_EQ(4u, documents.size());
+  const wchar_t* const expected[][2] = {{L"communicationSet", L"goingOnline"},
+                                        {L"goingOnline", L"online"},
+                                        {L"online", L"goingOffline"},
+                                        {L"goingOffline", L"communicationSet"}};
+  for (size_t i = 0; i < 4; ++i) {
+    const std::wstring& text = documents[i].arguments.at(1);
+    EXPECT_NE(std::wstring::npos,
+              text.find(std::wstring(L"<PreviousState fdt:dtmStateMachine=\"") + expected[i][0]))
+        << text;
+    EXPECT_NE(std::wstring::npos,
+              text.find(std::wstring(L"<CurrentState fdt:dtmStateMachine=\"") + expected[i][1]))
+        << text;
+    EXPECT_EQ(tag.c_str(), documents[i].arguments.at(0));
+  }
+  EXPECT_EQ(0u, CallCount("OnOnlineStateChanged"));
+  EXPECT_TRUE(ThreadEnded(NoticeThread()));
+}
+
+TEST_F(LifecycleTest, DeletePreparationLeadsToShutdown) {
+  Configure();
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->PrepareDelete(&ok));
+  EXPECT_EQ(kDtmPreparedToDelete, State());
+  ShutDown();
+}
+
+TEST_F(LifecycleTest, CallsOutsideTheirStatesAreRefusedAndChangeNothing) {
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  // Attaching before a data set exists.
+  EXPECT_EQ(S_FALSE, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  EXPECT_EQ(kDtmConstructed, State());
+
+  AttachNew();
+  // Attaching again in state 6.
+  EXPECT_EQ(E_FAIL, base->EnsureSchemaCache(tag.get(), frameObject.get()));
+  com::Bstr user(UserInformation(L"maintenance").c_str());
+  ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, dtm->Config(user.get(), &ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  EXPECT_EQ(S_FALSE, dtm->SetCommunication(nullptr, &ok));
+  EXPECT_EQ(S_FALSE, dtm->ReleaseCommunication(&ok));
+  EXPECT_EQ(S_FALSE, dtm->PrepareToReleaseCommunication(&ok));
+  EXPECT_EQ(S_FALSE, dtm->PrepareDelete(&ok));
+  EXPECT_EQ(S_FALSE, dtm->SetSharedUiFlag(VARIANT_TRUE, &ok));
+  EXPECT_EQ(kDtmEnvironmentSet, State());
+
+  // The function list still answers its document, with an empty body.
+  com::Bstr phase(OperationPhase(L"engineering").c_str());
+  com::Bstr functions;
+  EXPECT_EQ(S_FALSE, dtm->GetFunctions(phase.get(), functions.put()));
+  EXPECT_NE(std::wstring::npos,
+            std::wstring(functions.c_str()).find(L"help     =\"\" \t> \t\t  \t</Functions>"))
+      << functions.c_str();
+
+  // Shutdown is allowed in state 6 and stops the worker.
+  ShutDown();
+  EXPECT_EQ(S_FALSE, dtm->ShutdownDtm(&ok));
+  EXPECT_EQ(kDtmReleased, State());
+}
+
+TEST_F(LifecycleTest, NullOutPointersAreRefused) {
+  EXPECT_EQ(E_INVALIDARG, dtm->SetEnvironment(tag.get(), frameObject.get(), nullptr));
+  EXPECT_EQ(E_INVALIDARG, dtm->Config(nullptr, nullptr));
+  EXPECT_EQ(E_POINTER, dtm->ReleaseCommunication(nullptr));
+  EXPECT_EQ(E_POINTER, dtm->InitNewDeviceType(nullptr, nullptr));
+  EXPECT_EQ(E_INVALIDARG, dtm->GetFunctions(nullptr, nullptr));
+  EXPECT_EQ(E_INVALIDARG, base->GetDtmState(nullptr));
+  EXPECT_EQ(E_INVALIDARG, base->GetSystemTag(nullptr));
+  EXPECT_EQ(kDtmConstructed, State());
+}
+
+}  // namespace
+}  // namespace dtmtest

@@ -1,0 +1,223 @@
+// IDtm operations of the base DTM on the test DTM: user roles, function
+// list and calls, language, frame versions; and the state-transition
+// document and text splitting on their own.
+#include <string>
+
+#include "com/Variant.h"
+#include "dtm_test_support.h"
+#include "test_dtm_ids.h"
+#include "toolkit/base_dtm.h"
+#include "toolkit/dtm_states.h"
+
+namespace dtmtest {
+namespace {
+
+namespace par = test_dtm_parameter;
+namespace fn = test_dtm_function;
+
+class OperationsTest : public DtmFixture {
+ protected:
+  ULONG Flags(ULONG id) {
+    com::Variant flags = Field(id, 0x4000);
+    EXPECT_EQ(S_OK, flags.changeType(VT_UI4));
+    return V_UI4(flags.get());
+  }
+
+  HRESULT Invoke(LONG functionId, VARIANT_BOOL* ok) {
+    com::Bstr id(L"invoke-1");
+    com::Bstr call(FunctionCall(functionId).c_str());
+    return dtm->InvokeFunctionRequest(id.get(), call.get(), ok);
+  }
+};
+
+TEST_F(OperationsTest, UserRoleDecidesWhichParametersStayWritable) {
+  Configure(L"maintenance");
+  EXPECT_EQ(0x1u, Flags(par::kCounter) & 0x1);      // storage 4: kept by maintenance
+  EXPECT_EQ(0x1u, Flags(par::kPreambles) & 0x1);
+}
+
+TEST_F(OperationsTest, ObserverLosesWriteAccessAndMayNotCallFunctions) {
+  Configure(L"observer");
+  EXPECT_EQ(0u, Flags(par::kPreambles) & 0x1);      // storage 2
+  EXPECT_EQ(0u, Flags(par::kCounter) & 0x1);        // storage 4
+  EXPECT_EQ(0x1u, Flags(par::kTag) & 0x1);          // storage 1
+
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, Invoke(fn::kResetCounter, &ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  EXPECT_EQ(0u, frame->callsTo("OnInvokedFunctionFinished").size());
+}
+
+TEST_F(OperationsTest, UnknownUserLevelKeepsTheRoleAndConfigSucceeds) {
+  Configure(L"Operator");  // capital letter: not a level, the role stays observer
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, Invoke(fn::kResetCounter, &ok));
+}
+
+TEST_F(OperationsTest, FunctionCallsRunTheActionAndTellTheFrame) {
+  Configure(L"operator");
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, Invoke(fn::kResetCounter, &ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  com::Variant counter = Field(par::kCounter, 0x80);
+  ASSERT_EQ(S_OK, counter.changeType(VT_I4));
+  EXPECT_EQ(0, V_I4(counter.get()));
+
+  ASSERT_EQ(S_OK, Invoke(fn::kSelfTest, &ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);  // the call was made; the frame learns the outcome
+  auto finished = frame->callsTo("OnInvokedFunctionFinished");
+  ASSERT_EQ(2u, finished.size());
+  EXPECT_EQ((std::vector<std::wstring>{L"invoke-1", L"-1"}), finished[0].arguments);
+  EXPECT_EQ((std::vector<std::wstring>{L"invoke-1", L"0"}), finished[1].arguments);
+  // Called at once, on the frame's own thread.
+  EXPECT_EQ(::GetCurrentThreadId(), finished[0].threadId);
+
+  // A control function has no action; an unknown id no entry.
+  EXPECT_EQ(S_FALSE, Invoke(fn::kSettings, &ok));
+  EXPECT_EQ(S_FALSE, Invoke(999, &ok));
+}
+
+TEST_F(OperationsTest, FunctionListHoldsTheTableAndStoresThePhase) {
+  Configure();
+  com::Bstr phase(OperationPhase(L"engineering").c_str());
+  com::Bstr functions;
+  ASSERT_EQ(S_OK, dtm->GetFunctions(phase.get(), functions.put()));
+  const std::wstring text = functions.c_str();
+  EXPECT_EQ(0u, text.find(L"<?xml version=\"1.0\"?> <FDT xmlns          =\"x-schema:DTMFunctionsSchema.xml\""));
+  EXPECT_NE(std::wstring::npos,
+            text.find(L"<Function \tlabel =\"Reset counter\" \tfdt:name =\"Reset counter\" \thelp "
+                      L"=\"Sets the counter to 0\" \thasGUI =\"0\" \tfunctionId =\"1\" "
+                      L"\tprintable=\"0\" \tresizable=\"0\"> \t<Status \ttoggle =\"0\" \tchecked "
+                      L"=\"0\" \tenabled =\"1\" \thidden =\"0\" \tseparator =\"0\" /> </Function>"))
+      << text;
+  EXPECT_NE(std::wstring::npos, text.find(L"\thasGUI =\"1\" \tfunctionId =\"2\""));
+  EXPECT_NE(std::wstring::npos, text.find(L"<Functions \tlabel=\"Diagnosis\""));
+  EXPECT_NE(std::wstring::npos, text.find(L"</Function></Functions>"));
+
+  com::Bstr unknownPhase(OperationPhase(L"later").c_str());
+  functions.reset();
+  EXPECT_EQ(S_FALSE, dtm->GetFunctions(unknownPhase.get(), functions.put()));
+}
+
+TEST_F(OperationsTest, LanguageWithoutTranslationIsEnglishOnly) {
+  Configure();
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, dtm->SetLanguage(0x409, &ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  long language = 0;
+  ASSERT_EQ(S_OK, base->GetLanguageId(&language));
+  EXPECT_EQ(0x409, language);
+  EXPECT_EQ(S_FALSE, dtm->SetLanguage(0x407, &ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  ASSERT_EQ(S_OK, base->GetLanguageId(&language));
+  EXPECT_EQ(0x409, language);
+}
+
+TEST_F(OperationsTest, FrameVersionsOtherThan120And121AreRefused) {
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->InitNew());
+  com::ComPtr<IDtm2> dtm2;
+  ASSERT_EQ(S_OK, object.as(dtm2));
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  for (auto version : {FrameVersion(1, 2, 2), FrameVersion(1, 3, 0), FrameVersion(2, 2, 1)}) {
+    com::Bstr document(version.c_str());
+    EXPECT_EQ(S_FALSE, dtm2->SetEnvironment2(tag.get(), frameObject.get(), document.get(), &ok));
+    EXPECT_EQ(VARIANT_FALSE, ok);
+    EXPECT_EQ(kDtmNewDataSet, State());
+  }
+  com::Bstr fdt120(FrameVersion(1, 2, 0).c_str());
+  EXPECT_EQ(S_OK, dtm2->SetEnvironment2(tag.get(), frameObject.get(), fdt120.get(), &ok));
+  EXPECT_EQ(kDtmEnvironmentSet, State());
+  // Language in state 6 needs a frame of 1.2.1.
+  EXPECT_EQ(S_FALSE, dtm->SetLanguage(0x409, &ok));
+}
+
+TEST_F(OperationsTest, SystemGuiLabelIsWrittenToTheSystemLabel) {
+  Configure();
+  com::ComPtr<IDtm2> dtm2;
+  ASSERT_EQ(S_OK, object.as(dtm2));
+  com::Bstr label(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
+                  L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><SystemGuiLabel "
+                  L"fdt:systemGuiLabel=\"Line 4 / Modem\" /></FDT>");
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm2->SetSystemGuiLabel(label.get(), &ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  com::Variant text = Field(par::kSystemLabel, 0x80);
+  ASSERT_EQ(VT_BSTR, text.type());
+  EXPECT_STREQ(L"Line 4 / Modem", V_BSTR(text.get()));
+}
+
+// ---- Without a DTM ---------------------------------------------------------
+
+TEST(StateDocumentTest, NamesBothStatesAndEscapesTheErrorDetails) {
+  ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));  // escaping uses MSXML
+  com::Bstr document;
+  ASSERT_EQ(S_OK, BuildStateTransitionDocument(kDtmOnline, kDtmGoingOnline, nullptr, nullptr,
+                                               nullptr, document.put()));
+  EXPECT_STREQ(
+      L"<?xml version=\"1.0\"?>\n<FDT xmlns=\"x-schema:DTMStateSchema.xml\" "
+      L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">\n<DtmStateTransition><PreviousState "
+      L"fdt:dtmStateMachine=\"goingOnline\" />\n<CurrentState fdt:dtmStateMachine=\"online\" />\n"
+      L" </DtmStateTransition>\n</FDT>",
+      document.get());
+
+  document.reset();
+  ASSERT_EQ(S_OK, BuildStateTransitionDocument(kDtmCommunicationSet, kDtmGoingOffline,
+                                               L"Tag \"A\" & <B>", nullptr, L"E7",
+                                               document.put()));
+  EXPECT_NE(std::wstring::npos,
+            std::wstring(document.get())
+                .find(L"<fdt:CommunicationError tag=\"Tag &quot;A&quot; &amp; &lt;B&gt;\" "
+                      L"communicationError=\"noConnection\"  errorCode=\"E7\" />"))
+      << document.get();
+
+  document.reset();
+  EXPECT_EQ(S_FALSE, BuildStateTransitionDocument(kDtmCommunicationSet, kDtmConfigured, nullptr,
+                                                  nullptr, nullptr, document.put()));
+  EXPECT_EQ(nullptr, document.get());
+  ::CoUninitialize();
+}
+
+TEST(SplitStringTest, CutsOneTokenAtATime) {
+  struct Holder {
+    BSTR text = nullptr, token = nullptr;
+    ~Holder() {
+      ::SysFreeString(text);
+      ::SysFreeString(token);
+    }
+  } s;
+  s.text = ::SysAllocString(L"alpha;beta,gamma");
+  BOOL last = TRUE;
+  ASSERT_EQ(S_OK, BaseDtm::SplitString(&s.text, L";,", &s.token, &last));
+  EXPECT_STREQ(L"alpha", s.token);
+  EXPECT_STREQ(L"beta,gamma", s.text);
+  EXPECT_FALSE(last);
+  ASSERT_EQ(S_OK, BaseDtm::SplitString(&s.text, L";,", &s.token, &last));
+  EXPECT_STREQ(L"beta", s.token);
+  ASSERT_EQ(S_OK, BaseDtm::SplitString(&s.text, L";,", &s.token, &last));
+  EXPECT_STREQ(L"gamma", s.token);
+  EXPECT_EQ(0u, ::SysStringLen(s.text));
+  EXPECT_TRUE(last);
+
+  // Nothing after the delimiter, and an empty token, end the text.
+  ::SysFreeString(s.text);
+  s.text = ::SysAllocString(L"end;");
+  ASSERT_EQ(S_OK, BaseDtm::SplitString(&s.text, L";", &s.token, &last));
+  EXPECT_STREQ(L"end", s.token);
+  EXPECT_EQ(0u, ::SysStringLen(s.text));
+  EXPECT_TRUE(last);
+  ::SysFreeString(s.text);
+  s.text = ::SysAllocString(L";rest");
+  ASSERT_EQ(S_OK, BaseDtm::SplitString(&s.text, L";", &s.token, &last));
+  EXPECT_EQ(0u, ::SysStringLen(s.token));
+  EXPECT_EQ(0u, ::SysStringLen(s.text));
+
+  EXPECT_EQ(E_POINTER, BaseDtm::SplitString(nullptr, L";", &s.token, &last));
+  last = FALSE;
+  EXPECT_EQ(S_OK, BaseDtm::SplitString(&s.text, nullptr, &s.token, &last));
+  EXPECT_TRUE(last);
+}
+
+}  // namespace
+}  // namespace dtmtest
