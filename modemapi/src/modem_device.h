@@ -23,7 +23,7 @@ namespace modemapi {
 
 // One ring entry: byte 0 the entry status (0 frame, 3 poll failed, 11 overrun
 // marker, 13 device removed), bytes 1.. the adapter's receive reply as read.
-constexpr size_t kRingEntrySize = 202;
+constexpr size_t kRingEntrySize = 1 + shared::kReplyMaxSize;  // 202
 constexpr size_t kRingEntries = 10;
 
 struct ReceiveRingEntry {
