@@ -1,0 +1,386 @@
+#include "frame_notices.h"
+
+#include "com/Bstr.h"
+#include "com/Guard.h"
+
+namespace frame_double {
+
+namespace {
+
+std::wstring Text(BSTR text) { return text ? text : L""; }
+std::wstring Flag(VARIANT_BOOL flag) { return flag ? L"true" : L"false"; }
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  size_t slash = folder.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+}
+
+template <class I>
+HRESULT Offer(NoticeFrame* self, bool offered, void** out) {
+  if (!offered) return E_NOINTERFACE;
+  I* part = self;
+  part->AddRef();
+  *out = part;
+  return S_OK;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Interface-map queries
+// ---------------------------------------------------------------------------
+
+const com::InterfaceEntry* NoticeFrame::interfaceMap() {
+  static const com::InterfaceEntry map[] = {
+      com::entry<NoticeFrame, IUnknown, IFrameUserDialog>(),
+      com::entry<NoticeFrame, IDispatch, IFrameUserDialog>(),
+      com::entryQuery(__uuidof(IFrameUserDialog), &NoticeFrame::queryPart),
+      com::entryQuery(__uuidof(ITransferGroupProvider), &NoticeFrame::queryPart),
+      com::entryQuery(__uuidof(IFrameContainer), &NoticeFrame::queryPart),
+      com::entryQuery(__uuidof(IFrameTopology), &NoticeFrame::queryPart),
+      com::entryQuery(__uuidof(IFrameDtmEvents), &NoticeFrame::queryPart),
+      com::entryQuery(__uuidof(IFrameDtmEvents2), &NoticeFrame::queryPart),
+      com::entryQuery(__uuidof(IFrameAuditTrailEvents), &NoticeFrame::queryPart),
+      com::entryQuery(IID_IMarshal, &NoticeFrame::queryPart),
+      com::endOfMap()};
+  return map;
+}
+
+HRESULT NoticeFrame::queryPart(void* object, REFIID iid, void** out) {
+  auto* self = static_cast<NoticeFrame*>(object);
+  *out = nullptr;
+  const Offers base = self->offers();
+  NoticeOffers offered;
+  bool agile = false;
+  {
+    win32::CsLock hold(self->noticeLock_);
+    offered = self->noticeOffers_;
+    agile = self->agile_;
+  }
+  if (iid == __uuidof(IFrameUserDialog)) return Offer<IFrameUserDialog>(self, base.userDialog, out);
+  if (iid == __uuidof(ITransferGroupProvider)) {
+    return Offer<ITransferGroupProvider>(self, base.transferGroup, out);
+  }
+  if (iid == __uuidof(IFrameContainer)) return Offer<IFrameContainer>(self, offered.container, out);
+  if (iid == __uuidof(IFrameTopology)) return Offer<IFrameTopology>(self, offered.topology, out);
+  if (iid == __uuidof(IFrameDtmEvents)) return Offer<IFrameDtmEvents>(self, offered.eventSink, out);
+  if (iid == __uuidof(IFrameDtmEvents2)) return Offer<IFrameDtmEvents2>(self, offered.stateSink, out);
+  if (iid == __uuidof(IFrameAuditTrailEvents)) {
+    return Offer<IFrameAuditTrailEvents>(self, offered.auditTrail, out);
+  }
+  if (iid == IID_IMarshal) return Offer<IMarshal>(self, agile && self->marshalerInner_, out);
+  return E_NOINTERFACE;
+}
+
+HRESULT NoticeFrame::finalConstruct() {
+  return ::CoCreateFreeThreadedMarshaler(controllingUnknown(), &marshalerInner_);
+}
+
+void NoticeFrame::finalRelease() {
+  if (marshalerInner_) marshalerInner_->Release();
+  marshalerInner_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Script
+// ---------------------------------------------------------------------------
+
+void NoticeFrame::setResult(const char* method, HRESULT result) {
+  win32::CsLock hold(noticeLock_);
+  results_[method] = result;
+}
+
+void NoticeFrame::setBoolAnswer(const char* method, VARIANT_BOOL answer) {
+  win32::CsLock hold(noticeLock_);
+  boolAnswers_[method] = answer;
+}
+
+void NoticeFrame::setSchemaPath(const std::wstring& folder) {
+  win32::CsLock hold(noticeLock_);
+  schemaPath_ = folder;
+  schemaPathSet_ = true;
+}
+
+void NoticeFrame::addDtm(const std::wstring& systemTag, IUnknown* dtm) {
+  win32::CsLock hold(noticeLock_);
+  dtms_[systemTag] = com::ComPtr<IUnknown>(dtm);
+}
+
+void NoticeFrame::setChildNodes(const std::wstring& channelPath, const std::wstring& list) {
+  win32::CsLock hold(noticeLock_);
+  childNodes_[channelPath] = list;
+}
+
+void NoticeFrame::setAgile(bool on) {
+  win32::CsLock hold(noticeLock_);
+  agile_ = on;
+}
+
+bool NoticeFrame::waitForCalls(const char* method, size_t count, DWORD timeoutMs) const {
+  DWORD start = ::GetTickCount();
+  for (;;) {
+    if (callsTo(method).size() >= count) return true;
+    DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= timeoutMs) return false;
+    // Calls from other apartments reach this one through its messages.
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed < 20 ? timeoutMs - elapsed : 20,
+                                QS_ALLINPUT);
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+}
+
+HRESULT NoticeFrame::noticeResult(const char* method) const {
+  win32::CsLock hold(noticeLock_);
+  auto found = results_.find(method);
+  return found == results_.end() ? S_OK : found->second;
+}
+
+// A scripted yes/no answer (true unless scripted) behind a scripted result.
+HRESULT NoticeFrame::boolAnswer(const char* method, VARIANT_BOOL* result) const {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  HRESULT hr = noticeResult(method);
+  if (FAILED(hr)) return hr;
+  win32::CsLock hold(noticeLock_);
+  auto found = boolAnswers_.find(method);
+  *result = found == boolAnswers_.end() ? VARIANT_TRUE : found->second;
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// IFrameContainer
+// ---------------------------------------------------------------------------
+
+STDMETHODIMP NoticeFrame::SaveRequest(BSTR systemTag, VARIANT_BOOL* result) {
+  return com::guard([&] {
+    record("IFrameContainer", "SaveRequest", {Text(systemTag)});
+    return boolAnswer("SaveRequest", result);
+  });
+}
+
+STDMETHODIMP NoticeFrame::LockDataSet(BSTR systemTag, VARIANT_BOOL* result) {
+  return com::guard([&] {
+    record("IFrameContainer", "LockDataSet", {Text(systemTag)});
+    return boolAnswer("LockDataSet", result);
+  });
+}
+
+STDMETHODIMP NoticeFrame::UnlockDataSet(BSTR systemTag, VARIANT_BOOL* result) {
+  return com::guard([&] {
+    record("IFrameContainer", "UnlockDataSet", {Text(systemTag)});
+    return boolAnswer("UnlockDataSet", result);
+  });
+}
+
+STDMETHODIMP NoticeFrame::GetXmlSchemaPath(BSTR* path) {
+  return com::guard([&]() -> HRESULT {
+    record("IFrameContainer", "GetXmlSchemaPath", {});
+    if (!path) return E_POINTER;
+    *path = nullptr;
+    HRESULT hr = noticeResult("GetXmlSchemaPath");
+    if (FAILED(hr)) return hr;
+    std::wstring folder;
+    {
+      win32::CsLock hold(noticeLock_);
+      folder = schemaPathSet_ ? schemaPath_ : ProgramFolder() + L"schemas";
+    }
+    return com::Bstr(folder.c_str()).copyTo(path);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// IFrameTopology
+// ---------------------------------------------------------------------------
+
+STDMETHODIMP NoticeFrame::GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) {
+  return com::guard([&]() -> HRESULT {
+    record("IFrameTopology", "GetDtmForSystemTag", {Text(systemTag)});
+    if (!dtm) return E_POINTER;
+    *dtm = nullptr;
+    HRESULT hr = noticeResult("GetDtmForSystemTag");
+    if (FAILED(hr)) return hr;
+    win32::CsLock hold(noticeLock_);
+    auto found = dtms_.find(Text(systemTag));
+    if (found == dtms_.end()) return E_INVALIDARG;
+    return found->second.copyTo(dtm);
+  });
+}
+
+STDMETHODIMP NoticeFrame::GetChildNodes(BSTR channelPath, BSTR* dtmChildList) {
+  return com::guard([&]() -> HRESULT {
+    record("IFrameTopology", "GetChildNodes", {Text(channelPath)});
+    if (!dtmChildList) return E_POINTER;
+    *dtmChildList = nullptr;
+    HRESULT hr = noticeResult("GetChildNodes");
+    if (FAILED(hr)) return hr;
+    std::wstring list;
+    {
+      win32::CsLock hold(noticeLock_);
+      auto found = childNodes_.find(Text(channelPath));
+      if (found != childNodes_.end()) list = found->second;
+    }
+    return com::Bstr(list.c_str()).copyTo(dtmChildList);
+  });
+}
+
+STDMETHODIMP NoticeFrame::ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* result) {
+  return com::guard([&] {
+    record("IFrameTopology", "ReleaseDtmForSystemTag", {Text(systemTag)});
+    return boolAnswer("ReleaseDtmForSystemTag", result);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// IFrameDtmEvents
+// ---------------------------------------------------------------------------
+
+#define FRAME_NOTICE(method, ...)                  \
+  return com::guard([&] {                          \
+    record("IFrameDtmEvents", #method, {__VA_ARGS__}); \
+    return noticeResult(#method);                  \
+  })
+
+STDMETHODIMP NoticeFrame::OnParameterChanged(BSTR systemTag, BSTR parameterDocument) {
+  FRAME_NOTICE(OnParameterChanged, Text(systemTag), Text(parameterDocument));
+}
+STDMETHODIMP NoticeFrame::OnErrorMessage(BSTR systemTag, BSTR errorMessage) {
+  FRAME_NOTICE(OnErrorMessage, Text(systemTag), Text(errorMessage));
+}
+STDMETHODIMP NoticeFrame::OnProgress(BSTR systemTag, BSTR title, short percent, VARIANT_BOOL show) {
+  FRAME_NOTICE(OnProgress, Text(systemTag), Text(title), std::to_wstring(percent), std::to_wstring(show));
+}
+STDMETHODIMP NoticeFrame::OnUploadFinished(BSTR invokeId, VARIANT_BOOL success) {
+  FRAME_NOTICE(OnUploadFinished, Text(invokeId), Flag(success));
+}
+STDMETHODIMP NoticeFrame::OnDownloadFinished(BSTR invokeId, VARIANT_BOOL success) {
+  FRAME_NOTICE(OnDownloadFinished, Text(invokeId), Flag(success));
+}
+STDMETHODIMP NoticeFrame::OnApplicationClosed(BSTR invokeId) {
+  FRAME_NOTICE(OnApplicationClosed, Text(invokeId));
+}
+STDMETHODIMP NoticeFrame::OnFunctionChanged(BSTR systemTag) {
+  FRAME_NOTICE(OnFunctionChanged, Text(systemTag));
+}
+STDMETHODIMP NoticeFrame::OnChannelFunctionChanged(BSTR systemTag, BSTR channelPath) {
+  FRAME_NOTICE(OnChannelFunctionChanged, Text(systemTag), Text(channelPath));
+}
+STDMETHODIMP NoticeFrame::OnPrint(BSTR systemTag, BSTR functionCall) {
+  FRAME_NOTICE(OnPrint, Text(systemTag), Text(functionCall));
+}
+STDMETHODIMP NoticeFrame::OnNavigation(BSTR systemTag) { FRAME_NOTICE(OnNavigation, Text(systemTag)); }
+STDMETHODIMP NoticeFrame::OnOnlineStateChanged(BSTR systemTag, VARIANT_BOOL online) {
+  FRAME_NOTICE(OnOnlineStateChanged, Text(systemTag), Flag(online));
+}
+STDMETHODIMP NoticeFrame::OnPreparedToRelease(BSTR systemTag) {
+  FRAME_NOTICE(OnPreparedToRelease, Text(systemTag));
+}
+STDMETHODIMP NoticeFrame::OnPreparedToReleaseCommunication(BSTR systemTag) {
+  FRAME_NOTICE(OnPreparedToReleaseCommunication, Text(systemTag));
+}
+STDMETHODIMP NoticeFrame::OnInvokedFunctionFinished(BSTR invokeId, VARIANT_BOOL success) {
+  FRAME_NOTICE(OnInvokedFunctionFinished, Text(invokeId), Flag(success));
+}
+STDMETHODIMP NoticeFrame::OnScanResponse(BSTR invokeId, BSTR response) {
+  FRAME_NOTICE(OnScanResponse, Text(invokeId), Text(response));
+}
+
+#undef FRAME_NOTICE
+
+// ---------------------------------------------------------------------------
+// IFrameDtmEvents2 and IFrameAuditTrailEvents
+// ---------------------------------------------------------------------------
+
+STDMETHODIMP NoticeFrame::OnStateChanged(BSTR systemTag, BSTR stateDocument) {
+  return com::guard([&] {
+    record("IFrameDtmEvents2", "OnStateChanged", {Text(systemTag), Text(stateDocument)});
+    return noticeResult("OnStateChanged");
+  });
+}
+
+STDMETHODIMP NoticeFrame::OnStartTransaction(BSTR systemTag, VARIANT_BOOL* result) {
+  return com::guard([&] {
+    record("IFrameAuditTrailEvents", "OnStartTransaction", {Text(systemTag)});
+    return boolAnswer("OnStartTransaction", result);
+  });
+}
+
+STDMETHODIMP NoticeFrame::OnAuditTrailEvent(BSTR systemTag, BSTR logEntry) {
+  return com::guard([&] {
+    record("IFrameAuditTrailEvents", "OnAuditTrailEvent", {Text(systemTag), Text(logEntry)});
+    return noticeResult("OnAuditTrailEvent");
+  });
+}
+
+STDMETHODIMP NoticeFrame::OnEndTransaction(BSTR systemTag, VARIANT_BOOL* result) {
+  return com::guard([&] {
+    record("IFrameAuditTrailEvents", "OnEndTransaction", {Text(systemTag)});
+    return boolAnswer("OnEndTransaction", result);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// IMarshal: the free-threaded marshaller in the in-process context
+// ---------------------------------------------------------------------------
+
+template <class F>
+HRESULT NoticeFrame::withMarshaler(F call) {
+  if (!marshalerInner_) return E_UNEXPECTED;
+  com::ComPtr<IMarshal> marshaler;
+  HRESULT hr = marshalerInner_->QueryInterface(IID_IMarshal, marshaler.putVoid());
+  if (FAILED(hr)) return hr;
+  return call(marshaler.get());
+}
+
+STDMETHODIMP NoticeFrame::GetUnmarshalClass(REFIID iid, void* object, DWORD, void* reserved,
+                                            DWORD flags, CLSID* classId) {
+  return withMarshaler([&](IMarshal* m) {
+    return m->GetUnmarshalClass(iid, object, MSHCTX_INPROC, reserved, flags, classId);
+  });
+}
+
+STDMETHODIMP NoticeFrame::GetMarshalSizeMax(REFIID iid, void* object, DWORD, void* reserved,
+                                            DWORD flags, DWORD* size) {
+  return withMarshaler([&](IMarshal* m) {
+    return m->GetMarshalSizeMax(iid, object, MSHCTX_INPROC, reserved, flags, size);
+  });
+}
+
+STDMETHODIMP NoticeFrame::MarshalInterface(IStream* stream, REFIID iid, void* object, DWORD,
+                                           void* reserved, DWORD flags) {
+  return withMarshaler([&](IMarshal* m) {
+    return m->MarshalInterface(stream, iid, object, MSHCTX_INPROC, reserved, flags);
+  });
+}
+
+STDMETHODIMP NoticeFrame::UnmarshalInterface(IStream* stream, REFIID iid, void** out) {
+  return withMarshaler([&](IMarshal* m) { return m->UnmarshalInterface(stream, iid, out); });
+}
+
+STDMETHODIMP NoticeFrame::ReleaseMarshalData(IStream* stream) {
+  return withMarshaler([&](IMarshal* m) { return m->ReleaseMarshalData(stream); });
+}
+
+STDMETHODIMP NoticeFrame::DisconnectObject(DWORD reserved) {
+  return withMarshaler([&](IMarshal* m) { return m->DisconnectObject(reserved); });
+}
+
+com::ComPtr<IUnknown> createNoticeFrame(NoticeFrame** object) {
+  com::ComObject<NoticeFrame>* created = nullptr;
+  com::ComPtr<IUnknown> identity;
+  if (FAILED(com::ComObject<NoticeFrame>::create(&created))) {
+    if (object) *object = nullptr;
+    return identity;
+  }
+  if (object) *object = created;
+  identity.attach(created->identity());
+  return identity;
+}
+
+}  // namespace frame_double

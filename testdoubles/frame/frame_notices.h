@@ -1,0 +1,133 @@
+// The frame application double with the interfaces a DTM sends its notices
+// to: the container (schema folder, data-set lock, save request), the
+// topology (other DTMs by system tag), the DTM-event sink, the FDT 1.2.1
+// state-transition sink and the audit trail. Like FrameApplication, whose
+// user dialog and transfer groups it keeps, it records every call with its
+// arguments and the thread it arrived on, and answers from a script.
+//
+// Agile (setAgile): the double answers IMarshal with the free-threaded
+// marshaller, so another apartment of the process (a DTM's worker thread)
+// calls it directly and each call is recorded with the caller's own thread.
+// Wine marshals between apartments of one process in the local context, in
+// which the free-threaded marshaller would fall back to a proxy; the double
+// therefore marshals in the in-process context, as Windows does there (it is
+// never marshalled out of the process).
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "frame_application.h"
+
+namespace frame_double {
+
+class NoticeFrame : public FrameApplication,
+                    public com::DispatchImpl<IFrameContainer>,
+                    public com::DispatchImpl<IFrameTopology>,
+                    public com::DispatchImpl<IFrameDtmEvents>,
+                    public com::DispatchImpl<IFrameDtmEvents2>,
+                    public com::DispatchImpl<IFrameAuditTrailEvents>,
+                    public IMarshal {
+ public:
+  static const com::InterfaceEntry* interfaceMap();
+  HRESULT finalConstruct();
+  void finalRelease();
+
+  // Notice interfaces a test can withhold.
+  struct NoticeOffers {
+    bool container = true;   // IFrameContainer
+    bool topology = true;    // IFrameTopology
+    bool eventSink = true;   // IFrameDtmEvents
+    bool stateSink = true;   // IFrameDtmEvents2 (FDT 1.2.1 frames)
+    bool auditTrail = true;  // IFrameAuditTrailEvents
+  };
+  NoticeOffers& noticeOffers() { return noticeOffers_; }
+
+  // Every method answers S_OK unless setResult names it (by method name,
+  // e.g. "OnProgress"); the yes/no methods (SaveRequest, LockDataSet,
+  // UnlockDataSet, ReleaseDtmForSystemTag, OnStartTransaction,
+  // OnEndTransaction) answer true unless setBoolAnswer says otherwise.
+  void setResult(const char* method, HRESULT result);
+  void setBoolAnswer(const char* method, VARIANT_BOOL answer);
+  // GetXmlSchemaPath's folder; default: "schemas" beside the program.
+  void setSchemaPath(const std::wstring& folder);
+  // GetDtmForSystemTag answers the DTM added under the tag (E_INVALIDARG for
+  // an unknown tag); GetChildNodes the list set for the path (else empty).
+  void addDtm(const std::wstring& systemTag, IUnknown* dtm);
+  void setChildNodes(const std::wstring& channelPath, const std::wstring& list);
+  // Set before the double is handed out; off by default (calls from other
+  // apartments then arrive on the thread that created the double, which
+  // must serve its messages).
+  void setAgile(bool on);
+
+  // Waits until `count` calls of the method arrived, serving this thread's
+  // messages meanwhile (calls from other apartments come in through them).
+  // False after timeoutMs.
+  bool waitForCalls(const char* method, size_t count, DWORD timeoutMs) const;
+
+  // IFrameContainer
+  STDMETHODIMP SaveRequest(BSTR systemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP LockDataSet(BSTR systemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP UnlockDataSet(BSTR systemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP GetXmlSchemaPath(BSTR* path) override;
+  // IFrameTopology
+  STDMETHODIMP GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) override;
+  STDMETHODIMP GetChildNodes(BSTR channelPath, BSTR* dtmChildList) override;
+  STDMETHODIMP ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* result) override;
+  // IFrameDtmEvents
+  STDMETHODIMP OnParameterChanged(BSTR systemTag, BSTR parameterDocument) override;
+  STDMETHODIMP OnErrorMessage(BSTR systemTag, BSTR errorMessage) override;
+  STDMETHODIMP OnProgress(BSTR systemTag, BSTR title, short percent, VARIANT_BOOL show) override;
+  STDMETHODIMP OnUploadFinished(BSTR invokeId, VARIANT_BOOL success) override;
+  STDMETHODIMP OnDownloadFinished(BSTR invokeId, VARIANT_BOOL success) override;
+  STDMETHODIMP OnApplicationClosed(BSTR invokeId) override;
+  STDMETHODIMP OnFunctionChanged(BSTR systemTag) override;
+  STDMETHODIMP OnChannelFunctionChanged(BSTR systemTag, BSTR channelPath) override;
+  STDMETHODIMP OnPrint(BSTR systemTag, BSTR functionCall) override;
+  STDMETHODIMP OnNavigation(BSTR systemTag) override;
+  STDMETHODIMP OnOnlineStateChanged(BSTR systemTag, VARIANT_BOOL online) override;
+  STDMETHODIMP OnPreparedToRelease(BSTR systemTag) override;
+  STDMETHODIMP OnPreparedToReleaseCommunication(BSTR systemTag) override;
+  STDMETHODIMP OnInvokedFunctionFinished(BSTR invokeId, VARIANT_BOOL success) override;
+  STDMETHODIMP OnScanResponse(BSTR invokeId, BSTR response) override;
+  // IFrameDtmEvents2
+  STDMETHODIMP OnStateChanged(BSTR systemTag, BSTR stateDocument) override;
+  // IFrameAuditTrailEvents
+  STDMETHODIMP OnStartTransaction(BSTR systemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP OnAuditTrailEvent(BSTR systemTag, BSTR logEntry) override;
+  STDMETHODIMP OnEndTransaction(BSTR systemTag, VARIANT_BOOL* result) override;
+
+  // IMarshal (answered only when agile): the free-threaded marshaller's.
+  STDMETHODIMP GetUnmarshalClass(REFIID iid, void* object, DWORD context, void* reserved,
+                                 DWORD flags, CLSID* classId) override;
+  STDMETHODIMP GetMarshalSizeMax(REFIID iid, void* object, DWORD context, void* reserved,
+                                 DWORD flags, DWORD* size) override;
+  STDMETHODIMP MarshalInterface(IStream* stream, REFIID iid, void* object, DWORD context,
+                                void* reserved, DWORD flags) override;
+  STDMETHODIMP UnmarshalInterface(IStream* stream, REFIID iid, void** out) override;
+  STDMETHODIMP ReleaseMarshalData(IStream* stream) override;
+  STDMETHODIMP DisconnectObject(DWORD reserved) override;
+
+ private:
+  static HRESULT queryPart(void* object, REFIID iid, void** out);
+  HRESULT noticeResult(const char* method) const;
+  HRESULT boolAnswer(const char* method, VARIANT_BOOL* result) const;
+  template <class F>
+  HRESULT withMarshaler(F call);
+
+  mutable win32::CriticalSection noticeLock_;
+  NoticeOffers noticeOffers_;
+  std::map<std::string, HRESULT> results_;
+  std::map<std::string, VARIANT_BOOL> boolAnswers_;
+  std::wstring schemaPath_;
+  bool schemaPathSet_ = false;
+  std::map<std::wstring, com::ComPtr<IUnknown>> dtms_;
+  std::map<std::wstring, std::wstring> childNodes_;
+  bool agile_ = false;
+  IUnknown* marshalerInner_ = nullptr;  // the free-threaded marshaller (aggregated)
+};
+
+// A new notice frame; *object stays valid while the returned reference is held.
+com::ComPtr<IUnknown> createNoticeFrame(NoticeFrame** object);
+
+}  // namespace frame_double
