@@ -106,6 +106,12 @@ TEST_F(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   EXPECT_EQ(VT_EMPTY, Field(test_dtm_parameter::kCounter, 0x200000).type());
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnOnlineStateChanged") == 1; }));
   EXPECT_EQ(L"-1", frame->callsTo("OnOnlineStateChanged")[0].arguments.at(1));
+  // A device value read while online survives going offline (12 -> 9).
+  com::ComPtr<IevFdtParameterInfo> info;
+  ASSERT_EQ(S_OK, object.as(info));
+  com::Variant counterId(LONG{test_dtm_parameter::kCounter}), initialField(LONG{0x200000});
+  ASSERT_EQ(S_OK, info->SetParameterInfo(*counterId.get(), *initialField.get(),
+                                         *com::Variant(LONG{5}).get()));
 
   ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
   EXPECT_EQ(VARIANT_TRUE, ok);
@@ -113,6 +119,10 @@ TEST_F(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnOnlineStateChanged") == 2; }));
   EXPECT_EQ(L"0", frame->callsTo("OnOnlineStateChanged")[1].arguments.at(1));
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnPreparedToReleaseCommunication") == 1; }));
+
+  com::Variant kept = Field(test_dtm_parameter::kCounter, 0x200000);
+  ASSERT_EQ(VT_I4, kept.type());
+  EXPECT_EQ(5, V_I4(kept.get()));
 
   ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
   EXPECT_EQ(kDtmConfigured, State());
