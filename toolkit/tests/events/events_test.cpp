@@ -121,17 +121,6 @@ TEST_F(DtmEventsTest, EventsReachTheirHandlers) {
   EXPECT_EQ((std::vector<ULONG>{64, 65, 66, 67, 68}), dtm->controlMessages);
 }
 
-TEST_F(DtmEventsTest, TransferAbortFlagFollowsTheValue) {
-  EXPECT_EQ(S_OK, Raise(48, com::Variant(true).value()));
-  EXPECT_TRUE(dtm->TransferAbortRequested());
-  EXPECT_EQ(S_OK, Raise(48, com::Variant(LONG(0)).value()));
-  EXPECT_FALSE(dtm->TransferAbortRequested());
-  EXPECT_EQ(S_OK, Raise(48, com::Variant(LONG(5)).value()));
-  EXPECT_TRUE(dtm->TransferAbortRequested());
-  EXPECT_TRUE(FAILED(Raise(48, L"not a truth")));
-  EXPECT_TRUE(dtm->TransferAbortRequested());
-}
-
 TEST_F(DtmEventsTest, ProgressReportsBecomeNoticesAndMalformedOnesAreRefused) {
   EXPECT_EQ(S_OK, Raise(18, PackedProgress(L"scan started", 0, false).value()));
   EXPECT_EQ(S_OK, Raise(18, PackedProgress(L"scanning", 55, true).value()));
