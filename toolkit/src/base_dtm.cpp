@@ -2,7 +2,6 @@
 // effects of every transition, message buffering, and attaching to the frame.
 #include "toolkit/base_dtm.h"
 
-#include <cstdio>
 #include <string>
 
 #include "com/Guard.h"
@@ -10,36 +9,17 @@
 #include "toolkit/va_packer.h"
 #include "toolkit/xml_dom.h"
 #include "toolkit/xml_schema_lists.h"
+#include "base_dtm_values.h"
+
+using base_dtm::I4;
+using base_dtm::UI4;
+using base_dtm::Widen;
 
 namespace {
 
 constexpr ULONG kInitialValueField = 0x200000;
 
 HANDLE CreateManualResetEvent() { return ::CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
-com::Variant I4(LONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_I4;
-  V_I4(v.get()) = value;
-  return v;
-}
-
-std::wstring Widen(const char* text) {
-  if (!text || !*text) return std::wstring();
-  int length = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], length);
-  out.resize(static_cast<size_t>(length - 1));
-  return out;
-}
 
 }  // namespace
 
@@ -90,7 +70,7 @@ std::vector<std::wstring> BaseDtm::BufferedMessages() const { return bufferedMes
 void BaseDtm::FlushBufferedMessages() {
   if (!bufferMessages_) return;
   bufferMessages_ = 0;
-  for (const std::wstring& text : bufferedMessages_) PostText(dtm_request::kMessage, text.c_str());
+  for (const std::wstring& text : bufferedMessages_) PostText(dtm_command::kErrorMessage, text.c_str());
   bufferedMessages_.clear();
 }
 
@@ -104,21 +84,11 @@ void BaseDtm::SetCommunicationError(const wchar_t* descriptor, const wchar_t* er
 HRESULT BaseDtm::ClearInitialValues() {
   com::ComPtr<IevFdtParameterInfo> info = DtmInterface<IevFdtParameterInfo>();
   if (!info) return S_OK;
-  com::Variant count;
-  HRESULT hr = info->GetCount(count.get());
-  if (FAILED(hr)) return hr;
-  hr = ::VariantChangeType(count.get(), count.get(), 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  com::Variant field = UI4(kInitialValueField);
-  com::Variant empty;
-  for (ULONG i = 0; i < V_UI4(count.get()); ++i) {
-    com::Variant id;
-    hr = info->GetParameterId(*UI4(i).get(), id.get());
-    if (FAILED(hr)) return hr;
-    hr = info->SetParameterInfo(*id.get(), *field.get(), *empty.get());
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
+  const com::Variant field = UI4(kInitialValueField);
+  const com::Variant empty;
+  return base_dtm::ForEachParameter(info.get(), [&](const VARIANT& id) {
+    return info->SetParameterInfo(id, *field.get(), *empty.get());
+  });
 }
 
 STDMETHODIMP BaseDtm::SetState(long newState) {
@@ -127,7 +97,7 @@ STDMETHODIMP BaseDtm::SetState(long newState) {
     const bool entersOnline = old != kDtmOnline && newState == kDtmOnline;
     const bool leavesOnline = old == kDtmOnline && newState != kDtmOnline;
     if ((entersOnline || leavesOnline) && !stateSink_)
-      PostNumber(dtm_request::kOnlineState, entersOnline ? 1 : 0);
+      PostNumber(dtm_command::kOnlineState, entersOnline ? 1 : 0);
 
     if (newState == kDtmCommunicationSet && old == kDtmConfigured) ClearInitialValues();
 
@@ -142,22 +112,22 @@ STDMETHODIMP BaseDtm::SetState(long newState) {
     const com::Variant oldState = I4(old);
     switch (newState) {
       case kDtmPreparedToDelete:
-        PostCode(dtm_request::kPreparedToDeleteNotice, *oldState.get());
+        PostCode(dtm_state_notice::kPreparedToDelete, *oldState.get());
         break;
       case kDtmInitialised:
         FlushBufferedMessages();
-        PostCode(dtm_request::kInitialisedNotice, *oldState.get());
+        PostCode(dtm_state_notice::kInitialised, *oldState.get());
         break;
       case kDtmConfigured:
-        PostCode(dtm_request::kConfiguredNotice, *oldState.get());
+        PostCode(dtm_state_notice::kConfigured, *oldState.get());
         break;
       case kDtmCommunicationSet:
         ::SetEvent(communicationEvent_.get());
-        PostCode(dtm_request::kCommunicationSetNotice, *oldState.get());
+        PostCode(dtm_state_notice::kCommunicationSet, *oldState.get());
         break;
       case kDtmOnline:
         ::SetEvent(communicationEvent_.get());
-        PostCode(dtm_request::kOnlineNotice, *oldState.get());
+        PostCode(dtm_state_notice::kOnline, *oldState.get());
         break;
       case kDtmGoingOnline:
       case kDtmGoingOffline:
@@ -188,7 +158,7 @@ STDMETHODIMP BaseDtm::OnStateTransition(long newState, long previousState) {
         newState, previousState, V_VT(tag.get()) == VT_BSTR ? V_BSTR(tag.get()) : nullptr,
         errorDescriptor_.get(), errorCode_.get(), document.put());
     if (hr != S_OK) return hr;
-    hr = PostText(dtm_request::kStateDocument, document.get());
+    hr = PostText(dtm_command::kStateDocument, document.get());
     return FAILED(hr) ? hr : S_OK;
   });
 }
@@ -376,7 +346,7 @@ STDMETHODIMP BaseDtm::InitForDeviceType(IUnknown* frameObject) {
         return hr;
       }
     }
-    if (StartThread()) PostRequest(dtm_request::kSetFrame, frameObject);
+    if (StartThread()) PostRequest(dtm_command::kSetFrame, frameObject);
     SetState(loaded ? kDtmInitialised : kDtmEnvironmentSet);
     return S_OK;
   });

@@ -15,6 +15,11 @@
 #include "toolkit/translation.h"
 #include "toolkit/user_messages.h"
 #include "toolkit/xml_dom.h"
+#include "base_dtm_values.h"
+
+using base_dtm::ForEachParameter;
+using base_dtm::UI4;
+using base_dtm::Widen;
 
 namespace {
 
@@ -62,13 +67,6 @@ const wchar_t kGroupClose[] = L"</Functions>";
 const wchar_t kStandardGroupOpen[] = L"<StandardFunctions \tfdt:name=\"%s\" \thelp=\"%s\"> %s ";
 const wchar_t kStandardGroupClose[] = L"</StandardFunctions>";
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 void SetResult(VARIANT_BOOL* result, bool value) {
   if (result) *result = value ? VARIANT_TRUE : VARIANT_FALSE;
 }
@@ -93,12 +91,6 @@ com::Bstr Escaped(const wchar_t* text) {
   return out;
 }
 
-std::wstring Widen(const char* text) {
-  com::Bstr out;
-  if (text) out.assignMultiByte(text);
-  return out.c_str();
-}
-
 // Reads an integer parameter field through IevFdtParameterInfo.
 HRESULT ReadField(IevFdtParameterInfo* info, const VARIANT& id, ULONG field, ULONG* out) {
   com::Variant value;
@@ -112,25 +104,6 @@ HRESULT ReadField(IevFdtParameterInfo* info, const VARIANT& id, ULONG field, ULO
 
 HRESULT WriteField(IevFdtParameterInfo* info, const VARIANT& id, ULONG field, ULONG value) {
   return info->SetParameterInfo(id, *UI4(field).get(), *UI4(value).get());
-}
-
-// Calls visit(id) for every parameter, in index (ascending id) order; the
-// first failure ends the walk and is returned.
-template <class Visit>
-HRESULT ForEachParameter(IevFdtParameterInfo* info, Visit visit) {
-  com::Variant count;
-  HRESULT hr = info->GetCount(count.get());
-  if (FAILED(hr)) return hr;
-  hr = count.changeType(VT_UI4);
-  if (FAILED(hr)) return hr;
-  for (ULONG i = 0; i < V_UI4(count.get()); ++i) {
-    com::Variant id;
-    hr = info->GetParameterId(*UI4(i).get(), id.get());
-    if (FAILED(hr)) return hr;
-    hr = visit(*id.get());
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
 }
 
 // The whole number that the XPath selects (an attribute's text, say).
@@ -369,7 +342,7 @@ HRESULT BaseDtm::RequestAndWait(IUnknown*, VARIANT_BOOL* result) {
     if (state_ != kDtmConfigured) return S_FALSE;
     SetState(kDtmCommunicationSet);
     win32::UniqueHandle online(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (online.get() && SUCCEEDED(PostNumber(dtm_request::kGoOnline, HandleToULong(online.get()))) &&
+    if (online.get() && SUCCEEDED(PostNumber(dtm_command::kGoOnline, HandleToULong(online.get()))) &&
         !WaitOneWithMessageLoop(online.get(), onlineWait_)) {
       // The worker may still signal it: keep it until the worker has ended.
       pendingOnlineEvents_.push_back(std::move(online));
@@ -396,8 +369,8 @@ HRESULT BaseDtm::PostReleaseRequests(VARIANT_BOOL* result) {
       VARIANT_BOOL agreed = VARIANT_FALSE;
       if (channels->CanReleaseChannels(&agreed) != S_OK || !agreed) return S_FALSE;
     }
-    if (state_ == kDtmOnline && FAILED(PostCode(dtm_request::kGoOffline))) return S_FALSE;
-    PostCode(dtm_request::kPreparedToReleaseCommunication);
+    if (state_ == kDtmOnline && FAILED(PostCode(dtm_command::kGoOffline))) return S_FALSE;
+    PostCode(dtm_command::kPreparedToReleaseCommunication);
     *result = VARIANT_TRUE;
     return S_OK;
   });
@@ -453,8 +426,8 @@ STDMETHODIMP BaseDtm::ShutdownDtm(VARIANT_BOOL* result) {
 
     released_ = 1;
     SetState(kDtmReleased);
-    PostCode(dtm_request::kPreparedToRelease);
-    PostRequest(dtm_request::kSetFrame, nullptr);
+    PostCode(dtm_command::kPreparedToRelease);
+    PostRequest(dtm_command::kSetFrame, nullptr);
     StopThread();
     pendingOnlineEvents_.clear();
     *result = VARIANT_TRUE;
@@ -501,7 +474,7 @@ STDMETHODIMP BaseDtm::SetLanguage(long languageId, VARIANT_BOOL* result) {
     V_VT(language.get()) = VT_I4;
     V_I4(language.get()) = languageId;
     BroadcastProperty(*UI4(dtm_property::kLanguage).get(), *language.get());
-    if (state_ != kDtmEnvironmentSet) PostCode(dtm_request::kLanguageChanged);
+    if (state_ != kDtmEnvironmentSet) PostCode(dtm_command::kFunctionChanged);
     *result = VARIANT_TRUE;
     return S_OK;
   });

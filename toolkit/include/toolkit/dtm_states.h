@@ -50,25 +50,16 @@ enum DtmOperationPhase : ULONG {
 // false for any other text.
 bool ParseOperationPhase(const wchar_t* text, ULONG* phase);
 
-// Worker-thread commands that the base DTM posts (the worker's table of
-// commands has them all; these are the base DTM's names for its own).
-namespace dtm_request {
-constexpr ULONG kSetDtm = 1;              // {event, IevFdtBaseDTM}; null drops it
-constexpr ULONG kSetFrame = 2;            // {event, frame object}; null drops it
-constexpr ULONG kGoOnline = 10;           // event handle as VT_UI4
-constexpr ULONG kGoOffline = 11;
-constexpr ULONG kLanguageChanged = 12;    // frame notice (functions changed)
-constexpr ULONG kPreparedToRelease = 14;  // frame notice at shutdown
-constexpr ULONG kPreparedToReleaseCommunication = 15;
-constexpr ULONG kMessage = 17;            // user message text
-constexpr ULONG kOnlineState = 21;        // VT_UI4 1 entering online, 0 leaving
-constexpr ULONG kInitialisedNotice = 28;  // state notices carry the old state
-constexpr ULONG kConfiguredNotice = 29;
-constexpr ULONG kCommunicationSetNotice = 30;
-constexpr ULONG kOnlineNotice = 31;
-constexpr ULONG kPreparedToDeleteNotice = 32;
-constexpr ULONG kStateDocument = 33;      // DTMStateSchema document text
-}  // namespace dtm_request
+// Worker commands that carry the DTM's state notices (the old state as
+// VT_I4); the worker hands them to the DTM's IevFdtDtmEvents as events 64 to
+// 68. The other commands are named in dtm_thread.h (dtm_command).
+namespace dtm_state_notice {
+constexpr ULONG kInitialised = 28;
+constexpr ULONG kConfigured = 29;
+constexpr ULONG kCommunicationSet = 30;
+constexpr ULONG kOnline = 31;
+constexpr ULONG kPreparedToDelete = 32;
+}  // namespace dtm_state_notice
 
 // Properties the base DTM broadcasts to its channels and controls.
 namespace dtm_property {
