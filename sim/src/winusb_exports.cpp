@@ -5,21 +5,13 @@
 
 #include "device_file.h"
 #include "registry.h"
+#include "shared/adapter_protocol.h"
 
 extern "C" {
 
-// WinUSB's interface handle is an opaque pointer.
+// WinUSB's interface handle is an opaque pointer; its setup packet has the
+// layout of shared::SetupPacket and is passed by value.
 typedef void* WINUSB_INTERFACE_HANDLE;
-
-#pragma pack(push, 1)
-typedef struct _WINUSB_SETUP_PACKET {
-    UCHAR RequestType;
-    UCHAR Request;
-    USHORT Value;
-    USHORT Index;
-    USHORT Length;
-} WINUSB_SETUP_PACKET;
-#pragma pack(pop)
 
 __declspec(dllexport) BOOL WINAPI WinUsb_Initialize(HANDLE DeviceHandle, WINUSB_INTERFACE_HANDLE* InterfaceHandle);
 __declspec(dllexport) BOOL WINAPI WinUsb_Free(WINUSB_INTERFACE_HANDLE InterfaceHandle);
@@ -27,7 +19,7 @@ __declspec(dllexport) BOOL WINAPI WinUsb_GetDescriptor(WINUSB_INTERFACE_HANDLE I
                                                        UCHAR Index, USHORT LanguageID, PUCHAR Buffer,
                                                        ULONG BufferLength, PULONG LengthTransferred);
 __declspec(dllexport) BOOL WINAPI WinUsb_ControlTransfer(WINUSB_INTERFACE_HANDLE InterfaceHandle,
-                                                         WINUSB_SETUP_PACKET SetupPacket, PUCHAR Buffer,
+                                                         shared::SetupPacket SetupPacket, PUCHAR Buffer,
                                                          ULONG BufferLength, PULONG LengthTransferred,
                                                          LPOVERLAPPED Overlapped);
 
@@ -84,15 +76,13 @@ BOOL WINAPI WinUsb_GetDescriptor(WINUSB_INTERFACE_HANDLE InterfaceHandle, UCHAR 
     return error ? Fail(error) : TRUE;
 }
 
-BOOL WINAPI WinUsb_ControlTransfer(WINUSB_INTERFACE_HANDLE InterfaceHandle, WINUSB_SETUP_PACKET SetupPacket,
+BOOL WINAPI WinUsb_ControlTransfer(WINUSB_INTERFACE_HANDLE InterfaceHandle, shared::SetupPacket SetupPacket,
                                    PUCHAR Buffer, ULONG BufferLength, PULONG LengthTransferred,
                                    LPOVERLAPPED Overlapped) {
     sim::AdapterPtr adapter = sim::AdapterOfInterface(InterfaceHandle);
     if (!adapter) return Fail(ERROR_INVALID_HANDLE);
-    const sim::SetupPacket setup = {SetupPacket.RequestType, SetupPacket.Request, SetupPacket.Value,
-                                    SetupPacket.Index, SetupPacket.Length};
     ULONG transferred = 0;
-    const DWORD error = adapter->ControlTransfer(setup, Buffer, BufferLength, transferred);
+    const DWORD error = adapter->ControlTransfer(SetupPacket, Buffer, BufferLength, transferred);
     if (LengthTransferred) *LengthTransferred = transferred;
     CompleteOverlapped(Overlapped, error, transferred);
     return error ? Fail(error) : TRUE;
