@@ -82,8 +82,10 @@ void DtmFixture::SetUpTestSuite() { ASSERT_EQ(0u, RunRegsvr32(L"/s")); }
 
 void DtmFixture::SetUp() {
   ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  frameObject = createRecordingFrame(&frame);
-  frame->setSchemaPath((ProgramFolder() + L"schemas").c_str());
+  frameObject = frame_double::createNoticeFrame(&frame);
+  ASSERT_TRUE(frame);
+  // Free-threaded: the worker's notices are recorded with the worker's thread.
+  frame->setAgile(true);
   ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
   ASSERT_EQ(S_OK, object.as(dtm));
   ASSERT_EQ(S_OK, object.as(base));

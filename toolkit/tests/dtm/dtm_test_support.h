@@ -15,7 +15,7 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "fdt.h"
-#include "recording_frame.h"
+#include "frame_notices.h"
 #include "toolkit.h"
 
 namespace dtmtest {
@@ -59,7 +59,7 @@ class DtmFixture : public ::testing::Test {
   com::ComPtr<IDtm> dtm;
   com::ComPtr<IevFdtBaseDTM> base;
   com::ComPtr<IUnknown> frameObject;
-  RecordingFrame* frame = nullptr;
+  frame_double::NoticeFrame* frame = nullptr;
   com::Bstr tag{L"Tag of the test DTM"};
 };
 

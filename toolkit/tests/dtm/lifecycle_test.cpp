@@ -105,7 +105,7 @@ TEST_F(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   EXPECT_EQ(kDtmOnline, State());
   EXPECT_EQ(VT_EMPTY, Field(test_dtm_parameter::kCounter, 0x200000).type());
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnOnlineStateChanged") == 1; }));
-  EXPECT_EQ(L"-1", frame->callsTo("OnOnlineStateChanged")[0].arguments.at(1));
+  EXPECT_EQ(L"true", frame->callsTo("OnOnlineStateChanged")[0].arguments.at(1));
   // A device value read while online survives going offline (12 -> 9).
   com::ComPtr<IevFdtParameterInfo> info;
   ASSERT_EQ(S_OK, object.as(info));
@@ -117,7 +117,7 @@ TEST_F(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   EXPECT_EQ(VARIANT_TRUE, ok);
   ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnOnlineStateChanged") == 2; }));
-  EXPECT_EQ(L"0", frame->callsTo("OnOnlineStateChanged")[1].arguments.at(1));
+  EXPECT_EQ(L"false", frame->callsTo("OnOnlineStateChanged")[1].arguments.at(1));
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnPreparedToReleaseCommunication") == 1; }));
 
   com::Variant kept = Field(test_dtm_parameter::kCounter, 0x200000);

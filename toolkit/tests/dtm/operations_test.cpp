@@ -67,8 +67,8 @@ TEST_F(OperationsTest, FunctionCallsRunTheActionAndTellTheFrame) {
   EXPECT_EQ(VARIANT_TRUE, ok);  // the call was made; the frame learns the outcome
   auto finished = frame->callsTo("OnInvokedFunctionFinished");
   ASSERT_EQ(2u, finished.size());
-  EXPECT_EQ((std::vector<std::wstring>{L"invoke-1", L"-1"}), finished[0].arguments);
-  EXPECT_EQ((std::vector<std::wstring>{L"invoke-1", L"0"}), finished[1].arguments);
+  EXPECT_EQ((std::vector<std::wstring>{L"invoke-1", L"true"}), finished[0].arguments);
+  EXPECT_EQ((std::vector<std::wstring>{L"invoke-1", L"false"}), finished[1].arguments);
   // Called at once, on the frame's own thread.
   EXPECT_EQ(::GetCurrentThreadId(), finished[0].threadId);
 
