@@ -207,8 +207,11 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // 8-bit text, else an id of the module's string table (E_FAIL when absent).
   HRESULT LoadResourceTextOf(const char* textOrId, BSTR* out);
 
-  // Cuts the token before the first delimiter off *text (see text rules in
-  // base_dtm.cpp).
+  // Cuts one token off *text: the characters before the first delimiter
+  // become *token, those after it stay in *text. Without a delimiter, with
+  // nothing after it, or with an empty token, *text ends empty and *last is
+  // set. E_POINTER for a null text, token or flag pointer; a null delimiter
+  // set or an empty text: S_OK, *last set, nothing changed.
   static HRESULT SplitString(BSTR* text, const wchar_t* delimiters, BSTR* token,
                              BOOL* last);
 
