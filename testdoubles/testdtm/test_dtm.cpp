@@ -33,6 +33,10 @@ HRESULT FailingSelfTest(IUnknown*, VARIANT_BOOL* success) {
   return S_OK;
 }
 
+// A table text may be a string-table id in place of a pointer.
+const char* const kTextId101 = reinterpret_cast<const char*>(ULONG_PTR{101});
+const char* const kTextId102 = reinterpret_cast<const char*>(ULONG_PTR{102});
+
 const wchar_t* const kModeEntries[] = {L"0;Off", L"1;On", nullptr};
 
 // Field order: kind, application id, function id, label, name, help, icon,
@@ -45,8 +49,9 @@ const FunctionTableRow kFunctions[] = {
     {FunctionTableRow::kControlFunction, 0, fn::kSettings, "Settings", "Settings",
      "Opens the settings", nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {}, nullptr,
      "ToolkitTest.Settings.1", TRUE, TRUE, nullptr, nullptr, nullptr, nullptr},
-    {5, 0, 10, "Diagnosis", "Diagnosis", "", nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {},
-     nullptr, nullptr, FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},
+    // A group whose texts are string-table ids (testdtm.rc).
+    {5, 0, 10, kTextId101, kTextId101, kTextId102, nullptr, FunctionTableRow::kEnabled, 1, -1, 0,
+     {}, nullptr, nullptr, FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},
     {FunctionTableRow::kFunction, 0, fn::kSelfTest, "Self test", "Self test", "Fails on purpose",
      nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {}, nullptr, nullptr, FALSE, FALSE, nullptr,
      nullptr, nullptr, reinterpret_cast<const void*>(&FailingSelfTest)},

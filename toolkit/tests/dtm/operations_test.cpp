@@ -91,7 +91,10 @@ TEST_F(OperationsTest, FunctionListHoldsTheTableAndStoresThePhase) {
                       L"=\"0\" \tenabled =\"1\" \thidden =\"0\" \tseparator =\"0\" /> </Function>"))
       << text;
   EXPECT_NE(std::wstring::npos, text.find(L"\thasGUI =\"1\" \tfunctionId =\"2\""));
-  EXPECT_NE(std::wstring::npos, text.find(L"<Functions \tlabel=\"Diagnosis\""));
+  // The group's texts are string-table ids of the DTM's module.
+  EXPECT_NE(std::wstring::npos,
+            text.find(L"<Functions \tlabel=\"Diagnosis\" \tfdt:name=\"Diagnosis\" \thelp=\"Checks "
+                      L"of the test device\"> "));
   EXPECT_NE(std::wstring::npos, text.find(L"</Function></Functions>"));
 
   com::Bstr unknownPhase(OperationPhase(L"later").c_str());
@@ -146,6 +149,17 @@ TEST_F(OperationsTest, SystemGuiLabelIsWrittenToTheSystemLabel) {
   com::Variant text = Field(par::kSystemLabel, 0x80);
   ASSERT_EQ(VT_BSTR, text.type());
   EXPECT_STREQ(L"Line 4 / Modem", V_BSTR(text.get()));
+}
+
+TEST_F(OperationsTest, ResourceTextsComeFromTheDtmModule) {
+  com::Bstr text;
+  ASSERT_EQ(S_OK, base->LoadResourceText(*com::Variant(LONG{101}).get(), text.put()));
+  EXPECT_STREQ(L"Diagnosis", text.get());
+  text.reset();
+  EXPECT_EQ(E_FAIL, base->LoadResourceText(*com::Variant(LONG{999}).get(), text.put()));
+  EXPECT_EQ(nullptr, text.get());
+  ASSERT_EQ(S_OK, base->LoadResourceText(*com::Variant(L"plain text").get(), text.put()));
+  EXPECT_STREQ(L"plain text", text.get());
 }
 
 // ---- Without a DTM ---------------------------------------------------------
