@@ -151,6 +151,31 @@ TEST_F(OperationsTest, SystemGuiLabelIsWrittenToTheSystemLabel) {
   EXPECT_STREQ(L"Line 4 / Modem", V_BSTR(text.get()));
 }
 
+TEST_F(OperationsTest, DeviceParameterIsWrittenAndReadOnlyWhileOnline) {
+  Configure();
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  ASSERT_EQ(S_OK, object.as(handler));
+  com::Variant id(LONG{par::kDeviceValue});
+  VARIANT_BOOL done = VARIANT_FALSE;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+  ASSERT_EQ(kDtmOnline, State());
+
+  ASSERT_EQ(S_OK, handler->StoreParameter(*id.get(), *com::Variant(LONG{77}).get(), &done));
+  EXPECT_EQ(VARIANT_TRUE, done);
+  // Reset the local copy, then read the device's value back.
+  com::ComPtr<IevFdtParameterInfo> info;
+  ASSERT_EQ(S_OK, object.as(info));
+  ASSERT_EQ(S_OK, info->SetParameterInfo(*id.get(), *com::Variant(LONG{0x200000}).get(),
+                                         *com::Variant(LONG{0}).get()));
+  done = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, handler->RefreshParameter(*id.get(), &done));
+  EXPECT_EQ(VARIANT_TRUE, done);
+  com::Variant deviceValue = Field(par::kDeviceValue, 0x200000);
+  ASSERT_EQ(S_OK, deviceValue.changeType(VT_I4));
+  EXPECT_EQ(77, V_I4(deviceValue.get()));
+}
+
 TEST_F(OperationsTest, ResourceTextsComeFromTheDtmModule) {
   com::Bstr text;
   ASSERT_EQ(S_OK, base->LoadResourceText(*com::Variant(LONG{101}).get(), text.put()));
