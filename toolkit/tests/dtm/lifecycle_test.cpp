@@ -204,6 +204,19 @@ TEST_F(LifecycleTest, CallsOutsideTheirStatesAreRefusedAndChangeNothing) {
   EXPECT_EQ(kDtmReleased, State());
 }
 
+TEST_F(LifecycleTest, FrameWithoutEventSinkIsNotAttached) {
+  frame->noticeOffers().eventSink = false;
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->InitNew());
+  EXPECT_EQ(E_NOINTERFACE, base->EnsureSchemaCache(tag.get(), frameObject.get()));
+  EXPECT_EQ(E_NOINTERFACE, base->EnsureSchemaCache(tag.get(), nullptr));
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  EXPECT_EQ(kDtmNewDataSet, State());
+}
+
 TEST_F(LifecycleTest, NullOutPointersAreRefused) {
   EXPECT_EQ(E_INVALIDARG, dtm->SetEnvironment(tag.get(), frameObject.get(), nullptr));
   EXPECT_EQ(E_INVALIDARG, dtm->Config(nullptr, nullptr));
@@ -212,6 +225,7 @@ TEST_F(LifecycleTest, NullOutPointersAreRefused) {
   EXPECT_EQ(E_INVALIDARG, dtm->GetFunctions(nullptr, nullptr));
   EXPECT_EQ(E_INVALIDARG, base->GetDtmState(nullptr));
   EXPECT_EQ(E_INVALIDARG, base->GetSystemTag(nullptr));
+  EXPECT_EQ(E_POINTER, dtm->SetSharedUiFlag(VARIANT_TRUE, nullptr));
   EXPECT_EQ(kDtmConstructed, State());
 }
 
