@@ -10,6 +10,20 @@ wine=/usr/lib/wine/wine64
 export WINEDEBUG=-all WINEARCH=win64
 mkdir -p "$root/prefixes"
 
+# A prefix is ~700 MB, nearly all of it Wine's own DLLs, which nothing
+# writes. Those folders are hard-linked from the template; the rest (registry,
+# user folders) is copied, so that every prefix is a few MB.
+copy_template() {
+  local from=$1 to=$2 shared=(drive_c/windows/system32 drive_c/windows/syswow64 drive_c/windows/winsxs)
+  local excludes=() d
+  for d in "${shared[@]}"; do excludes+=("--exclude=./$d"); done
+  mkdir -p "$to"
+  tar -C "$from" "${excludes[@]}" -cf - . | tar -C "$to" -xf -
+  for d in "${shared[@]}"; do
+    [ -d "$from/$d" ] && cp -al "$from/$d" "$to/$d"
+  done
+}
+
 case $cmd in
 ensure)
   name=$3
@@ -26,7 +40,7 @@ ensure)
   fi
   if [ ! -f "$prefix/.booted" ]; then
     rm -rf "$prefix"
-    cp -a "$root/template" "$prefix"
+    copy_template "$root/template" "$prefix"
     WINEPREFIX=$prefix setsid wineserver -p </dev/null >/dev/null 2>&1 9>&-
     WINEPREFIX=$prefix setsid "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&-
     touch "$prefix/.booted"
