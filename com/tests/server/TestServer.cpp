@@ -150,9 +150,3 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, void* reserved) {
   return TRUE;
 }
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  return com::module().getClassObject(clsid, iid, out);
-}
-STDAPI DllCanUnloadNow() { return com::module().canUnloadNow(); }
-STDAPI DllRegisterServer() { return com::module().registerServer(); }
-STDAPI DllUnregisterServer() { return com::module().unregisterServer(); }
