@@ -98,6 +98,11 @@ void NoticeFrame::setBoolAnswer(const char* method, VARIANT_BOOL answer) {
   boolAnswers_[method] = answer;
 }
 
+void NoticeFrame::setDelay(const char* method, DWORD milliseconds) {
+  win32::CsLock hold(noticeLock_);
+  delays_[method] = milliseconds;
+}
+
 void NoticeFrame::setSchemaPath(const std::wstring& folder) {
   win32::CsLock hold(noticeLock_);
   schemaPath_ = folder;
@@ -137,9 +142,17 @@ bool NoticeFrame::waitForCalls(const char* method, size_t count, DWORD timeoutMs
 }
 
 HRESULT NoticeFrame::noticeResult(const char* method) const {
-  win32::CsLock hold(noticeLock_);
-  auto found = results_.find(method);
-  return found == results_.end() ? S_OK : found->second;
+  DWORD delay = 0;
+  HRESULT result = S_OK;
+  {
+    win32::CsLock hold(noticeLock_);
+    auto found = results_.find(method);
+    if (found != results_.end()) result = found->second;
+    auto delayed = delays_.find(method);
+    if (delayed != delays_.end()) delay = delayed->second;
+  }
+  if (delay) ::Sleep(delay);
+  return result;
 }
 
 // A scripted yes/no answer (true unless scripted) behind a scripted result.

@@ -49,6 +49,9 @@ class NoticeFrame : public FrameApplication,
   // OnEndTransaction) answer true unless setBoolAnswer says otherwise.
   void setResult(const char* method, HRESULT result);
   void setBoolAnswer(const char* method, VARIANT_BOOL answer);
+  // The method, once recorded, holds its caller that long before it answers
+  // (a frame that is slow to take a notice).
+  void setDelay(const char* method, DWORD milliseconds);
   // GetXmlSchemaPath's folder; default: "schemas" beside the program.
   void setSchemaPath(const std::wstring& folder);
   // GetDtmForSystemTag answers the DTM added under the tag (E_INVALIDARG for
@@ -119,6 +122,7 @@ class NoticeFrame : public FrameApplication,
   NoticeOffers noticeOffers_;
   std::map<std::string, HRESULT> results_;
   std::map<std::string, VARIANT_BOOL> boolAnswers_;
+  std::map<std::string, DWORD> delays_;
   std::wstring schemaPath_;
   bool schemaPathSet_ = false;
   std::map<std::wstring, com::ComPtr<IUnknown>> dtms_;

@@ -831,6 +831,9 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
 }
 
 bool CevFDT_ThreadManagerImpl::StopThread() {
+  // The notice workers call back into this object: they end first, while
+  // everything they may reach is still there.
+  WaitForNoticeWorkers();
   if (!thread_) return true;
   if (worker_) {
     SetThreadTimeout(0);
@@ -948,7 +951,47 @@ void CevFDT_ThreadManagerImpl::ReportMessage(const char* format, ...) {
 // --- notice workers ---------------------------------------------------------
 
 HRESULT CevFDT_ThreadManagerImpl::StartWorkerThread(CWorker* worker) {
-  return ::StartWorkerThread(ThreadManagerFrameObject(), ThreadManagerDtmObject(), worker);
+  win32::CsLock lock(noticeWorkersLock_);
+  ForgetEndedNoticeWorkers();
+  try {
+    noticeWorkers_.reserve(noticeWorkers_.size() + 1);  // no failure once the thread runs
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  HANDLE thread = nullptr;
+  const HRESULT hr =
+      ::StartWorkerThread(ThreadManagerFrameObject(), ThreadManagerDtmObject(), worker, &thread);
+  if (SUCCEEDED(hr)) noticeWorkers_.emplace_back(thread);
+  return hr;
+}
+
+size_t CevFDT_ThreadManagerImpl::RunningNoticeWorkers() {
+  win32::CsLock lock(noticeWorkersLock_);
+  ForgetEndedNoticeWorkers();
+  return noticeWorkers_.size();
+}
+
+void CevFDT_ThreadManagerImpl::ForgetEndedNoticeWorkers() {
+  noticeWorkers_.erase(std::remove_if(noticeWorkers_.begin(), noticeWorkers_.end(),
+                                      [](const win32::UniqueHandle& thread) {
+                                        return ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+                                      }),
+                       noticeWorkers_.end());
+}
+
+void CevFDT_ThreadManagerImpl::WaitForNoticeWorkers() {
+  std::vector<win32::UniqueHandle> threads;
+  {
+    win32::CsLock lock(noticeWorkersLock_);
+    threads.swap(noticeWorkers_);
+  }
+  // Their calls into this apartment are served while waiting.
+  const DWORD start = ::GetTickCount();
+  for (const win32::UniqueHandle& thread : threads) {
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= kNoticeWorkersWaitMs) break;
+    WaitOneWithMessageLoop(thread.get(), kNoticeWorkersWaitMs - elapsed);
+  }
 }
 
 HRESULT CevFDT_ThreadManagerImpl::PostActiveXMessage(ULONG code) {

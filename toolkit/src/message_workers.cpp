@@ -15,6 +15,7 @@ struct WorkerStart {
   IStream* frameStream = nullptr;
   IStream* dtmStream = nullptr;
   CWorker* worker = nullptr;
+  HMODULE module = nullptr;  // the thread's reference on the module of this code
 };
 
 // Discards a marshalled interface that nobody will unmarshal.
@@ -27,8 +28,8 @@ void DiscardStream(IStream*& stream) {
   stream = nullptr;
 }
 
-DWORD WINAPI WorkerThreadProc(void* parameter) {
-  auto* start = static_cast<WorkerStart*>(parameter);
+// Runs the worker; everything it owns is gone before it returns.
+void RunWorker(WorkerStart* start) {
   const HRESULT init = ::CoInitialize(nullptr);
   {
     com::ComPtr<IFrameContainer> frame;
@@ -48,6 +49,15 @@ DWORD WINAPI WorkerThreadProc(void* parameter) {
     // The proxies go before the apartment does.
   }
   if (SUCCEEDED(init)) ::CoUninitialize();
+}
+
+DWORD WINAPI WorkerThreadProc(void* parameter) {
+  auto* start = static_cast<WorkerStart*>(parameter);
+  const HMODULE module = start->module;
+  RunWorker(start);
+  // The module may be unloaded as soon as its last reference goes: this
+  // thread drops its own only on the way out, never returning into it.
+  ::FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 
@@ -61,7 +71,9 @@ VARIANT Ui4(ULONG value) {
 
 }  // namespace
 
-HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker) {
+HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker,
+                          HANDLE* thread) {
+  if (thread) *thread = nullptr;
   if (!worker) return E_INVALIDARG;
   com::ComPtr<IFrameContainer> frame;
   if (!frameObject || FAILED(frame.queryFrom(frameObject)) || !frame) return E_FAIL;
@@ -78,14 +90,23 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     return E_FAIL;
   }
   start->worker = worker;
-  HANDLE thread = ::CreateThread(nullptr, 0, &WorkerThreadProc, start, 0, nullptr);
-  if (!thread) {
+  // The worker's thread keeps the module of its code loaded while it runs,
+  // whoever unloads the DTM's server in the meantime.
+  HANDLE started = nullptr;
+  if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(&WorkerThreadProc), &start->module))
+    started = ::CreateThread(nullptr, 0, &WorkerThreadProc, start, 0, nullptr);
+  if (!started) {
+    if (start->module) ::FreeLibrary(start->module);
     DiscardStream(start->frameStream);
     DiscardStream(start->dtmStream);
     delete start;
     return E_FAIL;
   }
-  ::CloseHandle(thread);
+  if (thread)
+    *thread = started;
+  else
+    ::CloseHandle(started);
   return S_OK;
 }
 

@@ -38,6 +38,7 @@
 #include <oaidl.h>
 
 #include <map>
+#include <vector>
 
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
@@ -208,8 +209,10 @@ class CevFDT_ThreadManagerImpl {
   // True when the thread runs (also when it already ran); false when it
   // could not be started or its object not be created.
   bool StartThread();
-  // Stops the timer, drops the worker's DTM pointer, ends the thread and
-  // waits for it (dispatching messages). True also without a thread.
+  // Waits for the notice workers started here (dispatching messages, at
+  // most kNoticeWorkersWaitMs in all), then stops the timer, drops the
+  // worker's DTM pointer, ends the thread and waits for it (dispatching
+  // messages). True also without a thread.
   bool StopThread();
   bool IsThreadRunning() const { return thread_.get() != nullptr; }
   DWORD WorkerThreadId() const { return threadId_; }
@@ -244,8 +247,14 @@ class CevFDT_ThreadManagerImpl {
   void ReportMessage(const char* format, ...);
 
   // Notice workers (message_workers.h). StartWorkerThread takes over the
-  // worker on success; on failure the caller still owns it.
+  // worker on success; on failure the caller still owns it. Their threads
+  // are kept here until they end, so that StopThread can wait for them.
   HRESULT StartWorkerThread(CWorker* worker);
+  // Notice workers started here that are still running.
+  size_t RunningNoticeWorkers();
+  // How long StopThread waits for the notice workers in all. One that does
+  // not end by then still keeps the module loaded for itself.
+  static constexpr DWORD kNoticeWorkersWaitMs = 5000;
   // Control message 64..68 to every open control; E_INVALIDARG outside.
   HRESULT PostActiveXMessage(ULONG code);
   // One progress notice: flag 0 a start notice (waits for the previous
@@ -285,4 +294,11 @@ class CevFDT_ThreadManagerImpl {
   IStream* marshalStream_ = nullptr;  // only during StartThread
   com::ComPtr<IevFdtDtmThread> worker_;
   win32::UniqueHandle progressIdle_;
+  // Threads of the notice workers that may still run.
+  win32::CriticalSection noticeWorkersLock_;
+  std::vector<win32::UniqueHandle> noticeWorkers_;
+
+  // Drops the handles of notice workers that have ended (lock held).
+  void ForgetEndedNoticeWorkers();
+  void WaitForNoticeWorkers();
 };

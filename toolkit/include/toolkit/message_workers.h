@@ -70,5 +70,10 @@ constexpr ULONG kLastControlMessage = 68;
 // Runs worker on a new thread with the frame's IFrameContainer and the
 // DTM's IevFdtBaseDTM (both queried here, in the caller's apartment).
 // E_FAIL when either is missing or the thread cannot start; the caller then
-// still owns the worker. On S_OK the thread owns it.
-HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker);
+// still owns the worker. On S_OK the thread owns it. The thread holds a
+// reference on the module of this code until its very end, so the module
+// stays loaded for it. With thread not null, *thread receives the thread's
+// handle (null on failure), which the caller closes; whoever unloads the
+// module's owner should wait for it.
+HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker,
+                          HANDLE* thread = nullptr);

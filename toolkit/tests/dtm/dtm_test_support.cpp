@@ -86,6 +86,7 @@ void DtmFixture::SetUp() {
   ASSERT_TRUE(frame);
   // Free-threaded: the worker's notices are recorded with the worker's thread.
   frame->setAgile(true);
+  serverLoadedBefore = ::GetModuleHandleW(kTestDtmFileName) != nullptr;
   ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
   ASSERT_EQ(S_OK, object.as(dtm));
   ASSERT_EQ(S_OK, object.as(base));
@@ -96,10 +97,6 @@ void DtmFixture::TearDown() {
   base.reset();
   object.reset();
   frameObject.reset();
-  // The toolkit's notice workers are threads of their own that call back
-  // into this apartment and hold no reference on the server module: give
-  // them time to end before the apartment (and with it the module) goes.
-  PumpUntil([] { return false; }, 300);
   ::CoUninitialize();
 }
 

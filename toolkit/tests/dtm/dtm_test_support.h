@@ -61,6 +61,9 @@ class DtmFixture : public ::testing::Test {
   com::ComPtr<IUnknown> frameObject;
   frame_double::NoticeFrame* frame = nullptr;
   com::Bstr tag{L"Tag of the test DTM"};
+  // The server was loaded already before this case created its DTM (an
+  // earlier case of this process still holds it).
+  bool serverLoadedBefore = false;
 };
 
 }  // namespace dtmtest

@@ -9,6 +9,7 @@
 #include "dtm_test_support.h"
 #include "test_dtm_ids.h"
 #include "toolkit/dtm_states.h"
+#include "win32/unique_handle.h"
 
 namespace dtmtest {
 namespace {
@@ -23,6 +24,23 @@ class LifecycleTest : public DtmFixture {
     com::Variant code(LONG{16});
     com::Variant value(text);
     ASSERT_EQ(S_OK, events->OnDtmEvent(*code.get(), *value.get()));
+  }
+
+  // A progress notice through event 10005 (percent, text, step flag).
+  void Progress(SHORT percent, const wchar_t* text, bool step) {
+    com::ComPtr<IevFdtDtmEvents> events;
+    ASSERT_EQ(S_OK, object.as(events));
+    SAFEARRAYBOUND bound{3, 0};
+    com::Variant array;
+    V_VT(array.get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(array.get()) = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
+    ASSERT_NE(nullptr, V_ARRAY(array.get()));
+    com::Variant elements[3] = {com::Variant(), com::Variant(text), com::Variant(step)};
+    V_VT(elements[0].get()) = VT_I2;
+    V_I2(elements[0].get()) = percent;
+    for (LONG i = 0; i < 3; ++i) ASSERT_EQ(S_OK, ::SafeArrayPutElement(V_ARRAY(array.get()), &i, elements[i].get()));
+    com::Variant code(LONG{10005});
+    ASSERT_EQ(S_OK, events->OnDtmEvent(*code.get(), *array.get()));
   }
 
   size_t CallCount(const char* method) { return frame->callsTo(method).size(); }
@@ -159,6 +177,49 @@ TEST_F(LifecycleTest, FrameOfVersion121GetsStateDocumentsInsteadOfOnlineNotices)
   }
   EXPECT_EQ(0u, CallCount("OnOnlineStateChanged"));
   EXPECT_TRUE(ThreadEnded(NoticeThread()));
+}
+
+// True when the thread of that id has ended by now (no waiting).
+bool ThreadGone(DWORD threadId) {
+  win32::UniqueHandle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
+  return !thread.get() || ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+}
+
+TEST_F(LifecycleTest, NoNoticeWorkerOutlivesShutdownAndTheServerUnloadsAfterIt) {
+  Configure();
+  // A slow frame keeps each progress worker busy beyond the worker thread's end.
+  frame->setDelay("OnProgress", 300);
+  com::ComPtr<IevFdtDtmEvents> events;
+  ASSERT_EQ(S_OK, object.as(events));
+  // Each start notice waits for the one before it; the control messages
+  // run beside them. Nothing is dispatched here afterwards, so the last
+  // workers are still waiting for this apartment when shutdown begins.
+  for (int round = 0; round < 3; ++round) {
+    Progress(0, L"notice", false);
+    for (LONG code = 64; code <= 68; ++code) {
+      com::Variant eventCode(code), empty;
+      ASSERT_EQ(S_OK, events->OnDtmEvent(*eventCode.get(), *empty.get()));
+    }
+  }
+  ShutDown();
+
+  const auto notices = frame->callsTo("OnProgress");
+  ASSERT_EQ(3u, notices.size());
+  for (const auto& notice : notices) EXPECT_TRUE(ThreadGone(notice.threadId));
+
+  // Every worker let go of the server's module: without objects it unloads,
+  // and nothing of it runs afterwards.
+  events.reset();
+  dtm.reset();
+  base.reset();
+  object.reset();
+  ASSERT_NE(nullptr, ::GetModuleHandleW(kTestDtmFileName));
+  ::CoFreeUnusedLibraries();
+  PumpUntil([] { return false; }, 200);
+  // A DTM released without shutdown by an earlier case of this process
+  // keeps the server loaded; run on its own, the case sees it go.
+  if (serverLoadedBefore) GTEST_SKIP() << "the server was loaded before this case";
+  EXPECT_EQ(nullptr, ::GetModuleHandleW(kTestDtmFileName));
 }
 
 TEST_F(LifecycleTest, DeletePreparationLeadsToShutdown) {
