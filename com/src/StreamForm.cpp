@@ -20,27 +20,6 @@ HRESULT readAll(IStream* stream, void* data, ULONG bytes) {
   return read == bytes ? S_OK : E_FAIL;
 }
 
-// Remembers the stream position and moves back to it unless told otherwise.
-class Rewind {
- public:
-  explicit Rewind(IStream* stream) : stream_(stream) {
-    LARGE_INTEGER zero = {};
-    known_ = SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &start_));
-  }
-  ~Rewind() {
-    if (!known_) return;
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(start_.QuadPart);
-    stream_->Seek(to, STREAM_SEEK_SET, nullptr);
-  }
-  void keep() { known_ = false; }
-
- private:
-  IStream* stream_;
-  ULARGE_INTEGER start_ = {};
-  bool known_ = false;
-};
-
 HRESULT readBstrHere(IStream* stream, Bstr& text) {
   ULONG bytes = 0;
   HRESULT hr = readAll(stream, &bytes, sizeof(bytes));
@@ -107,7 +86,7 @@ HRESULT writeBstr(IStream* stream, BSTR text) {
 
 HRESULT readBstr(IStream* stream, Bstr& text) {
   if (!stream) return E_POINTER;
-  Rewind rewind(stream);
+  StreamRewind rewind(stream);
   HRESULT hr = readBstrHere(stream, text);
   if (SUCCEEDED(hr)) rewind.keep();
   return hr;
@@ -141,7 +120,7 @@ HRESULT writeVariant(IStream* stream, const VARIANT& value) {
 
 HRESULT readVariant(IStream* stream, Variant& value) {
   if (!stream) return E_POINTER;
-  Rewind rewind(stream);
+  StreamRewind rewind(stream);
   VARTYPE vt = VT_EMPTY;
   HRESULT hr = readAll(stream, &vt, sizeof(vt));
   if (FAILED(hr)) return hr;
@@ -178,7 +157,7 @@ HRESULT writeEmptyPropertyMap(IStream* stream) {
 
 HRESULT readEmptyPropertyMap(IStream* stream) {
   if (!stream) return E_POINTER;
-  Rewind rewind(stream);
+  StreamRewind rewind(stream);
   DWORD version = 0;
   HRESULT hr = readAll(stream, &version, sizeof(version));
   if (FAILED(hr)) return hr;

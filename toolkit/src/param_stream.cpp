@@ -10,29 +10,6 @@ namespace {
 
 constexpr VARTYPE kByteArray = VT_ARRAY | VT_UI1;
 
-// Remembers the stream position; moves back to it unless kept.
-class StreamMark {
- public:
-  explicit StreamMark(IStream* stream) : stream_(stream) {
-    LARGE_INTEGER zero = {};
-    known_ = SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &start_));
-  }
-  ~StreamMark() {
-    if (known_) rewind();
-  }
-  void rewind() {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(start_.QuadPart);
-    stream_->Seek(to, STREAM_SEEK_SET, nullptr);
-  }
-  void keep() { known_ = false; }
-
- private:
-  IStream* stream_;
-  ULARGE_INTEGER start_ = {};
-  bool known_ = false;
-};
-
 com::Variant ui4(ULONG value) {
   com::Variant v;
   V_VT(v.get()) = VT_UI4;
@@ -74,7 +51,7 @@ HRESULT WriteParamValue(IStream* stream, const VARIANT& value) {
 
 HRESULT ReadParamValue(IStream* stream, com::Variant& value) {
   if (!stream) return E_POINTER;
-  StreamMark mark(stream);
+  com::StreamRewind mark(stream);
   VARTYPE vt = VT_EMPTY;
   ULONG read = 0;
   HRESULT hr = stream->Read(&vt, sizeof(vt), &read);
@@ -138,7 +115,7 @@ HRESULT SaveParameterSection(IStream* stream, IevFdtParameterStore* store,
 HRESULT LoadParameterSection(IStream* stream, IevFdtParameterStore* store,
                              const ParamStreamOptions& options) {
   if (!stream || !store) return E_POINTER;
-  StreamMark mark(stream);
+  com::StreamRewind mark(stream);
   HRESULT hr = com::guard([&]() -> HRESULT {
     com::Variant count;
     HRESULT hr = readAs(stream, VT_I4, count);

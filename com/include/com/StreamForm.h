@@ -26,6 +26,36 @@ namespace com {
 
 constexpr ULONG kMaxStreamTextBytes = 1048576;
 
+// Remembers a stream's position and moves back to it when it goes out of
+// scope, unless keep() was called: a failed read leaves the stream where the
+// item began.
+class StreamRewind {
+ public:
+  explicit StreamRewind(IStream* stream) : stream_(stream) {
+    LARGE_INTEGER zero = {};
+    known_ = SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &start_));
+  }
+  ~StreamRewind() {
+    if (known_) rewind();
+  }
+  StreamRewind(const StreamRewind&) = delete;
+  StreamRewind& operator=(const StreamRewind&) = delete;
+
+  // Moves back now; the position is still remembered.
+  void rewind() {
+    if (!known_) return;
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(start_.QuadPart);
+    stream_->Seek(to, STREAM_SEEK_SET, nullptr);
+  }
+  void keep() { known_ = false; }
+
+ private:
+  IStream* stream_;
+  ULARGE_INTEGER start_ = {};
+  bool known_ = false;
+};
+
 HRESULT writeBstr(IStream* stream, BSTR text);
 HRESULT readBstr(IStream* stream, Bstr& text);
 
