@@ -1,7 +1,9 @@
 #!/bin/bash
-# The system's main job, end to end on the simulated adapter: builds what is
-# needed, then scans a simulated HART line through the modem interface library
-# in a throw-away Wine prefix.
+# The system's main job, end to end on the simulated adapter, in a throw-away
+# Wine prefix: plugs in a simulated adapter with three field devices, installs
+# and starts the plug-and-play service, binds device number 0 to the adapter
+# through the library and the service's pipe, scans HART polling addresses 0
+# to 15 through the modem interface library, then removes the service.
 #   tools/demo.sh [build-root]      default: ./build
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
