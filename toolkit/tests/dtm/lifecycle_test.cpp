@@ -116,6 +116,13 @@ TEST_F(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
   EXPECT_EQ(kDtmConfigured, State());
 
+  // The information document comes from the module's templates.
+  com::ComPtr<IDtmInformation> information;
+  ASSERT_EQ(S_OK, object.as(information));
+  com::Bstr document;
+  ASSERT_EQ(S_OK, information->GetInformation(document.put()));
+  EXPECT_NE(std::wstring::npos, std::wstring(document.c_str()).find(L"<DtmInfo>")) << document.c_str();
+
   // Set communication clears the device values (initialValue) of the data set.
   EXPECT_EQ(VT_I4, Field(test_dtm_parameter::kCounter, 0x200000).type());
   ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
