@@ -106,14 +106,6 @@ HRESULT WriteField(IevFdtParameterInfo* info, const VARIANT& id, ULONG field, UL
   return info->SetParameterInfo(id, *UI4(field).get(), *UI4(value).get());
 }
 
-// The whole number that the XPath selects (an attribute's text, say).
-HRESULT ReadInteger(IXMLDOMNode* node, const wchar_t* xpath, LONG* out) {
-  com::Bstr text;
-  HRESULT hr = XmlGetNodeText(node, xpath, text.put());
-  if (FAILED(hr)) return hr;
-  return ::VarI4FromStr(text.get(), LOCALE_INVARIANT, 0, out);
-}
-
 // Answers the prefixed steps of a document's XPaths from the namespaces its
 // root element declares. The declarations are read from the root's start
 // tag: the platform's attribute map does not list them reliably.
@@ -219,7 +211,7 @@ STDMETHODIMP BaseDtm::SetEnvironment2(BSTR systemTag, IUnknown* frameContainer, 
                                      L"FDT/FrameVersion/fdtvers:FDTVersion/@minor",
                                      L"FDT/FrameVersion/fdtvers:FDTVersion/@release"};
     for (int i = 0; i < 3; ++i) {
-      if (FAILED(ReadInteger(doc.get(), paths[i], &version[i])))
+      if (FAILED(XmlHandlerCore::ReadSignedNumericAttribute(&version[i], doc.get(), paths[i])))
         version[i] = -1;
     }
     if (version[0] != 1 || version[1] != 2) return S_FALSE;
@@ -536,7 +528,8 @@ HRESULT BaseDtm::GetFunctionId(const wchar_t* callDocument, LONG* functionId) {
   if (!functionId) return E_POINTER;
   com::ComPtr<IXMLDOMDocument2> doc;
   if (LoadDocument(callDocument, doc.put()) != S_OK) return E_FAIL;
-  return ReadInteger(doc.get(), L"FDT/FDTFunctionCall/@func:functionId", functionId);
+  return XmlHandlerCore::ReadSignedNumericAttribute(functionId, doc.get(),
+                                                    L"FDT/FDTFunctionCall/@func:functionId");
 }
 
 HRESULT BaseDtm::GetFunctionText(LONG functionId, const wchar_t* attribute, BSTR* text) {
@@ -699,7 +692,9 @@ STDMETHODIMP BaseDtm::InvokeFunctionRequest(BSTR invokeId, BSTR functionCall,
     com::ComPtr<IXMLDOMDocument2> doc;
     if (LoadDocument(functionCall, doc.put()) != S_OK) return S_FALSE;
     LONG id = 0;
-    if (FAILED(ReadInteger(doc.get(), L"*/FDTFunctionCall/@func:functionId", &id))) return S_FALSE;
+    if (FAILED(XmlHandlerCore::ReadSignedNumericAttribute(&id, doc.get(),
+                                                          L"*/FDTFunctionCall/@func:functionId")))
+      return S_FALSE;
     const FunctionTableRow* entry = nullptr;
     if (FAILED(LookupFunction(id, &entry)) || !entry->action) return S_FALSE;
 

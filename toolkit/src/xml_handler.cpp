@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwctype>
 #include <string>
 
 #include "com/Variant.h"
@@ -30,6 +31,27 @@ const wchar_t* const kControlSchemaFiles[] = {
     L"DTMFunctionCallSchema.xml", L"FDTOperationPhaseSchema.xml", nullptr};
 
 namespace {
+
+// A whole decimal number in an attribute's text: blanks around it, an
+// optional sign, at least one digit, nothing else. False for anything else
+// and for a magnitude beyond 32 bits.
+bool ParseWholeNumber(const wchar_t* text, bool* negative, ULONGLONG* magnitude) {
+  if (!text) return false;
+  while (std::iswspace(*text)) ++text;
+  *negative = *text == L'-';
+  if (*text == L'-' || *text == L'+') ++text;
+  ULONGLONG value = 0;
+  const wchar_t* digits = text;
+  for (; *text >= L'0' && *text <= L'9'; ++text) {
+    value = value * 10 + static_cast<ULONGLONG>(*text - L'0');
+    if (value > 0xFFFFFFFFull) return false;
+  }
+  if (text == digits) return false;
+  while (std::iswspace(*text)) ++text;
+  if (*text) return false;
+  *magnitude = value;
+  return true;
+}
 
 struct FindHandleTraits {
   using type = HANDLE;
@@ -325,27 +347,33 @@ HRESULT XmlHandlerCore::GetOptionalNodeText(BSTR* out, BYTE* found, IXMLDOMNode*
   return hr;
 }
 
+// Both read the attribute's text, not its typed value: once a document has
+// a schema collection, the platform's typed value of an attribute depends on
+// what the schema declares (Wine's answers VT_NULL), while the text is always
+// there.
 HRESULT XmlHandlerCore::ReadNumericAttribute(ULONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
   if (!out) return E_POINTER;
-  HRESULT exists = XmlNodeExists(node, xpath);
-  if (exists == 0) return E_FAIL;
-  com::Variant value;
-  HRESULT hr = ReadNodeValue(node, xpath, value.get(), VT_UI4);
+  com::Bstr text;
+  HRESULT hr = GetNodeText(text.put(), node, xpath);
   if (FAILED(hr)) return hr;
-  if (value.type() != VT_UI4) return E_FAIL;
-  *out = V_UI4(value.get());
+  bool negative = false;
+  ULONGLONG magnitude = 0;
+  if (!ParseWholeNumber(text.c_str(), &negative, &magnitude)) return DISP_E_TYPEMISMATCH;
+  if (negative && magnitude != 0) return DISP_E_OVERFLOW;
+  *out = static_cast<ULONG>(magnitude);
   return S_OK;
 }
 
 HRESULT XmlHandlerCore::ReadSignedNumericAttribute(LONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
   if (!out) return E_POINTER;
-  HRESULT exists = XmlNodeExists(node, xpath);
-  if (exists == 0) return E_FAIL;
-  com::Variant value;
-  HRESULT hr = ReadNodeValue(node, xpath, value.get(), VT_I4);
+  com::Bstr text;
+  HRESULT hr = GetNodeText(text.put(), node, xpath);
   if (FAILED(hr)) return hr;
-  if (value.type() != VT_I4) return E_FAIL;
-  *out = V_I4(value.get());
+  bool negative = false;
+  ULONGLONG magnitude = 0;
+  if (!ParseWholeNumber(text.c_str(), &negative, &magnitude)) return DISP_E_TYPEMISMATCH;
+  if (magnitude > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return DISP_E_OVERFLOW;
+  *out = negative ? static_cast<LONG>(-static_cast<LONGLONG>(magnitude)) : static_cast<LONG>(magnitude);
   return S_OK;
 }
 

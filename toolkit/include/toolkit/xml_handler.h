@@ -67,8 +67,11 @@ class XmlHandlerCore {
   static HRESULT GetNodeText(BSTR* out, IXMLDOMNode* node, const wchar_t* xpath);
   // As GetNodeText; *found = 0 and S_OK when nothing is selected.
   static HRESULT GetOptionalNodeText(BSTR* out, BYTE* found, IXMLDOMNode* node, const wchar_t* xpath);
-  // The selected node's value as an unsigned / signed 32-bit number; E_FAIL
-  // when nothing is selected. (The base DTM offers them under these names.)
+  // The selected node's text (an attribute's, say) as an unsigned / signed
+  // 32-bit decimal number: blanks around it and a sign allowed, nothing
+  // else. E_FAIL when nothing is selected, DISP_E_TYPEMISMATCH for text that
+  // is no such number, DISP_E_OVERFLOW outside the range; *out is then left
+  // as it was. (The base DTM offers them under these names.)
   static HRESULT ReadNumericAttribute(ULONG* out, IXMLDOMNode* node, const wchar_t* xpath);
   static HRESULT ReadSignedNumericAttribute(LONG* out, IXMLDOMNode* node, const wchar_t* xpath);
   // Adds (or replaces) an attribute on the element.

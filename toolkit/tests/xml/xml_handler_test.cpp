@@ -157,6 +157,47 @@ TEST_F(SchemaCache, DocumentsLoadAgainstTheCollection) {
   EXPECT_NE(S_OK, bad->validate(error.put()));
 }
 
+// A document loaded with the schema collection still reads its attribute
+// numbers, with their sign and without a thousands separator of anybody's
+// locale; text that is no number, or out of range, fails.
+TEST_F(SchemaCache, NumericAttributesReadFromDocumentsWithSchemas) {
+  DtmOwner owner;
+  CevFDTXMLHandlerImpl<DtmOwner> handler(owner);
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(xmltest::StandInSchemaFolder().c_str()));
+  com::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, handler.LoadXMLDocument(
+                      L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
+                      L"xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\"><FrameVersion>"
+                      L"<fdtvers:FDTVersion major=\"1\" minor=\" 2 \" release=\"-3\" build=\"x7\" "
+                      L"big=\"4294967295\" grouped=\"1,000\" over=\"2147483648\"/></FrameVersion></FDT>",
+                      doc.put(), &loaded));
+  ASSERT_EQ(VARIANT_TRUE, loaded);
+  const std::wstring version = L"FDT/FrameVersion/fdtvers:FDTVersion/@";
+  auto at = [&](const wchar_t* name) { return version + name; };
+
+  LONG value = 0;
+  EXPECT_EQ(S_OK, XmlHandlerCore::ReadSignedNumericAttribute(&value, doc.get(), at(L"major").c_str()));
+  EXPECT_EQ(1, value);
+  EXPECT_EQ(S_OK, XmlHandlerCore::ReadSignedNumericAttribute(&value, doc.get(), at(L"minor").c_str()));
+  EXPECT_EQ(2, value);
+  EXPECT_EQ(S_OK, XmlHandlerCore::ReadSignedNumericAttribute(&value, doc.get(), at(L"release").c_str()));
+  EXPECT_EQ(-3, value);
+  value = 99;
+  EXPECT_TRUE(FAILED(XmlHandlerCore::ReadSignedNumericAttribute(&value, doc.get(), at(L"build").c_str())));
+  EXPECT_TRUE(FAILED(XmlHandlerCore::ReadSignedNumericAttribute(&value, doc.get(), at(L"grouped").c_str())));
+  EXPECT_TRUE(FAILED(XmlHandlerCore::ReadSignedNumericAttribute(&value, doc.get(), at(L"over").c_str())));
+  EXPECT_EQ(E_FAIL, XmlHandlerCore::ReadSignedNumericAttribute(&value, doc.get(), at(L"missing").c_str()));
+  EXPECT_EQ(99, value);
+
+  ULONG unsignedValue = 0;
+  EXPECT_EQ(S_OK, XmlHandlerCore::ReadNumericAttribute(&unsignedValue, doc.get(), at(L"big").c_str()));
+  EXPECT_EQ(4294967295u, unsignedValue);
+  EXPECT_EQ(S_OK, XmlHandlerCore::ReadNumericAttribute(&unsignedValue, doc.get(), at(L"minor").c_str()));
+  EXPECT_EQ(2u, unsignedValue);
+  EXPECT_TRUE(FAILED(XmlHandlerCore::ReadNumericAttribute(&unsignedValue, doc.get(), at(L"release").c_str())));
+}
+
 TEST_F(SchemaCache, ParseErrorsAreReportedOnlyWhenAskedFor) {
   DtmOwner owner;
   CevFDTXMLHandlerImpl<DtmOwner> handler(owner);
