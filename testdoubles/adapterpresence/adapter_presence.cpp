@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "shared/adapter_interface.h"
+#include "win32/unique_handle.h"
 
 namespace adapter_presence {
 namespace {
@@ -73,13 +74,13 @@ bool RegisterPresentAdapter(const std::string& name, PresentAdapter* adapter) {
 bool SetAdapterLinked(const std::string& interfacePath, bool linked) {
   if (interfacePath.size() < 5) return false;
   std::string key = InterfaceKeyPath(interfacePath) + "\\Control";
-  HKEY control = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &control, nullptr) !=
-      ERROR_SUCCESS)
+  win32::UniqueRegKey control;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, control.put(),
+                      nullptr) != ERROR_SUCCESS)
     return false;
   DWORD value = linked ? 1 : 0;
-  LONG rc = RegSetValueExA(control, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-  RegCloseKey(control);
+  LONG rc =
+      RegSetValueExA(control.get(), "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
   return rc == ERROR_SUCCESS;
 }
 

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "win32/unique_handle.h"
+
 namespace installkit_double {
 namespace {
 
@@ -35,15 +37,14 @@ std::string FirstHardwareId(HKEY ports, const std::string& instance) {
 
 std::vector<std::string> AllNodes() {
   std::vector<std::string> names;
-  HKEY ports = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, &ports) != ERROR_SUCCESS) return names;
+  win32::UniqueRegKey ports;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, ports.put()) != ERROR_SUCCESS) return names;
   char name[256];
   for (DWORD i = 0;; ++i) {
     DWORD size = sizeof(name);
-    if (RegEnumKeyExA(ports, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(ports.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     names.push_back(name);
   }
-  RegCloseKey(ports);
   return names;
 }
 
@@ -57,56 +58,51 @@ void ReleasePortOf(const std::string& instance) {
           ERROR_SUCCESS ||
       _strnicmp(name, "COM", 3) != 0)
     return;
-  HMODULE msports = LoadLibraryA("msports");
+  win32::UniqueModule msports(LoadLibraryA("msports"));
   if (!msports) return;
   using OpenFn = LONG(WINAPI*)(HANDLE*);
   using CloseFn = LONG(WINAPI*)(HANDLE);
   using ReleaseFn = LONG(WINAPI*)(HANDLE, DWORD);
-  auto open = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(msports, "ComDBOpen")));
-  auto close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(GetProcAddress(msports, "ComDBClose")));
-  auto release = reinterpret_cast<ReleaseFn>(reinterpret_cast<void*>(GetProcAddress(msports, "ComDBReleasePort")));
+  auto open = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(GetProcAddress(msports.get(), "ComDBOpen")));
+  auto close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(GetProcAddress(msports.get(), "ComDBClose")));
+  auto release =
+      reinterpret_cast<ReleaseFn>(reinterpret_cast<void*>(GetProcAddress(msports.get(), "ComDBReleasePort")));
   HANDLE db = nullptr;
   if (open && close && release && open(&db) == ERROR_SUCCESS) {
     release(db, static_cast<DWORD>(atoi(name + 3)));
     close(db);
   }
-  FreeLibrary(msports);
 }
 
 void DeleteNode(const std::string& instance) {
   ReleasePortOf(instance);
-  HKEY ports = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, &ports) != ERROR_SUCCESS) return;
-  RegDeleteTreeA(ports, instance.c_str());
-  RegDeleteKeyA(ports, instance.c_str());
-  RegCloseKey(ports);
+  win32::UniqueRegKey ports;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, ports.put()) != ERROR_SUCCESS) return;
+  RegDeleteTreeA(ports.get(), instance.c_str());
+  RegDeleteKeyA(ports.get(), instance.c_str());
 }
 
 bool Install(const std::string& hardwareId) {
   if (g_installFails) return false;
-  HKEY ports = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &ports, nullptr) !=
+  win32::UniqueRegKey ports;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, ports.put(), nullptr) !=
       ERROR_SUCCESS)
     return false;
   char name[16];
   for (int n = 0;; ++n) {
     snprintf(name, sizeof(name), "%04d", n);
-    HKEY probe = nullptr;
-    if (RegOpenKeyExA(ports, name, 0, KEY_READ, &probe) != ERROR_SUCCESS) break;
-    RegCloseKey(probe);
+    win32::UniqueRegKey probe;
+    if (RegOpenKeyExA(ports.get(), name, 0, KEY_READ, probe.put()) != ERROR_SUCCESS) break;
   }
-  HKEY node = nullptr, params = nullptr;
-  RegCreateKeyExA(ports, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &node, nullptr);
+  win32::UniqueRegKey node, params;
+  RegCreateKeyExA(ports.get(), name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, node.put(), nullptr);
   std::string multi = hardwareId + std::string(2, '\0');
-  RegSetValueExA(node, "HardwareID", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi.data()),
+  RegSetValueExA(node.get(), "HardwareID", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi.data()),
                  static_cast<DWORD>(multi.size()));
-  RegCreateKeyExA(node, "Device Parameters", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &params, nullptr);
+  RegCreateKeyExA(node.get(), "Device Parameters", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, params.put(), nullptr);
   if (!g_portName.empty())
-    RegSetValueExA(params, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(g_portName.c_str()),
+    RegSetValueExA(params.get(), "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(g_portName.c_str()),
                    static_cast<DWORD>(g_portName.size() + 1));
-  RegCloseKey(params);
-  RegCloseKey(node);
-  RegCloseKey(ports);
   return true;
 }
 
@@ -128,12 +124,12 @@ bool Run(const char* command) {
         DeleteNode(pattern.substr(prefix.size()));
         continue;
       }
-      HKEY ports = nullptr;
-      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, &ports) != ERROR_SUCCESS) continue;
+      win32::UniqueRegKey ports;
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, ports.put()) != ERROR_SUCCESS) continue;
       std::vector<std::string> doomed;
       for (const std::string& node : AllNodes())
-        if (_stricmp(FirstHardwareId(ports, node).c_str(), pattern.c_str()) == 0) doomed.push_back(node);
-      RegCloseKey(ports);
+        if (_stricmp(FirstHardwareId(ports.get(), node).c_str(), pattern.c_str()) == 0) doomed.push_back(node);
+      ports.reset();  // not held while the nodes under it are deleted
       for (const std::string& node : doomed) DeleteNode(node);
     }
     return true;
@@ -166,11 +162,10 @@ void SetSystemPortName(const std::string& name) {
 
 std::vector<std::string> Nodes(const std::string& hardwareId) {
   std::vector<std::string> result;
-  HKEY ports = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, &ports) != ERROR_SUCCESS) return result;
+  win32::UniqueRegKey ports;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ, ports.put()) != ERROR_SUCCESS) return result;
   for (const std::string& node : AllNodes())
-    if (FirstHardwareId(ports, node) == hardwareId) result.push_back(node);
-  RegCloseKey(ports);
+    if (FirstHardwareId(ports.get(), node) == hardwareId) result.push_back(node);
   return result;
 }
 

@@ -19,30 +19,27 @@ struct State {
 
 State Load() {
   State s;
-  HKEY key = msports_double::OpenState();
+  win32::UniqueRegKey key(msports_double::OpenState());
   DWORD size = sizeof(s.bits);
-  RegQueryValueExA(key, "Bits", nullptr, nullptr, s.bits, &size);
+  RegQueryValueExA(key.get(), "Bits", nullptr, nullptr, s.bits, &size);
   size = sizeof(s.maxPorts);
-  RegQueryValueExA(key, "MaxPorts", nullptr, nullptr, reinterpret_cast<BYTE*>(&s.maxPorts), &size);
+  RegQueryValueExA(key.get(), "MaxPorts", nullptr, nullptr, reinterpret_cast<BYTE*>(&s.maxPorts), &size);
   size = sizeof(s.failOpen);
-  RegQueryValueExA(key, "FailOpen", nullptr, nullptr, reinterpret_cast<BYTE*>(&s.failOpen), &size);
-  RegCloseKey(key);
+  RegQueryValueExA(key.get(), "FailOpen", nullptr, nullptr, reinterpret_cast<BYTE*>(&s.failOpen), &size);
   if (s.maxPorts > msports_double::kPortCount) s.maxPorts = msports_double::kPortCount;
   return s;
 }
 
 void SaveBits(const State& s) {
-  HKEY key = msports_double::OpenState();
-  RegSetValueExA(key, "Bits", 0, REG_BINARY, s.bits, sizeof(s.bits));
-  RegCloseKey(key);
+  win32::UniqueRegKey key(msports_double::OpenState());
+  RegSetValueExA(key.get(), "Bits", 0, REG_BINARY, s.bits, sizeof(s.bits));
 }
 
 void Log(const std::string& line) {
   std::string text = msports_double::Log() + line + "\n";
-  HKEY key = msports_double::OpenState();
-  RegSetValueExA(key, "Log", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+  win32::UniqueRegKey key(msports_double::OpenState());
+  RegSetValueExA(key.get(), "Log", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                  static_cast<DWORD>(text.size() + 1));
-  RegCloseKey(key);
 }
 
 }  // namespace
