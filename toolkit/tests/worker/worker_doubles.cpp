@@ -304,7 +304,8 @@ void RegisterWorkerServer() {
   HMODULE server = ::LoadLibraryW((folder + L"worker_thread_server.dll").c_str());
   if (server) {
     using Register = HRESULT(STDAPICALLTYPE*)();
-    auto registerServer = reinterpret_cast<Register>(::GetProcAddress(server, "DllRegisterServer"));
+    auto registerServer = reinterpret_cast<Register>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(server, "DllRegisterServer")));
     if (registerServer) registerServer();
   }
   // The toolkit's library (TYPELIB 1 of this program) adds the optional
