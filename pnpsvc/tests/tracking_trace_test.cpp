@@ -30,7 +30,7 @@ class TraceTest : public ::testing::Test {
     DeleteFileA(pnpsvc::LogFilePath().c_str());
   }
   void TearDown() override { pnpsvc::SetTraceThreshold(0); }
-  const std::string path_ = "\\\\?\\usb#vid_1a86&pid_e0a0#t1#{e28de6ad-b0a7-461b-bbcd-0fa638c7c750}";
+  const std::string path_ = "\\\\?\\usb#vid_ffff&pid_0001#t1#{e28de6ad-b0a7-461b-bbcd-0fa638c7c750}";
 };
 
 TEST_F(TraceTest, SilentAtThresholdZero) {

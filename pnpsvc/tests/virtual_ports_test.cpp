@@ -195,7 +195,7 @@ TEST_F(VirtualPortsTest, ArrivalAndRemovalKeepEnumKeyAndPulseTheEvent) {
     return ctx.result == WAIT_OBJECT_0;
   };
   pnpsvc::WinUsbApi noUsb;
-  const std::string path = "\\\\?\\usb#vid_1a86&pid_e0a0#nothere#{e28de6ad-b0a7-461b-bbcd-0fa638c7c750}";
+  const std::string path = "\\\\?\\usb#vid_ffff&pid_0001#nothere#{e28de6ad-b0a7-461b-bbcd-0fa638c7c750}";
 
   EXPECT_TRUE(pulsedDuring([&] { pnpsvc::OnDeviceArrival(noUsb, path, pnpEvent); }));
   auto values = EnumValues();

@@ -39,7 +39,7 @@ std::wstring DosDevicesFolder() {
 bool RegisterPresentAdapter(const std::string& name, PresentAdapter* adapter) {
   HDEVINFO set = SetupDiCreateDeviceInfoList(&shared::AdapterInterfaceGuid, nullptr);
   if (set == INVALID_HANDLE_VALUE) return false;
-  std::string instance = "USB\\VID_1A86&PID_E0A0\\" + name;
+  std::string instance = "USB\\VID_FFFF&PID_0001\\" + name;
   SP_DEVINFO_DATA device = {};
   device.cbSize = sizeof(device);
   bool ok = SetupDiCreateDeviceInfoA(set, instance.c_str(), &shared::AdapterInterfaceGuid, nullptr, nullptr, 0,
