@@ -125,15 +125,7 @@ STDMETHODIMP FrameApplication::GetTransferGroup(VARIANT kind, VARIANT value, VAR
 }
 
 com::ComPtr<IUnknown> createFrameApplication(FrameApplication** object) {
-  com::ComObject<FrameApplication>* created = nullptr;
-  com::ComPtr<IUnknown> identity;
-  if (FAILED(com::ComObject<FrameApplication>::create(&created))) {
-    if (object) *object = nullptr;
-    return identity;
-  }
-  if (object) *object = created;
-  identity.attach(created->identity());
-  return identity;
+  return createFrameObject(object);
 }
 
 }  // namespace frame_double

@@ -86,6 +86,21 @@ class FrameApplication : public com::ObjectRoot,
   std::deque<TransferGroupAnswer> transferGroupAnswers_;
 };
 
+// A new frame double of class T; *object (when asked for) stays valid while
+// the returned reference is held. An empty reference when creation fails.
+template <class T>
+com::ComPtr<IUnknown> createFrameObject(T** object) {
+  com::ComObject<T>* created = nullptr;
+  com::ComPtr<IUnknown> identity;
+  if (FAILED(com::ComObject<T>::create(&created))) {
+    if (object) *object = nullptr;
+    return identity;
+  }
+  if (object) *object = created;
+  identity.attach(created->identity());
+  return identity;
+}
+
 // A new frame application object; *object stays valid while the returned
 // reference is held.
 com::ComPtr<IUnknown> createFrameApplication(FrameApplication** object);

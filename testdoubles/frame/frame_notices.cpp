@@ -385,15 +385,7 @@ STDMETHODIMP NoticeFrame::DisconnectObject(DWORD reserved) {
 }
 
 com::ComPtr<IUnknown> createNoticeFrame(NoticeFrame** object) {
-  com::ComObject<NoticeFrame>* created = nullptr;
-  com::ComPtr<IUnknown> identity;
-  if (FAILED(com::ComObject<NoticeFrame>::create(&created))) {
-    if (object) *object = nullptr;
-    return identity;
-  }
-  if (object) *object = created;
-  identity.attach(created->identity());
-  return identity;
+  return createFrameObject(object);
 }
 
 }  // namespace frame_double
