@@ -376,7 +376,12 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::CanWrite(VARIANT_BOOL* canWrite) {
   return S_OK;
 }
 
-STDMETHODIMP CevFDT_ParameterHandlerCore::LoadParameters(IStream* stream, VARIANT_BOOL* done) {
+namespace {
+
+// Runs the load or save of the parameter section on the caller's stream;
+// done is true only when the section was read or written whole.
+template <class Section>
+HRESULT RunParameterSection(IStream* stream, VARIANT_BOOL* done, Section section) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_TRUE;
   com::ComPtr<IStream> s;
@@ -384,23 +389,23 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::LoadParameters(IStream* stream, VARIAN
     *done = VARIANT_FALSE;
     return E_INVALIDARG;
   }
-  HRESULT hr =
-      LoadParameterSection(s.get(), this, {options_.saveLimits, options_.saveExtra5});
+  const HRESULT hr = section(s.get());
   if (FAILED(hr)) *done = VARIANT_FALSE;
   return hr;
 }
 
+}  // namespace
+
+STDMETHODIMP CevFDT_ParameterHandlerCore::LoadParameters(IStream* stream, VARIANT_BOOL* done) {
+  return RunParameterSection(stream, done, [&](IStream* s) {
+    return LoadParameterSection(s, this, {options_.saveLimits, options_.saveExtra5});
+  });
+}
+
 STDMETHODIMP CevFDT_ParameterHandlerCore::SaveParameters(IStream* stream, VARIANT_BOOL* done) {
-  if (!done) return E_INVALIDARG;
-  *done = VARIANT_TRUE;
-  com::ComPtr<IStream> s;
-  if (!stream || FAILED(stream->QueryInterface(IID_IStream, s.putVoid()))) {
-    *done = VARIANT_FALSE;
-    return E_INVALIDARG;
-  }
-  HRESULT hr =
-      SaveParameterSection(s.get(), this, {options_.saveLimits, options_.saveExtra5});
-  if (FAILED(hr)) *done = VARIANT_FALSE;
+  const HRESULT hr = RunParameterSection(stream, done, [&](IStream* s) {
+    return SaveParameterSection(s, this, {options_.saveLimits, options_.saveExtra5});
+  });
   return FAILED(hr) ? hr : S_OK;
 }
 
