@@ -3,7 +3,7 @@
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "test_dtm_ids.h"
-#include "toolkit/param_rows.h"
+#include "toolkit/params/param_rows.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 
 #include "com/Object.h"
 #include "outside.h"
-#include "toolkit/base_dtm.h"
-#include "toolkit/dtm_events.h"
-#include "toolkit/dtm_information.h"
-#include "toolkit/param_handler.h"
+#include "toolkit/dtm/base_dtm.h"
+#include "toolkit/dtm/dtm_events.h"
+#include "toolkit/dtm/dtm_information.h"
+#include "toolkit/params/param_handler.h"
 
 class CTestDtm : public com::ObjectRoot,
                  public CevFDT_BaseDTMImpl<CTestDtm>,

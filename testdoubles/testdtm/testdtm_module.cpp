@@ -19,7 +19,7 @@
 #include "com/Registration.h"
 #include "test_dtm.h"
 #include "test_dtm_ids.h"
-#include "toolkit/dtm_thread.h"
+#include "toolkit/worker/dtm_thread.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "com/Variant.h"
 #include "test_dtm_ids.h"
-#include "toolkit/base_dtm.h"
+#include "toolkit/dtm/base_dtm.h"
 #include "win32/unique_handle.h"
 
 namespace dtmtest {

@@ -8,7 +8,7 @@
 #include "com/Variant.h"
 #include "dtm_test_support.h"
 #include "test_dtm_ids.h"
-#include "toolkit/dtm_states.h"
+#include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
 namespace dtmtest {

@@ -6,8 +6,8 @@
 #include "com/Variant.h"
 #include "dtm_test_support.h"
 #include "test_dtm_ids.h"
-#include "toolkit/base_dtm.h"
-#include "toolkit/dtm_states.h"
+#include "toolkit/dtm/base_dtm.h"
+#include "toolkit/dtm/dtm_states.h"
 
 namespace dtmtest {
 namespace {

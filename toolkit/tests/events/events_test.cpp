@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "events_test_dtm.h"
-#include "toolkit/fdt_variant.h"
+#include "toolkit/values/fdt_variant.h"
 
 using namespace eventstest;
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "com/Guard.h"
-#include "toolkit/fdt_variant.h"
-#include "toolkit/va_packer.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/va_packer.h"
 
 namespace eventstest {
 

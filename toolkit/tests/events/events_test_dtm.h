@@ -15,9 +15,9 @@
 
 #include "com/Object.h"
 #include "com/Variant.h"
-#include "toolkit/dtm_events.h"
-#include "toolkit/dtm_information.h"
-#include "toolkit/xml_handler.h"
+#include "toolkit/dtm/dtm_events.h"
+#include "toolkit/dtm/dtm_information.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace eventstest {
 

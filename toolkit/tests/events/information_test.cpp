@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "events_test_dtm.h"
-#include "toolkit/xml_dom.h"
+#include "toolkit/xml/xml_dom.h"
 
 using namespace eventstest;
 

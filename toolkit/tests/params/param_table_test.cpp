@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "param_test_object.h"
-#include "toolkit/param_info.h"
-#include "toolkit/param_rows.h"
+#include "toolkit/params/param_info.h"
+#include "toolkit/params/param_rows.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "param_test_object.h"
 
-#include "toolkit/param_rows.h"
+#include "toolkit/params/param_rows.h"
 
 std::vector<HookCall> g_hookCalls;
 HRESULT g_beforeWriteResult = S_OK;

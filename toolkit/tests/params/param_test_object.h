@@ -13,7 +13,7 @@
 #include "com/Object.h"
 #include "com/Variant.h"
 #include "toolkit.h"
-#include "toolkit/param_handler.h"
+#include "toolkit/params/param_handler.h"
 
 struct ControlMessage {
   LONG code;

@@ -8,9 +8,9 @@
 
 #include "com/ComPtr.h"
 #include "param_test_object.h"
-#include "toolkit/fdt_variant.h"
-#include "toolkit/param_rows.h"
-#include "toolkit/param_stream.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/params/param_rows.h"
+#include "toolkit/params/param_stream.h"
 
 namespace {
 

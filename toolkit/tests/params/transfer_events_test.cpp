@@ -7,8 +7,8 @@
 #include "com/Dispatch.h"
 #include "com/Object.h"
 #include "outside.h"
-#include "toolkit/param_handler.h"
-#include "toolkit/param_rows.h"
+#include "toolkit/params/param_handler.h"
+#include "toolkit/params/param_rows.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "com/ComPtr.h"
 #include "param_test_object.h"
-#include "toolkit/fdt_variant.h"
+#include "toolkit/values/fdt_variant.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "test_values.h"
-#include "toolkit/fdt_variant.h"
+#include "toolkit/values/fdt_variant.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <process.h>
 
-#include "toolkit/message_wait.h"
+#include "toolkit/values/message_wait.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "com/ComPtr.h"
 #include "test_values.h"
-#include "toolkit/message_wait.h"
-#include "toolkit/va_packer.h"
+#include "toolkit/values/message_wait.h"
+#include "toolkit/values/va_packer.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "com/Bstr.h"
 #include "test_values.h"
-#include "toolkit/fdt_texts.h"
-#include "toolkit/safe_array.h"
-#include "toolkit/text_helpers.h"
+#include "toolkit/values/fdt_texts.h"
+#include "toolkit/values/safe_array.h"
+#include "toolkit/values/text_helpers.h"
 
 namespace {
 

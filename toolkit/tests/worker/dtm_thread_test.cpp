@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "com/Variant.h"
-#include "toolkit/dtm_thread.h"
+#include "toolkit/worker/dtm_thread.h"
 #include "worker_doubles.h"
 
 using namespace worker_test;

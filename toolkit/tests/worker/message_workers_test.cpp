@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "toolkit/dtm_thread.h"
-#include "toolkit/message_workers.h"
+#include "toolkit/worker/dtm_thread.h"
+#include "toolkit/worker/message_workers.h"
 #include "worker_doubles.h"
 
 using namespace worker_test;

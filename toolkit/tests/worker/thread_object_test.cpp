@@ -8,7 +8,7 @@
 #include "com/ComPtr.h"
 #include "com/Object.h"
 #include "com/Variant.h"
-#include "toolkit/dtm_thread.h"
+#include "toolkit/worker/dtm_thread.h"
 #include "worker_doubles.h"
 
 using namespace worker_test;

@@ -8,7 +8,7 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "hartcommdtm.h"
-#include "toolkit/dtm_thread.h"
+#include "toolkit/worker/dtm_thread.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "com/Bstr.h"
 #include "com/Variant.h"
-#include "toolkit/message_wait.h"
+#include "toolkit/values/message_wait.h"
 
 namespace worker_test {
 

@@ -14,7 +14,7 @@
 #include "com/Object.h"
 #include "fdt.h"
 #include "toolkit.h"
-#include "toolkit/dtm_thread.h"
+#include "toolkit/worker/dtm_thread.h"
 #include "win32/unique_handle.h"
 
 namespace worker_test {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "com/Bstr.h"
-#include "toolkit/safe_array.h"
+#include "toolkit/values/safe_array.h"
 
 void TestDtm::ReportMessage(const char* format, ...) {
   char text[4096];

@@ -9,7 +9,7 @@
 
 #include "com/Object.h"
 #include "com/Variant.h"
-#include "toolkit/translation.h"
+#include "toolkit/xml/translation.h"
 
 struct TestParameter {
   std::wstring text, text2;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "toolkit/xml_handler.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace xmltest {
 

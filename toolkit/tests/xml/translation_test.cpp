@@ -8,7 +8,7 @@
 #include "com/Bstr.h"
 #include "test_dtm.h"
 #include "test_support.h"
-#include "toolkit/translation.h"
+#include "toolkit/xml/translation.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "frame_application.h"
 #include "test_dtm.h"
 #include "test_support.h"
-#include "toolkit/user_messages.h"
-#include "toolkit/xml_handler.h"
-#include "toolkit/xml_schema_lists.h"
+#include "toolkit/xml/user_messages.h"
+#include "toolkit/xml/xml_handler.h"
+#include "toolkit/xml/xml_schema_lists.h"
 #include "win32/unique_handle.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Variant.h"
-#include "toolkit/xml_dom.h"
-#include "toolkit/xml_handler.h"
+#include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace {
 

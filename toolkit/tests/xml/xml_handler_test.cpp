@@ -14,8 +14,8 @@
 #include "com/ComPtr.h"
 #include "com/Variant.h"
 #include "test_support.h"
-#include "toolkit/xml_handler.h"
-#include "toolkit/xml_schema_lists.h"
+#include "toolkit/xml/xml_handler.h"
+#include "toolkit/xml/xml_schema_lists.h"
 
 namespace {
 

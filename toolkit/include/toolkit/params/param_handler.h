@@ -1,0 +1,289 @@
+// The parameter handler: an object's parameter table behind the COM
+// interfaces IevFdtParameterHandler4, IevFdtParameterInfo and
+// IevFdtParameterValidation, and the C++ interface IevFdtParameterStore
+// (fdtidl/ToolkitHooks.h) for the operations that pass ParInfo records.
+//
+// The DTM class and the channel class derive from
+// CevFDT_ParameterHandlerImpl<Class>, list its interfaces in their map with
+// EV_PARAMETER_HANDLER_ENTRIES(Class), and declare their rows at
+// construction with the row builders of param_rows.h.
+//
+// Threads: the handler runs on the owner's apartment thread and takes no lock.
+// Code on another apartment (the DTM worker) reaches it only through the
+// marshalled COM interfaces; IevFdtParameterStore has no proxy, so a query
+// for it through a proxy fails.
+//
+// Owner services: the handler reaches the rest of its object through the
+// OnParam... hooks below. Each default asks the owner object
+// (GetCommDtmInterface of the class) for the COM interface named there and
+// does nothing when the object has none, so the parts that implement those
+// interfaces plug in without touching the handler. A class may override a
+// hook instead.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <objidl.h>
+
+#include <vector>
+
+#include "com/Bstr.h"
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "com/Variant.h"
+#include "fdtidl/ToolkitHooks.h"
+#include "outside.h"
+#include "toolkit.h"
+#include "toolkit/params/param_info.h"
+
+// Data state of the data set (persisted; sent to the controls as 9999).
+enum ParDataState : ULONG {
+  kDataStateDefault = 0,
+  kDataStateValidModified = 1,
+  kDataStateInvalidModified = 2,
+  kDataStateAllDataLoaded = 3,
+};
+
+// Codes of the control messages the handler sends to every open control.
+enum ParControlMessage : LONG {
+  kCtlValueWritten = 9985,      // [id VT_UI4, value]
+  kCtlFlagsChanged = 9994,      // [id VT_UI4, empty]
+  kCtlDeviceValue = 9997,       // [id VT_UI4, value]
+  kCtlDataState = 9999,         // data state as VT_UI2
+};
+
+// Event the handler passes to the owner's IevFdtDtmEvents when a device
+// request completes.
+constexpr LONG kDtmEventParameterCompleted = 9;
+
+// Transfer-event codes sent after the online read and write hooks.
+enum ParTransferEvent : ULONG {
+  kTransferReadBegins = 0x15,
+  kTransferReadEnded = 0x25,
+  kTransferWriteBegins = 0x16,
+  kTransferWriteEnded = 0x26,
+};
+
+// One entry of the transfer-list handler table: a plain function called for
+// a transfer event of a parameter in one of the lists that ITransferExtension
+// describes. direction (1, 2 or 4) and phase (0x8, 0x10, 0x20 or 0x40) are
+// compared by their 32-bit values; reserved is copied and read nowhere.
+using TransferListHandler = HRESULT (*)(IevFdtParameterHandler4* handler,
+                                        IOnlineParameterRequest* online, VARIANT argument);
+struct ParValueSet {
+  com::Variant direction;
+  com::Variant listName;
+  com::Variant reserved;
+  com::Variant phase;
+  TransferListHandler handler = nullptr;  // null: no handler
+};
+
+// Whether an entry of direction and phase answers the event code: the bits
+// 0x1, 0x2 and 0x4 of the code select by direction (0x1 or 0x4: direction 1
+// or 4; 0x2 or 0x4: direction 2 or 4; any of them: 1, 2 or 4), each of the
+// bits 0x8, 0x10, 0x20 and 0x40 the code has must equal the phase.
+bool TransferEntryMatches(ULONG direction, ULONG phase, ULONG eventCode);
+
+// Fixed for one handler; set by the owner class at construction.
+struct ParamHandlerOptions {
+  bool saveLimits = false;          // stream: minimum, maximum and default per parameter
+  bool saveExtra5 = false;          // stream: extra5 per parameter
+  bool skipAfterWriteHook = false;  // write core: do not call hook 6
+  // StoreParameter of an online-writable device parameter goes to the device
+  // when the DTM is online (the DTM's handler); a channel's handler writes
+  // nothing.
+  bool storeToDeviceOnline = true;
+};
+
+class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHandler4>,
+                                    public com::DispatchImpl<IevFdtParameterInfo>,
+                                    public com::DispatchImpl<IevFdtParameterValidation>,
+                                    public IevFdtParameterStore {
+ public:
+  // --- IevFdtParameterHandler4 ---
+  STDMETHODIMP RequestParameter(VARIANT parameterId, VARIANT_BOOL* started) override;
+  STDMETHODIMP SetParameterChecked(VARIANT parameterId, VARIANT value,
+                                   VARIANT_BOOL* result) override;
+  STDMETHODIMP GetParameterDescription(VARIANT parameterId, VARIANT* value, BSTR* text,
+                                       unsigned short* vt, VARIANT* minimum, VARIANT* maximum,
+                                       VARIANT* defaultValue, VARIANT* flags) override;
+  STDMETHODIMP SetParameterValue(VARIANT_BOOL success, VARIANT parameterId, VARIANT value,
+                                 BSTR errorText) override;
+  STDMETHODIMP GetParameterInfoValue(VARIANT parameterId, VARIANT* info) override;
+  STDMETHODIMP SetValueAndFlagsByVariant(VARIANT parameterId, VARIANT value,
+                                         VARIANT flags) override;
+  STDMETHODIMP GetParameterValue(VARIANT parameterId, VARIANT* value) override;
+  STDMETHODIMP WriteParameter(VARIANT parameterId, VARIANT value) override;
+  STDMETHODIMP GetParameterKind(VARIANT parameterId, VARIANT* kind) override;
+  STDMETHODIMP CanWrite(VARIANT_BOOL* canWrite) override;
+  STDMETHODIMP LoadParameters(IStream* stream, VARIANT_BOOL* done) override;
+  STDMETHODIMP SaveParameters(IStream* stream, VARIANT_BOOL* done) override;
+  STDMETHODIMP EvaluateRelations() override;
+  STDMETHODIMP DownloadRequest(VARIANT request, VARIANT_BOOL* done) override;
+  STDMETHODIMP AbortTransfer(VARIANT_BOOL* aborted) override;
+  STDMETHODIMP RefreshParameter(VARIANT parameterId, VARIANT_BOOL* done) override;
+  STDMETHODIMP StoreParameter(VARIANT parameterId, VARIANT value, VARIANT_BOOL* done) override;
+
+  // --- IevFdtParameterInfo ---
+  STDMETHODIMP GetCount(VARIANT* count) override;
+  STDMETHODIMP GetParameterId(VARIANT index, VARIANT* parameterId) override;
+  // One field of a record, selected by one bit of the field mask. A VT_BSTR
+  // id names a private property (OnParamGetPrivateProperty).
+  STDMETHODIMP GetParameterInfo(VARIANT parameterId, VARIANT selector, VARIANT* value) override;
+  // Sets one field (the value changed to the field's type, no further checks).
+  STDMETHODIMP SetParameterInfo(VARIANT parameterId, VARIANT selector, VARIANT value) override;
+
+  // --- IevFdtParameterValidation ---
+  STDMETHODIMP Validate(VARIANT parameterId, VARIANT value, unsigned long* status) override;
+  STDMETHODIMP ValidateValue(VARIANT parameterId, VARIANT value, VARIANT_BOOL* valid) override;
+
+  // --- IevFdtParameterStore (C++ only) ---
+  STDMETHODIMP SetParInfoByVariant(VARIANT parameterId, ULONG mask,
+                                   const ParInfo& info) override;
+  STDMETHODIMP GetParameterData(ULONG parameterId, VARIANT* value, BSTR* text, VARTYPE* vt,
+                                VARIANT* minimum, VARIANT* maximum, VARIANT* defaultValue,
+                                VARIANT* flags) override;
+  STDMETHODIMP SetValueAndFlags(ULONG parameterId, const VARIANT* value,
+                                const DWORD* flags) override;
+  STDMETHODIMP GetParameterCountEx(ULONG* count) override;
+  STDMETHODIMP GetParameterIdByIndex(ULONG index, ULONG* parameterId) override;
+  STDMETHODIMP WriteValue(ULONG parameterId, const VARIANT& value) override;
+  STDMETHODIMP EvaluateDependencies(ULONG parameterId, ULONG what) override;
+  STDMETHODIMP UpdateParameters(ULONG parameterId, BSTR text) override;
+  STDMETHODIMP SetValue(ULONG parameterId, const VARIANT& value) override;
+  STDMETHODIMP GetValue(ULONG parameterId, VARIANT* value) override;
+  STDMETHODIMP SetParInfo(ULONG parameterId, ULONG mask, const ParInfo& info) override;
+  STDMETHODIMP GetParInfo(ULONG parameterId, ULONG mask, ParInfo* info) override;
+  STDMETHODIMP AddParameter(const ParInfo& info) override;
+  STDMETHODIMP RemoveParameter(ULONG parameterId) override;
+  STDMETHODIMP RemoveAllParameters() override;
+  STDMETHODIMP GetParameterCount(ULONG* count) override;
+  STDMETHODIMP GetParameter(ULONG parameterId, ParInfo* info) override;
+  STDMETHODIMP GetParameterAt(ULONG index, ParInfo* info) override;
+  STDMETHODIMP InvokeParameterCallback(ULONG parameterId, ULONG hookNumber,
+                                       const VARIANT& argument) override;
+  LONG STDMETHODCALLTYPE IndexOfParameter(ULONG parameterId) override;
+  bool STDMETHODCALLTYPE HasParameter(ULONG parameterId) override;
+
+  // --- C++ operations of the handler ---
+
+  // The write core: convert to the parameter's type, and when the value
+  // changed: audit entry, hook 5, store, data state 1 for a device parameter,
+  // hook 6; always control message 9985; when it changed and notify is on:
+  // flag 0x100, modified notice for a persistent parameter, dependencies.
+  HRESULT WriteCore(ULONG parameterId, const VARIANT& value, bool notify);
+  // A value that arrived from the device: stored as initialValue (in the
+  // parameter's type), control message 9997, dependencies.
+  HRESULT SetDeviceValue(ULONG parameterId, const VARIANT& value);
+  // Stores a new flags word and sends control message 9994.
+  HRESULT SetParameterFlags(ULONG parameterId, ULONG flags);
+
+  ULONG GetDataState() const { return dataState_; }
+  // Keeps the state and sends it to the controls (9999, VT_UI2).
+  HRESULT SetDataState(ULONG state);
+
+  // Result of the last device completion (SetParameterValue).
+  BYTE LastDeviceResult() const { return lastDeviceResult_; }
+  BSTR LastDeviceError() const { return lastDeviceError_.get(); }
+  ULONG LastCompletedId() const { return lastCompletedId_; }
+  const VARIANT& LastDeviceValue() const { return lastDeviceValue_.value(); }
+
+  bool TransferAborted() const { return abortTransfer_; }
+  void ResetTransferAbort() { abortTransfer_ = false; }
+
+  ParamHandlerOptions& ParamOptions() { return options_; }
+  const ParamHandlerOptions& ParamOptions() const { return options_; }
+
+  // --- transfer events (the bulk transfers use them too) ---
+
+  // Adds an entry to the transfer-list handler table (searched in order),
+  // and sets the list context handed to ITransferExtension for list names.
+  HRESULT AddTransferListHandler(const ParValueSet& entry);
+  HRESULT SetTransferListContext(const VARIANT& context);
+  // The first entry that matches the code and names a list (of the list
+  // context) that holds the id; *entry's handler stays null when none does.
+  // S_FALSE after a search (found or not), also when the owner has no
+  // ITransferExtension (then *entry is not written); a failing list query
+  // is answered.
+  HRESULT FindTransferListHandler(const VARIANT& parameterId, ULONG eventCode,
+                                  ParValueSet* entry);
+  // Calls the handler found for the id with (the owner's
+  // IevFdtParameterHandler4, its online parameter interface, the id) and
+  // answers its result, else the search's. E_POINTER when the owner lacks
+  // either interface.
+  HRESULT DispatchTransferEvent(const VARIANT& parameterId, ULONG eventCode);
+  // For each member of a list (ITransferExtension's members, a VARIANT
+  // array), calls its handler with the entry's list name, each handler once
+  // per run after it succeeded. E_NOINTERFACE without ITransferExtension.
+  HRESULT TransferParameterArray(const VARIANT& list, ULONG eventCode);
+
+ protected:
+  CevFDT_ParameterHandlerCore() = default;
+  ~CevFDT_ParameterHandlerCore() = default;
+
+  // The owner object (the class's GetCommDtmInterface); no reference added.
+  virtual IUnknown* ParamOwner() = 0;
+
+  // --- hooks into the rest of the object; defaults in the comments ---
+
+  // A control message to every open control. Default: the owner's
+  // IevFdtActiveXContainer::SetControlsProperty(code, value); none: S_FALSE.
+  virtual HRESULT OnParamControlMessage(const VARIANT& code, const VARIANT& value);
+  // The audit entry of a changed value: name "display name (VT_...)", old
+  // and new value texts. Default: the owner's IevFdtAuditTrail::
+  // WriteVariableEvent with an empty descriptor; none: S_FALSE.
+  virtual HRESULT OnParamAuditEntry(BSTR name, BSTR oldText, BSTR newText);
+  // A persistent parameter was changed by a write. Default: the owner's
+  // IevFdtStorageState::SetModified(1); none: S_FALSE. A channel overrides it
+  // to tell its DTM as well.
+  virtual HRESULT OnParamDataSetModified();
+  // Relations of a parameter after a change (what: which evaluation).
+  // Default: nothing, S_OK.
+  virtual HRESULT OnParamEvaluateDependencies(ULONG parameterId, ULONG what);
+  // An update list of a parameter. Default: nothing, S_OK.
+  virtual HRESULT OnParamUpdateParameters(ULONG parameterId, BSTR text);
+  // All relation expressions. Default: nothing, S_OK.
+  virtual HRESULT OnParamEvaluateRelations();
+  // The error text of a failed device completion for the user. Default:
+  // nothing, S_OK.
+  virtual HRESULT OnParamReportMessage(BSTR text);
+  // The download request of the parameter set. Default: *done false, S_FALSE.
+  virtual HRESULT OnParamDownloadRequest(const VARIANT& request, VARIANT_BOOL* done);
+  // Private properties by name (VT_BSTR id). Default: E_INVALIDARG.
+  virtual HRESULT OnParamGetPrivateProperty(const VARIANT& name, VARIANT* value);
+  virtual HRESULT OnParamSetPrivateProperty(const VARIANT& name, const VARIANT& value);
+
+ private:
+  ParInfo* find(ULONG parameterId) { return params_.Find(parameterId); }
+  // Calls hook n of a parameter with the owner's IevFdtParameterHandler4 as
+  // argument; a missing hook gives S_FALSE without looking for the owner.
+  HRESULT callHook(ULONG parameterId, ULONG hookNumber);
+  HRESULT sendPair(LONG code, ULONG parameterId, const VARIANT& value);
+  LONG dtmState();
+
+  CParamCollection params_;
+  ParamHandlerOptions options_;
+  ULONG dataState_ = kDataStateDefault;
+  BYTE lastDeviceResult_ = 0;
+  com::Bstr lastDeviceError_;
+  ULONG lastCompletedId_ = 0;
+  com::Variant lastDeviceValue_;
+  bool abortTransfer_ = false;
+  std::vector<ParValueSet> transferHandlers_;
+  com::Variant transferListContext_;
+};
+
+// The handler of one class. Class provides GetCommDtmInterface() (the
+// IevFdtDtmClass hook of the base DTM, or the channel's own).
+template <class Class>
+class CevFDT_ParameterHandlerImpl : public CevFDT_ParameterHandlerCore {
+ protected:
+  IUnknown* ParamOwner() override { return static_cast<Class*>(this)->GetCommDtmInterface(); }
+};
+
+// Interface-map entries of the handler, for the class's interfaceMap():
+//   com::entry<MyDtm, IevFdtBaseDTM>(), ..., EV_PARAMETER_HANDLER_ENTRIES(MyDtm), ...
+#define EV_PARAMETER_HANDLER_ENTRIES(Class)                                        \
+  com::entry<Class, IevFdtParameterHandler4>(), com::entry<Class, IevFdtParameterInfo>(), \
+      com::entry<Class, IevFdtParameterValidation>(),                              \
+      com::entry<Class, IevFdtParameterStore>()

@@ -1,0 +1,163 @@
+// The parameter handler's transfer events: the transfer-list handler table,
+// the search through ITransferExtension's lists, and the calls of the
+// handlers found.
+#include "com/ComPtr.h"
+#include "com/Guard.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/params/param_handler.h"
+
+namespace {
+
+constexpr ULONG kDirectionBits = 0x1 | 0x2 | 0x4;
+constexpr ULONG kPhaseBits[] = {0x8, 0x10, 0x20, 0x40};
+
+template <class Interface>
+com::ComPtr<Interface> queryOwner(IUnknown* owner) {
+  com::ComPtr<Interface> out;
+  if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
+  return out;
+}
+
+ULONG word(const VARIANT& v) {
+  ULONG out = 0;
+  return SUCCEEDED(CFdtVariant::GetUI4(v, &out)) ? out : 0;
+}
+
+// Walks a VARIANT array from its lower bound: visit(element) answers true to
+// stop. VT_EMPTY is an empty array; an array VARIANT without an array, or
+// anything else, gives E_INVALIDARG. An element that cannot be taken ends
+// the walk with its HRESULT.
+template <class Visit>
+HRESULT forEachElement(const VARIANT& list, Visit visit) {
+  if (V_VT(&list) == VT_EMPTY) return S_OK;
+  if (V_VT(&list) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&list)) return E_INVALIDARG;
+  SAFEARRAY* array = V_ARRAY(&list);
+  if (::SafeArrayGetDim(array) != 1) return E_INVALIDARG;
+  LONG lower = 0, upper = -1;
+  ::SafeArrayGetLBound(array, 1, &lower);
+  ::SafeArrayGetUBound(array, 1, &upper);
+  for (LONG i = lower; i <= upper; ++i) {
+    com::Variant element;
+    HRESULT hr = ::SafeArrayGetElement(array, &i, element.get());
+    if (FAILED(hr)) return hr;
+    if (visit(element)) break;
+  }
+  return S_OK;
+}
+
+bool sameListName(const VARIANT& a, const VARIANT& b) {
+  if (V_VT(&a) == VT_NULL && V_VT(&b) == VT_NULL) return true;
+  return V_VT(&a) == V_VT(&b) &&
+         ::VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), 0x400, 0) == VARCMP_EQ;
+}
+
+}  // namespace
+
+bool TransferEntryMatches(ULONG direction, ULONG phase, ULONG eventCode) {
+  if ((eventCode & (0x1 | 0x4)) && direction != 1 && direction != 4) return false;
+  if ((eventCode & (0x2 | 0x4)) && direction != 2 && direction != 4) return false;
+  if ((eventCode & kDirectionBits) && direction != 1 && direction != 2 && direction != 4)
+    return false;
+  for (ULONG bit : kPhaseBits)
+    if ((eventCode & bit) && phase != bit) return false;
+  return true;
+}
+
+HRESULT CevFDT_ParameterHandlerCore::AddTransferListHandler(const ParValueSet& entry) {
+  return com::guard([&]() -> HRESULT {
+    transferHandlers_.push_back(entry);
+    return S_OK;
+  });
+}
+
+HRESULT CevFDT_ParameterHandlerCore::SetTransferListContext(const VARIANT& context) {
+  return transferListContext_.assign(context);
+}
+
+HRESULT CevFDT_ParameterHandlerCore::FindTransferListHandler(const VARIANT& parameterId,
+                                                             ULONG eventCode,
+                                                             ParValueSet* entry) {
+  if (!entry) return E_INVALIDARG;
+  return com::guard([&]() -> HRESULT {
+    auto extension = queryOwner<ITransferExtension>(ParamOwner());
+    if (!extension) return S_FALSE;
+    const ULONG wanted = word(parameterId);
+
+    for (const ParValueSet& candidate : transferHandlers_) {
+      if (!TransferEntryMatches(word(candidate.direction.value()), word(candidate.phase.value()),
+                                eventCode))
+        continue;
+      com::Variant names;
+      LONG unused = 0;
+      HRESULT hr = extension->GetListNames(transferListContext_.value(), names.get(), &unused);
+      if (FAILED(hr)) return hr;
+
+      bool found = false;
+      HRESULT walk = forEachElement(names.value(), [&](const com::Variant& name) {
+        if (!sameListName(name.value(), candidate.listName.value())) return false;
+        com::Variant members;
+        LONG unusedCount = 0;
+        hr = extension->GetListMembers(name.value(), members.get(), &unusedCount);
+        if (FAILED(hr)) return true;
+        hr = forEachElement(members.value(), [&](const com::Variant& member) {
+          found = word(member.value()) == wanted;
+          return found;
+        });
+        return FAILED(hr) || found;
+      });
+      if (FAILED(walk)) return walk;
+      if (FAILED(hr)) return hr;
+      if (found) {
+        *entry = candidate;
+        return S_FALSE;
+      }
+    }
+    entry->handler = nullptr;
+    return S_FALSE;
+  });
+}
+
+HRESULT CevFDT_ParameterHandlerCore::DispatchTransferEvent(const VARIANT& parameterId,
+                                                           ULONG eventCode) {
+  return com::guard([&]() -> HRESULT {
+    IUnknown* owner = ParamOwner();
+    auto handler = queryOwner<IevFdtParameterHandler4>(owner);
+    auto online = queryOwner<IOnlineParameterRequest>(owner);
+    if (!handler || !online) return E_POINTER;
+    ParValueSet entry;
+    HRESULT hr = FindTransferListHandler(parameterId, eventCode, &entry);
+    if (entry.handler) return entry.handler(handler.get(), online.get(), parameterId);
+    return hr;
+  });
+}
+
+HRESULT CevFDT_ParameterHandlerCore::TransferParameterArray(const VARIANT& list,
+                                                            ULONG eventCode) {
+  return com::guard([&]() -> HRESULT {
+    IUnknown* owner = ParamOwner();
+    auto extension = queryOwner<ITransferExtension>(owner);
+    if (!extension) return E_NOINTERFACE;
+    auto handler = queryOwner<IevFdtParameterHandler4>(owner);
+    auto online = queryOwner<IOnlineParameterRequest>(owner);
+    if (!handler || !online) return E_POINTER;
+
+    com::Variant members;
+    LONG unused = 0;
+    HRESULT hr = extension->GetListMembers(list, members.get(), &unused);
+    if (FAILED(hr)) return hr;
+
+    std::vector<TransferListHandler> called;
+    HRESULT last = S_OK;
+    HRESULT walk = forEachElement(members.value(), [&](const com::Variant& member) {
+      ParValueSet entry;
+      last = FindTransferListHandler(member.value(), eventCode, &entry);
+      if (!entry.handler) return false;
+      for (TransferListHandler done : called)
+        if (done == entry.handler) return false;
+      last = entry.handler(handler.get(), online.get(), entry.listName.value());
+      if (SUCCEEDED(last)) called.push_back(entry.handler);
+      return false;
+    });
+    return FAILED(walk) ? walk : last;
+  });
+}

@@ -1,0 +1,1036 @@
+// The DTM worker thread: the COM object on the thread (CevFDT_DtmThreadImpl)
+// and the DTM object's side that starts, feeds and stops it
+// (CevFDT_ThreadManagerImpl).
+#include "toolkit/worker/dtm_thread.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <new>
+
+#include "com/Bstr.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/message_wait.h"
+#include "toolkit/worker/message_workers.h"
+#include "toolkit/xml/user_messages.h"
+
+namespace {
+
+// DTM states the worker reads and sets.
+constexpr LONG kStateInitialised = 7;
+constexpr LONG kStateCommunicationSet = 9;
+constexpr LONG kStateGoingOnline = 10;
+constexpr LONG kStateGoingOffline = 11;
+constexpr LONG kStateOnline = 12;
+
+// Toolkit messages and their English fallbacks for a failed transfer.
+constexpr ULONG kDownloadFailedMessage = 1007;
+constexpr ULONG kUploadFailedMessage = 1008;
+constexpr wchar_t kDownloadFailedText[] = L"Download parameters failed";
+constexpr wchar_t kUploadFailedText[] = L"Upload parameters failed";
+
+// DTM event raised when an upload or download is accepted.
+constexpr ULONG kTransferAcceptedEvent = 48;
+// State notices 28..32 reach the DTM's events as 64..68.
+constexpr ULONG kStateNoticeEventOffset = 36;
+
+// Process-wide: the thread object behind each thread timer, so that the
+// timer callback (which gets only the timer id) finds its object.
+win32::CriticalSection& TimerLock() {
+  static win32::CriticalSection lock;
+  return lock;
+}
+std::map<UINT_PTR, CevFDT_DtmThreadImpl*>& TimerObjects() {
+  static std::map<UINT_PTR, CevFDT_DtmThreadImpl*> objects;
+  return objects;
+}
+
+VARIANT Ui4(ULONG value) {
+  VARIANT v;
+  ::VariantInit(&v);
+  V_VT(&v) = VT_UI4;
+  V_UI4(&v) = value;
+  return v;
+}
+
+bool IsNoticeState(LONG state) { return state >= kStateInitialised && state <= kStateOnline; }
+
+// Frees one queued command record.
+void FreeCommand(DtmThreadCommand* record) {
+  if (!record) return;
+  ::VariantClear(&record->argument);
+  ::CoTaskMemFree(record);
+}
+
+// Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
+// 0 when the poster does not wait.
+HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<IUnknown>& pointer) {
+  *event = nullptr;
+  pointer = nullptr;
+  if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
+  SAFEARRAY* array = V_ARRAY(&argument);
+  if (!array) return E_POINTER;
+  if (::SafeArrayGetDim(array) != 1) return E_FAIL;
+  LONG lower = 0, upper = -1;
+  ::SafeArrayGetLBound(array, 1, &lower);
+  ::SafeArrayGetUBound(array, 1, &upper);
+  com::Variant element;
+  LONG index = lower;
+  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put()))) {
+    ULONG value = 0;
+    if (SUCCEEDED(CFdtVariant::GetUI4(element.value(), &value))) *event = ULongToHandle(value);
+  }
+  index = lower + 1;
+  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put()))) {
+    if (element.type() == VT_UNKNOWN || element.type() == VT_DISPATCH)
+      pointer = element.value().punkVal;  // VT_DISPATCH shares the slot
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+// ===========================================================================
+// Thread side
+// ===========================================================================
+
+const com::InterfaceEntry* CevFDT_DtmThreadImpl::interfaceMap() {
+  static const com::InterfaceEntry map[] = {
+      com::entry<CevFDT_DtmThreadImpl, ICustomDtmThread>(),
+      com::entry<CevFDT_DtmThreadImpl, IevFdtDtmThread>(),
+      com::entry<CevFDT_DtmThreadImpl, IDispatch, ICustomDtmThread>(),
+      com::endOfMap()};
+  return map;
+}
+
+CevFDT_DtmThreadImpl::CevFDT_DtmThreadImpl() = default;
+CevFDT_DtmThreadImpl::~CevFDT_DtmThreadImpl() = default;
+
+void CevFDT_DtmThreadImpl::finalRelease() {
+  // A timer left armed must not call into a freed object.
+  win32::CsLock lock(TimerLock());
+  if (timerId_) {
+    ::KillTimer(nullptr, timerId_);
+    TimerObjects().erase(timerId_);
+    timerId_ = 0;
+  }
+}
+
+HRESULT CevFDT_DtmThreadImpl::PreProcessRequest(const VARIANT&, const VARIANT&) { return S_OK; }
+HRESULT CevFDT_DtmThreadImpl::PostProcessCommand(const VARIANT&, const VARIANT&) { return S_OK; }
+
+STDMETHODIMP CevFDT_DtmThreadImpl::PostRequest(VARIANT code, VARIANT argument, VARIANT* result) {
+  if (result) ::VariantInit(result);
+  const HRESULT hr = com::guard([&] { return Request(code, argument); });
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CevFDT_DtmThreadImpl::Request(const VARIANT& codeValue, const VARIANT& argument) {
+  ULONG code = 0;
+  HRESULT hr = CFdtVariant::GetUI4(codeValue, &code);
+  if (FAILED(hr)) return hr;
+  hr = PreProcessRequest(codeValue, argument);
+  if (FAILED(hr)) return hr;
+  if (code < dtm_command::kFirst || code > dtm_command::kLast || code == 23) return S_FALSE;
+
+  switch (code) {
+    case dtm_command::kCancelTransfer:
+      return CancelTransfer(argument);
+    case dtm_command::kAddParamUpdate:
+      return AddParamUpdate(argument);
+    case dtm_command::kReleaseParamUpdate:
+      return ReleaseParamUpdate(argument);
+    case dtm_command::kLowerParamUpdate:
+      return LowerParamUpdate(argument);
+    case dtm_command::kParamUpdateDone:
+      return ParamUpdateDone(argument);
+    case dtm_command::kSdaCancel:
+      return SdaRequest(code, argument);
+    case dtm_command::kGoOnline:
+      return AcceptGoOnline(argument);
+    case dtm_command::kGoOffline:
+      return AcceptGoOffline(argument);
+    case dtm_command::kUpload:
+    case dtm_command::kDownload:
+      return AcceptTransfer(code, argument);
+    default:
+      return Queue(code, argument);
+  }
+}
+
+HRESULT CevFDT_DtmThreadImpl::Queue(ULONG code, const VARIANT& argument) {
+  auto* record = static_cast<DtmThreadCommand*>(::CoTaskMemAlloc(sizeof(DtmThreadCommand)));
+  if (!record) return E_OUTOFMEMORY;
+  record->code = code;
+  ::VariantInit(&record->argument);
+  HRESULT hr = ::VariantCopy(&record->argument, const_cast<VARIANT*>(&argument));
+  if (FAILED(hr)) {
+    ::CoTaskMemFree(record);
+    return hr;
+  }
+  const DWORD loopThread = loopThreadId_ ? loopThreadId_ : ::GetCurrentThreadId();
+  if (!::PostThreadMessageA(loopThread, kDtmThreadCommandMessage, 0,
+                            reinterpret_cast<LPARAM>(record))) {
+    FreeCommand(record);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CevFDT_DtmThreadImpl::ThreadMessageLoop() {
+  return com::guard([&]() -> HRESULT {
+    loopThreadId_ = ::GetCurrentThreadId();
+    MSG msg;
+    for (;;) {
+      const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+      if (got == 0 || got == -1) break;
+      if (!msg.hwnd && msg.message == kDtmThreadCommandMessage) {
+        auto* record = reinterpret_cast<DtmThreadCommand*>(msg.lParam);
+        if (record) {
+          const VARIANT code = Ui4(record->code);
+          com::guard([&] { return HandleCommand(code, record->argument); });
+          FreeCommand(record);
+        }
+        continue;
+      }
+      ::DispatchMessageA(&msg);
+    }
+    DrainQueue();
+    return S_OK;
+  });
+}
+
+// Commands still queued after the loop ended are dropped; whoever waits on
+// one of them is released, so that no caller hangs on a stopped thread, and
+// a DTM left going online or offline returns to the state it came from.
+void CevFDT_DtmThreadImpl::DrainQueue() {
+  MSG msg;
+  while (::PeekMessageA(&msg, reinterpret_cast<HWND>(-1), kDtmThreadCommandMessage,
+                        kDtmThreadCommandMessage, PM_REMOVE)) {
+    auto* record = reinterpret_cast<DtmThreadCommand*>(msg.lParam);
+    if (!record) continue;
+    HANDLE event = nullptr;
+    if (record->code == dtm_command::kSetDtm || record->code == dtm_command::kSetFrame) {
+      com::ComPtr<IUnknown> ignored;
+      ReadPointerArgument(record->argument, &event, ignored);
+    } else if (record->code == dtm_command::kGoOnline || record->code == dtm_command::kGoOffline) {
+      const bool online = record->code == dtm_command::kGoOnline;
+      LONG state = 0;
+      if (SUCCEEDED(ReadState(&state)) && state == (online ? kStateGoingOnline : kStateGoingOffline))
+        dtm_->SetState(online ? kStateCommunicationSet : kStateOnline);
+      ULONG value = 0;
+      if (online && SUCCEEDED(CFdtVariant::GetUI4(record->argument, &value)))
+        event = ULongToHandle(value);
+    }
+    if (event) ::SetEvent(event);
+    FreeCommand(record);
+  }
+}
+
+HRESULT CevFDT_DtmThreadImpl::HandleCommand(const VARIANT& codeValue, const VARIANT& argument) {
+  ULONG code = 0;
+  HRESULT hr = CFdtVariant::GetUI4(codeValue, &code);
+  if (FAILED(hr)) return hr;
+  PostProcessCommand(codeValue, argument);
+  if (code < dtm_command::kFirst || code > dtm_command::kLast) return S_FALSE;
+  return com::guard([&] { return Execute(code, argument); });
+}
+
+HRESULT CevFDT_DtmThreadImpl::Execute(ULONG code, const VARIANT& argument) {
+  switch (code) {
+    case dtm_command::kSetDtm:
+    case dtm_command::kSetFrame:
+      return SetPointer(code, argument);
+    case dtm_command::kUpload:
+    case dtm_command::kDownload:
+      return Transfer(code);
+    case dtm_command::kGoOnline:
+      return GoOnline(argument);
+    case dtm_command::kGoOffline:
+      return GoOffline();
+    case dtm_command::kFunctionChanged:
+    case dtm_command::kNavigation:
+    case dtm_command::kPreparedToRelease:
+    case dtm_command::kPreparedToReleaseCommunication:
+    case dtm_command::kParameterChanged:
+    case dtm_command::kErrorMessage:
+    case dtm_command::kChannelFunctionChanged:
+    case dtm_command::kPrint:
+    case dtm_command::kOnlineState:
+    case dtm_command::kApplicationClosed:
+      return FrameNotice(code, argument);
+    case dtm_command::kSdaGetItemList:
+    case dtm_command::kSdaReadItems:
+    case dtm_command::kSdaWriteItems:
+      return SdaRequest(code, argument);
+    case dtm_command::kStateDocument:
+      return StateDocument(argument);
+    default:
+      if (code >= dtm_command::kFirstStateNotice && code <= dtm_command::kLastStateNotice)
+        return StateNotice(code, argument);
+      return S_FALSE;  // 20, and the commands handled at once
+  }
+}
+
+// --- commands 1 and 2 -------------------------------------------------------
+
+HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
+  HANDLE event = nullptr;
+  com::ComPtr<IUnknown> pointer;
+  const HRESULT hr = ReadPointerArgument(argument, &event, pointer);
+  if (FAILED(hr)) return hr;
+  if (code == dtm_command::kSetDtm) {
+    com::ComPtr<IevFdtBaseDTM> dtm;
+    if (pointer) dtm.queryFrom(pointer.get());
+    dtm_ = dtm;
+  } else {
+    com::ComPtr<IFrameDtmEvents> events;
+    if (pointer) events.queryFrom(pointer.get());
+    frame_ = pointer;
+    frameEvents_ = events;
+  }
+  if (event) ::SetEvent(event);
+  return S_OK;
+}
+
+// --- helpers on the DTM -----------------------------------------------------
+
+HRESULT CevFDT_DtmThreadImpl::ReadState(LONG* state) {
+  *state = 0;
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  if (!dtm) return E_FAIL;
+  return dtm->GetDtmState(state);
+}
+
+HRESULT CevFDT_DtmThreadImpl::SystemTag(com::Bstr& tag) {
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  if (!dtm) return E_FAIL;
+  return dtm->GetSystemTag(tag.put());
+}
+
+HRESULT CevFDT_DtmThreadImpl::GetToolkitMessage(ULONG id, BSTR* text) {
+  if (!text) return E_UNEXPECTED;
+  *text = nullptr;
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  return ::GetToolkitMessage(dtm.get(), id, ToolkitMessageUser::Dtm, text);
+}
+
+// --- upload, download, cancel ---------------------------------------------
+
+HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument) {
+  {
+    win32::CsLock lock(operationLock_);
+    if (!operation_.operationId.empty()) return E_FAIL;
+    SOnlineParamData accepted;
+    if (!accepted.UnpackFromVariant(argument)) return E_FAIL;
+    operation_ = accepted;
+  }
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtDtmEvents> events;
+  if (dtm && SUCCEEDED(events.queryFrom(dtm.get())) && events) {
+    const VARIANT eventCode = Ui4(kTransferAcceptedEvent);
+    VARIANT value;
+    ::VariantInit(&value);
+    V_VT(&value) = VT_BOOL;
+    V_BOOL(&value) = VARIANT_FALSE;
+    events->OnDtmEvent(eventCode, value);
+  }
+  if (FAILED(Queue(code, argument))) {
+    win32::CsLock lock(operationLock_);
+    operation_.operationId.reset();
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
+  const bool upload = code == dtm_command::kUpload;
+  com::ComPtr<IFrameDtmEvents> sink = frameEvents_;
+  if (!sink) return E_FAIL;  // the operation stays current
+
+  com::Bstr request;
+  {
+    win32::CsLock lock(operationLock_);
+    request = operation_.request;
+  }
+  VARIANT requestValue;
+  ::VariantInit(&requestValue);
+  V_VT(&requestValue) = VT_BSTR;
+  V_BSTR(&requestValue) = request.get();  // borrowed for the call
+
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  if (dtm) handler.queryFrom(dtm.get());
+  VARIANT_BOOL success = VARIANT_FALSE;
+  HRESULT hr = E_FAIL;
+  if (handler) {
+    if (upload) {
+      // The parameter set's upload is the base DTM's operation; S_OK is success.
+      hr = dtm->UploadRequest(requestValue);
+      success = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+      hr = handler->DownloadRequest(requestValue, &success);
+    }
+  }
+  if (FAILED(hr) || success != VARIANT_TRUE) {
+    success = VARIANT_FALSE;
+    com::Bstr text;
+    GetToolkitMessage(upload ? kUploadFailedMessage : kDownloadFailedMessage, text.put());
+    if (text.empty()) text.assign(upload ? kUploadFailedText : kDownloadFailedText);
+    bool pending;
+    {
+      win32::CsLock lock(operationLock_);
+      pending = !operation_.operationId.empty();
+    }
+    com::Bstr tag;
+    if (pending && SUCCEEDED(SystemTag(tag))) sink->OnErrorMessage(tag.get(), text.get());
+  }
+
+  com::Bstr operationId;
+  {
+    win32::CsLock lock(operationLock_);
+    operationId = std::move(operation_.operationId);
+    operation_.operationId.reset();
+  }
+  if (!operationId.empty()) {
+    if (upload)
+      sink->OnUploadFinished(operationId.get(), success);
+    else
+      sink->OnDownloadFinished(operationId.get(), success);
+  }
+  return S_OK;
+}
+
+HRESULT CevFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return E_FAIL;
+  com::Bstr id;
+  HRESULT hr = CFdtVariant::GetBstr(argument, id.put());
+  if (FAILED(hr)) return hr;
+  {
+    win32::CsLock lock(operationLock_);
+    if (operation_.operationId.empty() || id.length() != operation_.operationId.length() ||
+        wcscmp(id.c_str(), operation_.operationId.c_str()) != 0)
+      return S_OK;
+  }
+  // The handler is called without the lock: it is a call into another
+  // apartment, during which this thread serves further requests.
+  VARIANT_BOOL aborted = VARIANT_FALSE;
+  hr = handler->AbortTransfer(&aborted);
+  if (SUCCEEDED(hr) && aborted == VARIANT_TRUE) {
+    win32::CsLock lock(operationLock_);
+    if (wcscmp(id.c_str(), operation_.operationId.c_str()) == 0) operation_.operationId.reset();
+  }
+  return S_OK;
+}
+
+// --- parameter-update map -------------------------------------------------
+
+namespace {
+void LowerPeriod(ParamUpdateEntry& entry, ULONG period) {
+  if (period < entry.period) {
+    entry.period = period;
+    entry.remaining = std::min(entry.remaining, period);
+  }
+}
+}  // namespace
+
+HRESULT CevFDT_DtmThreadImpl::AddParamUpdate(const VARIANT& argument) {
+  SParamUpdateInfo info;
+  if (!info.UnpackFromVariant(argument)) return E_FAIL;
+  auto found = updates_.find(info.parameterId);
+  if (found == updates_.end()) {
+    ParamUpdateEntry entry;
+    entry.period = info.period;
+    entry.remaining = info.period;
+    entry.references = 1;
+    updates_[info.parameterId] = entry;
+  } else {
+    LowerPeriod(found->second, info.period);
+    ++found->second.references;
+  }
+  return S_OK;
+}
+
+HRESULT CevFDT_DtmThreadImpl::ReleaseParamUpdate(const VARIANT& argument) {
+  SParamUpdateInfo info;
+  if (!info.UnpackFromVariant(argument)) return E_FAIL;
+  auto found = updates_.find(info.parameterId);
+  if (found == updates_.end()) return E_FAIL;
+  if (--found->second.references == 0) updates_.erase(found);
+  return S_OK;
+}
+
+HRESULT CevFDT_DtmThreadImpl::LowerParamUpdate(const VARIANT& argument) {
+  SParamUpdateInfo info;
+  if (!info.UnpackFromVariant(argument)) return E_FAIL;
+  auto found = updates_.find(info.parameterId);
+  if (found == updates_.end()) return E_FAIL;
+  LowerPeriod(found->second, info.period);
+  return S_OK;
+}
+
+HRESULT CevFDT_DtmThreadImpl::ParamUpdateDone(const VARIANT& argument) {
+  ULONG id = 0;
+  HRESULT hr = CFdtVariant::GetUI4(argument, &id);
+  if (FAILED(hr)) return hr;
+  auto found = updates_.find(id);
+  if (found != updates_.end()) found->second.inProgress = false;
+  return S_OK;
+}
+
+// --- timer ------------------------------------------------------------------
+
+STDMETHODIMP CevFDT_DtmThreadImpl::SetTimeout(VARIANT periodMs) {
+  return com::guard([&]() -> HRESULT {
+    ULONG period = 0;
+    HRESULT hr = CFdtVariant::GetUI4(periodMs, &period);
+    if (FAILED(hr)) return hr;
+    return ApplyTimeout(period);
+  });
+}
+
+HRESULT CevFDT_DtmThreadImpl::ApplyTimeout(ULONG period) {
+  if (period == timerPeriod_) return S_OK;
+  win32::CsLock lock(TimerLock());
+  if (timerId_) {
+    ::KillTimer(nullptr, timerId_);
+    TimerObjects().erase(timerId_);
+    timerId_ = 0;
+  }
+  timerPeriod_ = period;
+  if (period == 0) return S_OK;
+  const UINT_PTR id = ::SetTimer(nullptr, 0, period, &CevFDT_DtmThreadImpl::TimerProc);
+  if (!id) {
+    timerPeriod_ = 0;
+    return E_FAIL;
+  }
+  timerId_ = id;
+  lastTick_ = ::GetTickCount();
+  TimerObjects()[id] = this;
+  return S_OK;
+}
+
+void CALLBACK CevFDT_DtmThreadImpl::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  // The process-wide lock only finds the object; the walk itself makes
+  // calls into other apartments and must not hold a lock that other worker
+  // threads' timers need.
+  com::ComPtr<IUnknown> keepAlive;
+  CevFDT_DtmThreadImpl* object = nullptr;
+  {
+    win32::CsLock lock(TimerLock());
+    auto found = TimerObjects().find(id);
+    if (found == TimerObjects().end()) return;
+    object = found->second;
+    keepAlive = object->controllingUnknown();
+  }
+  com::guard([&] {
+    object->OnTimer();
+    return S_OK;
+  });
+}
+
+void CevFDT_DtmThreadImpl::OnTimer() {
+  // While the walk waits for a parameter read, this thread serves incoming
+  // calls; a nested tick would walk the same entries again.
+  if (inTimerWalk_) return;
+  inTimerWalk_ = true;
+  const DWORD now = ::GetTickCount();
+  const DWORD elapsed = now - lastTick_;
+  lastTick_ = now;
+
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;  // held for the whole walk
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  bool handlerQueried = false;
+
+  // Entries may be added or removed by requests served during a read, so
+  // the walk goes by key, never by a kept iterator.
+  for (auto it = updates_.begin(); it != updates_.end();) {
+    const ULONG id = it->first;
+    ParamUpdateEntry& entry = it->second;
+    if (elapsed < entry.remaining) {
+      entry.remaining -= elapsed;
+    } else if (entry.inProgress) {
+      entry.remaining = 0;  // served at the next tick after its read is done
+    } else {
+      entry.remaining = entry.period;
+      if (!handlerQueried) {
+        handlerQueried = true;
+        if (dtm) handler.queryFrom(dtm.get());
+      }
+      if (handler) {
+        entry.inProgress = true;
+        VARIANT_BOOL started = VARIANT_FALSE;
+        const HRESULT hr = handler->RequestParameter(Ui4(id), &started);
+        auto again = updates_.find(id);
+        if (again != updates_.end() && (FAILED(hr) || started != VARIANT_TRUE))
+          again->second.inProgress = false;
+      }
+    }
+    it = updates_.upper_bound(id);
+  }
+  inTimerWalk_ = false;
+}
+
+// --- going online and offline ------------------------------------------------
+
+HRESULT CevFDT_DtmThreadImpl::AcceptGoOnline(const VARIANT& argument) {
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  LONG state = 0;
+  if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateCommunicationSet) return E_FAIL;
+  dtm->SetState(kStateGoingOnline);
+  const HRESULT hr = Queue(dtm_command::kGoOnline, argument);
+  if (FAILED(hr)) dtm->SetState(state);
+  return hr;
+}
+
+HRESULT CevFDT_DtmThreadImpl::AcceptGoOffline(const VARIANT& argument) {
+  {
+    win32::CsLock lock(operationLock_);
+    if (!operation_.operationId.empty()) return E_FAIL;
+  }
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  LONG state = 0;
+  if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateOnline) return E_FAIL;
+  dtm->SetState(kStateGoingOffline);
+  const HRESULT hr = Queue(dtm_command::kGoOffline, argument);
+  if (FAILED(hr)) dtm->SetState(state);
+  return hr;
+}
+
+HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
+  HANDLE event = nullptr;
+  ULONG value = 0;
+  if (SUCCEEDED(CFdtVariant::GetUI4(argument, &value))) event = ULongToHandle(value);
+
+  HRESULT result = S_OK;
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  LONG state = 0;
+  if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOnline) {
+    result = S_FALSE;
+  } else {
+    com::ComPtr<IevFdtConnectHook> hook;
+    hook.queryFrom(dtm.get());
+    VARIANT_BOOL proceed = VARIANT_TRUE;
+    if (hook && (FAILED(hook->OnGoingOnline(&proceed)) || proceed != VARIANT_TRUE)) {
+      dtm->SetState(kStateCommunicationSet);
+      result = S_FALSE;
+    } else {
+      com::ComPtr<IevFdtChannelContainer4> channels;
+      channels.queryFrom(dtm.get());
+      if (!channels) {
+        // No channels to connect: going online is complete.
+        dtm->SetState(kStateOnline);
+      } else if (FAILED(result = channels->ResetChannelParameter())) {
+        dtm->SetState(kStateCommunicationSet);
+      }
+      // With channels, a channel that has connected moves the DTM online.
+    }
+  }
+  if (event) ::SetEvent(event);
+  return result;
+}
+
+HRESULT CevFDT_DtmThreadImpl::GoOffline() {
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  LONG state = 0;
+  if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOffline) return S_FALSE;
+  com::ComPtr<IevFdtConnectHook> hook;
+  hook.queryFrom(dtm.get());
+  VARIANT_BOOL proceed = VARIANT_TRUE;
+  if (hook && (FAILED(hook->OnGoingOffline(&proceed)) || proceed != VARIANT_TRUE)) {
+    dtm->SetState(kStateOnline);
+    return S_FALSE;
+  }
+  com::ComPtr<IevFdtChannelContainer4> channels;
+  channels.queryFrom(dtm.get());
+  if (!channels) {
+    // No channels to disconnect: going offline is complete.
+    dtm->SetState(kStateCommunicationSet);
+    return S_OK;
+  }
+  VARIANT_BOOL released = VARIANT_FALSE;
+  const HRESULT hr = channels->CanReleaseChannels(&released);
+  const bool done = SUCCEEDED(hr) && released == VARIANT_TRUE;
+  dtm->SetState(done ? kStateCommunicationSet : kStateOnline);
+  return done ? S_OK : S_FALSE;
+}
+
+// --- notices ----------------------------------------------------------------
+
+HRESULT CevFDT_DtmThreadImpl::FrameNotice(ULONG code, const VARIANT& argument) {
+  if (code == dtm_command::kFunctionChanged || code == dtm_command::kParameterChanged) {
+    LONG state = 0;
+    HRESULT hr = ReadState(&state);
+    if (FAILED(hr)) return hr;
+    if (!IsNoticeState(state)) return S_FALSE;
+  }
+  if (code == dtm_command::kOnlineState && !dtm_) return E_FAIL;
+  com::ComPtr<IFrameDtmEvents> sink = frameEvents_;
+  if (!sink) return E_FAIL;
+
+  com::Bstr text;
+  ULONG number = 0;
+  HRESULT hr = S_OK;
+  switch (code) {
+    case dtm_command::kParameterChanged:
+    case dtm_command::kErrorMessage:
+    case dtm_command::kChannelFunctionChanged:
+    case dtm_command::kPrint:
+    case dtm_command::kApplicationClosed:
+      hr = CFdtVariant::GetBstr(argument, text.put());
+      break;
+    case dtm_command::kOnlineState:
+      hr = CFdtVariant::GetUI4(argument, &number);
+      break;
+    default:
+      break;
+  }
+  if (FAILED(hr)) return hr;
+  if (code == dtm_command::kApplicationClosed) return sink->OnApplicationClosed(text.get());
+
+  com::Bstr tag;
+  hr = SystemTag(tag);
+  if (FAILED(hr)) return hr;
+  switch (code) {
+    case dtm_command::kFunctionChanged:
+      return sink->OnFunctionChanged(tag.get());
+    case dtm_command::kNavigation:
+      return sink->OnNavigation(tag.get());
+    case dtm_command::kPreparedToRelease:
+      return sink->OnPreparedToRelease(tag.get());
+    case dtm_command::kPreparedToReleaseCommunication:
+      return sink->OnPreparedToReleaseCommunication(tag.get());
+    case dtm_command::kParameterChanged:
+      return sink->OnParameterChanged(tag.get(), text.get());
+    case dtm_command::kErrorMessage:
+      return sink->OnErrorMessage(tag.get(), text.get());
+    case dtm_command::kChannelFunctionChanged:
+      return sink->OnChannelFunctionChanged(tag.get(), text.get());
+    case dtm_command::kPrint:
+      return sink->OnPrint(tag.get(), text.get());
+    case dtm_command::kOnlineState:
+      return sink->OnOnlineStateChanged(tag.get(), number ? VARIANT_TRUE : VARIANT_FALSE);
+    default:
+      return S_FALSE;
+  }
+}
+
+HRESULT CevFDT_DtmThreadImpl::SdaRequest(ULONG code, const VARIANT& argument) {
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevSdaHandler> handler;
+  if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return S_OK;
+  if (code == dtm_command::kSdaReadItems) return handler->ReadItems(argument);
+  if (code == dtm_command::kSdaWriteItems) return handler->WriteItems(argument);
+  com::Bstr text;
+  const HRESULT hr = CFdtVariant::GetBstr(argument, text.put());
+  if (FAILED(hr)) return hr;
+  if (code == dtm_command::kSdaCancel) return handler->CancelRequest(text.get());
+  return handler->GetItemList(text.get());
+}
+
+HRESULT CevFDT_DtmThreadImpl::StateNotice(ULONG code, const VARIANT& argument) {
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtDtmEvents> events;
+  if (!dtm || FAILED(events.queryFrom(dtm.get())) || !events) return E_FAIL;
+  return events->OnDtmEvent(Ui4(code + kStateNoticeEventOffset), argument);
+}
+
+HRESULT CevFDT_DtmThreadImpl::StateDocument(const VARIANT& argument) {
+  if (!dtm_) return E_FAIL;
+  com::ComPtr<IFrameDtmEvents2> sink;
+  if (!frame_ || FAILED(sink.queryFrom(frame_.get())) || !sink) return E_NOINTERFACE;
+  com::Bstr document;
+  HRESULT hr = CFdtVariant::GetBstr(argument, document.put());
+  if (FAILED(hr)) return hr;
+  com::Bstr tag;
+  hr = SystemTag(tag);
+  if (FAILED(hr)) return hr;
+  return sink->OnStateChanged(tag.get(), document.get());
+}
+
+// ===========================================================================
+// DTM side
+// ===========================================================================
+
+namespace {
+
+// Handed to the new thread; valid until the thread sets `ready`.
+struct ThreadStart {
+  CLSID classId;
+  HANDLE ready;
+  IStream* stream;  // the marshalled IevFdtDtmThread, or null
+};
+
+}  // namespace
+
+CevFDT_ThreadManagerImpl::CevFDT_ThreadManagerImpl()
+    : progressIdle_(::CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
+
+CevFDT_ThreadManagerImpl::~CevFDT_ThreadManagerImpl() { StopThread(); }
+
+bool CevFDT_ThreadManagerImpl::KeepReportedMessage(const wchar_t*) { return false; }
+
+const CLSID& CevFDT_ThreadManagerImpl::WorkerThreadClassId() { return CLSID_CustomDtmThread; }
+
+DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
+  auto* start = static_cast<ThreadStart*>(parameter);
+  const HRESULT init = ::CoInitialize(nullptr);
+  // A message queue exists before anybody posts to this thread.
+  MSG msg;
+  ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+  IevFdtDtmThread* thread = nullptr;
+  if (SUCCEEDED(init) &&
+      SUCCEEDED(::CoCreateInstance(start->classId, nullptr, CLSCTX_INPROC_SERVER, IID_IevFdtDtmThread,
+                                   reinterpret_cast<void**>(&thread)))) {
+    if (FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IevFdtDtmThread, thread, &start->stream))) {
+      // Nobody could reach or stop a loop that is not handed over.
+      start->stream = nullptr;
+      thread->Release();
+      thread = nullptr;
+    }
+  }
+  ::SetEvent(start->ready);  // `start` belongs to the starter from here on
+
+  if (thread) {
+    thread->ThreadMessageLoop();
+    thread->Release();
+  }
+  if (SUCCEEDED(init)) ::CoUninitialize();
+  return 0;
+}
+
+bool CevFDT_ThreadManagerImpl::StartThread() {
+  if (thread_) return true;
+  win32::UniqueHandle ready(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!ready) return false;
+  ThreadStart start{WorkerThreadClassId(), ready.get(), nullptr};
+  DWORD id = 0;
+  win32::UniqueHandle thread(::CreateThread(nullptr, 0, &ThreadProc, &start, 0, &id));
+  if (!thread) return false;
+  if (!WaitWithMessageLoop(ready.get())) ::WaitForSingleObject(ready.get(), INFINITE);
+
+  com::ComPtr<IevFdtDtmThread> worker;
+  if (start.stream)
+    ::CoGetInterfaceAndReleaseStream(start.stream, IID_IevFdtDtmThread, worker.putVoid());
+  if (!worker) {
+    // The thread ends by itself without an object; with one that could not
+    // be reached, it is told to end.
+    ::PostThreadMessageA(id, WM_QUIT, 0, 0);
+    WaitWithMessageLoop(thread.get());
+    return false;
+  }
+  thread_ = std::move(thread);
+  threadId_ = id;
+  worker_ = worker;
+  PostRequest(dtm_command::kSetDtm, ThreadManagerDtmObject());
+  return true;
+}
+
+bool CevFDT_ThreadManagerImpl::StopThread() {
+  // The notice workers call back into this object: they end first, while
+  // everything they may reach is still there.
+  WaitForNoticeWorkers();
+  if (!thread_) return true;
+  if (worker_) {
+    SetThreadTimeout(0);
+    PostRequest(dtm_command::kSetDtm, nullptr);
+    worker_ = nullptr;
+  }
+  const bool ended = ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0) &&
+                     WaitWithMessageLoop(thread_.get()) == 1;
+  if (!ended) ::TerminateThread(thread_.get(), 1);
+  thread_.reset();
+  threadId_ = 0;
+  return true;
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostCode(ULONG code, const VARIANT& argument) {
+  // A copy: the pointer may be dropped by a call served during this one.
+  com::ComPtr<IevFdtDtmThread> worker = worker_;
+  if (!worker) return E_FAIL;
+  VARIANT codeValue = Ui4(code);
+  com::Variant result;
+  return worker->PostRequest(codeValue, argument, result.put());
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostCode(ULONG code) {
+  VARIANT empty;
+  ::VariantInit(&empty);
+  return PostCode(code, empty);
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostText(ULONG code, const wchar_t* text) {
+  return com::guard([&] {
+    com::Variant value(text);
+    return PostCode(code, value.value());
+  });
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostNumber(ULONG code, ULONG value) { return PostCode(code, Ui4(value)); }
+
+HRESULT CevFDT_ThreadManagerImpl::PostPacked(ULONG code, CevVAPacker& record) {
+  com::Variant packed;
+  if (!record.PackToVariant(packed.put())) return E_FAIL;
+  const HRESULT hr = PostCode(code, packed.value());
+  return SUCCEEDED(hr) ? S_OK : hr;
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
+  // Only a poster that waits hands over an event: the worker never signals
+  // a handle that its poster may already have closed.
+  win32::UniqueHandle event;
+  if (pointer) {
+    event.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event) return HRESULT_FROM_WIN32(::GetLastError());
+  }
+  SAFEARRAYBOUND bound{2, 0};
+  SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
+  if (!array) return E_OUTOFMEMORY;
+  com::Variant argument;
+  V_VT(argument.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(argument.get()) = array;  // owned by `argument` from here on
+
+  VARIANT element = Ui4(HandleToULong(event.get()));
+  LONG index = 0;
+  HRESULT hr = ::SafeArrayPutElement(array, &index, &element);
+  if (FAILED(hr)) return hr;
+  ::VariantInit(&element);
+  V_VT(&element) = VT_UNKNOWN;
+  V_UNKNOWN(&element) = pointer;  // SafeArrayPutElement adds the reference
+  index = 1;
+  hr = ::SafeArrayPutElement(array, &index, &element);
+  if (FAILED(hr)) return hr;
+
+  hr = PostCode(code, argument.value());
+  if (SUCCEEDED(hr) && pointer) WaitWithMessageLoop(event.get());
+  return hr;
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostGoOnline() {
+  win32::UniqueHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!event) return HRESULT_FROM_WIN32(::GetLastError());
+  const HRESULT hr = PostNumber(dtm_command::kGoOnline, HandleToULong(event.get()));
+  // Accepted means queued: the worker sets the event when it is done (or
+  // when it drops the command at shutdown).
+  if (SUCCEEDED(hr)) WaitWithMessageLoop(event.get());
+  return hr;
+}
+
+HRESULT CevFDT_ThreadManagerImpl::SetThreadTimeout(ULONG periodMs) {
+  com::ComPtr<IevFdtDtmThread> worker = worker_;
+  if (!worker) return E_FAIL;
+  return worker->SetTimeout(Ui4(periodMs));
+}
+
+bool CevFDT_ThreadManagerImpl::PostAndWait(UINT message, WPARAM wParam, LPARAM lParam, HANDLE handle) {
+  if (!threadId_ || !::PostThreadMessageA(threadId_, message, wParam, lParam)) return false;
+  return !handle || WaitWithMessageLoop(handle) == 1;
+}
+
+void CevFDT_ThreadManagerImpl::ReportMessage(const char* format, ...) {
+  if (!format) return;
+  char buffer[4096];
+  va_list arguments;
+  va_start(arguments, format);
+  const int written = std::vsnprintf(buffer, sizeof buffer, format, arguments);
+  va_end(arguments);
+  if (written < 0) return;  // vsnprintf cuts longer text and always ends it
+  com::guard([&]() -> HRESULT {
+    com::Bstr text;
+    HRESULT hr = text.assignMultiByte(buffer);
+    if (FAILED(hr)) return hr;
+    if (KeepReportedMessage(text.c_str())) return S_OK;
+    return PostText(dtm_command::kErrorMessage, text.c_str());
+  });
+}
+
+// --- notice workers ---------------------------------------------------------
+
+HRESULT CevFDT_ThreadManagerImpl::StartWorkerThread(CWorker* worker) {
+  win32::CsLock lock(noticeWorkersLock_);
+  ForgetEndedNoticeWorkers();
+  try {
+    noticeWorkers_.reserve(noticeWorkers_.size() + 1);  // no failure once the thread runs
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  HANDLE thread = nullptr;
+  const HRESULT hr =
+      ::StartWorkerThread(ThreadManagerFrameObject(), ThreadManagerDtmObject(), worker, &thread);
+  if (SUCCEEDED(hr)) noticeWorkers_.emplace_back(thread);
+  return hr;
+}
+
+size_t CevFDT_ThreadManagerImpl::RunningNoticeWorkers() {
+  win32::CsLock lock(noticeWorkersLock_);
+  ForgetEndedNoticeWorkers();
+  return noticeWorkers_.size();
+}
+
+void CevFDT_ThreadManagerImpl::ForgetEndedNoticeWorkers() {
+  noticeWorkers_.erase(std::remove_if(noticeWorkers_.begin(), noticeWorkers_.end(),
+                                      [](const win32::UniqueHandle& thread) {
+                                        return ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+                                      }),
+                       noticeWorkers_.end());
+}
+
+void CevFDT_ThreadManagerImpl::WaitForNoticeWorkers() {
+  std::vector<win32::UniqueHandle> threads;
+  {
+    win32::CsLock lock(noticeWorkersLock_);
+    threads.swap(noticeWorkers_);
+  }
+  // Their calls into this apartment are served while waiting.
+  const DWORD start = ::GetTickCount();
+  for (const win32::UniqueHandle& thread : threads) {
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= kNoticeWorkersWaitMs) break;
+    WaitOneWithMessageLoop(thread.get(), kNoticeWorkersWaitMs - elapsed);
+  }
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostActiveXMessage(ULONG code) {
+  if (code < kFirstControlMessage || code > kLastControlMessage) return E_INVALIDARG;
+  auto* worker = new (std::nothrow) CActiveXMessageWorker(code);
+  if (!worker) return S_OK;
+  if (FAILED(StartWorkerThread(worker))) delete worker;
+  return S_OK;
+}
+
+HRESULT CevFDT_ThreadManagerImpl::QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag) {
+  if (!ThreadManagerFrameObject()) return E_FAIL;
+  HANDLE idle = progressIdle_.get();
+  if (!idle) return E_FAIL;
+  if (flag != 0 && ::WaitForSingleObject(idle, 0) != WAIT_OBJECT_0) return S_OK;  // dropped
+  WaitOneWithMessageLoop(idle, INFINITE);
+  ::ResetEvent(idle);
+  return com::guard([&]() -> HRESULT {
+    CProgressMessageWorker* worker = nullptr;
+    try {
+      worker = new CProgressMessageWorker(text, percent, flag, idle);
+    } catch (...) {
+      ::SetEvent(idle);
+      throw;
+    }
+    const HRESULT hr = StartWorkerThread(worker);
+    if (FAILED(hr)) delete worker;  // sets the event again
+    return hr;
+  });
+}
+
+void CevFDT_ThreadManagerImpl::ReportProgress(ULONG done, ULONG total, const wchar_t* text) {
+  if (done == 0) {
+    QueueWorkerRequest(text, 0, 0);
+    return;
+  }
+  if (total == 0) return;
+  const auto percent = static_cast<USHORT>(static_cast<ULONGLONG>(done) * 100 / total);
+  if (percent <= progressThreshold) return;
+  progressThreshold += progressStep;
+  if (!progressQuiet) QueueWorkerRequest(text, percent, -1);
+}

@@ -1,0 +1,149 @@
+// Notice workers: each runs once on a short-lived single-threaded apartment
+// of its own, with the frame's and the DTM's interfaces marshalled to it.
+#include "toolkit/worker/message_workers.h"
+
+#include <new>
+
+#include "com/ComError.h"
+#include "com/ComPtr.h"
+#include "com/Guard.h"
+
+namespace {
+
+// Allocated by StartWorkerThread, freed by the worker's thread.
+struct WorkerStart {
+  IStream* frameStream = nullptr;
+  IStream* dtmStream = nullptr;
+  CWorker* worker = nullptr;
+  HMODULE module = nullptr;  // the thread's reference on the module of this code
+};
+
+// Discards a marshalled interface that nobody will unmarshal.
+void DiscardStream(IStream*& stream) {
+  if (!stream) return;
+  LARGE_INTEGER zero{};
+  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+  ::CoReleaseMarshalData(stream);
+  stream->Release();
+  stream = nullptr;
+}
+
+// Runs the worker; everything it owns is gone before it returns.
+void RunWorker(WorkerStart* start) {
+  const HRESULT init = ::CoInitialize(nullptr);
+  {
+    com::ComPtr<IFrameContainer> frame;
+    com::ComPtr<IevFdtBaseDTM> dtm;
+    if (SUCCEEDED(init)) {
+      ::CoGetInterfaceAndReleaseStream(start->frameStream, IID_IFrameContainer, frame.putVoid());
+      ::CoGetInterfaceAndReleaseStream(start->dtmStream, IID_IevFdtBaseDTM, dtm.putVoid());
+      start->frameStream = nullptr;
+      start->dtmStream = nullptr;
+    }
+    if (frame && dtm) {
+      CWorker* worker = start->worker;
+      com::guard([&] { return worker->Execute(frame.get(), dtm.get()); });
+    }
+    delete start->worker;
+    delete start;
+    // The proxies go before the apartment does.
+  }
+  if (SUCCEEDED(init)) ::CoUninitialize();
+}
+
+DWORD WINAPI WorkerThreadProc(void* parameter) {
+  auto* start = static_cast<WorkerStart*>(parameter);
+  const HMODULE module = start->module;
+  RunWorker(start);
+  // The module may be unloaded as soon as its last reference goes: this
+  // thread drops its own only on the way out, never returning into it.
+  ::FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+VARIANT Ui4(ULONG value) {
+  VARIANT v;
+  ::VariantInit(&v);
+  V_VT(&v) = VT_UI4;
+  V_UI4(&v) = value;
+  return v;
+}
+
+}  // namespace
+
+HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker,
+                          HANDLE* thread) {
+  if (thread) *thread = nullptr;
+  if (!worker) return E_INVALIDARG;
+  com::ComPtr<IFrameContainer> frame;
+  if (!frameObject || FAILED(frame.queryFrom(frameObject)) || !frame) return E_FAIL;
+  com::ComPtr<IevFdtBaseDTM> dtm;
+  if (!dtmObject || FAILED(dtm.queryFrom(dtmObject)) || !dtm) return E_FAIL;
+
+  auto* start = new (std::nothrow) WorkerStart;
+  if (!start) return E_FAIL;
+  if (FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IFrameContainer, frame.get(), &start->frameStream)) ||
+      FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IevFdtBaseDTM, dtm.get(), &start->dtmStream))) {
+    DiscardStream(start->frameStream);
+    DiscardStream(start->dtmStream);
+    delete start;
+    return E_FAIL;
+  }
+  start->worker = worker;
+  // The worker's thread keeps the module of its code loaded while it runs,
+  // whoever unloads the DTM's server in the meantime.
+  HANDLE started = nullptr;
+  if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(&WorkerThreadProc), &start->module))
+    started = ::CreateThread(nullptr, 0, &WorkerThreadProc, start, 0, nullptr);
+  if (!started) {
+    if (start->module) ::FreeLibrary(start->module);
+    DiscardStream(start->frameStream);
+    DiscardStream(start->dtmStream);
+    delete start;
+    return E_FAIL;
+  }
+  if (thread)
+    *thread = started;
+  else
+    ::CloseHandle(started);
+  return S_OK;
+}
+
+// --- progress notice ----------------------------------------------------------
+
+CProgressMessageWorker::CProgressMessageWorker(const wchar_t* text, USHORT percent, SHORT flag,
+                                               HANDLE progressEvent)
+    : text_(text), percent_(percent), flag_(flag) {
+  HANDLE duplicate = nullptr;
+  if (progressEvent &&
+      !::DuplicateHandle(::GetCurrentProcess(), progressEvent, ::GetCurrentProcess(), &duplicate, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS))
+    throw com::ComError(HRESULT_FROM_WIN32(::GetLastError()));
+  progressEvent_.reset(duplicate);
+}
+
+CProgressMessageWorker::~CProgressMessageWorker() {
+  if (progressEvent_) ::SetEvent(progressEvent_.get());
+}
+
+HRESULT CProgressMessageWorker::Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) {
+  if (!frameObject || !dtm) return E_FAIL;
+  com::Bstr tag;
+  HRESULT hr = dtm->GetSystemTag(tag.put());
+  if (FAILED(hr)) return hr;
+  com::ComPtr<IFrameDtmEvents> sink;
+  if (FAILED(sink.queryFrom(frameObject)) || !sink) return E_FAIL;
+  hr = sink->OnProgress(tag.get(), text_.get(), static_cast<short>(percent_), flag_);
+  return SUCCEEDED(hr) ? S_OK : hr;
+}
+
+// --- control message ----------------------------------------------------------
+
+HRESULT CActiveXMessageWorker::Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) {
+  if (!frameObject || !dtm) return E_FAIL;
+  com::ComPtr<IevFdtActiveXContainer> controls;
+  if (SUCCEEDED(controls.queryFrom(dtm)) && controls)
+    controls->SetControlsProperty(Ui4(kControlMessageProperty), Ui4(code_));
+  return S_OK;
+}
