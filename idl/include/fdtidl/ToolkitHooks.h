@@ -25,6 +25,19 @@ struct ParInfo;  // one parameter descriptor; defined by the toolkit
 // Field order follows the toolkit's row type. Where descriptions differ on
 // words 3 and 4, label comes before name (the DTM's rows give both the same
 // text).
+//
+// Two fields hide a function, with different effects (the function
+// container and the DTM class both read the row this way):
+// - status bit kHidden (0x02): the function is listed in the functions
+//   document with Status/@hidden = 1, so the frame keeps it out of its
+//   menus but still opens it on request (the DTM's own hidden functions);
+// - `hidden` non-zero: the row is left out of the functions document
+//   altogether (0 in every row of the HART DTM).
+// The function container also reads: status bit kEnabled (SetFunctionEnabled
+// changes it in the container's own copy of the status bits, one per DTM
+// object, so the table stays constant and shared) and kNoDataSetLock; `userLevel` (lowest user role, as a DtmUserRole bit
+// value, that sees the function); `applicationBits` (operation phases in
+// which the function is offered; -1 all); `progId`.
 struct FunctionTableRow {
   enum Kind : ULONG {
     kEnd = 0,
@@ -85,7 +98,9 @@ struct DocumentListRecord {
   const char* deviceTypeId;    // empty: every device type
 };
 
-// One channel of the DTM; the channel container reads the first row only.
+// One channel of the DTM; the channel container reads the first row only:
+// it creates `classId` under `name` when a new data set is made, and only
+// the class ids of this table are ever created from a persisted stream.
 struct ChannelTableRow {
   const char* name;
   const GUID* classId;
