@@ -37,7 +37,6 @@ const wchar_t kUsage[] =
     L"16 DRIVER_PACKAGE_LEGACY\n"
     L"32 DRIVER_PACKAGE_DELETE_FILES\n";
 
-const wchar_t kOverrideKey[] = L"Software\\Wine\\AppDefaults\\drvsetup.exe\\DllOverrides";
 
 std::wstring UsageError(const wchar_t* message) { return std::wstring(L"ERROR: ") + message + L"\n\n" + kUsage; }
 std::wstring Fatal(const std::wstring& text) { return kFatal + text; }
@@ -54,12 +53,25 @@ std::string Install(const std::string& inf, int flags) {
   return "Install inf=" + inf + " flags=" + std::to_string(flags) + " installer=null reboot=0";
 }
 
-void SetOverride(const wchar_t* value) {
+std::wstring SystemDll() {
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  return std::wstring(system) + L"\\difxapi.dll";
+}
+
+// The double goes over Wine's placeholder in the system folder, where the
+// helper looks for the interface, loaded natively by drvsetup.exe. The
+// placeholder is hard-linked with the prefix template and every other
+// prefix, so it is unlinked first rather than written through.
+void InstallDouble() {
+  DeleteFileW(SystemDll().c_str());
+  ASSERT_TRUE(CopyFileW((drvsetup_test::ProgramFolder() + L"difxapi_double.dll").c_str(), SystemDll().c_str(), FALSE));
   win32::UniqueRegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kOverrideKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                           key.put(), nullptr));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), L"difxapi", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                          static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\drvsetup.exe\\DllOverrides", 0,
+                                           nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr));
+  const wchar_t native[] = L"native";
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), L"difxapi", 0, REG_SZ, reinterpret_cast<const BYTE*>(native),
+                                          sizeof(native)));
 }
 
 std::wstring TempFile(const wchar_t* name) {
@@ -89,17 +101,7 @@ std::string Narrow(const std::wstring& text) {
 
 class HelperTest : public testing::Test {
  protected:
-  // The double goes over Wine's placeholder in the system folder, where the
-  // helper looks for the interface. The placeholder is hard-linked with the
-  // prefix template, so it is unlinked first rather than overwritten.
-  static void SetUpTestSuite() {
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring target = std::wstring(system) + L"\\difxapi.dll";
-    DeleteFileW(target.c_str());
-    ASSERT_TRUE(CopyFileW((drvsetup_test::ProgramFolder() + L"difxapi_double.dll").c_str(), target.c_str(), FALSE));
-    SetOverride(L"native");
-  }
+  static void SetUpTestSuite() { InstallDouble(); }
 
   void SetUp() override {
     record_ = TempFile(L"difxapi-record.txt");
@@ -233,9 +235,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Without the interface in the system folder the command line was still
 // accepted: one box that says so, exit code 1.
 TEST_F(HelperTest, MissingInterfaceIsReported) {
-  SetOverride(L"");  // Wine: the DLL is disabled, as if it were not there
+  ASSERT_TRUE(DeleteFileW(SystemDll().c_str()));
   HelperRun run = Run(L"/i x.inf", L"");
-  SetOverride(L"native");
+  InstallDouble();
   EXPECT_EQ(1u, run.exitCode);
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ(Narrow(Fatal(L"Cannot load difxapi.dll from the system folder, error 126")), Narrow(run.boxes[0].text));
