@@ -101,7 +101,17 @@ std::string Narrow(const std::wstring& text) {
 
 class HelperTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() { InstallDouble(); }
+  static void SetUpTestSuite() {
+    InstallDouble();
+    // No window manager runs on the virtual display: Wine's X11 driver would
+    // wait two seconds for one at every closed box. Unmanaged windows close at once.
+    win32::UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, key.put(), nullptr));
+    const wchar_t no[] = L"N";
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key.get(), L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof(no)));
+  }
 
   void SetUp() override {
     record_ = TempFile(L"difxapi-record.txt");
