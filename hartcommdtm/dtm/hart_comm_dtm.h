@@ -1,0 +1,89 @@
+// CHART_CommDTM: the DTM object of the HART communication DTM.
+//
+// Almost all of its FDT behaviour comes from the toolkit's templates; the
+// class adds its construction hook (parameter table, registry settings), its
+// checks before the communication is set or released, its information
+// documents and its own interface IHART_CommDTM, through which the channel
+// and the controls ask it to run the address and scan-range dialogs.
+//
+// Threads: every method runs on the frame's user-interface thread (the
+// object's apartment) and takes no lock.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "com/Bstr.h"
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "fdt.h"
+#include "hartcommdtm.h"
+#include "toolkit/dtm/base_dtm.h"
+#include "toolkit/dtm/dtm_events.h"
+#include "toolkit/dtm/dtm_information.h"
+#include "toolkit/params/param_handler.h"
+#include "toolkit/xml/translation.h"
+#include "win32/unique_handle.h"
+
+class CHART_CommDTM : public com::ObjectRoot,
+                      public CevFDT_BaseDTMImpl<CHART_CommDTM>,
+                      public CevFDT_ParameterHandlerImpl<CHART_CommDTM>,
+                      public CevFDT_DtmEventsImpl<CHART_CommDTM>,
+                      public CevFDT_DtmInformationImpl<CHART_CommDTM>,
+                      public CevFDT_DtmTranslationImpl<CHART_CommDTM>,
+                      public com::DispatchImpl<IDtmInformation2>,
+                      public com::DispatchImpl<IHART_CommDTM> {
+ public:
+  CHART_CommDTM();
+  ~CHART_CommDTM() override;
+
+  static const com::InterfaceEntry* interfaceMap();
+
+  HRESULT finalConstruct() { return OnConstruct(); }
+
+  // Names more than one base offers.
+  using CevFDT_BaseDTMImpl<CHART_CommDTM>::GetCommDtmInterface;
+  using CevFDT_BaseDTMImpl<CHART_CommDTM>::ReportMessage;
+  using CevFDT_BaseDTMImpl<CHART_CommDTM>::GetLanguageId;
+  using CevFDT_ParameterHandlerImpl<CHART_CommDTM>::HasParameter;
+
+  // ---- IHART_CommDTM -----------------------------------------------------
+  STDMETHODIMP DeviceDtmAdded(BSTR childSystemTag) override;
+  STDMETHODIMP ClosingSetDtmAddrActXNotification() override;
+  STDMETHODIMP GetScanRangeViaGUI(long* start, long* end) override;
+  STDMETHODIMP GetDeviceDtmAddressViaGUI(long* address) override;
+
+  // ---- IDtmInformation, IDtmInformation2 ----------------------------------
+  // States 6 to 12 (else S_FALSE); the template of the frame's FDT version
+  // with the device type, finished by the toolkit (languages, documents).
+  STDMETHODIMP GetInformation(BSTR* information) override;
+  // The fixed identification document; null out: E_INVALIDARG.
+  STDMETHODIMP GetDeviceTypeIdent(BSTR, BSTR, BSTR* identification) override;
+  // The fdt:DtmDeviceType fragment in the frame's FDT version's form.
+  HRESULT BuildDeviceTypeXml(const wchar_t* name, const wchar_t* deviceTypeId, BSTR* out);
+
+  // ---- Toolkit hooks -----------------------------------------------------
+  HRESULT OnConstruct() override;
+  HRESULT CheckConfiguredDevice(IUnknown* communication, VARIANT_BOOL* result) override;
+  HRESULT CheckScanInactive(VARIANT_BOOL* result) override;
+
+  // Whether the data set named the DTM's own device type (Config).
+  bool DeviceTypeAccepted() const { return deviceTypeAccepted_ != 0; }
+  const wchar_t* IconPath() const { return iconPath_.get(); }
+  ULONG DeviceTypeSelector() const { return deviceTypes_; }
+
+ protected:
+  void CreateParameterTable() override;
+
+ private:
+  // Registry settings under HKLM "Software\VELTRA\FSK Mavix FDT", then
+  // parameter 1014 from "SetNewDevDtmAddress".
+  HRESULT ReadRegistrySettings();
+
+  com::Bstr iconPath_;
+  ULONG deviceTypes_ = 0;
+  ULONG deviceTypeAccepted_ = 0;
+  // Ends DeviceDtmAdded's wait for the new-device address control. Unnamed:
+  // it belongs to this object alone.
+  win32::UniqueHandle waitEvent_;
+};

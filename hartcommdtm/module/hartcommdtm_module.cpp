@@ -1,0 +1,71 @@
+// hartcommdtm.dll: class table, DllMain and the registration of each class.
+// The four server exports come from the COM layer (com_server_exports).
+//
+// TYPELIB 1 is evHART_COMMDTMLib, registered with the server so that the
+// typelib marshaller carries the DTM's and the toolkit's interfaces between
+// the DTM, its worker thread and the channel's worker.
+//
+// One row per COM class of the module: the DTM object, the DTM's worker
+// thread, the HART channel; the controls add theirs.
+#include <windows.h>
+#include <objbase.h>
+#include <rpc.h>
+
+#include <iterator>
+
+#include "com/Module.h"
+#include "com/Object.h"
+#include "com/Registration.h"
+#include "dtm/catalogue_notice.h"
+#include "dtm/dtm_ids.h"
+#include "dtm/hart_comm_dtm.h"
+#include "hartcommdtm.h"
+#include "toolkit/worker/dtm_thread.h"
+
+namespace {
+
+// Component categories a frame application finds DTMs by: the FDT DTM
+// categories and the HART protocol.
+const GUID kCategoryFdtDtm = {
+    0x036d1490, 0x387b, 0x11d4, {0x86, 0xe1, 0x00, 0xe0, 0x98, 0x72, 0x70, 0xb9}};
+const GUID kCategoryFdtDtmTopology = {
+    0x036d1494, 0x387b, 0x11d4, {0x86, 0xe1, 0x00, 0xe0, 0x98, 0x72, 0x70, 0xb9}};
+const GUID kCategoryHart = {
+    0x036d1498, 0x387b, 0x11d4, {0x86, 0xe1, 0x00, 0xe0, 0x98, 0x72, 0x70, 0xb9}};
+const GUID* const kDtmCategories[] = {&kCategoryFdtDtm, &kCategoryFdtDtmTopology, &kCategoryHart,
+                                      nullptr};
+
+// Written at registration and removal alike, so that the frame rebuilds
+// its DTM catalogue; a failure only skips the notice.
+HRESULT UpdateDtmRegistration(bool) {
+  WriteCatalogueNotice();
+  return S_OK;
+}
+
+const com::ClassRegistration kDtmRegistration = {
+    &CLSID_HART_CommDTM, hart_dtm::kDescription, hart_dtm::kProgId,
+    hart_dtm::kVersionIndependentProgId, L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0",
+    true, nullptr, kDtmCategories, &UpdateDtmRegistration};
+
+const com::ClassRegistration kThreadRegistration = {
+    &CLSID_CustomDtmThread, L"FSK Mavix CommDTM Thread", L"vtFDT.FSKMavixCommDTM_Thread.1",
+    L"vtFDT.FSKMavixCommDTM_Thread", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", false,
+    nullptr, nullptr, nullptr};
+
+const com::ClassEntry kClasses[] = {
+    {&CLSID_HART_CommDTM, &com::createObject<CHART_CommDTM>, &kDtmRegistration},
+    {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
+     &kThreadRegistration},
+    // The HART channel's row goes here.
+};
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    ::DisableThreadLibraryCalls(instance);
+    com::module().init(instance, kClasses, std::size(kClasses), true);
+  }
+  if (reason == DLL_PROCESS_DETACH && !reserved) com::module().term();
+  return TRUE;
+}
