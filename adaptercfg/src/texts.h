@@ -1,0 +1,44 @@
+// Texts of adaptercfg that are not in the string table of res/adaptercfg.rc.
+#pragma once
+
+namespace adaptercfg::texts {
+
+// Caption of every message box.
+constexpr char kMessageCaption[] = "HART Driver Configuration";
+
+// Panel of an adapter entry.
+constexpr char kAdapterTypeLabel[] = "FSK Mavix";
+constexpr char kSerialLabel[] = "Serial No.";
+constexpr char kSearchButton[] = "Search attached devices";
+constexpr char kPortLabel[] = "Serial port:";
+constexpr char kPortFormat[] = "COM%d";
+
+// Attached-devices dialog.
+constexpr char kAttachedTitle[] = "attached USB devices";
+constexpr char kSerialRowFormat[] = "%04X";
+
+// About box.
+constexpr char kVersionPrefix[] = "modemapi.dll: ";
+constexpr char kVersionFormat[] = "%d.%d.%d.%d";
+constexpr char kNoVersion[] = "no version information found, ERROR\r\n";
+
+// Applying the configuration: the service must have taken every request,
+// or the user is told and the dialog stays open with the configuration.
+constexpr char kServiceUnreachable[] =
+    "The configuration was not changed: the HART USB service does not answer.\n"
+    "Start the service and press OK again, or press Cancel to leave without changes.";
+constexpr char kApplyIncomplete[] =
+    "The configuration could not be written completely: the HART USB service stopped answering.\n"
+    "The settings are kept in this dialog; press OK to write them again.";
+constexpr char kApplyTooLong[] =
+    "The configuration cannot be written: an entry does not fit a request of the HART USB service.";
+
+// EEPROM upgrade.
+constexpr char kUnableToUpgrade[] = "unable to upgrade device";
+constexpr char kUnexpectedEepromValue[] = "unexpected value in eeprom, upgrade canceled.\nunplug device and try again";
+constexpr char kCommunicationRetry[] = "Communication with USB-Device failed, retry ?";
+constexpr char kWriteRetry[] = "writing byte failed, retry ?";
+constexpr char kReadRetry[] = "reading byte failed, retry ?";
+constexpr char kVerifyRewrite[] = "verify failed, rewrite ?";
+
+}  // namespace adaptercfg::texts
