@@ -16,6 +16,7 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "com/Registration.h"
+#include "channel/hart_channel.h"
 #include "dtm/catalogue_notice.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/hart_comm_dtm.h"
@@ -52,11 +53,17 @@ const com::ClassRegistration kThreadRegistration = {
     L"vtFDT.FSKMavixCommDTM_Thread", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", false,
     nullptr, nullptr, nullptr};
 
+const com::ClassRegistration kChannelRegistration = {
+    &CLSID_HART_Channel, L"HART_Channel Class", L"vtFDT.FSKMavixCommDTM_HART_Channel.1",
+    L"vtFDT.FSKMavixCommDTM_HART_Channel", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", false,
+    nullptr, nullptr, nullptr};
+
 const com::ClassEntry kClasses[] = {
     {&CLSID_HART_CommDTM, &com::createObject<CHART_CommDTM>, &kDtmRegistration},
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
      &kThreadRegistration},
-    // The HART channel's row goes here.
+    {&CLSID_HART_Channel, &com::createObjectNoAggregation<hartdtm::CHART_Channel>,
+     &kChannelRegistration},
 };
 
 }  // namespace

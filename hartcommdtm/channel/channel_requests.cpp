@@ -1,0 +1,540 @@
+// CHART_Channel: IFdtCommunication requests, their execution on the worker,
+// the supported protocols, IFdtChannel, the found-device table's interface
+// and the channel's texts.
+#include <comcat.h>
+#include <rpc.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "channel/answer_documents.h"
+#include "channel/hart_channel.h"
+#include "com/Guard.h"
+#include "com/Variant.h"
+#include "toolkit/xml/xml_dom.h"
+
+namespace hartdtm {
+
+namespace {
+
+// A UUID in text form, with or without braces.
+bool ParseUuid(const wchar_t* text, UUID* out) {
+  if (!text) return false;
+  std::wstring s(text);
+  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
+  if (s.size() != 36) return false;
+  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), out) == RPC_S_OK;
+}
+
+HRESULT DtmState(IUnknown* owner, long* state) {
+  com::ComPtr<IevFdtBaseDTM> base;
+  if (!owner || FAILED(base.queryFrom(owner)) || !base) return E_NOINTERFACE;
+  return base->GetDtmState(state);
+}
+
+}  // namespace
+
+// ---- IFdtCommunication ----------------------------------------------------------
+
+HRESULT CHART_Channel::LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc) {
+  if (!xml) return E_INVALIDARG;
+  com::ComPtr<IXMLDOMDocument2> loaded;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  HRESULT hr = xml_.LoadXMLDocument(xml, loaded.put(), &ok);
+  if (FAILED(hr)) return hr;
+  if (!ok || !loaded) return E_FAIL;
+  PrepareRequestDocument(loaded.get());
+  *doc = loaded.detach();
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, BSTR invokeId,
+                                           BSTR protocolId, BSTR fieldbusFrame, VARIANT_BOOL* result) {
+  if (result) *result = VARIANT_FALSE;
+  if (!callback || !invokeId || !protocolId || !fieldbusFrame || !result) return E_INVALIDARG;
+  return com::guard([&]() -> HRESULT {
+    if (!workerStarted_) return S_OK;
+    UUID uuid;
+    if (!ParseUuid(invokeId, &uuid)) return S_OK;
+    if (!ParseUuid(protocolId, &uuid) || !IsSupportedProtocol(uuid)) return S_OK;
+    com::ComPtr<IXMLDOMDocument2> doc;
+    if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
+
+    ConnRef connection = CHART_ChanConn::Create();
+    if (FAILED(connection->CreateReference())) return S_OK;
+    std::unique_ptr<HARTConnectRequestInfo> record(new HARTConnectRequestInfo);
+    // A connect that fails anywhere drops the new connection with its record.
+    if (FAILED(record->Initialize(invokeId, connection, doc.get()))) return S_OK;
+    connection->SetGivenCallback(callback);
+    com::ComPtr<IChildCommunicationEvents2> second;
+    connection->fdt121Peer = SUCCEEDED(second.queryFrom(callback)) && second;
+    if (FAILED(PostRequest(kRequestConnect, record.get()))) return S_OK;
+    record.release();
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CHART_Channel::DisconnectRequest(BSTR invokeId, BSTR fieldbusFrame, VARIANT_BOOL* result) {
+  if (result) *result = VARIANT_FALSE;
+  if (!invokeId || !fieldbusFrame || !result) return E_INVALIDARG;
+  return com::guard([&]() -> HRESULT {
+    if (!workerStarted_) return S_OK;
+    UUID uuid;
+    if (!ParseUuid(invokeId, &uuid)) return S_OK;
+    com::ComPtr<IXMLDOMDocument2> doc;
+    if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
+    std::unique_ptr<HARTDisconnectRequestInfo> record(new HARTDisconnectRequestInfo);
+    if (FAILED(record->Initialize(invokeId, doc.get(), connections_))) return S_OK;
+    if (FAILED(PostRequest(kRequestDisconnect, record.get()))) return S_OK;
+    record.release();
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CHART_Channel::TransactionRequest(BSTR invokeId, BSTR fieldbusFrame, VARIANT_BOOL* result) {
+  if (result) *result = VARIANT_FALSE;
+  if (!invokeId || !fieldbusFrame || !result) return E_INVALIDARG;
+  return com::guard([&]() -> HRESULT {
+    if (!workerStarted_) return S_OK;
+    UUID uuid;
+    if (!ParseUuid(invokeId, &uuid)) return S_OK;
+    com::ComPtr<IXMLDOMDocument2> doc;
+    if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
+    std::unique_ptr<HARTTransactRequestInfo> record(new HARTTransactRequestInfo);
+    if (FAILED(record->Initialize(invokeId, doc.get(), connections_))) return S_OK;
+    if (FAILED(PostRequest(kRequestTransaction, record.get()))) return S_OK;
+    record.release();
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CHART_Channel::Abort(BSTR communicationReference) {
+  return com::guard([&]() -> HRESULT {
+    if (!communicationReference || !workerStarted_) return S_FALSE;
+    com::Bstr reference;
+    com::ComPtr<IXMLDOMDocument2> doc;
+    if (SUCCEEDED(LoadRequestDocument(communicationReference, doc.put()))) {
+      if (FAILED(XmlGetNodeText(doc.get(), L"FDT/Abort/@communicationReference", reference.put())))
+        return S_FALSE;
+    } else {
+      // FDT callers pass the reference itself.
+      reference.assign(communicationReference);
+    }
+    if (reference.empty()) return S_FALSE;
+    ConnRef connection;
+    if (FAILED(connections_.FindConnection(reference.c_str(), &connection))) return S_FALSE;
+    connection->SetState(kConnectionAborted);
+    std::unique_ptr<baseRequestInfo> record(new baseRequestInfo);
+    record->connection = connection;
+    if (FAILED(PostRequest(kRequestAbort, record.get()))) return S_FALSE;
+    record.release();
+    return S_OK;
+  });
+}
+
+HRESULT CHART_Channel::PostRequest(RequestType type, baseRequestInfo* record) {
+  if (!thread_ || !threadId_) return E_UNEXPECTED;
+  if (record->connection) {
+    HRESULT hr = record->connection->PrepareCallbackForWorker();
+    if (FAILED(hr)) return hr;
+  }
+  if (!::PostThreadMessageW(threadId_, TM_EXECUTE_REQUEST, type, reinterpret_cast<LPARAM>(record)))
+    return E_FAIL;
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::SequenceBegin(BSTR fieldbusFrame, VARIANT_BOOL* result) {
+  if (!fieldbusFrame) return S_FALSE;
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  long state = 0;
+  if (FAILED(DtmState(owner_.get(), &state))) return S_FALSE;
+  return (state >= 9 && state <= 12) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CHART_Channel::SequenceStart(BSTR fieldbusFrame, VARIANT_BOOL* result) {
+  return SequenceEnd(fieldbusFrame, result);
+}
+
+STDMETHODIMP CHART_Channel::SequenceEnd(BSTR fieldbusFrame, VARIANT_BOOL* result) {
+  if (!fieldbusFrame) return S_FALSE;
+  if (!result) return E_POINTER;
+  long state = 0;
+  if (FAILED(DtmState(owner_.get(), &state)) || state < 9 || state > 12) return S_FALSE;
+  *result = VARIANT_FALSE;
+  return S_OK;
+}
+
+// ---- supported protocols ---------------------------------------------------------
+
+bool CHART_Channel::IsSupportedProtocol(const GUID& protocol) const {
+  static const GUID kProtocols[] = {kHartProtocolId, GUID_NULL};
+  for (const GUID* p = kProtocols; !IsEqualGUID(*p, GUID_NULL); ++p) {
+    if (IsEqualGUID(*p, protocol)) return true;
+  }
+  return false;
+}
+
+STDMETHODIMP CHART_Channel::GetSupportedProtocols(BSTR* protocols) {
+  return com::guard([&]() -> HRESULT {
+    long state = 0;
+    if (FAILED(DtmState(owner_.get(), &state)) || state < 8 || state > 12) return S_FALSE;
+    if (!protocols) return E_POINTER;
+    *protocols = nullptr;
+    wchar_t* idText = nullptr;
+    HRESULT hr = ::StringFromCLSID(kHartProtocolId, &idText);
+    if (FAILED(hr)) return hr;
+    std::wstring id(idText);
+    ::CoTaskMemFree(idText);
+    if (id.size() > 2) id = id.substr(1, id.size() - 2);
+
+    std::wstring name;
+    bool named = false;
+    com::ComPtr<ICatInformation> categories;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_ICatInformation, categories.putVoid())) &&
+        categories) {
+      wchar_t* description = nullptr;
+      if (SUCCEEDED(categories->GetCategoryDesc(const_cast<GUID&>(kHartProtocolId), 0, &description)) &&
+          description) {
+        const std::wstring text(description);
+        ::CoTaskMemFree(description);
+        const std::wstring prefix = L"FDT FIELDBUS ";
+        const size_t at = text.find(prefix);
+        if (at != std::wstring::npos && text.size() > prefix.size()) {
+          name = text.substr(at + prefix.size());
+          named = true;
+        }
+      }
+    }
+    return BuildSupportedProtocolsDocument(protocols,
+                                           SupportedProtocolEntry(id.c_str(), named ? name.c_str() : nullptr));
+  });
+}
+
+// ---- execution on the worker -------------------------------------------------
+
+void CHART_Channel::ExecuteRequest(RequestType type, baseRequestInfo* record) {
+  if (!record) return;
+  CHART_ChanConn* connection = record->connection.get();
+  if (connection && FAILED(connection->UnmarshalCallback())) return;
+  com::Bstr invokeId(record->invokeId);
+  // An aborted connection's pending requests are dropped without an answer.
+  if (connection && connection->State() == kConnectionAborted && type != kRequestAbort) return;
+  if (State() == kChannelRefusing) return;
+
+  com::Bstr answer;
+  HRESULT hr = E_FAIL;
+  switch (type) {
+    case kRequestConnect:
+      hr = ExecuteConnect(static_cast<HARTConnectRequestInfo&>(*record), answer.put());
+      break;
+    case kRequestDisconnect:
+      hr = ExecuteDisconnect(static_cast<HARTDisconnectRequestInfo&>(*record), answer.put());
+      break;
+    case kRequestTransaction: {
+      auto& request = static_cast<HARTTransactRequestInfo&>(*record);
+      if (!connection) return;
+      if (request.kind == kDataExchange) hr = ExecuteTransaction(request, *connection, answer.put());
+      else if (request.kind == kSubscribe) hr = Subscribe(request, *connection, answer.put());
+      else hr = Unsubscribe(request, *connection, answer.put());
+      break;
+    }
+    case kRequestAbort:
+      hr = ExecuteAbort(*record);
+      break;
+    default:
+      return;
+  }
+  if (FAILED(hr)) return;
+  if (!connection || connection->State() == kConnectionAborted || type == kRequestAbort) return;
+  SendResponse(type, *connection, invokeId.get(), answer.get());
+}
+
+HRESULT CHART_Channel::SendResponse(RequestType type, CHART_ChanConn& connection, BSTR invokeId, BSTR answer) {
+  com::ComPtr<IChildCommunicationEvents> callback = connection.Callback();
+  if (!callback || !answer) return E_POINTER;
+  switch (type) {
+    case kRequestConnect: {
+      com::ComPtr<IChildCommunicationEvents2> second;
+      if (frameFdtVersion_ == 1 && connection.fdt121Peer && SUCCEEDED(second.queryFrom(callback.get())) &&
+          second) {
+        com::Bstr parent;
+        HRESULT hr = BuildParentVersionDocument(parent.put());
+        if (FAILED(hr)) return hr;
+        return second->OnConnectResponse2(invokeId, parent.get(), answer);
+      }
+      return callback->OnConnectResponse(invokeId, answer);
+    }
+    case kRequestDisconnect:
+      return callback->OnDisconnectResponse(invokeId, answer);
+    case kRequestTransaction:
+      return callback->OnTransactionResponse(invokeId, answer);
+    case kRequestAbort:
+      return S_OK;
+    default:
+      return E_FAIL;
+  }
+}
+
+HRESULT CHART_Channel::ExecuteConnect(HARTConnectRequestInfo& request, BSTR* answer) {
+  CHART_ChanConn& connection = *request.connection;
+  HRESULT hr;
+  if (request.longAddressGiven) {
+    const hart::LongAddress address = {request.manufacturerId, request.deviceTypeId, request.address1,
+                                       request.address2, request.address3};
+    hr = SendLongFrame(0, address, preambleCount_, 0, nullptr);
+  } else {
+    hr = SendShortFrameCommand0(request.shortAddress, preambleCount_);
+  }
+  if (SUCCEEDED(hr)) hr = IdentifyDevice(connection, request);
+  HRESULT built;
+  if (SUCCEEDED(hr)) {
+    ConnectResponseFields fields;
+    fields.tag = request.tag.c_str();
+    fields.preambleCount = preambleCount_;
+    fields.primaryMaster = primaryMaster_;
+    fields.reference = connection.Reference();
+    fields.manufacturerId = request.manufacturerId;
+    fields.deviceTypeId = request.deviceTypeId;
+    fields.address1 = request.address1;
+    fields.address2 = request.address2;
+    fields.address3 = request.address3;
+    fields.shortAddress = request.shortAddress;
+    built = BuildConnectResponse(answer, fields);
+    if (SUCCEEDED(built)) connections_.AddConnection(request.connection);
+  } else {
+    built = BuildCommunicationError(answer, kCommErrNoConnection, channelName_.c_str(), hr, nullptr);
+  }
+  if (FAILED(built)) return built;
+  const HRESULT counted = IncreaseChangeCount();
+  return counted == E_NOINTERFACE ? counted : S_OK;
+}
+
+HRESULT CHART_Channel::ExecuteDisconnect(HARTDisconnectRequestInfo& request, BSTR* answer) {
+  CHART_ChanConn& connection = *request.connection;
+  if (IsSubscribed(&connection)) {
+    return BuildCommunicationError(answer, kCommErrBusy, channelName_.c_str(), static_cast<HRESULT>(0xFFFFFFFF),
+                                   L"you are still subscribed!");
+  }
+  HRESULT hr = BuildDisconnectResponse(answer, connection.Reference());
+  if (FAILED(hr)) return hr;
+  connections_.RemoveConnection(connection.Reference());
+  const HRESULT counted = IncreaseChangeCount();
+  return counted == E_NOINTERFACE ? counted : S_OK;
+}
+
+HRESULT CHART_Channel::ExecuteAbort(baseRequestInfo& request) {
+  if (!request.connection) return E_INVALIDARG;
+  DropSubscription(request.connection.get());
+  connections_.RemoveConnection(request.connection->Reference());
+  return S_OK;
+}
+
+HRESULT CHART_Channel::IncreaseChangeCount() {
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  if (FAILED(Owner(handler)) || !handler) return E_NOINTERFACE;
+  com::Variant key;
+  key.get()->vt = VT_UI4;
+  key.get()->ulVal = kParChangeCounter;
+  com::Variant value;
+  ULONG count = 0;
+  if (SUCCEEDED(handler->GetParameterValue(key.value(), value.put())) &&
+      SUCCEEDED(value.changeType(VT_UI4)))
+    count = value.get()->ulVal;
+  com::Variant next;
+  next.get()->vt = VT_UI4;
+  next.get()->ulVal = count + 1;
+  return handler->WriteParameter(key.value(), next.value());
+}
+
+bool CHART_Channel::IsSubscribed(const CHART_ChanConn* connection) const {
+  for (const Subscription& s : subscriptions_) {
+    if (s.connection.get() == connection) return true;
+  }
+  return false;
+}
+
+void CHART_Channel::DropSubscription(const CHART_ChanConn* connection) {
+  for (auto it = subscriptions_.begin(); it != subscriptions_.end();) {
+    if (it->connection.get() == connection) it = subscriptions_.erase(it);
+    else ++it;
+  }
+}
+
+// ---- IFdtChannel and IFdtFunctionBlockData -------------------------------------
+
+STDMETHODIMP CHART_Channel::GetChannelPath(BSTR* path) {
+  return com::guard([&]() -> HRESULT {
+    long state = 0;
+    if (FAILED(DtmState(owner_.get(), &state))) return E_FAIL;
+    if (state < 7 || state > 12) return S_FALSE;
+    if (!path) return E_INVALIDARG;
+    std::wstring text = ownerSystemTag_.c_str();
+    if (!channelTag_.empty()) text += L"/" + std::wstring(channelTag_.c_str());
+    *path = ::SysAllocString(text.c_str());
+    return *path ? S_OK : E_OUTOFMEMORY;
+  });
+}
+
+STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
+  return com::guard([&]() -> HRESULT {
+    long state = 0;
+    if (FAILED(DtmState(owner_.get(), &state))) return E_FAIL;
+    if (state < 7 || state > 12) return S_FALSE;
+    if (!document) return E_INVALIDARG;
+    if (channelParameterDocument_.empty()) {
+      com::Variant tag;
+      HRESULT hr = GetValue(kParChannelName, tag.put());
+      if (FAILED(hr)) return hr;
+      if (tag.type() != VT_BSTR) return E_UNEXPECTED;
+      static const wchar_t kTemplate[] =
+          L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTBasicChannelParameterSchema.xml\" "
+          L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><FDTChannelType><fdt:VersionInformation "
+          L"name=\"%s\" vendor=\"%s\" version=\"%d.%d\" date=\"%s\" /></FDTChannelType>"
+          L"<FDTBasicChannel fdt:tag=\"%s\" fdt:id=\"%s\" /></FDT>";
+      com::Bstr name, vendor, date, tagText, id;
+      EscapeXmlText(channelName_.c_str(), name.put());
+      EscapeXmlText(vendor_.c_str(), vendor.put());
+      EscapeXmlText(versionDate_.c_str(), date.put());
+      EscapeXmlText(tag.get()->bstrVal, tagText.put());
+      EscapeXmlText(channelTag_.c_str(), id.put());
+      const std::wstring text = FillTemplate(
+          kTemplate, {name.c_str(), vendor.c_str(), L"1", L"3", date.c_str(), tagText.c_str(), id.c_str()});
+      hr = channelParameterDocument_.assign(text.c_str());
+      if (FAILED(hr)) return hr;
+    }
+    return channelParameterDocument_.copyTo(document);
+  });
+}
+
+STDMETHODIMP CHART_Channel::SetChannelParameters(BSTR, BSTR, BSTR document, VARIANT_BOOL* result) {
+  return com::guard([&]() -> HRESULT {
+    long state = 0;
+    if (FAILED(DtmState(owner_.get(), &state))) return E_FAIL;
+    if (state < 7 || state > 12) return S_FALSE;
+    if (!result) return E_INVALIDARG;
+    *result = VARIANT_FALSE;
+    com::ComPtr<IXMLDOMDocument2> doc;
+    com::Bstr tag;
+    if (SUCCEEDED(LoadRequestDocument(document, doc.put())) &&
+        SUCCEEDED(XmlGetNodeText(doc.get(), L"FDT/FDTBasicChannel/@fdt:tag", tag.put()))) {
+      com::Variant key;
+      key.get()->vt = VT_UI4;
+      key.get()->ulVal = kParChannelName;
+      com::Variant value(tag.c_str());
+      if (SUCCEEDED(WriteParameter(key.value(), value.value()))) {
+        channelParameterDocument_.reset();
+        *result = VARIANT_TRUE;
+        com::ComPtr<IevFdtStorageState> storage;
+        long modified = 0;
+        if (SUCCEEDED(Owner(storage)) && storage && SUCCEEDED(storage->GetModified(&modified)) && !modified)
+          storage->SetModified(1);
+      }
+    }
+    if (!*result) ReportToOwner(L"An error occurred during IFdtChannel::SetChannelParameters");
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CHART_Channel::GetFailSafeData(BSTR, BSTR* document) {
+  if (!document) return E_INVALIDARG;
+  return BuildFailSafeDocument(document);
+}
+
+// ---- IHART_Channel: the found-device table -------------------------------------
+
+STDMETHODIMP CHART_Channel::GetNumberOfDevices(long* plDevCount) {
+  if (!plDevCount) return E_POINTER;
+  *plDevCount = static_cast<long>(found_.Count());
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::GetDeviceInfo(long lDevNum, unsigned char* pbyPollAddress, long* pbInUse,
+                                          BSTR* pbsTag, BSTR* pbsManufacturer, BSTR* pbsDevType,
+                                          unsigned char* pbyDeviceType, long* plDeviceID,
+                                          unsigned char* pbyHardwareRevision,
+                                          unsigned char* pbySoftwareRevision) {
+  if (!pbyPollAddress || !pbInUse || !pbsTag || !pbsManufacturer || !pbsDevType || !pbyDeviceType ||
+      !plDeviceID || !pbyHardwareRevision || !pbySoftwareRevision)
+    return E_POINTER;
+  return com::guard([&]() -> HRESULT {
+    HartDeviceEntry entry;
+    if (lDevNum < 0 || !found_.CopyAt(static_cast<size_t>(lDevNum), &entry)) return E_INVALIDARG;
+    // Whether a connection holds the device, as it stands now.
+    const bool inUse = connections_.HoldsLongAddress(
+        {entry.manufacturerId, entry.deviceType, static_cast<uint8_t>(entry.deviceId >> 16),
+         static_cast<uint8_t>(entry.deviceId >> 8), static_cast<uint8_t>(entry.deviceId)});
+    found_.SetInUse(static_cast<size_t>(lDevNum), inUse);
+    wchar_t manufacturer[32], deviceType[32];
+    std::swprintf(manufacturer, 32, L"code = %u", static_cast<unsigned>(entry.manufacturerId));
+    std::swprintf(deviceType, 32, L"code = 0x%04X",
+                  static_cast<unsigned>(entry.manufacturerId * 256u + entry.deviceType));
+    *pbyPollAddress = entry.pollingAddress;
+    *pbInUse = inUse ? 1 : 0;
+    *pbsTag = ::SysAllocString(entry.tag.c_str());
+    *pbsManufacturer = ::SysAllocString(manufacturer);
+    *pbsDevType = ::SysAllocString(deviceType);
+    *pbyDeviceType = entry.deviceType;
+    *plDeviceID = static_cast<long>(entry.deviceId);
+    *pbyHardwareRevision = entry.hardwareRevision;
+    *pbySoftwareRevision = entry.softwareRevision;
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CHART_Channel::StartScan() { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::StopScan() { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::IsScanFinished(long*, long*) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::ChangeAddress(unsigned char, unsigned char) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::GetChildDtmCount(unsigned long*) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::GetChildDtmInfoByIndex(unsigned long, BSTR*, BSTR*, unsigned char*) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::GetChildDtmInfoBySysTag(BSTR, BSTR*, unsigned char*) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::SetDeviceDtmInfo(BSTR, unsigned char, BSTR) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::ChildDtmChanged(BSTR) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::UpdateChildList() { return E_NOTIMPL; }
+
+STDMETHODIMP CHART_Channel::GetChannelName(BSTR* pbsChannelName) {
+  if (!pbsChannelName) return E_POINTER;
+  return channelName_.copyTo(pbsChannelName);
+}
+
+// ---- texts --------------------------------------------------------------------
+
+HRESULT CHART_Channel::GetUserMessage(UINT id, const wchar_t* name, BSTR* text) {
+  if (!text || (!name && id < 1)) return E_INVALIDARG;
+  *text = nullptr;
+  com::ComPtr<IevFdtTranslation> translation;
+  if (SUCCEEDED(Owner(translation)) && translation) {
+    wchar_t path[160];
+    std::swprintf(path, 160, L"localization/UserMessages/Message[@resId=\"%u\"]", id);
+    com::Bstr xpath(path);
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    if (translation->ContainsNode(xpath.get(), &exists) != S_OK || !exists) {
+      const std::wstring byName = std::wstring(L"localization/UserMessages/Message[@resId=\"") +
+                                  (name ? name : L"") + L"\"]";
+      xpath.assign(byName.c_str());
+    }
+    com::Bstr found;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    if (SUCCEEDED(translation->GetLocalizedText(xpath.get(), found.put(), &ok)) && ok && found.get()) {
+      *text = found.detach();
+      return S_OK;
+    }
+  }
+  return LoadMessageText(id, text);
+}
+
+HRESULT CHART_Channel::ReportDriverError(unsigned status, BSTR* text) {
+  if (!text) return E_POINTER;
+  const UINT id = modem_messages::MessageIdOfStatus(static_cast<BYTE>(status & 0xFF));
+  if (id == 0) return S_OK;
+  return GetUserMessage(id, L"", text);
+}
+
+}  // namespace hartdtm

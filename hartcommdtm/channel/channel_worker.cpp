@@ -1,0 +1,648 @@
+// CHART_Channel: construction, IevFdtBaseChannel, the worker thread, attach
+// and detach, the device start, the receive callback and channel events.
+#include "channel/hart_channel.h"
+
+#include <process.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "com/Guard.h"
+#include "com/Variant.h"
+#include "shared/status_codes.h"
+#include "toolkit/params/param_rows.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/message_wait.h"
+#include "toolkit/xml/xml_schema_lists.h"
+
+namespace hartdtm {
+
+const GUID kHartProtocolId = {0x036D1498, 0x387B, 0x11D4, {0x86, 0xE1, 0x00, 0xE0, 0x98, 0x72, 0x70, 0xB9}};
+
+double CurrentVariantTime() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  double date = 0;
+  ::SystemTimeToVariantTime(&now, &date);
+  // SystemTimeToVariantTime drops the milliseconds; burst ages need them.
+  return date + now.wMilliseconds / 86400000.0;
+}
+
+const com::InterfaceEntry* CHART_Channel::interfaceMap() {
+  static const com::InterfaceEntry map[] = {
+      com::entry<CHART_Channel, IHART_Channel>(),
+      com::entry<CHART_Channel, IDispatch, com::DispatchImpl<IHART_Channel>>(),
+      com::entry<CHART_Channel, IevFdtBaseChannel>(),
+      com::entry<CHART_Channel, IFdtCommunication>(),
+      com::entry<CHART_Channel, IFdtChannel>(),
+      com::entry<CHART_Channel, IFdtFunctionBlockData>(),
+      EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
+      com::endOfMap()};
+  return map;
+}
+
+CHART_Channel::CHART_Channel()
+    : xml_(*this),
+      vendor_(L"ubra system"),
+      versionDate_(L"2004-06-29"),
+      channelName_(L"FSK Mavix - HART Channel") {}
+
+CHART_Channel::~CHART_Channel() = default;
+
+HRESULT CHART_Channel::finalConstruct() {
+  responseEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  statusByteEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  receiveFailedEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!responseEvent_ || !statusByteEvent_ || !receiveFailedEvent_) return E_OUTOFMEMORY;
+  // The channel's one parameter: its name, which is the channel's tag.
+  return ParamRow::Text(kParChannelName, L"FSK Mavix - HART Channel", L"FSK Mavix - HART Channel",
+                        L"FSK Mavix - HART Channel", 0)
+      .Kind(1)
+      .AddTo(this);
+}
+
+void CHART_Channel::finalRelease() {
+  // A channel released without a clean stop: the worker detaches (closing
+  // the adapter) and ends before anything it uses goes away.
+  if (thread_) StopWorkerThread();
+  // The worker could not run its detach: close the adapter here, so that
+  // no library thread runs when the library is freed.
+  CloseAdapter();
+  found_.Clear();
+  subscriptions_.clear();
+  connections_.Clear();
+  binding_.Unload();
+}
+
+void CHART_Channel::UseLibraryName(const wchar_t* name) { binding_.SetLibraryName(name); }
+
+const wchar_t* const* CHART_Channel::XmlSchemaFiles() { return kChannelSchemaFiles; }
+
+void CHART_Channel::ReportXmlMessage(const char* text) { ::OutputDebugStringA(text); }
+
+IUnknown* CHART_Channel::GetCommDtmInterface() {
+  return OnWorkerThread() ? workerOwner_.get() : owner_.get();
+}
+
+// ---- IevFdtBaseChannel --------------------------------------------------------
+
+STDMETHODIMP CHART_Channel::GetConnectionCount(VARIANT* count) {
+  if (!count) return E_POINTER;
+  ::VariantInit(count);
+  count->vt = VT_UI4;
+  count->ulVal = static_cast<ULONG>(connections_.Count());
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::Initialize(IUnknown* ownerDtm) {
+  return com::guard([&]() -> HRESULT {
+    if (!ownerDtm) return E_INVALIDARG;
+    com::ComPtr<IDtm> dtm;
+    if (FAILED(dtm.queryFrom(ownerDtm)) || !dtm) return E_NOINTERFACE;
+    com::ComPtr<IevFdtBaseDTM> base;
+    if (FAILED(base.queryFrom(ownerDtm)) || !base) return E_FAIL;
+    com::ComPtr<IUnknown> identity;
+    HRESULT hr = identity.queryFrom(ownerDtm);
+    if (FAILED(hr)) return hr;
+    owner_ = identity;
+    ownerDtm_ = dtm;
+    return base->GetSystemTag(ownerSystemTag_.put());
+  });
+}
+
+STDMETHODIMP CHART_Channel::SetOwner(IUnknown* frameContainer) {
+  return com::guard([&]() -> HRESULT {
+    com::ComPtr<IFrameContainer> frame;
+    if (!frameContainer || FAILED(frame.queryFrom(frameContainer)) || !frame) return E_NOINTERFACE;
+    frame_ = frame;
+    com::Bstr folder;
+    HRESULT hr = frame->GetXmlSchemaPath(folder.put());
+    if (FAILED(hr)) return hr;
+    return xml_.InitializeSchemaCache(folder.c_str());
+  });
+}
+
+STDMETHODIMP CHART_Channel::SetChannelTag(BSTR tag) {
+  return com::guard([&]() -> HRESULT {
+    if (!tag) {
+      channelTag_.reset();
+      return S_OK;
+    }
+    return channelTag_.assign(tag);
+  });
+}
+
+STDMETHODIMP CHART_Channel::GetChannelTag(BSTR* tag) {
+  if (!tag) return E_POINTER;
+  return channelTag_.copyTo(tag);
+}
+
+STDMETHODIMP CHART_Channel::GetChannelId(VARIANT* channelId) {
+  if (!channelId) return E_POINTER;
+  ::VariantInit(channelId);
+  channelId->vt = VT_UI4;
+  channelId->ulVal = channelNumber_;
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::GetChannelValue(long* value) {
+  if (!value) return E_POINTER;
+  *value = static_cast<long>(channelNumber_);
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::StartWorker() {
+  return com::guard([&]() -> HRESULT {
+    if (!owner_) return E_UNEXPECTED;
+    const HRESULT hr = StartThread();
+    ::InterlockedExchange(&workerStarted_, hr == S_OK ? 1 : 0);
+    return hr;
+  });
+}
+
+STDMETHODIMP CHART_Channel::StopWorker(VARIANT_BOOL* stopped) {
+  if (!stopped) return E_POINTER;
+  *stopped = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    if (connections_.Count() != 0) return S_FALSE;
+    ::InterlockedExchange(&workerStarted_, 0);
+    const HRESULT hr = StopWorkerThread();
+    if (FAILED(hr)) return hr;
+    *stopped = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
+  return com::guard([&]() -> HRESULT {
+    com::Variant id;
+    HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
+    if (FAILED(hr)) return hr;
+    const ULONG number = id.get()->ulVal;
+    if (number == kEventOwnerUnknown) {
+      // Answers into the caller's VARIANT: only a call on the caller's own
+      // thread can do that.
+      if (value.vt != (VT_BYREF | VT_UNKNOWN) || !value.ppunkVal) return S_OK;
+      if (!owner_) return E_FAIL;
+      return owner_.copyTo(value.ppunkVal);
+    }
+    if (number == kEventAbortAll) {
+      if (value.vt != VT_UI4) return E_INVALIDARG;
+      // The worker gets its own duplicate of the caller's event.
+      HANDLE duplicate = nullptr;
+      if (value.ulVal &&
+          !::DuplicateHandle(::GetCurrentProcess(), reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value.ulVal)),
+                             ::GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return HRESULT_FROM_WIN32(::GetLastError());
+      com::Variant handle;
+      handle.get()->vt = VT_UI4;
+      handle.get()->ulVal = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(duplicate));
+      hr = PostEvent(number, handle.value());
+      if (FAILED(hr) && duplicate) ::CloseHandle(duplicate);
+      return hr;
+    }
+    return PostEvent(number, value);
+  });
+}
+
+STDMETHODIMP CHART_Channel::ChannelRequest(VARIANT key, VARIANT value) { return PostChannelEvent(key, value); }
+
+// Queues a channel event behind the worker's current message. Dropped
+// without a worker (S_OK all the same), except that a handle the worker was
+// to own is refused so that its sender keeps it.
+HRESULT CHART_Channel::PostEvent(ULONG id, const VARIANT& value) {
+  auto* record = new (std::nothrow) ChannelEventRecord;
+  if (!record) return E_OUTOFMEMORY;
+  record->id = id;
+  HRESULT hr = record->value.assign(value);
+  if (FAILED(hr)) {
+    delete record;
+    return hr;
+  }
+  if (!threadId_ || !::PostThreadMessageW(threadId_, TM_DEFERRED_CALL, 0, reinterpret_cast<LPARAM>(record))) {
+    delete record;
+    return id == kEventAbortAll ? E_UNEXPECTED : S_OK;
+  }
+  return S_OK;
+}
+
+// ---- worker thread ---------------------------------------------------------------
+
+HRESULT CHART_Channel::StartThread() {
+  if (thread_) return S_OK;
+  startedEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!startedEvent_) return E_FAIL;
+  unsigned id = 0;
+  const uintptr_t handle = ::_beginthreadex(nullptr, 0, &CHART_Channel::ThreadProc, this, 0, &id);
+  if (!handle) {
+    startedEvent_.reset();
+    return E_FAIL;
+  }
+  thread_.reset(reinterpret_cast<HANDLE>(handle));
+  threadId_ = id;
+  const int started = WaitWithMessageLoop(startedEvent_.get());
+  startedEvent_.reset();
+  if (!started || ::WaitForSingleObject(thread_.get(), 0) == WAIT_OBJECT_0) {
+    // The thread could not make its apartment and has ended.
+    ::WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+    threadId_ = 0;
+    return E_FAIL;
+  }
+
+  // The worker's own copies of the owner and the frame.
+  ownerStream_ = nullptr;
+  frameStream_ = nullptr;
+  if (owner_) ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, owner_.get(), ownerStream_.put());
+  if (frame_) {
+    HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(__uuidof(IFrameContainer), frame_.get(),
+                                                         frameStream_.put());
+    if (FAILED(hr)) {
+      StopThread();
+      return hr;
+    }
+  }
+  attachDoneEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  bool done = false;
+  if (attachDoneEvent_ && ::PostThreadMessageW(threadId_, TM_ATTACH, 0, 0)) {
+    done = WaitWithMessageLoop(attachDoneEvent_.get()) == 1;
+  }
+  attachDoneEvent_.reset();
+  if (done && attachSucceeded_) return S_OK;
+  StopThread();
+  return E_FAIL;
+}
+
+void CHART_Channel::StopThread() {
+  if (!thread_) return;
+  if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread_.get());
+  thread_.reset();
+  threadId_ = 0;
+  // Streams the worker never took.
+  ownerStream_ = nullptr;
+  frameStream_ = nullptr;
+}
+
+HRESULT CHART_Channel::StopWorkerThread() {
+  if (!thread_) return S_FALSE;
+  if (OnWorkerThread()) return E_UNEXPECTED;  // cannot wait for itself
+  win32::CsLock hold(stopLock_);
+  ::PostThreadMessageW(threadId_, TM_DETACH, 0, 0);
+  StopThread();
+  return S_OK;
+}
+
+unsigned __stdcall CHART_Channel::ThreadProc(void* self) {
+  auto* channel = static_cast<CHART_Channel*>(self);
+  const HRESULT init = ::CoInitialize(nullptr);
+  MSG msg;
+  ::PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  if (FAILED(init)) {
+    ::SetEvent(channel->startedEvent_.get());
+    return 1;
+  }
+  ::SetEvent(channel->startedEvent_.get());
+  channel->RunMessageLoop();
+  ::CoUninitialize();
+  return 0;
+}
+
+void CHART_Channel::RunMessageLoop() {
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    switch (msg.message) {
+      case TM_EXECUTE_REQUEST: {
+        std::unique_ptr<baseRequestInfo> record(reinterpret_cast<baseRequestInfo*>(msg.lParam));
+        ExecuteRequest(static_cast<RequestType>(msg.wParam), record.get());
+        break;
+      }
+      case TM_ATTACH:
+        HandleAttach();
+        break;
+      case TM_NOP:
+        break;
+      case TM_DETACH:
+        HandleDetach();
+        break;
+      case TM_DEFERRED_CALL: {
+        std::unique_ptr<ChannelEventRecord> record(reinterpret_cast<ChannelEventRecord*>(msg.lParam));
+        if (record) OnChannelEvent(record->id, *record->value.get());
+        break;
+      }
+      default:
+        ::DispatchMessageW(&msg);
+        break;
+    }
+  }
+  // Records still queued are freed, not leaked; a handle posted for the
+  // worker to own is closed.
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == TM_EXECUTE_REQUEST) {
+      delete reinterpret_cast<baseRequestInfo*>(msg.lParam);
+    } else if (msg.message == TM_DEFERRED_CALL) {
+      std::unique_ptr<ChannelEventRecord> record(reinterpret_cast<ChannelEventRecord*>(msg.lParam));
+      if (record && record->id == kEventAbortAll && record->value.get()->vt == VT_UI4 &&
+          record->value.get()->ulVal)
+        ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(record->value.get()->ulVal)));
+    }
+  }
+  if (State() != kChannelDetached) HandleDetach();
+  DropWorkerInterfaces();
+}
+
+void CHART_Channel::HandleAttach() {
+  attachSucceeded_ = false;
+  if (ownerStream_) {
+    ::CoGetInterfaceAndReleaseStream(ownerStream_.detach(), IID_IUnknown, workerOwner_.putVoid());
+  }
+  if (frameStream_) {
+    ::CoGetInterfaceAndReleaseStream(frameStream_.detach(), __uuidof(IFrameContainer),
+                                     workerFrame_.putVoid());
+  }
+  if (workerOwner_) workerOwnerDtm_.queryFrom(workerOwner_.get());
+  if (workerOwnerDtm_ && workerFrame_) {
+    ::InterlockedExchange(&channelState_, kChannelAttaching);
+    if (OnWorkerAttach() == S_OK) {
+      ::InterlockedExchange(&channelState_, kChannelAttached);
+      attachSucceeded_ = true;
+    } else {
+      ::InterlockedExchange(&channelState_, kChannelDetached);
+      DropWorkerInterfaces();
+    }
+  }
+  ::SetEvent(attachDoneEvent_.get());
+}
+
+void CHART_Channel::HandleDetach() {
+  OnWorkerDetach();
+  ::InterlockedExchange(&channelState_, kChannelDetached);
+  DropWorkerInterfaces();
+}
+
+void CHART_Channel::DropWorkerInterfaces() {
+  // Proxies of this apartment are released here, before it ends.
+  for (const ConnRef& c : connections_.Snapshot()) c->DropWorkerCallback();
+  for (Subscription& s : subscriptions_) s.connection->DropWorkerCallback();
+  workerOwnerDtm_ = nullptr;
+  workerFrame_ = nullptr;
+  workerOwner_ = nullptr;
+}
+
+HRESULT CHART_Channel::OnWorkerAttach() {
+  com::Bstr reason;
+  if (!binding_.Load(reason.put())) {
+    ReportToOwner(reason.c_str());
+    return E_UNEXPECTED;
+  }
+  if (FAILED(OpenDevice())) {
+    binding_.Release();
+    return E_FAIL;
+  }
+  driverErrorReported_ = false;
+  return S_OK;
+}
+
+HRESULT CHART_Channel::OnWorkerDetach() {
+  if (!binding_.StopMessageHandler || !binding_.CloseDevice) return E_POINTER;
+  CloseAdapter();
+  binding_.Release();
+  return S_OK;
+}
+
+void CHART_Channel::CloseAdapter() {
+  if (!adapterOpen_ || !binding_.IsLoaded()) return;
+  // The message handler stops before the adapter closes: no callback runs
+  // into a closed adapter or, later, into a freed library.
+  binding_.StopMessageHandler(deviceNumber_);
+  binding_.CloseDevice(deviceNumber_);
+  adapterOpen_ = false;
+}
+
+HRESULT CHART_Channel::ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out) {
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  HRESULT hr = Owner(handler);
+  if (FAILED(hr) || !handler) return E_NOINTERFACE;
+  com::Variant key;
+  key.get()->vt = VT_UI4;
+  key.get()->ulVal = id;
+  com::Variant value;
+  hr = handler->GetParameterValue(key.value(), value.put());
+  if (FAILED(hr)) return hr;
+  if (value.type() != vt) return DISP_E_TYPEMISMATCH;
+  return value.detachTo(out);
+}
+
+HRESULT CHART_Channel::OpenDevice() {
+  if (!binding_.DeviceInit) return E_POINTER;
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  if (FAILED(Owner(handler)) || !handler) return E_NOINTERFACE;
+
+  com::Variant value;
+  if (SUCCEEDED(ReadOwnerParameter(kParDeviceNumber, VT_UI1, value.put()))) deviceNumber_ = value.get()->bVal;
+  if (SUCCEEDED(ReadOwnerParameter(kParPreambleCount, VT_UI1, value.put()))) preambleCount_ = value.get()->bVal;
+  if (SUCCEEDED(ReadOwnerParameter(kParRetryCount, VT_UI1, value.put()))) retryCount_ = value.get()->bVal;
+  if (SUCCEEDED(ReadOwnerParameter(kParMaxScanAddress, VT_UI1, value.put())))
+    maxScanAddress_ = value.get()->bVal;
+  if (SUCCEEDED(ReadOwnerParameter(kParPrimaryMaster, VT_BOOL, value.put())))
+    primaryMaster_ = value.get()->boolVal != VARIANT_FALSE;
+
+  HRESULT result = S_OK;
+  com::Bstr message;
+  uint8_t status = binding_.DeviceInit(deviceNumber_, primaryMaster_ ? 1 : 0);
+  if (status != 0) {
+    ReportDriverError(status, message.put());
+    result = E_FAIL;
+  } else {
+    adapterOpen_ = true;
+    status = binding_.SetParam(deviceNumber_, retryCount_);
+    if (status != 0) {
+      GetUserMessage(modem_messages::kErrorSetRetryCount, BuiltInMessageName(modem_messages::kErrorSetRetryCount), message.put());
+      result = E_FAIL;
+    } else {
+      status = binding_.StartMessageHandler(deviceNumber_, &CHART_Channel::ReceiveCallback, this);
+      if (status != 0) {
+        GetUserMessage(modem_messages::kErrorStartCallback, BuiltInMessageName(modem_messages::kErrorStartCallback), message.put());
+        result = E_FAIL;
+      }
+    }
+    // A failed start closes what it opened, so that the library can be freed.
+    if (FAILED(result)) CloseAdapter();
+  }
+  if (FAILED(result)) {
+    ReportToFrame(message.c_str());
+    return result;
+  }
+  ::Sleep(500);
+  return S_OK;
+}
+
+HRESULT CHART_Channel::ReportToOwner(const wchar_t* text) {
+  com::ComPtr<IevFdtDtmEvents> events;
+  if (FAILED(Owner(events)) || !events) return E_NOINTERFACE;
+  com::Variant code(16);
+  com::Variant value(text ? text : L"");
+  return events->OnDtmEvent(code.value(), value.value());
+}
+
+HRESULT CHART_Channel::ReportToFrame(const wchar_t* text) {
+  IFrameContainer* frame = OnWorkerThread() ? workerFrame_.get() : frame_.get();
+  if (!frame) return E_NOINTERFACE;
+  com::ComPtr<IFrameDtmEvents> events;
+  if (FAILED(events.queryFrom(frame)) || !events) return E_NOINTERFACE;
+  com::ComPtr<IevFdtBaseDTM> base;
+  if (FAILED(Owner(base)) || !base) return E_FAIL;
+  com::Bstr tag;
+  base->GetSystemTag(tag.put());
+  com::Bstr message(text ? text : L"");
+  return events->OnErrorMessage(tag.get(), message.get());
+}
+
+// ---- receive callback (the library's message-handler thread) ----------------
+
+void __cdecl CHART_Channel::ReceiveCallback(uint8_t deviceNumber, void* user) {
+  if (user) static_cast<CHART_Channel*>(user)->OnReceive(deviceNumber);
+}
+
+void CHART_Channel::OnReceive(uint8_t deviceNumber) {
+  auto receive = binding_.Receive;
+  if (!receive) return;
+  uint8_t kind = 0, length = 0;
+  // The largest frame the library hands over.
+  uint8_t frame[256];
+  const uint8_t status = receive(deviceNumber, &kind, &length, frame);
+  if (status == shared::kStatusIoError || status == shared::kStatusDeviceRemoved) {
+    com::Variant empty;
+    PostEvent(CHANNEL_EVENT_DRIVER_ERROR, empty.value());
+    return;
+  }
+  if (status != 0) return;
+  switch (kind) {
+    case 0x40: {
+      win32::CsLock hold(receiveLock_);
+      receivedLength_ = length;
+      std::memcpy(receiveBuffer_, frame, length);
+      hold.unlock();
+      ::SetEvent(responseEvent_.get());
+      break;
+    }
+    case 0x80: {
+      SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, length);
+      if (!array) return;
+      std::memcpy(array->pvData, frame, length);
+      if (length >= 6) {
+        // Kept here too: the burst-mode check waits on the worker for it.
+        win32::CsLock hold(receiveLock_);
+        lastBurstAddress_ = {static_cast<uint8_t>(frame[1] & 0x3F), frame[2], frame[3], frame[4], frame[5]};
+        lastBurstTime_ = CurrentVariantTime();
+      }
+      com::Variant value;
+      value.get()->vt = VT_ARRAY | VT_UI1;
+      value.get()->parray = array;
+      PostEvent(CHANNEL_EVENT_BURST_FRAME, value.value());
+      break;
+    }
+    case 0xC0: {
+      win32::CsLock hold(receiveLock_);
+      receivedLength_ = 1;
+      receiveBuffer_[0] = frame[0];
+      hold.unlock();
+      ::SetEvent(statusByteEvent_.get());
+      break;
+    }
+    default: {
+      win32::CsLock hold(receiveLock_);
+      receivedLength_ = 0;
+      hold.unlock();
+      ::SetEvent(receiveFailedEvent_.get());
+      break;
+    }
+  }
+}
+
+// ---- channel events (worker) --------------------------------------------------
+
+HRESULT CHART_Channel::OnChannelEvent(ULONG id, VARIANT& value) {
+  switch (id) {
+    case CHANNEL_EVENT_DRIVER_ERROR:
+      OnDriverError();
+      return S_OK;
+    case CHANNEL_EVENT_BURST_FRAME: {
+      const HRESULT hr = OnBurstFrame(value);
+      return FAILED(hr) ? hr : S_OK;
+    }
+    case kEventLanguage: {
+      com::Variant language;
+      if (SUCCEEDED(::VariantChangeType(language.get(), &value, 0, VT_UI4))) languageId_ = language.get()->ulVal;
+      return S_OK;
+    }
+    case kEventGoingOnline: {
+      com::ComPtr<IevFdtBaseDTM> base;
+      if (FAILED(Owner(base)) || !base) return E_FAIL;
+      return base->SetState(12);
+    }
+    case kEventUserLevel:
+      if (value.vt == VT_UI4) userLevel_ = value.ulVal;
+      return S_OK;
+    case kEventAbortAll:
+      if (value.vt != VT_UI4) return E_INVALIDARG;
+      abortDoneEvent_.reset(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value.ulVal)));
+      AbortAllConnections();
+      // Nothing left to wait for: the sender learns it at once.
+      if (connections_.Count() == 0 && abortDoneEvent_) {
+        ::SetEvent(abortDoneEvent_.get());
+        abortDoneEvent_.reset();
+      }
+      return S_OK;
+    case kEventRemoveConnection:
+      if (value.vt != VT_BSTR) return E_INVALIDARG;
+      RemoveConnectionOnWorker(value.bstrVal);
+      if (connections_.Count() == 0 && abortDoneEvent_) {
+        ::SetEvent(abortDoneEvent_.get());
+        abortDoneEvent_.reset();
+      }
+      return S_OK;
+    case kEventFrameVersion: {
+      com::Variant version;
+      HRESULT hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);
+      if (FAILED(hr)) return hr;
+      frameFdtVersion_ = version.get()->lVal;
+      return S_OK;
+    }
+    default:
+      return S_FALSE;
+  }
+}
+
+void CHART_Channel::RemoveConnectionOnWorker(const wchar_t* reference) {
+  ConnRef connection;
+  if (FAILED(connections_.FindConnection(reference, &connection))) return;
+  DropSubscription(connection.get());
+  connections_.RemoveConnection(reference);
+}
+
+void CHART_Channel::OnDriverError() {
+  // An adapter that failed keeps failing until it is opened again: one
+  // message and one round of abort notices per attach.
+  if (driverErrorReported_) return;
+  driverErrorReported_ = true;
+  subscriptions_.clear();
+  AbortAllConnections();
+  com::Bstr message;
+  GetUserMessage(160, BuiltInMessageName(160), message.put());
+  ReportToOwner(message.c_str());
+}
+
+void CHART_Channel::AbortAllConnections() {
+  for (const ConnRef& connection : connections_.Snapshot()) {
+    com::ComPtr<IChildCommunicationEvents> callback = connection->Callback();
+    if (!callback) continue;
+    com::Bstr reference(connection->Reference());
+    callback->OnAbort(reference.get());
+    com::Variant value(connection->Reference());
+    PostEvent(kEventRemoveConnection, value.value());
+  }
+  ::InterlockedExchange(&channelState_, kChannelRefusing);
+}
+
+}  // namespace hartdtm

@@ -1,0 +1,343 @@
+// CHART_Channel: the DTM's HART communication channel.
+//
+// Device DTMs send FDT communication requests (connect, disconnect,
+// transaction, abort) to it on their own threads; the channel parses each
+// into a request record, marshals the caller's callback, and queues the
+// record to its worker thread, which owns the adapter: it binds
+// modemapi.dll, opens the adapter, sends HART frames, waits for the answers
+// that the library's receive callback stores, and answers through the
+// callback with FDT documents.
+//
+// Threads:
+// - apartment thread (where the channel was made): COM calls, parsing,
+//   queueing; it waits for the worker only while starting and stopping it,
+//   serving its messages meanwhile;
+// - worker thread (its own STA): attach, detach, requests, channel events;
+// - the library's message-handler thread: OnReceive only (copies the frame
+//   under the receive lock and wakes the worker).
+// No lock is held while the channel calls the library or another object.
+#pragma once
+
+#include <windows.h>
+#include <msxml2.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "channel/connections.h"
+#include "channel/found_devices.h"
+#include "channel/requests.h"
+#include "com/Bstr.h"
+#include "com/ComPtr.h"
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "fdt.h"
+#include "hartcommdtm.h"
+#include "channel/channel_texts.h"
+#include "modem/modem_binding.h"
+#include "toolkit.h"
+#include "toolkit/params/param_handler.h"
+#include "toolkit/xml/xml_handler.h"
+#include "win32/unique_handle.h"
+
+namespace hartdtm {
+
+// Thread messages of the channel's worker.
+enum ChannelThreadMessage : UINT {
+  TM_EXECUTE_REQUEST = 0x464,  // wParam RequestType, lParam request record
+  TM_ATTACH = 0x465,
+  TM_NOP = 0x467,
+  TM_DETACH = 0x468,
+  TM_DEFERRED_CALL = 0x469,  // lParam channel-event record
+};
+
+// Channel events (ids of OnChannelEvent).
+enum ChannelEventId : ULONG {
+  CHANNEL_EVENT_START_SCAN = 1036,
+  CHANNEL_EVENT_DRIVER_ERROR = 1037,
+  CHANNEL_EVENT_SCAN_REQUEST = 1040,
+  CHANNEL_EVENT_BURST_FRAME = 1041,
+  kEventLanguage = 9984,
+  kEventGoingOnline = 9986,
+  kEventOwnerUnknown = 9987,
+  kEventUserLevel = 9988,
+  kEventAbortAll = 9989,
+  kEventRemoveConnection = 9990,
+  CHANNEL_EVENT_CHILDREN_CHANGED = 9991,
+  kEventFrameVersion = 10006,
+};
+
+enum ChannelState : LONG {
+  kChannelDetached = 0,
+  kChannelAttaching = 1,
+  kChannelAttached = 2,
+  kChannelRefusing = 4,
+};
+
+// Parameter ids the channel reads from its DTM or declares itself.
+enum ChannelParameterId : ULONG {
+  kParDeviceNumber = 1000,
+  kParPrimaryMaster = 1001,
+  kParPreambleCount = 1002,
+  kParRetryCount = 1003,
+  kParLastScanTime = 1004,
+  kParChannelName = 1009,
+  kParChangeCounter = 1010,
+  kParMaxScanAddress = 1015,
+};
+
+// DTM event that shows a text to the user as a message of the DTM.
+constexpr LONG kDtmEventUserMessage = 16;
+
+// The FDT HART protocol, the one protocol of the channel.
+extern const GUID kHartProtocolId;  // {036D1498-387B-11D4-86E1-00E0987270B9}
+
+class CHART_Channel : public com::ObjectRoot,
+                      public com::DispatchImpl<IHART_Channel>,
+                      public com::DispatchImpl<IevFdtBaseChannel>,
+                      public com::DispatchImpl<IFdtCommunication>,
+                      public com::DispatchImpl<IFdtChannel>,
+                      public com::DispatchImpl<IFdtFunctionBlockData>,
+                      public CevFDT_ParameterHandlerImpl<CHART_Channel> {
+ public:
+  static const com::InterfaceEntry* interfaceMap();
+  HRESULT finalConstruct();
+  void finalRelease();
+
+  CHART_Channel();
+  ~CHART_Channel();
+
+  // --- IevFdtBaseChannel ---
+  STDMETHODIMP GetConnectionCount(VARIANT* count) override;
+  STDMETHODIMP Initialize(IUnknown* ownerDtm) override;
+  STDMETHODIMP SetOwner(IUnknown* frameContainer) override;
+  STDMETHODIMP SetChannelTag(BSTR tag) override;
+  STDMETHODIMP StopWorker(VARIANT_BOOL* stopped) override;
+  STDMETHODIMP StartWorker() override;
+  STDMETHODIMP PostChannelEvent(VARIANT key, VARIANT value) override;
+  STDMETHODIMP ChannelRequest(VARIANT key, VARIANT value) override;
+  STDMETHODIMP GetChannelId(VARIANT* channelId) override;
+  STDMETHODIMP GetChannelTag(BSTR* tag) override;
+  STDMETHODIMP GetChannelValue(long* value) override;
+
+  // --- IFdtCommunication ---
+  STDMETHODIMP Abort(BSTR communicationReference) override;
+  STDMETHODIMP ConnectRequest(IChildCommunicationEvents* callback, BSTR invokeId, BSTR protocolId,
+                              BSTR fieldbusFrame, VARIANT_BOOL* result) override;
+  STDMETHODIMP DisconnectRequest(BSTR invokeId, BSTR fieldbusFrame, VARIANT_BOOL* result) override;
+  STDMETHODIMP TransactionRequest(BSTR invokeId, BSTR fieldbusFrame, VARIANT_BOOL* result) override;
+  STDMETHODIMP GetSupportedProtocols(BSTR* protocols) override;
+  STDMETHODIMP SequenceBegin(BSTR fieldbusFrame, VARIANT_BOOL* result) override;
+  STDMETHODIMP SequenceStart(BSTR fieldbusFrame, VARIANT_BOOL* result) override;
+  STDMETHODIMP SequenceEnd(BSTR fieldbusFrame, VARIANT_BOOL* result) override;
+
+  // --- IFdtChannel ---
+  STDMETHODIMP GetChannelPath(BSTR* path) override;
+  STDMETHODIMP GetChannelParameters(BSTR parameterPath, BSTR protocolId, BSTR* document) override;
+  STDMETHODIMP SetChannelParameters(BSTR parameterPath, BSTR protocolId, BSTR document,
+                                    VARIANT_BOOL* result) override;
+
+  // --- IFdtFunctionBlockData ---
+  STDMETHODIMP GetFailSafeData(BSTR functionBlock, BSTR* document) override;
+
+  // --- IHART_Channel (the found-device table; scans, address change and
+  // child DTMs are not served by this channel yet: E_NOTIMPL) ---
+  STDMETHODIMP GetNumberOfDevices(long* plDevCount) override;
+  STDMETHODIMP GetDeviceInfo(long lDevNum, unsigned char* pbyPollAddress, long* pbInUse,
+                             BSTR* pbsTag, BSTR* pbsManufacturer, BSTR* pbsDevType,
+                             unsigned char* pbyDeviceType, long* plDeviceID,
+                             unsigned char* pbyHardwareRevision,
+                             unsigned char* pbySoftwareRevision) override;
+  STDMETHODIMP StartScan() override;
+  STDMETHODIMP StopScan() override;
+  STDMETHODIMP IsScanFinished(long* pbFinished, long* plDevCount) override;
+  STDMETHODIMP ChangeAddress(unsigned char byFromAddress, unsigned char byToAddress) override;
+  STDMETHODIMP GetChildDtmCount(unsigned long* pulCount) override;
+  STDMETHODIMP GetChildDtmInfoByIndex(unsigned long ulIndex, BSTR* pbsSystemTag, BSTR* pbsDtmTag,
+                                      unsigned char* pbyAddress) override;
+  STDMETHODIMP GetChildDtmInfoBySysTag(BSTR bsSystemTag, BSTR* pbsDtmTag,
+                                       unsigned char* pbyAddress) override;
+  STDMETHODIMP SetDeviceDtmInfo(BSTR bsSystemTag, unsigned char byAddress, BSTR bsTag) override;
+  STDMETHODIMP ChildDtmChanged(BSTR bsSystemTag) override;
+  STDMETHODIMP UpdateChildList() override;
+  STDMETHODIMP GetChannelName(BSTR* pbsChannelName) override;
+
+  // --- hooks of the toolkit parts ---
+  static const wchar_t* const* XmlSchemaFiles();
+  void ReportXmlMessage(const char* text);
+  // The owning DTM (the parameter handler's owner); no reference added.
+  IUnknown* GetCommDtmInterface();
+
+  // --- texts ---
+  // The user message of an id: the owner's translation by id, then by
+  // name, then the built-in table. E_INVALIDARG without out pointer or with
+  // neither name nor id; E_FAIL when no text exists.
+  HRESULT GetUserMessage(UINT id, const wchar_t* name, BSTR* text);
+  // The message of a library status code; nothing for status 0.
+  HRESULT ReportDriverError(unsigned status, BSTR* text);
+
+  // --- what tests and the DTM look at ---
+  LONG State() const { return ::InterlockedCompareExchange(const_cast<LONG*>(&channelState_), 0, 0); }
+  bool WorkerStarted() const { return workerStarted_ != 0; }
+  DWORD WorkerThreadId() const { return threadId_; }
+  size_t FoundDeviceCount() const { return found_.Count(); }
+  bool FoundDevice(size_t index, HartDeviceEntry* out) const { return found_.CopyAt(index, out); }
+
+  // The library's message callback (user pointer: the channel).
+  static void __cdecl ReceiveCallback(uint8_t deviceNumber, void* user);
+
+  // Binds a library double under this file name instead of modemapi.dll
+  // (before StartWorker).
+  void UseLibraryName(const wchar_t* name);
+
+ private:
+  struct Subscription {
+    ConnRef connection;
+    com::Bstr invokeId;
+    hart::LongAddress address;
+  };
+  struct ChannelEventRecord {
+    ULONG id = 0;
+    com::Variant value;
+  };
+
+  // --- worker thread (channel_worker.cpp) ---
+  static unsigned __stdcall ThreadProc(void* self);
+  void RunMessageLoop();
+  HRESULT StartThread();
+  void StopThread();
+  HRESULT StopWorkerThread();
+  bool OnWorkerThread() const { return ::GetCurrentThreadId() == threadId_; }
+  void HandleAttach();
+  void HandleDetach();
+  HRESULT OnWorkerAttach();
+  HRESULT OnWorkerDetach();
+  HRESULT OpenDevice();
+  void CloseAdapter();
+  void OnReceive(uint8_t deviceNumber);
+  HRESULT PostEvent(ULONG id, const VARIANT& value);
+  HRESULT OnChannelEvent(ULONG id, VARIANT& value);
+  void OnDriverError();
+  void AbortAllConnections();
+  void RemoveConnectionOnWorker(const wchar_t* reference);
+  void DropWorkerInterfaces();
+  template <class I>
+  HRESULT Owner(com::ComPtr<I>& out);
+  HRESULT ReportToOwner(const wchar_t* text);
+  HRESULT ReportToFrame(const wchar_t* text);
+  HRESULT ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out);
+
+  // --- requests (channel_requests.cpp) ---
+  HRESULT LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc);
+  HRESULT PostRequest(RequestType type, baseRequestInfo* record);
+  bool IsSupportedProtocol(const GUID& protocol) const;
+  void ExecuteRequest(RequestType type, baseRequestInfo* record);
+  HRESULT ExecuteConnect(HARTConnectRequestInfo& request, BSTR* answer);
+  HRESULT ExecuteDisconnect(HARTDisconnectRequestInfo& request, BSTR* answer);
+  HRESULT ExecuteAbort(baseRequestInfo& request);
+  HRESULT SendResponse(RequestType type, CHART_ChanConn& connection, BSTR invokeId, BSTR answer);
+  HRESULT IncreaseChangeCount();
+  bool IsSubscribed(const CHART_ChanConn* connection) const;
+  void DropSubscription(const CHART_ChanConn* connection);
+
+  // --- frames and transactions (channel_frames.cpp) ---
+  HRESULT SendShortFrameCommand0(uint8_t pollingAddress, uint8_t preambles);
+  HRESULT SendLongFrame(uint8_t command, const hart::LongAddress& address, uint8_t preambles,
+                        size_t count, const uint8_t* data);
+  HRESULT SendFrame(const std::vector<uint8_t>& frame, uint8_t preambles);
+  HRESULT ReceiveResponse(uint8_t* length, uint8_t* buffer);
+  HRESULT ExecuteTransaction(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
+  HRESULT Subscribe(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
+  HRESULT Unsubscribe(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
+  bool CheckBurstMode(CHART_ChanConn& connection);
+  HRESULT OnBurstFrame(const VARIANT& value);
+  HRESULT BuildBurstResponse(const Subscription& subscription, uint8_t command, const uint8_t* fromStatus,
+                             size_t count);
+  HRESULT ChannelError(BSTR* answer, int index, UINT messageId, HRESULT code);
+
+  // --- identification (channel_identify.cpp) ---
+  HRESULT IdentifyDevice(CHART_ChanConn& connection, HARTConnectRequestInfo& request);
+  HRESULT StoreDeviceIdentity(uint8_t pollingAddress, const Command0Answer& identity, HartDeviceEntry* out);
+  HRESULT PollAddress(uint8_t pollingAddress, HartDeviceEntry* out);
+  HRESULT UnpackPackedAscii(uint8_t count, const uint8_t* bytes, BSTR* text);
+  void AddFoundDevice(const HartDeviceEntry& entry);
+  void StampScanTime();
+
+  CevFDTXMLHandlerImpl<CHART_Channel> xml_;
+
+  // Channel information.
+  com::Bstr vendor_;
+  com::Bstr versionDate_;
+  com::Bstr channelName_;
+  ULONG languageId_ = 1033;
+  ULONG userLevel_ = 0;
+  ULONG channelNumber_ = 0;
+  com::Bstr channelTag_;
+  com::Bstr ownerSystemTag_;
+  com::Bstr channelParameterDocument_;
+
+  // Owner and frame as the apartment holds them.
+  com::ComPtr<IUnknown> owner_;
+  com::ComPtr<IDtm> ownerDtm_;
+  com::ComPtr<IFrameContainer> frame_;
+
+  LONG workerStarted_ = 0;
+  LONG channelState_ = kChannelDetached;
+  LONG frameFdtVersion_ = 0;
+  win32::UniqueHandle abortDoneEvent_;  // the worker's own duplicate
+  bool driverErrorReported_ = false;    // once per attach
+
+  // Adapter settings (read at the device start).
+  bool primaryMaster_ = false;
+  uint8_t deviceNumber_ = 0;
+  uint8_t maxScanAddress_ = 15;
+  uint8_t preambleCount_ = 5;
+  uint8_t retryCount_ = 50;
+  DWORD perTryMs_ = 2000;
+  bool adapterOpen_ = false;
+
+  // Receive buffer, shared with the library's message-handler thread.
+  win32::CriticalSection receiveLock_;
+  uint8_t receivedLength_ = 0;
+  uint8_t receiveBuffer_[256] = {};
+  hart::LongAddress lastBurstAddress_{};
+  double lastBurstTime_ = 0;  // automation date, local time; 0: none yet
+
+  CHartDriverApi binding_;
+  win32::UniqueHandle responseEvent_;
+  win32::UniqueHandle statusByteEvent_;
+  win32::UniqueHandle receiveFailedEvent_;
+
+  std::vector<Subscription> subscriptions_;  // worker only
+  FoundDeviceTable found_;
+  CevFDT_ConnectionMgr connections_;
+
+  // Worker.
+  win32::UniqueHandle thread_;
+  DWORD threadId_ = 0;
+  win32::UniqueHandle startedEvent_;
+  win32::UniqueHandle attachDoneEvent_;
+  com::ComPtr<IStream> ownerStream_;
+  com::ComPtr<IStream> frameStream_;
+  com::ComPtr<IUnknown> workerOwner_;
+  com::ComPtr<IDtm> workerOwnerDtm_;
+  com::ComPtr<IFrameContainer> workerFrame_;
+  bool attachSucceeded_ = false;
+  win32::CriticalSection stopLock_;
+};
+
+// The owner's interface I, through the worker's copy on the worker thread.
+template <class I>
+HRESULT CHART_Channel::Owner(com::ComPtr<I>& out) {
+  IUnknown* owner = GetCommDtmInterface();
+  if (!owner) {
+    out = nullptr;
+    return E_NOINTERFACE;
+  }
+  return out.queryFrom(owner);
+}
+
+// The current local time as an automation date.
+double CurrentVariantTime();
+
+}  // namespace hartdtm
