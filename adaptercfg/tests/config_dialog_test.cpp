@@ -306,5 +306,20 @@ TEST_F(ConfigDialogTest, AboutBoxShowsTheLibraryFileVersion) {
   EXPECT_TRUE(again.Done());
 }
 
+TEST(CommandLine, RemoveEndsTheProgramWithoutShowingTheDialog) {
+  // On this display the dialog would show and wait for the user.
+  std::string line = "\"" + BesideTest("adaptercfg.exe") + "\" remove";
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  win32::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
+  const DWORD waited = WaitForSingleObject(process.hProcess, 30000);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+  ASSERT_EQ(waited, WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+}
+
 }  // namespace
 }  // namespace adaptercfg_test

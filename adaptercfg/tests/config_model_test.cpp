@@ -2,9 +2,12 @@
 // request sequence of OK, without a window.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "adapter_config.h"
 #include "apply.h"
 #include "shared/service_pipe.h"
+#include "small_dialogs.h"
 #include "test_support.h"
 
 namespace adaptercfg_test {
@@ -119,6 +122,14 @@ TEST(TreeNodes, RemovingAChildKeepsTheOrderAndIgnoresBadPositions) {
   ASSERT_EQ(root.children.size(), 2u);
   EXPECT_EQ(root.IndexOf(last), 1);
   EXPECT_EQ(root.IndexOf(nullptr), -1);
+}
+
+TEST(AboutText, FileVersionOrTheNoVersionText) {
+  EXPECT_EQ(LibraryVersionText("no-such-library.dll"), "modemapi.dll: no version information found, ERROR\r\n");
+  const std::string text = LibraryVersionText("kernel32.dll");
+  unsigned a, b, c, d;
+  char end;
+  EXPECT_EQ(std::sscanf(text.c_str(), "modemapi.dll: %u.%u.%u.%u%c", &a, &b, &c, &d, &end), 4) << text;
 }
 
 }  // namespace

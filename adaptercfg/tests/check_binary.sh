@@ -1,0 +1,22 @@
+#!/bin/bash
+# The shipped adaptercfg.exe (i686) and the tested one (x86_64): a Windows
+# GUI program of the right machine that needs no MinGW runtime DLL.
+#   check_binary.sh FILE...
+set -u
+status=0
+for exe in "$@"; do
+  dump=$(x86_64-w64-mingw32-objdump -p "$exe") || { echo "$exe: cannot read"; status=1; continue; }
+  case $exe in
+    *i686*) grep -q 'file format pei-i386' <<<"$dump" || { echo "$exe: not i386"; status=1; } ;;
+    *) grep -q 'file format pei-x86-64' <<<"$dump" || { echo "$exe: not x86-64"; status=1; } ;;
+  esac
+  grep -q 'Subsystem.*(Windows GUI)' <<<"$dump" || { echo "$exe: not a GUI program"; status=1; }
+  if grep -i 'DLL Name: .*\(libgcc\|libstdc\|libwinpthread\)' <<<"$dump"; then
+    echo "$exe: needs a MinGW runtime DLL"
+    status=1
+  fi
+  for dll in COMCTL32 VERSION USER32; do
+    grep -qi "DLL Name: $dll" <<<"$dump" || { echo "$exe: does not import $dll"; status=1; }
+  done
+done
+exit $status
