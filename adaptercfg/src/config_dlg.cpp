@@ -31,6 +31,10 @@ constexpr int kAdapterPanelControls[] = {IDC_SERIAL_LABEL, IDC_SERIAL,     IDC_S
 constexpr uint16_t kLegacyUsbAnswerSize = 2;
 constexpr uint16_t kLegacyUsb2AnswerSize = 4;
 
+HICON LoadIconOfSize(int id, int size) {
+  return static_cast<HICON>(LoadImageW(ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
+}
+
 std::string WindowText(HWND window) {
   const int length = GetWindowTextLengthA(window);
   std::string text(static_cast<size_t>(length) + 1, '\0');
@@ -107,16 +111,14 @@ INT_PTR ConfigDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnPaint();
       return TRUE;
     case WM_QUERYDRAGICON:
-      return reinterpret_cast<INT_PTR>(smallIcon_);
+      return reinterpret_cast<INT_PTR>(smallIcon_.get());
     case WM_DESTROY:
       // The legacy devices stay open while the dialog lives; not longer.
       for (LegacyHandle& handle : legacy_) handle.Reset();
       SetWindowLongPtrW(dialog_, DWLP_USER, 0);
-      if (images_) ImageList_Destroy(images_);
-      if (bigIcon_) DestroyIcon(bigIcon_);
-      if (smallIcon_) DestroyIcon(smallIcon_);
-      images_ = nullptr;
-      bigIcon_ = smallIcon_ = nullptr;
+      images_.reset();
+      bigIcon_.reset();
+      smallIcon_.reset();
       dialog_ = tree_ = nullptr;
       rootItem_ = current_ = nullptr;
       return TRUE;
@@ -131,12 +133,10 @@ void ConfigDlg::OnInitDialog() {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_ABOUT, title.c_str());
   }
-  bigIcon_ = static_cast<HICON>(LoadImageW(ResourceModule(), MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(ResourceModule(), MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-  SendMessageW(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-  SendMessageW(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  bigIcon_.reset(LoadIconOfSize(IDI_MAIN, GetSystemMetrics(SM_CXICON)));
+  smallIcon_.reset(LoadIconOfSize(IDI_MAIN, GetSystemMetrics(SM_CXSMICON)));
+  SendMessageW(dialog_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+  SendMessageW(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
   BuildImageList();
 
   root_ = TreeNode();
@@ -161,15 +161,13 @@ void ConfigDlg::OnInitDialog() {
 
 void ConfigDlg::BuildImageList() {
   // Two images per node type t: normal 2t-2, selected 2t-1 (types 1 to 5).
-  images_ = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 10, 0);
-  HICON root = static_cast<HICON>(LoadImageW(ResourceModule(), MAKEINTRESOURCEW(IDI_ROOT), IMAGE_ICON, 16, 16, 0));
-  HICON adapter =
-      static_cast<HICON>(LoadImageW(ResourceModule(), MAKEINTRESOURCEW(IDI_ADAPTER), IMAGE_ICON, 16, 16, 0));
+  images_.reset(ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 10, 0));
+  UniqueIcon root(LoadIconOfSize(IDI_ROOT, 16));
+  UniqueIcon adapter(LoadIconOfSize(IDI_ADAPTER, 16));
   for (int type = 1; type <= 5; ++type)
-    for (int image = 0; image < 2; ++image) ImageList_AddIcon(images_, type == kNodeTypeRoot ? root : adapter);
-  if (root) DestroyIcon(root);
-  if (adapter) DestroyIcon(adapter);
-  SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images_));
+    for (int image = 0; image < 2; ++image)
+      ImageList_AddIcon(images_.get(), type == kNodeTypeRoot ? root.get() : adapter.get());
+  SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images_.get()));
 }
 
 HTREEITEM ConfigDlg::InsertItem(TreeNode* node, HTREEITEM parent) {
@@ -417,7 +415,7 @@ void ConfigDlg::OnPaint() {
   RECT client;
   GetClientRect(dialog_, &client);
   const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-  DrawIcon(dc, (client.right - client.left - cx + 1) / 2, (client.bottom - client.top - cy + 1) / 2, bigIcon_);
+  DrawIcon(dc, (client.right - client.left - cx + 1) / 2, (client.bottom - client.top - cy + 1) / 2, bigIcon_.get());
   EndPaint(dialog_, &paint);
 }
 

@@ -11,8 +11,24 @@
 
 #include "adapter_config.h"
 #include "legacy_driver.h"
+#include "win32/unique_handle.h"
 
 namespace adaptercfg {
+
+struct IconTraits {
+  using type = HICON;
+  static type invalid() { return nullptr; }
+  static bool valid(type icon) { return icon != nullptr; }
+  static void close(type icon) { DestroyIcon(icon); }
+};
+struct ImageListTraits {
+  using type = HIMAGELIST;
+  static type invalid() { return nullptr; }
+  static bool valid(type list) { return list != nullptr; }
+  static void close(type list) { ImageList_Destroy(list); }
+};
+using UniqueIcon = win32::UniqueResource<IconTraits>;
+using UniqueImageList = win32::UniqueResource<ImageListTraits>;
 
 class ConfigDlg {
  public:
@@ -65,9 +81,9 @@ class ConfigDlg {
   HWND tree_ = nullptr;
   bool modal_ = false;
   INT_PTR result_ = 0;
-  HIMAGELIST images_ = nullptr;
-  HICON bigIcon_ = nullptr;
-  HICON smallIcon_ = nullptr;
+  UniqueImageList images_;
+  UniqueIcon bigIcon_;
+  UniqueIcon smallIcon_;
   TreeNode root_;
   HTREEITEM rootItem_ = nullptr;
   HTREEITEM current_ = nullptr;
