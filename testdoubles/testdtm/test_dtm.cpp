@@ -4,6 +4,7 @@
 #include "com/Variant.h"
 #include "test_dtm_ids.h"
 #include "toolkit/params/param_rows.h"
+#include "toolkit/values/text_helpers.h"
 
 namespace {
 
@@ -72,6 +73,8 @@ const com::InterfaceEntry* CTestDtm::interfaceMap() {
       EV_PARAMETER_HANDLER_ENTRIES(CTestDtm),
       EV_DTM_EVENTS_ENTRIES(CTestDtm),
       EV_DTM_INFORMATION_ENTRIES(CTestDtm),
+      EV_AUDIT_TRAIL_ENTRIES(CTestDtm),
+      EV_FUNCTION_CONTAINER_ENTRIES(CTestDtm),
       com::entry<CTestDtm, IevFdtDeviceAccess>(),
       com::entry<CTestDtm, IOnlineParameterRequest>(),
       com::entry<CTestDtm, IPersistStreamInit>(),
@@ -106,6 +109,24 @@ void CTestDtm::CreateParameterTable() {
 }
 
 const FunctionTableRow* CTestDtm::GetFunctionTable() { return kFunctions; }
+
+STDMETHODIMP CTestDtm::GetInformation(BSTR* information) {
+  return com::guard([&]() -> HRESULT {
+    if (State() < kDtmEnvironmentSet) return S_FALSE;
+    if (!information) return E_INVALIDARG;
+    *information = nullptr;
+    com::Bstr text;
+    HRESULT hr = GetDtmInfoXml(DtmInfoTemplateId(), text.put());
+    if (FAILED(hr)) return hr;
+    const wchar_t deviceTypes[] =
+        L"<fdt:DtmDeviceType readAccess=\"1\" writeAccess=\"0\"><fdt:VersionInformation "
+        L"name=\"Test Device\" readAccess=\"1\" writeAccess=\"0\" vendor=\"Test\" "
+        L"version=\"1.0.0\" date=\"2024-01-01\"/></fdt:DtmDeviceType>";
+    if (IsFdt121Frame())
+      return FormatBstr(information, text.c_str(), L"1.0", L"2024-01-01", L"", deviceTypes);
+    return FormatBstr(information, text.c_str(), L"1.0", L"2024-01-01", deviceTypes);
+  });
+}
 
 // ---- Device double ---------------------------------------------------------
 
@@ -177,6 +198,9 @@ STDMETHODIMP CTestDtm::Load(IStream* stream) {
   HRESULT hr = LoadParameters(stream, &done);
   if (FAILED(hr)) return hr;
   if (!done) return E_FAIL;
+  // The stand-in keeps no device type in the stream: a loaded data set is
+  // always of the test device type.
+  dataSetReference_.assign(L"Test Type");
   SetState(kDtmLoadedDataSet);
   return S_OK;
 }

@@ -17,6 +17,8 @@
 
 #include "com/Object.h"
 #include "outside.h"
+#include "toolkit/audit/audit_trail.h"
+#include "toolkit/containers/function_container.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/dtm/dtm_events.h"
 #include "toolkit/dtm/dtm_information.h"
@@ -27,6 +29,8 @@ class CTestDtm : public com::ObjectRoot,
                  public CevFDT_ParameterHandlerImpl<CTestDtm>,
                  public CevFDT_DtmEventsImpl<CTestDtm>,
                  public CevFDT_DtmInformationImpl<CTestDtm>,
+                 public CevFDT_AuditTrailImpl<CTestDtm>,
+                 public CevFDT_FunctionContainerImpl<CTestDtm>,
                  public com::DispatchImpl<IevFdtDeviceAccess>,
                  public com::DispatchImpl<IOnlineParameterRequest>,
                  public IPersistStreamInit {
@@ -39,8 +43,15 @@ class CTestDtm : public com::ObjectRoot,
   using CevFDT_BaseDTMImpl<CTestDtm>::GetCommDtmInterface;
   using CevFDT_BaseDTMImpl<CTestDtm>::ReportMessage;
 
+  using CevFDT_BaseDTMImpl<CTestDtm>::GetFunctionText;
+  using CevFDT_BaseDTMImpl<CTestDtm>::BuildFunctionCallXml;
+
   // DTM class hooks
   const FunctionTableRow* GetFunctionTable() override;
+
+  // The toolkit's information document with the test device type
+  // (kTestDeviceTypeName in test_dtm_ids.h).
+  STDMETHODIMP GetInformation(BSTR* information) override;
 
   // IevFdtDeviceAccess: the device double answers at once.
   STDMETHODIMP ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) override;

@@ -11,6 +11,14 @@ inline const CLSID CLSID_TestDtm = {
 inline constexpr wchar_t kTestDtmProgId[] = L"ToolkitTest.TestDtm.1";
 inline constexpr wchar_t kTestDtmFileName[] = L"testdtm.dll";
 
+// The device type the test DTM offers: the version name its information
+// document lists, and a device-type document that selects it.
+inline constexpr wchar_t kTestDeviceTypeName[] = L"Test Device";
+inline constexpr wchar_t kTestDeviceTypeDocument[] =
+    L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
+    L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:DtmDeviceType>Test Type"
+    L"<fdt:VersionInformation name=\"Test Device\"/></fdt:DtmDeviceType></FDT>";
+
 // Parameter ids of the test DTM's table.
 namespace test_dtm_parameter {
 constexpr ULONG kTag = 1;

@@ -228,3 +228,29 @@ inline const IID IID_IevFdtChannelText = {
     0x03f6ae33, 0x9760, 0x46a8, {0x92, 0x3b, 0xe3, 0x49, 0x70, 0x1b, 0x8c, 0x0a}};
 __CRT_UUID_DECL(IevFdtChannelText, 0x03f6ae33, 0x9760, 0x46a8, 0x92, 0x3b, 0xe3, 0x49, 0x70,
                 0x1b, 0x8c, 0x0a)
+
+// What the base DTM and the DTM events ask of the function container about
+// its open controls. The container answers it from QueryInterface of the DTM
+// object in the object's own apartment (no proxy), so no DTM class forwards
+// these calls itself.
+struct IevFdtOpenControls : public IUnknown {
+  // Controls recorded as open (bookkeeping records included).
+  virtual ULONG STDMETHODCALLTYPE OpenControlCount() = 0;
+  // Open functions that hold the data-set lock.
+  virtual ULONG STDMETHODCALLTYPE OpenLockingFunctionCount() = 0;
+  // Asks the frame to close every control that is not a bookkeeping record;
+  // false when the frame refused one.
+  virtual bool STDMETHODCALLTYPE CloseClosableControls() = 0;
+  // The control recorded under the key (letter case counts), with a
+  // reference added; E_FAIL when none, E_POINTER for a null out pointer.
+  virtual HRESULT STDMETHODCALLTYPE FindOpenControl(const wchar_t* key, IUnknown** control) = 0;
+
+ protected:
+  ~IevFdtOpenControls() = default;
+};
+
+// Identifier chosen by this project.
+inline const IID IID_IevFdtOpenControls = {
+    0x6c1d1a3e, 0x58a4, 0x4f0b, {0x9d, 0x27, 0x31, 0x8e, 0x4b, 0x7a, 0x52, 0xc6}};
+__CRT_UUID_DECL(IevFdtOpenControls, 0x6c1d1a3e, 0x58a4, 0x4f0b, 0x9d, 0x27, 0x31, 0x8e, 0x4b,
+                0x7a, 0x52, 0xc6)

@@ -354,37 +354,15 @@ STDMETHODIMP BaseDtm::InitForDeviceType(IUnknown* frameObject) {
 
 // ---- Operations of parts built elsewhere ---------------------------------
 
-STDMETHODIMP BaseDtm::SwitchAuditTrail(VARIANT) { return S_OK; }
 STDMETHODIMP BaseDtm::UploadRequest(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP BaseDtm::LockDataSet(VARIANT_BOOL) { return S_OK; }
-STDMETHODIMP BaseDtm::ReleaseDataSetLock() { return S_OK; }
-STDMETHODIMP BaseDtm::UnlockDataSet() { return S_OK; }
 STDMETHODIMP BaseDtm::CompareDeviceParameters(BSTR*, VARIANT_BOOL*) { return E_NOTIMPL; }
 STDMETHODIMP BaseDtm::CompareDeviceParametersEx(VARIANT, BSTR*, VARIANT_BOOL*) {
   return E_NOTIMPL;
 }
-STDMETHODIMP BaseDtm::CreateDataCopy(VARIANT* copy) {
-  if (copy) ::VariantInit(copy);
-  return E_NOTIMPL;
-}
-STDMETHODIMP BaseDtm::LoadWorkingCopy(VARIANT_BOOL) { return S_OK; }
-STDMETHODIMP BaseDtm::ReleaseDataSet() { return S_OK; }
-STDMETHODIMP BaseDtm::SelectDeviceTypeVersion(IDispatch*, VARIANT_BOOL* accepted) {
-  if (!accepted) return E_POINTER;
-  *accepted = VARIANT_TRUE;
-  return S_OK;
-}
 STDMETHODIMP BaseDtm::EmptyOperation() { return S_OK; }
-STDMETHODIMP BaseDtm::InitChannels() { return S_OK; }
-STDMETHODIMP BaseDtm::ReleaseChannels() { return S_OK; }
 STDMETHODIMP BaseDtm::AfterChannelsReleased() { return S_OK; }
 STDMETHODIMP BaseDtm::AfterWorkingCopyLoaded() { return S_OK; }
 STDMETHODIMP BaseDtm::ApplyExportedVariables(IDispatch*) { return S_OK; }
-STDMETHODIMP BaseDtm::CheckStreamSignature(IStream*, VARIANT_BOOL* valid) {
-  if (!valid) return E_POINTER;
-  *valid = VARIANT_TRUE;
-  return S_OK;
-}
 
 // ---- Class hooks (defaults) ----------------------------------------------
 

@@ -1,5 +1,7 @@
 #include "toolkit/dtm/dtm_events.h"
 
+#include "fdtidl/ToolkitHooks.h"
+
 #include <string>
 
 #include "com/Guard.h"
@@ -358,7 +360,7 @@ STDMETHODIMP DtmEventsCore::OnParameterChanged(BSTR, BSTR parameterDocument) {
 
 STDMETHODIMP DtmEventsCore::OnDataSetLockedElsewhere(BSTR, BSTR) {
   return com::guard([&]() -> HRESULT {
-    lockedElsewhere_ = true;
+    EventsSetLockedElsewhere(true);
     return SetControlsProperty(kControlPropertyDataSetEditable, *com::Variant(false).get());
   });
 }
@@ -367,7 +369,7 @@ STDMETHODIMP DtmEventsCore::OnDataSetUnlocked(BSTR, BSTR, VARIANT_BOOL* result) 
   return com::guard([&]() -> HRESULT {
     if (!result) return E_POINTER;
     *result = VARIANT_FALSE;
-    lockedElsewhere_ = false;
+    EventsSetLockedElsewhere(false);
     if (OpenLockingFunctions() > 0) {
       IUnknown* dtm = EventsDtmObject();
       com::ComPtr<IevFdtBaseDTM> base;
@@ -389,9 +391,26 @@ STDMETHODIMP DtmEventsCore::OnDataSetUnlocked(BSTR, BSTR, VARIANT_BOOL* result) 
 // Default hooks
 // ---------------------------------------------------------------------------
 
-HRESULT DtmEventsCore::FindOpenControl(const wchar_t*, IUnknown** control) {
+namespace {
+
+com::ComPtr<IevFdtOpenControls> OpenControlsOf(IUnknown* dtm) {
+  com::ComPtr<IevFdtOpenControls> controls;
+  if (dtm) dtm->QueryInterface(__uuidof(IevFdtOpenControls), controls.putVoid());
+  return controls;
+}
+
+}  // namespace
+
+HRESULT DtmEventsCore::FindOpenControl(const wchar_t* controlId, IUnknown** control) {
   if (control) *control = nullptr;
-  return E_FAIL;
+  com::ComPtr<IevFdtOpenControls> controls = OpenControlsOf(EventsDtmObject());
+  if (!controls) return E_FAIL;
+  return controls->FindOpenControl(controlId, control);
+}
+
+ULONG DtmEventsCore::OpenLockingFunctions() {
+  com::ComPtr<IevFdtOpenControls> controls = OpenControlsOf(EventsDtmObject());
+  return controls ? controls->OpenLockingFunctionCount() : 0;
 }
 
 HRESULT DtmEventsCore::LoadParameterValues(BSTR parameters) {

@@ -701,7 +701,8 @@ STDMETHODIMP BaseDtm::InvokeFunctionRequest(BSTR invokeId, BSTR functionCall,
     if (com::ComPtr<IevFdtAuditTrail> audit = DtmInterface<IevFdtAuditTrail>()) {
       com::Bstr name;
       GetFunctionText(id, L"Name", name.put());
-      audit->WriteFunctionEvent(name.get(), name.get());
+      com::Bstr noDescriptor(L"");
+      audit->WriteFunctionEvent(noDescriptor.get(), name.get());
     }
     VARIANT_BOOL success = VARIANT_FALSE;
     if (FAILED(RunFunctionAction(*entry, &success))) success = VARIANT_FALSE;

@@ -3,6 +3,8 @@
 // selector are in param_validation.cpp.
 #include "toolkit/params/param_handler.h"
 
+#include "toolkit/audit/audit_trail.h"
+
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "outside.h"
@@ -16,8 +18,6 @@ namespace {
 constexpr LONG kStateOnline = 12;
 // Dependency evaluation after a change: update list and relation list.
 constexpr ULONG kEvaluateAll = 0x3;
-// Old and new value texts of an audit entry are cut to this many characters.
-constexpr UINT kAuditTextMax = 260;
 
 HRESULT idFromVariant(const VARIANT& v, ULONG* id) {
   return SUCCEEDED(CFdtVariant::GetUI4(v, id)) ? S_OK : E_FAIL;
@@ -37,14 +37,6 @@ com::ComPtr<Interface> queryOwner(IUnknown* owner) {
   return out;
 }
 
-// A value's text for the audit trail, at most kAuditTextMax characters.
-com::Bstr auditText(const VARIANT& value) {
-  com::Bstr text;
-  if (FAILED(VariantToString(&value, text.put()))) return com::Bstr(L"");
-  if (text.length() > kAuditTextMax) text = com::Bstr(text.c_str(), kAuditTextMax);
-  return text;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -58,11 +50,13 @@ HRESULT CevFDT_ParameterHandlerCore::OnParamControlMessage(const VARIANT& code,
   return container->SetControlsProperty(code, value);
 }
 
-HRESULT CevFDT_ParameterHandlerCore::OnParamAuditEntry(BSTR name, BSTR oldText, BSTR newText) {
+HRESULT CevFDT_ParameterHandlerCore::OnParamAuditEntry(const wchar_t* name,
+                                                       const VARIANT& oldValue,
+                                                       const VARIANT& newValue,
+                                                       const wchar_t* descriptor) {
   auto trail = queryOwner<IevFdtAuditTrail>(ParamOwner());
   if (!trail) return S_FALSE;
-  com::Bstr descriptor(L"");
-  return trail->WriteVariableEvent(descriptor.get(), name, oldText, newText);
+  return AuditWriteParameterChange(trail.get(), name, oldValue, newValue, descriptor);
 }
 
 HRESULT CevFDT_ParameterHandlerCore::OnParamDataSetModified() {
@@ -148,15 +142,9 @@ HRESULT CevFDT_ParameterHandlerCore::WriteCore(ULONG parameterId, const VARIANT&
       return sendPair(kCtlValueWritten, parameterId, value.value());
     }
 
-    if (!record.text.empty() && record.value.type() == value.type()) {
-      com::Bstr typeName;
-      typeName.attach(VarTypeToStringEx(value.type()));
-      com::Bstr name;
-      hr = FormatBstr(name.put(), L"%s (%s)", record.text.c_str(), typeName.c_str());
-      if (SUCCEEDED(hr))
-        OnParamAuditEntry(name.get(), auditText(record.value.value()).get(),
-                          auditText(value.value()).get());
-    }
+    // The audit trail decides which changes it writes (an empty old value
+    // included).
+    OnParamAuditEntry(record.text.c_str(), record.value.value(), value.value(), L"");
 
     // The before-write hook may refuse the change.
     hr = callHook(parameterId, kParHookBeforeWrite);

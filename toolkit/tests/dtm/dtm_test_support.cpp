@@ -138,7 +138,7 @@ void DtmFixture::AttachNew(bool fdt121) {
 void DtmFixture::Configure(const wchar_t* level, bool fdt121) {
   AttachNew(fdt121);
   VARIANT_BOOL ok = VARIANT_FALSE;
-  com::Bstr deviceType(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\"><DtmDeviceType /></FDT>");
+  com::Bstr deviceType(kTestDeviceTypeDocument);
   ASSERT_EQ(S_OK, dtm->InitNewDeviceType(deviceType.get(), &ok));
   ASSERT_EQ(kDtmInitialised, State());
   com::Bstr user(UserInformation(level).c_str());

@@ -79,6 +79,9 @@ class EventsTestDtm : public com::ObjectRoot,
   ULONG GetDataState() const { return dataState; }
   XmlHandlerCore& Xml() { return xml_; }
   bool DataSetLocked() const { return lockHeld; }
+  bool DataSetLockedElsewhere() const { return lockedElsewhere; }
+  void SetDataSetLockedElsewhere(bool on) { lockedElsewhere = on; }
+  void SetTransferAbortFlag(bool abort) { transferAbort = abort; }
   LONG State() const { return state; }
   ULONG UserRole() const { return role; }
   bool IsFdt121Frame() const { return fdt121; }
@@ -138,6 +141,8 @@ class EventsTestDtm : public com::ObjectRoot,
   ULONG dataState = 0;
   bool lockHeld = false;
   ULONG lockingFunctions = 0;
+  bool lockedElsewhere = false;
+  bool transferAbort = false;
   HRESULT postResult = S_OK;  // answer of every post
   // Runs once inside the next post, as a call that reaches the DTM's
   // apartment while it waits for the worker.

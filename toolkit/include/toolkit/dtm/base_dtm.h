@@ -51,6 +51,9 @@
 #include "toolkit/xml/xml_handler.h"
 #include "win32/unique_handle.h"
 
+// The format marker of a persisted data set (CheckStreamSignature).
+extern const wchar_t kDataSetFormatMarker[];
+
 // A function table action: runs the function on the DTM object (the object
 // GetCommDtmInterface answers) and says whether it succeeded. Stored in
 // FunctionTableRow::action.
@@ -79,8 +82,11 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   STDMETHODIMP InitForDeviceType(IUnknown* frameObject) override;
   STDMETHODIMP LoadResourceText(VARIANT textOrId, BSTR* text) override;
   STDMETHODIMP OnStateTransition(long newState, long previousState) override;
-  // Operations of parts built elsewhere; the defaults answer what their
-  // callers rely on (success, nothing done).
+  // The audit trail switch, the data-set lock, the working copy and the
+  // channels' initialisation and release are the toolkit's own
+  // (data_set.cpp); they reach the DTM object's audit trail and channel
+  // container through their interfaces. Online compare, upload and download
+  // still answer E_NOTIMPL here.
   STDMETHODIMP SwitchAuditTrail(VARIANT on) override;
   STDMETHODIMP UploadRequest(VARIANT request) override;
   STDMETHODIMP LockDataSet(VARIANT_BOOL count) override;
@@ -149,6 +155,9 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   IFrameDtmEvents* FrameEventSink() const { return frameEvents_.get(); }
   IFrameDtmEvents2* FrameStateSink() const { return stateSink_.get(); }
   bool DataSetLocked() const { return dataSetLocked_ != 0; }
+  // The frame reported the data set locked by another user (DTM events).
+  bool DataSetLockedElsewhere() const { return lockedElsewhere_ != 0; }
+  void SetDataSetLockedElsewhere(bool on) { lockedElsewhere_ = on ? 1 : 0; }
   // Signalled in communicationSet and online.
   HANDLE CommunicationEvent() const { return communicationEvent_.get(); }
   XmlHandlerCore& Xml() { return xml_; }
@@ -231,10 +240,11 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // default asks the function container (IevFdtActiveXContainer) when the
   // object answers it, else builds the elements of the function table.
   virtual HRESULT FunctionListBody(BSTR* body);
-  // Open controls of the function container (default: none), and closing
-  // those that are not permanent (false when one refused).
-  virtual ULONG OpenControlCount() { return 0; }
-  virtual bool CloseClosableControls() { return true; }
+  // Open controls of the function container (IevFdtOpenControls of the DTM
+  // object; none without a container), and closing those that are not
+  // bookkeeping records (false when one refused).
+  ULONG OpenControlCount();
+  bool CloseClosableControls();
   // The document folder of the DTM's documents (default: the module's folder).
   virtual HRESULT DocumentFolder(BSTR* folder);
   // Runs a table action (default: calls it as a DtmFunctionAction).
@@ -246,6 +256,7 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   ULONG dataSetLockCount_ = 0;
   BYTE dataSetLocked_ = 0;
   BYTE unlockPending_ = 0;
+  BYTE lockedElsewhere_ = 0;
 
  private:
   static void ForwardXmlReport(void* self, const char* text);

@@ -27,6 +27,10 @@
 //   ULONG GetDataState() const;                               0..3
 //   XmlHandlerCore& Xml();                                    document loading
 //   bool DataSetLocked() const;      the DTM holds the frame's data-set lock
+//   bool DataSetLockedElsewhere() const; void SetDataSetLockedElsewhere(bool);
+//                                    the frame's mark of a lock held elsewhere
+//   void SetTransferAbortFlag(bool); the one transfer-abort flag (the
+//                                    parameter handler's, which cancel sets)
 // The class lists the interfaces with EV_DTM_EVENTS_ENTRIES(Class).
 //
 // Threads: OnDtmEvent runs in the DTM object's apartment; the worker thread
@@ -122,9 +126,6 @@ class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
   ParamUpdateList ControlSubscriptions(const wchar_t* controlId) const;
   size_t SubscribedControlCount() const { return controls_.size(); }
 
-  bool TransferAbortRequested() const { return transferAbort_; }
-  void ResetTransferAbort() { transferAbort_ = false; }
-  bool DataSetLockedElsewhere() const { return lockedElsewhere_; }
 
  protected:
   DtmEventsCore() = default;
@@ -141,21 +142,23 @@ class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
   virtual HRESULT EventsLoadDocument(const wchar_t* xml, IXMLDOMDocument2** doc,
                                      VARIANT_BOOL* loaded) = 0;
   virtual bool EventsDataSetLockHeld() = 0;
+  virtual void EventsSetLockedElsewhere(bool on) = 0;
 
   // Hooks of parts built elsewhere, with their defaults.
-  // The open control under the key (function container). Default: none,
-  // E_FAIL.
+  // The open control under the key. Default: the function container's
+  // (IevFdtOpenControls of the DTM object); without one E_FAIL.
   virtual HRESULT FindOpenControl(const wchar_t* controlId, IUnknown** control);
-  // Number of open functions that hold a data-set lock. Default: 0.
-  virtual ULONG OpenLockingFunctions() { return 0; }
+  // Number of open functions that hold a data-set lock. Default: the
+  // function container's; without one 0.
+  virtual ULONG OpenLockingFunctions();
   // The DTM's own IDtmOnlineParameter (it is not in the interface map).
   // Default: none; events 49 and 50 then answer S_FALSE.
   virtual IDtmOnlineParameter* OwnOnlineParameter() { return nullptr; }
   // The PARAMETERS text of a frame parameter-change document. Default: the
   // DTM object's IevFdtParametersImportExport::Import; none: S_FALSE.
   virtual HRESULT LoadParameterValues(BSTR parameters);
-  // Event 48: the transfer abort flag. Default: kept here.
-  virtual void SetTransferAbort(bool abort) { transferAbort_ = abort; }
+  // Event 48: the transfer abort flag (the DTM class's one flag).
+  virtual void SetTransferAbort(bool abort) = 0;
 
  private:
   struct ControlEntry {
@@ -179,8 +182,6 @@ class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
   std::vector<ControlEntry> controls_;
   bool updating_ = false;
   std::vector<ControlEntry> pendingUpdates_;  // updates that came in meanwhile
-  bool transferAbort_ = false;
-  bool lockedElsewhere_ = false;
 };
 
 template <class T>
@@ -204,6 +205,8 @@ class CevFDT_DtmEventsImpl : public DtmEventsCore {
     return Dtm().Xml().LoadXMLDocument(xml, doc, loaded);
   }
   bool EventsDataSetLockHeld() override { return Dtm().DataSetLocked(); }
+  void EventsSetLockedElsewhere(bool on) override { Dtm().SetDataSetLockedElsewhere(on); }
+  void SetTransferAbort(bool abort) override { Dtm().SetTransferAbortFlag(abort); }
 
  private:
   T& Dtm() { return *static_cast<T*>(this); }

@@ -188,8 +188,10 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   ULONG LastCompletedId() const { return lastCompletedId_; }
   const VARIANT& LastDeviceValue() const { return lastDeviceValue_.value(); }
 
+  // The DTM's one transfer-abort flag: set by AbortTransfer (cancel), set or
+  // reset by the DTM event 48.
   bool TransferAborted() const { return abortTransfer_; }
-  void ResetTransferAbort() { abortTransfer_ = false; }
+  void SetTransferAbortFlag(bool abort) { abortTransfer_ = abort; }
 
   ParamHandlerOptions& ParamOptions() { return options_; }
   const ParamHandlerOptions& ParamOptions() const { return options_; }
@@ -229,10 +231,12 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // A control message to every open control. Default: the owner's
   // IevFdtActiveXContainer::SetControlsProperty(code, value); none: S_FALSE.
   virtual HRESULT OnParamControlMessage(const VARIANT& code, const VARIANT& value);
-  // The audit entry of a changed value: name "display name (VT_...)", old
-  // and new value texts. Default: the owner's IevFdtAuditTrail::
-  // WriteVariableEvent with an empty descriptor; none: S_FALSE.
-  virtual HRESULT OnParamAuditEntry(BSTR name, BSTR oldText, BSTR newText);
+  // The audit entry of a changed value: the parameter's display name, its
+  // old and new values as stored and converted, and a descriptor (empty for
+  // the write core). Default: AuditWriteParameterChange through the owner's
+  // IevFdtAuditTrail (audit_trail.h), which formats the texts; none: S_FALSE.
+  virtual HRESULT OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue,
+                                    const VARIANT& newValue, const wchar_t* descriptor);
   // A persistent parameter was changed by a write. Default: the owner's
   // IevFdtStorageState::SetModified(1); none: S_FALSE. A channel overrides it
   // to tell its DTM as well.
