@@ -2,6 +2,7 @@
 
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "test_dtm_documents.h"
 #include "test_dtm_ids.h"
 #include "toolkit/params/param_rows.h"
 #include "toolkit/values/text_helpers.h"
@@ -73,12 +74,16 @@ const com::InterfaceEntry* CTestDtm::interfaceMap() {
       EV_PARAMETER_HANDLER_ENTRIES(CTestDtm),
       EV_DTM_EVENTS_ENTRIES(CTestDtm),
       EV_DTM_INFORMATION_ENTRIES(CTestDtm),
+      com::entry<CTestDtm, IDtmParameter>(),
+      com::entry<CTestDtm, IDtmImportExport>(),
+      com::entry<CTestDtm, IevFdtExtDocument>(),
+      com::entry<CTestDtm, IDtmDocumentation>(),
       EV_AUDIT_TRAIL_ENTRIES(CTestDtm),
       EV_FUNCTION_CONTAINER_ENTRIES(CTestDtm),
       com::entry<CTestDtm, IevFdtDeviceAccess>(),
       com::entry<CTestDtm, IOnlineParameterRequest>(),
-      com::entry<CTestDtm, IPersistStreamInit>(),
-      com::entryAs<CTestDtm, IPersistStreamInit>(IID_IPersist),
+      EV_CHANNEL_CONTAINER_ENTRIES(CTestDtm),
+      EV_PERSISTENCE_ENTRIES(CTestDtm),
       com::endOfMap()};
   return map;
 }
@@ -106,9 +111,18 @@ void CTestDtm::CreateParameterTable() {
       .Kind(kParKindDevice)
       .Persist(0)
       .AddTo(store);
+  DeclareDocumentRows(store);
 }
 
 const FunctionTableRow* CTestDtm::GetFunctionTable() { return kFunctions; }
+
+const DocumentListRecord* CTestDtm::GetDocumentList(size_t* count) {
+  return TestDocumentList(count);
+}
+
+HRESULT CTestDtm::QueryRelationChoices(ULONG, ULONG target, VARIANT* choices) {
+  return TestRelationChoices(target, choices);
+}
 
 STDMETHODIMP CTestDtm::GetInformation(BSTR* information) {
   return com::guard([&]() -> HRESULT {
@@ -175,42 +189,14 @@ STDMETHODIMP CTestDtm::RequestParameter(VARIANT parameterId, VARIANT arguments) 
   });
 }
 
-// ---- Persistence stand-in --------------------------------------------------
+// ---- Channels and persistence -------------------------------------------
 
-STDMETHODIMP CTestDtm::GetClassID(CLSID* classId) {
-  if (!classId) return E_POINTER;
-  *classId = CLSID_TestDtm;
-  return S_OK;
+const ChannelTableRow* CTestDtm::GetChannelTable(size_t* count) {
+  static const ChannelTableRow kChannels[] = {
+      {"Test Channel", &CLSID_TestChannel, {0, 0},
+       "<fdt:ChannelInformation name=\"Test Channel\"/>"}};
+  if (count) *count = 1;
+  return kChannels;
 }
 
-STDMETHODIMP CTestDtm::IsDirty() { return S_FALSE; }
-
-STDMETHODIMP CTestDtm::InitNew() {
-  if (State() != kDtmConstructed && State() != kDtmReleased) return E_UNEXPECTED;
-  SetState(kDtmNewDataSet);
-  return S_OK;
-}
-
-STDMETHODIMP CTestDtm::Load(IStream* stream) {
-  if (!stream) return E_POINTER;
-  if (State() != kDtmConstructed && State() != kDtmReleased) return E_UNEXPECTED;
-  VARIANT_BOOL done = VARIANT_FALSE;
-  HRESULT hr = LoadParameters(stream, &done);
-  if (FAILED(hr)) return hr;
-  if (!done) return E_FAIL;
-  // The stand-in keeps no device type in the stream: a loaded data set is
-  // always of the test device type.
-  dataSetReference_.assign(L"Test Type");
-  SetState(kDtmLoadedDataSet);
-  return S_OK;
-}
-
-STDMETHODIMP CTestDtm::Save(IStream* stream, BOOL) {
-  if (!stream) return E_POINTER;
-  VARIANT_BOOL done = VARIANT_FALSE;
-  HRESULT hr = SaveParameters(stream, &done);
-  if (FAILED(hr)) return hr;
-  return done ? S_OK : E_FAIL;
-}
-
-STDMETHODIMP CTestDtm::GetSizeMax(ULARGE_INTEGER*) { return E_NOTIMPL; }
+const CLSID& CTestDtm::DtmClassId() { return CLSID_TestDtm; }

@@ -19,6 +19,13 @@ inline constexpr wchar_t kTestDeviceTypeDocument[] =
     L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:DtmDeviceType>Test Type"
     L"<fdt:VersionInformation name=\"Test Device\"/></fdt:DtmDeviceType></FDT>";
 
+// The test DTM's channel class (test_channel.h) and the name of its one channel.
+// {6F1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}
+inline const CLSID CLSID_TestChannel = {
+    0x6f1b2c3d, 0x4e5f, 0x4a6b, {0x8c, 0x7d, 0x9e, 0x0f, 0x1a, 0x2b, 0x3c, 0x4d}};
+inline constexpr wchar_t kTestChannelName[] = L"Test Channel";
+inline constexpr wchar_t kTestChannelProgId[] = L"ToolkitTest.TestChannel.1";
+
 // Parameter ids of the test DTM's table.
 namespace test_dtm_parameter {
 constexpr ULONG kTag = 1;
@@ -28,7 +35,30 @@ constexpr ULONG kEnabled = 101;        // VT_BOOL
 constexpr ULONG kMode = 102;           // VT_UI1 enumerated 0 Off, 1 On
 constexpr ULONG kCounter = 110;        // VT_I4 0..1000, writers need maintenance (4)
 constexpr ULONG kDeviceValue = 200;    // kind 1: read and written online
+// Relations (test_dtm_documents.cpp): the source's list reaches each target.
+constexpr ULONG kRelationSource = 300;  // VT_I4 0..100, relation list of kinds 1 to 8
+constexpr ULONG kEnableTarget = 301;    // kind 2, declared disabled (0x8)
+constexpr ULONG kAccessTarget = 302;    // kind 3, declared without write access
+constexpr ULONG kChoicesTarget = 303;   // kind 4, enumerated 0 Off, 1 On
+constexpr ULONG kValueTarget = 304;     // kind 5
+constexpr ULONG kLimitsTarget = 305;    // kinds 6, 7, 8: default, maximum, minimum
+constexpr ULONG kTextSource = 310;      // VT_BSTR, relation(9,311)
+constexpr ULONG kTextTarget = 311;      // its extra2 holds a text
+constexpr ULONG kUpdateSource = 320;    // VT_I4, update(200)
+// Exported variables of the parameter document, export and import.
+constexpr ULONG kExportDisplay = 400;   // VT_I4, as display text, group Setup.Channel
+constexpr ULONG kExportVariant = 401;   // VT_R8, as fdt:Variant, group Setup.Channel
+constexpr ULONG kExportSpecial = 402;   // VT_BSTR named a"<&b, top group
+constexpr ULONG kExportDate = 403;      // VT_DATE, as fdt:Variant, group Setup/Times
+constexpr ULONG kNotExported = 404;     // representation set, not readable
 }  // namespace test_dtm_parameter
+
+// The settings function's control (ProgID "ToolkitTest.Settings.1"): a
+// windowless double that answers the parameter ids it shows.
+// {6A1F0C55-3D8B-4B0E-9F4A-2C7D1E5B8A93}
+inline const CLSID CLSID_TestSettingsControl = {
+    0x6a1f0c55, 0x3d8b, 0x4b0e, {0x9f, 0x4a, 0x2c, 0x7d, 0x1e, 0x5b, 0x8a, 0x93}};
+inline constexpr wchar_t kTestSettingsProgId[] = L"ToolkitTest.Settings.1";
 
 // Function ids of the test DTM's function table.
 namespace test_dtm_function {

@@ -17,7 +17,9 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "com/Registration.h"
+#include "test_channel.h"
 #include "test_dtm.h"
+#include "test_dtm_documents.h"
 #include "test_dtm_ids.h"
 #include "toolkit/worker/dtm_thread.h"
 
@@ -54,10 +56,23 @@ const com::ClassRegistration kThreadRegistration = {
     L"ToolkitTest.TestDtm_Thread", L"Apartment", &kToolkitLibId, L"1.0", false, nullptr,
     nullptr, nullptr};
 
+const com::ClassRegistration kSettingsRegistration = {
+    &CLSID_TestSettingsControl, L"Toolkit test settings control", kTestSettingsProgId,
+    L"ToolkitTest.Settings", L"Apartment", &kToolkitLibId, L"1.0", false, nullptr, nullptr,
+    nullptr};
+
+const com::ClassRegistration kChannelRegistration = {
+    &CLSID_TestChannel, L"Toolkit test DTM channel", kTestChannelProgId,
+    L"ToolkitTest.TestChannel", L"Apartment", &kToolkitLibId, L"1.0", false, nullptr, nullptr,
+    nullptr};
+
 const com::ClassEntry kClasses[] = {
+    {&CLSID_TestChannel, &com::createObjectNoAggregation<CTestChannel>, &kChannelRegistration},
     {&CLSID_TestDtm, &com::createObjectNoAggregation<CTestDtm>, &kDtmRegistration},
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
      &kThreadRegistration},
+    {&CLSID_TestSettingsControl, &com::createObjectNoAggregation<CTestSettingsControl>,
+     &kSettingsRegistration},
 };
 
 }  // namespace

@@ -65,22 +65,12 @@ HRESULT CevFDT_ParameterHandlerCore::OnParamDataSetModified() {
   return storage->SetModified(1);
 }
 
-HRESULT CevFDT_ParameterHandlerCore::OnParamEvaluateDependencies(ULONG, ULONG) { return S_OK; }
-HRESULT CevFDT_ParameterHandlerCore::OnParamUpdateParameters(ULONG, BSTR) { return S_OK; }
-HRESULT CevFDT_ParameterHandlerCore::OnParamEvaluateRelations() { return S_OK; }
 HRESULT CevFDT_ParameterHandlerCore::OnParamReportMessage(BSTR) { return S_OK; }
+void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG, ULONG, const wchar_t*) {}
 
 HRESULT CevFDT_ParameterHandlerCore::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done) {
   *done = VARIANT_FALSE;
   return S_FALSE;
-}
-
-HRESULT CevFDT_ParameterHandlerCore::OnParamGetPrivateProperty(const VARIANT&, VARIANT*) {
-  return E_INVALIDARG;
-}
-
-HRESULT CevFDT_ParameterHandlerCore::OnParamSetPrivateProperty(const VARIANT&, const VARIANT&) {
-  return E_INVALIDARG;
 }
 
 LONG CevFDT_ParameterHandlerCore::dtmState() {
@@ -175,7 +165,7 @@ HRESULT CevFDT_ParameterHandlerCore::WriteCore(ULONG parameterId, const VARIANT&
         hr = SetParInfo(parameterId, kParFlags, flags);
       }
       if (FAILED(hr)) return hr;
-      if (record.persist) OnParamDataSetModified();
+      if (record.persist) notifyDataSetModified();
       hr = EvaluateDependencies(parameterId, kEvaluateAll);
       if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     }
@@ -398,7 +388,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SaveParameters(IStream* stream, VARIAN
 }
 
 STDMETHODIMP CevFDT_ParameterHandlerCore::EvaluateRelations() {
-  return com::guard([&] { return OnParamEvaluateRelations(); });
+  return com::guard([&] { return ApplyRelationsForConfig(); });
 }
 
 STDMETHODIMP CevFDT_ParameterHandlerCore::DownloadRequest(VARIANT request, VARIANT_BOOL* done) {
@@ -548,15 +538,6 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::GetParameterIdByIndex(ULONG index, ULO
 
 STDMETHODIMP CevFDT_ParameterHandlerCore::WriteValue(ULONG parameterId, const VARIANT& value) {
   return WriteCore(parameterId, value, false);
-}
-
-STDMETHODIMP CevFDT_ParameterHandlerCore::EvaluateDependencies(ULONG parameterId, ULONG what) {
-  if (what == 0) return S_FALSE;
-  return com::guard([&] { return OnParamEvaluateDependencies(parameterId, what); });
-}
-
-STDMETHODIMP CevFDT_ParameterHandlerCore::UpdateParameters(ULONG parameterId, BSTR text) {
-  return com::guard([&] { return OnParamUpdateParameters(parameterId, text); });
 }
 
 STDMETHODIMP CevFDT_ParameterHandlerCore::SetValue(ULONG parameterId, const VARIANT& value) {

@@ -174,9 +174,9 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::GetParameterInfo(VARIANT parameterId, 
   if (!value) return E_INVALIDARG;
   ::VariantInit(value);
   return com::guard([&]() -> HRESULT {
-    if (V_VT(&parameterId) == VT_BSTR) return OnParamGetPrivateProperty(parameterId, value);
     ULONG id = 0;
     if (FAILED(idFromVariant(parameterId, &id))) return E_FAIL;
+    if (V_VT(&selector) == VT_BSTR) return GetPrivateProperty(id, V_BSTR(&selector), value);
     const FieldAccess* field = fieldOf(selector);
     if (!field) return E_FAIL;
     const ParInfo* record = params_.Find(id);
@@ -212,11 +212,12 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::GetParameterInfo(VARIANT parameterId, 
 STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterInfo(VARIANT parameterId, VARIANT selector,
                                                            VARIANT value) {
   return com::guard([&]() -> HRESULT {
-    if (V_VT(&parameterId) == VT_BSTR) return OnParamSetPrivateProperty(parameterId, value);
     ULONG id = 0;
     if (FAILED(idFromVariant(parameterId, &id))) return E_FAIL;
+    if (V_VT(&selector) == VT_BSTR) return SetPrivateProperty(id, V_BSTR(&selector), value);
     const FieldAccess* field = fieldOf(selector);
-    if (!field) return E_FAIL;
+    // The declared VARTYPE is fixed: every stored value is held in it.
+    if (!field || field->bit == kParVt) return E_FAIL;
     ParInfo* record = params_.Find(id);
     if (!record) return E_INVALIDARG;
     switch (field->form) {

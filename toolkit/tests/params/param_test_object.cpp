@@ -118,3 +118,15 @@ const com::InterfaceEntry* BareParamObject::interfaceMap() {
 }
 
 HRESULT BareParamObject::finalConstruct() { return DeclareTestRows(this); }
+
+HRESULT TestParamObject::QueryRelationChoices(ULONG source, ULONG target, VARIANT* choices) {
+  if (scriptedChoices.type() == VT_EMPTY || !choices)
+    return CevFDT_ParameterHandlerCore::QueryRelationChoices(source, target, choices);
+  return scriptedChoices.copyTo(choices);
+}
+
+HRESULT TestParamObject::QueryRelationValue(ULONG source, ULONG target, VARIANT* value) {
+  if (!countingValues) return CevFDT_ParameterHandlerCore::QueryRelationValue(source, target, value);
+  ::VariantClear(value);
+  return com::Variant(++valueCounter).detachTo(value);
+}

@@ -45,6 +45,15 @@ class TestParamObject : public com::ObjectRoot,
   std::vector<LONG> modifiedCalls;
   std::vector<std::wstring> sentMessages;  // SendMessageToControls texts
 
+  // Relation decisions: choices answered for kind 4 when set (else the
+  // toolkit's default); with countingValues each kind-5 to -8 value is the
+  // next number (relations that never settle).
+  com::Variant scriptedChoices;
+  bool countingValues = false;
+  LONG valueCounter = 0;
+  HRESULT QueryRelationChoices(ULONG source, ULONG target, VARIANT* choices) override;
+  HRESULT QueryRelationValue(ULONG source, ULONG target, VARIANT* value) override;
+
   // IevFdtActiveXContainer
   STDMETHODIMP GetActiveXDescription(BSTR*) override { return E_NOTIMPL; }
   STDMETHODIMP ControlChanged(BSTR, IUnknown*) override { return E_NOTIMPL; }

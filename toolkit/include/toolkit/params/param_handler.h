@@ -84,6 +84,19 @@ struct ParValueSet {
 // bits 0x8, 0x10, 0x20 and 0x40 the code has must equal the phase.
 bool TransferEntryMatches(ULONG direction, ULONG phase, ULONG eventCode);
 
+// Control properties a relation sends for its target ([id VT_UI4, empty]).
+enum ParRelationProperty : LONG {
+  kCtlRelationValue = 9985,    // kind 9
+  kCtlRelationText = 9997,     // kind 9, after the text was replaced
+  kCtlRelationChoices = 10002, // kind 4
+};
+
+// What EvaluateDependencies runs.
+enum ParDependency : ULONG {
+  kParDependUpdate = 0x1,    // the "update(" list
+  kParDependRelation = 0x2,  // the "relation(" list
+};
+
 // Fixed for one handler; set by the owner class at construction.
 struct ParamHandlerOptions {
   bool saveLimits = false;          // stream: minimum, maximum and default per parameter
@@ -93,12 +106,18 @@ struct ParamHandlerOptions {
   // when the DTM is online (the DTM's handler); a channel's handler writes
   // nothing.
   bool storeToDeviceOnline = true;
+  // A relation list holds the data-set modified notice until its last pair
+  // ran, so the frame hears of the list once (the DTM's handler; a
+  // channel's takes no hold).
+  bool holdNoticeDuringRelations = true;
 };
 
 class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHandler4>,
                                     public com::DispatchImpl<IevFdtParameterInfo>,
                                     public com::DispatchImpl<IevFdtParameterValidation>,
-                                    public IevFdtParameterStore {
+                                    public com::DispatchImpl<IevFdtParametersImportExport>,
+                                    public IevFdtParameterStore,
+                                    public IevFdtRelationHooks {
  public:
   // --- IevFdtParameterHandler4 ---
   STDMETHODIMP RequestParameter(VARIANT parameterId, VARIANT_BOOL* started) override;
@@ -128,14 +147,22 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   STDMETHODIMP GetCount(VARIANT* count) override;
   STDMETHODIMP GetParameterId(VARIANT index, VARIANT* parameterId) override;
   // One field of a record, selected by one bit of the field mask. A VT_BSTR
-  // id names a private property (OnParamGetPrivateProperty).
+  // selector names a private property of the parameter (GetPrivateProperty).
   STDMETHODIMP GetParameterInfo(VARIANT parameterId, VARIANT selector, VARIANT* value) override;
-  // Sets one field (the value changed to the field's type, no further checks).
+  // Sets one field (the value changed to the field's type, no further
+  // checks); E_FAIL for several bits and for the VARTYPE field (0x10). A
+  // VT_BSTR selector sets a private property (SetPrivateProperty).
   STDMETHODIMP SetParameterInfo(VARIANT parameterId, VARIANT selector, VARIANT value) override;
 
   // --- IevFdtParameterValidation ---
   STDMETHODIMP Validate(VARIANT parameterId, VARIANT value, unsigned long* status) override;
   STDMETHODIMP ValidateValue(VARIANT parameterId, VARIANT value, VARIANT_BOOL* valid) override;
+
+  // --- IevFdtParametersImportExport ---
+  // The PARAMETERS text of every parameter with flag 0x100 (null when none).
+  STDMETHODIMP Export(BSTR* parameters) override;
+  // LoadParameterValues without progress.
+  STDMETHODIMP Import(BSTR parameters) override;
 
   // --- IevFdtParameterStore (C++ only) ---
   STDMETHODIMP SetParInfoByVariant(VARIANT parameterId, ULONG mask,
@@ -196,6 +223,54 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   ParamHandlerOptions& ParamOptions() { return options_; }
   const ParamHandlerOptions& ParamOptions() const { return options_; }
 
+  // --- relations (param_relations.cpp) ---
+
+  // The "relation(" list of a source parameter: each pair (kind 1..9,
+  // target) changes the target. E_INVALIDARG for a text without the list;
+  // failing pairs do not stop the list, the last failure is answered.
+  HRESULT EvaluateRelation(ULONG sourceId, BSTR text);
+  // EvaluateRelation for every parameter with a relation list, in ascending
+  // id order, with device reads of kind 1 held back; single failures are
+  // ignored.
+  HRESULT ApplyRelationsForConfig();
+  // Adds a copy of every record of source whose id the handler lacks.
+  HRESULT MergeParameters(const CParamCollection* source);
+  // number changed to vartype; true only when that gave exactly vartype.
+  static bool ConvertDoubleToType(double number, VARTYPE vartype, VARIANT* out);
+
+  // While a hold is taken, a persistent parameter's change does not tell the
+  // owner at once; releasing the last hold tells it once. Holds nest (a
+  // transfer's hold covers the relation lists inside it).
+  void HoldDataSetNotice() { ++noticeHolds_; }
+  HRESULT ReleaseDataSetNotice();
+
+  // IevFdtRelationHooks: the toolkit's decisions, which a class may
+  // override. Enable: true. Access: 2 (writable), applied. Choices:
+  // E_NOTIMPL. Value: the source's current value. Text: the source's value
+  // when it is a text, else E_INVALIDARG.
+  HRESULT QueryRelationEnable(ULONG source, ULONG target, BOOL* enable) override;
+  BYTE QueryRelationAccess(ULONG source, ULONG target, BOOL* apply) override;
+  HRESULT QueryRelationChoices(ULONG source, ULONG target, VARIANT* choices) override;
+  HRESULT QueryRelationValue(ULONG source, ULONG target, VARIANT* value) override;
+  HRESULT QueryRelationText(ULONG source, ULONG target, BSTR* text) override;
+
+  // --- export and import (param_export.cpp) ---
+
+  // The PARAMETERS text of the parameters taken (onlyMarked: persist set;
+  // onlyExportable: flag 0x100), with progress through OnParamProgress when
+  // progressText is given. *out null when none was taken. E_POINTER for a
+  // null out.
+  HRESULT ExportParameters(const wchar_t* progressText, bool onlyMarked, bool onlyExportable,
+                           BSTR* out);
+  // Writes the value of every parameter whose entry in the PARAMETERS
+  // document carries its declared VARTYPE name (WriteValue); other entries
+  // are skipped. E_POINTER for null, E_FAIL for text that does not parse.
+  HRESULT LoadParameterValues(const wchar_t* document, const wchar_t* progressText);
+  // Private properties: <PrivateProperties> <Property name value type/>
+  // ... </PrivateProperties> in the parameter's extra5 field.
+  HRESULT GetPrivateProperty(ULONG parameterId, const wchar_t* name, VARIANT* value);
+  HRESULT SetPrivateProperty(ULONG parameterId, const wchar_t* name, const VARIANT& value);
+
   // --- transfer events (the bulk transfers use them too) ---
 
   // Adds an entry to the transfer-list handler table (searched in order),
@@ -241,21 +316,14 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // IevFdtStorageState::SetModified(1); none: S_FALSE. A channel overrides it
   // to tell its DTM as well.
   virtual HRESULT OnParamDataSetModified();
-  // Relations of a parameter after a change (what: which evaluation).
-  // Default: nothing, S_OK.
-  virtual HRESULT OnParamEvaluateDependencies(ULONG parameterId, ULONG what);
-  // An update list of a parameter. Default: nothing, S_OK.
-  virtual HRESULT OnParamUpdateParameters(ULONG parameterId, BSTR text);
-  // All relation expressions. Default: nothing, S_OK.
-  virtual HRESULT OnParamEvaluateRelations();
+  // Progress of an export or import: index of count, with its text; index
+  // 0 starts it. Default: nothing.
+  virtual void OnParamProgress(ULONG index, ULONG count, const wchar_t* text);
   // The error text of a failed device completion for the user. Default:
   // nothing, S_OK.
   virtual HRESULT OnParamReportMessage(BSTR text);
   // The download request of the parameter set. Default: *done false, S_FALSE.
   virtual HRESULT OnParamDownloadRequest(const VARIANT& request, VARIANT_BOOL* done);
-  // Private properties by name (VT_BSTR id). Default: E_INVALIDARG.
-  virtual HRESULT OnParamGetPrivateProperty(const VARIANT& name, VARIANT* value);
-  virtual HRESULT OnParamSetPrivateProperty(const VARIANT& name, const VARIANT& value);
 
  private:
   ParInfo* find(ULONG parameterId) { return params_.Find(parameterId); }
@@ -264,6 +332,11 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   HRESULT callHook(ULONG parameterId, ULONG hookNumber);
   HRESULT sendPair(LONG code, ULONG parameterId, const VARIANT& value);
   LONG dtmState();
+  // The modified notice of a persistent parameter, held back while a hold is
+  // taken.
+  HRESULT notifyDataSetModified();
+  HRESULT relationPair(ULONG kind, ULONG sourceId, ULONG targetId);
+  HRESULT sendRelationProperty(LONG property, ULONG targetId);
 
   CParamCollection params_;
   ParamHandlerOptions options_;
@@ -275,6 +348,13 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   bool abortTransfer_ = false;
   std::vector<ParValueSet> transferHandlers_;
   com::Variant transferListContext_;
+  // ApplyRelationsForConfig runs: kind-1 relations read nothing.
+  bool bulkRelations_ = false;
+  ULONG noticeHolds_ = 0;
+  bool noticePending_ = false;
+  // Nesting of relation lists (a write inside a list runs its target's
+  // lists); bounded so that relations that keep changing each other end.
+  ULONG relationDepth_ = 0;
 };
 
 // The handler of one class. Class provides GetCommDtmInterface() (the
@@ -290,4 +370,5 @@ class CevFDT_ParameterHandlerImpl : public CevFDT_ParameterHandlerCore {
 #define EV_PARAMETER_HANDLER_ENTRIES(Class)                                        \
   com::entry<Class, IevFdtParameterHandler4>(), com::entry<Class, IevFdtParameterInfo>(), \
       com::entry<Class, IevFdtParameterValidation>(),                              \
+      com::entry<Class, IevFdtParametersImportExport>(),                           \
       com::entry<Class, IevFdtParameterStore>()
