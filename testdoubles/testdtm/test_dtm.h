@@ -18,7 +18,6 @@
 #include "com/Object.h"
 #include "outside.h"
 #include "toolkit/audit/audit_trail.h"
-#include "toolkit/containers/channel_container.h"
 #include "toolkit/containers/function_container.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/dtm/dtm_events.h"
@@ -27,7 +26,6 @@
 #include "toolkit/documents/parameter_document.h"
 #include "toolkit/documents/parameter_import_export.h"
 #include "toolkit/params/param_handler.h"
-#include "toolkit/persistence/persistence.h"
 
 class CTestDtm : public com::ObjectRoot,
                  public CevFDT_BaseDTMImpl<CTestDtm>,
@@ -39,10 +37,9 @@ class CTestDtm : public com::ObjectRoot,
                  public CevFDT_ExtDocumentMgr<CTestDtm>,
                  public CevFDT_AuditTrailImpl<CTestDtm>,
                  public CevFDT_FunctionContainerImpl<CTestDtm>,
-                 public CevFDT_ChannelContainerImpl<CTestDtm>,
-                 public CevFDT_PersistXXXImpl<CTestDtm>,
                  public com::DispatchImpl<IevFdtDeviceAccess>,
-                 public com::DispatchImpl<IOnlineParameterRequest> {
+                 public com::DispatchImpl<IOnlineParameterRequest>,
+                 public IPersistStreamInit {
  public:
   static const com::InterfaceEntry* interfaceMap();
 
@@ -57,9 +54,6 @@ class CTestDtm : public com::ObjectRoot,
 
   // DTM class hooks
   const FunctionTableRow* GetFunctionTable() override;
-  // One row: kTestChannelName of CLSID_TestChannel (test_dtm_ids.h).
-  const ChannelTableRow* GetChannelTable(size_t* count) override;
-  static const CLSID& DtmClassId();
   const DocumentListRecord* GetDocumentList(size_t* count) override;
   HRESULT ApplyRelationsForConfig() override {
     return CevFDT_ParameterHandlerCore::ApplyRelationsForConfig();
@@ -79,6 +73,13 @@ class CTestDtm : public com::ObjectRoot,
   // at once through the handler's SetParameterValue.
   STDMETHODIMP RequestParameter(VARIANT parameterId, VARIANT arguments) override;
 
+  // IPersistStreamInit (stand-in for the persistence part)
+  STDMETHODIMP GetClassID(CLSID* classId) override;
+  STDMETHODIMP IsDirty() override;
+  STDMETHODIMP Load(IStream* stream) override;
+  STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
+  STDMETHODIMP InitNew() override;
 
  protected:
   void CreateParameterTable() override;

@@ -19,13 +19,6 @@ inline constexpr wchar_t kTestDeviceTypeDocument[] =
     L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:DtmDeviceType>Test Type"
     L"<fdt:VersionInformation name=\"Test Device\"/></fdt:DtmDeviceType></FDT>";
 
-// The test DTM's channel class (test_channel.h) and the name of its one channel.
-// {6F1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}
-inline const CLSID CLSID_TestChannel = {
-    0x6f1b2c3d, 0x4e5f, 0x4a6b, {0x8c, 0x7d, 0x9e, 0x0f, 0x1a, 0x2b, 0x3c, 0x4d}};
-inline constexpr wchar_t kTestChannelName[] = L"Test Channel";
-inline constexpr wchar_t kTestChannelProgId[] = L"ToolkitTest.TestChannel.1";
-
 // Parameter ids of the test DTM's table.
 namespace test_dtm_parameter {
 constexpr ULONG kTag = 1;

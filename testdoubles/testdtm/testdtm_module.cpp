@@ -17,7 +17,6 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "com/Registration.h"
-#include "test_channel.h"
 #include "test_dtm.h"
 #include "test_dtm_documents.h"
 #include "test_dtm_ids.h"
@@ -61,13 +60,7 @@ const com::ClassRegistration kSettingsRegistration = {
     L"ToolkitTest.Settings", L"Apartment", &kToolkitLibId, L"1.0", false, nullptr, nullptr,
     nullptr};
 
-const com::ClassRegistration kChannelRegistration = {
-    &CLSID_TestChannel, L"Toolkit test DTM channel", kTestChannelProgId,
-    L"ToolkitTest.TestChannel", L"Apartment", &kToolkitLibId, L"1.0", false, nullptr, nullptr,
-    nullptr};
-
 const com::ClassEntry kClasses[] = {
-    {&CLSID_TestChannel, &com::createObjectNoAggregation<CTestChannel>, &kChannelRegistration},
     {&CLSID_TestDtm, &com::createObjectNoAggregation<CTestDtm>, &kDtmRegistration},
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
      &kThreadRegistration},
