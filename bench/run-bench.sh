@@ -9,4 +9,7 @@ exe=$build/bench/modemapi_bench.exe
 
 . "$(dirname "$0")/../demo/wine-prefix.sh"
 new_wine_prefix modemapi-bench
+# The simulated adapter stands in for WinUSB, which the library loads from
+# the system folder only.
+"$(dirname "$0")/../cmake/wine-prefixes.sh" system-dlls "$WINEPREFIX" "$build/sim/winusb.dll"
 WINEDLLOVERRIDES="winusb=n" "$wine" "$exe" "$@" </dev/null

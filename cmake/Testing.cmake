@@ -45,3 +45,21 @@ function(add_wine_gtest name)
       RESOURCE_LOCK prefix-${prefix_name}
       ENVIRONMENT "WINE_TEST_PREFIX_NAME=${prefix_name}")
 endfunction()
+
+# wine_system_dlls(<test-target> <dll-target>...)
+# Doubles of platform DLLs (winusb, msports, ...) for a test program. Shipped
+# code loads platform DLLs from the system folder only, so the doubles are
+# collected in <program>.system32 beside the program, and wine-run.sh puts
+# them into the prefix's system32 (with the native override) before every
+# run. Programs the test starts in the same prefix find them there too; a
+# service started by the service control manager also needs its
+# AppDefaults\<program>\DllOverrides set to "native" for each of them.
+function(wine_system_dlls target)
+  set(dir $<TARGET_FILE_DIR:${target}>/${target}.system32)
+  add_dependencies(${target} ${ARGN})
+  add_custom_command(TARGET ${target} POST_BUILD COMMAND ${CMAKE_COMMAND} -E make_directory ${dir} VERBATIM)
+  foreach(dll ${ARGN})
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dll}> ${dir} VERBATIM)
+  endforeach()
+endfunction()

@@ -3,12 +3,13 @@
 #   wine-prefixes.sh ensure ROOT NAME   make ROOT/prefixes/NAME and boot it
 #   wine-prefixes.sh stop ROOT          end every wineserver under ROOT
 #   wine-prefixes.sh reset ROOT         stop, then throw every prefix away
+#   wine-prefixes.sh system-dlls PREFIX DLL...
+#                                       put each DLL into PREFIX's system32
 set -u
 cmd=$1 root=$2
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
 export WINEDEBUG=-all WINEARCH=win64
-mkdir -p "$root/prefixes"
 
 # A prefix is ~700 MB, nearly all of it Wine's own DLLs, which nothing
 # writes. Those folders are hard-linked from the template; the rest (registry,
@@ -26,6 +27,7 @@ copy_template() {
 
 case $cmd in
 ensure)
+  mkdir -p "$root/prefixes"
   name=$3
   prefix=$root/prefixes/$name
   exec 9>"$root/.lock"
@@ -56,6 +58,17 @@ stop)
 reset)
   "$0" stop "$root"
   rm -rf "$root/prefixes"
+  ;;
+system-dlls)
+  # Doubles of platform DLLs go where shipped code loads platform DLLs from.
+  # The folder's files are hard links shared with the template and every
+  # other prefix: unlink the placeholder first, never write through it.
+  dir=$root/drive_c/windows/system32
+  shift 2
+  for dll; do
+    rm -f "$dir/$(basename "$dll")"
+    cp "$dll" "$dir/" || exit 1
+  done
   ;;
 esac
 exit 0

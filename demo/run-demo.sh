@@ -14,12 +14,16 @@ build=$(cd "${1:?usage: run-demo.sh BUILD_DIR}" && pwd)
 programs=(
   "$build/demo/hartscan.exe"
   "$build/demo/modemapi.dll"
-  "$build/sim/winusb.dll"
   "$build/pnpsvc/pnpsvc.exe"
-  "$build/testdoubles/msports/msports.dll"
   "$build/testdoubles/adapterpresence/plugadapter.exe"
 )
-for f in "${programs[@]}"; do
+# Stand-ins for platform libraries, which the system loads from the system
+# folder only.
+system_dlls=(
+  "$build/sim/winusb.dll"
+  "$build/testdoubles/msports/msports.dll"
+)
+for f in "${programs[@]}" "${system_dlls[@]}"; do
   [ -f "$f" ] || { echo "missing $f (build the x86_64 tree first)" >&2; exit 1; }
 done
 
@@ -36,10 +40,12 @@ new_wine_prefix hartscan-demo "${DEMO_PREFIX_TEMPLATE:-}"
 # script's output open.
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1
 
-# Everything runs from C:\demo: each program finds its DLLs beside it.
+# The programs run from C:\demo; the simulated adapter (our winusb.dll) and
+# the COM port database stand-in go into the system folder.
 bin=$WINEPREFIX/drive_c/demo
 mkdir -p "$bin"
 cp "${programs[@]}" "$bin/"
+"$(dirname "$0")/../cmake/wine-prefixes.sh" system-dlls "$WINEPREFIX" "${system_dlls[@]}"
 run() { "$wine" "$@" </dev/null | tr -d '\r'; }
 reg() { "$wine" reg "$@" </dev/null >/dev/null 2>&1; }
 enum_key='HKLM\Software\VELTRA\evHRT USB\Enum'

@@ -25,8 +25,12 @@ namespace {
 constexpr char kAdapterNamePrefix[] = "evHRT USB: ";
 constexpr size_t kAdapterNamePrefixLength = sizeof kAdapterNamePrefix - 1;  // 11
 
+// Null when the object cannot be made whole (memory, events, mutex): the
+// open then fails with 1 instead of running without its kernel objects.
 std::unique_ptr<ModemDevice> MakeDevice(uint8_t deviceNumber, uint16_t serial) {
-  return std::unique_ptr<ModemDevice>(new (std::nothrow) WinUsbModemDevice(deviceNumber, serial));
+  std::unique_ptr<ModemDevice> device(new (std::nothrow) WinUsbModemDevice(deviceNumber, serial));
+  if (device && !device->kernelObjectsCreated()) device.reset();
+  return device;
 }
 
 // The serial bound to the device number under ConfigKey; false when the

@@ -12,7 +12,8 @@ ModemDevice::ModemDevice(uint8_t deviceNumber, uint16_t serial)
     : deviceNumber_(deviceNumber),
       serial_(serial),
       requestMutex_(::CreateMutexW(nullptr, FALSE, nullptr)),
-      dataAvailable_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+      dataAvailable_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      kernelObjectsCreated_(requestMutex_ && dataAvailable_) {}
 
 ModemDevice::~ModemDevice() {
   // Close stops the handler before a device is destroyed; this only guards
@@ -87,6 +88,10 @@ uint8_t ModemDevice::StartMessageHandler(vtHART_MessageCallback callback, void* 
   if (callback == nullptr) return kStatusInvalidArgument;
   callback_ = callback;
   user_ = user;
+  // A stop that timed out (35) leaves its stop request in the word, and a
+  // later stop of the ended thread writes one again: a new handler must not
+  // take either for its own.
+  runStop_.exchange(kHandlerRun);
   handlerThread_.reset(::CreateThread(nullptr, 0, &ModemDevice::HandlerThreadProc, this, 0, nullptr));
   return handlerThread_ ? kStatusOk : kStatusThreadOrEvent;
 }

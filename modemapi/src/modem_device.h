@@ -62,12 +62,19 @@ class ModemDevice {
 
   uint8_t deviceNumber() const { return deviceNumber_; }
   uint16_t serial() const { return serial_; }
+  // False when one of the object's events or its mutex could not be created:
+  // such an object is never opened, since a wait on a missing handle fails at
+  // once and would leave the request hand-off and the ring unguarded.
+  bool kernelObjectsCreated() const { return kernelObjectsCreated_; }
 
  protected:
   // Puts one entry into the ring; run only by the I/O thread.
   void QueueFrame(const ReceiveRingEntry& entry);
   // Queues an entry that carries only a status (3 or 13).
   void QueueStatus(uint8_t status);
+
+  // Called by derived constructors whose own kernel objects are missing.
+  void KernelObjectMissing() { kernelObjectsCreated_ = false; }
 
   uint8_t latchedError() const { return latchedError_.load(); }
   void Latch(uint8_t status) { latchedError_.store(status); }
@@ -101,6 +108,7 @@ class ModemDevice {
   void* user_ = nullptr;
 
   win32::UniqueHandle dataAvailable_;
+  bool kernelObjectsCreated_ = false;
   std::atomic<uint32_t> runStop_{kHandlerRun};
   std::atomic<uint8_t> latchedError_{0};
 

@@ -12,7 +12,9 @@ UsbModemDevice::UsbModemDevice(uint8_t deviceNumber, uint16_t serial)
     : ModemDevice(deviceNumber, serial),
       stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       requestReady_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      requestDone_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+      requestDone_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  if (!stopEvent_ || !requestReady_ || !requestDone_) KernelObjectMissing();
+}
 
 UsbModemDevice::~UsbModemDevice() = default;
 
@@ -26,9 +28,12 @@ uint8_t UsbModemDevice::HandOff(VendorRequest& request, uint8_t* inBuffer) {
     if (ioEnded_) return kStatusIoError;
     record_ = request;
     sequence = ++sequence_;
+    // Reset before the request becomes visible: the I/O thread may take and
+    // complete it at once (woken by a request-ready left set by a request
+    // whose caller gave up), and its completion must not be reset away.
+    ::ResetEvent(requestDone_.get());
     state_ = RequestState::Waiting;
   }
-  ::ResetEvent(requestDone_.get());
   ::SetEvent(requestReady_.get());
   ::WaitForSingleObject(requestDone_.get(), kRequestTimeoutMs);
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "shared/system_library.h"
 #include "win32/unique_handle.h"
 
 namespace modemapi {
@@ -15,6 +16,7 @@ struct WinUsbModule {
   win32::UniqueModule module;
   WinUsbEntryPoints entryPoints;
   unsigned references = 0;
+  unsigned loads = 0;
 };
 
 WinUsbModule g_winUsb;
@@ -28,7 +30,7 @@ bool LookUp(HMODULE module, const char* name, Fn* fn) {
 // Called under the lock.
 bool LoadWinUsb() {
   if (g_winUsb.module) return true;
-  win32::UniqueModule module(::LoadLibraryA("winusb"));
+  win32::UniqueModule module(shared::LoadSystemLibrary(L"winusb.dll"));
   if (!module) return false;
   WinUsbEntryPoints entryPoints;
   if (!LookUp(module.get(), "WinUsb_Initialize", &entryPoints.initialize) ||
@@ -39,6 +41,7 @@ bool LoadWinUsb() {
   }
   g_winUsb.module = std::move(module);
   g_winUsb.entryPoints = entryPoints;
+  ++g_winUsb.loads;
   return true;
 }
 
@@ -59,6 +62,15 @@ void ReleaseWinUsb() {
     g_winUsb.entryPoints = WinUsbEntryPoints();
     g_winUsb.module.reset();
   }
+}
+
+WinUsbUse QueryWinUsbUse() {
+  win32::CsLock lock(g_winUsb.lock);
+  WinUsbUse use;
+  use.loaded = g_winUsb.module.valid();
+  use.references = g_winUsb.references;
+  use.loads = g_winUsb.loads;
+  return use;
 }
 
 }  // namespace modemapi

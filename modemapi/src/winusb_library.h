@@ -1,4 +1,4 @@
-// WinUSB, loaded at run time by the name "winusb".
+// WinUSB, loaded at run time from the system folder.
 //
 // One module per process, shared by every device object: the first object
 // loads it, each object that got it counts one reference, the last one frees
@@ -36,5 +36,14 @@ bool AcquireWinUsb(WinUsbEntryPoints* entryPoints);
 
 // Gives back a reference taken by AcquireWinUsb; the last frees the module.
 void ReleaseWinUsb();
+
+// What the process holds of WinUSB right now (for tests): whether the module
+// is loaded, how many device objects hold it, how often it has been loaded.
+struct WinUsbUse {
+  bool loaded = false;
+  unsigned references = 0;
+  unsigned loads = 0;
+};
+WinUsbUse QueryWinUsbUse();
 
 }  // namespace modemapi

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "modem_fixture.h"
+#include "shared/device_row.h"
 #include "shared/named_events.h"
 #include "win32/unique_handle.h"
 
@@ -189,6 +190,35 @@ TEST_F(ModemTest, DynamicInitWithEveryNumberTakenAnswers16) {
   ASSERT_EQ(vtHART_CloseDevice(100), kStatusOk);
   ASSERT_EQ(vtHART_DynamicInit("evHRT USB: 3100", &number, 1), kStatusOk);
   EXPECT_EQ(number, 100);
+}
+
+// The header's C constants and row layout are the library's own.
+static_assert(VTHART_STATUS_OK == kStatusOk && VTHART_STATUS_NOT_CONFIGURED == kStatusNotConfigured &&
+                  VTHART_STATUS_NOT_FOUND == kStatusNotFound && VTHART_STATUS_IO_ERROR == kStatusIoError &&
+                  VTHART_STATUS_INVALID_ARGUMENT == kStatusInvalidArgument &&
+                  VTHART_STATUS_PARAM_REFUSED == kStatusParamRefused && VTHART_STATUS_TIMEOUT == kStatusTimeout &&
+                  VTHART_STATUS_SEND_REJECTED == kStatusSendRejected &&
+                  VTHART_STATUS_RING_EMPTY == kStatusRingEmpty &&
+                  VTHART_STATUS_THREAD_OR_EVENT == kStatusThreadOrEvent &&
+                  VTHART_STATUS_ALREADY_RUNNING == kStatusAlreadyRunning &&
+                  VTHART_STATUS_RING_OVERRUN == kStatusRingOverrun && VTHART_STATUS_NOT_OPEN == kStatusNotOpen &&
+                  VTHART_STATUS_DEVICE_REMOVED == kStatusDeviceRemoved && VTHART_STATUS_IN_USE == kStatusInUse &&
+                  VTHART_STATUS_NO_FREE_DEVICE == kStatusNoFreeDevice &&
+                  VTHART_STATUS_NOT_SUPPORTED == kStatusNotSupported &&
+                  VTHART_STATUS_HANDLER_STOP_TIMEOUT == kStatusHandlerStopTimeout,
+              "C status constants");
+static_assert(sizeof(vtHART_DeviceConfig) == kDeviceRowSize, "C row");
+static_assert(sizeof(vtHART_ConfigurationChange) == kDriverConfigChangeSize, "C configuration");
+
+extern "C" uint8_t CCallerReadsConfiguration(uint8_t deviceNumber, vtHART_DeviceConfig* row);
+
+TEST_F(ModemTest, CCallerReadsTheRowThroughThePackedStruct) {
+  Configure(3, 0x1A2B);
+  vtHART_DeviceConfig row = {};
+  ASSERT_EQ(CCallerReadsConfiguration(3, &row), kStatusOk);
+  EXPECT_EQ(row.serial, 0x1A2Bu);
+  EXPECT_EQ(row.attached, 0);
+  EXPECT_EQ(CCallerReadsConfiguration(4, &row), kStatusNotConfigured);
 }
 
 TEST(ModemApiFile, CarriesTheFixedFileVersion) {
@@ -421,6 +451,27 @@ TEST_F(ModemTest, FailedPollQueuesAnIoErrorEntry) {
   EXPECT_EQ(vtHART_Send(kDev, 5, sizeof kCommandZero, kCommandZero), kStatusOk) << "the device stays usable";
 }
 
+TEST_F(ModemTest, PollsFailingUntilTheRingOverrunsMarkTheNewestEntry) {
+  ASSERT_EQ(OpenNew(kDev, kSerial), kStatusOk);
+  constexpr uint32_t kFailures = 11;  // one more than the ring holds
+  SimInjectFault(kSerial, 0xB5, 0, kFailures, SIM_FAULT_FAIL, 0);
+  auto failedPolls = [&] {
+    size_t n = 0;
+    for (const SimTransfer& t : Requests(kSerial, 0xB5)) n += t.error != 0;
+    return n;
+  };
+  ASSERT_TRUE(WaitFor([&] { return failedPolls() == kFailures; }, 20000));
+  // Empty polls are counted, not logged: one after the last failure means
+  // the eleventh failure has been queued.
+  const uint32_t emptyBefore = State(kSerial).emptyPolls;
+  ASSERT_TRUE(WaitFor([&] { return State(kSerial).emptyPolls > emptyBefore; }, 5000));
+
+  uint8_t kind = 0, length = 0, data[256];
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(vtHART_Receive(kDev, &kind, &length, data), kStatusIoError) << i;
+  EXPECT_EQ(vtHART_Receive(kDev, &kind, &length, data), kStatusRingOverrun);
+  EXPECT_EQ(vtHART_Receive(kDev, &kind, &length, data), kStatusRingEmpty);
+}
+
 // --- message handler -------------------------------------------------------------
 
 struct Collected {
@@ -513,6 +564,28 @@ TEST_F(ModemTest, HandlerThatWillNotStopKeepsTheDeviceOpen) {
   EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusOk);
   EXPECT_EQ(stuck.collected.frames, 1);
   EXPECT_EQ(State(kSerial).openHandles, 0u);
+}
+
+TEST_F(ModemTest, HandlerStartedAgainAfterAStopThatTimedOutKeepsRunning) {
+  ASSERT_EQ(OpenNew(kDev, kSerial), kStatusOk);
+  StuckHandler stuck;
+  ASSERT_NO_FATAL_FAILURE(stuck.Start(kDev, kSerial));
+  ASSERT_EQ(vtHART_StopMessageHandler(kDev), kStatusHandlerStopTimeout);
+  stuck.Release();
+  // The thread ends with its callback; this stop collects it.
+  ASSERT_EQ(vtHART_StopMessageHandler(kDev), kStatusOk);
+  ASSERT_EQ(stuck.collected.frames, 1);
+
+  Collected collected;
+  ASSERT_EQ(vtHART_StartMessageHandler(kDev, &Collect, &collected), kStatusOk);
+  // One frame at a time, each queued after the one before was delivered: a
+  // handler that ended after its first pass would miss the later ones.
+  for (int i = 1; i <= 3; ++i) {
+    const uint8_t frame[] = {static_cast<uint8_t>(i)};
+    SimQueueReply(kSerial, SIM_KIND_ANSWER, frame, 1);
+    ASSERT_TRUE(WaitFor([&] { return collected.frames == i; }, 10000)) << "frame " << i;
+  }
+  EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusOk);
 }
 
 TEST_F(ModemTest, DeviceInitOnANumberWhoseHandlerWillNotStopAnswers35) {

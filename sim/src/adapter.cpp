@@ -17,6 +17,7 @@ namespace {
 constexpr uint8_t kGetDescriptor = 0x06;
 
 constexpr uint32_t kRamSize = 0x4000;
+constexpr uint16_t kMaxRamWrite = 64;  // bytes one RAM write may carry
 constexpr size_t kMaxQueuedReplies = 64;
 constexpr size_t kMaxLogEntries = 100000;
 
@@ -34,6 +35,33 @@ const uint8_t kDeviceDescriptor[18] = {
     0, 0, 0,            // no strings
     1,                  // one configuration
 };
+
+// Every request of the adapter has index 0 and a length its code fixes; the
+// adapter stalls anything else, as it does an unknown code.
+bool SetupFits(const SetupPacket& setup) {
+    if (setup.index != 0) return false;
+    switch (setup.request) {
+    case kReqWriteRam:
+        return setup.value == kCpuControlAddress ? setup.length == 1
+                                                 : setup.length >= 1 && setup.length <= kMaxRamWrite;
+    case kReqPrepare:
+    case kReqStartHart:
+    case kReqGetParam:
+    case kReqReceivePoll:
+    case kReqStop:
+        return setup.length == 1;
+    case kReqSendStatus:
+    case kReqSetParam:
+    case kReqSerial:
+        return setup.length == 2;
+    case kReqSendFrame:
+        return setup.length >= kSendHeaderSize && setup.length <= kSendHeaderSize + kMaxFrameLength;
+    case kReqReceiveReply:
+        return setup.length >= kReplyDataOffset && setup.length <= kReplyMaxSize;
+    default:
+        return true;  // refused below as unknown
+    }
+}
 
 }  // namespace
 
@@ -169,6 +197,7 @@ DWORD Adapter::GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uin
 DWORD Adapter::Execute(const SetupPacket& setup, uint8_t* buffer, ULONG& transferred) {
     const bool out = setup.requestType == kRequestTypeOut;
     if (!out && setup.requestType != kRequestTypeIn) return kStallError;
+    if (!SetupFits(setup)) return kStallError;
 
     if (setup.request == kReqWriteRam) {
         if (!out) return kStallError;

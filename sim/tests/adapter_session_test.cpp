@@ -361,6 +361,63 @@ TEST_F(AdapterSession, CallerMistakesAreRefused) {
     ::CloseHandle(overlapped.hEvent);
 }
 
+// Every request with a wrong index or length is stalled, as the adapter does;
+// the same request in its own shape goes through.
+TEST_F(AdapterSession, RequestsWithAWrongIndexOrLengthAreRefused) {
+    Session s(path_);
+    ASSERT_TRUE(s.ok());
+    auto in = [&](uint8_t request, uint16_t value, uint16_t index, uint16_t length) {
+        Bytes answer(length ? length : 1, 0);
+        SetupPacket setup = {0xC0, request, value, index, length};
+        ULONG done = 0;
+        return Api().controlTransfer(s.usb(), setup, answer.data(), length, &done, nullptr) ? 0u : ::GetLastError();
+    };
+    auto out = [&](uint8_t request, uint16_t value, uint16_t index, Bytes data) {
+        SetupPacket setup = {0x40, request, value, index, static_cast<uint16_t>(data.size())};
+        ULONG done = 0;
+        return Api().controlTransfer(s.usb(), setup, data.data(), static_cast<ULONG>(data.size()), &done, nullptr)
+                   ? 0u
+                   : ::GetLastError();
+    };
+    const DWORD refused = ERROR_GEN_FAILURE;
+    // Boot loader requests.
+    EXPECT_EQ(in(0xD2, 0, 1, 2), refused);
+    EXPECT_EQ(in(0xD2, 0, 0, 1), refused);
+    EXPECT_EQ(in(0xD2, 0, 0, 4), refused);
+    EXPECT_EQ(in(0xD2, 0, 0, 2), 0u);
+    EXPECT_EQ(out(0xA0, 0xE600, 0, {1, 0}), refused);
+    EXPECT_EQ(out(0xA0, 0xE600, 1, {1}), refused);
+    EXPECT_EQ(out(0xA0, 0, 0, Bytes(65, 0)), refused);
+    EXPECT_EQ(out(0xA0, 0, 0, {}), refused);
+    s.DownloadFirmware(Image(64));
+
+    // Firmware requests: one byte, two bytes, the send frame and the reply.
+    for (uint8_t request : {0xD1, 0xB0, 0xB4, 0xB5, 0xD0}) {
+        const uint16_t value = request == 0xB0 ? 1 : 0;
+        EXPECT_EQ(in(request, value, 1, 1), refused) << int(request);
+        EXPECT_EQ(in(request, value, 0, 2), refused) << int(request);
+        EXPECT_EQ(in(request, value, 0, 0), refused) << int(request);
+    }
+    for (uint8_t request : {0xB3, 0xB6}) {
+        EXPECT_EQ(in(request, 0, 1, 2), refused) << int(request);
+        EXPECT_EQ(in(request, 0, 0, 1), refused) << int(request);
+        EXPECT_EQ(in(request, 0, 0, 3), refused) << int(request);
+    }
+    EXPECT_EQ(out(0xB1, 0, 0, Bytes(7, 0xFF)), refused);
+    EXPECT_EQ(out(0xB1, 0, 0, Bytes(201, 0xFF)), refused);
+    EXPECT_EQ(out(0xB1, 0, 2, Bytes(8, 0xFF)), refused);
+    EXPECT_EQ(in(0xB2, 0, 0, 8), refused);
+    EXPECT_EQ(in(0xB2, 0, 0, 202), refused);
+    EXPECT_EQ(in(0xB2, 0, 1, 9), refused);
+
+    // In their own shape they are answered.
+    s.Start();
+    EXPECT_EQ(in(0xB3, 7, 0, 2), 0u);
+    EXPECT_EQ(s.InByte(0xB4), 7);
+    EXPECT_EQ(in(0xB2, 0, 0, 9), 0u);
+    EXPECT_EQ(in(0xD0, 0, 0, 1), 0u);
+}
+
 TEST_F(AdapterSession, InjectedFailuresAndStalls) {
     Session s(path_);
     ASSERT_TRUE(s.ok());

@@ -53,7 +53,9 @@ uint8_t StartRelay(HANDLE callerEvent, uint8_t mode) {
   if (g_relay.thread) return shared::kStatusAlreadyRunning;
   g_relay.stopEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!g_relay.stopEvent) return shared::kStatusThreadOrEvent;
-  g_relay.serviceEvent.reset(::OpenEventA(SYNCHRONIZE, FALSE, shared::kServicePnpEventName));
+  g_relay.serviceEvent.reset(::OpenEventA(SYNCHRONIZE, FALSE, shared::kServicePnpEventGlobalName));
+  if (!g_relay.serviceEvent)
+    g_relay.serviceEvent.reset(::OpenEventA(SYNCHRONIZE, FALSE, shared::kServicePnpEventName));
   if (!g_relay.serviceEvent) {
     g_relay.stopEvent.reset();
     return shared::kStatusThreadOrEvent;

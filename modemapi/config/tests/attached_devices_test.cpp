@@ -25,13 +25,6 @@ std::map<uint32_t, shared::DeviceRow> ListAll(uint8_t flags) {
   return rows;
 }
 
-// Each CTest case runs in a process of its own, so this is the first call
-// of the process there.
-TEST_F(AttachedDevices, ContinueBeforeAnyScanIsRefused) {
-  uint8_t row[7];
-  EXPECT_EQ(vtHART_AttachedDevices(0x80, row), 4);
-}
-
 TEST_F(AttachedDevices, FlagRules) {
   uint8_t row[7];
   for (uint8_t flags : {0x00, 0x01, 0x03, 0x04, 0x08, 0x10, 0x24, 0x81, 0xA0, 0xFF}) {

@@ -1,3 +1,6 @@
+#include <windows.h>
+#include <aclapi.h>
+
 #include <cstring>
 #include <string>
 
@@ -43,6 +46,32 @@ TEST_F(DriverConfiguration, UnconfiguredNumbersGiveZeroRows) {
     EXPECT_EQ(vtHART_GetDriverConfiguration(number, row), 0) << int(number);
     ExpectRow(row, Expected({0, 0, 0, 0, 0, 0, 0}));
   }
+}
+
+// Sets the DACL of ConfigKey\<number>: empty (nobody may read it) or null
+// (everybody may). The owner keeps the right to change it back.
+void SetSlotReadable(uint8_t number, bool readable) {
+  const std::string path = std::string("Software\\VELTRA\\evHRT USB\\Config\\") + std::to_string(number);
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | KEY_WOW64_32KEY, &key), ERROR_SUCCESS);
+  ACL empty;
+  ASSERT_TRUE(::InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+  EXPECT_EQ(::SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, readable ? nullptr : &empty, nullptr),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ::RegCloseKey(key);
+}
+
+TEST_F(DriverConfiguration, UnreadableConfigurationAnswers3AndLeavesTheRowAlone) {
+  configtest::BindSlot(2, 0x1234);
+  SetSlotReadable(2, false);
+  uint8_t row[7];
+  std::memset(row, 0xEE, sizeof row);
+  EXPECT_EQ(vtHART_GetDriverConfiguration(2, row), 3);
+  ExpectRow(row, Expected({0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+  SetSlotReadable(2, true);
+  EXPECT_EQ(vtHART_GetDriverConfiguration(2, row), 0);
+  ExpectRow(row, Expected({1, 0x34, 0x12, 0, 0, 0, 0}));
 }
 
 TEST_F(DriverConfiguration, ConfiguredRowCarriesTheLow16BitsOfTheSerial) {

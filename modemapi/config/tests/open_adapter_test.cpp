@@ -1,6 +1,8 @@
 // The configuration exports of modemapi.dll while the library itself has an
 // adapter open on the simulated adapter: the open shows as "in use" to every
 // reader, and a configuration change of that number is refused.
+#include <windows.h>
+
 #include <cstring>
 #include <string>
 
@@ -68,6 +70,32 @@ TEST_F(OpenAdapter, OpenAdapterShowsInUseUntilClosed) {
   EXPECT_EQ(OnlyAttached().inUse, 0);
   // Closed and probed: the adapter opens again.
   EXPECT_EQ(vtHART_DeviceInit(kNumber, 1), 0);
+}
+
+// A library that has made no scan yet refuses to continue one. The library
+// this program links has been used by earlier cases of the process, so a
+// copy of it is loaded under another name: a module of its own, with the
+// state of a fresh load.
+TEST(FreshlyLoadedLibrary, ContinueBeforeAnyScanIsRefused) {
+  configtest::ClearAdapterRegistry();
+  char self[MAX_PATH], temp[MAX_PATH], copy[MAX_PATH];
+  ASSERT_GT(::GetModuleFileNameA(::GetModuleHandleA("modemapi.dll"), self, MAX_PATH), 0u);
+  ::GetTempPathA(MAX_PATH, temp);
+  ASSERT_NE(::GetTempFileNameA(temp, "mod", 0, copy), 0u);
+  ASSERT_TRUE(::CopyFileA(self, copy, FALSE));
+  HMODULE fresh = ::LoadLibraryA(copy);
+  ASSERT_NE(fresh, nullptr);
+  ASSERT_NE(fresh, ::GetModuleHandleA("modemapi.dll"));
+  using AttachedDevicesFn = uint8_t(__cdecl*)(uint8_t, uint8_t*);
+  auto attached = reinterpret_cast<AttachedDevicesFn>(
+      reinterpret_cast<void*>(::GetProcAddress(fresh, "vtHART_AttachedDevices")));
+  ASSERT_NE(attached, nullptr);
+  uint8_t row[7];
+  EXPECT_EQ(attached(0x80, row), 4);
+  EXPECT_EQ(attached(0x20, row), 2) << "a scan then makes continuing valid";
+  EXPECT_EQ(attached(0x80, row), 2);
+  ::FreeLibrary(fresh);
+  ::DeleteFileA(copy);
 }
 
 }  // namespace

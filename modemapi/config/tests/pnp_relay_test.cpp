@@ -17,8 +17,9 @@ class PnpRelay : public ::testing::Test {
   }
   void TearDown() override { vtHART_NotifyPnP(nullptr, 3); }
 
-  void CreateServiceEvent() {
-    serviceEvent_.reset(::CreateEventA(nullptr, TRUE, FALSE, shared::kServicePnpEventName));
+  // The service makes its event in the global namespace.
+  void CreateServiceEvent(const char* name = shared::kServicePnpEventGlobalName) {
+    serviceEvent_.reset(::CreateEventA(nullptr, TRUE, FALSE, name));
     ASSERT_TRUE(serviceEvent_.valid());
   }
 
@@ -66,6 +67,24 @@ TEST_F(PnpRelay, ModeOneSetsTheCallersEvent) {
   ::ResetEvent(callerEvent_.get());
   ::PulseEvent(serviceEvent_.get());
   EXPECT_EQ(::WaitForSingleObject(callerEvent_.get(), 200), WAIT_TIMEOUT);
+}
+
+TEST_F(PnpRelay, GlobalEventIsPreferredAndThePlainNameStillServes) {
+  // Only a plain-named event: the relay falls back to it.
+  CreateServiceEvent(shared::kServicePnpEventName);
+  ASSERT_EQ(vtHART_NotifyPnP(callerEvent_.get(), 1), 0);
+  EXPECT_TRUE(PulseUntil([&] { return ::WaitForSingleObject(callerEvent_.get(), 50) == WAIT_OBJECT_0; }));
+  ASSERT_EQ(vtHART_NotifyPnP(nullptr, 3), 0);
+
+  // Both exist: the relay listens to the global one only.
+  win32::UniqueHandle plain = std::move(serviceEvent_);
+  CreateServiceEvent();
+  ::ResetEvent(callerEvent_.get());
+  ASSERT_EQ(vtHART_NotifyPnP(callerEvent_.get(), 1), 0);
+  EXPECT_TRUE(PulseUntil([&] { return ::WaitForSingleObject(callerEvent_.get(), 50) == WAIT_OBJECT_0; }));
+  ::ResetEvent(callerEvent_.get());
+  for (int i = 0; i < 5; ++i) ::PulseEvent(plain.get());
+  EXPECT_EQ(::WaitForSingleObject(callerEvent_.get(), 100), WAIT_TIMEOUT);
 }
 
 struct Waiter {

@@ -19,7 +19,13 @@ constexpr unsigned kOwnershipWaitMs = 100;
 // ServicePnpEvent: manual-reset, created non-signalled by pnpsvc at start and
 // pulsed after every adapter arrival and removal it records. Clients open it
 // with SYNCHRONIZE access only.
+//
+// The service runs in session 0 and desktop programs in sessions of their
+// own, where a plain name means a different object. So the service creates
+// the event in the global namespace, and clients open the global name first
+// and the plain name (a service that made it in their own session) second.
 constexpr const char kServicePnpEventName[] = "VELTRA/evHRTusb/evHRTusbSrvPnP";
+constexpr const char kServicePnpEventGlobalName[] = "Global\\VELTRA/evHRTusb/evHRTusbSrvPnP";
 
 // "VELTRA/evHRTusb/DeviceID1A2B" for serial 0x1A2B.
 std::string DeviceOwnershipEventName(uint16_t serial);

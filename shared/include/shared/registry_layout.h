@@ -41,4 +41,8 @@ constexpr int kDeviceNumberCount = 256;  // device numbers 0 .. 255
 // Subkey name of a device number under ConfigKey: the number in decimal.
 std::string DeviceNumberKeyName(uint8_t deviceNumber);
 
+// The device number a subkey name stands for: exactly what
+// DeviceNumberKeyName prints for 0 .. 255 ("7", never "07", "+7" or "7 ").
+bool ParseDeviceNumberKeyName(const std::string& name, uint8_t* deviceNumber);
+
 }  // namespace shared

@@ -13,8 +13,9 @@
 //                                          strlen(key) + strlen(name) + length + 25
 //   "evHRT_Renumerate" 0                                    17
 //
-// The key is a device-number key name relative to ConfigKey (the decimal
-// device number). The builders and the parser below are the one place that
+// The key is a device-number key name relative to ConfigKey: the decimal
+// device number "0" .. "255" (shared::ParseDeviceNumberKeyName); the service
+// ignores a request with any other key. The builders and the parser below are the one place that
 // knows this layout: the library's and adaptercfg's clients build with them,
 // pnpsvc's server parses with them.
 #pragma once
@@ -36,9 +37,14 @@ constexpr const char kCmdCreateKey[] = "evHRT_CreateKey";
 constexpr const char kCmdSetValue[] = "evHRT_SetValue";
 constexpr const char kCmdRenumerate[] = "evHRT_Renumerate";
 
-// Server side: pipe settings, request buffer and read limit.
-constexpr DWORD kServicePipeOpenMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;       // 0x40000003
-constexpr DWORD kServicePipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;  // 6
+// Server side: pipe settings, request buffer and read limit. The service
+// creates the first instance of the name, so that a process that took the
+// name before it makes the start fail instead of receiving the clients, and
+// refuses clients on other machines.
+constexpr DWORD kServicePipeOpenMode =
+    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE;  // 0x40080003
+constexpr DWORD kServicePipeMode =
+    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;  // 0xE
 constexpr DWORD kServicePipeInstances = 1;
 constexpr DWORD kServicePipeDefaultTimeoutMs = 1000;
 constexpr size_t kServicePipeRequestBufferSize = 200;

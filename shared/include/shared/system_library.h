@@ -1,0 +1,16 @@
+// Platform libraries loaded at run time (winusb, msports, newdev, the driver
+// package library) come from the system folder only: a DLL of the same name
+// in the program's folder or the current folder must never be picked up in
+// their place.
+#pragma once
+
+#include <windows.h>
+
+namespace shared {
+
+// LoadLibraryExW with LOAD_LIBRARY_SEARCH_SYSTEM32: the named DLL
+// ("winusb.dll") and its own dependencies from the system folder. Null with
+// the loader's last error on failure.
+HMODULE LoadSystemLibrary(const wchar_t* fileName);
+
+}  // namespace shared
