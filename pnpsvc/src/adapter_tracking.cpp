@@ -8,6 +8,7 @@
 #include "shared/adapter_interface.h"
 #include "shared/adapter_protocol.h"
 #include "shared/registry_layout.h"
+#include "shared/system_library.h"
 #include "trace.h"
 #include "unique_dev_info_list.h"
 #include "virtual_ports.h"
@@ -49,14 +50,16 @@ win32::CriticalSection& ServiceWorkLock() {
 }
 
 WinUsbApi::LoadResult WinUsbApi::Load() {
-  module.reset(LoadLibraryA("winusb"));
+  module.reset(shared::LoadSystemLibrary(L"winusb.dll"));
   if (!module) return LoadResult::kNoModule;
   auto proc = [this](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module.get(), name)); };
   Initialize = reinterpret_cast<InitializeFn>(proc("WinUsb_Initialize"));
   Free = reinterpret_cast<FreeFn>(proc("WinUsb_Free"));
   ControlTransfer = reinterpret_cast<ControlTransferFn>(proc("WinUsb_ControlTransfer"));
   GetDescriptor = reinterpret_cast<GetDescriptorFn>(proc("WinUsb_GetDescriptor"));
-  return complete() ? LoadResult::kLoaded : LoadResult::kMissingEntry;
+  if (complete()) return LoadResult::kLoaded;
+  *this = WinUsbApi();  // a module without every entry point is not kept loaded
+  return LoadResult::kMissingEntry;
 }
 
 void DeleteEnumKey() {

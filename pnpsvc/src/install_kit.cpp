@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "shared/system_library.h"
 #include "trace.h"
 #include "unique_dev_info_list.h"
 #include "win32/unique_handle.h"
@@ -340,7 +341,7 @@ bool cmdUpdate(int argc, char** argv) {
     PNP_TRACE(kTraceInfo, "inf file <%s> does not exists", infPath);
     return false;
   }
-  win32::UniqueModule newdev(LoadLibraryA("newdev.dll"));
+  win32::UniqueModule newdev(shared::LoadSystemLibrary(L"newdev.dll"));
   if (!newdev) {
     PNP_TRACE(kTraceInfo, "Could not load <newdev.dll>");
     return false;

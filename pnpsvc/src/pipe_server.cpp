@@ -1,5 +1,7 @@
 #include "pipe_server.h"
 
+#include <sddl.h>
+
 #include <string>
 
 #include "adapter_tracking.h"
@@ -39,9 +41,28 @@ std::string ConfigSubkeyPath(const std::string& key) { return std::string(shared
 
 }  // namespace
 
-bool IsDeviceKeyName(const std::string& key) {
-  // Empty would name ConfigKey itself; a backslash would reach below another key.
-  return !key.empty() && key.find('\\') == std::string::npos;
+bool IsDeviceKeyName(const std::string& key) { return shared::ParseDeviceNumberKeyName(key, nullptr); }
+
+win32::UniqueFile CreateServicePipe() {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kServicePipeSecurity, SDDL_REVISION_1, &sd, nullptr))
+    return win32::UniqueFile();
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, TRUE};
+  win32::UniqueFile pipe(CreateNamedPipeA(shared::kServicePipeName, shared::kServicePipeOpenMode,
+                                          shared::kServicePipeMode, shared::kServicePipeInstances, 0, 0,
+                                          shared::kServicePipeDefaultTimeoutMs, &sa));
+  DWORD error = GetLastError();
+  LocalFree(sd);
+  // The first-instance flag makes a taken name fail the creation; Wine
+  // ignores the flag, so the instance count is checked as well.
+  DWORD instances = 0;
+  if (pipe && (!GetNamedPipeHandleStateA(pipe.get(), nullptr, &instances, nullptr, nullptr, nullptr, 0) ||
+               instances != 1)) {
+    pipe.reset();
+    error = ERROR_ACCESS_DENIED;
+  }
+  SetLastError(error);
+  return pipe;
 }
 
 void DeleteConfigKey(const std::string& key) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "shared/service_pipe.h"
+#include "win32/unique_handle.h"
 
 namespace pnpsvc {
 
@@ -22,8 +23,17 @@ constexpr DWORD kClientIoTimeoutMs = 5000;
 // whether the message was a valid request that was executed.
 bool ExecutePipeMessage(const uint8_t* message, size_t length, bool complete);
 
-// A key name the service accepts: one non-empty subkey name of ConfigKey.
+// A key name the service accepts: a device number "0" .. "255" in decimal.
 bool IsDeviceKeyName(const std::string& key);
+
+// Who may do what with the pipe: every local user may connect, read and
+// write; only the service (LocalSystem) may change the descriptor, and the
+// owner gets no implicit right to. Network logons are refused outright.
+constexpr const char kServicePipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GRGW;;;WD)(A;;RC;;;OW)";
+
+// Creates ServicePipe with that descriptor as the first instance of its name.
+// Invalid (with the error in GetLastError) when the name is taken.
+win32::UniqueFile CreateServicePipe();
 
 void DeleteConfigKey(const std::string& key);
 void CreateConfigKey(const std::string& key);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "adapter_tracking.h"
+#include "device_notices.h"
 #include "pipe_server.h"
 #include "shared/adapter_interface.h"
 #include "shared/named_events.h"
@@ -19,6 +20,9 @@ namespace pnpsvc {
 namespace {
 
 constexpr DWORD kStartWaitHintMs = 3000;
+// A stop waits for the device notice in hand, at worst a virtual COM port
+// install with its binding tries.
+constexpr DWORD kStopWaitHintMs = 10000;
 
 struct LocalMemoryTraits {
   using type = HLOCAL;
@@ -40,10 +44,9 @@ struct ServiceState {
   win32::CriticalSection statusLock;  // the status record is written by both threads
   SERVICE_STATUS_HANDLE statusHandle = nullptr;
   SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
-  HANDLE stopEvent = nullptr;
-  HANDLE pnpEvent = nullptr;
-  WinUsbApi usb;
-  bool deviceEventsOpen = false;  // with pnpEvent: guarded by ServiceWorkLock(); stopEvent: by statusLock
+  HANDLE stopEvent = nullptr;  // guarded by statusLock
+  WinUsbApi usb;               // read by the device notice worker while it runs
+  DWORD startError = 0;        // why the start ended early when no event-log report says so
 };
 ServiceState g_service;
 
@@ -138,7 +141,8 @@ bool ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
   SERVICE_STATUS& s = g_service.status;
   s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   s.dwCurrentState = state;
-  s.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+  // Shutdown is taken as a stop, so that port nodes do not outlive a reboot.
+  s.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
   s.dwWin32ExitCode = exitCode;
   s.dwServiceSpecificExitCode = 0;
   s.dwWaitHint = waitHint;
@@ -163,7 +167,8 @@ DWORD WINAPI service_ctrl_ex(DWORD control, DWORD eventType, void* eventData, vo
   PNP_TRACE_SCOPE("service_ctrl_ex");
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
+    case SERVICE_CONTROL_SHUTDOWN:
+      ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs);
       ServiceStop();
       break;
     case SERVICE_CONTROL_DEVICEEVENT: {
@@ -173,12 +178,8 @@ DWORD WINAPI service_ctrl_ex(DWORD control, DWORD eventType, void* eventData, vo
       auto* iface = static_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(eventData);
       std::string path;
       if (!InterfaceNameToPath(iface->dbcc_name, path)) break;
-      win32::CsLock lock(ServiceWorkLock());
-      if (!g_service.deviceEventsOpen) break;
-      if (eventType == DBT_DEVICEARRIVAL)
-        OnDeviceArrival(g_service.usb, path, g_service.pnpEvent);
-      else
-        OnDeviceRemoval(path, g_service.pnpEvent);
+      // Carried out on the notice worker: the handler answers at once.
+      PostDeviceNotice(eventType == DBT_DEVICEARRIVAL ? DeviceNotice::kArrival : DeviceNotice::kRemoval, path);
       break;
     }
     default:
@@ -203,19 +204,16 @@ void ServiceStart() {
                                                            reinterpret_cast<PSECURITY_DESCRIPTOR*>(eventSd.put()),
                                                            nullptr))
     eventSa.lpSecurityDescriptor = eventSd.get();
-  win32::UniqueHandle pnpEvent(CreateEventA(&eventSa, TRUE, FALSE, shared::kServicePnpEventName));
+  win32::UniqueHandle pnpEvent(CreateEventA(&eventSa, TRUE, FALSE, shared::kServicePnpEventGlobalName));
   win32::UniqueHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   {
     win32::CsLock lock(g_service.statusLock);
     g_service.stopEvent = stopEvent.get();
   }
-  {
-    win32::CsLock lock(ServiceWorkLock());
-    g_service.pnpEvent = pnpEvent.get();
-    g_service.deviceEventsOpen = true;
-  }
 
-  if (stopEvent) {
+  if (stopEvent && !StartDeviceNotices(&g_service.usb, pnpEvent.get())) {
+    g_service.startError = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+  } else if (stopEvent) {
     DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
     filter.dbcc_size = sizeof(filter);
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
@@ -226,25 +224,16 @@ void ServiceStart() {
       ReportServiceStatus(SERVICE_STOPPED, LastReportedError(), 0);
     } else {
       win32::UniqueHandle ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-      SECURITY_DESCRIPTOR sd;
-      InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-      SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);  // everybody may send requests
-      SECURITY_ATTRIBUTES pipeSa = {sizeof(pipeSa), &sd, TRUE};
-      win32::UniqueFile pipe(CreateNamedPipeA(shared::kServicePipeName, shared::kServicePipeOpenMode,
-                                              shared::kServicePipeMode, shared::kServicePipeInstances, 0, 0,
-                                              shared::kServicePipeDefaultTimeoutMs, &pipeSa));
+      win32::UniqueFile pipe = CreateServicePipe();
       if (!pipe || !ioEvent) {
         ReportServiceError("Unable to create named pipe");
       } else if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
         ServiceLoop(pipe.get(), ioEvent.get(), stopEvent.get());
       }
     }
-  }
-  // The handler thread may still run: it must not touch the events once they close.
-  {
-    win32::CsLock lock(ServiceWorkLock());
-    g_service.deviceEventsOpen = false;  // a late notice must not re-create EnumKey
-    g_service.pnpEvent = nullptr;
+    // Before the events close: a late notice is dropped, never carried out
+    // after EnumKey is gone.
+    StopDeviceNotices();
   }
   win32::CsLock lock(g_service.statusLock);
   g_service.stopEvent = nullptr;
@@ -280,14 +269,13 @@ void WINAPI ServiceMain(DWORD, char**) {
     if (g_service.statusHandle)
       ReportServiceStatus(SERVICE_STOPPED,
                           loaded == WinUsbApi::LoadResult::kNoModule ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND, 0);
+    g_service.usb = WinUsbApi();
     return;
   }
 
-  {
-    win32::CsLock lock(ServiceWorkLock());
-    g_service.usb = WinUsbApi();
-  }
-  if (g_service.statusHandle) ReportServiceStatus(SERVICE_STOPPED, LastReportedError(), 0);
+  g_service.usb = WinUsbApi();  // the notice worker has ended
+  if (g_service.statusHandle)
+    ReportServiceStatus(SERVICE_STOPPED, g_service.startError ? g_service.startError : LastReportedError(), 0);
 }
 
 int ServiceProgramMain(int argc, char** argv) {

@@ -11,6 +11,7 @@
 
 #include "install_kit.h"
 #include "shared/registry_layout.h"
+#include "shared/system_library.h"
 #include "trace.h"
 #include "win32/unique_handle.h"
 
@@ -38,7 +39,7 @@ Fn Proc(HMODULE module, const char* name) {
 class ComDatabase {
  public:
   ComDatabase() {
-    module_.reset(LoadLibraryA("msports"));
+    module_.reset(shared::LoadSystemLibrary(L"msports.dll"));
     if (!module_) {
       PNP_TRACE(kTraceError, "LoadLibrary(\"msports\") failed (code: %lu)", GetLastError());
       return;
@@ -105,11 +106,25 @@ class ComDatabase {
   HCOMDB db_ = nullptr;
 };
 
+// A REG_DWORD value. Type and size are asked first, so that a value of
+// another type or size is never read into the DWORD.
 bool ReadDword(HKEY key, const char* name, DWORD& value) {
-  DWORD type = 0, size = sizeof(value);
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_DWORD ||
+      size != sizeof(DWORD))
+    return false;
   return RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
          type == REG_DWORD && size == sizeof(DWORD);
 }
+
+// Whether the value exists at all, whatever its type and size.
+bool ValueExists(HKEY key, const char* name) {
+  DWORD size = 0;
+  return RegQueryValueExA(key, name, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+}
+
+// Serials are 16 bits; only the low 16 bits of a stored value count.
+bool SameSerial(DWORD stored, uint32_t serial) { return (stored & 0xFFFF) == (serial & 0xFFFF); }
 
 // Whether the instance's "HardwareID" is a REG_MULTI_SZ starting with ours.
 bool IsVirtualPortNode(HKEY instance) {
@@ -177,7 +192,7 @@ void AddSerialPort(uint32_t serial) {
     if (RegOpenKeyExA(config.get(), name.c_str(), 0, KEY_READ | shared::kRegistryView, slot.put()) != ERROR_SUCCESS)
       break;  // numbers are contiguous
     DWORD usbId = 0, serialPort = 0;
-    if (ReadDword(slot.get(), shared::kUsbIdValueName, usbId) && usbId == serial &&
+    if (ReadDword(slot.get(), shared::kUsbIdValueName, usbId) && SameSerial(usbId, serial) &&
         ReadDword(slot.get(), shared::kSerialPortValueName, serialPort) && serialPort != 0)
       port = static_cast<int>(serialPort);
   }
@@ -199,10 +214,8 @@ void AddSerialPort(uint32_t serial) {
 
 bool BindVirtualPort(uint32_t serial, int port) {
   return ForEachVirtualPortNode([&](const char* name, HKEY instance, HKEY params) {
-    DWORD existing = 0, type = 0, size = sizeof(existing);
-    if (RegQueryValueExA(params, "DeviceId", nullptr, &type, reinterpret_cast<BYTE*>(&existing), &size) ==
-        ERROR_SUCCESS)
-      return false;  // taken
+    if (ValueExists(params, "DeviceId")) return false;  // taken, whatever the value holds
+    DWORD type = 0;
     char oldName[51] = {};
     DWORD oldSize = sizeof(oldName) - 1;
     if (RegQueryValueExA(params, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(oldName), &oldSize) !=
@@ -232,7 +245,7 @@ bool BindVirtualPort(uint32_t serial, int port) {
 void RemoveVirtualPort(uint32_t serial) {
   ForEachVirtualPortNode([&](const char* name, HKEY, HKEY params) {
     DWORD id = 0;
-    if (!ReadDword(params, "DeviceId", id) || id != serial) return false;
+    if (!ReadDword(params, "DeviceId", id) || !SameSerial(id, serial)) return false;
     std::string remove = std::string("remove @ROOT\\PORTS\\") + name;
     RunInstallKit(remove.c_str());
     return true;

@@ -97,11 +97,18 @@ TEST_F(LibraryWithServiceTest, ArrivalPulsesTheServiceEventAndReachesTheRelayCal
 
   HANDLE callerEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_EQ(vtHART_NotifyPnP(callerEvent, 1), 0);
-  HANDLE serviceEvent = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, shared::kServicePnpEventName);
-  ASSERT_NE(serviceEvent, nullptr);
+  HANDLE serviceEvent = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, shared::kServicePnpEventGlobalName);
+  ASSERT_NE(serviceEvent, nullptr) << "the service makes its event in the global namespace";
   pnpsvc::WinUsbApi usb;
   ASSERT_EQ(usb.Load(), pnpsvc::WinUsbApi::LoadResult::kLoaded);
-  Sleep(100);  // the relay waits on the event by now
+  // A pulse reaches only a relay that already waits: pulse until one got through.
+  bool relayWaits = false;
+  for (int i = 0; i < 100 && !relayWaits; ++i) {
+    PulseEvent(serviceEvent);
+    relayWaits = WaitForSingleObject(callerEvent, 20) == WAIT_OBJECT_0;
+  }
+  ASSERT_TRUE(relayWaits);
+  ResetEvent(callerEvent);
 
   pnpsvc::OnDeviceArrival(usb, third.interfacePath, serviceEvent);
   EXPECT_EQ(WaitForSingleObject(callerEvent, 3000), WAIT_OBJECT_0);

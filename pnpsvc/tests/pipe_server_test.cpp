@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstring>
 
 #include "installkit_double.h"
@@ -11,6 +14,7 @@
 #include "shared/service_pipe.h"
 #include "test_support.h"
 #include "virtual_ports.h"
+#include "win32/unique_handle.h"
 
 namespace {
 
@@ -103,6 +107,20 @@ TEST_F(PipeServerTest, EmptyKeyNeverTouchesConfigKeyItself) {
   EXPECT_EQ(Snapshot(shared::kConfigKeyPath), before);
 }
 
+TEST_F(PipeServerTest, OnlyDecimalDeviceNumbersAreKeys) {
+  for (const char* key : {"256", "05", "00", "-1", "+1", "1a", " 1", "1 ", "abc", "1000", "4294967296", "1\\2"}) {
+    EXPECT_TRUE(Call(shared::BuildCreateKeyRequest(key))) << key;
+    EXPECT_TRUE(Call(shared::BuildSetDwordRequest(key, "USB-Id", 0x1234))) << key;
+  }
+  EXPECT_TRUE(Snapshot(shared::kAdapterRootKeyPath).empty());
+  EXPECT_TRUE(Call(shared::BuildCreateKeyRequest("0")));
+  EXPECT_TRUE(Call(shared::BuildSetDwordRequest("255", "USB-Id", 0x1234)));
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\0"));
+  DWORD serial = 0;
+  EXPECT_TRUE(ReadDword("Software\\VELTRA\\evHRT USB\\Config\\255", "USB-Id", &serial));
+  EXPECT_EQ(serial, 0x1234u);
+}
+
 TEST_F(PipeServerTest, RenumerateNeedsSeventeenBytesAndShortMessagesAreAnswered) {
   EXPECT_TRUE(Call(Bytes("evHRT_Renumerate\0\0", 18)));
   EXPECT_TRUE(installkit_double::Commands().empty());
@@ -150,6 +168,73 @@ TEST_F(PipeServerTest, StopEndsTheLoopWhileAClientIsConnected) {
   SetEvent(stop_);
   EXPECT_EQ(WaitForSingleObject(thread_, 2000), WAIT_OBJECT_0);
   CloseHandle(client);
+}
+
+// The service's own pipe: the first instance of its name, with a descriptor
+// that lets every local user talk to it and nobody but the service change it.
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+TEST(ServicePipeCreation, LocalUsersTalkAndOnlyTheServiceMayChangeTheDescriptor) {
+  win32::UniqueFile pipe = pnpsvc::CreateServicePipe();
+  ASSERT_TRUE(pipe.valid()) << GetLastError();
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &sd),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr) << "a NULL DACL would let anybody do anything";
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  bool everyoneTalks = false, systemChanges = false, networkDenied = false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&header)));
+    ACCESS_MASK mask = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->Mask;
+    MapGenericMask(&mask, &mapping);
+    const std::string sid = SidText(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->SidStart);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      if (sid == "S-1-5-2") networkDenied = (mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS;
+      continue;
+    }
+    ASSERT_EQ(header->AceType, ACCESS_ALLOWED_ACE_TYPE);
+    if (sid == "S-1-5-18") {
+      systemChanges = (mask & (WRITE_DAC | WRITE_OWNER)) == (WRITE_DAC | WRITE_OWNER);
+    } else {
+      EXPECT_EQ(mask & (WRITE_DAC | WRITE_OWNER), 0u) << sid << " may change the descriptor";
+      if (sid == "S-1-1-0")
+        everyoneTalks = (mask & (FILE_READ_DATA | FILE_WRITE_DATA | SYNCHRONIZE)) ==
+                        (FILE_READ_DATA | FILE_WRITE_DATA | SYNCHRONIZE);
+    }
+  }
+  LocalFree(sd);
+  EXPECT_TRUE(everyoneTalks);
+  EXPECT_TRUE(systemChanges);
+  EXPECT_TRUE(networkDenied);
+
+  // Clients connect, write and read through the descriptor.
+  HANDLE client = CreateFileA(shared::kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  EXPECT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
+  if (client != INVALID_HANDLE_VALUE) CloseHandle(client);
+
+  // Nobody joins the name while the service holds it.
+  win32::UniqueFile second = pnpsvc::CreateServicePipe();
+  EXPECT_FALSE(second.valid());
+}
+
+TEST(ServicePipeCreation, NameTakenBeforeTheServiceFailsTheCreation) {
+  win32::UniqueFile squatter(CreateNamedPipeA(shared::kServicePipeName, PIPE_ACCESS_DUPLEX,
+                                              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                              PIPE_UNLIMITED_INSTANCES, 0, 0, 1000, nullptr));
+  ASSERT_TRUE(squatter.valid());
+  win32::UniqueFile pipe = pnpsvc::CreateServicePipe();
+  EXPECT_FALSE(pipe.valid());
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 }  // namespace

@@ -101,6 +101,27 @@ TEST_F(ServiceTest, WithoutWinUsbTheServiceReportsStoppedInsteadOfHangingInStart
   PrepareServiceEnvironment(4);
 }
 
+TEST_F(ServiceTest, StartWithThePipeNameTakenFailsAndSaysWhy) {
+  HANDLE squatter = CreateNamedPipeA(shared::kServicePipeName, PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                                     0, 0, 1000, nullptr);
+  ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  SC_HANDLE service = OpenServiceA(scm, pnpsvc::kServiceName, SERVICE_START | SERVICE_QUERY_STATUS);
+  ASSERT_NE(service, nullptr);
+  StartServiceA(service, 0, nullptr);
+  SERVICE_STATUS status = {};
+  for (int i = 0; i < 400 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
+    Sleep(50);
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED)) << "never running on a pipe it does not own";
+  EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(KeyExists(shared::kEnumKeyPath));
+  CloseServiceHandle(service);
+  CloseServiceHandle(scm);
+  CloseHandle(squatter);
+  EXPECT_TRUE(StartAndWaitRunning()) << "starts once the name is free";
+}
+
 TEST_F(ServiceTest, StartRecordsPresentAdaptersAndStopClearsTheList) {
   SetEnumValue("\\\\?\\stale#left#over", 0x4444);  // from a run that ended badly
   ASSERT_TRUE(StartAndWaitRunning());

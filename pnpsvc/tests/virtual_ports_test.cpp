@@ -152,6 +152,42 @@ TEST_F(VirtualPortsTest, EachAdapterBindsItsOwnNodeAndRemovalTakesOnlyItsOwn) {
   EXPECT_EQ(installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId).size(), 1u);
 }
 
+TEST_F(VirtualPortsTest, NodeWithAnyDeviceIdIsTakenAndSerialsCompareTheirLow16Bits) {
+  // A node whose "DeviceId" is no DWORD still belongs to somebody.
+  ASSERT_TRUE(installkit_double::Run("install vtVCP.inf vtVCP\\VirtualSerial"));
+  const std::string takenNode = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId).at(0);
+  const std::string takenParams = std::string(kPorts) + "\\" + takenNode + "\\Device Parameters";
+  const BYTE foreign[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, takenParams.c_str(), "DeviceId", REG_BINARY, foreign,
+                            sizeof(foreign)),
+            ERROR_SUCCESS);
+
+  // "USB-Id" holds bits above the 16-bit serial: the number still binds it.
+  SetSlot(0, 0x00011234, 9);
+  pnpsvc::AddSerialPort(0x1234);
+
+  std::vector<std::string> nodes = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId);
+  ASSERT_EQ(nodes.size(), 2u);
+  for (const std::string& node : nodes) {
+    if (node == takenNode) {
+      BYTE data[16] = {};
+      DWORD size = sizeof(data), type = 0;
+      ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, takenParams.c_str(), "DeviceId", RRF_RT_ANY, &type, data, &size),
+                ERROR_SUCCESS);
+      EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY)) << "the other node is left alone";
+      EXPECT_EQ(size, sizeof(foreign));
+    } else {
+      EXPECT_EQ(NodeDeviceId(node), 0x1234u);
+      EXPECT_EQ(NodeString(node, "Device Parameters", "PortName"), "COM9");
+    }
+  }
+  // Removal by serial finds the bound node, never the foreign one.
+  pnpsvc::RemoveVirtualPort(0x1234);
+  nodes = installkit_double::Nodes(pnpsvc::kVirtualPortHardwareId);
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0], takenNode);
+}
+
 TEST_F(VirtualPortsTest, RenumerationRemovesAllAndRecreatesOnePerAttachedAdapter) {
   SetSlot(0, 0x1111, 11);
   SetSlot(1, 0x2222, 0);
