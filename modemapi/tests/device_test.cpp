@@ -482,11 +482,14 @@ struct Collected {
   uint8_t number = kDev;
   HANDLE block = nullptr;    // when set, the callback waits for it
   HANDLE entered = nullptr;  // set when the callback runs
+  HANDLE thread = nullptr;   // the handler thread, taken at the first call
 };
 
 void __cdecl Collect(uint8_t number, void* user) {
   auto* c = static_cast<Collected*>(user);
-  ++c->calls;
+  if (++c->calls == 1)
+    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &c->thread, SYNCHRONIZE,
+                      FALSE, 0);
   if (number != c->number) ++c->wrongArguments;
   if (c->entered) ::SetEvent(c->entered);
   if (c->block) ::WaitForSingleObject(c->block, INFINITE);
@@ -572,7 +575,11 @@ TEST_F(ModemTest, HandlerStartedAgainAfterAStopThatTimedOutKeepsRunning) {
   ASSERT_NO_FATAL_FAILURE(stuck.Start(kDev, kSerial));
   ASSERT_EQ(vtHART_StopMessageHandler(kDev), kStatusHandlerStopTimeout);
   stuck.Release();
-  // The thread ends with its callback; this stop collects it.
+  // The thread ends with its callback, taking the stop request with it; the
+  // next stop collects the ended thread and leaves its own request behind.
+  win32::UniqueHandle stuckThread(stuck.collected.thread);
+  ASSERT_TRUE(stuckThread.valid());
+  ASSERT_EQ(::WaitForSingleObject(stuckThread.get(), 10000), WAIT_OBJECT_0);
   ASSERT_EQ(vtHART_StopMessageHandler(kDev), kStatusOk);
   ASSERT_EQ(stuck.collected.frames, 1);
 
@@ -586,6 +593,7 @@ TEST_F(ModemTest, HandlerStartedAgainAfterAStopThatTimedOutKeepsRunning) {
     ASSERT_TRUE(WaitFor([&] { return collected.frames == i; }, 10000)) << "frame " << i;
   }
   EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusOk);
+  if (collected.thread) ::CloseHandle(collected.thread);
 }
 
 TEST_F(ModemTest, DeviceInitOnANumberWhoseHandlerWillNotStopAnswers35) {
