@@ -1,8 +1,8 @@
 // drvsetup.exe as an installer starts it: every option, bad argument and
 // scripted result of the driver-package interface, with the message boxes
 // the user sees (read and closed by the test on a virtual display), the exit
-// code and the calls that reached the interface (the difxapi double,
-// installed in the prefix's system folder).
+// code and the calls that reached the interface (the difxapi double in the
+// prefix's system folder, loaded natively: wine_system_dlls).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -59,19 +59,11 @@ std::wstring SystemDll() {
   return std::wstring(system) + L"\\difxapi.dll";
 }
 
-// The double goes over Wine's placeholder in the system folder, where the
-// helper looks for the interface, loaded natively by drvsetup.exe. The
-// placeholder is hard-linked with the prefix template and every other
-// prefix, so it is unlinked first rather than written through.
-void InstallDouble() {
-  DeleteFileW(SystemDll().c_str());
-  ASSERT_TRUE(CopyFileW((drvsetup_test::ProgramFolder() + L"difxapi_double.dll").c_str(), SystemDll().c_str(), FALSE));
-  win32::UniqueRegKey key;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\drvsetup.exe\\DllOverrides", 0,
-                                           nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr));
-  const wchar_t native[] = L"native";
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), L"difxapi", 0, REG_SZ, reinterpret_cast<const BYTE*>(native),
-                                          sizeof(native)));
+// The double as the build put it beside the program for the test runner,
+// which copies it into the prefix's system folder before every run.
+void RestoreDouble() {
+  std::wstring source = drvsetup_test::ProgramFolder() + L"drvsetup_e2e_tests.system32\\difxapi.dll";
+  ASSERT_TRUE(CopyFileW(source.c_str(), SystemDll().c_str(), FALSE));
 }
 
 std::wstring TempFile(const wchar_t* name) {
@@ -102,7 +94,6 @@ std::string Narrow(const std::wstring& text) {
 class HelperTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    InstallDouble();
     // No window manager runs on the virtual display: Wine's X11 driver would
     // wait two seconds for one at every closed box. Unmanaged windows close at once.
     win32::UniqueRegKey key;
@@ -245,9 +236,10 @@ INSTANTIATE_TEST_SUITE_P(
 // Without the interface in the system folder the command line was still
 // accepted: one box that says so, exit code 1.
 TEST_F(HelperTest, MissingInterfaceIsReported) {
+  // Only this prefix's link goes: the file is never written through.
   ASSERT_TRUE(DeleteFileW(SystemDll().c_str()));
   HelperRun run = Run(L"/i x.inf", L"");
-  InstallDouble();
+  RestoreDouble();
   EXPECT_EQ(1u, run.exitCode);
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ(Narrow(Fatal(L"Cannot load difxapi.dll from the system folder, error 126")), Narrow(run.boxes[0].text));
