@@ -30,17 +30,6 @@ int RunProgram(const std::string& commandLine) {
   return static_cast<int>(code);
 }
 
-// Our doubles of platform DLLs where the service loads them from: beside
-// it and in the system folder. The system folder's files are hard links
-// shared with other prefixes: unlink, never write through them.
-void InstallDouble(const char* name) {
-  char system[MAX_PATH];
-  GetSystemDirectoryA(system, MAX_PATH);
-  const std::string target = std::string(system) + "\\" + name;
-  DeleteFileA(target.c_str());
-  CopyFileA(BesideTest(name).c_str(), target.c_str(), FALSE);
-}
-
 bool WithService(DWORD access, bool (*action)(SC_HANDLE)) {
   win32::UniqueResource<win32::ServiceHandleTraits> manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) return false;
@@ -84,8 +73,8 @@ class ServiceTest : public DialogTest {
  protected:
   static void SetUpTestSuite() {
     DialogTest::SetUpTestSuite();
-    InstallDouble("winusb.dll");
-    InstallDouble("msports.dll");
+    // The simulator and the msports double are in the prefix's system32
+    // (wine_system_dlls); the service loads them natively.
     if (ServiceState() == 0) {
       ASSERT_EQ(RunProgram("\"" + BesideTest("pnpsvc.exe") + "\" -install"), 0);
     }
