@@ -107,7 +107,6 @@ void Module::init(HINSTANCE instance, const ClassEntry* classes, std::size_t cou
 void Module::term() {
   TypeInfoCache& cache = typeInfoCache();
   win32::CsLock hold(cache.lock);
-  for (auto& entry : cache.entries) entry.second->Release();
   cache.entries.clear();
 }
 
@@ -145,7 +144,17 @@ HRESULT Module::getClassObject(REFCLSID clsid, REFIID iid, void** out) {
   });
 }
 
-HRESULT Module::canUnloadNow() const { return lockCount() == 0 ? S_OK : S_FALSE; }
+HRESULT Module::canUnloadNow() {
+  if (lockCount() != 0) return S_FALSE;
+  std::vector<std::pair<IID, ITypeInfo*>> released;
+  {
+    TypeInfoCache& cache = typeInfoCache();
+    win32::CsLock hold(cache.lock);
+    released.swap(cache.entries);
+  }
+  for (auto& entry : released) entry.second->Release();
+  return S_OK;
+}
 
 HRESULT Module::loadTypeLib(ITypeLib** out) const {
   std::wstring file = path();

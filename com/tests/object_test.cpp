@@ -56,6 +56,23 @@ class Broken : public com::ObjectRoot, public IPersist {
   STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
 };
 
+// Takes and drops a reference on itself while it is torn down, as a call
+// served during final release would.
+class ReentersOnRelease : public com::ObjectRoot, public IPersist {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {com::entry<ReentersOnRelease, IPersist>(),
+                                              com::endOfMap()};
+    return map;
+  }
+  void finalRelease() {
+    ++g_released;
+    controllingUnknown()->AddRef();
+    controllingUnknown()->Release();
+  }
+  STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+};
+
 class ThrowsOnBuild : public com::ObjectRoot, public IPersist {
  public:
   static const com::InterfaceEntry* interfaceMap() {
@@ -135,6 +152,15 @@ TEST(ObjectTest, CreationRules) {
   EXPECT_EQ(nullptr, out);
   outer.reset();
   EXPECT_EQ(locks, com::module().lockCount());
+}
+
+TEST(ObjectTest, ReferenceTakenDuringFinalReleaseDoesNotDestroyTwice) {
+  g_released = 0;
+  com::ComPtr<IPersist> object;
+  ASSERT_EQ(S_OK, com::createObjectNoAggregation<ReentersOnRelease>(nullptr, IID_IPersist,
+                                                                    object.putVoid()));
+  object.reset();
+  EXPECT_EQ(1, g_released);
 }
 
 }  // namespace

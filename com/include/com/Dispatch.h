@@ -13,10 +13,20 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <initializer_list>
+
 #include "com/ComPtr.h"
 #include "com/Module.h"
 
 namespace com {
+
+// Calls method id of a dispatch interface through IDispatch::Invoke, the way
+// a dispatch-only sink (one a frame registers with the dispatch proxy) must
+// be called. The arguments are given in declaration order; they are only
+// read. result may be null. An exception the callee raised
+// (DISP_E_EXCEPTION) answers its own code.
+HRESULT invokeMethod(IDispatch* target, DISPID id, std::initializer_list<VARIANT> arguments,
+                     VARIANT* result = nullptr);
 
 template <class Interface>
 class DispatchImpl : public Interface {

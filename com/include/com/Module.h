@@ -48,7 +48,9 @@ class Module {
   // which registerServer registers and typeInfo reads.
   void init(HINSTANCE instance, const ClassEntry* classes, std::size_t count,
             bool typeLib);
-  // Releases the cached type information (process detach by FreeLibrary).
+  // Process detach by FreeLibrary. It runs under the loader lock, where no
+  // COM object may be released: the type information is released earlier,
+  // by canUnloadNow, and what is still cached here is left behind.
   void term();
 
   HINSTANCE instance() const { return instance_; }
@@ -60,8 +62,10 @@ class Module {
   LONG lockCount() const noexcept;
 
   HRESULT getClassObject(REFCLSID clsid, REFIID iid, void** out);
-  // S_OK when no object, class factory or server lock is alive.
-  HRESULT canUnloadNow() const;
+  // S_OK when no object, class factory or server lock is alive; the cached
+  // type information is then released, outside the loader lock, before the
+  // module may go.
+  HRESULT canUnloadNow();
   HRESULT registerServer();
   HRESULT unregisterServer();
 

@@ -36,6 +36,11 @@
 
 namespace com {
 
+// The reference count an object is given once its last reference went:
+// far from zero, so that references taken and dropped during its teardown
+// never bring it to zero a second time.
+constexpr LONG kReleasing = 0x3FFFFFFF;
+
 // Module lock count (Module.h); objects and class factories hold one each.
 void lockModule() noexcept;
 void unlockModule() noexcept;
@@ -133,7 +138,12 @@ class ComObject final : public T {
   }
   STDMETHODIMP_(ULONG) Release() override {
     LONG refs = ::InterlockedDecrement(&this->refs_);
-    if (refs == 0) delete this;
+    if (refs == 0) {
+      // A reference taken and dropped while the object is torn down (by a
+      // call served during finalRelease, say) must not destroy it again.
+      this->refs_ = kReleasing;
+      delete this;
+    }
     return static_cast<ULONG>(refs);
   }
 
@@ -204,7 +214,10 @@ class AggregatedObject final : public IUnknown {
   }
   STDMETHODIMP_(ULONG) Release() override {
     LONG refs = ::InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
+    if (refs == 0) {
+      refs_ = kReleasing;  // as ComObject: no second destruction
+      delete this;
+    }
     return static_cast<ULONG>(refs);
   }
 
