@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "com/Bstr.h"
-#include "toolkit/xml/xml_dom.h"
 
 namespace hartdtm {
 
@@ -79,10 +78,23 @@ const wchar_t kFailSafeDocument[] =
 std::wstring Num(long value) { return std::to_wstring(value); }
 std::wstring Num(unsigned long value) { return std::to_wstring(value); }
 
+// The text as it stands inside a double-quoted attribute value.
 std::wstring Escaped(const wchar_t* text) {
-  com::Bstr escaped;
-  if (FAILED(EscapeXmlText(text, escaped.put()))) return std::wstring();
-  return escaped.c_str();
+  std::wstring out;
+  for (const wchar_t* p = text; p && *p; ++p) {
+    switch (*p) {
+      case L'&': out += L"&amp;"; break;
+      case L'<': out += L"&lt;"; break;
+      case L'>': out += L"&gt;"; break;
+      case L'"': out += L"&quot;"; break;
+      case L'\'': out += L"&apos;"; break;
+      case L'\n': out += L"&#10;"; break;
+      case L'\r': out += L"&#13;"; break;
+      case L'\t': out += L"&#9;"; break;
+      default: out.push_back(*p);
+    }
+  }
+  return out;
 }
 
 std::wstring Hex(const uint8_t* bytes, size_t count) {
@@ -103,6 +115,8 @@ HRESULT Hand(BSTR* out, const std::wstring& text) {
 }
 
 }  // namespace
+
+std::wstring EscapeAttribute(const wchar_t* text) { return Escaped(text); }
 
 const wchar_t* CommunicationErrorText(int index) {
   if (index < 0 || index >= static_cast<int>(sizeof kCommunicationErrors / sizeof kCommunicationErrors[0]))

@@ -33,6 +33,9 @@ const wchar_t* CommunicationErrorText(int index);
 // next of the given texts; "%%" is a percent sign.
 std::wstring FillTemplate(const wchar_t* templ, std::initializer_list<std::wstring> values);
 
+// The text escaped for a double-quoted attribute value.
+std::wstring EscapeAttribute(const wchar_t* text);
+
 // "%s (error 0x%08X)" with a text, else "(error 0x%08X)".
 std::wstring ErrorDescriptor(const wchar_t* text, HRESULT code);
 

@@ -398,14 +398,10 @@ STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
           L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><FDTChannelType><fdt:VersionInformation "
           L"name=\"%s\" vendor=\"%s\" version=\"%d.%d\" date=\"%s\" /></FDTChannelType>"
           L"<FDTBasicChannel fdt:tag=\"%s\" fdt:id=\"%s\" /></FDT>";
-      com::Bstr name, vendor, date, tagText, id;
-      EscapeXmlText(channelName_.c_str(), name.put());
-      EscapeXmlText(vendor_.c_str(), vendor.put());
-      EscapeXmlText(versionDate_.c_str(), date.put());
-      EscapeXmlText(tag.get()->bstrVal, tagText.put());
-      EscapeXmlText(channelTag_.c_str(), id.put());
-      const std::wstring text = FillTemplate(
-          kTemplate, {name.c_str(), vendor.c_str(), L"1", L"3", date.c_str(), tagText.c_str(), id.c_str()});
+      const std::wstring text =
+          FillTemplate(kTemplate, {EscapeAttribute(channelName_.c_str()), EscapeAttribute(vendor_.c_str()), L"1",
+                                   L"3", EscapeAttribute(versionDate_.c_str()), EscapeAttribute(tag.get()->bstrVal),
+                                   EscapeAttribute(channelTag_.c_str())});
       hr = channelParameterDocument_.assign(text.c_str());
       if (FAILED(hr)) return hr;
     }

@@ -485,17 +485,30 @@ HRESULT CHART_Channel::ReportToOwner(const wchar_t* text) {
   return events->OnDtmEvent(code.value(), value.value());
 }
 
+// The frame's DTM-event sink is called through IDispatch alone (frames
+// implement it as an event sink): OnErrorMessage is dispatch id 2.
 HRESULT CHART_Channel::ReportToFrame(const wchar_t* text) {
+  static const IID kFrameDtmEvents = {0xF15BA42E, 0xBBF1, 0x42ED, {0x80, 0x09, 0x7F, 0x66, 0x4A, 0x00, 0x2C, 0xFB}};
+  constexpr DISPID kOnErrorMessage = 2;
   IFrameContainer* frame = OnWorkerThread() ? workerFrame_.get() : frame_.get();
   if (!frame) return E_NOINTERFACE;
-  com::ComPtr<IFrameDtmEvents> events;
-  if (FAILED(events.queryFrom(frame)) || !events) return E_NOINTERFACE;
+  com::ComPtr<IDispatch> events;
+  if (FAILED(frame->QueryInterface(kFrameDtmEvents, events.putVoid())) || !events) return E_NOINTERFACE;
   com::ComPtr<IevFdtBaseDTM> base;
   if (FAILED(Owner(base)) || !base) return E_FAIL;
   com::Bstr tag;
   base->GetSystemTag(tag.put());
+  VARIANT arguments[2];  // in reverse order: text, system tag
+  ::VariantInit(&arguments[0]);
+  ::VariantInit(&arguments[1]);
   com::Bstr message(text ? text : L"");
-  return events->OnErrorMessage(tag.get(), message.get());
+  arguments[0].vt = VT_BSTR;
+  arguments[0].bstrVal = message.get();
+  arguments[1].vt = VT_BSTR;
+  arguments[1].bstrVal = tag.get();
+  DISPPARAMS parameters = {arguments, nullptr, 2, 0};
+  return events->Invoke(kOnErrorMessage, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr,
+                        nullptr, nullptr);
 }
 
 // ---- receive callback (the library's message-handler thread) ----------------

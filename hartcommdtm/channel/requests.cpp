@@ -3,6 +3,7 @@
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace hartdtm {
 
@@ -16,12 +17,14 @@ HRESULT ReadText(IXMLDOMNode* node, const wchar_t* xpath, com::Bstr* out) {
   return out->assign(value.get()->bstrVal);
 }
 
+// Numbers are read from the attribute's text: a typed value may come back
+// empty once the document carries a schema collection.
 HRESULT ReadByte(IXMLDOMNode* node, const wchar_t* xpath, uint8_t* out) {
-  com::Variant value;
-  HRESULT hr = XmlReadTypedValue(node, xpath, value.put(), VT_UI1);
+  ULONG value = 0;
+  HRESULT hr = XmlHandlerCore::ReadNumericAttribute(&value, node, xpath);
   if (FAILED(hr)) return hr;
-  if (value.get()->vt != VT_UI1) return E_FAIL;
-  *out = value.get()->bVal;
+  if (value > 0xFF) return DISP_E_OVERFLOW;
+  *out = static_cast<uint8_t>(value);
   return S_OK;
 }
 

@@ -1,0 +1,115 @@
+// Burst subscriptions (FDT 1.2.1): the burst-mode check, burst frames to a
+// subscriber until it unsubscribes, and the refusals.
+#include "channel_fixture.h"
+
+#include "com/Bstr.h"
+#include "com/Variant.h"
+
+namespace channeltest {
+namespace {
+
+using devicedtm_double::Answer;
+using devicedtm_double::DeviceDtm;
+
+class ChannelBurstTest : public ChannelTest {
+ protected:
+  void StartFdt121(SimFieldDevice device) {
+    ASSERT_TRUE(SimAddFieldDevice(serial_, &device));
+    device_ = device;
+    MakeChannel();
+    ASSERT_EQ(S_OK, Start());
+    com::Variant key(10006), version(1);
+    ASSERT_EQ(S_OK, base_->PostChannelEvent(key.value(), version.value()));
+  }
+  SimFieldDevice Device(uint8_t burstMode) {
+    SimFieldDevice d;
+    SimInitFieldDevice(&d);
+    d.pollingAddress = 2;
+    d.deviceId = 0x00BEEF;
+    d.hartRevision = 7;
+    d.burstMode = burstMode;
+    d.burstCommand = 1;
+    return d;
+  }
+  std::wstring Subscribe(DeviceDtm* dtm, IChildCommunicationEvents* callback, unsigned invoke) {
+    const std::wstring reference = ConnectAndWait(dtm, callback, 2, invoke);
+    EXPECT_TRUE(Transact(invoke + 1, SubscribeDocument(reference, true)));
+    return reference;
+  }
+  SimFieldDevice device_{};
+};
+
+TEST_F(ChannelBurstTest, BurstFramesReachTheSubscriberUntilItUnsubscribes) {
+  StartFdt121(Device(1));
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, true);
+  const std::wstring reference = Subscribe(dtm, callback.get(), 1);
+  const Answer subscribed = WaitAnswer(dtm, 2);
+  EXPECT_NE(std::wstring::npos, subscribed.document.find(L"<SubscribeResponse communicationReference=\"" +
+                                                         reference + L"\" burstModeDetected=\"1\" />"));
+  const uint8_t data[] = {0x07, 0x41, 0x20, 0x00, 0x00};
+  ASSERT_TRUE(SimQueueBurst(serial_, device_.deviceId, 1, data, sizeof data));
+  const Answer burst = WaitAnswer(dtm, 3);
+  EXPECT_EQ("OnTransactionResponse", burst.method);
+  EXPECT_EQ(InvokeId(2), burst.invokeId);  // the subscribe request's
+  EXPECT_NE(std::wstring::npos, burst.document.find(L"burstFrame=\"1\""));
+  EXPECT_EQ(L"0741200000", Attribute(burst.document, L"byteArray"));
+  EXPECT_EQ(reference, Attribute(burst.document, L"communicationReference"));
+
+  // A second subscribe is refused; a disconnect while subscribed is busy.
+  ASSERT_TRUE(Transact(3, SubscribeDocument(reference, true)));
+  EXPECT_EQ(L"you are already subscribed! (error 0xFFFFFFFF)", Attribute(WaitAnswer(dtm, 4).document, L"descriptor"));
+  com::Bstr id(InvokeId(4).c_str()), doc(DisconnectDocument(reference).c_str());
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, communication_->DisconnectRequest(id.get(), doc.get(), &queued));
+  const Answer busy = WaitAnswer(dtm, 5);
+  EXPECT_EQ(L"busy", Attribute(busy.document, L"communicationError"));
+  EXPECT_EQ(L"you are still subscribed! (error 0xFFFFFFFF)", Attribute(busy.document, L"descriptor"));
+
+  ASSERT_TRUE(Transact(5, SubscribeDocument(reference, false)));
+  EXPECT_NE(std::wstring::npos, WaitAnswer(dtm, 6).document.find(L"<UnsubscribeResponse"));
+  ASSERT_TRUE(SimQueueBurst(serial_, device_.deviceId, 1, data, sizeof data));
+  // Behind the burst frame, a transaction's answer: nothing came in between.
+  ASSERT_TRUE(Transact(6, DataExchangeDocument(reference, 0)));
+  const Answer last = WaitAnswer(dtm, 7);
+  EXPECT_EQ(InvokeId(6), last.invokeId);
+  EXPECT_EQ(7u, dtm->answerCount());
+  ASSERT_TRUE(Transact(7, SubscribeDocument(reference, false)));
+  EXPECT_EQ(L"noPendingRequest", Attribute(WaitAnswer(dtm, 8).document, L"communicationError"));
+}
+
+// The burst-mode control code is the first data byte of the command 105
+// answer, not the response code in front of it.
+TEST_F(ChannelBurstTest, BurstModeIsReadFromTheControlCodeOfCommand105) {
+  StartFdt121(Device(0));
+  const uint8_t off[] = {0x00, 31, 250, 250, 250, 250, 250, 250, 250, 250, 0, 1, 0, 1};
+  const uint8_t on[] = {0x01, 31, 250, 250, 250, 250, 250, 250, 250, 250, 0, 1, 0, 1};
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, true);
+  // Response code 1 in front of control code 0: not in burst mode.
+  ASSERT_TRUE(SimSetAnswer(serial_, device_.deviceId, 105, 1, off, sizeof off));
+  const std::wstring reference = Subscribe(dtm, callback.get(), 1);
+  EXPECT_EQ(L"0", Attribute(WaitAnswer(dtm, 2).document, L"burstModeDetected"));
+  ASSERT_TRUE(Transact(3, SubscribeDocument(reference, false)));
+  WaitAnswer(dtm, 3);
+  // Response code 0 in front of control code 1: in burst mode.
+  ASSERT_TRUE(SimSetAnswer(serial_, device_.deviceId, 105, 0, on, sizeof on));
+  ASSERT_TRUE(Transact(4, SubscribeDocument(reference, true)));
+  EXPECT_EQ(L"1", Attribute(WaitAnswer(dtm, 4).document, L"burstModeDetected"));
+  ASSERT_TRUE(Transact(5, SubscribeDocument(reference, false)));
+  WaitAnswer(dtm, 5);
+}
+
+TEST_F(ChannelBurstTest, AnFdt12DeviceDtmCannotSubscribe) {
+  StartFdt121(Device(1));
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, false);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
+  ASSERT_TRUE(Transact(2, SubscribeDocument(reference, true)));
+  const Answer answer = WaitAnswer(dtm, 2);
+  EXPECT_EQ(L"notSupportedFeature", Attribute(answer.document, L"communicationError"));
+  EXPECT_EQ(L"not detected as FDT 1.2.1! (error 0xFFFFFFFF)", Attribute(answer.document, L"descriptor"));
+}
+
+}  // namespace
+}  // namespace channeltest

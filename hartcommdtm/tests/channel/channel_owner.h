@@ -1,0 +1,94 @@
+// The owning DTM as the channel sees it: IDtm, IevFdtBaseDTM (state and
+// system tag), IevFdtDtmEvents (records the texts shown to the user) and a
+// parameter handler with the channel settings the DTM declares.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "fdt.h"
+#include "toolkit.h"
+#include "toolkit/params/param_handler.h"
+#include "win32/unique_handle.h"
+
+namespace channeltest {
+
+class ChannelOwner : public com::ObjectRoot,
+                     public com::DispatchImpl<IDtm>,
+                     public com::DispatchImpl<IevFdtBaseDTM>,
+                     public com::DispatchImpl<IevFdtDtmEvents>,
+                     public CevFDT_ParameterHandlerImpl<ChannelOwner> {
+ public:
+  static const com::InterfaceEntry* interfaceMap();
+  HRESULT finalConstruct();
+  IUnknown* GetCommDtmInterface() { return static_cast<IDtm*>(this); }
+
+  // Texts shown to the user (DTM event 16), in order.
+  std::vector<std::wstring> messages() const;
+  // Value of one of the declared parameters.
+  HRESULT value(ULONG id, VARIANT* out) { return GetValue(id, out); }
+  HRESULT set(ULONG id, const VARIANT& v) { return SetValue(id, v); }
+  void setState(long state) { state_ = state; }
+
+  // IDtm
+  STDMETHODIMP SetEnvironment(BSTR, IUnknown*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP InitNewDeviceType(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP Config(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetCommunication(IUnknown*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP ShutdownDtm(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP PrepareToReleaseCommunication(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP ReleaseCommunication(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP PrepareDelete(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetLanguage(long, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetFunctions(BSTR, BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP InvokeFunctionRequest(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetSharedUiFlag(VARIANT_BOOL, VARIANT_BOOL*) override { return E_NOTIMPL; }
+
+  // IevFdtBaseDTM: state and system tag; the rest is not used by a channel.
+  STDMETHODIMP SetState(long newState) override;
+  STDMETHODIMP GetDtmState(long* state) override;
+  STDMETHODIMP GetSystemTag(BSTR* systemTag) override;
+  STDMETHODIMP BroadcastProperty(VARIANT, VARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP GetLanguageId(long*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetParameterValue(VARIANT_BOOL, unsigned long, VARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP EnsureSchemaCache(BSTR, IUnknown*) override { return E_NOTIMPL; }
+  STDMETHODIMP InitForDeviceType(IUnknown*) override { return E_NOTIMPL; }
+  STDMETHODIMP LoadResourceText(VARIANT, BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP OnStateTransition(long, long) override { return E_NOTIMPL; }
+  STDMETHODIMP SwitchAuditTrail(VARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP UploadRequest(VARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP LockDataSet(VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP ReleaseDataSetLock() override { return E_NOTIMPL; }
+  STDMETHODIMP UnlockDataSet() override { return E_NOTIMPL; }
+  STDMETHODIMP PublishState() override { return E_NOTIMPL; }
+  STDMETHODIMP CompareDeviceParameters(BSTR*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP CompareDeviceParametersEx(VARIANT, BSTR*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP CreateDataCopy(VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP LoadWorkingCopy(VARIANT_BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP ReleaseDataSet() override { return E_NOTIMPL; }
+  STDMETHODIMP SelectDeviceTypeVersion(IDispatch*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP EmptyOperation() override { return E_NOTIMPL; }
+  STDMETHODIMP GetDataSetReference(BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP InitChannels() override { return E_NOTIMPL; }
+  STDMETHODIMP ReleaseChannels() override { return E_NOTIMPL; }
+  STDMETHODIMP AfterChannelsReleased() override { return E_NOTIMPL; }
+  STDMETHODIMP AfterWorkingCopyLoaded() override { return E_NOTIMPL; }
+  STDMETHODIMP ApplyExportedVariables(IDispatch*) override { return E_NOTIMPL; }
+  STDMETHODIMP CheckStreamSignature(IStream*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+
+  // IevFdtDtmEvents
+  STDMETHODIMP OnDtmEvent(VARIANT code, VARIANT value) override;
+
+ private:
+  mutable win32::CriticalSection lock_;
+  std::vector<std::wstring> messages_;
+  long state_ = 9;
+};
+
+com::ComPtr<IUnknown> createChannelOwner(ChannelOwner** object);
+
+}  // namespace channeltest
