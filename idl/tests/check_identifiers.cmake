@@ -1,6 +1,6 @@
-# Checks that the generated id files define the identifiers that the
-# system's descriptions and the public FDT reference give, so that a typo in
-# an IDL file cannot go unnoticed.
+# Checks that the generated id files define the identifiers the interfaces
+# must have (the toolkit's, the public FDT ones and those chosen by this
+# project), so that a typo in an IDL file cannot go unnoticed.
 #   cmake -DWIDL_DIR=<folder of the generated *_i.c> -P check_identifiers.cmake
 
 set(expected
@@ -36,7 +36,7 @@ set(expected
   IID_IChildCommunicationEvents   036D1485-387B-11D4-86E1-00E0987270B9
   IID_IChildCommunicationEvents2  7A0AEF6A-A9E7-4673-8F45-01B8AC28F55D
   # Toolkit
-  IID_IevFdtBaseDTM               5BB187F0-E852-452E-B82D-2A98B6549F78
+  IID_IevFdtBaseDTM               C7CE434A-B35F-43F3-81DC-09982CAA7D01
   IID_IevFdtDtmEvents             99A15750-EED8-4B97-B8CE-AC4E2DD0CF3B
   IID_IevFdtStorageState          EE506FD1-EE5F-435A-8DC9-0080F56DB1E7
   IID_IevFdtAuditTrail            A8ECFA50-91E0-11D8-9180-00105AD83182
@@ -45,15 +45,15 @@ set(expected
   IID_IevFdtConnectHook           5BB187FC-E852-452E-B82D-2A98B6549F78
   IID_IevFdtDeviceAccess          5BB187FF-E852-452E-B82D-2A98B6549F78
   IID_IevFdtDtmThread             AA18E16F-74E8-4E04-8881-4D03C4934931
-  IID_IevFdtParameterHandler4     DB1358ED-5FAF-4F19-8373-65D28CC8B9B4
+  IID_IevFdtParameterHandler4     51123DA0-8AD6-452E-85D9-E7A126AB808E
   IID_IevFdtParameterInfo         CE6184E6-3487-4976-8772-6CA65AEC8AE7
   IID_IevFdtParameterValidation   FB98A7A0-9CCD-11D8-918F-00105AD83182
   IID_IevFdtChannelContainer4     9E107180-DA71-4C93-B1BC-4691B0A31DB5
   IID_IevFdtChannelPersist        B2A9882F-93AD-4392-8C2F-29D08B1AB5CB
   IID_IevFdtChannelModule         5BB187A8-E852-452E-B82D-2A98B6549F78
-  IID_IevFdtActiveXContainer      5BB187F6-E852-452E-B82D-2A98B6549F78
+  IID_IevFdtActiveXContainer      20AAD61D-57F0-410E-9935-796DA968F618
   IID_IevFdtActiveXManagement     0599B4C8-561B-4D6A-9F95-A4FD233E0254
-  IID_IevFdtActiveX4              12E5FE80-4B26-43C5-8DC8-DCEED2916149
+  IID_IevFdtActiveX4              995F7533-D4DD-4F75-BBC0-D0E25018F440
   IID_IevFdtActiveXInfo           1AADB901-C6A7-11D7-90C7-00105AD83182
   IID_IevFDTParamGroupDisplayEvent 877BA40F-8054-4F9C-B0B8-3BC7B5C55750
   IID_IevFdtTranslation           7A2E43D0-9033-11D7-9094-00105AD83182

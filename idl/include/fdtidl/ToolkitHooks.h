@@ -22,9 +22,8 @@ struct ParInfo;  // one parameter descriptor; defined by the toolkit
 
 // One function of the DTM. A row of kind 0 ends the table.
 //
-// Field order follows the toolkit's row type. Where descriptions differ on
-// words 3 and 4, label comes before name (the DTM's rows give both the same
-// text).
+// Field order follows the toolkit's row type; words 3 and 4 are the label,
+// then the name (the DTM's rows give both the same text).
 //
 // Two fields hide a function, with different effects (the function
 // container and the DTM class both read the row this way):

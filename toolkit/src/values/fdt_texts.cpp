@@ -8,6 +8,7 @@
 
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
+#include "outside.h"
 #include "toolkit/values/text_helpers.h"
 
 namespace {
@@ -170,17 +171,7 @@ const TypeName kVarTypeModifiers[] = {
     {VT_VECTOR, L"VT_VECTOR"}, {VT_ARRAY, L"VT_ARRAY"}, {VT_RESERVED, L"VT_RESERVED"},
     {0, nullptr}};
 
-const IID IID_IFrameIdentifierText = {
-    0xD632F79B, 0xE638, 0x4039, {0xBA, 0xF9, 0xB4, 0x5E, 0x2B, 0xD8, 0xE8, 0x91}};
-
 }  // namespace
-
-// The frame's identifier-text interface; only its first method is used. It
-// is implemented outside this program, so it must not have internal linkage:
-// the compiler would take it for a class that nothing implements.
-struct IFrameIdentifierText : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetText(VARIANT kind, VARIANT value, VARIANT* text) = 0;
-};
 
 HRESULT ApplicationIdToText(LONG value, BSTR* out) { return TextOf(kApplicationIds, value, out); }
 HRESULT StatusToText(LONG value, BSTR* out) { return TextOf(kStatus, value, out); }
@@ -259,9 +250,11 @@ BSTR VarTypeToStringEx(VARTYPE vartype) {
 HRESULT BytesToHex(IUnknown* dtmInterface, ULONG value, bool kind, BSTR* out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  com::ComPtr<IFrameIdentifierText> frame;
+  // The identifiers come from the transfer-group interface as outside.idl
+  // declares it: a dual interface whose first own method follows IDispatch.
+  com::ComPtr<ITransferGroupProvider> frame;
   if (dtmInterface)
-    dtmInterface->QueryInterface(IID_IFrameIdentifierText, reinterpret_cast<void**>(frame.put()));
+    dtmInterface->QueryInterface(__uuidof(ITransferGroupProvider), frame.putVoid());
   if (!frame) return FormatBstr(out, L"%08X", static_cast<unsigned>(value));
 
   VARIANT kindArg, valueArg, answer;
@@ -272,7 +265,7 @@ HRESULT BytesToHex(IUnknown* dtmInterface, ULONG value, bool kind, BSTR* out) {
   V_UI4(&kindArg) = kind ? 1 : 2;
   V_VT(&valueArg) = VT_UI4;
   V_UI4(&valueArg) = value;
-  HRESULT hr = frame->GetText(kindArg, valueArg, &answer);
+  HRESULT hr = frame->GetTransferGroup(kindArg, valueArg, &answer);
   if (FAILED(hr)) {
     ::VariantClear(&answer);
     return hr;

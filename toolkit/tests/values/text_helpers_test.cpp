@@ -5,6 +5,7 @@
 #include <string>
 
 #include "com/Bstr.h"
+#include "outside.h"
 #include "test_values.h"
 #include "toolkit/values/fdt_texts.h"
 #include "toolkit/values/safe_array.h"
@@ -228,24 +229,31 @@ TEST(OtherTexts, HexGuidTimeAndCase) {
   EXPECT_EQ(nullptr, none);
 }
 
-// The frame's identifier-text interface as a frame would offer it.
-struct IdentifierText : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE GetText(VARIANT kind, VARIANT value, VARIANT* text) = 0;
-};
-const IID kIdentifierTextIid = {
-    0xD632F79B, 0xE638, 0x4039, {0xBA, 0xF9, 0xB4, 0x5E, 0x2B, 0xD8, 0xE8, 0x91}};
-
-class FakeFrame : public IdentifierText {
+// A frame's transfer-group interface with the layout outside.idl gives it:
+// IDispatch's four methods come first, so a caller that took the first own
+// method for slot 3 would reach GetTypeInfoCount and fail.
+class FakeFrame : public ITransferGroupProvider {
  public:
   ULONG lastKind = 0;
   bool answerArray = true;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = (iid == IID_IUnknown || iid == kIdentifierTextIid) ? this : nullptr;
+    *out = (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(ITransferGroupProvider))
+               ? this
+               : nullptr;
     return *out ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetText(VARIANT kind, VARIANT value, VARIANT* text) override {
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetTransferGroup(VARIANT kind, VARIANT value, VARIANT* text) override {
     lastKind = V_UI4(&kind);
     if (!answerArray) {
       V_VT(text) = VT_I4;
