@@ -114,7 +114,8 @@ void* PutArgument(RawValue& value, VARTYPE vt) {
 
 bool IsEmptyText(BSTR text) { return text == nullptr || text[0] == L'\0'; }
 
-// Clears dest and moves value into it; on a failing clear the value is freed.
+// Clears dest and moves value into it; on a failing clear the value is freed
+// here, so the caller never frees it again.
 HRESULT Replace(VARIANT* dest, VARIANT& value) {
   HRESULT hr = ::VariantClear(dest);
   if (FAILED(hr)) {
@@ -241,9 +242,8 @@ HRESULT ToArray(VARIANT* dest, const VARIANT* src, VARTYPE elementType, LCID lci
       return hr;
     }
   }
-  HRESULT hr = ReplaceWithArray(dest, result, elementType);
-  if (FAILED(hr)) ::SafeArrayDestroy(result);
-  return hr;
+  // On a failure Replace has freed the array already.
+  return ReplaceWithArray(dest, result, elementType);
 }
 
 }  // namespace
@@ -274,9 +274,7 @@ HRESULT CFdtVariant::ConvertTo(VARIANT* dest, const VARIANT* src, VARTYPE vartyp
     if (vartype == (VT_ARRAY | VT_VARIANT)) {
       SAFEARRAY* empty = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
       if (!empty) return E_OUTOFMEMORY;
-      HRESULT hr = ReplaceWithArray(dest, empty, VT_VARIANT);
-      if (FAILED(hr)) ::SafeArrayDestroy(empty);
-      return hr;
+      return ReplaceWithArray(dest, empty, VT_VARIANT);
     }
   }
 
@@ -467,9 +465,7 @@ HRESULT CFdtVariant::FromHexString(VARIANT* dest, const wchar_t* text, bool keep
     ::SafeArrayUnaccessData(array);
   }
   // text may live in dest: it is not read after this point.
-  HRESULT hr = ReplaceWithArray(dest, array, VT_UI1);
-  if (FAILED(hr)) ::SafeArrayDestroy(array);
-  return hr;
+  return ReplaceWithArray(dest, array, VT_UI1);
 }
 
 // IsEqual, by the type of a:

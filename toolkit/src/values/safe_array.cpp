@@ -26,6 +26,30 @@ VARIANT CevFdtSafeArray::FromStrings(const char* const* strings) {
   return result;
 }
 
+VARIANT CevFdtSafeArray::FromStrings(const wchar_t* const* strings) {
+  VARIANT result;
+  ::VariantInit(&result);
+  if (!strings) return result;
+  ULONG count = 0;
+  while (strings[count] && strings[count][0]) ++count;
+  if (count == 0) return result;
+
+  SAFEARRAY* array = ::SafeArrayCreateVector(VT_BSTR, 0, count);
+  if (!array) return result;
+  for (LONG i = 0; i < static_cast<LONG>(count); ++i) {
+    BSTR text = ::SysAllocString(strings[i]);
+    HRESULT hr = text ? ::SafeArrayPutElement(array, &i, text) : E_OUTOFMEMORY;  // copies the text
+    ::SysFreeString(text);
+    if (FAILED(hr)) {
+      ::SafeArrayDestroy(array);
+      return result;
+    }
+  }
+  V_VT(&result) = VT_ARRAY | VT_BSTR;
+  V_ARRAY(&result) = array;
+  return result;
+}
+
 HRESULT CevFdtSafeArray::FromVariants(const VARIANT& a, const VARIANT& b, VARIANT* out) {
   if (!out) return E_POINTER;
   SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, 2);

@@ -923,7 +923,9 @@ HRESULT CevFDT_ThreadManagerImpl::PostGoOnline() {
 HRESULT CevFDT_ThreadManagerImpl::SetThreadTimeout(ULONG periodMs) {
   com::ComPtr<IevFdtDtmThread> worker = worker_;
   if (!worker) return E_FAIL;
-  return worker->SetTimeout(Ui4(periodMs));
+  const HRESULT hr = worker->SetTimeout(Ui4(periodMs));
+  if (SUCCEEDED(hr)) timerPeriod_ = periodMs;
+  return hr;
 }
 
 bool CevFDT_ThreadManagerImpl::PostAndWait(UINT message, WPARAM wParam, LPARAM lParam, HANDLE handle) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/values/safe_array.h"
 #include "toolkit/values/text_helpers.h"
@@ -72,6 +73,10 @@ bool IsUrl(const std::wstring& path) {
   }
   return false;
 }
+
+// The bodies of the free helpers below, which answer failures as codes.
+HRESULT UserMessageText(IUnknown* dtm, int resourceId, const wchar_t* key, BSTR* text, HMODULE module);
+HRESULT ModulePath(const wchar_t* path, BSTR* out, HMODULE module);
 
 }  // namespace
 
@@ -380,7 +385,8 @@ void DtmTranslation::TranslateEnumerations(IevFdtParameterInfo* info) {
 
     LONG entryCount = 0;
     if (FAILED(BstrArrayGetLowerBound(*entries.get(), &entryCount))) return;
-    std::vector<std::string> newEntries;
+    // Labels stay wide text: a translated label need not fit the ANSI code page.
+    std::vector<std::wstring> newEntries;
     for (LONG j = 0; j < entryCount; ++j) {
       LONG value = 0;
       com::Bstr label;
@@ -401,11 +407,11 @@ void DtmTranslation::TranslateEnumerations(IevFdtParameterInfo* info) {
         EscapeXmlText(entryDescription.c_str(), escaped.put());
         text += Format(L"<Description id=\"%d\">%s</Description>", static_cast<int>(value), escaped.c_str());
       }
-      newEntries.push_back(std::to_string(value) + ";" + Ansi(label.c_str()));
+      newEntries.push_back(std::to_wstring(value) + L";" + (label.c_str() ? label.c_str() : L""));
     }
     text += L"</EnumerationEntries></Enumeration>";
 
-    std::vector<const char*> strings;
+    std::vector<const wchar_t*> strings;
     for (const auto& entry : newEntries) strings.push_back(entry.c_str());
     strings.push_back(nullptr);
     VARIANT packed = CevFdtSafeArray::FromStrings(strings.data());
@@ -434,7 +440,7 @@ HRESULT DtmTranslation::LocalizeEnumerationEntries(ULONG parameterId) {
   if (FAILED(hr)) return hr;
   com::ComPtr<IUnknown> dtm;
   info.as(dtm);
-  std::vector<std::string> newEntries;
+  std::vector<std::wstring> newEntries;
   for (LONG j = 0; j < count; ++j) {
     LONG value = 0;
     com::Bstr label;
@@ -442,9 +448,9 @@ HRESULT DtmTranslation::LocalizeEnumerationEntries(ULONG parameterId) {
     if (FAILED(hr)) return hr;
     com::Bstr localized;
     if (GetEnumerationEntryLabel(dtm.get(), parameterId, value, localized.put()) == S_OK) label = localized;
-    newEntries.push_back(std::to_string(value) + ";" + Ansi(label.c_str()));
+    newEntries.push_back(std::to_wstring(value) + L";" + (label.c_str() ? label.c_str() : L""));
   }
-  std::vector<const char*> strings;
+  std::vector<const wchar_t*> strings;
   for (const auto& entry : newEntries) strings.push_back(entry.c_str());
   strings.push_back(nullptr);
   VARIANT packed = CevFdtSafeArray::FromStrings(strings.data());
@@ -472,18 +478,21 @@ HRESULT DtmTranslation::GetAboutFile(BSTR* path) {
 HRESULT GetEnumerationEntryLabel(IUnknown* dtm, ULONG enumerationId, LONG entryId, BSTR* label) {
   if (!label) return E_POINTER;
   *label = nullptr;
-  com::ComPtr<IevFdtTranslation> translation;
-  if (!dtm || FAILED(translation.queryFrom(dtm)) || !translation) return E_FAIL;
-  // The label is the entry's Label child; the entry's Description is another.
-  std::wstring path =
-      Format(L"localization/DTM/EnumerationList/Enumeration[@id=\"%u\"]/EnumerationEntry[@id=\"%d\"]/Label",
-             static_cast<unsigned>(enumerationId), static_cast<int>(entryId));
-  com::Bstr text;
-  VARIANT_BOOL found = VARIANT_FALSE;
-  HRESULT hr = translation->GetLocalizedText(com::Bstr(path.c_str()).get(), text.put(), &found);
-  if (FAILED(hr) || !found) return E_FAIL;
-  *label = text.detach();
-  return S_OK;
+  // A helper answers failures as codes; nothing it raises gets out.
+  return com::guard([&]() -> HRESULT {
+    com::ComPtr<IevFdtTranslation> translation;
+    if (!dtm || FAILED(translation.queryFrom(dtm)) || !translation) return E_FAIL;
+    // The label is the entry's Label child; the entry's Description is another.
+    std::wstring path =
+        Format(L"localization/DTM/EnumerationList/Enumeration[@id=\"%u\"]/EnumerationEntry[@id=\"%d\"]/Label",
+               static_cast<unsigned>(enumerationId), static_cast<int>(entryId));
+    com::Bstr text;
+    VARIANT_BOOL found = VARIANT_FALSE;
+    HRESULT hr = translation->GetLocalizedText(com::Bstr(path.c_str()).get(), text.put(), &found);
+    if (FAILED(hr) || !found) return E_FAIL;
+    *label = text.detach();
+    return S_OK;
+  });
 }
 
 HMODULE ToolkitModule() {
@@ -498,6 +507,12 @@ HRESULT CTranslationHelper::GetUserMessage(IUnknown* dtm, int resourceId, const 
   if (!text) return E_INVALIDARG;
   if (!key && resourceId < 1) return E_INVALIDARG;
   *text = nullptr;
+  return com::guard([&]() -> HRESULT { return UserMessageText(dtm, resourceId, key, text, module); });
+}
+
+namespace {
+
+HRESULT UserMessageText(IUnknown* dtm, int resourceId, const wchar_t* key, BSTR* text, HMODULE module) {
   com::ComPtr<IevFdtTranslation> translation;
   if (dtm && SUCCEEDED(translation.queryFrom(dtm)) && translation) {
     std::wstring path = Format(L"localization/UserMessages/Message[@resId=\"%d\"]", resourceId);
@@ -527,9 +542,17 @@ HRESULT CTranslationHelper::GetUserMessage(IUnknown* dtm, int resourceId, const 
   return *text ? S_OK : E_OUTOFMEMORY;
 }
 
+}  // namespace
+
 HRESULT ResolveModulePath(const wchar_t* path, BSTR* out, HMODULE module) {
   if (!out) return E_POINTER;
   *out = nullptr;
+  return com::guard([&]() -> HRESULT { return ModulePath(path, out, module); });
+}
+
+namespace {
+
+HRESULT ModulePath(const wchar_t* path, BSTR* out, HMODULE module) {
   std::wstring given = path ? path : L"";
 
   wchar_t file[MAX_PATH] = {};
@@ -551,3 +574,5 @@ HRESULT ResolveModulePath(const wchar_t* path, BSTR* out, HMODULE module) {
   *out = ::SysAllocString(result.c_str());
   return *out ? S_OK : E_OUTOFMEMORY;
 }
+
+}  // namespace

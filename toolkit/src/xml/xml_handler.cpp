@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <string>
 
+#include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/xml/xml_schema_lists.h"
@@ -67,6 +68,11 @@ const HRESULT kObjectNotFound = static_cast<HRESULT>(0x800C0006);
 const size_t kReportChars = 4096;
 const DWORD kRegistryFolderChars = 512;
 const int kMaxSchemaRounds = 16;
+// Bounds of one schema search in a folder tree: it runs on the frame's
+// thread, so a tree far larger than a schema folder (a whole drive) is given
+// up on rather than walked.
+const ULONG kSchemaSearchFolders = 2000;
+const ULONGLONG kSchemaSearchMs = 2000;
 
 std::string Ansi(const wchar_t* text) {
   if (!text || !*text) return std::string();
@@ -100,16 +106,21 @@ std::wstring ReadRegistryFolder() {
   }
   // A stored value need not end with a zero; the spare element ends it.
   buffer[bytes / sizeof(wchar_t)] = L'\0';
-  return buffer;
+  if (type != REG_EXPAND_SZ) return buffer;
+  // "%ProgramFiles%\..." and the like name the folder only once expanded.
+  wchar_t expanded[kRegistryFolderChars * 2] = {};
+  const DWORD length = ::ExpandEnvironmentStringsW(buffer, expanded, kRegistryFolderChars * 2);
+  if (length == 0 || length > kRegistryFolderChars * 2) return std::wstring();
+  return expanded;
 }
 
-}  // namespace
-
-HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* path) {
-  if (!folder || !name || !*name || !path) return E_INVALIDARG;
-  std::wstring base(folder);
-  if (base.empty() || (base.back() != L'\\' && base.back() != L'/')) base += L'\\';
-
+// Walks the folder tree below base for name; counts the folders it opens
+// against the budget and gives up (S_FALSE) when the budget or the time is
+// spent.
+HRESULT FindInTree(const std::wstring& base, const wchar_t* name, BSTR* path, ULONG* foldersLeft,
+                   ULONGLONG deadline) {
+  if (*foldersLeft == 0 || ::GetTickCount64() >= deadline) return S_FALSE;
+  --*foldersLeft;
   WIN32_FIND_DATAW data;
   {
     UniqueFind direct(::FindFirstFileW((base + name).c_str(), &data));
@@ -129,10 +140,30 @@ HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* p
     const DWORD attributes = data.dwFileAttributes;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
     if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-    HRESULT hr = FindFileInFolderTree((base + data.cFileName).c_str(), name, path);
+    HRESULT hr = FindInTree(base + data.cFileName + L"\\", name, path, foldersLeft, deadline);
     if (hr != S_FALSE) return hr;
+    if (*foldersLeft == 0) return S_FALSE;
   } while (::FindNextFileW(listing.get(), &data));
   return S_FALSE;
+}
+
+}  // namespace
+
+HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* path) {
+  return FindFileInFolderTree(folder, name, path, kSchemaSearchFolders);
+}
+
+HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* path, ULONG maxFolders) {
+  if (!folder || !name || !*name || !path) return E_INVALIDARG;
+  // No folder is no place to look: an empty one would mean the root of the
+  // current drive.
+  if (!*folder) return S_FALSE;
+  std::wstring base(folder);
+  if (base.back() != L'\\' && base.back() != L'/') base += L'\\';
+  ULONG foldersLeft = maxFolders;
+  return com::guard([&] {
+    return FindInTree(base, name, path, &foldersLeft, ::GetTickCount64() + kSchemaSearchMs);
+  });
 }
 
 int SchemaNamesFromReason(const wchar_t* reason, std::vector<std::wstring>* names) {
@@ -167,6 +198,8 @@ void XmlHandlerCore::Report(const char* format, ...) {
 
 HRESULT XmlHandlerCore::InitializeSchemaCache(const wchar_t* folder) {
   schemaFolder_.assign(folder);
+  // The owner was told its folders anew: what was missing may be there now.
+  missing_.clear();
   if (!schemas_) {
     HRESULT hr = ::CoCreateInstance(CLSID_evXmlSchemaCache, nullptr, CLSCTX_ALL, IID_evXmlDomSchemaCollection,
                                     schemas_.putVoid());
@@ -207,6 +240,21 @@ HRESULT XmlHandlerCore::AddSchema(const wchar_t* name, LONG* added) {
   return S_OK;
 }
 
+bool XmlHandlerCore::SearchedBefore(const wchar_t* folder, const wchar_t* name) const {
+  const std::wstring key = std::wstring(folder ? folder : L"") + L"|" + name;
+  for (const std::wstring& missing : missing_)
+    if (_wcsicmp(missing.c_str(), key.c_str()) == 0) return true;
+  return false;
+}
+
+void XmlHandlerCore::RememberMissing(const wchar_t* folder, const wchar_t* name) {
+  try {
+    missing_.push_back(std::wstring(folder ? folder : L"") + L"|" + name);
+  } catch (...) {
+    // Not remembered: the next document searches once more.
+  }
+}
+
 HRESULT XmlHandlerCore::AddFileToCollection(const wchar_t* name, const wchar_t* path) {
   std::wstring uri = L"x-schema:";
   uri += name;
@@ -218,8 +266,10 @@ HRESULT XmlHandlerCore::AddFileToCollection(const wchar_t* name, const wchar_t* 
 HRESULT XmlHandlerCore::AddSchemaFromFolder(const wchar_t* folder, const wchar_t* name, LONG* added) {
   if (added) *added = 0;
   if (!schemas_) return S_FALSE;
+  if (!name || SearchedBefore(folder, name)) return S_FALSE;
   com::Bstr path;
   HRESULT hr = FindFileInFolderTree(folder, name, path.put());
+  if (hr == S_FALSE) RememberMissing(folder, name);
   if (hr != S_OK) return hr;
   if (path.empty()) return E_UNEXPECTED;
   hr = AddFileToCollection(name, path.c_str());
@@ -241,8 +291,14 @@ HRESULT XmlHandlerCore::AddSchemasFromParseError(IXMLDOMDocument2* doc, VARIANT_
   std::vector<std::wstring> names;
   if (SchemaNamesFromReason(reason.get(), &names) == 0) return S_FALSE;
   for (const std::wstring& name : names) {
+    // Each missing name is searched for once per folder, and never without
+    // a folder.
+    if (SearchedBefore(schemaFolder_.c_str(), name.c_str())) continue;
     com::Bstr path;
-    if (FindFileInFolderTree(schemaFolder_.c_str(), name.c_str(), path.put()) != S_OK) continue;
+    if (FindFileInFolderTree(schemaFolder_.c_str(), name.c_str(), path.put()) != S_OK) {
+      RememberMissing(schemaFolder_.c_str(), name.c_str());
+      continue;
+    }
     HRESULT hr = AddFileToCollection(name.c_str(), path.c_str());
     if (FAILED(hr)) return hr;
     *added = VARIANT_TRUE;

@@ -29,7 +29,7 @@ DWORD RunRegsvr32(const wchar_t* options);
 
 // Dispatches messages until done() holds or timeoutMs passed; done()'s
 // last answer.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
 
 // True when the thread of that id has ended (or never existed).
 bool ThreadEnded(DWORD threadId);

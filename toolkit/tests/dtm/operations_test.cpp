@@ -2,6 +2,7 @@
 // list and calls, language, frame versions; and the state-transition
 // document and text splitting on their own.
 #include <string>
+#include <vector>
 
 #include "com/Variant.h"
 #include "dtm_test_support.h"
@@ -174,6 +175,74 @@ TEST_F(OperationsTest, DeviceParameterIsWrittenAndReadOnlyWhileOnline) {
   com::Variant deviceValue = Field(par::kDeviceValue, 0x200000);
   ASSERT_EQ(S_OK, deviceValue.changeType(VT_I4));
   EXPECT_EQ(77, V_I4(deviceValue.get()));
+}
+
+// The C++ side of the in-process test DTM, for what COM does not show: the
+// communication event and the period the worker's timer was given.
+BaseDtm& Core(IevFdtBaseDTM* base) {
+  return *static_cast<BaseDtm*>(static_cast<com::DispatchImpl<IevFdtBaseDTM>*>(base));
+}
+
+bool Signalled(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+TEST_F(OperationsTest, EveryStateChangeHasItsSideEffects) {
+  Configure();
+  BaseDtm& core = Core(base.get());
+  const HANDLE communication = core.CommunicationEvent();
+  EXPECT_FALSE(Signalled(communication));
+  EXPECT_EQ(0u, core.ThreadTimerPeriod());
+
+  // configured -> communicationSet -> goingOnline -> online
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+  ASSERT_EQ(kDtmOnline, State());
+  EXPECT_TRUE(Signalled(communication));
+  EXPECT_EQ(kOnlineTimerPeriodMs, core.ThreadTimerPeriod());
+
+  // online -> goingOffline -> communicationSet: the timer stops, the event
+  // is signalled again once the DTM is back in communicationSet.
+  ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
+  ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
+  EXPECT_EQ(0u, core.ThreadTimerPeriod());
+  EXPECT_TRUE(Signalled(communication));
+
+  // Each state on its own: the two transitional states reset the event,
+  // communicationSet and online set it; only online runs the timer.
+  ASSERT_EQ(S_OK, base->SetState(kDtmGoingOnline));
+  EXPECT_FALSE(Signalled(communication));
+  ASSERT_EQ(S_OK, base->SetState(kDtmCommunicationSet));
+  EXPECT_TRUE(Signalled(communication));
+  EXPECT_EQ(0u, core.ThreadTimerPeriod());
+  ASSERT_EQ(S_OK, base->SetState(kDtmGoingOnline));
+  ASSERT_EQ(S_OK, base->SetState(kDtmOnline));
+  EXPECT_TRUE(Signalled(communication));
+  EXPECT_EQ(kOnlineTimerPeriodMs, core.ThreadTimerPeriod());
+  ASSERT_EQ(S_OK, base->SetState(kDtmGoingOffline));
+  EXPECT_FALSE(Signalled(communication));
+  EXPECT_EQ(0u, core.ThreadTimerPeriod());
+  ASSERT_EQ(S_OK, base->SetState(kDtmCommunicationSet));
+  EXPECT_TRUE(Signalled(communication));
+
+  // An FDT 1.2 frame hears of entering and leaving online.
+  ASSERT_TRUE(PumpUntil([&] { return frame->callsTo("OnOnlineStateChanged").size() == 4; }));
+  std::vector<std::wstring> flags;
+  for (const auto& call : frame->callsTo("OnOnlineStateChanged")) flags.push_back(call.arguments.at(1));
+  EXPECT_EQ((std::vector<std::wstring>{L"true", L"false", L"true", L"false"}), flags);
+  ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
+  EXPECT_EQ(kDtmConfigured, State());
+}
+
+TEST_F(OperationsTest, UploadAndAuditTrailEventsAnswerWhatTheirOperationsAnswer) {
+  Configure();
+  com::ComPtr<IevFdtDtmEvents> events;
+  ASSERT_EQ(S_OK, object.as(events));
+  com::Variant request(L"<upload/>");
+  EXPECT_EQ(base->UploadRequest(*request.get()),
+            events->OnDtmEvent(*com::Variant(LONG{51}).get(), *request.get()));
+  com::Variant on(true);
+  EXPECT_EQ(base->SwitchAuditTrail(*on.get()), events->OnDtmEvent(*com::Variant(LONG{52}).get(), *on.get()));
+  com::Variant off(false);
+  EXPECT_EQ(base->SwitchAuditTrail(*off.get()), events->OnDtmEvent(*com::Variant(LONG{52}).get(), *off.get()));
 }
 
 TEST_F(OperationsTest, ResourceTextsComeFromTheDtmModule) {

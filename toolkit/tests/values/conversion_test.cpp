@@ -322,4 +322,26 @@ TEST(ReadNodeValue, TypedValuesFromXPath) {
   ::CoUninitialize();
 }
 
+// A destination that cannot be cleared (a type the platform does not know)
+// gets nothing: the built array is freed once, by the conversion, and the
+// destination keeps what it had.
+TEST(HexText, DestinationThatCannotBeClearedIsLeftAlone) {
+  for (int round = 0; round < 50; ++round) {
+    VARIANT dest;
+    ::VariantInit(&dest);
+    V_VT(&dest) = 0x7F;
+    EXPECT_TRUE(FAILED(CFdtVariant::FromHexString(&dest, L"0A0B0C")));
+    EXPECT_EQ(0x7F, V_VT(&dest));
+    VARIANT number;
+    ::VariantInit(&number);
+    V_VT(&number) = VT_I4;
+    V_I4(&number) = 5;
+    EXPECT_TRUE(FAILED(CFdtVariant::ConvertTo(&dest, &number, VT_ARRAY | VT_I4)));
+    EXPECT_EQ(0x7F, V_VT(&dest));
+  }
+  // The heap is still whole.
+  EXPECT_TRUE(::HeapValidate(::GetProcessHeap(), 0, nullptr));
+}
+
 }  // namespace
+

@@ -80,6 +80,47 @@ TEST_F(SchemaCache, IsFilledFromTheRegistryFolderTreeWhenTheSchemaFolderLacksThe
   EXPECT_EQ(registry.path(), handler.SchemaFolder());
 }
 
+TEST_F(SchemaCache, ExpandableRegistryFolderIsExpanded) {
+  xmltest::ScratchFolder registry(L"tkx-expand");
+  xmltest::ScratchFolder given(L"tkx-given");
+  for (int i = 0; kControlSchemaFiles[i]; ++i) registry.CopySchema(kControlSchemaFiles[i], L"schemas");
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"TKX_SCHEMA_ROOT", registry.path().c_str()));
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSchemaPathsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  const wchar_t value[] = L"%TKX_SCHEMA_ROOT%\\schemas";
+  RegSetValueExW(key, kSchemaPathsValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value), sizeof value);
+  RegCloseKey(key);
+
+  ControlOwner owner;
+  CevFDTXMLHandlerImpl<ControlOwner> handler(owner);
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(given.path().c_str()));
+  EXPECT_EQ(5u, Namespaces(handler.SchemaCollection()).size());
+  EXPECT_EQ(registry.path() + L"\\schemas", handler.SchemaFolder());
+}
+
+TEST_F(SchemaCache, MissingSchemaIsSearchedForOnceAndNeverWithoutAFolder) {
+  xmltest::ScratchFolder given(L"tkx-once");
+  ControlOwner owner;
+  CevFDTXMLHandlerImpl<ControlOwner> handler(owner);
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(L""));
+  EXPECT_TRUE(handler.SchemaFolder()[0] == L'\0');
+  LONG added = 1;
+  // Without a folder nothing is searched: no walk of the current drive.
+  EXPECT_EQ(S_FALSE, handler.AddSchemaFromFolder(L"", L"DTMInitSchema.xml", &added));
+  EXPECT_EQ(0, added);
+
+  EXPECT_EQ(S_FALSE, handler.AddSchemaFromFolder(given.path().c_str(), L"DTMInitSchema.xml", &added));
+  // The file appears later: the name was searched for there once already.
+  given.CopySchema(L"DTMInitSchema.xml", L"");
+  EXPECT_EQ(S_FALSE, handler.AddSchemaFromFolder(given.path().c_str(), L"DTMInitSchema.xml", &added));
+  EXPECT_EQ(0, added);
+  // Another name is searched for as usual.
+  given.CopySchema(L"FDTDataTypesSchema.xml", L"");
+  EXPECT_EQ(S_OK, handler.AddSchemaFromFolder(given.path().c_str(), L"FDTDataTypesSchema.xml", &added));
+  EXPECT_EQ(1, added);
+}
+
 TEST_F(SchemaCache, SchemaFolderComesBeforeTheRegistry) {
   xmltest::ScratchFolder given(L"tkx-given");
   xmltest::ScratchFolder registry(L"tkx-registry");
@@ -249,6 +290,16 @@ TEST(FolderTree, FindsFilesDepthFirst) {
   EXPECT_EQ(E_INVALIDARG, FindFileInFolderTree(nullptr, L"a.xml", path.put()));
   EXPECT_EQ(E_INVALIDARG, FindFileInFolderTree(tree.path().c_str(), L"", path.put()));
   EXPECT_EQ(E_INVALIDARG, FindFileInFolderTree(tree.path().c_str(), L"a.xml", nullptr));
+}
+
+TEST(FolderTree, SearchIsBoundedAndNeedsAFolder) {
+  xmltest::ScratchFolder tree(L"tkx-bound");
+  tree.CopySchema(L"DTMInitSchema.xml", L"a\\b\\c");
+  com::Bstr path;
+  // The tree itself, a, b and c are four folders to open.
+  EXPECT_EQ(S_FALSE, FindFileInFolderTree(tree.path().c_str(), L"DTMInitSchema.xml", path.put(), 3));
+  EXPECT_EQ(S_OK, FindFileInFolderTree(tree.path().c_str(), L"DTMInitSchema.xml", path.put(), 4));
+  EXPECT_EQ(S_FALSE, FindFileInFolderTree(L"", L"DTMInitSchema.xml", path.put()));
 }
 
 TEST(FolderTree, SearchesFoldersThatCarryMoreAttributes) {

@@ -12,6 +12,8 @@ class CevFdtSafeArray {
   // as VT_ARRAY|VT_BSTR. A null list, an empty first string or a failing
   // store give VT_EMPTY.
   static VARIANT FromStrings(const char* const* strings);
+  // The same for wide strings, taken as they are (no code page between).
+  static VARIANT FromStrings(const wchar_t* const* strings);
   // [copy of a, copy of b] as VT_ARRAY|VT_VARIANT. E_POINTER for a null out,
   // E_OUTOFMEMORY when the array cannot be created, else a failing store.
   static HRESULT FromVariants(const VARIANT& a, const VARIANT& b, VARIANT* out);

@@ -238,6 +238,8 @@ class CevFDT_ThreadManagerImpl {
   HRESULT PostGoOnline();
   // The worker's parameter-update timer (0 stops it).
   HRESULT SetThreadTimeout(ULONG periodMs);
+  // The period the worker's timer last accepted (0: stopped).
+  ULONG ThreadTimerPeriod() const { return timerPeriod_; }
   // A plain thread message to the worker; with a handle, waits for it.
   bool PostAndWait(UINT message, WPARAM wParam, LPARAM lParam, HANDLE handle);
 
@@ -293,6 +295,7 @@ class CevFDT_ThreadManagerImpl {
   DWORD threadId_ = 0;
   IStream* marshalStream_ = nullptr;  // only during StartThread
   com::ComPtr<IevFdtDtmThread> worker_;
+  ULONG timerPeriod_ = 0;
   win32::UniqueHandle progressIdle_;
   // Threads of the notice workers that may still run.
   win32::CriticalSection noticeWorkersLock_;

@@ -26,8 +26,12 @@ extern const wchar_t kSchemaPathsValue[];  // "value0"
 
 // Finds name in folder or, depth first, in its sub-folders. S_OK with the
 // full path (the name spelt as the file system has it); S_FALSE when not
-// found; E_INVALIDARG for a null folder, an empty name or a null out pointer.
+// found, for an empty folder (no search at all), and when the search gave
+// up: it opens at most maxFolders folders (2000 by default) and runs at
+// most two seconds, because it runs on the frame's thread. E_INVALIDARG
+// for a null folder, an empty name or a null out pointer.
 HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* path);
+HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* path, ULONG maxFolders);
 
 // The schema names that an MSXML "referenced object not found" reason text
 // mentions: each run of letters, digits and '_' that ends right before
@@ -94,6 +98,11 @@ class XmlHandlerCore {
 
  private:
   HRESULT AddFileToCollection(const wchar_t* name, const wchar_t* path);
+  // Schema names searched for in a folder and not found there: each is
+  // searched for once.
+  bool SearchedBefore(const wchar_t* folder, const wchar_t* name) const;
+  void RememberMissing(const wchar_t* folder, const wchar_t* name);
+  std::vector<std::wstring> missing_;
 
   com::Bstr schemaFolder_;
   com::ComPtr<IXMLDOMSchemaCollection> schemas_;
