@@ -161,6 +161,10 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // Signalled in communicationSet and online.
   HANDLE CommunicationEvent() const { return communicationEvent_.get(); }
   XmlHandlerCore& Xml() { return xml_; }
+  // The data-set reference (the device-type text of the persisted data).
+  void SetDataSetReference(const wchar_t* reference) {
+    dataSetReference_.reset(reference ? ::SysAllocString(reference) : nullptr);
+  }
 
   // User messages (ReportMessage of the thread manager) are collected until
   // the DTM first becomes initialised, then posted as request 17 in order.
