@@ -9,7 +9,7 @@
 
 #include "com/Bstr.h"
 #include "hart/frame.h"
-#include "modemapi/modemapi.h"
+#include "modem/modem_binding.h"
 #include "shared/registry_layout.h"
 
 namespace channeltest {
@@ -72,21 +72,24 @@ TEST_F(ChannelBenchmark, DISABLED_Command0Latency) {
                     KEY_ALL_ACCESS | shared::kRegistryView, nullptr, &key, nullptr);
   ::RegSetValueExA(key, shared::kUsbIdValueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   ::RegCloseKey(key);
-  ASSERT_EQ(0, vtHART_DeviceInit(1, 1));
+  CHartDriverApi api;  // bound at run time, as the channel does
+  ASSERT_TRUE(api.Load(nullptr));
+  ASSERT_EQ(0, api.DeviceInit(1, 1));
   g_answer = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  ASSERT_EQ(0, vtHART_StartMessageHandler(1, &OnAnswer, nullptr));
+  ASSERT_EQ(0, api.StartMessageHandler(1, &OnAnswer, nullptr));
   const std::vector<uint8_t> frame = hart::BuildShortCommand0(0, true);
   std::vector<double> library;
   uint8_t kind = 0, length = 0, data[256];
   for (int i = 0; i < kRounds; ++i) {
     const double start = NowMs();
-    ASSERT_EQ(0, vtHART_Send(1, 5, static_cast<uint8_t>(frame.size()), frame.data()));
+    ASSERT_EQ(0, api.Send(1, 5, static_cast<uint8_t>(frame.size()), frame.data()));
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(g_answer, 10000));
-    while (vtHART_Receive(1, &kind, &length, data) == 0) {
+    while (api.Receive(1, &kind, &length, data) == 0) {
     }
     library.push_back(NowMs() - start);
   }
-  vtHART_CloseDevice(1);
+  api.CloseDevice(1);
+  api.Release();
   ::CloseHandle(g_answer);
   SimRemoveAdapter(serial);
   Report("channel: command 0 transaction, call to callback", channel);
