@@ -2,12 +2,20 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
+#include <cwchar>
+#include <string>
+
 #include "com/ComPtr.h"
 #include "com/Guard.h"
+#include "com/Module.h"
 #include "com/Variant.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/dtm_information_docs.h"
 #include "dtm/dtm_parameters.h"
+#include "dtm/dtm_texts.h"
+#include "dtm/function_table.h"
+#include "modem/modem_binding.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
@@ -54,13 +62,17 @@ bool ReadRegistryNumber(HKEY key, const wchar_t* name, DWORD* value) {
          ERROR_SUCCESS;
 }
 
+// What the data set of the DTM's own device type shows.
+constexpr wchar_t kDeviceImageName[] = L"Device_vtHRT.bmp";
+constexpr wchar_t kDeviceName[] = L"FSK Mavix";
+
 // The DTM answers its information document in these states.
 constexpr LONG kFirstInformationState = 6;
 constexpr LONG kLastInformationState = 12;
 
 }  // namespace
 
-CHART_CommDTM::CHART_CommDTM() {
+CHART_CommDTM::CHART_CommDTM() : functionTable_(InitActiveXTable()) {
   // Manual reset, not signalled. A failure leaves it null; the methods that
   // use it then skip it.
   waitEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -78,6 +90,7 @@ const com::InterfaceEntry* CHART_CommDTM::interfaceMap() {
       EV_PARAMETER_HANDLER_ENTRIES(CHART_CommDTM),
       EV_DTM_EVENTS_ENTRIES(CHART_CommDTM),
       EV_DTM_INFORMATION_ENTRIES(CHART_CommDTM),
+      EV_FUNCTION_CONTAINER_ENTRIES(CHART_CommDTM),
       com::entry<CHART_CommDTM, IDtmInformation2>(),
       com::entry<CHART_CommDTM, IevFdtTranslation>(),
       com::entry<CHART_CommDTM, IevFdtDtmTranslation>(),
@@ -124,8 +137,7 @@ HRESULT CHART_CommDTM::ReadRegistrySettings() {
     deviceTypes_ = 0;
     if (ReadRegistryNumber(key.get(), hart_dtm::kDeviceTypesValue, &value)) deviceTypes_ = value;
   }
-  WriteParameter(*UI4(hart_param::kNewDeviceDialogMode).get(),
-                 *UI1(static_cast<BYTE>(dialogMode)).get());
+  WriteParameter(hart_param::kNewDeviceDialogMode, *UI1(static_cast<BYTE>(dialogMode)).get());
   // The write marks the data set modified; a new DTM is modified anyway.
   if (auto storage = DtmInterface<IevFdtStorageState>()) storage->SetModified(1);
   return S_OK;
@@ -134,7 +146,30 @@ HRESULT CHART_CommDTM::ReadRegistrySettings() {
 // ---- Checks before the communication is set or released --------------------
 
 HRESULT CHART_CommDTM::CheckConfiguredDevice(IUnknown* communication, VARIANT_BOOL* result) {
-  return RequestAndWait(communication, result);
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    CHartDriverApi api;
+    ScopedDriverBinding binding(api);
+    com::Bstr reason;
+    if (!binding.Load(reason.put())) {
+      ReportText(reason.c_str());
+      return S_FALSE;
+    }
+    com::Variant number;
+    BYTE deviceNumber = 0;
+    if (SUCCEEDED(ReadParameter(hart_param::kDeviceNumber, number.put())) &&
+        SUCCEEDED(number.changeType(VT_UI1)))
+      deviceNumber = V_UI1(number.get());
+    uint8_t row[7] = {};
+    api.GetDriverConfiguration(deviceNumber, row);
+    if (row[0] == 1 && deviceTypeAccepted_ == 1) {
+      HRESULT hr = RequestAndWait(communication, result);
+      return SUCCEEDED(hr) && *result ? S_OK : S_FALSE;
+    }
+    ReportText(UserMessage(hart_message::kWrongDeviceType, nullptr, L"(161)").c_str());
+    return S_FALSE;
+  });
 }
 
 HRESULT CHART_CommDTM::CheckScanInactive(VARIANT_BOOL* result) {
@@ -152,7 +187,28 @@ HRESULT CHART_CommDTM::CheckScanInactive(VARIANT_BOOL* result) {
 // ---- IHART_CommDTM -----------------------------------------------------------
 
 STDMETHODIMP CHART_CommDTM::DeviceDtmAdded(BSTR childSystemTag) {
-  return S_OK;
+  return com::guard([&]() -> HRESULT {
+    const LONG state = State();
+    if (state != kDtmConfigured && state != kDtmCommunicationSet) return S_OK;
+    if (UserRole() == kRoleObserver || DataSetLockedElsewhere()) return S_OK;
+    WriteParameter(hart_param::kNewDeviceSystemTag, *com::Variant(childSystemTag).get());
+
+    BYTE mode = new_device_dialog::kOpenWithoutWaiting;
+    com::Variant value;
+    if (SUCCEEDED(ReadParameter(hart_param::kNewDeviceDialogMode, value.put())) &&
+        V_VT(value.get()) == VT_UI1)
+      mode = V_UI1(value.get());
+    if (mode == new_device_dialog::kNever) return S_OK;
+
+    if (waitEvent_) ::ResetEvent(waitEvent_.get());
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    HRESULT hr = OpenFunctionControl(hart_function::kNewDeviceDtmAddress, &opened);
+    // The control's PrepareToRelease ends the wait (ClosingSetDtmAddrActXNotification);
+    // window messages keep being served meanwhile.
+    if (mode == new_device_dialog::kOpenAndWait && SUCCEEDED(hr) && opened && waitEvent_)
+      WaitOneWithMessageLoop(waitEvent_.get(), INFINITE);
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CHART_CommDTM::ClosingSetDtmAddrActXNotification() {
@@ -160,11 +216,191 @@ STDMETHODIMP CHART_CommDTM::ClosingSetDtmAddrActXNotification() {
   return S_OK;
 }
 
-STDMETHODIMP CHART_CommDTM::GetScanRangeViaGUI(long* start, long* end) { return E_NOTIMPL; }
+// The frame's modal function call for a function id: its interface, the
+// DTM's system tag and the function-call document.
+struct CHART_CommDTM::DialogCall {
+  com::ComPtr<IFrameDialogActiveX> frame;
+  com::Bstr systemTag;
+  com::Bstr document;
+
+  // The frame returns when the control has closed; a false answer is E_FAIL.
+  HRESULT Run() {
+    VARIANT_BOOL done = VARIANT_FALSE;
+    HRESULT hr = frame->OpenDialogActiveXControlRequest(systemTag.get(), document.get(), &done);
+    if (FAILED(hr)) return hr;
+    return done ? S_OK : E_FAIL;
+  }
+};
+
+HRESULT CHART_CommDTM::PrepareDialogCall(LONG functionId, DialogCall* call) {
+  if (!FrameObject() || FAILED(call->frame.queryFrom(FrameObject())) || !call->frame)
+    return E_NOINTERFACE;
+  HRESULT hr = GetSystemTag(call->systemTag.put());
+  if (FAILED(hr)) return hr;
+  return BuildFunctionCallXml(functionId, call->document.put());
+}
+
+STDMETHODIMP CHART_CommDTM::GetScanRangeViaGUI(long* start, long* end) {
+  if (!start || !end) return E_INVALIDARG;
+  return com::guard([&]() -> HRESULT {
+    DialogCall call;
+    HRESULT hr = PrepareDialogCall(hart_function::kScanRange, &call);
+    if (FAILED(hr)) return hr;
+    // The scan-range control starts from the whole range and writes the
+    // user's choice back.
+    hr = WriteParameter(hart_param::kScanRangeStart, *I4(0).get());
+    if (FAILED(hr)) return hr;
+    hr = WriteParameter(hart_param::kScanRangeEnd, *I4(63).get());
+    if (FAILED(hr)) return hr;
+    hr = call.Run();
+    if (FAILED(hr)) return hr;
+
+    com::Variant first, last;
+    hr = ReadParameter(hart_param::kScanRangeStart, first.put());
+    if (FAILED(hr) || V_VT(first.get()) != VT_I4) return E_UNEXPECTED;
+    hr = ReadParameter(hart_param::kScanRangeEnd, last.put());
+    if (FAILED(hr) || V_VT(last.get()) != VT_I4) return E_UNEXPECTED;
+    *start = V_I4(first.get());
+    *end = V_I4(last.get());
+    return S_OK;
+  });
+}
 
 STDMETHODIMP CHART_CommDTM::GetDeviceDtmAddressViaGUI(long* address) {
   if (!address) return E_INVALIDARG;
-  return E_NOTIMPL;
+  return com::guard([&]() -> HRESULT {
+    DialogCall call;
+    HRESULT hr = PrepareDialogCall(hart_function::kAddressForDtm, &call);
+    if (FAILED(hr)) return hr;
+    hr = WriteParameter(hart_param::kNewAddress, *I4(*address).get());
+    if (FAILED(hr)) return hr;
+    hr = WriteParameter(hart_param::kAddressCancelled, *I4(0).get());
+    if (FAILED(hr)) return hr;
+    hr = call.Run();
+    if (FAILED(hr)) return hr;
+
+    com::Variant cancelled, chosen;
+    hr = ReadParameter(hart_param::kAddressCancelled, cancelled.put());
+    if (FAILED(hr) || V_VT(cancelled.get()) != VT_I4) return E_UNEXPECTED;
+    if (V_I4(cancelled.get()) != 0) return E_ABORT;
+    hr = ReadParameter(hart_param::kNewAddress, chosen.put());
+    if (FAILED(hr) || V_VT(chosen.get()) != VT_I4) return E_UNEXPECTED;
+    *address = V_I4(chosen.get());
+    return S_OK;
+  });
+}
+
+// ---- Configuration and events ----------------------------------------------
+
+STDMETHODIMP CHART_CommDTM::Config(BSTR userInformation, VARIANT_BOOL* result) {
+  return com::guard([&]() -> HRESULT {
+    com::ComPtr<IXMLDOMDocument2> dataSet;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    if (!dataSetReference_.empty())
+      Xml().LoadXMLDocument(dataSetReference_.c_str(), dataSet.put(), &loaded);
+    HRESULT hr = BaseDtm::Config(userInformation, result);
+    if (FAILED(hr)) return hr;
+    if (!loaded || !dataSet) return hr;
+
+    com::Bstr name;
+    XmlGetNodeText(dataSet.get(), L"fdt:DtmDeviceType/fdt:VersionInformation/@name", name.put());
+    if (name.empty() || std::wcscmp(name.c_str(), hart_dtm::kDeviceTypeName) != 0) return hr;
+
+    deviceTypeAccepted_ = 1;
+    // The identification control shows the adapter's picture in every language.
+    for (const wchar_t* locale : {L"locale[@code='en']", L"locale[@code='de']"}) {
+      std::wstring path = L"localization/StringList/IdentCtrl_DeviceImage/";
+      path += locale;
+      com::ComPtr<IXMLDOMNode> node;
+      if (SUCCEEDED(Translation().Document().SelectNode(path.c_str(), node.put())) && node)
+        node->put_text(com::Bstr(kDeviceImageName).get());
+    }
+    // A data set from the frame's storage keeps the tag the user gave it.
+    if (!loadedFromStream_) WriteParameter(hart_param::kDtmTag, *com::Variant(kDeviceName).get());
+    return hr;
+  });
+}
+
+STDMETHODIMP CHART_CommDTM::OnChildChanged(BSTR systemTag) {
+  return com::guard([&]() -> HRESULT {
+    com::ComPtr<IDtmChannel> channels = DtmInterface<IDtmChannel>();
+    com::ComPtr<IFdtChannelCollection> collection;
+    if (!channels || FAILED(channels->GetChannelCollection(collection.put())) || !collection)
+      return E_POINTER;
+    com::Variant index = I4(1);
+    com::ComPtr<IDispatch> item;
+    if (FAILED(collection->get_Item(index.get(), item.put())) || !item) return E_POINTER;
+    com::ComPtr<IHART_Channel> channel;
+    if (FAILED(channel.queryFrom(item.get())) || !channel) return E_POINTER;
+    channel->ChildDtmChanged(systemTag);
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CHART_CommDTM::SetState(long newState) {
+  if (newState == kDtmNewDataSet) loadedFromStream_ = 0;
+  if (newState == kDtmLoadedDataSet) loadedFromStream_ = 1;
+  return BaseDtm::SetState(newState);
+}
+
+STDMETHODIMP CHART_CommDTM::SelectDeviceTypeVersion(IDispatch* deviceTypeDocument,
+                                                    VARIANT_BOOL* accepted) {
+  if (!accepted) return E_POINTER;
+  *accepted = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    // The data set keeps the device type element as XML (its text content
+    // is empty), so that Config can read the device type's name back.
+    com::ComPtr<IXMLDOMNode> document;
+    if (!deviceTypeDocument || FAILED(document.queryFrom(deviceTypeDocument)) || !document)
+      return S_OK;
+    com::Bstr deviceType, name;
+    if (FAILED(XmlGetNodeXml(document.get(), L"FDT/fdt:DtmDeviceType", deviceType.put())) ||
+        deviceType.empty() ||
+        FAILED(XmlGetNodeText(document.get(), L"FDT/fdt:DtmDeviceType/fdt:VersionInformation/@name",
+                              name.put())))
+      return S_OK;
+    dataSetReference_ = std::move(deviceType);
+    // Accepted when the DTM's information document lists the device type.
+    com::Bstr information;
+    if (GetInformation(information.put()) != S_OK) return S_OK;
+    com::ComPtr<IXMLDOMDocument2> info;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    if (FAILED(Xml().LoadXMLDocument(information.c_str(), info.put(), &loaded)) || !loaded || !info)
+      return S_OK;
+    std::wstring xpath = L"//fdt:DtmDeviceType/fdt:VersionInformation[@name=\"";
+    xpath += name.c_str();
+    xpath += L"\"]";
+    if (XmlNodeExists(info.get(), xpath.c_str()) > 0) *accepted = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+// ---- Helpers -----------------------------------------------------------------
+
+HRESULT CHART_CommDTM::ReadParameter(ULONG id, VARIANT* value) {
+  return GetParameterValue(*UI4(id).get(), value);
+}
+
+HRESULT CHART_CommDTM::WriteParameter(ULONG id, const VARIANT& value) {
+  return CevFDT_ParameterHandlerCore::WriteParameter(*UI4(id).get(), value);
+}
+
+void CHART_CommDTM::ReportText(const wchar_t* text) {
+  if (!text || !*text) return;
+  int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return;
+  std::string narrow(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], bytes, nullptr, nullptr);
+  ReportMessage("%s", narrow.c_str());
+}
+
+com::Bstr CHART_CommDTM::UserMessage(UINT id, const wchar_t* name, const wchar_t* fallback) {
+  com::Bstr text;
+  if (FAILED(CTranslationHelper::GetUserMessage(GetCommDtmInterface(), static_cast<int>(id),
+                                                name, text.put(), com::module().instance())) ||
+      text.empty())
+    text = com::Bstr(fallback ? fallback : L"");
+  return text;
 }
 
 // ---- Information documents -------------------------------------------------

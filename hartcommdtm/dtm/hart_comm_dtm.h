@@ -18,6 +18,7 @@
 #include "com/Object.h"
 #include "fdt.h"
 #include "hartcommdtm.h"
+#include "toolkit/containers/function_container.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/dtm/dtm_events.h"
 #include "toolkit/dtm/dtm_information.h"
@@ -30,6 +31,7 @@ class CHART_CommDTM : public com::ObjectRoot,
                       public CevFDT_ParameterHandlerImpl<CHART_CommDTM>,
                       public CevFDT_DtmEventsImpl<CHART_CommDTM>,
                       public CevFDT_DtmInformationImpl<CHART_CommDTM>,
+                      public CevFDT_FunctionContainerImpl<CHART_CommDTM>,
                       public CevFDT_DtmTranslationImpl<CHART_CommDTM>,
                       public com::DispatchImpl<IDtmInformation2>,
                       public com::DispatchImpl<IHART_CommDTM> {
@@ -46,6 +48,8 @@ class CHART_CommDTM : public com::ObjectRoot,
   using CevFDT_BaseDTMImpl<CHART_CommDTM>::ReportMessage;
   using CevFDT_BaseDTMImpl<CHART_CommDTM>::GetLanguageId;
   using CevFDT_ParameterHandlerImpl<CHART_CommDTM>::HasParameter;
+  using CevFDT_BaseDTMImpl<CHART_CommDTM>::GetFunctionText;
+  using CevFDT_FunctionContainerImpl<CHART_CommDTM>::BuildFunctionCallXml;
 
   // ---- IHART_CommDTM -----------------------------------------------------
   STDMETHODIMP DeviceDtmAdded(BSTR childSystemTag) override;
@@ -66,6 +70,25 @@ class CHART_CommDTM : public com::ObjectRoot,
   HRESULT OnConstruct() override;
   HRESULT CheckConfiguredDevice(IUnknown* communication, VARIANT_BOOL* result) override;
   HRESULT CheckScanInactive(VARIANT_BOOL* result) override;
+  const FunctionTableRow* GetFunctionTable() override { return functionTable_; }
+
+  // ---- IDtm and IFdtEvents overrides -------------------------------------
+  // The toolkit's Config, then the device type of the data set: "FSK Mavix"
+  // is accepted (device image, DTM tag of a new data set).
+  STDMETHODIMP Config(BSTR userInformation, VARIANT_BOOL* result) override;
+  // Notes whether the data set was made new or loaded from the frame's storage.
+  STDMETHODIMP SetState(long newState) override;
+  // Accepts a device type the information document lists and keeps the
+  // device type element's XML as the data set's device type, which Config
+  // reads back.
+  STDMETHODIMP SelectDeviceTypeVersion(IDispatch* deviceTypeDocument,
+                                       VARIANT_BOOL* accepted) override;
+  // Passes the changed child on to the channel's IHART_Channel.
+  STDMETHODIMP OnChildChanged(BSTR systemTag) override;
+
+  // The user message of an id: the translation document's, else the string
+  // table's, else the fallback text. Never fails; an empty text at worst.
+  com::Bstr UserMessage(UINT id, const wchar_t* name, const wchar_t* fallback);
 
   // Whether the data set named the DTM's own device type (Config).
   bool DeviceTypeAccepted() const { return deviceTypeAccepted_ != 0; }
@@ -79,10 +102,22 @@ class CHART_CommDTM : public com::ObjectRoot,
   // Registry settings under HKLM "Software\VELTRA\FSK Mavix FDT", then
   // parameter 1014 from "SetNewDevDtmAddress".
   HRESULT ReadRegistrySettings();
+  // The frame's modal function call (IFrameDialogActiveX) for a function:
+  // E_NOINTERFACE without it.
+  struct DialogCall;
+  HRESULT PrepareDialogCall(LONG functionId, DialogCall* call);
+  HRESULT ReadParameter(ULONG id, VARIANT* value);
+  HRESULT WriteParameter(ULONG id, const VARIANT& value);
+  // The text reported to the user through the frame.
+  void ReportText(const wchar_t* text);
 
+  // Taken at construction; the toolkit's function container reads it.
+  const FunctionTableRow* functionTable_;
   com::Bstr iconPath_;
   ULONG deviceTypes_ = 0;
   ULONG deviceTypeAccepted_ = 0;
+  // The data set came from the frame's storage (state 5), not a new one (4).
+  BYTE loadedFromStream_ = 0;
   // Ends DeviceDtmAdded's wait for the new-device address control. Unnamed:
   // it belongs to this object alone.
   win32::UniqueHandle waitEvent_;

@@ -1,0 +1,256 @@
+#include "hart_dtm_fixture.h"
+
+#include <oleauto.h>
+
+#include <algorithm>
+
+#include "dtm/dtm_ids.h"
+#include "toolkit/dtm/dtm_states.h"
+#include "win32/unique_handle.h"
+
+namespace hartdtmtest {
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+DWORD RunRegsvr32(const wchar_t* options) {
+  std::wstring command = L"regsvr32.exe " + std::wstring(options) + L" \"" + ProgramFolder() +
+                         hart_dtm::kModuleFileName + L"\"";
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+    return static_cast<DWORD>(-1);
+  win32::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
+  if (::WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return static_cast<DWORD>(-1);
+  DWORD code = static_cast<DWORD>(-1);
+  ::GetExitCodeProcess(process.hProcess, &code);
+  return code;
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    if (done()) return true;
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= timeoutMs) return done();
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, (std::min)(DWORD{20}, timeoutMs - elapsed),
+                                QS_ALLINPUT);
+  }
+}
+
+namespace {
+
+win32::UniqueRegKey SettingsKey() {
+  win32::UniqueRegKey key;
+  ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, hart_dtm::kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, key.put(), nullptr);
+  return key;
+}
+
+}  // namespace
+
+void SetSetting(const wchar_t* name, DWORD value) {
+  win32::UniqueRegKey key = SettingsKey();
+  ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), name, 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+}
+
+void SetSetting(const wchar_t* name, const wchar_t* text) {
+  win32::UniqueRegKey key = SettingsKey();
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))));
+}
+
+void RemoveSettings() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, hart_dtm::kSettingsKey); }
+
+void ResetSettings() {
+  RemoveSettings();
+  SetSetting(L"TranslationPath", ProgramFolder().c_str());
+}
+
+com::ComPtr<IXMLDOMDocument2> Parse(const wchar_t* xml, const wchar_t* defaultNamespace) {
+  com::ComPtr<IXMLDOMDocument2> doc;
+  EXPECT_EQ(S_OK, XmlCreateParserDocument(doc.put()));
+  if (!doc) return doc;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  com::Bstr text(xml);
+  EXPECT_EQ(S_OK, doc->loadXML(text.get(), &loaded)) << xml;
+  EXPECT_EQ(VARIANT_TRUE, loaded) << xml;
+  std::wstring namespaces = L"xmlns:fdt='x-schema:FDTDataTypesSchema.xml' "
+                            L"xmlns:ident='x-schema:DTMIdentSchema.xml' xmlns:d='";
+  namespaces += defaultNamespace;
+  namespaces += L"'";
+  doc->setProperty(com::Bstr(L"SelectionLanguage").get(), *com::Variant(L"XPath").get());
+  doc->setProperty(com::Bstr(L"SelectionNamespaces").get(), *com::Variant(namespaces.c_str()).get());
+  return doc;
+}
+
+std::wstring Select(IXMLDOMNode* node, const wchar_t* xpath) {
+  com::ComPtr<IXMLDOMNode> found;
+  if (!node || node->selectSingleNode(com::Bstr(xpath).get(), found.put()) != S_OK || !found)
+    return L"<none>";
+  com::Bstr text;
+  found->get_text(text.put());
+  return text.c_str();
+}
+
+long Count(IXMLDOMNode* node, const wchar_t* xpath) {
+  com::ComPtr<IXMLDOMNodeList> list;
+  if (!node || FAILED(node->selectNodes(com::Bstr(xpath).get(), list.put())) || !list) return -1;
+  long length = 0;
+  list->get_length(&length);
+  return length;
+}
+
+bool KeyExists(HKEY root, const std::wstring& key) {
+  win32::UniqueRegKey k;
+  return ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
+}
+
+std::wstring ReadText(HKEY root, const std::wstring& key, const wchar_t* name) {
+  wchar_t buffer[512] = {};
+  DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
+  if (::RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &bytes) !=
+      ERROR_SUCCESS)
+    return std::wstring();
+  return buffer;
+}
+
+com::Variant UI4(ULONG value) {
+  com::Variant v;
+  V_VT(v.get()) = VT_UI4;
+  V_UI4(v.get()) = value;
+  return v;
+}
+
+com::Variant I4(LONG value) { return com::Variant(value); }
+
+com::Variant UI1(BYTE value) {
+  com::Variant v;
+  V_VT(v.get()) = VT_UI1;
+  V_UI1(v.get()) = value;
+  return v;
+}
+
+std::wstring UserInformation(const wchar_t* level) {
+  return std::wstring(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\">"
+                      L"<FDTUserInformation userLevel=\"") +
+         level + L"\" /></FDT>";
+}
+
+std::wstring FrameVersion(int major, int minor, int release) {
+  return L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
+         L"xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\"><FrameVersion><fdtvers:FDTVersion "
+         L"major=\"" + std::to_wstring(major) + L"\" minor=\"" + std::to_wstring(minor) +
+         L"\" release=\"" + std::to_wstring(release) + L"\" /></FrameVersion></FDT>";
+}
+
+std::wstring DeviceTypeDocument(const wchar_t* name) {
+  return std::wstring(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
+                      L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
+                      L"<fdt:DtmDeviceType><fdt:VersionInformation name=\"") +
+         name + L"\" vendor=\"VELTRA\" version=\"1.0.0\" date=\"2013-09-30\"/>"
+                L"</fdt:DtmDeviceType></FDT>";
+}
+
+void HartDtmFixture::SetUpTestSuite() {
+  // The frame double's interfaces cross apartments through the FDT stand-in
+  // library, which a frame application would have registered.
+  com::ComPtr<ITypeLib> lib;
+  ASSERT_EQ(S_OK, ::LoadTypeLibEx((ProgramFolder() + L"fdtlib.tlb").c_str(), REGKIND_REGISTER,
+                                  lib.put()));
+  ASSERT_EQ(0u, RunRegsvr32(L"/s"));
+}
+
+void HartDtmFixture::SetUp() {
+  ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  ResetSettings();
+  frameObject = frame_double::createFunctionFrame(&frame);
+  ASSERT_TRUE(frame);
+  frame->setAgile(true);
+}
+
+void HartDtmFixture::TearDown() {
+  if (dtm) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    if (State() >= kDtmEnvironmentSet) dtm->ShutdownDtm(&ok);
+  }
+  hart.reset();
+  parameters.reset();
+  dtm.reset();
+  base.reset();
+  object.reset();
+  frameObject.reset();
+  RemoveSettings();
+  ::CoUninitialize();
+}
+
+void HartDtmFixture::Create() {
+  CLSID clsid = {};
+  ASSERT_EQ(S_OK, ::CLSIDFromProgID(hart_dtm::kVersionIndependentProgId, &clsid));
+  ASSERT_TRUE(IsEqualCLSID(CLSID_HART_CommDTM, clsid));
+  ASSERT_EQ(S_OK, object.createInstance(clsid, nullptr, CLSCTX_INPROC_SERVER));
+  ASSERT_EQ(S_OK, object.as(dtm));
+  ASSERT_EQ(S_OK, object.as(base));
+  ASSERT_EQ(S_OK, object.as(parameters));
+  ASSERT_EQ(S_OK, object.as(hart));
+}
+
+LONG HartDtmFixture::State() {
+  long state = -1;
+  EXPECT_EQ(S_OK, base->GetDtmState(&state));
+  return state;
+}
+
+void HartDtmFixture::Attach(bool fdt121) {
+  if (!object) Create();
+  ASSERT_EQ(kDtmConstructed, State());
+  ASSERT_EQ(S_OK, base->SetState(kDtmNewDataSet));
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  if (fdt121) {
+    com::Bstr version(FrameVersion(1, 2, 1).c_str());
+    com::ComPtr<IDtm2> dtm2;
+    ASSERT_EQ(S_OK, object.as(dtm2));
+    ASSERT_EQ(S_OK, dtm2->SetEnvironment2(tag.get(), frameObject.get(), version.get(), &ok));
+  } else {
+    ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  }
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_EQ(kDtmEnvironmentSet, State());
+}
+
+void HartDtmFixture::Configure(const wchar_t* deviceType, const wchar_t* level, bool fdt121) {
+  Attach(fdt121);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  com::Bstr document(DeviceTypeDocument(deviceType).c_str());
+  ASSERT_EQ(S_OK, dtm->InitNewDeviceType(document.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_EQ(kDtmInitialised, State());
+  com::Bstr user(UserInformation(level).c_str());
+  ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_EQ(kDtmConfigured, State());
+}
+
+com::Variant HartDtmFixture::Read(ULONG id) {
+  com::Variant value;
+  EXPECT_EQ(S_OK, parameters->GetParameterValue(*UI4(id).get(), value.put())) << "parameter " << id;
+  return value;
+}
+
+HRESULT HartDtmFixture::Write(ULONG id, const VARIANT& value) {
+  return parameters->WriteParameter(*UI4(id).get(), value);
+}
+
+}  // namespace hartdtmtest

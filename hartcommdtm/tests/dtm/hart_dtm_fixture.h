@@ -1,0 +1,95 @@
+// What the DTM object's tests share: hartcommdtm.dll registered with
+// regsvr32 in the test prefix, the FDT stand-in type library registered for
+// the frame double, the DTM's settings key, a fixture that creates the DTM
+// by ProgID with the function frame double, and the frame's documents.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <functional>
+#include <string>
+
+#include "com/Bstr.h"
+#include "com/ComPtr.h"
+#include "com/Variant.h"
+#include "fdt.h"
+#include "frame_functions.h"
+#include "hartcommdtm.h"
+#include "toolkit.h"
+#include "toolkit/xml/xml_dom.h"
+
+namespace hartdtmtest {
+
+std::wstring ProgramFolder();  // with a trailing backslash
+
+// regsvr32 with options (L"/s", L"/s /u") on hartcommdtm.dll next to the
+// program; its exit code, or -1 when it did not end.
+DWORD RunRegsvr32(const wchar_t* options);
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+
+// HKLM "Software\VELTRA\FSK Mavix FDT": values set, or the key removed.
+void SetSetting(const wchar_t* name, DWORD value);
+void SetSetting(const wchar_t* name, const wchar_t* text);
+void RemoveSettings();
+// Settings key with only "TranslationPath" = the program's folder, where the
+// DTM's translation document lies.
+void ResetSettings();
+
+// Parses a document (not validated) with the FDT prefixes fdt, ident and
+// the default namespace of the root as "d" usable in XPath; fails the test
+// when it is not well formed.
+com::ComPtr<IXMLDOMDocument2> Parse(const wchar_t* xml, const wchar_t* defaultNamespace);
+// The text of the node an XPath selects; "<none>" when nothing is selected.
+std::wstring Select(IXMLDOMNode* node, const wchar_t* xpath);
+long Count(IXMLDOMNode* node, const wchar_t* xpath);
+
+// A HKCR or HKLM key exists.
+bool KeyExists(HKEY root, const std::wstring& key);
+// A REG_SZ value (empty when absent).
+std::wstring ReadText(HKEY root, const std::wstring& key, const wchar_t* name);
+
+com::Variant UI4(ULONG value);
+com::Variant I4(LONG value);
+com::Variant UI1(BYTE value);
+
+std::wstring UserInformation(const wchar_t* level);
+std::wstring FrameVersion(int major, int minor, int release);
+// A device-type document naming the device type.
+std::wstring DeviceTypeDocument(const wchar_t* name);
+
+class HartDtmFixture : public ::testing::Test {
+ protected:
+  // Registers the module once per program.
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  // Creates the DTM by its ProgID (after the test set its settings).
+  void Create();
+  LONG State();
+  // A new data set (the state the persistence's InitNew leaves), attached
+  // to the frame: state 6.
+  void Attach(bool fdt121 = false);
+  // Attached, given the device type and configured for the user level:
+  // state 8.
+  void Configure(const wchar_t* deviceType = L"FSK Mavix", const wchar_t* level = L"maintenance",
+                 bool fdt121 = false);
+
+  com::Variant Read(ULONG id);
+  HRESULT Write(ULONG id, const VARIANT& value);
+
+  com::ComPtr<IUnknown> object;
+  com::ComPtr<IDtm> dtm;
+  com::ComPtr<IevFdtBaseDTM> base;
+  com::ComPtr<IevFdtParameterHandler4> parameters;
+  com::ComPtr<IHART_CommDTM> hart;
+  com::ComPtr<IUnknown> frameObject;
+  frame_double::FunctionFrame* frame = nullptr;
+  com::Bstr tag{L"HART DTM under test"};
+};
+
+}  // namespace hartdtmtest
