@@ -137,7 +137,7 @@ std::wstring FillTemplate(const wchar_t* templ, std::initializer_list<std::wstri
       ++p;
       continue;
     }
-    if (p[1] == L's' || p[1] == L'd' || p[1] == L'u') {
+    if (p[1] == L's' || p[1] == L'd' || p[1] == L'u' || p[1] == L'g') {
       if (next != values.end()) out += *next++;
       ++p;
       continue;

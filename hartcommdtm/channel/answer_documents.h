@@ -29,7 +29,7 @@ enum CommunicationErrorIndex : int {
 };
 const wchar_t* CommunicationErrorText(int index);
 
-// Replaces each conversion of the template (%s, %d, %u) in turn with the
+// Replaces each conversion of the template (%s, %d, %u, %g) in turn with the
 // next of the given texts; "%%" is a percent sign.
 std::wstring FillTemplate(const wchar_t* templ, std::initializer_list<std::wstring> values);
 

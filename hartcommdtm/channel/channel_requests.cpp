@@ -248,6 +248,9 @@ void CHART_Channel::ExecuteRequest(RequestType type, baseRequestInfo* record) {
     case kRequestAbort:
       hr = ExecuteAbort(*record);
       break;
+    case kRequestScan:
+      ExecuteTopologyScan(*record);
+      return;
     default:
       return;
   }
@@ -443,51 +446,8 @@ STDMETHODIMP CHART_Channel::GetFailSafeData(BSTR, BSTR* document) {
   return BuildFailSafeDocument(document);
 }
 
-// ---- IHART_Channel: the found-device table -------------------------------------
+// ---- IHART_Channel: child DTMs ---------------------------------------------------
 
-STDMETHODIMP CHART_Channel::GetNumberOfDevices(long* plDevCount) {
-  if (!plDevCount) return E_POINTER;
-  *plDevCount = static_cast<long>(found_.Count());
-  return S_OK;
-}
-
-STDMETHODIMP CHART_Channel::GetDeviceInfo(long lDevNum, unsigned char* pbyPollAddress, long* pbInUse,
-                                          BSTR* pbsTag, BSTR* pbsManufacturer, BSTR* pbsDevType,
-                                          unsigned char* pbyDeviceType, long* plDeviceID,
-                                          unsigned char* pbyHardwareRevision,
-                                          unsigned char* pbySoftwareRevision) {
-  if (!pbyPollAddress || !pbInUse || !pbsTag || !pbsManufacturer || !pbsDevType || !pbyDeviceType ||
-      !plDeviceID || !pbyHardwareRevision || !pbySoftwareRevision)
-    return E_POINTER;
-  return com::guard([&]() -> HRESULT {
-    HartDeviceEntry entry;
-    if (lDevNum < 0 || !found_.CopyAt(static_cast<size_t>(lDevNum), &entry)) return E_INVALIDARG;
-    // Whether a connection holds the device, as it stands now.
-    const bool inUse = connections_.HoldsLongAddress(
-        {entry.manufacturerId, entry.deviceType, static_cast<uint8_t>(entry.deviceId >> 16),
-         static_cast<uint8_t>(entry.deviceId >> 8), static_cast<uint8_t>(entry.deviceId)});
-    found_.SetInUse(static_cast<size_t>(lDevNum), inUse);
-    wchar_t manufacturer[32], deviceType[32];
-    std::swprintf(manufacturer, 32, L"code = %u", static_cast<unsigned>(entry.manufacturerId));
-    std::swprintf(deviceType, 32, L"code = 0x%04X",
-                  static_cast<unsigned>(entry.manufacturerId * 256u + entry.deviceType));
-    *pbyPollAddress = entry.pollingAddress;
-    *pbInUse = inUse ? 1 : 0;
-    *pbsTag = ::SysAllocString(entry.tag.c_str());
-    *pbsManufacturer = ::SysAllocString(manufacturer);
-    *pbsDevType = ::SysAllocString(deviceType);
-    *pbyDeviceType = entry.deviceType;
-    *plDeviceID = static_cast<long>(entry.deviceId);
-    *pbyHardwareRevision = entry.hardwareRevision;
-    *pbySoftwareRevision = entry.softwareRevision;
-    return S_OK;
-  });
-}
-
-STDMETHODIMP CHART_Channel::StartScan() { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::StopScan() { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::IsScanFinished(long*, long*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::ChangeAddress(unsigned char, unsigned char) { return E_NOTIMPL; }
 STDMETHODIMP CHART_Channel::GetChildDtmCount(unsigned long*) { return E_NOTIMPL; }
 STDMETHODIMP CHART_Channel::GetChildDtmInfoByIndex(unsigned long, BSTR*, BSTR*, unsigned char*) { return E_NOTIMPL; }
 STDMETHODIMP CHART_Channel::GetChildDtmInfoBySysTag(BSTR, BSTR*, unsigned char*) { return E_NOTIMPL; }
@@ -495,10 +455,11 @@ STDMETHODIMP CHART_Channel::SetDeviceDtmInfo(BSTR, unsigned char, BSTR) { return
 STDMETHODIMP CHART_Channel::ChildDtmChanged(BSTR) { return E_NOTIMPL; }
 STDMETHODIMP CHART_Channel::UpdateChildList() { return E_NOTIMPL; }
 
-STDMETHODIMP CHART_Channel::GetChannelName(BSTR* pbsChannelName) {
-  if (!pbsChannelName) return E_POINTER;
-  return channelName_.copyTo(pbsChannelName);
-}
+// IFdtChannelSubTopology's child methods.
+STDMETHODIMP CHART_Channel::ValidateAddChild(BSTR, VARIANT_BOOL*) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::ValidateRemoveChild(BSTR, VARIANT_BOOL*) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::OnAddChild(BSTR) { return E_NOTIMPL; }
+STDMETHODIMP CHART_Channel::OnRemoveChild(BSTR) { return E_NOTIMPL; }
 
 // ---- texts --------------------------------------------------------------------
 

@@ -37,6 +37,8 @@ const com::InterfaceEntry* CHART_Channel::interfaceMap() {
       com::entry<CHART_Channel, IFdtCommunication>(),
       com::entry<CHART_Channel, IFdtChannel>(),
       com::entry<CHART_Channel, IFdtFunctionBlockData>(),
+      com::entry<CHART_Channel, IFdtChannelSubTopology>(),
+      com::entry<CHART_Channel, IFdtChannelScan>(),
       EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
       com::endOfMap()};
   return map;
@@ -55,6 +57,9 @@ HRESULT CHART_Channel::finalConstruct() {
   statusByteEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   receiveFailedEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!responseEvent_ || !statusByteEvent_ || !receiveFailedEvent_) return E_OUTOFMEMORY;
+  scanStopEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  scanDoneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!scanStopEvent_ || !scanDoneEvent_) return E_OUTOFMEMORY;
   // The channel's one parameter: its name, which is the channel's tag.
   return ParamRow::Text(kParChannelName, L"FSK Mavix - HART Channel", L"FSK Mavix - HART Channel",
                         L"FSK Mavix - HART Channel", 0)
@@ -576,6 +581,7 @@ void CHART_Channel::OnReceive(uint8_t deviceNumber) {
 // ---- channel events (worker) --------------------------------------------------
 
 HRESULT CHART_Channel::OnChannelEvent(ULONG id, VARIANT& value) {
+  if (IsScanEvent(id)) return OnScanEvent(id, value);
   switch (id) {
     case CHANNEL_EVENT_DRIVER_ERROR:
       OnDriverError();

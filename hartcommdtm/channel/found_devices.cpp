@@ -76,4 +76,19 @@ uint8_t ClampPreambles(uint8_t count) {
   return count;
 }
 
+std::vector<HartDeviceEntry> FoundDeviceTable::Snapshot() const {
+  win32::CsLock hold(lock_);
+  return entries_;
+}
+
+bool FoundDeviceTable::MoveFirstAt(uint8_t from, uint8_t to) {
+  win32::CsLock hold(lock_);
+  for (HartDeviceEntry& entry : entries_) {
+    if (entry.pollingAddress != from) continue;
+    entry.pollingAddress = to;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace hartdtm

@@ -40,6 +40,10 @@ class FoundDeviceTable {
   // Index of the entry of this manufacturer, device type and device id; -1.
   int Find(uint8_t manufacturerId, uint8_t deviceType, uint32_t deviceId) const;
   bool SetInUse(size_t index, bool inUse);
+  // Copies of every entry, in table order.
+  std::vector<HartDeviceEntry> Snapshot() const;
+  // The first entry at polling address `from` moves to `to`; false if none.
+  bool MoveFirstAt(uint8_t from, uint8_t to);
 
  private:
   mutable win32::CriticalSection lock_;

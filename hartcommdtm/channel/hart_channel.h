@@ -27,6 +27,7 @@
 #include "channel/connections.h"
 #include "channel/found_devices.h"
 #include "channel/requests.h"
+#include "channel/scan_documents.h"
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
@@ -98,6 +99,8 @@ class CHART_Channel : public com::ObjectRoot,
                       public com::DispatchImpl<IFdtCommunication>,
                       public com::DispatchImpl<IFdtChannel>,
                       public com::DispatchImpl<IFdtFunctionBlockData>,
+                      public com::DispatchImpl<IFdtChannelSubTopology>,
+                      public com::DispatchImpl<IFdtChannelScan>,
                       public CevFDT_ParameterHandlerImpl<CHART_Channel> {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -140,8 +143,8 @@ class CHART_Channel : public com::ObjectRoot,
   // --- IFdtFunctionBlockData ---
   STDMETHODIMP GetFailSafeData(BSTR functionBlock, BSTR* document) override;
 
-  // --- IHART_Channel (the found-device table; scans, address change and
-  // child DTMs are not served by this channel yet: E_NOTIMPL) ---
+  // --- IHART_Channel: found devices, device-list scan, address change and
+  // name (channel_scan.cpp); child DTMs (E_NOTIMPL here) ---
   STDMETHODIMP GetNumberOfDevices(long* plDevCount) override;
   STDMETHODIMP GetDeviceInfo(long lDevNum, unsigned char* pbyPollAddress, long* pbInUse,
                              BSTR* pbsTag, BSTR* pbsManufacturer, BSTR* pbsDevType,
@@ -161,6 +164,18 @@ class CHART_Channel : public com::ObjectRoot,
   STDMETHODIMP ChildDtmChanged(BSTR bsSystemTag) override;
   STDMETHODIMP UpdateChildList() override;
   STDMETHODIMP GetChannelName(BSTR* pbsChannelName) override;
+
+  // --- IFdtChannelSubTopology: ScanRequest is the topology scan
+  // (channel_scan.cpp); the child methods answer E_NOTIMPL here ---
+  STDMETHODIMP ScanRequest(BSTR invokeId, VARIANT_BOOL* result) override;
+  STDMETHODIMP ValidateAddChild(BSTR childSystemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP ValidateRemoveChild(BSTR childSystemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP OnAddChild(BSTR childSystemTag) override;
+  STDMETHODIMP OnRemoveChild(BSTR childSystemTag) override;
+
+  // --- IFdtChannelScan (channel_fdt_scan.cpp) ---
+  STDMETHODIMP ScanRequest(BSTR invokeId, BSTR request, VARIANT_BOOL* result) override;
+  STDMETHODIMP CancelAction(BSTR invokeId, VARIANT_BOOL* result) override;
 
   // --- hooks of the toolkit parts ---
   static const wchar_t* const* XmlSchemaFiles();
@@ -182,6 +197,7 @@ class CHART_Channel : public com::ObjectRoot,
   DWORD WorkerThreadId() const { return threadId_; }
   size_t FoundDeviceCount() const { return found_.Count(); }
   bool FoundDevice(size_t index, HartDeviceEntry* out) const { return found_.CopyAt(index, out); }
+  size_t RunningChannelScans() const { return scanCancels_.Count(); }
 
   // The library's message callback (user pointer: the channel).
   static void __cdecl ReceiveCallback(uint8_t deviceNumber, void* user);
@@ -262,6 +278,29 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT UnpackPackedAscii(uint8_t count, const uint8_t* bytes, BSTR* text);
   void AddFoundDevice(const HartDeviceEntry& entry);
   void StampScanTime();
+
+  // --- scans and address change (channel_scan.cpp, channel_fdt_scan.cpp) ---
+  class AddressChangeJob;
+  bool IsScanEvent(ULONG id) const;
+  HRESULT OnScanEvent(ULONG id, VARIANT& value);
+  HRESULT ReportScanProgress(const wchar_t* text, short percent, bool running);
+  HRESULT WriteScanActive(bool active);
+  void GetScanDisplayString();
+  void RunDeviceListScan();
+  HRESULT ExecuteTopologyScan(baseRequestInfo& request);
+  HRESULT ChangeAddressOnWorker(uint8_t from, uint8_t to);
+  HRESULT ExecuteScan(const VARIANT& value);
+  HRESULT BuildScanAddressList(std::vector<uint8_t>* addresses, ScanIdentificationList* list,
+                               const ScanRequestRecord& request);
+  HRESULT GetScanRangeFromGui(uint8_t* start, uint8_t* end);
+  HRESULT ScanAddresses(const ScanRequestRecord& request, const wchar_t* invokeId, IDispatch* scanEvents);
+  HRESULT SendScanResult(IDispatch* scanEvents, const wchar_t* invokeId, const ScanIdentificationList& list);
+  HRESULT OwnerState(long* state);
+
+  win32::UniqueHandle scanStopEvent_;  // manual reset: StopScan
+  win32::UniqueHandle scanDoneEvent_;  // auto reset: a StartScan scan ended
+  std::wstring scanDisplayText_;       // worker
+  ScanCancelList scanCancels_;
 
   CevFDTXMLHandlerImpl<CHART_Channel> xml_;
 

@@ -19,6 +19,17 @@ constexpr uint8_t kGetDescriptor = 0x06;
 constexpr uint32_t kRamSize = 0x4000;
 constexpr uint16_t kMaxRamWrite = 64;  // bytes one RAM write may carry
 constexpr size_t kMaxQueuedReplies = 64;
+// HART on the line: 1200 bit/s, 11 bits a character (start, 8 data, odd
+// parity, stop). Answers are counted with the 5 preambles slaves send; a
+// master waits 33 character times for the start of an answer.
+constexpr uint64_t kBitsPerCharacter = 11;
+constexpr uint64_t kBitsPerSecond = 1200;
+constexpr size_t kAnswerPreambles = 5;
+constexpr size_t kReplyTimeoutCharacters = 33;
+
+uint64_t WireTimeUs(size_t characters) {
+    return characters * kBitsPerCharacter * 1000000ull / kBitsPerSecond;
+}
 constexpr size_t kMaxLogEntries = 100000;
 
 // Errors the simulated WinUSB reports.
@@ -323,10 +334,34 @@ void Adapter::Send(const uint8_t* data, uint16_t length) {
     }
     sendStatus_ = kSendStatusOk;
     ++framesSent_;
-    for (const LineFrame& answer : line_.Transmit(data + kSendHeaderSize, data[kSendLengthOffset])) {
-        QueueReplyLocked(answer.kind, answer.frame.data(), static_cast<uint32_t>(answer.frame.size()),
-                         answer.delayMs);
+    const std::vector<LineFrame> answers = line_.Transmit(data + kSendHeaderSize, data[kSendLengthOffset]);
+    const uint64_t requestUs = wireTime_ ? WireTimeUs(data[kSendPreamblesOffset] + data[kSendLengthOffset]) : 0;
+    for (const LineFrame& answer : answers) {
+        const uint64_t answerUs = wireTime_ ? WireTimeUs(kAnswerPreambles + answer.frame.size()) : 0;
+        const uint64_t delayUs = requestUs + answerUs + uint64_t(answer.delayMs) * 1000;
+        QueueReplyLockedUs(answer.kind, answer.frame.data(), static_cast<uint32_t>(answer.frame.size()), delayUs);
+        if (&answer == &answers.front()) lineTimeUs_ += requestUs + answerUs;
     }
+    if (answers.empty() && noAnswerMs_) {
+        const uint64_t timeoutUs = noAnswerMs_ == SIM_HART_TIMEOUT ? WireTimeUs(kReplyTimeoutCharacters)
+                                                                    : uint64_t(noAnswerMs_) * 1000;
+        const uint8_t status = SIM_STATUS_NO_ANSWER;
+        QueueReplyLockedUs(SIM_KIND_STATUS, &status, 1, requestUs + timeoutUs);
+        lineTimeUs_ += requestUs + timeoutUs;
+    }
+}
+
+void Adapter::SetLineTiming(bool wireTime, uint32_t noAnswerMs) {
+    win32::CsLock lock(lock_);
+    wireTime_ = wireTime;
+    noAnswerMs_ = noAnswerMs;
+}
+
+uint64_t Adapter::TakeLineTimeUs() {
+    win32::CsLock lock(lock_);
+    const uint64_t taken = lineTimeUs_;
+    lineTimeUs_ = 0;
+    return taken;
 }
 
 std::deque<Adapter::Reply>::iterator Adapter::DueReply() {
@@ -335,6 +370,10 @@ std::deque<Adapter::Reply>::iterator Adapter::DueReply() {
 }
 
 bool Adapter::QueueReplyLocked(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs) {
+    return QueueReplyLockedUs(kind, data, length, uint64_t(delayMs) * 1000);
+}
+
+bool Adapter::QueueReplyLockedUs(uint8_t kind, const uint8_t* data, uint32_t length, uint64_t delayUs) {
     if (length > 255 || replies_.size() >= kMaxQueuedReplies) return false;
     Reply reply;
     reply.bytes.assign(kReplyDataOffset, 0);
@@ -342,7 +381,7 @@ bool Adapter::QueueReplyLocked(uint8_t kind, const uint8_t* data, uint32_t lengt
     reply.bytes[kReplyLengthOffset] = static_cast<uint8_t>(length);
     if (length) reply.bytes.insert(reply.bytes.end(), data, data + length);
     reply.announced = static_cast<uint8_t>(length);
-    reply.dueUs = NowUs() + uint64_t(delayMs) * 1000;
+    reply.dueUs = NowUs() + delayUs;
     replies_.push_back(std::move(reply));
     return true;
 }
@@ -457,6 +496,8 @@ AdapterDescription Adapter::Description() {
     AdapterDescription d;
     d.serial = serial_;
     d.present = present_;
+    d.wireTime = wireTime_;
+    d.noAnswerMs = noAnswerMs_;
     d.devices = line_.Configs();
     return d;
 }

@@ -55,6 +55,14 @@ public:
     }
     AdapterDescription Description();
 
+    // Line timing: wire time delays every answer by the time the request's
+    // and the answer's bytes take on the line; noAnswerMs (when not 0) makes
+    // the adapter report a status byte that long after a frame nobody
+    // answered. SIM_HART_TIMEOUT: the master's reply time-out.
+    void SetLineTiming(bool wireTime, uint32_t noAnswerMs);
+    // Wire times and time-outs charged since the last call.
+    uint64_t TakeLineTimeUs();
+
     // Queues a receive reply: kind and data (reply byte 6 = data length).
     bool QueueReply(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs = 0);
     bool QueueRawReply(uint8_t announced, const uint8_t* reply, uint32_t length);
@@ -85,6 +93,7 @@ private:
     // The oldest reply whose answer delay is over, or end().
     std::deque<Reply>::iterator DueReply();
     bool QueueReplyLocked(uint8_t kind, const uint8_t* data, uint32_t length, uint32_t delayMs);
+    bool QueueReplyLockedUs(uint8_t kind, const uint8_t* data, uint32_t length, uint64_t delayUs);
     // A test forced a non-zero answer to this request.
     bool ForcedRefusal(uint8_t request) const;
 
@@ -111,6 +120,9 @@ private:
     uint32_t framesSent_ = 0;
     uint32_t openHandles_ = 0;
     uint32_t emptyPolls_ = 0;
+    bool wireTime_ = false;
+    uint32_t noAnswerMs_ = 0;
+    uint64_t lineTimeUs_ = 0;
     std::vector<uint8_t> ram_;
     std::deque<Reply> replies_;
     std::vector<Fault> faults_;

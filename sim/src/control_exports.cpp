@@ -89,6 +89,19 @@ SIM_API int SimGetAdapterState(uint16_t serial, SimAdapterState* state) {
     return 1;
 }
 
+SIM_API int SimSetLineTiming(uint16_t serial, int wireTime, uint32_t noAnswerMs) {
+    AdapterPtr adapter = sim::FindAdapter(serial);
+    if (!adapter) return 0;
+    adapter->SetLineTiming(wireTime != 0, noAnswerMs);
+    sim::RewriteDeviceFile(*adapter);
+    return 1;
+}
+
+SIM_API uint64_t SimTakeLineTime(uint16_t serial) {
+    AdapterPtr adapter = sim::FindAdapter(serial);
+    return adapter ? adapter->TakeLineTimeUs() : 0;
+}
+
 SIM_API uint32_t SimReadRam(uint16_t serial, uint16_t address, uint8_t* buffer, uint32_t length) {
     AdapterPtr adapter = sim::FindAdapter(serial);
     return adapter ? adapter->ReadRam(address, buffer, length) : 0;

@@ -112,6 +112,11 @@ std::string FormatDescription(const AdapterDescription& description) {
     std::snprintf(buffer, sizeof buffer, "serial=0x%04X\npresent=%d\n", description.serial,
                   description.present ? 1 : 0);
     text += buffer;
+    if (description.wireTime || description.noAnswerMs) {
+        std::snprintf(buffer, sizeof buffer, "wiretime=%d\nnoanswer=%lu\n", description.wireTime ? 1 : 0,
+                      static_cast<unsigned long>(description.noAnswerMs));
+        text += buffer;
+    }
     for (const SimFieldDevice& d : description.devices) {
         std::string line = "device";
         AppendNumber(line, "address", d.pollingAddress);
@@ -152,6 +157,11 @@ bool ParseDescription(const std::string& text, AdapterDescription& description) 
             haveSerial = true;
         } else if (line.compare(0, 8, "present=") == 0) {
             description.present = line.substr(8) != "0";
+        } else if (line.compare(0, 9, "wiretime=") == 0) {
+            description.wireTime = line.substr(9) != "0";
+        } else if (line.compare(0, 9, "noanswer=") == 0) {
+            if (!ParseNumber(line.substr(9), 0xFFFFFFFFul, n)) return false;
+            description.noAnswerMs = static_cast<uint32_t>(n);
         } else if (line.compare(0, 7, "device ") == 0) {
             SimFieldDevice device;
             if (!ParseDevice(line.substr(7), device)) return false;

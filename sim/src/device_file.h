@@ -15,6 +15,9 @@ namespace sim {
 struct AdapterDescription {
     uint16_t serial = 0;
     bool present = true;
+    // Line timing (see SimSetLineTiming): "wiretime=1", "noanswer=<ms>".
+    bool wireTime = false;
+    uint32_t noAnswerMs = 0;
     std::vector<SimFieldDevice> devices;
 };
 

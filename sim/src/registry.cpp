@@ -56,6 +56,7 @@ AdapterPtr AdapterForDescription(const AdapterDescription& description) {
             for (const SimFieldDevice& d : description.devices) line.AddOrReplace(d);
             return 0;
         });
+        slot->SetLineTiming(description.wireTime, description.noAnswerMs);
         if (!description.present) slot->Unplug();
     } else if (slot->path().empty()) {
         // Made from a device file: its presence follows the file.

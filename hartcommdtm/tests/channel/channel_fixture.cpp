@@ -156,7 +156,8 @@ SimFieldDevice ChannelTest::AddDevice(uint8_t pollingAddress, uint32_t deviceId,
 void ChannelTest::MakeChannel() {
   ownerUnknown_ = createChannelOwner(&owner_);
   ASSERT_TRUE(ownerUnknown_);
-  frameUnknown_ = frame_double::createNoticeFrame(&frame_);
+  frameUnknown_ = frame_double::createScanEventsFrame(&scanFrame_);
+  frame_ = scanFrame_;
   ASSERT_TRUE(frameUnknown_);
   // The channel's worker calls the frame's event sink directly.
   frame_->setAgile(true);

@@ -17,6 +17,7 @@
 #include "com/ComPtr.h"
 #include "device_dtm.h"
 #include "frame_notices.h"
+#include "frame_scan_events.h"
 #include "sim/sim_control.h"
 
 namespace channeltest {
@@ -69,6 +70,7 @@ class ChannelTest : public ::testing::Test {
   ChannelOwner* owner_ = nullptr;
   com::ComPtr<IUnknown> ownerUnknown_;
   frame_double::NoticeFrame* frame_ = nullptr;
+  frame_double::ScanEventsFrame* scanFrame_ = nullptr;  // the same object as frame_
   com::ComPtr<IUnknown> frameUnknown_;
   hartdtm::CHART_Channel* channel_ = nullptr;
   com::ComPtr<IevFdtBaseChannel> base_;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,18 @@ class ChannelOwner : public com::ObjectRoot,
 
   // Texts shown to the user (DTM event 16), in order.
   std::vector<std::wstring> messages() const;
+  // Progress reports (DTM event 18), in order, each with the value that
+  // parameter 1005 (scan active) had when it arrived.
+  struct Progress {
+    std::wstring text;
+    long percent = -1;
+    bool running = false;
+    bool scanActive = false;
+  };
+  std::vector<Progress> progress() const;
+  void clearProgress();
+  // Runs inside each progress report, on the reporting thread.
+  void onProgress(std::function<void(const Progress&)> hook) { progressHook_ = std::move(hook); }
   // Value of one of the declared parameters.
   HRESULT value(ULONG id, VARIANT* out) { return GetValue(id, out); }
   HRESULT set(ULONG id, const VARIANT& v) { return SetValue(id, v); }
@@ -86,6 +99,8 @@ class ChannelOwner : public com::ObjectRoot,
  private:
   mutable win32::CriticalSection lock_;
   std::vector<std::wstring> messages_;
+  std::vector<Progress> progress_;
+  std::function<void(const Progress&)> progressHook_;
   long state_ = 9;
 };
 

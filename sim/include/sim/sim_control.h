@@ -104,6 +104,13 @@ typedef struct SimTransfer {
 #define SIM_KIND_BURST   0x80u
 #define SIM_KIND_STATUS  0xC0u
 
+/* Status byte of a SIM_KIND_STATUS reply for a frame nobody answered. */
+#define SIM_STATUS_NO_ANSWER 0x01u
+
+/* noAnswerMs of SimSetLineTiming: the master's reply time-out, 33
+   character times at 1200 bit/s (302.5 ms). */
+#define SIM_HART_TIMEOUT 0xFFFFFFFFu
+
 /* Every command, for SimSetNoAnswer and SimClearAnswer. */
 #define SIM_ALL_COMMANDS (-1)
 
@@ -136,6 +143,19 @@ SIM_API int SimUnplug(uint16_t serial);
 SIM_API int SimReplug(uint16_t serial);
 
 SIM_API int SimGetAdapterState(uint16_t serial, SimAdapterState* state);
+
+/* Line timing. wireTime non-zero: every answer is due only after the time
+   the request's bytes (its preambles and frame) and the answer's bytes (5
+   preambles and frame) take at 1200 bit/s, 11 bits a character, plus the
+   device's own answer delay. noAnswerMs non-zero: a frame nobody answers
+   gets a SIM_KIND_STATUS reply (SIM_STATUS_NO_ANSWER) that long after the
+   request's wire time; SIM_HART_TIMEOUT is the master's reply time-out.
+   Both 0 (the default): answers at once, silence stays silent. Rewrites
+   the device file when it is not held open ("wiretime=", "noanswer=").
+   SimTakeLineTime answers, in microseconds, the wire times and time-outs
+   charged since its last call (one answer per frame counted) and restarts. */
+SIM_API int SimSetLineTiming(uint16_t serial, int wireTime, uint32_t noAnswerMs);
+SIM_API uint64_t SimTakeLineTime(uint16_t serial);
 
 /* Copies adapter RAM (0x0000..0x3FFF) as written by firmware download.
    Returns the number of bytes copied. */

@@ -1,0 +1,379 @@
+// CHART_Channel: the found devices through IHART_Channel, the device-list
+// scan (StartScan, StopScan, IsScanFinished), the topology scan of
+// IFdtChannelSubTopology, scan progress, and the address change.
+//
+// Every scan and the address change run on the worker, one at a time with
+// the channel's requests, so no two of them ever share the adapter. The
+// apartment only checks, posts and waits (pumping its messages).
+#include <rpc.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "channel/answer_documents.h"
+#include "channel/channel_texts.h"
+#include "channel/hart_channel.h"
+#include "com/Guard.h"
+#include "com/Variant.h"
+
+namespace hartdtm {
+
+namespace {
+
+constexpr uint8_t kReceiveCapacity = 255;
+constexpr ULONG kEventChangeAddress = 10101;  // the channel's own: VT_UNKNOWN job
+
+// Result codes of ChangeAddress, compared by value by the controls.
+constexpr HRESULT kAddressTargetTaken = static_cast<HRESULT>(0xD0120001);
+constexpr HRESULT kAddressNoSource = static_cast<HRESULT>(0xD0120002);
+constexpr HRESULT kAddressFrameFailed = static_cast<HRESULT>(0xD0120003);
+constexpr HRESULT kAddressNoAnswerAtTarget = static_cast<HRESULT>(0xD0120004);
+constexpr HRESULT kAddressDeviceInUse = static_cast<HRESULT>(0xD0120005);
+
+const wchar_t kScanDisplayKey[] = L"IDS_ScanDisplayString";
+const wchar_t kScanDisplayFallback[] = L"Scanning...";
+
+bool IsUuidText(const wchar_t* text) {
+  if (!text) return false;
+  std::wstring s(text);
+  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
+  if (s.size() != 36) return false;
+  UUID uuid;
+  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), &uuid) == RPC_S_OK;
+}
+
+// Waits for `done` while serving the thread's messages; also ends when
+// `worker` (the worker thread) has ended. True when `done` was set.
+bool PumpedWait(HANDLE done, HANDLE worker) {
+  HANDLE handles[2] = {done, worker};
+  bool pump = true;
+  for (;;) {
+    const DWORD which = pump ? ::MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_ALLINPUT,
+                                                             MWMO_INPUTAVAILABLE)
+                             : ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (which == WAIT_OBJECT_0) return true;
+    if (which != WAIT_OBJECT_0 + 2) return ::WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // Kept for the thread's own loop; no more pumping here.
+        ::PostQuitMessage(static_cast<int>(msg.wParam));
+        pump = false;
+        break;
+      }
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+      if (::WaitForSingleObject(done, 0) == WAIT_OBJECT_0) return true;
+    }
+  }
+}
+
+}  // namespace
+
+// One address change handed to the worker. A COM object, so that the event
+// record that carries it releases it whether or not the worker ran it.
+class CHART_Channel::AddressChangeJob final : public IUnknown {
+ public:
+  AddressChangeJob(uint8_t from, uint8_t to) : from_(from), to_(to) {}
+  HRESULT Init() {
+    done_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return done_ ? S_OK : E_OUTOFMEMORY;
+  }
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
+    *out = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = ::InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  void Finish(HRESULT result) {
+    result_ = result;
+    ::SetEvent(done_.get());
+  }
+
+  const uint8_t from_, to_;
+  HRESULT result_ = kAddressFrameFailed;
+  win32::UniqueHandle done_;
+
+ private:
+  ~AddressChangeJob() = default;
+  LONG refs_ = 1;
+};
+
+// ---- IHART_Channel --------------------------------------------------------------
+
+STDMETHODIMP CHART_Channel::GetNumberOfDevices(long* plDevCount) {
+  if (!plDevCount) return E_INVALIDARG;
+  *plDevCount = static_cast<long>(found_.Count());
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::GetDeviceInfo(long lDevNum, unsigned char* pbyPollAddress, long* pbInUse,
+                                          BSTR* pbsTag, BSTR* pbsManufacturer, BSTR* pbsDevType,
+                                          unsigned char* pbyDeviceType, long* plDeviceID,
+                                          unsigned char* pbyHardwareRevision,
+                                          unsigned char* pbySoftwareRevision) {
+  if (!pbyPollAddress || !pbInUse || !pbsTag || !pbsManufacturer || !pbsDevType || !pbyDeviceType ||
+      !plDeviceID || !pbyHardwareRevision || !pbySoftwareRevision ||
+      static_cast<unsigned long>(lDevNum) > kHighestPollingAddress)
+    return E_INVALIDARG;
+  return com::guard([&]() -> HRESULT {
+    HartDeviceEntry entry;
+    if (!found_.CopyAt(static_cast<size_t>(lDevNum), &entry)) return E_FAIL;
+    // Whether a connection holds the device, as it stands now.
+    const bool inUse = connections_.HoldsLongAddress(
+        {entry.manufacturerId, entry.deviceType, static_cast<uint8_t>(entry.deviceId >> 16),
+         static_cast<uint8_t>(entry.deviceId >> 8), static_cast<uint8_t>(entry.deviceId)});
+    found_.SetInUse(static_cast<size_t>(lDevNum), inUse);
+    *pbyPollAddress = entry.pollingAddress;
+    *pbInUse = inUse ? 1 : 0;
+    *pbyDeviceType = entry.deviceType;
+    *plDeviceID = static_cast<long>(entry.deviceId);
+    *pbyHardwareRevision = entry.hardwareRevision;
+    *pbySoftwareRevision = entry.softwareRevision;
+    wchar_t manufacturer[32], deviceType[32];
+    std::swprintf(manufacturer, 32, L"code = %u", static_cast<unsigned>(entry.manufacturerId));
+    std::swprintf(deviceType, 32, L"code = 0x%04X",
+                  static_cast<unsigned>(entry.manufacturerId * 256u + entry.deviceType));
+    com::Bstr manufacturerText(manufacturer), typeText(deviceType), tag(entry.tag.c_str());
+    *pbsManufacturer = manufacturerText.detach();
+    *pbsDevType = typeText.detach();
+    *pbsTag = tag.detach();
+    return (*pbsManufacturer && *pbsDevType && (*pbsTag || entry.tag.empty())) ? S_OK : E_OUTOFMEMORY;
+  });
+}
+
+STDMETHODIMP CHART_Channel::StartScan() {
+  return com::guard([&]() -> HRESULT {
+    // Without a worker nothing would ever scan: say so instead of S_OK.
+    if (!workerStarted_ || !threadId_) return E_UNEXPECTED;
+    ::ResetEvent(scanDoneEvent_.get());
+    com::Variant zero(0);
+    return PostEvent(CHANNEL_EVENT_START_SCAN, zero.value());
+  });
+}
+
+STDMETHODIMP CHART_Channel::StopScan() {
+  ::SetEvent(scanStopEvent_.get());
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::IsScanFinished(long* pbFinished, long* plDevCount) {
+  if (!pbFinished || !plDevCount) return E_INVALIDARG;
+  *pbFinished = 0;
+  *plDevCount = 0;
+  HANDLE done = scanDoneEvent_.get();
+  const DWORD which = ::MsgWaitForMultipleObjects(1, &done, FALSE, 100, QS_ALLINPUT);
+  if (which == WAIT_OBJECT_0) {
+    *pbFinished = 1;
+    *plDevCount = static_cast<long>(found_.Count());
+  } else if (which == WAIT_OBJECT_0 + 1) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        ::PostQuitMessage(static_cast<int>(msg.wParam));
+        break;
+      }
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+      if (::WaitForSingleObject(done, 0) == WAIT_OBJECT_0) {
+        *pbFinished = 1;
+        *plDevCount = static_cast<long>(found_.Count());
+        break;
+      }
+    }
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CHART_Channel::ChangeAddress(unsigned char byFromAddress, unsigned char byToAddress) {
+  if (byFromAddress > kHighestPollingAddress || byToAddress > kHighestPollingAddress) return E_INVALIDARG;
+  return com::guard([&]() -> HRESULT {
+    if (!workerStarted_ || !threadId_ || !thread_) return kAddressFrameFailed;
+    // The worker's handle, ours for the wait (a call served meanwhile may
+    // stop the worker and close the channel's own).
+    HANDLE worker = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &worker, SYNCHRONIZE,
+                           FALSE, 0))
+      return kAddressFrameFailed;
+    win32::UniqueHandle workerHandle(worker);
+    auto* job = new (std::nothrow) AddressChangeJob(byFromAddress, byToAddress);
+    if (!job) return E_OUTOFMEMORY;
+    com::ComPtr<IUnknown> hold;
+    hold.attach(job);
+    HRESULT hr = job->Init();
+    if (FAILED(hr)) return hr;
+    com::Variant value(static_cast<IUnknown*>(job));
+    hr = PostEvent(kEventChangeAddress, value.value());
+    if (FAILED(hr)) return hr;
+    if (!PumpedWait(job->done_.get(), workerHandle.get())) return kAddressFrameFailed;
+    return job->result_;
+  });
+}
+
+STDMETHODIMP CHART_Channel::GetChannelName(BSTR* pbsChannelName) {
+  if (!pbsChannelName) return E_INVALIDARG;
+  *pbsChannelName = nullptr;
+  if (!channelTag_.get()) return S_OK;
+  return channelTag_.copyTo(pbsChannelName);
+}
+
+// ---- worker events ------------------------------------------------------------------
+
+bool CHART_Channel::IsScanEvent(ULONG id) const {
+  return id == CHANNEL_EVENT_START_SCAN || id == CHANNEL_EVENT_SCAN_REQUEST || id == kEventChangeAddress;
+}
+
+HRESULT CHART_Channel::OnScanEvent(ULONG id, VARIANT& value) {
+  switch (id) {
+    case CHANNEL_EVENT_START_SCAN:
+      RunDeviceListScan();
+      ::SetEvent(scanDoneEvent_.get());
+      return S_OK;
+    case CHANNEL_EVENT_SCAN_REQUEST:
+      return ExecuteScan(value);
+    case kEventChangeAddress: {
+      if (value.vt != VT_UNKNOWN || !value.punkVal) return E_INVALIDARG;
+      auto* job = static_cast<AddressChangeJob*>(value.punkVal);
+      job->Finish(ChangeAddressOnWorker(job->from_, job->to_));
+      return S_OK;
+    }
+    default:
+      return S_FALSE;
+  }
+}
+
+// ---- progress and scan state ----------------------------------------------------------
+
+HRESULT CHART_Channel::ReportScanProgress(const wchar_t* text, short percent, bool running) {
+  SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, 3);
+  if (!array) return E_FAIL;
+  com::Variant packed;
+  packed.get()->vt = VT_ARRAY | VT_VARIANT;
+  packed.get()->parray = array;
+  com::Variant fields[3] = {com::Variant(text), com::Variant(static_cast<LONG>(percent)), com::Variant(running)};
+  for (LONG i = 0; i < 3; ++i) {
+    if (FAILED(::SafeArrayPutElement(array, &i, fields[i].get()))) return E_FAIL;
+  }
+  com::ComPtr<IevFdtDtmEvents> events;
+  if (FAILED(Owner(events)) || !events) return E_FAIL;
+  com::Variant code;
+  code.get()->vt = VT_UI4;
+  code.get()->ulVal = kDtmEventProgress;
+  return events->OnDtmEvent(code.value(), packed.value());
+}
+
+HRESULT CHART_Channel::WriteScanActive(bool active) {
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  if (FAILED(Owner(handler)) || !handler) return E_NOINTERFACE;
+  com::Variant key;
+  key.get()->vt = VT_UI4;
+  key.get()->ulVal = kParScanActive;
+  com::Variant flag(active);
+  return handler->WriteParameter(key.value(), flag.value());
+}
+
+void CHART_Channel::GetScanDisplayString() {
+  scanDisplayText_ = kScanDisplayFallback;
+  com::ComPtr<IevFdtTranslation> translation;
+  if (FAILED(Owner(translation)) || !translation) return;
+  com::Bstr xpath(L"localization/UserMessages/Message[@resId=\"IDS_ScanDisplayString\"]");
+  com::Bstr found;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  if (SUCCEEDED(translation->GetLocalizedText(xpath.get(), found.put(), &ok)) && ok && !found.empty())
+    scanDisplayText_ = found.c_str();
+  (void)kScanDisplayKey;
+}
+
+HRESULT CHART_Channel::OwnerState(long* state) {
+  com::ComPtr<IevFdtBaseDTM> base;
+  if (!owner_ || FAILED(base.queryFrom(owner_.get())) || !base) return E_NOINTERFACE;
+  return base->GetDtmState(state);
+}
+
+// ---- device-list and topology scan (worker) -----------------------------------------
+
+void CHART_Channel::RunDeviceListScan() {
+  WriteScanActive(true);
+  ::ResetEvent(scanStopEvent_.get());
+  found_.Clear();
+  GetScanDisplayString();
+  const unsigned last = maxScanAddress_ > kHighestPollingAddress ? kHighestPollingAddress : maxScanAddress_;
+  for (unsigned address = 0; address <= last; ++address) {
+    if (::WaitForSingleObject(scanStopEvent_.get(), 0) == WAIT_OBJECT_0) break;
+    ReportScanProgress(scanDisplayText_.c_str(), static_cast<short>((100 * (address + 1)) / 64), true);
+    HartDeviceEntry entry;
+    if (SUCCEEDED(PollAddress(static_cast<uint8_t>(address), &entry))) AddFoundDevice(entry);
+  }
+  ReportScanProgress(scanDisplayText_.c_str(), 100, false);
+  WriteScanActive(false);
+}
+
+STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    if (!invokeId) return S_FALSE;
+    long state = 0;
+    if (FAILED(OwnerState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
+    if (!IsUuidText(invokeId) || !workerStarted_) return S_FALSE;
+    auto* record = new (std::nothrow) baseRequestInfo;
+    if (!record) return S_FALSE;
+    std::unique_ptr<baseRequestInfo> owned(record);
+    if (FAILED(record->invokeId.assign(invokeId))) return S_FALSE;
+    if (FAILED(PostRequest(kRequestScan, record))) return S_FALSE;
+    owned.release();
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+HRESULT CHART_Channel::ExecuteTopologyScan(baseRequestInfo& request) {
+  com::ComPtr<IDispatch> events;
+  if (workerFrame_)
+    workerFrame_->QueryInterface(__uuidof(IFrameDtmEvents), reinterpret_cast<void**>(events.put()));
+  RunDeviceListScan();
+  if (!events) return E_POINTER;
+  const std::wstring document = TopologyScanDocument(found_.Snapshot());
+  com::Variant id(request.invokeId.c_str()), text(document.c_str());
+  // Frame sinks are called through IDispatch (OnScanResponse).
+  return com::invokeMethod(events.get(), 16, {id.value(), text.value()});
+}
+
+// ---- address change (worker) ------------------------------------------------------------
+
+HRESULT CHART_Channel::ChangeAddressOnWorker(uint8_t from, uint8_t to) {
+  uint8_t a[kReceiveCapacity] = {}, b[kReceiveCapacity] = {};
+  uint8_t lengthA = kReceiveCapacity, lengthB = kReceiveCapacity;
+  // Somebody at the target already (the device itself, too).
+  if (FAILED(SendShortFrameCommand0(to, preambleCount_))) return kAddressFrameFailed;
+  if (ReceiveResponse(&lengthA, a) == S_OK && lengthA >= kShortCommand0AnswerMin) return kAddressTargetTaken;
+  if (FAILED(SendShortFrameCommand0(from, preambleCount_))) return kAddressFrameFailed;
+  lengthA = kReceiveCapacity;
+  if (ReceiveResponse(&lengthA, a) != S_OK || lengthA < kShortCommand0AnswerMin) return kAddressNoSource;
+  const uint8_t preambles = ClampPreambles(a[9]);
+  const hart::LongAddress address = {a[7], a[8], a[15], a[16], a[17]};
+  if (connections_.HoldsLongAddress(address) ||
+      connections_.HoldsLongAddress({static_cast<uint8_t>(a[7] & 0x3F), a[8], a[15], a[16], a[17]}))
+    return kAddressDeviceInUse;
+  if (FAILED(SendLongFrame(6, address, preambles, 1, &to))) return kAddressFrameFailed;
+  if (ReceiveResponse(&lengthB, b) != S_OK || lengthB < 11) return kAddressFrameFailed;
+  if (FAILED(SendShortFrameCommand0(to, preambleCount_))) return kAddressFrameFailed;
+  lengthB = kReceiveCapacity;
+  if (ReceiveResponse(&lengthB, b) != S_OK || lengthB < kShortCommand0AnswerMin) return kAddressNoAnswerAtTarget;
+  if (lengthA != lengthB || std::memcmp(a + 6, b + 6, 12) != 0) return kAddressFrameFailed;
+  found_.MoveFirstAt(from, to);
+  StampScanTime();
+  return S_OK;
+}
+
+}  // namespace hartdtm
