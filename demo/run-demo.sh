@@ -8,11 +8,20 @@
 #    under EnumKey.
 # 3. hartscan binds device number 0 to the adapter through the service's pipe,
 #    opens it and polls HART addresses 0 to 15 with command 0.
-# 4. The service is stopped and removed; EnumKey goes with it.
+# 4. The HART line is switched to wire time (answers take the time of their
+#    bytes at 1200 bit/s, silence the master's reply time-out). framehost, a
+#    frame application of our own, creates the HART communication DTM by its
+#    ProgID from the registered module, configures its channel for device
+#    number 0, scans addresses 0 to 15 through the channel, lists the devices
+#    and lets a device DTM connect to the first one and read command 0.
+# 5. The service is stopped and removed; EnumKey goes with it.
 set -euo pipefail
 build=$(cd "${1:?usage: run-demo.sh BUILD_DIR}" && pwd)
 programs=(
   "$build/demo/hartscan.exe"
+  "$build/demo/framehost.exe"
+  "$build/demo/hartcommdtm.dll"
+  "$build/demo/hartcommdtmTranslation.xml"
   "$build/demo/modemapi.dll"
   "$build/pnpsvc/pnpsvc.exe"
   "$build/testdoubles/adapterpresence/plugadapter.exe"
@@ -45,6 +54,7 @@ new_wine_prefix hartscan-demo "${DEMO_PREFIX_TEMPLATE:-}"
 bin=$WINEPREFIX/drive_c/demo
 mkdir -p "$bin"
 cp "${programs[@]}" "$bin/"
+cp -r "$build/demo/schemas" "$bin/"
 "$(dirname "$0")/../cmake/wine-prefixes.sh" system-dlls "$WINEPREFIX" "${system_dlls[@]}"
 run() { "$wine" "$@" </dev/null | tr -d '\r'; }
 reg() { "$wine" reg "$@" </dev/null >/dev/null 2>&1; }
@@ -89,6 +99,13 @@ show_enum_key "none (the service found no adapter)"
 
 echo "== hartscan 0 --bind"
 WINEDLLOVERRIDES="winusb=n" run 'C:\demo\hartscan.exe' 0 --bind
+
+echo "== Switching the HART line to wire time (1200 bit/s, reply time-out for silence)"
+printf 'wiretime=1\nnoanswer=4294967295\n' >>"$(device_file "$path")"
+echo "== Registering the HART communication DTM (regsvr32 hartcommdtm.dll)"
+run regsvr32 /s 'C:\demo\hartcommdtm.dll'
+echo "== framehost 0"
+WINEDLLOVERRIDES="winusb=n" run 'C:\demo\framehost.exe' 0
 
 echo "== Stopping and removing the service"
 run 'C:\demo\pnpsvc.exe' -remove

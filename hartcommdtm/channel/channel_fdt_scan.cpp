@@ -132,6 +132,11 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   return SendScanResult(events.get(), invokeId.c_str(), failed);
 }
 
+void CHART_Channel::DropScanRequest(const VARIANT& value) {
+  std::wstring invokeId, request;
+  if (SUCCEEDED(ReadScanEventValue(value, &invokeId, &request))) scanCancels_.Remove(invokeId.c_str());
+}
+
 HRESULT CHART_Channel::SendScanResult(IDispatch* scanEvents, const wchar_t* invokeId,
                                       const ScanIdentificationList& list) {
   const std::wstring document = ScanIdentificationsDocument(list);

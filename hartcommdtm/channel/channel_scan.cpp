@@ -33,6 +33,7 @@ constexpr HRESULT kAddressNoAnswerAtTarget = static_cast<HRESULT>(0xD0120004);
 constexpr HRESULT kAddressDeviceInUse = static_cast<HRESULT>(0xD0120005);
 
 const wchar_t kScanDisplayKey[] = L"IDS_ScanDisplayString";
+constexpr UINT kScanDisplayStringId = 101;
 const wchar_t kScanDisplayFallback[] = L"Scanning...";
 
 bool IsUuidText(const wchar_t* text) {
@@ -283,15 +284,11 @@ HRESULT CHART_Channel::WriteScanActive(bool active) {
 }
 
 void CHART_Channel::GetScanDisplayString() {
-  scanDisplayText_ = kScanDisplayFallback;
-  com::ComPtr<IevFdtTranslation> translation;
-  if (FAILED(Owner(translation)) || !translation) return;
-  com::Bstr xpath(L"localization/UserMessages/Message[@resId=\"IDS_ScanDisplayString\"]");
-  com::Bstr found;
-  VARIANT_BOOL ok = VARIANT_FALSE;
-  if (SUCCEEDED(translation->GetLocalizedText(xpath.get(), found.put(), &ok)) && ok && !found.empty())
-    scanDisplayText_ = found.c_str();
-  (void)kScanDisplayKey;
+  com::Bstr text;
+  if (SUCCEEDED(GetUserMessage(kScanDisplayStringId, kScanDisplayKey, text.put())) && !text.empty())
+    scanDisplayText_ = text.c_str();
+  else
+    scanDisplayText_ = kScanDisplayFallback;
 }
 
 HRESULT CHART_Channel::OwnerState(long* state) {

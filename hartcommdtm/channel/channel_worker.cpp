@@ -347,6 +347,8 @@ void CHART_Channel::RunMessageLoop() {
       delete reinterpret_cast<baseRequestInfo*>(msg.lParam);
     } else if (msg.message == TM_DEFERRED_CALL) {
       std::unique_ptr<ChannelEventRecord> record(reinterpret_cast<ChannelEventRecord*>(msg.lParam));
+      // A channel scan that will never run leaves no invoke id behind.
+      if (record && record->id == CHANNEL_EVENT_SCAN_REQUEST) DropScanRequest(*record->value.get());
       if (record && record->id == kEventAbortAll && record->value.get()->vt == VT_UI4 &&
           record->value.get()->ulVal)
         ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(record->value.get()->ulVal)));

@@ -290,6 +290,7 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ExecuteTopologyScan(baseRequestInfo& request);
   HRESULT ChangeAddressOnWorker(uint8_t from, uint8_t to);
   HRESULT ExecuteScan(const VARIANT& value);
+  void DropScanRequest(const VARIANT& value);
   HRESULT BuildScanAddressList(std::vector<uint8_t>* addresses, ScanIdentificationList* list,
                                const ScanRequestRecord& request);
   HRESULT GetScanRangeFromGui(uint8_t* start, uint8_t* end);

@@ -635,3 +635,60 @@ TEST(AdapterFromFile, DescriptionInTheFileIsEnough) {
 }
 
 }  // namespace
+
+namespace {
+
+double NowUs() {
+    LARGE_INTEGER f, n;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&n);
+    return 1e6 * static_cast<double>(n.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+// Polls until a reply arrives; the microseconds from `sentUs` to it.
+double WaitReply(Session& s, double sentUs, Bytes* reply) {
+    for (int i = 0; i < 5000; ++i) {
+        *reply = s.Receive();
+        if (!reply->empty()) return NowUs() - sentUs;
+        ::Sleep(1);
+    }
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(AdapterSession, WireTimeDelaysAnswersAndSilenceEndsInAStatusByte) {
+    SimFieldDevice device = Device(0x00ABCD, 2, 5);
+    ASSERT_TRUE(SimAddFieldDevice(kSerial, &device));
+    Session s(path_);
+    Ready(s);
+    ASSERT_TRUE(SimSetLineTiming(kSerial, 1, SIM_HART_TIMEOUT));
+    SimTakeLineTime(kSerial);
+
+    // 5 preambles + 5 frame bytes out, 5 preambles + 19 bytes back, 11 bits
+    // a character at 1200 bit/s: 91666 + 220000 us.
+    double sent = NowUs();
+    EXPECT_EQ(s.Send(hart::BuildShortCommand0(2, true)), 0);
+    Bytes reply;
+    EXPECT_GE(WaitReply(s, sent, &reply), 311666.0);
+    ASSERT_EQ(reply.size(), 9u + 19u);
+    EXPECT_EQ(reply[0], SIM_KIND_ANSWER);
+    EXPECT_EQ(SimTakeLineTime(kSerial), 311666u);
+
+    // Nobody at 3: a status byte after the request and 33 character times.
+    sent = NowUs();
+    EXPECT_EQ(s.Send(hart::BuildShortCommand0(3, true)), 0);
+    EXPECT_GE(WaitReply(s, sent, &reply), 394166.0);
+    ASSERT_EQ(reply.size(), 10u);
+    EXPECT_EQ(reply[0], SIM_KIND_STATUS);
+    EXPECT_EQ(reply[9], SIM_STATUS_NO_ANSWER);
+    EXPECT_EQ(SimTakeLineTime(kSerial), 91666u + 302500u);
+    EXPECT_EQ(SimTakeLineTime(kSerial), 0u);
+
+    // Without line timing silence stays silent and nothing is charged.
+    ASSERT_TRUE(SimSetLineTiming(kSerial, 0, 0));
+    EXPECT_EQ(s.Send(hart::BuildShortCommand0(3, true)), 0);
+    ::Sleep(50);
+    EXPECT_TRUE(s.Receive().empty());
+    EXPECT_EQ(SimTakeLineTime(kSerial), 0u);
+}

@@ -10,6 +10,8 @@ TEST(DeviceFile, DescriptionRoundTrip) {
     sim::AdapterDescription d;
     d.serial = 0xBEEF;
     d.present = false;
+    d.wireTime = true;
+    d.noAnswerMs = SIM_HART_TIMEOUT;
     SimFieldDevice device;
     SimInitFieldDevice(&device);
     device.pollingAddress = 12;
@@ -25,6 +27,8 @@ TEST(DeviceFile, DescriptionRoundTrip) {
     ASSERT_TRUE(sim::ParseDescription(sim::FormatDescription(d), back));
     EXPECT_EQ(back.serial, 0xBEEF);
     EXPECT_FALSE(back.present);
+    EXPECT_TRUE(back.wireTime);
+    EXPECT_EQ(back.noAnswerMs, SIM_HART_TIMEOUT);
     ASSERT_EQ(back.devices.size(), 1u);
     const SimFieldDevice& b = back.devices[0];
     EXPECT_EQ(b.pollingAddress, 12);
