@@ -127,6 +127,38 @@ TEST_F(ChannelFdtScanTest, AllAddressesStopAtTheMaximumScanAddress) {
   EXPECT_FALSE(progress[17].running);
 }
 
+TEST_F(ChannelFdtScanTest, OpenGuiScansTheRangeTheUserChose) {
+  AddDevice(2, 0x000202, 7);
+  AddDevice(5, 0x000505, 7);
+  StartScanChannel();
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  owner_->setScanRange(S_OK, 2, 4);
+  ASSERT_EQ(S_OK, Request(10, ModeRequest(L"openGUI"), &queued));
+  auto docs = Results(2);
+  ASSERT_EQ(2u, docs.size());
+  EXPECT_EQ(1u, Count(docs[1], L"<ScanIdentification "));
+  EXPECT_NE(std::wstring::npos, docs[1].find(L"resultState=\"final\""));
+  EXPECT_EQ(PollRange(2, 4), PolledAddresses());
+
+  // An end below the start, a range beyond 63 and a dialog the user
+  // cancelled each end in an error document, with nothing polled.
+  ClearLog();
+  owner_->setScanRange(S_OK, 4, 2);
+  ASSERT_EQ(S_OK, Request(11, ModeRequest(L"openGUI"), &queued));
+  docs = Results(3);
+  EXPECT_NE(std::wstring::npos, docs[2].find(L"resultState=\"error\">\n </ScanIdentifications>"));
+  owner_->setScanRange(S_OK, 0, 64);
+  ASSERT_EQ(S_OK, Request(12, ModeRequest(L"openGUI"), &queued));
+  Results(4);
+  owner_->setScanRange(E_ABORT, 0, 0);
+  ASSERT_EQ(S_OK, Request(13, ModeRequest(L"openGUI"), &queued));
+  docs = Results(5);
+  ASSERT_EQ(5u, docs.size());
+  EXPECT_NE(std::wstring::npos, docs[3].find(L"resultState=\"error\""));
+  EXPECT_NE(std::wstring::npos, docs[4].find(L"resultState=\"error\""));
+  EXPECT_TRUE(PolledAddresses().empty());
+}
+
 TEST_F(ChannelFdtScanTest, UnusableRequestsGetAnErrorDocumentOrNothing) {
   StartScanChannel();
   VARIANT_BOOL queued = VARIANT_TRUE;

@@ -41,10 +41,12 @@ void RegisterTypeLibraries() {
   ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
   ITypeLib* library = nullptr;
   if (SUCCEEDED(::LoadTypeLibEx(exe, REGKIND_REGISTER, &library))) library->Release();
-  std::wstring second = std::wstring(exe) + L"\\2";
-  if (SUCCEEDED(::LoadTypeLibEx(second.c_str(), REGKIND_NONE, &library))) {
-    ::RegisterTypeLib(library, &second[0], nullptr);
-    library->Release();
+  for (const wchar_t* id : {L"\\2", L"\\3"}) {
+    std::wstring path = std::wstring(exe) + id;
+    if (SUCCEEDED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library))) {
+      ::RegisterTypeLib(library, &path[0], nullptr);
+      library->Release();
+    }
   }
 }
 

@@ -10,6 +10,7 @@ const com::InterfaceEntry* ChannelOwner::interfaceMap() {
       com::entry<ChannelOwner, IDispatch, com::DispatchImpl<IDtm>>(),
       com::entry<ChannelOwner, IevFdtBaseDTM>(),
       com::entry<ChannelOwner, IevFdtDtmEvents>(),
+      com::entry<ChannelOwner, IHART_CommDTM>(),
       EV_PARAMETER_HANDLER_ENTRIES(ChannelOwner),
       com::endOfMap()};
   return map;

@@ -12,6 +12,7 @@
 #include "com/Dispatch.h"
 #include "com/Object.h"
 #include "fdt.h"
+#include "hartcommdtm.h"
 #include "toolkit.h"
 #include "toolkit/params/param_handler.h"
 #include "win32/unique_handle.h"
@@ -22,6 +23,7 @@ class ChannelOwner : public com::ObjectRoot,
                      public com::DispatchImpl<IDtm>,
                      public com::DispatchImpl<IevFdtBaseDTM>,
                      public com::DispatchImpl<IevFdtDtmEvents>,
+                     public com::DispatchImpl<IHART_CommDTM>,
                      public CevFDT_ParameterHandlerImpl<ChannelOwner> {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -96,12 +98,31 @@ class ChannelOwner : public com::ObjectRoot,
   // IevFdtDtmEvents
   STDMETHODIMP OnDtmEvent(VARIANT code, VARIANT value) override;
 
+  // IHART_CommDTM: the scan range "the user chose" (setScanRange), or its
+  // failure; the rest is not used by these tests.
+  void setScanRange(HRESULT result, long start, long end) {
+    rangeResult_ = result;
+    rangeStart_ = start;
+    rangeEnd_ = end;
+  }
+  STDMETHODIMP DeviceDtmAdded(BSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP ClosingSetDtmAddrActXNotification() override { return E_NOTIMPL; }
+  STDMETHODIMP GetScanRangeViaGUI(long* start, long* end) override {
+    if (!start || !end) return E_POINTER;
+    *start = rangeStart_;
+    *end = rangeEnd_;
+    return rangeResult_;
+  }
+  STDMETHODIMP GetDeviceDtmAddressViaGUI(long*) override { return E_NOTIMPL; }
+
  private:
   mutable win32::CriticalSection lock_;
   std::vector<std::wstring> messages_;
   std::vector<Progress> progress_;
   std::function<void(const Progress&)> progressHook_;
   long state_ = 9;
+  HRESULT rangeResult_ = E_ABORT;
+  long rangeStart_ = 0, rangeEnd_ = 0;
 };
 
 com::ComPtr<IUnknown> createChannelOwner(ChannelOwner** object);
