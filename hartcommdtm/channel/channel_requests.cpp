@@ -488,12 +488,8 @@ STDMETHODIMP CHART_Channel::StartScan() { return E_NOTIMPL; }
 STDMETHODIMP CHART_Channel::StopScan() { return E_NOTIMPL; }
 STDMETHODIMP CHART_Channel::IsScanFinished(long*, long*) { return E_NOTIMPL; }
 STDMETHODIMP CHART_Channel::ChangeAddress(unsigned char, unsigned char) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::GetChildDtmCount(unsigned long*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::GetChildDtmInfoByIndex(unsigned long, BSTR*, BSTR*, unsigned char*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::GetChildDtmInfoBySysTag(BSTR, BSTR*, unsigned char*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::SetDeviceDtmInfo(BSTR, unsigned char, BSTR) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::ChildDtmChanged(BSTR) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::UpdateChildList() { return E_NOTIMPL; }
+// The topology scan of IFdtChannelSubTopology is not served yet.
+STDMETHODIMP CHART_Channel::ScanRequest(BSTR, VARIANT_BOOL*) { return E_NOTIMPL; }
 
 STDMETHODIMP CHART_Channel::GetChannelName(BSTR* pbsChannelName) {
   if (!pbsChannelName) return E_POINTER;

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "channel/child_table.h"
 #include "channel/connections.h"
 #include "channel/found_devices.h"
 #include "channel/requests.h"
@@ -98,6 +99,9 @@ class CHART_Channel : public com::ObjectRoot,
                       public com::DispatchImpl<IFdtCommunication>,
                       public com::DispatchImpl<IFdtChannel>,
                       public com::DispatchImpl<IFdtFunctionBlockData>,
+                      public com::DispatchImpl<IFdtChannelSubTopology>,
+                      public com::DispatchImpl<IFdtChannelSubTopology2>,
+                      public IPersistStreamInit,
                       public CevFDT_ParameterHandlerImpl<CHART_Channel> {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -140,8 +144,9 @@ class CHART_Channel : public com::ObjectRoot,
   // --- IFdtFunctionBlockData ---
   STDMETHODIMP GetFailSafeData(BSTR functionBlock, BSTR* document) override;
 
-  // --- IHART_Channel (the found-device table; scans, address change and
-  // child DTMs are not served by this channel yet: E_NOTIMPL) ---
+  // --- IHART_Channel (the found-device table; scans and address change
+  // are not served by this channel yet: E_NOTIMPL; the child DTM methods
+  // are in channel_children.cpp) ---
   STDMETHODIMP GetNumberOfDevices(long* plDevCount) override;
   STDMETHODIMP GetDeviceInfo(long lDevNum, unsigned char* pbyPollAddress, long* pbInUse,
                              BSTR* pbsTag, BSTR* pbsManufacturer, BSTR* pbsDevType,
@@ -161,6 +166,33 @@ class CHART_Channel : public com::ObjectRoot,
   STDMETHODIMP ChildDtmChanged(BSTR bsSystemTag) override;
   STDMETHODIMP UpdateChildList() override;
   STDMETHODIMP GetChannelName(BSTR* pbsChannelName) override;
+
+  // --- IFdtChannelSubTopology (channel_children.cpp; ScanRequest with the scans) ---
+  STDMETHODIMP ScanRequest(BSTR invokeId, VARIANT_BOOL* result) override;
+  STDMETHODIMP ValidateAddChild(BSTR childSystemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP ValidateRemoveChild(BSTR childSystemTag, VARIANT_BOOL* result) override;
+  STDMETHODIMP OnAddChild(BSTR childSystemTag) override;
+  STDMETHODIMP OnRemoveChild(BSTR childSystemTag) override;
+
+  // --- IFdtChannelSubTopology2 (channel_addresses.cpp) ---
+  STDMETHODIMP SetChildrenAddresses(BSTR deviceList, BSTR* result) override;
+
+  // --- IPersistStreamInit (channel_persist.cpp): parameters, child table,
+  // property map ---
+  STDMETHODIMP GetClassID(CLSID* classId) override;
+  STDMETHODIMP IsDirty() override;
+  STDMETHODIMP Load(IStream* stream) override;
+  STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
+  STDMETHODIMP InitNew() override;
+
+  // --- child DTMs (channel_children.cpp) ---
+  // The child table's stream form: count VT_UI4, then per entry address
+  // VT_UI1, system tag BSTR, DTM tag BSTR. The load reads into a new table
+  // and changes nothing unless every record was read.
+  HRESULT SaveChildList(IStream* stream);
+  HRESULT LoadChildList(IStream* stream, std::vector<ChildDtmEntry>* table);
+  const ChildLists& Children() const { return children_; }
 
   // --- hooks of the toolkit parts ---
   static const wchar_t* const* XmlSchemaFiles();
@@ -263,6 +295,27 @@ class CHART_Channel : public com::ObjectRoot,
   void AddFoundDevice(const HartDeviceEntry& entry);
   void StampScanTime();
 
+  // --- child DTMs (channel_children.cpp, channel_addresses.cpp) ---
+  HRESULT Topology(com::ComPtr<IFrameTopology>& out);
+  HRESULT LoadChildDocument(BSTR xml, IXMLDOMDocument2** doc);
+  // *tagRead (when given) tells whether the DTM tag was read, also when the
+  // address was not.
+  HRESULT ReadChildDtmInfo(const wchar_t* systemTag, std::wstring* dtmTag, uint8_t* address,
+                           bool* tagRead = nullptr);
+  HRESULT SupportsDeviceTypeProtocol(IUnknown* deviceDtm, bool* supported);
+  HRESULT AddChildFromDtm(const wchar_t* systemTag);
+  HRESULT ReadFrameChildList(std::vector<std::wstring>* tags);
+  HRESULT OnChildrenChanged();
+  HRESULT MarkModified(bool modified);
+  HRESULT CountChildChange();
+  HRESULT TellControls(LONG property, const wchar_t* systemTag);
+  HRESULT OwnerDtmState(long* state);
+  std::wstring ChannelPathText() const;
+  HRESULT AuditParameterChange(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
+                               const wchar_t* eventText);
+  HRESULT OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
+                            const wchar_t* descriptor) override;
+
   CevFDTXMLHandlerImpl<CHART_Channel> xml_;
 
   // Channel information.
@@ -311,6 +364,8 @@ class CHART_Channel : public com::ObjectRoot,
   std::vector<Subscription> subscriptions_;  // worker only
   FoundDeviceTable found_;
   CevFDT_ConnectionMgr connections_;
+  ChildLists children_;
+  LONG dirty_ = 0;
 
   // Worker.
   win32::UniqueHandle thread_;
