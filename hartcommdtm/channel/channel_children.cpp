@@ -435,7 +435,7 @@ STDMETHODIMP CHART_Channel::SetDeviceDtmInfo(BSTR bsSystemTag, unsigned char byA
     hr = parameters->SetParameters(path.get(), written.get(), &accepted);
     if (FAILED(hr) || !accepted) {
       com::Bstr message;
-      if (FAILED(GetUserMessage(kMessageSetParametersFailed, L"(5029)", message.put())) || message.empty())
+      if (FAILED(GetUserMessage(kMessageSetParametersFailed, nullptr, message.put())) || message.empty())
         message.assign(kTextSetParametersFailed);
       ReportToOwner(message.c_str());
       return E_FAIL;
