@@ -446,21 +446,6 @@ STDMETHODIMP CHART_Channel::GetFailSafeData(BSTR, BSTR* document) {
   return BuildFailSafeDocument(document);
 }
 
-// ---- IHART_Channel: child DTMs ---------------------------------------------------
-
-STDMETHODIMP CHART_Channel::GetChildDtmCount(unsigned long*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::GetChildDtmInfoByIndex(unsigned long, BSTR*, BSTR*, unsigned char*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::GetChildDtmInfoBySysTag(BSTR, BSTR*, unsigned char*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::SetDeviceDtmInfo(BSTR, unsigned char, BSTR) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::ChildDtmChanged(BSTR) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::UpdateChildList() { return E_NOTIMPL; }
-
-// IFdtChannelSubTopology's child methods.
-STDMETHODIMP CHART_Channel::ValidateAddChild(BSTR, VARIANT_BOOL*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::ValidateRemoveChild(BSTR, VARIANT_BOOL*) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::OnAddChild(BSTR) { return E_NOTIMPL; }
-STDMETHODIMP CHART_Channel::OnRemoveChild(BSTR) { return E_NOTIMPL; }
-
 // ---- texts --------------------------------------------------------------------
 
 HRESULT CHART_Channel::GetUserMessage(UINT id, const wchar_t* name, BSTR* text) {

@@ -39,6 +39,9 @@ const com::InterfaceEntry* CHART_Channel::interfaceMap() {
       com::entry<CHART_Channel, IFdtFunctionBlockData>(),
       com::entry<CHART_Channel, IFdtChannelSubTopology>(),
       com::entry<CHART_Channel, IFdtChannelScan>(),
+      com::entry<CHART_Channel, IFdtChannelSubTopology2>(),
+      com::entry<CHART_Channel, IPersistStreamInit>(),
+      com::entryAs<CHART_Channel, IPersistStreamInit>(IID_IPersist),
       EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
       com::endOfMap()};
   return map;
@@ -623,6 +626,8 @@ HRESULT CHART_Channel::OnChannelEvent(ULONG id, VARIANT& value) {
         abortDoneEvent_.reset();
       }
       return S_OK;
+    case CHANNEL_EVENT_CHILDREN_CHANGED:
+      return OnChildrenChanged();
     case kEventFrameVersion: {
       com::Variant version;
       HRESULT hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);

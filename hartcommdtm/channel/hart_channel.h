@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "channel/child_table.h"
 #include "channel/connections.h"
 #include "channel/found_devices.h"
 #include "channel/requests.h"
@@ -101,6 +102,8 @@ class CHART_Channel : public com::ObjectRoot,
                       public com::DispatchImpl<IFdtFunctionBlockData>,
                       public com::DispatchImpl<IFdtChannelSubTopology>,
                       public com::DispatchImpl<IFdtChannelScan>,
+                      public com::DispatchImpl<IFdtChannelSubTopology2>,
+                      public IPersistStreamInit,
                       public CevFDT_ParameterHandlerImpl<CHART_Channel> {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -144,7 +147,7 @@ class CHART_Channel : public com::ObjectRoot,
   STDMETHODIMP GetFailSafeData(BSTR functionBlock, BSTR* document) override;
 
   // --- IHART_Channel: found devices, device-list scan, address change and
-  // name (channel_scan.cpp); child DTMs (E_NOTIMPL here) ---
+  // name (channel_scan.cpp); child DTMs (channel_children.cpp) ---
   STDMETHODIMP GetNumberOfDevices(long* plDevCount) override;
   STDMETHODIMP GetDeviceInfo(long lDevNum, unsigned char* pbyPollAddress, long* pbInUse,
                              BSTR* pbsTag, BSTR* pbsManufacturer, BSTR* pbsDevType,
@@ -166,7 +169,7 @@ class CHART_Channel : public com::ObjectRoot,
   STDMETHODIMP GetChannelName(BSTR* pbsChannelName) override;
 
   // --- IFdtChannelSubTopology: ScanRequest is the topology scan
-  // (channel_scan.cpp); the child methods answer E_NOTIMPL here ---
+  // (channel_scan.cpp); the child methods are in channel_children.cpp ---
   STDMETHODIMP ScanRequest(BSTR invokeId, VARIANT_BOOL* result) override;
   STDMETHODIMP ValidateAddChild(BSTR childSystemTag, VARIANT_BOOL* result) override;
   STDMETHODIMP ValidateRemoveChild(BSTR childSystemTag, VARIANT_BOOL* result) override;
@@ -176,6 +179,25 @@ class CHART_Channel : public com::ObjectRoot,
   // --- IFdtChannelScan (channel_fdt_scan.cpp) ---
   STDMETHODIMP ScanRequest(BSTR invokeId, BSTR request, VARIANT_BOOL* result) override;
   STDMETHODIMP CancelAction(BSTR invokeId, VARIANT_BOOL* result) override;
+  // --- IFdtChannelSubTopology2 (channel_addresses.cpp) ---
+  STDMETHODIMP SetChildrenAddresses(BSTR deviceList, BSTR* result) override;
+
+  // --- IPersistStreamInit (channel_persist.cpp): parameters, child table,
+  // property map ---
+  STDMETHODIMP GetClassID(CLSID* classId) override;
+  STDMETHODIMP IsDirty() override;
+  STDMETHODIMP Load(IStream* stream) override;
+  STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
+  STDMETHODIMP InitNew() override;
+
+  // --- child DTMs (channel_children.cpp) ---
+  // The child table's stream form: count VT_UI4, then per entry address
+  // VT_UI1, system tag BSTR, DTM tag BSTR. The load reads into a new table
+  // and changes nothing unless every record was read.
+  HRESULT SaveChildList(IStream* stream);
+  HRESULT LoadChildList(IStream* stream, std::vector<ChildDtmEntry>* table);
+  const ChildLists& Children() const { return children_; }
 
   // --- hooks of the toolkit parts ---
   static const wchar_t* const* XmlSchemaFiles();
@@ -302,6 +324,26 @@ class CHART_Channel : public com::ObjectRoot,
   win32::UniqueHandle scanDoneEvent_;  // auto reset: a StartScan scan ended
   std::wstring scanDisplayText_;       // worker
   ScanCancelList scanCancels_;
+  // --- child DTMs (channel_children.cpp, channel_addresses.cpp) ---
+  HRESULT Topology(com::ComPtr<IFrameTopology>& out);
+  HRESULT LoadChildDocument(BSTR xml, IXMLDOMDocument2** doc);
+  // *tagRead (when given) tells whether the DTM tag was read, also when the
+  // address was not.
+  HRESULT ReadChildDtmInfo(const wchar_t* systemTag, std::wstring* dtmTag, uint8_t* address,
+                           bool* tagRead = nullptr);
+  HRESULT SupportsDeviceTypeProtocol(IUnknown* deviceDtm, bool* supported);
+  HRESULT AddChildFromDtm(const wchar_t* systemTag);
+  HRESULT ReadFrameChildList(std::vector<std::wstring>* tags);
+  HRESULT OnChildrenChanged();
+  HRESULT MarkModified(bool modified);
+  HRESULT CountChildChange();
+  HRESULT TellControls(LONG property, const wchar_t* systemTag);
+  HRESULT OwnerDtmState(long* state);
+  std::wstring ChannelPathText() const;
+  HRESULT AuditParameterChange(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
+                               const wchar_t* eventText);
+  HRESULT OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
+                            const wchar_t* descriptor) override;
 
   CevFDTXMLHandlerImpl<CHART_Channel> xml_;
 
@@ -351,6 +393,8 @@ class CHART_Channel : public com::ObjectRoot,
   std::vector<Subscription> subscriptions_;  // worker only
   FoundDeviceTable found_;
   CevFDT_ConnectionMgr connections_;
+  ChildLists children_;
+  LONG dirty_ = 0;
 
   // Worker.
   win32::UniqueHandle thread_;
