@@ -20,7 +20,6 @@ struct OwnerCall {
 };
 
 class ChildrenOwner : public ChannelOwner,
-                      public com::DispatchImpl<IHART_CommDTM>,
                       public com::DispatchImpl<IevFdtStorageState>,
                       public com::DispatchImpl<IevFdtChannelPersist>,
                       public com::DispatchImpl<IevFdtActiveXContainer>,
@@ -35,10 +34,9 @@ class ChildrenOwner : public ChannelOwner,
   // GetDeviceDtmAddressViaGUI: its result and the address the user chose.
   void setAddressDialog(HRESULT result, long address);
 
-  // IHART_CommDTM
+  // IHART_CommDTM (through ChannelOwner)
   STDMETHODIMP DeviceDtmAdded(BSTR bsChildSystemTag) override;
   STDMETHODIMP ClosingSetDtmAddrActXNotification() override { return S_OK; }
-  STDMETHODIMP GetScanRangeViaGUI(long*, long*) override { return E_NOTIMPL; }
   STDMETHODIMP GetDeviceDtmAddressViaGUI(long* plAddress) override;
   // IevFdtStorageState
   STDMETHODIMP SetModified(long modified) override;
