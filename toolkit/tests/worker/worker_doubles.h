@@ -67,6 +67,7 @@ class TestDtm : public com::ObjectRoot,
 
   std::vector<std::string> log;
   size_t count(const std::string& line) const;
+  const CLSID* threadClass = nullptr;  // the worker class to create; null: the toolkit's
   com::ComPtr<IUnknown> frame;  // what ThreadManagerFrameObject answers
 
   // IevFdtBaseDTM
@@ -162,6 +163,9 @@ class TestDtm : public com::ObjectRoot,
 
  protected:
   IUnknown* ThreadManagerDtmObject() override { return controllingUnknown(); }
+  const CLSID& WorkerThreadClassId() override {
+    return threadClass ? *threadClass : CevFDT_ThreadManagerImpl::WorkerThreadClassId();
+  }
   IUnknown* ThreadManagerFrameObject() override { return frame.get(); }
 
  private:
