@@ -183,6 +183,22 @@ TEST_P(OperationsTest, DeviceParameterIsWrittenAndReadOnlyWhileOnline) {
   EXPECT_EQ(77, V_I4(deviceValue.get()));
 }
 
+// A device completion that failed tells the user why, through the DTM's
+// message path to the frame.
+TEST_P(OperationsTest, FailedDeviceCompletionReachesTheUser) {
+  Configure();
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  ASSERT_EQ(S_OK, object.as(handler));
+  com::Variant id(LONG{par::kDeviceValue});
+  com::Bstr error(L"the device did not answer");
+  ASSERT_EQ(S_OK, handler->SetParameterValue(VARIANT_FALSE, *id.get(), *com::Variant(LONG{5}).get(),
+                                             error.get()));
+  ASSERT_TRUE(PumpUntil([&] { return !frame->callsTo("OnErrorMessage").empty(); }));
+  const auto messages = frame->callsTo("OnErrorMessage");
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ((std::vector<std::wstring>{tag.c_str(), L"the device did not answer"}), messages[0].arguments);
+}
+
 // The C++ side of the in-process test DTM, for what COM does not show: the
 // communication event and the period the worker's timer was given.
 BaseDtm& Core(IevFdtBaseDTM* base) {
