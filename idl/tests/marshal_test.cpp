@@ -265,7 +265,9 @@ class AnyInterface {
     return methods;
   }
   static HRESULT STDMETHODCALLTYPE queryInterface(AnyInterface* self, REFIID iid, void** out) {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, self->iid_)) {
+    // IDispatch too: a dispatch interface goes through the dispatch proxy,
+    // whose stub asks for it.
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, self->iid_)) {
       *out = self;
       addRef(self);
       return S_OK;

@@ -106,9 +106,19 @@ TEST_F(TypeLibraryTest, EachLibraryRegistersItsInterfacesForTheTypelibMarshaller
       BSTR name = nullptr;
       info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
       SCOPED_TRACE(testing::Message() << "interface " << (name ? name : L"?"));
-      EXPECT_TRUE(type->wTypeFlags & TYPEFLAG_FDUAL);
       std::wstring key = L"Interface\\" + guidText(type->guid);
-      EXPECT_EQ(registryText(key + L"\\ProxyStubClsid32"), kTypelibMarshaller);
+      if (type->wTypeFlags & TYPEFLAG_FDUAL) {
+        EXPECT_EQ(registryText(key + L"\\ProxyStubClsid32"), kTypelibMarshaller);
+      } else {
+        // The frame's event sinks are dispatch interfaces: registered with
+        // the dispatch proxy, as frames register them.
+        EXPECT_TRUE(IsEqualGUID(type->guid, DIID_IFrameDtmEvents) ||
+                    IsEqualGUID(type->guid, DIID_IFrameDtmEvents2) ||
+                    IsEqualGUID(type->guid, DIID_IFrameScanEvents) ||
+                    IsEqualGUID(type->guid, DIID_IFrameAuditTrailEvents) ||
+                    IsEqualGUID(type->guid, DIID_IDeviceDataAccessEvents));
+        EXPECT_EQ(registryText(key + L"\\ProxyStubClsid32"), L"{00020420-0000-0000-C000-000000000046}");
+      }
 
       // What the marshaller does: from the IID to the registered library
       // to the interface's type information.
@@ -158,11 +168,11 @@ TEST_F(TypeLibraryTest, CrossApartmentInterfacesAreFoundByIid) {
       {&IID_IHART_CommDTM, "IHART_CommDTM"},
       {&IID_IHART_Channel, "IHART_Channel"},
       {&IID_IFrameContainer, "IFrameContainer"},
-      {&IID_IFrameDtmEvents, "IFrameDtmEvents"},
-      {&IID_IFrameDtmEvents2, "IFrameDtmEvents2"},
-      {&IID_IFrameScanEvents, "IFrameScanEvents"},
+      {&DIID_IFrameDtmEvents, "IFrameDtmEvents"},
+      {&DIID_IFrameDtmEvents2, "IFrameDtmEvents2"},
+      {&DIID_IFrameScanEvents, "IFrameScanEvents"},
       {&IID_IFrameUserDialog, "IFrameUserDialog"},
-      {&IID_IDeviceDataAccessEvents, "IDeviceDataAccessEvents"},
+      {&DIID_IDeviceDataAccessEvents, "IDeviceDataAccessEvents"},
       {&IID_IChildCommunicationEvents, "IChildCommunicationEvents"},
       {&IID_IChildCommunicationEvents2, "IChildCommunicationEvents2"},
   };
@@ -186,7 +196,8 @@ TEST_F(TypeLibraryTest, CrossApartmentInterfacesAreFoundByIid) {
 // of FDT interfaces: they belong to the frame application's library.
 TEST_F(TypeLibraryTest, DeliverableLibrariesDescribeNoFdtInterface) {
   const IID* fdt[] = {&IID_IDtm, &IID_IDtmActiveXControl, &IID_IFdtCommunication,
-                      &IID_IFrameContainer, &IID_IChildCommunicationEvents};
+                      &IID_IFrameContainer, &IID_IChildCommunicationEvents,
+                      &DIID_IFrameDtmEvents, &DIID_IFrameDtmEvents2, &DIID_IFrameAuditTrailEvents};
   for (int resource : {1, 2}) {
     ITypeLib* lib = nullptr;
     ASSERT_HRESULT_SUCCEEDED(loadEmbedded(resource, &lib));

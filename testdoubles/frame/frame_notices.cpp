@@ -8,6 +8,7 @@ namespace frame_double {
 namespace {
 
 std::wstring Text(BSTR text) { return text ? text : L""; }
+const std::wstring& Text(const std::wstring& text) { return text; }
 std::wstring Flag(VARIANT_BOOL flag) { return flag ? L"true" : L"false"; }
 
 std::wstring ProgramFolder() {
@@ -24,6 +25,13 @@ HRESULT Offer(NoticeFrame* self, bool offered, void** out) {
   I* part = self;
   part->AddRef();
   *out = part;
+  return S_OK;
+}
+
+HRESULT OfferSink(IDispatch* sink, bool offered, void** out) {
+  if (!offered || !sink) return E_NOINTERFACE;
+  sink->AddRef();
+  *out = sink;
   return S_OK;
 }
 
@@ -66,17 +74,80 @@ HRESULT NoticeFrame::queryPart(void* object, REFIID iid, void** out) {
   }
   if (iid == __uuidof(IFrameContainer)) return Offer<IFrameContainer>(self, offered.container, out);
   if (iid == __uuidof(IFrameTopology)) return Offer<IFrameTopology>(self, offered.topology, out);
-  if (iid == __uuidof(IFrameDtmEvents)) return Offer<IFrameDtmEvents>(self, offered.eventSink, out);
-  if (iid == __uuidof(IFrameDtmEvents2)) return Offer<IFrameDtmEvents2>(self, offered.stateSink, out);
+  if (iid == __uuidof(IFrameDtmEvents)) return OfferSink(self->eventSink_.get(), offered.eventSink, out);
+  if (iid == __uuidof(IFrameDtmEvents2)) return OfferSink(self->stateSink_.get(), offered.stateSink, out);
   if (iid == __uuidof(IFrameAuditTrailEvents)) {
-    return Offer<IFrameAuditTrailEvents>(self, offered.auditTrail, out);
+    return OfferSink(self->auditSink_.get(), offered.auditTrail, out);
   }
   if (iid == IID_IMarshal) return Offer<IMarshal>(self, agile && self->marshalerInner_, out);
   return E_NOINTERFACE;
 }
 
 HRESULT NoticeFrame::finalConstruct() {
+  auto misuse = [this](const char* name) {
+    return [this, name](int slot) { record(name, "vtable call", {std::to_wstring(slot)}); };
+  };
+  eventSink_.reset(new DispatchOnlySink(
+      controllingUnknown(), DIID_IFrameDtmEvents,
+      [this](DISPID id, const DISPPARAMS& params, VARIANT*) { return invokeEvent(id, params); },
+      misuse("IFrameDtmEvents")));
+  stateSink_.reset(new DispatchOnlySink(
+      controllingUnknown(), DIID_IFrameDtmEvents2,
+      [this](DISPID id, const DISPPARAMS& params, VARIANT*) { return invokeState(id, params); },
+      misuse("IFrameDtmEvents2")));
+  auditSink_.reset(new DispatchOnlySink(
+      controllingUnknown(), DIID_IFrameAuditTrailEvents,
+      [this](DISPID id, const DISPPARAMS& params, VARIANT* result) {
+        return invokeAudit(id, params, result);
+      },
+      misuse("IFrameAuditTrailEvents")));
   return ::CoCreateFreeThreadedMarshaler(controllingUnknown(), &marshalerInner_);
+}
+
+// The dispatch ids of the sinks (fdt.idl).
+HRESULT NoticeFrame::invokeEvent(DISPID id, const DISPPARAMS& p) {
+  using S = DispatchOnlySink;
+  switch (id) {
+    case 1: return OnParameterChanged(S::Text(p, 0), S::Text(p, 1));
+    case 2: return OnErrorMessage(S::Text(p, 0), S::Text(p, 1));
+    case 3: return OnProgress(S::Text(p, 0), S::Text(p, 1), S::Short(p, 2), S::Flag(p, 3));
+    case 4: return OnUploadFinished(S::Text(p, 0), S::Flag(p, 1));
+    case 5: return OnDownloadFinished(S::Text(p, 0), S::Flag(p, 1));
+    case 6: return OnApplicationClosed(S::Text(p, 0));
+    case 8: return OnFunctionChanged(S::Text(p, 0));
+    case 9: return OnChannelFunctionChanged(S::Text(p, 0), S::Text(p, 1));
+    case 10: return OnPrint(S::Text(p, 0), S::Text(p, 1));
+    case 11: return OnNavigation(S::Text(p, 0));
+    case 12: return OnOnlineStateChanged(S::Text(p, 0), S::Flag(p, 1));
+    case 13: return OnPreparedToRelease(S::Text(p, 0));
+    case 14: return OnPreparedToReleaseCommunication(S::Text(p, 0));
+    case 15: return OnInvokedFunctionFinished(S::Text(p, 0), S::Flag(p, 1));
+    case 16: return OnScanResponse(S::Text(p, 0), S::Text(p, 1));
+    default: return DISP_E_MEMBERNOTFOUND;
+  }
+}
+
+HRESULT NoticeFrame::invokeState(DISPID id, const DISPPARAMS& p) {
+  if (id != 1) return DISP_E_MEMBERNOTFOUND;
+  return OnStateChanged(DispatchOnlySink::Text(p, 0), DispatchOnlySink::Text(p, 1));
+}
+
+HRESULT NoticeFrame::invokeAudit(DISPID id, const DISPPARAMS& p, VARIANT* result) {
+  using S = DispatchOnlySink;
+  VARIANT_BOOL answer = VARIANT_FALSE;
+  HRESULT hr;
+  switch (id) {
+    case 1: hr = OnStartTransaction(S::Text(p, 0), &answer); break;
+    case 2: return OnAuditTrailEvent(S::Text(p, 0), S::Text(p, 1));
+    case 3: hr = OnEndTransaction(S::Text(p, 0), &answer); break;
+    default: return DISP_E_MEMBERNOTFOUND;
+  }
+  if (SUCCEEDED(hr) && result) {
+    ::VariantInit(result);
+    V_VT(result) = VT_BOOL;
+    V_BOOL(result) = answer;
+  }
+  return hr;
 }
 
 void NoticeFrame::finalRelease() {
@@ -260,47 +331,47 @@ STDMETHODIMP NoticeFrame::ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* r
     return noticeResult(#method);                  \
   })
 
-STDMETHODIMP NoticeFrame::OnParameterChanged(BSTR systemTag, BSTR parameterDocument) {
+HRESULT NoticeFrame::OnParameterChanged(const std::wstring& systemTag, const std::wstring& parameterDocument) {
   FRAME_NOTICE(OnParameterChanged, Text(systemTag), Text(parameterDocument));
 }
-STDMETHODIMP NoticeFrame::OnErrorMessage(BSTR systemTag, BSTR errorMessage) {
+HRESULT NoticeFrame::OnErrorMessage(const std::wstring& systemTag, const std::wstring& errorMessage) {
   FRAME_NOTICE(OnErrorMessage, Text(systemTag), Text(errorMessage));
 }
-STDMETHODIMP NoticeFrame::OnProgress(BSTR systemTag, BSTR title, short percent, VARIANT_BOOL show) {
+HRESULT NoticeFrame::OnProgress(const std::wstring& systemTag, const std::wstring& title, short percent, VARIANT_BOOL show) {
   FRAME_NOTICE(OnProgress, Text(systemTag), Text(title), std::to_wstring(percent), std::to_wstring(show));
 }
-STDMETHODIMP NoticeFrame::OnUploadFinished(BSTR invokeId, VARIANT_BOOL success) {
+HRESULT NoticeFrame::OnUploadFinished(const std::wstring& invokeId, VARIANT_BOOL success) {
   FRAME_NOTICE(OnUploadFinished, Text(invokeId), Flag(success));
 }
-STDMETHODIMP NoticeFrame::OnDownloadFinished(BSTR invokeId, VARIANT_BOOL success) {
+HRESULT NoticeFrame::OnDownloadFinished(const std::wstring& invokeId, VARIANT_BOOL success) {
   FRAME_NOTICE(OnDownloadFinished, Text(invokeId), Flag(success));
 }
-STDMETHODIMP NoticeFrame::OnApplicationClosed(BSTR invokeId) {
+HRESULT NoticeFrame::OnApplicationClosed(const std::wstring& invokeId) {
   FRAME_NOTICE(OnApplicationClosed, Text(invokeId));
 }
-STDMETHODIMP NoticeFrame::OnFunctionChanged(BSTR systemTag) {
+HRESULT NoticeFrame::OnFunctionChanged(const std::wstring& systemTag) {
   FRAME_NOTICE(OnFunctionChanged, Text(systemTag));
 }
-STDMETHODIMP NoticeFrame::OnChannelFunctionChanged(BSTR systemTag, BSTR channelPath) {
+HRESULT NoticeFrame::OnChannelFunctionChanged(const std::wstring& systemTag, const std::wstring& channelPath) {
   FRAME_NOTICE(OnChannelFunctionChanged, Text(systemTag), Text(channelPath));
 }
-STDMETHODIMP NoticeFrame::OnPrint(BSTR systemTag, BSTR functionCall) {
+HRESULT NoticeFrame::OnPrint(const std::wstring& systemTag, const std::wstring& functionCall) {
   FRAME_NOTICE(OnPrint, Text(systemTag), Text(functionCall));
 }
-STDMETHODIMP NoticeFrame::OnNavigation(BSTR systemTag) { FRAME_NOTICE(OnNavigation, Text(systemTag)); }
-STDMETHODIMP NoticeFrame::OnOnlineStateChanged(BSTR systemTag, VARIANT_BOOL online) {
+HRESULT NoticeFrame::OnNavigation(const std::wstring& systemTag) { FRAME_NOTICE(OnNavigation, Text(systemTag)); }
+HRESULT NoticeFrame::OnOnlineStateChanged(const std::wstring& systemTag, VARIANT_BOOL online) {
   FRAME_NOTICE(OnOnlineStateChanged, Text(systemTag), Flag(online));
 }
-STDMETHODIMP NoticeFrame::OnPreparedToRelease(BSTR systemTag) {
+HRESULT NoticeFrame::OnPreparedToRelease(const std::wstring& systemTag) {
   FRAME_NOTICE(OnPreparedToRelease, Text(systemTag));
 }
-STDMETHODIMP NoticeFrame::OnPreparedToReleaseCommunication(BSTR systemTag) {
+HRESULT NoticeFrame::OnPreparedToReleaseCommunication(const std::wstring& systemTag) {
   FRAME_NOTICE(OnPreparedToReleaseCommunication, Text(systemTag));
 }
-STDMETHODIMP NoticeFrame::OnInvokedFunctionFinished(BSTR invokeId, VARIANT_BOOL success) {
+HRESULT NoticeFrame::OnInvokedFunctionFinished(const std::wstring& invokeId, VARIANT_BOOL success) {
   FRAME_NOTICE(OnInvokedFunctionFinished, Text(invokeId), Flag(success));
 }
-STDMETHODIMP NoticeFrame::OnScanResponse(BSTR invokeId, BSTR response) {
+HRESULT NoticeFrame::OnScanResponse(const std::wstring& invokeId, const std::wstring& response) {
   FRAME_NOTICE(OnScanResponse, Text(invokeId), Text(response));
 }
 
@@ -310,28 +381,28 @@ STDMETHODIMP NoticeFrame::OnScanResponse(BSTR invokeId, BSTR response) {
 // IFrameDtmEvents2 and IFrameAuditTrailEvents
 // ---------------------------------------------------------------------------
 
-STDMETHODIMP NoticeFrame::OnStateChanged(BSTR systemTag, BSTR stateDocument) {
+HRESULT NoticeFrame::OnStateChanged(const std::wstring& systemTag, const std::wstring& stateDocument) {
   return com::guard([&] {
     record("IFrameDtmEvents2", "OnStateChanged", {Text(systemTag), Text(stateDocument)});
     return noticeResult("OnStateChanged");
   });
 }
 
-STDMETHODIMP NoticeFrame::OnStartTransaction(BSTR systemTag, VARIANT_BOOL* result) {
+HRESULT NoticeFrame::OnStartTransaction(const std::wstring& systemTag, VARIANT_BOOL* result) {
   return com::guard([&] {
     record("IFrameAuditTrailEvents", "OnStartTransaction", {Text(systemTag)});
     return boolAnswer("OnStartTransaction", result);
   });
 }
 
-STDMETHODIMP NoticeFrame::OnAuditTrailEvent(BSTR systemTag, BSTR logEntry) {
+HRESULT NoticeFrame::OnAuditTrailEvent(const std::wstring& systemTag, const std::wstring& logEntry) {
   return com::guard([&] {
     record("IFrameAuditTrailEvents", "OnAuditTrailEvent", {Text(systemTag), Text(logEntry)});
     return noticeResult("OnAuditTrailEvent");
   });
 }
 
-STDMETHODIMP NoticeFrame::OnEndTransaction(BSTR systemTag, VARIANT_BOOL* result) {
+HRESULT NoticeFrame::OnEndTransaction(const std::wstring& systemTag, VARIANT_BOOL* result) {
   return com::guard([&] {
     record("IFrameAuditTrailEvents", "OnEndTransaction", {Text(systemTag)});
     return boolAnswer("OnEndTransaction", result);

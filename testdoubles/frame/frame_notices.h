@@ -15,8 +15,10 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
+#include "dispatch_sink.h"
 #include "frame_application.h"
 
 namespace frame_double {
@@ -24,9 +26,6 @@ namespace frame_double {
 class NoticeFrame : public FrameApplication,
                     public com::DispatchImpl<IFrameContainer>,
                     public com::DispatchImpl<IFrameTopology>,
-                    public com::DispatchImpl<IFrameDtmEvents>,
-                    public com::DispatchImpl<IFrameDtmEvents2>,
-                    public com::DispatchImpl<IFrameAuditTrailEvents>,
                     public IMarshal {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -77,28 +76,31 @@ class NoticeFrame : public FrameApplication,
   STDMETHODIMP GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) override;
   STDMETHODIMP GetChildNodes(BSTR channelPath, BSTR* dtmChildList) override;
   STDMETHODIMP ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* result) override;
-  // IFrameDtmEvents
-  STDMETHODIMP OnParameterChanged(BSTR systemTag, BSTR parameterDocument) override;
-  STDMETHODIMP OnErrorMessage(BSTR systemTag, BSTR errorMessage) override;
-  STDMETHODIMP OnProgress(BSTR systemTag, BSTR title, short percent, VARIANT_BOOL show) override;
-  STDMETHODIMP OnUploadFinished(BSTR invokeId, VARIANT_BOOL success) override;
-  STDMETHODIMP OnDownloadFinished(BSTR invokeId, VARIANT_BOOL success) override;
-  STDMETHODIMP OnApplicationClosed(BSTR invokeId) override;
-  STDMETHODIMP OnFunctionChanged(BSTR systemTag) override;
-  STDMETHODIMP OnChannelFunctionChanged(BSTR systemTag, BSTR channelPath) override;
-  STDMETHODIMP OnPrint(BSTR systemTag, BSTR functionCall) override;
-  STDMETHODIMP OnNavigation(BSTR systemTag) override;
-  STDMETHODIMP OnOnlineStateChanged(BSTR systemTag, VARIANT_BOOL online) override;
-  STDMETHODIMP OnPreparedToRelease(BSTR systemTag) override;
-  STDMETHODIMP OnPreparedToReleaseCommunication(BSTR systemTag) override;
-  STDMETHODIMP OnInvokedFunctionFinished(BSTR invokeId, VARIANT_BOOL success) override;
-  STDMETHODIMP OnScanResponse(BSTR invokeId, BSTR response) override;
-  // IFrameDtmEvents2
-  STDMETHODIMP OnStateChanged(BSTR systemTag, BSTR stateDocument) override;
-  // IFrameAuditTrailEvents
-  STDMETHODIMP OnStartTransaction(BSTR systemTag, VARIANT_BOOL* result) override;
-  STDMETHODIMP OnAuditTrailEvent(BSTR systemTag, BSTR logEntry) override;
-  STDMETHODIMP OnEndTransaction(BSTR systemTag, VARIANT_BOOL* result) override;
+  // IFrameDtmEvents, IFrameDtmEvents2 and IFrameAuditTrailEvents are
+  // dispatch interfaces: the double answers them, as frames do, with
+  // dispatch-only sinks whose Invoke reaches the methods below by dispatch
+  // id. A call through a vtable slot of theirs is recorded as "vtable call"
+  // (argument: the slot) with the interface's name, and fails.
+  HRESULT OnParameterChanged(const std::wstring& systemTag, const std::wstring& parameterDocument);
+  HRESULT OnErrorMessage(const std::wstring& systemTag, const std::wstring& errorMessage);
+  HRESULT OnProgress(const std::wstring& systemTag, const std::wstring& title, short percent,
+                     VARIANT_BOOL show);
+  HRESULT OnUploadFinished(const std::wstring& invokeId, VARIANT_BOOL success);
+  HRESULT OnDownloadFinished(const std::wstring& invokeId, VARIANT_BOOL success);
+  HRESULT OnApplicationClosed(const std::wstring& invokeId);
+  HRESULT OnFunctionChanged(const std::wstring& systemTag);
+  HRESULT OnChannelFunctionChanged(const std::wstring& systemTag, const std::wstring& channelPath);
+  HRESULT OnPrint(const std::wstring& systemTag, const std::wstring& functionCall);
+  HRESULT OnNavigation(const std::wstring& systemTag);
+  HRESULT OnOnlineStateChanged(const std::wstring& systemTag, VARIANT_BOOL online);
+  HRESULT OnPreparedToRelease(const std::wstring& systemTag);
+  HRESULT OnPreparedToReleaseCommunication(const std::wstring& systemTag);
+  HRESULT OnInvokedFunctionFinished(const std::wstring& invokeId, VARIANT_BOOL success);
+  HRESULT OnScanResponse(const std::wstring& invokeId, const std::wstring& response);
+  HRESULT OnStateChanged(const std::wstring& systemTag, const std::wstring& stateDocument);
+  HRESULT OnStartTransaction(const std::wstring& systemTag, VARIANT_BOOL* result);
+  HRESULT OnAuditTrailEvent(const std::wstring& systemTag, const std::wstring& logEntry);
+  HRESULT OnEndTransaction(const std::wstring& systemTag, VARIANT_BOOL* result);
 
   // IMarshal (answered only when agile): the free-threaded marshaller's.
   STDMETHODIMP GetUnmarshalClass(REFIID iid, void* object, DWORD context, void* reserved,
@@ -113,6 +115,9 @@ class NoticeFrame : public FrameApplication,
 
  private:
   static HRESULT queryPart(void* object, REFIID iid, void** out);
+  HRESULT invokeEvent(DISPID id, const DISPPARAMS& params);
+  HRESULT invokeState(DISPID id, const DISPPARAMS& params);
+  HRESULT invokeAudit(DISPID id, const DISPPARAMS& params, VARIANT* result);
   HRESULT noticeResult(const char* method) const;
   HRESULT boolAnswer(const char* method, VARIANT_BOOL* result) const;
   template <class F>
@@ -129,6 +134,9 @@ class NoticeFrame : public FrameApplication,
   std::map<std::wstring, std::wstring> childNodes_;
   bool agile_ = false;
   IUnknown* marshalerInner_ = nullptr;  // the free-threaded marshaller (aggregated)
+  std::unique_ptr<DispatchOnlySink> eventSink_;  // IFrameDtmEvents
+  std::unique_ptr<DispatchOnlySink> stateSink_;  // IFrameDtmEvents2
+  std::unique_ptr<DispatchOnlySink> auditSink_;  // IFrameAuditTrailEvents
 };
 
 // A new notice frame; *object stays valid while the returned reference is held.

@@ -9,6 +9,7 @@
 #include "com/Variant.h"
 #include "fdt.h"
 #include "toolkit/values/fdt_texts.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
 
@@ -184,8 +185,9 @@ STDMETHODIMP AuditTrailCore::SetAuditTrailActive(VARIANT_BOOL on, VARIANT_BOOL* 
     HRESULT hr = AuditSystemTag(tag.put());
     if (FAILED(hr)) return hr;
     VARIANT_BOOL answer = VARIANT_FALSE;
-    hr = wanted ? events->OnStartTransaction(tag.get(), &answer)
-                : events->OnEndTransaction(tag.get(), &answer);
+    hr = frame_events::Ask(events.get(),
+                           wanted ? frame_events::kStartTransaction : frame_events::kEndTransaction,
+                           tag.get(), &answer);
     if (FAILED(hr)) return hr;
     if (answer != VARIANT_FALSE) {
       active_ = wanted;
@@ -206,7 +208,7 @@ HRESULT AuditTrailCore::SendEvent(const wchar_t* document) {
   HRESULT hr = AuditSystemTag(tag.put());
   if (FAILED(hr)) return hr;
   com::Bstr text(document);
-  return events->OnAuditTrailEvent(tag.get(), text.get());
+  return frame_events::Notify(events.get(), frame_events::kAuditTrailEvent, tag.get(), text.get());
 }
 
 STDMETHODIMP AuditTrailCore::GetFrameAuditTrail(BSTR document) {

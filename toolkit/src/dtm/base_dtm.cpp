@@ -346,7 +346,14 @@ STDMETHODIMP BaseDtm::InitForDeviceType(IUnknown* frameObject) {
         return hr;
       }
     }
-    if (StartThread()) PostRequest(dtm_command::kSetFrame, frameObject);
+    // Without its worker the DTM could send no notice and run no operation:
+    // it stays where it was and says so.
+    if (!StartThread()) {
+      ReportMessage("Could not start the DTM's worker thread!");
+      DropFrame();
+      return E_FAIL;
+    }
+    PostRequest(dtm_command::kSetFrame, frameObject);
     SetState(loaded ? kDtmInitialised : kDtmEnvironmentSet);
     return S_OK;
   });

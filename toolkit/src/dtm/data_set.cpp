@@ -6,6 +6,7 @@
 #include "com/Guard.h"
 #include "com/StreamForm.h"
 #include "toolkit/dtm/base_dtm.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/xml/xml_dom.h"
 #include "base_dtm_values.h"
@@ -94,7 +95,8 @@ STDMETHODIMP BaseDtm::UnlockDataSet() {
     if (FAILED(LoadResourceText(*base_dtm::UI4(kUnlockFailedText).get(), text.put())) ||
         text.empty())
       text.assign(kUnlockFailedFallback);
-    if (frameEvents_) frameEvents_->OnErrorMessage(tag.get(), text.get());
+    if (frameEvents_)
+      frame_events::Notify(frameEvents_.get(), frame_events::kErrorMessage, tag.get(), text.get());
     return E_FAIL;
   });
 }

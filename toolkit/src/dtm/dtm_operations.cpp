@@ -10,6 +10,7 @@
 #include "com/Guard.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/values/fdt_texts.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/translation.h"
@@ -706,8 +707,9 @@ STDMETHODIMP BaseDtm::InvokeFunctionRequest(BSTR invokeId, BSTR functionCall,
     }
     VARIANT_BOOL success = VARIANT_FALSE;
     if (FAILED(RunFunctionAction(*entry, &success))) success = VARIANT_FALSE;
-    if (IFrameDtmEvents* events = frameEvents_.get())
-      events->OnInvokedFunctionFinished(invokeId, success ? VARIANT_TRUE : VARIANT_FALSE);
+    if (frameEvents_)
+      frame_events::NotifyFlag(frameEvents_.get(), frame_events::kInvokedFunctionFinished, invokeId,
+                               success ? VARIANT_TRUE : VARIANT_FALSE);
     *result = VARIANT_TRUE;
     return S_OK;
   });

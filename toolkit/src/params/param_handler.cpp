@@ -65,7 +65,21 @@ HRESULT CevFDT_ParameterHandlerCore::OnParamDataSetModified() {
   return storage->SetModified(1);
 }
 
-HRESULT CevFDT_ParameterHandlerCore::OnParamReportMessage(BSTR) { return S_OK; }
+// A failed device completion's text goes to the user through the owner's
+// message path (a DTM's user-message event); an owner without one keeps it
+// for the controls alone.
+HRESULT CevFDT_ParameterHandlerCore::OnParamReportMessage(BSTR text) {
+  if (!text || !*text) return S_OK;
+  if (auto events = queryOwner<IevFdtDtmEvents>(ParamOwner())) {
+    com::Bstr copy(text);
+    VARIANT value;
+    ::VariantInit(&value);
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = copy.get();  // borrowed for the call
+    events->OnDtmEvent(com::Variant(kDtmEventUserMessageText).value(), value);
+  }
+  return S_OK;
+}
 void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG, ULONG, const wchar_t*) {}
 
 HRESULT CevFDT_ParameterHandlerCore::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done) {

@@ -11,6 +11,7 @@
 
 #include "com/Bstr.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/worker/message_workers.h"
 #include "toolkit/xml/user_messages.h"
@@ -65,6 +66,23 @@ void FreeCommand(DtmThreadCommand* record) {
 
 // Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
 // 0 when the poster does not wait.
+// Element i (from 0) of a command's argument array as a dispatch pointer;
+// null when missing.
+com::ComPtr<IDispatch> ReadDispatchElement(const VARIANT& argument, LONG i) {
+  com::ComPtr<IDispatch> out;
+  if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return out;
+  SAFEARRAY* array = V_ARRAY(&argument);
+  LONG lower = 0, upper = -1;
+  ::SafeArrayGetLBound(array, 1, &lower);
+  ::SafeArrayGetUBound(array, 1, &upper);
+  LONG index = lower + i;
+  com::Variant element;
+  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put())) &&
+      element.type() == VT_DISPATCH)
+    out = com::ComPtr<IDispatch>(element.value().pdispVal);
+  return out;
+}
+
 HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<IUnknown>& pointer) {
   *event = nullptr;
   pointer = nullptr;
@@ -285,10 +303,12 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
     if (pointer) dtm.queryFrom(pointer.get());
     dtm_ = dtm;
   } else {
-    com::ComPtr<IFrameDtmEvents> events;
-    if (pointer) events.queryFrom(pointer.get());
+    // The sinks come as their own pointers, taken in the poster's
+    // apartment: queried here through the frame's proxy, a dispatch
+    // interface may reach the frame object's own IDispatch instead.
     frame_ = pointer;
-    frameEvents_ = events;
+    frameEvents_ = pointer ? ReadDispatchElement(argument, 2) : nullptr;
+    stateSink_ = pointer ? ReadDispatchElement(argument, 3) : nullptr;
   }
   if (event) ::SetEvent(event);
   return S_OK;
@@ -346,7 +366,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
 
 HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
   const bool upload = code == dtm_command::kUpload;
-  com::ComPtr<IFrameDtmEvents> sink = frameEvents_;
+  com::ComPtr<IDispatch> sink = frameEvents_;
   if (!sink) return E_FAIL;  // the operation stays current
 
   com::Bstr request;
@@ -384,7 +404,8 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
       pending = !operation_.operationId.empty();
     }
     com::Bstr tag;
-    if (pending && SUCCEEDED(SystemTag(tag))) sink->OnErrorMessage(tag.get(), text.get());
+    if (pending && SUCCEEDED(SystemTag(tag)))
+      frame_events::Notify(sink.get(), frame_events::kErrorMessage, tag.get(), text.get());
   }
 
   com::Bstr operationId;
@@ -394,10 +415,9 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
     operation_.operationId.reset();
   }
   if (!operationId.empty()) {
-    if (upload)
-      sink->OnUploadFinished(operationId.get(), success);
-    else
-      sink->OnDownloadFinished(operationId.get(), success);
+    frame_events::NotifyFlag(sink.get(),
+                             upload ? frame_events::kUploadFinished : frame_events::kDownloadFinished,
+                             operationId.get(), success);
   }
   return S_OK;
 }
@@ -668,7 +688,7 @@ HRESULT CevFDT_DtmThreadImpl::FrameNotice(ULONG code, const VARIANT& argument) {
     if (!IsNoticeState(state)) return S_FALSE;
   }
   if (code == dtm_command::kOnlineState && !dtm_) return E_FAIL;
-  com::ComPtr<IFrameDtmEvents> sink = frameEvents_;
+  com::ComPtr<IDispatch> sink = frameEvents_;
   if (!sink) return E_FAIL;
 
   com::Bstr text;
@@ -689,30 +709,34 @@ HRESULT CevFDT_DtmThreadImpl::FrameNotice(ULONG code, const VARIANT& argument) {
       break;
   }
   if (FAILED(hr)) return hr;
-  if (code == dtm_command::kApplicationClosed) return sink->OnApplicationClosed(text.get());
+  if (code == dtm_command::kApplicationClosed)
+    return frame_events::Notify(sink.get(), frame_events::kApplicationClosed, text.get());
 
   com::Bstr tag;
   hr = SystemTag(tag);
   if (FAILED(hr)) return hr;
   switch (code) {
     case dtm_command::kFunctionChanged:
-      return sink->OnFunctionChanged(tag.get());
+      return frame_events::Notify(sink.get(), frame_events::kFunctionChanged, tag.get());
     case dtm_command::kNavigation:
-      return sink->OnNavigation(tag.get());
+      return frame_events::Notify(sink.get(), frame_events::kNavigation, tag.get());
     case dtm_command::kPreparedToRelease:
-      return sink->OnPreparedToRelease(tag.get());
+      return frame_events::Notify(sink.get(), frame_events::kPreparedToRelease, tag.get());
     case dtm_command::kPreparedToReleaseCommunication:
-      return sink->OnPreparedToReleaseCommunication(tag.get());
+      return frame_events::Notify(sink.get(), frame_events::kPreparedToReleaseCommunication,
+                                  tag.get());
     case dtm_command::kParameterChanged:
-      return sink->OnParameterChanged(tag.get(), text.get());
+      return frame_events::Notify(sink.get(), frame_events::kParameterChanged, tag.get(), text.get());
     case dtm_command::kErrorMessage:
-      return sink->OnErrorMessage(tag.get(), text.get());
+      return frame_events::Notify(sink.get(), frame_events::kErrorMessage, tag.get(), text.get());
     case dtm_command::kChannelFunctionChanged:
-      return sink->OnChannelFunctionChanged(tag.get(), text.get());
+      return frame_events::Notify(sink.get(), frame_events::kChannelFunctionChanged, tag.get(),
+                                  text.get());
     case dtm_command::kPrint:
-      return sink->OnPrint(tag.get(), text.get());
+      return frame_events::Notify(sink.get(), frame_events::kPrint, tag.get(), text.get());
     case dtm_command::kOnlineState:
-      return sink->OnOnlineStateChanged(tag.get(), number ? VARIANT_TRUE : VARIANT_FALSE);
+      return frame_events::NotifyFlag(sink.get(), frame_events::kOnlineStateChanged, tag.get(),
+                                      number ? VARIANT_TRUE : VARIANT_FALSE);
     default:
       return S_FALSE;
   }
@@ -740,15 +764,15 @@ HRESULT CevFDT_DtmThreadImpl::StateNotice(ULONG code, const VARIANT& argument) {
 
 HRESULT CevFDT_DtmThreadImpl::StateDocument(const VARIANT& argument) {
   if (!dtm_) return E_FAIL;
-  com::ComPtr<IFrameDtmEvents2> sink;
-  if (!frame_ || FAILED(sink.queryFrom(frame_.get())) || !sink) return E_NOINTERFACE;
+  com::ComPtr<IDispatch> sink = stateSink_;
+  if (!frame_ || !sink) return E_NOINTERFACE;
   com::Bstr document;
   HRESULT hr = CFdtVariant::GetBstr(argument, document.put());
   if (FAILED(hr)) return hr;
   com::Bstr tag;
   hr = SystemTag(tag);
   if (FAILED(hr)) return hr;
-  return sink->OnStateChanged(tag.get(), document.get());
+  return frame_events::Notify(sink.get(), frame_events::kStateChanged, tag.get(), document.get());
 }
 
 // ===========================================================================
@@ -887,7 +911,14 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
     event.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event) return HRESULT_FROM_WIN32(::GetLastError());
   }
-  SAFEARRAYBOUND bound{2, 0};
+  // The frame's sinks travel with it (see SetPointer).
+  com::ComPtr<IFrameDtmEvents> events;
+  com::ComPtr<IFrameDtmEvents2> states;
+  if (code == dtm_command::kSetFrame && pointer) {
+    events.queryFrom(pointer);
+    states.queryFrom(pointer);
+  }
+  SAFEARRAYBOUND bound{4, 0};
   SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
   if (!array) return E_OUTOFMEMORY;
   com::Variant argument;
@@ -904,6 +935,16 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   index = 1;
   hr = ::SafeArrayPutElement(array, &index, &element);
   if (FAILED(hr)) return hr;
+  IDispatch* sinks[] = {events.get(), states.get()};
+  for (IDispatch* sink : sinks) {
+    ++index;
+    if (!sink) continue;
+    ::VariantInit(&element);
+    V_VT(&element) = VT_DISPATCH;
+    V_DISPATCH(&element) = sink;
+    hr = ::SafeArrayPutElement(array, &index, &element);
+    if (FAILED(hr)) return hr;
+  }
 
   hr = PostCode(code, argument.value());
   if (SUCCEEDED(hr) && pointer) WaitWithMessageLoop(event.get());

@@ -7,6 +7,7 @@
 #include "com/ComError.h"
 #include "com/ComPtr.h"
 #include "com/Guard.h"
+#include "toolkit/values/frame_events.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ namespace {
 struct WorkerStart {
   IStream* frameStream = nullptr;
   IStream* dtmStream = nullptr;
+  IStream* eventsStream = nullptr;  // the frame's event sink, when it has one
   CWorker* worker = nullptr;
   HMODULE module = nullptr;  // the thread's reference on the module of this code
 };
@@ -39,11 +41,18 @@ void RunWorker(WorkerStart* start) {
       ::CoGetInterfaceAndReleaseStream(start->dtmStream, IID_IevFdtBaseDTM, dtm.putVoid());
       start->frameStream = nullptr;
       start->dtmStream = nullptr;
+      com::ComPtr<IDispatch> events;
+      if (start->eventsStream)
+        ::CoGetInterfaceAndReleaseStream(start->eventsStream, IID_IDispatch, events.putVoid());
+      start->eventsStream = nullptr;
+      start->worker->SetFrameEventSink(events.get());
     }
+    DiscardStream(start->eventsStream);
     if (frame && dtm) {
       CWorker* worker = start->worker;
       com::guard([&] { return worker->Execute(frame.get(), dtm.get()); });
     }
+    start->worker->SetFrameEventSink(nullptr);
     delete start->worker;
     delete start;
     // The proxies go before the apartment does.
@@ -89,6 +98,13 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     delete start;
     return E_FAIL;
   }
+  // The event sink is handed over itself rather than queried from the
+  // frame's proxy over there: a frame's sink may be an object of its own,
+  // and a dispatch interface queried through another object's proxy may
+  // reach that object's IDispatch instead.
+  com::ComPtr<IFrameDtmEvents> events;
+  if (SUCCEEDED(events.queryFrom(frameObject)) && events)
+    ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, events.get(), &start->eventsStream);
   start->worker = worker;
   // The worker's thread keeps the module of its code loaded while it runs,
   // whoever unloads the DTM's server in the meantime.
@@ -100,6 +116,7 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     if (start->module) ::FreeLibrary(start->module);
     DiscardStream(start->frameStream);
     DiscardStream(start->dtmStream);
+    DiscardStream(start->eventsStream);
     delete start;
     return E_FAIL;
   }
@@ -132,9 +149,9 @@ HRESULT CProgressMessageWorker::Execute(IFrameContainer* frameObject, IevFdtBase
   com::Bstr tag;
   HRESULT hr = dtm->GetSystemTag(tag.put());
   if (FAILED(hr)) return hr;
-  com::ComPtr<IFrameDtmEvents> sink;
-  if (FAILED(sink.queryFrom(frameObject)) || !sink) return E_FAIL;
-  hr = sink->OnProgress(tag.get(), text_.get(), static_cast<short>(percent_), flag_);
+  IDispatch* sink = FrameEventSink();
+  if (!sink) return E_FAIL;
+  hr = frame_events::Progress(sink, tag.get(), text_.get(), static_cast<short>(percent_), flag_);
   return SUCCEEDED(hr) ? S_OK : hr;
 }
 

@@ -96,8 +96,7 @@ void DtmFixture::SetUp() {
   ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   frameObject = frame_double::createNoticeFrame(&frame);
   ASSERT_TRUE(frame);
-  // Free-threaded: the worker's notices are recorded with the worker's thread.
-  frame->setAgile(true);
+  frame->setAgile(agileFrame);
   serverLoadedBefore = ::GetModuleHandleW(kTestDtmFileName) != nullptr;
   ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
   ASSERT_EQ(S_OK, object.as(dtm));

@@ -60,6 +60,10 @@ class DtmFixture : public ::testing::Test {
   com::ComPtr<IevFdtBaseDTM> base;
   com::ComPtr<IUnknown> frameObject;
   frame_double::NoticeFrame* frame = nullptr;
+  // Set before SetUp: an agile frame takes the worker's notices on the
+  // worker's thread; a single-threaded one, as frame applications are, on
+  // the test's thread while it dispatches messages.
+  bool agileFrame = true;
   com::Bstr tag{L"Tag of the test DTM"};
   // The server was loaded already before this case created its DTM (an
   // earlier case of this process still holds it).

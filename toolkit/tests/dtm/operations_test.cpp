@@ -16,8 +16,14 @@ namespace {
 namespace par = test_dtm_parameter;
 namespace fn = test_dtm_function;
 
-class OperationsTest : public DtmFixture {
+// Every case runs with an agile frame and with a single-threaded one.
+class OperationsTest : public DtmFixture, public ::testing::WithParamInterface<bool> {
  protected:
+  void SetUp() override {
+    agileFrame = GetParam();
+    DtmFixture::SetUp();
+  }
+
   ULONG Flags(ULONG id) {
     com::Variant flags = Field(id, 0x4000);
     EXPECT_EQ(S_OK, flags.changeType(VT_UI4));
@@ -31,13 +37,13 @@ class OperationsTest : public DtmFixture {
   }
 };
 
-TEST_F(OperationsTest, UserRoleDecidesWhichParametersStayWritable) {
+TEST_P(OperationsTest, UserRoleDecidesWhichParametersStayWritable) {
   Configure(L"maintenance");
   EXPECT_EQ(0x1u, Flags(par::kCounter) & 0x1);      // storage 4: kept by maintenance
   EXPECT_EQ(0x1u, Flags(par::kPreambles) & 0x1);
 }
 
-TEST_F(OperationsTest, ObserverLosesWriteAccessAndMayNotCallFunctions) {
+TEST_P(OperationsTest, ObserverLosesWriteAccessAndMayNotCallFunctions) {
   Configure(L"observer");
   EXPECT_EQ(0u, Flags(par::kPreambles) & 0x1);      // storage 2
   EXPECT_EQ(0u, Flags(par::kCounter) & 0x1);        // storage 4
@@ -49,13 +55,13 @@ TEST_F(OperationsTest, ObserverLosesWriteAccessAndMayNotCallFunctions) {
   EXPECT_EQ(0u, frame->callsTo("OnInvokedFunctionFinished").size());
 }
 
-TEST_F(OperationsTest, UnknownUserLevelKeepsTheRoleAndConfigSucceeds) {
+TEST_P(OperationsTest, UnknownUserLevelKeepsTheRoleAndConfigSucceeds) {
   Configure(L"Operator");  // capital letter: not a level, the role stays observer
   VARIANT_BOOL ok = VARIANT_TRUE;
   EXPECT_EQ(S_FALSE, Invoke(fn::kResetCounter, &ok));
 }
 
-TEST_F(OperationsTest, FunctionCallsRunTheActionAndTellTheFrame) {
+TEST_P(OperationsTest, FunctionCallsRunTheActionAndTellTheFrame) {
   Configure(L"operator");
   VARIANT_BOOL ok = VARIANT_FALSE;
   ASSERT_EQ(S_OK, Invoke(fn::kResetCounter, &ok));
@@ -78,7 +84,7 @@ TEST_F(OperationsTest, FunctionCallsRunTheActionAndTellTheFrame) {
   EXPECT_EQ(S_FALSE, Invoke(999, &ok));
 }
 
-TEST_F(OperationsTest, FunctionListHoldsTheTableAndStoresThePhase) {
+TEST_P(OperationsTest, FunctionListHoldsTheTableAndStoresThePhase) {
   Configure();
   com::Bstr phase(OperationPhase(L"engineering").c_str());
   com::Bstr functions;
@@ -103,7 +109,7 @@ TEST_F(OperationsTest, FunctionListHoldsTheTableAndStoresThePhase) {
   EXPECT_EQ(S_FALSE, dtm->GetFunctions(unknownPhase.get(), functions.put()));
 }
 
-TEST_F(OperationsTest, LanguageWithoutTranslationIsEnglishOnly) {
+TEST_P(OperationsTest, LanguageWithoutTranslationIsEnglishOnly) {
   Configure();
   VARIANT_BOOL ok = VARIANT_FALSE;
   EXPECT_EQ(S_OK, dtm->SetLanguage(0x409, &ok));
@@ -117,7 +123,7 @@ TEST_F(OperationsTest, LanguageWithoutTranslationIsEnglishOnly) {
   EXPECT_EQ(0x409, language);
 }
 
-TEST_F(OperationsTest, FrameVersionsOtherThan120And121AreRefused) {
+TEST_P(OperationsTest, FrameVersionsOtherThan120And121AreRefused) {
   com::ComPtr<IPersistStreamInit> persist;
   ASSERT_EQ(S_OK, object.as(persist));
   ASSERT_EQ(S_OK, persist->InitNew());
@@ -137,7 +143,7 @@ TEST_F(OperationsTest, FrameVersionsOtherThan120And121AreRefused) {
   EXPECT_EQ(S_FALSE, dtm->SetLanguage(0x409, &ok));
 }
 
-TEST_F(OperationsTest, SystemGuiLabelIsWrittenToTheSystemLabel) {
+TEST_P(OperationsTest, SystemGuiLabelIsWrittenToTheSystemLabel) {
   Configure();
   com::ComPtr<IDtm2> dtm2;
   ASSERT_EQ(S_OK, object.as(dtm2));
@@ -152,7 +158,7 @@ TEST_F(OperationsTest, SystemGuiLabelIsWrittenToTheSystemLabel) {
   EXPECT_STREQ(L"Line 4 / Modem", V_BSTR(text.get()));
 }
 
-TEST_F(OperationsTest, DeviceParameterIsWrittenAndReadOnlyWhileOnline) {
+TEST_P(OperationsTest, DeviceParameterIsWrittenAndReadOnlyWhileOnline) {
   Configure();
   com::ComPtr<IevFdtParameterHandler4> handler;
   ASSERT_EQ(S_OK, object.as(handler));
@@ -177,6 +183,22 @@ TEST_F(OperationsTest, DeviceParameterIsWrittenAndReadOnlyWhileOnline) {
   EXPECT_EQ(77, V_I4(deviceValue.get()));
 }
 
+// A device completion that failed tells the user why, through the DTM's
+// message path to the frame.
+TEST_P(OperationsTest, FailedDeviceCompletionReachesTheUser) {
+  Configure();
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  ASSERT_EQ(S_OK, object.as(handler));
+  com::Variant id(LONG{par::kDeviceValue});
+  com::Bstr error(L"the device did not answer");
+  ASSERT_EQ(S_OK, handler->SetParameterValue(VARIANT_FALSE, *id.get(), *com::Variant(LONG{5}).get(),
+                                             error.get()));
+  ASSERT_TRUE(PumpUntil([&] { return !frame->callsTo("OnErrorMessage").empty(); }));
+  const auto messages = frame->callsTo("OnErrorMessage");
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ((std::vector<std::wstring>{tag.c_str(), L"the device did not answer"}), messages[0].arguments);
+}
+
 // The C++ side of the in-process test DTM, for what COM does not show: the
 // communication event and the period the worker's timer was given.
 BaseDtm& Core(IevFdtBaseDTM* base) {
@@ -185,7 +207,7 @@ BaseDtm& Core(IevFdtBaseDTM* base) {
 
 bool Signalled(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
-TEST_F(OperationsTest, EveryStateChangeHasItsSideEffects) {
+TEST_P(OperationsTest, EveryStateChangeHasItsSideEffects) {
   Configure();
   BaseDtm& core = Core(base.get());
   const HANDLE communication = core.CommunicationEvent();
@@ -232,7 +254,7 @@ TEST_F(OperationsTest, EveryStateChangeHasItsSideEffects) {
   EXPECT_EQ(kDtmConfigured, State());
 }
 
-TEST_F(OperationsTest, UploadAndAuditTrailEventsAnswerWhatTheirOperationsAnswer) {
+TEST_P(OperationsTest, UploadAndAuditTrailEventsAnswerWhatTheirOperationsAnswer) {
   Configure();
   com::ComPtr<IevFdtDtmEvents> events;
   ASSERT_EQ(S_OK, object.as(events));
@@ -245,7 +267,7 @@ TEST_F(OperationsTest, UploadAndAuditTrailEventsAnswerWhatTheirOperationsAnswer)
   EXPECT_EQ(base->SwitchAuditTrail(*off.get()), events->OnDtmEvent(*com::Variant(LONG{52}).get(), *off.get()));
 }
 
-TEST_F(OperationsTest, ResourceTextsComeFromTheDtmModule) {
+TEST_P(OperationsTest, ResourceTextsComeFromTheDtmModule) {
   com::Bstr text;
   ASSERT_EQ(S_OK, base->LoadResourceText(*com::Variant(LONG{101}).get(), text.put()));
   EXPECT_STREQ(L"Diagnosis", text.get());
@@ -326,6 +348,11 @@ TEST(SplitStringTest, CutsOneTokenAtATime) {
   EXPECT_EQ(S_OK, BaseDtm::SplitString(&s.text, nullptr, &s.token, &last));
   EXPECT_TRUE(last);
 }
+
+INSTANTIATE_TEST_SUITE_P(Frames, OperationsTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Agile" : "SingleThreaded");
+                         });
 
 }  // namespace
 }  // namespace dtmtest

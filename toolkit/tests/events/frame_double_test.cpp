@@ -1,5 +1,6 @@
 // The frame double's notice interfaces as a DTM's worker thread reaches them:
-// from another apartment, through the FDT type library or, agile, directly.
+// from another apartment, through the dispatch proxy or, agile, directly,
+// always by dispatch id (frame_events).
 #include <windows.h>
 #include <oleauto.h>
 
@@ -7,6 +8,7 @@
 
 #include "com/Bstr.h"
 #include "frame_notices.h"
+#include "toolkit/values/frame_events.h"
 #include "win32/unique_handle.h"
 
 namespace {
@@ -18,30 +20,33 @@ std::wstring ProgramFolder() {
   return folder.substr(0, folder.find_last_of(L"\\/") + 1);
 }
 
-// A thread in its own apartment that sends two notices to the frame.
+// A thread in its own apartment that sends three notices to the frame's
+// sinks, handed to it as their own pointers, as the DTM hands them to its
+// worker threads.
 struct Sender {
-  IStream* frame = nullptr;
+  IStream* sinks[3] = {};  // audit trail, state sink, event sink
   DWORD thread = 0;
   HRESULT stateResult = E_UNEXPECTED;
   HRESULT onlineResult = E_UNEXPECTED;
+  HRESULT auditResult = E_UNEXPECTED;
+  VARIANT_BOOL auditAnswer = VARIANT_TRUE;
 
   static DWORD WINAPI Run(void* context) {
     auto* self = static_cast<Sender*>(context);
     self->thread = ::GetCurrentThreadId();
     ::CoInitialize(nullptr);
     {
-      com::ComPtr<IUnknown> frame;
-      if (SUCCEEDED(::CoGetInterfaceAndReleaseStream(self->frame, IID_IUnknown, frame.putVoid()))) {
-        com::ComPtr<IFrameDtmEvents2> states;
-        com::ComPtr<IFrameDtmEvents> events;
-        com::Bstr tag(L"dtm-1"), document(L"<FDT/>");
-        if (SUCCEEDED(frame->QueryInterface(__uuidof(IFrameDtmEvents2), states.putVoid()))) {
-          self->stateResult = states->OnStateChanged(tag.get(), document.get());
-        }
-        if (SUCCEEDED(frame->QueryInterface(__uuidof(IFrameDtmEvents), events.putVoid()))) {
-          self->onlineResult = events->OnOnlineStateChanged(tag.get(), VARIANT_TRUE);
-        }
-      }
+      com::ComPtr<IDispatch> audit, states, events;
+      ::CoGetInterfaceAndReleaseStream(self->sinks[0], IID_IDispatch, audit.putVoid());
+      ::CoGetInterfaceAndReleaseStream(self->sinks[1], IID_IDispatch, states.putVoid());
+      ::CoGetInterfaceAndReleaseStream(self->sinks[2], IID_IDispatch, events.putVoid());
+      com::Bstr tag(L"dtm-1"), document(L"<FDT/>");
+      self->auditResult = frame_events::Ask(audit.get(), frame_events::kStartTransaction, tag.get(),
+                                            &self->auditAnswer);
+      self->stateResult =
+          frame_events::Notify(states.get(), frame_events::kStateChanged, tag.get(), document.get());
+      self->onlineResult = frame_events::NotifyFlag(events.get(), frame_events::kOnlineStateChanged,
+                                                    tag.get(), VARIANT_TRUE);
     }
     ::CoUninitialize();
     return 0;
@@ -64,7 +69,12 @@ class FrameDoubleNoticeTest : public ::testing::Test {
 
   // Runs a sender and serves this apartment until it ended.
   void Send(Sender& sender) {
-    ASSERT_EQ(S_OK, ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, holder_.get(), &sender.frame));
+    const IID* iids[] = {&DIID_IFrameAuditTrailEvents, &DIID_IFrameDtmEvents2, &DIID_IFrameDtmEvents};
+    for (int i = 0; i < 3; ++i) {
+      com::ComPtr<IDispatch> sink;
+      ASSERT_EQ(S_OK, holder_->QueryInterface(*iids[i], sink.putVoid()));
+      ASSERT_EQ(S_OK, ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.get(), &sender.sinks[i]));
+    }
     win32::UniqueHandle thread(::CreateThread(nullptr, 0, &Sender::Run, &sender, 0, nullptr));
     ASSERT_TRUE(thread.get());
     EXPECT_TRUE(frame->waitForCalls("OnOnlineStateChanged", 1, 10000));
@@ -77,6 +87,8 @@ class FrameDoubleNoticeTest : public ::testing::Test {
 
   frame_double::NoticeFrame* frame = nullptr;
 
+  com::ComPtr<IUnknown> holder() const { return holder_; }
+
  private:
   com::ComPtr<IUnknown> holder_;
 };
@@ -84,16 +96,21 @@ class FrameDoubleNoticeTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(FrameDoubleNoticeTest, NoticesFromAnotherApartmentArriveOnTheFramesThread) {
+  frame->setBoolAnswer("OnStartTransaction", VARIANT_FALSE);
   Sender sender;
   Send(sender);
+  EXPECT_EQ(S_OK, sender.auditResult);
+  EXPECT_EQ(VARIANT_FALSE, sender.auditAnswer);  // the frame's answer crossed back
   EXPECT_EQ(S_OK, sender.stateResult);
   EXPECT_EQ(S_OK, sender.onlineResult);
   auto calls = frame->calls();
-  ASSERT_EQ(2u, calls.size());
-  EXPECT_EQ("IFrameDtmEvents2", calls[0].interfaceName);
-  EXPECT_EQ((std::vector<std::wstring>{L"dtm-1", L"<FDT/>"}), calls[0].arguments);
-  EXPECT_EQ(::GetCurrentThreadId(), calls[0].threadId);
-  EXPECT_EQ((std::vector<std::wstring>{L"dtm-1", L"true"}), calls[1].arguments);
+  ASSERT_EQ(3u, calls.size());
+  EXPECT_EQ("OnStartTransaction", calls[0].method);
+  EXPECT_EQ("IFrameDtmEvents2", calls[1].interfaceName);
+  EXPECT_EQ((std::vector<std::wstring>{L"dtm-1", L"<FDT/>"}), calls[1].arguments);
+  EXPECT_EQ(::GetCurrentThreadId(), calls[1].threadId);
+  EXPECT_EQ("OnOnlineStateChanged", calls[2].method);
+  EXPECT_EQ((std::vector<std::wstring>{L"dtm-1", L"true"}), calls[2].arguments);
 }
 
 TEST_F(FrameDoubleNoticeTest, AgileDoubleRecordsTheSendersThreadAndScriptedAnswers) {
@@ -107,4 +124,28 @@ TEST_F(FrameDoubleNoticeTest, AgileDoubleRecordsTheSendersThreadAndScriptedAnswe
   ASSERT_EQ(1u, calls.size());
   EXPECT_EQ(sender.thread, calls[0].threadId);
   EXPECT_NE(::GetCurrentThreadId(), calls[0].threadId);
+}
+
+// What a caller that took a sink for a dual interface would do: call its
+// first method through the vtable. The double must refuse and record it, so
+// that such a caller fails its tests.
+struct DualLikeSink : IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE FirstMethod(BSTR first, BSTR second) = 0;
+};
+
+TEST_F(FrameDoubleNoticeTest, SinksAnswerOnlyByDispatchIdAndRecordVtableCalls) {
+  com::ComPtr<IUnknown> unknown = holder();
+  for (const IID* iid : {&DIID_IFrameDtmEvents, &DIID_IFrameDtmEvents2, &DIID_IFrameAuditTrailEvents}) {
+    com::ComPtr<IDispatch> sink;
+    ASSERT_EQ(S_OK, unknown->QueryInterface(*iid, sink.putVoid()));
+    com::Bstr tag(L"dtm-1"), text(L"text");
+    EXPECT_TRUE(FAILED(reinterpret_cast<DualLikeSink*>(sink.get())->FirstMethod(tag.get(), text.get())));
+    // Unknown dispatch ids and interface-qualified calls are refused too.
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, frame_events::Notify(sink.get(), 7, tag.get()));
+  }
+  auto misuses = frame->callsTo("vtable call");
+  ASSERT_EQ(3u, misuses.size());
+  EXPECT_EQ("IFrameDtmEvents", misuses[0].interfaceName);
+  EXPECT_EQ(std::vector<std::wstring>{L"7"}, misuses[0].arguments);
+  EXPECT_EQ("IFrameAuditTrailEvents", misuses[2].interfaceName);
 }

@@ -101,6 +101,23 @@ TEST_F(DtmThreadTest, RunsOnItsOwnThreadAndShutdownLeavesNoThreadBehind) {
   EXPECT_NE(0u, dtm->WorkerThreadId());
 }
 
+// A worker whose object cannot be created is no worker: StartThread says
+// so (InitForDeviceType then fails), commands are refused and no thread is
+// left behind.
+TEST_F(DtmThreadTest, WorkerWhoseObjectCannotBeCreatedIsReportedAsNotStarted) {
+  dtm->StopThread();
+  static const CLSID kUnregistered = {0x6e0f1c2a, 0x51d4, 0x4c8e, {0x9b, 0x1f, 0x3a, 0x77, 0x20, 0x5c, 0x81, 0x0d}};
+  TestDtm* other = nullptr;
+  com::ComPtr<IUnknown> holder = createTestDtm(&other);
+  ASSERT_TRUE(holder);
+  other->threadClass = &kUnregistered;
+  EXPECT_FALSE(other->StartThread());
+  EXPECT_FALSE(other->IsThreadRunning());
+  EXPECT_EQ(0u, other->WorkerThreadId());
+  EXPECT_EQ(E_FAIL, other->PostText(dtm_command::kErrorMessage, L"nobody"));
+  EXPECT_TRUE(other->StopThread());
+}
+
 TEST_F(DtmThreadTest, CodesOutsideTheTableAnswerOkAndDoNothing) {
   for (ULONG code : {0u, 20u, 23u, 34u}) EXPECT_EQ(S_OK, dtm->PostCode(code)) << code;
   Fence();

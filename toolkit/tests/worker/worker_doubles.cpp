@@ -26,7 +26,6 @@ std::string Text(const VARIANT& value) {
   return Narrow(copy.value().bstrVal);
 }
 
-std::wstring Wide(BSTR text) { return text ? std::wstring(text) : std::wstring(); }
 
 }  // namespace
 
@@ -177,14 +176,27 @@ const com::InterfaceEntry* TestFrame::interfaceMap() {
   static const com::InterfaceEntry map[] = {
       com::entry<TestFrame, IFrameContainer>(),
       com::entry<TestFrame, IDispatch, IFrameContainer>(),
-      com::entry<TestFrame, IFrameDtmEvents>(),
-      com::entryQuery(IID_IFrameDtmEvents2, &TestFrame::queryStateSink),
+      com::entryQuery(DIID_IFrameDtmEvents, &TestFrame::queryEventSink),
+      com::entryQuery(DIID_IFrameDtmEvents2, &TestFrame::queryStateSink),
       com::entryQuery(IID_IMarshal, &TestFrame::queryMarshal),
       com::endOfMap()};
   return map;
 }
 
 HRESULT TestFrame::finalConstruct() {
+  using frame_double::DispatchOnlySink;
+  eventSink_.reset(new DispatchOnlySink(
+      controllingUnknown(), DIID_IFrameDtmEvents,
+      [this](DISPID id, const DISPPARAMS& params, VARIANT*) { return invokeEvent(id, params); },
+      [this](int slot) { record("vtable call", {L"IFrameDtmEvents", std::to_wstring(slot)}); }));
+  stateSink_.reset(new DispatchOnlySink(
+      controllingUnknown(), DIID_IFrameDtmEvents2,
+      [this](DISPID id, const DISPPARAMS& p, VARIANT*) -> HRESULT {
+        if (id != 1) return DISP_E_MEMBERNOTFOUND;
+        record("OnStateChanged", {DispatchOnlySink::Text(p, 0), DispatchOnlySink::Text(p, 1)});
+        return S_OK;
+      },
+      [this](int slot) { record("vtable call", {L"IFrameDtmEvents2", std::to_wstring(slot)}); }));
   return ::CoCreateFreeThreadedMarshaler(controllingUnknown(), marshaler_.put());
 }
 
@@ -195,11 +207,19 @@ HRESULT TestFrame::queryMarshal(void* object, REFIID iid, void** out) {
   return self->marshaler_->QueryInterface(iid, out);
 }
 
+HRESULT TestFrame::queryEventSink(void* object, REFIID, void** out) {
+  auto* self = static_cast<TestFrame*>(object);
+  IDispatch* sink = self->eventSink_.get();
+  sink->AddRef();
+  *out = sink;
+  return S_OK;
+}
+
 HRESULT TestFrame::queryStateSink(void* object, REFIID, void** out) {
   auto* self = static_cast<TestFrame*>(object);
   *out = nullptr;
   if (!self->offerStateSink) return E_NOINTERFACE;
-  IFrameDtmEvents2* sink = self;
+  IDispatch* sink = self->stateSink_.get();
   sink->AddRef();
   *out = sink;
   return S_OK;
@@ -236,30 +256,34 @@ std::vector<FrameCall> TestFrame::callsTo(const char* method) const {
   return found;
 }
 
-// Each notice is recorded with its arguments as text.
-#define WORKER_TEST_NOTICE(method, params, ...) \
-  STDMETHODIMP TestFrame::method params {       \
-    record(#method, {__VA_ARGS__});             \
-    return S_OK;                                \
+// Each notice is recorded under its method name with its arguments as text
+// (flags as 0 / -1).
+HRESULT TestFrame::invokeEvent(DISPID id, const DISPPARAMS& p) {
+  using S = frame_double::DispatchOnlySink;
+  auto flag = [&](UINT i) { return std::to_wstring(S::Flag(p, i)); };
+  switch (id) {
+    case 1: record("OnParameterChanged", {S::Text(p, 0), S::Text(p, 1)}); break;
+    case 2: record("OnErrorMessage", {S::Text(p, 0), S::Text(p, 1)}); break;
+    case 3: return OnProgress(S::Text(p, 0), S::Text(p, 1), S::Short(p, 2), S::Flag(p, 3));
+    case 4: record("OnUploadFinished", {S::Text(p, 0), flag(1)}); break;
+    case 5: record("OnDownloadFinished", {S::Text(p, 0), flag(1)}); break;
+    case 6: record("OnApplicationClosed", {S::Text(p, 0)}); break;
+    case 8: record("OnFunctionChanged", {S::Text(p, 0)}); break;
+    case 9: record("OnChannelFunctionChanged", {S::Text(p, 0), S::Text(p, 1)}); break;
+    case 10: record("OnPrint", {S::Text(p, 0), S::Text(p, 1)}); break;
+    case 11: record("OnNavigation", {S::Text(p, 0)}); break;
+    case 12: record("OnOnlineStateChanged", {S::Text(p, 0), flag(1)}); break;
+    case 13: record("OnPreparedToRelease", {S::Text(p, 0)}); break;
+    case 14: record("OnPreparedToReleaseCommunication", {S::Text(p, 0)}); break;
+    default: return E_NOTIMPL;
   }
-WORKER_TEST_NOTICE(OnParameterChanged, (BSTR tag, BSTR text), Wide(tag), Wide(text))
-WORKER_TEST_NOTICE(OnErrorMessage, (BSTR tag, BSTR text), Wide(tag), Wide(text))
-WORKER_TEST_NOTICE(OnUploadFinished, (BSTR id, VARIANT_BOOL ok), Wide(id), std::to_wstring(ok))
-WORKER_TEST_NOTICE(OnDownloadFinished, (BSTR id, VARIANT_BOOL ok), Wide(id), std::to_wstring(ok))
-WORKER_TEST_NOTICE(OnApplicationClosed, (BSTR id), Wide(id))
-WORKER_TEST_NOTICE(OnFunctionChanged, (BSTR tag), Wide(tag))
-WORKER_TEST_NOTICE(OnChannelFunctionChanged, (BSTR tag, BSTR path), Wide(tag), Wide(path))
-WORKER_TEST_NOTICE(OnPrint, (BSTR tag, BSTR call), Wide(tag), Wide(call))
-WORKER_TEST_NOTICE(OnNavigation, (BSTR tag), Wide(tag))
-WORKER_TEST_NOTICE(OnOnlineStateChanged, (BSTR tag, VARIANT_BOOL on), Wide(tag), std::to_wstring(on))
-WORKER_TEST_NOTICE(OnPreparedToRelease, (BSTR tag), Wide(tag))
-WORKER_TEST_NOTICE(OnPreparedToReleaseCommunication, (BSTR tag), Wide(tag))
-WORKER_TEST_NOTICE(OnStateChanged, (BSTR tag, BSTR document), Wide(tag), Wide(document))
-#undef WORKER_TEST_NOTICE
+  return S_OK;
+}
 
-STDMETHODIMP TestFrame::OnProgress(BSTR tag, BSTR title, short percent, VARIANT_BOOL show) {
+HRESULT TestFrame::OnProgress(const std::wstring& tag, const std::wstring& title, short percent,
+                              VARIANT_BOOL show) {
   if (progressGate) ::WaitForSingleObject(progressGate, 20000);
-  record("OnProgress", {Wide(tag), Wide(title), std::to_wstring(percent), std::to_wstring(show)});
+  record("OnProgress", {tag, title, std::to_wstring(percent), std::to_wstring(show)});
   return progressResult;
 }
 

@@ -7,11 +7,13 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "com/ComPtr.h"
 #include "com/Object.h"
+#include "dispatch_sink.h"
 #include "fdt.h"
 #include "toolkit.h"
 #include "toolkit/worker/dtm_thread.h"
@@ -65,6 +67,7 @@ class TestDtm : public com::ObjectRoot,
 
   std::vector<std::string> log;
   size_t count(const std::string& line) const;
+  const CLSID* threadClass = nullptr;  // the worker class to create; null: the toolkit's
   com::ComPtr<IUnknown> frame;  // what ThreadManagerFrameObject answers
 
   // IevFdtBaseDTM
@@ -160,6 +163,9 @@ class TestDtm : public com::ObjectRoot,
 
  protected:
   IUnknown* ThreadManagerDtmObject() override { return controllingUnknown(); }
+  const CLSID& WorkerThreadClassId() override {
+    return threadClass ? *threadClass : CevFDT_ThreadManagerImpl::WorkerThreadClassId();
+  }
   IUnknown* ThreadManagerFrameObject() override { return frame.get(); }
 
  private:
@@ -180,10 +186,10 @@ struct FrameCall {
 // The frame's object: container, event sink and state sink. Free-threaded
 // unless told otherwise: a call then runs on the thread that made it (when
 // COM hands the object over directly, as it does for an in-process stream).
+// The two sinks are dispatch-only, as frames implement them; a call through
+// a vtable slot of theirs is recorded as "vtable call" and fails.
 class TestFrame : public com::ObjectRoot,
-                  public IFrameContainer,
-                  public IFrameDtmEvents,
-                  public IFrameDtmEvents2 {
+                  public IFrameContainer {
  public:
   static const com::InterfaceEntry* interfaceMap();
   WORKER_TEST_NO_DISPATCH
@@ -203,30 +209,19 @@ class TestFrame : public com::ObjectRoot,
   STDMETHODIMP UnlockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP GetXmlSchemaPath(BSTR*) override { return E_NOTIMPL; }
 
-  // IFrameDtmEvents
-  STDMETHODIMP OnParameterChanged(BSTR tag, BSTR text) override;
-  STDMETHODIMP OnErrorMessage(BSTR tag, BSTR text) override;
-  STDMETHODIMP OnProgress(BSTR tag, BSTR title, short percent, VARIANT_BOOL show) override;
-  STDMETHODIMP OnUploadFinished(BSTR id, VARIANT_BOOL success) override;
-  STDMETHODIMP OnDownloadFinished(BSTR id, VARIANT_BOOL success) override;
-  STDMETHODIMP OnApplicationClosed(BSTR id) override;
-  STDMETHODIMP OnFunctionChanged(BSTR tag) override;
-  STDMETHODIMP OnChannelFunctionChanged(BSTR tag, BSTR path) override;
-  STDMETHODIMP OnPrint(BSTR tag, BSTR call) override;
-  STDMETHODIMP OnNavigation(BSTR tag) override;
-  STDMETHODIMP OnOnlineStateChanged(BSTR tag, VARIANT_BOOL online) override;
-  STDMETHODIMP OnPreparedToRelease(BSTR tag) override;
-  STDMETHODIMP OnPreparedToReleaseCommunication(BSTR tag) override;
-  STDMETHODIMP OnInvokedFunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP OnScanResponse(BSTR, BSTR) override { return E_NOTIMPL; }
-
-  // IFrameDtmEvents2
-  STDMETHODIMP OnStateChanged(BSTR tag, BSTR document) override;
+  // IFrameDtmEvents::OnProgress, reached through the event sink's Invoke.
+  HRESULT OnProgress(const std::wstring& tag, const std::wstring& title, short percent,
+                     VARIANT_BOOL show);
 
  private:
   void record(const char* method, std::initializer_list<std::wstring> arguments);
+  HRESULT invokeEvent(DISPID id, const DISPPARAMS& params);
   static HRESULT queryMarshal(void* object, REFIID iid, void** out);
+  static HRESULT queryEventSink(void* object, REFIID iid, void** out);
   static HRESULT queryStateSink(void* object, REFIID iid, void** out);
+
+  std::unique_ptr<frame_double::DispatchOnlySink> eventSink_;  // IFrameDtmEvents
+  std::unique_ptr<frame_double::DispatchOnlySink> stateSink_;  // IFrameDtmEvents2
 
   mutable win32::CriticalSection lock_;
   std::vector<FrameCall> calls_;

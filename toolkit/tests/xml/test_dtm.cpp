@@ -55,6 +55,7 @@ STDMETHODIMP TestDtm::SetParameterInfo(VARIANT id, VARIANT selector, VARIANT val
       return S_OK;
     case kParameterInfoExtra1: {
       it->second.entries.clear();
+      it->second.wideEntries.clear();
       SAFEARRAY* array = V_ARRAY(&value);
       LONG lower = 0, upper = -1;
       SafeArrayGetLBound(array, 1, &lower);
@@ -65,6 +66,7 @@ STDMETHODIMP TestDtm::SetParameterInfo(VARIANT id, VARIANT selector, VARIANT val
         char ansi[256] = {};
         WideCharToMultiByte(CP_ACP, 0, entry, -1, ansi, sizeof ansi, nullptr, nullptr);
         it->second.entries.push_back(ansi);
+        it->second.wideEntries.push_back(entry ? entry : L"");
         SysFreeString(entry);
       }
       return S_OK;

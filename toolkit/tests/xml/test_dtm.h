@@ -15,6 +15,7 @@ struct TestParameter {
   std::wstring text, text2;
   LONG subType = 0;
   std::vector<std::string> entries;  // "number;label"
+  std::vector<std::wstring> wideEntries;  // the same, as last set, before the ANSI copy
 };
 
 class TestDtm : public com::ObjectRoot,

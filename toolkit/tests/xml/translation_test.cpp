@@ -166,7 +166,10 @@ TEST_F(Translation, ParameterAndEnumerationTextsAreTranslated) {
   ASSERT_EQ(S_OK, object_->OnTranslate(1031));
   EXPECT_EQ(L"Gerätenummer", object_->parameters[1000].text);
   EXPECT_EQ(L"Slot of the adapter", object_->parameters[1000].text2) << "no German description";
-  EXPECT_EQ((std::vector<std::string>{"0;Sekund\xE4r", "1;Prim\xE4r"}), object_->parameters[1001].entries);
+  // Labels keep their wide text: the Greek letter has no place in the ANSI
+  // code page.
+  EXPECT_EQ((std::vector<std::wstring>{L"0;Sekund\u00E4r \u03A9", L"1;Prim\u00E4r"}),
+            object_->parameters[1001].wideEntries);
 
   com::Bstr label;
   EXPECT_EQ(S_OK, GetEnumerationEntryLabel(dtm_.get(), 1001, 1, label.put()));
@@ -175,7 +178,8 @@ TEST_F(Translation, ParameterAndEnumerationTextsAreTranslated) {
 
   object_->parameters[1001].entries = {"0;No", "1;Yes", "2;Maybe"};
   ASSERT_EQ(S_OK, object_->Translation().LocalizeEnumerationEntries(1001));
-  EXPECT_EQ((std::vector<std::string>{"0;Sekund\xE4r", "1;Prim\xE4r", "2;Maybe"}), object_->parameters[1001].entries);
+  EXPECT_EQ((std::vector<std::wstring>{L"0;Sekund\u00E4r \u03A9", L"1;Prim\u00E4r", L"2;Maybe"}),
+            object_->parameters[1001].wideEntries);
 }
 
 TEST_F(Translation, UserMessagesFallBackToTheStringTable) {

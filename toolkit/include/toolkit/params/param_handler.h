@@ -55,6 +55,8 @@ enum ParControlMessage : LONG {
 // Event the handler passes to the owner's IevFdtDtmEvents when a device
 // request completes.
 constexpr LONG kDtmEventParameterCompleted = 9;
+// The owner's event that reports a text to the user (its message path).
+constexpr LONG kDtmEventUserMessageText = 10004;
 
 // Transfer-event codes sent after the online read and write hooks.
 enum ParTransferEvent : ULONG {
@@ -320,7 +322,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // 0 starts it. Default: nothing.
   virtual void OnParamProgress(ULONG index, ULONG count, const wchar_t* text);
   // The error text of a failed device completion for the user. Default:
-  // nothing, S_OK.
+  // the owner's user-message event (kDtmEventUserMessageText), S_OK.
   virtual HRESULT OnParamReportMessage(BSTR text);
   // The download request of the parameter set. Default: *done false, S_FALSE.
   virtual HRESULT OnParamDownloadRequest(const VARIANT& request, VARIANT_BOOL* done);

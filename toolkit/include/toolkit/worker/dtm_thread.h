@@ -56,7 +56,8 @@ class CWorker;
 // worker thread; "queued": handled later by the worker's message loop.
 namespace dtm_command {
 constexpr ULONG kSetDtm = 1;          // queued: {event VT_UI4, IevFdtBaseDTM VT_UNKNOWN}
-constexpr ULONG kSetFrame = 2;        // queued: {event VT_UI4, frame object VT_UNKNOWN}
+constexpr ULONG kSetFrame = 2;        // queued: {event VT_UI4, frame object VT_UNKNOWN,
+                                      //  [IFrameDtmEvents VT_DISPATCH, IFrameDtmEvents2 VT_DISPATCH]}
 constexpr ULONG kUpload = 3;          // queued: packed SOnlineParamData
 constexpr ULONG kDownload = 4;        // queued: packed SOnlineParamData
 constexpr ULONG kCancelTransfer = 5;  // now: operation id (text)
@@ -182,7 +183,8 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
 
   com::ComPtr<IevFdtBaseDTM> dtm_;
   com::ComPtr<IUnknown> frame_;
-  com::ComPtr<IFrameDtmEvents> frameEvents_;
+  com::ComPtr<IDispatch> frameEvents_;  // IFrameDtmEvents
+  com::ComPtr<IDispatch> stateSink_;    // IFrameDtmEvents2
 
   // The pending upload or download; operationId is non-empty while one is.
   win32::CriticalSection operationLock_;

@@ -16,6 +16,7 @@
 #include <oaidl.h>
 
 #include "com/Bstr.h"
+#include "com/ComPtr.h"
 #include "win32/unique_handle.h"
 #include "fdt.h"
 #include "toolkit.h"
@@ -29,6 +30,14 @@ class CWorker {
   // Runs once on the worker's own thread; its result is not used.
   virtual HRESULT Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) = 0;
   virtual ~CWorker() = default;
+
+  // The frame's IFrameDtmEvents sink, handed over with the frame by the
+  // worker's thread (null when the frame has none); valid during Execute.
+  IDispatch* FrameEventSink() const { return frameEvents_.get(); }
+  void SetFrameEventSink(IDispatch* sink) { frameEvents_ = com::ComPtr<IDispatch>(sink); }
+
+ private:
+  com::ComPtr<IDispatch> frameEvents_;
 };
 
 // One progress notice: IFrameDtmEvents::OnProgress(system tag, text,

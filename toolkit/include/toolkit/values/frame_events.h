@@ -1,0 +1,70 @@
+// Calls into the frame's event sinks: IFrameDtmEvents, IFrameDtmEvents2,
+// IFrameScanEvents, IFrameAuditTrailEvents and IDeviceDataAccessEvents.
+//
+// All of them are dispatch interfaces. Frames implement them as IDispatch
+// alone and register them with the dispatch proxy, so a notice must go
+// through IDispatch::Invoke with its dispatch id; a call through a vtable
+// slot beyond IDispatch reaches whatever the frame has there. Everything in
+// the toolkit that notifies the frame goes through these helpers:
+//
+//   com::ComPtr<IFrameDtmEvents> sink = ...;   // from QueryInterface
+//   frame_events::Notify(sink.get(), frame_events::kErrorMessage, tag.get(), text.get());
+//   VARIANT_BOOL answer;
+//   frame_events::Ask(audit.get(), frame_events::kStartTransaction, tag.get(), &answer);
+//
+// Texts are BSTRs (com::Bstr::get()); they are only read. A null sink
+// answers E_POINTER; an exception the frame raised answers its own code.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace frame_events {
+
+// IFrameDtmEvents (7 is not used).
+constexpr DISPID kParameterChanged = 1;                // (system tag, document)
+constexpr DISPID kErrorMessage = 2;                    // (system tag, text)
+constexpr DISPID kProgress = 3;                        // see Progress
+constexpr DISPID kUploadFinished = 4;                  // (invoke id, success)
+constexpr DISPID kDownloadFinished = 5;                // (invoke id, success)
+constexpr DISPID kApplicationClosed = 6;               // (invoke id)
+constexpr DISPID kFunctionChanged = 8;                 // (system tag)
+constexpr DISPID kChannelFunctionChanged = 9;          // (system tag, channel path)
+constexpr DISPID kPrint = 10;                          // (system tag, function call)
+constexpr DISPID kNavigation = 11;                     // (system tag)
+constexpr DISPID kOnlineStateChanged = 12;             // (system tag, online)
+constexpr DISPID kPreparedToRelease = 13;              // (system tag)
+constexpr DISPID kPreparedToReleaseCommunication = 14; // (system tag)
+constexpr DISPID kInvokedFunctionFinished = 15;        // (invoke id, success)
+constexpr DISPID kScanResponse = 16;                   // (invoke id, response)
+
+// IFrameDtmEvents2
+constexpr DISPID kStateChanged = 1;  // (system tag, state document)
+
+// IFrameScanEvents
+constexpr DISPID kScanResult = 1;  // (invoke id, scan identifications)
+
+// IFrameAuditTrailEvents
+constexpr DISPID kStartTransaction = 1;  // (system tag) -> yes/no, see Ask
+constexpr DISPID kAuditTrailEvent = 2;   // (system tag, log entry)
+constexpr DISPID kEndTransaction = 3;    // (system tag) -> yes/no, see Ask
+
+// IDeviceDataAccessEvents
+constexpr DISPID kItemListResponse = 1;        // (invoke id, item list)
+constexpr DISPID kDeviceItemListChanged = 2;   // (system tag)
+constexpr DISPID kReadResponse = 3;            // (invoke id, item values)
+constexpr DISPID kWriteResponse = 4;           // (invoke id, item values)
+
+// A notice with one text.
+HRESULT Notify(IDispatch* sink, DISPID id, BSTR text);
+// A notice with two texts.
+HRESULT Notify(IDispatch* sink, DISPID id, BSTR first, BSTR second);
+// A notice with a text and a flag.
+HRESULT NotifyFlag(IDispatch* sink, DISPID id, BSTR text, VARIANT_BOOL flag);
+// IFrameDtmEvents::OnProgress(system tag, title, percent, show).
+HRESULT Progress(IDispatch* sink, BSTR systemTag, BSTR title, short percent, VARIANT_BOOL show);
+// A call with one text that answers yes or no. *answer is VARIANT_FALSE
+// unless the frame answered a value that converts to true.
+HRESULT Ask(IDispatch* sink, DISPID id, BSTR text, VARIANT_BOOL* answer);
+
+}  // namespace frame_events
