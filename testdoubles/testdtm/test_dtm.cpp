@@ -82,8 +82,9 @@ const com::InterfaceEntry* CTestDtm::interfaceMap() {
       EV_FUNCTION_CONTAINER_ENTRIES(CTestDtm),
       com::entry<CTestDtm, IevFdtDeviceAccess>(),
       com::entry<CTestDtm, IOnlineParameterRequest>(),
-      com::entry<CTestDtm, IPersistStreamInit>(),
-      com::entryAs<CTestDtm, IPersistStreamInit>(IID_IPersist),
+      EV_PERSISTENCE_ENTRIES(CTestDtm),
+      EV_CHANNEL_CONTAINER_ENTRIES(CTestDtm),
+      com::entry<CTestDtm, ITestDtmSettings>(),
       com::endOfMap()};
   return map;
 }
@@ -188,43 +189,3 @@ STDMETHODIMP CTestDtm::RequestParameter(VARIANT parameterId, VARIANT arguments) 
     return CompleteDeviceRequest(parameterId, V_VT(&arguments) == VT_EMPTY ? nullptr : &arguments);
   });
 }
-
-// ---- Persistence stand-in --------------------------------------------------
-
-STDMETHODIMP CTestDtm::GetClassID(CLSID* classId) {
-  if (!classId) return E_POINTER;
-  *classId = CLSID_TestDtm;
-  return S_OK;
-}
-
-STDMETHODIMP CTestDtm::IsDirty() { return S_FALSE; }
-
-STDMETHODIMP CTestDtm::InitNew() {
-  if (State() != kDtmConstructed && State() != kDtmReleased) return E_UNEXPECTED;
-  SetState(kDtmNewDataSet);
-  return S_OK;
-}
-
-STDMETHODIMP CTestDtm::Load(IStream* stream) {
-  if (!stream) return E_POINTER;
-  if (State() != kDtmConstructed && State() != kDtmReleased) return E_UNEXPECTED;
-  VARIANT_BOOL done = VARIANT_FALSE;
-  HRESULT hr = LoadParameters(stream, &done);
-  if (FAILED(hr)) return hr;
-  if (!done) return E_FAIL;
-  // The stand-in keeps no device type in the stream: a loaded data set is
-  // always of the test device type.
-  dataSetReference_.assign(L"Test Type");
-  SetState(kDtmLoadedDataSet);
-  return S_OK;
-}
-
-STDMETHODIMP CTestDtm::Save(IStream* stream, BOOL) {
-  if (!stream) return E_POINTER;
-  VARIANT_BOOL done = VARIANT_FALSE;
-  HRESULT hr = SaveParameters(stream, &done);
-  if (FAILED(hr)) return hr;
-  return done ? S_OK : E_FAIL;
-}
-
-STDMETHODIMP CTestDtm::GetSizeMax(ULARGE_INTEGER*) { return E_NOTIMPL; }

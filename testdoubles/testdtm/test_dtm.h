@@ -5,9 +5,9 @@
 //
 // Its own parts are small: a parameter table (test_dtm_ids.h), a function
 // table with two actions, a device double behind the kind-1 parameter (read
-// and write complete at once), and a stand-in for persistence that moves the
-// state to new or loaded data set and keeps the parameter section in the
-// stream.
+// and write complete at once), and a channel table of one test channel
+// (test_channel.h). Persistence and the channel container are the toolkit's
+// (test_dtm_channels.cpp binds them).
 #pragma once
 
 #include <windows.h>
@@ -18,6 +18,7 @@
 #include "com/Object.h"
 #include "outside.h"
 #include "toolkit/audit/audit_trail.h"
+#include "toolkit/containers/channel_container.h"
 #include "toolkit/containers/function_container.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/dtm/dtm_events.h"
@@ -26,6 +27,8 @@
 #include "toolkit/documents/parameter_document.h"
 #include "toolkit/documents/parameter_import_export.h"
 #include "toolkit/params/param_handler.h"
+#include "toolkit/persistence/persistence.h"
+#include "test_dtm_ids.h"
 
 class CTestDtm : public com::ObjectRoot,
                  public CevFDT_BaseDTMImpl<CTestDtm>,
@@ -37,9 +40,11 @@ class CTestDtm : public com::ObjectRoot,
                  public CevFDT_ExtDocumentMgr<CTestDtm>,
                  public CevFDT_AuditTrailImpl<CTestDtm>,
                  public CevFDT_FunctionContainerImpl<CTestDtm>,
+                 public CevFDT_PersistXXXImpl<CTestDtm>,
+                 public CevFDT_ChannelContainerImpl<CTestDtm>,
                  public com::DispatchImpl<IevFdtDeviceAccess>,
                  public com::DispatchImpl<IOnlineParameterRequest>,
-                 public IPersistStreamInit {
+                 public ITestDtmSettings {
  public:
   static const com::InterfaceEntry* interfaceMap();
 
@@ -73,13 +78,12 @@ class CTestDtm : public com::ObjectRoot,
   // at once through the handler's SetParameterValue.
   STDMETHODIMP RequestParameter(VARIANT parameterId, VARIANT arguments) override;
 
-  // IPersistStreamInit (stand-in for the persistence part)
-  STDMETHODIMP GetClassID(CLSID* classId) override;
-  STDMETHODIMP IsDirty() override;
-  STDMETHODIMP Load(IStream* stream) override;
-  STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
-  STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
-  STDMETHODIMP InitNew() override;
+  // Persistence and channels (test_dtm_channels.cpp).
+  static const CLSID& DtmClassId() { return CLSID_TestDtm; }
+  const ChannelTableRow* GetChannelTable(size_t* count) override;
+  // ITestDtmSettings
+  STDMETHODIMP SetChannelReleaseWait(DWORD milliseconds) override;
+  STDMETHODIMP HoldModifiedNotices(BOOL hold) override;
 
  protected:
   void CreateParameterTable() override;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <unknwn.h>
 
 // {0C7E5B52-2F0B-4E4C-9E5D-6B8F31A7C4D1}
 inline const CLSID CLSID_TestDtm = {
@@ -59,3 +60,35 @@ constexpr LONG kResetCounter = 1;  // action: writes 0 to the counter, succeeds
 constexpr LONG kSettings = 2;      // opens a control (no action)
 constexpr LONG kSelfTest = 3;      // action that reports failure
 }  // namespace test_dtm_function
+
+// The test DTM's channel class (test_channel.h), the one row of its channel
+// table: a new data set has one channel of this name.
+// {3E9A4C71-5B2D-4F08-8C6E-91D7A2B4F530}
+inline const CLSID CLSID_TestChannel = {
+    0x3e9a4c71, 0x5b2d, 0x4f08, {0x8c, 0x6e, 0x91, 0xd7, 0xa2, 0xb4, 0xf5, 0x30}};
+inline constexpr wchar_t kTestChannelProgId[] = L"ToolkitTest.Channel.1";
+inline constexpr wchar_t kTestChannelName[] = L"Channel <1>";
+inline constexpr wchar_t kTestChannelClassText[] = L"3E9A4C71-5B2D-4F08-8C6E-91D7A2B4F530";
+// The channel information of the table row (FDT 1.2.1 channel references).
+inline constexpr wchar_t kTestChannelInformation[] = L"<fdt:ChannelInformation/>";
+// A value the test channel persists but fails to load (a channel that
+// cannot read its own data).
+constexpr LONG kTestChannelFailingValue = 0x0BAD;
+
+// Settings of the test DTM a test changes, answered by QueryInterface of the
+// DTM object in its own apartment (C++ only, never through a proxy).
+struct ITestDtmSettings : public IUnknown {
+  // The longest wait for one channel's connections to end at release.
+  virtual HRESULT STDMETHODCALLTYPE SetChannelReleaseWait(DWORD milliseconds) = 0;
+  // Takes (true) or releases (false) one hold of the modified notices, as
+  // a download does.
+  virtual HRESULT STDMETHODCALLTYPE HoldModifiedNotices(BOOL hold) = 0;
+
+ protected:
+  ~ITestDtmSettings() = default;
+};
+// {A4D0F6B3-1E27-4C59-8B3A-6F02C9D81E74}
+inline const IID IID_ITestDtmSettings = {
+    0xa4d0f6b3, 0x1e27, 0x4c59, {0x8b, 0x3a, 0x6f, 0x02, 0xc9, 0xd8, 0x1e, 0x74}};
+__CRT_UUID_DECL(ITestDtmSettings, 0xa4d0f6b3, 0x1e27, 0x4c59, 0x8b, 0x3a, 0x6f, 0x02, 0xc9, 0xd8,
+                0x1e, 0x74)

@@ -1,5 +1,5 @@
-// The test DTM server: class table (the test DTM and the worker thread's
-// class), DllMain and the four server exports.
+// The test DTM server: class table (the test DTM, the worker thread's
+// class, the settings control and the test channel), DllMain and the four server exports.
 //
 // TYPELIB 1 is the toolkit's interface library (registered with the
 // server, so that the worker thread and the DTM reach each other through
@@ -17,6 +17,7 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "com/Registration.h"
+#include "test_channel.h"
 #include "test_dtm.h"
 #include "test_dtm_documents.h"
 #include "test_dtm_ids.h"
@@ -60,12 +61,17 @@ const com::ClassRegistration kSettingsRegistration = {
     L"ToolkitTest.Settings", L"Apartment", &kToolkitLibId, L"1.0", false, nullptr, nullptr,
     nullptr};
 
+const com::ClassRegistration kChannelRegistration = {
+    &CLSID_TestChannel, L"Toolkit test channel", kTestChannelProgId, L"ToolkitTest.Channel",
+    L"Apartment", &kToolkitLibId, L"1.0", false, nullptr, nullptr, nullptr};
+
 const com::ClassEntry kClasses[] = {
     {&CLSID_TestDtm, &com::createObjectNoAggregation<CTestDtm>, &kDtmRegistration},
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
      &kThreadRegistration},
     {&CLSID_TestSettingsControl, &com::createObjectNoAggregation<CTestSettingsControl>,
      &kSettingsRegistration},
+    {&CLSID_TestChannel, &com::createObjectNoAggregation<CTestChannel>, &kChannelRegistration},
 };
 
 }  // namespace

@@ -253,3 +253,23 @@ inline const IID IID_IevFdtOpenControls = {
     0x6c1d1a3e, 0x58a4, 0x4f0b, {0x9d, 0x27, 0x31, 0x8e, 0x4b, 0x7a, 0x52, 0xc6}};
 __CRT_UUID_DECL(IevFdtOpenControls, 0x6c1d1a3e, 0x58a4, 0x4f0b, 0x9d, 0x27, 0x31, 0x8e, 0x4b,
                 0x7a, 0x52, 0xc6)
+
+// Release preparation asks the channel container whether the channels'
+// connections may end. The container answers it from QueryInterface of the
+// DTM object in the object's own apartment (no proxy); without a container
+// the connections may end.
+struct IevFdtChannelRelease : public IUnknown {
+  // True to go on with the release; false when the user kept the
+  // connections. Connections that exist are aborted (channel request 9989)
+  // and waited for, each at most the container's release wait.
+  virtual HRESULT STDMETHODCALLTYPE ConfirmChannelRelease(VARIANT_BOOL* agreed) = 0;
+
+ protected:
+  ~IevFdtChannelRelease() = default;
+};
+
+// Identifier chosen by this project.
+inline const IID IID_IevFdtChannelRelease = {
+    0x8f2b6d14, 0x7c3e, 0x4a91, {0xb5, 0x0d, 0x2e, 0x61, 0xc9, 0x3a, 0x74, 0x58}};
+__CRT_UUID_DECL(IevFdtChannelRelease, 0x8f2b6d14, 0x7c3e, 0x4a91, 0xb5, 0x0d, 0x2e, 0x61, 0xc9,
+                0x3a, 0x74, 0x58)

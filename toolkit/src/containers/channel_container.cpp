@@ -241,7 +241,14 @@ STDMETHODIMP ChannelContainerCore::ResetChannelParameter() {
         base->ChannelRequest(*UI4(channel_key::kGoingOnline).get(), *com::Variant().get());
       }
     }
-    return visited && !started ? E_FAIL : S_OK;
+    if (!visited) {
+      // No channel to connect (all were removed): nothing will move the DTM
+      // online later, so going online is complete now.
+      BaseDtm& dtm = ContainerDtm();
+      if (dtm.State() == kDtmGoingOnline) dtm.SetState(kDtmOnline);
+      return S_OK;
+    }
+    return started ? S_OK : E_FAIL;
   });
 }
 

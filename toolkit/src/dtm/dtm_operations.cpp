@@ -357,10 +357,10 @@ HRESULT BaseDtm::PostReleaseRequests(VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
     if (!InRange(state_, kDtmCommunicationSet, kDtmOnline)) return S_FALSE;
     WaitOneWithMessageLoop(communicationEvent_.get(), releaseWait_);
-    com::ComPtr<IevFdtChannelContainer4> channels = DtmInterface<IevFdtChannelContainer4>();
-    if (channels) {
+    // The channel container decides whether the channels' connections end.
+    if (com::ComPtr<IevFdtChannelRelease> channels = DtmInterface<IevFdtChannelRelease>()) {
       VARIANT_BOOL agreed = VARIANT_FALSE;
-      if (channels->CanReleaseChannels(&agreed) != S_OK || !agreed) return S_FALSE;
+      if (channels->ConfirmChannelRelease(&agreed) != S_OK || !agreed) return S_FALSE;
     }
     if (state_ == kDtmOnline && FAILED(PostCode(dtm_command::kGoOffline))) return S_FALSE;
     PostCode(dtm_command::kPreparedToReleaseCommunication);

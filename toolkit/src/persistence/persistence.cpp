@@ -314,13 +314,32 @@ HRESULT PersistenceCore::LoadItems(IStream* stream, bool withVersion, VARIANT_BO
     if (SUCCEEDED(hr)) hr = handler->SaveParameters(snapshot.get(), &saved);
     if (FAILED(hr) || !saved) return FAILED(hr) ? hr : E_FAIL;
   }
+  // And the channels as they are now, when there are any (a storage-state
+  // load may come while the DTM has its data set).
+  com::ComPtr<IStream> channelSnapshot;
+  if (channels) {
+    unsigned long count = 0;
+    com::ComPtr<IDtmChannel> list = dtm.DtmInterface<IDtmChannel>();
+    if (list && SUCCEEDED(list->GetChannelCount(&count)) && count > 0) {
+      HRESULT hr = NewMemoryStream(channelSnapshot);
+      VARIANT_BOOL saved = VARIANT_FALSE;
+      if (SUCCEEDED(hr)) hr = channels->SaveChannelsToStream(channelSnapshot.get(), &saved);
+      if (FAILED(hr) || !saved) return FAILED(hr) ? hr : E_FAIL;
+    }
+  }
   bool parametersTaken = false;
   bool channelsTaken = false;
   auto fail = [&](HRESULT hr) {
-    // Loading is allowed only without a data set, so no channels were there.
     if (channelsTaken) {
-      VARIANT_BOOL released = VARIANT_FALSE;
-      channels->ReleaseChannels(&released);
+      VARIANT_BOOL restored = VARIANT_FALSE;
+      if (channelSnapshot && SUCCEEDED(Rewind(channelSnapshot.get())) &&
+          SUCCEEDED(channels->LoadChannelsFromStream(channelSnapshot.get(), &restored)) &&
+          restored) {
+        // Channels read back are new objects: they get their DTM again.
+        if (dtm.State() >= kDtmEnvironmentSet) dtm.InitChannels();
+      } else {
+        channels->ReleaseChannels(&restored);
+      }
     }
     if (parametersTaken && snapshot && SUCCEEDED(Rewind(snapshot.get()))) {
       VARIANT_BOOL restored = VARIANT_FALSE;

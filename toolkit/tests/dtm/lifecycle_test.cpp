@@ -51,6 +51,28 @@ class LifecycleTest : public DtmFixture, public ::testing::WithParamInterface<bo
 
   size_t CallCount(const char* method) { return frame->callsTo(method).size(); }
 
+  // The data set of a second test DTM with a frame of its own, configured,
+  // saved into the stream and shut down.
+  void SaveOtherDataSet(IStream* stream) {
+    com::ComPtr<IUnknown> other;
+    ASSERT_EQ(S_OK, other.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
+    frame_double::NoticeFrame* notices = nullptr;
+    com::ComPtr<IUnknown> otherFrame = frame_double::createNoticeFrame(&notices);
+    notices->setAgile(true);
+    com::ComPtr<IDtm> otherDtm;
+    com::ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(S_OK, other.as(otherDtm));
+    ASSERT_EQ(S_OK, other.as(persist));
+    ASSERT_EQ(S_OK, persist->InitNew());
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, otherDtm->SetEnvironment(tag.get(), otherFrame.get(), &ok));
+    com::Bstr deviceType(kTestDeviceTypeDocument), user(UserInformation(L"maintenance").c_str());
+    ASSERT_EQ(S_OK, otherDtm->InitNewDeviceType(deviceType.get(), &ok));
+    ASSERT_EQ(S_OK, otherDtm->Config(user.get(), &ok));
+    ASSERT_EQ(S_OK, persist->Save(stream, TRUE));
+    ASSERT_EQ(S_OK, otherDtm->ShutdownDtm(&ok));
+  }
+
   // Every notice so far came from one thread: not the test's to an agile
   // frame, the test's (the frame's own) to a single-threaded one.
   DWORD NoticeThread() {
@@ -90,12 +112,12 @@ class LifecycleTest : public DtmFixture, public ::testing::WithParamInterface<bo
 TEST_P(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   EXPECT_EQ(kDtmConstructed, State());
 
-  // The data set round-trips through the stream; loading leaves state 5.
+  // A data set saved by another test DTM; loading leaves state 5.
   com::ComPtr<IPersistStreamInit> persist;
   ASSERT_EQ(S_OK, object.as(persist));
   com::ComPtr<IStream> stream;
   ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
-  ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+  SaveOtherDataSet(stream.get());
   ASSERT_EQ(S_OK, stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
   ASSERT_EQ(S_OK, persist->Load(stream.get()));
   EXPECT_EQ(kDtmLoadedDataSet, State());

@@ -3,9 +3,14 @@
 //
 // - IevFdtChannelContainer4: consent to release, attach, properties and
 //   requests to every channel, new data set, stream section, references.
+//   Going online (ResetChannelParameter) asks every channel to connect; a
+//   channel that connected moves the DTM online, and with no channel at all
+//   the DTM is online at once.
 // - IDtmChannel: the channel collection and the channel list for the frame.
 // - IevFdtChannelManagement: channels added and removed at run time.
 // - IevFdtChannelPersist: the ChannelCollection document and its import.
+// - IevFdtChannelRelease (C++, fdtidl/ToolkitHooks.h): whether release
+//   preparation may end the channels' connections.
 //
 // Channel section (every item in the stream forms of com/StreamForm.h):
 //   count VT_I4; per entry: name BSTR, class id BSTR (upper-case, no
@@ -32,6 +37,7 @@
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
 #include "fdt.h"
+#include "fdtidl/ToolkitHooks.h"
 #include "outside.h"
 #include "toolkit.h"
 #include "toolkit/dtm/base_dtm.h"
@@ -49,7 +55,8 @@ constexpr LONG kMaxChannels = 256;
 class ChannelContainerCore : public com::DispatchImpl<IevFdtChannelContainer4>,
                              public com::DispatchImpl<IDtmChannel>,
                              public com::DispatchImpl<IevFdtChannelManagement>,
-                             public com::DispatchImpl<IevFdtChannelPersist> {
+                             public com::DispatchImpl<IevFdtChannelPersist>,
+                             public IevFdtChannelRelease {
  public:
   ChannelContainerCore(const ChannelContainerCore&) = delete;
   ChannelContainerCore& operator=(const ChannelContainerCore&) = delete;
@@ -82,6 +89,16 @@ class ChannelContainerCore : public com::DispatchImpl<IevFdtChannelContainer4>,
   STDMETHODIMP SaveChannelCollection(BSTR* document) override;
   STDMETHODIMP LoadChannels(BSTR document) override;
   STDMETHODIMP SetChannelsModified(VARIANT_BOOL modified) override;
+
+  // ---- IevFdtChannelRelease ----------------------------------------------
+  // Channels with connections: the user is asked (toolkit messages 3001,
+  // 3002); "no" answers false. Otherwise each such channel gets request 9989
+  // with an event the container keeps, and the container waits for it at
+  // most the release wait while serving its messages. The event is closed
+  // after the wait: a channel that signals later signals its own duplicate.
+  STDMETHODIMP ConfirmChannelRelease(VARIANT_BOOL* agreed) override;
+  // The longest wait for one channel's connections to end (60000 ms).
+  void SetChannelReleaseWait(DWORD ms) { releaseWait_ = ms; }
 
   // ---- Entry operations --------------------------------------------------
   // The channel object of the entry at the index, with a reference added.
@@ -116,6 +133,7 @@ class ChannelContainerCore : public com::DispatchImpl<IevFdtChannelContainer4>,
   std::vector<Entry> entries_;
   com::ComPtr<IFdtObjectCollection> collection_;
   bool modified_ = false;
+  DWORD releaseWait_ = 60000;
 };
 
 template <class T>
@@ -126,7 +144,8 @@ class CevFDT_ChannelContainerImpl : public ChannelContainerCore {
 
 #define EV_CHANNEL_CONTAINER_ENTRIES(Class)                                                 \
   com::entry<Class, IevFdtChannelContainer4>(), com::entry<Class, IDtmChannel>(),           \
-      com::entry<Class, IevFdtChannelManagement>(), com::entry<Class, IevFdtChannelPersist>()
+      com::entry<Class, IevFdtChannelManagement>(), com::entry<Class, IevFdtChannelPersist>(), \
+      com::entry<Class, IevFdtChannelRelease>()
 
 // Class id text of the stream and the documents: upper case, no braces.
 HRESULT ChannelClassIdText(const GUID& classId, BSTR* text);
