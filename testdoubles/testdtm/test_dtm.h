@@ -4,8 +4,8 @@
 // a DTM, without the HART DTM.
 //
 // Its own parts are small: a parameter table (test_dtm_ids.h), a function
-// table with two actions, a device double behind the kind-1 parameter (read
-// and write complete at once), and a stand-in for persistence that moves the
+// table with two actions, a device double behind the kind-1 parameters
+// (test_dtm_device.h), and a stand-in for persistence that moves the
 // state to new or loaded data set and keeps the parameter section in the
 // stream.
 #pragma once
@@ -25,7 +25,9 @@
 #include "toolkit/documents/ext_documents.h"
 #include "toolkit/documents/parameter_document.h"
 #include "toolkit/documents/parameter_import_export.h"
+#include "toolkit/online/online_transfer.h"
 #include "toolkit/params/param_handler.h"
+#include "test_dtm_device.h"
 
 class CTestDtm : public com::ObjectRoot,
                  public CevFDT_BaseDTMImpl<CTestDtm>,
@@ -37,6 +39,7 @@ class CTestDtm : public com::ObjectRoot,
                  public CevFDT_ExtDocumentMgr<CTestDtm>,
                  public CevFDT_AuditTrailImpl<CTestDtm>,
                  public CevFDT_FunctionContainerImpl<CTestDtm>,
+                 public CevFDT_OnlineTransferImpl<CTestDtm>,
                  public com::DispatchImpl<IevFdtDeviceAccess>,
                  public com::DispatchImpl<IOnlineParameterRequest>,
                  public IPersistStreamInit {
@@ -65,12 +68,13 @@ class CTestDtm : public com::ObjectRoot,
   // (kTestDeviceTypeName in test_dtm_ids.h).
   STDMETHODIMP GetInformation(BSTR* information) override;
 
-  // IevFdtDeviceAccess: the device double answers at once.
+  // IevFdtDeviceAccess: the device double (test_dtm_device.h) answers after
+  // the script's delay.
   STDMETHODIMP ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) override;
   STDMETHODIMP WriteDeviceParameter(VARIANT parameterId, VARIANT value,
                                     VARIANT_BOOL* done) override;
   // IOnlineParameterRequest: a read (empty arguments) or a write, completed
-  // at once through the handler's SetParameterValue.
+  // through the handler's SetParameterValue.
   STDMETHODIMP RequestParameter(VARIANT parameterId, VARIANT arguments) override;
 
   // IPersistStreamInit (stand-in for the persistence part)
@@ -88,5 +92,5 @@ class CTestDtm : public com::ObjectRoot,
   HRESULT CompleteDeviceRequest(const VARIANT& parameterId, const VARIANT* written);
 
   // The device double's memory: parameter id to value.
-  std::map<ULONG, LONG> device_{{200, 42}};
+  std::map<ULONG, LONG> device_ = TestDeviceMemory();
 };
