@@ -6,7 +6,8 @@
 
 #include <windows.h>
 
-// Device parameters (kind 1, read and written online, compared).
+// Device parameters (kind 1, read and written online, compared; items of
+// both data-access lists).
 namespace test_device_parameter {
 constexpr ULONG kFirst = 500;  // 500..504, VT_I4 -1000..1000
 constexpr ULONG kCount = 5;

@@ -82,6 +82,7 @@ const com::InterfaceEntry* CTestDtm::interfaceMap() {
       EV_FUNCTION_CONTAINER_ENTRIES(CTestDtm),
       com::entry<CTestDtm, IevFdtDeviceAccess>(),
       EV_ONLINE_TRANSFER_ENTRIES(CTestDtm),
+      EV_DATA_ACCESS_ENTRIES(CTestDtm),
       com::entry<CTestDtm, IOnlineParameterRequest>(),
       com::entry<CTestDtm, IPersistStreamInit>(),
       com::entryAs<CTestDtm, IPersistStreamInit>(IID_IPersist),

@@ -25,6 +25,7 @@
 #include "toolkit/documents/ext_documents.h"
 #include "toolkit/documents/parameter_document.h"
 #include "toolkit/documents/parameter_import_export.h"
+#include "toolkit/dataaccess/data_access.h"
 #include "toolkit/online/online_transfer.h"
 #include "toolkit/params/param_handler.h"
 #include "test_dtm_device.h"
@@ -40,6 +41,7 @@ class CTestDtm : public com::ObjectRoot,
                  public CevFDT_AuditTrailImpl<CTestDtm>,
                  public CevFDT_FunctionContainerImpl<CTestDtm>,
                  public CevFDT_OnlineTransferImpl<CTestDtm>,
+                 public CevFDT_DataAccessImpl<CTestDtm>,
                  public com::DispatchImpl<IevFdtDeviceAccess>,
                  public com::DispatchImpl<IOnlineParameterRequest>,
                  public IPersistStreamInit {

@@ -50,6 +50,7 @@ void DeclareDeviceRows(IevFdtParameterStore* store) {
   for (ULONG i = 0; i < test_device_parameter::kCount; ++i) {
     ParamRow::Numeric(test_device_parameter::kFirst + i, kNames[i], VT_I4, -1000, 1000, 0, 0)
         .Kind(kParKindDevice)
+        .Number(0x3000)  // an item of both data-access lists
         .AddTo(store);
   }
 }

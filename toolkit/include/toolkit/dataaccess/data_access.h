@@ -22,6 +22,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <initializer_list>
+
 #include "com/Dispatch.h"
 #include "fdt.h"
 #include "toolkit.h"
@@ -97,7 +99,8 @@ class DataAccessCore : public com::DispatchImpl<IDtmSingleInstanceDataAccess>,
   virtual CevFDT_ParameterHandlerCore& AccessHandler() = 0;
 
  private:
-  bool Allowed(LONG first, LONG last, bool skipNine = false, bool skipEleven = true);
+  // Role above observer and the DTM state one of those given.
+  bool Allowed(std::initializer_list<LONG> states);
   HRESULT UnitDescription(const ParInfo& record, BSTR* out);
   HRESULT RangeDescription(const ParInfo& record, BSTR* out);
   // Sends an answer to the frame's IDeviceDataAccessEvents.
