@@ -92,5 +92,33 @@ TEST_F(CompareTest, ConfiguredMaintenanceUserOutsideOnlineStatesIsRefused) {
   EXPECT_EQ(nullptr, document.get());
 }
 
+TEST_F(CompareTest, CompareWithReferenceDataSetAlwaysWritesItsAnswer) {
+  Configure(L"maintenance");
+  com::ComPtr<IDtmDiagnosis> diagnosis;
+  ASSERT_EQ(S_OK, object.as(diagnosis));
+  // No reference yet: not equal, answered.
+  VARIANT_BOOL equal = VARIANT_TRUE;
+  EXPECT_EQ(S_OK, diagnosis->CompareWithReference(&equal));
+  EXPECT_EQ(VARIANT_FALSE, equal);
+
+  com::ComPtr<IUnknown> reference;
+  ASSERT_EQ(S_OK, reference.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
+  frame->addDtm(L"Reference", reference.get());
+  com::Bstr referenceTag(L"Reference");
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, diagnosis->InitCompare(referenceTag.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+
+  equal = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, diagnosis->CompareWithReference(&equal));
+  EXPECT_EQ(VARIANT_TRUE, equal);
+
+  Write(502, 5);
+  equal = VARIANT_TRUE;
+  EXPECT_EQ(S_OK, diagnosis->CompareWithReference(&equal));
+  EXPECT_EQ(VARIANT_FALSE, equal);
+  EXPECT_EQ(S_OK, diagnosis->ReleaseCompare(&ok));
+}
+
 }  // namespace
 }  // namespace onlinetest
