@@ -81,6 +81,8 @@ const com::InterfaceEntry* CTestDtm::interfaceMap() {
       EV_AUDIT_TRAIL_ENTRIES(CTestDtm),
       EV_FUNCTION_CONTAINER_ENTRIES(CTestDtm),
       com::entry<CTestDtm, IevFdtDeviceAccess>(),
+      EV_ONLINE_TRANSFER_ENTRIES(CTestDtm),
+      EV_DATA_ACCESS_ENTRIES(CTestDtm),
       com::entry<CTestDtm, IOnlineParameterRequest>(),
       EV_PERSISTENCE_ENTRIES(CTestDtm),
       EV_CHANNEL_CONTAINER_ENTRIES(CTestDtm),
@@ -113,6 +115,7 @@ void CTestDtm::CreateParameterTable() {
       .Persist(0)
       .AddTo(store);
   DeclareDocumentRows(store);
+  DeclareDeviceRows(store);
 }
 
 const FunctionTableRow* CTestDtm::GetFunctionTable() { return kFunctions; }
@@ -146,21 +149,7 @@ STDMETHODIMP CTestDtm::GetInformation(BSTR* information) {
 // ---- Device double ---------------------------------------------------------
 
 HRESULT CTestDtm::CompleteDeviceRequest(const VARIANT& parameterId, const VARIANT* written) {
-  com::Variant id(parameterId);
-  HRESULT hr = id.changeType(VT_UI4);
-  if (FAILED(hr)) return hr;
-  auto cell = device_.find(V_UI4(id.get()));
-  if (cell == device_.end()) {
-    return CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_FALSE, *id.get(), *com::Variant().get(),
-                             com::Bstr(L"no such device value").get());
-  }
-  if (written) {
-    com::Variant value(*written);
-    hr = value.changeType(VT_I4);
-    if (FAILED(hr)) return hr;
-    cell->second = V_I4(value.get());
-  }
-  return CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_TRUE, *id.get(), *com::Variant(cell->second).get(), nullptr);
+  return RunDeviceRequest(GetCommDtmInterface(), *this, device_, parameterId, written);
 }
 
 STDMETHODIMP CTestDtm::ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) {

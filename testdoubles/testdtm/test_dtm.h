@@ -4,10 +4,10 @@
 // a DTM, without the HART DTM.
 //
 // Its own parts are small: a parameter table (test_dtm_ids.h), a function
-// table with two actions, a device double behind the kind-1 parameter (read
-// and write complete at once), and a channel table of one test channel
-// (test_channel.h). Persistence and the channel container are the toolkit's
-// (test_dtm_channels.cpp binds them).
+// table with two actions, a device double behind the kind-1 parameters
+// (test_dtm_device.h), and a channel table of one test channel
+// (test_channel.h). Persistence, the channel container, online transfers and
+// data access are the toolkit's (test_dtm_channels.cpp binds the first two).
 #pragma once
 
 #include <windows.h>
@@ -26,9 +26,12 @@
 #include "toolkit/documents/ext_documents.h"
 #include "toolkit/documents/parameter_document.h"
 #include "toolkit/documents/parameter_import_export.h"
+#include "toolkit/dataaccess/data_access.h"
+#include "toolkit/online/online_transfer.h"
 #include "toolkit/params/param_handler.h"
 #include "toolkit/persistence/persistence.h"
 #include "test_dtm_ids.h"
+#include "test_dtm_device.h"
 
 class CTestDtm : public com::ObjectRoot,
                  public CevFDT_BaseDTMImpl<CTestDtm>,
@@ -42,6 +45,8 @@ class CTestDtm : public com::ObjectRoot,
                  public CevFDT_FunctionContainerImpl<CTestDtm>,
                  public CevFDT_PersistXXXImpl<CTestDtm>,
                  public CevFDT_ChannelContainerImpl<CTestDtm>,
+                 public CevFDT_OnlineTransferImpl<CTestDtm>,
+                 public CevFDT_DataAccessImpl<CTestDtm>,
                  public com::DispatchImpl<IevFdtDeviceAccess>,
                  public com::DispatchImpl<IOnlineParameterRequest>,
                  public ITestDtmSettings {
@@ -70,12 +75,13 @@ class CTestDtm : public com::ObjectRoot,
   // (kTestDeviceTypeName in test_dtm_ids.h).
   STDMETHODIMP GetInformation(BSTR* information) override;
 
-  // IevFdtDeviceAccess: the device double answers at once.
+  // IevFdtDeviceAccess: the device double (test_dtm_device.h) answers after
+  // the script's delay.
   STDMETHODIMP ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) override;
   STDMETHODIMP WriteDeviceParameter(VARIANT parameterId, VARIANT value,
                                     VARIANT_BOOL* done) override;
   // IOnlineParameterRequest: a read (empty arguments) or a write, completed
-  // at once through the handler's SetParameterValue.
+  // through the handler's SetParameterValue.
   STDMETHODIMP RequestParameter(VARIANT parameterId, VARIANT arguments) override;
 
   // Persistence and channels (test_dtm_channels.cpp).
@@ -92,5 +98,5 @@ class CTestDtm : public com::ObjectRoot,
   HRESULT CompleteDeviceRequest(const VARIANT& parameterId, const VARIANT* written);
 
   // The device double's memory: parameter id to value.
-  std::map<ULONG, LONG> device_{{200, 42}};
+  std::map<ULONG, LONG> device_ = TestDeviceMemory();
 };

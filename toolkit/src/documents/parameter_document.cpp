@@ -10,6 +10,7 @@
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "toolkit/online/transfer_interface.h"
 #include "toolkit/params/param_handler.h"
 #include "toolkit/values/fdt_texts.h"
 #include "toolkit/values/fdt_variant.h"
@@ -235,9 +236,11 @@ HRESULT ParameterDocumentCore::DocumentDataText(BSTR* text) {
   return S_OK;
 }
 
-HRESULT ParameterDocumentCore::OnSetParameters(BSTR, BSTR, VARIANT_BOOL* result) {
+HRESULT ParameterDocumentCore::OnSetParameters(BSTR, BSTR document, VARIANT_BOOL* result) {
   if (result) *result = VARIANT_FALSE;
-  return E_NOTIMPL;
+  auto transfer = DocumentDtm().DtmInterface<IevFdtOnlineTransfer>();
+  if (!transfer) return E_NOTIMPL;
+  return transfer->SetParameterDocument(document, result);
 }
 
 STDMETHODIMP ParameterDocumentCore::SetParameters(BSTR path, BSTR document,

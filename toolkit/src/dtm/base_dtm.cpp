@@ -5,6 +5,7 @@
 #include <string>
 
 #include "com/Guard.h"
+#include "toolkit/online/transfer_interface.h"
 #include "toolkit/xml/translation.h"
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
@@ -361,15 +362,28 @@ STDMETHODIMP BaseDtm::InitForDeviceType(IUnknown* frameObject) {
 
 // ---- Operations of parts built elsewhere ---------------------------------
 
-STDMETHODIMP BaseDtm::UploadRequest(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP BaseDtm::CompareDeviceParameters(BSTR*, VARIANT_BOOL*) { return E_NOTIMPL; }
-STDMETHODIMP BaseDtm::CompareDeviceParametersEx(VARIANT, BSTR*, VARIANT_BOOL*) {
-  return E_NOTIMPL;
+// Upload, compare and exported variables belong to the online transfer part
+// (IevFdtOnlineTransfer of the DTM object); without it: E_NOTIMPL.
+STDMETHODIMP BaseDtm::UploadRequest(VARIANT) {
+  auto transfer = DtmInterface<IevFdtOnlineTransfer>();
+  return transfer ? transfer->UploadParameterSet() : E_NOTIMPL;
+}
+STDMETHODIMP BaseDtm::CompareDeviceParameters(BSTR* text, VARIANT_BOOL* equal) {
+  auto transfer = DtmInterface<IevFdtOnlineTransfer>();
+  return transfer ? transfer->CompareDevice(text, equal) : E_NOTIMPL;
+}
+STDMETHODIMP BaseDtm::CompareDeviceParametersEx(VARIANT argument, BSTR* text,
+                                                VARIANT_BOOL* equal) {
+  auto transfer = DtmInterface<IevFdtOnlineTransfer>();
+  return transfer ? transfer->CompareDeviceEx(argument, text, equal) : E_NOTIMPL;
 }
 STDMETHODIMP BaseDtm::EmptyOperation() { return S_OK; }
 STDMETHODIMP BaseDtm::AfterChannelsReleased() { return S_OK; }
 STDMETHODIMP BaseDtm::AfterWorkingCopyLoaded() { return S_OK; }
-STDMETHODIMP BaseDtm::ApplyExportedVariables(IDispatch*) { return S_OK; }
+STDMETHODIMP BaseDtm::ApplyExportedVariables(IDispatch* documentNode) {
+  auto transfer = DtmInterface<IevFdtOnlineTransfer>();
+  return transfer ? transfer->ApplyDocumentVariables(documentNode) : S_OK;
+}
 
 // ---- Class hooks (defaults) ----------------------------------------------
 

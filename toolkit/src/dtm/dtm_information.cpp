@@ -347,6 +347,38 @@ HRESULT DtmInformationCore::RunDiagnosis(VARIANT_BOOL* valid) {
 }
 
 HRESULT DtmInformationCore::CompareWithPartner(VARIANT_BOOL* equal) {
-  if (equal) *equal = VARIANT_FALSE;
-  return S_FALSE;
+  // *equal stays false on every path but the last.
+  if (!InRange(InfoState(), kFirstDiagnosisState, kLastState) || InfoUserRole() < kRoleOperator)
+    return S_FALSE;
+  if (!compareActive_) return S_OK;
+  IevFdtParameterInfo* reference = comparePartner_.get();
+  com::ComPtr<IevFdtParameterInfo> own;
+  IUnknown* dtm = InfoDtmObject();
+  if (!reference || !dtm ||
+      FAILED(dtm->QueryInterface(__uuidof(IevFdtParameterInfo), own.putVoid())) || !own)
+    return E_POINTER;
+
+  com::Variant referenceCount, ownCount;
+  HRESULT hr = reference->GetCount(referenceCount.put());
+  if (SUCCEEDED(hr)) hr = own->GetCount(ownCount.put());
+  if (FAILED(hr)) return hr;
+  ULONG count = 0, ownNumber = 0;
+  if (FAILED(CFdtVariant::GetUI4(referenceCount.value(), &count)) ||
+      FAILED(CFdtVariant::GetUI4(ownCount.value(), &ownNumber)) || count != ownNumber)
+    return S_OK;
+  for (ULONG i = 0; i < count; ++i) {
+    com::Variant referenceId, ownId, referenceValue, ownValue;
+    hr = reference->GetParameterId(*CFdtVariant(i).get(), referenceId.put());
+    if (SUCCEEDED(hr)) hr = own->GetParameterId(*CFdtVariant(i).get(), ownId.put());
+    if (FAILED(hr)) return hr;
+    if (!CFdtVariant::IsEqual(referenceId.value(), ownId.value())) return S_OK;
+    hr = reference->GetParameterInfo(referenceId.value(), *CFdtVariant(kSelectorValue).get(),
+                                     referenceValue.put());
+    if (SUCCEEDED(hr))
+      hr = own->GetParameterInfo(ownId.value(), *CFdtVariant(kSelectorValue).get(), ownValue.put());
+    if (FAILED(hr)) return hr;
+    if (!CFdtVariant::IsEqual(referenceValue.value(), ownValue.value())) return S_OK;
+  }
+  *equal = VARIANT_TRUE;
+  return S_OK;
 }

@@ -8,6 +8,7 @@
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "outside.h"
+#include "toolkit/online/transfer_interface.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/params/param_stream.h"
 #include "toolkit/values/safe_array.h"
@@ -84,7 +85,9 @@ void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG, ULONG, const wchar_t*) 
 
 HRESULT CevFDT_ParameterHandlerCore::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done) {
   *done = VARIANT_FALSE;
-  return S_FALSE;
+  auto transfer = queryOwner<IevFdtOnlineTransfer>(ParamOwner());
+  if (!transfer) return S_FALSE;
+  return transfer->DownloadParameterSet(done);
 }
 
 LONG CevFDT_ParameterHandlerCore::dtmState() {

@@ -27,8 +27,8 @@ class ParameterDocumentCore : public com::DispatchImpl<IDtmParameter> {
   // The path is not used: the whole set is written. "" and S_FALSE outside
   // the states 6 to 12.
   STDMETHODIMP GetParameters(BSTR path, BSTR* document) override;
-  // Applying a document's exported variables belongs to the transfer part;
-  // until a class supplies it (OnSetParameters): E_NOTIMPL.
+  // Applying a document's exported variables belongs to the online transfer
+  // part (IevFdtOnlineTransfer of the DTM object); without it: E_NOTIMPL.
   STDMETHODIMP SetParameters(BSTR path, BSTR document, VARIANT_BOOL* result) override;
 
  protected:

@@ -198,6 +198,13 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // The longest wait for the worker after set communication (60000 ms).
   void SetOnlineWait(DWORD ms) { onlineWait_ = ms; }
 
+  // Reaching online for an online request (online/reach_online.cpp): in
+  // communicationSet the worker is asked to go online and waited for (at
+  // most the online wait), then the communication event (at most the
+  // release wait). S_OK when the DTM is then online, S_FALSE when not,
+  // E_FAIL when the worker did not take the request.
+  HRESULT ReachOnline();
+
   // Set communication after the class's device check (state 8 only).
   HRESULT RequestAndWait(IUnknown* communication, VARIANT_BOOL* result);
   // Prepare release of communication after the class's scan check.

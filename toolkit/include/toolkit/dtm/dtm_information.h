@@ -62,8 +62,8 @@ class DtmInformationCore : public com::DispatchImpl<IDtmInformation>,
   // States 8..12 and operator or higher: takes the partner DTM of the tag
   // from the frame's IFrameTopology and keeps its IevFdtParameterInfo.
   STDMETHODIMP InitCompare(BSTR systemTag, VARIANT_BOOL* result) override;
-  // Comparison with the partner (online compare, built elsewhere): the
-  // hook CompareWithPartner; the default answers *equal false, S_FALSE.
+  // Comparison with the partner: *equal is false first, then the hook
+  // CompareWithPartner.
   STDMETHODIMP CompareWithReference(VARIANT_BOOL* equal) override;
   // Gives the partner back through the frame's topology.
   STDMETHODIMP ReleaseCompare(VARIANT_BOOL* result) override;
@@ -110,7 +110,9 @@ class DtmInformationCore : public com::DispatchImpl<IDtmInformation>,
   // object's IevFdtParameterValidation; at the first invalid one toolkit
   // message 2002 is reported once. *valid true when none is invalid.
   virtual HRESULT RunDiagnosis(VARIANT_BOOL* valid);
-  // Online compare with the partner. Default: *equal false, S_FALSE.
+  // Compare with the partner's data set (states 8..12, operator or higher,
+  // else S_FALSE): the same parameter count, ids and values in index order
+  // set *equal true; S_OK without a partner or at the first difference.
   virtual HRESULT CompareWithPartner(VARIANT_BOOL* equal);
 
  private:

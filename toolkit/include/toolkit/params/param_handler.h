@@ -245,6 +245,8 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // transfer's hold covers the relation lists inside it).
   void HoldDataSetNotice() { ++noticeHolds_; }
   HRESULT ReleaseDataSetNotice();
+  // A held change is waiting for the last hold's release.
+  bool DataSetNoticePending() const { return noticePending_; }
 
   // IevFdtRelationHooks: the toolkit's decisions, which a class may
   // override. Enable: true. Access: 2 (writable), applied. Choices:
@@ -324,7 +326,8 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // The error text of a failed device completion for the user. Default:
   // the owner's user-message event (kDtmEventUserMessageText), S_OK.
   virtual HRESULT OnParamReportMessage(BSTR text);
-  // The download request of the parameter set. Default: *done false, S_FALSE.
+  // The download request of the parameter set. Default: the owner's
+  // IevFdtOnlineTransfer; without it *done false, S_FALSE.
   virtual HRESULT OnParamDownloadRequest(const VARIANT& request, VARIANT_BOOL* done);
 
  private:

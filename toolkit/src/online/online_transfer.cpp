@@ -1,0 +1,403 @@
+// Upload and download of the device parameters, the transfer bracket,
+// progress, transfer groups and the stop question.
+#include "toolkit/online/online_transfer.h"
+
+#include <string>
+
+#include "com/ComPtr.h"
+#include "com/Guard.h"
+#include "com/Variant.h"
+#include "outside.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/xml/user_messages.h"
+
+namespace {
+
+constexpr LONG kGroupModeUpload = 1;
+constexpr LONG kGroupModeDownload = 2;
+// Transfer events of the bulk path.
+constexpr ULONG kBulkUploadBegins = 0x11, kBulkUploadDone = 0x21, kBulkUploadFailed = 0x41;
+constexpr ULONG kBulkDownloadBegins = 0x16, kBulkDownloadDone = 0x26, kBulkDownloadFailed = 0x46;
+
+com::Variant Ui4(ULONG value) {
+  com::Variant v;
+  V_VT(v.get()) = VT_UI4;
+  V_UI4(v.get()) = value;
+  return v;
+}
+
+bool TakesPartInDownload(const ParInfo& p) {
+  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineWrite) && (p.flags & kParFlagUsual);
+}
+
+bool TakesPartInUpload(const ParInfo& p) {
+  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineRead) && (p.flags & kParFlagUsual);
+}
+
+std::string Narrow(const wchar_t* text) {
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, text ? text : L"", -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.resize(static_cast<size_t>(size - 1));
+  return out;
+}
+
+// Ids of a VT_ARRAY of numbers (any integer element type the provider gives).
+HRESULT IdsFromArray(const VARIANT& value, std::vector<ULONG>* ids) {
+  if (!(V_VT(&value) & VT_ARRAY) || !V_ARRAY(&value)) return E_INVALIDARG;
+  SAFEARRAY* array = V_ARRAY(&value);
+  if (::SafeArrayGetDim(array) != 1) return E_INVALIDARG;
+  LONG lower = 0, upper = -1;
+  ::SafeArrayGetLBound(array, 1, &lower);
+  ::SafeArrayGetUBound(array, 1, &upper);
+  const VARTYPE element = V_VT(&value) & VT_TYPEMASK;
+  for (LONG i = lower; i <= upper; ++i) {
+    com::Variant item;
+    HRESULT hr = S_OK;
+    if (element == VT_VARIANT) {
+      hr = ::SafeArrayGetElement(array, &i, item.get());
+    } else {
+      V_VT(item.get()) = element;
+      hr = ::SafeArrayGetElement(array, &i, &V_UI1(item.get()));
+      if (FAILED(hr)) V_VT(item.get()) = VT_EMPTY;
+    }
+    if (FAILED(hr)) return hr;
+    ULONG id = 0;
+    hr = CFdtVariant::GetUI4(item.value(), &id);
+    if (FAILED(hr)) return hr;
+    ids->push_back(id);
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Progress, bracket, abort
+// ---------------------------------------------------------------------------
+
+void OnlineTransferCore::ReportTransferProgress(ULONG index, ULONG count, const wchar_t* text) {
+  BaseDtm& dtm = OnlineDtm();
+  if (index == 0) {
+    dtm.QueueWorkerRequest(text ? text : L"", 0, 0);
+    return;
+  }
+  if (count == 0) return;
+  // 64-bit: a large index times 100 must not wrap.
+  const ULONGLONG percent = static_cast<ULONGLONG>(index) * 100 / count;
+  if (percent <= progressMark_) return;
+  progressMark_ += progressStep_;
+  if (OnlineHandler().TransferAborted()) return;
+  dtm.QueueWorkerRequest(text ? text : L"", static_cast<USHORT>(percent > 100 ? 100 : percent), -1);
+}
+
+void OnlineTransferCore::EndTransferProgress() { OnlineDtm().QueueWorkerRequest(L"", 0, 0); }
+
+void OnlineTransferCore::OpenTransferBracket() {
+  ++bracketDepth_;
+  bracketRunning_ = true;
+  OnlineHandler().HoldDataSetNotice();
+}
+
+void OnlineTransferCore::CloseTransferBracket() {
+  if (bracketDepth_ == 0) return;
+  --bracketDepth_;
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  const bool pending = handler.DataSetNoticePending();
+  if (bracketDepth_ > 0 || !bracketRunning_) {
+    handler.ReleaseDataSetNotice();
+    return;
+  }
+  bracketRunning_ = false;
+  BaseDtm& dtm = OnlineDtm();
+  // With a persistence part the released hold marks the data set modified,
+  // and that part tells the frame; without one the frame is told here.
+  const bool storage = static_cast<bool>(dtm.DtmInterface<IevFdtStorageState>());
+  handler.ReleaseDataSetNotice();
+  if (!pending || storage) return;
+  com::ComPtr<IFrameContainer> container;
+  if (IUnknown* frame = dtm.FrameObject())
+    frame->QueryInterface(__uuidof(IFrameContainer), container.putVoid());
+  if (!container) return;
+  com::Bstr tag;
+  if (FAILED(dtm.GetSystemTag(tag.put()))) return;
+  VARIANT_BOOL unused = VARIANT_FALSE;
+  container->SaveRequest(tag.get(), &unused);
+}
+
+bool OnlineTransferCore::TakeAbort() {
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  if (!handler.TransferAborted()) return false;
+  handler.SetTransferAbortFlag(false);
+  return true;
+}
+
+void OnlineTransferCore::ReportToolkitMessage(ULONG id) {
+  com::Bstr text;
+  GetToolkitMessage(OnlineDtm().GetCommDtmInterface(), id, ToolkitMessageUser::Dtm, text.put());
+  if (!text.empty()) OnlineDtm().ReportMessage("%s", Narrow(text.c_str()).c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Device calls, groups, error prompt
+// ---------------------------------------------------------------------------
+
+bool OnlineTransferCore::DeviceRead(ULONG parameterId) {
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr = handler.RefreshParameter(Ui4(parameterId).value(), &done);
+  return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
+}
+
+bool OnlineTransferCore::DeviceWrite(ULONG parameterId, const VARIANT& value) {
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr = handler.StoreParameter(Ui4(parameterId).value(), value, &done);
+  return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
+}
+
+HRESULT OnlineTransferCore::TransferGroup(ULONG parameterId, LONG mode, std::vector<ULONG>* ids) {
+  ids->clear();
+  auto provider = OnlineDtm().DtmInterface<ITransferGroupProvider>();
+  if (!provider) {
+    ids->push_back(parameterId);
+    return S_OK;
+  }
+  com::Variant group;
+  HRESULT hr = provider->GetTransferGroup(com::Variant(mode).value(), Ui4(parameterId).value(),
+                                          group.get());
+  // A provider that gives no group skips the parameter.
+  if (FAILED(hr) || FAILED(IdsFromArray(group.value(), ids))) ids->clear();
+  return S_OK;
+}
+
+long OnlineTransferCore::TransferError(const ParInfo& record, ULONG questionId, ULONG captionId) {
+  BaseDtm& dtm = OnlineDtm();
+  BSTR error = OnlineHandler().LastDeviceError();
+  if (error && *error) {
+    dtm.ReportMessage("%s: %s", Narrow(record.name.c_str()).c_str(), Narrow(error).c_str());
+  }
+  auto container = dtm.DtmInterface<IevFdtActiveXContainer>();
+  if (!container) return IDNO;
+  IUnknown* object = dtm.GetCommDtmInterface();
+  com::Bstr question, caption;
+  GetToolkitMessage(object, questionId, ToolkitMessageUser::TransferStop, question.put());
+  GetToolkitMessage(object, captionId, ToolkitMessageUser::TransferStop, caption.put());
+  long answer = 0;
+  if (FAILED(container->ShowUserMessage(question.get(), caption.get(),
+                                        Ui4(kStopQuestionStyle).value(), &answer)))
+    return IDNO;
+  return answer;
+}
+
+// ---------------------------------------------------------------------------
+// Bulk path
+// ---------------------------------------------------------------------------
+
+HRESULT OnlineTransferCore::BulkTransfer(bool upload, VARIANT_BOOL* done) {
+  *done = VARIANT_FALSE;
+  BaseDtm& dtm = OnlineDtm();
+  auto extension = dtm.DtmInterface<ITransferExtension>();
+  if (!extension) return S_FALSE;
+  auto bulk = dtm.DtmInterface<IBulkTransfer>();
+  if (!bulk) return E_NOINTERFACE;
+  // The list of the aggregating object: its own list name for the direction.
+  com::Variant list(upload ? L"UploadList" : L"DownloadList");
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  handler.TransferParameterArray(list.value(), upload ? kBulkUploadBegins : kBulkDownloadBegins);
+  const HRESULT hr = upload ? bulk->UploadList(list.value(), -1, done)
+                            : bulk->DownloadList(list.value(), -1, done);
+  const bool ok = SUCCEEDED(hr) && *done == VARIANT_TRUE;
+  handler.TransferParameterArray(
+      list.value(), upload ? (ok ? kBulkUploadDone : kBulkUploadFailed)
+                           : (ok ? kBulkDownloadDone : kBulkDownloadFailed));
+  if (FAILED(hr)) *done = VARIANT_FALSE;
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+// Download
+// ---------------------------------------------------------------------------
+
+HRESULT OnlineTransferCore::DownloadParameterSet(VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  *done = VARIANT_FALSE;
+  progressMark_ = 0;
+  return com::guard([&]() -> HRESULT {
+    // An abort that came before this download ends it, and only it.
+    if (TakeAbort()) return E_ABORT;
+    if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
+
+    HRESULT hr = S_OK;
+    VARIANT_BOOL bulkDone = VARIANT_FALSE;
+    if (OnlineDtm().DtmInterface<ITransferExtension>()) {
+      OpenTransferBracket();
+      hr = BulkTransfer(false, &bulkDone);
+      CloseTransferBracket();
+    }
+    if (SUCCEEDED(hr) && bulkDone == VARIANT_TRUE) {
+      *done = VARIANT_TRUE;
+    } else {
+      hr = DownloadLoop(done);
+      CloseTransferBracket();
+    }
+    // The abort belonged to this transfer; the next one starts clean.
+    OnlineHandler().SetTransferAbortFlag(false);
+    if (FAILED(hr)) return hr;
+    EndTransferProgress();
+    // Only a download that wrote every parameter leaves the data set and the
+    // device alike.
+    if (*done == VARIANT_TRUE) OnlineHandler().SetDataState(kDataStateAllDataLoaded);
+    return S_OK;
+  });
+}
+
+HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
+  *done = VARIANT_FALSE;
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  ULONG count = 0;
+  HRESULT hr = handler.GetParameterCount(&count);
+  if (FAILED(hr)) return hr;
+  bool anyError = false;
+
+  for (ULONG i = 0; i < count; ++i) {
+    if (handler.TransferAborted()) {
+      ReportTransferProgress(0, count, L"");
+      return E_ABORT;
+    }
+    ParInfo record;
+    hr = handler.GetParameterAt(i, &record);
+    if (FAILED(hr)) return hr;
+    if (!TakesPartInDownload(record)) {
+      ReportTransferProgress(i, count, L"Download");
+      continue;
+    }
+    if (OnlineDtm().State() != kDtmOnline) {
+      ReportTransferProgress(i, count, L"");
+      return E_FAIL;
+    }
+    std::vector<ULONG> group;
+    TransferGroup(record.id, kGroupModeDownload, &group);
+    if (group.empty()) continue;
+    // The device value of every member is what is about to be written.
+    for (ULONG member : group) {
+      ParInfo memberRecord;
+      hr = handler.GetParameter(member, &memberRecord);
+      if (FAILED(hr)) return hr;
+      memberRecord.initialValue = memberRecord.value;
+      hr = handler.SetParInfo(member, kParInitialValue, memberRecord);
+      if (FAILED(hr)) return hr;
+    }
+    if (DeviceWrite(record.id, record.value.value())) {
+      for (ULONG member : group) {
+        ParInfo memberRecord;
+        hr = handler.GetParameter(member, &memberRecord);
+        if (FAILED(hr)) return hr;
+        hr = handler.SetParameterFlags(member, memberRecord.flags & ~ULONG(kParFlagChanged));
+        if (FAILED(hr)) return hr;
+      }
+      ReportTransferProgress(i, count, L"Download");
+      continue;
+    }
+    anyError = true;
+    if (TransferError(record, transfer_message::kDownloadStopQuestion,
+                      transfer_message::kDownloadCaption) == kAnswerYes)
+      return S_OK;
+  }
+  if (!anyError) *done = VARIANT_TRUE;
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Upload
+// ---------------------------------------------------------------------------
+
+HRESULT OnlineTransferCore::UploadParameterSet() {
+  progressMark_ = 0;
+  return com::guard([&]() -> HRESULT {
+    if (TakeAbort()) return E_ABORT;
+    BaseDtm& dtm = OnlineDtm();
+    if (dtm.State() != kDtmOnline) return E_FAIL;
+    HRESULT hr = dtm.LockDataSet(VARIANT_TRUE);
+    if (FAILED(hr)) return E_FAIL;
+    if (!dtm.DataSetLocked()) {
+      dtm.ReleaseDataSetLock();
+      return E_FAIL;
+    }
+    uploadRunning_ = true;
+    OpenTransferBracket();
+    VARIANT_BOOL done = VARIANT_FALSE;
+    hr = BulkTransfer(true, &done);
+    if (FAILED(hr) || done != VARIANT_TRUE) hr = UploadLoop(&done);
+    uploadRunning_ = false;
+    CloseTransferBracket();
+    dtm.ReleaseDataSetLock();
+    OnlineHandler().SetTransferAbortFlag(false);
+    EndTransferProgress();
+    if (done != VARIANT_TRUE) return E_FAIL;
+    OnlineHandler().SetDataState(kDataStateAllDataLoaded);
+    return S_OK;
+  });
+}
+
+HRESULT OnlineTransferCore::UploadLoop(VARIANT_BOOL* done) {
+  *done = VARIANT_FALSE;
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  ULONG count = 0;
+  HRESULT hr = handler.GetParameterCount(&count);
+  if (FAILED(hr)) return hr;
+  bool anyError = false;
+  std::vector<ULONG> read;
+
+  for (ULONG i = 0; i < count; ++i) {
+    if (handler.TransferAborted()) return E_ABORT;
+    ParInfo record;
+    hr = handler.GetParameterAt(i, &record);
+    if (FAILED(hr)) return hr;
+    if (TakesPartInUpload(record)) {
+      if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
+      if (DeviceRead(record.id)) {
+        read.push_back(record.id);
+      } else {
+        anyError = true;
+        if (TransferError(record, transfer_message::kUploadStopQuestion,
+                          transfer_message::kUploadCaption) == kAnswerYes)
+          return E_FAIL;
+      }
+    }
+    ReportTransferProgress(i, count, L"Upload");
+  }
+  hr = ConfirmUpload(read);
+  if (FAILED(hr)) return hr;
+  if (!anyError) *done = VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT OnlineTransferCore::ConfirmUpload(const std::vector<ULONG>& ids) {
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  const ULONG count = static_cast<ULONG>(ids.size());
+  for (ULONG k = 0; k < count; ++k) {
+    std::vector<ULONG> group;
+    TransferGroup(ids[k], kGroupModeUpload, &group);
+    if (group.empty()) continue;
+    for (ULONG member : group) {
+      ParInfo record;
+      HRESULT hr = handler.GetParameter(member, &record);
+      if (FAILED(hr)) return hr;
+      VARIANT_BOOL valid = VARIANT_FALSE;
+      hr = handler.ValidateValue(Ui4(member).value(), record.initialValue.value(), &valid);
+      if (FAILED(hr)) return hr;
+      if (valid != VARIANT_TRUE) return E_FAIL;
+      // The value read from the device becomes the data set's value.
+      hr = handler.WriteCore(member, record.initialValue.value(), true);
+      if (FAILED(hr)) return hr;
+      hr = handler.GetParameter(member, &record);
+      if (FAILED(hr)) return hr;
+      hr = handler.SetParameterFlags(member, record.flags & ~ULONG(kParFlagChanged));
+      if (FAILED(hr)) return hr;
+    }
+    ReportTransferProgress(k, count, L"Upload");
+  }
+  return S_OK;
+}
