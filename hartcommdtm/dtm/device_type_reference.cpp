@@ -122,13 +122,3 @@ HRESULT UseFdtSelectionNamespace(IXMLDOMDocument2* doc) {
   return doc->setProperty(com::Bstr(L"SelectionNamespaces").get(),
                           *com::Variant(namespaces.c_str()).get());
 }
-
-bool QuotedXPathLiteral(const wchar_t* text, BSTR* literal) {
-  if (!literal) return false;
-  *literal = nullptr;
-  const std::wstring value = text ? text : L"";
-  if (value.find(L'"') != std::wstring::npos) return false;
-  const std::wstring quoted = L"\"" + value + L"\"";
-  *literal = ::SysAllocString(quoted.c_str());
-  return *literal != nullptr;
-}

@@ -18,7 +18,3 @@ HRESULT StandaloneElementXml(IXMLDOMNode* element, BSTR* xml);
 // Binds "fdt" to the FDT data types namespace for XPath queries on doc,
 // whatever prefix the document itself uses.
 HRESULT UseFdtSelectionNamespace(IXMLDOMDocument2* doc);
-
-// A double-quoted XPath literal of the text; false when the text holds a
-// double quote (XPath 1.0 has no escape for it).
-bool QuotedXPathLiteral(const wchar_t* text, BSTR* literal);

@@ -20,6 +20,7 @@
 #include "toolkit/values/message_wait.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xpath_literal.h"
 
 namespace {
 
