@@ -16,31 +16,14 @@
 #include "com/Registration.h"
 #include "com/Variant.h"
 #include "comtest.h"
+#include "regsvr32.h"
 #include "win32/unique_handle.h"
 
 namespace {
 
-std::wstring serverPath() {
-  wchar_t exe[MAX_PATH];
-  DWORD length = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring path(exe, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"comtest_server.dll";
-}
+std::wstring serverPath() { return testsupport::ProgramFolder() + L"comtest_server.dll"; }
 
-// Runs regsvr32 silently; answers its exit code, or -1 when it did not end.
-DWORD runRegsvr32(const wchar_t* options) {
-  std::wstring command = L"regsvr32.exe " + std::wstring(options) + L" \"" + serverPath() + L"\"";
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-    return static_cast<DWORD>(-1);
-  win32::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
-  if (::WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return static_cast<DWORD>(-1);
-  DWORD code = static_cast<DWORD>(-1);
-  ::GetExitCodeProcess(process.hProcess, &code);
-  return code;
-}
+DWORD runRegsvr32(const wchar_t* options) { return testsupport::RunRegsvr32(options, serverPath()); }
 
 bool keyExists(const std::wstring& key) {
   win32::UniqueRegKey k;

@@ -436,7 +436,11 @@ STDMETHODIMP CHART_Channel::SetChannelParameters(BSTR, BSTR, BSTR document, VARI
           storage->SetModified(1);
       }
     }
-    if (!*result) ReportToOwner(L"An error occurred during IFdtChannel::SetChannelParameters");
+    if (!*result) {
+      com::Bstr message;
+      ChannelToolkitMessage(GetCommDtmInterface(), kToolkitSetChannelParameters, message.put());
+      ReportToOwner(message.c_str());
+    }
     return S_OK;
   });
 }
@@ -449,27 +453,7 @@ STDMETHODIMP CHART_Channel::GetFailSafeData(BSTR, BSTR* document) {
 // ---- texts --------------------------------------------------------------------
 
 HRESULT CHART_Channel::GetUserMessage(UINT id, const wchar_t* name, BSTR* text) {
-  if (!text || (!name && id < 1)) return E_INVALIDARG;
-  *text = nullptr;
-  com::ComPtr<IevFdtTranslation> translation;
-  if (SUCCEEDED(Owner(translation)) && translation) {
-    wchar_t path[160];
-    std::swprintf(path, 160, L"localization/UserMessages/Message[@resId=\"%u\"]", id);
-    com::Bstr xpath(path);
-    VARIANT_BOOL exists = VARIANT_FALSE;
-    if (translation->ContainsNode(xpath.get(), &exists) != S_OK || !exists) {
-      const std::wstring byName = std::wstring(L"localization/UserMessages/Message[@resId=\"") +
-                                  (name ? name : L"") + L"\"]";
-      xpath.assign(byName.c_str());
-    }
-    com::Bstr found;
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    if (SUCCEEDED(translation->GetLocalizedText(xpath.get(), found.put(), &ok)) && ok && found.get()) {
-      *text = found.detach();
-      return S_OK;
-    }
-  }
-  return LoadMessageText(id, text);
+  return ChannelUserMessage(GetCommDtmInterface(), id, name, text);
 }
 
 HRESULT CHART_Channel::ReportDriverError(unsigned status, BSTR* text) {

@@ -1,5 +1,13 @@
 #include "channel/channel_texts.h"
 
+#include <cwchar>
+#include <string>
+
+#include "com/Bstr.h"
+#include "com/ComPtr.h"
+#include "outside.h"
+#include "toolkit.h"
+
 namespace hartdtm {
 
 namespace {
@@ -38,6 +46,16 @@ const MessageRow kMessages[] = {
     {158, L"IDS_DATA_ARRAY_TOO_LONG", L"data array too long"},
     {159, L"IDS_DATA_ARRAY_INVALID", L"data array invalid"},
     {160, L"(160)", L"Driver error during communication.\nAll connections aborted!"},
+};
+
+// The toolkit messages the channel itself shows.
+struct ToolkitRow {
+  ULONG id;
+  const wchar_t* text;
+};
+
+const ToolkitRow kToolkitMessages[] = {
+    {kToolkitSetChannelParameters, L"An error occurred during IFdtChannel::SetChannelParameters"},
 };
 
 const MessageRow* FindMessage(UINT id) {
@@ -79,6 +97,105 @@ HRESULT LoadMessageText(UINT id, BSTR* text) {
     *text = ::SysAllocString(builtIn);
   }
   return *text ? S_OK : E_OUTOFMEMORY;
+}
+
+namespace {
+
+bool Localized(IevFdtTranslation* translation, const std::wstring& xpath, BSTR* text) {
+  com::Bstr found;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  if (FAILED(translation->GetLocalizedText(com::Bstr(xpath.c_str()).get(), found.put(), &ok)) || !ok ||
+      !found.get())
+    return false;
+  *text = found.detach();
+  return true;
+}
+
+com::ComPtr<IevFdtTranslation> OwnerTranslation(IUnknown* owner) {
+  com::ComPtr<IevFdtTranslation> translation;
+  if (owner) owner->QueryInterface(IID_IevFdtTranslation, translation.putVoid());
+  return translation;
+}
+
+HRESULT AssignText(const wchar_t* value, BSTR* text) {
+  *text = ::SysAllocString(value);
+  return *text ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+HRESULT ChannelUserMessage(IUnknown* owner, UINT id, const wchar_t* name, BSTR* text) {
+  const bool named = name && *name;
+  if (!text || (!named && id < 1)) return E_INVALIDARG;
+  *text = nullptr;
+  com::ComPtr<IevFdtTranslation> translation = OwnerTranslation(owner);
+  if (translation) {
+    std::wstring xpath = L"localization/UserMessages/Message[@resId=\"" + std::to_wstring(id) + L"\"]";
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    if ((translation->ContainsNode(com::Bstr(xpath.c_str()).get(), &exists) != S_OK || !exists) && named)
+      xpath = std::wstring(L"localization/UserMessages/Message[@resId=\"") + name + L"\"]";
+    if (Localized(translation.get(), xpath, text)) return S_OK;
+  }
+  if (id < 1) return E_FAIL;
+  return LoadMessageText(id, text);
+}
+
+HRESULT ChannelToolkitMessage(IUnknown* owner, ULONG id, BSTR* text) {
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  com::ComPtr<IevFdtTranslation> translation = OwnerTranslation(owner);
+  if (translation &&
+      Localized(translation.get(),
+                L"localization/ToolkitMessages/Message[@id=\"" + std::to_wstring(id) + L"\"]", text))
+    return S_OK;
+  for (const ToolkitRow& row : kToolkitMessages) {
+    if (row.id == id) return AssignText(row.text, text);
+  }
+  return S_OK;
+}
+
+HRESULT BuildDeviceCodes(BYTE manufacturer, BYTE deviceType, BSTR* manufacturerText,
+                         BSTR* deviceTypeText) {
+  if (!manufacturerText || !deviceTypeText) return E_INVALIDARG;
+  *manufacturerText = nullptr;
+  *deviceTypeText = nullptr;
+  com::ComPtr<IDeviceCodes> codes;
+  ::CoCreateInstance(CLSID_DeviceCodes, nullptr, CLSCTX_ALL, IID_IDeviceCodes, codes.putVoid());
+  com::Bstr name;
+  if (codes && SUCCEEDED(codes->GetManufacturerName(manufacturer, name.put())) && name.get()) {
+    *manufacturerText = name.detach();
+  } else {
+    wchar_t fallback[32];
+    std::swprintf(fallback, 32, L"code = %u", static_cast<unsigned>(manufacturer));
+    HRESULT hr = AssignText(fallback, manufacturerText);
+    if (FAILED(hr)) return hr;
+  }
+  const long key = manufacturer * 256L + deviceType;
+  com::ComPtr<IDeviceCodeTable> table;
+  if (codes) codes->QueryInterface(IID_IDeviceCodeTable, table.putVoid());
+  com::Bstr typeName;
+  VARIANT_BOOL found = VARIANT_FALSE;
+  if (table && table->GetTableText(com::Bstr(L"Devices").get(), key, 1, typeName.put(), &found) == S_OK &&
+      found && typeName.get()) {
+    *deviceTypeText = typeName.detach();
+    return S_OK;
+  }
+  wchar_t fallback[32];
+  std::swprintf(fallback, 32, L"code = 0x%04X", static_cast<unsigned>(key));
+  return AssignText(fallback, deviceTypeText);
+}
+
+HRESULT LoadResourceString(ULONG_PTR key, BSTR* text) {
+  if (!text || key == 0) return E_INVALIDARG;
+  *text = nullptr;
+  if (key <= 0xFFFF) return LoadMessageText(static_cast<UINT>(key), text);
+  const char* narrow = reinterpret_cast<const char*>(key);
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
+  if (length <= 0) return E_FAIL;
+  *text = ::SysAllocStringLen(nullptr, static_cast<UINT>(length - 1));
+  if (!*text) return E_OUTOFMEMORY;
+  ::MultiByteToWideChar(CP_ACP, 0, narrow, -1, *text, length);
+  return S_OK;
 }
 
 }  // namespace hartdtm

@@ -10,6 +10,7 @@
 #include "com/Guard.h"
 #include "com/Module.h"
 #include "com/Variant.h"
+#include "dtm/device_type_reference.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/dtm_information_docs.h"
 #include "dtm/dtm_parameters.h"
@@ -19,6 +20,7 @@
 #include "toolkit/values/message_wait.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xpath_literal.h"
 
 namespace {
 
@@ -294,16 +296,12 @@ STDMETHODIMP CHART_CommDTM::GetDeviceDtmAddressViaGUI(long* address) {
 
 STDMETHODIMP CHART_CommDTM::Config(BSTR userInformation, VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
-    com::ComPtr<IXMLDOMDocument2> dataSet;
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (!dataSetReference_.empty())
-      Xml().LoadXMLDocument(dataSetReference_.c_str(), dataSet.put(), &loaded);
+    // The device type's name, read before the toolkit's Config as the data
+    // set stands now; an unreadable data set accepts nothing.
+    com::Bstr name;
+    if (!dataSetReference_.empty()) DeviceTypeName(dataSetReference_.c_str(), name.put());
     HRESULT hr = BaseDtm::Config(userInformation, result);
     if (FAILED(hr)) return hr;
-    if (!loaded || !dataSet) return hr;
-
-    com::Bstr name;
-    XmlGetNodeText(dataSet.get(), L"fdt:DtmDeviceType/fdt:VersionInformation/@name", name.put());
     if (name.empty() || std::wcscmp(name.c_str(), hart_dtm::kDeviceTypeName) != 0) return hr;
 
     deviceTypeAccepted_ = 1;
@@ -349,30 +347,67 @@ STDMETHODIMP CHART_CommDTM::SelectDeviceTypeVersion(IDispatch* deviceTypeDocumen
   *accepted = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
     // The data set keeps the device type element as XML (its text content
-    // is empty), so that Config can read the device type's name back.
-    com::ComPtr<IXMLDOMNode> document;
+    // is empty), so that Config can read the device type's name back. A
+    // frame declares the element's namespaces on its document's root: the
+    // kept text declares them itself, or it would never parse again.
+    com::ComPtr<IXMLDOMNode> document, deviceTypeNode;
     if (!deviceTypeDocument || FAILED(document.queryFrom(deviceTypeDocument)) || !document)
       return S_OK;
-    com::Bstr deviceType, name;
-    if (FAILED(XmlGetNodeXml(document.get(), L"FDT/fdt:DtmDeviceType", deviceType.put())) ||
-        deviceType.empty() ||
-        FAILED(XmlGetNodeText(document.get(), L"FDT/fdt:DtmDeviceType/fdt:VersionInformation/@name",
-                              name.put())))
+    if (document->selectSingleNode(com::Bstr(L"FDT/fdt:DtmDeviceType").get(),
+                                   deviceTypeNode.put()) != S_OK ||
+        !deviceTypeNode)
+      return S_OK;
+    com::Bstr deviceType, name, literal;
+    if (FAILED(StandaloneElementXml(deviceTypeNode.get(), deviceType.put())) ||
+        FAILED(DeviceTypeName(deviceType.c_str(), name.put())) ||
+        !QuotedXPathLiteral(name.c_str(), literal.put()))
       return S_OK;
     dataSetReference_ = std::move(deviceType);
     // Accepted when the DTM's information document lists the device type.
     com::Bstr information;
     if (GetInformation(information.put()) != S_OK) return S_OK;
     com::ComPtr<IXMLDOMDocument2> info;
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(Xml().LoadXMLDocument(information.c_str(), info.put(), &loaded)) || !loaded || !info)
+    if (FAILED(LoadOwnDocument(information.c_str(), info.put())) ||
+        FAILED(UseFdtSelectionNamespace(info.get())))
       return S_OK;
-    std::wstring xpath = L"//fdt:DtmDeviceType/fdt:VersionInformation[@name=\"";
-    xpath += name.c_str();
-    xpath += L"\"]";
+    std::wstring xpath = L"//fdt:DtmDeviceType/fdt:VersionInformation[@name=";
+    xpath += literal.c_str();
+    xpath += L"]";
     if (XmlNodeExists(info.get(), xpath.c_str()) > 0) *accepted = VARIANT_TRUE;
     return S_OK;
   });
+}
+
+HRESULT CHART_CommDTM::LoadOwnDocument(const wchar_t* xml, IXMLDOMDocument2** document) {
+  *document = nullptr;
+  com::ComPtr<IXMLDOMDocument2> loaded;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  HRESULT hr;
+  if (Xml().SchemaCollection()) {
+    hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
+  } else {
+    // Before the frame named a schema folder the handler has no schemas.
+    hr = XmlCreateAndLoad(xml, loaded.put(), &ok);
+    com::ComPtr<IXMLDOMElement> root;
+    ok = SUCCEEDED(hr) && loaded && SUCCEEDED(loaded->get_documentElement(root.put())) && root
+             ? VARIANT_TRUE
+             : VARIANT_FALSE;
+  }
+  if (FAILED(hr)) return hr;
+  if (!ok || !loaded) return E_FAIL;
+  *document = loaded.detach();
+  return S_OK;
+}
+
+HRESULT CHART_CommDTM::DeviceTypeName(const wchar_t* deviceType, BSTR* name) {
+  *name = nullptr;
+  if (!deviceType || !*deviceType) return E_INVALIDARG;
+  com::ComPtr<IXMLDOMDocument2> document;
+  HRESULT hr = LoadOwnDocument(deviceType, document.put());
+  if (FAILED(hr)) return hr;
+  hr = UseFdtSelectionNamespace(document.get());
+  if (FAILED(hr)) return hr;
+  return XmlGetNodeText(document.get(), L"fdt:DtmDeviceType/fdt:VersionInformation/@name", name);
 }
 
 // ---- Helpers -----------------------------------------------------------------

@@ -79,8 +79,9 @@ class CHART_CommDTM : public com::ObjectRoot,
   // Notes whether the data set was made new or loaded from the frame's storage.
   STDMETHODIMP SetState(long newState) override;
   // Accepts a device type the information document lists and keeps the
-  // device type element's XML as the data set's device type, which Config
-  // reads back.
+  // device type element's XML, with the namespace declarations it needs to
+  // stand alone, as the data set's device type, which Config reads back
+  // (also after the frame's storage gave it back).
   STDMETHODIMP SelectDeviceTypeVersion(IDispatch* deviceTypeDocument,
                                        VARIANT_BOOL* accepted) override;
   // Passes the changed child on to the channel's IHART_Channel.
@@ -107,6 +108,12 @@ class CHART_CommDTM : public com::ObjectRoot,
   struct DialogCall;
   HRESULT PrepareDialogCall(LONG functionId, DialogCall* call);
   HRESULT ReadParameter(ULONG id, VARIANT* value);
+  // A document of the DTM's own (information, device type) through its XML
+  // handler; E_FAIL when the text does not parse.
+  HRESULT LoadOwnDocument(const wchar_t* xml, IXMLDOMDocument2** document);
+  // The name ("fdt:VersionInformation/@name") of the data set's device
+  // type, from its kept XML; an error when that does not parse or names none.
+  HRESULT DeviceTypeName(const wchar_t* deviceType, BSTR* name);
   HRESULT WriteParameter(ULONG id, const VARIANT& value);
   // The text reported to the user through the frame.
   void ReportText(const wchar_t* text);

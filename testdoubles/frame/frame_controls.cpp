@@ -1,61 +1,79 @@
 #include "frame_controls.h"
 
+#include <vector>
+
+#include "com/Guard.h"
+
 namespace frame_double {
 
 const com::InterfaceEntry* ControlFrame::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<ControlFrame, IUnknown, IFrameUserDialog>(),
-      com::entryQuery(__uuidof(IFrameActiveX), &ControlFrame::queryActiveX),
-      com::entryQuery(IID_IDispatch, &ControlFrame::queryNotices),
-      com::entryQuery(__uuidof(IFrameUserDialog), &ControlFrame::queryNotices),
-      com::entryQuery(__uuidof(ITransferGroupProvider), &ControlFrame::queryNotices),
-      com::entryQuery(__uuidof(IFrameContainer), &ControlFrame::queryNotices),
-      com::entryQuery(__uuidof(IFrameTopology), &ControlFrame::queryNotices),
-      com::entryQuery(__uuidof(IFrameDtmEvents), &ControlFrame::queryNotices),
-      com::entryQuery(__uuidof(IFrameDtmEvents2), &ControlFrame::queryNotices),
-      com::entryQuery(__uuidof(IFrameAuditTrailEvents), &ControlFrame::queryNotices),
-      com::entryQuery(IID_IMarshal, &ControlFrame::queryNotices),
-      com::endOfMap()};
-  return map;
+  // The notice frame's entries (NoticeFrame is the first base, so they take
+  // this object's pointer unchanged), then the two function-call interfaces.
+  static const std::vector<com::InterfaceEntry> map = [] {
+    std::vector<com::InterfaceEntry> entries;
+    for (const com::InterfaceEntry* e = NoticeFrame::interfaceMap(); e->iid; ++e)
+      entries.push_back(*e);
+    entries.push_back(com::entryQuery(__uuidof(IFrameActiveX), &ControlFrame::queryControlPart));
+    entries.push_back(
+        com::entryQuery(__uuidof(IFrameDialogActiveX), &ControlFrame::queryControlPart));
+    entries.push_back(com::endOfMap());
+    return entries;
+  }();
+  return map.data();
 }
 
-// Every other interface is the notice frame's own answer.
-HRESULT ControlFrame::queryNotices(void* object, REFIID iid, void** out) {
-  NoticeFrame* self = static_cast<ControlFrame*>(object);
-  return com::queryInterfaceMap(self, NoticeFrame::interfaceMap(), iid, out);
-}
-
-HRESULT ControlFrame::queryActiveX(void* object, REFIID, void** out) {
-  IFrameActiveX* part = static_cast<ControlFrame*>(object);
+HRESULT ControlFrame::queryControlPart(void* object, REFIID iid, void** out) {
+  auto* self = static_cast<ControlFrame*>(static_cast<NoticeFrame*>(object));
+  *out = nullptr;
+  IUnknown* part = nullptr;
+  if (iid == __uuidof(IFrameActiveX) && self->controlOffers_.openControl)
+    part = static_cast<IFrameActiveX*>(self);
+  if (iid == __uuidof(IFrameDialogActiveX) && self->controlOffers_.dialog)
+    part = static_cast<IFrameDialogActiveX*>(self);
+  if (!part) return E_NOINTERFACE;
   part->AddRef();
   *out = part;
   return S_OK;
 }
 
 void ControlFrame::setOpenAnswer(VARIANT_BOOL answer, HRESULT result) {
-  openAnswer_ = answer;
-  openResult_ = result;
+  openAnswer_ = {answer, result};
 }
 
 void ControlFrame::setCloseAnswer(VARIANT_BOOL answer, HRESULT result) {
-  closeAnswer_ = answer;
-  closeResult_ = result;
+  closeAnswer_ = {answer, result};
+}
+
+HRESULT ControlFrame::respond(const ControlHandler& handler, const Answer& scripted,
+                              BSTR systemTag, BSTR functionCall, VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  *result = scripted.answer;
+  if (!handler) return scripted.result;
+  *result = VARIANT_TRUE;
+  return com::guard([&] {
+    return handler(systemTag ? systemTag : L"", functionCall ? functionCall : L"", result);
+  });
 }
 
 STDMETHODIMP ControlFrame::OpenActiveXControlRequest(BSTR systemTag, BSTR functionCall,
                                                      VARIANT_BOOL* result) {
   record("IFrameActiveX", "OpenActiveXControlRequest",
          {systemTag ? systemTag : L"", functionCall ? functionCall : L""});
-  if (!result) return E_POINTER;
-  *result = openAnswer_;
-  return openResult_;
+  return respond(openHandler_, openAnswer_, systemTag, functionCall, result);
 }
 
 STDMETHODIMP ControlFrame::CloseActiveXControlRequest(BSTR controlKey, VARIANT_BOOL* result) {
   record("IFrameActiveX", "CloseActiveXControlRequest", {controlKey ? controlKey : L""});
   if (!result) return E_POINTER;
-  *result = closeAnswer_;
-  return closeResult_;
+  *result = closeAnswer_.answer;
+  return closeAnswer_.result;
+}
+
+STDMETHODIMP ControlFrame::OpenDialogActiveXControlRequest(BSTR systemTag, BSTR functionCall,
+                                                           VARIANT_BOOL* result) {
+  record("IFrameDialogActiveX", "OpenDialogActiveXControlRequest",
+         {systemTag ? systemTag : L"", functionCall ? functionCall : L""});
+  return respond(dialogHandler_, Answer(), systemTag, functionCall, result);
 }
 
 com::ComPtr<IUnknown> createControlFrame(ControlFrame** object) {

@@ -3,6 +3,7 @@
 // and the DTM's own device type go on; otherwise the user gets the message
 // of the binding or message 161, from the translation document or the
 // string table.
+#include "channel/channel_texts.h"
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
 #include "shared/registry_layout.h"
@@ -40,7 +41,9 @@ class DeviceCheckTest : public HartDtmFixture {
   void UseLibrary(const wchar_t* file) {
     const std::wstring target = ProgramFolder() + L"modemapi.dll";
     ::DeleteFileW(target.c_str());
-    if (file) ASSERT_TRUE(::CopyFileW((ProgramFolder() + file).c_str(), target.c_str(), FALSE));
+    if (file) {
+      ASSERT_TRUE(::CopyFileW((ProgramFolder() + file).c_str(), target.c_str(), FALSE));
+    }
   }
 
   // Device number `number` bound to an adapter serial, as the service writes it.
@@ -66,6 +69,16 @@ class DeviceCheckTest : public HartDtmFixture {
   }
 };
 
+TEST_F(DeviceCheckTest, ConfiguredDeviceOfTheDtmsTypeGoesOnline) {
+  ConfigureDeviceNumber(0);  // parameter 1000 names device number 0
+  Configure();
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, SetCommunication(&ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  EXPECT_EQ(kDtmOnline, State());
+  EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
+}
+
 TEST_F(DeviceCheckTest, DeviceNumberNotConfiguredReportsMessage161) {
   ConfigureDeviceNumber(1);  // parameter 1000 names device number 0
   Configure();
@@ -78,44 +91,83 @@ TEST_F(DeviceCheckTest, DeviceNumberNotConfiguredReportsMessage161) {
   EXPECT_EQ(kWrongType, texts[0]);
 }
 
-TEST_F(DeviceCheckTest, MissingLibraryReportsItsMessage) {
-  ConfigureDeviceNumber(0);
-  UseLibrary(nullptr);
+// Message 161 comes from the translation document, else the string table.
+TEST_F(DeviceCheckTest, Message161TakesTheTranslatedText) {
+  UseTranslation("<UserMessages><Message resId=\"161\"><locale code=\"en\">Wrong adapter "
+                 "(translated)</locale></Message></UserMessages>");
   Configure();
   VARIANT_BOOL ok = VARIANT_TRUE;
   EXPECT_EQ(S_FALSE, SetCommunication(&ok));
-  EXPECT_EQ(VARIANT_FALSE, ok);
   auto texts = Messages(1);
   ASSERT_EQ(1u, texts.size());
-  EXPECT_EQ(L"modemapi.dll could not be loaded.", texts[0]);
+  EXPECT_EQ(L"Wrong adapter (translated)", texts[0]);
+}
+
+TEST_F(DeviceCheckTest, Message161FallsBackToTheStringTable) {
+  UseTranslation("<UserMessages><Message resId=\"130\"><locale code=\"en\">other</locale>"
+                 "</Message></UserMessages>");
+  Configure();
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, SetCommunication(&ok));
+  auto texts = Messages(1);
+  ASSERT_EQ(1u, texts.size());
+  EXPECT_EQ(kWrongType, texts[0]);
+}
+
+TEST_F(DeviceCheckTest, LibraryAbsentOrIncompleteReportsItsMessageAndStaysConfigured) {
+  struct Case {
+    const wchar_t* library;  // copied to modemapi.dll beside the DTM (null: none)
+    const wchar_t* message;
+  };
+  const Case cases[] = {
+      {nullptr, L"modemapi.dll could not be loaded."},
+      {L"modemapi_eleven.dll",  // lacks vtHART_NotifyPnP
+       L"Error while loading the modemapi.dll. Not all function pointers could be loaded."},
+  };
+  ConfigureDeviceNumber(0);
+  Configure();
+  size_t reported = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.library ? c.library : L"no library");
+    UseLibrary(c.library);
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    EXPECT_EQ(S_FALSE, SetCommunication(&ok));
+    EXPECT_EQ(VARIANT_FALSE, ok);
+    EXPECT_EQ(kDtmConfigured, State());
+    auto texts = Messages(++reported);
+    ASSERT_EQ(reported, texts.size());
+    EXPECT_EQ(c.message, texts.back());
+  }
+  // The incomplete library was not kept loaded.
+  EXPECT_EQ(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
+  // With the whole library back the same DTM goes online.
+  UseLibrary(L"modemapi_real.dll");
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, SetCommunication(&ok));
+  EXPECT_EQ(kDtmOnline, State());
 }
 
 TEST_F(DeviceCheckTest, TranslationDocumentHoldsEveryMessageTheDtmShows) {
   Create();
   com::ComPtr<IevFdtTranslation> translation;
   ASSERT_EQ(S_OK, object.as(translation));
-  struct Entry {
-    const wchar_t* key;
-    const wchar_t* text;
-  };
-  const Entry entries[] = {
-      {L"130", L"modemapi.dll could not be loaded."},
-      {L"131", L"Error while loading the modemapi.dll. Not all function pointers could be loaded."},
-      {L"IDS_ErrorStartCallback", L"Error while starting the FSK Mavix device callback."},
-      {L"IDS_ErrorSetRetryCount", L"Error while setting the FSK Mavix device retry count."},
-      {L"135", L"No access to FSK Mavix device.\n\nCheck the settings in the\nconfiguration utility."},
-      {L"149", L"FSK Mavix device error: thread blocked."},
-      {L"161", kWrongType},
-  };
-  for (const Entry& e : entries) {
-    SCOPED_TRACE(e.key);
-    std::wstring path = std::wstring(L"localization/UserMessages/Message[@resId=\"") + e.key + L"\"]";
+  auto translated = [&](const std::wstring& key) {
+    std::wstring path = L"localization/UserMessages/Message[@resId=\"" + key + L"\"]";
     com::Bstr text;
     VARIANT_BOOL found = VARIANT_FALSE;
-    ASSERT_EQ(S_OK, translation->GetLocalizedText(com::Bstr(path.c_str()).get(), text.put(), &found));
-    EXPECT_EQ(VARIANT_TRUE, found);
-    EXPECT_EQ(e.text, std::wstring(text.c_str()));
+    EXPECT_EQ(S_OK, translation->GetLocalizedText(com::Bstr(path.c_str()).get(), text.put(), &found));
+    return found ? std::wstring(text.c_str() ? text.c_str() : L"") : std::wstring(L"<missing>");
+  };
+  // Every message of the table the string table is held against, message
+  // 161, and the two the channel also asks for by resource name.
+  for (UINT id = 100; id < 200; ++id) {
+    const wchar_t* text = hartdtm::BuiltInMessageText(id);
+    if (!text) continue;
+    SCOPED_TRACE(id);
+    EXPECT_EQ(text, translated(std::to_wstring(id)));
   }
+  EXPECT_EQ(kWrongType, translated(L"161"));
+  for (UINT id : {132u, 133u}) EXPECT_EQ(hartdtm::BuiltInMessageText(id), translated(hartdtm::BuiltInMessageName(id)));
   com::Bstr text;
   VARIANT_BOOL found = VARIANT_FALSE;
   ASSERT_EQ(S_OK, translation->GetLocalizedText(

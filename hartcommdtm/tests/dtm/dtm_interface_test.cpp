@@ -58,10 +58,10 @@ TEST_F(DtmInterfaceTest, ScanRangeFailsWithoutTheFrameOrWhenTheFrameRefuses) {
   object.reset();
   hart.reset();
 
-  frame->functionOffers().dialog = false;
+  frame->controlOffers().dialog = false;
   Attach();
   EXPECT_EQ(E_NOINTERFACE, hart->GetScanRangeViaGUI(&start, &end));
-  frame->functionOffers().dialog = true;
+  frame->controlOffers().dialog = true;
   PlayDialog([] {}, VARIANT_FALSE);
   EXPECT_EQ(E_FAIL, hart->GetScanRangeViaGUI(&start, &end));
   EXPECT_EQ(E_INVALIDARG, hart->GetScanRangeViaGUI(nullptr, &end));

@@ -5,31 +5,16 @@
 #include <algorithm>
 
 #include "dtm/dtm_ids.h"
+#include "regsvr32.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
 namespace hartdtmtest {
 
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder = path;
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
+std::wstring ProgramFolder() { return testsupport::ProgramFolder(); }
 
 DWORD RunRegsvr32(const wchar_t* options) {
-  std::wstring command = L"regsvr32.exe " + std::wstring(options) + L" \"" + ProgramFolder() +
-                         hart_dtm::kModuleFileName + L"\"";
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-    return static_cast<DWORD>(-1);
-  win32::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
-  if (::WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return static_cast<DWORD>(-1);
-  DWORD code = static_cast<DWORD>(-1);
-  ::GetExitCodeProcess(process.hProcess, &code);
-  return code;
+  return testsupport::RunRegsvr32(options, ProgramFolder() + hart_dtm::kModuleFileName);
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
@@ -77,6 +62,25 @@ void RemoveSettings() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, hart_dtm::kSettings
 void ResetSettings() {
   RemoveSettings();
   SetSetting(L"TranslationPath", ProgramFolder().c_str());
+}
+
+void UseTranslation(const char* body) {
+  const std::wstring folder = ProgramFolder() + L"translation_under_test\\";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring file = folder + L"hartcommdtmTranslation.xml";
+  ::DeleteFileW(file.c_str());
+  if (body) {
+    const std::string text = std::string(
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><localization><general><languages>"
+        "<language lcid=\"1033\" code=\"en\"/></languages></general>") + body + "</localization>";
+    win32::UniqueFile out(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, out.get());
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    ASSERT_EQ(text.size(), written);
+  }
+  SetSetting(L"TranslationPath", folder.c_str());
 }
 
 com::ComPtr<IXMLDOMDocument2> Parse(const wchar_t* xml, const wchar_t* defaultNamespace) {
@@ -176,7 +180,7 @@ void HartDtmFixture::SetUpTestSuite() {
 void HartDtmFixture::SetUp() {
   ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   ResetSettings();
-  frameObject = frame_double::createFunctionFrame(&frame);
+  frameObject = frame_double::createControlFrame(&frame);
   ASSERT_TRUE(frame);
   frame->setAgile(true);
 }

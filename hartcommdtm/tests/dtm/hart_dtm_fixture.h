@@ -1,7 +1,7 @@
 // What the DTM object's tests share: hartcommdtm.dll registered with
 // regsvr32 in the test prefix, the FDT stand-in type library registered for
 // the frame double, the DTM's settings key, a fixture that creates the DTM
-// by ProgID with the function frame double, and the frame's documents.
+// by ProgID with the control frame double, and the frame's documents.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include "com/ComPtr.h"
 #include "com/Variant.h"
 #include "fdt.h"
-#include "frame_functions.h"
+#include "frame_controls.h"
 #include "hartcommdtm.h"
 #include "toolkit.h"
 #include "toolkit/xml/xml_dom.h"
@@ -26,7 +26,7 @@ namespace hartdtmtest {
 std::wstring ProgramFolder();  // with a trailing backslash
 
 // regsvr32 with options (L"/s", L"/s /u") on hartcommdtm.dll next to the
-// program; its exit code, or -1 when it did not end.
+// program; its exit code, or -1 when it could not be started.
 DWORD RunRegsvr32(const wchar_t* options);
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
@@ -38,6 +38,11 @@ void RemoveSettings();
 // Settings key with only "TranslationPath" = the program's folder, where the
 // DTM's translation document lies.
 void ResetSettings();
+// A translation document of the test's own, in English, with the given
+// elements under "localization" (UTF-8), in a folder that becomes the
+// "TranslationPath"; a DTM created afterwards loads it. Null body: the
+// folder holds no translation document at all.
+void UseTranslation(const char* body);
 
 // Parses a document (not validated) with the FDT prefixes fdt, ident and
 // the default namespace of the root as "d" usable in XPath; fails the test
@@ -88,7 +93,7 @@ class HartDtmFixture : public ::testing::Test {
   com::ComPtr<IevFdtParameterHandler4> parameters;
   com::ComPtr<IHART_CommDTM> hart;
   com::ComPtr<IUnknown> frameObject;
-  frame_double::FunctionFrame* frame = nullptr;
+  frame_double::ControlFrame* frame = nullptr;
   com::Bstr tag{L"HART DTM under test"};
 };
 

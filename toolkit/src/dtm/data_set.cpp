@@ -9,6 +9,7 @@
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xpath_literal.h"
 #include "base_dtm_values.h"
 
 namespace {
@@ -172,8 +173,11 @@ STDMETHODIMP BaseDtm::SelectDeviceTypeVersion(IDispatch* deviceTypeDocument,
     dataSetReference_ = std::move(text);
     if (dataSetReference_.empty()) return S_OK;
 
-    com::Bstr name;
-    if (FAILED(XmlGetNodeText(deviceType.get(), L"./fdt:VersionInformation/@name", name.put())))
+    // The name enters the query as a literal: a name with a quote would
+    // otherwise rewrite the condition and match other device types.
+    com::Bstr name, literal;
+    if (FAILED(XmlGetNodeText(deviceType.get(), L"./fdt:VersionInformation/@name", name.put())) ||
+        !QuotedXPathLiteral(name.c_str(), literal.put()))
       return S_OK;
     com::ComPtr<IDtmInformation> information = DtmInterface<IDtmInformation>();
     com::Bstr info;
@@ -181,9 +185,9 @@ STDMETHODIMP BaseDtm::SelectDeviceTypeVersion(IDispatch* deviceTypeDocument,
       return S_OK;
     com::ComPtr<IXMLDOMDocument2> infoDocument;
     if (LoadDocument(info.c_str(), infoDocument.put()) != S_OK) return S_OK;
-    std::wstring xpath = L"//fdt:DtmDeviceType[ fdt:VersionInformation/@name=\"";
-    xpath += name.c_str();
-    xpath += L"\" ]";
+    std::wstring xpath = L"//fdt:DtmDeviceType[ fdt:VersionInformation/@name=";
+    xpath += literal.c_str();
+    xpath += L" ]";
     // XmlNodeExists answers 1 for a node found.
     if (XmlNodeExists(infoDocument.get(), xpath.c_str()) > 0) *accepted = VARIANT_TRUE;
     return S_OK;

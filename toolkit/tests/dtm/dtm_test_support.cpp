@@ -3,35 +3,12 @@
 #include <algorithm>
 
 #include "com/Variant.h"
+#include "regsvr32.h"
 #include "test_dtm_ids.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "win32/unique_handle.h"
 
 namespace dtmtest {
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder = path;
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
-DWORD RunRegsvr32(const wchar_t* options) {
-  std::wstring command = L"regsvr32.exe " + std::wstring(options) + L" \"" + ProgramFolder() +
-                         kTestDtmFileName + L"\"";
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-    return static_cast<DWORD>(-1);
-  win32::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
-  // No time limit of its own: under load it may take long, and the test's
-  // own time-out catches one that never ends.
-  if (::WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) return static_cast<DWORD>(-1);
-  DWORD code = static_cast<DWORD>(-1);
-  ::GetExitCodeProcess(process.hProcess, &code);
-  return code;
-}
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();
@@ -89,7 +66,10 @@ DWORD g_registration = static_cast<DWORD>(-1);
 // A fatal failure in SetUpTestSuite makes GoogleTest skip every case of the
 // suite, and CTest counts a skipped case as no failure: the registration's
 // result is checked by every case instead.
-void DtmFixture::SetUpTestSuite() { g_registration = RunRegsvr32(L"/s"); }
+void DtmFixture::SetUpTestSuite() {
+  g_registration =
+      testsupport::RunRegsvr32(L"/s", testsupport::ProgramFolder() + kTestDtmFileName);
+}
 
 void DtmFixture::SetUp() {
   ASSERT_EQ(0u, g_registration) << "regsvr32 of the test DTM failed";

@@ -20,13 +20,6 @@
 
 namespace dtmtest {
 
-// Folder of the test program, with a trailing backslash.
-std::wstring ProgramFolder();
-
-// Runs regsvr32 (options such as L"/s" or L"/s /u") on the test DTM next to
-// the program; its exit code, or -1 when it did not end.
-DWORD RunRegsvr32(const wchar_t* options);
-
 // Dispatches messages until done() holds or timeoutMs passed; done()'s
 // last answer.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
