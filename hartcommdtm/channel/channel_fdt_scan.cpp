@@ -106,7 +106,7 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
 
   com::ComPtr<IDispatch> events;
   if (!workerFrame_ ||
-      FAILED(workerFrame_->QueryInterface(__uuidof(IFrameScanEvents), reinterpret_cast<void**>(events.put()))) ||
+      FAILED(workerFrame_->QueryInterface(DIID_IFrameScanEvents, reinterpret_cast<void**>(events.put()))) ||
       !events)
     return E_NOINTERFACE;
   // The request validated on the apartment; here it is only read.

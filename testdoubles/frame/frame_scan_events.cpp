@@ -5,36 +5,30 @@
 
 namespace frame_double {
 
-STDMETHODIMP ScanEventsPart::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT*,
-                                    EXCEPINFO*, UINT* argError) {
-  if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  if (id != 1) return DISP_E_MEMBERNOTFOUND;
-  if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-  if (!params || params->cArgs != 2 || params->cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
-  // Arguments arrive last first.
-  const VARIANT& document = params->rgvarg[0];
-  const VARIANT& invokeId = params->rgvarg[1];
-  if (invokeId.vt != VT_BSTR) {
-    if (argError) *argError = 1;
-    return DISP_E_TYPEMISMATCH;
-  }
-  if (document.vt != VT_BSTR) {
-    if (argError) *argError = 0;
-    return DISP_E_TYPEMISMATCH;
-  }
-  return scanResult(invokeId.bstrVal ? invokeId.bstrVal : L"", document.bstrVal ? document.bstrVal : L"");
+HRESULT ScanEventsFrame::finalConstruct() {
+  HRESULT hr = NoticeFrame::finalConstruct();
+  if (FAILED(hr)) return hr;
+  scanSink_.reset(new DispatchOnlySink(
+      controllingUnknown(), DIID_IFrameScanEvents,
+      [this](DISPID id, const DISPPARAMS& params, VARIANT*) { return invokeScan(id, params); },
+      [this](int slot) { record("IFrameScanEvents", "vtable call", {std::to_wstring(slot)}); }));
+  return S_OK;
 }
 
-STDMETHODIMP ScanEventsPart::OnScanResult(BSTR, BSTR) {
-  vtableCalled();
-  return E_UNEXPECTED;
+// OnScanResult (dispatch id 1) with two texts; anything else is refused.
+HRESULT ScanEventsFrame::invokeScan(DISPID id, const DISPPARAMS& params) {
+  if (id != 1) return DISP_E_MEMBERNOTFOUND;
+  if (params.cArgs != 2 || params.cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+  // Arguments arrive last first.
+  if (params.rgvarg[0].vt != VT_BSTR || params.rgvarg[1].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+  return scanResult(DispatchOnlySink::Text(params, 0).c_str(), DispatchOnlySink::Text(params, 1).c_str());
 }
 
 const com::InterfaceEntry* ScanEventsFrame::interfaceMap() {
   static const std::vector<com::InterfaceEntry> map = [] {
     std::vector<com::InterfaceEntry> entries;
     for (const com::InterfaceEntry* e = NoticeFrame::interfaceMap(); e->iid; ++e) entries.push_back(*e);
-    entries.push_back(com::entryQuery(__uuidof(IFrameScanEvents), &ScanEventsFrame::queryScanPart));
+    entries.push_back(com::entryQuery(DIID_IFrameScanEvents, &ScanEventsFrame::queryScanPart));
     entries.push_back(com::endOfMap());
     return entries;
   }();
@@ -45,9 +39,9 @@ HRESULT ScanEventsFrame::queryScanPart(void* object, REFIID, void** out) {
   auto* self = static_cast<ScanEventsFrame*>(static_cast<NoticeFrame*>(object));
   *out = nullptr;
   if (!self->offerScanEvents_) return E_NOINTERFACE;
-  IFrameScanEvents* part = static_cast<IFrameScanEvents*>(self);
-  part->AddRef();
-  *out = part;
+  if (!self->scanSink_) return E_NOINTERFACE;
+  self->scanSink_->AddRef();
+  *out = static_cast<IDispatch*>(self->scanSink_.get());
   return S_OK;
 }
 
@@ -57,8 +51,6 @@ HRESULT ScanEventsFrame::scanResult(const wchar_t* invokeId, const wchar_t* docu
   const bool final = std::wstring(document).find(L"resultState=\"final\"") != std::wstring::npos;
   return final ? finalFailure_ : S_OK;
 }
-
-void ScanEventsFrame::vtableCalled() { record("FrameScanEvents", "OnScanResultVtable", {}); }
 
 com::ComPtr<IUnknown> createScanEventsFrame(ScanEventsFrame** object) { return createFrameObject(object); }
 
