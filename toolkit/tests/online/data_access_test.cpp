@@ -120,6 +120,9 @@ TEST_F(DataAccessTest, InstanceWriteAndReadEscapeTheTagAndAnswerUnknownIds) {
   EXPECT_TRUE(Has(tag, L"string=\"a&amp;&lt;&quot;b\"")) << answer;
   EXPECT_TRUE(Has(ItemOf(answer, 999), L"itemErrorDescription=\"invalidValue\"")) << answer;
   EXPECT_EQ(1u, CallCount("LockDataSet"));
+  // Changed under the frame's lock, the data set keeps it until saved.
+  EXPECT_EQ(0u, CallCount("UnlockDataSet"));
+  SaveDataSet();
   EXPECT_EQ(1u, CallCount("UnlockDataSet"));
 
   // The answer is a document whose string reads back unchanged.

@@ -94,6 +94,14 @@ std::wstring OnlineFixture::DataState() {
   return text.substr(start, text.find(L'"', start) - start);
 }
 
+void OnlineFixture::SaveDataSet() {
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  com::ComPtr<IStream> stream;
+  ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+}
+
 void OnlineFixture::MarkChanged(ULONG id) {
   com::ComPtr<IevFdtParameterInfo> info;
   ASSERT_EQ(S_OK, object.as(info));

@@ -30,6 +30,10 @@ class OnlineFixture : public dtmtest::DtmFixture {
   // The data state text of the parameter document.
   std::wstring DataState();
   size_t CallCount(const char* method) { return frame->callsTo(method).size(); }
+  // The frame saves the data set (into a memory stream, clearing the
+  // modified mark): a data set changed under the frame's lock keeps that
+  // lock until it has been saved.
+  void SaveDataSet();
   // Sets the "to be downloaded" flag (0x2) of a parameter.
   void MarkChanged(ULONG id);
   // Pumps until the last progress notice is the end of the display (empty

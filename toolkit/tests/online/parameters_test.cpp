@@ -49,6 +49,9 @@ TEST_F(SetParametersTest, AppliesTheExportedVariablesOfTheDocument) {
   EXPECT_EQ(9, Value(test_dtm_parameter::kExportDisplay));
   EXPECT_DOUBLE_EQ(4.5, Real(test_dtm_parameter::kExportVariant));
   EXPECT_EQ(L"validModified", DataState());
+  // Changed under the frame's lock, the data set keeps it until saved.
+  EXPECT_EQ(0u, CallCount("UnlockDataSet"));
+  SaveDataSet();
   EXPECT_EQ(CallCount("LockDataSet"), CallCount("UnlockDataSet"));
 }
 

@@ -56,7 +56,10 @@ class TransferTest : public OnlineFixture {
     }));
   }
 
+  // The lock taken for a transfer is given back once the changed data set
+  // has been saved.
   void ExpectLockBalanced() {
+    SaveDataSet();
     EXPECT_EQ(CallCount("LockDataSet"), CallCount("UnlockDataSet"));
   }
 
