@@ -1,8 +1,8 @@
 // framehost: a small frame application of our own around the HART
 // communication DTM. It creates the DTM by its ProgID from the registered
-// module, takes it through its data set, environment and configuration to
-// communication set, gives it its HART channel, binds the channel to a
-// device number, scans polling addresses 0 to 15 through IHART_Channel and
+// module, takes it through its new data set (which makes its HART
+// channel), environment and configuration to online, takes the channel from
+// the DTM (IDtmChannel, item 1) on the device number it was given, scans polling addresses 0 to 15 through IHART_Channel and
 // lists the devices found; then a device-DTM stand-in connects to the first
 // of them through the channel and shows its command 0 answer.
 //   framehost [device-number]
@@ -24,7 +24,6 @@
 namespace {
 
 const wchar_t kDtmProgId[] = L"vtFDT.FSKMavixCommDTM";
-const wchar_t kChannelProgId[] = L"vtFDT.FSKMavixCommDTM_HART_Channel";
 const wchar_t kHartProtocol[] = L"{036D1498-387B-11D4-86E1-00E0987270B9}";
 const wchar_t kHartHead[] =
     L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTHARTCommunicationSchema.xml\" "
@@ -73,6 +72,45 @@ std::wstring InvokeId(unsigned n) {
   return text;
 }
 
+// Serves this apartment's messages until the DTM reaches the state (the
+// channel moves it online from its worker) or the wait runs out.
+bool WaitForState(IevFdtBaseDTM* base, long wanted, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    long state = -1;
+    base->GetDtmState(&state);
+    if (state == wanted) return true;
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= timeoutMs) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+// The DTM's HART channel: item 1 of the collection its IDtmChannel hands
+// out (from state initialised on).
+HRESULT DtmChannel(IUnknown* dtm, IevFdtBaseChannel** channel) {
+  com::ComPtr<IDtmChannel> channels;
+  com::ComPtr<IFdtChannelCollection> collection;
+  HRESULT hr = channels.queryFrom(dtm);
+  if (FAILED(hr)) return hr;
+  hr = channels->GetChannelCollection(collection.put());
+  if (hr != S_OK) return FAILED(hr) ? hr : E_UNEXPECTED;
+  if (!collection) return E_POINTER;
+  com::Variant index;
+  index.get()->vt = VT_I4;
+  index.get()->lVal = 1;
+  com::ComPtr<IDispatch> item;
+  hr = collection->get_Item(index.get(), item.put());
+  if (FAILED(hr)) return hr;
+  if (!item) return E_POINTER;
+  return item->QueryInterface(__uuidof(IevFdtBaseChannel), reinterpret_cast<void**>(channel));
+}
+
 // Waits for the device DTM's `count`-th answer.
 bool WaitAnswer(devicedtm_double::DeviceDtm* dtm, size_t count, std::wstring* document) {
   if (!dtm->waitForAnswers(count, 30000)) return false;
@@ -109,7 +147,9 @@ int Run(uint8_t deviceNumber) {
       L"name=\"FSK Mavix\" vendor=\"VELTRA\" version=\"1.0.0\" date=\"2013-09-30\"/></fdt:DtmDeviceType></FDT>");
   com::Bstr user(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\">"
                  L"<FDTUserInformation userLevel=\"planningEngineer\" /></FDT>");
-  if (FAILED(hr = base->SetState(4))) return Fail("new data set", hr);
+  com::ComPtr<IPersistStreamInit> persist;
+  if (FAILED(hr = object.as(persist)) || (hr = persist->InitNew()) != S_OK)
+    return Fail("new data set", FAILED(hr) ? hr : E_FAIL);
   if (FAILED(hr = dtm->SetEnvironment(systemTag.get(), frameObject.get(), &ok)) || !ok)
     return Fail("SetEnvironment", hr);
   if (FAILED(hr = dtm->InitNewDeviceType(deviceType.get(), &ok)) || !ok) return Fail("InitNewDeviceType", hr);
@@ -127,6 +167,8 @@ int Run(uint8_t deviceNumber) {
   std::printf("Channel configured for device number %u\n", static_cast<unsigned>(deviceNumber));
   hr = dtm->SetCommunication(nullptr, &ok);
   if (SUCCEEDED(hr) && ok) {
+    // Going online opens the adapter in the DTM's channel.
+    WaitForState(base.get(), 12, 30000);
     std::printf("DTM communication set (%ls)\n", StateName(base.get()));
   } else {
     // The channel works for its DTM all the same; say what the DTM answered.
@@ -137,16 +179,11 @@ int Run(uint8_t deviceNumber) {
     std::printf("\n");
   }
 
-  // The DTM's HART channel, owned by the DTM and attached to the frame.
-  hr = ::CLSIDFromProgID(kChannelProgId, &clsid);
-  if (FAILED(hr)) return Fail("the channel is not registered", hr);
+  // The DTM's HART channel, owned by the DTM and attached by it to the frame.
   com::ComPtr<IevFdtBaseChannel> channel;
-  hr = channel.createInstance(clsid, nullptr, CLSCTX_INPROC_SERVER);
-  if (FAILED(hr)) return Fail("create the channel", hr);
-  com::Bstr channelTag(L"HART");
-  if (FAILED(hr = channel->Initialize(object.get())) || FAILED(hr = channel->SetOwner(frameObject.get())) ||
-      FAILED(hr = channel->SetChannelTag(channelTag.get())))
-    return Fail("attach the channel", hr);
+  if (FAILED(hr = DtmChannel(object.get(), channel.put()))) return Fail("the DTM's channel (IDtmChannel item 1)", hr);
+  std::printf("Channel taken from the DTM (IDtmChannel item 1)\n");
+  // Already running when the DTM went online; otherwise this opens the adapter.
   if (FAILED(hr = channel->StartWorker())) return Fail("start the channel (adapter open)", hr);
   com::ComPtr<IHART_Channel> hart;
   com::ComPtr<IFdtCommunication> communication;

@@ -1,7 +1,8 @@
 // CHART_CommDTM: the DTM object of the HART communication DTM.
 //
-// Almost all of its FDT behaviour comes from the toolkit's templates; the
-// class adds its construction hook (parameter table, registry settings), its
+// Almost all of its FDT behaviour comes from the toolkit's templates
+// (persistence, channel container with the one HART channel, audit trail,
+// functions, translation among them); the class adds its construction hook (parameter table, registry settings), its
 // checks before the communication is set or released, its information
 // documents and its own interface IHART_CommDTM, through which the channel
 // and the controls ask it to run the address and scan-range dialogs.
@@ -18,11 +19,14 @@
 #include "com/Object.h"
 #include "fdt.h"
 #include "hartcommdtm.h"
+#include "toolkit/audit/audit_trail.h"
+#include "toolkit/containers/channel_container.h"
 #include "toolkit/containers/function_container.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/dtm/dtm_events.h"
 #include "toolkit/dtm/dtm_information.h"
 #include "toolkit/params/param_handler.h"
+#include "toolkit/persistence/persistence.h"
 #include "toolkit/xml/translation.h"
 #include "win32/unique_handle.h"
 
@@ -31,8 +35,11 @@ class CHART_CommDTM : public com::ObjectRoot,
                       public CevFDT_ParameterHandlerImpl<CHART_CommDTM>,
                       public CevFDT_DtmEventsImpl<CHART_CommDTM>,
                       public CevFDT_DtmInformationImpl<CHART_CommDTM>,
+                      public CevFDT_PersistXXXImpl<CHART_CommDTM>,
                       public CevFDT_FunctionContainerImpl<CHART_CommDTM>,
+                      public CevFDT_ChannelContainerImpl<CHART_CommDTM>,
                       public CevFDT_DtmTranslationImpl<CHART_CommDTM>,
+                      public CevFDT_AuditTrailImpl<CHART_CommDTM>,
                       public com::DispatchImpl<IDtmInformation2>,
                       public com::DispatchImpl<IHART_CommDTM> {
  public:
@@ -71,6 +78,10 @@ class CHART_CommDTM : public com::ObjectRoot,
   HRESULT CheckConfiguredDevice(IUnknown* communication, VARIANT_BOOL* result) override;
   HRESULT CheckScanInactive(VARIANT_BOOL* result) override;
   const FunctionTableRow* GetFunctionTable() override { return functionTable_; }
+  // Persistence and channels (dtm_channels.cpp): the stream names this
+  // class; the one channel is the HART channel.
+  static const CLSID& DtmClassId() { return CLSID_HART_CommDTM; }
+  const ChannelTableRow* GetChannelTable(size_t* count) override;
 
   // ---- IDtm and IFdtEvents overrides -------------------------------------
   // The toolkit's Config, then the device type of the data set: "FSK Mavix"

@@ -7,6 +7,7 @@
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
 #include "shared/registry_layout.h"
+#include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
@@ -35,7 +36,13 @@ class DeviceCheckTest : public HartDtmFixture {
   void TearDown() override {
     HartDtmFixture::TearDown();
     RemoveDeviceConfiguration();
+    if (adapterPlugged_) SimRemoveAdapter(kSerial);
+    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, shared::kRegistryView, 0);
   }
+
+  static constexpr uint16_t kSerial = 0x1234;
+  std::string devicePath_;
+  bool adapterPlugged_ = false;
 
   // The library beside the program becomes a copy of that file (null: none).
   void UseLibrary(const wchar_t* file) {
@@ -46,14 +53,30 @@ class DeviceCheckTest : public HartDtmFixture {
     }
   }
 
-  // Device number `number` bound to an adapter serial, as the service writes it.
+  // Device number `number` bound to a simulated adapter that is plugged in,
+  // as the service writes it: the DTM's channel opens it when going online.
   void ConfigureDeviceNumber(int number) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(sizeof temp, temp);
+    devicePath_ = std::string(temp) + "dtm-adapter-1234";
+    ASSERT_TRUE(SimCreateAdapter(std::wstring(devicePath_.begin(), devicePath_.end()).c_str(), kSerial));
+    adapterPlugged_ = true;
+    {
+      win32::UniqueRegKey enumKey;
+      ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, 0, nullptr,
+                                                 0, KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
+                                                 enumKey.put(), nullptr));
+      DWORD serial = kSerial;
+      ASSERT_EQ(ERROR_SUCCESS,
+                ::RegSetValueExA(enumKey.get(), devicePath_.c_str(), 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
+    }
     win32::UniqueRegKey key;
     std::string path = std::string(shared::kConfigKeyPath) + "\\" + std::to_string(number);
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
                                                KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
                                                key.put(), nullptr));
-    DWORD serial = 0x1234;
+    DWORD serial = kSerial;
     ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key.get(), shared::kUsbIdValueName, 0, REG_DWORD,
                                               reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
   }
@@ -75,7 +98,67 @@ TEST_F(DeviceCheckTest, ConfiguredDeviceOfTheDtmsTypeGoesOnline) {
   VARIANT_BOOL ok = VARIANT_FALSE;
   EXPECT_EQ(S_OK, SetCommunication(&ok));
   EXPECT_EQ(VARIANT_TRUE, ok);
-  EXPECT_EQ(kDtmOnline, State());
+  // The HART channel moves the DTM online from its worker.
+  EXPECT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
+  EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
+}
+
+// The frame saves a configured DTM and later loads the data set into a new
+// DTM object: its parameters, its tag and its device type come back, so the
+// loaded DTM passes the device check and goes online.
+TEST_F(DeviceCheckTest, SavedDataSetLoadsIntoANewDtmThatGoesOnline) {
+  ConfigureDeviceNumber(0);
+  Configure();
+  ASSERT_EQ(S_OK, Write(hart_param::kPreambleCount, UI1(12).value()));
+  ASSERT_EQ(S_OK, Write(hart_param::kRetryCount, UI1(7).value()));
+  ASSERT_EQ(S_OK, Write(hart_param::kDtmTag, com::Variant(L"Boiler modem").value()));
+
+  com::ComPtr<IStream> stream;
+  ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  {
+    com::ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(S_OK, object.as(persist));
+    CLSID saved = {};
+    EXPECT_EQ(S_OK, persist->GetClassID(&saved));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_HART_CommDTM, saved));
+    ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+  }
+  hart.reset();
+  parameters.reset();
+  base.reset();
+  dtm.reset();
+  object.reset();
+
+  Create();
+  LARGE_INTEGER start = {};
+  ASSERT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->Load(stream.get()));
+  EXPECT_EQ(kDtmLoadedDataSet, State());
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  EXPECT_EQ(kDtmInitialised, State());
+  com::Bstr user(UserInformation(L"maintenance").c_str());
+  ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+  ASSERT_EQ(kDtmConfigured, State());
+
+  com::Variant preambles = Read(hart_param::kPreambleCount);
+  ASSERT_EQ(VT_UI1, V_VT(preambles.get()));
+  EXPECT_EQ(12, V_UI1(preambles.get()));
+  com::Variant retries = Read(hart_param::kRetryCount);
+  ASSERT_EQ(VT_UI1, V_VT(retries.get()));
+  EXPECT_EQ(7, V_UI1(retries.get()));
+  // A loaded data set keeps the tag the user gave it.
+  com::Variant dtmTag = Read(hart_param::kDtmTag);
+  ASSERT_EQ(VT_BSTR, V_VT(dtmTag.get()));
+  EXPECT_STREQ(L"Boiler modem", V_BSTR(dtmTag.get()));
+
+  ok = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, SetCommunication(&ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  EXPECT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
   EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
 }
 
@@ -144,7 +227,7 @@ TEST_F(DeviceCheckTest, LibraryAbsentOrIncompleteReportsItsMessageAndStaysConfig
   UseLibrary(L"modemapi_real.dll");
   VARIANT_BOOL ok = VARIANT_FALSE;
   EXPECT_EQ(S_OK, SetCommunication(&ok));
-  EXPECT_EQ(kDtmOnline, State());
+  EXPECT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
 }
 
 TEST_F(DeviceCheckTest, TranslationDocumentHoldsEveryMessageTheDtmShows) {

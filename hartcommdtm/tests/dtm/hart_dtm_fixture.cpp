@@ -220,7 +220,10 @@ LONG HartDtmFixture::State() {
 void HartDtmFixture::Attach(bool fdt121) {
   if (!object) Create();
   ASSERT_EQ(kDtmConstructed, State());
-  ASSERT_EQ(S_OK, base->SetState(kDtmNewDataSet));
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->InitNew());
+  ASSERT_EQ(kDtmNewDataSet, State());
   VARIANT_BOOL ok = VARIANT_FALSE;
   if (fdt121) {
     com::Bstr version(FrameVersion(1, 2, 1).c_str());

@@ -76,8 +76,8 @@ class HartDtmFixture : public ::testing::Test {
   // Creates the DTM by its ProgID (after the test set its settings).
   void Create();
   LONG State();
-  // A new data set (the state the persistence's InitNew leaves), attached
-  // to the frame: state 6.
+  // A new data set (IPersistStreamInit::InitNew, which also makes the HART
+  // channel), attached to the frame: state 6.
   void Attach(bool fdt121 = false);
   // Attached, given the device type and configured for the user level:
   // state 8.

@@ -1,0 +1,84 @@
+// The DTM's one HART channel, reached through IDtmChannel as the controls and
+// the frame reach it: handed out only while the DTM has a data set it works
+// with (states 7 to 12), and the target of the DTM's child-changed notice.
+#include "dtm/dtm_ids.h"
+#include "hart_dtm_fixture.h"
+#include "toolkit/dtm/dtm_states.h"
+
+namespace hartdtmtest {
+namespace {
+
+class ChannelContainerTest : public HartDtmFixture {
+ protected:
+  // The answer of GetChannelCollection, and item VT_I4 1 of the collection
+  // as IHART_Channel when there is one.
+  HRESULT Channel(com::ComPtr<IHART_Channel>* channel) {
+    com::ComPtr<IDtmChannel> channels;
+    EXPECT_EQ(S_OK, object.as(channels));
+    if (!channels) return E_NOINTERFACE;
+    com::ComPtr<IFdtChannelCollection> collection;
+    const HRESULT hr = channels->GetChannelCollection(collection.put());
+    if (hr != S_OK) {
+      EXPECT_FALSE(collection);
+      return hr;
+    }
+    EXPECT_TRUE(collection);
+    if (!collection) return E_POINTER;
+    com::ComPtr<IDispatch> item;
+    EXPECT_EQ(S_OK, collection->get_Item(I4(1).get(), item.put()));
+    if (item) EXPECT_EQ(S_OK, channel->queryFrom(item.get()));
+    return hr;
+  }
+
+  HRESULT ChildChanged() {
+    com::ComPtr<IFdtEvents> events;
+    EXPECT_EQ(S_OK, object.as(events));
+    com::Bstr child(L"child system tag");
+    return events ? events->OnChildChanged(child.get()) : E_NOINTERFACE;
+  }
+};
+
+TEST_F(ChannelContainerTest, HandsOutTheHartChannelOnlyInStatesSevenToTwelve) {
+  Create();
+  com::ComPtr<IHART_Channel> channel;
+  EXPECT_EQ(S_FALSE, Channel(&channel)) << "constructed";
+  // Without a channel the notice has nowhere to go.
+  EXPECT_EQ(E_POINTER, ChildChanged());
+  Attach();
+  EXPECT_EQ(S_FALSE, Channel(&channel)) << "environment set";
+
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  com::Bstr deviceType(DeviceTypeDocument(L"FSK Mavix").c_str());
+  ASSERT_EQ(S_OK, dtm->InitNewDeviceType(deviceType.get(), &ok));
+  ASSERT_EQ(kDtmInitialised, State());
+  EXPECT_EQ(S_OK, Channel(&channel)) << "initialised";
+  EXPECT_TRUE(channel);
+
+  com::Bstr user(UserInformation(L"maintenance").c_str());
+  ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+  ASSERT_EQ(kDtmConfigured, State());
+  com::ComPtr<IHART_Channel> again;
+  EXPECT_EQ(S_OK, Channel(&again)) << "configured";
+  // One channel object for the life of the data set.
+  EXPECT_TRUE(again && again == channel);
+  EXPECT_EQ(S_OK, ChildChanged());
+}
+
+TEST_F(ChannelContainerTest, ChannelTableNamesTheHartChannel) {
+  Configure();
+  com::ComPtr<IDtmChannel> channels;
+  ASSERT_EQ(S_OK, object.as(channels));
+  unsigned long count = 0;
+  EXPECT_EQ(S_OK, channels->GetChannelCount(&count));
+  EXPECT_EQ(1u, count);
+  com::ComPtr<IevFdtChannelContainer4> container;
+  ASSERT_EQ(S_OK, object.as(container));
+  com::ComPtr<IUnknown> byName;
+  EXPECT_EQ(S_OK, container->GetChannelByKey(com::Variant(L"FSK Mavix - HART Channel").value(),
+                                             byName.put()));
+  com::ComPtr<IHART_Channel> hartChannel;
+  EXPECT_EQ(S_OK, hartChannel.queryFrom(byName.get()));
+}
+
+}  // namespace
+}  // namespace hartdtmtest
