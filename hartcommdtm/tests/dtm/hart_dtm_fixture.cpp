@@ -147,19 +147,6 @@ com::Variant UI1(BYTE value) {
   return v;
 }
 
-std::wstring UserInformation(const wchar_t* level) {
-  return std::wstring(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\">"
-                      L"<FDTUserInformation userLevel=\"") +
-         level + L"\" /></FDT>";
-}
-
-std::wstring FrameVersion(int major, int minor, int release) {
-  return L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
-         L"xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\"><FrameVersion><fdtvers:FDTVersion "
-         L"major=\"" + std::to_wstring(major) + L"\" minor=\"" + std::to_wstring(minor) +
-         L"\" release=\"" + std::to_wstring(release) + L"\" /></FrameVersion></FDT>";
-}
-
 std::wstring DeviceTypeDocument(const wchar_t* name) {
   return std::wstring(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" "
                       L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"

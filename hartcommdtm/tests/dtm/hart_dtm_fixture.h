@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "frame_documents.h"
+
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Variant.h"
@@ -61,8 +63,8 @@ com::Variant UI4(ULONG value);
 com::Variant I4(LONG value);
 com::Variant UI1(BYTE value);
 
-std::wstring UserInformation(const wchar_t* level);
-std::wstring FrameVersion(int major, int minor, int release);
+using testsupport::FrameVersion;
+using testsupport::UserInformation;
 // A device-type document naming the device type.
 std::wstring DeviceTypeDocument(const wchar_t* name);
 

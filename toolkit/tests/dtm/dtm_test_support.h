@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "frame_documents.h"
+
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "fdt.h"
@@ -28,8 +30,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
 bool ThreadEnded(DWORD threadId);
 
 // Documents of the frame.
-std::wstring UserInformation(const wchar_t* level);
-std::wstring FrameVersion(int major, int minor, int release);
+using testsupport::FrameVersion;
+using testsupport::UserInformation;
 std::wstring OperationPhase(const wchar_t* phase);
 std::wstring FunctionCall(LONG functionId);
 
