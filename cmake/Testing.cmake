@@ -17,8 +17,10 @@ include(GoogleTest)
 enable_testing()
 
 # Fresh prefixes at the start of every run, every wineserver ended after it.
+# The setup also boots the template on a new build tree, which can take minutes
+# on a loaded machine.
 add_test(NAME wine-setup COMMAND ${WINE_PREFIXES_SCRIPT} reset ${WINE_TEST_ROOT})
-set_tests_properties(wine-setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+set_tests_properties(wine-setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 600)
 add_test(NAME wine-cleanup COMMAND ${WINE_PREFIXES_SCRIPT} stop ${WINE_TEST_ROOT})
 set_tests_properties(wine-cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
@@ -27,6 +29,15 @@ set(TEST_TIMEOUT 120 CACHE STRING "Seconds before one test case is failed as hun
 # add_wine_gtest(name SOURCES ... LIBS ... [PREFIX shared-prefix-name])
 # One CTest test per GoogleTest case. The cases of one program share its
 # prefix and run one at a time; programs run in parallel.
+#
+# The cases are read from the sources when CMake configures, not by running
+# the program: listing ~45 programs under Wine at the start of every CTest
+# run booted a prefix for each and let one hung Wine start stop the whole
+# run. A case is declared on one line, TEST, TEST_F or TEST_P at its start;
+# a declaration split over lines stops the configuration rather than being
+# lost. A TEST_P case gives one CTest test per INSTANTIATE_TEST_SUITE_P of
+# its suite ("Prefix/Suite.Name"), which runs that instantiation's values.
+# A DISABLED_ case (a benchmark) is registered but never run by CTest.
 function(add_wine_gtest name)
   cmake_parse_arguments(T "" "PREFIX" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -35,15 +46,70 @@ function(add_wine_gtest name)
   if(T_PREFIX)
     set(prefix_name ${T_PREFIX})
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 120
-    TEST_PREFIX "${name}."
-    PROPERTIES
-      TIMEOUT ${TEST_TIMEOUT}
-      FIXTURES_REQUIRED wine
-      RESOURCE_LOCK prefix-${prefix_name}
-      ENVIRONMENT "WINE_TEST_PREFIX_NAME=${prefix_name}")
+
+  # Every source first: an instantiation may sit in another file than its cases.
+  set(declarations)
+  set(instantiations)
+  foreach(source IN LISTS T_SOURCES)
+    get_filename_component(source ${source} ABSOLUTE)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    file(STRINGS ${source} lines REGEX "^[ \t]*(TEST|TEST_F|TEST_P|TYPED_TEST|TYPED_TEST_P)[ \t]*\\(")
+    foreach(line IN LISTS lines)
+      if(NOT line MATCHES "^[ \t]*(TEST|TEST_F|TEST_P)[ \t]*\\([ \t]*([A-Za-z_0-9]+)[ \t]*,[ \t]*([A-Za-z_0-9]+)[ \t]*\\)")
+        message(FATAL_ERROR "${source}: declare a test case on one line as TEST, TEST_F or TEST_P(Suite, Name): ${line}")
+      endif()
+      list(APPEND declarations "${CMAKE_MATCH_1}:${CMAKE_MATCH_2}:${CMAKE_MATCH_3}")
+    endforeach()
+    file(READ ${source} text)
+    string(REGEX MATCHALL "INSTANTIATE_TEST_SUITE_P[ \t\r\n]*\\([ \t\r\n]*[A-Za-z_0-9]+[ \t\r\n]*,[ \t\r\n]*[A-Za-z_0-9]+"
+           found "${text}")
+    foreach(hit IN LISTS found)
+      string(REGEX REPLACE "^INSTANTIATE_TEST_SUITE_P[ \t\r\n]*\\([ \t\r\n]*([A-Za-z_0-9]+)[ \t\r\n]*,[ \t\r\n]*([A-Za-z_0-9]+)$"
+             "\\2:\\1" hit "${hit}")
+      list(APPEND instantiations ${hit})
+    endforeach()
+  endforeach()
+
+  set(cases)
+  foreach(declaration IN LISTS declarations)
+    string(REPLACE ":" ";" parts ${declaration})
+    list(GET parts 0 kind)
+    list(GET parts 1 suite)
+    list(GET parts 2 case)
+    set(filters)
+    if(kind STREQUAL "TEST_P")
+      foreach(instance IN LISTS instantiations)
+        if(instance MATCHES "^${suite}:(.+)$")
+          list(APPEND filters "${CMAKE_MATCH_1}/${suite}.${case}/*")
+        endif()
+      endforeach()
+      if(NOT filters)
+        message(FATAL_ERROR "${name}: TEST_P(${suite}, ${case}) has no INSTANTIATE_TEST_SUITE_P in its program's sources")
+      endif()
+    else()
+      set(filters "${suite}.${case}")
+    endif()
+    foreach(filter IN LISTS filters)
+      string(REGEX REPLACE "/\\*$" "" test_name "${name}.${filter}")
+      string(REGEX REPLACE "(^|[./])DISABLED_" "\\1" test_name "${test_name}")
+      add_test(NAME ${test_name} COMMAND ${name} --gtest_filter=${filter} --gtest_also_run_disabled_tests)
+      if(filter MATCHES "(^|[./])DISABLED_")
+        set_tests_properties(${test_name} PROPERTIES DISABLED TRUE)
+      endif()
+      list(APPEND cases ${test_name})
+    endforeach()
+  endforeach()
+  if(NOT cases)
+    message(FATAL_ERROR "${name}: no test cases found in its sources")
+  endif()
+  set_tests_properties(${cases} PROPERTIES
+    TIMEOUT ${TEST_TIMEOUT}
+    FIXTURES_REQUIRED wine
+    RESOURCE_LOCK prefix-${prefix_name}
+    ENVIRONMENT "WINE_TEST_PREFIX_NAME=${prefix_name}"
+    SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+    # A filter that selects nothing passes in GoogleTest; here it is a fault.
+    FAIL_REGULAR_EXPRESSION "\\[==========\\] 0 tests from 0 test suites ran")
 endfunction()
 
 # wine_system_dlls(<test-target> <dll-target>...)

@@ -2,7 +2,7 @@
 #
 #   add_wine_gtest_on_display(<name> <arguments of add_wine_gtest>)
 #
-# Like add_wine_gtest, but the program (its test discovery too) runs through
+# Like add_wine_gtest, but the program runs through
 # wine-display-run.sh, which starts one Xvfb per test root and sets DISPLAY
 # before the program's prefix boots. The display ends with the "wine" test
 # fixture.
@@ -15,7 +15,7 @@ add_test(NAME wine-display-cleanup COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-displa
 set_tests_properties(wine-display-cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 30)
 
 function(add_wine_gtest_on_display name)
-  # The program's emulator property, which test discovery reads, is taken
+  # The program's emulator property, which its tests run through, is taken
   # from this variable when the program is added.
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-display-run.sh)
   add_wine_gtest(${name} ${ARGN})

@@ -2,7 +2,8 @@
 # Throw-away Wine prefixes for the test run.
 #   wine-prefixes.sh ensure ROOT NAME   make ROOT/prefixes/NAME and boot it
 #   wine-prefixes.sh stop ROOT          end every wineserver under ROOT
-#   wine-prefixes.sh reset ROOT         stop, then throw every prefix away
+#   wine-prefixes.sh reset ROOT         stop, throw every prefix away, and
+#                                       make the template if there is none
 #   wine-prefixes.sh system-dlls PREFIX DLL...
 #                                       put each DLL into PREFIX's system32
 set -u
@@ -25,21 +26,41 @@ copy_template() {
   done
 }
 
-case $cmd in
-ensure)
-  mkdir -p "$root/prefixes"
-  name=$3
-  prefix=$root/prefixes/$name
+# Every subcommand that makes, boots or removes prefixes holds ROOT/.lock.
+lock() {
+  mkdir -p "$root"
   exec 9>"$root/.lock"
   flock 9
-  if [ ! -f "$root/template/.ready" ]; then
-    rm -rf "$root/template"
-    # No Mono or Gecko installers: nothing here needs them.
-    WINEPREFIX=$root/template WINEDLLOVERRIDES="mscoree,mshtml=" \
-      setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
-    WINEPREFIX=$root/template wineserver -w
-    touch "$root/template/.ready"
-  fi
+}
+
+# The template is booted once per build tree (it takes the better part of a
+# minute), by the "wine-setup" fixture before any test starts, so that no
+# test's time-out pays for it.
+make_template() {
+  [ -f "$root/template/.ready" ] && return 0
+  rm -rf "$root/template"
+  # No Mono or Gecko installers: nothing here needs them.
+  WINEPREFIX=$root/template WINEDLLOVERRIDES="mscoree,mshtml=" \
+    setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  WINEPREFIX=$root/template wineserver -w
+  touch "$root/template/.ready"
+}
+
+stop_all() {
+  for p in "$root"/prefixes/*/; do
+    [ -f "$p/.booted" ] || continue
+    WINEPREFIX=${p%/} wineserver -k 2>/dev/null
+    rm -f "$p/.booted"
+  done
+}
+
+case $cmd in
+ensure)
+  name=$3
+  prefix=$root/prefixes/$name
+  lock
+  mkdir -p "$root/prefixes"
+  make_template
   if [ ! -f "$prefix/.booted" ]; then
     rm -rf "$prefix"
     copy_template "$root/template" "$prefix"
@@ -49,15 +70,14 @@ ensure)
   fi
   ;;
 stop)
-  for p in "$root"/prefixes/*/; do
-    [ -f "$p/.booted" ] || continue
-    WINEPREFIX=${p%/} wineserver -k 2>/dev/null
-    rm -f "$p/.booted"
-  done
+  lock
+  stop_all
   ;;
 reset)
-  "$0" stop "$root"
+  lock
+  stop_all
   rm -rf "$root/prefixes"
+  make_template
   ;;
 system-dlls)
   # Doubles of platform DLLs go where shipped code loads platform DLLs from.
