@@ -29,7 +29,9 @@ BaseDtm::BaseDtm()
       xml_(kDtmSchemaFiles, &BaseDtm::ForwardXmlReport, this) {}
 
 // The worker ends before the events it may signal are closed.
-BaseDtm::~BaseDtm() { StopThread(); }
+// Released without shutdown: the worker is told to end but not waited for
+// (the last release may be the worker's own).
+BaseDtm::~BaseDtm() { LetThreadEnd(); }
 
 void BaseDtm::ForwardXmlReport(void* self, const char* text) {
   static_cast<BaseDtm*>(self)->ReportXmlMessage(text);

@@ -107,6 +107,60 @@ HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<
   return S_OK;
 }
 
+// The worker's way to its DTM (see dtm_thread.h): a dispatch object of the
+// DTM's apartment whose value (DISPID_VALUE) is the DTM while it lives and
+// empty once the DTM has cleared it. It holds no reference on the DTM.
+class DtmLink : public com::ObjectRoot, public IDispatch {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {com::entry<DtmLink, IDispatch>(), com::endOfMap()};
+    return map;
+  }
+
+  void Attach(IUnknown* dtm) {
+    win32::CsLock hold(lock_);
+    dtm_ = dtm;
+  }
+  void Clear() {
+    win32::CsLock hold(lock_);
+    dtm_ = nullptr;
+  }
+
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                      UINT*) override {
+    if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+    if (!result) return E_POINTER;
+    ::VariantInit(result);
+    win32::CsLock hold(lock_);
+    if (!dtm_) return S_OK;
+    // A count past the layer's teardown mark: the DTM is being destroyed
+    // and has not cleared the link yet. It is not handed out again.
+    if (dtm_->AddRef() > static_cast<ULONG>(com::kReleasing)) {
+      dtm_->Release();
+      return S_OK;
+    }
+    V_VT(result) = VT_UNKNOWN;
+    V_UNKNOWN(result) = dtm_;  // the reference taken above
+    return S_OK;
+  }
+
+ private:
+  win32::CriticalSection lock_;
+  IUnknown* dtm_ = nullptr;
+};
+
+DtmLink* AsLink(IDispatch* link) { return static_cast<DtmLink*>(link); }
+
 }  // namespace
 
 // ===========================================================================
@@ -235,8 +289,10 @@ void CevFDT_DtmThreadImpl::DrainQueue() {
     } else if (record->code == dtm_command::kGoOnline || record->code == dtm_command::kGoOffline) {
       const bool online = record->code == dtm_command::kGoOnline;
       LONG state = 0;
-      if (SUCCEEDED(ReadState(&state)) && state == (online ? kStateGoingOnline : kStateGoingOffline))
-        dtm_->SetState(online ? kStateCommunicationSet : kStateOnline);
+      com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+      if (dtm && SUCCEEDED(dtm->GetDtmState(&state)) &&
+          state == (online ? kStateGoingOnline : kStateGoingOffline))
+        dtm->SetState(online ? kStateCommunicationSet : kStateOnline);
       ULONG value = 0;
       if (online && SUCCEEDED(CFdtVariant::GetUI4(record->argument, &value)))
         event = ULongToHandle(value);
@@ -299,9 +355,9 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
   const HRESULT hr = ReadPointerArgument(argument, &event, pointer);
   if (FAILED(hr)) return hr;
   if (code == dtm_command::kSetDtm) {
-    com::ComPtr<IevFdtBaseDTM> dtm;
-    if (pointer) dtm.queryFrom(pointer.get());
-    dtm_ = dtm;
+    com::ComPtr<IDispatch> link;
+    if (pointer) link.queryFrom(pointer.get());
+    dtmLink_ = link;
   } else {
     // The sinks come as their own pointers, taken in the poster's
     // apartment: queried here through the frame's proxy, a dispatch
@@ -316,15 +372,28 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
 
 // --- helpers on the DTM -----------------------------------------------------
 
+com::ComPtr<IevFdtBaseDTM> CevFDT_DtmThreadImpl::Dtm() {
+  com::ComPtr<IevFdtBaseDTM> dtm;
+  com::ComPtr<IDispatch> link = dtmLink_;
+  if (!link) return dtm;
+  DISPPARAMS none{};
+  com::Variant value;
+  if (SUCCEEDED(link->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                             value.put(), nullptr, nullptr)) &&
+      value.type() == VT_UNKNOWN && value.value().punkVal)
+    dtm.queryFrom(value.value().punkVal);
+  return dtm;
+}
+
 HRESULT CevFDT_DtmThreadImpl::ReadState(LONG* state) {
   *state = 0;
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   if (!dtm) return E_FAIL;
   return dtm->GetDtmState(state);
 }
 
 HRESULT CevFDT_DtmThreadImpl::SystemTag(com::Bstr& tag) {
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   if (!dtm) return E_FAIL;
   return dtm->GetSystemTag(tag.put());
 }
@@ -332,7 +401,7 @@ HRESULT CevFDT_DtmThreadImpl::SystemTag(com::Bstr& tag) {
 HRESULT CevFDT_DtmThreadImpl::GetToolkitMessage(ULONG id, BSTR* text) {
   if (!text) return E_UNEXPECTED;
   *text = nullptr;
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   return ::GetToolkitMessage(dtm.get(), id, ToolkitMessageUser::Dtm, text);
 }
 
@@ -346,7 +415,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
     if (!accepted.UnpackFromVariant(argument)) return E_FAIL;
     operation_ = accepted;
   }
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtDtmEvents> events;
   if (dtm && SUCCEEDED(events.queryFrom(dtm.get())) && events) {
     const VARIANT eventCode = Ui4(kTransferAcceptedEvent);
@@ -379,7 +448,7 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
   V_VT(&requestValue) = VT_BSTR;
   V_BSTR(&requestValue) = request.get();  // borrowed for the call
 
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtParameterHandler4> handler;
   if (dtm) handler.queryFrom(dtm.get());
   VARIANT_BOOL success = VARIANT_FALSE;
@@ -423,7 +492,7 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtParameterHandler4> handler;
   if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return E_FAIL;
   com::Bstr id;
@@ -561,7 +630,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
   const DWORD elapsed = now - lastTick_;
   lastTick_ = now;
 
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;  // held for the whole walk
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();  // held for the whole walk
   com::ComPtr<IevFdtParameterHandler4> handler;
   bool handlerQueried = false;
 
@@ -597,7 +666,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
 // --- going online and offline ------------------------------------------------
 
 HRESULT CevFDT_DtmThreadImpl::AcceptGoOnline(const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateCommunicationSet) return E_FAIL;
   dtm->SetState(kStateGoingOnline);
@@ -611,7 +680,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptGoOffline(const VARIANT& argument) {
     win32::CsLock lock(operationLock_);
     if (!operation_.operationId.empty()) return E_FAIL;
   }
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateOnline) return E_FAIL;
   dtm->SetState(kStateGoingOffline);
@@ -626,7 +695,7 @@ HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
   if (SUCCEEDED(CFdtVariant::GetUI4(argument, &value))) event = ULongToHandle(value);
 
   HRESULT result = S_OK;
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOnline) {
     result = S_FALSE;
@@ -654,7 +723,7 @@ HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::GoOffline() {
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOffline) return S_FALSE;
   com::ComPtr<IevFdtConnectHook> hook;
@@ -687,7 +756,7 @@ HRESULT CevFDT_DtmThreadImpl::FrameNotice(ULONG code, const VARIANT& argument) {
     if (FAILED(hr)) return hr;
     if (!IsNoticeState(state)) return S_FALSE;
   }
-  if (code == dtm_command::kOnlineState && !dtm_) return E_FAIL;
+  if (code == dtm_command::kOnlineState && !dtmLink_) return E_FAIL;
   com::ComPtr<IDispatch> sink = frameEvents_;
   if (!sink) return E_FAIL;
 
@@ -743,7 +812,7 @@ HRESULT CevFDT_DtmThreadImpl::FrameNotice(ULONG code, const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::SdaRequest(ULONG code, const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevSdaHandler> handler;
   if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return S_OK;
   if (code == dtm_command::kSdaReadItems) return handler->ReadItems(argument);
@@ -756,14 +825,14 @@ HRESULT CevFDT_DtmThreadImpl::SdaRequest(ULONG code, const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::StateNotice(ULONG code, const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtDtmEvents> events;
   if (!dtm || FAILED(events.queryFrom(dtm.get())) || !events) return E_FAIL;
   return events->OnDtmEvent(Ui4(code + kStateNoticeEventOffset), argument);
 }
 
 HRESULT CevFDT_DtmThreadImpl::StateDocument(const VARIANT& argument) {
-  if (!dtm_) return E_FAIL;
+  if (!dtmLink_) return E_FAIL;
   com::ComPtr<IDispatch> sink = stateSink_;
   if (!frame_ || !sink) return E_NOINTERFACE;
   com::Bstr document;
@@ -785,6 +854,7 @@ namespace {
 struct ThreadStart {
   CLSID classId;
   HANDLE ready;
+  HMODULE module;   // a reference the thread owns and frees as it exits
   IStream* stream;  // the marshalled IevFdtDtmThread, or null
 };
 
@@ -793,7 +863,7 @@ struct ThreadStart {
 CevFDT_ThreadManagerImpl::CevFDT_ThreadManagerImpl()
     : progressIdle_(::CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
 
-CevFDT_ThreadManagerImpl::~CevFDT_ThreadManagerImpl() { StopThread(); }
+CevFDT_ThreadManagerImpl::~CevFDT_ThreadManagerImpl() { LetThreadEnd(); }
 
 bool CevFDT_ThreadManagerImpl::KeepReportedMessage(const wchar_t*) { return false; }
 
@@ -801,6 +871,7 @@ const CLSID& CevFDT_ThreadManagerImpl::WorkerThreadClassId() { return CLSID_Cust
 
 DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
   auto* start = static_cast<ThreadStart*>(parameter);
+  const HMODULE module = start->module;
   const HRESULT init = ::CoInitialize(nullptr);
   // A message queue exists before anybody posts to this thread.
   MSG msg;
@@ -824,6 +895,9 @@ DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
     thread->Release();
   }
   if (SUCCEEDED(init)) ::CoUninitialize();
+  // The DTM may be gone and the module's last object released: this code
+  // stays loaded until the thread has left it.
+  ::FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 
@@ -831,10 +905,24 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   if (thread_) return true;
   win32::UniqueHandle ready(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!ready) return false;
-  ThreadStart start{WorkerThreadClassId(), ready.get(), nullptr};
+  com::ComPtr<IDispatch> link;
+  {
+    com::ComObject<DtmLink>* object = nullptr;
+    if (FAILED(com::ComObject<DtmLink>::create(&object))) return false;
+    link.attach(object);
+    object->Attach(ThreadManagerDtmObject());
+  }
+  HMODULE module = nullptr;
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&CevFDT_ThreadManagerImpl::ThreadProc), &module))
+    return false;
+  ThreadStart start{WorkerThreadClassId(), ready.get(), module, nullptr};
   DWORD id = 0;
   win32::UniqueHandle thread(::CreateThread(nullptr, 0, &ThreadProc, &start, 0, &id));
-  if (!thread) return false;
+  if (!thread) {
+    ::FreeLibrary(module);
+    return false;
+  }
   if (!WaitWithMessageLoop(ready.get())) ::WaitForSingleObject(ready.get(), INFINITE);
 
   com::ComPtr<IevFdtDtmThread> worker;
@@ -845,12 +933,14 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
     // be reached, it is told to end.
     ::PostThreadMessageA(id, WM_QUIT, 0, 0);
     WaitWithMessageLoop(thread.get());
+    AsLink(link.get())->Clear();
     return false;
   }
   thread_ = std::move(thread);
   threadId_ = id;
   worker_ = worker;
-  PostRequest(dtm_command::kSetDtm, ThreadManagerDtmObject());
+  link_ = link;
+  PostRequest(dtm_command::kSetDtm, link.get());
   return true;
 }
 
@@ -869,7 +959,30 @@ bool CevFDT_ThreadManagerImpl::StopThread() {
   if (!ended) ::TerminateThread(thread_.get(), 1);
   thread_.reset();
   threadId_ = 0;
+  if (link_) AsLink(link_.get())->Clear();
+  link_ = nullptr;
   return true;
+}
+
+void CevFDT_ThreadManagerImpl::LetThreadEnd() {
+  // First: nothing the worker does from here on reaches this object.
+  if (link_) AsLink(link_.get())->Clear();
+  link_ = nullptr;
+  // Notice workers are not waited for: each held its own reference on this
+  // object while it could call it, so none can reach it any more (the last
+  // release may have been one of theirs). Each keeps the module loaded
+  // for itself until it has ended.
+  {
+    win32::CsLock lock(noticeWorkersLock_);
+    noticeWorkers_.clear();
+  }
+  if (!thread_) return;
+  // No call into the worker: this may run inside the apartment's own
+  // teardown. Its loop ends on WM_QUIT; its timer and its link go with it.
+  ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+  worker_ = nullptr;
+  thread_.reset();
+  threadId_ = 0;
 }
 
 HRESULT CevFDT_ThreadManagerImpl::PostCode(ULONG code, const VARIANT& argument) {

@@ -64,7 +64,6 @@ void DtmFixture::SetUp() {
   frameObject = frame_double::createNoticeFrame(&frame);
   ASSERT_TRUE(frame);
   frame->setAgile(agileFrame);
-  serverLoadedBefore = ::GetModuleHandleW(kTestDtmFileName) != nullptr;
   ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
   ASSERT_EQ(S_OK, object.as(dtm));
   ASSERT_EQ(S_OK, object.as(base));
@@ -75,7 +74,25 @@ void DtmFixture::TearDown() {
   base.reset();
   object.reset();
   frameObject.reset();
+  // Like a frame's message loop: a DTM released here lets its worker end,
+  // and the worker's last calls into this apartment are served before the
+  // apartment goes.
+  PumpUntil([] { return !ServerHasObjects(); }, 10000);
   ::CoUninitialize();
+}
+
+bool ServerHasObjects() {
+  const HMODULE server = ::GetModuleHandleW(kTestDtmFileName);
+  if (!server) return false;
+  auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(::GetProcAddress(server, "DllCanUnloadNow"));
+  return !canUnload || canUnload() != S_OK;
+}
+
+bool ServerUnloads() {
+  return PumpUntil([] {
+    ::CoFreeUnusedLibraries();
+    return ::GetModuleHandleW(kTestDtmFileName) == nullptr;
+  }, 30000);
 }
 
 LONG DtmFixture::State() {

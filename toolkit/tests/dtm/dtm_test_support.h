@@ -29,6 +29,13 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
 // True when the thread of that id has ended (or never existed).
 bool ThreadEnded(DWORD threadId);
 
+// True while the test DTM's server is loaded and has objects alive.
+bool ServerHasObjects();
+// Frees unused libraries, dispatching messages, until the test DTM's server
+// is unloaded (30 s at most); false when it stays. It unloads only once
+// nothing of it runs: its worker threads keep it loaded until they end.
+bool ServerUnloads();
+
 // Documents of the frame.
 using testsupport::FrameVersion;
 using testsupport::UserInformation;
@@ -60,9 +67,6 @@ class DtmFixture : public ::testing::Test {
   // the test's thread while it dispatches messages.
   bool agileFrame = true;
   com::Bstr tag{L"Tag of the test DTM"};
-  // The server was loaded already before this case created its DTM (an
-  // earlier case of this process still holds it).
-  bool serverLoadedBefore = false;
 };
 
 }  // namespace dtmtest

@@ -31,7 +31,16 @@
 // The base DTM derives from CevFDT_ThreadManagerImpl and answers its two
 // hooks (ThreadManagerDtmObject, ThreadManagerFrameObject); it calls
 // StartThread when it is initialised for its device type and StopThread at
-// shutdown (StopThread also runs from the destructor as a last resort).
+// shutdown. A DTM released without shutdown lets its thread end from its
+// destructor (LetThreadEnd).
+//
+// Lifetime: the worker never owns the DTM between commands. It holds a
+// small link object of the DTM's apartment (a dispatch object whose value
+// is the DTM) and asks it for the DTM whenever a command or a timer tick
+// needs it, dropping that reference when done. So the frame's last release
+// reaches the DTM even while its worker runs; the DTM then clears the link
+// and tells the worker to end. The worker thread keeps the module loaded
+// until its last instruction (FreeLibraryAndExitThread).
 #pragma once
 
 #include <windows.h>
@@ -168,6 +177,9 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   HRESULT StateNotice(ULONG code, const VARIANT& argument);
   HRESULT StateDocument(const VARIANT& argument);
 
+  // The DTM for the current command, through the link; null once the DTM
+  // is gone or before it handed over its link. Hold it only while used.
+  com::ComPtr<IevFdtBaseDTM> Dtm();
   HRESULT ReadState(LONG* state);
   HRESULT SystemTag(com::Bstr& tag);
   HRESULT ApplyTimeout(ULONG periodMs);
@@ -181,7 +193,7 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   ULONG timerPeriod_ = 0;
   bool inTimerWalk_ = false;
 
-  com::ComPtr<IevFdtBaseDTM> dtm_;
+  com::ComPtr<IDispatch> dtmLink_;  // see Dtm()
   com::ComPtr<IUnknown> frame_;
   com::ComPtr<IDispatch> frameEvents_;  // IFrameDtmEvents
   com::ComPtr<IDispatch> stateSink_;    // IFrameDtmEvents2
@@ -213,9 +225,15 @@ class CevFDT_ThreadManagerImpl {
   bool StartThread();
   // Waits for the notice workers started here (dispatching messages, at
   // most kNoticeWorkersWaitMs in all), then stops the timer, drops the
-  // worker's DTM pointer, ends the thread and waits for it (dispatching
+  // worker's DTM link, ends the thread and waits for it (dispatching
   // messages). True also without a thread.
   bool StopThread();
+  // For a DTM being destroyed: the link no longer reaches it, and the
+  // worker is told to end, but neither it nor the notice workers are
+  // waited for. The last release may come from one of them
+  // (the reference it held for a command or a notice), and a thread
+  // cannot wait for one that waits on it.
+  void LetThreadEnd();
   bool IsThreadRunning() const { return thread_.get() != nullptr; }
   DWORD WorkerThreadId() const { return threadId_; }
 
@@ -295,8 +313,10 @@ class CevFDT_ThreadManagerImpl {
 
   win32::UniqueHandle thread_;
   DWORD threadId_ = 0;
-  IStream* marshalStream_ = nullptr;  // only during StartThread
   com::ComPtr<IevFdtDtmThread> worker_;
+  // The link handed to the worker (DtmLink in dtm_thread.cpp); cleared
+  // before the DTM goes.
+  com::ComPtr<IDispatch> link_;
   ULONG timerPeriod_ = 0;
   win32::UniqueHandle progressIdle_;
   // Threads of the notice workers that may still run.
