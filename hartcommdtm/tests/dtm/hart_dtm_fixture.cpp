@@ -17,22 +17,6 @@ DWORD RunRegsvr32(const wchar_t* options) {
   return testsupport::RunRegsvr32(options, ProgramFolder() + hart_dtm::kModuleFileName);
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  for (;;) {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
-    if (done()) return true;
-    const DWORD elapsed = ::GetTickCount() - start;
-    if (elapsed >= timeoutMs) return done();
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, (std::min)(DWORD{20}, timeoutMs - elapsed),
-                                QS_ALLINPUT);
-  }
-}
-
 namespace {
 
 win32::UniqueRegKey SettingsKey() {

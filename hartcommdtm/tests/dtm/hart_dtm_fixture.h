@@ -4,6 +4,8 @@
 // by ProgID with the control frame double, and the frame's documents.
 #pragma once
 
+#include "message_pump.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -31,7 +33,9 @@ std::wstring ProgramFolder();  // with a trailing backslash
 // program; its exit code, or -1 when it could not be started.
 DWORD RunRegsvr32(const wchar_t* options);
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
+  return testsupport::PumpUntil(done, timeoutMs);
+}
 
 // HKLM "Software\VELTRA\FSK Mavix FDT": values set, or the key removed.
 void SetSetting(const wchar_t* name, DWORD value);

@@ -977,10 +977,10 @@ void CevFDT_ThreadManagerImpl::LetThreadEnd() {
     noticeWorkers_.clear();
   }
   if (!thread_) return;
-  // No call into the worker: this may run inside the apartment's own
-  // teardown. Its loop ends on WM_QUIT; its timer and its link go with it.
-  ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+  // The proxy goes while the worker's loop still serves its release; then
+  // the loop ends, and the timer and the link go with the worker's object.
   worker_ = nullptr;
+  ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
   thread_.reset();
   threadId_ = 0;
 }

@@ -10,22 +10,6 @@
 
 namespace dtmtest {
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  for (;;) {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
-    if (done()) return true;
-    const DWORD elapsed = ::GetTickCount() - start;
-    if (elapsed >= timeoutMs) return done();
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, (std::min)(DWORD{20}, timeoutMs - elapsed),
-                                QS_ALLINPUT);
-  }
-}
-
 bool ThreadEnded(DWORD threadId) {
   win32::UniqueHandle thread(::OpenThread(SYNCHRONIZE, FALSE, threadId));
   if (!thread.get()) return true;

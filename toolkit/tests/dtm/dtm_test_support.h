@@ -4,6 +4,8 @@
 // documents a frame sends.
 #pragma once
 
+#include "message_pump.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -24,7 +26,9 @@ namespace dtmtest {
 
 // Dispatches messages until done() holds or timeoutMs passed; done()'s
 // last answer.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000) {
+  return testsupport::PumpUntil(done, timeoutMs);
+}
 
 // True when the thread of that id has ended (or never existed).
 bool ThreadEnded(DWORD threadId);

@@ -291,20 +291,6 @@ HRESULT TestFrame::OnProgress(const std::wstring& tag, const std::wstring& title
 // Helpers
 // ---------------------------------------------------------------------------
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  while (!done()) {
-    if (::GetTickCount() - start > timeoutMs) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
-  return true;
-}
-
 void PumpFor(DWORD milliseconds) {
   const DWORD start = ::GetTickCount();
   PumpUntil([&] { return ::GetTickCount() - start >= milliseconds; }, milliseconds + 1000);

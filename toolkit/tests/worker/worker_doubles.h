@@ -4,6 +4,8 @@
 // arrived on.
 #pragma once
 
+#include "message_pump.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -232,7 +234,9 @@ com::ComPtr<IUnknown> createTestFrame(TestFrame** object);
 
 // Dispatches the calling thread's messages until done() holds or the time
 // is up; answers done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
+  return testsupport::PumpUntil(done, timeoutMs);
+}
 // Dispatches messages for about the given time.
 void PumpFor(DWORD milliseconds);
 
