@@ -11,9 +11,11 @@
 #include <functional>
 #include <string>
 
+#include "com/Dispatch.h"
+
 namespace frame_double {
 
-class DispatchOnlySink : public IDispatch {
+class DispatchOnlySink : public com::DispatchByIdOnly {
  public:
   using InvokeHandler = std::function<HRESULT(DISPID id, const DISPPARAMS& params, VARIANT* result)>;
   using MisuseHandler = std::function<void(int slot)>;
@@ -79,18 +81,6 @@ class DispatchOnlySink : public IDispatch {
   STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
 
   // IDispatch: no type information; calls by dispatch id only.
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return DISP_E_BADINDEX;
-  }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
   STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO*, UINT*) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;

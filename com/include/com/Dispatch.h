@@ -28,6 +28,24 @@ namespace com {
 HRESULT invokeMethod(IDispatch* target, DISPID id, std::initializer_list<VARIANT> arguments,
                      VARIANT* result = nullptr);
 
+// IDispatch without type information, reached by dispatch id only: the
+// class implements Invoke (and IUnknown) itself.
+class DispatchByIdOnly : public IDispatch {
+ public:
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return DISP_E_BADINDEX;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return DISP_E_UNKNOWNNAME;
+  }
+};
+
 template <class Interface>
 class DispatchImpl : public Interface {
  public:

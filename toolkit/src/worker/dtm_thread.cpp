@@ -110,7 +110,7 @@ HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<
 // The worker's way to its DTM (see dtm_thread.h): a dispatch object of the
 // DTM's apartment whose value (DISPID_VALUE) is the DTM while it lives and
 // empty once the DTM has cleared it. It holds no reference on the DTM.
-class DtmLink : public com::ObjectRoot, public IDispatch {
+class DtmLink : public com::ObjectRoot, public com::DispatchByIdOnly {
  public:
   static const com::InterfaceEntry* interfaceMap() {
     static const com::InterfaceEntry map[] = {com::entry<DtmLink, IDispatch>(), com::endOfMap()};
@@ -126,16 +126,6 @@ class DtmLink : public com::ObjectRoot, public IDispatch {
     dtm_ = nullptr;
   }
 
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
     if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;

@@ -42,14 +42,17 @@ class ThreadObjectTest : public ::testing::Test {
     info.PackToVariant(packed.put());
     return Post(code, packed.value());
   }
-  // Command 1 executed at once, as the loop would.
-  HRESULT SetDtm(IUnknown* pointer) {
+  // Command 1 executed at once, as the loop would, with a link whose value
+  // is the DTM (null: no link).
+  HRESULT SetDtm(IUnknown* dtmObject) {
+    com::ComPtr<IUnknown> pointer;
+    if (dtmObject) pointer = createDtmLink(dtmObject);
     SAFEARRAYBOUND bound{2, 0};
     com::Variant argument;
     V_VT(argument.get()) = VT_ARRAY | VT_VARIANT;
     V_ARRAY(argument.get()) = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
     LONG index = 1;
-    com::Variant element(pointer);
+    com::Variant element(pointer.get());
     ::SafeArrayPutElement(V_ARRAY(argument.get()), &index, element.get());
     return object->HandleCommand(com::Variant(1).value(), argument.value());
   }

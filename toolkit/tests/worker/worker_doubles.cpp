@@ -70,6 +70,41 @@ com::ComPtr<IUnknown> createTestDtm(TestDtm** object) {
   return unknown;
 }
 
+namespace {
+
+class DtmLinkDouble : public com::ObjectRoot, public com::DispatchByIdOnly {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {com::entry<DtmLinkDouble, IDispatch>(), com::endOfMap()};
+    return map;
+  }
+  com::ComPtr<IUnknown> dtm;
+
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                      UINT*) override {
+    if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+    if (!result) return E_POINTER;
+    ::VariantInit(result);
+    if (dtm) {
+      V_VT(result) = VT_UNKNOWN;
+      V_UNKNOWN(result) = dtm.get();
+      dtm->AddRef();
+    }
+    return S_OK;
+  }
+};
+
+}  // namespace
+
+com::ComPtr<IUnknown> createDtmLink(IUnknown* dtm) {
+  com::ComObject<DtmLinkDouble>* created = nullptr;
+  if (FAILED(com::ComObject<DtmLinkDouble>::create(&created))) return nullptr;
+  created->dtm = dtm;
+  com::ComPtr<IUnknown> unknown;
+  unknown.attach(created->identity());
+  return unknown;
+}
+
 size_t TestDtm::count(const std::string& line) const {
   return static_cast<size_t>(std::count(log.begin(), log.end(), line));
 }

@@ -64,7 +64,8 @@ class CWorker;
 // Commands of the worker thread. "now": handled inside PostRequest on the
 // worker thread; "queued": handled later by the worker's message loop.
 namespace dtm_command {
-constexpr ULONG kSetDtm = 1;          // queued: {event VT_UI4, IevFdtBaseDTM VT_UNKNOWN}
+constexpr ULONG kSetDtm = 1;          // queued: {event VT_UI4, link VT_UNKNOWN}: an IDispatch
+                                       // whose value (DISPID_VALUE) is the DTM, empty once gone
 constexpr ULONG kSetFrame = 2;        // queued: {event VT_UI4, frame object VT_UNKNOWN,
                                       //  [IFrameDtmEvents VT_DISPATCH, IFrameDtmEvents2 VT_DISPATCH]}
 constexpr ULONG kUpload = 3;          // queued: packed SOnlineParamData
