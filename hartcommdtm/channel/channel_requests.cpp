@@ -77,7 +77,9 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
   });
 }
 
-STDMETHODIMP CHART_Channel::DisconnectRequest(BSTR invokeId, BSTR fieldbusFrame, VARIANT_BOOL* result) {
+template <class Record>
+HRESULT CHART_Channel::PostConnectionRequest(RequestType type, BSTR invokeId, BSTR fieldbusFrame,
+                                             VARIANT_BOOL* result) {
   if (result) *result = VARIANT_FALSE;
   if (!invokeId || !fieldbusFrame || !result) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
@@ -86,31 +88,23 @@ STDMETHODIMP CHART_Channel::DisconnectRequest(BSTR invokeId, BSTR fieldbusFrame,
     if (!ParseUuid(invokeId, &uuid)) return S_OK;
     com::ComPtr<IXMLDOMDocument2> doc;
     if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
-    std::unique_ptr<HARTDisconnectRequestInfo> record(new HARTDisconnectRequestInfo);
+    std::unique_ptr<Record> record(new Record);
     if (FAILED(record->Initialize(invokeId, doc.get(), connections_))) return S_OK;
-    if (FAILED(PostRequest(kRequestDisconnect, record.get()))) return S_OK;
+    if (FAILED(PostRequest(type, record.get()))) return S_OK;
     record.release();
     *result = VARIANT_TRUE;
     return S_OK;
   });
 }
 
+STDMETHODIMP CHART_Channel::DisconnectRequest(BSTR invokeId, BSTR fieldbusFrame, VARIANT_BOOL* result) {
+  return PostConnectionRequest<HARTDisconnectRequestInfo>(kRequestDisconnect, invokeId, fieldbusFrame,
+                                                          result);
+}
+
 STDMETHODIMP CHART_Channel::TransactionRequest(BSTR invokeId, BSTR fieldbusFrame, VARIANT_BOOL* result) {
-  if (result) *result = VARIANT_FALSE;
-  if (!invokeId || !fieldbusFrame || !result) return E_INVALIDARG;
-  return com::guard([&]() -> HRESULT {
-    if (!workerStarted_) return S_OK;
-    UUID uuid;
-    if (!ParseUuid(invokeId, &uuid)) return S_OK;
-    com::ComPtr<IXMLDOMDocument2> doc;
-    if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
-    std::unique_ptr<HARTTransactRequestInfo> record(new HARTTransactRequestInfo);
-    if (FAILED(record->Initialize(invokeId, doc.get(), connections_))) return S_OK;
-    if (FAILED(PostRequest(kRequestTransaction, record.get()))) return S_OK;
-    record.release();
-    *result = VARIANT_TRUE;
-    return S_OK;
-  });
+  return PostConnectionRequest<HARTTransactRequestInfo>(kRequestTransaction, invokeId, fieldbusFrame,
+                                                        result);
 }
 
 STDMETHODIMP CHART_Channel::Abort(BSTR communicationReference) {

@@ -268,6 +268,11 @@ class CHART_Channel : public com::ObjectRoot,
   // --- requests (channel_requests.cpp) ---
   HRESULT LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc);
   HRESULT PostRequest(RequestType type, baseRequestInfo* record);
+  // A disconnect or transaction request: its document read into a Record
+  // and handed to the worker; *result tells whether the worker took it.
+  template <class Record>
+  HRESULT PostConnectionRequest(RequestType type, BSTR invokeId, BSTR fieldbusFrame,
+                                VARIANT_BOOL* result);
   bool IsSupportedProtocol(const GUID& protocol) const;
   void ExecuteRequest(RequestType type, baseRequestInfo* record);
   HRESULT ExecuteConnect(HARTConnectRequestInfo& request, BSTR* answer);
