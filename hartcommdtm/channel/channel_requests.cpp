@@ -147,7 +147,7 @@ STDMETHODIMP CHART_Channel::SequenceBegin(BSTR fieldbusFrame, VARIANT_BOOL* resu
   if (!result) return E_POINTER;
   *result = VARIANT_FALSE;
   long state = 0;
-  if (FAILED(DtmState(owner_.get(), &state))) return S_FALSE;
+  if (FAILED(DtmState(owner_, &state))) return S_FALSE;
   return (state >= 9 && state <= 12) ? S_OK : S_FALSE;
 }
 
@@ -159,7 +159,7 @@ STDMETHODIMP CHART_Channel::SequenceEnd(BSTR fieldbusFrame, VARIANT_BOOL* result
   if (!fieldbusFrame) return S_FALSE;
   if (!result) return E_POINTER;
   long state = 0;
-  if (FAILED(DtmState(owner_.get(), &state)) || state < 9 || state > 12) return S_FALSE;
+  if (FAILED(DtmState(owner_, &state)) || state < 9 || state > 12) return S_FALSE;
   *result = VARIANT_FALSE;
   return S_OK;
 }
@@ -177,7 +177,7 @@ bool CHART_Channel::IsSupportedProtocol(const GUID& protocol) const {
 STDMETHODIMP CHART_Channel::GetSupportedProtocols(BSTR* protocols) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_.get(), &state)) || state < 8 || state > 12) return S_FALSE;
+    if (FAILED(DtmState(owner_, &state)) || state < 8 || state > 12) return S_FALSE;
     if (!protocols) return E_POINTER;
     *protocols = nullptr;
     wchar_t* idText = nullptr;
@@ -369,7 +369,7 @@ void CHART_Channel::DropSubscription(const CHART_ChanConn* connection) {
 STDMETHODIMP CHART_Channel::GetChannelPath(BSTR* path) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_.get(), &state))) return E_FAIL;
+    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!path) return E_INVALIDARG;
     std::wstring text = ownerSystemTag_.c_str();
@@ -382,7 +382,7 @@ STDMETHODIMP CHART_Channel::GetChannelPath(BSTR* path) {
 STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_.get(), &state))) return E_FAIL;
+    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!document) return E_INVALIDARG;
     if (channelParameterDocument_.empty()) {
@@ -409,7 +409,7 @@ STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
 STDMETHODIMP CHART_Channel::SetChannelParameters(BSTR, BSTR, BSTR document, VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_.get(), &state))) return E_FAIL;
+    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!result) return E_INVALIDARG;
     *result = VARIANT_FALSE;

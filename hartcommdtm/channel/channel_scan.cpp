@@ -293,7 +293,7 @@ void CHART_Channel::GetScanDisplayString() {
 
 HRESULT CHART_Channel::OwnerState(long* state) {
   com::ComPtr<IevFdtBaseDTM> base;
-  if (!owner_ || FAILED(base.queryFrom(owner_.get())) || !base) return E_NOINTERFACE;
+  if (!owner_ || FAILED(base.queryFrom(owner_)) || !base) return E_NOINTERFACE;
   return base->GetDtmState(state);
 }
 

@@ -42,6 +42,7 @@ const com::InterfaceEntry* CHART_Channel::interfaceMap() {
       com::entry<CHART_Channel, IFdtChannelSubTopology2>(),
       com::entry<CHART_Channel, IPersistStreamInit>(),
       com::entryAs<CHART_Channel, IPersistStreamInit>(IID_IPersist),
+      com::entry<CHART_Channel, IevFdtOwnedChannel>(),
       EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
       com::endOfMap()};
   return map;
@@ -92,7 +93,7 @@ const wchar_t* const* CHART_Channel::XmlSchemaFiles() { return kChannelSchemaFil
 void CHART_Channel::ReportXmlMessage(const char* text) { ::OutputDebugStringA(text); }
 
 IUnknown* CHART_Channel::GetCommDtmInterface() {
-  return OnWorkerThread() ? workerOwner_.get() : owner_.get();
+  return OnWorkerThread() ? workerOwner_.get() : owner_;
 }
 
 // ---- IevFdtBaseChannel --------------------------------------------------------
@@ -115,11 +116,12 @@ STDMETHODIMP CHART_Channel::Initialize(IUnknown* ownerDtm) {
     com::ComPtr<IUnknown> identity;
     HRESULT hr = identity.queryFrom(ownerDtm);
     if (FAILED(hr)) return hr;
-    owner_ = identity;
-    ownerDtm_ = dtm;
+    owner_ = identity.get();  // no reference: see OwnerGone
     return base->GetSystemTag(ownerSystemTag_.put());
   });
 }
+
+void CHART_Channel::OwnerGone() { owner_ = nullptr; }
 
 STDMETHODIMP CHART_Channel::SetOwner(IUnknown* frameContainer) {
   return com::guard([&]() -> HRESULT {
@@ -195,7 +197,9 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
       // thread can do that.
       if (value.vt != (VT_BYREF | VT_UNKNOWN) || !value.ppunkVal) return S_OK;
       if (!owner_) return E_FAIL;
-      return owner_.copyTo(value.ppunkVal);
+      owner_->AddRef();
+      *value.ppunkVal = owner_;
+      return S_OK;
     }
     if (number == kEventAbortAll) {
       if (value.vt != VT_UI4) return E_INVALIDARG;
@@ -264,7 +268,7 @@ HRESULT CHART_Channel::StartThread() {
   // The worker's own copies of the owner and the frame.
   ownerStream_ = nullptr;
   frameStream_ = nullptr;
-  if (owner_) ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, owner_.get(), ownerStream_.put());
+  if (owner_) ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, owner_, ownerStream_.put());
   if (frame_) {
     HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(__uuidof(IFrameContainer), frame_.get(),
                                                          frameStream_.put());

@@ -104,6 +104,7 @@ class CHART_Channel : public com::ObjectRoot,
                       public com::DispatchImpl<IFdtChannelScan>,
                       public com::DispatchImpl<IFdtChannelSubTopology2>,
                       public IPersistStreamInit,
+                      public IevFdtOwnedChannel,
                       public CevFDT_ParameterHandlerImpl<CHART_Channel> {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -117,6 +118,9 @@ class CHART_Channel : public com::ObjectRoot,
   STDMETHODIMP GetConnectionCount(VARIANT* count) override;
   STDMETHODIMP Initialize(IUnknown* ownerDtm) override;
   STDMETHODIMP SetOwner(IUnknown* frameContainer) override;
+
+  // --- IevFdtOwnedChannel (the owner holds this channel, not the reverse) ---
+  void STDMETHODCALLTYPE OwnerGone() override;
   STDMETHODIMP SetChannelTag(BSTR tag) override;
   STDMETHODIMP StopWorker(VARIANT_BOOL* stopped) override;
   STDMETHODIMP StartWorker() override;
@@ -363,9 +367,10 @@ class CHART_Channel : public com::ObjectRoot,
   com::Bstr ownerSystemTag_;
   com::Bstr channelParameterDocument_;
 
-  // Owner and frame as the apartment holds them.
-  com::ComPtr<IUnknown> owner_;
-  com::ComPtr<IDtm> ownerDtm_;
+  // Owner and frame as the apartment holds them. The owning DTM is held
+  // without a reference (it holds this channel through its container) and
+  // cleared by OwnerGone; the worker's copy is a proxy while it runs.
+  IUnknown* owner_ = nullptr;
   com::ComPtr<IFrameContainer> frame_;
 
   LONG workerStarted_ = 0;

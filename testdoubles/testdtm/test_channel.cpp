@@ -27,6 +27,7 @@ const com::InterfaceEntry* CTestChannel::interfaceMap() {
       com::entry<CTestChannel, IDispatch, IevFdtBaseChannel>(),
       com::entry<CTestChannel, IevFdtParametersImportExport>(),
       com::entry<CTestChannel, IPersistStreamInit>(),
+      com::entry<CTestChannel, IevFdtOwnedChannel>(),
       com::entryAs<CTestChannel, IPersistStreamInit>(IID_IPersist),
       com::endOfMap()};
   return map;

@@ -28,13 +28,15 @@
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
 #include "com/Object.h"
+#include "fdtidl/ToolkitHooks.h"
 #include "toolkit.h"
 #include "win32/unique_handle.h"
 
 class CTestChannel : public com::ObjectRoot,
                      public com::DispatchImpl<IevFdtBaseChannel>,
                      public com::DispatchImpl<IevFdtParametersImportExport>,
-                     public IPersistStreamInit {
+                     public IPersistStreamInit,
+                     public IevFdtOwnedChannel {
  public:
   static const com::InterfaceEntry* interfaceMap();
   HRESULT finalConstruct();
@@ -44,6 +46,9 @@ class CTestChannel : public com::ObjectRoot,
   STDMETHODIMP GetConnectionCount(VARIANT* count) override;
   STDMETHODIMP Initialize(IUnknown* ownerDtm) override;
   STDMETHODIMP SetOwner(IUnknown* frameContainer) override;
+
+  // IevFdtOwnedChannel: the owner is held without a reference.
+  void STDMETHODCALLTYPE OwnerGone() override { owner_ = nullptr; }
   STDMETHODIMP SetChannelTag(BSTR tag) override;
   STDMETHODIMP StopWorker(VARIANT_BOOL* stopped) override;
   STDMETHODIMP StartWorker() override;

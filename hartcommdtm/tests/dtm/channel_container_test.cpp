@@ -38,6 +38,37 @@ class ChannelContainerTest : public HartDtmFixture {
   }
 };
 
+// A frame that drops the configured DTM without shutting it down, and its
+// channel later: the channel does not keep the DTM, answers without it in
+// between, and the module unloads once both are gone.
+TEST_F(ChannelContainerTest, ChannelKeepsNoDtmTheFrameReleasedWithoutShutdown) {
+  Configure();
+  com::ComPtr<IHART_Channel> channel;
+  ASSERT_EQ(S_OK, Channel(&channel));
+  com::ComPtr<IFdtCommunication> communication;
+  ASSERT_EQ(S_OK, communication.queryFrom(channel.get()));
+  com::Bstr protocols;
+  EXPECT_EQ(S_OK, communication->GetSupportedProtocols(protocols.put())) << "owner configured";
+
+  hart.reset();
+  parameters.reset();
+  dtm.reset();
+  base.reset();
+  object.reset();
+  // The DTM goes once its workers have let go of it (messages dispatched);
+  // the channel then says so instead of reaching it.
+  EXPECT_TRUE(PumpUntil([&] {
+    protocols.reset();
+    return communication->GetSupportedProtocols(protocols.put()) == S_FALSE;
+  })) << "the channel keeps the DTM";
+  communication.reset();
+  channel.reset();
+  EXPECT_TRUE(PumpUntil([] {
+    ::CoFreeUnusedLibraries();
+    return ::GetModuleHandleW(hart_dtm::kModuleFileName) == nullptr;
+  }, 30000)) << "the DTM's module stays loaded";
+}
+
 TEST_F(ChannelContainerTest, HandsOutTheHartChannelOnlyInStatesSevenToTwelve) {
   Create();
   com::ComPtr<IHART_Channel> channel;

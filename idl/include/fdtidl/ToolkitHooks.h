@@ -273,3 +273,22 @@ inline const IID IID_IevFdtChannelRelease = {
     0x8f2b6d14, 0x7c3e, 0x4a91, {0xb5, 0x0d, 0x2e, 0x61, 0xc9, 0x3a, 0x74, 0x58}};
 __CRT_UUID_DECL(IevFdtChannelRelease, 0x8f2b6d14, 0x7c3e, 0x4a91, 0xb5, 0x0d, 0x2e, 0x61, 0xc9,
                 0x3a, 0x74, 0x58)
+
+// A channel may hold its owning DTM without a reference, so that a DTM the
+// frame releases without shutdown is not kept alive by its own channels.
+// Such a channel answers this interface from QueryInterface; the channel
+// container calls OwnerGone from its destructor (in the DTM's apartment)
+// for every channel object it still lists, and the channel touches the DTM
+// no more. A channel that holds a reference on its owner need not answer.
+struct IevFdtOwnedChannel : public IUnknown {
+  virtual void STDMETHODCALLTYPE OwnerGone() = 0;
+
+ protected:
+  ~IevFdtOwnedChannel() = default;
+};
+
+// Identifier chosen by this project.
+inline const IID IID_IevFdtOwnedChannel = {
+    0x37b9c5bf, 0x8966, 0x48ef, {0x8c, 0xbf, 0x2f, 0x8b, 0x56, 0xd5, 0x3c, 0x45}};
+__CRT_UUID_DECL(IevFdtOwnedChannel, 0x37b9c5bf, 0x8966, 0x48ef, 0x8c, 0xbf, 0x2f, 0x8b, 0x56,
+                0xd5, 0x3c, 0x45)

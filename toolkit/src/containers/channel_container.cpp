@@ -101,6 +101,15 @@ HRESULT ChannelContainerCore::AddChannel(std::vector<Entry>& entries,
   return S_OK;
 }
 
+ChannelContainerCore::~ChannelContainerCore() {
+  std::vector<com::ComPtr<IUnknown>> channels;
+  com::guard([&] { return ChannelObjects(&channels); });
+  for (const auto& channel : channels) {
+    com::ComPtr<IevFdtOwnedChannel> owned = Query<IevFdtOwnedChannel>(channel.get());
+    if (owned) owned->OwnerGone();
+  }
+}
+
 HRESULT ChannelContainerCore::FindChannel(LONG index, IUnknown** channel) {
   if (!channel) return E_POINTER;
   *channel = nullptr;

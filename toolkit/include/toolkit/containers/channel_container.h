@@ -11,6 +11,9 @@
 // - IevFdtChannelPersist: the ChannelCollection document and its import.
 // - IevFdtChannelRelease (C++, fdtidl/ToolkitHooks.h): whether release
 //   preparation may end the channels' connections.
+// - Channels that answer IevFdtOwnedChannel (C++, fdtidl/ToolkitHooks.h)
+//   hold the DTM without a reference and hear from the container's
+//   destructor that it goes.
 //
 // Channel section (every item in the stream forms of com/StreamForm.h):
 //   count VT_I4; per entry: name BSTR, class id BSTR (upper-case, no
@@ -107,7 +110,8 @@ class ChannelContainerCore : public com::DispatchImpl<IevFdtChannelContainer4>,
 
  protected:
   ChannelContainerCore() = default;
-  ~ChannelContainerCore() = default;
+  // Channels that hold the DTM without a reference hear that it goes.
+  ~ChannelContainerCore();
 
   virtual BaseDtm& ContainerDtm() = 0;
 
