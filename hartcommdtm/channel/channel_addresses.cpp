@@ -301,7 +301,7 @@ STDMETHODIMP CHART_Channel::SetChildrenAddresses(BSTR deviceList, BSTR* result) 
     const bool openUi = list.showUserInterface == kOpenUserInterface;
     const bool nextValid = list.showUserInterface == kSetNextValidAddress;
     for (DeviceListDevice& device : list.devices) {
-      ApplyDeviceAddress(*this, GetCommDtmInterface(), device, openUi, nextValid);
+      ApplyDeviceAddress(*this, GetCommDtmInterface().get(), device, openUi, nextValid);
       if (list.errorInfo == kErrorOk && device.errorInfo != kErrorOk) list.errorInfo = device.errorInfo;
     }
     list.errorInfoGiven = true;

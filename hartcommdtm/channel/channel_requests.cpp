@@ -432,7 +432,7 @@ STDMETHODIMP CHART_Channel::SetChannelParameters(BSTR, BSTR, BSTR document, VARI
     }
     if (!*result) {
       com::Bstr message;
-      ChannelToolkitMessage(GetCommDtmInterface(), kToolkitSetChannelParameters, message.put());
+      ChannelToolkitMessage(GetCommDtmInterface().get(), kToolkitSetChannelParameters, message.put());
       ReportToOwner(message.c_str());
     }
     return S_OK;
@@ -447,7 +447,7 @@ STDMETHODIMP CHART_Channel::GetFailSafeData(BSTR, BSTR* document) {
 // ---- texts --------------------------------------------------------------------
 
 HRESULT CHART_Channel::GetUserMessage(UINT id, const wchar_t* name, BSTR* text) {
-  return ChannelUserMessage(GetCommDtmInterface(), id, name, text);
+  return ChannelUserMessage(GetCommDtmInterface().get(), id, name, text);
 }
 
 HRESULT CHART_Channel::ReportDriverError(unsigned status, BSTR* text) {

@@ -2,13 +2,13 @@
 // and detach, the device start, the receive callback and channel events.
 #include "channel/hart_channel.h"
 
-#include <process.h>
-
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 
 #include "com/Guard.h"
+#include "com/ObjectLink.h"
 #include "com/Variant.h"
 #include "shared/status_codes.h"
 #include "toolkit/params/param_rows.h"
@@ -92,8 +92,9 @@ const wchar_t* const* CHART_Channel::XmlSchemaFiles() { return kChannelSchemaFil
 
 void CHART_Channel::ReportXmlMessage(const char* text) { ::OutputDebugStringA(text); }
 
-IUnknown* CHART_Channel::GetCommDtmInterface() {
-  return OnWorkerThread() ? workerOwner_.get() : owner_;
+com::ComPtr<IUnknown> CHART_Channel::GetCommDtmInterface() {
+  if (OnWorkerThread()) return com::resolveObjectLink(workerOwnerLink_.get());
+  return com::ComPtr<IUnknown>(owner_);
 }
 
 // ---- IevFdtBaseChannel --------------------------------------------------------
@@ -121,7 +122,72 @@ STDMETHODIMP CHART_Channel::Initialize(IUnknown* ownerDtm) {
   });
 }
 
-void CHART_Channel::OwnerGone() { owner_ = nullptr; }
+// Called by the owner's channel container as the owner is destroyed, on the
+// owner's thread. The worker runs only while the owner is online; an owner
+// released without going offline first leaves it running.
+void CHART_Channel::OwnerGone() {
+  owner_ = nullptr;
+  com::clearObjectLink(ownerLink_.get());
+  ownerLink_ = nullptr;
+  if (thread_ && !OnWorkerThread()) LetWorkerEnd();
+}
+
+namespace {
+
+// Channels whose worker was told to end by LetWorkerEnd, by timer id.
+win32::CriticalSection& EndTimerLock() {
+  static win32::CriticalSection lock;
+  return lock;
+}
+std::map<UINT_PTR, CHART_Channel*>& EndTimers() {
+  static std::map<UINT_PTR, CHART_Channel*> timers;
+  return timers;
+}
+
+}  // namespace
+
+// The owner may be destroyed by a call the worker itself is blocked in (the
+// worker's release of the owner it resolved can be the owner's last), so the
+// worker is not waited for here. The channel keeps a reference on itself
+// and gives it back from this apartment's message loop once the worker
+// thread has ended: the channel's members belong to this apartment and the
+// worker uses them until its last instruction.
+void CHART_Channel::LetWorkerEnd() {
+  if (endTimer_) return;
+  ::InterlockedExchange(&workerStarted_, 0);
+  ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);  // the loop's end detaches
+  static_cast<IHART_Channel*>(this)->AddRef();
+  {
+    win32::CsLock hold(EndTimerLock());
+    endTimer_ = ::SetTimer(nullptr, 0, 10, &CHART_Channel::ReleaseWhenWorkerEnded);
+    if (endTimer_) EndTimers()[endTimer_] = this;
+  }
+  if (!endTimer_) {
+    // No timer: wait after all rather than free what the worker uses.
+    static_cast<IHART_Channel*>(this)->Release();
+    StopWorkerThread();
+  }
+}
+
+void CALLBACK CHART_Channel::ReleaseWhenWorkerEnded(HWND, UINT, UINT_PTR timer, DWORD) {
+  CHART_Channel* channel = nullptr;
+  {
+    win32::CsLock hold(EndTimerLock());
+    auto found = EndTimers().find(timer);
+    if (found == EndTimers().end()) {
+      ::KillTimer(nullptr, timer);
+      return;
+    }
+    channel = found->second;
+    // A frame that still holds the channel may have stopped the worker.
+    if (channel->thread_ && ::WaitForSingleObject(channel->thread_.get(), 0) != WAIT_OBJECT_0) return;
+    EndTimers().erase(found);
+    ::KillTimer(nullptr, timer);
+    channel->endTimer_ = 0;
+  }
+  channel->StopThread();  // the thread has ended: only its handle is left
+  static_cast<IHART_Channel*>(channel)->Release();
+}
 
 STDMETHODIMP CHART_Channel::SetOwner(IUnknown* frameContainer) {
   return com::guard([&]() -> HRESULT {
@@ -247,13 +313,13 @@ HRESULT CHART_Channel::StartThread() {
   if (thread_) return S_OK;
   startedEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!startedEvent_) return E_FAIL;
-  unsigned id = 0;
-  const uintptr_t handle = ::_beginthreadex(nullptr, 0, &CHART_Channel::ThreadProc, this, 0, &id);
+  DWORD id = 0;
+  HANDLE handle = ::CreateThread(nullptr, 0, &CHART_Channel::ThreadProc, this, 0, &id);
   if (!handle) {
     startedEvent_.reset();
     return E_FAIL;
   }
-  thread_.reset(reinterpret_cast<HANDLE>(handle));
+  thread_.reset(handle);
   threadId_ = id;
   const int started = WaitWithMessageLoop(startedEvent_.get());
   startedEvent_.reset();
@@ -265,10 +331,14 @@ HRESULT CHART_Channel::StartThread() {
     return E_FAIL;
   }
 
-  // The worker's own copies of the owner and the frame.
-  ownerStream_ = nullptr;
+  // The worker's own copies of the owner's link and of the frame.
+  ownerLinkStream_ = nullptr;
   frameStream_ = nullptr;
-  if (owner_) ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, owner_, ownerStream_.put());
+  if (owner_ && !ownerLink_ && FAILED(com::createObjectLink(owner_, ownerLink_))) {
+    StopThread();
+    return E_OUTOFMEMORY;
+  }
+  if (ownerLink_) ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, ownerLink_.get(), ownerLinkStream_.put());
   if (frame_) {
     HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(__uuidof(IFrameContainer), frame_.get(),
                                                          frameStream_.put());
@@ -294,7 +364,7 @@ void CHART_Channel::StopThread() {
   thread_.reset();
   threadId_ = 0;
   // Streams the worker never took.
-  ownerStream_ = nullptr;
+  ownerLinkStream_ = nullptr;
   frameStream_ = nullptr;
 }
 
@@ -307,7 +377,7 @@ HRESULT CHART_Channel::StopWorkerThread() {
   return S_OK;
 }
 
-unsigned __stdcall CHART_Channel::ThreadProc(void* self) {
+DWORD WINAPI CHART_Channel::ThreadProc(void* self) {
   auto* channel = static_cast<CHART_Channel*>(self);
   const HRESULT init = ::CoInitialize(nullptr);
   MSG msg;
@@ -369,15 +439,16 @@ void CHART_Channel::RunMessageLoop() {
 
 void CHART_Channel::HandleAttach() {
   attachSucceeded_ = false;
-  if (ownerStream_) {
-    ::CoGetInterfaceAndReleaseStream(ownerStream_.detach(), IID_IUnknown, workerOwner_.putVoid());
+  if (ownerLinkStream_) {
+    ::CoGetInterfaceAndReleaseStream(ownerLinkStream_.detach(), IID_IDispatch, workerOwnerLink_.putVoid());
   }
   if (frameStream_) {
     ::CoGetInterfaceAndReleaseStream(frameStream_.detach(), __uuidof(IFrameContainer),
                                      workerFrame_.putVoid());
   }
-  if (workerOwner_) workerOwnerDtm_.queryFrom(workerOwner_.get());
-  if (workerOwnerDtm_ && workerFrame_) {
+  com::ComPtr<IDtm> ownerDtm;
+  if (FAILED(Owner(ownerDtm))) ownerDtm = nullptr;
+  if (ownerDtm && workerFrame_) {
     ::InterlockedExchange(&channelState_, kChannelAttaching);
     if (OnWorkerAttach() == S_OK) {
       ::InterlockedExchange(&channelState_, kChannelAttached);
@@ -400,9 +471,8 @@ void CHART_Channel::DropWorkerInterfaces() {
   // Proxies of this apartment are released here, before it ends.
   for (const ConnRef& c : connections_.Snapshot()) c->DropWorkerCallback();
   for (Subscription& s : subscriptions_) s.connection->DropWorkerCallback();
-  workerOwnerDtm_ = nullptr;
   workerFrame_ = nullptr;
-  workerOwner_ = nullptr;
+  workerOwnerLink_ = nullptr;
 }
 
 HRESULT CHART_Channel::OnWorkerAttach() {

@@ -206,8 +206,10 @@ class CHART_Channel : public com::ObjectRoot,
   // --- hooks of the toolkit parts ---
   static const wchar_t* const* XmlSchemaFiles();
   void ReportXmlMessage(const char* text);
-  // The owning DTM (the parameter handler's owner); no reference added.
-  IUnknown* GetCommDtmInterface();
+  // The owning DTM (the parameter handler's owner), held while used: the
+  // apartment's pointer, or on the worker what the owner link answers; null
+  // once the DTM is gone.
+  com::ComPtr<IUnknown> GetCommDtmInterface();
 
   // --- texts ---
   // The user message of an id: the owner's translation by id, then by
@@ -244,7 +246,7 @@ class CHART_Channel : public com::ObjectRoot,
   };
 
   // --- worker thread (channel_worker.cpp) ---
-  static unsigned __stdcall ThreadProc(void* self);
+  static DWORD WINAPI ThreadProc(void* self);
   void RunMessageLoop();
   HRESULT StartThread();
   void StopThread();
@@ -263,6 +265,10 @@ class CHART_Channel : public com::ObjectRoot,
   void AbortAllConnections();
   void RemoveConnectionOnWorker(const wchar_t* reference);
   void DropWorkerInterfaces();
+  // The owner went without stopping the worker: the worker is told to end,
+  // and this channel keeps itself until it has (see OwnerGone).
+  void LetWorkerEnd();
+  static void CALLBACK ReleaseWhenWorkerEnded(HWND, UINT, UINT_PTR timer, DWORD);
   template <class I>
   HRESULT Owner(com::ComPtr<I>& out);
   HRESULT ReportToOwner(const wchar_t* text);
@@ -369,8 +375,10 @@ class CHART_Channel : public com::ObjectRoot,
 
   // Owner and frame as the apartment holds them. The owning DTM is held
   // without a reference (it holds this channel through its container) and
-  // cleared by OwnerGone; the worker's copy is a proxy while it runs.
+  // cleared by OwnerGone. The worker reaches it only through a link that
+  // holds no reference either (com/ObjectLink.h), cleared with owner_.
   IUnknown* owner_ = nullptr;
+  com::ComPtr<IDispatch> ownerLink_;
   com::ComPtr<IFrameContainer> frame_;
 
   LONG workerStarted_ = 0;
@@ -411,11 +419,11 @@ class CHART_Channel : public com::ObjectRoot,
   DWORD threadId_ = 0;
   win32::UniqueHandle startedEvent_;
   win32::UniqueHandle attachDoneEvent_;
-  com::ComPtr<IStream> ownerStream_;
+  com::ComPtr<IStream> ownerLinkStream_;
   com::ComPtr<IStream> frameStream_;
-  com::ComPtr<IUnknown> workerOwner_;
-  com::ComPtr<IDtm> workerOwnerDtm_;
+  com::ComPtr<IDispatch> workerOwnerLink_;
   com::ComPtr<IFrameContainer> workerFrame_;
+  UINT_PTR endTimer_ = 0;  // armed by LetWorkerEnd
   bool attachSucceeded_ = false;
   win32::CriticalSection stopLock_;
 };
@@ -423,12 +431,12 @@ class CHART_Channel : public com::ObjectRoot,
 // The owner's interface I, through the worker's copy on the worker thread.
 template <class I>
 HRESULT CHART_Channel::Owner(com::ComPtr<I>& out) {
-  IUnknown* owner = GetCommDtmInterface();
+  const com::ComPtr<IUnknown> owner = GetCommDtmInterface();
   if (!owner) {
     out = nullptr;
     return E_NOINTERFACE;
   }
-  return out.queryFrom(owner);
+  return out.queryFrom(owner.get());
 }
 
 // The current local time as an automation date.

@@ -103,6 +103,33 @@ TEST_F(DeviceCheckTest, ConfiguredDeviceOfTheDtmsTypeGoesOnline) {
   EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
 }
 
+// A frame that drops an online DTM without taking it offline or shutting it
+// down: the channel's worker, which holds the adapter, does not keep the DTM;
+// it closes the adapter and ends, and the modules unload.
+TEST_F(DeviceCheckTest, OnlineDtmReleasedWithoutShutdownClosesTheAdapterAndUnloads) {
+  ConfigureDeviceNumber(0);
+  Configure();
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, SetCommunication(&ok));
+  ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
+  ASSERT_NE(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
+
+  hart.reset();
+  parameters.reset();
+  dtm.reset();
+  base.reset();
+  object.reset();
+  EXPECT_TRUE(PumpUntil([] {
+    ::CoFreeUnusedLibraries();
+    return ::GetModuleHandleW(hart_dtm::kModuleFileName) == nullptr;
+  }, 30000)) << "the DTM's module stays loaded";
+  EXPECT_EQ(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
+  // The simulated adapter's device file is opened exclusively while in use.
+  win32::UniqueFile adapter(::CreateFileA(devicePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  EXPECT_NE(INVALID_HANDLE_VALUE, adapter.get()) << "the adapter is still open";
+}
+
 // The frame saves a configured DTM and later loads the data set into a new
 // DTM object: its parameters, its tag and its device type come back, so the
 // loaded DTM passes the device check and goes online.

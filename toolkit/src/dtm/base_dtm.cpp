@@ -30,16 +30,7 @@ BaseDtm::BaseDtm()
 
 // Released without shutdown: the worker is told to end but not waited for
 // (the last release may be the worker's own).
-BaseDtm::~BaseDtm() {
-  const bool workerRuns = IsThreadRunning();
-  LetThreadEnd();
-  // A go-online whose wait timed out left its event with the worker, which
-  // may still signal it, now or when it drops the command. Closed here, the
-  // handle's value could be reused and that signal hit another object: the
-  // few such events stay open instead.
-  if (workerRuns)
-    for (win32::UniqueHandle& event : pendingOnlineEvents_) event.release();
-}
+BaseDtm::~BaseDtm() { LetThreadEnd(); }
 
 void BaseDtm::ForwardXmlReport(void* self, const char* text) {
   static_cast<BaseDtm*>(self)->ReportXmlMessage(text);

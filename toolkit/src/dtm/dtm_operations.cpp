@@ -335,11 +335,10 @@ HRESULT BaseDtm::RequestAndWait(IUnknown*, VARIANT_BOOL* result) {
     if (state_ != kDtmConfigured) return S_FALSE;
     SetState(kDtmCommunicationSet);
     win32::UniqueHandle online(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (online.get() && SUCCEEDED(PostNumber(dtm_command::kGoOnline, HandleToULong(online.get()))) &&
-        !WaitOneWithMessageLoop(online.get(), onlineWait_)) {
-      // The worker may still signal it: keep it until the worker has ended.
-      pendingOnlineEvents_.push_back(std::move(online));
-    }
+    // The worker signals a duplicate of its own: the event may be closed
+    // after a wait that timed out.
+    if (online.get() && SUCCEEDED(PostNumber(dtm_command::kGoOnline, HandleToULong(online.get()))))
+      WaitOneWithMessageLoop(online.get(), onlineWait_);
     *result = VARIANT_TRUE;
     return S_OK;
   });
@@ -422,7 +421,6 @@ STDMETHODIMP BaseDtm::ShutdownDtm(VARIANT_BOOL* result) {
     PostCode(dtm_command::kPreparedToRelease);
     PostRequest(dtm_command::kSetFrame, nullptr);
     StopThread();
-    pendingOnlineEvents_.clear();
     *result = VARIANT_TRUE;
     return S_OK;
   });

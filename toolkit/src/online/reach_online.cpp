@@ -8,10 +8,7 @@ HRESULT BaseDtm::ReachOnline() {
     win32::UniqueHandle online(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!online) return E_FAIL;
     if (FAILED(PostNumber(dtm_command::kGoOnline, HandleToULong(online.get())))) return E_FAIL;
-    if (!WaitOneWithMessageLoop(online.get(), onlineWait_)) {
-      // The worker may still signal it: keep it until the worker has ended.
-      pendingOnlineEvents_.push_back(std::move(online));
-    }
+    WaitOneWithMessageLoop(online.get(), onlineWait_);  // the worker sets its own duplicate
   }
   if (communicationEvent_) WaitOneWithMessageLoop(communicationEvent_.get(), releaseWait_);
   return state_ == kDtmOnline ? S_OK : S_FALSE;

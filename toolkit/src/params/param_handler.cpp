@@ -32,7 +32,7 @@ com::Variant ui4(ULONG value) {
 }
 
 template <class Interface>
-com::ComPtr<Interface> queryOwner(IUnknown* owner) {
+com::ComPtr<Interface> queryOwner(const com::ComPtr<IUnknown>& owner) {
   com::ComPtr<Interface> out;
   if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
   return out;
@@ -286,7 +286,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_BOOL success
   ULONG id = 0;
   if (FAILED(idFromVariant(parameterId, &id))) return E_FAIL;
   return com::guard([&]() -> HRESULT {
-    IUnknown* owner = ParamOwner();
+    const com::ComPtr<IUnknown> owner = ParamOwner();
     if (auto events = queryOwner<IevFdtDtmEvents>(owner)) {
       HRESULT hr = events->OnDtmEvent(com::Variant(kDtmEventParameterCompleted).value(),
                                       ui4(id).value());

@@ -244,7 +244,7 @@ HRESULT CevFDT_ParameterHandlerCore::sendRelationProperty(LONG property, ULONG t
 HRESULT CevFDT_ParameterHandlerCore::relationPair(ULONG kind, ULONG sourceId, ULONG targetId) {
   // The decisions are asked through the object's own handler interface.
   com::ComPtr<IevFdtParameterHandler4> self;
-  IUnknown* owner = ParamOwner();
+  const com::ComPtr<IUnknown> owner = ParamOwner();
   if (!owner || FAILED(owner->QueryInterface(__uuidof(IevFdtParameterHandler4), self.putVoid())))
     return E_POINTER;
   const com::Variant target = ui4(targetId);

@@ -12,7 +12,7 @@ constexpr ULONG kDirectionBits = 0x1 | 0x2 | 0x4;
 constexpr ULONG kPhaseBits[] = {0x8, 0x10, 0x20, 0x40};
 
 template <class Interface>
-com::ComPtr<Interface> queryOwner(IUnknown* owner) {
+com::ComPtr<Interface> queryOwner(const com::ComPtr<IUnknown>& owner) {
   com::ComPtr<Interface> out;
   if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
   return out;
@@ -120,7 +120,7 @@ HRESULT CevFDT_ParameterHandlerCore::FindTransferListHandler(const VARIANT& para
 HRESULT CevFDT_ParameterHandlerCore::DispatchTransferEvent(const VARIANT& parameterId,
                                                            ULONG eventCode) {
   return com::guard([&]() -> HRESULT {
-    IUnknown* owner = ParamOwner();
+    const com::ComPtr<IUnknown> owner = ParamOwner();
     auto handler = queryOwner<IevFdtParameterHandler4>(owner);
     auto online = queryOwner<IOnlineParameterRequest>(owner);
     if (!handler || !online) return E_POINTER;
@@ -134,7 +134,7 @@ HRESULT CevFDT_ParameterHandlerCore::DispatchTransferEvent(const VARIANT& parame
 HRESULT CevFDT_ParameterHandlerCore::TransferParameterArray(const VARIANT& list,
                                                             ULONG eventCode) {
   return com::guard([&]() -> HRESULT {
-    IUnknown* owner = ParamOwner();
+    const com::ComPtr<IUnknown> owner = ParamOwner();
     auto extension = queryOwner<ITransferExtension>(owner);
     if (!extension) return E_NOINTERFACE;
     auto handler = queryOwner<IevFdtParameterHandler4>(owner);

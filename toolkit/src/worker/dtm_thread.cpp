@@ -10,6 +10,7 @@
 #include <new>
 
 #include "com/Bstr.h"
+#include "com/ObjectLink.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
@@ -106,50 +107,6 @@ HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<
   }
   return S_OK;
 }
-
-// The worker's way to its DTM (see dtm_thread.h): a dispatch object of the
-// DTM's apartment whose value (DISPID_VALUE) is the DTM while it lives and
-// empty once the DTM has cleared it. It holds no reference on the DTM.
-class DtmLink : public com::ObjectRoot, public com::DispatchByIdOnly {
- public:
-  static const com::InterfaceEntry* interfaceMap() {
-    static const com::InterfaceEntry map[] = {com::entry<DtmLink, IDispatch>(), com::endOfMap()};
-    return map;
-  }
-
-  void Attach(IUnknown* dtm) {
-    win32::CsLock hold(lock_);
-    dtm_ = dtm;
-  }
-  void Clear() {
-    win32::CsLock hold(lock_);
-    dtm_ = nullptr;
-  }
-
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                      UINT*) override {
-    if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
-    if (!result) return E_POINTER;
-    ::VariantInit(result);
-    win32::CsLock hold(lock_);
-    if (!dtm_) return S_OK;
-    // A count past the layer's teardown mark: the DTM is being destroyed
-    // and has not cleared the link yet. It is not handed out again.
-    if (dtm_->AddRef() > static_cast<ULONG>(com::kReleasing)) {
-      dtm_->Release();
-      return S_OK;
-    }
-    V_VT(result) = VT_UNKNOWN;
-    V_UNKNOWN(result) = dtm_;  // the reference taken above
-    return S_OK;
-  }
-
- private:
-  win32::CriticalSection lock_;
-  IUnknown* dtm_ = nullptr;
-};
-
-DtmLink* AsLink(IDispatch* link) { return static_cast<DtmLink*>(link); }
 
 }  // namespace
 
@@ -284,8 +241,11 @@ void CevFDT_DtmThreadImpl::DrainQueue() {
           state == (online ? kStateGoingOnline : kStateGoingOffline))
         dtm->SetState(online ? kStateCommunicationSet : kStateOnline);
       ULONG value = 0;
-      if (online && SUCCEEDED(CFdtVariant::GetUI4(record->argument, &value)))
-        event = ULongToHandle(value);
+      if (online && SUCCEEDED(CFdtVariant::GetUI4(record->argument, &value)) && value) {
+        // The worker's own duplicate (see AcceptGoOnline).
+        ::SetEvent(ULongToHandle(value));
+        ::CloseHandle(ULongToHandle(value));
+      }
     }
     if (event) ::SetEvent(event);
     FreeCommand(record);
@@ -365,13 +325,8 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
 com::ComPtr<IevFdtBaseDTM> CevFDT_DtmThreadImpl::Dtm() {
   com::ComPtr<IevFdtBaseDTM> dtm;
   com::ComPtr<IDispatch> link = dtmLink_;
-  if (!link) return dtm;
-  DISPPARAMS none{};
-  com::Variant value;
-  if (SUCCEEDED(link->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                             value.put(), nullptr, nullptr)) &&
-      value.type() == VT_UNKNOWN && value.value().punkVal)
-    dtm.queryFrom(value.value().punkVal);
+  com::ComPtr<IUnknown> object = com::resolveObjectLink(link.get());
+  if (object) dtm.queryFrom(object.get());
   return dtm;
 }
 
@@ -659,9 +614,21 @@ HRESULT CevFDT_DtmThreadImpl::AcceptGoOnline(const VARIANT& argument) {
   com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateCommunicationSet) return E_FAIL;
+  // The queued command carries the worker's own duplicate of the poster's
+  // event, which the worker closes once it has set it: the poster may close
+  // its handle whenever its wait ends, also after a time-out.
+  ULONG value = 0;
+  HANDLE duplicate = nullptr;
+  if (SUCCEEDED(CFdtVariant::GetUI4(argument, &value)) && value &&
+      !::DuplicateHandle(::GetCurrentProcess(), ULongToHandle(value), ::GetCurrentProcess(), &duplicate, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS))
+    return HRESULT_FROM_WIN32(::GetLastError());
   dtm->SetState(kStateGoingOnline);
-  const HRESULT hr = Queue(dtm_command::kGoOnline, argument);
-  if (FAILED(hr)) dtm->SetState(state);
+  const HRESULT hr = Queue(dtm_command::kGoOnline, Ui4(HandleToULong(duplicate)));
+  if (FAILED(hr)) {
+    dtm->SetState(state);
+    if (duplicate) ::CloseHandle(duplicate);
+  }
   return hr;
 }
 
@@ -708,7 +675,10 @@ HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
       // With channels, a channel that has connected moves the DTM online.
     }
   }
-  if (event) ::SetEvent(event);
+  if (event) {
+    ::SetEvent(event);
+    ::CloseHandle(event);  // the worker's own duplicate
+  }
   return result;
 }
 
@@ -896,12 +866,7 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   win32::UniqueHandle ready(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!ready) return false;
   com::ComPtr<IDispatch> link;
-  {
-    com::ComObject<DtmLink>* object = nullptr;
-    if (FAILED(com::ComObject<DtmLink>::create(&object))) return false;
-    link.attach(object);
-    object->Attach(ThreadManagerDtmObject());
-  }
+  if (FAILED(com::createObjectLink(ThreadManagerDtmObject(), link))) return false;
   HMODULE module = nullptr;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCWSTR>(&CevFDT_ThreadManagerImpl::ThreadProc), &module))
@@ -923,7 +888,7 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
     // be reached, it is told to end.
     ::PostThreadMessageA(id, WM_QUIT, 0, 0);
     WaitWithMessageLoop(thread.get());
-    AsLink(link.get())->Clear();
+    com::clearObjectLink(link.get());
     return false;
   }
   thread_ = std::move(thread);
@@ -949,14 +914,14 @@ bool CevFDT_ThreadManagerImpl::StopThread() {
   if (!ended) ::TerminateThread(thread_.get(), 1);
   thread_.reset();
   threadId_ = 0;
-  if (link_) AsLink(link_.get())->Clear();
+  com::clearObjectLink(link_.get());
   link_ = nullptr;
   return true;
 }
 
 void CevFDT_ThreadManagerImpl::LetThreadEnd() {
   // First: nothing the worker does from here on reaches this object.
-  if (link_) AsLink(link_.get())->Clear();
+  com::clearObjectLink(link_.get());
   link_ = nullptr;
   // Notice workers are not waited for: each held its own reference on this
   // object while it could call it, so none can reach it any more (the last
@@ -1058,8 +1023,8 @@ HRESULT CevFDT_ThreadManagerImpl::PostGoOnline() {
   win32::UniqueHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!event) return HRESULT_FROM_WIN32(::GetLastError());
   const HRESULT hr = PostNumber(dtm_command::kGoOnline, HandleToULong(event.get()));
-  // Accepted means queued: the worker sets the event when it is done (or
-  // when it drops the command at shutdown).
+  // Accepted means queued: the worker sets its duplicate of the event when
+  // it is done (or when it drops the command at shutdown).
   if (SUCCEEDED(hr)) WaitWithMessageLoop(event.get());
   return hr;
 }

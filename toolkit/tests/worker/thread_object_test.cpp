@@ -115,14 +115,21 @@ TEST_F(ThreadObjectTest, QueuedCommandsCheckTheirArguments) {
   EXPECT_TRUE(dtm->log.empty());
 }
 
+// The poster of a go-online may close its event as soon as its wait ends
+// (a wait that timed out included): the worker sets a duplicate of its own.
 TEST_F(ThreadObjectTest, CommandsLeftAtTheEndReleaseTheirWaiters) {
   ASSERT_EQ(S_OK, SetDtm(dtmUnknown.get()));
   win32::UniqueHandle online(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  HANDLE raw = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), online.get(), ::GetCurrentProcess(), &raw, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+  win32::UniqueHandle posted(raw);
   // The loop ends before it reaches the accepted go-online command.
   ::PostThreadMessageW(::GetCurrentThreadId(), WM_QUIT, 0, 0);
   dtm->state = 9;
   ASSERT_EQ(S_OK, Post(dtm_command::kGoOnline,
-                       com::Variant(static_cast<LONG>(HandleToULong(online.get()))).value()));
+                       com::Variant(static_cast<LONG>(HandleToULong(posted.get()))).value()));
+  posted.reset();
   ASSERT_EQ(S_OK, thread->ThreadMessageLoop());
   EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(online.get(), 0));
   EXPECT_EQ((std::vector<std::string>{"SetState 10", "SetState 9"}), dtm->log);

@@ -232,12 +232,12 @@ class TestFrame : public com::ObjectRoot,
 
 com::ComPtr<IUnknown> createTestFrame(TestFrame** object);
 
-// Dispatches the calling thread's messages until done() holds or the time
-// is up; answers done().
 // What the DTM side hands the worker with command 1: a dispatch object whose
 // value is the DTM. This one holds the DTM for as long as it lives.
 com::ComPtr<IUnknown> createDtmLink(IUnknown* dtm);
 
+// Dispatches the calling thread's messages until done() holds or the time
+// is up; answers done().
 inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
   return testsupport::PumpUntil(done, timeoutMs);
 }

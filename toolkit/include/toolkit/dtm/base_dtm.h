@@ -291,9 +291,6 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   LONG languageId_ = 0x400;
   LONG sharedUi_ = 0;
   win32::UniqueHandle communicationEvent_;
-  // Go-online events of waits that timed out: the worker may still signal
-  // them, so they are closed only once the worker has stopped.
-  std::vector<win32::UniqueHandle> pendingOnlineEvents_;
   DWORD releaseWait_ = 60000;
   DWORD onlineWait_ = 60000;
   BYTE bufferMessages_ = 1;

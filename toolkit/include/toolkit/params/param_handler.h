@@ -302,8 +302,9 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   CevFDT_ParameterHandlerCore() = default;
   ~CevFDT_ParameterHandlerCore() = default;
 
-  // The owner object (the class's GetCommDtmInterface); no reference added.
-  virtual IUnknown* ParamOwner() = 0;
+  // The owner object (the class's GetCommDtmInterface), held while used: a
+  // channel's worker reaches its owner only through a reference of its own.
+  virtual com::ComPtr<IUnknown> ParamOwner() = 0;
 
   // --- hooks into the rest of the object; defaults in the comments ---
 
@@ -367,7 +368,9 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
 template <class Class>
 class CevFDT_ParameterHandlerImpl : public CevFDT_ParameterHandlerCore {
  protected:
-  IUnknown* ParamOwner() override { return static_cast<Class*>(this)->GetCommDtmInterface(); }
+  com::ComPtr<IUnknown> ParamOwner() override {
+    return com::ComPtr<IUnknown>(static_cast<Class*>(this)->GetCommDtmInterface());
+  }
 };
 
 // Interface-map entries of the handler, for the class's interfaceMap():

@@ -75,7 +75,7 @@ constexpr ULONG kAddParamUpdate = 6;      // now: packed SParamUpdateInfo
 constexpr ULONG kReleaseParamUpdate = 7;  // now: packed SParamUpdateInfo
 constexpr ULONG kLowerParamUpdate = 8;    // now: packed SParamUpdateInfo
 constexpr ULONG kParamUpdateDone = 9;     // now: parameter id (VT_UI4)
-constexpr ULONG kGoOnline = 10;       // now + queued: event (VT_UI4), set when done
+constexpr ULONG kGoOnline = 10;       // now + queued: event (VT_UI4, the worker sets a duplicate when done)
 constexpr ULONG kGoOffline = 11;      // now + queued
 constexpr ULONG kFunctionChanged = 12;             // frame notice (system tag)
 constexpr ULONG kNavigation = 13;                  // frame notice (system tag)
@@ -315,7 +315,7 @@ class CevFDT_ThreadManagerImpl {
   win32::UniqueHandle thread_;
   DWORD threadId_ = 0;
   com::ComPtr<IevFdtDtmThread> worker_;
-  // The link handed to the worker (DtmLink in dtm_thread.cpp); cleared
+  // The link handed to the worker (com/ObjectLink.h); cleared
   // before the DTM goes.
   com::ComPtr<IDispatch> link_;
   ULONG timerPeriod_ = 0;
