@@ -19,10 +19,23 @@ STDMETHODIMP CHART_Channel::IsDirty() {
   return ::InterlockedCompareExchange(&dirty_, 0, 0) ? S_OK : S_FALSE;
 }
 
+// The size Save would write now (a caller may size its storage by it; the
+// child table makes the channel's part grow without bound).
 STDMETHODIMP CHART_Channel::GetSizeMax(ULARGE_INTEGER* size) {
   if (!size) return E_POINTER;
-  size->QuadPart = 4;
-  return S_OK;
+  size->QuadPart = 0;
+  return com::guard([&]() -> HRESULT {
+    com::ComPtr<IStream> memory;
+    HRESULT hr = ::CreateStreamOnHGlobal(nullptr, TRUE, memory.put());
+    if (FAILED(hr)) return hr;
+    hr = Save(memory.get(), FALSE);
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    STATSTG stat = {};
+    hr = memory->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr)) return hr;
+    size->QuadPart = stat.cbSize.QuadPart;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP CHART_Channel::InitNew() {

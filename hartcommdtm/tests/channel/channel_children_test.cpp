@@ -483,9 +483,14 @@ TEST_F(ChildrenTest, ChildTableIsSavedAfterTheParametersAndReloaded) {
   EXPECT_EQ(S_OK, persist->IsDirty());
   com::ComPtr<IStream> stream;
   ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  ULARGE_INTEGER sizeMax = {};
+  ASSERT_EQ(S_OK, persist->GetSizeMax(&sizeMax));
+  EXPECT_EQ(S_OK, persist->IsDirty()) << "measuring is no save";
   ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
   EXPECT_EQ(S_FALSE, persist->IsDirty());
   const std::vector<uint8_t> saved = StreamBytes(stream.get());
+  // Storage sized by GetSizeMax holds what Save writes.
+  EXPECT_EQ(saved.size(), sizeMax.QuadPart);
 
   // The expected tail: count, then address, system tag and DTM tag of each
   // child in table order, then the property map.
