@@ -183,21 +183,6 @@ HRESULT CHART_Channel::MarkModified(bool modified) {
   return S_OK;
 }
 
-HRESULT CHART_Channel::CountChildChange() {
-  com::ComPtr<IevFdtParameterHandler4> handler;
-  if (FAILED(Owner(handler)) || !handler) return E_NOINTERFACE;
-  com::Variant key;
-  key.get()->vt = VT_UI4;
-  key.get()->ulVal = kParChangeCounter;
-  com::Variant value;
-  HRESULT hr = handler->GetParameterValue(key.value(), value.put());
-  if (FAILED(hr)) return hr;
-  // A counter that is no number is left alone.
-  if (FAILED(value.changeType(VT_UI4))) return S_FALSE;
-  value.get()->ulVal += 1;
-  return handler->WriteParameter(key.value(), value.value());
-}
-
 HRESULT CHART_Channel::TellControls(LONG property, const wchar_t* systemTag) {
   com::ComPtr<IevFdtActiveXContainer> controls;
   if (FAILED(Owner(controls)) || !controls) return S_FALSE;
@@ -327,7 +312,7 @@ STDMETHODIMP CHART_Channel::OnAddChild(BSTR childSystemTag) {
     TellControls(kControlChildAdded, Text(childSystemTag).c_str());
     com::ComPtr<IHART_CommDTM> dtm;
     if (SUCCEEDED(Owner(dtm)) && dtm) dtm->DeviceDtmAdded(childSystemTag);
-    CountChildChange();
+    IncreaseChangeCount();
     return S_OK;
   });
 }
@@ -338,7 +323,7 @@ STDMETHODIMP CHART_Channel::OnRemoveChild(BSTR childSystemTag) {
     if (childSystemTag) children_.RemoveTag(tag);
     children_.RemoveEntry(tag);
     TellControls(kControlChildRemoved, tag.c_str());
-    CountChildChange();
+    IncreaseChangeCount();
     MarkModified(true);
     return S_OK;
   });
@@ -441,7 +426,7 @@ STDMETHODIMP CHART_Channel::SetDeviceDtmInfo(BSTR bsSystemTag, unsigned char byA
       return E_FAIL;
     }
     children_.Update(systemTag, tag, byAddress);
-    CountChildChange();
+    IncreaseChangeCount();
     MarkModified(true);
     return S_OK;
   });
@@ -461,7 +446,7 @@ STDMETHODIMP CHART_Channel::ChildDtmChanged(BSTR bsSystemTag) {
     if (FAILED(hr) && !tagRead) return hr;
     if (dtmTag == entry.dtmTag && address == entry.address) return S_OK;
     children_.Update(systemTag, dtmTag, address);
-    const HRESULT counted = CountChildChange();
+    const HRESULT counted = IncreaseChangeCount();
     if (SUCCEEDED(counted)) MarkModified(true);
     return counted;
   });

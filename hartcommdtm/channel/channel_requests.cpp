@@ -340,14 +340,12 @@ HRESULT CHART_Channel::IncreaseChangeCount() {
   key.get()->vt = VT_UI4;
   key.get()->ulVal = kParChangeCounter;
   com::Variant value;
-  ULONG count = 0;
-  if (SUCCEEDED(handler->GetParameterValue(key.value(), value.put())) &&
-      SUCCEEDED(value.changeType(VT_UI4)))
-    count = value.get()->ulVal;
-  com::Variant next;
-  next.get()->vt = VT_UI4;
-  next.get()->ulVal = count + 1;
-  return handler->WriteParameter(key.value(), next.value());
+  HRESULT hr = handler->GetParameterValue(key.value(), value.put());
+  if (FAILED(hr)) return hr;
+  // Restarting an unknown count could repeat a value a reader has seen.
+  if (FAILED(value.changeType(VT_UI4))) return S_FALSE;
+  value.get()->ulVal += 1;
+  return handler->WriteParameter(key.value(), value.value());
 }
 
 bool CHART_Channel::IsSubscribed(const CHART_ChanConn* connection) const {

@@ -7,7 +7,6 @@
 // apartment only checks, posts and waits (pumping its messages).
 #include <rpc.h>
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -141,15 +140,12 @@ STDMETHODIMP CHART_Channel::GetDeviceInfo(long lDevNum, unsigned char* pbyPollAd
     *plDeviceID = static_cast<long>(entry.deviceId);
     *pbyHardwareRevision = entry.hardwareRevision;
     *pbySoftwareRevision = entry.softwareRevision;
-    wchar_t manufacturer[32], deviceType[32];
-    std::swprintf(manufacturer, 32, L"code = %u", static_cast<unsigned>(entry.manufacturerId));
-    std::swprintf(deviceType, 32, L"code = 0x%04X",
-                  static_cast<unsigned>(entry.manufacturerId * 256u + entry.deviceType));
-    com::Bstr manufacturerText(manufacturer), typeText(deviceType), tag(entry.tag.c_str());
-    *pbsManufacturer = manufacturerText.detach();
-    *pbsDevType = typeText.detach();
+    *pbsTag = nullptr;
+    HRESULT hr = BuildDeviceCodes(entry.manufacturerId, entry.deviceType, pbsManufacturer, pbsDevType);
+    if (FAILED(hr)) return hr;
+    com::Bstr tag(entry.tag.c_str());
     *pbsTag = tag.detach();
-    return (*pbsManufacturer && *pbsDevType && (*pbsTag || entry.tag.empty())) ? S_OK : E_OUTOFMEMORY;
+    return (*pbsTag || entry.tag.empty()) ? S_OK : E_OUTOFMEMORY;
   });
 }
 

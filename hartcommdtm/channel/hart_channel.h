@@ -289,6 +289,8 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ExecuteDisconnect(HARTDisconnectRequestInfo& request, BSTR* answer);
   HRESULT ExecuteAbort(baseRequestInfo& request);
   HRESULT SendResponse(RequestType type, CHART_ChanConn& connection, BSTR invokeId, BSTR answer);
+  // Advances the change counter (parameter 1010) that connections and child
+  // changes count; a counter that cannot be read as a number is left alone.
   HRESULT IncreaseChangeCount();
   bool IsSubscribed(const CHART_ChanConn* connection) const;
   void DropSubscription(const CHART_ChanConn* connection);
@@ -351,7 +353,6 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ReadFrameChildList(std::vector<std::wstring>* tags);
   HRESULT OnChildrenChanged();
   HRESULT MarkModified(bool modified);
-  HRESULT CountChildChange();
   HRESULT TellControls(LONG property, const wchar_t* systemTag);
   HRESULT OwnerDtmState(long* state);
   std::wstring ChannelPathText() const;

@@ -385,17 +385,7 @@ HRESULT CHART_CommDTM::LoadOwnDocument(const wchar_t* xml, IXMLDOMDocument2** do
   *document = nullptr;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  HRESULT hr;
-  if (Xml().SchemaCollection()) {
-    hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
-  } else {
-    // Before the frame named a schema folder the handler has no schemas.
-    hr = XmlCreateAndLoad(xml, loaded.put(), &ok);
-    com::ComPtr<IXMLDOMElement> root;
-    ok = SUCCEEDED(hr) && loaded && SUCCEEDED(loaded->get_documentElement(root.put())) && root
-             ? VARIANT_TRUE
-             : VARIANT_FALSE;
-  }
+  const HRESULT hr = Xml().LoadXMLDocumentOrUnchecked(xml, loaded.put(), &ok);
   if (FAILED(hr)) return hr;
   if (!ok || !loaded) return E_FAIL;
   *document = loaded.detach();

@@ -159,17 +159,7 @@ HRESULT BaseDtm::LoadDocument(const wchar_t* xml, IXMLDOMDocument2** doc) {
   if (!xml || !*xml) return S_FALSE;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  HRESULT hr;
-  if (xml_.SchemaCollection()) {
-    hr = xml_.LoadXMLDocument(xml, loaded.put(), &ok);
-  } else {
-    // Before the frame named a schema folder documents are read unchecked.
-    hr = XmlCreateAndLoad(xml, loaded.put(), &ok);
-    com::ComPtr<IXMLDOMElement> root;
-    ok = SUCCEEDED(hr) && loaded && SUCCEEDED(loaded->get_documentElement(root.put())) && root
-             ? VARIANT_TRUE
-             : VARIANT_FALSE;
-  }
+  const HRESULT hr = xml_.LoadXMLDocumentOrUnchecked(xml, loaded.put(), &ok);
   if (FAILED(hr)) return hr;
   if (!ok || !loaded) return S_FALSE;
   UseDocumentNamespaces(loaded.get());

@@ -306,6 +306,23 @@ HRESULT XmlHandlerCore::AddSchemasFromParseError(IXMLDOMDocument2* doc, VARIANT_
   return S_OK;
 }
 
+HRESULT XmlHandlerCore::LoadXMLDocumentOrUnchecked(const wchar_t* xml, IXMLDOMDocument2** doc,
+                                                   VARIANT_BOOL* loaded) {
+  if (schemas_) return LoadXMLDocument(xml, doc, loaded);
+  if (!doc || !loaded) return E_POINTER;
+  *doc = nullptr;
+  *loaded = VARIANT_FALSE;
+  if (!xml) return E_INVALIDARG;
+  com::ComPtr<IXMLDOMDocument2> parsed;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  const HRESULT hr = XmlCreateAndLoad(xml, parsed.put(), &created);
+  if (FAILED(hr)) return hr;
+  com::ComPtr<IXMLDOMElement> root;
+  if (parsed && SUCCEEDED(parsed->get_documentElement(root.put())) && root) *loaded = VARIANT_TRUE;
+  *doc = parsed.detach();
+  return hr;
+}
+
 HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded) {
   if (!schemas_ || !doc || !loaded) return E_POINTER;
   if (!xml) return E_INVALIDARG;

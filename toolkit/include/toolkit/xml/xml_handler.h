@@ -64,6 +64,10 @@ class XmlHandlerCore {
   // false; with the report switch on, S_OK and *loaded false after reporting
   // the parse error.
   HRESULT LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded);
+  // LoadXMLDocument once the handler has its schemas; before the frame named
+  // a schema folder the text is only parsed, and *loaded tells whether it
+  // has a root element.
+  HRESULT LoadXMLDocumentOrUnchecked(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded);
   // "Error 0x%08x\nLine %ld, Column %ld\n\n" + reason, replacing *text.
   HRESULT GetParseError(IXMLDOMDocument2* doc, BSTR* text);
 
