@@ -43,6 +43,7 @@ const com::InterfaceEntry* CHART_Channel::interfaceMap() {
       com::entry<CHART_Channel, IPersistStreamInit>(),
       com::entryAs<CHART_Channel, IPersistStreamInit>(IID_IPersist),
       com::entry<CHART_Channel, IevFdtOwnedChannel>(),
+      com::entry<CHART_Channel, IevFdtChannelText>(),
       EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
       com::endOfMap()};
   return map;
@@ -130,6 +131,10 @@ void CHART_Channel::OwnerGone() {
   com::clearObjectLink(ownerLink_.get());
   ownerLink_ = nullptr;
   if (thread_ && !OnWorkerThread()) LetWorkerEnd();
+}
+
+STDMETHODIMP CHART_Channel::LoadResourceString(ULONG_PTR key, BSTR* text) {
+  return ::hartdtm::LoadResourceString(key, text);
 }
 
 namespace {

@@ -105,6 +105,7 @@ class CHART_Channel : public com::ObjectRoot,
                       public com::DispatchImpl<IFdtChannelSubTopology2>,
                       public IPersistStreamInit,
                       public IevFdtOwnedChannel,
+                      public IevFdtChannelText,
                       public CevFDT_ParameterHandlerImpl<CHART_Channel> {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -121,6 +122,8 @@ class CHART_Channel : public com::ObjectRoot,
 
   // --- IevFdtOwnedChannel (the owner holds this channel, not the reverse) ---
   void STDMETHODCALLTYPE OwnerGone() override;
+  // --- IevFdtChannelText (the channel's text lookup, channel_texts.h) ---
+  STDMETHODIMP LoadResourceString(ULONG_PTR key, BSTR* text) override;
   STDMETHODIMP SetChannelTag(BSTR tag) override;
   STDMETHODIMP StopWorker(VARIANT_BOOL* stopped) override;
   STDMETHODIMP StartWorker() override;

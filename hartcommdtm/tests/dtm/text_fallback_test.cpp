@@ -8,6 +8,7 @@
 #include "channel/channel_texts.h"
 #include "outside.h"
 #include "dtm/dtm_ids.h"
+#include "fdtidl/ToolkitHooks.h"
 #include "hart_dtm_fixture.h"
 #include "toolkit/xml/translation.h"
 #include "toolkit/xml/user_messages.h"
@@ -236,17 +237,26 @@ TEST_F(TextFallbackTest, DeviceCodesFromTheCodeComponentElseAsCodes) {
   EXPECT_EQ(E_INVALIDARG, hartdtm::BuildDeviceCodes(38, 5, nullptr, text.put()));
 }
 
+// The text lookup of the DTM's channel, as the toolkit's channel code asks it.
 TEST_F(TextFallbackTest, ResourceStringKeysAboveTheIdRangeAreTextAddresses) {
+  Configure();
+  com::ComPtr<IevFdtChannelContainer4> container;
+  ASSERT_EQ(S_OK, object.as(container));
+  com::ComPtr<IUnknown> channel;
+  ASSERT_EQ(S_OK, container->GetChannelByKey(com::Variant(L"FSK Mavix - HART Channel").value(), channel.put()));
+  com::ComPtr<IevFdtChannelText> texts;
+  ASSERT_EQ(S_OK, texts.queryFrom(channel.get()));
+
   static const char kNarrow[] = "8-bit text";
   com::Bstr text;
-  ASSERT_EQ(S_OK, hartdtm::LoadResourceString(reinterpret_cast<ULONG_PTR>(kNarrow), text.put()));
+  ASSERT_EQ(S_OK, texts->LoadResourceString(reinterpret_cast<ULONG_PTR>(kNarrow), text.put()));
   EXPECT_STREQ(L"8-bit text", text.c_str());
-  ASSERT_EQ(S_OK, hartdtm::LoadResourceString(130, text.put()));
+  ASSERT_EQ(S_OK, texts->LoadResourceString(130, text.put()));
   EXPECT_STREQ(L"modemapi.dll could not be loaded.", text.c_str());
-  EXPECT_EQ(E_FAIL, hartdtm::LoadResourceString(0xFFFF, text.put()));
+  EXPECT_EQ(E_FAIL, texts->LoadResourceString(0xFFFF, text.put()));
   EXPECT_EQ(nullptr, text.get());
-  EXPECT_EQ(E_INVALIDARG, hartdtm::LoadResourceString(0, text.put()));
-  EXPECT_EQ(E_INVALIDARG, hartdtm::LoadResourceString(130, nullptr));
+  EXPECT_EQ(E_INVALIDARG, texts->LoadResourceString(0, text.put()));
+  EXPECT_EQ(E_INVALIDARG, texts->LoadResourceString(130, nullptr));
 }
 
 }  // namespace
