@@ -50,11 +50,7 @@ TEST_F(ChannelContainerTest, ChannelKeepsNoDtmTheFrameReleasedWithoutShutdown) {
   com::Bstr protocols;
   EXPECT_EQ(S_OK, communication->GetSupportedProtocols(protocols.put())) << "owner configured";
 
-  hart.reset();
-  parameters.reset();
-  dtm.reset();
-  base.reset();
-  object.reset();
+  ReleaseDtm();
   // The DTM goes once its workers have let go of it (messages dispatched);
   // the channel then says so instead of reaching it.
   EXPECT_TRUE(PumpUntil([&] {
@@ -63,10 +59,7 @@ TEST_F(ChannelContainerTest, ChannelKeepsNoDtmTheFrameReleasedWithoutShutdown) {
   })) << "the channel keeps the DTM";
   communication.reset();
   channel.reset();
-  EXPECT_TRUE(PumpUntil([] {
-    ::CoFreeUnusedLibraries();
-    return ::GetModuleHandleW(hart_dtm::kModuleFileName) == nullptr;
-  }, 30000)) << "the DTM's module stays loaded";
+  EXPECT_TRUE(ModuleUnloads()) << "the DTM's module stays loaded";
 }
 
 TEST_F(ChannelContainerTest, HandsOutTheHartChannelOnlyInStatesSevenToTwelve) {

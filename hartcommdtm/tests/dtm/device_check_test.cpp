@@ -114,15 +114,8 @@ TEST_F(DeviceCheckTest, OnlineDtmReleasedWithoutShutdownClosesTheAdapterAndUnloa
   ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
   ASSERT_NE(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
 
-  hart.reset();
-  parameters.reset();
-  dtm.reset();
-  base.reset();
-  object.reset();
-  EXPECT_TRUE(PumpUntil([] {
-    ::CoFreeUnusedLibraries();
-    return ::GetModuleHandleW(hart_dtm::kModuleFileName) == nullptr;
-  }, 30000)) << "the DTM's module stays loaded";
+  ReleaseDtm();
+  EXPECT_TRUE(ModuleUnloads()) << "the DTM's module stays loaded";
   EXPECT_EQ(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
   // The simulated adapter's device file is opened exclusively while in use.
   win32::UniqueFile adapter(::CreateFileA(devicePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -150,11 +143,7 @@ TEST_F(DeviceCheckTest, SavedDataSetLoadsIntoANewDtmThatGoesOnline) {
     EXPECT_TRUE(IsEqualCLSID(CLSID_HART_CommDTM, saved));
     ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
   }
-  hart.reset();
-  parameters.reset();
-  base.reset();
-  dtm.reset();
-  object.reset();
+  ReleaseDtm();
 
   Create();
   LARGE_INTEGER start = {};

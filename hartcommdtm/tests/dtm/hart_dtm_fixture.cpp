@@ -161,14 +161,25 @@ void HartDtmFixture::TearDown() {
     VARIANT_BOOL ok = VARIANT_FALSE;
     if (State() >= kDtmEnvironmentSet) dtm->ShutdownDtm(&ok);
   }
+  ReleaseDtm();
+  frameObject.reset();
+  RemoveSettings();
+  ::CoUninitialize();
+}
+
+void HartDtmFixture::ReleaseDtm() {
   hart.reset();
   parameters.reset();
   dtm.reset();
   base.reset();
   object.reset();
-  frameObject.reset();
-  RemoveSettings();
-  ::CoUninitialize();
+}
+
+bool HartDtmFixture::ModuleUnloads() {
+  return PumpUntil([] {
+    ::CoFreeUnusedLibraries();
+    return ::GetModuleHandleW(hart_dtm::kModuleFileName) == nullptr;
+  }, 30000);
 }
 
 void HartDtmFixture::Create() {

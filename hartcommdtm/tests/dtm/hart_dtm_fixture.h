@@ -90,6 +90,12 @@ class HartDtmFixture : public ::testing::Test {
   void Configure(const wchar_t* deviceType = L"FSK Mavix", const wchar_t* level = L"maintenance",
                  bool fdt121 = false);
 
+  // Drops every reference the test holds on the DTM, as a frame does.
+  void ReleaseDtm();
+  // Dispatches messages until COM has unloaded hartcommdtm.dll (30 s at
+  // most); true once it has.
+  bool ModuleUnloads();
+
   com::Variant Read(ULONG id);
   HRESULT Write(ULONG id, const VARIANT& value);
 
