@@ -432,7 +432,8 @@ class CHART_Channel : public com::ObjectRoot,
   win32::CriticalSection stopLock_;
 };
 
-// The owner's interface I, through the worker's copy on the worker thread.
+// The owner's interface I, held while used (on the worker thread, through
+// the owner link).
 template <class I>
 HRESULT CHART_Channel::Owner(com::ComPtr<I>& out) {
   const com::ComPtr<IUnknown> owner = GetCommDtmInterface();
