@@ -31,13 +31,6 @@ com::Variant ui4(ULONG value) {
   return v;
 }
 
-template <class Interface>
-com::ComPtr<Interface> queryOwner(const com::ComPtr<IUnknown>& owner) {
-  com::ComPtr<Interface> out;
-  if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
-  return out;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------

@@ -11,13 +11,6 @@ namespace {
 constexpr ULONG kDirectionBits = 0x1 | 0x2 | 0x4;
 constexpr ULONG kPhaseBits[] = {0x8, 0x10, 0x20, 0x40};
 
-template <class Interface>
-com::ComPtr<Interface> queryOwner(const com::ComPtr<IUnknown>& owner) {
-  com::ComPtr<Interface> out;
-  if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
-  return out;
-}
-
 ULONG word(const VARIANT& v) {
   ULONG out = 0;
   return SUCCEEDED(CFdtVariant::GetUI4(v, &out)) ? out : 0;

@@ -305,6 +305,13 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // The owner object (the class's GetCommDtmInterface), held while used: a
   // channel's worker reaches its owner only through a reference of its own.
   virtual com::ComPtr<IUnknown> ParamOwner() = 0;
+  // The owner's interface I; null without an owner or when it lacks I.
+  template <class Interface>
+  static com::ComPtr<Interface> queryOwner(const com::ComPtr<IUnknown>& owner) {
+    com::ComPtr<Interface> out;
+    if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
+    return out;
+  }
 
   // --- hooks into the rest of the object; defaults in the comments ---
 
