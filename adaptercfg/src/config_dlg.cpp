@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "../res/resource.h"
-#include "apply.h"
+#include "firmware.h"
+#include "shared/service_pipe.h"
 #include "small_dialogs.h"
 #include "texts.h"
 #include "upgrade_dlg.h"
@@ -112,7 +113,22 @@ INT_PTR ConfigDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(smallIcon_.get());
+    case WM_SETCURSOR:
+      if (!Applying()) return FALSE;
+      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+      SetWindowLongPtrW(dialog_, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    case kMsgApplyDone:
+      OnApplyDone(static_cast<ApplyResult>(wParam));
+      return TRUE;
     case WM_DESTROY:
+      // Only a dialog destroyed from outside ends while OK's requests are
+      // on their way; the rest of them is not sent.
+      if (applyThread_) {
+        stopApply_ = true;
+        WaitForSingleObject(applyThread_.get(), INFINITE);
+        applyThread_.reset();
+      }
       // The legacy devices stay open while the dialog lives; not longer.
       for (LegacyHandle& handle : legacy_) handle.Reset();
       SetWindowLongPtrW(dialog_, DWLP_USER, 0);
@@ -204,6 +220,7 @@ TreeNode* ConfigDlg::NodeOf(HTREEITEM item) const {
 }
 
 void ConfigDlg::OnCommand(int id, int code) {
+  if (Applying()) return;  // the controls are disabled; Escape and the close box wait too
   switch (id) {
     case IDC_ADD:
       OnAdd();
@@ -224,13 +241,27 @@ void ConfigDlg::OnCommand(int id, int code) {
       ApplyConfiguration();
       break;
     case IDCANCEL:
-      Finish(IDCANCEL);
+      OnCancel();
       break;
   }
 }
 
+void ConfigDlg::OnCancel() {
+  // Cancel, Escape and the close box: nothing is written, but after an
+  // apply that was cut short the service holds part of the configuration.
+  if (partlyWritten_ &&
+      Ask(dialog_, texts::kLeavePartlyWritten, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+    return;
+  Finish(IDCANCEL);
+}
+
 LRESULT ConfigDlg::OnTreeNotify(NMHDR* header) {
   switch (header->code) {
+    // A serial text that cannot be saved keeps the selection where it is,
+    // so that the user can correct it.
+    case TVN_SELCHANGINGA:
+    case TVN_SELCHANGINGW:
+      return current_ && !CheckSerialText(current_) ? TRUE : FALSE;
     case TVN_SELCHANGEDA:
       OnSelChanged(reinterpret_cast<NMTREEVIEWA*>(header)->itemNew.hItem);
       break;
@@ -256,7 +287,9 @@ void ConfigDlg::OnTreeKeyDown(WORD key) {
     case VK_UP:
     case VK_DOWN: {
       auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, TVGN_CARET, 0));
-      if (!selected) break;
+      // With a serial text that cannot be saved the tree's own move is
+      // refused, and says why (TVN_SELCHANGING).
+      if (!selected || !SerialTextValid(selected)) break;
       SaveEntry(selected);
       auto next = reinterpret_cast<HTREEITEM>(SendMessageW(
           tree_, TVM_GETNEXTITEM, key == VK_UP ? TVGN_PREVIOUSVISIBLE : TVGN_NEXTVISIBLE,
@@ -337,6 +370,22 @@ void ConfigDlg::ShowEntry(HTREEITEM item) {
   if (inUse_)
     for (int id : kAdapterPanelControls) EnableWindow(GetDlgItem(dialog_, id), FALSE);
   SetDlgItemTextA(dialog_, IDC_SERIAL, serialText_.c_str());
+}
+
+bool ConfigDlg::SerialTextValid(HTREEITEM item) const {
+  TreeNode* node = NodeOf(item);
+  if (inUse_ || !node || node->type != kNodeTypeUsbAdapter || !node->entry) return true;
+  uint32_t serial = 0;
+  return ParseSerialText(WindowText(GetDlgItem(dialog_, IDC_SERIAL)), &serial);
+}
+
+bool ConfigDlg::CheckSerialText(HTREEITEM item) {
+  if (SerialTextValid(item)) return true;
+  HWND edit = GetDlgItem(dialog_, IDC_SERIAL);
+  Ask(dialog_, FormatText(texts::kSerialRejected, WindowText(edit)), MB_OK | MB_ICONEXCLAMATION);
+  // The dialog's own way to the box: it also selects the text.
+  SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+  return false;
 }
 
 void ConfigDlg::SaveEntry(HTREEITEM item) {
@@ -423,18 +472,61 @@ void ConfigDlg::ApplyConfiguration() {
   if (inUse_) return Finish(IDOK);
   auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, TVGN_CARET, 0));
   if (selected) {
+    // A serial the entry cannot take is said, not replaced by the old one.
+    if (!CheckSerialText(selected)) return;
     current_ = selected;
     SaveEntry(selected);
   }
-  const ApplyResult result = SendApplyRequests(BuildApplyRequests(root_));
-  if (result == ApplyResult::kApplied) return Finish(IDOK);
+  applyRequests_ = BuildApplyRequests(root_);
+  stopApply_ = false;
+  DisableWhileApplying();
+  applyThread_.reset(CreateThread(nullptr, 0, ApplyThread, this, 0, nullptr));
+  if (!applyThread_) return OnApplyDone(ApplyResult::kServiceUnreachable);
+  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+}
 
+DWORD WINAPI ConfigDlg::ApplyThread(void* param) {
+  auto* self = static_cast<ConfigDlg*>(param);
+  const ApplyResult result = SendApplyRequests(self->applyRequests_, &self->stopApply_);
+  PostMessageW(self->dialog_, kMsgApplyDone, static_cast<WPARAM>(result), 0);
+  return 0;
+}
+
+void ConfigDlg::OnApplyDone(ApplyResult result) {
+  // The thread posted this as its last act; it ends at once.
+  if (applyThread_) WaitForSingleObject(applyThread_.get(), INFINITE);
+  applyThread_.reset();
+  EnableAfterApplying();
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  if (result == ApplyResult::kApplied) {
+    partlyWritten_ = false;
+    return Finish(IDOK);
+  }
+  if (result == ApplyResult::kIncomplete) partlyWritten_ = true;
   const char* message = result == ApplyResult::kServiceUnreachable ? texts::kServiceUnreachable
                         : result == ApplyResult::kIncomplete       ? texts::kApplyIncomplete
                                                                    : texts::kApplyTooLong;
-  Ask(dialog_, message, MB_OK | MB_ICONERROR);
+  Ask(dialog_, FormatText(message, shared::kServiceDisplayName), MB_OK | MB_ICONERROR);
   // The dialog stays: show the entry again, so that its own port counts as free.
   if (current_) ShowEntry(current_);
+}
+
+void ConfigDlg::DisableWhileApplying() {
+  focusBeforeApplying_ = GetFocus();
+  disabledWhileApplying_.clear();
+  for (HWND child = GetWindow(dialog_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowEnabled(child)) continue;
+    EnableWindow(child, FALSE);
+    disabledWhileApplying_.push_back(child);
+  }
+}
+
+void ConfigDlg::EnableAfterApplying() {
+  for (HWND child : disabledWhileApplying_) EnableWindow(child, TRUE);
+  disabledWhileApplying_.clear();
+  HWND focus = focusBeforeApplying_ && IsChild(dialog_, focusBeforeApplying_) ? focusBeforeApplying_ : tree_;
+  SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+  focusBeforeApplying_ = nullptr;
 }
 
 void ConfigDlg::SearchUsbAdapters() {
@@ -482,6 +574,12 @@ bool ConfigDlg::SearchLegacyDevices(int index) {
   if ((descriptor[10] | descriptor[11] << 8) != kLegacyProductId) return false;
   uint8_t status[kStatusBlockSize] = {};
   if (!handle.Control(kIoctlGetStatus, nullptr, 0, status, sizeof status) || status[3] == 0) return false;
+  if (FirmwareTablesAreStandIns()) {
+    // This build carries no firmware for the adapter: the upgrade is never
+    // offered; the search goes on and lists the adapter.
+    Ask(dialog_, texts::kUpgradeNotAvailable, MB_OK | MB_ICONINFORMATION);
+    return false;
+  }
   if (Ask(dialog_, LoadText(IDS_UPGRADE_QUESTION), MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
   UpgradeDlg upgrade(handle);
   upgrade.Run(dialog_);

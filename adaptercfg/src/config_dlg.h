@@ -6,10 +6,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "adapter_config.h"
+#include "apply.h"
 #include "legacy_driver.h"
 #include "win32/unique_handle.h"
 
@@ -45,14 +48,20 @@ class ConfigDlg {
   HWND CreateModeless(HWND owner);
   HWND window() const { return dialog_; }
   INT_PTR Result() const { return result_; }
+  // While OK's requests are on their way to the service.
+  bool Applying() const { return applyThread_.valid(); }
 
   static constexpr int kLegacyDeviceCount = 32;  // _evHART_USB0..15, _evHART2USB0..15
   static std::string LegacyDeviceName(int slot);
 
  private:
+  // Posted by the apply thread when it is done; wParam the ApplyResult.
+  static constexpr UINT kMsgApplyDone = WM_APP + 1;
+
   static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void Finish(INT_PTR result);
+  void OnCancel();
 
   void OnInitDialog();
   void OnCommand(int id, int code);
@@ -72,7 +81,17 @@ class ConfigDlg {
   void ShowEntry(HTREEITEM item);
   void SaveEntry(HTREEITEM item);
   void ShowPanelFor(int16_t nodeType);
+  // Whether the serial box can be saved into the entry of `item` (always for
+  // the root, and while changes are disabled).
+  bool SerialTextValid(HTREEITEM item) const;
+  // The same, and when it cannot: tells the user and puts the focus into
+  // the serial box; the entry keeps its serial.
+  bool CheckSerialText(HTREEITEM item);
   void ApplyConfiguration();
+  static DWORD WINAPI ApplyThread(void* self);
+  void OnApplyDone(ApplyResult result);
+  void DisableWhileApplying();
+  void EnableAfterApplying();
   void SearchUsbAdapters();
   bool SearchLegacyDevices(int index);
 
@@ -92,6 +111,16 @@ class ConfigDlg {
   bool inUse_ = false;
   std::string serialText_;
   LegacyHandle legacy_[kLegacyDeviceCount];
+
+  // OK sends on a thread of its own: the service takes seconds per adapter
+  // with a COM port, and the dialog must keep painting meanwhile.
+  std::vector<PipeMessage> applyRequests_;
+  std::atomic<bool> stopApply_{false};
+  win32::UniqueHandle applyThread_;
+  std::vector<HWND> disabledWhileApplying_;
+  HWND focusBeforeApplying_ = nullptr;
+  // An apply that was cut short left the service with part of it.
+  bool partlyWritten_ = false;
 };
 
 }  // namespace adaptercfg

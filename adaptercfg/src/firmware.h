@@ -18,9 +18,15 @@ constexpr uint8_t kRecordData = 0;
 constexpr uint8_t kRecordEnd = 1;
 constexpr size_t kFirmwareRecordSize = 20;
 
-// The tables the program carries (firmware_tables.cpp).
+// The tables the program carries. The file that defines them is chosen when
+// the program is built (ADAPTERCFG_FIRMWARE_TABLES in CMakeLists.txt); the
+// repository's src/firmware_tables.cpp holds stand-ins of the right shape.
 const std::vector<FirmwareRecord>& EepromLoaderTable();  // 69 records
 const std::vector<FirmwareRecord>& BootProgramTable();   // 58 data records and the end record
+// True for stand-in tables: they are not the adapter's controller code, and
+// writing them would leave an adapter that no longer starts. The program
+// then never offers or runs the upgrade.
+bool FirmwareTablesAreStandIns();
 
 // The loader as the legacy driver takes it: 20 bytes a record, the address
 // little-endian (1380 bytes).

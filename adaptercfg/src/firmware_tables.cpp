@@ -7,9 +7,12 @@
 //     end record: 69 records, 1380 bytes as the driver takes them;
 //   - boot program: 58 data records, contiguous over 0x0000..0x030C (27 of
 //     14 bytes, then 31 of 13 bytes), and the end record.
-// Their bytes are a fixed pseudo-random pattern, not code. To ship real
-// firmware, replace this file with one that defines the same two functions
-// over the real records.
+// Their bytes are a fixed pseudo-random pattern, not code: written into an
+// adapter they would leave it unable to start. FirmwareTablesAreStandIns()
+// says so, and the program then never offers or runs the upgrade. To ship
+// real firmware, build with a file that defines the same three functions
+// over the real records (ADAPTERCFG_FIRMWARE_TABLES, see CMakeLists.txt),
+// its FirmwareTablesAreStandIns() answering false.
 #include "firmware.h"
 
 namespace adaptercfg {
@@ -62,5 +65,7 @@ const std::vector<FirmwareRecord>& BootProgramTable() {
   static const std::vector<FirmwareRecord> table = MakeBootProgram();
   return table;
 }
+
+bool FirmwareTablesAreStandIns() { return true; }
 
 }  // namespace adaptercfg

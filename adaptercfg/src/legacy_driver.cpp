@@ -50,7 +50,7 @@ void LegacyHandle::Reset() {
 bool LegacyHandle::Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize) {
   if (!IsOpen()) return false;
   DWORD returned = 0;
-  return driver_->Control(handle_, code, in, inSize, out, outSize, &returned);
+  return driver_->Control(handle_, code, in, inSize, out, outSize, &returned) && returned >= outSize;
 }
 
 bool LegacyHandle::VendorRequest(uint8_t code, uint16_t value, uint16_t index, void* answer, DWORD answerSize) {

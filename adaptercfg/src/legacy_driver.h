@@ -56,6 +56,8 @@ class LegacyHandle {
   bool Open(LegacyDriver& driver, const std::string& deviceName);
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   void Reset();
+  // One control call; false when it fails or answers fewer than `outSize`
+  // bytes (a short answer is no answer: its bytes are not the device's).
   bool Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize);
   // Sends one vendor request and reads its `answerSize`-byte answer.
   bool VendorRequest(uint8_t code, uint16_t value, uint16_t index, void* answer, DWORD answerSize);

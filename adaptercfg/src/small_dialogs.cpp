@@ -24,6 +24,15 @@ int Ask(HWND owner, const std::string& text, UINT flags) {
   return MessageBoxA(owner, text.c_str(), texts::kMessageCaption, flags);
 }
 
+std::string FormatText(const char* format, const std::string& argument) {
+  const int length = std::snprintf(nullptr, 0, format, argument.c_str());
+  if (length < 0) return format;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  std::snprintf(&text[0], text.size(), format, argument.c_str());
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
 std::string LibraryVersionText(const char* fileName) {
   std::string text = texts::kVersionPrefix;
   DWORD ignored = 0;
@@ -49,7 +58,9 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       SetDlgItemTextA(dialog, IDC_VERSION_TEXT, LibraryVersionText("modemapi.dll").c_str());
-      return TRUE;
+      // OK has the focus, not the text (which would show selected).
+      SetFocus(GetDlgItem(dialog, IDOK));
+      return FALSE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         EndDialog(dialog, LOWORD(wParam));
@@ -80,6 +91,10 @@ INT_PTR CALLBACK AttachedDevicesDlg::Proc(HWND dialog, UINT message, WPARAM wPar
   auto* self = reinterpret_cast<AttachedDevicesDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
   if (!self || message != WM_COMMAND) return FALSE;
   switch (LOWORD(wParam)) {
+    case IDC_FOUND_LIST:  // a double-click on a row selects it
+      if (HIWORD(wParam) != LBN_DBLCLK) return FALSE;
+      self->OnSelect(dialog);
+      return TRUE;
     case IDOK:
       self->OnSelect(dialog);
       return TRUE;

@@ -17,6 +17,8 @@ std::string LoadText(UINT id);
 
 // A message box with the program's caption.
 int Ask(HWND owner, const std::string& text, UINT flags);
+// `format` with its one "%s" replaced by `argument`.
+std::string FormatText(const char* format, const std::string& argument);
 
 // "modemapi.dll: " followed by the file version of `fileName` as
 // "%d.%d.%d.%d", or the no-version text.

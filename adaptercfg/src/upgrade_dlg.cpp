@@ -11,7 +11,14 @@ namespace adaptercfg {
 
 void UpgradeDlg::Run(HWND owner) {
   success_ = false;
+  // Stand-in tables are not the adapter's code: written, they would leave an
+  // adapter that no longer starts.
+  if (FirmwareTablesAreStandIns()) return;
   DialogBoxParamW(ResourceModule(), MAKEINTRESOURCEW(IDD_UPGRADE), owner, Proc, reinterpret_cast<LPARAM>(this));
+  // Only a dialog destroyed from outside ends before the passes; their
+  // questions to it then answer Cancel at once, and they stop.
+  if (passes_) WaitForSingleObject(passes_.get(), INFINITE);
+  passes_.reset();
 }
 
 INT_PTR CALLBACK UpgradeDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -24,11 +31,27 @@ INT_PTR CALLBACK UpgradeDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPAR
   }
   auto* self = reinterpret_cast<UpgradeDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
   if (!self) return FALSE;
-  if (message == WM_TIMER && wParam == kTimerId) {
-    self->OnTimer();
-    return TRUE;
+  switch (message) {
+    case WM_TIMER:
+      if (wParam != kTimerId) return FALSE;
+      self->OnTimer();
+      return TRUE;
+    case kMsgProgress:
+      SendDlgItemMessageW(dialog, static_cast<int>(wParam), PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
+      return TRUE;
+    case kMsgPassesDone:
+      self->OnPassesDone(wParam != 0);
+      return TRUE;
+    case kMsgAskRetry:
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
+                        Ask(dialog, reinterpret_cast<const char*>(lParam), MB_RETRYCANCEL | MB_ICONQUESTION));
+      return TRUE;
+    case WM_COMMAND:
+      // No buttons, and Escape or the close command do nothing: the upgrade
+      // cannot be left half-way but by a retry question.
+      return TRUE;
   }
-  return FALSE;  // no buttons: the upgrade cannot be left half-way but by a retry question
+  return FALSE;
 }
 
 void UpgradeDlg::End() {
@@ -42,8 +65,7 @@ void UpgradeDlg::EndWith(const char* message) {
 }
 
 void UpgradeDlg::OnInit() {
-  SetProgress(IDC_WRITE_PROGRESS, 0, 0);
-  SetProgress(IDC_VERIFY_PROGRESS, 0, 0);
+  for (int bar : {IDC_WRITE_PROGRESS, IDC_VERIFY_PROGRESS}) SendDlgItemMessageW(dialog_, bar, PBM_SETPOS, 0, 0);
 
   uint8_t word[2] = {};
   if (!device_.VendorRequest(kRequestReadEeprom, 0, 0, word, sizeof word))
@@ -62,7 +84,7 @@ void UpgradeDlg::OnInit() {
   if (!ReadByte(5, &first) || !ReadByte(5, &second)) return End();
   if (first >= 2 && second == kImageMarkComplete) return EndWith(texts::kUnexpectedEepromValue);
 
-  // The upgrade runs from the first tick, once the dialog is on screen.
+  // The upgrade starts from the first tick, once the dialog is on screen.
   SetTimer(dialog_, kTimerId, kTimerDelayMs, nullptr);
 }
 
@@ -70,35 +92,48 @@ void UpgradeDlg::OnTimer() {
   KillTimer(dialog_, kTimerId);
   UnpackedProgram program;
   if (!UnpackProgram(BootProgramTable(), &program)) return EndWith(texts::kUnableToUpgrade);
-  const std::vector<uint8_t> image = BuildBootImage(program, serial_);
-  const int length = static_cast<int>(image.size());
+  image_ = BuildBootImage(program, serial_);
   for (int bar : {IDC_WRITE_PROGRESS, IDC_VERIFY_PROGRESS})
-    SendDlgItemMessageW(dialog_, bar, PBM_SETRANGE32, 0, length);
+    SendDlgItemMessageW(dialog_, bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(image_.size()));
+  // The passes take seconds on an adapter: run inside one message they would
+  // stop the dialog answering, and Windows would offer to end the program
+  // in the middle of the write.
+  passes_.reset(CreateThread(nullptr, 0, PassesThread, this, 0, nullptr));
+  if (!passes_) EndWith(texts::kUnableToUpgrade);
+}
 
+DWORD WINAPI UpgradeDlg::PassesThread(void* param) {
+  auto* self = static_cast<UpgradeDlg*>(param);
+  const bool success = self->RunPasses();
+  PostMessageW(self->dialog_, kMsgPassesDone, success, 0);
+  return 0;
+}
+
+bool UpgradeDlg::RunPasses() {
+  const int length = static_cast<int>(image_.size());
   for (int i = 0; i < length; ++i) {
-    if (!WriteByte(static_cast<uint16_t>(i), image[i])) return End();
-    SetProgress(IDC_WRITE_PROGRESS, i, length);
+    if (!WriteByte(static_cast<uint16_t>(i), image_[i])) return false;
+    PostMessageW(dialog_, kMsgProgress, IDC_WRITE_PROGRESS, i + 1);
   }
   for (int i = 0; i < length; ++i) {
-    if (!VerifyByte(static_cast<uint16_t>(i), image[i])) return End();
-    SetProgress(IDC_VERIFY_PROGRESS, i, length);
+    if (!VerifyByte(static_cast<uint16_t>(i), image_[i])) return false;
+    PostMessageW(dialog_, kMsgProgress, IDC_VERIFY_PROGRESS, i + 1);
   }
-  if (!WriteByte(0, kImageMarkComplete) || !VerifyByte(0, kImageMarkComplete)) return End();
-  success_ = true;
+  return WriteByte(0, kImageMarkComplete) && VerifyByte(0, kImageMarkComplete);
+}
+
+void UpgradeDlg::OnPassesDone(bool success) {
+  // The thread posted this as its last act; it ends at once.
+  WaitForSingleObject(passes_.get(), INFINITE);
+  passes_.reset();
+  success_ = success;
   End();
 }
 
-void UpgradeDlg::SetProgress(int barId, int position, int length) {
-  HWND bar = GetDlgItem(dialog_, barId);
-  SendMessageW(bar, PBM_SETPOS, position, 0);
-  // The passes run inside one message: paint now, or the bars stand still
-  // until the end. A few hundred steps are enough to see them move.
-  const int step = length > kPaintSteps ? length / kPaintSteps : 1;
-  if (length == 0 || position % step == 0 || position == length - 1) UpdateWindow(bar);
-}
-
 bool UpgradeDlg::AskRetry(const char* question) {
-  return Ask(dialog_, question, MB_RETRYCANCEL | MB_ICONQUESTION) == IDRETRY;
+  // Asked on the dialog's thread: from the passes' thread this waits for
+  // the answer, from the dialog's own it is a plain call.
+  return SendMessageW(dialog_, kMsgAskRetry, 0, reinterpret_cast<LPARAM>(question)) == IDRETRY;
 }
 
 bool UpgradeDlg::VendorRequest(uint8_t code, uint16_t value, uint16_t index, void* answer, DWORD answerSize) {

@@ -2,7 +2,9 @@
 // ConfigKey, the panel, add, remove, edit, the in-use check and the exact
 // requests of OK on the service's pipe (served by the recording double).
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 
 #include "dialog_fixture.h"
 #include "pipe_server/recording_pipe_server.h"
@@ -28,15 +30,17 @@ Message SetDword(int key, const char* name, uint32_t value) {
 }
 Message Renumerate() { return Bytes("evHRT_Renumerate"); }
 
+// The values of the entries by tree position, then the deletion of every
+// later device number up to 239, then the renumeration.
 std::vector<Message> ExpectedApply(std::initializer_list<std::pair<uint32_t, uint32_t>> entries) {
   std::vector<Message> expected;
-  for (int n = 0; n < 240; ++n) expected.push_back(Delete(n));
   int key = 0;
   for (const auto& entry : entries) {
     expected.push_back(SetDword(key, "USB-Id", entry.first));
     expected.push_back(SetDword(key, "SerialPort", entry.second));
     ++key;
   }
+  for (int n = key; n < 240; ++n) expected.push_back(Delete(n));
   expected.push_back(Renumerate());
   return expected;
 }
@@ -134,40 +138,109 @@ TEST_F(ConfigDialogTest, AddRemoveEditAndOkSendTheRequestSequenceByTreePosition)
   SendMessageW(ports, CB_SETCURSEL, com3 - free.begin(), 0);
   EXPECT_EQ(std::find(free.begin(), free.end(), "COM5"), free.end());  // the other entry's port
 
-  Click(dialog(), IDOK);
+  PressOk();
   EXPECT_TRUE(Closed());
   EXPECT_EQ(dialog_->Result(), IDOK);
   const std::vector<Message> expected = ExpectedApply({{0x2222, 5}, {0x1A2B, 3}, {0x2000, 0}});
   ASSERT_TRUE(server_.WaitForRequests(expected.size(), 5000));
   EXPECT_EQ(server_.Requests(), expected);
   // The example of the pipe's layout: "USB-Id" of key 1 is 36 bytes.
-  EXPECT_EQ(expected[242].size(), 36u);
+  EXPECT_EQ(expected[2].size(), 36u);
 }
 
 TEST_F(ConfigDialogTest, EmptyTreeSendsTheDeletionsAndTheRenumerationOnly) {
   ASSERT_TRUE(Open());
-  Click(dialog(), IDOK);
+  PressOk();
   EXPECT_TRUE(Closed());
   ASSERT_TRUE(server_.WaitForRequests(241, 5000));
   EXPECT_EQ(server_.Requests(), ExpectedApply({}));
 }
 
-TEST_F(ConfigDialogTest, SerialTextThatIsNotANumberOrAbove16BitsKeepsTheSerial) {
+TEST_F(ConfigDialogTest, ARejectedSerialIsSaidAndTheDialogStaysWithTheFocusInTheSerialBox) {
   SetConfigSlot(0, 0x1111, 0);
   SetConfigSlot(1, 0x2222, 0);
   ASSERT_TRUE(Open());
   SelectEntry(0);
-  SetDlgItemTextA(dialog(), IDC_SERIAL, "xyz");
+  HWND serial = GetDlgItem(dialog(), IDC_SERIAL);
+  bool shot = false;
+  for (const char* text : {"12345", "0x1A2B", "1A2Bz", "xyz", ""}) {
+    SetWindowTextA(serial, text);
+    ModalScript script;
+    script.On(std::string("\"") + text + "\" is not a serial number.", [&](HWND box) {
+      if (!shot) shot = !SaveScreenshot(box, "config-serial-rejected").empty();
+      PressButton(box, IDOK);
+    });
+    PressOk();
+    EXPECT_TRUE(script.Done()) << text;
+    EXPECT_TRUE(script.Unexpected().empty()) << text;
+    EXPECT_FALSE(Closed()) << text;
+    EXPECT_EQ(GetFocus(), serial) << text;
+    EXPECT_EQ(ItemText(dialog(), IDC_SERIAL), text);  // the text is kept for correcting
+  }
+  // Another entry cannot be selected while the text is rejected.
+  SetWindowTextA(serial, "xyz");
+  ModalScript refused;
+  refused.Answer("\"xyz\" is not a serial number.", IDOK);
   SelectEntry(1);
-  SetDlgItemTextA(dialog(), IDC_SERIAL, "10000");
-  SelectEntry(0);
-  EXPECT_EQ(ItemText(dialog(), IDC_SERIAL), "1111");
+  EXPECT_TRUE(refused.Done());
+  EXPECT_EQ(TreeView_GetSelection(tree()), TreeChild(tree(), 0));
+  EXPECT_EQ(GetFocus(), serial);
+  EXPECT_EQ(server_.RequestCount(), 0u);
+
+  // Corrected, the entry takes it; the other entry keeps its own serial.
+  SetWindowTextA(serial, "ffff");
   SelectEntry(1);
   EXPECT_EQ(ItemText(dialog(), IDC_SERIAL), "2222");
-  SetDlgItemTextA(dialog(), IDC_SERIAL, "ffff");
+  SelectEntry(0);
+  EXPECT_EQ(ItemText(dialog(), IDC_SERIAL), "FFFF");
+  PressOk();
+  EXPECT_TRUE(Closed());
+  ASSERT_TRUE(server_.WaitForRequests(243, 5000));
+  EXPECT_EQ(server_.Requests(), ExpectedApply({{0xFFFF, 0}, {0x2222, 0}}));
+}
+
+TEST_F(ConfigDialogTest, OkSendsWhileTheDialogKeepsAnsweringWithAWaitCursor) {
+  SetConfigSlot(0, 0x1111, 0);
+  // The service holds its answer to the first request until released, as
+  // it does while it renumerates adapters with a COM port.
+  // Shared with the server's thread, which may still be in the listener
+  // when the test ends.
+  struct Hold {
+    win32::UniqueHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> held{false};
+  };
+  auto hold = std::make_shared<Hold>();
+  server_.SetListener([hold](const Message&) {
+    if (!hold->held.exchange(true)) WaitForSingleObject(hold->release.get(), 30000);
+  });
+  ASSERT_TRUE(Open());
+  SelectEntry(0);
   Click(dialog(), IDOK);
-  ASSERT_TRUE(server_.WaitForRequests(245, 5000));
-  EXPECT_EQ(server_.Requests(), ExpectedApply({{0x1111, 0}, {0xFFFF, 0}}));
+  ASSERT_TRUE(server_.WaitForRequests(1, 5000));
+
+  // The click has returned while the request waits: the dialog is there,
+  // paints, and takes no input but shows the wait cursor.
+  EXPECT_FALSE(Closed());
+  EXPECT_TRUE(dialog_->Applying());
+  for (int id : {IDOK, IDCANCEL, IDC_ADD, IDC_REMOVE, IDC_SERIAL, IDC_TREE}) EXPECT_FALSE(Enabled(dialog(), id)) << id;
+  InvalidateRect(dialog(), nullptr, TRUE);
+  EXPECT_TRUE(GetUpdateRect(dialog(), nullptr, FALSE));
+  UpdateWindow(dialog());
+  EXPECT_FALSE(GetUpdateRect(dialog(), nullptr, FALSE));  // painted now, not after the requests
+  SendMessageW(dialog(), WM_SETCURSOR, reinterpret_cast<WPARAM>(GetDlgItem(dialog(), IDC_SERIAL)),
+               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
+  // Cancel and the close box wait too.
+  SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(Closed());
+  SaveScreenshot(dialog(), "config-applying");
+
+  SetEvent(hold->release.get());
+  EXPECT_TRUE(testsupport::PumpUntil([this] { return Closed(); }, 30000));
+  EXPECT_EQ(dialog_->Result(), IDOK);
+  ASSERT_TRUE(server_.WaitForRequests(242, 5000));
+  EXPECT_EQ(server_.Requests(), ExpectedApply({{0x1111, 0}}));
 }
 
 TEST_F(ConfigDialogTest, TreeKeysMoveSaveAddAndRemove) {
@@ -233,8 +306,8 @@ TEST_F(ConfigDialogTest, ForeignComPortsAreNotOfferedAndAllTakenDisablesThePort)
   SelectEntry(0);
   EXPECT_EQ(ComboTexts(GetDlgItem(dialog(), IDC_PORT_LIST)), std::vector<std::string>{"COM5"});
   SelectEntry(1);
-  Click(dialog(), IDOK);
-  ASSERT_TRUE(server_.WaitForRequests(245, 5000));
+  PressOk();
+  ASSERT_TRUE(server_.WaitForRequests(243, 5000));
   EXPECT_EQ(server_.Requests(), ExpectedApply({{0x1111, 5}, {0x2222, 0}}));
 }
 
@@ -268,7 +341,7 @@ TEST_F(ConfigDialogTest, AdapterInUseDisablesChangesAndOkSendsNothing) {
   EXPECT_EQ(TreeTexts(tree()).size(), 2u);
   SaveScreenshot(dialog(), "config-in-use");
 
-  Click(dialog(), IDOK);
+  PressOk();
   EXPECT_TRUE(Closed());
   EXPECT_EQ(server_.RequestCount(), 0u);
   EXPECT_EQ(ConfigSnapshot(), before);
@@ -287,14 +360,21 @@ TEST_F(ConfigDialogTest, CancelClosesWithNothingSent) {
 TEST_F(ConfigDialogTest, AboutBoxShowsTheLibraryFileVersion) {
   ASSERT_TRUE(Open());
   std::string version;
+  HWND focus = nullptr, ok = nullptr;
+  LONG_PTR textStyle = 0;
   ModalScript script;
   script.On("About HART Driver Configurator", [&](HWND about) {
     version = ItemText(about, IDC_VERSION_TEXT);
+    focus = GetFocus();
+    ok = GetDlgItem(about, IDOK);
+    textStyle = GetWindowLongPtrW(GetDlgItem(about, IDC_VERSION_TEXT), GWL_STYLE);
     SaveScreenshot(about, "about");
     PressButton(about, IDOK);
   });
   Click(dialog(), IDC_INFO);
   EXPECT_TRUE(script.Done());
+  EXPECT_EQ(focus, ok);  // Enter closes it; the text is not shown selected
+  EXPECT_FALSE(textStyle & (WS_VSCROLL | WS_HSCROLL));
   // modemapi.dll lies beside the test program; its version resource is the library's.
   EXPECT_EQ(version.rfind("modemapi.dll: ", 0), 0u) << version;
   EXPECT_EQ(version.find("ERROR"), std::string::npos) << version;

@@ -84,25 +84,34 @@ TEST(SerialTexts, HexadecimalUpTo16BitsOnly) {
   EXPECT_EQ(FormatSerial(0xAB), "AB");
 }
 
-TEST(ApplyRequests, PortsAndKeysFollowTreePositions) {
+TEST(ApplyRequests, ValuesByTreePositionFirstThenTheLaterKeysAreDeleted) {
   TreeNode root;
   root.AppendAdapter(0, 0x1A2B, 0x83);
   root.AppendAdapter(2, 0x0002, 0x03);  // index without the wanted bit: no port
   root.AppendAdapter(5, 0x0005, 0x9F);
   const std::vector<PipeMessage> requests = BuildApplyRequests(root);
-  ASSERT_EQ(requests.size(), 240u + 6u + 1u);
-  EXPECT_EQ(requests[0], shared::BuildDeleteKeyRequest("0"));
-  EXPECT_EQ(requests[239], shared::BuildDeleteKeyRequest("239"));
+  ASSERT_EQ(requests.size(), 6u + 237u + 1u);
   const uint8_t example[] = {'e', 'v', 'H', 'R', 'T', '_', 'S', 'e', 't', 'V', 'a', 'l', 'u', 'e', 0,
                              '0', 0,   'U', 'S', 'B', '-', 'I', 'd', 0,   4,   0,   0,   0,   4,   0,
                              0,   0,   0x2B, 0x1A, 0, 0};
-  EXPECT_EQ(requests[240], PipeMessage(example, example + sizeof example));
-  EXPECT_EQ(requests[241], shared::BuildSetDwordRequest("0", "SerialPort", 4));
-  EXPECT_EQ(requests[242], shared::BuildSetDwordRequest("1", "USB-Id", 2));
-  EXPECT_EQ(requests[243], shared::BuildSetDwordRequest("1", "SerialPort", 0));
-  EXPECT_EQ(requests[245], shared::BuildSetDwordRequest("2", "SerialPort", 32));
+  EXPECT_EQ(requests[0], PipeMessage(example, example + sizeof example));
+  EXPECT_EQ(requests[1], shared::BuildSetDwordRequest("0", "SerialPort", 4));
+  EXPECT_EQ(requests[2], shared::BuildSetDwordRequest("1", "USB-Id", 2));
+  EXPECT_EQ(requests[3], shared::BuildSetDwordRequest("1", "SerialPort", 0));
+  EXPECT_EQ(requests[5], shared::BuildSetDwordRequest("2", "SerialPort", 32));
+  // Rising from the first key past the entries: the first deletion already
+  // ends the list for readers that stop at a missing key.
+  EXPECT_EQ(requests[6], shared::BuildDeleteKeyRequest("3"));
+  EXPECT_EQ(requests[242], shared::BuildDeleteKeyRequest("239"));
   EXPECT_EQ(requests.back(), shared::BuildRenumerateRequest());
   for (const PipeMessage& request : requests) EXPECT_LE(request.size(), shared::kServicePipeReadLimit);
+
+  // A full tree deletes nothing.
+  TreeNode full;
+  for (int i = 0; i < kMaxDeviceNumbers; ++i) full.AppendAdapter(i, i, 0);
+  const std::vector<PipeMessage> fullRequests = BuildApplyRequests(full);
+  ASSERT_EQ(fullRequests.size(), 2u * kMaxDeviceNumbers + 1u);
+  EXPECT_EQ(fullRequests[2 * kMaxDeviceNumbers - 1], shared::BuildSetDwordRequest("239", "SerialPort", 0));
 }
 
 TEST(ApplyRequests, NothingIsSentWithoutTheServicesPipe) {

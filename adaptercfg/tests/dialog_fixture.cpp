@@ -31,4 +31,10 @@ HWND DialogTest::Open() {
   return window;
 }
 
+void DialogTest::PressOk() {
+  Click(dialog(), IDOK);
+  // Only a guard: the requests of a test go out in well under a second.
+  EXPECT_TRUE(testsupport::PumpUntil([this] { return Closed() || !dialog_->Applying(); }, 60000));
+}
+
 }  // namespace adaptercfg_test

@@ -24,6 +24,9 @@ class DialogTest : public ::testing::Test {
   HWND dialog() const { return dialog_->window(); }
   HWND tree() const { return GetDlgItem(dialog_->window(), 1000); }
   bool Closed() const { return dialog_->window() == nullptr; }
+  // Presses OK and dispatches messages until its requests have gone out
+  // (answering what the dialog then asks through the running ModalScript).
+  void PressOk();
   void SelectEntry(int index) { SelectTreeItem(tree(), TreeChild(tree(), index)); }
 
   LegacyAdapterSim sim_;

@@ -6,6 +6,12 @@ namespace adaptercfg_test {
 
 using namespace adaptercfg;
 
+namespace {
+constexpr DWORD kPauseGuardMs = 30000;  // a test that never releases must not hang
+}
+
+LegacyAdapterSim::LegacyAdapterSim() : release_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
 LegacyAdapterSim::Adapter& LegacyAdapterSim::Add(const std::string& deviceName, uint16_t productId,
                                                  bool oldFirmware, uint8_t firstByte) {
   auto adapter = std::make_unique<Adapter>();
@@ -56,6 +62,7 @@ bool LegacyAdapterSim::Control(HANDLE device, DWORD code, const void* in, DWORD 
       *returned = sizeof a.status;
       return true;
     case kIoctlDownload:
+      ++a.downloadRequests;
       if (a.failDownload || !in || inSize == 0) return false;
       a.loader.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
       return true;
@@ -78,11 +85,16 @@ bool LegacyAdapterSim::Control(HANDLE device, DWORD code, const void* in, DWORD 
           --a.readFailures[index];
           answer[1] = 0;
         }
-        *returned = outSize;
+        *returned = a.shortAnswers ? outSize - 1 : outSize;
         return true;
       }
       if (block[0] == kRequestWriteEeprom && outSize >= 1) {
         ++a.writeCount;
+        a.writerThreads.insert(GetCurrentThreadId());
+        if (a.pauseAtWrites.count(a.writeCount)) {
+          ++pausesReached_;
+          if (WaitForSingleObject(release_.get(), kPauseGuardMs) != WAIT_OBJECT_0) ++pausesTimedOut_;
+        }
         answer[0] = kEepromStatusOk;
         if (a.loader.empty() || a.writeFailures[index] > 0) {  // no loader: the EEPROM cannot be written
           if (a.writeFailures[index] > 0) --a.writeFailures[index];
@@ -93,7 +105,7 @@ bool LegacyAdapterSim::Control(HANDLE device, DWORD code, const void* in, DWORD 
         } else {
           a.eeprom[index] = static_cast<uint8_t>(value);
         }
-        *returned = 1;
+        *returned = a.shortAnswers ? 0 : 1;
         return true;
       }
       return false;

@@ -4,13 +4,16 @@
 // faults a test can inject.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "legacy_driver.h"
+#include "win32/unique_handle.h"
 
 namespace adaptercfg_test {
 
@@ -29,9 +32,15 @@ class LegacyAdapterSim : public adaptercfg::LegacyDriver {
     std::map<uint16_t, int> corruptWrites;   // address -> writes stored inverted
     std::map<uint16_t, int> readFailures;    // address -> reads answered with a bad status
     std::map<uint16_t, int> controlFailures; // address -> vendor requests whose control call fails
+    bool shortAnswers = false;               // vendor requests answer one byte less than asked
+    std::set<int> pauseAtWrites;             // writes (counted from 1) that wait for Release()
     int writeCount = 0;
     int readCount = 0;
+    int downloadRequests = 0;
+    std::set<DWORD> writerThreads;           // threads that wrote the EEPROM
   };
+
+  LegacyAdapterSim();
 
   // An adapter under a device name, e.g. "\\\\.\\_evHART_USB0". Its EEPROM
   // starts with `firstByte` (0xB2 and status 8 read as the word 0x08B2).
@@ -46,11 +55,21 @@ class LegacyAdapterSim : public adaptercfg::LegacyDriver {
   int OpenHandles() const { return static_cast<int>(open_.size()); }
   std::vector<std::string> OpenAttempts() const { return attempts_; }
 
+  // Pauses at the writes of pauseAtWrites, on the thread that writes: how
+  // many were reached, and Release() lets the one waiting go on. A pause
+  // that is not released within 30 s goes on by itself and is counted.
+  int PausesReached() const { return pausesReached_; }
+  void Release() { SetEvent(release_.get()); }
+  int PausesTimedOut() const { return pausesTimedOut_; }
+
  private:
   std::map<std::string, std::unique_ptr<Adapter>> adapters_;
   std::map<HANDLE, std::string> open_;
   std::vector<std::string> attempts_;
   uintptr_t nextHandle_ = 0x1000;
+  win32::UniqueHandle release_;
+  std::atomic<int> pausesReached_{0};
+  std::atomic<int> pausesTimedOut_{0};
 };
 
 }  // namespace adaptercfg_test

@@ -1,6 +1,8 @@
 // The search for attached adapters (EnumKey, then the old driver's devices)
 // and the EEPROM upgrade on the old-adapter simulator, driven through the
-// dialog with the modal windows answered by script.
+// dialog with the modal windows answered by script. This program carries
+// firmware tables that are not stand-ins (upgrade_test_tables.cpp), so the
+// upgrade runs.
 #include "dialog_fixture.h"
 
 #include <commctrl.h>
@@ -68,6 +70,22 @@ TEST_F(SearchTest, ListsTheSerialsOfEnumKeySortedAndPutsTheChoiceIntoTheSerialBo
   EXPECT_EQ(ItemText(dialog(), IDC_SERIAL), "00AB");
   EXPECT_TRUE(sim_.OpenAttempts().empty());  // adapters found: no legacy search
 
+  // A double-click on a row selects it.
+  ModalScript doubleClick;
+  doubleClick.On("attached USB devices", [&](HWND found) {
+    HWND list = GetDlgItem(found, IDC_FOUND_LIST);
+    RECT row = {};
+    SendMessageW(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row));
+    const LPARAM at = MAKELPARAM(row.left + 4, (row.top + row.bottom) / 2);
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(list, WM_LBUTTONUP, 0, at);
+    SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    SendMessageW(list, WM_LBUTTONUP, 0, at);
+  });
+  Click(dialog(), IDC_SEARCH);
+  EXPECT_TRUE(doubleClick.Done());
+  EXPECT_EQ(ItemText(dialog(), IDC_SERIAL), "1234");
+
   // Cancel leaves the box as it is.
   ModalScript cancel;
   cancel.Answer("attached USB devices", IDCANCEL);
@@ -110,6 +128,9 @@ TEST_F(SearchTest, NothingAttachedSaysSoAndKeepsTheSerial) {
 TEST_F(SearchTest, OldDriverDevicesAreListedAndTheirHandlesCloseWithTheDialog) {
   sim_.Add("\\\\.\\_evHART_USB2", 0x0030, /*oldFirmware=*/false, 0x21);  // current firmware: no question
   sim_.Add("\\\\.\\_evHART2USB1", 0x0031, false, 0x43);
+  // Answers one byte short: not a serial, so not listed.
+  sim_.Add("\\\\.\\_evHART_USB3", 0x0030, false, 0x65).shortAnswers = true;
+  sim_.Add("\\\\.\\_evHART2USB4", 0x0031, false, 0x87).shortAnswers = true;
   OpenWithEntry();
   std::vector<std::string> rows;
   ModalScript script;
@@ -120,7 +141,7 @@ TEST_F(SearchTest, OldDriverDevicesAreListedAndTheirHandlesCloseWithTheDialog) {
   Click(dialog(), IDC_SEARCH);
   EXPECT_TRUE(script.Unexpected().empty());
   EXPECT_EQ(rows, (std::vector<std::string>{"0821", "0843"}));  // EEPROM byte 0 and status 8
-  EXPECT_EQ(sim_.OpenHandles(), 2);
+  EXPECT_EQ(sim_.OpenHandles(), 4);
   Click(dialog(), IDCANCEL);
   EXPECT_TRUE(Closed());
   EXPECT_EQ(sim_.OpenHandles(), 0);
@@ -149,7 +170,7 @@ TEST_F(SearchTest, UpgradeWritesAndVerifiesTheImageWithRetriesAndEndsTheProgram)
   Click(dialog(), IDC_SEARCH);
   EXPECT_TRUE(script.Done()) << script.Seen().size();
   EXPECT_TRUE(script.Unexpected().empty()) << script.Unexpected().front();
-  EXPECT_EQ(writePosition, 9);
+  EXPECT_EQ(writePosition, 10);  // bytes 0 to 9 are written
 
   // The loader went to the driver whole; the EEPROM holds the image with
   // the word read at start (byte 0x34, status 8) as the adapter's serial.
@@ -161,6 +182,59 @@ TEST_F(SearchTest, UpgradeWritesAndVerifiesTheImageWithRetriesAndEndsTheProgram)
   EXPECT_TRUE(Closed());
   EXPECT_EQ(dialog_->Result(), 0);
   EXPECT_EQ(sim_.OpenHandles(), 0);
+}
+
+TEST_F(SearchTest, UpgradePassesRunWhileTheDialogKeepsAnsweringAndTheBarsReachTheirEnds) {
+  auto& adapter = sim_.Add("\\\\.\\_evHART_USB0");
+  const int length = static_cast<int>(ExpectedImage(0x0834).size());
+  // The adapter waits in the write pass (its 101st write) and at the final
+  // mark (the write after the image), until the test lets it go on.
+  adapter.pauseAtWrites = {101, length + 1};
+  OpenWithEntry();
+
+  int midWrite = -1, endWrite = -1, endVerify = -1, range = -1;
+  bool stayed = false;
+  std::string notice;
+  ModalScript script;
+  script.Answer(kUpgradeQuestion, IDYES)
+      .On("Upgrade", [&](HWND upgrade) {
+        // The dialog's thread dispatches messages while the passes wait on
+        // the adapter: the bar shows the bytes written so far.
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return sim_.PausesReached() == 1; }, 30000));
+        Pump();
+        midWrite = static_cast<int>(SendDlgItemMessageW(upgrade, IDC_WRITE_PROGRESS, PBM_GETPOS, 0, 0));
+        notice = ItemText(upgrade, IDC_UPGRADE_NOTICE);
+        // No way out half-way: neither Escape nor the close command end it.
+        SendMessageW(upgrade, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        SendMessageW(upgrade, WM_CLOSE, 0, 0);
+        Pump();
+        stayed = IsWindow(upgrade) && IsWindowVisible(upgrade);
+        SaveScreenshot(upgrade, "upgrade-writing");
+        sim_.Release();
+
+        ASSERT_TRUE(testsupport::PumpUntil([&] { return sim_.PausesReached() == 2; }, 30000));
+        Pump();
+        range = static_cast<int>(SendDlgItemMessageW(upgrade, IDC_WRITE_PROGRESS, PBM_GETRANGE, FALSE, 0));
+        endWrite = static_cast<int>(SendDlgItemMessageW(upgrade, IDC_WRITE_PROGRESS, PBM_GETPOS, 0, 0));
+        endVerify = static_cast<int>(SendDlgItemMessageW(upgrade, IDC_VERIFY_PROGRESS, PBM_GETPOS, 0, 0));
+        SaveScreenshot(upgrade, "upgrade-complete");
+        sim_.Release();
+      })
+      .Answer(kUpgradeDone, IDOK);
+  Click(dialog(), IDC_SEARCH);
+  EXPECT_TRUE(script.Done()) << script.Seen().size();
+  EXPECT_TRUE(script.Unexpected().empty()) << script.Unexpected().front();
+  EXPECT_EQ(sim_.PausesTimedOut(), 0);
+  EXPECT_EQ(midWrite, 100);
+  EXPECT_TRUE(stayed);
+  EXPECT_EQ(notice, "Do not unplug the device until the upgrade has finished.");
+  EXPECT_EQ(range, length);
+  EXPECT_EQ(endWrite, length);
+  EXPECT_EQ(endVerify, length);
+  // The passes ran on a thread of their own, not on the dialog's.
+  EXPECT_EQ(adapter.writerThreads.count(GetCurrentThreadId()), 0u);
+  EXPECT_EQ(EepromStart(adapter, static_cast<size_t>(length)), ExpectedImage(0x0834));
+  EXPECT_TRUE(Closed());
 }
 
 TEST_F(SearchTest, CancelAtTheFirstWriteRetryEndsTheUpgradeAndTheSearchGoesOn) {

@@ -111,7 +111,7 @@ TEST_F(ServiceTest, OkWritesTheNewConfigurationThroughTheService) {
   const auto com3 = std::find(free.begin(), free.end(), "COM3");
   ASSERT_NE(com3, free.end());
   SendMessageW(ports, CB_SETCURSEL, com3 - free.begin(), 0);
-  Click(dialog(), IDOK);
+  PressOk();
   EXPECT_TRUE(Closed());
 
   DWORD value = 0;
@@ -144,9 +144,15 @@ TEST_F(ServiceTest, WithTheServiceStoppedOkReportsTheFailureAndConfigKeyIsUnchan
   ASSERT_TRUE(Open());
   SelectEntry(0);
   Click(dialog(), IDC_REMOVE);
+  // The message names the service as the service manager shows it.
+  win32::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  char displayName[256] = {};
+  DWORD size = sizeof displayName;
+  ASSERT_TRUE(GetServiceDisplayNameA(manager.get(), kServiceName, displayName, &size));
+  EXPECT_STREQ(displayName, "VELTRA FSK Mavix");
   ModalScript script;
-  script.Answer("the HART USB service does not answer", IDOK);
-  Click(dialog(), IDOK);
+  script.Answer(std::string("the service \"") + displayName + "\" does not answer", IDOK);
+  PressOk();
   EXPECT_TRUE(script.Done());
   EXPECT_FALSE(Closed());
   EXPECT_EQ(ConfigSnapshot(), before);

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "message_pump.h"
+#include "screenshot.h"
+
 namespace adaptercfg_test {
 
 // --- registry (HKLM, 32-bit view as the service writes it) ---
@@ -93,8 +96,7 @@ bool IsMessageBox(HWND window);
 // Presses a dialog's button by id (also message boxes' IDOK, IDRETRY, ...).
 void PressButton(HWND dialog, int id);
 
-// Writes a PNG of the window as it is on the screen into the folder
-// "screenshots" beside the test program; answers the file's path.
-std::string SaveScreenshot(HWND window, const std::string& name);
+// PNG screenshots into screenshots/ beside the test program.
+using testsupport::SaveScreenshot;
 
 }  // namespace adaptercfg_test

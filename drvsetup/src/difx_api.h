@@ -1,5 +1,5 @@
 // The platform's driver-package installation interface (DIFxAPI), bound at
-// run time from the system folder.
+// run time.
 //
 // mingw-w64 has no header or import library for it, so the few types the
 // helper uses are declared here from the published interface.
@@ -24,16 +24,20 @@ struct DifxInstallerInfo {
   wchar_t* mfgName;
 };
 
-using DifxLogCallbackFn = void(CALLBACK*)(DifxLogEvent event, DWORD error, const wchar_t* description,
-                                          void* context);
+// The log callback is __cdecl (the platform's DIFXAPILOGCALLBACK_W); the
+// entry points are __stdcall. The two differ on i686 only.
+using DifxLogCallbackFn = void(__cdecl*)(DifxLogEvent event, DWORD error, const wchar_t* description,
+                                         void* context);
 using DifxSetLogCallbackFn = void(WINAPI*)(DifxLogCallbackFn callback, void* context);
 using DifxPreinstallFn = DWORD(WINAPI*)(const wchar_t* infPath, DWORD flags);
 using DifxInstallFn = DWORD(WINAPI*)(const wchar_t* infPath, DWORD flags, const DifxInstallerInfo* installerInfo,
                                      BOOL* needReboot);
 using DifxUninstallFn = DifxInstallFn;
 
-// The four entry points the helper calls. Load() looks for the DLL in the
-// system folder only, never beside the program or in the current folder.
+// The four entry points the helper calls. Load() takes the DLL from the
+// system folder, else from the helper's own folder by full path: Windows
+// carries no system copy, installers ship it beside their setup files. It
+// never searches the current folder or the search path.
 class DifxApi {
  public:
   // False, with a text for the user, when the DLL or one of its entry points

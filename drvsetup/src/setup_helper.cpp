@@ -104,7 +104,7 @@ void ShowUsage(Ui& ui, const char* message) {
   ui.Show(text);
 }
 
-void CALLBACK DifxLogCallback(DifxLogEvent event, DWORD error, const wchar_t* description, void* /*context*/) {
+void __cdecl DifxLogCallback(DifxLogEvent event, DWORD error, const wchar_t* description, void* /*context*/) {
   if (error == 0) return;
   std::wstring text = texts::kEvent + std::to_wstring(event) + L"\n" + texts::kError + std::to_wstring(error) + L"\n";
   if (description) text += texts::kDescription + std::wstring(description) + L"\n";

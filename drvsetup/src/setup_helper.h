@@ -45,7 +45,7 @@ constexpr int kExitRun = 1;
 // The platform's ERROR_NO_SUCH_DEVINST, which the helper treats as success.
 constexpr DWORD kNoSuchDevinst = 0xE000020B;
 
-// Name of the driver-package DLL in the system folder.
+// Name of the driver-package DLL (system folder, else the helper's folder).
 inline constexpr wchar_t kDifxApiDll[] = L"difxapi.dll";
 
 // Null when the arguments (argv[0] the program) are accepted, else the
@@ -57,8 +57,9 @@ void ShowUsage(Ui& ui, const char* message);
 // One box: texts::kFatalError followed by the text.
 void ShowFatalError(Ui& ui, const std::wstring& text);
 // DIFxAPI's log callback: shows every entry with a non-zero error code and
-// remembers that an error was shown. Reaches the Ui given to Run().
-void CALLBACK DifxLogCallback(DifxLogEvent event, DWORD error, const wchar_t* description, void* context);
+// remembers that an error was shown. Reaches the Ui given to Run(). __cdecl,
+// as the platform calls it.
+void __cdecl DifxLogCallback(DifxLogEvent event, DWORD error, const wchar_t* description, void* context);
 
 // Parses, runs the operation through the DLL named difxDll, reports, and
 // returns the exit code.

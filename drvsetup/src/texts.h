@@ -55,7 +55,7 @@ inline constexpr wchar_t kReturnCode[] = L"Return Code: ";
 // system's error code; or kNoEntryPoint + the function name + kInDll + the
 // DLL name.
 inline constexpr wchar_t kNoDifxApi[] = L"Cannot load ";
-inline constexpr wchar_t kNoDifxApiEnd[] = L" from the system folder, error ";
+inline constexpr wchar_t kNoDifxApiEnd[] = L" from the system folder or the program's folder, error ";
 inline constexpr wchar_t kNoEntryPoint[] = L"Cannot find ";
 inline constexpr wchar_t kInDll[] = L" in ";
 

@@ -110,9 +110,11 @@ class HelperTest : public testing::Test {
     SetEnvironmentVariableW(L"DIFXAPI_DOUBLE_RECORD", record_.c_str());
   }
 
-  HelperRun Run(const std::wstring& args, const std::wstring& script) {
+  HelperRun Run(const std::wstring& args, const std::wstring& script, const std::wstring& currentFolder = {},
+                const std::string& screenshot = {}) {
     SetEnvironmentVariableW(L"DIFXAPI_DOUBLE_SCRIPT", script.c_str());
-    HelperRun run = drvsetup_test::RunHelper(drvsetup_test::ProgramFolder() + L"drvsetup.exe", args);
+    HelperRun run =
+        drvsetup_test::RunHelper(drvsetup_test::ProgramFolder() + L"drvsetup.exe", args, currentFolder, screenshot);
     EXPECT_TRUE(run.finished) << "the helper did not end; boxes seen: " << run.boxes.size();
     for (const Box& box : run.boxes) {
       EXPECT_EQ(kTitle, box.title);
@@ -233,16 +235,51 @@ INSTANTIATE_TEST_SUITE_P(
              Calls("Uninstall inf=x.inf flags=0 installer=null reboot=0", {"log 3,1"})}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
-// Without the interface in the system folder the command line was still
-// accepted: one box that says so, exit code 1.
+// Without the interface in the system folder or beside the program the
+// command line was still accepted: one box that says so, exit code 1.
 TEST_F(HelperTest, MissingInterfaceIsReported) {
   // Only this prefix's link goes: the file is never written through.
   ASSERT_TRUE(DeleteFileW(SystemDll().c_str()));
-  HelperRun run = Run(L"/i x.inf", L"");
+  HelperRun run = Run(L"/i x.inf", L"", {}, "missing-interface");
   RestoreDouble();
   EXPECT_EQ(1u, run.exitCode);
   ASSERT_EQ(1u, run.boxes.size());
-  EXPECT_EQ(Narrow(Fatal(L"Cannot load difxapi.dll from the system folder, error 126")), Narrow(run.boxes[0].text));
+  EXPECT_EQ(Narrow(Fatal(L"Cannot load difxapi.dll from the system folder or the program's folder, error 126")),
+            Narrow(run.boxes[0].text));
+  EXPECT_TRUE(Recorded().empty());
+}
+
+// Windows carries no system copy of the library: installers ship it beside
+// their setup files, and the helper takes that copy, by its full path. A
+// copy in the current folder only is never taken.
+TEST_F(HelperTest, InstallsWithTheLibraryBesideItAndRefusesOneInTheCurrentFolder) {
+  const std::wstring setup = TempFile(L"setup-files\\");
+  const std::wstring current = TempFile(L"current-folder\\");
+  const std::wstring library = drvsetup_test::ProgramFolder() + L"drvsetup_e2e_tests.system32\\difxapi.dll";
+  for (const std::wstring& folder : {setup, current}) CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW((drvsetup_test::ProgramFolder() + L"drvsetup.exe").c_str(), (setup + L"drvsetup.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(library.c_str(), (setup + L"difxapi.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(library.c_str(), (current + L"difxapi.dll").c_str(), FALSE));
+  ASSERT_TRUE(DeleteFileW(SystemDll().c_str()));
+
+  SetEnvironmentVariableW(L"DIFXAPI_DOUBLE_SCRIPT", L"");
+  HelperRun beside = drvsetup_test::RunHelper(setup + L"drvsetup.exe", L"/i x.inf 2", current);
+  const std::vector<std::string> besideCalls = Recorded();
+  DeleteFileW(record_.c_str());
+  HelperRun fromCurrent = drvsetup_test::RunHelper(drvsetup_test::ProgramFolder() + L"drvsetup.exe", L"/i x.inf",
+                                                   current, "library-only-in-current-folder");
+  RestoreDouble();
+
+  EXPECT_TRUE(beside.finished);
+  EXPECT_EQ(1u, beside.exitCode);
+  EXPECT_TRUE(beside.boxes.empty());
+  EXPECT_EQ(Calls(Install("x.inf", 2)), besideCalls);
+
+  EXPECT_TRUE(fromCurrent.finished);
+  EXPECT_EQ(1u, fromCurrent.exitCode);
+  ASSERT_EQ(1u, fromCurrent.boxes.size());
+  EXPECT_EQ(Narrow(Fatal(L"Cannot load difxapi.dll from the system folder or the program's folder, error 126")),
+            Narrow(fromCurrent.boxes[0].text));
   EXPECT_TRUE(Recorded().empty());
 }
 

@@ -1,5 +1,6 @@
 #include "helper_runner.h"
 
+#include "screenshot.h"
 #include "win32/unique_handle.h"
 
 namespace drvsetup_test {
@@ -79,13 +80,15 @@ std::wstring ProgramFolder() {
   return folder.substr(0, folder.rfind(L'\\') + 1);
 }
 
-HelperRun RunHelper(const std::wstring& exe, const std::wstring& args) {
+HelperRun RunHelper(const std::wstring& exe, const std::wstring& args, const std::wstring& currentFolder,
+                    const std::string& screenshot) {
   HelperRun run;
   std::wstring commandLine = L"\"" + exe + L"\" " + args;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
     return run;
   }
   win32::UniqueHandle process(info.hProcess);
@@ -104,6 +107,7 @@ HelperRun RunHelper(const std::wstring& exe, const std::wstring& args) {
     HWND box = FindBox(info.dwProcessId);
     if (!box) continue;
     run.boxes.push_back(ReadBox(box));
+    if (run.boxes.size() == 1 && !screenshot.empty()) testsupport::SaveScreenshot(box, screenshot);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     closing = box;
   }

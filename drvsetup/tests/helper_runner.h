@@ -24,8 +24,11 @@ struct HelperRun {
 };
 
 // Runs `exe args` with the environment of the calling process and waits for
-// it, closing each box it shows.
-HelperRun RunHelper(const std::wstring& exe, const std::wstring& args);
+// it, closing each box it shows. `currentFolder`: the process's current
+// folder (empty: the caller's). `screenshot`: when given, a PNG of the first
+// box under this name (screenshots/ beside the test program).
+HelperRun RunHelper(const std::wstring& exe, const std::wstring& args, const std::wstring& currentFolder = {},
+                    const std::string& screenshot = {});
 
 // Folder of the running test program, with a trailing backslash.
 std::wstring ProgramFolder();

@@ -1,5 +1,6 @@
 // What a real run of the helper cannot reach: its own path unreadable, and
-// the driver-package interface missing, incomplete or only beside the program.
+// the driver-package interface missing, incomplete, beside the program or
+// only in the current folder.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -85,17 +86,49 @@ TEST(DifxApi, DllWithoutTheEntryPointsIsRefused) {
   EXPECT_EQ(nullptr, api.install);
 }
 
-// A DLL of the name beside the program (often a download folder) is never
-// used: only the system folder counts.
-TEST(DifxApi, DllBesideTheProgramIsNotLoaded) {
-  HMODULE beside = LoadLibraryW(L"difxapi_double.dll");  // normal search order finds it here
-  ASSERT_NE(nullptr, beside);
-  FreeLibrary(beside);
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path);
+  return folder.substr(0, folder.rfind(L'\\') + 1);
+}
 
-  drvsetup::DifxApi api;
+std::wstring ModulePath(HMODULE module) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(module, path, MAX_PATH);
+  return path;
+}
+
+// Without a system copy, the copy beside the program is used (installers
+// ship it there); one that only the current folder holds is never loaded,
+// although the search path would find it there.
+TEST(DifxApi, TheProgramsOwnFolderCountsTheCurrentFolderNever) {
+  drvsetup::DifxApi beside;
   std::wstring error;
-  EXPECT_FALSE(api.Load(L"difxapi_double.dll", error));
-  EXPECT_EQ(L"Cannot load difxapi_double.dll from the system folder, error 126", error);
+  ASSERT_TRUE(beside.Load(L"difxapi_double.dll", error)) << error;
+  EXPECT_NE(nullptr, beside.install);
+  HMODULE loaded = GetModuleHandleW(L"difxapi_double.dll");
+  ASSERT_NE(nullptr, loaded);
+  EXPECT_EQ(ProgramFolder() + L"difxapi_double.dll", ModulePath(loaded));
+
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"drvsetup-current-folder\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW((ProgramFolder() + L"difxapi_double.dll").c_str(), (folder + L"difxapi_cwd.dll").c_str(), FALSE));
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  HMODULE bySearch = LoadLibraryW(L"difxapi_cwd.dll");  // the search path reaches the current folder
+  EXPECT_NE(nullptr, bySearch);
+  if (bySearch) FreeLibrary(bySearch);
+
+  drvsetup::DifxApi current;
+  const bool loadedFromCurrent = current.Load(L"difxapi_cwd.dll", error);
+  SetCurrentDirectoryW(previous);
+  EXPECT_FALSE(loadedFromCurrent);
+  EXPECT_EQ(L"Cannot load difxapi_cwd.dll from the system folder or the program's folder, error 126", error);
+  EXPECT_EQ(nullptr, GetModuleHandleW(L"difxapi_cwd.dll"));
 }
 
 TEST(DifxApi, RunWithoutTheInterfaceShowsWhyAndExitsWithOne) {

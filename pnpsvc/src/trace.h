@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "shared/service_pipe.h"
+
 namespace pnpsvc {
 
 constexpr int kTraceError = 1;
@@ -15,8 +17,8 @@ constexpr int kTraceFunction = 3;
 constexpr int kTraceInfo = 4;
 
 constexpr const char kProductName[] = "VELTRA FSK Mavix";
-constexpr const char kServiceName[] = "VELTRA evHRT USB";
-constexpr const char kDisplayName[] = "VELTRA FSK Mavix";
+using shared::kServiceName;
+constexpr const char* kDisplayName = shared::kServiceDisplayName;
 
 // The threshold; 0 unless raised (see ReadTraceThresholdFromRegistry).
 int TraceThreshold();

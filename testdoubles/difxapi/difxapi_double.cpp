@@ -11,8 +11,9 @@
 
 namespace {
 
-// The platform's log callback: (event, error code, description, context).
-using LogCallback = void(CALLBACK*)(int event, DWORD error, const wchar_t* description, void* context);
+// The platform's log callback: (event, error code, description, context),
+// called __cdecl (the entry points themselves are __stdcall).
+using LogCallback = void(__cdecl*)(int event, DWORD error, const wchar_t* description, void* context);
 
 struct InstallerInfo {
   wchar_t* applicationId;

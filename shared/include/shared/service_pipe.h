@@ -29,6 +29,12 @@
 
 namespace shared {
 
+// The service behind the pipe as the service control manager knows it: its
+// service name, and the display name that the list of services shows and
+// that messages to the user name it by.
+constexpr const char kServiceName[] = "VELTRA evHRT USB";
+constexpr const char kServiceDisplayName[] = "VELTRA FSK Mavix";
+
 constexpr const char kServicePipeName[] = "\\\\.\\pipe\\VELTRA-evHRTusbSrvPipe";
 
 // Command words, compared together with their terminating zero.
