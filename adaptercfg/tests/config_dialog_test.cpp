@@ -185,6 +185,15 @@ TEST_F(ConfigDialogTest, ARejectedSerialIsSaidAndTheDialogStaysWithTheFocusInThe
   EXPECT_TRUE(refused.Done());
   EXPECT_EQ(TreeView_GetSelection(tree()), TreeChild(tree(), 0));
   EXPECT_EQ(GetFocus(), serial);
+  // The Down key on the tree is refused the same way, said once.
+  ModalScript key;
+  key.Answer("\"xyz\" is not a serial number.", IDOK);
+  SendMessageW(tree(), WM_KEYDOWN, VK_DOWN, 0);
+  Pump();
+  EXPECT_TRUE(key.Done());
+  EXPECT_TRUE(key.Unexpected().empty());
+  EXPECT_EQ(TreeView_GetSelection(tree()), TreeChild(tree(), 0));
+  EXPECT_EQ(ItemText(dialog(), IDC_SERIAL), "xyz");
   EXPECT_EQ(server_.RequestCount(), 0u);
 
   // Corrected, the entry takes it; the other entry keeps its own serial.

@@ -7,15 +7,17 @@
 namespace adaptercfg_test {
 
 void DialogTest::SetUpTestSuite() {
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
   // No window manager runs on the virtual display: Wine's X11 driver would
-  // wait for one at every closed message box. Unmanaged windows close at once.
+  // wait for one at every closed message box. Unmanaged windows close at
+  // once. The driver reads it when a process starts, so it counts for the
+  // test programs that follow in this prefix.
   win32::UniqueRegKey key;
   RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
                   nullptr);
   const wchar_t no[] = L"N";
   RegSetValueExW(key.get(), L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
 }
 
 void DialogTest::SetUp() {
