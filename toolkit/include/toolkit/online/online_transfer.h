@@ -126,6 +126,9 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   void ReportToolkitMessage(ULONG id);
   // Visits the device parameters for the status; 0 ok, 2 error.
   ULONG ReadDeviceStatus();
+  // Whether the set holds a parameter the DTM's compare reads (a readable
+  // device parameter marked for the compare); true when that cannot be told.
+  bool HasComparedParameter();
 
   ULONG progressMark_ = 0;
   ULONG progressStep_ = kTransferProgressStep;
@@ -148,5 +151,7 @@ class CevFDT_OnlineTransferImpl : public OnlineTransferCore {
 // The compare and device-status documents.
 HRESULT BuildCompareDocument(const wchar_t* body, BSTR* out);
 HRESULT BuildCompareResult(bool equal, BSTR* out);
+// The result of a compare that found no parameter to compare.
+HRESULT BuildNothingComparedResult(BSTR* out);
 HRESULT BuildCommunicationErrorFragment(BSTR* out);
 HRESULT BuildDeviceStatusDocument(ULONG status, BSTR* out);
