@@ -8,6 +8,7 @@
 // The program's prefix has the DTM registered and nothing else: no FDT
 // type library describes the interfaces, so IDispatch works only from what
 // the DTM module carries itself.
+#include <string>
 #include <vector>
 
 #include "dtm/dtm_ids.h"
@@ -133,6 +134,18 @@ const Named kCollectionRefuses[] = {
     {"IFdtChannel", L"{036D1488-387B-11D4-86E1-00E0987270B9}"},
 };
 
+// The identifier text of an interface the tables above name.
+const wchar_t* IidText(const char* name) {
+  for (const Named& entry : kDtmAnswers)
+    if (std::string(entry.name) == name) return entry.iid;
+  for (const Named& entry : kChannelAnswers)
+    if (std::string(entry.name) == name) return entry.iid;
+  for (const Named& entry : kCollectionAnswers)
+    if (std::string(entry.name) == name) return entry.iid;
+  ADD_FAILURE() << "no identifier for " << name;
+  return L"";
+}
+
 IID IidOf(const wchar_t* text) {
   IID iid = {};
   EXPECT_EQ(S_OK, ::IIDFromString(text, &iid)) << "not an identifier text";
@@ -216,7 +229,7 @@ com::Variant Unknown(IUnknown* object) {
 // id the member must have and the type of what it answers (VT_EMPTY: no
 // result), or the failure it raises for those arguments.
 struct Member {
-  const wchar_t* iid;
+  const char* interfaceName;
   const wchar_t* name;
   DISPID id;
   WORD flags;
@@ -247,9 +260,8 @@ class FrameInterfacesTest : public HartDtmFixture {
 
   void ExpectMembers(IUnknown* target, const std::vector<Member>& members) {
     for (const Member& m : members) {
-      SCOPED_TRACE(testing::Message() << std::wstring(m.name).c_str() << " of "
-                                      << std::wstring(m.iid).c_str());
-      LateBound call = CallByName(target, m.iid, m.name, m.flags, m.arguments);
+      SCOPED_TRACE(testing::Message() << std::wstring(m.name).c_str() << " of " << m.interfaceName);
+      LateBound call = CallByName(target, IidText(m.interfaceName), m.name, m.flags, m.arguments);
       EXPECT_EQ(m.id, call.id);
       if (SUCCEEDED(m.raises)) {
         EXPECT_TRUE(SUCCEEDED(call.hr)) << std::hex << call.hr << " raised " << call.raised;
@@ -287,74 +299,73 @@ TEST_F(FrameInterfacesTest, EveryDualInterfaceOfTheDtmIsReachedByName) {
   const std::wstring call3 = testsupport::FunctionCall(hart_function::kChannelConfiguration);
   const WORD method = DISPATCH_METHOD;
   const std::vector<Member> members = {
-      {L"{036D1481-387B-11D4-86E1-00E0987270B9}", L"GetFunctions", 10, method, {Text(L"")}, VT_BSTR},
-      {L"{51E1F44B-D6A1-423D-B11F-AD38EDE78047}", L"SetSystemGuiLabel", 2, method,
+      {"IDtm", L"GetFunctions", 10, method, {Text(L"")}, VT_BSTR},
+      {"IDtm2", L"SetSystemGuiLabel", 2, method,
        {Text(L"Modem 1")}, VT_BOOL},
-      {L"{036D147F-387B-11D4-86E1-00E0987270B9}", L"GetInformation", 1, method, {}, VT_BSTR},
-      {L"{2BB6E0E7-318D-4A05-8AC4-9183D12F8571}", L"GetDeviceTypeIdent", 1, method,
+      {"IDtmInformation", L"GetInformation", 1, method, {}, VT_BSTR},
+      {"IDtmInformation2", L"GetDeviceTypeIdent", 1, method,
        {Text(L""), Text(L"")}, VT_BSTR},
-      {L"{036D1476-387B-11D4-86E1-00E0987270B9}", L"Verify", 1, method, {}, VT_BOOL},
-      {L"{036D147D-387B-11D4-86E1-00E0987270B9}", L"GetParameters", 1, method, {Text(L"")}, VT_BSTR},
-      {L"{2B9DA7EB-C33A-47AE-B87A-5A9CF59488BF}", L"Export", 2, method, {Unknown(stream.get())},
+      {"IDtmDiagnosis", L"Verify", 1, method, {}, VT_BOOL},
+      {"IDtmParameter", L"GetParameters", 1, method, {Text(L"")}, VT_BSTR},
+      {"IDtmImportExport", L"Export", 2, method, {Unknown(stream.get())},
        VT_BOOL},
-      {L"{036D147C-387B-11D4-86E1-00E0987270B9}", L"GetDocumentation", 1, method,
+      {"IDtmDocumentation", L"GetDocumentation", 1, method,
        {Text(call3.c_str())}, VT_BSTR},
-      {L"{036D147E-387B-11D4-86E1-00E0987270B9}", L"ExitApplication", 2, method, {Text(L"app")},
+      {"IDtmApplication", L"ExitApplication", 2, method, {Text(L"app")},
        VT_BOOL},
-      {L"{036D1480-387B-11D4-86E1-00E0987270B9}", L"GetActiveXProgId", 2, method,
+      {"IDtmActiveXInformation", L"GetActiveXProgId", 2, method,
        {Text(call3.c_str())}, VT_BSTR},
-      {L"{AD2E8362-0E9A-4F23-8074-53433C472299}", L"GetDeviceStatus", 2, method, {}, VT_BSTR},
-      {L"{C63B9D84-0DAB-42D0-80E0-7B3A6DFC676D}", L"StartOnlineAction", 1, method,
+      {"IDtmOnlineDiagnosis", L"GetDeviceStatus", 2, method, {}, VT_BSTR},
+      {"IDtmOnlineParameter", L"StartOnlineAction", 1, method,
        {Text(L"cancel-1")}, VT_BOOL},
-      {L"{84F9A19A-7E38-40B5-A311-60B14F30C258}", L"GetItemList", 1, method, {}, VT_BSTR},
-      {L"{D67240E4-664B-44B0-B692-A1D1ED3FB8F8}", L"CancelRequest", 1, method,
+      {"IDtmSingleInstanceDataAccess", L"GetItemList", 1, method, {}, VT_BSTR},
+      {"IDtmSingleDeviceDataAccess", L"CancelRequest", 1, method,
        {Text(L"request-1")}, VT_BOOL},
-      {L"{036D1489-387B-11D4-86E1-00E0987270B9}", L"GetChannelCount", 4, method, {}, VT_UI4},
-      {L"{036D1478-387B-11D4-86E1-00E0987270B9}", L"OnDataSetUnlocked", 4, method,
+      {"IDtmChannel", L"GetChannelCount", 4, method, {}, VT_UI4},
+      {"IFdtEvents", L"OnDataSetUnlocked", 4, method,
        {Text(L"other"), Text(L"user")}, VT_BOOL},
-      {L"{D8A90B6B-05C4-42D6-B8BB-666BDCEE5388}", L"ClosingSetDtmAddrActXNotification", 2, method,
+      {"IHART_CommDTM", L"ClosingSetDtmAddrActXNotification", 2, method,
        {}, VT_EMPTY},
-      {L"{C7CE434A-B35F-43F3-81DC-09982CAA7D01}", L"GetDtmState", 2, method, {}, VT_I4},
-      {L"{99A15750-EED8-4B97-B8CE-AC4E2DD0CF3B}", L"OnDtmEvent", 1, method,
+      {"IevFdtBaseDTM", L"GetDtmState", 2, method, {}, VT_I4},
+      {"IevFdtDtmEvents", L"OnDtmEvent", 1, method,
        {com::Variant(LONG{4}), com::Variant()}, VT_EMPTY},
-      {L"{EE506FD1-EE5F-435A-8DC9-0080F56DB1E7}", L"GetModified", 2, method, {}, VT_I4},
-      {L"{A8ECFA50-91E0-11D8-9180-00105AD83182}", L"SetAuditTrailActive", 1, method,
+      {"IevFdtStorageState", L"GetModified", 2, method, {}, VT_I4},
+      {"IevFdtAuditTrail", L"SetAuditTrailActive", 1, method,
        {com::Variant(false)}, VT_BOOL},
-      {L"{2D40B384-E622-4C40-B199-1A3D4BCD04D9}", L"GetDocuments", 1, method, {Text(L"")}, VT_BSTR},
-      {L"{F5854484-E139-40E8-9DF1-803AC6D38793}", L"CancelRequest", 4, method,
+      {"IevFdtExtDocument", L"GetDocuments", 1, method, {Text(L"")}, VT_BSTR},
+      {"IevSdaHandler", L"CancelRequest", 4, method,
        {Text(L"request-2")}, VT_EMPTY},
-      {L"{51123DA0-8AD6-452E-85D9-E7A126AB808E}", L"GetParameterValue", 7, method,
+      {"IevFdtParameterHandler4", L"GetParameterValue", 7, method,
        {com::Variant(LONG{hart_param::kDtmTag})}, VT_BSTR},
-      {L"{CE6184E6-3487-4976-8772-6CA65AEC8AE7}", L"GetCount", 1, method, {}, VT_UI4},
-      {L"{FB98A7A0-9CCD-11D8-918F-00105AD83182}", L"ValidateValue", 2, method,
+      {"IevFdtParameterInfo", L"GetCount", 1, method, {}, VT_UI4},
+      {"IevFdtParameterValidation", L"ValidateValue", 2, method,
        {com::Variant(LONG{hart_param::kPreambleCount}), com::Variant(LONG{21})}, VT_BOOL},
-      {L"{0BE75006-1DE3-44EE-88C7-4A27B41289E4}", L"Export", 1, method, {}, VT_BSTR},
-      {L"{9E107180-DA71-4C93-B1BC-4691B0A31DB5}", L"GetChannelReferences", 10, method, {}, VT_BSTR},
-      {L"{F2CF8A70-06C8-400F-A98C-C98400672D76}", L"GetChannelCountValue", 4, method, {}, VT_UI4},
-      {L"{B2A9882F-93AD-4392-8C2F-29D08B1AB5CB}", L"SaveChannelCollection", 1, method, {}, VT_BSTR},
-      {L"{20AAD61D-57F0-410E-9935-796DA968F618}", L"GetActiveXDescription", 1, method, {}, VT_BSTR},
-      {L"{0599B4C8-561B-4D6A-9F95-A4FD233E0254}", L"ActiveXClosed", 2, method,
+      {"IevFdtParametersImportExport", L"Export", 1, method, {}, VT_BSTR},
+      {"IevFdtChannelContainer4", L"GetChannelReferences", 10, method, {}, VT_BSTR},
+      {"IevFdtChannelManagement", L"GetChannelCountValue", 4, method, {}, VT_UI4},
+      {"IevFdtChannelPersist", L"SaveChannelCollection", 1, method, {}, VT_BSTR},
+      {"IevFdtActiveXContainer", L"GetActiveXDescription", 1, method, {}, VT_BSTR},
+      {"IevFdtActiveXManagement", L"ActiveXClosed", 2, method,
        {Text(L"no such control")}, VT_EMPTY},
-      {L"{7A2E43D0-9033-11D7-9094-00105AD83182}", L"GetLanguageCount", 2, method, {}, VT_I4},
-      {L"{67C35690-A8A1-11D7-90AE-00105AD83182}", L"CanTranslate", 2, method, {}, VT_BOOL},
-      {L"{BFB27AC0-976A-11D7-909B-00105AD83182}", L"OnTranslate", 1, method,
+      {"IevFdtTranslation", L"GetLanguageCount", 2, method, {}, VT_I4},
+      {"IevFdtDtmTranslation", L"CanTranslate", 2, method, {}, VT_BOOL},
+      {"IevFdtTranslationEvent", L"OnTranslate", 1, method,
        {com::Variant(LONG{1033})}, VT_EMPTY},
-      {L"{7EB5B581-1922-4473-AE79-6BA93AE04F38}", L"GetAboutFile", 1, method, {}, VT_BSTR},
+      {"IevFDT_AboutInformations", L"GetAboutFile", 1, method, {}, VT_BSTR},
   };
   ExpectMembers(object.get(), members);
 
   // Two answers looked at closer: they are the DTM's own.
-  LateBound state = CallByName(object.get(), L"{C7CE434A-B35F-43F3-81DC-09982CAA7D01}",
-                               L"GetDtmState", method);
+  LateBound state = CallByName(object.get(), IidText("IevFdtBaseDTM"), L"GetDtmState", method);
   EXPECT_EQ(kDtmConfigured, V_I4(state.result.get()));
-  LateBound tag = CallByName(object.get(), L"{036D147D-387B-11D4-86E1-00E0987270B9}",
-                             L"GetParameters", method, {Text(L"")});
+  LateBound tag =
+      CallByName(object.get(), IidText("IDtmParameter"), L"GetParameters", method, {Text(L"")});
   ASSERT_EQ(VT_BSTR, tag.result.type());
   EXPECT_NE(std::wstring::npos, std::wstring(V_BSTR(tag.result.get())).find(L"fdt:tag=\"FSK Mavix\""))
       << V_BSTR(tag.result.get());
   // A name the interface does not have.
   EXPECT_EQ(DISP_E_UNKNOWNNAME,
-            CallByName(object.get(), L"{036D1481-387B-11D4-86E1-00E0987270B9}", L"Item", method).hr);
+            CallByName(object.get(), IidText("IDtm"), L"Item", method).hr);
 }
 
 TEST_F(FrameInterfacesTest, EveryDualInterfaceOfTheChannelAndTheCollectionIsReachedByName) {
@@ -366,32 +377,32 @@ TEST_F(FrameInterfacesTest, EveryDualInterfaceOfTheChannelAndTheCollectionIsReac
   V_VT(nameOut.get()) = VT_BYREF | VT_BSTR;
   V_BSTRREF(nameOut.get()) = &name;
   const std::vector<Member> members = {
-      {L"{039ECFC4-9CA8-44E6-944D-B37F288A34D8}", L"GetSupportedProtocols", 5, method, {}, VT_BSTR},
-      {L"{036D1488-387B-11D4-86E1-00E0987270B9}", L"GetChannelPath", 1, method, {}, VT_BSTR},
-      {L"{036D1484-387B-11D4-86E1-00E0987270B9}", L"ValidateRemoveChild", 4, method,
+      {"IFdtCommunication", L"GetSupportedProtocols", 5, method, {}, VT_BSTR},
+      {"IFdtChannel", L"GetChannelPath", 1, method, {}, VT_BSTR},
+      {"IFdtChannelSubTopology", L"ValidateRemoveChild", 4, method,
        {Text(L"nobody")}, VT_BOOL},
       // An empty text is no device list.
-      {L"{C974B8F1-54B5-4300-9FE1-BC917EE2F680}", L"SetChildrenAddresses", 1, method,
+      {"IFdtChannelSubTopology2", L"SetChildrenAddresses", 1, method,
        {Text(L"")}, VT_EMPTY, E_FAIL},
-      {L"{AFA95360-676F-4882-A6F8-3284BE5DBFEF}", L"CancelAction", 2, method,
+      {"IFdtChannelScan", L"CancelAction", 2, method,
        {Text(L"no scan")}, VT_BOOL},
-      {L"{036D1475-387B-11D4-86E1-00E0987270B9}", L"GetFailSafeData", 1, method, {Text(L"")},
+      {"IFdtFunctionBlockData", L"GetFailSafeData", 1, method, {Text(L"")},
        VT_BSTR},
-      {L"{3A99B865-B72F-434D-9013-7396298E6C8F}", L"GetChannelName", 13, method,
+      {"IHART_Channel", L"GetChannelName", 13, method,
        {std::move(nameOut)}, VT_EMPTY},
-      {L"{D9FD3267-415E-4C00-9952-50109A3AC79A}", L"GetChannelTag", 10, method, {}, VT_BSTR},
-      {L"{51123DA0-8AD6-452E-85D9-E7A126AB808E}", L"GetParameterValue", 7, method,
+      {"IevFdtBaseChannel", L"GetChannelTag", 10, method, {}, VT_BSTR},
+      {"IevFdtParameterHandler4", L"GetParameterValue", 7, method,
        {com::Variant(LONG{1009})}, VT_BSTR},
-      {L"{CE6184E6-3487-4976-8772-6CA65AEC8AE7}", L"GetCount", 1, method, {}, VT_UI4},
-      {L"{FB98A7A0-9CCD-11D8-918F-00105AD83182}", L"ValidateValue", 2, method,
+      {"IevFdtParameterInfo", L"GetCount", 1, method, {}, VT_UI4},
+      {"IevFdtParameterValidation", L"ValidateValue", 2, method,
        {com::Variant(LONG{1009}), Text(L"tag")}, VT_BOOL},
-      {L"{0BE75006-1DE3-44EE-88C7-4A27B41289E4}", L"Export", 1, method, {}, VT_BSTR},
+      {"IevFdtParametersImportExport", L"Export", 1, method, {}, VT_BSTR},
   };
   ExpectMembers(channel.get(), members);
   EXPECT_STREQ(L"FSK Mavix - HART Channel", name);
   ::SysFreeString(name);
 
-  const wchar_t collectionIid[] = L"{E4F31A10-45BF-11D4-BBB3-0060080993FF}";
+  const wchar_t* collectionIid = IidText("IFdtChannelCollection");
   LateBound count = CallByName(collection.get(), collectionIid, L"Count", DISPATCH_PROPERTYGET);
   EXPECT_EQ(S_OK, count.hr);
   EXPECT_EQ(2, count.id);

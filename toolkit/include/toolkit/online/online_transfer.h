@@ -62,6 +62,9 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   HRESULT STDMETHODCALLTYPE SetParameterDocument(BSTR document, VARIANT_BOOL* result) override;
 
   // --- IDtmOnlineDiagnosis ---
+  // The compare result is "noComparableData" for a set without a compared
+  // parameter (a readable device parameter marked for the compare), where
+  // the DTM's own compare would answer "notEqual" having read nothing.
   STDMETHODIMP OnlineCompare(BSTR* document) override;
   STDMETHODIMP GetDeviceStatus(BSTR* document) override;
 
