@@ -87,18 +87,17 @@ HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
   return ::LoadRegTypeLib(lib, static_cast<WORD>(major), static_cast<WORD>(minor), 0, out);
 }
 
+BOOL CALLBACK collectTypeLibId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
+  if (IS_INTRESOURCE(name))
+    reinterpret_cast<std::vector<WORD>*>(context)->push_back(
+        static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
+  return TRUE;
+}
+
 // The numbered TYPELIB resources of a module, in ascending order.
 std::vector<WORD> embeddedTypeLibIds(HINSTANCE instance) {
   std::vector<WORD> ids;
-  ::EnumResourceNamesW(
-      instance, L"TYPELIB",
-      [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) -> BOOL {
-        if (IS_INTRESOURCE(name))
-          reinterpret_cast<std::vector<WORD>*>(context)->push_back(
-              static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
-        return TRUE;
-      },
-      reinterpret_cast<LONG_PTR>(&ids));
+  ::EnumResourceNamesW(instance, L"TYPELIB", &collectTypeLibId, reinterpret_cast<LONG_PTR>(&ids));
   std::sort(ids.begin(), ids.end());
   return ids;
 }
