@@ -17,9 +17,10 @@
 #     on the include path. The type libraries are built with it and listed in
 #     the target's WIDL_TYPELIBS property.
 #
-#   target_embed_typelib(<target> <file.tlb>)
-#     Adds a resource script "1 TYPELIB <file.tlb>" to the DLL or EXE target,
-#     so that LoadTypeLibEx(module path) finds it.
+#   target_embed_typelib(<target> <file.tlb> [<id>])
+#     Adds a resource script "<id> TYPELIB <file.tlb>" (id 1 by default) to
+#     the DLL or EXE target, so that LoadTypeLibEx(module path) finds TYPELIB
+#     1 and LoadTypeLibEx("<module path>\\<id>") another one.
 
 set(WIDL_EXECUTABLE widl CACHE STRING "The IDL compiler")
 set(WIDL_SYSTEM_IDL_DIR /usr/include/wine/wine/windows CACHE PATH
@@ -102,10 +103,14 @@ function(add_widl_library target)
 endfunction()
 
 function(target_embed_typelib target tlb)
+  set(id 1)
+  if(ARGC GREATER 2)
+    set(id ${ARGV2})
+  endif()
   get_filename_component(tlb ${tlb} ABSOLUTE)
   get_filename_component(name ${tlb} NAME_WE)
-  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_${name}_typelib.rc)
-  file(WRITE ${rc}.in "1 TYPELIB \"${tlb}\"\n")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_${name}_typelib${id}.rc)
+  file(WRITE ${rc}.in "${id} TYPELIB \"${tlb}\"\n")
   configure_file(${rc}.in ${rc} COPYONLY)
   target_sources(${target} PRIVATE ${rc})
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${tlb})

@@ -1,5 +1,6 @@
 #include "com/Module.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -86,6 +87,21 @@ HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
   return ::LoadRegTypeLib(lib, static_cast<WORD>(major), static_cast<WORD>(minor), 0, out);
 }
 
+BOOL CALLBACK collectTypeLibId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
+  if (IS_INTRESOURCE(name))
+    reinterpret_cast<std::vector<WORD>*>(context)->push_back(
+        static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
+  return TRUE;
+}
+
+// The numbered TYPELIB resources of a module, in ascending order.
+std::vector<WORD> embeddedTypeLibIds(HINSTANCE instance) {
+  std::vector<WORD> ids;
+  ::EnumResourceNamesW(instance, L"TYPELIB", &collectTypeLibId, reinterpret_cast<LONG_PTR>(&ids));
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
 }  // namespace
 
 Module& module() {
@@ -156,9 +172,14 @@ HRESULT Module::canUnloadNow() {
   return S_OK;
 }
 
-HRESULT Module::loadTypeLib(ITypeLib** out) const {
+HRESULT Module::loadTypeLib(ITypeLib** out) const { return loadEmbeddedTypeLib(1, out); }
+
+HRESULT Module::loadEmbeddedTypeLib(WORD id, ITypeLib** out) const {
   std::wstring file = path();
   if (file.empty()) return HRESULT_FROM_WIN32(::GetLastError());
+  // The bare module path names TYPELIB 1; another resource is named by
+  // "<path>\\<id>".
+  if (id != 1) file += L"\\" + std::to_wstring(id);
   return ::LoadTypeLibEx(file.c_str(), REGKIND_NONE, out);
 }
 
@@ -237,8 +258,15 @@ HRESULT Module::typeInfo(REFIID iid, ITypeInfo** out) {
     }
     ComPtr<ITypeInfo> info;
     ComPtr<ITypeLib> lib;
-    HRESULT hr = typeLib_ ? loadTypeLib(lib.put()) : TYPE_E_ELEMENTNOTFOUND;
-    if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(iid, info.put());
+    // The module's own descriptions first, registered or not: they describe
+    // the very layouts its objects implement (the FDT interfaces among them,
+    // which a module may carry unregistered beside its own library).
+    HRESULT hr = TYPE_E_ELEMENTNOTFOUND;
+    for (WORD id : embeddedTypeLibIds(instance_)) {
+      if (FAILED(loadEmbeddedTypeLib(id, lib.put()))) continue;
+      hr = lib->GetTypeInfoOfGuid(iid, info.put());
+      if (SUCCEEDED(hr)) break;
+    }
     // An interface of another module's type library (the toolkit's, say):
     // the library that registered the interface describes it.
     if (FAILED(hr) && SUCCEEDED(loadRegisteredTypeLib(iid, lib.put())))

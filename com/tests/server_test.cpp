@@ -16,6 +16,7 @@
 #include "com/Registration.h"
 #include "com/Variant.h"
 #include "comtest.h"
+#include "comtest_extra.h"
 #include "regsvr32.h"
 #include "win32/unique_handle.h"
 
@@ -234,6 +235,37 @@ TEST_F(ServerTest, DispatchOfAnInterfaceFromTheRegisteredLibrary) {
   EXPECT_EQ(100, V_I4(count.get()));
 }
 
+// The server carries IGreeter's library as TYPELIB 2 and never registers it:
+// a late-bound client still finds the names through the server's own copy.
+TEST_F(ServerTest, DispatchOfAnInterfaceFromAnUnregisteredEmbeddedLibrary) {
+  EXPECT_FALSE(keyExists(L"Interface\\" + com::guidText(IID_IGreeter)));
+  EXPECT_FALSE(keyExists(L"TypeLib\\" + com::guidText(LIBID_ComTestExtraLib)));
+  com::ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(S_OK, dispatch.createInstance(CLSID_Greeter, nullptr, CLSCTX_INPROC_SERVER));
+
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Greet"), const_cast<LPOLESTR>(L"Count")};
+  DISPID ids[2] = {};
+  ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &ids[0]));
+  ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, names + 1, 1, 0, &ids[1]));
+  EXPECT_EQ(1, ids[0]);
+  EXPECT_EQ(2, ids[1]);
+
+  com::Variant name(L"frame");
+  DISPPARAMS params = {name.get(), nullptr, 1, 0};
+  com::Variant greeting;
+  ASSERT_EQ(S_OK, dispatch->Invoke(ids[0], IID_NULL, 0, DISPATCH_METHOD, &params, greeting.put(),
+                                   nullptr, nullptr));
+  ASSERT_EQ(VT_BSTR, greeting.type());
+  EXPECT_STREQ(L"Hello, frame", V_BSTR(greeting.get()));
+
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  com::Variant count;
+  ASSERT_EQ(S_OK, dispatch->Invoke(ids[1], IID_NULL, 0, DISPATCH_PROPERTYGET, &none, count.put(),
+                                   nullptr, nullptr));
+  ASSERT_EQ(S_OK, count.changeType(VT_I4));
+  EXPECT_EQ(1, V_I4(count.get()));
+}
+
 // A single-threaded apartment that creates a Calculator, hands it over in a
 // marshalling stream and serves calls until it is told to quit.
 struct Apartment {
@@ -399,7 +431,7 @@ TEST_F(ServerTest, UnregistrationRemovesWhatItWrote) {
   key.reset();
 
   ASSERT_EQ(0u, runRegsvr32(L"/u /s"));
-  for (const CLSID* clsid : {&CLSID_Calculator, &CLSID_Counter, &CLSID_TestFaulty})
+  for (const CLSID* clsid : {&CLSID_Calculator, &CLSID_Counter, &CLSID_Greeter, &CLSID_TestFaulty})
     EXPECT_FALSE(keyExists(L"CLSID\\" + com::guidText(*clsid)));
   EXPECT_FALSE(keyExists(L"ComLayerTest.Calculator.1"));
   EXPECT_FALSE(keyExists(L"ComLayerTest.Calculator"));

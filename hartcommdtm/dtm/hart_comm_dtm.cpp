@@ -82,6 +82,11 @@ CHART_CommDTM::CHART_CommDTM() : functionTable_(InitActiveXTable()) {
 
 CHART_CommDTM::~CHART_CommDTM() = default;
 
+// Every interface of the object is answered from QueryInterface, also
+// IDtmOnlineParameter and IDtmSingleDeviceDataAccess (EV_ONLINE_TRANSFER_ENTRIES,
+// EV_DATA_ACCESS_ENTRIES): a frame reaches an FDT interface only through
+// QueryInterface, so leaving them out of the map would leave the online
+// download and upload requests and the device's data access unreachable.
 const com::InterfaceEntry* CHART_CommDTM::interfaceMap() {
   static const com::InterfaceEntry map[] = {
       com::entry<CHART_CommDTM, IHART_CommDTM>(),
@@ -92,6 +97,12 @@ const com::InterfaceEntry* CHART_CommDTM::interfaceMap() {
       EV_PARAMETER_HANDLER_ENTRIES(CHART_CommDTM),
       EV_DTM_EVENTS_ENTRIES(CHART_CommDTM),
       EV_DTM_INFORMATION_ENTRIES(CHART_CommDTM),
+      com::entry<CHART_CommDTM, IDtmParameter>(),
+      com::entry<CHART_CommDTM, IDtmImportExport>(),
+      com::entry<CHART_CommDTM, IevFdtExtDocument>(),
+      com::entry<CHART_CommDTM, IDtmDocumentation>(),
+      EV_ONLINE_TRANSFER_ENTRIES(CHART_CommDTM),
+      EV_DATA_ACCESS_ENTRIES(CHART_CommDTM),
       EV_PERSISTENCE_ENTRIES(CHART_CommDTM),
       EV_FUNCTION_CONTAINER_ENTRIES(CHART_CommDTM),
       EV_CHANNEL_CONTAINER_ENTRIES(CHART_CommDTM),

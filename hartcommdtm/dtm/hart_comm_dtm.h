@@ -2,7 +2,10 @@
 //
 // Almost all of its FDT behaviour comes from the toolkit's templates
 // (persistence, channel container with the one HART channel, audit trail,
-// functions, translation among them); the class adds its construction hook (parameter table, registry settings), its
+// functions, translation, the parameter document, import and export,
+// external documents and function documentation, online compare and
+// transfer, single-instance and single-device data access among them); the
+// class adds its construction hook (parameter table, registry settings), its
 // checks before the communication is set or released, its information
 // documents and its own interface IHART_CommDTM, through which the channel
 // and the controls ask it to run the address and scan-range dialogs.
@@ -22,9 +25,14 @@
 #include "toolkit/audit/audit_trail.h"
 #include "toolkit/containers/channel_container.h"
 #include "toolkit/containers/function_container.h"
+#include "toolkit/dataaccess/data_access.h"
+#include "toolkit/documents/ext_documents.h"
+#include "toolkit/documents/parameter_document.h"
+#include "toolkit/documents/parameter_import_export.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/dtm/dtm_events.h"
 #include "toolkit/dtm/dtm_information.h"
+#include "toolkit/online/online_transfer.h"
 #include "toolkit/params/param_handler.h"
 #include "toolkit/persistence/persistence.h"
 #include "toolkit/xml/translation.h"
@@ -35,6 +43,11 @@ class CHART_CommDTM : public com::ObjectRoot,
                       public CevFDT_ParameterHandlerImpl<CHART_CommDTM>,
                       public CevFDT_DtmEventsImpl<CHART_CommDTM>,
                       public CevFDT_DtmInformationImpl<CHART_CommDTM>,
+                      public CevFDT_ParameterDocumentImpl<CHART_CommDTM>,
+                      public CevFDT_ImportExportImpl<CHART_CommDTM>,
+                      public CevFDT_ExtDocumentMgr<CHART_CommDTM>,
+                      public CevFDT_OnlineTransferImpl<CHART_CommDTM>,
+                      public CevFDT_DataAccessImpl<CHART_CommDTM>,
                       public CevFDT_PersistXXXImpl<CHART_CommDTM>,
                       public CevFDT_FunctionContainerImpl<CHART_CommDTM>,
                       public CevFDT_ChannelContainerImpl<CHART_CommDTM>,

@@ -3,7 +3,11 @@
 //
 // TYPELIB 1 is evHART_COMMDTMLib, registered with the server so that the
 // typelib marshaller carries the DTM's and the toolkit's interfaces between
-// the DTM, its worker thread and the channel's worker.
+// the DTM, its worker thread and the channel's worker. TYPELIB 2 is FdtLib,
+// the FDT interfaces' descriptions, never registered here: IDispatch of the
+// DTM, the channel and the channel collection reads it (com/Dispatch.h);
+// the FDT interfaces cross threads through the FDT type library that the
+// frame application's installation registers.
 //
 // One row per COM class of the module: the DTM object, the DTM's worker
 // thread, the HART channel; the controls add theirs.

@@ -65,9 +65,6 @@ class CTestDtm : public com::ObjectRoot,
   // DTM class hooks
   const FunctionTableRow* GetFunctionTable() override;
   const DocumentListRecord* GetDocumentList(size_t* count) override;
-  HRESULT ApplyRelationsForConfig() override {
-    return CevFDT_ParameterHandlerCore::ApplyRelationsForConfig();
-  }
   // Kind-4 relations of the choices target get choices (test_dtm_documents).
   HRESULT QueryRelationChoices(ULONG source, ULONG target, VARIANT* choices) override;
 

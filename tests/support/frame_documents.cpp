@@ -15,4 +15,10 @@ std::wstring FrameVersion(int major, int minor, int release) {
          L"\" release=\"" + std::to_wstring(release) + L"\" /></FrameVersion></FDT>";
 }
 
+std::wstring FunctionCall(long functionId) {
+  return L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMFunctionCallSchema.xml\" "
+         L"xmlns:func=\"x-schema:DTMFunctionCallSchema.xml\"><FDTFunctionCall func:functionId=\"" +
+         std::to_wstring(functionId) + L"\"/></FDT>";
+}
+
 }  // namespace testsupport

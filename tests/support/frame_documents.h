@@ -10,5 +10,7 @@ namespace testsupport {
 std::wstring UserInformation(const wchar_t* level);
 // DTMInit's FrameVersion of a frame of that FDT version.
 std::wstring FrameVersion(int major, int minor, int release);
+// The function-call document that names one function of a DTM.
+std::wstring FunctionCall(long functionId);
 
 }  // namespace testsupport

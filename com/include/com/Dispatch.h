@@ -5,9 +5,11 @@
 //
 // GetIDsOfNames and Invoke go through ITypeInfo over the interface's type
 // information (Module::typeInfo), so the names and dispatch ids are the ones
-// in the IDL. The type library is the module's own (TYPELIB resource 1) or,
-// for an interface it does not describe, the registered one that names the
-// interface under HKCR\Interface.
+// in the IDL. The type library is one the module carries (any TYPELIB
+// resource, registered or not, so a module can answer IDispatch on
+// interfaces whose library it must not register) or, for an interface none
+// of them describes, the registered one that names the interface under
+// HKCR\Interface.
 #pragma once
 
 #include <windows.h>

@@ -69,13 +69,16 @@ class Module {
   HRESULT registerServer();
   HRESULT unregisterServer();
 
-  // The type information of interface iid from the module's type library,
-  // else from the registered library that HKCR\Interface\{iid}\TypeLib names.
-  // For a dual interface it is the vtable part, which ITypeInfo::Invoke uses.
+  // The type information of interface iid from the type libraries the
+  // module carries (every TYPELIB resource, in id order, registered or
+  // not), else from the registered library that
+  // HKCR\Interface\{iid}\TypeLib names. For a dual interface it is the
+  // vtable part, which ITypeInfo::Invoke uses.
   HRESULT typeInfo(REFIID iid, ITypeInfo** out);
 
  private:
   HRESULT loadTypeLib(ITypeLib** out) const;
+  HRESULT loadEmbeddedTypeLib(WORD id, ITypeLib** out) const;
   HRESULT unregisterTypeLib() const;
 
   HINSTANCE instance_ = nullptr;

@@ -1,6 +1,7 @@
 // A small in-process server built with the COM layer, for the layer's tests:
 // Calculator (dual, registered as an ActiveX control so that every
-// registration key is written), Counter (can be aggregated), and Faulty,
+// registration key is written), Counter (can be aggregated), Greeter (its
+// interface is described only by the unregistered TYPELIB 2), and Faulty,
 // whose construction fails.
 #include <windows.h>
 #include <objbase.h>
@@ -15,6 +16,7 @@
 #include "com/Module.h"
 #include "com/Object.h"
 #include "comtest.h"
+#include "comtest_extra.h"
 
 namespace {
 
@@ -93,6 +95,39 @@ class Counter : public com::ObjectRoot, public com::DispatchImpl<ICounter> {
   LONG count_ = 0;
 };
 
+class Greeter : public com::ObjectRoot, public com::DispatchImpl<IGreeter> {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {
+        com::entry<Greeter, IGreeter>(),
+        com::entry<Greeter, IDispatch, IGreeter>(),
+        com::endOfMap()};
+    return map;
+  }
+
+  STDMETHODIMP Greet(BSTR name, BSTR* greeting) override {
+    if (!greeting) return E_POINTER;
+    *greeting = nullptr;
+    return com::guard([&]() -> HRESULT {
+      com::Bstr text(L"Hello, ");
+      HRESULT hr = text.append(name ? name : L"");
+      if (FAILED(hr)) return hr;
+      ++count_;
+      *greeting = text.detach();
+      return S_OK;
+    });
+  }
+
+  STDMETHODIMP get_Count(LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = count_;
+    return S_OK;
+  }
+
+ private:
+  LONG count_ = 0;
+};
+
 class Faulty : public com::ObjectRoot, public IPersist {
  public:
   static const com::InterfaceEntry* interfaceMap() {
@@ -129,6 +164,10 @@ const com::ClassRegistration kCounterRegistration = {
     &CLSID_Counter, L"Test Counter", L"ComLayerTest.Counter.1", L"ComLayerTest.Counter",
     L"Both", &LIBID_ComTestLib, nullptr, false, nullptr, nullptr, nullptr};
 
+const com::ClassRegistration kGreeterRegistration = {
+    &CLSID_Greeter, L"Test Greeter", nullptr, nullptr, L"Apartment",
+    nullptr, nullptr, false, nullptr, nullptr, nullptr};
+
 const com::ClassRegistration kFaultyRegistration = {
     &CLSID_TestFaulty, L"Test Faulty", nullptr, nullptr, L"Apartment",
     nullptr, nullptr, false, nullptr, nullptr, nullptr};
@@ -136,6 +175,7 @@ const com::ClassRegistration kFaultyRegistration = {
 const com::ClassEntry kClasses[] = {
     {&CLSID_Calculator, &com::createObjectNoAggregation<Calculator>, &kCalculatorRegistration},
     {&CLSID_Counter, &com::createObject<Counter>, &kCounterRegistration},
+    {&CLSID_Greeter, &com::createObjectNoAggregation<Greeter>, &kGreeterRegistration},
     {&CLSID_TestFaulty, &com::createObject<Faulty>, &kFaultyRegistration},
 };
 

@@ -6,8 +6,6 @@
 #include "channel/channel_texts.h"
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
-#include "shared/registry_layout.h"
-#include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
@@ -17,70 +15,8 @@ namespace {
 const wchar_t kWrongType[] =
     L"The configured is HART device is of the wrong type for this DTM device type.";
 
-// The configuration key (in the registry view every deliverable uses) removed.
-void RemoveDeviceConfiguration() {
-  win32::UniqueRegKey parent;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\VELTRA\\evHRT USB", 0,
-                      KEY_ALL_ACCESS | shared::kRegistryView, parent.put()) == ERROR_SUCCESS)
-    ::RegDeleteTreeA(parent.get(), "Config");
-}
-
-class DeviceCheckTest : public HartDtmFixture {
+class DeviceCheckTest : public BoundAdapterFixture {
  protected:
-  void SetUp() override {
-    HartDtmFixture::SetUp();
-    RemoveDeviceConfiguration();
-    // modemapi.dll is found beside the program; each case decides which.
-    UseLibrary(L"modemapi_real.dll");
-  }
-  void TearDown() override {
-    HartDtmFixture::TearDown();
-    RemoveDeviceConfiguration();
-    if (adapterPlugged_) SimRemoveAdapter(kSerial);
-    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, shared::kRegistryView, 0);
-  }
-
-  static constexpr uint16_t kSerial = 0x1234;
-  std::string devicePath_;
-  bool adapterPlugged_ = false;
-
-  // The library beside the program becomes a copy of that file (null: none).
-  void UseLibrary(const wchar_t* file) {
-    const std::wstring target = ProgramFolder() + L"modemapi.dll";
-    ::DeleteFileW(target.c_str());
-    if (file) {
-      ASSERT_TRUE(::CopyFileW((ProgramFolder() + file).c_str(), target.c_str(), FALSE));
-    }
-  }
-
-  // Device number `number` bound to a simulated adapter that is plugged in,
-  // as the service writes it: the DTM's channel opens it when going online.
-  void ConfigureDeviceNumber(int number) {
-    char temp[MAX_PATH];
-    ::GetTempPathA(sizeof temp, temp);
-    devicePath_ = std::string(temp) + "dtm-adapter-1234";
-    ASSERT_TRUE(SimCreateAdapter(std::wstring(devicePath_.begin(), devicePath_.end()).c_str(), kSerial));
-    adapterPlugged_ = true;
-    {
-      win32::UniqueRegKey enumKey;
-      ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, 0, nullptr,
-                                                 0, KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
-                                                 enumKey.put(), nullptr));
-      DWORD serial = kSerial;
-      ASSERT_EQ(ERROR_SUCCESS,
-                ::RegSetValueExA(enumKey.get(), devicePath_.c_str(), 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
-    }
-    win32::UniqueRegKey key;
-    std::string path = std::string(shared::kConfigKeyPath) + "\\" + std::to_string(number);
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
-                                               key.put(), nullptr));
-    DWORD serial = kSerial;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key.get(), shared::kUsbIdValueName, 0, REG_DWORD,
-                                              reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
-  }
-
   HRESULT SetCommunication(VARIANT_BOOL* ok) { return dtm->SetCommunication(nullptr, ok); }
 
   // The texts the frame was shown as the DTM's error messages.
@@ -93,7 +29,7 @@ class DeviceCheckTest : public HartDtmFixture {
 };
 
 TEST_F(DeviceCheckTest, ConfiguredDeviceOfTheDtmsTypeGoesOnline) {
-  ConfigureDeviceNumber(0);  // parameter 1000 names device number 0
+  BindDeviceNumber(0);  // parameter 1000 names device number 0
   Configure();
   VARIANT_BOOL ok = VARIANT_FALSE;
   EXPECT_EQ(S_OK, SetCommunication(&ok));
@@ -107,7 +43,7 @@ TEST_F(DeviceCheckTest, ConfiguredDeviceOfTheDtmsTypeGoesOnline) {
 // down: the channel's worker, which holds the adapter, does not keep the DTM;
 // it closes the adapter and ends, and the modules unload.
 TEST_F(DeviceCheckTest, OnlineDtmReleasedWithoutShutdownClosesTheAdapterAndUnloads) {
-  ConfigureDeviceNumber(0);
+  BindDeviceNumber(0);
   Configure();
   VARIANT_BOOL ok = VARIANT_FALSE;
   ASSERT_EQ(S_OK, SetCommunication(&ok));
@@ -127,7 +63,7 @@ TEST_F(DeviceCheckTest, OnlineDtmReleasedWithoutShutdownClosesTheAdapterAndUnloa
 // DTM object: its parameters, its tag and its device type come back, so the
 // loaded DTM passes the device check and goes online.
 TEST_F(DeviceCheckTest, SavedDataSetLoadsIntoANewDtmThatGoesOnline) {
-  ConfigureDeviceNumber(0);
+  BindDeviceNumber(0);
   Configure();
   ASSERT_EQ(S_OK, Write(hart_param::kPreambleCount, UI1(12).value()));
   ASSERT_EQ(S_OK, Write(hart_param::kRetryCount, UI1(7).value()));
@@ -179,7 +115,7 @@ TEST_F(DeviceCheckTest, SavedDataSetLoadsIntoANewDtmThatGoesOnline) {
 }
 
 TEST_F(DeviceCheckTest, DeviceNumberNotConfiguredReportsMessage161) {
-  ConfigureDeviceNumber(1);  // parameter 1000 names device number 0
+  BindDeviceNumber(1);  // parameter 1000 names device number 0
   Configure();
   VARIANT_BOOL ok = VARIANT_TRUE;
   EXPECT_EQ(S_FALSE, SetCommunication(&ok));
@@ -223,7 +159,7 @@ TEST_F(DeviceCheckTest, LibraryAbsentOrIncompleteReportsItsMessageAndStaysConfig
       {L"modemapi_eleven.dll",  // lacks vtHART_NotifyPnP
        L"Error while loading the modemapi.dll. Not all function pointers could be loaded."},
   };
-  ConfigureDeviceNumber(0);
+  BindDeviceNumber(0);
   Configure();
   size_t reported = 0;
   for (const Case& c : cases) {

@@ -116,11 +116,7 @@ TEST_F(FunctionsTest, FrameLearnsEachFunctionsControlAndNoneForAnUnknownId) {
   Configure();
   com::ComPtr<IDtmActiveXInformation> information;
   ASSERT_EQ(S_OK, object.as(information));
-  auto call = [](LONG id) {
-    return L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMFunctionCallSchema.xml\" "
-           L"xmlns:func=\"x-schema:DTMFunctionCallSchema.xml\"><FDTFunctionCall func:functionId=\"" +
-           std::to_wstring(id) + L"\"/></FDT>";
-  };
+  auto call = [](LONG id) { return testsupport::FunctionCall(id); };
   com::Bstr progId;
   ASSERT_EQ(S_OK, information->GetActiveXProgId(com::Bstr(call(8).c_str()).get(), progId.put()));
   EXPECT_EQ(L"evFDT.evHrtFdtScanRangeActiveX", std::wstring(progId.c_str()));

@@ -6,6 +6,8 @@
 
 #include "dtm/dtm_ids.h"
 #include "regsvr32.h"
+#include "shared/registry_layout.h"
+#include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
@@ -240,6 +242,76 @@ com::Variant HartDtmFixture::Read(ULONG id) {
 
 HRESULT HartDtmFixture::Write(ULONG id, const VARIANT& value) {
   return parameters->WriteParameter(*UI4(id).get(), value);
+}
+
+namespace {
+
+// The configuration key (in the registry view every deliverable uses) removed.
+void RemoveDeviceConfiguration() {
+  win32::UniqueRegKey parent;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\VELTRA\\evHRT USB", 0,
+                      KEY_ALL_ACCESS | shared::kRegistryView, parent.put()) == ERROR_SUCCESS)
+    ::RegDeleteTreeA(parent.get(), "Config");
+}
+
+}  // namespace
+
+void BoundAdapterFixture::SetUp() {
+  HartDtmFixture::SetUp();
+  RemoveDeviceConfiguration();
+  UseLibrary(L"modemapi_real.dll");
+}
+
+void BoundAdapterFixture::TearDown() {
+  HartDtmFixture::TearDown();
+  RemoveDeviceConfiguration();
+  if (adapterPlugged_) SimRemoveAdapter(kSerial);
+  adapterPlugged_ = false;
+  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, shared::kRegistryView, 0);
+}
+
+void BoundAdapterFixture::UseLibrary(const wchar_t* file) {
+  const std::wstring target = ProgramFolder() + L"modemapi.dll";
+  ::DeleteFileW(target.c_str());
+  if (file) {
+    ASSERT_TRUE(::CopyFileW((ProgramFolder() + file).c_str(), target.c_str(), FALSE));
+  }
+}
+
+void BoundAdapterFixture::BindDeviceNumber(int number) {
+  char temp[MAX_PATH];
+  ::GetTempPathA(sizeof temp, temp);
+  devicePath_ = std::string(temp) + "dtm-adapter-1234";
+  ASSERT_TRUE(SimCreateAdapter(std::wstring(devicePath_.begin(), devicePath_.end()).c_str(), kSerial));
+  adapterPlugged_ = true;
+  {
+    win32::UniqueRegKey enumKey;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, 0, nullptr,
+                                               0, KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
+                                               enumKey.put(), nullptr));
+    DWORD serial = kSerial;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetValueExA(enumKey.get(), devicePath_.c_str(), 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
+  }
+  win32::UniqueRegKey key;
+  std::string path = std::string(shared::kConfigKeyPath) + "\\" + std::to_string(number);
+  ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
+                                             key.put(), nullptr));
+  DWORD serial = kSerial;
+  ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key.get(), shared::kUsbIdValueName, 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
+}
+
+void BoundAdapterFixture::GoOnline() {
+  BindDeviceNumber(0);
+  Configure();
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  // The HART channel moves the DTM online from its worker.
+  ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
 }
 
 }  // namespace hartdtmtest

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -107,6 +108,31 @@ class HartDtmFixture : public ::testing::Test {
   com::ComPtr<IUnknown> frameObject;
   frame_double::ControlFrame* frame = nullptr;
   com::Bstr tag{L"HART DTM under test"};
+};
+
+// The fixture with a simulated adapter and the modem interface library, so
+// that the DTM can go online: modemapi.dll beside the program is the real
+// library unless a case copies another one over it; BindDeviceNumber plugs
+// the adapter in and binds the device number to it as the service writes
+// it. Everything is removed again after each case.
+class BoundAdapterFixture : public HartDtmFixture {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The library beside the program becomes a copy of that file (null: none).
+  void UseLibrary(const wchar_t* file);
+  // Device number `number` bound to a simulated adapter that is plugged in:
+  // the DTM's channel opens it when going online (parameter 1000 names
+  // device number 0).
+  void BindDeviceNumber(int number);
+  // Configured for a maintenance user on device number 0, set to
+  // communicate and online (state 12).
+  void GoOnline();
+
+  static constexpr uint16_t kSerial = 0x1234;
+  std::string devicePath_;
+  bool adapterPlugged_ = false;
 };
 
 }  // namespace hartdtmtest

@@ -385,6 +385,20 @@ STDMETHODIMP FunctionContainerCore::GetActiveXProgId(BSTR functionCall, BSTR* pr
   });
 }
 
+// ---- IDtmApplication -----------------------------------------------------
+
+STDMETHODIMP FunctionContainerCore::StartApplication(BSTR, BSTR, BSTR, VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  return S_FALSE;
+}
+
+STDMETHODIMP FunctionContainerCore::ExitApplication(BSTR, VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  return S_FALSE;
+}
+
 STDMETHODIMP FunctionContainerCore::GetActiveXGuid(BSTR functionCall, BSTR* classId) {
   if (!classId) return E_POINTER;
   *classId = nullptr;

@@ -398,6 +398,11 @@ HRESULT BaseDtm::OnConstruct() {
   });
 }
 
+HRESULT BaseDtm::ApplyRelationsForConfig() {
+  com::ComPtr<IevFdtParameterHandler4> handler = DtmInterface<IevFdtParameterHandler4>();
+  return handler ? handler->EvaluateRelations() : S_OK;
+}
+
 const DocumentListRecord* BaseDtm::GetDocumentList(size_t* count) {
   if (count) *count = 0;
   return nullptr;

@@ -301,8 +301,14 @@ HRESULT DtmEventsCore::ProgressArray(const VARIANT& value) {
                              V_BOOL(flag.get()) ? SHORT(-1) : SHORT(0));
 }
 
+com::ComPtr<IDtmOnlineParameter> DtmEventsCore::OwnOnlineParameter() {
+  com::ComPtr<IDtmOnlineParameter> online;
+  if (IUnknown* dtm = EventsDtmObject()) online.queryFrom(dtm);
+  return online;
+}
+
 HRESULT DtmEventsCore::OnlineParameter(ULONG code, const VARIANT& value) {
-  IDtmOnlineParameter* online = OwnOnlineParameter();
+  com::ComPtr<IDtmOnlineParameter> online = OwnOnlineParameter();
   if (!online) return S_FALSE;
   com::Bstr invokeId;
   HRESULT hr = CFdtVariant::GetBstr(value, invokeId.put());

@@ -45,6 +45,10 @@ HRESULT BuildCompareResult(bool equal, BSTR* out) {
   return FormatBstr(out, kCompareResult, equal ? L"equal" : L"notEqual");
 }
 
+HRESULT BuildNothingComparedResult(BSTR* out) {
+  return FormatBstr(out, kCompareResult, L"noComparableData");
+}
+
 HRESULT BuildCommunicationErrorFragment(BSTR* out) {
   return FormatBstr(out, L"%s", kCommunicationError);
 }
@@ -140,6 +144,12 @@ STDMETHODIMP OnlineTransferCore::OnlineCompare(BSTR* document) {
     if (dtm.ReachOnline() != S_OK) {
       HRESULT hr = BuildCommunicationErrorFragment(body.put());
       if (FAILED(hr)) return hr;
+    } else if (!HasComparedParameter()) {
+      // The DTM's compare would answer "not equal" for a set without a
+      // compared parameter (all of them kept by the DTM alone): the
+      // frame is told that there was nothing to compare instead.
+      HRESULT hr = BuildNothingComparedResult(body.put());
+      if (FAILED(hr)) return hr;
     } else {
       com::Bstr text;
       VARIANT_BOOL equal = VARIANT_TRUE;
@@ -164,6 +174,17 @@ STDMETHODIMP OnlineTransferCore::GetDeviceStatus(BSTR* document) {
     const ULONG status = OnlineDtm().ReachOnline() == S_OK ? ReadDeviceStatus() : kStatusError;
     return BuildDeviceStatusDocument(status, document);
   });
+}
+
+bool OnlineTransferCore::HasComparedParameter() {
+  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  ULONG count = 0;
+  if (FAILED(handler.GetParameterCount(&count))) return true;  // let the compare report it
+  for (ULONG i = 0; i < count; ++i) {
+    ParInfo record;
+    if (FAILED(handler.GetParameterAt(i, &record)) || IsCompared(record)) return true;
+  }
+  return false;
 }
 
 ULONG OnlineTransferCore::ReadDeviceStatus() {

@@ -44,7 +44,7 @@ class OnlineRecorder : public com::ObjectRoot, public com::DispatchImpl<IDtmOnli
 // transfer-abort flag.
 class OnlineEventsDtm : public EventsTestDtm {
  public:
-  IDtmOnlineParameter* OwnOnlineParameter() override { return online.get(); }
+  com::ComPtr<IDtmOnlineParameter> OwnOnlineParameter() override { return online; }
   void SetTransferAbort(bool abort) override { aborts.push_back(abort); }
 
   com::ComPtr<IDtmOnlineParameter> online;

@@ -8,6 +8,9 @@
 //   open (properties sent in a fixed order, audit entry, data-set lock) and
 //   dropped when they close.
 // - IDtmActiveXInformation: the control (ProgID or class id) of a function.
+// - IDtmApplication: every function of a toolkit DTM is a control that the
+//   frame hosts, or an action the DTM runs itself; none runs as an
+//   application of its own, so both requests are refused.
 // - IevFdtOpenControls (C++, fdtidl/ToolkitHooks.h): what the base DTM and
 //   the DTM events ask about open controls.
 //
@@ -56,6 +59,7 @@ constexpr LONG kControlBookkeepingOnly = 0x1;
 class FunctionContainerCore : public com::DispatchImpl<IevFdtActiveXContainer>,
                               public com::DispatchImpl<IevFdtActiveXManagement>,
                               public com::DispatchImpl<IDtmActiveXInformation>,
+                              public com::DispatchImpl<IDtmApplication>,
                               public IevFdtOpenControls {
  public:
   FunctionContainerCore(const FunctionContainerCore&) = delete;
@@ -82,6 +86,12 @@ class FunctionContainerCore : public com::DispatchImpl<IevFdtActiveXContainer>,
   // ---- IDtmActiveXInformation --------------------------------------------
   STDMETHODIMP GetActiveXGuid(BSTR functionCall, BSTR* classId) override;
   STDMETHODIMP GetActiveXProgId(BSTR functionCall, BSTR* progId) override;
+
+  // ---- IDtmApplication ---------------------------------------------------
+  // E_POINTER for a null result; otherwise *result false and S_FALSE.
+  STDMETHODIMP StartApplication(BSTR invokeId, BSTR functionCall, BSTR windowTitle,
+                                VARIANT_BOOL* result) override;
+  STDMETHODIMP ExitApplication(BSTR invokeId, VARIANT_BOOL* result) override;
 
   // ---- IevFdtOpenControls ------------------------------------------------
   ULONG STDMETHODCALLTYPE OpenControlCount() override { return static_cast<ULONG>(records_.size()); }
@@ -135,4 +145,5 @@ class CevFDT_FunctionContainerImpl : public FunctionContainerCore {
 
 #define EV_FUNCTION_CONTAINER_ENTRIES(Class)                                         \
   com::entry<Class, IevFdtActiveXContainer>(), com::entry<Class, IevFdtActiveXManagement>(), \
-      com::entry<Class, IDtmActiveXInformation>(), com::entry<Class, IevFdtOpenControls>()
+      com::entry<Class, IDtmActiveXInformation>(), com::entry<Class, IDtmApplication>(),   \
+      com::entry<Class, IevFdtOpenControls>()

@@ -38,8 +38,9 @@ class ParameterDocumentCore : public com::DispatchImpl<IDtmParameter> {
   virtual ULONG DocumentDataState() = 0;
   // The storage flag (0 persistent, 1 transient). Default: 0.
   virtual LONG DocumentStorageFlag() { return 0; }
-  // The DTM's data text (the data set's first item), inserted as markup.
-  // Default: none.
+  // The DTM's data text (the data set's first item, its device type),
+  // inserted as markup. The template gives the base DTM's data-set
+  // reference.
   virtual HRESULT DocumentDataText(BSTR* text);
   virtual HRESULT OnSetParameters(BSTR path, BSTR document, VARIANT_BOOL* result);
 };
@@ -49,4 +50,7 @@ class CevFDT_ParameterDocumentImpl : public ParameterDocumentCore {
  protected:
   BaseDtm& DocumentDtm() override { return *static_cast<T*>(this); }
   ULONG DocumentDataState() override { return static_cast<T*>(this)->GetDataState(); }
+  HRESULT DocumentDataText(BSTR* text) override {
+    return static_cast<T*>(this)->GetDataSetReference(text);
+  }
 };

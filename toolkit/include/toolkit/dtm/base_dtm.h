@@ -245,8 +245,10 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   virtual void CreateParameterTable() {}
   // Diagnostic output of the DTM's XML handler (default: ReportMessage).
   virtual void ReportXmlMessage(const char* text);
-  // Parameter relations evaluated once by Config (default: nothing).
-  virtual HRESULT ApplyRelationsForConfig() { return S_OK; }
+  // Parameter relations evaluated once by Config. Default: every relation
+  // list of the DTM object's parameter handler
+  // (IevFdtParameterHandler4::EvaluateRelations); nothing without a handler.
+  virtual HRESULT ApplyRelationsForConfig();
   // The functions document body (the elements of the function list). The
   // default asks the function container (IevFdtActiveXContainer) when the
   // object answers it, else builds the elements of the function table.

@@ -151,9 +151,10 @@ class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
   // Number of open functions that hold a data-set lock. Default: the
   // function container's; without one 0.
   virtual ULONG OpenLockingFunctions();
-  // The DTM's own IDtmOnlineParameter (it is not in the interface map).
-  // Default: none; events 49 and 50 then answer S_FALSE.
-  virtual IDtmOnlineParameter* OwnOnlineParameter() { return nullptr; }
+  // The DTM's own IDtmOnlineParameter. Default: the DTM object's (the
+  // online transfer part answers it from QueryInterface); without one,
+  // events 49 and 50 answer S_FALSE.
+  virtual com::ComPtr<IDtmOnlineParameter> OwnOnlineParameter();
   // The PARAMETERS text of a frame parameter-change document. Default: the
   // DTM object's IevFdtParametersImportExport::Import; none: S_FALSE.
   virtual HRESULT LoadParameterValues(BSTR parameters);

@@ -62,6 +62,9 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   HRESULT STDMETHODCALLTYPE SetParameterDocument(BSTR document, VARIANT_BOOL* result) override;
 
   // --- IDtmOnlineDiagnosis ---
+  // The compare result is "noComparableData" for a set without a compared
+  // parameter (a readable device parameter marked for the compare), where
+  // the DTM's own compare would answer "notEqual" having read nothing.
   STDMETHODIMP OnlineCompare(BSTR* document) override;
   STDMETHODIMP GetDeviceStatus(BSTR* document) override;
 
@@ -126,6 +129,9 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   void ReportToolkitMessage(ULONG id);
   // Visits the device parameters for the status; 0 ok, 2 error.
   ULONG ReadDeviceStatus();
+  // Whether the set holds a parameter the DTM's compare reads (a readable
+  // device parameter marked for the compare); true when that cannot be told.
+  bool HasComparedParameter();
 
   ULONG progressMark_ = 0;
   ULONG progressStep_ = kTransferProgressStep;
@@ -148,5 +154,7 @@ class CevFDT_OnlineTransferImpl : public OnlineTransferCore {
 // The compare and device-status documents.
 HRESULT BuildCompareDocument(const wchar_t* body, BSTR* out);
 HRESULT BuildCompareResult(bool equal, BSTR* out);
+// The result of a compare that found no parameter to compare.
+HRESULT BuildNothingComparedResult(BSTR* out);
 HRESULT BuildCommunicationErrorFragment(BSTR* out);
 HRESULT BuildDeviceStatusDocument(ULONG status, BSTR* out);
