@@ -78,21 +78,10 @@ HRESULT IdsFromArray(const VARIANT& value, std::vector<ULONG>* ids) {
 // ---------------------------------------------------------------------------
 
 void OnlineTransferCore::ReportTransferProgress(ULONG index, ULONG count, const wchar_t* text) {
-  BaseDtm& dtm = OnlineDtm();
-  if (index == 0) {
-    dtm.QueueWorkerRequest(text ? text : L"", 0, 0);
-    return;
-  }
-  if (count == 0) return;
-  // 64-bit: a large index times 100 must not wrap.
-  const ULONGLONG percent = static_cast<ULONGLONG>(index) * 100 / count;
-  if (percent <= progressMark_) return;
-  progressMark_ += progressStep_;
-  if (OnlineHandler().TransferAborted()) return;
-  dtm.QueueWorkerRequest(text ? text : L"", static_cast<USHORT>(percent > 100 ? 100 : percent), -1);
+  OnlineHandler().ReportTransferProgress(index, count, text);
 }
 
-void OnlineTransferCore::EndTransferProgress() { OnlineDtm().QueueWorkerRequest(L"", 0, 0); }
+void OnlineTransferCore::EndTransferProgress() { OnlineHandler().ReportProgress(L"", 0, false); }
 
 void OnlineTransferCore::OpenTransferBracket() {
   ++bracketDepth_;
@@ -172,23 +161,13 @@ HRESULT OnlineTransferCore::TransferGroup(ULONG parameterId, LONG mode, std::vec
   return S_OK;
 }
 
-long OnlineTransferCore::TransferError(const ParInfo& record, ULONG questionId, ULONG captionId) {
+bool OnlineTransferCore::TransferError(const ParInfo& record, TransferKind kind) {
   BaseDtm& dtm = OnlineDtm();
   BSTR error = OnlineHandler().LastDeviceError();
   if (error && *error) {
     dtm.ReportMessage("%s: %s", Narrow(record.name.c_str()).c_str(), Narrow(error).c_str());
   }
-  auto container = dtm.DtmInterface<IevFdtActiveXContainer>();
-  if (!container) return IDNO;
-  IUnknown* object = dtm.GetCommDtmInterface();
-  com::Bstr question, caption;
-  GetToolkitMessage(object, questionId, ToolkitMessageUser::TransferStop, question.put());
-  GetToolkitMessage(object, captionId, ToolkitMessageUser::TransferStop, caption.put());
-  long answer = 0;
-  if (FAILED(container->ShowUserMessage(question.get(), caption.get(),
-                                        Ui4(kStopQuestionStyle).value(), &answer)))
-    return IDNO;
-  return answer;
+  return dtm.AskStopTransfer(kind);
 }
 
 // ---------------------------------------------------------------------------
@@ -223,7 +202,7 @@ HRESULT OnlineTransferCore::BulkTransfer(bool upload, VARIANT_BOOL* done) {
 HRESULT OnlineTransferCore::DownloadParameterSet(VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
-  progressMark_ = 0;
+  OnlineHandler().ResetTransferProgress();
   return com::guard([&]() -> HRESULT {
     // An abort that came before this download ends it, and only it.
     if (TakeAbort()) return E_ABORT;
@@ -301,8 +280,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
       continue;
     }
     anyError = true;
-    if (TransferError(record, transfer_message::kDownloadStopQuestion,
-                      transfer_message::kDownloadCaption) == kAnswerYes)
+    if (TransferError(record, TransferKind::Download))
       return S_OK;
   }
   if (!anyError) *done = VARIANT_TRUE;
@@ -314,7 +292,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
 // ---------------------------------------------------------------------------
 
 HRESULT OnlineTransferCore::UploadParameterSet() {
-  progressMark_ = 0;
+  OnlineHandler().ResetTransferProgress();
   return com::guard([&]() -> HRESULT {
     if (TakeAbort()) return E_ABORT;
     BaseDtm& dtm = OnlineDtm();
@@ -361,8 +339,7 @@ HRESULT OnlineTransferCore::UploadLoop(VARIANT_BOOL* done) {
         read.push_back(record.id);
       } else {
         anyError = true;
-        if (TransferError(record, transfer_message::kUploadStopQuestion,
-                          transfer_message::kUploadCaption) == kAnswerYes)
+        if (TransferError(record, TransferKind::Upload))
           return E_FAIL;
       }
     }
