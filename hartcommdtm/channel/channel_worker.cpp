@@ -45,6 +45,7 @@ const com::InterfaceEntry* CHART_Channel::interfaceMap() {
       com::entry<CHART_Channel, IevFdtOwnedChannel>(),
       com::entry<CHART_Channel, IevFdtChannelText>(),
       EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
+      EV_CHANNEL_TRANSLATION_ENTRIES(CHART_Channel),
       com::endOfMap()};
   return map;
 }
@@ -287,6 +288,9 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
       if (FAILED(hr) && duplicate) ::CloseHandle(duplicate);
       return hr;
     }
+    // The parameter texts live in this apartment with the parameters: they
+    // follow the owner's language here, the worker only keeps its id.
+    if (number == kEventLanguage && !OnWorkerThread()) OnLanguageChanged();
     return PostEvent(number, value);
   });
 }
