@@ -26,14 +26,6 @@ com::Variant Ui4(ULONG value) {
   return v;
 }
 
-bool TakesPartInDownload(const ParInfo& p) {
-  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineWrite) && (p.flags & kParFlagUsual);
-}
-
-bool TakesPartInUpload(const ParInfo& p) {
-  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineRead) && (p.flags & kParFlagUsual);
-}
-
 std::string Narrow(const wchar_t* text) {
   const int size = ::WideCharToMultiByte(CP_ACP, 0, text ? text : L"", -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1) return std::string();
@@ -248,7 +240,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
     ParInfo record;
     hr = handler.GetParameterAt(i, &record);
     if (FAILED(hr)) return hr;
-    if (!TakesPartInDownload(record)) {
+    if (!CevFDT_ParameterHandlerCore::TakesPartInDownload(record)) {
       ReportTransferProgress(i, count, L"Download");
       continue;
     }
@@ -333,7 +325,7 @@ HRESULT OnlineTransferCore::UploadLoop(VARIANT_BOOL* done) {
     ParInfo record;
     hr = handler.GetParameterAt(i, &record);
     if (FAILED(hr)) return hr;
-    if (TakesPartInUpload(record)) {
+    if (CevFDT_ParameterHandlerCore::TakesPartInUpload(record)) {
       if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
       if (DeviceRead(record.id)) {
         read.push_back(record.id);

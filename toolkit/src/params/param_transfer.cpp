@@ -161,15 +161,24 @@ HRESULT CevFDT_ParameterHandlerCore::TransferParameterArray(const VARIANT& list,
 // Transfers of the parameter set
 // ---------------------------------------------------------------------------
 
+bool CevFDT_ParameterHandlerCore::TakesPartInDownload(const ParInfo& record) {
+  return record.kind == kParKindDevice && (record.flags & kParFlagOnlineWrite) &&
+         (record.flags & kParFlagUsual);
+}
+
+bool CevFDT_ParameterHandlerCore::TakesPartInUpload(const ParInfo& record) {
+  return record.kind == kParKindDevice && (record.flags & kParFlagOnlineRead) &&
+         (record.flags & kParFlagUsual);
+}
+
 HRESULT CevFDT_ParameterHandlerCore::GetParInfoList(VARIANT* list) {
   if (!list) return E_INVALIDARG;
   ::VariantInit(list);
   return com::guard([&]() -> HRESULT {
-    constexpr ULONG kTakesPart = kParFlagOnlineWrite | kParFlagUsual;
     std::vector<ULONG> ids;
     for (ULONG i = 0; i < params_.Count(); ++i) {
       const ParInfo* record = params_.At(i);
-      if (record && (record->flags & kTakesPart) == kTakesPart) ids.push_back(record->id);
+      if (record && TakesPartInDownload(*record)) ids.push_back(record->id);
     }
     SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(ids.size()));
     if (!array) return E_OUTOFMEMORY;

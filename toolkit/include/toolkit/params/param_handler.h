@@ -306,13 +306,17 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
 
   // --- transfers of the parameter set (param_transfer.cpp) ---
 
-  // The parameters a download of this handler's set transfers: each whose
-  // flags hold 0x20 (written out) and 0x40, whatever its kind
-  // (StoreParameter decides where the value goes), in ascending id order.
-  // Each element names one descriptor by its id (VT_UI4), so that the
-  // transfer takes every value as it is when its turn comes. A VT_ARRAY|
-  // VT_VARIANT vector with lower bound 0, empty when none takes part.
-  // E_INVALIDARG for a null out, E_OUTOFMEMORY when the array cannot be made.
+  // Which parameters the transfers of a parameter set handle: device
+  // parameters (kind 1) whose flags hold 0x20 (writable online) or 0x10
+  // (readable online), each with 0x40.
+  static bool TakesPartInDownload(const ParInfo& record);
+  static bool TakesPartInUpload(const ParInfo& record);
+  // The parameters a download of this handler's set transfers
+  // (TakesPartInDownload), in ascending id order. Each element names one
+  // descriptor by its id (VT_UI4), so that the transfer takes every value as
+  // it is when its turn comes. A VT_ARRAY|VT_VARIANT vector with lower bound
+  // 0, empty when none takes part. E_INVALIDARG for a null out,
+  // E_OUTOFMEMORY when the array cannot be made.
   HRESULT GetParInfoList(VARIANT* list);
   // One progress notice for the frame: a title and a percentage, passed as
   // DTM event 18 (a packed SProgressEvent) to the owner's IevFdtDtmEvents,
