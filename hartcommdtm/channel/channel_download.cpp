@@ -86,13 +86,21 @@ HRESULT CHART_Channel::DownloadParameter(ULONG parameterId, ParInfo* record) {
     if (FAILED(hr)) return hr;
     value = std::move(bytes);
   }
+  // What is written becomes the parameter's device value.
+  hr = record->initialValue.assign(value.value());
+  if (SUCCEEDED(hr)) hr = SetParInfo(parameterId, kParInitialValue, *record);
+  if (FAILED(hr)) return hr;
   VARIANT id;
   V_VT(&id) = VT_UI4;
   V_UI4(&id) = parameterId;
   VARIANT_BOOL stored = VARIANT_FALSE;
   hr = StoreParameter(id, value.value(), &stored);
   if (FAILED(hr)) return hr;
-  return stored == VARIANT_TRUE ? S_OK : E_FAIL;
+  if (stored != VARIANT_TRUE) return E_FAIL;
+  ParInfo written;
+  hr = GetParameter(parameterId, &written);
+  if (FAILED(hr)) return hr;
+  return SetParameterFlags(parameterId, written.flags & ~ULONG(kParFlagChanged));
 }
 
 com::Bstr CHART_Channel::ErrorCodeText(HRESULT code) {

@@ -66,8 +66,11 @@ HRESULT CHART_Channel::finalConstruct() {
   scanStopEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   scanDoneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!scanStopEvent_ || !scanDoneEvent_) return E_OUTOFMEMORY;
-  // Only the DTM's handler holds its modified notice through a relation list.
+  // Only the DTM's handler holds its modified notice through a relation
+  // list, and only the DTM's writes device parameters to the device: the
+  // channel's own parameter is no parameter of the DTM's device.
   ParamOptions().holdNoticeDuringRelations = false;
+  ParamOptions().storeToDeviceOnline = false;
   // The channel's one parameter: its name, which is the channel's tag.
   return ParamRow::Text(kParChannelName, L"FSK Mavix - HART Channel", L"FSK Mavix - HART Channel",
                         L"FSK Mavix - HART Channel", 0)

@@ -380,6 +380,9 @@ class CHART_Channel : public com::ObjectRoot,
   // every parameter was written. E_NOINTERFACE without the owner's
   // IevFdtBaseDTM, E_ABORT after an abort, E_FAIL when not online.
   HRESULT OnParamDownloadRequest(const VARIANT& request, VARIANT_BOOL* done) override;
+  // One parameter: the value written becomes its device value; once written
+  // it is no longer marked to be downloaded (flag 0x2). *record is the
+  // descriptor as read before the write.
   HRESULT DownloadParameter(ULONG parameterId, ParInfo* record);
   // The text of an error code: the frame's (ITransferGroupProvider), else
   // the code as "%08X".
