@@ -86,6 +86,15 @@ class ChannelDownloadTest : public HartDtmFixture {
     for (const FrameCall& call : frame->callsTo("OnErrorMessage")) texts.push_back(call.arguments.at(1));
     return texts;
   }
+  // Two byte arrays whose texts are no hexadecimal (7001, 7002), then a
+  // parameter that can be written (7003); the DTM online.
+  void TwoBadParametersThenAGoodOne() {
+    AddBytes(7001, L"Bad bytes A", L"XYZ");
+    AddBytes(7002, L"Bad bytes B", L"Q1");
+    AddNumber(7003, L"Gain", 9, kParKindDevice, kTakesPart);
+    Online();
+    frame->clearCalls();
+  }
   void AnswerStopQuestion(const wchar_t* button) {
     frame->queueUserDialogAnswer({S_OK, frame_double::FrameApplication::answerDocument(button)});
   }
@@ -140,11 +149,7 @@ TEST_F(ChannelDownloadTest, EveryParameterThatTakesPartIsWrittenWithProgressForT
 }
 
 TEST_F(ChannelDownloadTest, AFailedParameterIsReportedAndYesStopsTheDownload) {
-  AddBytes(7001, L"Bad bytes A", L"XYZ");
-  AddBytes(7002, L"Bad bytes B", L"Q1");
-  AddNumber(7003, L"Gain", 9, kParKindDevice, kTakesPart);
-  Online();
-  frame->clearCalls();
+  TwoBadParametersThenAGoodOne();
   AnswerStopQuestion(L"buttonYes");
   VARIANT_BOOL done = VARIANT_TRUE;
   ASSERT_EQ(S_OK, Download(&done));
@@ -155,17 +160,13 @@ TEST_F(ChannelDownloadTest, AFailedParameterIsReportedAndYesStopsTheDownload) {
   ASSERT_EQ(1u, questions.size());
   EXPECT_NE(std::wstring::npos, questions[0].arguments.at(1).find(L"Do you want to stop download?"));
   EXPECT_NE(std::wstring::npos, questions[0].arguments.at(1).find(L"Download Parameters"));
-  EXPECT_EQ(kToBeDownloaded, Flags(7003) & kToBeDownloaded) << "written after the stop";
+  EXPECT_EQ(kToBeDownloaded, Flags(7003) & kToBeDownloaded) << "not written after the stop";
   auto notices = ProgressUntilEnd();
   EXPECT_EQ((std::vector<std::wstring>{L"", L"0", L"0"}), notices.back());
 }
 
 TEST_F(ChannelDownloadTest, NoGoesOnAndTheFramesErrorTextIsUsed) {
-  AddBytes(7001, L"Bad bytes A", L"XYZ");
-  AddBytes(7002, L"Bad bytes B", L"Q1");
-  AddNumber(7003, L"Gain", 9, kParKindDevice, kTakesPart);
-  Online();
-  frame->clearCalls();
+  TwoBadParametersThenAGoodOne();
   // The frame's text of the first code; it has none for the second.
   SAFEARRAY* ids = ::SafeArrayCreateVector(VT_UI4, 0, 1);
   ASSERT_TRUE(ids);

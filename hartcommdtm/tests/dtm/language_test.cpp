@@ -101,6 +101,17 @@ TEST_F(LanguageTest, ChannelAnswersWithTheDtmsTranslation) {
   EXPECT_EQ(L"<not found>", Text(translation.get(), L"localization/ChannelList/Nothing"));
   VARIANT_BOOL found = VARIANT_TRUE;
   EXPECT_EQ(E_INVALIDARG, translation->GetLocalizedText(com::Bstr(kChannelNamePath).get(), nullptr, &found));
+  // A late-bound caller reaches it by name.
+  wchar_t name[] = L"GetLanguageCount";
+  LPOLESTR names[] = {name};
+  DISPID id = 0;
+  ASSERT_EQ(S_OK, translation->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  com::Variant languages;
+  ASSERT_EQ(S_OK, translation->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                                      languages.put(), nullptr, nullptr));
+  ASSERT_EQ(VT_I4, languages.type());
+  EXPECT_EQ(2, V_I4(languages.get()));
 
   // The DTM's language is the channel's.
   ASSERT_TRUE(SetLanguage(1031));
