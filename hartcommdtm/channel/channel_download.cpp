@@ -2,10 +2,7 @@
 // handler's download request). It runs in the channel's apartment, which is
 // its owner DTM's: the stop question and the reports go to the owner, the
 // progress notices through the owner to the frame.
-#include <string>
-
 #include "channel/hart_channel.h"
-#include "com/Guard.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/values/fdt_texts.h"
@@ -53,7 +50,10 @@ HRESULT CHART_Channel::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done
     ULONG id = 0;
     hr = ::SafeArrayGetElement(ids, &i, element.get());
     if (SUCCEEDED(hr)) hr = CFdtVariant::GetUI4(element.value(), &id);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      ReportProgress(L"", 0, false);
+      return hr;
+    }
     ParInfo record;
     hr = DownloadParameter(id, &record);
     if (FAILED(hr)) {
@@ -73,7 +73,9 @@ HRESULT CHART_Channel::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done
   ReportProgress(kDownloadTitle, 100, false);
   if (failed) return S_OK;
   *done = VARIANT_TRUE;
-  return SetDataState(kDataStateAllDataLoaded);
+  // Only a download that wrote every parameter leaves nothing to be loaded.
+  SetDataState(kDataStateAllDataLoaded);
+  return S_OK;
 }
 
 HRESULT CHART_Channel::DownloadParameter(ULONG parameterId, ParInfo* record) {
