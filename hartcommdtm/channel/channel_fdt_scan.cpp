@@ -120,11 +120,11 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   ScanRequestRecord record;
   if (SUCCEEDED(ParseScanRequestDocument(doc.get(), &record))) {
     GetScanDisplayString();
-    ReportScanProgress(scanDisplayText_.c_str(), 0, true);
+    ReportProgress(scanDisplayText_.c_str(), 0, true);
     WriteScanActive(true);
     hr = ScanAddresses(record, invokeId.c_str(), events.get());
     WriteScanActive(false);
-    ReportScanProgress(scanDisplayText_.c_str(), 100, false);
+    ReportProgress(scanDisplayText_.c_str(), 100, false);
     if (SUCCEEDED(hr)) return S_OK;
   }
   ScanIdentificationList failed;
@@ -195,7 +195,7 @@ HRESULT CHART_Channel::ScanAddresses(const ScanRequestRecord& request, const wch
   for (size_t k = 1; k <= count; ++k) {
     const uint8_t address = addresses[k - 1];
     if (address > maxScanAddress_) continue;
-    ReportScanProgress(scanDisplayText_.c_str(), static_cast<short>((100 * k) / count), true);
+    ReportProgress(scanDisplayText_.c_str(), static_cast<ULONG>((100 * k) / count), true);
     HartDeviceEntry entry;
     const HRESULT polled = PollAddress(address, &entry);
     if (scanCancels_.IsCancelled(invokeId)) return S_OK;

@@ -45,6 +45,7 @@ const com::InterfaceEntry* CHART_Channel::interfaceMap() {
       com::entry<CHART_Channel, IevFdtOwnedChannel>(),
       com::entry<CHART_Channel, IevFdtChannelText>(),
       EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
+      EV_CHANNEL_TRANSLATION_ENTRIES(CHART_Channel),
       com::endOfMap()};
   return map;
 }
@@ -65,8 +66,11 @@ HRESULT CHART_Channel::finalConstruct() {
   scanStopEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   scanDoneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!scanStopEvent_ || !scanDoneEvent_) return E_OUTOFMEMORY;
-  // Only the DTM's handler holds its modified notice through a relation list.
+  // Only the DTM's handler holds its modified notice through a relation
+  // list, and only the DTM's writes device parameters to the device: the
+  // channel's own parameter is no parameter of the DTM's device.
   ParamOptions().holdNoticeDuringRelations = false;
+  ParamOptions().storeToDeviceOnline = false;
   // The channel's one parameter: its name, which is the channel's tag.
   return ParamRow::Text(kParChannelName, L"FSK Mavix - HART Channel", L"FSK Mavix - HART Channel",
                         L"FSK Mavix - HART Channel", 0)
@@ -287,6 +291,9 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
       if (FAILED(hr) && duplicate) ::CloseHandle(duplicate);
       return hr;
     }
+    // The parameter texts live in this apartment with the parameters: they
+    // follow the owner's language here, the worker only keeps its id.
+    if (number == kEventLanguage && !OnWorkerThread()) OnLanguageChanged();
     return PostEvent(number, value);
   });
 }

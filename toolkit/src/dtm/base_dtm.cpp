@@ -7,6 +7,7 @@
 #include "com/Guard.h"
 #include "toolkit/online/transfer_interface.h"
 #include "toolkit/xml/translation.h"
+#include "toolkit/xml/user_messages.h"
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_schema_lists.h"
@@ -55,6 +56,24 @@ HRESULT BaseDtm::PostOnlineRequest(ULONG code, const wchar_t* operationId, const
     SOnlineParamData record(operationId, request);
     return PostPacked(code, record);
   });
+}
+
+bool BaseDtm::AskStopTransfer(IUnknown* dtmObject, TransferKind kind) {
+  com::ComPtr<IevFdtActiveXContainer> container;
+  if (!dtmObject || FAILED(container.queryFrom(dtmObject)) || !container) return false;
+  const bool upload = kind == TransferKind::Upload;
+  com::Bstr question, caption;
+  GetToolkitMessage(dtmObject,
+                    upload ? transfer_message::kUploadStopQuestion : transfer_message::kDownloadStopQuestion,
+                    ToolkitMessageUser::TransferStop, question.put());
+  GetToolkitMessage(dtmObject, upload ? transfer_message::kUploadCaption : transfer_message::kDownloadCaption,
+                    ToolkitMessageUser::TransferStop, caption.put());
+  VARIANT style;
+  V_VT(&style) = VT_UI4;
+  V_UI4(&style) = kStopQuestionStyle;
+  long answer = 0;
+  if (FAILED(container->ShowUserMessage(question.get(), caption.get(), style, &answer))) return false;
+  return answer == kAnswerYes;
 }
 
 bool BaseDtm::KeepReportedMessage(const wchar_t* text) {

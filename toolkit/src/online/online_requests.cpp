@@ -219,7 +219,7 @@ HRESULT OnlineTransferCore::CompareDevice(BSTR* text, VARIANT_BOOL* equal) {
     ULONG count = 0;
     HRESULT hr = handler.GetParameterCount(&count);
     if (FAILED(hr)) return hr;
-    progressMark_ = 0;
+    OnlineHandler().ResetTransferProgress();
     bool same = false;
     for (ULONG i = 0; i < count; ++i) {
       ParInfo record;

@@ -26,14 +26,6 @@ com::Variant Ui4(ULONG value) {
   return v;
 }
 
-bool TakesPartInDownload(const ParInfo& p) {
-  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineWrite) && (p.flags & kParFlagUsual);
-}
-
-bool TakesPartInUpload(const ParInfo& p) {
-  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineRead) && (p.flags & kParFlagUsual);
-}
-
 std::string Narrow(const wchar_t* text) {
   const int size = ::WideCharToMultiByte(CP_ACP, 0, text ? text : L"", -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1) return std::string();
@@ -78,21 +70,10 @@ HRESULT IdsFromArray(const VARIANT& value, std::vector<ULONG>* ids) {
 // ---------------------------------------------------------------------------
 
 void OnlineTransferCore::ReportTransferProgress(ULONG index, ULONG count, const wchar_t* text) {
-  BaseDtm& dtm = OnlineDtm();
-  if (index == 0) {
-    dtm.QueueWorkerRequest(text ? text : L"", 0, 0);
-    return;
-  }
-  if (count == 0) return;
-  // 64-bit: a large index times 100 must not wrap.
-  const ULONGLONG percent = static_cast<ULONGLONG>(index) * 100 / count;
-  if (percent <= progressMark_) return;
-  progressMark_ += progressStep_;
-  if (OnlineHandler().TransferAborted()) return;
-  dtm.QueueWorkerRequest(text ? text : L"", static_cast<USHORT>(percent > 100 ? 100 : percent), -1);
+  OnlineHandler().ReportTransferProgress(index, count, text);
 }
 
-void OnlineTransferCore::EndTransferProgress() { OnlineDtm().QueueWorkerRequest(L"", 0, 0); }
+void OnlineTransferCore::EndTransferProgress() { OnlineHandler().ReportProgress(L"", 0, false); }
 
 void OnlineTransferCore::OpenTransferBracket() {
   ++bracketDepth_;
@@ -172,23 +153,13 @@ HRESULT OnlineTransferCore::TransferGroup(ULONG parameterId, LONG mode, std::vec
   return S_OK;
 }
 
-long OnlineTransferCore::TransferError(const ParInfo& record, ULONG questionId, ULONG captionId) {
+bool OnlineTransferCore::TransferError(const ParInfo& record, TransferKind kind) {
   BaseDtm& dtm = OnlineDtm();
   BSTR error = OnlineHandler().LastDeviceError();
   if (error && *error) {
     dtm.ReportMessage("%s: %s", Narrow(record.name.c_str()).c_str(), Narrow(error).c_str());
   }
-  auto container = dtm.DtmInterface<IevFdtActiveXContainer>();
-  if (!container) return IDNO;
-  IUnknown* object = dtm.GetCommDtmInterface();
-  com::Bstr question, caption;
-  GetToolkitMessage(object, questionId, ToolkitMessageUser::TransferStop, question.put());
-  GetToolkitMessage(object, captionId, ToolkitMessageUser::TransferStop, caption.put());
-  long answer = 0;
-  if (FAILED(container->ShowUserMessage(question.get(), caption.get(),
-                                        Ui4(kStopQuestionStyle).value(), &answer)))
-    return IDNO;
-  return answer;
+  return dtm.AskStopTransfer(kind);
 }
 
 // ---------------------------------------------------------------------------
@@ -223,7 +194,7 @@ HRESULT OnlineTransferCore::BulkTransfer(bool upload, VARIANT_BOOL* done) {
 HRESULT OnlineTransferCore::DownloadParameterSet(VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
-  progressMark_ = 0;
+  OnlineHandler().ResetTransferProgress();
   return com::guard([&]() -> HRESULT {
     // An abort that came before this download ends it, and only it.
     if (TakeAbort()) return E_ABORT;
@@ -269,7 +240,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
     ParInfo record;
     hr = handler.GetParameterAt(i, &record);
     if (FAILED(hr)) return hr;
-    if (!TakesPartInDownload(record)) {
+    if (!CevFDT_ParameterHandlerCore::TakesPartInDownload(record)) {
       ReportTransferProgress(i, count, L"Download");
       continue;
     }
@@ -301,8 +272,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
       continue;
     }
     anyError = true;
-    if (TransferError(record, transfer_message::kDownloadStopQuestion,
-                      transfer_message::kDownloadCaption) == kAnswerYes)
+    if (TransferError(record, TransferKind::Download))
       return S_OK;
   }
   if (!anyError) *done = VARIANT_TRUE;
@@ -314,7 +284,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
 // ---------------------------------------------------------------------------
 
 HRESULT OnlineTransferCore::UploadParameterSet() {
-  progressMark_ = 0;
+  OnlineHandler().ResetTransferProgress();
   return com::guard([&]() -> HRESULT {
     if (TakeAbort()) return E_ABORT;
     BaseDtm& dtm = OnlineDtm();
@@ -355,14 +325,13 @@ HRESULT OnlineTransferCore::UploadLoop(VARIANT_BOOL* done) {
     ParInfo record;
     hr = handler.GetParameterAt(i, &record);
     if (FAILED(hr)) return hr;
-    if (TakesPartInUpload(record)) {
+    if (CevFDT_ParameterHandlerCore::TakesPartInUpload(record)) {
       if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
       if (DeviceRead(record.id)) {
         read.push_back(record.id);
       } else {
         anyError = true;
-        if (TransferError(record, transfer_message::kUploadStopQuestion,
-                          transfer_message::kUploadCaption) == kAnswerYes)
+        if (TransferError(record, TransferKind::Upload))
           return E_FAIL;
       }
     }

@@ -59,6 +59,20 @@ extern const wchar_t kDataSetFormatMarker[];
 // FunctionTableRow::action.
 using DtmFunctionAction = HRESULT (*)(IUnknown* dtm, VARIANT_BOOL* success);
 
+// The two transfers of a parameter set, for their stop question.
+enum class TransferKind { Upload, Download };
+
+// The stop question of a transfer: its toolkit messages, the message-box
+// style (Yes and No, stop icon) and the answer that stops.
+namespace transfer_message {
+constexpr ULONG kUploadStopQuestion = 1001;
+constexpr ULONG kUploadCaption = 1002;
+constexpr ULONG kDownloadStopQuestion = 1003;
+constexpr ULONG kDownloadCaption = 1004;
+}  // namespace transfer_message
+constexpr ULONG kStopQuestionStyle = 0x14;
+constexpr long kAnswerYes = 6;
+
 class BaseDtm : public CevFDT_ThreadManagerImpl,
                 public com::DispatchImpl<IevFdtBaseDTM>,
                 public com::DispatchImpl<IDtm>,
@@ -204,6 +218,15 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // release wait). S_OK when the DTM is then online, S_FALSE when not,
   // E_FAIL when the worker did not take the request.
   HRESULT ReachOnline();
+
+  // After a parameter of an upload or download failed: asks the user
+  // through the DTM object's IevFdtActiveXContainer whether to stop (the
+  // translated toolkit messages 1001 and 1002, or 1003 and 1004, with Yes
+  // and No and the stop icon); true only for Yes. Without a container, or
+  // when the question cannot be asked, the transfer goes on. The static
+  // form asks with any DTM object: a channel asks its owner.
+  static bool AskStopTransfer(IUnknown* dtmObject, TransferKind kind);
+  bool AskStopTransfer(TransferKind kind) { return AskStopTransfer(GetCommDtmInterface(), kind); }
 
   // Set communication after the class's device check (state 8 only).
   HRESULT RequestAndWait(IUnknown* communication, VARIANT_BOOL* result);

@@ -83,6 +83,19 @@ struct SOnlineParamData : public CevVAPacker {
   }
 };
 
+// A progress report for the frame (DTM event 18): text VT_BSTR, percent
+// VT_I4, running VT_BOOL.
+struct SProgressEvent : public CevVAPacker {
+  com::Bstr text;
+  LONG progress = 0;     // percent
+  bool running = false;  // true while the operation runs (a step notice)
+
+ protected:
+  bool ExchangeFields() override {
+    return ExchangeBstr(text) && ExchangeLong(progress) && ExchangeBool(running);
+  }
+};
+
 using ParamUpdateList = std::vector<SParamUpdateInfo>;
 
 // The list as VT_ARRAY|VT_VARIANT of packed records (an empty list gives an
