@@ -12,20 +12,13 @@ namespace {
 namespace par = test_dtm_parameter;
 namespace fn = test_dtm_function;
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // Function actions: run on the DTM object through its COM interfaces.
 HRESULT ResetCounter(IUnknown* dtm, VARIANT_BOOL* success) {
   *success = VARIANT_FALSE;
   com::ComPtr<IevFdtParameterHandler4> handler;
   HRESULT hr = handler.queryFrom(dtm);
   if (FAILED(hr)) return hr;
-  hr = handler->WriteParameter(*UI4(par::kCounter).get(), *com::Variant(LONG{0}).get());
+  hr = handler->WriteParameter(*com::ui4(par::kCounter).get(), *com::Variant(LONG{0}).get());
   if (SUCCEEDED(hr)) *success = VARIANT_TRUE;
   return hr;
 }

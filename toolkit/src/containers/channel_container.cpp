@@ -19,20 +19,6 @@ namespace {
 
 constexpr DWORD kChannelContext = 23;  // in-process server and handler, local, remote
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
-template <class I>
-com::ComPtr<I> Query(IUnknown* object) {
-  com::ComPtr<I> out;
-  if (object) object->QueryInterface(__uuidof(I), out.putVoid());
-  return out;
-}
-
 HRESULT ParseClassId(const wchar_t* text, GUID* classId) {
   if (!text || wcslen(text) != 36) return E_INVALIDARG;
   std::wstring braced = std::wstring(L"{") + text + L"}";
@@ -92,7 +78,7 @@ HRESULT ChannelContainerCore::AddChannel(std::vector<Entry>& entries,
   HRESULT hr = ::CoCreateInstance(entry.classId, nullptr, kChannelContext, IID_IUnknown,
                                   channel.putVoid());
   if (FAILED(hr)) return hr;
-  com::ComPtr<IDispatch> dispatch = Query<IDispatch>(channel.get());
+  com::ComPtr<IDispatch> dispatch = com::query<IDispatch>(channel.get());
   if (!dispatch) return E_FAIL;
   hr = collection->Add(*com::Variant(entry.name.c_str()).get(), dispatch.get());
   if (FAILED(hr)) return hr;
@@ -105,7 +91,7 @@ ChannelContainerCore::~ChannelContainerCore() {
   std::vector<com::ComPtr<IUnknown>> channels;
   com::guard([&] { return ChannelObjects(&channels); });
   for (const auto& channel : channels) {
-    com::ComPtr<IevFdtOwnedChannel> owned = Query<IevFdtOwnedChannel>(channel.get());
+    com::ComPtr<IevFdtOwnedChannel> owned = com::query<IevFdtOwnedChannel>(channel.get());
     if (owned) owned->OwnerGone();
   }
 }
@@ -134,7 +120,7 @@ HRESULT ChannelContainerCore::ChannelObjects(std::vector<com::ComPtr<IUnknown>>*
 
 HRESULT ChannelContainerCore::AttachChannel(const Entry& entry, IUnknown* channel) {
   if (entry.name.empty()) return E_INVALIDARG;
-  com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(channel);
+  com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(channel);
   if (!base) return S_OK;
   BaseDtm& dtm = ContainerDtm();
   HRESULT hr = base->Initialize(dtm.GetCommDtmInterface());
@@ -145,10 +131,10 @@ HRESULT ChannelContainerCore::AttachChannel(const Entry& entry, IUnknown* channe
   }
   hr = base->SetChannelTag(entry.name.get());
   if (FAILED(hr)) return hr;
-  base->PostChannelEvent(*UI4(channel_key::kLanguage).get(), *com::Variant(dtm.Language()).get());
+  base->PostChannelEvent(*com::ui4(channel_key::kLanguage).get(), *com::Variant(dtm.Language()).get());
   if (!entry.moduleText.empty() || entry.moduleNumber != 0) {
-    if (com::ComPtr<IevFdtChannelModule> module = Query<IevFdtChannelModule>(channel))
-      module->SetModule(entry.moduleText.get(), *UI4(entry.moduleNumber).get());
+    if (com::ComPtr<IevFdtChannelModule> module = com::query<IevFdtChannelModule>(channel))
+      module->SetModule(entry.moduleText.get(), *com::ui4(entry.moduleNumber).get());
   }
   return S_OK;
 }
@@ -199,7 +185,7 @@ STDMETHODIMP ChannelContainerCore::CanReleaseChannels(VARIANT_BOOL* agreed) {
     HRESULT hr = ChannelObjects(&channels);
     if (FAILED(hr)) return hr;
     for (const auto& channel : channels) {
-      com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(channel.get());
+      com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(channel.get());
       if (!base) continue;
       VARIANT_BOOL stopped = VARIANT_FALSE;
       hr = base->StopWorker(&stopped);
@@ -223,7 +209,7 @@ STDMETHODIMP ChannelContainerCore::AttachChannels(VARIANT_BOOL* done) {
       AttachChannel(entries_[i], channel.get());
     }
     if (ContainerDtm().State() >= kDtmConfigured)
-      GetChannelList(*UI4(channel_key::kChildrenChanged).get(), *com::Variant().get());
+      GetChannelList(*com::ui4(channel_key::kChildrenChanged).get(), *com::Variant().get());
     *done = VARIANT_TRUE;
     return S_OK;
   });
@@ -242,12 +228,12 @@ STDMETHODIMP ChannelContainerCore::ResetChannelParameter() {
       ULONG fetched = 0;
       if (items->Next(1, item.put(), &fetched) != S_OK || fetched != 1) break;
       if (V_VT(item.get()) != VT_DISPATCH) break;
-      com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(V_DISPATCH(item.get()));
+      com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(V_DISPATCH(item.get()));
       if (!base) break;
       visited = true;
       if (SUCCEEDED(base->StartWorker())) {
         started = true;
-        base->ChannelRequest(*UI4(channel_key::kGoingOnline).get(), *com::Variant().get());
+        base->ChannelRequest(*com::ui4(channel_key::kGoingOnline).get(), *com::Variant().get());
       }
     }
     if (!visited) {
@@ -281,7 +267,7 @@ STDMETHODIMP ChannelContainerCore::GetChannelList(VARIANT key, VARIANT value) {
     std::vector<com::ComPtr<IUnknown>> channels;
     ChannelObjects(&channels);
     for (const auto& channel : channels)
-      if (com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(channel.get()))
+      if (com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(channel.get()))
         base->PostChannelEvent(key, value);
     return S_OK;
   });
@@ -324,7 +310,7 @@ STDMETHODIMP ChannelContainerCore::InitNewChannels(VARIANT_BOOL* done) {
     std::vector<com::ComPtr<IUnknown>> channels;
     ChannelObjects(&channels);
     for (const auto& channel : channels)
-      if (com::ComPtr<IPersistStreamInit> persist = Query<IPersistStreamInit>(channel.get()))
+      if (com::ComPtr<IPersistStreamInit> persist = com::query<IPersistStreamInit>(channel.get()))
         persist->InitNew();
     *done = VARIANT_TRUE;
     return S_OK;
@@ -335,7 +321,7 @@ STDMETHODIMP ChannelContainerCore::SaveChannelsToStream(IStream* stream, VARIANT
   if (!done) return E_POINTER;
   *done = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    com::ComPtr<IStream> out = Query<IStream>(stream);
+    com::ComPtr<IStream> out = com::query<IStream>(stream);
     if (!out) return E_FAIL;
     HRESULT hr = com::writeVariant(out.get(), *com::Variant(static_cast<LONG>(entries_.size())).get());
     for (size_t i = 0; SUCCEEDED(hr) && i < entries_.size(); ++i) {
@@ -345,7 +331,7 @@ STDMETHODIMP ChannelContainerCore::SaveChannelsToStream(IStream* stream, VARIANT
       if (SUCCEEDED(hr)) hr = ChannelClassIdText(e.classId, classText.put());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), classText.get());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), e.moduleText.get());
-      if (SUCCEEDED(hr)) hr = com::writeVariant(out.get(), *UI4(e.moduleNumber).get());
+      if (SUCCEEDED(hr)) hr = com::writeVariant(out.get(), *com::ui4(e.moduleNumber).get());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), e.information.get());
     }
     if (FAILED(hr)) return hr;
@@ -354,7 +340,7 @@ STDMETHODIMP ChannelContainerCore::SaveChannelsToStream(IStream* stream, VARIANT
     if (FAILED(hr)) return hr;
     for (const auto& channel : channels) {
       // A channel whose data is missing would misalign every later read.
-      com::ComPtr<IPersistStreamInit> persist = Query<IPersistStreamInit>(channel.get());
+      com::ComPtr<IPersistStreamInit> persist = com::query<IPersistStreamInit>(channel.get());
       if (!persist) return E_NOINTERFACE;
       hr = persist->Save(out.get(), TRUE);
       if (FAILED(hr)) return hr;
@@ -372,7 +358,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannelsFromStream(IStream* stream, VARIA
     com::ComPtr<IFdtObjectCollection> collection;
     HRESULT hr = CreateChannelCollection(collection.put());
     if (FAILED(hr)) return hr;
-    com::ComPtr<IStream> in = Query<IStream>(stream);
+    com::ComPtr<IStream> in = com::query<IStream>(stream);
     if (!in) return E_FAIL;
     com::Variant count;
     hr = com::readVariant(in.get(), count);
@@ -404,7 +390,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannelsFromStream(IStream* stream, VARIA
       com::ComPtr<IUnknown> object;
       hr = collection->GetByName(*com::Variant(e.name.c_str()).get(), object.put());
       if (FAILED(hr)) return hr;
-      com::ComPtr<IPersistStreamInit> persist = Query<IPersistStreamInit>(object.get());
+      com::ComPtr<IPersistStreamInit> persist = com::query<IPersistStreamInit>(object.get());
       if (!persist) return E_NOINTERFACE;
       hr = persist->Load(in.get());
       if (FAILED(hr)) return hr;
@@ -474,7 +460,7 @@ STDMETHODIMP ChannelContainerCore::GetChannels(BSTR* channelReferences, BSTR* to
       LONG moduleIndex = -1;
       com::ComPtr<IUnknown> channel;
       if (SUCCEEDED(FindChannel(i, channel.put())))
-        if (com::ComPtr<IevFdtChannelModule> module = Query<IevFdtChannelModule>(channel.get()))
+        if (com::ComPtr<IevFdtChannelModule> module = com::query<IevFdtChannelModule>(channel.get()))
           if (FAILED(module->GetModuleIndex(&moduleIndex))) moduleIndex = -1;
       if (moduleIndex < 0) {
         plain += reference.c_str();
@@ -524,7 +510,7 @@ STDMETHODIMP ChannelContainerCore::GetChannelState(BSTR channelName, long* state
     if (!FindEntry(channelName)) return S_OK;
     *stateBits = 1;
     BaseDtm& dtm = ContainerDtm();
-    com::ComPtr<IFrameTopology> topology = Query<IFrameTopology>(dtm.FrameObject());
+    com::ComPtr<IFrameTopology> topology = com::query<IFrameTopology>(dtm.FrameObject());
     if (!topology) return E_POINTER;
     if (dtm.State() == kDtmEnvironmentSet) return S_OK;
     std::wstring path = std::wstring(dtm.SystemTagText() ? dtm.SystemTagText() : L"") + L"/" +
@@ -602,7 +588,7 @@ STDMETHODIMP ChannelContainerCore::SaveChannelCollection(BSTR* document) {
       if (FAILED(hr)) return hr;
       com::ComPtr<IUnknown> channel;
       if (SUCCEEDED(FindChannel(i, channel.put())))
-        if (auto io = Query<IevFdtParametersImportExport>(channel.get())) io->Export(parameters.put());
+        if (auto io = com::query<IevFdtParametersImportExport>(channel.get())) io->Export(parameters.put());
       hr = FormatBstr(one.put(), L"<Channel name =\"%s\" clsid =\"%s\"> \r\n\t%s </Channel> ",
                       Escaped(e.name.c_str()).c_str(), classText.c_str(), parameters.c_str());
       if (FAILED(hr)) return hr;
@@ -634,7 +620,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannels(BSTR document) {
       std::wstring text = L"<?xml version=\"1.0\"?> \r\n" + std::wstring(parameters.c_str());
       com::ComPtr<IUnknown> channel;
       if (FAILED(FindChannel(i, channel.put()))) continue;
-      if (auto io = Query<IevFdtParametersImportExport>(channel.get())) {
+      if (auto io = com::query<IevFdtParametersImportExport>(channel.get())) {
         com::Bstr imported(text.c_str());
         io->Import(imported.get());
       }

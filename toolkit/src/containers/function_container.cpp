@@ -16,23 +16,9 @@
 
 namespace {
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 bool SameKey(const wchar_t* a, const wchar_t* b) {
   com::Bstr x(a ? a : L""), y(b ? b : L"");
   return ::VarBstrCmp(x.get(), y.get(), 0x400, 0) == VARCMP_EQ;
-}
-
-template <class I>
-com::ComPtr<I> Query(IUnknown* object) {
-  com::ComPtr<I> out;
-  if (object) object->QueryInterface(__uuidof(I), out.putVoid());
-  return out;
 }
 
 }  // namespace
@@ -92,7 +78,7 @@ HRESULT FunctionContainerCore::Broadcast(Call call) {
   for (const Record& r : records_) controls.push_back(r.control);
   HRESULT result = S_OK;
   for (const auto& control : controls) {
-    com::ComPtr<IevFdtActiveX4> target = Query<IevFdtActiveX4>(control.get());
+    com::ComPtr<IevFdtActiveX4> target = com::query<IevFdtActiveX4>(control.get());
     if (!target) return E_UNEXPECTED;
     HRESULT hr = call(target.get());
     if (FAILED(hr)) result = hr;
@@ -133,7 +119,7 @@ HRESULT FunctionContainerCore::WriteAudit(LONG functionId, const wchar_t* descri
 HRESULT FunctionContainerCore::SendOpeningProperties(IevFdtActiveX4* control, bool hasInfo) {
   BaseDtm& dtm = ContainerDtm();
   auto send = [&](ULONG key, const com::Variant& value) {
-    return control->SetProperty(*UI4(key).get(), *value.get());
+    return control->SetProperty(*com::ui4(key).get(), *value.get());
   };
   HRESULT hr = S_OK;
   if (!hasInfo) {
@@ -146,7 +132,7 @@ HRESULT FunctionContainerCore::SendOpeningProperties(IevFdtActiveX4* control, bo
   dtm.GetDataSetReference(deviceType.put());
   hr = send(control_property::kDeviceType, com::Variant(deviceType.c_str()));
   if (FAILED(hr)) return hr;
-  hr = send(control_property::kUserRole, UI4(dtm.UserRole()));
+  hr = send(control_property::kUserRole, com::ui4(dtm.UserRole()));
   if (FAILED(hr)) return hr;
   com::Bstr path;
   DtmTranslation::ReadTranslationPath(path.put());
@@ -168,7 +154,7 @@ HRESULT FunctionContainerCore::StartFunction(Record& record) {
   record.counted = true;
   ++lockingFunctions_;
   if (!dtm.DataSetLocked())
-    SetControlsProperty(*UI4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
+    SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
   return S_OK;
 }
 
@@ -176,8 +162,8 @@ STDMETHODIMP FunctionContainerCore::OpenActiveX(BSTR key, IUnknown* control, lon
   return com::guard([&]() -> HRESULT {
     if (!control) return E_POINTER;
     BaseDtm& dtm = ContainerDtm();
-    com::ComPtr<IUnknown> identity = Query<IUnknown>(control);
-    com::ComPtr<IevFdtActiveXInfo> info = Query<IevFdtActiveXInfo>(control);
+    com::ComPtr<IUnknown> identity = com::query<IUnknown>(control);
+    com::ComPtr<IevFdtActiveXInfo> info = com::query<IevFdtActiveXInfo>(control);
     if (!identity) return E_NOINTERFACE;
 
     Record record;
@@ -202,11 +188,11 @@ STDMETHODIMP FunctionContainerCore::OpenActiveX(BSTR key, IUnknown* control, lon
     if (Find(record.key.c_str())) return S_FALSE;
     records_.push_back(record);
 
-    if (com::ComPtr<IevFdtActiveX4> x4 = Query<IevFdtActiveX4>(control)) {
+    if (com::ComPtr<IevFdtActiveX4> x4 = com::query<IevFdtActiveX4>(control)) {
       x4->OnStateChanged(lastState_);
       if (SUCCEEDED(SendOpeningProperties(x4.get(), static_cast<bool>(info)))) {
         if (com::ComPtr<IevFdtDtmEvents> events = dtm.DtmInterface<IevFdtDtmEvents>())
-          events->OnDtmEvent(*UI4(dtm_event::kControlOpened).get(),
+          events->OnDtmEvent(*com::ui4(dtm_event::kControlOpened).get(),
                              *com::Variant(record.key.c_str()).get());
       }
     }
@@ -225,7 +211,7 @@ STDMETHODIMP FunctionContainerCore::ActiveXClosed(BSTR key) {
     if (!found) return S_OK;
     Record record = *found;
     if (com::ComPtr<IevFdtDtmEvents> events = dtm.DtmInterface<IevFdtDtmEvents>())
-      events->OnDtmEvent(*UI4(dtm_event::kControlClosed).get(), *com::Variant(record.key.c_str()).get());
+      events->OnDtmEvent(*com::ui4(dtm_event::kControlClosed).get(), *com::Variant(record.key.c_str()).get());
     if (!(record.flags & kControlBookkeepingOnly)) {
       WriteAudit(record.functionId, kAuditFunctionFinished);
       dtm.PostText(dtm_command::kApplicationClosed, record.key.c_str());
@@ -255,7 +241,7 @@ STDMETHODIMP FunctionContainerCore::ControlChanged(BSTR key, IUnknown* control) 
     if (!dtm.DtmInterface<IevFdtDtmEvents>()) return S_OK;
     dtm.LockDataSet(VARIANT_TRUE);
     if (!dtm.DataSetLocked())
-      SetControlsProperty(*UI4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
+      SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
     return S_OK;
   });
 }
@@ -266,7 +252,7 @@ STDMETHODIMP FunctionContainerCore::CloseActiveX(BSTR key, VARIANT_BOOL* passedO
     Record* record = Find(key);
     if (!record) return E_FAIL;
     if (record->flags & kControlBookkeepingOnly) return S_FALSE;
-    com::ComPtr<IFrameActiveX> frame = Query<IFrameActiveX>(ContainerDtm().FrameObject());
+    com::ComPtr<IFrameActiveX> frame = com::query<IFrameActiveX>(ContainerDtm().FrameObject());
     if (frame) {
       com::Bstr closing(key);
       VARIANT_BOOL answer = VARIANT_FALSE;
@@ -316,7 +302,7 @@ STDMETHODIMP FunctionContainerCore::RequestFunctionControl(long functionId, long
     BaseDtm& dtm = ContainerDtm();
     IUnknown* frameObject = dtm.FrameObject();
     if (!frameObject) return S_FALSE;
-    com::ComPtr<IFrameActiveX> frame = Query<IFrameActiveX>(frameObject);
+    com::ComPtr<IFrameActiveX> frame = com::query<IFrameActiveX>(frameObject);
     if (!frame) return E_NOINTERFACE;
     ULONG status = 0;
     HRESULT hr = FunctionStatus(functionId, &status);

@@ -93,7 +93,7 @@ STDMETHODIMP BaseDtm::UnlockDataSet() {
     if (FAILED(container->UnlockDataSet(tag.get(), &unlocked))) unlocked = VARIANT_FALSE;
     if (unlocked) return S_OK;
     com::Bstr text;
-    if (FAILED(LoadResourceText(*base_dtm::UI4(kUnlockFailedText).get(), text.put())) ||
+    if (FAILED(LoadResourceText(*com::ui4(kUnlockFailedText).get(), text.put())) ||
         text.empty())
       text.assign(kUnlockFailedFallback);
     if (frameEvents_)

@@ -19,13 +19,6 @@ constexpr LONG kGroupModeDownload = 2;
 constexpr ULONG kBulkUploadBegins = 0x11, kBulkUploadDone = 0x21, kBulkUploadFailed = 0x41;
 constexpr ULONG kBulkDownloadBegins = 0x16, kBulkDownloadDone = 0x26, kBulkDownloadFailed = 0x46;
 
-com::Variant Ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 bool TakesPartInDownload(const ParInfo& p) {
   return p.kind == kParKindDevice && (p.flags & kParFlagOnlineWrite) && (p.flags & kParFlagUsual);
 }
@@ -146,14 +139,14 @@ void OnlineTransferCore::ReportToolkitMessage(ULONG id) {
 bool OnlineTransferCore::DeviceRead(ULONG parameterId) {
   CevFDT_ParameterHandlerCore& handler = OnlineHandler();
   VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = handler.RefreshParameter(Ui4(parameterId).value(), &done);
+  const HRESULT hr = handler.RefreshParameter(com::ui4(parameterId).value(), &done);
   return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
 }
 
 bool OnlineTransferCore::DeviceWrite(ULONG parameterId, const VARIANT& value) {
   CevFDT_ParameterHandlerCore& handler = OnlineHandler();
   VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = handler.StoreParameter(Ui4(parameterId).value(), value, &done);
+  const HRESULT hr = handler.StoreParameter(com::ui4(parameterId).value(), value, &done);
   return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
 }
 
@@ -165,7 +158,7 @@ HRESULT OnlineTransferCore::TransferGroup(ULONG parameterId, LONG mode, std::vec
     return S_OK;
   }
   com::Variant group;
-  HRESULT hr = provider->GetTransferGroup(com::Variant(mode).value(), Ui4(parameterId).value(),
+  HRESULT hr = provider->GetTransferGroup(com::Variant(mode).value(), com::ui4(parameterId).value(),
                                           group.get());
   // A provider that gives no group skips the parameter.
   if (FAILED(hr) || FAILED(IdsFromArray(group.value(), ids))) ids->clear();
@@ -186,7 +179,7 @@ long OnlineTransferCore::TransferError(const ParInfo& record, ULONG questionId, 
   GetToolkitMessage(object, captionId, ToolkitMessageUser::TransferStop, caption.put());
   long answer = 0;
   if (FAILED(container->ShowUserMessage(question.get(), caption.get(),
-                                        Ui4(kStopQuestionStyle).value(), &answer)))
+                                        com::ui4(kStopQuestionStyle).value(), &answer)))
     return IDNO;
   return answer;
 }
@@ -386,7 +379,7 @@ HRESULT OnlineTransferCore::ConfirmUpload(const std::vector<ULONG>& ids) {
       HRESULT hr = handler.GetParameter(member, &record);
       if (FAILED(hr)) return hr;
       VARIANT_BOOL valid = VARIANT_FALSE;
-      hr = handler.ValidateValue(Ui4(member).value(), record.initialValue.value(), &valid);
+      hr = handler.ValidateValue(com::ui4(member).value(), record.initialValue.value(), &valid);
       if (FAILED(hr)) return hr;
       if (valid != VARIANT_TRUE) return E_FAIL;
       // The value read from the device becomes the data set's value.

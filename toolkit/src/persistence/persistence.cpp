@@ -22,13 +22,6 @@ const wchar_t kChangedDocument[] =
     L"<?xml version=\"1.0\"?> \r\n<OnParameterChangedDocument> \r\n\t%s \r\n"
     L"</OnParameterChangedDocument> \r\n";
 
-template <class I>
-com::ComPtr<I> Query(IUnknown* object) {
-  com::ComPtr<I> out;
-  if (object) object->QueryInterface(__uuidof(I), out.putVoid());
-  return out;
-}
-
 bool Loadable(LONG state) { return state == kDtmConstructed || state == kDtmReleased; }
 bool Savable(LONG state) {
   return state == kDtmConfigured || state == kDtmCommunicationSet || state == kDtmOnline;
@@ -285,10 +278,7 @@ HRESULT PersistenceCore::SaveDataSetToStream(IStream* stream, VARIANT_BOOL* done
     if (FAILED(hr)) return hr;
     if (!flag) return S_FALSE;
   }
-  com::Variant state;
-  V_VT(state.get()) = VT_UI4;
-  V_UI4(state.get()) = PersistDataState();
-  hr = com::writeVariant(stream, *state.get());
+  hr = com::writeVariant(stream, *com::ui4(PersistDataState()).get());
   if (FAILED(hr)) return hr;
   *done = VARIANT_TRUE;
   return S_OK;
@@ -417,7 +407,7 @@ HRESULT PersistenceCore::NotifyParameterChanged(long modified) {
   if (modified_) {
     if (!holds_) {
       IUnknown* frame = dtm.FrameObject();
-      com::ComPtr<IFrameContainer> container = Query<IFrameContainer>(frame);
+      com::ComPtr<IFrameContainer> container = com::query<IFrameContainer>(frame);
       if (container) {
         VARIANT_BOOL answer = VARIANT_FALSE;
         container->SaveRequest(tag.get(), &answer);
@@ -433,12 +423,9 @@ HRESULT PersistenceCore::NotifyParameterChanged(long modified) {
     com::Variant count;
     if (SUCCEEDED(info->GetCount(count.get())) && SUCCEEDED(count.changeType(VT_UI4))) {
       for (ULONG i = 0; i < V_UI4(count.get()); ++i) {
-        com::Variant index, id, flags, field;
-        V_VT(index.get()) = VT_UI4;
-        V_UI4(index.get()) = i;
-        V_VT(field.get()) = VT_UI4;
-        V_UI4(field.get()) = kParameterFlagsField;
-        if (FAILED(info->GetParameterId(*index.get(), id.get()))) continue;
+        com::Variant id, flags;
+        const com::Variant field = com::ui4(kParameterFlagsField);
+        if (FAILED(info->GetParameterId(*com::ui4(i).get(), id.get()))) continue;
         if (FAILED(info->GetParameterInfo(*id.get(), *field.get(), flags.get())) ||
             FAILED(flags.changeType(VT_I4)))
           continue;

@@ -25,13 +25,6 @@ namespace {
 namespace par = test_dtm_parameter;
 namespace fn = test_dtm_function;
 
-com::Variant ui4(ULONG v) {
-  com::Variant out;
-  V_VT(out.get()) = VT_UI4;
-  V_UI4(out.get()) = v;
-  return out;
-}
-
 com::ComPtr<IXMLDOMDocument2> Parse(const wchar_t* text) {
   com::ComPtr<IXMLDOMDocument2> doc;
   VARIANT_BOOL created = VARIANT_FALSE;
@@ -66,7 +59,7 @@ class DocumentsTest : public DtmFixture {
   HRESULT Write(ULONG id, const VARIANT& value) {
     com::ComPtr<IevFdtParameterHandler4> handler;
     EXPECT_EQ(S_OK, object.as(handler));
-    return handler->WriteParameter(ui4(id).value(), value);
+    return handler->WriteParameter(com::ui4(id).value(), value);
   }
   LONG Number(ULONG id, ULONG selector) {
     com::Variant v = Field(id, selector);
