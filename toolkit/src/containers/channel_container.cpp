@@ -4,7 +4,6 @@
 
 #include <rpc.h>
 
-#include <cwctype>
 #include <string>
 #include <utility>
 
@@ -32,16 +31,6 @@ com::Bstr Escaped(const wchar_t* text) {
 }
 
 }  // namespace
-
-HRESULT ChannelClassIdText(const GUID& classId, BSTR* text) {
-  if (!text) return E_POINTER;
-  wchar_t buffer[40] = {};
-  if (!::StringFromGUID2(classId, buffer, 40)) return E_FAIL;
-  std::wstring plain(buffer + 1, buffer + 37);
-  for (wchar_t& c : plain) c = static_cast<wchar_t>(towupper(c));
-  *text = ::SysAllocString(plain.c_str());
-  return *text ? S_OK : E_OUTOFMEMORY;
-}
 
 const ChannelContainerCore::Entry* ChannelContainerCore::FindEntry(const wchar_t* name) const {
   for (const Entry& e : entries_)
@@ -328,7 +317,7 @@ STDMETHODIMP ChannelContainerCore::SaveChannelsToStream(IStream* stream, VARIANT
       const Entry& e = entries_[i];
       com::Bstr classText;
       hr = com::writeBstr(out.get(), e.name.get());
-      if (SUCCEEDED(hr)) hr = ChannelClassIdText(e.classId, classText.put());
+      if (SUCCEEDED(hr)) hr = GuidToString(&e.classId, classText.put());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), classText.get());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), e.moduleText.get());
       if (SUCCEEDED(hr)) hr = com::writeVariant(out.get(), *com::ui4(e.moduleNumber).get());
@@ -584,7 +573,7 @@ STDMETHODIMP ChannelContainerCore::SaveChannelCollection(BSTR* document) {
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
       const Entry& e = entries_[i];
       com::Bstr classText, parameters, one;
-      HRESULT hr = ChannelClassIdText(e.classId, classText.put());
+      HRESULT hr = GuidToString(&e.classId, classText.put());
       if (FAILED(hr)) return hr;
       com::ComPtr<IUnknown> channel;
       if (SUCCEEDED(FindChannel(i, channel.put())))
@@ -610,7 +599,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannels(BSTR document) {
     if (!loaded || !doc) return S_FALSE;
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
       com::Bstr classText;
-      ChannelClassIdText(entries_[i].classId, classText.put());
+      GuidToString(&entries_[i].classId, classText.put());
       std::wstring xpath = L"ChannelCollection/Channel[@name=\"" +
                            std::wstring(entries_[i].name.c_str()) + L"\" and @clsid=\"" +
                            classText.c_str() + L"\"]/PARAMETERS";

@@ -3,7 +3,6 @@
 // requests.
 #include "toolkit/containers/function_container.h"
 
-#include <cwctype>
 #include <string>
 
 #include "com/Guard.h"
@@ -11,6 +10,7 @@
 #include "toolkit/audit/audit_trail.h"
 #include "toolkit/dtm/dtm_events.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/translation.h"
 #include "toolkit/xml/user_messages.h"
 
@@ -379,11 +379,6 @@ STDMETHODIMP FunctionContainerCore::GetActiveXGuid(BSTR functionCall, BSTR* clas
     if (GetActiveXProgId(functionCall, progId.put()) != S_OK) return S_FALSE;
     CLSID clsid;
     if (FAILED(::CLSIDFromProgID(progId.get(), &clsid))) return S_FALSE;
-    wchar_t text[40] = {};
-    if (!::StringFromGUID2(clsid, text, 40)) return E_FAIL;
-    std::wstring plain(text + 1, text + 37);  // without braces
-    for (wchar_t& c : plain) c = static_cast<wchar_t>(towupper(c));
-    *classId = ::SysAllocString(plain.c_str());
-    return *classId ? S_OK : E_OUTOFMEMORY;
+    return GuidToString(&clsid, classId);
   });
 }

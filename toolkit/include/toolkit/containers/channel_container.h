@@ -151,5 +151,3 @@ class CevFDT_ChannelContainerImpl : public ChannelContainerCore {
       com::entry<Class, IevFdtChannelManagement>(), com::entry<Class, IevFdtChannelPersist>(), \
       com::entry<Class, IevFdtChannelRelease>()
 
-// Class id text of the stream and the documents: upper case, no braces.
-HRESULT ChannelClassIdText(const GUID& classId, BSTR* text);
