@@ -1,5 +1,5 @@
-// The audit trail's documents and texts, and the data-set lock, on the test
-// DTM attached to the frame double.
+// The audit trail's documents and texts on the test DTM attached to the
+// frame double.
 #include <string>
 
 #include "com/SafeArray.h"
@@ -172,43 +172,6 @@ TEST_F(AuditTrailTest, WriteCoreAndFunctionCallsReachTheFrame) {
         std::wstring::npos)
       found = true;
   EXPECT_TRUE(found);
-}
-
-// ---- Data-set lock ---------------------------------------------------------
-
-TEST_F(AuditTrailTest, CountedLocksKeepTheLockUntilTheLastRelease) {
-  Configure();
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  EXPECT_EQ(1u, Calls("LockDataSet"));
-  ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
-  EXPECT_EQ(0u, Calls("UnlockDataSet"));
-  ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
-  EXPECT_EQ(1u, Calls("UnlockDataSet"));
-  EXPECT_EQ(E_UNEXPECTED, base->ReleaseDataSetLock());
-  EXPECT_EQ(1u, Calls("UnlockDataSet"));
-}
-
-TEST_F(AuditTrailTest, LockedElsewhereCountsWithoutAskingTheFrame) {
-  Configure();
-  com::ComPtr<IFdtEvents> events;
-  ASSERT_EQ(S_OK, object.as(events));
-  com::Bstr user(L"someone");
-  ASSERT_EQ(S_OK, events->OnDataSetLockedElsewhere(tag.get(), user.get()));
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  EXPECT_EQ(0u, Calls("LockDataSet"));
-  ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
-  EXPECT_EQ(0u, Calls("UnlockDataSet"));
-}
-
-TEST_F(AuditTrailTest, RefusedUnlockTellsTheUserAndFails) {
-  Configure();
-  frame->setBoolAnswer("UnlockDataSet", VARIANT_FALSE);
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  EXPECT_EQ(E_FAIL, base->ReleaseDataSetLock());
-  auto messages = frame->callsTo("OnErrorMessage");
-  ASSERT_EQ(1u, messages.size());
-  EXPECT_EQ(L"UnlockDataSet failed. Please clean up database.", messages[0].arguments.at(1));
 }
 
 }  // namespace
