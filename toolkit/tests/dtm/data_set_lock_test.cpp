@@ -1,9 +1,12 @@
 // The base DTM's data-set lock on the test DTM: counted locks, a data set
-// locked elsewhere, and an unlock the frame refuses.
+// locked elsewhere, a modified data set unlocked only once saved, and an
+// unlock the frame refuses.
 #include <string>
 
 #include "com/Bstr.h"
+#include "com/Variant.h"
 #include "dtm_test_support.h"
+#include "test_dtm_ids.h"
 
 namespace dtmtest {
 namespace {
@@ -36,6 +39,27 @@ TEST_F(DataSetLockTest, LockedElsewhereCountsWithoutAskingTheFrame) {
   EXPECT_EQ(0u, Calls("LockDataSet"));
   ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
   EXPECT_EQ(0u, Calls("UnlockDataSet"));
+}
+
+TEST_F(DataSetLockTest, ModifiedDataSetStaysLockedUntilItIsSaved) {
+  Configure();
+  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  ASSERT_EQ(S_OK, object.as(handler));
+  ASSERT_EQ(S_OK, handler->WriteParameter(*com::ui4(test_dtm_parameter::kPreambles).get(),
+                                          *com::Variant(LONG{8}).get()));
+  // The last count goes while unsaved changes remain: the lock stays.
+  ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
+  EXPECT_EQ(0u, Calls("UnlockDataSet"));
+  // Saved, the data set is unlocked, once.
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  com::ComPtr<IStream> stream;
+  ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+  EXPECT_EQ(1u, Calls("UnlockDataSet"));
+  ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+  EXPECT_EQ(1u, Calls("UnlockDataSet"));
 }
 
 TEST_F(DataSetLockTest, RefusedUnlockTellsTheUserAndFails) {
