@@ -146,6 +146,17 @@ STDMETHODIMP BaseDtm::LoadWorkingCopy(VARIANT_BOOL) {
   });
 }
 
+HRESULT BaseDtm::RestoreDeclaredParameters() {
+  return com::guard([&]() -> HRESULT {
+    com::ComPtr<IevFdtParameterStore> table = DtmInterface<IevFdtParameterStore>();
+    if (!table) return S_OK;
+    HRESULT hr = table->RemoveAllParameters();
+    if (FAILED(hr)) return hr;
+    CreateParameterTable();
+    return S_OK;
+  });
+}
+
 // Needs the optional transfer extension, which the DTM object does not offer.
 STDMETHODIMP BaseDtm::CreateDataCopy(VARIANT* copy) {
   if (copy) ::VariantInit(copy);
