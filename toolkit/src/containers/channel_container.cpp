@@ -13,6 +13,7 @@
 #include "toolkit/containers/channel_collection.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xpath_literal.h"
 
 namespace {
 
@@ -22,6 +23,14 @@ HRESULT ParseClassId(const wchar_t* text, GUID* classId) {
   if (!text || wcslen(text) != 36) return E_INVALIDARG;
   std::wstring braced = std::wstring(L"{") + text + L"}";
   return ::CLSIDFromString(braced.c_str(), classId) == NOERROR ? S_OK : E_INVALIDARG;
+}
+
+// A channel that holds its DTM without a reference hears that the DTM is
+// no longer its owner.
+void TellOwnerGone(const std::vector<com::ComPtr<IUnknown>>& channels) {
+  for (const auto& channel : channels)
+    if (com::ComPtr<IevFdtOwnedChannel> owned = com::query<IevFdtOwnedChannel>(channel.get()))
+      owned->OwnerGone();
 }
 
 com::Bstr Escaped(const wchar_t* text) {
@@ -77,12 +86,23 @@ HRESULT ChannelContainerCore::AddChannel(std::vector<Entry>& entries,
 }
 
 ChannelContainerCore::~ChannelContainerCore() {
-  std::vector<com::ComPtr<IUnknown>> channels;
-  com::guard([&] { return ChannelObjects(&channels); });
-  for (const auto& channel : channels) {
-    com::ComPtr<IevFdtOwnedChannel> owned = com::query<IevFdtOwnedChannel>(channel.get());
-    if (owned) owned->OwnerGone();
+  com::guard([&] {
+    ReplaceChannels({}, nullptr);
+    return S_OK;
+  });
+}
+
+void ChannelContainerCore::ReplaceChannels(std::vector<Entry> entries,
+                                           com::ComPtr<IFdtObjectCollection> collection) {
+  // Every object of the old list, also past one the collection cannot find.
+  std::vector<com::ComPtr<IUnknown>> leaving;
+  for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
+    com::ComPtr<IUnknown> channel;
+    if (SUCCEEDED(FindChannel(i, channel.put()))) leaving.push_back(channel);
   }
+  entries_ = std::move(entries);
+  collection_ = std::move(collection);
+  TellOwnerGone(leaving);
 }
 
 HRESULT ChannelContainerCore::FindChannel(LONG index, IUnknown** channel) {
@@ -156,9 +176,13 @@ HRESULT ChannelContainerCore::RemoveChannel(BSTR name, bool notify, VARIANT_BOOL
   const Entry* entry = FindEntry(name);
   if (!entry) return S_FALSE;
   if (!collection_) return E_FAIL;
+  const LONG index = static_cast<LONG>(entry - entries_.data());
+  com::ComPtr<IUnknown> leaving;
+  FindChannel(index, leaving.put());
   HRESULT hr = collection_->Remove(*com::Variant(entry->name.c_str()).get());
   if (FAILED(hr)) return hr;
-  entries_.erase(entries_.begin() + (entry - entries_.data()));
+  entries_.erase(entries_.begin() + index);
+  TellOwnerGone({leaving});
   *done = VARIANT_TRUE;
   if (notify) SetModifiedFromSubobject();
   return S_OK;
@@ -244,8 +268,7 @@ STDMETHODIMP ChannelContainerCore::ReleaseChannels(VARIANT_BOOL* done) {
     HRESULT hr = CanReleaseChannels(&agreed);
     if (FAILED(hr)) return hr;
     if (!agreed) return S_FALSE;
-    entries_.clear();
-    collection_.reset();
+    ReplaceChannels({}, nullptr);
     *done = VARIANT_TRUE;
     return S_OK;
   });
@@ -294,8 +317,7 @@ STDMETHODIMP ChannelContainerCore::InitNewChannels(VARIANT_BOOL* done) {
       hr = AddChannel(entries, collection.get(), entry, &added);
       if (FAILED(hr)) return hr;
     }
-    entries_ = std::move(entries);
-    collection_ = collection;
+    ReplaceChannels(std::move(entries), collection);
     std::vector<com::ComPtr<IUnknown>> channels;
     ChannelObjects(&channels);
     for (const auto& channel : channels)
@@ -385,8 +407,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannelsFromStream(IStream* stream, VARIA
       if (FAILED(hr)) return hr;
       if (hr != S_OK) return E_FAIL;
     }
-    entries_ = std::move(entries);
-    collection_ = collection;
+    ReplaceChannels(std::move(entries), collection);
     *done = VARIANT_TRUE;
     return S_OK;
   });
@@ -507,15 +528,19 @@ STDMETHODIMP ChannelContainerCore::GetChannelState(BSTR channelName, long* state
     com::Bstr pathText(path.c_str()), list;
     HRESULT hr = topology->GetChildNodes(pathText.get(), list.put());
     if (FAILED(hr)) return hr;
+    // A list that does not parse or cannot be read is a failure, never "no
+    // children": removal asks this before it drops a channel.
     com::ComPtr<IXMLDOMDocument2> document;
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(XmlCreateAndLoad(list.c_str(), document.put(), &loaded)) || !loaded || !document)
-      return E_FAIL;
+    hr = XmlCreateParserDocument(document.put());
+    if (FAILED(hr)) return hr;
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    if (FAILED(document->loadXML(list.get(), &parsed)) || !parsed) return E_FAIL;
     com::ComPtr<IXMLDOMNodeList> children;
     com::Bstr xpath(L"FDT/DtmChildList/DtmSystemTagList/*");
     long count = 0;
-    if (SUCCEEDED(document->selectNodes(xpath.get(), children.put())) && children)
-      children->get_length(&count);
+    if (FAILED(document->selectNodes(xpath.get(), children.put())) || !children ||
+        FAILED(children->get_length(&count)))
+      return E_FAIL;
     if (count != 0) *stateBits |= 2;
     return S_OK;
   });
@@ -538,8 +563,11 @@ STDMETHODIMP ChannelContainerCore::RemoveChannelByName(BSTR name, VARIANT_BOOL* 
   if (!done) return E_POINTER;
   *done = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
+    // Only a listed channel without children at the frame goes; a state
+    // query that fails keeps it.
     long bits = 0;
-    GetChannelState(name, &bits);
+    HRESULT hr = GetChannelState(name, &bits);
+    if (FAILED(hr)) return hr;
     if (!(bits & 1) || (bits & 2)) return S_FALSE;
     return RemoveChannel(name, true, done);
   });
@@ -567,6 +595,9 @@ STDMETHODIMP ChannelContainerCore::GetChannelCountValue(VARIANT* count) {
 
 STDMETHODIMP ChannelContainerCore::SaveChannelCollection(BSTR* document) {
   if (!document) return E_POINTER;
+  // An [out] text: whatever the caller's slot held is not ours to free.
+  // Without modified channels it is set to null (no document).
+  *document = nullptr;
   return com::guard([&]() -> HRESULT {
     if (!modified_) return S_OK;
     std::wstring text = L"<ChannelCollection> ";
@@ -584,7 +615,6 @@ STDMETHODIMP ChannelContainerCore::SaveChannelCollection(BSTR* document) {
       text += one.c_str();
     }
     text += L"</ChannelCollection> ";
-    ::SysFreeString(*document);
     *document = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *document ? S_OK : E_OUTOFMEMORY;
   });
@@ -598,11 +628,14 @@ STDMETHODIMP ChannelContainerCore::LoadChannels(BSTR document) {
     if (FAILED(hr)) return hr;
     if (!loaded || !doc) return S_FALSE;
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
-      com::Bstr classText;
-      GuidToString(&entries_[i].classId, classText.put());
-      std::wstring xpath = L"ChannelCollection/Channel[@name=\"" +
-                           std::wstring(entries_[i].name.c_str()) + L"\" and @clsid=\"" +
-                           classText.c_str() + L"\"]/PARAMETERS";
+      // The name enters the query as a literal, so that it selects only its
+      // own channel whatever it holds; a name no literal can hold is skipped.
+      com::Bstr classText, name;
+      if (FAILED(GuidToString(&entries_[i].classId, classText.put())) ||
+          !QuotedXPathLiteral(entries_[i].name.c_str(), name.put()))
+        continue;
+      std::wstring xpath = L"ChannelCollection/Channel[@name=" + std::wstring(name.c_str()) +
+                           L" and @clsid=\"" + classText.c_str() + L"\"]/PARAMETERS";
       com::Bstr parameters;
       if (FAILED(XmlGetNodeXml(doc.get(), xpath.c_str(), parameters.put())) || parameters.empty())
         continue;
