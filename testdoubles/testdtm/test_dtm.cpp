@@ -44,6 +44,10 @@ const FunctionTableRow kFunctions[] = {
     {FunctionTableRow::kControlFunction, 0, fn::kSettings, "Settings", "Settings",
      "Opens the settings", nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {}, nullptr,
      "ToolkitTest.Settings.1", TRUE, TRUE, nullptr, nullptr, nullptr, nullptr},
+    // Hidden: never in the function list; its ProgID names no registered class.
+    {FunctionTableRow::kControlFunction, 0, fn::kHidden, "Hidden", "Hidden", "Never listed",
+     nullptr, FunctionTableRow::kEnabled, 1, -1, 1, {}, nullptr, "ToolkitTest.Unregistered.1",
+     FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},
     // A group whose texts are string-table ids (testdtm.rc).
     {5, 0, 10, kTextId101, kTextId101, kTextId102, nullptr, FunctionTableRow::kEnabled, 1, -1, 0,
      {}, nullptr, nullptr, FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},

@@ -123,10 +123,15 @@ HRESULT FunctionContainerCore::SendOpeningProperties(IevFdtActiveX4* control, bo
   };
   HRESULT hr = S_OK;
   if (!hasInfo) {
-    // The frame object's own text for hosted controls is not fixed here: an
-    // empty text.
-    hr = send(control_property::kFrameText, com::Variant(L""));
-    if (FAILED(hr)) return hr;
+    // The frame's schema folder, from which the control fills its schema
+    // cache; a frame that names none leaves the control to its own fallback
+    // (the toolkit's folder) rather than an empty path it would fail on.
+    com::Bstr schemaPath;
+    com::ComPtr<IFrameContainer> frame = com::query<IFrameContainer>(dtm.FrameObject());
+    if (frame && SUCCEEDED(frame->GetXmlSchemaPath(schemaPath.put())) && !schemaPath.empty()) {
+      hr = send(control_property::kSchemaPath, com::Variant(schemaPath.c_str()));
+      if (FAILED(hr)) return hr;
+    }
   }
   com::Bstr deviceType;
   dtm.GetDataSetReference(deviceType.put());
@@ -222,15 +227,22 @@ STDMETHODIMP FunctionContainerCore::ActiveXClosed(BSTR key) {
         break;
       }
     }
+    HRESULT result = S_OK;
     if (record.counted) {
       // The counted lock is given back exactly once; the base DTM unlocks
       // when the last count goes.
       --lockingFunctions_;
-      HRESULT hr = dtm.ReleaseDataSetLock();
-      if (FAILED(hr)) return hr;
+      result = dtm.ReleaseDataSetLock();
     }
-    return S_OK;
+    HRESULT hr = EndLockForAllWithoutControls();
+    return FAILED(result) ? result : hr;
   });
+}
+
+HRESULT FunctionContainerCore::EndLockForAllWithoutControls() {
+  if (!lockForAll_ || !records_.empty()) return S_OK;
+  lockForAll_ = false;
+  return ContainerDtm().ReleaseDataSetLock();
 }
 
 STDMETHODIMP FunctionContainerCore::ControlChanged(BSTR key, IUnknown* control) {
@@ -239,9 +251,12 @@ STDMETHODIMP FunctionContainerCore::ControlChanged(BSTR key, IUnknown* control) 
   return com::guard([&]() -> HRESULT {
     BaseDtm& dtm = ContainerDtm();
     if (!dtm.DtmInterface<IevFdtDtmEvents>()) return S_OK;
-    dtm.LockDataSet(VARIANT_TRUE);
+    // Counted once for all open controls; asked again, the frame is only
+    // asked again (a lock it refused may be granted now).
+    if (SUCCEEDED(dtm.LockDataSet(lockForAll_ ? VARIANT_FALSE : VARIANT_TRUE))) lockForAll_ = true;
     if (!dtm.DataSetLocked())
       SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
+    EndLockForAllWithoutControls();
     return S_OK;
   });
 }
@@ -298,6 +313,9 @@ HRESULT FunctionContainerCore::OpenFunctionControl(LONG functionId, VARIANT_BOOL
 STDMETHODIMP FunctionContainerCore::RequestFunctionControl(long functionId, long,
                                                            VARIANT_BOOL* opened) {
   if (!opened) return E_POINTER;
+  // Written on every path: a caller that waits for an opened control must
+  // not read what its slot held before.
+  *opened = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
     BaseDtm& dtm = ContainerDtm();
     IUnknown* frameObject = dtm.FrameObject();
@@ -314,7 +332,10 @@ STDMETHODIMP FunctionContainerCore::RequestFunctionControl(long functionId, long
     com::Bstr tag(dtm.SystemTagText() ? dtm.SystemTagText() : L""), document;
     hr = BaseDtm::BuildFunctionCallXml(functionId, document.put());
     if (FAILED(hr)) return hr;
-    return frame->OpenActiveXControlRequest(tag.get(), document.get(), opened);
+    VARIANT_BOOL answer = VARIANT_FALSE;
+    hr = frame->OpenActiveXControlRequest(tag.get(), document.get(), &answer);
+    *opened = SUCCEEDED(hr) && answer ? VARIANT_TRUE : VARIANT_FALSE;
+    return hr;
   });
 }
 
