@@ -1,6 +1,7 @@
 // The audit trail's documents and texts on the test DTM attached to the
 // frame double.
 #include <string>
+#include <vector>
 
 #include "com/SafeArray.h"
 #include "com/Variant.h"
@@ -8,6 +9,7 @@
 #include "test_dtm_ids.h"
 #include "toolkit/audit/audit_trail.h"
 #include "toolkit/dtm/dtm_states.h"
+#include "toolkit/xml/xml_dom.h"
 
 namespace dtmtest {
 namespace {
@@ -41,6 +43,44 @@ std::wstring Text(const VARIANT& value) {
   return text.c_str();
 }
 
+// The text of the node at the XPath of an event document (the audit
+// namespaces bound to "a" and "fdt"); "<none>" when the document does not
+// parse or has no such node.
+std::wstring EventText(const std::wstring& document, const wchar_t* xpath) {
+  com::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  if (FAILED(XmlCreateAndLoad(document.c_str(), doc.put(), &created)) || !doc) return L"<none>";
+  doc->setProperty(com::Bstr(L"SelectionNamespaces").get(),
+                   com::Variant(L"xmlns:a='x-schema:DTMAuditTrailSchema.xml' "
+                                L"xmlns:fdt='x-schema:FDTDataTypesSchema.xml'")
+                       .value());
+  doc->setProperty(com::Bstr(L"SelectionLanguage").get(), com::Variant(L"XPath").value());
+  com::Bstr text;
+  if (FAILED(XmlGetNodeText(doc.get(), xpath, text.put())) || !text.get()) return L"<none>";
+  return text.c_str();
+}
+
+// A SAFEARRAY of bytes with the bounds given, filled 1, 2, 3... with the
+// last dimension counting fastest.
+com::Variant ByteArray(std::vector<SAFEARRAYBOUND> bounds) {
+  com::Variant out;
+  SAFEARRAY* array = ::SafeArrayCreate(VT_UI1, static_cast<UINT>(bounds.size()), bounds.data());
+  EXPECT_NE(nullptr, array);
+  if (!array) return out;
+  std::vector<LONG> indices(bounds.size());
+  for (size_t d = 0; d < bounds.size(); ++d) indices[d] = bounds[d].lLbound;
+  for (BYTE next = 1;; ++next) {
+    EXPECT_EQ(S_OK, ::SafeArrayPutElement(array, indices.data(), &next));
+    size_t d = bounds.size();
+    while (d > 0 && ++indices[d - 1] == bounds[d - 1].lLbound + static_cast<LONG>(bounds[d - 1].cElements))
+      indices[d - 1] = bounds[d - 1].lLbound, --d;
+    if (d == 0) break;
+  }
+  V_VT(out.get()) = VT_ARRAY | VT_UI1;
+  V_ARRAY(out.get()) = array;
+  return out;
+}
+
 TEST(AuditValueText, ArraysAndEmptyValuesShowAsDescribed) {
   com::Variant empty;
   EXPECT_EQ(L"Not Initialized", Text(empty.value()));
@@ -71,6 +111,12 @@ TEST(AuditValueText, ArraysAndEmptyValuesShowAsDescribed) {
   V_VT(emptyArray.get()) = VT_ARRAY | VT_UI1;
   V_ARRAY(emptyArray.get()) = none.detach();
   EXPECT_EQ(L"[ ]", Text(emptyArray.value()));
+
+  // More dimensions: the first one lists the rows of the next, whatever
+  // their lower bounds.
+  EXPECT_EQ(L"[ [ 1 2 3 ] [ 4 5 6 ] ]", Text(ByteArray({{2, 0}, {3, 0}}).value()));
+  EXPECT_EQ(L"[ [ 1 2 ] [ 3 4 ] [ 5 6 ] ]", Text(ByteArray({{3, 1}, {2, -1}}).value()));
+  EXPECT_EQ(L"[ [ [ 1 2 ] ] [ [ 3 4 ] ] ]", Text(ByteArray({{2, 0}, {1, 0}, {2, 0}}).value()));
 }
 
 TEST_F(AuditTrailTest, SwitchingOnTwiceAsksTheFrameOnceAndOffEndsTheTrail) {
@@ -122,6 +168,46 @@ TEST_F(AuditTrailTest, DocumentsCarryEscapedTextsAndTheDescriptorPart) {
   EXPECT_NE(std::wstring::npos,
             document.find(L"<fdt:EnumeratorEntry index=\"3\" name=\"Mode\"  descriptor=\"Low &lt;1&gt;\"  />"))
       << document;
+}
+
+TEST_F(AuditTrailTest, VariableEventKeepsMarkupInItsNameAndValuesAsData) {
+  AttachNew();
+  SwitchOn();
+  com::Bstr descriptor(L"d&<\""), name(L"Mode & \"State\" <1>"), before(L"a<b&c"),
+      after(L"\"q\" & <r>");
+  ASSERT_EQ(S_OK, trail->WriteVariableEvent(descriptor.get(), name.get(), before.get(), after.get()));
+  const std::wstring document = LastEvent();
+  const wchar_t event[] = L"/a:FDT/a:AuditTrailEvent";
+  EXPECT_EQ(L"d&<\"", EventText(document, (std::wstring(event) + L"/@fdt:descriptor").c_str()))
+      << document;
+  const std::wstring variable = std::wstring(event) + L"/a:AuditTrailVariableEvent";
+  EXPECT_EQ(name.c_str(), EventText(document, (variable + L"/@fdt:name").c_str())) << document;
+  EXPECT_EQ(before.c_str(),
+            EventText(document, (variable + L"/a:ChangedFrom/a:AuditTrailVariable/@fdt:display").c_str()));
+  EXPECT_EQ(after.c_str(),
+            EventText(document, (variable + L"/a:ChangedTo/a:AuditTrailVariable/@fdt:display").c_str()));
+}
+
+TEST_F(AuditTrailTest, ParameterChangeCutsItsValueTextsAt260Characters) {
+  AttachNew();
+  SwitchOn();
+  const std::wstring longText(300, L'x');
+  // A pair of UTF-16 units across the limit goes as a whole.
+  std::wstring pairAtLimit(259, L'y');
+  pairAtLimit += L"\xD83D\xDE00tail";
+  com::Variant before(longText.c_str()), after(pairAtLimit.c_str());
+  ASSERT_EQ(S_OK, AuditWriteParameterChange(trail.get(), L"Text", before.value(), after.value(), L""));
+  const std::wstring document = LastEvent();
+  const std::wstring variable = L"/a:FDT/a:AuditTrailEvent/a:AuditTrailVariableEvent";
+  EXPECT_EQ(std::wstring(260, L'x'),
+            EventText(document, (variable + L"/a:ChangedFrom/a:AuditTrailVariable/@fdt:display").c_str()));
+  EXPECT_EQ(std::wstring(259, L'y'),
+            EventText(document, (variable + L"/a:ChangedTo/a:AuditTrailVariable/@fdt:display").c_str()));
+  // Texts up to the limit stay whole.
+  const std::wstring exact(260, L'z');
+  com::Variant whole(exact.c_str());
+  ASSERT_EQ(S_OK, AuditWriteParameterChange(trail.get(), L"Text", whole.value(), whole.value(), L""));
+  EXPECT_EQ(exact, EventText(LastEvent(), (variable + L"/a:ChangedTo/a:AuditTrailVariable/@fdt:display").c_str()));
 }
 
 TEST_F(AuditTrailTest, ParameterChangesFromEmptyAreWrittenAndTypeChangesAreNot) {
