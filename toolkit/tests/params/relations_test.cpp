@@ -118,19 +118,26 @@ TEST_F(RelationsTest, ChoicesReplaceTheEnumerationAndSendProperty10002) {
 }
 
 TEST_F(RelationsTest, ValuesGoToTheTargetsValueDefaultAndLimits) {
-  ASSERT_EQ(S_OK, relate(L"relation(5,3001,6,3002,7,3002,8,3002)"));
+  auto number = [](const com::Variant& field) {
+    com::Variant v(field.value());
+    EXPECT_EQ(S_OK, v.changeType(VT_I4));
+    return V_I4(v.get());
+  };
+  ASSERT_EQ(S_OK, relate(L"relation(5,3001,6,3002)"));
   EXPECT_EQ(7, valueOf(kTargetA));
-  ParInfo b = record(kTargetB);
-  EXPECT_EQ(0, V_I4(b.value.get()));  // kinds 6 to 8 leave the value alone
-  for (const com::Variant* field : {&b.defaultValue, &b.maxValue, &b.minValue}) {
-    com::Variant v(field->value());
-    ASSERT_EQ(S_OK, v.changeType(VT_I4));
-    EXPECT_EQ(7, V_I4(v.get()));
-  }
+  EXPECT_EQ(0, valueOf(kTargetB));  // kinds 6 to 8 leave the value alone
+  EXPECT_EQ(7, number(record(kTargetB).defaultValue));
   // The value is written through the write core: the controls hear of it.
   auto written = dtm_->MessagesWithCode(kCtlValueWritten);
   ASSERT_EQ(1u, written.size());
   EXPECT_EQ(kTargetA, TestParamObject::PairId(written[0]));
+
+  // Kind 7 sets only the maximum, kind 8 only the minimum (declared 0..100).
+  ASSERT_EQ(S_OK, relate(L"relation(7,3001,8,3002)"));
+  EXPECT_EQ(7, number(record(kTargetA).maxValue));
+  EXPECT_EQ(0, number(record(kTargetA).minValue));
+  EXPECT_EQ(7, number(record(kTargetB).minValue));
+  EXPECT_EQ(100, number(record(kTargetB).maxValue));
 }
 
 TEST_F(RelationsTest, TextReplacesTheTargetsTextAndSendsBothProperties) {
