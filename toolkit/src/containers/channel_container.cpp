@@ -140,7 +140,8 @@ HRESULT ChannelContainerCore::AttachChannel(const Entry& entry, IUnknown* channe
   }
   hr = base->SetChannelTag(entry.name.get());
   if (FAILED(hr)) return hr;
-  base->PostChannelEvent(*com::ui4(channel_key::kLanguage).get(), *com::Variant(dtm.Language()).get());
+  base->PostChannelEvent(*com::ui4(channel_key::kLanguage).get(),
+                         *com::Variant(dtm.Language()).get());
   if (!entry.moduleText.empty() || entry.moduleNumber != 0) {
     if (com::ComPtr<IevFdtChannelModule> module = com::query<IevFdtChannelModule>(channel))
       module->SetModule(entry.moduleText.get(), *com::ui4(entry.moduleNumber).get());
@@ -470,7 +471,8 @@ STDMETHODIMP ChannelContainerCore::GetChannels(BSTR* channelReferences, BSTR* to
       LONG moduleIndex = -1;
       com::ComPtr<IUnknown> channel;
       if (SUCCEEDED(FindChannel(i, channel.put())))
-        if (com::ComPtr<IevFdtChannelModule> module = com::query<IevFdtChannelModule>(channel.get()))
+        if (com::ComPtr<IevFdtChannelModule> module =
+                com::query<IevFdtChannelModule>(channel.get()))
           if (FAILED(module->GetModuleIndex(&moduleIndex))) moduleIndex = -1;
       if (moduleIndex < 0) {
         plain += reference.c_str();
@@ -608,7 +610,8 @@ STDMETHODIMP ChannelContainerCore::SaveChannelCollection(BSTR* document) {
       if (FAILED(hr)) return hr;
       com::ComPtr<IUnknown> channel;
       if (SUCCEEDED(FindChannel(i, channel.put())))
-        if (auto io = com::query<IevFdtParametersImportExport>(channel.get())) io->Export(parameters.put());
+        if (auto io = com::query<IevFdtParametersImportExport>(channel.get()))
+          io->Export(parameters.put());
       hr = FormatBstr(one.put(), L"<Channel name =\"%s\" clsid =\"%s\"> \r\n\t%s </Channel> ",
                       Escaped(e.name.c_str()).c_str(), classText.c_str(), parameters.c_str());
       if (FAILED(hr)) return hr;

@@ -159,7 +159,8 @@ HRESULT FunctionContainerCore::StartFunction(Record& record) {
   record.counted = true;
   ++lockingFunctions_;
   if (!dtm.DataSetLocked())
-    SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
+    SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(),
+                        *com::Variant(false).get());
   return S_OK;
 }
 
@@ -216,7 +217,8 @@ STDMETHODIMP FunctionContainerCore::ActiveXClosed(BSTR key) {
     if (!found) return S_OK;
     Record record = *found;
     if (com::ComPtr<IevFdtDtmEvents> events = dtm.DtmInterface<IevFdtDtmEvents>())
-      events->OnDtmEvent(*com::ui4(dtm_event::kControlClosed).get(), *com::Variant(record.key.c_str()).get());
+      events->OnDtmEvent(*com::ui4(dtm_event::kControlClosed).get(),
+                         *com::Variant(record.key.c_str()).get());
     if (!(record.flags & kControlBookkeepingOnly)) {
       WriteAudit(record.functionId, kAuditFunctionFinished);
       dtm.PostText(dtm_command::kApplicationClosed, record.key.c_str());
@@ -251,11 +253,13 @@ STDMETHODIMP FunctionContainerCore::ControlChanged(BSTR key, IUnknown* control) 
   return com::guard([&]() -> HRESULT {
     BaseDtm& dtm = ContainerDtm();
     if (!dtm.DtmInterface<IevFdtDtmEvents>()) return S_OK;
-    // Counted once for all open controls; asked again, the frame is only
-    // asked again (a lock it refused may be granted now).
-    if (SUCCEEDED(dtm.LockDataSet(lockForAll_ ? VARIANT_FALSE : VARIANT_TRUE))) lockForAll_ = true;
+    // Counted once for all open controls; a repeated request only asks the
+    // frame again (a lock it refused may be granted now).
+    const VARIANT_BOOL count = lockForAll_ ? VARIANT_FALSE : VARIANT_TRUE;
+    if (SUCCEEDED(dtm.LockDataSet(count))) lockForAll_ = true;
     if (!dtm.DataSetLocked())
-      SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
+      SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(),
+                          *com::Variant(false).get());
     EndLockForAllWithoutControls();
     return S_OK;
   });

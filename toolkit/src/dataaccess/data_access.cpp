@@ -337,7 +337,8 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
       if (online && readable && SUCCEEDED(handler.RefreshParameter(com::ui4(id).value(), &done)) &&
           done == VARIANT_TRUE && handler.LastDeviceResult()) {
         com::Variant value;
-        handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(), value.get());
+        handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(),
+                                 value.get());
         AppendValueItem(body, id, now, good, value.value());
       } else {
         AppendItem(body, id, now, known && good, kInvalidValue);
@@ -355,7 +356,8 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
                      (status & kStatusInvalid)))
       writable = false;
     bool stored = false;
-    if (online && writable && SUCCEEDED(handler.StoreParameter(com::ui4(id).value(), value.value(), &done)) &&
+    if (online && writable &&
+        SUCCEEDED(handler.StoreParameter(com::ui4(id).value(), value.value(), &done)) &&
         done == VARIANT_TRUE && handler.LastDeviceResult()) {
       done = VARIANT_FALSE;
       stored = SUCCEEDED(handler.RefreshParameter(com::ui4(id).value(), &done)) &&
@@ -363,7 +365,8 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     }
     if (stored) {
       com::Variant current;
-      handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(), current.get());
+      handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(),
+                               current.get());
       AppendValueItem(body, id, now, true, current.value());
     } else {
       AppendItem(body, id, now, false, kInvalidValue);

@@ -466,7 +466,8 @@ STDMETHODIMP BaseDtm::SetSharedUiFlag(VARIANT_BOOL shared, VARIANT_BOOL* result)
   return com::guard([&]() -> HRESULT {
     if (!InRange(state_, kDtmConfigured, kDtmOnline)) return S_FALSE;
     sharedUi_ = shared == VARIANT_TRUE ? 1 : 0;
-    BroadcastProperty(*com::ui4(dtm_property::kSharedUi).get(), *com::Variant(sharedUi_ != 0).get());
+    BroadcastProperty(*com::ui4(dtm_property::kSharedUi).get(),
+                      *com::Variant(sharedUi_ != 0).get());
     *result = VARIANT_TRUE;
     return S_OK;
   });

@@ -172,7 +172,8 @@ HRESULT CevFDT_ParameterHandlerCore::GetPrivateProperty(ULONG parameterId, const
   if (!name) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
     com::Variant field;
-    HRESULT hr = GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
+    HRESULT hr =
+        GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
     if (FAILED(hr)) return hr;
     if (field.type() != VT_BSTR && field.type() != VT_EMPTY) return E_NOTIMPL;
     com::ComPtr<IXMLDOMDocument2> doc;
@@ -205,7 +206,8 @@ HRESULT CevFDT_ParameterHandlerCore::SetPrivateProperty(ULONG parameterId, const
   if (!name) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
     com::Variant field;
-    HRESULT hr = GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
+    HRESULT hr =
+        GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
     if (FAILED(hr)) return hr;
     if (field.type() != VT_BSTR && field.type() != VT_EMPTY) return E_NOTIMPL;
     com::ComPtr<IXMLDOMDocument2> doc;

@@ -101,7 +101,8 @@ HRESULT CevFDT_ParameterHandlerCore::callHook(ULONG parameterId, ULONG hookNumbe
 
   static const ULONG kEvents[] = {kTransferReadBegins, kTransferReadEnded, kTransferWriteBegins,
                                   kTransferWriteEnded};
-  if (hookNumber <= 4) return DispatchTransferEvent(com::ui4(parameterId).value(), kEvents[hookNumber - 1]);
+  if (hookNumber <= 4)
+    return DispatchTransferEvent(com::ui4(parameterId).value(), kEvents[hookNumber - 1]);
   return hr;
 }
 
@@ -286,8 +287,9 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_BOOL success
     if (success) {
       lastDeviceError_.reset();
       lastDeviceValue_ = com::Variant(value);
-      HRESULT hr = SetParameterInfo(com::ui4(id).value(), com::ui4(kParFlags).value(),
-                                    com::ui4(flags & ~ULONG(kParFlagChanged | kParFlagNotRead)).value());
+      HRESULT hr =
+          SetParameterInfo(com::ui4(id).value(), com::ui4(kParFlags).value(),
+                           com::ui4(flags & ~ULONG(kParFlagChanged | kParFlagNotRead)).value());
       if (FAILED(hr)) return hr;
       return SetDeviceValue(id, value);
     }

@@ -955,7 +955,9 @@ HRESULT CevFDT_ThreadManagerImpl::PostText(ULONG code, const wchar_t* text) {
   });
 }
 
-HRESULT CevFDT_ThreadManagerImpl::PostNumber(ULONG code, ULONG value) { return PostCode(code, com::ui4(value).value()); }
+HRESULT CevFDT_ThreadManagerImpl::PostNumber(ULONG code, ULONG value) {
+  return PostCode(code, com::ui4(value).value());
+}
 
 HRESULT CevFDT_ThreadManagerImpl::PostPacked(ULONG code, CevVAPacker& record) {
   com::Variant packed;

@@ -154,6 +154,7 @@ HRESULT CActiveXMessageWorker::Execute(IFrameContainer* frameObject, IevFdtBaseD
   if (!frameObject || !dtm) return E_FAIL;
   com::ComPtr<IevFdtActiveXContainer> controls;
   if (SUCCEEDED(controls.queryFrom(dtm)) && controls)
-    controls->SetControlsProperty(com::ui4(kControlMessageProperty).value(), com::ui4(code_).value());
+    controls->SetControlsProperty(com::ui4(kControlMessageProperty).value(),
+                                  com::ui4(code_).value());
   return S_OK;
 }

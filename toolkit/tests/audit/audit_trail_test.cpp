@@ -60,6 +60,16 @@ std::wstring EventText(const std::wstring& document, const wchar_t* xpath) {
   return text.c_str();
 }
 
+const std::wstring kVariableEvent = L"/a:FDT/a:AuditTrailEvent/a:AuditTrailVariableEvent";
+
+// The display text of a variable event's old (ChangedFrom) or new (ChangedTo)
+// value.
+std::wstring Shown(const std::wstring& document, const wchar_t* side) {
+  const std::wstring xpath =
+      kVariableEvent + L"/a:" + side + L"/a:AuditTrailVariable/@fdt:display";
+  return EventText(document, xpath.c_str());
+}
+
 // A SAFEARRAY of bytes with the bounds given, filled 1, 2, 3... with the
 // last dimension counting fastest.
 com::Variant ByteArray(std::vector<SAFEARRAYBOUND> bounds) {
@@ -72,7 +82,8 @@ com::Variant ByteArray(std::vector<SAFEARRAYBOUND> bounds) {
   for (BYTE next = 1;; ++next) {
     EXPECT_EQ(S_OK, ::SafeArrayPutElement(array, indices.data(), &next));
     size_t d = bounds.size();
-    while (d > 0 && ++indices[d - 1] == bounds[d - 1].lLbound + static_cast<LONG>(bounds[d - 1].cElements))
+    while (d > 0 &&
+           ++indices[d - 1] == bounds[d - 1].lLbound + static_cast<LONG>(bounds[d - 1].cElements))
       indices[d - 1] = bounds[d - 1].lLbound, --d;
     if (d == 0) break;
   }
@@ -175,39 +186,30 @@ TEST_F(AuditTrailTest, VariableEventKeepsMarkupInItsNameAndValuesAsData) {
   SwitchOn();
   com::Bstr descriptor(L"d&<\""), name(L"Mode & \"State\" <1>"), before(L"a<b&c"),
       after(L"\"q\" & <r>");
-  ASSERT_EQ(S_OK, trail->WriteVariableEvent(descriptor.get(), name.get(), before.get(), after.get()));
+  ASSERT_EQ(S_OK,
+            trail->WriteVariableEvent(descriptor.get(), name.get(), before.get(), after.get()));
   const std::wstring document = LastEvent();
-  const wchar_t event[] = L"/a:FDT/a:AuditTrailEvent";
-  EXPECT_EQ(L"d&<\"", EventText(document, (std::wstring(event) + L"/@fdt:descriptor").c_str()))
+  EXPECT_EQ(L"d&<\"", EventText(document, L"/a:FDT/a:AuditTrailEvent/@fdt:descriptor"))
       << document;
-  const std::wstring variable = std::wstring(event) + L"/a:AuditTrailVariableEvent";
-  EXPECT_EQ(name.c_str(), EventText(document, (variable + L"/@fdt:name").c_str())) << document;
-  EXPECT_EQ(before.c_str(),
-            EventText(document, (variable + L"/a:ChangedFrom/a:AuditTrailVariable/@fdt:display").c_str()));
-  EXPECT_EQ(after.c_str(),
-            EventText(document, (variable + L"/a:ChangedTo/a:AuditTrailVariable/@fdt:display").c_str()));
+  EXPECT_EQ(name.c_str(), EventText(document, (kVariableEvent + L"/@fdt:name").c_str()));
+  EXPECT_EQ(before.c_str(), Shown(document, L"ChangedFrom"));
+  EXPECT_EQ(after.c_str(), Shown(document, L"ChangedTo"));
 }
 
 TEST_F(AuditTrailTest, ParameterChangeCutsItsValueTextsAt260Characters) {
   AttachNew();
   SwitchOn();
-  const std::wstring longText(300, L'x');
+  auto change = [&](const std::wstring& before, const std::wstring& after) {
+    com::Variant from(before.c_str()), to(after.c_str());
+    EXPECT_EQ(S_OK, AuditWriteParameterChange(trail.get(), L"Text", from.value(), to.value(), L""));
+  };
   // A pair of UTF-16 units across the limit goes as a whole.
-  std::wstring pairAtLimit(259, L'y');
-  pairAtLimit += L"\xD83D\xDE00tail";
-  com::Variant before(longText.c_str()), after(pairAtLimit.c_str());
-  ASSERT_EQ(S_OK, AuditWriteParameterChange(trail.get(), L"Text", before.value(), after.value(), L""));
-  const std::wstring document = LastEvent();
-  const std::wstring variable = L"/a:FDT/a:AuditTrailEvent/a:AuditTrailVariableEvent";
-  EXPECT_EQ(std::wstring(260, L'x'),
-            EventText(document, (variable + L"/a:ChangedFrom/a:AuditTrailVariable/@fdt:display").c_str()));
-  EXPECT_EQ(std::wstring(259, L'y'),
-            EventText(document, (variable + L"/a:ChangedTo/a:AuditTrailVariable/@fdt:display").c_str()));
+  change(std::wstring(300, L'x'), std::wstring(259, L'y') + L"\xD83D\xDE00tail");
+  EXPECT_EQ(std::wstring(260, L'x'), Shown(LastEvent(), L"ChangedFrom"));
+  EXPECT_EQ(std::wstring(259, L'y'), Shown(LastEvent(), L"ChangedTo"));
   // Texts up to the limit stay whole.
-  const std::wstring exact(260, L'z');
-  com::Variant whole(exact.c_str());
-  ASSERT_EQ(S_OK, AuditWriteParameterChange(trail.get(), L"Text", whole.value(), whole.value(), L""));
-  EXPECT_EQ(exact, EventText(LastEvent(), (variable + L"/a:ChangedTo/a:AuditTrailVariable/@fdt:display").c_str()));
+  change(L"a", std::wstring(260, L'z'));
+  EXPECT_EQ(std::wstring(260, L'z'), Shown(LastEvent(), L"ChangedTo"));
 }
 
 TEST_F(AuditTrailTest, ParameterChangesFromEmptyAreWrittenAndTypeChangesAreNot) {

@@ -64,7 +64,8 @@ class ChannelContainerTest : public DtmFixture {
   static size_t Heard(IevFdtBaseChannel* channel, const wchar_t* entry) {
     const std::wstring log = ChannelLog(channel);
     size_t count = 0;
-    for (size_t at = log.find(entry); at != std::wstring::npos; at = log.find(entry, at + 1)) ++count;
+    for (size_t at = log.find(entry); at != std::wstring::npos; at = log.find(entry, at + 1))
+      ++count;
     return count;
   }
   std::wstring References() {
@@ -461,8 +462,9 @@ TEST_F(ChannelContainerTest, ModuleChannelGetsItsModuleAndFormsTheTopology) {
 
   com::ComPtr<IevFdtBaseChannel> channel = Channel();
   ASSERT_TRUE(channel);
-  EXPECT_NE(std::wstring::npos,
-            ChannelLog(channel.get()).find(L"SetChannelTag Channel <1>|event 9984|module Slot <A> 2"))
+  EXPECT_NE(
+      std::wstring::npos,
+      ChannelLog(channel.get()).find(L"SetChannelTag Channel <1>|event 9984|module Slot <A> 2"))
       << ChannelLog(channel.get());
   // In the topology, not among the plain references.
   com::ComPtr<IDtmChannel> channels;

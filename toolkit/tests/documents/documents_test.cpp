@@ -188,7 +188,8 @@ TEST_F(DocumentsTest, DeviceParameterAccessComesFromItsOnlineFlags) {
   ASSERT_EQ(S_OK, Parameters(document.put()));
   auto doc = Parse(document.c_str());
   const wchar_t value[] = L"//fdt:DtmVariable[@name='Device Value']/fdt:Value";
-  EXPECT_EQ(L"1", Text(doc.get(), (std::wstring(value) + L"/@readAccess").c_str())) << document.c_str();
+  EXPECT_EQ(L"1", Text(doc.get(), (std::wstring(value) + L"/@readAccess").c_str()))
+      << document.c_str();
   EXPECT_EQ(L"0", Text(doc.get(), (std::wstring(value) + L"/@writeAccess").c_str()));
 
   // Writable online and not on the DTM's side.
@@ -200,7 +201,8 @@ TEST_F(DocumentsTest, DeviceParameterAccessComesFromItsOnlineFlags) {
   SetNumber(par::kExportDisplay, 0x4000, 0x10 | 0x20);
   ASSERT_EQ(S_OK, Parameters(document.put()));
   doc = Parse(document.c_str());
-  EXPECT_EQ(L"0", Text(doc.get(), L"//fdt:DtmVariable[@name='Exported Display']/fdt:Value/@writeAccess"));
+  EXPECT_EQ(L"0",
+            Text(doc.get(), L"//fdt:DtmVariable[@name='Exported Display']/fdt:Value/@writeAccess"));
 }
 
 // ---- Export and import ---------------------------------------------------------

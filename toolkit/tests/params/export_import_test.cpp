@@ -79,7 +79,8 @@ TEST_F(ExportImportTest, EntryLayoutAndEscaping) {
 }
 
 TEST_F(ExportImportTest, RoundTripRestoresEveryValueExactly) {
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kIdScanStart).value(), com::Variant(LONG{9}).value()));
+  ASSERT_EQ(S_OK,
+            dtm_->WriteParameter(com::ui4(kIdScanStart).value(), com::Variant(LONG{9}).value()));
   const std::wstring text = exported();
   // Reals and dates are written without the user's locale.
   EXPECT_NE(std::wstring::npos, text.find(L"value =\"0.10000000000000001\""));
@@ -138,7 +139,8 @@ TEST_F(ExportImportTest, FiltersAndTheExportableSet) {
   EXPECT_EQ(S_OK, dtm_->Export(none.put()));
   EXPECT_EQ(nullptr, none.get());
 
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kIdPreambles).value(), com::Variant(LONG{8}).value()));
+  ASSERT_EQ(S_OK,
+            dtm_->WriteParameter(com::ui4(kIdPreambles).value(), com::Variant(LONG{8}).value()));
   com::Bstr text;
   ASSERT_EQ(S_OK, dtm_->Export(text.put()));
   const std::wstring only = text.c_str();
@@ -182,8 +184,9 @@ TEST_F(ExportImportTest, PrivatePropertiesByName) {
   EXPECT_EQ(2, count);
 
   // A field that holds something else than a text is not a property list.
-  ASSERT_EQ(S_OK, info->SetParameterInfo(com::ui4(kIdScanStart).value(), com::ui4(kParExtra5).value(),
-                                         com::Variant(LONG{1}).value()));
+  ASSERT_EQ(S_OK,
+            info->SetParameterInfo(com::ui4(kIdScanStart).value(), com::ui4(kParExtra5).value(),
+                                   com::Variant(LONG{1}).value()));
   EXPECT_EQ(E_NOTIMPL, info->SetParameterInfo(com::ui4(kIdScanStart).value(), name.value(),
                                               com::Variant(LONG{1}).value()));
 }
@@ -192,7 +195,8 @@ TEST_F(ExportImportTest, FieldSettersRefuseTheTypeFieldAndSeveralFields) {
   com::ComPtr<IevFdtParameterInfo> info;
   ASSERT_EQ(S_OK, info.queryFrom(static_cast<IevFdtParameterHandler4*>(dtm_)));
   const com::Variant id = com::ui4(kIdPreambles);
-  EXPECT_EQ(E_FAIL, info->SetParameterInfo(id.value(), com::ui4(kParVt).value(), com::ui4(VT_BSTR).value()));
+  EXPECT_EQ(E_FAIL, info->SetParameterInfo(id.value(), com::ui4(kParVt).value(),
+                                           com::ui4(VT_BSTR).value()));
   EXPECT_EQ(E_FAIL, info->SetParameterInfo(id.value(), com::ui4(kParValue | kParFlags).value(),
                                            com::ui4(1).value()));
   ParInfo record;

@@ -81,7 +81,8 @@ TEST_F(ValidationTest, EnumerationsAndBitSets) {
 
 TEST_F(ValidationTest, ValidateValueWritesEvenInvalidValuesButNotDisabledOnes) {
   VARIANT_BOOL ok = VARIANT_FALSE;
-  ASSERT_HRESULT_SUCCEEDED(dtm_->ValidateValue(com::ui4(kIdPreambles).value(), i4(30).value(), &ok));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->ValidateValue(com::ui4(kIdPreambles).value(), i4(30).value(), &ok));
   EXPECT_EQ(VARIANT_TRUE, ok);
   com::Variant stored;
   ASSERT_HRESULT_SUCCEEDED(dtm_->GetValue(kIdPreambles, stored.get()));
@@ -104,7 +105,8 @@ TEST_F(ValidationTest, ValidateValueWritesEvenInvalidValuesButNotDisabledOnes) {
   // A value that cannot take the parameter's type is refused whole.
   dtm_->controlMessages.clear();
   ok = VARIANT_TRUE;
-  EXPECT_HRESULT_FAILED(dtm_->ValidateValue(com::ui4(kIdScanStart).value(), com::Variant(L"abc").value(), &ok));
+  EXPECT_HRESULT_FAILED(
+      dtm_->ValidateValue(com::ui4(kIdScanStart).value(), com::Variant(L"abc").value(), &ok));
   EXPECT_EQ(VARIANT_FALSE, ok);
   ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameter(kIdScanStart, &record));
   EXPECT_EQ(0x71u, record.flags);
@@ -113,21 +115,28 @@ TEST_F(ValidationTest, ValidateValueWritesEvenInvalidValuesButNotDisabledOnes) {
 
 TEST_F(ValidationTest, FieldsBySelector) {
   com::Variant out;
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(com::ui4(kIdPreambles).value(), com::ui4(kParVt).value(), out.get()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->GetParameterInfo(com::ui4(kIdPreambles).value(), com::ui4(kParVt).value(), out.get()));
   EXPECT_EQ(VT_UI2, out.type());
   EXPECT_EQ(VT_UI1, V_UI2(out.get()));
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(com::ui4(kIdScanActive).value(), com::ui4(kParPersist).value(), out.put()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(com::ui4(kIdScanActive).value(),
+                                                  com::ui4(kParPersist).value(), out.put()));
   EXPECT_EQ(VT_BOOL, out.type());
   EXPECT_EQ(VARIANT_FALSE, V_BOOL(out.get()));
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParNumber).value(), out.put()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParNumber).value(), out.put()));
   EXPECT_EQ(VT_UI4, out.type());
   EXPECT_EQ(0x2000u, V_UI4(out.get()));
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParName).value(), out.put()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParName).value(), out.put()));
   EXPECT_STREQ(L"Tag", V_BSTR(out.get()));
 
-  EXPECT_EQ(E_FAIL, dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(0x3).value(), out.put()));
-  EXPECT_EQ(E_INVALIDARG, dtm_->GetParameterInfo(com::ui4(4242).value(), com::ui4(kParVt).value(), out.put()));
-  EXPECT_EQ(E_INVALIDARG, dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParVt).value(), nullptr));
+  EXPECT_EQ(E_FAIL,
+            dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(0x3).value(), out.put()));
+  EXPECT_EQ(E_INVALIDARG,
+            dtm_->GetParameterInfo(com::ui4(4242).value(), com::ui4(kParVt).value(), out.put()));
+  EXPECT_EQ(E_INVALIDARG,
+            dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParVt).value(), nullptr));
 
   // Counting and ids by index through the info interface.
   ASSERT_HRESULT_SUCCEEDED(dtm_->GetCount(out.put()));

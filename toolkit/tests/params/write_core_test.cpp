@@ -81,7 +81,8 @@ TEST_F(WriteCoreTest, UnchangedValueOnlyRefreshesTheControls) {
   g_hookCalls.clear();
 
   // The same value in another type: equal after conversion.
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(com::ui4(kIdHooked).value(), com::Variant(L"5").value()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->WriteParameter(com::ui4(kIdHooked).value(), com::Variant(L"5").value()));
   EXPECT_EQ(1u, dtm_->MessagesWithCode(kCtlValueWritten).size());
   EXPECT_TRUE(dtm_->auditEntries.empty());
   EXPECT_TRUE(dtm_->modifiedCalls.empty());
@@ -122,14 +123,16 @@ TEST_F(WriteCoreTest, WriteWithoutNotifyLeavesFlagsAndModifiedMarkAlone) {
   EXPECT_EQ(1u, dtm_->MessagesWithCode(kCtlValueWritten).size());
 
   // Not persistent: flag 0x100, but no modified notice.
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(com::ui4(kIdScanActive).value(), com::Variant(true).value()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->WriteParameter(com::ui4(kIdScanActive).value(), com::Variant(true).value()));
   EXPECT_TRUE(flags(kIdScanActive) & kParFlagWritten);
   EXPECT_TRUE(dtm_->modifiedCalls.empty());
 }
 
 TEST_F(WriteCoreTest, RefusedWritesChangeNothing) {
   // Not convertible to VT_UI1 (text, and a number out of the type's range).
-  EXPECT_HRESULT_FAILED(dtm_->WriteParameter(com::ui4(kIdScanStart).value(), com::Variant(L"abc").value()));
+  EXPECT_HRESULT_FAILED(
+      dtm_->WriteParameter(com::ui4(kIdScanStart).value(), com::Variant(L"abc").value()));
   EXPECT_HRESULT_FAILED(dtm_->WriteParameter(com::ui4(kIdScanStart).value(), i4(300).value()));
   EXPECT_EQ(E_INVALIDARG, dtm_->WriteParameter(com::ui4(4242).value(), i4(1).value()));
   EXPECT_EQ(E_FAIL, dtm_->WriteParameter(com::Variant(L"not an id").value(), i4(1).value()));
@@ -152,15 +155,15 @@ TEST_F(WriteCoreTest, NoContainerNoAuditTrailStillWrites) {
 
 TEST_F(WriteCoreTest, DeviceCompletionsKeepTheirResult) {
   com::Bstr error(L"no answer");
-  ASSERT_HRESULT_SUCCEEDED(
-      dtm_->SetParameterValue(VARIANT_FALSE, com::ui4(kIdDeviceValue).value(), i4(5).value(), error.get()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->SetParameterValue(VARIANT_FALSE, com::ui4(kIdDeviceValue).value(),
+                                                   i4(5).value(), error.get()));
   EXPECT_EQ(0, dtm_->LastDeviceResult());
   EXPECT_STREQ(L"no answer", dtm_->LastDeviceError());
   EXPECT_EQ(std::vector<std::wstring>{L"no answer"}, dtm_->sentMessages);
   EXPECT_TRUE(flags(kIdDeviceValue) & kParFlagNotRead);
 
-  ASSERT_HRESULT_SUCCEEDED(
-      dtm_->SetParameterValue(VARIANT_TRUE, com::ui4(kIdDeviceValue).value(), i4(77).value(), nullptr));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->SetParameterValue(VARIANT_TRUE, com::ui4(kIdDeviceValue).value(),
+                                                   i4(77).value(), nullptr));
   EXPECT_EQ(1, dtm_->LastDeviceResult());
   EXPECT_EQ(nullptr, dtm_->LastDeviceError());
   EXPECT_EQ(static_cast<ULONG>(kIdDeviceValue), dtm_->LastCompletedId());
@@ -262,9 +265,11 @@ TEST(ParamHandlerApartmentTest, WriteThroughAProxyRunsOnTheOwnersThread) {
     handler.attach(apartment.proxy());
     ASSERT_TRUE(handler);
 
-    ASSERT_HRESULT_SUCCEEDED(handler->WriteParameter(com::ui4(kIdPreambles).value(), i4(12).value()));
+    ASSERT_HRESULT_SUCCEEDED(
+        handler->WriteParameter(com::ui4(kIdPreambles).value(), i4(12).value()));
     com::Variant read;
-    ASSERT_HRESULT_SUCCEEDED(handler->GetParameterValue(com::ui4(kIdPreambles).value(), read.get()));
+    ASSERT_HRESULT_SUCCEEDED(
+        handler->GetParameterValue(com::ui4(kIdPreambles).value(), read.get()));
     EXPECT_EQ(VT_UI1, read.type());
     EXPECT_EQ(12, V_UI1(read.get()));
 

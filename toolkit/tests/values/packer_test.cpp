@@ -66,7 +66,8 @@ TEST(PackedRecord, RefusesWrongTypesAndIgnoresExtraElements) {
   EXPECT_FALSE(info.UnpackFromVariant(Packed({com::ui4(7)}).value()));  // one field missing
   EXPECT_EQ(7u, info.parameterId);                                  // the first one was taken
 
-  ASSERT_TRUE(info.UnpackFromVariant(Packed({com::ui4(1000), com::ui4(250), MakeText(L"extra")}).value()));
+  ASSERT_TRUE(
+      info.UnpackFromVariant(Packed({com::ui4(1000), com::ui4(250), MakeText(L"extra")}).value()));
   EXPECT_EQ(1000u, info.parameterId);
   EXPECT_EQ(250u, info.period);
 }
