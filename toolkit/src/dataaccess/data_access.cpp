@@ -40,13 +40,6 @@ const wchar_t kRequestTime[] = L"*[local-name()='TimeStamp']/@*[local-name()='ti
 
 constexpr ULONG kStatusInvalid = 0x4;
 
-com::Variant Ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // The request document and its nodes of the path; S_FALSE when the text is
 // empty or does not load.
 HRESULT LoadNodes(const wchar_t* text, const wchar_t* path, com::ComPtr<IXMLDOMDocument2>& doc,
@@ -224,16 +217,16 @@ STDMETHODIMP DataAccessCore::Write(BSTR itemValues, BSTR* result) {
       if (FAILED(ParseFdtVariant(variant.get(), value.get()))) continue;
       bool writable = (record.flags & kParFlagWritable) != 0;
       unsigned long status = 0;
-      if (FAILED(handler.Validate(Ui4(id).value(), value.value(), &status)) ||
+      if (FAILED(handler.Validate(com::ui4(id).value(), value.value(), &status)) ||
           (status & kStatusInvalid))
         writable = false;
       if (!writable) {
         AppendItem(body, id, Now(), true, kInvalidValue);
         continue;
       }
-      const HRESULT written = handler.WriteParameter(Ui4(id).value(), value.value());
+      const HRESULT written = handler.WriteParameter(com::ui4(id).value(), value.value());
       com::Variant current;
-      handler.GetParameterValue(Ui4(id).value(), current.get());
+      handler.GetParameterValue(com::ui4(id).value(), current.get());
       AppendValueItem(body, id, Now(), SUCCEEDED(written), current.value());
     }
     dtm.ReleaseDataSetLock();
@@ -341,10 +334,11 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     if (!write) {
       const bool readable = known && (record.flags & kParFlagOnlineRead);
       const bool good = !(readable && (record.flags & kParFlagInvalid));
-      if (online && readable && SUCCEEDED(handler.RefreshParameter(Ui4(id).value(), &done)) &&
+      if (online && readable && SUCCEEDED(handler.RefreshParameter(com::ui4(id).value(), &done)) &&
           done == VARIANT_TRUE && handler.LastDeviceResult()) {
         com::Variant value;
-        handler.GetParameterInfo(Ui4(id).value(), Ui4(kParInitialValue).value(), value.get());
+        handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(),
+                                 value.get());
         AppendValueItem(body, id, now, good, value.value());
       } else {
         AppendItem(body, id, now, known && good, kInvalidValue);
@@ -358,19 +352,21 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     if (!variant || FAILED(ParseFdtVariant(variant.get(), value.get()))) continue;
     bool writable = known && (record.flags & kParFlagOnlineWrite);
     unsigned long status = 0;
-    if (writable && (FAILED(handler.Validate(Ui4(id).value(), value.value(), &status)) ||
+    if (writable && (FAILED(handler.Validate(com::ui4(id).value(), value.value(), &status)) ||
                      (status & kStatusInvalid)))
       writable = false;
     bool stored = false;
-    if (online && writable && SUCCEEDED(handler.StoreParameter(Ui4(id).value(), value.value(), &done)) &&
+    if (online && writable &&
+        SUCCEEDED(handler.StoreParameter(com::ui4(id).value(), value.value(), &done)) &&
         done == VARIANT_TRUE && handler.LastDeviceResult()) {
       done = VARIANT_FALSE;
-      stored = SUCCEEDED(handler.RefreshParameter(Ui4(id).value(), &done)) &&
+      stored = SUCCEEDED(handler.RefreshParameter(com::ui4(id).value(), &done)) &&
                done == VARIANT_TRUE && handler.LastDeviceResult();
     }
     if (stored) {
       com::Variant current;
-      handler.GetParameterInfo(Ui4(id).value(), Ui4(kParInitialValue).value(), current.get());
+      handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(),
+                               current.get());
       AppendValueItem(body, id, now, true, current.value());
     } else {
       AppendItem(body, id, now, false, kInvalidValue);

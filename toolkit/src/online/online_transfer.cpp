@@ -19,13 +19,6 @@ constexpr LONG kGroupModeDownload = 2;
 constexpr ULONG kBulkUploadBegins = 0x11, kBulkUploadDone = 0x21, kBulkUploadFailed = 0x41;
 constexpr ULONG kBulkDownloadBegins = 0x16, kBulkDownloadDone = 0x26, kBulkDownloadFailed = 0x46;
 
-com::Variant Ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 std::string Narrow(const wchar_t* text) {
   const int size = ::WideCharToMultiByte(CP_ACP, 0, text ? text : L"", -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1) return std::string();
@@ -127,14 +120,14 @@ void OnlineTransferCore::ReportToolkitMessage(ULONG id) {
 bool OnlineTransferCore::DeviceRead(ULONG parameterId) {
   CevFDT_ParameterHandlerCore& handler = OnlineHandler();
   VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = handler.RefreshParameter(Ui4(parameterId).value(), &done);
+  const HRESULT hr = handler.RefreshParameter(com::ui4(parameterId).value(), &done);
   return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
 }
 
 bool OnlineTransferCore::DeviceWrite(ULONG parameterId, const VARIANT& value) {
   CevFDT_ParameterHandlerCore& handler = OnlineHandler();
   VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = handler.StoreParameter(Ui4(parameterId).value(), value, &done);
+  const HRESULT hr = handler.StoreParameter(com::ui4(parameterId).value(), value, &done);
   return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
 }
 
@@ -146,7 +139,7 @@ HRESULT OnlineTransferCore::TransferGroup(ULONG parameterId, LONG mode, std::vec
     return S_OK;
   }
   com::Variant group;
-  HRESULT hr = provider->GetTransferGroup(com::Variant(mode).value(), Ui4(parameterId).value(),
+  HRESULT hr = provider->GetTransferGroup(com::Variant(mode).value(), com::ui4(parameterId).value(),
                                           group.get());
   // A provider that gives no group skips the parameter.
   if (FAILED(hr) || FAILED(IdsFromArray(group.value(), ids))) ids->clear();
@@ -355,7 +348,7 @@ HRESULT OnlineTransferCore::ConfirmUpload(const std::vector<ULONG>& ids) {
       HRESULT hr = handler.GetParameter(member, &record);
       if (FAILED(hr)) return hr;
       VARIANT_BOOL valid = VARIANT_FALSE;
-      hr = handler.ValidateValue(Ui4(member).value(), record.initialValue.value(), &valid);
+      hr = handler.ValidateValue(com::ui4(member).value(), record.initialValue.value(), &valid);
       if (FAILED(hr)) return hr;
       if (valid != VARIANT_TRUE) return E_FAIL;
       // The value read from the device becomes the data set's value.

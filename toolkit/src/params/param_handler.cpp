@@ -24,13 +24,6 @@ HRESULT idFromVariant(const VARIANT& v, ULONG* id) {
   return SUCCEEDED(CFdtVariant::GetUI4(v, id)) ? S_OK : E_FAIL;
 }
 
-com::Variant ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -108,14 +101,15 @@ HRESULT CevFDT_ParameterHandlerCore::callHook(ULONG parameterId, ULONG hookNumbe
 
   static const ULONG kEvents[] = {kTransferReadBegins, kTransferReadEnded, kTransferWriteBegins,
                                   kTransferWriteEnded};
-  if (hookNumber <= 4) return DispatchTransferEvent(ui4(parameterId).value(), kEvents[hookNumber - 1]);
+  if (hookNumber <= 4)
+    return DispatchTransferEvent(com::ui4(parameterId).value(), kEvents[hookNumber - 1]);
   return hr;
 }
 
 HRESULT CevFDT_ParameterHandlerCore::sendPair(LONG code, ULONG parameterId,
                                               const VARIANT& value) {
   com::Variant pair;
-  HRESULT hr = CevFdtSafeArray::FromVariants(ui4(parameterId).value(), value, pair.get());
+  HRESULT hr = CevFdtSafeArray::FromVariants(com::ui4(parameterId).value(), value, pair.get());
   if (FAILED(hr)) return hr;
   return OnParamControlMessage(com::Variant(code).value(), pair.value());
 }
@@ -228,7 +222,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::RequestParameter(VARIANT parameterId,
     if (!online) return E_FAIL;
     HRESULT hr = callHook(id, kParHookBeforeRead);
     if (FAILED(hr)) return hr;
-    hr = online->RequestParameter(ui4(id).value(), com::Variant().value());
+    hr = online->RequestParameter(com::ui4(id).value(), com::Variant().value());
     if (SUCCEEDED(hr) && started) *started = VARIANT_TRUE;
     return hr;
   });
@@ -242,7 +236,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterChecked(VARIANT parameterI
   if (FAILED(idFromVariant(parameterId, &id))) return E_FAIL;
   return com::guard([&]() -> HRESULT {
     VARIANT_BOOL valid = VARIANT_FALSE;
-    HRESULT hr = ValidateValue(ui4(id).value(), value, &valid);
+    HRESULT hr = ValidateValue(com::ui4(id).value(), value, &valid);
     if (FAILED(hr)) return hr;
     if (valid != VARIANT_TRUE) return E_FAIL;
     ParInfo* record = find(id);
@@ -256,7 +250,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterChecked(VARIANT parameterI
     if (onlineWritable && options_.storeToDeviceOnline) {
       auto online = queryOwner<IOnlineParameterRequest>(ParamOwner());
       if (online) {
-        hr = online->RequestParameter(ui4(id).value(), value);
+        hr = online->RequestParameter(com::ui4(id).value(), value);
         if (FAILED(hr)) return hr;
       }
     }
@@ -282,7 +276,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_BOOL success
     const com::ComPtr<IUnknown> owner = ParamOwner();
     if (auto events = queryOwner<IevFdtDtmEvents>(owner)) {
       HRESULT hr = events->OnDtmEvent(com::Variant(kDtmEventParameterCompleted).value(),
-                                      ui4(id).value());
+                                      com::ui4(id).value());
       if (FAILED(hr)) return hr;
     }
     ParInfo* record = find(id);
@@ -293,14 +287,15 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_BOOL success
     if (success) {
       lastDeviceError_.reset();
       lastDeviceValue_ = com::Variant(value);
-      HRESULT hr = SetParameterInfo(ui4(id).value(), ui4(kParFlags).value(),
-                                    ui4(flags & ~ULONG(kParFlagChanged | kParFlagNotRead)).value());
+      HRESULT hr =
+          SetParameterInfo(com::ui4(id).value(), com::ui4(kParFlags).value(),
+                           com::ui4(flags & ~ULONG(kParFlagChanged | kParFlagNotRead)).value());
       if (FAILED(hr)) return hr;
       return SetDeviceValue(id, value);
     }
     lastDeviceError_ = com::Bstr(errorText);
     if (auto container = queryOwner<IevFdtActiveXContainer>(owner)) {
-      HRESULT hr = container->SendMessageToControls(ui4(id).value(), value, errorText);
+      HRESULT hr = container->SendMessageToControls(com::ui4(id).value(), value, errorText);
       if (FAILED(hr)) return hr;
     }
     return OnParamReportMessage(errorText);
@@ -448,7 +443,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::StoreParameter(VARIANT parameterId, VA
         record->kind == kParKindDevice && (record->flags & kParFlagOnlineWrite);
     if (!onlineWritable) {
       VARIANT_BOOL valid = VARIANT_FALSE;
-      HRESULT hr = ValidateValue(ui4(id).value(), value, &valid);
+      HRESULT hr = ValidateValue(com::ui4(id).value(), value, &valid);
       if (FAILED(hr)) return hr;
       if (valid != VARIANT_TRUE) return E_FAIL;
       record = find(id);

@@ -11,6 +11,7 @@
 
 #include "com/Bstr.h"
 #include "com/ObjectLink.h"
+#include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
@@ -46,14 +47,6 @@ win32::CriticalSection& TimerLock() {
 std::map<UINT_PTR, CevFDT_DtmThreadImpl*>& TimerObjects() {
   static std::map<UINT_PTR, CevFDT_DtmThreadImpl*> objects;
   return objects;
-}
-
-VARIANT Ui4(ULONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  V_VT(&v) = VT_UI4;
-  V_UI4(&v) = value;
-  return v;
 }
 
 bool IsNoticeState(LONG state) { return state >= kStateInitialised && state <= kStateOnline; }
@@ -207,7 +200,7 @@ STDMETHODIMP CevFDT_DtmThreadImpl::ThreadMessageLoop() {
       if (!msg.hwnd && msg.message == kDtmThreadCommandMessage) {
         auto* record = reinterpret_cast<DtmThreadCommand*>(msg.lParam);
         if (record) {
-          const VARIANT code = Ui4(record->code);
+          const VARIANT code = com::ui4(record->code).value();
           com::guard([&] { return HandleCommand(code, record->argument); });
           FreeCommand(record);
         }
@@ -363,7 +356,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
   com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtDtmEvents> events;
   if (dtm && SUCCEEDED(events.queryFrom(dtm.get())) && events) {
-    const VARIANT eventCode = Ui4(kTransferAcceptedEvent);
+    const VARIANT eventCode = com::ui4(kTransferAcceptedEvent).value();
     VARIANT value;
     ::VariantInit(&value);
     V_VT(&value) = VT_BOOL;
@@ -597,7 +590,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
       if (handler) {
         entry.inProgress = true;
         VARIANT_BOOL started = VARIANT_FALSE;
-        const HRESULT hr = handler->RequestParameter(Ui4(id), &started);
+        const HRESULT hr = handler->RequestParameter(com::ui4(id).value(), &started);
         auto again = updates_.find(id);
         if (again != updates_.end() && (FAILED(hr) || started != VARIANT_TRUE))
           again->second.inProgress = false;
@@ -624,7 +617,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptGoOnline(const VARIANT& argument) {
                          FALSE, DUPLICATE_SAME_ACCESS))
     return HRESULT_FROM_WIN32(::GetLastError());
   dtm->SetState(kStateGoingOnline);
-  const HRESULT hr = Queue(dtm_command::kGoOnline, Ui4(HandleToULong(duplicate)));
+  const HRESULT hr = Queue(dtm_command::kGoOnline, com::ui4(HandleToULong(duplicate)).value());
   if (FAILED(hr)) {
     dtm->SetState(state);
     if (duplicate) ::CloseHandle(duplicate);
@@ -788,7 +781,7 @@ HRESULT CevFDT_DtmThreadImpl::StateNotice(ULONG code, const VARIANT& argument) {
   com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtDtmEvents> events;
   if (!dtm || FAILED(events.queryFrom(dtm.get())) || !events) return E_FAIL;
-  return events->OnDtmEvent(Ui4(code + kStateNoticeEventOffset), argument);
+  return events->OnDtmEvent(com::ui4(code + kStateNoticeEventOffset).value(), argument);
 }
 
 HRESULT CevFDT_DtmThreadImpl::StateDocument(const VARIANT& argument) {
@@ -944,7 +937,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostCode(ULONG code, const VARIANT& argument) 
   // A copy: the pointer may be dropped by a call served during this one.
   com::ComPtr<IevFdtDtmThread> worker = worker_;
   if (!worker) return E_FAIL;
-  VARIANT codeValue = Ui4(code);
+  VARIANT codeValue = com::ui4(code).value();
   com::Variant result;
   return worker->PostRequest(codeValue, argument, result.put());
 }
@@ -962,7 +955,9 @@ HRESULT CevFDT_ThreadManagerImpl::PostText(ULONG code, const wchar_t* text) {
   });
 }
 
-HRESULT CevFDT_ThreadManagerImpl::PostNumber(ULONG code, ULONG value) { return PostCode(code, Ui4(value)); }
+HRESULT CevFDT_ThreadManagerImpl::PostNumber(ULONG code, ULONG value) {
+  return PostCode(code, com::ui4(value).value());
+}
 
 HRESULT CevFDT_ThreadManagerImpl::PostPacked(ULONG code, CevVAPacker& record) {
   com::Variant packed;
@@ -993,7 +988,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   V_VT(argument.get()) = VT_ARRAY | VT_VARIANT;
   V_ARRAY(argument.get()) = array;  // owned by `argument` from here on
 
-  VARIANT element = Ui4(HandleToULong(event.get()));
+  VARIANT element = com::ui4(HandleToULong(event.get())).value();
   LONG index = 0;
   HRESULT hr = ::SafeArrayPutElement(array, &index, &element);
   if (FAILED(hr)) return hr;
@@ -1032,7 +1027,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostGoOnline() {
 HRESULT CevFDT_ThreadManagerImpl::SetThreadTimeout(ULONG periodMs) {
   com::ComPtr<IevFdtDtmThread> worker = worker_;
   if (!worker) return E_FAIL;
-  const HRESULT hr = worker->SetTimeout(Ui4(periodMs));
+  const HRESULT hr = worker->SetTimeout(com::ui4(periodMs).value());
   if (SUCCEEDED(hr)) timerPeriod_ = periodMs;
   return hr;
 }

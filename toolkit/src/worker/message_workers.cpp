@@ -7,6 +7,7 @@
 #include "com/ComError.h"
 #include "com/ComPtr.h"
 #include "com/Guard.h"
+#include "com/Variant.h"
 #include "toolkit/values/frame_events.h"
 
 namespace {
@@ -68,14 +69,6 @@ DWORD WINAPI WorkerThreadProc(void* parameter) {
   // thread drops its own only on the way out, never returning into it.
   ::FreeLibraryAndExitThread(module, 0);
   return 0;
-}
-
-VARIANT Ui4(ULONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  V_VT(&v) = VT_UI4;
-  V_UI4(&v) = value;
-  return v;
 }
 
 }  // namespace
@@ -161,6 +154,7 @@ HRESULT CActiveXMessageWorker::Execute(IFrameContainer* frameObject, IevFdtBaseD
   if (!frameObject || !dtm) return E_FAIL;
   com::ComPtr<IevFdtActiveXContainer> controls;
   if (SUCCEEDED(controls.queryFrom(dtm)) && controls)
-    controls->SetControlsProperty(Ui4(kControlMessageProperty), Ui4(code_));
+    controls->SetControlsProperty(com::ui4(kControlMessageProperty).value(),
+                                  com::ui4(code_).value());
   return S_OK;
 }

@@ -179,6 +179,10 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   void SetDataSetReference(const wchar_t* reference) {
     dataSetReference_.reset(reference ? ::SysAllocString(reference) : nullptr);
   }
+  // Replaces the parameter table by the one the class declares
+  // (CreateParameterTable), dropping every value, flag and private property
+  // the last data set left in it.
+  HRESULT RestoreDeclaredParameters();
 
   // User messages (ReportMessage of the thread manager) are collected until
   // the DTM first becomes initialised, then posted as request 17 in order.

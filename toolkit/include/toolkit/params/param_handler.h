@@ -342,9 +342,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // The owner's interface I; null without an owner or when it lacks I.
   template <class Interface>
   static com::ComPtr<Interface> queryOwner(const com::ComPtr<IUnknown>& owner) {
-    com::ComPtr<Interface> out;
-    if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
-    return out;
+    return com::query<Interface>(owner.get());
   }
 
   // --- hooks into the rest of the object; defaults in the comments ---
