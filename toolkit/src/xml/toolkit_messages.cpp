@@ -40,8 +40,9 @@ const ToolkitMessage kToolkitMessages[] = {
     {2004, kDtm, L"Unable to unlock DTM data set"},
     {3001, kDtm, L"There are active connections to the DTM.\nShall they be terminated now?"},
     {3002, kDtm, L"DTM Warning"},
-    {4001, kControls, L"Apply changes?"},
-    {4002, kControls, L"Warning"},
+    // The controls ask 4002 under the caption 4001.
+    {4001, kControls, L"Warning"},
+    {4002, kControls, L"Apply changes?"},
     {6001, kDtm, L"DTM is forced to shutdown. There are ActiveX open. Discard all changes?"},
     {6002, kDtm, L"Release DTM"},
 };
