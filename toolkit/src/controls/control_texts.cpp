@@ -51,9 +51,10 @@ bool IsAbsolutePath(const wchar_t* path) {
 HtmlHelpFunction HtmlHelpEntry() {
   static HtmlHelpFunction entry = nullptr;
   if (entry) return entry;
+  // A REG_EXPAND_SZ value comes back expanded.
   wchar_t path[MAX_PATH] = {};
   DWORD bytes = sizeof(path) - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_CLASSES_ROOT, kHtmlHelpClass, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ,
+  if (::RegGetValueW(HKEY_CLASSES_ROOT, kHtmlHelpClass, nullptr, RRF_RT_REG_SZ,
                      nullptr, path, &bytes) != ERROR_SUCCESS ||
       !IsAbsolutePath(path))
     return nullptr;
