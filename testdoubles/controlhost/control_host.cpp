@@ -1,5 +1,6 @@
 #include "control_host.h"
 
+#include <commctrl.h>
 #include <oleidl.h>
 
 #include "screenshot.h"
@@ -92,6 +93,18 @@ HRESULT HostedControl::attach(IUnknown* control, const wchar_t* caption, int wid
   return hr;
 }
 
+void HostedControl::fitToDialog(int width, int height) {
+  HWND d = dialog();
+  if (!d || !frame_) return;
+  RECT size = {0, 0, width, height};
+  ::MapDialogRect(d, &size);
+  RECT outer = size;
+  ::AdjustWindowRect(&outer, static_cast<DWORD>(::GetWindowLongPtrW(frame_, GWL_STYLE)), FALSE);
+  ::SetWindowPos(frame_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  pump();
+}
+
 HWND HostedControl::dialog() const {
   com::ComPtr<IOleWindow> window;
   HWND handle = nullptr;
@@ -131,6 +144,26 @@ void HostedControl::selectListItem(UINT id, int index) {
   ::SendMessageW(list, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(index), 0);
   ::SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(list));
+  pump();
+}
+
+void HostedControl::clickListRow(UINT id, int row) {
+  HWND list = item(id);
+  if (!list) return;
+  LVITEMW state = {};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  state.state = 0;
+  ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+  if (row >= 0) {
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+  }
+  NMITEMACTIVATE click = {};
+  click.hdr.hwndFrom = list;
+  click.hdr.idFrom = id;
+  click.hdr.code = NM_CLICK;
+  click.iItem = row;
+  ::SendMessageW(dialog(), WM_NOTIFY, id, reinterpret_cast<LPARAM>(&click));
   pump();
 }
 

@@ -29,6 +29,10 @@ class HostedControl {
   // The same with a control object the test made.
   HRESULT attach(IUnknown* control, const wchar_t* caption, int width, int height);
 
+  // Sizes the frame so that the control gets the size of its dialog
+  // template (in dialog units of the control's dialog).
+  void fitToDialog(int width, int height);
+
   IUnknown* control() const { return control_.get(); }
   template <class Interface>
   com::ComPtr<Interface> as() const {
@@ -45,6 +49,8 @@ class HostedControl {
   void click(UINT id);
   void setText(UINT id, const wchar_t* text);
   void selectListItem(UINT id, int index);  // combo or list box, with its notification
+  // A list view's row selected (or none for -1) and clicked: NM_CLICK.
+  void clickListRow(UINT id, int row);
   std::wstring text(UINT id) const;
   bool enabled(UINT id) const;
   bool visible(UINT id) const;

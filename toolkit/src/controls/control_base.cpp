@@ -77,13 +77,6 @@ com::Variant UI4(ULONG value) {
   return v;
 }
 
-com::Variant I2(SHORT value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_I2;
-  V_I2(v.get()) = value;
-  return v;
-}
-
 // The property id as VT_UI4 (a text of digits converts).
 HRESULT KeyOf(const VARIANT& key, ULONG* id) {
   com::Variant v;
@@ -112,7 +105,11 @@ DtmControl::DtmControl(const ControlDescription& description)
   InitStateMarkers();
 }
 
-DtmControl::~DtmControl() = default;
+// The dialog goes while the base's members still live: its procedure
+// reaches them until WM_NCDESTROY.
+DtmControl::~DtmControl() {
+  if (dialog_) ::DestroyWindow(dialog_);
+}
 
 const wchar_t* const* DtmControl::XmlSchemaFiles() { return kControlSchemaFiles; }
 

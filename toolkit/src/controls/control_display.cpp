@@ -63,10 +63,21 @@ bool IsCheckBox(HWND window) {
 
 // A format applied to a number into 256 characters (the row's own format,
 // from its static map).
-template <class Number>
-std::wstring FormatNumber(const char* format, Number number) {
+std::wstring FormatNumber(const char* format, int number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%d", number);
+  return Widen(text);
+}
+
+std::wstring FormatNumber(const char* format, unsigned number) {
+  char text[kTextChars] = {};
+  std::snprintf(text, sizeof text, format && *format ? format : "%u", number);
+  return Widen(text);
+}
+
+std::wstring FormatNumber(const char* format, double number) {
+  char text[kTextChars] = {};
+  std::snprintf(text, sizeof text, format && *format ? format : "%g", number);
   return Widen(text);
 }
 
@@ -409,7 +420,7 @@ HRESULT DtmControl::DisplayValue(int row, const VARIANT& value) {
     case VT_R4:
     case VT_R8: {
       const double number = vt == VT_R4 ? static_cast<double>(V_R4(&value)) : V_R8(&value);
-      std::wstring text = FormatNumber(r.format && *r.format ? r.format : "%g", number);
+      std::wstring text = FormatNumber(r.format, number);
       const size_t point = text.find(L'.');
       if (const wchar_t separator = DecimalSeparator(); separator && point != std::wstring::npos)
         text[point] = separator;
@@ -606,7 +617,8 @@ HRESULT DtmControl::ReadItemValue(int row, VARIANT* value) {
     return CFdtVariant::FromHexString(value, digits.c_str());
   }
   com::Variant source(text.c_str());
-  return ::VariantChangeType(value, source.get(), 0, type == VT_EMPTY ? VT_BSTR : type);
+  const VARTYPE target = type == VT_EMPTY ? static_cast<VARTYPE>(VT_BSTR) : type;
+  return ::VariantChangeType(value, source.get(), 0, target);
 }
 
 HRESULT DtmControl::GetItemValue(LONG id, VARIANT* value) {

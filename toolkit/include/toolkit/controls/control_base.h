@@ -279,6 +279,9 @@ class DtmControl : public com::ActiveXControl,
 
   // ---- Parameter display (control_display.cpp) -----------------------------
   std::vector<CActXParInfo>& Rows() { return rows_; }
+  // The DTM's information of a parameter by selector (IevFdtParameterInfo);
+  // E_POINTER without the interface.
+  HRESULT ParameterInfo(LONG id, LONG selector, VARIANT* value);
   int RowCount() const { return static_cast<int>(rows_.size()); }
   int FindRowById(LONG id) const;
   int FindRowByItem(UINT item) const;
@@ -373,7 +376,6 @@ class DtmControl : public com::ActiveXControl,
   HRESULT BroadcastEditPermission();
   HRESULT HandleBaseProperty(ULONG key, const VARIANT& value);
   HRESULT AttachParameterControls();
-  HRESULT ParameterInfo(LONG id, LONG selector, VARIANT* value);
   HRESULT TranslateItems();
   HRESULT ApplyTranslationElement(UINT item, const wchar_t* element);
   HRESULT TranslateParameterTips();
