@@ -190,6 +190,7 @@ STDMETHODIMP ControlDtm::GetParameterInfo(VARIANT id, VARIANT selector, VARIANT*
     case 0x4000:
       return UI4(p->flags).copyTo(value);
     case 0x8000:
+      record(L"GetParameterInfo " + std::to_wstring(number) + L" tip");
       return com::Variant(p->tip.c_str()).copyTo(value);
     case 0x10000: {
       if (p->entries.empty()) {
