@@ -174,6 +174,33 @@ TEST_F(DriverConfigTest, ListsTheAdaptersOfEveryDeviceNumberAndBindsTheChosenOne
   EXPECT_EQ(L"1", FunctionEnabled(hart_function::kDriverConfiguration)) << "offered again";
 }
 
+TEST_F(DriverConfigTest, LanguageChangeRelabelsTheColumnsAndKeepsTheChosenRow) {
+  Bind(0, 0x1234, true);
+  Bind(9, 0x1999, true);
+  Open();
+  host.clickListRow(IDC_ADAPTER_LIST, 1);
+  UseTranslation("<UserMessages><Message resId=\"121\"><locale code=\"en\">Device number</locale></Message>"
+                 "<Message resId=\"125\"><locale code=\"en\">free</locale></Message></UserMessages>");
+  com::ComPtr<IevFdtDtmTranslation> translation;
+  ASSERT_EQ(S_OK, object.as(translation));
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, translation->InitTranslation(&done));
+  com::ComPtr<IevFdtActiveX4> control = host.as<IevFdtActiveX4>();
+  ASSERT_EQ(S_OK, control->SetProperty(*UI4(9984).get(), *I4(1033).get()));
+  control_host::HostedControl::pump();
+  wchar_t header[64] = {};
+  LVCOLUMNW column = {};
+  column.mask = LVCF_TEXT;
+  column.pszText = header;
+  column.cchTextMax = 64;
+  ::SendMessageW(host.item(IDC_ADAPTER_LIST), LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
+  EXPECT_EQ(std::wstring(L"Device number"), header);
+  ASSERT_EQ(2, Rows());
+  EXPECT_EQ(L"09 1999 USB free", Row(1));
+  EXPECT_EQ(1, SelectedRow()) << "the chosen device stays chosen";
+  EXPECT_TRUE(host.enabled(IDC_APPLY));
+}
+
 TEST_F(DriverConfigTest, OnlineStatesLockTheListWithTheReason) {
   Bind(0, 0x1234, true);
   Open();

@@ -54,6 +54,24 @@ TEST_F(ControlBaseTest, InitRegistersBindsAndAppliesWhatArrivedBeforeTheDtm) {
   EXPECT_TRUE(dtm->calls().empty());
 }
 
+TEST_F(ControlBaseTest, InitBeforeTheWindowExistsShowsEverythingOnceTheWindowIsMade) {
+  // A frame that initialises the control before it activates it.
+  dtm->addOpeningProperty(control_key::kHelpAvailable, com::Variant(true));
+  ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+  ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+  ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
+  EXPECT_EQ(L"7", host.text(kItemNumber));
+  EXPECT_EQ(L"Medium", host.text(kItemMode));
+  EXPECT_FALSE(host.readOnly(kItemNumber));
+  EXPECT_TRUE(host.enabled(6063));
+  const std::wstring footer = Calls(control_item::kFooterBar);
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 1 4\n")) << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 3 1\n")) << footer;
+  const std::wstring header = Calls(control_item::kDeviceHeader);
+  EXPECT_NE(std::wstring::npos, header.find(L"Attach handler")) << header;
+  EXPECT_NE(std::wstring::npos, header.find(L"ShowValue 990 Test device")) << header;
+}
+
 TEST_F(ControlBaseTest, InitFailsWithoutFunctionIdAndLeavesTheControlUnregistered) {
   Open(false);
   EXPECT_EQ(VARIANT_FALSE,
