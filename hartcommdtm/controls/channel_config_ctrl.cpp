@@ -3,7 +3,6 @@
 #include "com/Guard.h"
 #include "controls/control_resources.h"
 #include "dtm/dtm_ids.h"
-#include "toolkit/values/fdt_variant.h"
 
 namespace {
 
@@ -42,13 +41,6 @@ const RowIcons kRowIcons[] = {
     {hart_param::kRetryCount, IDC_RETRIES_INVALID, IDC_RETRIES_CHANGED},
     {hart_param::kMaxScanAddress, IDC_MAX_SCAN_INVALID, IDC_MAX_SCAN_CHANGED},
 };
-
-com::Variant I2(SHORT value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_I2;
-  V_I2(v.get()) = value;
-  return v;
-}
 
 }  // namespace
 
@@ -153,12 +145,7 @@ HRESULT CChannelConfigCtrl::ApplyChanges() {
   for (size_t i = 0; i < 4 && i < Rows().size(); ++i) {
     const CActXParInfo row = Rows()[i];
     if (!(row.flags & kRowChanged)) continue;
-    com::Variant info;
-    ParameterInfo(row.id, 1, info.get());
-    ULONG kind = 0;
-    CFdtVariant::GetUI4(info.value(), &kind);
-    const bool dtmData =
-        kind == 0 || OfflineMode() || ((Mode() & kModeBit1) && (row.displayFlags & kDisplayDtmData));
+    const bool dtmData = WritesIntoDataSet(static_cast<int>(i));
     HRESULT hr = dtmData ? WriteParameter(row.id) : WriteDeviceValue(row.id);
     if (dtmData) SetChangesPendingInDtm(true);
     else SetChangesPendingInDevice(true);
@@ -168,9 +155,9 @@ HRESULT CChannelConfigCtrl::ApplyChanges() {
 }
 
 HRESULT CChannelConfigCtrl::Apply() {
-  RaiseDtmEvent(control_event::kApplyBracket, I2(-1).value());
+  RaiseApplyBracket(true);
   HRESULT hr = ApplyChanges();
-  RaiseDtmEvent(control_event::kApplyBracket, I2(0).value());
+  RaiseApplyBracket(false);
   return hr;
 }
 

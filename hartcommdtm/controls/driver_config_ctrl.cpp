@@ -62,13 +62,6 @@ bool OnlineState(ULONG state) {
   return state == 2 || state == 3 || (state >= 9 && state <= 12);
 }
 
-com::Variant I2(SHORT value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_I2;
-  V_I2(v.get()) = value;
-  return v;
-}
-
 }  // namespace
 
 CDriverConfigCtrl::CDriverConfigCtrl() : DtmControl(kDescription) {}
@@ -285,14 +278,14 @@ void CDriverConfigCtrl::OnRefreshList() {
 void CDriverConfigCtrl::OnUseSelectedDevice() {
   IevFdtParameterHandler4* handler = ParameterHandler();
   if (!handler) return;
-  RaiseDtmEvent(control_event::kApplyBracket, I2(-1).value());
+  RaiseApplyBracket(true);
   com::Variant number;
   V_VT(number.get()) = VT_UI1;
   V_UI1(number.get()) = chosen_;
   handler->WriteParameter(*com::Variant(LONG{hart_param::kDeviceNumber}).get(), number.value());
   // Closed before the channel opens it.
   CloseOpenedDevice();
-  RaiseDtmEvent(control_event::kApplyBracket, I2(0).value());
+  RaiseApplyBracket(false);
   PostCloseRequest();
 }
 

@@ -1,6 +1,5 @@
 #include "controls_fixture.h"
 
-#include "com/ControlHost.h"
 #include "recording_control.h"
 #include "regsvr32.h"
 #include "win32/unique_handle.h"
@@ -70,15 +69,7 @@ void ControlsFixture::BroadcastState(ULONG state) {
   control_host::HostedControl::pump();
 }
 
-std::wstring ControlsFixture::HostedCalls(UINT item) {
-  com::ComPtr<IUnknown> hosted;
-  if (FAILED(com::GetHostedControl(host.item(item), hosted.put()))) return L"<no control>";
-  com::ComPtr<IRecordingControl> recording;
-  if (FAILED(hosted.as(recording))) return L"<not a double>";
-  com::Bstr calls;
-  recording->GetCalls(calls.put());
-  return calls.c_str();
-}
+std::wstring ControlsFixture::HostedCalls(UINT item) { return RecordedCalls(host.item(item)); }
 
 std::string ControlsFixture::TakeHelpCalls() {
   HMODULE help = ::GetModuleHandleW(L"htmlhelp_double.dll");

@@ -15,6 +15,10 @@
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_schema_lists.h"
+#include "control_values.h"
+
+using control_values::Narrow;
+using control_values::UI4;
 
 namespace {
 
@@ -68,13 +72,6 @@ ULONG ModeOfApplication(ULONG applicationId) {
     default:
       return 0;
   }
-}
-
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
 }
 
 // The property id as VT_UI4 (a text of digits converts).
@@ -331,11 +328,7 @@ STDMETHODIMP DtmControl::OutputTrace(BSTR) { return E_NOTIMPL; }
 
 STDMETHODIMP DtmControl::OnDtmMessage(VARIANT, VARIANT, BSTR text) {
   return com::guard([&]() -> HRESULT {
-    const wchar_t* wide = text ? text : L"";
-    const int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    std::string ansi(size > 0 ? static_cast<size_t>(size) : 1, '\0');
-    if (size > 0) ::WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, &ansi[0], size, nullptr, nullptr);
-    Trace("%s", ansi.c_str());
+    Trace("%s", Narrow(text, CP_THREAD_ACP).c_str());
     return S_OK;
   });
 }
@@ -658,6 +651,13 @@ HRESULT DtmControl::SendFooterCommand(ULONG code, ULONG value) {
   return result;
 }
 
+HRESULT DtmControl::RaiseApplyBracket(bool applying) {
+  com::Variant value;
+  V_VT(value.get()) = VT_I2;
+  V_I2(value.get()) = applying ? -1 : 0;
+  return RaiseDtmEvent(control_event::kApplyBracket, value.value());
+}
+
 HRESULT DtmControl::RaiseDtmEvent(LONG code, const VARIANT& value) {
   auto events = DtmInterface<IevFdtDtmEvents>();
   if (!events) return S_FALSE;
@@ -704,14 +704,7 @@ void DtmControl::EnableItem(UINT id, bool enable) {
 }
 
 void DtmControl::SetItemTextAnsi(UINT id, const wchar_t* text) {
-  HWND item = Item(id);
-  if (!item) return;
-  const wchar_t* wide = text ? text : L"";
-  const int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return;
-  std::string ansi(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, &ansi[0], size, nullptr, nullptr);
-  ::SetWindowTextA(item, ansi.c_str());
+  if (HWND item = Item(id)) ::SetWindowTextA(item, Narrow(text, CP_THREAD_ACP).c_str());
 }
 
 HWND DtmControl::CreateControlWindow(HWND parent, const RECT& rect) {

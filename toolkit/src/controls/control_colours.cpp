@@ -95,12 +95,16 @@ HBRUSH DtmControl::OnCtlColorEdit(HDC dc, HWND window, bool* handled) {
   const StateMarker* entry = FindStateMarker(found->flags);
   if (!entry) return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
   if (found->markerWindow) ::EnableWindow(found->markerWindow, TRUE);
-  if (found->displayFlags & kDisplayDefaultColours) {
+  return ColourItem(dc, *found, *entry, handled);
+}
+
+HBRUSH DtmControl::ColourItem(HDC dc, const CActXParInfo& row, const StateMarker& entry, bool* handled) {
+  if (row.displayFlags & kDisplayDefaultColours) {
     *handled = false;
     return nullptr;
   }
-  const COLORREF background = ResolveColour(entry->background, *found);
-  ::SetTextColor(dc, ResolveColour(entry->text, *found));
+  const COLORREF background = ResolveColour(entry.background, row);
+  ::SetTextColor(dc, ResolveColour(entry.text, row));
   ::SetBkColor(dc, background);
   SetBackgroundBrush(background);
   return brush_.get();
@@ -121,15 +125,7 @@ HBRUSH DtmControl::OnCtlColorOther(HDC dc, HWND window, bool* handled) {
     return nullptr;
   }
   if (found->markerWindow) ::EnableWindow(found->markerWindow, TRUE);
-  if (found->displayFlags & kDisplayDefaultColours) {
-    *handled = false;
-    return nullptr;
-  }
-  const COLORREF background = ResolveColour(entry->background, *found);
-  ::SetTextColor(dc, ResolveColour(entry->text, *found));
-  ::SetBkColor(dc, background);
-  SetBackgroundBrush(background);
-  return brush_.get();
+  return ColourItem(dc, *found, *entry, handled);
 }
 
 HBRUSH DtmControl::OnCtlColorStatic(HDC dc, HWND window, bool* handled) {
@@ -161,16 +157,9 @@ HBRUSH DtmControl::OnCtlColorStatic(HDC dc, HWND window, bool* handled) {
       return nullptr;
     }
     if (row.markerWindow) ::EnableWindow(row.markerWindow, TRUE);
-    if (row.displayFlags & kDisplayDefaultColours) {
-      *handled = false;
-      return nullptr;
-    }
-    const COLORREF background = ResolveColour(entry->background, row);
-    ::SetTextColor(dc, ResolveColour(entry->text, row));
-    ::SetBkColor(dc, background);
-    SetBackgroundBrush(background);
-    ::SelectObject(dc, brush_.get());
-    return brush_.get();
+    HBRUSH brush = ColourItem(dc, row, *entry, handled);
+    if (brush) ::SelectObject(dc, brush);
+    return brush;
   }
 
   // The marker window, always on the button face.

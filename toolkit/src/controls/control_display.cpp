@@ -13,8 +13,12 @@
 #include "com/Guard.h"
 #include "com/SafeArray.h"
 #include "toolkit/controls/control_base.h"
+#include "control_values.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/text_helpers.h"
+
+using control_values::UI4;
+using control_values::Widen;
 
 namespace {
 
@@ -27,28 +31,11 @@ constexpr LONG kSelectorDeviceValue = 0x200000;
 
 constexpr size_t kTextChars = 256;
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // The system default locale's decimal separator when it is one character.
 wchar_t DecimalSeparator() {
   wchar_t text[8] = {};
   if (::GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_SDECIMAL, text, 8) == 2) return text[0];
   return 0;
-}
-
-std::wstring Widen(const char* text) {
-  if (!text) return std::wstring();
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], size);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
 }
 
 std::wstring WindowText(HWND window) {
@@ -841,55 +828,54 @@ HRESULT DtmControl::ReloadParameter(LONG id) {
 
 // ---- Writing ---------------------------------------------------------------------------------
 
-HRESULT DtmControl::WriteParameter(LONG id) {
+HRESULT DtmControl::ValueToWrite(LONG id, VARIANT* value) {
   const int row = FindRowById(id);
   if (row < 0) return E_INVALIDARG;
-  if (rows_[row].flags & kRowNotRead) return S_FALSE;
+  if (rows_[row].flags & kRowNotRead) return S_FALSE;  // never read: never written
   if (!parameterHandler_) return E_POINTER;
   ULONG access = 0;
   HRESULT hr = GetParameterAccess(id, &access);
   if (FAILED(hr)) return hr;
   if (!(rows_[row].flags & kRowWritable) || !(access & kRowWritable)) return S_FALSE;
-  com::Variant value;
-  hr = GetItemValue(id, value.get());
+  hr = GetItemValue(id, value);
   if (FAILED(hr)) return hr;
-  if (ValidateEditedParameter(row) != S_OK) return S_FALSE;
+  return ValidateEditedParameter(row) == S_OK ? S_OK : S_FALSE;
+}
+
+bool DtmControl::WritesIntoDataSet(int row) {
+  if (row < 0 || row >= RowCount()) return true;
+  com::Variant info;
+  ParameterInfo(rows_[row].id, kSelectorKind, info.get());
+  ULONG kind = 0;
+  CFdtVariant::GetUI4(info.value(), &kind);
+  return kind == 0 || OfflineMode() || ((mode_ & kModeBit1) && (rows_[row].displayFlags & kDisplayDtmData));
+}
+
+HRESULT DtmControl::WriteParameter(LONG id) {
+  com::Variant value;
+  HRESULT hr = ValueToWrite(id, value.get());
+  if (hr != S_OK) return hr;
   auto validation = DtmInterface<IevFdtParameterValidation>();
   if (!validation) return E_NOINTERFACE;
   VARIANT_BOOL stored = VARIANT_FALSE;
   hr = validation->ValidateValue(*UI4(static_cast<ULONG>(id)).get(), value.value(), &stored);
   if (FAILED(hr)) return hr;
   if (!stored) return S_FALSE;
+  ULONG access = 0;
   hr = GetParameterAccess(id, &access);
   if (FAILED(hr)) return hr;
   return SetParameterStatus(id, access & ~ULONG{kRowChanged});
 }
 
 HRESULT DtmControl::ApplyParameter(LONG id) {
-  com::Variant info;
-  ParameterInfo(id, kSelectorKind, info.get());
-  ULONG kind = 0;
-  CFdtVariant::GetUI4(info.value(), &kind);
-  const int row = FindRowById(id);
-  const bool dtmData = row >= 0 && (mode_ & kModeBit1) && (rows_[row].displayFlags & kDisplayDtmData);
-  if (kind == 0 || OfflineMode() || dtmData) return WriteParameter(id);
-  return WriteDeviceValue(id);
+  return WritesIntoDataSet(FindRowById(id)) ? WriteParameter(id) : WriteDeviceValue(id);
 }
 
 HRESULT DtmControl::WriteDeviceValue(LONG id) {
   if (OfflineMode()) return WriteParameter(id);
-  const int row = FindRowById(id);
-  if (row < 0) return E_INVALIDARG;
-  if (rows_[row].flags & kRowNotRead) return S_FALSE;
-  if (!parameterHandler_) return E_POINTER;
-  ULONG access = 0;
-  HRESULT hr = GetParameterAccess(id, &access);
-  if (FAILED(hr)) return hr;
-  if (!(rows_[row].flags & kRowWritable) || !(access & kRowWritable)) return S_FALSE;
   com::Variant value;
-  hr = GetItemValue(id, value.get());
-  if (FAILED(hr)) return hr;
-  if (OnParameterEdited(id) != S_OK) return S_FALSE;
+  HRESULT hr = ValueToWrite(id, value.get());
+  if (hr != S_OK) return hr;
   VARIANT_BOOL done = VARIANT_FALSE;
   hr = parameterHandler_->StoreParameter(*UI4(static_cast<ULONG>(id)).get(), value.value(), &done);
   if (FAILED(hr)) return hr;
@@ -950,12 +936,8 @@ bool DtmControl::OnComboDropDown(UINT item) {
   const ULONG flags = rows_[row].flags;
   if ((flags & (kRowWritable | kRowChanged)) != (kRowWritable | kRowChanged) || (flags & kRowInvalid))
     return false;
-  ULONG kind = 0;
-  CFdtVariant::GetUI4(info.value(), &kind);
-  if (kind == 0 || OfflineMode() || ((mode_ & kModeBit1) && (rows_[row].displayFlags & kDisplayDtmData)))
-    WriteParameter(rows_[row].id);
-  else
-    WriteDeviceValue(rows_[row].id);
+  if (WritesIntoDataSet(row)) WriteParameter(rows_[row].id);
+  else WriteDeviceValue(rows_[row].id);
   return false;
 }
 

@@ -17,6 +17,10 @@
 #include "toolkit/xml/translation.h"
 #include "toolkit/xml/user_messages.h"
 #include "toolkit/xml/xpath_literal.h"
+#include "control_values.h"
+
+using control_values::Narrow;
+using control_values::UI4;
 
 namespace {
 
@@ -28,16 +32,6 @@ constexpr int kMaxTipWidth = 300;
 const wchar_t kHtmlHelpClass[] = L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
 
 using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
-
-std::string Narrow(const wchar_t* text, UINT codePage = CP_ACP) {
-  const wchar_t* wide = text ? text : L"";
-  const int size = ::WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(codePage, 0, wide, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
-}
 
 bool IsAbsolutePath(const wchar_t* path) {
   if (!path || !*path) return false;
@@ -105,12 +99,7 @@ HRESULT DtmControl::TranslateParameterTips() {
   auto info = DtmInterface<IevFdtParameterInfo>();
   if (!info) return S_FALSE;
   for (int row = 0; row < RowCount(); ++row) {
-    const com::Variant id = [&] {
-      com::Variant v;
-      V_VT(v.get()) = VT_UI4;
-      V_UI4(v.get()) = static_cast<ULONG>(rows_[row].id);
-      return v;
-    }();
+    const com::Variant id = UI4(static_cast<ULONG>(rows_[row].id));
     if (description_.tipsOnlyWhenAnnounced) {
       // Only rows whose first answer is not zero get a tip and a refill.
       com::Variant announced;

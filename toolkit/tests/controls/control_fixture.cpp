@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "com/ControlHost.h"
 #include "com/Module.h"
 #include "recording_control.h"
 #include "regsvr32.h"
@@ -224,14 +223,6 @@ HRESULT ControlBaseTest::SetProperty(ULONG key, const VARIANT& value) {
   return x4->SetProperty(*UI4(key).get(), value);
 }
 
-std::wstring ControlBaseTest::Calls(UINT item) {
-  com::ComPtr<IUnknown> hosted;
-  if (FAILED(com::GetHostedControl(host.item(item), hosted.put()))) return L"<no control>";
-  com::ComPtr<IRecordingControl> recording;
-  if (FAILED(hosted.as(recording))) return L"<not a double>";
-  com::Bstr calls;
-  recording->GetCalls(calls.put());
-  return calls.c_str();
-}
+std::wstring ControlBaseTest::Calls(UINT item) { return RecordedCalls(host.item(item)); }
 
 }  // namespace controltest

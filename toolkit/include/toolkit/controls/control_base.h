@@ -203,6 +203,8 @@ class DtmControl : public com::ActiveXControl,
   void PostCloseRequest();
   // The DTM's IevFdtDtmEvents::OnDtmEvent; S_FALSE without it.
   HRESULT RaiseDtmEvent(LONG code, const VARIANT& value);
+  // DTM event 52 around a control's writes: VT_I2 -1 before, 0 after.
+  HRESULT RaiseApplyBracket(bool applying);
   // IevFdtActiveXContainer::SetFunctionEnabled; S_FALSE without the container.
   HRESULT SetFunctionEnabled(LONG functionId, LONG enable);
   // A footer command (IHostedToolkitControl::SetCommand on every footer
@@ -313,7 +315,12 @@ class DtmControl : public com::ActiveXControl,
   virtual HRESULT RefreshParameter(LONG id);
   virtual HRESULT ReloadParameter(LONG id);
   virtual HRESULT WriteParameter(LONG id);
+  // WriteParameter or WriteDeviceValue, as WritesIntoDataSet decides.
   virtual HRESULT ApplyParameter(LONG id);
+  // Whether a row's value goes into the DTM's data set rather than to the
+  // device: a DTM parameter (information 1 is 0), offline mode, or mode bit
+  // 1 with display flag 0x100.
+  bool WritesIntoDataSet(int row);
   virtual HRESULT ReadValueKind(int row);
   virtual HRESULT GetParameterAccess(LONG id, ULONG* flags);
   virtual HRESULT ReadParameterValue(LONG id, VARIANT* value);
@@ -382,6 +389,12 @@ class DtmControl : public com::ActiveXControl,
   void RemoveAllToolTips();
   HRESULT ParameterReference(const VARIANT& value, LONG* id, VARIANT* data);
   HRESULT ReadAccessFlagsInto(LONG id);
+  // The item's value of a row that may be written: S_OK with the value,
+  // S_FALSE for a row that was never read, is not writable or holds a value
+  // the DTM refuses.
+  HRESULT ValueToWrite(LONG id, VARIANT* value);
+  // The state entry's colours set into dc and the brush of its background.
+  HBRUSH ColourItem(HDC dc, const CActXParInfo& row, const StateMarker& entry, bool* handled);
   HRESULT ShowValueText(int row, const wchar_t* text);
 
   const ControlDescription& description_;
