@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -420,43 +421,11 @@ HRESULT DtmControl::DisplayValue(int row, const VARIANT& value) {
   }
 }
 
-HRESULT DtmControl::ShowEnumerationValue(int row, const VARIANT& value) {
-  if (row < 0 || row >= RowCount()) return S_OK;
-  const CActXParInfo& r = rows_[row];
-  if (!IsTextList(r.valueList.value())) return S_OK;
-  const bool wasUpdating = updating_;
-  updating_ = true;
-  HRESULT result = S_OK;
-  if (auto control = HostedControl<IParameterControl>(r.item)) {
-    result = control->ShowValue(static_cast<ULONG>(r.id), value);
-  } else if (HWND item = Item(r.item)) {
-    com::Variant list, number;
-    ParameterInfo(r.id, kSelectorValueList, list.get());
-    if (SUCCEEDED(::VariantChangeType(number.get(), const_cast<VARIANT*>(&value), 0, VT_I4))) {
-      const LONG wanted = V_I4(number.get());
-      LONG position = -1;
-      std::wstring text = L"<Out of Range>";
-      ForEachEntry(list.value(), [&](LONG index, LONG entry, const wchar_t* entryText) {
-        if (entry != wanted) return true;
-        position = index;
-        text = entryText;
-        return false;
-      });
-      const int kind = GetDialogItemKind(item);
-      if (kind == kItemStatic || kind == kItemEdit) {
-        ::SetWindowTextW(item, text.c_str());
-      } else if (kind == kItemComboBox || kind == kItemListBox) {
-        const bool combo = kind == kItemComboBox;
-        if (::SendMessageW(item, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0) != -1)
-          ::SendMessageW(item, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(position), 0);
-      }
-    }
-  }
-  updating_ = wasUpdating;
-  return result;
-}
-
-HRESULT DtmControl::ShowBitEnumerationValue(int row, const VARIANT& value) {
+// What both value-list displays share: the checks, the parameter control's
+// own display, the updating flag while the item is written, and the list
+// read again as (value, text) entries.
+HRESULT DtmControl::ShowThroughValueList(int row, const VARIANT& value,
+                                         const std::function<void(HWND, const VARIANT&)>& show) {
   if (row < 0 || row >= RowCount()) return S_OK;
   const CActXParInfo& r = rows_[row];
   if (!IsTextList(r.valueList.value())) return S_OK;
@@ -468,32 +437,61 @@ HRESULT DtmControl::ShowBitEnumerationValue(int row, const VARIANT& value) {
   } else if (HWND item = Item(r.item)) {
     com::Variant list;
     ParameterInfo(r.id, kSelectorValueList, list.get());
-    ULONG bits = 0;
-    if (SUCCEEDED(CFdtVariant::GetUI4(value, &bits))) {
-      const int kind = GetDialogItemKind(item);
-      if (kind == kItemStatic || kind == kItemEdit) {
-        std::wstring text;
-        ForEachEntry(list.value(), [&](LONG, LONG entry, const wchar_t* entryText) {
-          const ULONG mask = static_cast<ULONG>(entry);
-          if (mask != 0 && (bits & mask) == mask) {
-            if (!text.empty()) text += L" | ";
-            text += entryText;
-          }
-          return true;
-        });
-        ::SetWindowTextW(item, text.c_str());
-      } else if (kind == kItemListBox) {
-        ::SendMessageW(item, LB_SETSEL, FALSE, -1);
-        const LRESULT count = ::SendMessageW(item, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-          const ULONG mask = static_cast<ULONG>(::SendMessageW(item, LB_GETITEMDATA, static_cast<WPARAM>(i), 0));
-          if (mask != 0 && (bits & mask) == mask) ::SendMessageW(item, LB_SETSEL, TRUE, i);
-        }
-      }
-    }
+    show(item, list.value());
   }
   updating_ = wasUpdating;
   return result;
+}
+
+HRESULT DtmControl::ShowEnumerationValue(int row, const VARIANT& value) {
+  return ShowThroughValueList(row, value, [&](HWND item, const VARIANT& list) {
+    com::Variant number;
+    if (FAILED(::VariantChangeType(number.get(), const_cast<VARIANT*>(&value), 0, VT_I4))) return;
+    const LONG wanted = V_I4(number.get());
+    LONG position = -1;
+    std::wstring text = L"<Out of Range>";
+    ForEachEntry(list, [&](LONG index, LONG entry, const wchar_t* entryText) {
+      if (entry != wanted) return true;
+      position = index;
+      text = entryText;
+      return false;
+    });
+    const int kind = GetDialogItemKind(item);
+    if (kind == kItemStatic || kind == kItemEdit) {
+      ::SetWindowTextW(item, text.c_str());
+    } else if (kind == kItemComboBox || kind == kItemListBox) {
+      const bool combo = kind == kItemComboBox;
+      if (::SendMessageW(item, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0) != -1)
+        ::SendMessageW(item, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(position), 0);
+    }
+  });
+}
+
+HRESULT DtmControl::ShowBitEnumerationValue(int row, const VARIANT& value) {
+  return ShowThroughValueList(row, value, [&](HWND item, const VARIANT& list) {
+    ULONG bits = 0;
+    if (FAILED(CFdtVariant::GetUI4(value, &bits))) return;
+    const int kind = GetDialogItemKind(item);
+    if (kind == kItemStatic || kind == kItemEdit) {
+      std::wstring text;
+      ForEachEntry(list, [&](LONG, LONG entry, const wchar_t* entryText) {
+        const ULONG mask = static_cast<ULONG>(entry);
+        if (mask != 0 && (bits & mask) == mask) {
+          if (!text.empty()) text += L" | ";
+          text += entryText;
+        }
+        return true;
+      });
+      ::SetWindowTextW(item, text.c_str());
+    } else if (kind == kItemListBox) {
+      ::SendMessageW(item, LB_SETSEL, FALSE, -1);
+      const LRESULT count = ::SendMessageW(item, LB_GETCOUNT, 0, 0);
+      for (LRESULT i = 0; i < count; ++i) {
+        const ULONG mask = static_cast<ULONG>(::SendMessageW(item, LB_GETITEMDATA, static_cast<WPARAM>(i), 0));
+        if (mask != 0 && (bits & mask) == mask) ::SendMessageW(item, LB_SETSEL, TRUE, i);
+      }
+    }
+  });
 }
 
 HRESULT DtmControl::ShowParameterUnit(int row) {

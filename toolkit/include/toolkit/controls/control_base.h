@@ -37,6 +37,7 @@
 #include <commctrl.h>
 #include <oaidl.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -396,6 +397,8 @@ class DtmControl : public com::ActiveXControl,
   // The state entry's colours set into dc and the brush of its background.
   HBRUSH ColourItem(HDC dc, const CActXParInfo& row, const StateMarker& entry, bool* handled);
   HRESULT ShowValueText(int row, const wchar_t* text);
+  HRESULT ShowThroughValueList(int row, const VARIANT& value,
+                               const std::function<void(HWND item, const VARIANT& list)>& show);
 
   const ControlDescription& description_;
   CevFDTXMLHandlerImpl<DtmControl> xml_;
