@@ -202,10 +202,15 @@ TEST_F(DriverConfigTest, LanguageChangeRelabelsTheColumnsAndKeepsTheChosenRow) {
 }
 
 TEST_F(DriverConfigTest, OnlineStatesLockTheListWithTheReason) {
-  Bind(0, 0x1234, true);
+  Bind(0, 0x1234, true);  // parameter 1000 names device number 0
   Open();
   ASSERT_EQ(1, Rows());
-  BroadcastState(12);
+  // The DTM goes online on the adapter of device number 0 and tells its
+  // open controls.
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+  ASSERT_TRUE(PumpUntil([&] { return State() == 12; }));
+  control_host::HostedControl::pump();
   for (UINT item : {IDC_ADAPTER_LIST, IDC_REFRESH_LIST, IDC_INIT_DEVICE, IDC_APPLY})
     EXPECT_FALSE(host.enabled(item)) << item;
   EXPECT_TRUE(host.visible(IDC_STATUS_ICON));
