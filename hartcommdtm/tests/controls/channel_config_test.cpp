@@ -45,6 +45,20 @@ TEST_F(ChannelConfigTest, ShowsTheChannelSettingsAndTakesFunctionThreeOutOfTheMe
   EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 1 4\n")) << footer;
   EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 3 1\n")) << footer;
   EXPECT_EQ(L"0", FunctionEnabled(hart_function::kChannelConfiguration));
+
+  // Its class from the module's type library; its translation is the DTM's.
+  com::ComPtr<IProvideClassInfo> classInfo = host.as<IProvideClassInfo>();
+  ASSERT_TRUE(classInfo);
+  com::ComPtr<ITypeInfo> info;
+  ASSERT_EQ(S_OK, classInfo->GetClassInfo(info.put()));
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+  EXPECT_EQ(TKIND_COCLASS, attr->typekind);
+  EXPECT_TRUE(IsEqualGUID(CLSID_ChannelConfigCtrl, attr->guid));
+  info->ReleaseTypeAttr(attr);
+  com::ComPtr<IevFdtTranslation> fromControl = host.as<IevFdtTranslation>(), fromDtm;
+  ASSERT_EQ(S_OK, object.as(fromDtm));
+  EXPECT_EQ(fromDtm.get(), fromControl.get());
 }
 
 TEST_F(ChannelConfigTest, InvalidEntryIsMarkedAndNotWritten) {
