@@ -74,6 +74,7 @@ class ControlDtm : public com::ObjectRoot,
 
   // ---- Script ----
   void addParameter(Parameter parameter);
+  void removeParameter(ULONG id) { parameters_.erase(id); }
   Parameter* parameter(ULONG id);
   void setText(const std::wstring& xpath, const std::wstring& text) { texts_[xpath] = text; }
   void setFunctions(const std::wstring& document) { functions_ = document; }

@@ -204,6 +204,36 @@ TEST_F(ControlBaseTest, EditsAreValidatedMarkedAndWrittenIntoTheDataSet) {
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 2 3"));
 }
 
+TEST_F(ControlBaseTest, RowThatCannotBeReadIsHiddenAndNeverWritten) {
+  dtm->removeParameter(kDate);
+  Open();
+  EXPECT_FALSE(host.visible(kItemDate));
+  EXPECT_EQ(ULONG{kRowNotRead | kRowInvalid}, control->RowFlags(kDate) & (kRowNotRead | kRowInvalid));
+  EXPECT_EQ(S_FALSE, control->WriteParameter(kDate));
+  EXPECT_TRUE(host.visible(kItemNumber));
+}
+
+TEST_F(ControlBaseTest, QuestionMarkShowsInOrangeBesideAnUnreadDeviceValueOnline) {
+  dtm->setFunctions(FunctionList(L"fdtOnlineParameterize"));
+  dtm->parameter(kNumber)->flags = 0x471;  // not read from the device yet
+  ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+  com::ComPtr<IDtmActiveXControl> fdt;
+  ASSERT_EQ(S_OK, controlObject.as(fdt));
+  control = static_cast<TestControl*>(static_cast<DtmControl*>(fdt.get()));
+  control->Rows()[static_cast<size_t>(control->FindRowById(kNumber))].marker = 1;
+  ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
+  ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+  HWND marker = control->Rows()[static_cast<size_t>(control->FindRowById(kNumber))].markerWindow;
+  ASSERT_TRUE(marker) << "markers are made at the first show";
+  HDC dc = ::GetDC(host.dialog());
+  ::SendMessageW(host.dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(marker));
+  EXPECT_EQ(COLORREF{0x007FFF}, ::GetTextColor(dc));
+  wchar_t symbol[8] = {};
+  ::GetWindowTextW(marker, symbol, 8);
+  EXPECT_EQ(std::wstring(L"?"), symbol);
+  ::ReleaseDC(host.dialog(), dc);
+}
+
 TEST_F(ControlBaseTest, FloatingPointTextsReadAsTheFormatShowsThem) {
   com::Variant value;
   EXPECT_EQ(S_OK, TextToFloat(L"e3", "%g", value.get()));
