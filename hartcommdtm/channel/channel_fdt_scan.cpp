@@ -105,7 +105,9 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   if (FAILED(hr)) return hr;
   CancelListEntry entry(scanCancels_, invokeId.c_str());
 
-  // The frame's scan-result sink, handed to the worker when it started.
+  // The frame's scan-result sink: queried in the channel's apartment and
+  // handed to the worker when it started, not asked of the frame's proxy
+  // here, which may answer with the frame object's own IDispatch.
   const com::ComPtr<IDispatch> events = workerScanEvents_;
   if (!events) return E_NOINTERFACE;
   // The request validated on the apartment; here it is only read.
