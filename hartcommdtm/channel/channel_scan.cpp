@@ -16,6 +16,7 @@
 #include "channel/hart_channel.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "toolkit/values/frame_events.h"
 
 namespace hartdtm {
 
@@ -313,15 +314,12 @@ STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, VARIANT_BOOL* result) {
 }
 
 HRESULT CHART_Channel::ExecuteTopologyScan(baseRequestInfo& request) {
-  com::ComPtr<IDispatch> events;
-  if (workerFrame_)
-    workerFrame_->QueryInterface(__uuidof(IFrameDtmEvents), reinterpret_cast<void**>(events.put()));
+  const com::ComPtr<IDispatch> events = workerFrameEvents_;
   RunDeviceListScan();
   if (!events) return E_POINTER;
   const std::wstring document = TopologyScanDocument(found_.Snapshot());
-  com::Variant id(request.invokeId.c_str()), text(document.c_str());
-  // Frame sinks are called through IDispatch (OnScanResponse).
-  return com::invokeMethod(events.get(), 16, {id.value(), text.value()});
+  com::Bstr id(request.invokeId.c_str()), text(document.c_str());
+  return frame_events::Notify(events.get(), frame_events::kScanResponse, id.get(), text.get());
 }
 
 // ---- address change (worker) ------------------------------------------------------------

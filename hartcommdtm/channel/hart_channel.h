@@ -32,6 +32,7 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
+#include "com/GlobalInterface.h"
 #include "com/Object.h"
 #include "fdt.h"
 #include "hartcommdtm.h"
@@ -411,7 +412,8 @@ class CHART_Channel : public com::ObjectRoot,
 
   LONG workerStarted_ = 0;
   LONG channelState_ = kChannelDetached;
-  LONG frameFdtVersion_ = 0;
+  mutable LONG frameFdtVersion_ = 0;  // 1: an FDT 1.2.1 frame; set on either thread
+  LONG FrameFdtVersion() const { return ::InterlockedCompareExchange(&frameFdtVersion_, 0, 0); }
   win32::UniqueHandle abortDoneEvent_;  // the worker's own duplicate
   bool driverErrorReported_ = false;    // once per attach
 
@@ -449,8 +451,16 @@ class CHART_Channel : public com::ObjectRoot,
   win32::UniqueHandle attachDoneEvent_;
   com::ComPtr<IStream> ownerLinkStream_;
   com::ComPtr<IStream> frameStream_;
+  // The frame's sinks, queried here by their own dispatch interfaces and
+  // taken by the worker under the same ones (toolkit/values/frame_events.h):
+  // IFrameDtmEvents, and IFrameScanEvents for a frame of FDT 1.2.1. Entered
+  // while the worker starts, revoked once it has stopped.
+  com::GlobalInterface frameEventsEntry_;
+  com::GlobalInterface scanEventsEntry_;
   com::ComPtr<IDispatch> workerOwnerLink_;
   com::ComPtr<IFrameContainer> workerFrame_;
+  com::ComPtr<IDispatch> workerFrameEvents_;  // IFrameDtmEvents (worker)
+  com::ComPtr<IDispatch> workerScanEvents_;   // IFrameScanEvents (worker)
   UINT_PTR endTimer_ = 0;  // armed by LetWorkerEnd
   bool attachSucceeded_ = false;
   win32::CriticalSection stopLock_;

@@ -209,11 +209,8 @@ STDMETHODIMP AuditTrailCore::SetAuditTrailActive(VARIANT_BOOL on, VARIANT_BOOL* 
       *active = VARIANT_TRUE;
       return S_OK;
     }
-    IUnknown* frame = AuditFrameObject();
-    com::ComPtr<IFrameAuditTrailEvents> events;
-    if (!frame ||
-        FAILED(frame->QueryInterface(__uuidof(IFrameAuditTrailEvents), events.putVoid())) ||
-        !events)
+    com::ComPtr<IDispatch> events;
+    if (frame_events::QuerySink(AuditFrameObject(), DIID_IFrameAuditTrailEvents, events) != S_OK)
       return S_OK;
     com::Bstr tag;
     HRESULT hr = AuditSystemTag(tag.put());
@@ -232,11 +229,8 @@ STDMETHODIMP AuditTrailCore::SetAuditTrailActive(VARIANT_BOOL on, VARIANT_BOOL* 
 }
 
 HRESULT AuditTrailCore::SendEvent(const wchar_t* document) {
-  IUnknown* frame = AuditFrameObject();
-  com::ComPtr<IFrameAuditTrailEvents> events;
-  if (!frame ||
-      FAILED(frame->QueryInterface(__uuidof(IFrameAuditTrailEvents), events.putVoid())) ||
-      !events)
+  com::ComPtr<IDispatch> events;
+  if (frame_events::QuerySink(AuditFrameObject(), DIID_IFrameAuditTrailEvents, events) != S_OK)
     return E_FAIL;
   com::Bstr tag;
   HRESULT hr = AuditSystemTag(tag.put());

@@ -142,6 +142,10 @@ HRESULT ChannelContainerCore::AttachChannel(const Entry& entry, IUnknown* channe
   if (FAILED(hr)) return hr;
   base->PostChannelEvent(*com::ui4(channel_key::kLanguage).get(),
                          *com::Variant(dtm.Language()).get());
+  // A channel attached after the frame declared FDT 1.2.1 learns it here
+  // (the DTM told only the channels it had then).
+  if (dtm.IsFdt121Frame())
+    base->PostChannelEvent(*com::ui4(dtm_property::kFdt121Frame).get(), *com::Variant(1).get());
   if (!entry.moduleText.empty() || entry.moduleNumber != 0) {
     if (com::ComPtr<IevFdtChannelModule> module = com::query<IevFdtChannelModule>(channel))
       module->SetModule(entry.moduleText.get(), *com::ui4(entry.moduleNumber).get());

@@ -11,6 +11,7 @@
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_handler.h"
@@ -120,9 +121,10 @@ bool DataAccessCore::Allowed(std::initializer_list<LONG> states) {
 HRESULT DataAccessCore::Answer(DISPID method, BSTR invokeId, const wchar_t* document) {
   IUnknown* frame = AccessDtm().FrameObject();
   if (!frame) return E_POINTER;
+  // In the DTM's apartment, where the frame handed its object over (the
+  // worker reaches this handler through the DTM's proxy).
   com::ComPtr<IDispatch> sink;
-  HRESULT hr = frame->QueryInterface(__uuidof(IDeviceDataAccessEvents), sink.putVoid());
-  if (FAILED(hr) || !sink) return FAILED(hr) ? hr : E_NOINTERFACE;
+  if (frame_events::QuerySink(frame, DIID_IDeviceDataAccessEvents, sink) != S_OK) return E_NOINTERFACE;
   com::Variant id(invokeId ? invokeId : L""), text(document ? document : L"");
   return com::invokeMethod(sink.get(), method, {id.value(), text.value()});
 }
@@ -292,7 +294,7 @@ STDMETHODIMP DataAccessCore::GetItemList(BSTR invokeId) {
     com::Bstr list;
     HRESULT hr = BuildItemList(kItemOfDeviceList, list.put());
     if (FAILED(hr)) return hr;
-    return Answer(data_access_event::kItemListResponse, invokeId, list.c_str());
+    return Answer(frame_events::kItemListResponse, invokeId, list.c_str());
   });
 }
 
@@ -373,6 +375,6 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     }
   }
   body += kValuesTail;
-  return Answer(write ? data_access_event::kWriteResponse : data_access_event::kReadResponse,
+  return Answer(write ? frame_events::kWriteResponse : frame_events::kReadResponse,
                 request.invokeId.get(), body.c_str());
 }

@@ -58,11 +58,10 @@ void FreeCommand(DtmThreadCommand* record) {
   ::CoTaskMemFree(record);
 }
 
-// Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
-// 0 when the poster does not wait.
-// Element i (from 0) of a command's argument array as a dispatch pointer;
-// null when missing.
-com::ComPtr<IDispatch> ReadDispatchElement(const VARIANT& argument, LONG i) {
+// Element i (from 0) of command 2's argument array: a sink's entry in the
+// global interface table, taken under the sink's own dispatch interface
+// (frame_events.h); null when missing or when the entry is gone.
+com::ComPtr<IDispatch> TakeSinkElement(const VARIANT& argument, LONG i, REFIID sinkIid) {
   com::ComPtr<IDispatch> out;
   if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return out;
   SAFEARRAY* array = V_ARRAY(&argument);
@@ -71,12 +70,16 @@ com::ComPtr<IDispatch> ReadDispatchElement(const VARIANT& argument, LONG i) {
   ::SafeArrayGetUBound(array, 1, &upper);
   LONG index = lower + i;
   com::Variant element;
+  ULONG cookie = 0;
   if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put())) &&
-      element.type() == VT_DISPATCH)
-    out = com::ComPtr<IDispatch>(element.value().pdispVal);
+      SUCCEEDED(CFdtVariant::GetUI4(element.value(), &cookie)) && cookie &&
+      FAILED(com::GlobalInterface::take(cookie, sinkIid, out.putVoid())))
+    out = nullptr;
   return out;
 }
 
+// Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
+// 0 when the poster does not wait.
 HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<IUnknown>& pointer) {
   *event = nullptr;
   pointer = nullptr;
@@ -302,12 +305,12 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
     if (pointer) link.queryFrom(pointer.get());
     dtmLink_ = link;
   } else {
-    // The sinks come as their own pointers, taken in the poster's
-    // apartment: queried here through the frame's proxy, a dispatch
-    // interface may reach the frame object's own IDispatch instead.
+    // The sinks were queried in the poster's apartment and come under
+    // their own dispatch interfaces; the poster keeps their entries until
+    // this command set the event.
     frame_ = pointer;
-    frameEvents_ = pointer ? ReadDispatchElement(argument, 2) : nullptr;
-    stateSink_ = pointer ? ReadDispatchElement(argument, 3) : nullptr;
+    frameEvents_ = pointer ? TakeSinkElement(argument, 2, DIID_IFrameDtmEvents) : nullptr;
+    stateSink_ = pointer ? TakeSinkElement(argument, 3, DIID_IFrameDtmEvents2) : nullptr;
   }
   if (event) ::SetEvent(event);
   return S_OK;
@@ -820,6 +823,8 @@ CevFDT_ThreadManagerImpl::~CevFDT_ThreadManagerImpl() { LetThreadEnd(); }
 
 bool CevFDT_ThreadManagerImpl::KeepReportedMessage(const wchar_t*) { return false; }
 
+bool CevFDT_ThreadManagerImpl::ThreadManagerFrameIs121() { return false; }
+
 const CLSID& CevFDT_ThreadManagerImpl::WorkerThreadClassId() { return CLSID_CustomDtmThread; }
 
 DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
@@ -974,12 +979,12 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
     event.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event) return HRESULT_FROM_WIN32(::GetLastError());
   }
-  // The frame's sinks travel with it (see SetPointer).
-  com::ComPtr<IFrameDtmEvents> events;
-  com::ComPtr<IFrameDtmEvents2> states;
+  // The frame's sinks travel with it (see SetPointer); their entries go
+  // when this call returns, after the worker took them.
+  com::GlobalInterface events, states;
   if (code == dtm_command::kSetFrame && pointer) {
-    events.queryFrom(pointer);
-    states.queryFrom(pointer);
+    frame_events::OfferSink(pointer, DIID_IFrameDtmEvents, events);
+    if (ThreadManagerFrameIs121()) frame_events::OfferSink(pointer, DIID_IFrameDtmEvents2, states);
   }
   SAFEARRAYBOUND bound{4, 0};
   SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
@@ -998,13 +1003,9 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   index = 1;
   hr = ::SafeArrayPutElement(array, &index, &element);
   if (FAILED(hr)) return hr;
-  IDispatch* sinks[] = {events.get(), states.get()};
-  for (IDispatch* sink : sinks) {
+  for (const com::GlobalInterface* sink : {&events, &states}) {
     ++index;
-    if (!sink) continue;
-    ::VariantInit(&element);
-    V_VT(&element) = VT_DISPATCH;
-    V_DISPATCH(&element) = sink;
+    element = Ui4(sink->cookie());
     hr = ::SafeArrayPutElement(array, &index, &element);
     if (FAILED(hr)) return hr;
   }

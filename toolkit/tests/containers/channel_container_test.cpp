@@ -95,6 +95,7 @@ TEST_F(ChannelContainerTest, NewDataSetCreatesTheTableChannelAndAttachesItWithIt
   EXPECT_EQ(0u, ChannelLog(channel.get())
                     .find(L"InitNew|Initialize|SetOwner|SetChannelTag Channel <1>|event 9984"))
       << ChannelLog(channel.get());
+  EXPECT_EQ(std::wstring::npos, ChannelLog(channel.get()).find(L"event 10006"));  // an FDT 1.2 frame
   com::Bstr channelTag;
   ASSERT_EQ(S_OK, channel->GetChannelTag(channelTag.put()));
   EXPECT_STREQ(kTestChannelName, channelTag.c_str());
@@ -140,6 +141,10 @@ TEST_F(ChannelContainerTest, NewDataSetCreatesTheTableChannelAndAttachesItWithIt
 
 TEST_F(ChannelContainerTest, FrameOfVersion121GetsTheChannelInformationInItsReferences) {
   Configure(L"maintenance", /*fdt121=*/true);
+  // The channel, attached after the frame declared its version, is told.
+  EXPECT_NE(std::wstring::npos,
+            ChannelLog(Channel().get()).find(L"SetChannelTag Channel <1>|event 9984|event 10006"))
+      << ChannelLog(Channel().get());
   EXPECT_EQ(L"<fdt:ChannelReferences> <fdt:ChannelReference idref = \"Channel &lt;1&gt;\" >" +
                 std::wstring(kTestChannelInformation) +
                 L"</fdt:ChannelReference> </fdt:ChannelReferences>",

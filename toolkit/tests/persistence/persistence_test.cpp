@@ -523,7 +523,17 @@ TEST_F(PersistenceTest, ChannelWhoseOwnSaveOrLoadFailsFailsTheWholeSaveOrLoad) {
 
 // ---- Modified notices -------------------------------------------------------
 
-TEST_F(PersistenceTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHeld) {
+// With an agile frame and with a single-threaded one: the saved data set
+// reaches the frame's event sink from the DTM's worker.
+class ModifiedNoticeTest : public PersistenceTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    agileFrame = GetParam();
+    PersistenceTest::SetUp();
+  }
+};
+
+TEST_P(ModifiedNoticeTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHeld) {
   Configure();
   com::ComPtr<IevFdtStorageState> storage;
   ASSERT_EQ(S_OK, object.as(storage));
@@ -554,7 +564,10 @@ TEST_F(PersistenceTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHel
   ASSERT_EQ(S_OK, storage->GetModified(&modified));
   EXPECT_EQ(0, modified);
   ASSERT_TRUE(PumpUntil([&] { return frame->callsTo("OnParameterChanged").size() == 1; }));
-  const std::wstring document = frame->callsTo("OnParameterChanged")[0].arguments.at(1);
+  const frame_double::FrameCall notice = frame->callsTo("OnParameterChanged")[0];
+  EXPECT_EQ("IFrameDtmEvents", notice.interfaceName);
+  if (!agileFrame) EXPECT_EQ(::GetCurrentThreadId(), notice.threadId);
+  const std::wstring document = notice.arguments.at(1);
   EXPECT_NE(std::wstring::npos, document.find(L"<OnParameterChangedDocument>")) << document;
   EXPECT_NE(std::wstring::npos, document.find(L"<Channel name =\"Channel &lt;1&gt;\" clsid =\"" +
                                               std::wstring(kTestChannelClassText) + L"\">"))
@@ -584,6 +597,11 @@ TEST_F(PersistenceTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHel
   ASSERT_EQ(S_OK, freshStorage->GetModified(&modified));
   EXPECT_EQ(0, modified);
 }
+
+INSTANTIATE_TEST_SUITE_P(Frames, ModifiedNoticeTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Agile" : "SingleThreaded");
+                         });
 
 }  // namespace
 }  // namespace dtmtest

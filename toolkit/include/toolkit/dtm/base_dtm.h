@@ -266,6 +266,7 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // The thread manager's hooks.
   IUnknown* ThreadManagerDtmObject() override { return GetCommDtmInterface(); }
   IUnknown* ThreadManagerFrameObject() override { return frame_.get(); }
+  bool ThreadManagerFrameIs121() override { return IsFdt121Frame(); }
   bool KeepReportedMessage(const wchar_t* text) override;
 
   // Declares the DTM's parameter rows (called by OnConstruct).
