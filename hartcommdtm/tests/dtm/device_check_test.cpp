@@ -6,6 +6,7 @@
 #include "channel/channel_texts.h"
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
+#include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
@@ -45,7 +46,7 @@ TEST_F(DeviceCheckTest, ConfiguredDeviceOfTheDtmsTypeGoesOnline) {
 // never on the frame's own IDispatch (a fault there fails the case).
 TEST_F(DeviceCheckTest, ASingleThreadedFrameGetsTheNoticesOnItsSinks) {
   frame->setAgile(false);
-  ConfigureDeviceNumber(0);
+  BindDeviceNumber(0);
   ASSERT_TRUE(SimSetLineTiming(kSerial, 0, 1));  // silence at once: a quick scan
   Configure(L"FSK Mavix", L"maintenance", /*fdt121=*/true);
   VARIANT_BOOL ok = VARIANT_FALSE;

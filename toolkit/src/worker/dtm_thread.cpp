@@ -1005,7 +1005,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   if (FAILED(hr)) return hr;
   for (const com::GlobalInterface* sink : {&events, &states}) {
     ++index;
-    element = Ui4(sink->cookie());
+    element = com::ui4(sink->cookie()).value();
     hr = ::SafeArrayPutElement(array, &index, &element);
     if (FAILED(hr)) return hr;
   }
