@@ -12,6 +12,7 @@
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace hartdtm {
 
@@ -112,7 +113,7 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   // The request validated on the apartment; here it is only read.
   com::ComPtr<IXMLDOMDocument2> doc;
   VARIANT_BOOL created = VARIANT_FALSE;
-  hr = XmlCreateAndLoad(request.c_str(), doc.put(), &created);
+  hr = XmlHandlerCore::LoadOutsideDocument(request.c_str(), doc.put(), &created);
   if (FAILED(hr)) return hr;
   if (!doc) return E_FAIL;
   PrepareRequestDocument(doc.get());

@@ -14,6 +14,7 @@
 #include "toolkit/containers/channel_collection.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace {
 
@@ -534,7 +535,7 @@ STDMETHODIMP ChannelContainerCore::GetChannelState(BSTR channelName, long* state
     if (FAILED(hr)) return hr;
     com::ComPtr<IXMLDOMDocument2> document;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(XmlCreateAndLoad(list.c_str(), document.put(), &loaded)) || !loaded || !document)
+    if (FAILED(XmlHandlerCore::LoadOutsideDocument(list.c_str(), document.put(), &loaded)) || !loaded || !document)
       return E_FAIL;
     com::ComPtr<IXMLDOMNodeList> children;
     com::Bstr xpath(L"FDT/DtmChildList/DtmSystemTagList/*");
@@ -619,7 +620,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannels(BSTR document) {
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IXMLDOMDocument2> doc;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT hr = XmlCreateAndLoad(document ? document : L"", doc.put(), &loaded);
+    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document ? document : L"", doc.put(), &loaded);
     if (FAILED(hr)) return hr;
     if (!loaded || !doc) return S_FALSE;
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
