@@ -7,6 +7,7 @@
 #include "com/ComError.h"
 #include "com/ComPtr.h"
 #include "com/Guard.h"
+#include "com/ThreadHandover.h"
 #include "toolkit/values/frame_events.h"
 
 namespace {
@@ -19,16 +20,6 @@ struct WorkerStart {
   CWorker* worker = nullptr;
   HMODULE module = nullptr;  // the thread's reference on the module of this code
 };
-
-// Discards a marshalled interface that nobody will unmarshal.
-void DiscardStream(IStream*& stream) {
-  if (!stream) return;
-  LARGE_INTEGER zero{};
-  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-  ::CoReleaseMarshalData(stream);
-  stream->Release();
-  stream = nullptr;
-}
 
 // Runs the worker; everything it owns is gone before it returns.
 void RunWorker(WorkerStart* start) {
@@ -47,7 +38,7 @@ void RunWorker(WorkerStart* start) {
       start->eventsStream = nullptr;
       start->worker->SetFrameEventSink(events.get());
     }
-    DiscardStream(start->eventsStream);
+    com::releaseMarshalStream(start->eventsStream);
     if (frame && dtm) {
       CWorker* worker = start->worker;
       com::guard([&] { return worker->Execute(frame.get(), dtm.get()); });
@@ -93,8 +84,8 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
   if (!start) return E_FAIL;
   if (FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IFrameContainer, frame.get(), &start->frameStream)) ||
       FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IevFdtBaseDTM, dtm.get(), &start->dtmStream))) {
-    DiscardStream(start->frameStream);
-    DiscardStream(start->dtmStream);
+    com::releaseMarshalStream(start->frameStream);
+    com::releaseMarshalStream(start->dtmStream);
     delete start;
     return E_FAIL;
   }
@@ -114,9 +105,9 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     started = ::CreateThread(nullptr, 0, &WorkerThreadProc, start, 0, nullptr);
   if (!started) {
     if (start->module) ::FreeLibrary(start->module);
-    DiscardStream(start->frameStream);
-    DiscardStream(start->dtmStream);
-    DiscardStream(start->eventsStream);
+    com::releaseMarshalStream(start->frameStream);
+    com::releaseMarshalStream(start->dtmStream);
+    com::releaseMarshalStream(start->eventsStream);
     delete start;
     return E_FAIL;
   }

@@ -7,6 +7,8 @@
 
 #include "com/Variant.h"
 #include "dtm_test_support.h"
+#include "hostile_documents.h"
+#include "process_counts.h"
 #include "test_dtm_ids.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
@@ -354,6 +356,100 @@ INSTANTIATE_TEST_SUITE_P(Frames, LifecycleTest, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return std::string(info.param ? "Agile" : "SingleThreaded");
                          });
+
+// The frame's life-cycle documents (device type, user information, frame
+// version) that declare a document type are answered as malformed ones,
+// without their entity ever being expanded, and the DTM stays where it was.
+class LifecycleDocumentsTest : public DtmFixture {
+ protected:
+  // The call's result and answer for a malformed text and for the bomb.
+  template <class Call>
+  void ExpectRefusedLikeMalformed(const wchar_t* name, Call call, const std::wstring& document) {
+    SCOPED_TRACE(name);
+    VARIANT_BOOL malformedAnswer = VARIANT_TRUE, bombAnswer = VARIANT_TRUE;
+    const LONG state = State();
+    const HRESULT malformed = call(L"<FDT", &malformedAnswer);
+    EXPECT_EQ(state, State());
+    EXPECT_EQ(malformed, call(testsupport::WithEntityBomb(document).c_str(), &bombAnswer));
+    EXPECT_EQ(malformedAnswer, bombAnswer);
+    EXPECT_EQ(VARIANT_FALSE, bombAnswer);
+    EXPECT_EQ(state, State());
+  }
+};
+
+TEST_F(LifecycleDocumentsTest, DocumentTypeDeclarationsAreRefusedAsMalformedDocuments) {
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->InitNew());
+  com::ComPtr<IDtm2> dtm2;
+  ASSERT_EQ(S_OK, object.as(dtm2));
+  std::wstring version = FrameVersion(1, 2, 1);
+  version.replace(version.find(L"major="), 6, L"name=\"{BOMB}\" major=");
+  ExpectRefusedLikeMalformed(L"SetEnvironment2", [&](const wchar_t* text, VARIANT_BOOL* ok) {
+    return dtm2->SetEnvironment2(tag.get(), frameObject.get(), com::Bstr(text).get(), ok);
+  }, version);
+
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  ASSERT_EQ(kDtmEnvironmentSet, State());
+  std::wstring deviceType = kTestDeviceTypeDocument;
+  deviceType.replace(deviceType.find(L"Test Type"), 9, L"{BOMB}");
+  ExpectRefusedLikeMalformed(L"InitNewDeviceType", [&](const wchar_t* text, VARIANT_BOOL* ok) {
+    return dtm->InitNewDeviceType(com::Bstr(text).get(), ok);
+  }, deviceType);
+
+  ASSERT_EQ(S_OK, dtm->InitNewDeviceType(com::Bstr(kTestDeviceTypeDocument).get(), &ok));
+  ASSERT_EQ(kDtmInitialised, State());
+  std::wstring user = UserInformation(L"maintenance");
+  user.replace(user.find(L"maintenance"), 11, L"maintenance{BOMB}");
+  ExpectRefusedLikeMalformed(L"Config", [&](const wchar_t* text, VARIANT_BOOL* result) {
+    return dtm->Config(com::Bstr(text).get(), result);
+  }, user);
+}
+
+// A frame opens and closes DTMs all day in one process. Each instance of
+// the test DTM has a worker thread of its own and sends a notice from it;
+// every other one goes online and is dropped there without shutdown. What
+// they took comes back, and each time the server unloads. (A few threads and
+// handles Wine sets up once, the first time a program needs them, are
+// allowed beyond the counts after the first instance.)
+TEST_F(DtmFixture, HundredsOfInstancesGiveBackTheirThreadsAndHandles) {
+  constexpr int kInstances = 300;
+  constexpr DWORD kThreadSlack = 2;
+  constexpr DWORD kHandleSlack = 8;
+  testsupport::ProcessCounts before;
+  for (int i = 0; i < kInstances; ++i) {
+    SCOPED_TRACE(i);
+    if (!object) {
+      ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
+      ASSERT_EQ(S_OK, object.as(dtm));
+      ASSERT_EQ(S_OK, object.as(base));
+    }
+    frame->clearCalls();
+    Configure();
+    com::ComPtr<IevFdtDtmEvents> events;
+    ASSERT_EQ(S_OK, object.as(events));
+    ASSERT_EQ(S_OK, events->OnDtmEvent(*com::Variant(LONG{16}).get(), *com::Variant(L"notice").get()));
+    ASSERT_TRUE(PumpUntil([&] { return frame->callsTo("OnErrorMessage").size() == 1; }));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    if (i % 2) {
+      ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+      ASSERT_EQ(kDtmOnline, State());
+    } else {
+      ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
+      ASSERT_EQ(VARIANT_TRUE, ok);
+    }
+    events.reset();
+    dtm.reset();
+    base.reset();
+    object.reset();
+    ASSERT_TRUE(ServerUnloads());
+    if (i == 1) before = testsupport::CountProcess();
+  }
+  const testsupport::ProcessCounts after = testsupport::CountProcess();
+  EXPECT_LE(after.threads, before.threads + kThreadSlack) << before.threads;
+  EXPECT_LE(after.handles, before.handles + kHandleSlack) << before.handles;
+}
 
 }  // namespace
 }  // namespace dtmtest
