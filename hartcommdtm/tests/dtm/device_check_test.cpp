@@ -6,8 +6,7 @@
 #include "channel/channel_texts.h"
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
-#include "shared/registry_layout.h"
-#include "sim/sim_control.h"
+#include "simulated_adapter.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
@@ -17,69 +16,13 @@ namespace {
 const wchar_t kWrongType[] =
     L"The configured is HART device is of the wrong type for this DTM device type.";
 
-// The configuration key (in the registry view every deliverable uses) removed.
-void RemoveDeviceConfiguration() {
-  win32::UniqueRegKey parent;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\VELTRA\\evHRT USB", 0,
-                      KEY_ALL_ACCESS | shared::kRegistryView, parent.put()) == ERROR_SUCCESS)
-    ::RegDeleteTreeA(parent.get(), "Config");
-}
-
 class DeviceCheckTest : public HartDtmFixture {
  protected:
-  void SetUp() override {
-    HartDtmFixture::SetUp();
-    RemoveDeviceConfiguration();
-    // modemapi.dll is found beside the program; each case decides which.
-    UseLibrary(L"modemapi_real.dll");
-  }
-  void TearDown() override {
-    HartDtmFixture::TearDown();
-    RemoveDeviceConfiguration();
-    if (adapterPlugged_) SimRemoveAdapter(kSerial);
-    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, shared::kRegistryView, 0);
-  }
+  // modemapi.dll is found beside the program; each case decides which.
+  static void UseLibrary(const wchar_t* file) { SimulatedAdapter::UseLibrary(file); }
+  void ConfigureDeviceNumber(int number) { adapter_.Bind(number); }
 
-  static constexpr uint16_t kSerial = 0x1234;
-  std::string devicePath_;
-  bool adapterPlugged_ = false;
-
-  // The library beside the program becomes a copy of that file (null: none).
-  void UseLibrary(const wchar_t* file) {
-    const std::wstring target = ProgramFolder() + L"modemapi.dll";
-    ::DeleteFileW(target.c_str());
-    if (file) {
-      ASSERT_TRUE(::CopyFileW((ProgramFolder() + file).c_str(), target.c_str(), FALSE));
-    }
-  }
-
-  // Device number `number` bound to a simulated adapter that is plugged in,
-  // as the service writes it: the DTM's channel opens it when going online.
-  void ConfigureDeviceNumber(int number) {
-    char temp[MAX_PATH];
-    ::GetTempPathA(sizeof temp, temp);
-    devicePath_ = std::string(temp) + "dtm-adapter-1234";
-    ASSERT_TRUE(SimCreateAdapter(std::wstring(devicePath_.begin(), devicePath_.end()).c_str(), kSerial));
-    adapterPlugged_ = true;
-    {
-      win32::UniqueRegKey enumKey;
-      ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, 0, nullptr,
-                                                 0, KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
-                                                 enumKey.put(), nullptr));
-      DWORD serial = kSerial;
-      ASSERT_EQ(ERROR_SUCCESS,
-                ::RegSetValueExA(enumKey.get(), devicePath_.c_str(), 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
-    }
-    win32::UniqueRegKey key;
-    std::string path = std::string(shared::kConfigKeyPath) + "\\" + std::to_string(number);
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
-                                               key.put(), nullptr));
-    DWORD serial = kSerial;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key.get(), shared::kUsbIdValueName, 0, REG_DWORD,
-                                              reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
-  }
+  SimulatedAdapter adapter_;
 
   HRESULT SetCommunication(VARIANT_BOOL* ok) { return dtm->SetCommunication(nullptr, ok); }
 
@@ -118,7 +61,7 @@ TEST_F(DeviceCheckTest, OnlineDtmReleasedWithoutShutdownClosesTheAdapterAndUnloa
   EXPECT_TRUE(ModuleUnloads()) << "the DTM's module stays loaded";
   EXPECT_EQ(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
   // The simulated adapter's device file is opened exclusively while in use.
-  win32::UniqueFile adapter(::CreateFileA(devicePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  win32::UniqueFile adapter(::CreateFileA(adapter_.DevicePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
   EXPECT_NE(INVALID_HANDLE_VALUE, adapter.get()) << "the adapter is still open";
 }
