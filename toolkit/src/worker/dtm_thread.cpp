@@ -1043,11 +1043,13 @@ bool CevFDT_ThreadManagerImpl::StopThread() {
   SetThreadTimeout(0);
   PostRequest(dtm_command::kSetDtm, nullptr);
   mailbox_ = nullptr;
-  const bool ended = ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0) &&
-                     WaitWithMessageLoop(thread_.get()) == 1;
-  if (!ended) ::TerminateThread(thread_.get(), 1);
-  thread_.reset();
+  // The handle is this wait's own: a stop or release served while it waits
+  // finds no thread left to stop, and closes nothing the wait still uses.
+  win32::UniqueHandle thread = std::move(thread_);
+  const DWORD threadId = threadId_;
   threadId_ = 0;
+  const bool ended = ::PostThreadMessageA(threadId, WM_QUIT, 0, 0) && WaitWithMessageLoop(thread.get()) == 1;
+  if (!ended) ::TerminateThread(thread.get(), 1);
   com::clearObjectLink(link_.get());
   link_ = nullptr;
   return true;

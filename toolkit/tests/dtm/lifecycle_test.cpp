@@ -451,5 +451,82 @@ TEST_F(DtmFixture, HundredsOfInstancesGiveBackTheirThreadsAndHandles) {
   EXPECT_LE(after.handles, before.handles + kHandleSlack) << before.handles;
 }
 
+// A window of the test's thread that drops one COM reference when it gets
+// WM_APP: a frame that lets go of a DTM from a message it handles while the
+// DTM's call waits.
+class DroppingWindow {
+ public:
+  DroppingWindow() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = &Proc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"LifecycleTestDroppingWindow";
+    ::RegisterClassW(&windowClass);
+    window_ = ::CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+  }
+  ~DroppingWindow() { ::DestroyWindow(window_); }
+  bool DropLater(IUnknown* reference) {
+    dropped = false;
+    return ::PostMessageW(window_, WM_APP, 0, reinterpret_cast<LPARAM>(reference));
+  }
+  static bool dropped;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message != WM_APP) return ::DefWindowProcW(window, message, w, l);
+    reinterpret_cast<IUnknown*>(l)->Release();
+    dropped = true;
+    return 0;
+  }
+  HWND window_ = nullptr;
+};
+bool DroppingWindow::dropped = false;
+
+// A fresh DTM after a refused load, started from scratch and saved, whose
+// frame lets go of it while it shuts down (while the notice that it
+// prepared to release is on its way): the DTM finishes its shutdown first,
+// its worker ends, and the server unloads, time after time.
+TEST_F(DtmFixture, ShutdownOfADtmTheFrameLetsGoMeanwhileFinishesFirst) {
+  DroppingWindow dropper;
+  for (int i = 0; i < 40; ++i) {
+    SCOPED_TRACE(i);
+    if (!object) {
+      ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
+      ASSERT_EQ(S_OK, object.as(dtm));
+      ASSERT_EQ(S_OK, object.as(base));
+    }
+    com::ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(S_OK, object.as(persist));
+    com::ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    const char damaged[] = "not a data set of this DTM";
+    ASSERT_EQ(S_OK, stream->Write(damaged, sizeof damaged, nullptr));
+    LARGE_INTEGER start = {};
+    ASSERT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+    EXPECT_NE(S_OK, persist->Load(stream.get()));
+    // An FDT 1.2.1 frame: every state change is a notice, so the frame's
+    // message is served as soon as the shutdown starts.
+    Configure(L"maintenance", true);
+    com::ComPtr<IStream> saved;
+    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, saved.put()));
+    ASSERT_EQ(S_OK, persist->Save(saved.get(), TRUE));
+    persist.reset();
+
+    // The frame's reference is the call's own, dropped while the call waits.
+    IDtm* caller = dtm.detach();
+    base.reset();
+    object.reset();
+    ASSERT_TRUE(dropper.DropLater(caller));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, caller->ShutdownDtm(&ok));
+    EXPECT_TRUE(DroppingWindow::dropped) << "the frame let go only after the shutdown";
+    EXPECT_EQ(VARIANT_TRUE, ok);
+    ASSERT_TRUE(ServerUnloads());
+    EXPECT_EQ(1u, frame->callsTo("OnPreparedToRelease").size());
+    frame->clearCalls();
+  }
+}
+
 }  // namespace
 }  // namespace dtmtest
