@@ -8,8 +8,7 @@
 #                                       put each DLL into PREFIX's system32
 set -u
 cmd=$1 root=$2
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+wine="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64.sh"
 export WINEDEBUG=-all WINEARCH=win64
 
 # A prefix is ~700 MB, nearly all of it Wine's own DLLs, which nothing

@@ -8,8 +8,7 @@
 #   then started detached, so that it does not hold the script's output open.
 
 new_wine_prefix() {
-  wine=/usr/lib/wine/wine64
-  [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+  wine="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/cmake/wine64.sh"
   work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
   export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
   trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT

@@ -62,10 +62,14 @@ struct TypeInfoCache {
   std::vector<std::pair<IID, ITypeInfo*>> entries;
 };
 
-TypeInfoCache& typeInfoCache() {
-  static TypeInfoCache cache;
-  return cache;
-}
+// Made when the module is loaded, not on first use: a first use inside
+// DllMain's detach (Module::term) would make the thread runtime linked into
+// the module set up a record for the calling thread, with a handle to it and
+// an event, after the runtime has cleaned up for the unload, and that record
+// would stay behind at every unload.
+TypeInfoCache g_typeInfoCache;
+
+TypeInfoCache& typeInfoCache() { return g_typeInfoCache; }
 
 // The type library that HKCR\Interface\{iid}\TypeLib names.
 HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
@@ -100,6 +104,27 @@ std::vector<WORD> embeddedTypeLibIds(HINSTANCE instance) {
   ::EnumResourceNamesW(instance, L"TYPELIB", &collectTypeLibId, reinterpret_cast<LONG_PTR>(&ids));
   std::sort(ids.begin(), ids.end());
   return ids;
+}
+
+// Initialises a function-local static, which is all it does.
+DWORD WINAPI InitialiseOneStatic(void*) {
+  static const DWORD firstThread = ::GetCurrentThreadId();
+  return firstThread != 0 ? 0 : 1;
+}
+
+// The thread runtime linked into the module sets itself up the first time
+// a function-local static is initialised and keeps a record for the thread
+// that did it (a handle to the thread and an event) until that thread ends.
+// A thread of the caller's, such as a frame's main thread, outlives the
+// module, which is unloaded and loaded again while the frame runs: every
+// load would leave such a record behind. So the first static is
+// initialised on a short-lived thread of the module's own, before any
+// object is made.
+void SetUpThreadRuntimeOnce() {
+  static volatile LONG done = 0;  // constant-initialised: no runtime call
+  if (::InterlockedCompareExchange(&done, 1, 0) != 0) return;
+  win32::UniqueHandle thread(::CreateThread(nullptr, 0, &InitialiseOneStatic, nullptr, 0, nullptr));
+  if (thread) ::WaitForSingleObject(thread.get(), INFINITE);
 }
 
 }  // namespace
@@ -147,6 +172,7 @@ LONG Module::lockCount() const noexcept { return locks_; }
 HRESULT Module::getClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
+  SetUpThreadRuntimeOnce();
   return guard([&]() -> HRESULT {
     for (std::size_t i = 0; i < classCount_; ++i) {
       if (!IsEqualCLSID(clsid, *classes_[i].clsid)) continue;

@@ -13,6 +13,7 @@
 #include "com/Variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace hartdtm {
 
@@ -113,7 +114,7 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   // The request validated on the apartment; here it is only read.
   com::ComPtr<IXMLDOMDocument2> doc;
   VARIANT_BOOL created = VARIANT_FALSE;
-  hr = XmlCreateAndLoad(request.c_str(), doc.put(), &created);
+  hr = XmlHandlerCore::LoadOutsideDocument(request.c_str(), doc.put(), &created);
   if (FAILED(hr)) return hr;
   if (!doc) return E_FAIL;
   PrepareRequestDocument(doc.get());
@@ -192,24 +193,27 @@ HRESULT CHART_Channel::ScanAddresses(const ScanRequestRecord& request, const wch
   if (FAILED(hr)) return hr;
   if (scanCancels_.IsCancelled(invokeId)) return S_OK;
   const size_t count = addresses.size();
+  WhileOnTheLine meanwhile;
   for (size_t k = 1; k <= count; ++k) {
     const uint8_t address = addresses[k - 1];
     if (address > maxScanAddress_) continue;
-    ReportProgress(scanDisplayText_.c_str(), static_cast<ULONG>((100 * k) / count), true);
+    meanwhile.percent = static_cast<short>((100 * k) / count);
     HartDeviceEntry entry;
-    const HRESULT polled = PollAddress(address, &entry);
-    if (scanCancels_.IsCancelled(invokeId)) return S_OK;
+    const HRESULT polled = PollAddress(address, &entry, meanwhile);
+    if (scanCancels_.IsCancelled(invokeId)) break;
     if (FAILED(polled)) continue;
-    AddFoundDevice(entry);
+    found_.Add(entry);
+    meanwhile.stampScanTime = true;  // with the next poll on the line, or at the end
     // Nothing here compares found devices with configured children.
     ScanIdentification identification = ScanIdentification::FromEntry(entry);
     list.identifications.push_back(identification);
-    if (scanCancels_.IsCancelled(invokeId)) return S_OK;
+    if (scanCancels_.IsCancelled(invokeId)) break;
     list.resultState = kScanProvisional;
     SendScanResult(scanEvents, invokeId, list);
   }
-  list.resultState = kScanFinal;
+  if (meanwhile.stampScanTime) StampScanTime();
   if (scanCancels_.IsCancelled(invokeId)) return S_OK;
+  list.resultState = kScanFinal;
   return SendScanResult(scanEvents, invokeId, list);
 }
 

@@ -297,9 +297,11 @@ HRESULT CHART_Channel::StoreDeviceIdentity(uint8_t pollingAddress, const Command
   return S_OK;
 }
 
-HRESULT CHART_Channel::PollAddress(uint8_t pollingAddress, HartDeviceEntry* out) {
+HRESULT CHART_Channel::PollAddress(uint8_t pollingAddress, HartDeviceEntry* out, WhileOnTheLine& meanwhile) {
   if (!out) return E_INVALIDARG;
-  if (FAILED(SendShortFrameCommand0(pollingAddress, preambleCount_))) return E_FAIL;
+  const HRESULT sent = SendShortFrameCommand0(pollingAddress, preambleCount_);
+  DoWhileOnTheLine(meanwhile);
+  if (FAILED(sent)) return E_FAIL;
   uint8_t frame[kReceiveCapacity];
   uint8_t length = kReceiveCapacity;
   if (FAILED(ReceiveResponse(&length, frame)) || length < kShortCommand0AnswerMin || frame[0] != 0x06 ||
@@ -322,9 +324,10 @@ HRESULT CHART_Channel::UnpackPackedAscii(uint8_t count, const uint8_t* bytes, BS
   return S_OK;
 }
 
-void CHART_Channel::AddFoundDevice(const HartDeviceEntry& entry) {
-  found_.Add(entry);
-  StampScanTime();
+void CHART_Channel::DoWhileOnTheLine(WhileOnTheLine& meanwhile) {
+  ReportProgress(scanDisplayText_.c_str(), static_cast<ULONG>(meanwhile.percent), true);
+  if (meanwhile.stampScanTime) StampScanTime();
+  meanwhile.stampScanTime = false;
 }
 
 void CHART_Channel::StampScanTime() {

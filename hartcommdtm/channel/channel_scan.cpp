@@ -284,12 +284,16 @@ void CHART_Channel::RunDeviceListScan() {
   found_.Clear();
   GetScanDisplayString();
   const unsigned last = maxScanAddress_ > kHighestPollingAddress ? kHighestPollingAddress : maxScanAddress_;
+  WhileOnTheLine meanwhile;
   for (unsigned address = 0; address <= last; ++address) {
     if (::WaitForSingleObject(scanStopEvent_.get(), 0) == WAIT_OBJECT_0) break;
-    ReportProgress(scanDisplayText_.c_str(), static_cast<ULONG>((100 * (address + 1)) / 64), true);
+    meanwhile.percent = static_cast<short>((100 * (address + 1)) / 64);
     HartDeviceEntry entry;
-    if (SUCCEEDED(PollAddress(static_cast<uint8_t>(address), &entry))) AddFoundDevice(entry);
+    if (FAILED(PollAddress(static_cast<uint8_t>(address), &entry, meanwhile))) continue;
+    found_.Add(entry);
+    meanwhile.stampScanTime = true;  // with the next poll on the line, or at the end
   }
+  if (meanwhile.stampScanTime) StampScanTime();
   ReportProgress(scanDisplayText_.c_str(), 100, false);
   WriteScanActive(false);
 }

@@ -20,6 +20,7 @@
 #include "com/StreamForm.h"
 #include "com/Variant.h"
 #include "frame_topology.h"
+#include "hostile_documents.h"
 
 namespace channeltest {
 namespace {
@@ -687,6 +688,12 @@ TEST_F(AddressAssignmentTest, ListErrorsAndTextsFromTheDocumentStayWellFormed) {
   com::ComPtr<IXMLDOMElement> root;
   EXPECT_EQ(S_OK, parsed->get_documentElement(root.put()));
   EXPECT_TRUE(root) << answer;
+
+  // A list that declares a document type, as one that is no document.
+  std::wstring malformed;
+  const HRESULT refused = Assign(L"<FDT", &malformed);
+  EXPECT_EQ(refused, Assign(testsupport::WithEntityBomb(DeviceList(nullptr, {{L"{BOMB}", {L"1"}}})), &answer));
+  EXPECT_EQ(malformed, answer);
 
   // A showUserInterface outside the schema's values is refused without an answer.
   EXPECT_EQ(E_FAIL, Assign(DeviceList(L"sometimes", {{L"ghost", {}}}), &answer));

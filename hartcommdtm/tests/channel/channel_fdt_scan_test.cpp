@@ -2,6 +2,7 @@
 // final and error documents through the frame's dispatch-only scan sink,
 // cancel, and the invoke ids left behind.
 #include "channel_scan_support.h"
+#include "hostile_documents.h"
 
 namespace channeltest {
 namespace {
@@ -165,6 +166,10 @@ TEST_F(ChannelFdtScanTest, UnusableRequestsGetAnErrorDocumentOrNothing) {
   VARIANT_BOOL queued = VARIANT_TRUE;
   EXPECT_EQ(E_INVALIDARG, Request(3, ModeRequest(L"allAddresses"), nullptr));
   EXPECT_EQ(S_FALSE, Request(3, L"<not xml", &queued));
+  EXPECT_EQ(VARIANT_FALSE, queued);
+  // Nor one that declares a document type (its entity is never expanded).
+  queued = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, Request(3, testsupport::WithEntityBomb(ModeRequest(L"{BOMB}")), &queued));
   EXPECT_EQ(VARIANT_FALSE, queued);
   owner_->setState(8);
   EXPECT_EQ(S_FALSE, Request(3, ModeRequest(L"allAddresses"), &queued));

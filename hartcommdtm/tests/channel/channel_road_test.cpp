@@ -8,6 +8,7 @@
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "hart/identity.h"
+#include "hostile_documents.h"
 #include "toolkit/values/message_wait.h"
 
 namespace channeltest {
@@ -216,6 +217,33 @@ TEST_F(ChannelRoadTest, RequestsThatCannotBeQueuedAreRefused) {
   EXPECT_EQ(S_FALSE, base_->StopWorker(&stopped));
   EXPECT_EQ(VARIANT_FALSE, stopped);
   EXPECT_EQ(hartdtm::kChannelAttached, channel_->State());
+}
+
+// A request that declares a document type is answered as a malformed one,
+// without its entity ever being expanded, and the connection goes on.
+TEST_F(ChannelRoadTest, RequestsDeclaringADocumentTypeAreRefusedLikeMalformedOnes) {
+  using testsupport::WithEntityBomb;
+  StartWithDevices();
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, false);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 3, 1);
+
+  EXPECT_EQ(Connect(callback.get(), 2, L"<FDT"),
+            Connect(callback.get(), 3, WithEntityBomb(ConnectShortDocument(4, L"{BOMB}"))));
+  EXPECT_EQ(Transact(4, L"<FDT"), Transact(5, WithEntityBomb(DataExchangeDocument(reference, 0, L"{BOMB}"))));
+  auto disconnect = [&](unsigned invoke, const std::wstring& document) {
+    com::Bstr id(InvokeId(invoke).c_str()), doc(document.c_str());
+    VARIANT_BOOL queued = VARIANT_TRUE;
+    const HRESULT hr = communication_->DisconnectRequest(id.get(), doc.get(), &queued);
+    return std::make_pair(hr, queued);
+  };
+  EXPECT_EQ(disconnect(6, L"<FDT"), disconnect(7, WithEntityBomb(DisconnectDocument(L"{BOMB}"))));
+  EXPECT_EQ(disconnect(8, L"<FDT"), disconnect(9, WithEntityBomb(DisconnectDocument(reference))));
+
+  ASSERT_TRUE(Transact(10, DataExchangeDocument(reference, 0)));
+  const Answer answer = WaitAnswer(dtm, 2);
+  EXPECT_EQ(InvokeId(10), answer.invokeId);
+  EXPECT_EQ(1u, OwnerUi4(hartdtm::kParChangeCounter));  // the one connect
 }
 
 TEST_F(ChannelRoadTest, DisconnectAnswersAndCountsAndAbortAnswersNothing) {

@@ -25,11 +25,18 @@ TEST_F(ChannelScanTest, DeviceListScanFindsExactlyTheSimulatedDevicesWithProgres
   AddDevice(15, 0x001515, 6);
   AddDevice(16, 0x001616, 7);  // above the maximum scan address 15
   StartQuickChannel();
+  const double stampBefore = OwnerR8(hartdtm::kParLastScanTime);
+  const double started = hartdtm::CurrentVariantTime();
   ASSERT_TRUE(RunDeviceListScan());
+  const double ended = hartdtm::CurrentVariantTime();
 
   long count = 0;
   ASSERT_EQ(S_OK, hart_->GetNumberOfDevices(&count));
   EXPECT_EQ(3, count);
+  // The scan that found them stamped its time.
+  const double stamp = OwnerR8(hartdtm::kParLastScanTime);
+  EXPECT_NE(stampBefore, stamp);
+  EXPECT_TRUE(stamp >= started && stamp <= ended) << stamp << " outside " << started << ".." << ended;
   EXPECT_EQ((std::vector<uint8_t>{0, 3, 15}), FoundAddresses());
   EXPECT_EQ(PollRange(0, 15), PolledAddresses());
 

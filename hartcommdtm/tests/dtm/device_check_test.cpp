@@ -96,7 +96,7 @@ TEST_F(DeviceCheckTest, OnlineDtmReleasedWithoutShutdownClosesTheAdapterAndUnloa
   EXPECT_TRUE(ModuleUnloads()) << "the DTM's module stays loaded";
   EXPECT_EQ(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
   // The simulated adapter's device file is opened exclusively while in use.
-  win32::UniqueFile adapter(::CreateFileA(devicePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  win32::UniqueFile adapter(::CreateFileA(adapter_->DevicePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
   EXPECT_NE(INVALID_HANDLE_VALUE, adapter.get()) << "the adapter is still open";
 }

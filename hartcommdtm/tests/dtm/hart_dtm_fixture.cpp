@@ -252,65 +252,19 @@ HRESULT HartDtmFixture::Write(ULONG id, const VARIANT& value) {
   return parameters->WriteParameter(*UI4(id).get(), value);
 }
 
-namespace {
-
-// The configuration key (in the registry view every deliverable uses) removed.
-void RemoveDeviceConfiguration() {
-  win32::UniqueRegKey parent;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\VELTRA\\evHRT USB", 0,
-                      KEY_ALL_ACCESS | shared::kRegistryView, parent.put()) == ERROR_SUCCESS)
-    ::RegDeleteTreeA(parent.get(), "Config");
-}
-
-}  // namespace
-
 void BoundAdapterFixture::SetUp() {
   HartDtmFixture::SetUp();
-  RemoveDeviceConfiguration();
-  UseLibrary(L"modemapi_real.dll");
+  adapter_ = std::make_unique<SimulatedAdapter>();
 }
 
 void BoundAdapterFixture::TearDown() {
   HartDtmFixture::TearDown();
-  RemoveDeviceConfiguration();
-  if (adapterPlugged_) SimRemoveAdapter(kSerial);
-  adapterPlugged_ = false;
-  ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, shared::kRegistryView, 0);
+  adapter_.reset();
 }
 
-void BoundAdapterFixture::UseLibrary(const wchar_t* file) {
-  const std::wstring target = ProgramFolder() + L"modemapi.dll";
-  ::DeleteFileW(target.c_str());
-  if (file) {
-    ASSERT_TRUE(::CopyFileW((ProgramFolder() + file).c_str(), target.c_str(), FALSE));
-  }
-}
+void BoundAdapterFixture::UseLibrary(const wchar_t* file) { SimulatedAdapter::UseLibrary(file); }
 
-void BoundAdapterFixture::BindDeviceNumber(int number) {
-  char temp[MAX_PATH];
-  ::GetTempPathA(sizeof temp, temp);
-  devicePath_ = std::string(temp) + "dtm-adapter-1234";
-  ASSERT_TRUE(SimCreateAdapter(std::wstring(devicePath_.begin(), devicePath_.end()).c_str(), kSerial));
-  adapterPlugged_ = true;
-  {
-    win32::UniqueRegKey enumKey;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared::kEnumKeyPath, 0, nullptr,
-                                               0, KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
-                                               enumKey.put(), nullptr));
-    DWORD serial = kSerial;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegSetValueExA(enumKey.get(), devicePath_.c_str(), 0, REG_DWORD,
-                               reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
-  }
-  win32::UniqueRegKey key;
-  std::string path = std::string(shared::kConfigKeyPath) + "\\" + std::to_string(number);
-  ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | shared::kRegistryView, nullptr,
-                                             key.put(), nullptr));
-  DWORD serial = kSerial;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(key.get(), shared::kUsbIdValueName, 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE*>(&serial), sizeof(serial)));
-}
+void BoundAdapterFixture::BindDeviceNumber(int number) { adapter_->Bind(number); }
 
 void BoundAdapterFixture::GoOnline() {
   BindDeviceNumber(0);

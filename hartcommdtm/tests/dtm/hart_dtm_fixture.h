@@ -13,9 +13,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "frame_documents.h"
+#include "simulated_adapter.h"
 
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
@@ -139,9 +141,8 @@ class BoundAdapterFixture : public HartDtmFixture {
   // communicate and online (state 12).
   void GoOnline();
 
-  static constexpr uint16_t kSerial = 0x1234;
-  std::string devicePath_;
-  bool adapterPlugged_ = false;
+  static constexpr uint16_t kSerial = SimulatedAdapter::kSerial;
+  std::unique_ptr<SimulatedAdapter> adapter_;
 };
 
 }  // namespace hartdtmtest

@@ -63,6 +63,25 @@ TEST_F(RegistrationTest, WritesClassesProgIdsTypeLibraryAndCategories) {
   ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_evHART_COMMDTMLib, 1, 0, 0, lib.put()));
   com::ComPtr<ITypeInfo> info;
   EXPECT_EQ(S_OK, lib->GetTypeInfoOfGuid(IID_IHART_CommDTM, info.put()));
+  // The toolkit interfaces the worker threads ask the DTM for across
+  // apartments have their proxies registered with the library; one that is
+  // missing is never reached from a worker (and sends COM looking through
+  // the other registry view every time).
+  struct Reached {
+    const IID* iid;
+    const char* name;
+  };
+  const Reached reached[] = {
+      {&IID_IevFdtBaseDTM, "IevFdtBaseDTM"},         {&IID_IevFdtDtmEvents, "IevFdtDtmEvents"},
+      {&IID_IevFdtParameterHandler4, "IevFdtParameterHandler4"}, {&IID_IevSdaHandler, "IevSdaHandler"},
+      {&IID_IevFdtConnectHook, "IevFdtConnectHook"}, {&IID_IevFdtChannelContainer4, "IevFdtChannelContainer4"},
+      {&IID_IevFdtActiveXContainer, "IevFdtActiveXContainer"}, {&IID_IevFdtDeviceAccess, "IevFdtDeviceAccess"},
+      {&IID_IevFdtDtmThread, "IevFdtDtmThread"}};
+  for (const Reached& r : reached) {
+    wchar_t iid[40] = {};
+    ::StringFromGUID2(*r.iid, iid, 40);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"Interface\\") + iid + L"\\ProxyStubClsid32")) << r.name;
+  }
 }
 
 TEST_F(RegistrationTest, FrameFindsTheDtmByItsCategories) {

@@ -14,6 +14,7 @@
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xpath_literal.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace {
 
@@ -536,11 +537,14 @@ STDMETHODIMP ChannelContainerCore::GetChannelState(BSTR channelName, long* state
     if (FAILED(hr)) return hr;
     // A list that does not parse or cannot be read is a failure, never "no
     // children": removal asks this before it drops a channel.
+    // LoadOutsideDocument's flag only says the document was made: a text
+    // that did not parse leaves it without a root element.
     com::ComPtr<IXMLDOMDocument2> document;
-    hr = XmlCreateParserDocument(document.put());
-    if (FAILED(hr)) return hr;
-    VARIANT_BOOL parsed = VARIANT_FALSE;
-    if (FAILED(document->loadXML(list.get(), &parsed)) || !parsed) return E_FAIL;
+    VARIANT_BOOL created = VARIANT_FALSE;
+    com::ComPtr<IXMLDOMElement> root;
+    if (FAILED(XmlHandlerCore::LoadOutsideDocument(list.c_str(), document.put(), &created)) || !created ||
+        !document || FAILED(document->get_documentElement(root.put())) || !root)
+      return E_FAIL;
     com::ComPtr<IXMLDOMNodeList> children;
     com::Bstr xpath(L"FDT/DtmChildList/DtmSystemTagList/*");
     long count = 0;
@@ -631,7 +635,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannels(BSTR document) {
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IXMLDOMDocument2> doc;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT hr = XmlCreateAndLoad(document ? document : L"", doc.put(), &loaded);
+    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document ? document : L"", doc.put(), &loaded);
     if (FAILED(hr)) return hr;
     if (!loaded || !doc) return S_FALSE;
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {

@@ -47,7 +47,7 @@ HRESULT LoadNodes(const wchar_t* text, const wchar_t* path, com::ComPtr<IXMLDOMD
                   com::ComPtr<IXMLDOMNodeList>& nodes) {
   if (!text || !*text) return S_FALSE;
   VARIANT_BOOL created = VARIANT_FALSE;
-  if (FAILED(XmlCreateAndLoad(text, doc.put(), &created)) || !doc) return S_FALSE;
+  if (FAILED(XmlHandlerCore::LoadOutsideDocument(text, doc.put(), &created)) || !doc) return S_FALSE;
   com::ComPtr<IXMLDOMElement> root;
   if (FAILED(doc->get_documentElement(root.put())) || !root) return S_FALSE;
   doc->setProperty(com::Bstr(L"SelectionLanguage").get(), com::Variant(L"XPath").value());

@@ -336,6 +336,11 @@ STDMETHODIMP BaseDtm::ReleaseCommunication(VARIANT_BOOL* result) {
 STDMETHODIMP BaseDtm::ShutdownDtm(VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
+  // Shutting down waits for the worker and serves this thread's messages
+  // meanwhile; a frame may let go of the DTM from one of them (when the
+  // notice that the DTM prepared to release reaches it). The DTM stays until
+  // the shutdown is complete and goes on this reference's release.
+  com::ComPtr<IUnknown> keep(GetCommDtmInterface());
   return com::guard([&]() -> HRESULT {
     if (state_ != kDtmPreparedToDelete && state_ != kDtmEnvironmentSet &&
         state_ != kDtmConfigured)

@@ -14,6 +14,7 @@
 #include "toolkit/dataaccess/data_access.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace {
 
@@ -165,7 +166,7 @@ HRESULT OnlineTransferCore::SetParameterDocument(BSTR document, VARIANT_BOOL* re
       return S_FALSE;
     com::ComPtr<IXMLDOMDocument2> doc;
     VARIANT_BOOL created = VARIANT_FALSE;
-    if (!document || !*document || FAILED(XmlCreateAndLoad(document, doc.put(), &created)) || !doc)
+    if (!document || !*document || FAILED(XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &created)) || !doc)
       return S_FALSE;
     com::ComPtr<IXMLDOMElement> root;
     if (FAILED(doc->get_documentElement(root.put())) || !root) return S_FALSE;

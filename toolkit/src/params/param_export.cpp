@@ -10,6 +10,7 @@
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ HRESULT loadPrivateProperties(const VARIANT& field, IXMLDOMDocument2** doc, IXML
                             : kEmptyPrivateProperties;
   VARIANT_BOOL created = VARIANT_FALSE;
   com::ComPtr<IXMLDOMDocument2> loaded;
-  HRESULT hr = XmlCreateAndLoad(text, loaded.put(), &created);
+  HRESULT hr = XmlHandlerCore::LoadOutsideDocument(text, loaded.put(), &created);
   if (FAILED(hr)) return hr;
   hr = loaded->selectSingleNode(com::Bstr(L"PrivateProperties").get(), root);
   if (hr != S_OK || !*root) return E_FAIL;
@@ -108,7 +109,7 @@ HRESULT CevFDT_ParameterHandlerCore::LoadParameterValues(const wchar_t* document
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IXMLDOMDocument2> doc;
     VARIANT_BOOL created = VARIANT_FALSE;
-    HRESULT hr = XmlCreateAndLoad(document, doc.put(), &created);
+    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &created);
     if (FAILED(hr)) return hr;
     com::ComPtr<IXMLDOMElement> root;
     if (FAILED(doc->get_documentElement(root.put())) || !root) return E_FAIL;

@@ -7,11 +7,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <new>
+#include <string>
 
 #include "com/Bstr.h"
 #include "com/ObjectLink.h"
 #include "com/Variant.h"
+#include "com/ThreadHandover.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
@@ -175,6 +178,7 @@ HRESULT CevFDT_DtmThreadImpl::Request(const VARIANT& codeValue, const VARIANT& a
 }
 
 HRESULT CevFDT_DtmThreadImpl::Queue(ULONG code, const VARIANT& argument) {
+  if (loopEnded_) return E_FAIL;
   auto* record = static_cast<DtmThreadCommand*>(::CoTaskMemAlloc(sizeof(DtmThreadCommand)));
   if (!record) return E_OUTOFMEMORY;
   record->code = code;
@@ -211,6 +215,7 @@ STDMETHODIMP CevFDT_DtmThreadImpl::ThreadMessageLoop() {
       }
       ::DispatchMessageA(&msg);
     }
+    loopEnded_ = true;
     DrainQueue();
     return S_OK;
   });
@@ -804,15 +809,127 @@ HRESULT CevFDT_DtmThreadImpl::StateDocument(const VARIANT& argument) {
 // DTM side
 // ===========================================================================
 
+// How the DTM's apartment reaches its worker. Not through an interface
+// marshalled out of the worker's apartment: an apartment that exports an
+// object needs an RPC endpoint of its own, and some COM implementations
+// (Wine's) keep every apartment's endpoint for the life of the process and
+// serve them all from one wait on at most 64 handles, so that a frame that
+// opens and closes DTMs all day stops answering after about 62 of them.
+// The worker's apartment exports nothing: a call is a message posted to a
+// message-only window of the worker thread, served by its message loop and,
+// while the worker waits for a call of its own into another apartment, by
+// its message filter, as a COM call into its apartment would be. (Not a
+// sent message: COM refuses calls out of a thread that handles one while
+// it waits for a call of its own.) Interfaces in an argument travel
+// marshalled (com/ThreadHandover.h), exported by the DTM's apartment.
+struct WorkerMailbox {
+  win32::CriticalSection lock;
+  HWND window = nullptr;  // null once the worker takes no more calls
+};
+
 namespace {
+
+// How long a caller waits before it wakes the worker once more (see
+// CallWorker).
+constexpr DWORD kMailboxNudgeMs = 20;
+
+// Posted to the worker's mailbox window; lParam is a new
+// std::shared_ptr<WorkerCall> that the window procedure deletes.
+constexpr UINT kWorkerCallMessage = WM_USER + 106;
+
+struct WorkerCall {
+  bool timeout = false;  // SetTimeout instead of PostRequest
+  ULONG code = 0;
+  com::VariantHandover argument;
+  HRESULT result = E_FAIL;
+  win32::UniqueHandle done;  // manual reset; set when the call was served or refused
+};
+
+// What the mailbox window's procedure works on (window user data).
+struct MailboxContext {
+  IevFdtDtmThread* object;  // the worker's object, on this thread
+  bool takesCalls;
+};
 
 // Handed to the new thread; valid until the thread sets `ready`.
 struct ThreadStart {
   CLSID classId;
   HANDLE ready;
-  HMODULE module;   // a reference the thread owns and frees as it exits
-  IStream* stream;  // the marshalled IevFdtDtmThread, or null
+  HMODULE module;  // a reference the thread owns and frees as it exits
+  std::shared_ptr<WorkerMailbox> mailbox;
+  bool running;    // the thread has its object and its mailbox window
 };
+
+void ServeCall(MailboxContext* context, WorkerCall& call) {
+  if (!context || !context->takesCalls) {
+    call.result = E_FAIL;
+    return;
+  }
+  com::Variant argument;
+  call.result = call.argument.take(argument.put());
+  if (FAILED(call.result)) return;
+  if (call.timeout) {
+    call.result = context->object->SetTimeout(argument.value());
+    return;
+  }
+  com::Variant result;
+  call.result = context->object->PostRequest(com::ui4(call.code).value(), argument.value(), result.put());
+}
+
+LRESULT CALLBACK MailboxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != kWorkerCallMessage) return ::DefWindowProcW(window, message, wParam, lParam);
+  std::unique_ptr<std::shared_ptr<WorkerCall>> call(reinterpret_cast<std::shared_ptr<WorkerCall>*>(lParam));
+  if (!call || !*call) return 0;
+  auto* context = reinterpret_cast<MailboxContext*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  ServeCall(context, **call);
+  ::SetEvent((*call)->done.get());
+  return 0;
+}
+
+// Serves the calls waiting in the mailbox.
+void ServeMailbox(HWND window) {
+  MSG msg;
+  while (::PeekMessageW(&msg, window, kWorkerCallMessage, kWorkerCallMessage, PM_REMOVE))
+    ::DispatchMessageW(&msg);
+}
+
+// The worker thread's message filter: while the worker waits for a call of
+// its own into another apartment, the calls in its mailbox are served as
+// calls into its apartment would be; everything else as without a filter.
+class MailboxFilter : public IMessageFilter {
+ public:
+  explicit MailboxFilter(HWND window) : window_(window) {}
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IMessageFilter)) return E_NOINTERFACE;
+    *out = static_cast<IMessageFilter*>(this);
+    return S_OK;
+  }
+  // Lives on the worker thread's stack until it is revoked.
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP_(DWORD) HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+    return SERVERCALL_ISHANDLED;
+  }
+  STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+  STDMETHODIMP_(DWORD) MessagePending(HTASK, DWORD, DWORD) override {
+    ServeMailbox(window_);
+    return PENDINGMSG_WAITDEFPROCESS;
+  }
+
+ private:
+  HWND window_;
+};
+
+// A window class of the thread's own: no class outlives its thread or stays
+// registered with a procedure of a module that may be unloaded.
+std::wstring MailboxClassName() {
+  wchar_t name[64];
+  _snwprintf(name, 64, L"evFdtDtmWorker.%08lX.%08lX", ::GetCurrentProcessId(), ::GetCurrentThreadId());
+  name[63] = L'\0';
+  return name;
+}
 
 }  // namespace
 
@@ -830,28 +947,53 @@ const CLSID& CevFDT_ThreadManagerImpl::WorkerThreadClassId() { return CLSID_Cust
 DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
   auto* start = static_cast<ThreadStart*>(parameter);
   const HMODULE module = start->module;
+  const std::shared_ptr<WorkerMailbox> mailbox = start->mailbox;
   const HRESULT init = ::CoInitialize(nullptr);
   // A message queue exists before anybody posts to this thread.
   MSG msg;
   ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
   IevFdtDtmThread* thread = nullptr;
-  if (SUCCEEDED(init) &&
-      SUCCEEDED(::CoCreateInstance(start->classId, nullptr, CLSCTX_INPROC_SERVER, IID_IevFdtDtmThread,
-                                   reinterpret_cast<void**>(&thread)))) {
-    if (FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IevFdtDtmThread, thread, &start->stream))) {
-      // Nobody could reach or stop a loop that is not handed over.
-      start->stream = nullptr;
-      thread->Release();
-      thread = nullptr;
-    }
+  if (SUCCEEDED(init))
+    ::CoCreateInstance(start->classId, nullptr, CLSCTX_INPROC_SERVER, IID_IevFdtDtmThread,
+                       reinterpret_cast<void**>(&thread));
+  MailboxContext context{thread, true};
+  const std::wstring className = MailboxClassName();
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &MailboxProc;
+  windowClass.hInstance = module;
+  windowClass.lpszClassName = className.c_str();
+  HWND window = nullptr;
+  if (thread && ::RegisterClassExW(&windowClass)) {
+    window = ::CreateWindowExW(0, className.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
+    if (window) ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&context));
   }
+  MailboxFilter filter(window);
+  if (window) {
+    ::CoRegisterMessageFilter(&filter, nullptr);
+    win32::CsLock hold(mailbox->lock);
+    mailbox->window = window;
+  }
+  // Nobody could reach or stop a loop without a mailbox.
+  start->running = window != nullptr;
   ::SetEvent(start->ready);  // `start` belongs to the starter from here on
 
-  if (thread) {
+  if (window) {
     thread->ThreadMessageLoop();
-    thread->Release();
+    // No call arrives from here on; those already posted are refused, so
+    // that no caller waits for them.
+    {
+      win32::CsLock hold(mailbox->lock);
+      mailbox->window = nullptr;
+    }
+    context.takesCalls = false;
+    ServeMailbox(window);
+    ::CoRegisterMessageFilter(nullptr, nullptr);
+    ::DestroyWindow(window);
   }
+  ::UnregisterClassW(className.c_str(), module);
+  if (thread) thread->Release();
   if (SUCCEEDED(init)) ::CoUninitialize();
   // The DTM may be gone and the module's last object released: this code
   // stays loaded until the thread has left it.
@@ -869,7 +1011,7 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCWSTR>(&CevFDT_ThreadManagerImpl::ThreadProc), &module))
     return false;
-  ThreadStart start{WorkerThreadClassId(), ready.get(), module, nullptr};
+  ThreadStart start{WorkerThreadClassId(), ready.get(), module, std::make_shared<WorkerMailbox>(), false};
   DWORD id = 0;
   win32::UniqueHandle thread(::CreateThread(nullptr, 0, &ThreadProc, &start, 0, &id));
   if (!thread) {
@@ -877,21 +1019,15 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
     return false;
   }
   if (!WaitWithMessageLoop(ready.get())) ::WaitForSingleObject(ready.get(), INFINITE);
-
-  com::ComPtr<IevFdtDtmThread> worker;
-  if (start.stream)
-    ::CoGetInterfaceAndReleaseStream(start.stream, IID_IevFdtDtmThread, worker.putVoid());
-  if (!worker) {
-    // The thread ends by itself without an object; with one that could not
-    // be reached, it is told to end.
-    ::PostThreadMessageA(id, WM_QUIT, 0, 0);
+  if (!start.running) {
+    // The thread ends by itself without its object or its mailbox.
     WaitWithMessageLoop(thread.get());
     com::clearObjectLink(link.get());
     return false;
   }
   thread_ = std::move(thread);
   threadId_ = id;
-  worker_ = worker;
+  mailbox_ = start.mailbox;
   link_ = link;
   PostRequest(dtm_command::kSetDtm, link.get());
   return true;
@@ -902,16 +1038,16 @@ bool CevFDT_ThreadManagerImpl::StopThread() {
   // everything they may reach is still there.
   WaitForNoticeWorkers();
   if (!thread_) return true;
-  if (worker_) {
-    SetThreadTimeout(0);
-    PostRequest(dtm_command::kSetDtm, nullptr);
-    worker_ = nullptr;
-  }
-  const bool ended = ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0) &&
-                     WaitWithMessageLoop(thread_.get()) == 1;
-  if (!ended) ::TerminateThread(thread_.get(), 1);
-  thread_.reset();
+  SetThreadTimeout(0);
+  PostRequest(dtm_command::kSetDtm, nullptr);
+  mailbox_ = nullptr;
+  // The handle is this wait's own: a stop or release served while it waits
+  // finds no thread left to stop, and closes nothing the wait still uses.
+  win32::UniqueHandle thread = std::move(thread_);
+  const DWORD threadId = threadId_;
   threadId_ = 0;
+  const bool ended = ::PostThreadMessageA(threadId, WM_QUIT, 0, 0) && WaitWithMessageLoop(thread.get()) == 1;
+  if (!ended) ::TerminateThread(thread.get(), 1);
   com::clearObjectLink(link_.get());
   link_ = nullptr;
   return true;
@@ -930,21 +1066,47 @@ void CevFDT_ThreadManagerImpl::LetThreadEnd() {
     noticeWorkers_.clear();
   }
   if (!thread_) return;
-  // The proxy goes while the worker's loop still serves its release; then
-  // the loop ends, and the timer and the link go with the worker's object.
-  worker_ = nullptr;
+  // The loop ends; the timer and the link go with the worker's object.
+  mailbox_ = nullptr;
   ::PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
   thread_.reset();
   threadId_ = 0;
 }
 
+HRESULT CevFDT_ThreadManagerImpl::CallWorker(bool timeout, ULONG code, const VARIANT& argument) {
+  // A copy: the mailbox may be dropped by a call served during this one.
+  std::shared_ptr<WorkerMailbox> mailbox = mailbox_;
+  if (!mailbox) return E_FAIL;
+  return com::guard([&]() -> HRESULT {
+    auto call = std::make_shared<WorkerCall>();
+    call->timeout = timeout;
+    call->code = code;
+    call->done.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!call->done) return HRESULT_FROM_WIN32(::GetLastError());
+    HRESULT hr = call->argument.pack(argument);
+    if (FAILED(hr)) return hr;
+    {
+      win32::CsLock hold(mailbox->lock);
+      if (!mailbox->window) return E_FAIL;
+      auto handed = std::make_unique<std::shared_ptr<WorkerCall>>(call);
+      if (!::PostMessageW(mailbox->window, kWorkerCallMessage, 0, reinterpret_cast<LPARAM>(handed.get())))
+        return E_FAIL;
+      handed.release();  // the window procedure deletes it
+    }
+    // The worker's calls into this apartment are served while waiting. A
+    // worker waiting for a call of its own wakes for a message posted while
+    // it waits, but not for one that arrived while it was looking at its
+    // queue: a message without meaning wakes it again now and then.
+    while (WaitOneWithMessageLoop(call->done.get(), kMailboxNudgeMs) != 1) {
+      win32::CsLock hold(mailbox->lock);
+      if (mailbox->window) ::PostMessageW(mailbox->window, WM_NULL, 0, 0);
+    }
+    return call->result;
+  });
+}
+
 HRESULT CevFDT_ThreadManagerImpl::PostCode(ULONG code, const VARIANT& argument) {
-  // A copy: the pointer may be dropped by a call served during this one.
-  com::ComPtr<IevFdtDtmThread> worker = worker_;
-  if (!worker) return E_FAIL;
-  VARIANT codeValue = com::ui4(code).value();
-  com::Variant result;
-  return worker->PostRequest(codeValue, argument, result.put());
+  return CallWorker(false, code, argument);
 }
 
 HRESULT CevFDT_ThreadManagerImpl::PostCode(ULONG code) {
@@ -1026,9 +1188,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostGoOnline() {
 }
 
 HRESULT CevFDT_ThreadManagerImpl::SetThreadTimeout(ULONG periodMs) {
-  com::ComPtr<IevFdtDtmThread> worker = worker_;
-  if (!worker) return E_FAIL;
-  const HRESULT hr = worker->SetTimeout(com::ui4(periodMs).value());
+  const HRESULT hr = CallWorker(true, 0, com::ui4(periodMs).value());
   if (SUCCEEDED(hr)) timerPeriod_ = periodMs;
   return hr;
 }

@@ -8,6 +8,7 @@
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "com/ThreadHandover.h"
 #include "toolkit/values/frame_events.h"
 
 namespace {
@@ -20,16 +21,6 @@ struct WorkerStart {
   CWorker* worker = nullptr;
   HMODULE module = nullptr;  // the thread's reference on the module of this code
 };
-
-// Discards a marshalled interface that nobody will unmarshal.
-void DiscardStream(IStream*& stream) {
-  if (!stream) return;
-  LARGE_INTEGER zero{};
-  stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-  ::CoReleaseMarshalData(stream);
-  stream->Release();
-  stream = nullptr;
-}
 
 // Runs the worker; everything it owns is gone before it returns.
 void RunWorker(WorkerStart* start) {
@@ -83,8 +74,8 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
   if (!start) return E_FAIL;
   if (FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IFrameContainer, frame.get(), &start->frameStream)) ||
       FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IevFdtBaseDTM, dtm.get(), &start->dtmStream))) {
-    DiscardStream(start->frameStream);
-    DiscardStream(start->dtmStream);
+    com::releaseMarshalStream(start->frameStream);
+    com::releaseMarshalStream(start->dtmStream);
     delete start;
     return E_FAIL;
   }
@@ -100,8 +91,8 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     started = ::CreateThread(nullptr, 0, &WorkerThreadProc, start, 0, nullptr);
   if (!started) {
     if (start->module) ::FreeLibrary(start->module);
-    DiscardStream(start->frameStream);
-    DiscardStream(start->dtmStream);
+    com::releaseMarshalStream(start->frameStream);
+    com::releaseMarshalStream(start->dtmStream);
     delete start;
     return E_FAIL;
   }

@@ -148,7 +148,45 @@ HRESULT FindInTree(const std::wstring& base, const wchar_t* name, BSTR* path, UL
   return S_FALSE;
 }
 
+// Second-level properties that keep a document from reading a DTD or
+// anything outside its text. Not every parser knows them (Wine's accepts
+// ProhibitDTD and ignores it), so their answers do not count: the text is
+// refused before parsing when it declares a document type.
+void ProhibitDocumentTypes(IXMLDOMDocument2* doc) {
+  doc->put_resolveExternals(VARIANT_FALSE);
+  doc->setProperty(com::Bstr(L"ProhibitDTD").get(), com::Variant(true).value());
+  doc->setProperty(com::Bstr(L"ResolveExternals").get(), com::Variant(false).value());
+}
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
+  return wcsncmp(text, prefix, wcslen(prefix)) == 0;
+}
+
+bool IsXmlBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
 }  // namespace
+
+bool XmlDeclaresDocumentType(const wchar_t* xml) {
+  if (!xml) return false;
+  const wchar_t* at = xml;
+  if (*at == 0xFEFF) ++at;
+  for (;;) {
+    while (IsXmlBlank(*at)) ++at;
+    if (StartsWith(at, L"<?")) {
+      const wchar_t* end = wcsstr(at + 2, L"?>");
+      if (!end) return false;  // malformed: the parser refuses it
+      at = end + 2;
+    } else if (StartsWith(at, L"<!--")) {
+      const wchar_t* end = wcsstr(at + 4, L"-->");
+      if (!end) return false;
+      at = end + 3;
+    } else {
+      // "<!DOCTYPE", in any spelling the parser might be lenient about;
+      // anything else ends the prolog.
+      return StartsWith(at, L"<!");
+    }
+  }
+}
 
 HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* path) {
   return FindFileInFolderTree(folder, name, path, kSchemaSearchFolders);
@@ -333,7 +371,7 @@ HRESULT XmlHandlerCore::LoadXMLDocumentOrUnchecked(const wchar_t* xml, IXMLDOMDo
   if (!xml) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> parsed;
   VARIANT_BOOL created = VARIANT_FALSE;
-  const HRESULT hr = XmlCreateAndLoad(xml, parsed.put(), &created);
+  const HRESULT hr = LoadOutsideDocument(xml, parsed.put(), &created);
   if (FAILED(hr)) return hr;
   com::ComPtr<IXMLDOMElement> root;
   if (parsed && SUCCEEDED(parsed->get_documentElement(root.put())) && root) *loaded = VARIANT_TRUE;
@@ -364,6 +402,15 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
     Report("::LoadXMLDocument\nIXMLDOMDocument2->putref_schemas() returns %08X\n", static_cast<unsigned>(hr));
     return hr;
   }
+
+  if (XmlDeclaresDocumentType(xml)) {
+    if (reportParseErrors_) {
+      Report("::LoadXMLDocument (ParseError)\nA document type declaration is not accepted.\n%s", Ansi(xml).c_str());
+      return S_OK;
+    }
+    return S_FALSE;
+  }
+  ProhibitDocumentTypes(created.get());
 
   // Validation on parse stays at its default (on): a document that names a
   // schema the cache lacks fails with "object not found"; that schema is
@@ -403,6 +450,22 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
   message.append(L"\n");
   message.append(xml);
   Report("::LoadXMLDocument (ParseError)\n%s", Ansi(message.c_str()).c_str());
+  return S_OK;
+}
+
+HRESULT XmlHandlerCore::LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* created) {
+  if (!doc || !created) return E_INVALIDARG;
+  com::ComPtr<IXMLDOMDocument2> parsed;
+  HRESULT hr = XmlCreateParserDocument(parsed.put());
+  if (FAILED(hr)) return hr;
+  ProhibitDocumentTypes(parsed.get());
+  if (!XmlDeclaresDocumentType(xml)) {
+    com::Bstr text(xml);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    parsed->loadXML(text.get(), &ok);
+  }
+  *doc = parsed.detach();
+  *created = VARIANT_TRUE;
   return S_OK;
 }
 

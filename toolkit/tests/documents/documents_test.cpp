@@ -12,6 +12,7 @@
 #include "com/ComPtr.h"
 #include "com/Variant.h"
 #include "dtm_test_support.h"
+#include "hostile_documents.h"
 #include "test_dtm_ids.h"
 #include "toolkit.h"
 #include "toolkit/documents/ext_documents.h"
@@ -353,6 +354,19 @@ TEST_F(StreamTest, ImportRefusesAStreamItCannotReadWhole) {
   raw->position = 0;
   EXPECT_EQ(S_OK, ImportExport()->Import(stream.get(), &done));
   EXPECT_EQ(9, Number(par::kPreambles, 0x80));
+}
+
+// An imported document that declares a document type is refused as an
+// unreadable one, without its entity ever being expanded.
+TEST_F(StreamTest, ImportRefusesADocumentDeclaringADocumentType) {
+  Configure(L"maintenance");
+  const std::wstring bomb = testsupport::WithEntityBomb(
+      L"<PARAMETERS><Parameter id=\"100\" type=\"VT_UI1\" value=\"9\" name=\"{BOMB}\"/></PARAMETERS>");
+  auto stream = StreamOf(std::string(bomb.begin(), bomb.end()).c_str());
+  VARIANT_BOOL done = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, ImportExport()->Import(stream.get(), &done));
+  EXPECT_EQ(VARIANT_FALSE, done);
+  EXPECT_EQ(5, Number(par::kPreambles, 0x80));
 }
 
 TEST_F(StreamTest, RefusalsByArgumentStateAndRole) {

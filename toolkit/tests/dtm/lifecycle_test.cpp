@@ -8,6 +8,8 @@
 
 #include "com/Variant.h"
 #include "dtm_test_support.h"
+#include "hostile_documents.h"
+#include "process_counts.h"
 #include "test_dtm_ids.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
@@ -400,6 +402,177 @@ INSTANTIATE_TEST_SUITE_P(Frames, LifecycleTest, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return std::string(info.param ? "Agile" : "SingleThreaded");
                          });
+
+// The frame's life-cycle documents (device type, user information, frame
+// version) that declare a document type are answered as malformed ones,
+// without their entity ever being expanded, and the DTM stays where it was.
+class LifecycleDocumentsTest : public DtmFixture {
+ protected:
+  // The call's result and answer for a malformed text and for the bomb.
+  template <class Call>
+  void ExpectRefusedLikeMalformed(const wchar_t* name, Call call, const std::wstring& document) {
+    SCOPED_TRACE(name);
+    VARIANT_BOOL malformedAnswer = VARIANT_TRUE, bombAnswer = VARIANT_TRUE;
+    const LONG state = State();
+    const HRESULT malformed = call(L"<FDT", &malformedAnswer);
+    EXPECT_EQ(state, State());
+    EXPECT_EQ(malformed, call(testsupport::WithEntityBomb(document).c_str(), &bombAnswer));
+    EXPECT_EQ(malformedAnswer, bombAnswer);
+    EXPECT_EQ(VARIANT_FALSE, bombAnswer);
+    EXPECT_EQ(state, State());
+  }
+};
+
+TEST_F(LifecycleDocumentsTest, DocumentTypeDeclarationsAreRefusedAsMalformedDocuments) {
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->InitNew());
+  com::ComPtr<IDtm2> dtm2;
+  ASSERT_EQ(S_OK, object.as(dtm2));
+  std::wstring version = FrameVersion(1, 2, 1);
+  version.replace(version.find(L"major="), 6, L"name=\"{BOMB}\" major=");
+  ExpectRefusedLikeMalformed(L"SetEnvironment2", [&](const wchar_t* text, VARIANT_BOOL* ok) {
+    return dtm2->SetEnvironment2(tag.get(), frameObject.get(), com::Bstr(text).get(), ok);
+  }, version);
+
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  ASSERT_EQ(kDtmEnvironmentSet, State());
+  std::wstring deviceType = kTestDeviceTypeDocument;
+  deviceType.replace(deviceType.find(L"Test Type"), 9, L"{BOMB}");
+  ExpectRefusedLikeMalformed(L"InitNewDeviceType", [&](const wchar_t* text, VARIANT_BOOL* ok) {
+    return dtm->InitNewDeviceType(com::Bstr(text).get(), ok);
+  }, deviceType);
+
+  ASSERT_EQ(S_OK, dtm->InitNewDeviceType(com::Bstr(kTestDeviceTypeDocument).get(), &ok));
+  ASSERT_EQ(kDtmInitialised, State());
+  std::wstring user = UserInformation(L"maintenance");
+  user.replace(user.find(L"maintenance"), 11, L"maintenance{BOMB}");
+  ExpectRefusedLikeMalformed(L"Config", [&](const wchar_t* text, VARIANT_BOOL* result) {
+    return dtm->Config(com::Bstr(text).get(), result);
+  }, user);
+}
+
+// A frame opens and closes DTMs all day in one process. Each instance of
+// the test DTM has a worker thread of its own and sends a notice from it;
+// every other one goes online and is dropped there without shutdown. What
+// they took comes back, and each time the server unloads. (A few threads and
+// handles Wine sets up once, the first time a program needs them, are
+// allowed beyond the counts after the first instance.)
+TEST_F(DtmFixture, HundredsOfInstancesGiveBackTheirThreadsAndHandles) {
+  constexpr int kInstances = 300;
+  constexpr DWORD kThreadSlack = 2;
+  constexpr DWORD kHandleSlack = 8;
+  testsupport::ProcessCounts before;
+  for (int i = 0; i < kInstances; ++i) {
+    SCOPED_TRACE(i);
+    if (!object) {
+      ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
+      ASSERT_EQ(S_OK, object.as(dtm));
+      ASSERT_EQ(S_OK, object.as(base));
+    }
+    frame->clearCalls();
+    Configure();
+    com::ComPtr<IevFdtDtmEvents> events;
+    ASSERT_EQ(S_OK, object.as(events));
+    ASSERT_EQ(S_OK, events->OnDtmEvent(*com::Variant(LONG{16}).get(), *com::Variant(L"notice").get()));
+    ASSERT_TRUE(PumpUntil([&] { return frame->callsTo("OnErrorMessage").size() == 1; }));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    if (i % 2) {
+      ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+      ASSERT_EQ(kDtmOnline, State());
+    } else {
+      ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
+      ASSERT_EQ(VARIANT_TRUE, ok);
+    }
+    events.reset();
+    dtm.reset();
+    base.reset();
+    object.reset();
+    ASSERT_TRUE(ServerUnloads());
+    if (i == 1) before = testsupport::CountProcess();
+  }
+  const testsupport::ProcessCounts after = testsupport::CountProcess();
+  EXPECT_LE(after.threads, before.threads + kThreadSlack) << before.threads;
+  EXPECT_LE(after.handles, before.handles + kHandleSlack) << before.handles;
+}
+
+// A window of the test's thread that drops one COM reference when it gets
+// WM_APP: a frame that lets go of a DTM from a message it handles while the
+// DTM's call waits.
+class DroppingWindow {
+ public:
+  DroppingWindow() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = &Proc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"LifecycleTestDroppingWindow";
+    ::RegisterClassW(&windowClass);
+    window_ = ::CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+  }
+  ~DroppingWindow() { ::DestroyWindow(window_); }
+  bool DropLater(IUnknown* reference) {
+    dropped = false;
+    return ::PostMessageW(window_, WM_APP, 0, reinterpret_cast<LPARAM>(reference));
+  }
+  static bool dropped;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message != WM_APP) return ::DefWindowProcW(window, message, w, l);
+    reinterpret_cast<IUnknown*>(l)->Release();
+    dropped = true;
+    return 0;
+  }
+  HWND window_ = nullptr;
+};
+bool DroppingWindow::dropped = false;
+
+// A fresh DTM after a refused load, started from scratch and saved, whose
+// frame lets go of it while it shuts down (while the notice that it
+// prepared to release is on its way): the DTM finishes its shutdown first,
+// its worker ends, and the server unloads, time after time.
+TEST_F(DtmFixture, ShutdownOfADtmTheFrameLetsGoMeanwhileFinishesFirst) {
+  DroppingWindow dropper;
+  for (int i = 0; i < 40; ++i) {
+    SCOPED_TRACE(i);
+    if (!object) {
+      ASSERT_EQ(S_OK, object.createInstance(CLSID_TestDtm, nullptr, CLSCTX_INPROC_SERVER));
+      ASSERT_EQ(S_OK, object.as(dtm));
+      ASSERT_EQ(S_OK, object.as(base));
+    }
+    com::ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(S_OK, object.as(persist));
+    com::ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    const char damaged[] = "not a data set of this DTM";
+    ASSERT_EQ(S_OK, stream->Write(damaged, sizeof damaged, nullptr));
+    LARGE_INTEGER start = {};
+    ASSERT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+    EXPECT_NE(S_OK, persist->Load(stream.get()));
+    // An FDT 1.2.1 frame: every state change is a notice, so the frame's
+    // message is served as soon as the shutdown starts.
+    Configure(L"maintenance", true);
+    com::ComPtr<IStream> saved;
+    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, saved.put()));
+    ASSERT_EQ(S_OK, persist->Save(saved.get(), TRUE));
+    persist.reset();
+
+    // The frame's reference is the call's own, dropped while the call waits.
+    IDtm* caller = dtm.detach();
+    base.reset();
+    object.reset();
+    ASSERT_TRUE(dropper.DropLater(caller));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, caller->ShutdownDtm(&ok));
+    EXPECT_TRUE(DroppingWindow::dropped) << "the frame let go only after the shutdown";
+    EXPECT_EQ(VARIANT_TRUE, ok);
+    ASSERT_TRUE(ServerUnloads());
+    EXPECT_EQ(1u, frame->callsTo("OnPreparedToRelease").size());
+    frame->clearCalls();
+  }
+}
 
 }  // namespace
 }  // namespace dtmtest

@@ -5,6 +5,7 @@
 
 #include <msxml2.h>
 
+#include "hostile_documents.h"
 #include "online_fixture.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/xml/xml_dom.h"
@@ -148,6 +149,25 @@ TEST_F(DataAccessTest, InstanceWriteWithoutTheLockAnswersNoLockAndChangesNothing
   com::Bstr bad(L"<FDT"), out;
   EXPECT_EQ(S_FALSE, instance->Write(bad.get(), out.put()));
   EXPECT_EQ(nullptr, out.get());
+}
+
+// Requests that declare a document type are refused as unreadable ones,
+// without their entity ever being expanded; nothing is written.
+TEST_F(DataAccessTest, RequestsDeclaringADocumentTypeAreRefusedUnread) {
+  GoOnline();
+  const std::wstring write = testsupport::WithEntityBomb(
+      Items(WriteItem(1, L"ascii", L"StringData", L"string", L"{BOMB}")));
+  const std::wstring read = testsupport::WithEntityBomb(
+      std::wstring(kHead) + L"<DtmItemSelectionList><DtmItemSelection fdt:id=\"1\" name=\"{BOMB}\"/>"
+                            L"</DtmItemSelectionList></FDT>");
+  for (const std::wstring* request : {&write, &read}) {
+    com::Bstr text(request->c_str()), out;
+    const HRESULT hr = request == &write ? instance->Write(text.get(), out.put())
+                                         : instance->Read(text.get(), out.put());
+    EXPECT_EQ(S_FALSE, hr);
+    EXPECT_EQ(nullptr, out.get());
+  }
+  EXPECT_FALSE(Has(InstanceRead(Selection({1})), L"AAAA"));
 }
 
 // The device answers with an agile frame and with a single-threaded one.

@@ -2,6 +2,7 @@
 // applied to the parameters, all or nothing.
 #include <gtest/gtest.h>
 
+#include "hostile_documents.h"
 #include "online_fixture.h"
 
 using dtmtest::PumpUntil;
@@ -70,6 +71,21 @@ TEST_F(SetParametersTest, AVariableWithoutParameterChangesNothingAndIsReported) 
   EXPECT_EQ(VARIANT_FALSE, result);
   EXPECT_EQ(3, Value(test_dtm_parameter::kExportDisplay));
   EXPECT_TRUE(WaitForMessage(L"An error occurred during IDtmParameter::SetParameters"));
+}
+
+// A device document that declares a document type is answered as a
+// malformed one, without its entity ever being expanded.
+TEST_F(SetParametersTest, ADocumentDeclaringADocumentTypeIsRefusedAsAMalformedOne) {
+  Configure(L"maintenance");
+  VARIANT_BOOL malformed = VARIANT_TRUE;
+  const HRESULT refused = Set(L"<not a document", &malformed);
+  std::wstring document = Document();
+  Replace(document, L"string=\"3\"", L"string=\"9{BOMB}\"");
+  VARIANT_BOOL result = VARIANT_TRUE;
+  EXPECT_EQ(refused, Set(testsupport::WithEntityBomb(document), &result));
+  EXPECT_EQ(malformed, result);
+  EXPECT_EQ(VARIANT_FALSE, result);
+  EXPECT_EQ(3, Value(test_dtm_parameter::kExportDisplay));
 }
 
 TEST_F(SetParametersTest, ObserverIsRefusedWithoutLoading) {

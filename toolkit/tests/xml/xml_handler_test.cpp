@@ -13,6 +13,7 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Variant.h"
+#include "hostile_documents.h"
 #include "test_support.h"
 #include "toolkit/xml/xml_handler.h"
 #include "toolkit/xml/xml_schema_lists.h"
@@ -260,6 +261,65 @@ TEST_F(SchemaCache, ParseErrorsAreReportedOnlyWhenAskedFor) {
   EXPECT_EQ(0u, report.find("::LoadXMLDocument (ParseError)\nError 0x")) << report;
   EXPECT_NE(std::string::npos, report.find("\nLine ")) << report;
   EXPECT_EQ(report.size() - 18, report.rfind("\n<FDT><Open></FDT>")) << report;
+}
+
+// Documents from frames and device DTMs never read a DTD: one that declares
+// a document type is refused before it is parsed, whichever load takes it,
+// and answered as a malformed text is. What a document may carry in front
+// of its root (declaration, comments, processing instructions), and such
+// text inside it, is no such declaration.
+TEST_F(SchemaCache, DocumentTypeDeclarationsAreRefusedUnparsed) {
+  const wchar_t* declaring[] = {
+      L"<!DOCTYPE a><a/>",
+      L" \r\n<?xml version=\"1.0\"?>\n<!-- first --><?pi x?>\t<!DOCTYPE a SYSTEM \"http://x/a.dtd\"><a/>",
+      L"\xFEFF<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>",
+      L"<!doctype a><a/>",
+  };
+  for (const wchar_t* text : declaring) EXPECT_TRUE(XmlDeclaresDocumentType(text)) << text;
+  const wchar_t* plain[] = {
+      L"<a/>",
+      L"<?xml version=\"1.0\"?><!-- <!DOCTYPE a> --><a/>",
+      L"<a><![CDATA[<!DOCTYPE a>]]>&lt;!DOCTYPE</a>",
+      L"",
+      nullptr,
+  };
+  for (const wchar_t* text : plain) EXPECT_FALSE(XmlDeclaresDocumentType(text)) << (text ? text : L"(null)");
+
+  // The bomb: 192 MiB of text if it were expanded.
+  const std::wstring bomb = testsupport::WithEntityBomb(
+      L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMInitSchema.xml\" value=\"{BOMB}\"/>");
+  DtmOwner owner;
+  CevFDTXMLHandlerImpl<DtmOwner> handler(owner);
+  com::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL loaded = VARIANT_TRUE;
+  EXPECT_EQ(S_OK, handler.LoadXMLDocumentOrUnchecked(bomb.c_str(), doc.put(), &loaded)) << "no collection yet";
+  EXPECT_EQ(VARIANT_FALSE, loaded);
+
+  ASSERT_EQ(S_OK, handler.InitializeSchemaCache(xmltest::StandInSchemaFolder().c_str()));
+  doc.reset();
+  loaded = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, handler.LoadXMLDocument(bomb.c_str(), doc.put(), &loaded));
+  EXPECT_EQ(VARIANT_FALSE, loaded);
+  EXPECT_FALSE(doc);
+  EXPECT_TRUE(owner.reports.empty());
+  handler.SetReportParseErrors(true);
+  EXPECT_EQ(S_OK, handler.LoadXMLDocumentOrUnchecked(bomb.c_str(), doc.put(), &loaded));
+  EXPECT_EQ(VARIANT_FALSE, loaded);
+  ASSERT_EQ(1u, owner.reports.size());
+  EXPECT_EQ(0u, owner.reports[0].find("::LoadXMLDocument (ParseError)\nA document type declaration is not accepted."))
+      << owner.reports[0].substr(0, 200);
+
+  // Without a handler: a document all the same, without a root element.
+  VARIANT_BOOL created = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, XmlHandlerCore::LoadOutsideDocument(bomb.c_str(), doc.put(), &created));
+  EXPECT_EQ(VARIANT_TRUE, created);
+  ASSERT_TRUE(doc);
+  com::ComPtr<IXMLDOMElement> root;
+  EXPECT_TRUE(FAILED(doc->get_documentElement(root.put())) || !root);
+  // A plain document loads as before.
+  ASSERT_EQ(S_OK, XmlHandlerCore::LoadOutsideDocument(L"<!-- c --><a b=\"1\"/>", doc.put(), &created));
+  ASSERT_EQ(S_OK, doc->get_documentElement(root.put()));
+  EXPECT_TRUE(root);
 }
 
 TEST(SchemaNames, AreTakenFromTheReasonText) {

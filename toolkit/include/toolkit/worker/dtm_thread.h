@@ -7,9 +7,11 @@
 //   (dtm_command below), each with one VARIANT argument, reach it through
 //   PostRequest; some run at once, the others are queued to its message loop.
 // - CevFDT_ThreadManagerImpl, the DTM object's side: starts and stops the
-//   thread, holds the marshalled IevFdtDtmThread and posts commands through
-//   it. Also the notice workers of message_workers.h (progress, control
-//   messages) start from here.
+//   thread and hands commands to the worker's object through a mailbox of
+//   the worker thread (a message-only window; the worker's apartment
+//   exports nothing, see WorkerMailbox in dtm_thread.cpp). Also the notice
+//   workers of message_workers.h (progress, control messages) start from
+//   here.
 //
 // How a DTM server provides the class (the test DTM and the HART DTM alike):
 //
@@ -47,6 +49,7 @@
 #include <oaidl.h>
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "com/ComPtr.h"
@@ -60,6 +63,7 @@
 #include "win32/unique_handle.h"
 
 class CWorker;
+struct WorkerMailbox;
 
 // Commands of the worker thread. "now": handled inside PostRequest on the
 // worker thread; "queued": handled later by the worker's message loop.
@@ -205,6 +209,9 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   SOnlineParamData operation_;
 
   DWORD loopThreadId_ = 0;
+  // Set once the message loop has ended: a command queued after it would
+  // never run, so none is accepted.
+  bool loopEnded_ = false;
   std::map<ULONG, ParamUpdateEntry> updates_;
 };
 
@@ -239,9 +246,10 @@ class CevFDT_ThreadManagerImpl {
   bool IsThreadRunning() const { return thread_.get() != nullptr; }
   DWORD WorkerThreadId() const { return threadId_; }
 
-  // One command through the marshalled IevFdtDtmThread; E_FAIL without a
-  // thread. Blocks until the worker's PostRequest returned (the caller's
-  // apartment keeps dispatching).
+  // One command to the worker's IevFdtDtmThread::PostRequest, on the worker
+  // thread; E_FAIL without a thread or once it takes no more commands.
+  // Blocks until the worker's PostRequest returned (the caller's apartment
+  // keeps dispatching). Interfaces in the argument travel marshalled.
   HRESULT PostCode(ULONG code, const VARIANT& argument);
   HRESULT PostCode(ULONG code);                          // VT_EMPTY argument
   HRESULT PostText(ULONG code, const wchar_t* text);     // VT_BSTR argument
@@ -318,10 +326,12 @@ class CevFDT_ThreadManagerImpl {
 
  private:
   static DWORD WINAPI ThreadProc(void* start);
+  // PostRequest (timeout false) or SetTimeout on the worker thread.
+  HRESULT CallWorker(bool timeout, ULONG code, const VARIANT& argument);
 
   win32::UniqueHandle thread_;
   DWORD threadId_ = 0;
-  com::ComPtr<IevFdtDtmThread> worker_;
+  std::shared_ptr<WorkerMailbox> mailbox_;
   // The link handed to the worker (com/ObjectLink.h); cleared
   // before the DTM goes.
   com::ComPtr<IDispatch> link_;

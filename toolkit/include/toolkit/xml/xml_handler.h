@@ -47,6 +47,12 @@ int SchemaNamesBySeparators(const wchar_t* reason, std::vector<std::wstring>* na
 // How an owner cuts the schema names out of a reason text.
 using SchemaNameReader = int (*)(const wchar_t* reason, std::vector<std::wstring>* names);
 
+// True when the text's prolog (what stands before its first element) holds
+// a markup declaration other than a comment: that is where a document type
+// declaration stands, and with it entity declarations. Leading blanks, a
+// byte-order mark, processing instructions and comments are passed over.
+bool XmlDeclaresDocumentType(const wchar_t* xml);
+
 class XmlHandlerCore {
  public:
   using ReportFn = void (*)(void* context, const char* text);
@@ -66,15 +72,27 @@ class XmlHandlerCore {
   HRESULT AddSchemaFromFolder(const wchar_t* folder, const wchar_t* name, LONG* added);
   // Adds the schemas that a "referenced object not found" parse error names.
   HRESULT AddSchemasFromParseError(IXMLDOMDocument2* doc, VARIANT_BOOL* added);
+  // Every load below is one for documents that frames and device DTMs hand
+  // over (requests, parameters, imports, data access): such a document never
+  // resolves a DTD or expands an entity, since a large internal entity
+  // referenced many times would hold the caller for minutes. The document
+  // prohibits DTDs and resolves no externals, and a text that declares a
+  // document type (XmlDeclaresDocumentType) is not parsed at all: it is
+  // answered as a malformed text is.
+  //
   // Parses and (on platforms that do) validates the text against the schema
   // collection. S_OK with *loaded true, or the loadXML result with *loaded
-  // false; with the report switch on, S_OK and *loaded false after reporting
-  // the parse error.
+  // false (S_FALSE for a refused document type); with the report switch on,
+  // S_OK and *loaded false after reporting the parse error.
   HRESULT LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded);
   // LoadXMLDocument once the handler has its schemas; before the frame named
-  // a schema folder the text is only parsed, and *loaded tells whether it
-  // has a root element.
+  // a schema folder the text is only parsed (LoadOutsideDocument), and
+  // *loaded tells whether it has a root element.
   HRESULT LoadXMLDocumentOrUnchecked(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded);
+  // Parses without validation (XmlCreateParserDocument) for code that holds
+  // no handler. S_OK with *created true and the document, which has no root
+  // element when the text is malformed or was refused; the caller checks it.
+  static HRESULT LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* created);
   // "Error 0x%08x\nLine %ld, Column %ld\n\n" + reason, replacing *text.
   HRESULT GetParseError(IXMLDOMDocument2* doc, BSTR* text);
 

@@ -1,0 +1,35 @@
+// A simulated adapter plugged in and bound to a device number the way the
+// plug-and-play service writes it, so that the DTM's channel opens it when
+// going online; and the modem interface library beside the program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace hartdtmtest {
+
+class SimulatedAdapter {
+ public:
+  static constexpr uint16_t kSerial = 0x1234;
+
+  // No device configured yet; modemapi.dll beside the program is the real
+  // library.
+  SimulatedAdapter();
+  // Unplugs the adapter and removes the configuration.
+  ~SimulatedAdapter();
+  SimulatedAdapter(const SimulatedAdapter&) = delete;
+  SimulatedAdapter& operator=(const SimulatedAdapter&) = delete;
+
+  // modemapi.dll beside the program becomes a copy of that file (null: none).
+  static void UseLibrary(const wchar_t* file);
+  // Device number `number` bound to the adapter, which is plugged in.
+  void Bind(int number);
+  // The adapter's device file, opened exclusively while the library uses it.
+  const std::string& DevicePath() const { return devicePath_; }
+
+ private:
+  std::string devicePath_;
+  bool plugged_ = false;
+};
+
+}  // namespace hartdtmtest
