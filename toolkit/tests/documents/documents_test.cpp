@@ -15,6 +15,7 @@
 #include "test_dtm_ids.h"
 #include "toolkit.h"
 #include "toolkit/documents/ext_documents.h"
+#include "toolkit/documents/parameter_import_export.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
@@ -179,6 +180,31 @@ TEST_F(DocumentsTest, ParameterDocumentHoldsTheExportedVariablesInTheirGroups) {
   EXPECT_EQ(0, Count(doc.get(), L"//fdt:DtmVariable[@name='Preamble Count']"));
 }
 
+TEST_F(DocumentsTest, ParameterDocumentCarriesTagAndDataSetAndReadsBack) {
+  Configure(L"maintenance");
+  const wchar_t tagText[] = L"R&D <\"North\"> & 'A'";
+  ASSERT_EQ(S_OK, Write(par::kTag, com::Variant(tagText).value()));
+  com::Bstr document;
+  ASSERT_EQ(S_OK, Parameters(document.put()));
+  auto doc = Parse(document.c_str());
+  EXPECT_EQ(tagText, Text(doc.get(), L"/p:FDT/p:DtmDevice/@fdt:tag"));
+  // The data text: the data set's reference (the test DTM keeps the device
+  // type's text).
+  EXPECT_EQ(1, Count(doc.get(), L"/p:FDT/text()[contains(., 'Test Type')]"));
+
+  // Applied again, the document gives the tag back unchanged.
+  ASSERT_EQ(S_OK, Write(par::kTag, com::Variant(L"other").value()));
+  com::ComPtr<IDtmParameter> parameters;
+  ASSERT_EQ(S_OK, object.as(parameters));
+  com::Bstr path(L"");
+  VARIANT_BOOL applied = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, parameters->SetParameters(path.get(), document.get(), &applied));
+  EXPECT_EQ(VARIANT_TRUE, applied);
+  com::Variant tagValue = Field(par::kTag, 0x80);
+  ASSERT_EQ(VT_BSTR, tagValue.type());
+  EXPECT_STREQ(tagText, V_BSTR(tagValue.get()));
+}
+
 // ---- Export and import ---------------------------------------------------------
 
 class StreamTest : public DocumentsTest {
@@ -317,7 +343,7 @@ TEST_F(StreamTest, ImportRefusesAStreamItCannotReadWhole) {
   raw->claimed = document.size() + 100;  // fewer bytes arrive than announced
   EXPECT_EQ(S_FALSE, ImportExport()->Import(stream.get(), &done));
   EXPECT_EQ(VARIANT_FALSE, done);
-  raw->claimed = 1ull << 40;  // above the cap: not even read
+  raw->claimed = ULONGLONG{kMaxImportBytes} + 1;  // above the cap: not even read
   raw->position = 0;
   EXPECT_EQ(S_FALSE, ImportExport()->Import(stream.get(), &done));
   EXPECT_EQ(0u, raw->position);
