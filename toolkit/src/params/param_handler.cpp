@@ -475,6 +475,27 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::StoreParameter(VARIANT parameterId, VA
   });
 }
 
+// Clearing the last result before a request departs from "only the
+// completion writes it": without it a request the device side never
+// completed would inherit the previous completion's success.
+bool CevFDT_ParameterHandlerCore::ReadFromDevice(ULONG parameterId) {
+  lastDeviceResult_ = 0;
+  lastDeviceError_.reset();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr = RefreshParameter(ui4(parameterId).value(), &done);
+  return SUCCEEDED(hr) && done == VARIANT_TRUE && lastDeviceResult_ != 0 &&
+         lastCompletedId_ == parameterId;
+}
+
+bool CevFDT_ParameterHandlerCore::WriteToDevice(ULONG parameterId, const VARIANT& value) {
+  lastDeviceResult_ = 0;
+  lastDeviceError_.reset();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr = StoreParameter(ui4(parameterId).value(), value, &done);
+  return SUCCEEDED(hr) && done == VARIANT_TRUE && lastDeviceResult_ != 0 &&
+         lastCompletedId_ == parameterId;
+}
+
 // ---------------------------------------------------------------------------
 // IevFdtParameterStore
 // ---------------------------------------------------------------------------

@@ -211,6 +211,14 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // Keeps the state and sends it to the controls (9999, VT_UI2).
   HRESULT SetDataState(ULONG state);
 
+  // One device read (RefreshParameter) or write (StoreParameter) of a
+  // parameter, true only when the call succeeded, answered done and the
+  // device side completed this very id successfully. The last device result
+  // and error are cleared before the call, so that an earlier completion,
+  // or a nested one of another id, is never taken for this request's.
+  bool ReadFromDevice(ULONG parameterId);
+  bool WriteToDevice(ULONG parameterId, const VARIANT& value);
+
   // Result of the last device completion (SetParameterValue).
   BYTE LastDeviceResult() const { return lastDeviceResult_; }
   BSTR LastDeviceError() const { return lastDeviceError_.get(); }
@@ -297,6 +305,15 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // array), calls its handler with the entry's list name, each handler once
   // per run after it succeeded. E_NOINTERFACE without ITransferExtension.
   HRESULT TransferParameterArray(const VARIANT& list, ULONG eventCode);
+  // The aggregating object's list for a bulk download or upload: the
+  // device parameters (kind 1) with flags 0x20 and 0x40 ("DownloadList") or
+  // 0x10 and 0x40 ("UploadList"), added in ascending id order. A list the
+  // object reports existing and current is used as it is. *list receives
+  // the list's name (VT_BSTR). E_INVALIDARG for a null out pointer,
+  // E_NOINTERFACE without ITransferExtension, E_FAIL when the object does
+  // not create the list or refuses a member.
+  HRESULT BuildDownloadList(VARIANT* list);
+  HRESULT BuildUploadList(VARIANT* list);
 
  protected:
   CevFDT_ParameterHandlerCore() = default;
@@ -350,6 +367,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   HRESULT notifyDataSetModified();
   HRESULT relationPair(ULONG kind, ULONG sourceId, ULONG targetId);
   HRESULT sendRelationProperty(LONG property, ULONG targetId);
+  HRESULT buildTransferList(const wchar_t* name, ULONG directionFlag, VARIANT* list);
 
   CParamCollection params_;
   ParamHandlerOptions options_;
