@@ -192,6 +192,7 @@ ULONG OnlineTransferCore::ReadDeviceStatus() {
   ULONG count = 0;
   if (FAILED(handler.GetParameterCount(&count))) return kStatusError;
   ULONG status = kStatusOk;
+  StartTransferProgress();
   for (ULONG i = 0; i < count && status == kStatusOk; ++i) {
     ParInfo record;
     if (FAILED(handler.GetParameterAt(i, &record))) {
@@ -200,7 +201,7 @@ ULONG OnlineTransferCore::ReadDeviceStatus() {
     }
     if (!IsReadOnline(record)) continue;
     ReportTransferProgress(i, count, L"");
-    if (!DeviceRead(record.id)) status = kStatusError;
+    if (!handler.ReadFromDevice(record.id)) status = kStatusError;
   }
   EndTransferProgress();
   return status;
@@ -219,7 +220,7 @@ HRESULT OnlineTransferCore::CompareDevice(BSTR* text, VARIANT_BOOL* equal) {
     ULONG count = 0;
     HRESULT hr = handler.GetParameterCount(&count);
     if (FAILED(hr)) return hr;
-    progressMark_ = 0;
+    StartTransferProgress();
     bool same = false;
     for (ULONG i = 0; i < count; ++i) {
       ParInfo record;
@@ -227,7 +228,7 @@ HRESULT OnlineTransferCore::CompareDevice(BSTR* text, VARIANT_BOOL* equal) {
       if (FAILED(hr)) break;
       if (!IsCompared(record)) continue;
       ReportTransferProgress(i, count, L"");
-      if (!DeviceRead(record.id)) {
+      if (!handler.ReadFromDevice(record.id)) {
         same = false;
         hr = BuildCommunicationErrorFragment(text);
         break;

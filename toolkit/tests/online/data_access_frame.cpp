@@ -63,6 +63,11 @@ HRESULT DataAccessFrame::querySink(void* object, REFIID, void** out) {
 void DataAccessFrame::RecordSinkCall(const char* method, const std::wstring& invokeId,
                                      const std::wstring& document) {
   record("IDeviceDataAccessEvents", method, {invokeId, document});
+  if (duringNextAnswer) {
+    auto call = std::move(duringNextAnswer);
+    duringNextAnswer = nullptr;
+    call();
+  }
 }
 
 }  // namespace onlinetest

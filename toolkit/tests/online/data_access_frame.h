@@ -4,6 +4,8 @@
 // "OnWriteResponse" with (invoke id, document).
 #pragma once
 
+#include <functional>
+
 #include "frame_notices.h"
 
 namespace onlinetest {
@@ -26,6 +28,11 @@ class DataAccessSinkPart : public IDispatch {
 class DataAccessFrame : public frame_double::NoticeFrame, public DataAccessSinkPart {
  public:
   static const com::InterfaceEntry* interfaceMap();
+
+  // Runs once, inside the next answer, before the sink returns: the worker
+  // that sent the answer waits meanwhile, so whatever is posted here runs
+  // after it.
+  std::function<void()> duringNextAnswer;
 
  private:
   static HRESULT querySink(void* object, REFIID iid, void** out);

@@ -82,13 +82,28 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   // set was modified meanwhile. A close at depth 0 changes nothing.
   void OpenTransferBracket();
   void CloseTransferBracket();
+  // The bracket held open for a scope: closed on every way out of it.
+  class TransferBracket {
+   public:
+    explicit TransferBracket(OnlineTransferCore& owner) : owner_(owner) {
+      owner_.OpenTransferBracket();
+    }
+    ~TransferBracket() { owner_.CloseTransferBracket(); }
+    TransferBracket(const TransferBracket&) = delete;
+    TransferBracket& operator=(const TransferBracket&) = delete;
+
+   private:
+    OnlineTransferCore& owner_;
+  };
   ULONG TransferBracketDepth() const { return bracketDepth_; }
   bool UploadRunning() const { return uploadRunning_; }
 
-  // Progress of item i of n with its text: i = 0 starts the display
-  // (percentage 0, not shown); later items are sent when their percentage
-  // passes the mark, which then grows by the step. Nothing is shown while
-  // an abort is pending.
+  // Starts the progress of a transfer: the mark back to 0, the step 5.
+  void StartTransferProgress();
+  // Progress of item i of n with its text (the worker's progress report,
+  // ReportProgress): i = 0 starts the display (percentage 0, not shown);
+  // later items are sent when their percentage passes the mark, which then
+  // grows by the step. Nothing is shown while an abort is pending.
   void ReportTransferProgress(ULONG index, ULONG count, const wchar_t* text);
   // Ends the progress display (percentage 0, empty text).
   void EndTransferProgress();
@@ -119,10 +134,6 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   // After a failed device call: reports the device's error text and asks
   // whether to stop (the stop question's answer; No without a container).
   long TransferError(const ParInfo& record, ULONG questionId, ULONG captionId);
-  // A device read of one parameter through the handler: true when the call
-  // succeeded, answered done and the device completed successfully.
-  bool DeviceRead(ULONG parameterId);
-  bool DeviceWrite(ULONG parameterId, const VARIANT& value);
   // Takes the pending abort of this request (and clears it).
   bool TakeAbort();
   // Sends the toolkit message through the DTM's message report.
@@ -133,8 +144,6 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   // device parameter marked for the compare); true when that cannot be told.
   bool HasComparedParameter();
 
-  ULONG progressMark_ = 0;
-  ULONG progressStep_ = kTransferProgressStep;
   ULONG bracketDepth_ = 0;
   bool bracketRunning_ = false;
   bool uploadRunning_ = false;
