@@ -114,9 +114,16 @@ HRESULT CevFDT_ParameterHandlerCore::LoadParameterValues(const wchar_t* document
   if (!document) return E_POINTER;
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IXMLDOMDocument2> doc;
-    VARIANT_BOOL created = VARIANT_FALSE;
-    HRESULT hr = XmlCreateAndLoad(document, doc.put(), &created);
+    HRESULT hr = XmlCreateParserDocument(doc.put());
     if (FAILED(hr)) return hr;
+    // The document comes from outside: a document type declaration (its
+    // entities, an external subset) is not taken. The parser is asked to
+    // refuse it where it can, and a document that still has one is refused.
+    doc->setProperty(com::Bstr(L"ProhibitDTD").get(), com::Variant(true).value());
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    doc->loadXML(com::Bstr(document).get(), &parsed);
+    com::ComPtr<IXMLDOMDocumentType> declaration;
+    if (SUCCEEDED(doc->get_doctype(declaration.put())) && declaration) return E_FAIL;
     com::ComPtr<IXMLDOMElement> root;
     if (FAILED(doc->get_documentElement(root.put())) || !root) return E_FAIL;
 

@@ -10,6 +10,8 @@
 #include "outside.h"
 #include "toolkit/online/transfer_interface.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/progress_steps.h"
+#include "toolkit/values/va_packer.h"
 #include "toolkit/params/param_stream.h"
 #include "toolkit/values/safe_array.h"
 #include "toolkit/values/text_helpers.h"
@@ -74,7 +76,28 @@ HRESULT CevFDT_ParameterHandlerCore::OnParamReportMessage(BSTR text) {
   }
   return S_OK;
 }
-void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG, ULONG, const wchar_t*) {}
+void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG index, ULONG count, const wchar_t* text) {
+  com::guard([&]() -> HRESULT {
+    SProgressEvent report;
+    if (index == 0) {
+      progressMark_ = 0;
+    } else {
+      USHORT percent = 0;
+      if (!ProgressStepDue(index, count, kParamProgressStep, &progressMark_, &percent) ||
+          abortTransfer_)
+        return S_OK;
+      report.progress = percent;
+      report.running = true;
+    }
+    auto events = queryOwner<IevFdtDtmEvents>(ParamOwner());
+    if (!events) return S_OK;
+    HRESULT hr = report.text.assign(text ? text : L"");
+    if (FAILED(hr)) return hr;
+    com::Variant packed;
+    if (!report.PackToVariant(packed.get())) return E_FAIL;
+    return events->OnDtmEvent(com::Variant(kDtmEventProgress).value(), packed.value());
+  });
+}
 
 HRESULT CevFDT_ParameterHandlerCore::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done) {
   *done = VARIANT_FALSE;

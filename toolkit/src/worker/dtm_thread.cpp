@@ -14,6 +14,7 @@
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
+#include "toolkit/values/progress_steps.h"
 #include "toolkit/worker/message_workers.h"
 #include "toolkit/xml/user_messages.h"
 
@@ -1164,9 +1165,7 @@ void CevFDT_ThreadManagerImpl::ReportProgress(ULONG done, ULONG total, const wch
     QueueWorkerRequest(text, 0, 0);
     return;
   }
-  if (total == 0) return;
-  const auto percent = static_cast<USHORT>(static_cast<ULONGLONG>(done) * 100 / total);
-  if (percent <= progressThreshold) return;
-  progressThreshold += progressStep;
+  USHORT percent = 0;
+  if (!ProgressStepDue(done, total, progressStep, &progressThreshold, &percent)) return;
   if (!progressQuiet) QueueWorkerRequest(text, percent, -1);
 }

@@ -279,6 +279,52 @@ TEST_F(StreamTest, ExportThenImportRestoresEveryExportableValue) {
   EXPECT_EQ(text, Contents(again.get()));
 }
 
+TEST_F(StreamTest, TextOutsideAsciiGoesOutAndComesBackWhole) {
+  Configure(L"maintenance");
+  ASSERT_EQ(S_OK, Write(par::kExportSpecial, com::Variant(L"Ger\u00e4t").value()));
+  auto stream = NewStream();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, ImportExport()->Export(stream.get(), &done));
+  ASSERT_EQ(S_OK, Write(par::kExportSpecial, com::Variant(L"other").value()));
+  Rewind(stream.get());
+  ASSERT_EQ(S_OK, ImportExport()->Import(stream.get(), &done));
+  EXPECT_STREQ(L"Ger\u00e4t", V_BSTR(Field(par::kExportSpecial, 0x80).get()));
+}
+
+TEST_F(StreamTest, ExportAndImportShowTheirProgress) {
+  Configure(L"maintenance");
+  auto ended = [&](const wchar_t* title) {
+    // Started with the title at 0 %, ended with an empty title at 0 %.
+    return PumpUntil([&] {
+      const auto calls = frame->callsTo("OnProgress");
+      bool started = false;
+      for (const auto& call : calls)
+        if (call.arguments.at(1) == title && call.arguments.at(2) == L"0") started = true;
+      return started && calls.back().arguments.at(1).empty();
+    });
+  };
+  auto stream = NewStream();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  frame->clearCalls();
+  ASSERT_EQ(S_OK, ImportExport()->Export(stream.get(), &done));
+  EXPECT_TRUE(ended(L"Export"));
+  Rewind(stream.get());
+  frame->clearCalls();
+  ASSERT_EQ(S_OK, ImportExport()->Import(stream.get(), &done));
+  EXPECT_TRUE(ended(L"Import"));
+}
+
+TEST_F(StreamTest, ImportRefusesADocumentTypeDeclaration) {
+  Configure(L"maintenance");
+  auto stream = StreamOf(
+      "<?xml version=\"1.0\"?><!DOCTYPE PARAMETERS [<!ENTITY count \"9\">]>"
+      "<PARAMETERS><Parameter id=\"100\" type=\"VT_UI1\" value=\"&count;\"/></PARAMETERS>");
+  VARIANT_BOOL done = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, ImportExport()->Import(stream.get(), &done));
+  EXPECT_EQ(VARIANT_FALSE, done);
+  EXPECT_EQ(5, Number(par::kPreambles, 0x80));
+}
+
 TEST_F(StreamTest, AnEntryWithAnotherTypeLeavesItsParameterUnchanged) {
   Configure(L"maintenance");
   auto stream = StreamOf(

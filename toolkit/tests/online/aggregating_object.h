@@ -19,7 +19,7 @@
 
 namespace onlinetest {
 
-class AggregatingObject : public com::DispatchImpl<ITransferExtension>,
+class AggregatingObject final : public com::DispatchImpl<ITransferExtension>,
                           public com::DispatchImpl<IBulkTransfer>,
                           public com::DispatchImpl<ITransferGroupProvider> {
  public:

@@ -80,18 +80,6 @@ constexpr ULONG kControlInfoParamUpdates = 0x20;
 constexpr ULONG kControlPropertyDataSetEditable = 9993;  // VT_BOOL
 constexpr ULONG kControlPropertyDataState = 9999;        // VT_UI2
 
-// A progress report of a channel (event 18): VT_BSTR, VT_I4, VT_BOOL.
-struct SProgressEvent : public CevVAPacker {
-  com::Bstr text;
-  LONG progress = 0;     // percent
-  bool running = false;  // true while the operation runs (a step notice)
-
- protected:
-  bool ExchangeFields() override {
-    return ExchangeBstr(text) && ExchangeLong(progress) && ExchangeBool(running);
-  }
-};
-
 class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
                       public com::DispatchImpl<IFdtEvents> {
  public:

@@ -57,6 +57,10 @@ enum ParControlMessage : LONG {
 constexpr LONG kDtmEventParameterCompleted = 9;
 // The owner's event that reports a text to the user (its message path).
 constexpr LONG kDtmEventUserMessageText = 10004;
+// The owner's event that passes on a progress report (packed SProgressEvent).
+constexpr LONG kDtmEventProgress = 18;
+// Step of the export's and import's progress reports, in percent.
+constexpr ULONG kParamProgressStep = 5;
 
 // Transfer-event codes sent after the online read and write hooks.
 enum ParTransferEvent : ULONG {
@@ -346,7 +350,10 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // to tell its DTM as well.
   virtual HRESULT OnParamDataSetModified();
   // Progress of an export or import: index of count, with its text; index
-  // 0 starts it. Default: nothing.
+  // 0 starts it. Default: the owner's progress event (kDtmEventProgress to
+  // its IevFdtDtmEvents) with the start (percentage 0, not running) and
+  // then the steps of ProgressStepDue; none while an abort is pending, and
+  // nothing without the owner's events.
   virtual void OnParamProgress(ULONG index, ULONG count, const wchar_t* text);
   // The error text of a failed device completion for the user. Default:
   // the owner's user-message event (kDtmEventUserMessageText), S_OK.
@@ -377,6 +384,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   ULONG lastCompletedId_ = 0;
   com::Variant lastDeviceValue_;
   bool abortTransfer_ = false;
+  ULONG progressMark_ = 0;
   std::vector<ParValueSet> transferHandlers_;
   com::Variant transferListContext_;
   // ApplyRelationsForConfig runs: kind-1 relations read nothing.

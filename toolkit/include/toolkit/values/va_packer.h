@@ -83,6 +83,19 @@ struct SOnlineParamData : public CevVAPacker {
   }
 };
 
+// A progress report (DTM event 18, from a channel or the parameter handler):
+// VT_BSTR, VT_I4, VT_BOOL.
+struct SProgressEvent : public CevVAPacker {
+  com::Bstr text;
+  LONG progress = 0;     // percent
+  bool running = false;  // true while the operation runs (a step notice)
+
+ protected:
+  bool ExchangeFields() override {
+    return ExchangeBstr(text) && ExchangeLong(progress) && ExchangeBool(running);
+  }
+};
+
 using ParamUpdateList = std::vector<SParamUpdateInfo>;
 
 // The list as VT_ARRAY|VT_VARIANT of packed records (an empty list gives an
