@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "screenshot.h"
 #include "shared/registry_layout.h"
 #include "win32/unique_handle.h"
 

@@ -115,4 +115,11 @@ HRESULT Variant::assign(const VARIANT& v) {
 
 HRESULT Variant::changeType(VARTYPE type) { return ::VariantChangeType(&v_, &v_, 0, type); }
 
+Variant ui4(ULONG value) {
+  Variant v;
+  V_VT(v.get()) = VT_UI4;
+  V_UI4(v.get()) = value;
+  return v;
+}
+
 }  // namespace com

@@ -11,6 +11,7 @@
 #include "channel/hart_channel.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/xml/xml_dom.h"
 
 namespace hartdtm {
@@ -104,11 +105,11 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   if (FAILED(hr)) return hr;
   CancelListEntry entry(scanCancels_, invokeId.c_str());
 
-  com::ComPtr<IDispatch> events;
-  if (!workerFrame_ ||
-      FAILED(workerFrame_->QueryInterface(DIID_IFrameScanEvents, reinterpret_cast<void**>(events.put()))) ||
-      !events)
-    return E_NOINTERFACE;
+  // The frame's scan-result sink: queried in the channel's apartment and
+  // handed to the worker when it started, not asked of the frame's proxy
+  // here, which may answer with the frame object's own IDispatch.
+  const com::ComPtr<IDispatch> events = workerScanEvents_;
+  if (!events) return E_NOINTERFACE;
   // The request validated on the apartment; here it is only read.
   com::ComPtr<IXMLDOMDocument2> doc;
   VARIANT_BOOL created = VARIANT_FALSE;
@@ -120,11 +121,11 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   ScanRequestRecord record;
   if (SUCCEEDED(ParseScanRequestDocument(doc.get(), &record))) {
     GetScanDisplayString();
-    ReportScanProgress(scanDisplayText_.c_str(), 0, true);
+    ReportProgress(scanDisplayText_.c_str(), 0, true);
     WriteScanActive(true);
     hr = ScanAddresses(record, invokeId.c_str(), events.get());
     WriteScanActive(false);
-    ReportScanProgress(scanDisplayText_.c_str(), 100, false);
+    ReportProgress(scanDisplayText_.c_str(), 100, false);
     if (SUCCEEDED(hr)) return S_OK;
   }
   ScanIdentificationList failed;
@@ -140,9 +141,8 @@ void CHART_Channel::DropScanRequest(const VARIANT& value) {
 HRESULT CHART_Channel::SendScanResult(IDispatch* scanEvents, const wchar_t* invokeId,
                                       const ScanIdentificationList& list) {
   const std::wstring document = ScanIdentificationsDocument(list);
-  com::Variant id(invokeId), text(document.c_str());
-  // Frame sinks are called through IDispatch (OnScanResult).
-  return com::invokeMethod(scanEvents, 1, {id.value(), text.value()});
+  com::Bstr id(invokeId), text(document.c_str());
+  return frame_events::Notify(scanEvents, frame_events::kScanResult, id.get(), text.get());
 }
 
 HRESULT CHART_Channel::BuildScanAddressList(std::vector<uint8_t>* addresses, ScanIdentificationList* list,
@@ -195,7 +195,7 @@ HRESULT CHART_Channel::ScanAddresses(const ScanRequestRecord& request, const wch
   for (size_t k = 1; k <= count; ++k) {
     const uint8_t address = addresses[k - 1];
     if (address > maxScanAddress_) continue;
-    ReportScanProgress(scanDisplayText_.c_str(), static_cast<short>((100 * k) / count), true);
+    ReportProgress(scanDisplayText_.c_str(), static_cast<ULONG>((100 * k) / count), true);
     HartDeviceEntry entry;
     const HRESULT polled = PollAddress(address, &entry);
     if (scanCancels_.IsCancelled(invokeId)) return S_OK;

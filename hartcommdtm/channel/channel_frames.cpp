@@ -121,7 +121,7 @@ HRESULT CHART_Channel::ExecuteTransaction(HARTTransactRequestInfo& request, CHAR
 
 HRESULT CHART_Channel::Subscribe(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer) {
   const HRESULT kNoCode = static_cast<HRESULT>(0xFFFFFFFF);
-  if (!connection.fdt121Peer || frameFdtVersion_ < 1) {
+  if (!connection.fdt121Peer || FrameFdtVersion() < 1) {
     return BuildCommunicationError(answer, kCommErrNotSupportedFeature, channelName_.c_str(), kNoCode,
                                    L"not detected as FDT 1.2.1!");
   }
@@ -140,7 +140,7 @@ HRESULT CHART_Channel::Subscribe(HARTTransactRequestInfo& request, CHART_ChanCon
 
 HRESULT CHART_Channel::Unsubscribe(HARTTransactRequestInfo&, CHART_ChanConn& connection, BSTR* answer) {
   const HRESULT kNoCode = static_cast<HRESULT>(0xFFFFFFFF);
-  if (!connection.fdt121Peer || frameFdtVersion_ < 1) {
+  if (!connection.fdt121Peer || FrameFdtVersion() < 1) {
     return BuildCommunicationError(answer, kCommErrNotSupportedFeature, channelName_.c_str(), kNoCode,
                                    L"not detected as FDT 1.2.1!");
   }

@@ -259,7 +259,7 @@ HRESULT CHART_Channel::SendResponse(RequestType type, CHART_ChanConn& connection
   switch (type) {
     case kRequestConnect: {
       com::ComPtr<IChildCommunicationEvents2> second;
-      if (frameFdtVersion_ == 1 && connection.fdt121Peer && SUCCEEDED(second.queryFrom(callback.get())) &&
+      if (FrameFdtVersion() == 1 && connection.fdt121Peer && SUCCEEDED(second.queryFrom(callback.get())) &&
           second) {
         com::Bstr parent;
         HRESULT hr = BuildParentVersionDocument(parent.put());

@@ -16,6 +16,7 @@
 #include "channel/hart_channel.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "toolkit/values/frame_events.h"
 
 namespace hartdtm {
 
@@ -251,24 +252,6 @@ HRESULT CHART_Channel::OnScanEvent(ULONG id, VARIANT& value) {
 
 // ---- progress and scan state ----------------------------------------------------------
 
-HRESULT CHART_Channel::ReportScanProgress(const wchar_t* text, short percent, bool running) {
-  SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, 3);
-  if (!array) return E_FAIL;
-  com::Variant packed;
-  packed.get()->vt = VT_ARRAY | VT_VARIANT;
-  packed.get()->parray = array;
-  com::Variant fields[3] = {com::Variant(text), com::Variant(static_cast<LONG>(percent)), com::Variant(running)};
-  for (LONG i = 0; i < 3; ++i) {
-    if (FAILED(::SafeArrayPutElement(array, &i, fields[i].get()))) return E_FAIL;
-  }
-  com::ComPtr<IevFdtDtmEvents> events;
-  if (FAILED(Owner(events)) || !events) return E_FAIL;
-  com::Variant code;
-  code.get()->vt = VT_UI4;
-  code.get()->ulVal = kDtmEventProgress;
-  return events->OnDtmEvent(code.value(), packed.value());
-}
-
 HRESULT CHART_Channel::WriteScanActive(bool active) {
   com::ComPtr<IevFdtParameterHandler4> handler;
   if (FAILED(Owner(handler)) || !handler) return E_NOINTERFACE;
@@ -303,11 +286,11 @@ void CHART_Channel::RunDeviceListScan() {
   const unsigned last = maxScanAddress_ > kHighestPollingAddress ? kHighestPollingAddress : maxScanAddress_;
   for (unsigned address = 0; address <= last; ++address) {
     if (::WaitForSingleObject(scanStopEvent_.get(), 0) == WAIT_OBJECT_0) break;
-    ReportScanProgress(scanDisplayText_.c_str(), static_cast<short>((100 * (address + 1)) / 64), true);
+    ReportProgress(scanDisplayText_.c_str(), static_cast<ULONG>((100 * (address + 1)) / 64), true);
     HartDeviceEntry entry;
     if (SUCCEEDED(PollAddress(static_cast<uint8_t>(address), &entry))) AddFoundDevice(entry);
   }
-  ReportScanProgress(scanDisplayText_.c_str(), 100, false);
+  ReportProgress(scanDisplayText_.c_str(), 100, false);
   WriteScanActive(false);
 }
 
@@ -331,15 +314,12 @@ STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, VARIANT_BOOL* result) {
 }
 
 HRESULT CHART_Channel::ExecuteTopologyScan(baseRequestInfo& request) {
-  com::ComPtr<IDispatch> events;
-  if (workerFrame_)
-    workerFrame_->QueryInterface(__uuidof(IFrameDtmEvents), reinterpret_cast<void**>(events.put()));
+  const com::ComPtr<IDispatch> events = workerFrameEvents_;
   RunDeviceListScan();
   if (!events) return E_POINTER;
   const std::wstring document = TopologyScanDocument(found_.Snapshot());
-  com::Variant id(request.invokeId.c_str()), text(document.c_str());
-  // Frame sinks are called through IDispatch (OnScanResponse).
-  return com::invokeMethod(events.get(), 16, {id.value(), text.value()});
+  com::Bstr id(request.invokeId.c_str()), text(document.c_str());
+  return frame_events::Notify(events.get(), frame_events::kScanResponse, id.get(), text.get());
 }
 
 // ---- address change (worker) ------------------------------------------------------------

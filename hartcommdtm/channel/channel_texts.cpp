@@ -3,10 +3,14 @@
 #include <cwchar>
 #include <string>
 
+#include "channel/hart_channel.h"
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
+#include "com/Variant.h"
 #include "outside.h"
 #include "toolkit.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/xml/translation.h"
 
 namespace hartdtm {
 
@@ -150,6 +154,39 @@ HRESULT ChannelToolkitMessage(IUnknown* owner, ULONG id, BSTR* text) {
     return S_OK;
   for (const ToolkitRow& row : kToolkitMessages) {
     if (row.id == id) return AssignText(row.text, text);
+  }
+  return S_OK;
+}
+
+HRESULT CHART_Channel::LoadParameterTexts(IevFdtParameterInfo* info, ULONG index) {
+  if (!info) return E_POINTER;
+  com::ComPtr<IevFdtTranslation> translation = OwnerTranslation();
+  if (!translation) return S_FALSE;
+  VARIANT at;
+  V_VT(&at) = VT_UI4;
+  V_UI4(&at) = index;
+  com::Variant id;
+  HRESULT hr = info->GetParameterId(at, id.put());
+  if (FAILED(hr)) return hr;
+  ULONG parameterId = 0;
+  hr = CFdtVariant::GetUI4(id.value(), &parameterId);
+  if (FAILED(hr)) return hr;
+  const std::wstring parameter =
+      L"localization/ChannelList/Channel/ParameterList/Parameter[@parId=\"" + std::to_wstring(parameterId) + L"\"]";
+  const struct {
+    const wchar_t* element;
+    LONG field;
+  } kTexts[] = {{L"/Name", kParameterInfoText}, {L"/Description", kParameterInfoText2}};
+  for (const auto& entry : kTexts) {
+    com::Bstr text;
+    if (!Localized(translation.get(), parameter + entry.element, text.put())) continue;
+    VARIANT field, value;
+    V_VT(&field) = VT_I4;
+    V_I4(&field) = entry.field;
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = text.get();  // borrowed for the call
+    hr = info->SetParameterInfo(id.value(), field, value);
+    if (FAILED(hr)) return hr;
   }
   return S_OK;
 }

@@ -13,6 +13,7 @@
 #include "shared/status_codes.h"
 #include "toolkit/params/param_rows.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/xml/xml_schema_lists.h"
 
@@ -45,6 +46,7 @@ const com::InterfaceEntry* CHART_Channel::interfaceMap() {
       com::entry<CHART_Channel, IevFdtOwnedChannel>(),
       com::entry<CHART_Channel, IevFdtChannelText>(),
       EV_PARAMETER_HANDLER_ENTRIES(CHART_Channel),
+      EV_CHANNEL_TRANSLATION_ENTRIES(CHART_Channel),
       com::endOfMap()};
   return map;
 }
@@ -65,8 +67,11 @@ HRESULT CHART_Channel::finalConstruct() {
   scanStopEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   scanDoneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!scanStopEvent_ || !scanDoneEvent_) return E_OUTOFMEMORY;
-  // Only the DTM's handler holds its modified notice through a relation list.
+  // Only the DTM's handler holds its modified notice through a relation
+  // list, and only the DTM's writes device parameters to the device: the
+  // channel's own parameter is no parameter of the DTM's device.
   ParamOptions().holdNoticeDuringRelations = false;
+  ParamOptions().storeToDeviceOnline = false;
   // The channel's one parameter: its name, which is the channel's tag.
   return ParamRow::Text(kParChannelName, L"FSK Mavix - HART Channel", L"FSK Mavix - HART Channel",
                         L"FSK Mavix - HART Channel", 0)
@@ -287,6 +292,17 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
       if (FAILED(hr) && duplicate) ::CloseHandle(duplicate);
       return hr;
     }
+    // The parameter texts live in this apartment with the parameters: they
+    // follow the owner's language here, the worker only keeps its id.
+    if (number == kEventLanguage && !OnWorkerThread()) OnLanguageChanged();
+    if (number == kEventFrameVersion) {
+      // Kept at once as well: the DTM tells a channel when it attaches it,
+      // before any worker runs, and the worker's start needs it.
+      com::Variant version;
+      hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);
+      if (FAILED(hr)) return hr;
+      ::InterlockedExchange(&frameFdtVersion_, version.get()->lVal);
+    }
     return PostEvent(number, value);
   });
 }
@@ -351,6 +367,10 @@ HRESULT CHART_Channel::StartThread() {
       StopThread();
       return hr;
     }
+    // Sinks the frame lacks stay empty: the worker then has nobody to tell.
+    frame_events::OfferSink(frame_.get(), DIID_IFrameDtmEvents, frameEventsEntry_);
+    // Only an FDT 1.2.1 frame has a scan-result sink (and scans).
+    if (FrameFdtVersion() >= 1) frame_events::OfferSink(frame_.get(), DIID_IFrameScanEvents, scanEventsEntry_);
   }
   attachDoneEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   bool done = false;
@@ -368,9 +388,11 @@ void CHART_Channel::StopThread() {
   if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread_.get());
   thread_.reset();
   threadId_ = 0;
-  // Streams the worker never took.
+  // Streams and entries the worker never took, or took already.
   ownerLinkStream_ = nullptr;
   frameStream_ = nullptr;
+  frameEventsEntry_.revoke();
+  scanEventsEntry_.revoke();
 }
 
 HRESULT CHART_Channel::StopWorkerThread() {
@@ -451,6 +473,10 @@ void CHART_Channel::HandleAttach() {
     ::CoGetInterfaceAndReleaseStream(frameStream_.detach(), __uuidof(IFrameContainer),
                                      workerFrame_.putVoid());
   }
+  if (frameEventsEntry_.cookie() && FAILED(frameEventsEntry_.take(workerFrameEvents_.putVoid())))
+    workerFrameEvents_ = nullptr;
+  if (scanEventsEntry_.cookie() && FAILED(scanEventsEntry_.take(workerScanEvents_.putVoid())))
+    workerScanEvents_ = nullptr;
   com::ComPtr<IDtm> ownerDtm;
   if (FAILED(Owner(ownerDtm))) ownerDtm = nullptr;
   if (ownerDtm && workerFrame_) {
@@ -477,6 +503,8 @@ void CHART_Channel::DropWorkerInterfaces() {
   for (const ConnRef& c : connections_.Snapshot()) c->DropWorkerCallback();
   for (Subscription& s : subscriptions_) s.connection->DropWorkerCallback();
   workerFrame_ = nullptr;
+  workerFrameEvents_ = nullptr;
+  workerScanEvents_ = nullptr;
   workerOwnerLink_ = nullptr;
 }
 
@@ -576,30 +604,21 @@ HRESULT CHART_Channel::ReportToOwner(const wchar_t* text) {
   return events->OnDtmEvent(code.value(), value.value());
 }
 
-// The frame's DTM-event sink is called through IDispatch alone (frames
-// implement it as an event sink): OnErrorMessage is dispatch id 2.
+// The frame's DTM-event sink: on the worker the one handed over at the
+// start, on the apartment the frame's own.
 HRESULT CHART_Channel::ReportToFrame(const wchar_t* text) {
-  static const IID kFrameDtmEvents = {0xF15BA42E, 0xBBF1, 0x42ED, {0x80, 0x09, 0x7F, 0x66, 0x4A, 0x00, 0x2C, 0xFB}};
-  constexpr DISPID kOnErrorMessage = 2;
-  IFrameContainer* frame = OnWorkerThread() ? workerFrame_.get() : frame_.get();
-  if (!frame) return E_NOINTERFACE;
   com::ComPtr<IDispatch> events;
-  if (FAILED(frame->QueryInterface(kFrameDtmEvents, events.putVoid())) || !events) return E_NOINTERFACE;
+  if (OnWorkerThread())
+    events = workerFrameEvents_;
+  else
+    frame_events::QuerySink(frame_.get(), DIID_IFrameDtmEvents, events);
+  if (!events) return E_NOINTERFACE;
   com::ComPtr<IevFdtBaseDTM> base;
   if (FAILED(Owner(base)) || !base) return E_FAIL;
   com::Bstr tag;
   base->GetSystemTag(tag.put());
-  VARIANT arguments[2];  // in reverse order: text, system tag
-  ::VariantInit(&arguments[0]);
-  ::VariantInit(&arguments[1]);
   com::Bstr message(text ? text : L"");
-  arguments[0].vt = VT_BSTR;
-  arguments[0].bstrVal = message.get();
-  arguments[1].vt = VT_BSTR;
-  arguments[1].bstrVal = tag.get();
-  DISPPARAMS parameters = {arguments, nullptr, 2, 0};
-  return events->Invoke(kOnErrorMessage, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr,
-                        nullptr, nullptr);
+  return frame_events::Notify(events.get(), frame_events::kErrorMessage, tag.get(), message.get());
 }
 
 // ---- receive callback (the library's message-handler thread) ----------------
@@ -713,7 +732,7 @@ HRESULT CHART_Channel::OnChannelEvent(ULONG id, VARIANT& value) {
       com::Variant version;
       HRESULT hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);
       if (FAILED(hr)) return hr;
-      frameFdtVersion_ = version.get()->lVal;
+      ::InterlockedExchange(&frameFdtVersion_, version.get()->lVal);
       return S_OK;
     }
     default:

@@ -32,6 +32,7 @@
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
+#include "com/GlobalInterface.h"
 #include "com/Object.h"
 #include "fdt.h"
 #include "hartcommdtm.h"
@@ -39,6 +40,7 @@
 #include "modem/modem_binding.h"
 #include "toolkit.h"
 #include "toolkit/params/param_handler.h"
+#include "toolkit/xml/channel_translation.h"
 #include "toolkit/xml/xml_handler.h"
 #include "win32/unique_handle.h"
 
@@ -106,7 +108,8 @@ class CHART_Channel : public com::ObjectRoot,
                       public IPersistStreamInit,
                       public IevFdtOwnedChannel,
                       public IevFdtChannelText,
-                      public CevFDT_ParameterHandlerImpl<CHART_Channel> {
+                      public CevFDT_ParameterHandlerImpl<CHART_Channel>,
+                      public CevFDT_ChannelTranslationImpl<CHART_Channel> {
  public:
   static const com::InterfaceEntry* interfaceMap();
   HRESULT finalConstruct();
@@ -219,6 +222,12 @@ class CHART_Channel : public com::ObjectRoot,
   // name, then the built-in table. E_INVALIDARG without out pointer or with
   // neither name nor id; E_FAIL when no text exists.
   HRESULT GetUserMessage(UINT id, const wchar_t* name, BSTR* text);
+  // The name and description of the parameter at index (of info) from the
+  // owner's translation, under localization/ChannelList/Channel/
+  // ParameterList/Parameter[@parId="<id>"]; a text the translation lacks
+  // stays as it was. S_FALSE without the owner's translation
+  // (channel_texts.cpp).
+  HRESULT LoadParameterTexts(IevFdtParameterInfo* info, ULONG index);
   // The message of a library status code; nothing for status 0.
   HRESULT ReportDriverError(unsigned status, BSTR* text);
 
@@ -325,7 +334,6 @@ class CHART_Channel : public com::ObjectRoot,
   class AddressChangeJob;
   bool IsScanEvent(ULONG id) const;
   HRESULT OnScanEvent(ULONG id, VARIANT& value);
-  HRESULT ReportScanProgress(const wchar_t* text, short percent, bool running);
   HRESULT WriteScanActive(bool active);
   void GetScanDisplayString();
   void RunDeviceListScan();
@@ -364,6 +372,23 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
                             const wchar_t* descriptor) override;
 
+  // --- download of the channel's parameters (channel_download.cpp) ---
+  // The handler's download request: while the owner DTM is online, every
+  // parameter of GetParInfoList is written through StoreParameter (a byte
+  // array held as hexadecimal text as its bytes), with progress notices
+  // titled "Download"; a failed parameter is reported as "<name>: <error
+  // text>" and the owner asks the user whether to stop. *done only when
+  // every parameter was written. E_NOINTERFACE without the owner's
+  // IevFdtBaseDTM, E_ABORT after an abort, E_FAIL when not online.
+  HRESULT OnParamDownloadRequest(const VARIANT& request, VARIANT_BOOL* done) override;
+  // One parameter: the value written becomes its device value; once written
+  // it is no longer marked to be downloaded (flag 0x2). *record is the
+  // descriptor as read before the write.
+  HRESULT DownloadParameter(ULONG parameterId, ParInfo* record);
+  // The text of an error code: the frame's (ITransferGroupProvider), else
+  // the code as "%08X".
+  com::Bstr ErrorCodeText(HRESULT code);
+
   CevFDTXMLHandlerImpl<CHART_Channel> xml_;
 
   // Channel information.
@@ -387,7 +412,8 @@ class CHART_Channel : public com::ObjectRoot,
 
   LONG workerStarted_ = 0;
   LONG channelState_ = kChannelDetached;
-  LONG frameFdtVersion_ = 0;
+  mutable LONG frameFdtVersion_ = 0;  // 1: an FDT 1.2.1 frame; set on either thread
+  LONG FrameFdtVersion() const { return ::InterlockedCompareExchange(&frameFdtVersion_, 0, 0); }
   win32::UniqueHandle abortDoneEvent_;  // the worker's own duplicate
   bool driverErrorReported_ = false;    // once per attach
 
@@ -425,8 +451,16 @@ class CHART_Channel : public com::ObjectRoot,
   win32::UniqueHandle attachDoneEvent_;
   com::ComPtr<IStream> ownerLinkStream_;
   com::ComPtr<IStream> frameStream_;
+  // The frame's sinks, queried here by their own dispatch interfaces and
+  // taken by the worker under the same ones (toolkit/values/frame_events.h):
+  // IFrameDtmEvents, and IFrameScanEvents for a frame of FDT 1.2.1. Entered
+  // while the worker starts, revoked once it has stopped.
+  com::GlobalInterface frameEventsEntry_;
+  com::GlobalInterface scanEventsEntry_;
   com::ComPtr<IDispatch> workerOwnerLink_;
   com::ComPtr<IFrameContainer> workerFrame_;
+  com::ComPtr<IDispatch> workerFrameEvents_;  // IFrameDtmEvents (worker)
+  com::ComPtr<IDispatch> workerScanEvents_;   // IFrameScanEvents (worker)
   UINT_PTR endTimer_ = 0;  // armed by LetWorkerEnd
   bool attachSucceeded_ = false;
   win32::CriticalSection stopLock_;

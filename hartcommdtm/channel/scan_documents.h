@@ -21,8 +21,6 @@ namespace hartdtm {
 
 // Parameter written while a scan loop runs.
 constexpr ULONG kParScanActive = 1005;
-// DTM event that carries a progress report to the frame.
-constexpr ULONG kDtmEventProgress = 18;
 // Highest polling address of any scan.
 constexpr uint8_t kHighestPollingAddress = 63;
 

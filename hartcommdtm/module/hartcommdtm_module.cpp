@@ -10,7 +10,7 @@
 // frame application's installation registers.
 //
 // One row per COM class of the module: the DTM object, the DTM's worker
-// thread, the HART channel; the controls add theirs.
+// thread, the HART channel and the DTM's controls.
 #include <windows.h>
 #include <objbase.h>
 #include <rpc.h>
@@ -21,6 +21,9 @@
 #include "com/Object.h"
 #include "com/Registration.h"
 #include "channel/hart_channel.h"
+#include "controls/channel_config_ctrl.h"
+#include "controls/control_resources.h"
+#include "controls/driver_config_ctrl.h"
 #include "dtm/catalogue_notice.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/hart_comm_dtm.h"
@@ -62,12 +65,30 @@ const com::ClassRegistration kChannelRegistration = {
     L"vtFDT.FSKMavixCommDTM_HART_Channel", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", false,
     nullptr, nullptr, nullptr};
 
+// Every control: programmable, insertable, a control with the toolbox
+// bitmap, "MiscStatus" 0 and for the content aspect 131473
+// (OLEMISC_SETCLIENTSITEFIRST | ACTIVATEWHENVISIBLE | INSIDEOUT |
+// CANTLINKINSIDE | RECOMPOSEONRESIZE).
+const com::ControlRegistration kControl = {IDB_CONTROL_TOOLBOX, L"0", L"131473", true};
+
+const com::ClassRegistration kChannelConfigRegistration = {
+    &CLSID_ChannelConfigCtrl, L"Channel Configuration", L"vtFDT.FSKMavixCommDTM_ChannelConfig.1",
+    L"vtFDT.FSKMavixCommDTM_ChannelConfig", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true,
+    &kControl, nullptr, nullptr};
+
+const com::ClassRegistration kDriverConfigRegistration = {
+    &CLSID_DriverConfigCtrl, L"Driver Configuration", L"vtFDT.FSKMavixCommDTM_DriverConfigCtrl.1",
+    L"vtFDT.FSKMavixCommDTM_DriverConfigCtrl", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true,
+    &kControl, nullptr, nullptr};
+
 const com::ClassEntry kClasses[] = {
     {&CLSID_HART_CommDTM, &com::createObject<CHART_CommDTM>, &kDtmRegistration},
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
      &kThreadRegistration},
     {&CLSID_HART_Channel, &com::createObjectNoAggregation<hartdtm::CHART_Channel>,
      &kChannelRegistration},
+    {&CLSID_ChannelConfigCtrl, &com::createObject<CChannelConfigCtrl>, &kChannelConfigRegistration},
+    {&CLSID_DriverConfigCtrl, &com::createObject<CDriverConfigCtrl>, &kDriverConfigRegistration},
 };
 
 }  // namespace

@@ -1,8 +1,10 @@
 // A dispatch-only event sink for frame doubles, as frames implement the
-// DTM-event sinks: IDispatch and nothing that works after it. Invoke hands
-// each call to the double by dispatch id; a caller that took the sink for a
-// dual interface and called through its vtable reaches one of the slots
-// after Invoke, which reports the misuse and fails.
+// DTM-event sinks: an object of its own, distinct from the frame object and
+// its container's IDispatch, answering IDispatch and its own dispatch
+// interface and nothing that works after IDispatch. Invoke hands each call
+// to the double by dispatch id; a caller that took the sink for a dual
+// interface and called through its vtable reaches one of the slots after
+// Invoke, which reports the misuse and fails.
 #pragma once
 
 #include <windows.h>
@@ -69,6 +71,9 @@ class DispatchOnlySink : public com::DispatchByIdOnly {
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
+    // COM's marshaller asks for the identifier it marshals under; a sink
+    // handed between apartments under its own one is asked for it.
+    if (IsEqualIID(iid, iid_)) ::InterlockedIncrement(&ownQueries_);
     if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, iid_)) {
       AddRef();
       *out = static_cast<IDispatch*>(this);
@@ -79,6 +84,10 @@ class DispatchOnlySink : public com::DispatchByIdOnly {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
   STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+
+  // How often the sink itself was asked for its dispatch interface (the
+  // frame answering it hands the sink over without asking it).
+  LONG ownInterfaceQueries() const { return ::InterlockedCompareExchange(&ownQueries_, 0, 0); }
 
   // IDispatch: no type information; calls by dispatch id only.
   STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -117,6 +126,7 @@ class DispatchOnlySink : public com::DispatchByIdOnly {
 
   IUnknown* owner_;
   IID iid_;  // the dispatch interface the sink stands for
+  mutable LONG ownQueries_ = 0;
   InvokeHandler onInvoke_;
   MisuseHandler onVtableCall_;
 };

@@ -15,7 +15,36 @@ std::wstring Text(const VARIANT& value) {
   return V_BSTR(copy.get()) ? V_BSTR(copy.get()) : L"";
 }
 
+FaultHandler& Handler() {
+  static FaultHandler handler = nullptr;
+  return handler;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+LONG g_expecting = 0;  // ExpectedFaults alive
+LONG g_expected = 0;   // faults counted while one is
+
 }  // namespace
+
+// Set once, at a test program's start, before any double exists.
+void setFaultHandler(FaultHandler handler) { Handler() = handler; }
+
+void reportFault(const std::string& what) {
+  if (::InterlockedCompareExchange(&g_expecting, 0, 0) > 0) {
+    ::InterlockedIncrement(&g_expected);
+    return;
+  }
+  if (FaultHandler handler = Handler()) handler(what);
+}
+
+ExpectedFaults::ExpectedFaults() : start_(::InterlockedCompareExchange(&g_expected, 0, 0)) {
+  ::InterlockedIncrement(&g_expecting);
+}
+
+ExpectedFaults::~ExpectedFaults() { ::InterlockedDecrement(&g_expecting); }
+
+LONG ExpectedFaults::count() const { return ::InterlockedCompareExchange(&g_expected, 0, 0) - start_; }
 
 const com::InterfaceEntry* FrameApplication::interfaceMap() {
   static const com::InterfaceEntry map[] = {
@@ -81,6 +110,17 @@ void FrameApplication::record(const char* interfaceName, const char* method, std
   call.arguments = std::move(arguments);
   win32::CsLock hold(lock_);
   calls_.push_back(std::move(call));
+}
+
+void FrameApplication::fault(const char* interfaceName, const char* method, std::vector<std::wstring> arguments) {
+  std::string what = std::string(interfaceName) + " " + method;
+  for (const auto& argument : arguments) what += " " + Narrow(argument);
+  record(interfaceName, method, std::move(arguments));
+  reportFault(what);
+}
+
+void FrameApplication::primaryInvoke(DISPID id) {
+  fault("IDispatch", "Invoke", {std::to_wstring(id)});
 }
 
 std::wstring FrameApplication::answerDocument(const wchar_t* resultMessage) {

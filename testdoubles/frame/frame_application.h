@@ -30,6 +30,48 @@ struct FrameCall {
   std::vector<std::wstring> arguments;  // texts as received; numbers as decimal text
 };
 
+// Faults: calls no frame would take as meant, such as a notice that reached
+// the frame object's own IDispatch instead of its sink, or a call through a
+// sink's vtable. The double records each with the other calls and hands it
+// to the fault handler, which in a test program fails the running test
+// (test programs link frame_double, which installs it; see the README).
+using FaultHandler = void (*)(const std::string& what);
+void setFaultHandler(FaultHandler handler);
+// Hands a fault to the handler (nothing without one); any thread.
+void reportFault(const std::string& what);
+// For a test that provokes faults on purpose: while one lives, faults are
+// counted instead of handed to the handler.
+class ExpectedFaults {
+ public:
+  ExpectedFaults();
+  ~ExpectedFaults();
+  ExpectedFaults(const ExpectedFaults&) = delete;
+  ExpectedFaults& operator=(const ExpectedFaults&) = delete;
+  // Faults reported since this one was made.
+  LONG count() const;
+
+ private:
+  LONG start_;
+};
+
+// The frame object's own IDispatch. A frame's container answers it with its
+// dual interface's dispatch (here IFrameUserDialog's), where the dispatch
+// ids mean the container's methods; the frame's notices have sinks of their
+// own. Every Invoke here is therefore a notice that missed its sink: it is
+// reported (primaryInvoke) and then served as the container would serve it.
+class PrimaryDispatch : public com::DispatchImpl<IFrameUserDialog> {
+ public:
+  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                      VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+    primaryInvoke(id);
+    return com::DispatchImpl<IFrameUserDialog>::Invoke(id, iid, locale, flags, params, result,
+                                                        exception, argError);
+  }
+
+ protected:
+  virtual void primaryInvoke(DISPID id) = 0;
+};
+
 // A scripted answer of IFrameUserDialog::UserDialog.
 struct UserDialogAnswer {
   HRESULT result = S_OK;
@@ -37,7 +79,7 @@ struct UserDialogAnswer {
 };
 
 class FrameApplication : public com::ObjectRoot,
-                         public com::DispatchImpl<IFrameUserDialog>,
+                         public PrimaryDispatch,
                          public com::DispatchImpl<ITransferGroupProvider> {
  public:
   static const com::InterfaceEntry* interfaceMap();
@@ -70,6 +112,10 @@ class FrameApplication : public com::ObjectRoot,
 
  protected:
   void record(const char* interfaceName, const char* method, std::vector<std::wstring> arguments);
+  // Records a fault like a call and reports it (reportFault).
+  void fault(const char* interfaceName, const char* method, std::vector<std::wstring> arguments);
+  // A fault: recorded as ("IDispatch", "Invoke", {dispatch id}).
+  void primaryInvoke(DISPID id) override;
 
  private:
   static HRESULT queryUserDialog(void* object, REFIID iid, void** out);

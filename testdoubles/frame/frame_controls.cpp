@@ -66,7 +66,9 @@ STDMETHODIMP ControlFrame::CloseActiveXControlRequest(BSTR controlKey, VARIANT_B
   record("IFrameActiveX", "CloseActiveXControlRequest", {controlKey ? controlKey : L""});
   if (!result) return E_POINTER;
   *result = closeAnswer_.answer;
-  return closeAnswer_.result;
+  if (!closeHandler_) return closeAnswer_.result;
+  *result = VARIANT_TRUE;
+  return com::guard([&] { return closeHandler_(controlKey ? controlKey : L"", result); });
 }
 
 STDMETHODIMP ControlFrame::OpenDialogActiveXControlRequest(BSTR systemTag, BSTR functionCall,

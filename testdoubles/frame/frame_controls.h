@@ -7,9 +7,9 @@
 // Each call is recorded (interface "IFrameActiveX" or "IFrameDialogActiveX",
 // arguments: system tag and function-call document, or the control key).
 // A test plays the control with a handler, which runs inside the frame's
-// call (writing the DTM's parameters as the control would, say) and gives
-// the frame's answer; without one a request answers the scripted answer
-// (default: S_OK and true).
+// call (writing the DTM's parameters as the control would, say, or closing
+// the control it hosts) and gives the frame's answer; without one a request
+// answers the scripted answer (default: S_OK and true).
 #pragma once
 
 #include <functional>
@@ -43,6 +43,10 @@ class ControlFrame : public NoticeFrame,
                             VARIANT_BOOL* answer)>;
   void onOpenControl(ControlHandler handler) { openHandler_ = std::move(handler); }
   void onDialog(ControlHandler handler) { dialogHandler_ = std::move(handler); }
+  // (control key, out answer) -> result: the frame closing a control it
+  // hosts (asking PrepareToRelease, destroying its window).
+  using CloseHandler = std::function<HRESULT(const std::wstring& key, VARIANT_BOOL* answer)>;
+  void onCloseControl(CloseHandler handler) { closeHandler_ = std::move(handler); }
 
   // IFrameActiveX
   STDMETHODIMP OpenActiveXControlRequest(BSTR systemTag, BSTR functionCall,
@@ -66,6 +70,7 @@ class ControlFrame : public NoticeFrame,
   Answer closeAnswer_;
   ControlHandler openHandler_;
   ControlHandler dialogHandler_;
+  CloseHandler closeHandler_;
 };
 
 // A new control frame; *object stays valid while the returned reference is held.

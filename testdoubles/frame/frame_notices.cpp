@@ -52,6 +52,7 @@ const com::InterfaceEntry* NoticeFrame::interfaceMap() {
       com::entryQuery(__uuidof(IFrameDtmEvents), &NoticeFrame::queryPart),
       com::entryQuery(__uuidof(IFrameDtmEvents2), &NoticeFrame::queryPart),
       com::entryQuery(__uuidof(IFrameAuditTrailEvents), &NoticeFrame::queryPart),
+      com::entryQuery(__uuidof(IDeviceDataAccessEvents), &NoticeFrame::queryPart),
       com::entryQuery(IID_IMarshal, &NoticeFrame::queryPart),
       com::endOfMap()};
   return map;
@@ -74,10 +75,21 @@ HRESULT NoticeFrame::queryPart(void* object, REFIID iid, void** out) {
   }
   if (iid == __uuidof(IFrameContainer)) return Offer<IFrameContainer>(self, offered.container, out);
   if (iid == __uuidof(IFrameTopology)) return Offer<IFrameTopology>(self, offered.topology, out);
-  if (iid == __uuidof(IFrameDtmEvents)) return OfferSink(self->eventSink_.get(), offered.eventSink, out);
-  if (iid == __uuidof(IFrameDtmEvents2)) return OfferSink(self->stateSink_.get(), offered.stateSink, out);
+  if (iid == __uuidof(IFrameDtmEvents)) {
+    self->countSinkQuery("IFrameDtmEvents");
+    return OfferSink(self->eventSink_.get(), offered.eventSink, out);
+  }
+  if (iid == __uuidof(IFrameDtmEvents2)) {
+    self->countSinkQuery("IFrameDtmEvents2");
+    return OfferSink(self->stateSink_.get(), offered.stateSink, out);
+  }
   if (iid == __uuidof(IFrameAuditTrailEvents)) {
+    self->countSinkQuery("IFrameAuditTrailEvents");
     return OfferSink(self->auditSink_.get(), offered.auditTrail, out);
+  }
+  if (iid == __uuidof(IDeviceDataAccessEvents)) {
+    self->countSinkQuery("IDeviceDataAccessEvents");
+    return OfferSink(self->dataAccessSink_.get(), offered.dataAccess, out);
   }
   if (iid == IID_IMarshal) return Offer<IMarshal>(self, agile && self->marshalerInner_, out);
   return E_NOINTERFACE;
@@ -85,7 +97,7 @@ HRESULT NoticeFrame::queryPart(void* object, REFIID iid, void** out) {
 
 HRESULT NoticeFrame::finalConstruct() {
   auto misuse = [this](const char* name) {
-    return [this, name](int slot) { record(name, "vtable call", {std::to_wstring(slot)}); };
+    return [this, name](int slot) { fault(name, "vtable call", {std::to_wstring(slot)}); };
   };
   eventSink_.reset(new DispatchOnlySink(
       controllingUnknown(), DIID_IFrameDtmEvents,
@@ -101,6 +113,10 @@ HRESULT NoticeFrame::finalConstruct() {
         return invokeAudit(id, params, result);
       },
       misuse("IFrameAuditTrailEvents")));
+  dataAccessSink_.reset(new DispatchOnlySink(
+      controllingUnknown(), DIID_IDeviceDataAccessEvents,
+      [this](DISPID id, const DISPPARAMS& params, VARIANT*) { return invokeDataAccess(id, params); },
+      misuse("IDeviceDataAccessEvents")));
   return ::CoCreateFreeThreadedMarshaler(controllingUnknown(), &marshalerInner_);
 }
 
@@ -150,6 +166,26 @@ HRESULT NoticeFrame::invokeAudit(DISPID id, const DISPPARAMS& p, VARIANT* result
   return hr;
 }
 
+// Answers of single-device data access: (invoke id, document), and the
+// item-list change (system tag).
+HRESULT NoticeFrame::invokeDataAccess(DISPID id, const DISPPARAMS& p) {
+  using S = DispatchOnlySink;
+  const char* method = id == 1   ? "OnItemListResponse"
+                       : id == 2 ? "OnDeviceItemListChanged"
+                       : id == 3 ? "OnReadResponse"
+                       : id == 4 ? "OnWriteResponse"
+                                 : nullptr;
+  if (!method) return DISP_E_MEMBERNOTFOUND;
+  return com::guard([&] {
+    if (id == 2) {
+      record("IDeviceDataAccessEvents", method, {S::Text(p, 0)});
+    } else {
+      record("IDeviceDataAccessEvents", method, {S::Text(p, 0), S::Text(p, 1)});
+    }
+    return noticeResult(method);
+  });
+}
+
 void NoticeFrame::finalRelease() {
   if (marshalerInner_) marshalerInner_->Release();
   marshalerInner_ = nullptr;
@@ -174,6 +210,11 @@ void NoticeFrame::setDelay(const char* method, DWORD milliseconds) {
   delays_[method] = milliseconds;
 }
 
+void NoticeFrame::duringNextCall(const char* method, std::function<void()> step) {
+  win32::CsLock hold(noticeLock_);
+  steps_[method] = std::move(step);
+}
+
 void NoticeFrame::setSchemaPath(const std::wstring& folder) {
   win32::CsLock hold(noticeLock_);
   schemaPath_ = folder;
@@ -193,6 +234,17 @@ void NoticeFrame::setChildNodes(const std::wstring& channelPath, const std::wstr
 void NoticeFrame::setAgile(bool on) {
   win32::CsLock hold(noticeLock_);
   agile_ = on;
+}
+
+void NoticeFrame::countSinkQuery(const char* sink) {
+  win32::CsLock hold(noticeLock_);
+  ++sinkQueries_[sink];
+}
+
+size_t NoticeFrame::sinkQueries(const char* sink) const {
+  win32::CsLock hold(noticeLock_);
+  auto found = sinkQueries_.find(sink);
+  return found == sinkQueries_.end() ? 0 : found->second;
 }
 
 bool NoticeFrame::waitForCalls(const char* method, size_t count, DWORD timeoutMs) const {
@@ -215,13 +267,20 @@ bool NoticeFrame::waitForCalls(const char* method, size_t count, DWORD timeoutMs
 HRESULT NoticeFrame::noticeResult(const char* method) const {
   DWORD delay = 0;
   HRESULT result = S_OK;
+  std::function<void()> step;
   {
     win32::CsLock hold(noticeLock_);
+    auto scripted = steps_.find(method);
+    if (scripted != steps_.end()) {
+      step = std::move(scripted->second);
+      steps_.erase(scripted);
+    }
     auto found = results_.find(method);
     if (found != results_.end()) result = found->second;
     auto delayed = delays_.find(method);
     if (delayed != delays_.end()) delay = delayed->second;
   }
+  if (step) step();
   if (delay) ::Sleep(delay);
   return result;
 }

@@ -1,7 +1,7 @@
 // The frame application double with the interfaces a DTM sends its notices
 // to: the container (schema folder, data-set lock, save request), the
 // topology (other DTMs by system tag), the DTM-event sink, the FDT 1.2.1
-// state-transition sink and the audit trail. Like FrameApplication, whose
+// state-transition sink, the audit trail and the data-access answers. Like FrameApplication, whose
 // user dialog and transfer groups it keeps, it records every call with its
 // arguments and the thread it arrived on, and answers from a script.
 //
@@ -14,6 +14,7 @@
 // never marshalled out of the process).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,6 +40,7 @@ class NoticeFrame : public FrameApplication,
     bool eventSink = true;   // IFrameDtmEvents
     bool stateSink = true;   // IFrameDtmEvents2 (FDT 1.2.1 frames)
     bool auditTrail = true;  // IFrameAuditTrailEvents
+    bool dataAccess = true;  // IDeviceDataAccessEvents
   };
   NoticeOffers& noticeOffers() { return noticeOffers_; }
 
@@ -51,6 +53,10 @@ class NoticeFrame : public FrameApplication,
   // The method, once recorded, holds its caller that long before it answers
   // (a frame that is slow to take a notice).
   void setDelay(const char* method, DWORD milliseconds);
+  // Runs step once, on the calling thread, when the method is next called,
+  // after it is recorded and before it answers: the caller (a DTM's worker,
+  // say) waits meanwhile, so whatever step starts comes after its call.
+  void duringNextCall(const char* method, std::function<void()> step);
   // GetXmlSchemaPath's folder; default: "schemas" beside the program.
   void setSchemaPath(const std::wstring& folder);
   // GetDtmForSystemTag answers the DTM added under the tag (E_INVALIDARG for
@@ -61,6 +67,16 @@ class NoticeFrame : public FrameApplication,
   // apartments then arrive on the thread that created the double, which
   // must serve its messages).
   void setAgile(bool on);
+
+  // How often the frame was asked for a sink ("IFrameDtmEvents",
+  // "IFrameDtmEvents2", "IFrameAuditTrailEvents", "IDeviceDataAccessEvents",
+  // "IFrameScanEvents"), offered or not.
+  size_t sinkQueries(const char* sink) const;
+  // The sink objects themselves (owned by the double), e.g. to see that a
+  // sink was handed between apartments under its own dispatch interface
+  // (DispatchOnlySink::ownInterfaceQueries).
+  const DispatchOnlySink& eventSink() const { return *eventSink_; }
+  const DispatchOnlySink& stateSink() const { return *stateSink_; }
 
   // Waits until `count` calls of the method arrived, serving this thread's
   // messages meanwhile (calls from other apartments come in through them).
@@ -76,11 +92,13 @@ class NoticeFrame : public FrameApplication,
   STDMETHODIMP GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) override;
   STDMETHODIMP GetChildNodes(BSTR channelPath, BSTR* dtmChildList) override;
   STDMETHODIMP ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* result) override;
-  // IFrameDtmEvents, IFrameDtmEvents2 and IFrameAuditTrailEvents are
+  // IFrameDtmEvents, IFrameDtmEvents2, IFrameAuditTrailEvents and
+  // IDeviceDataAccessEvents (answers recorded as OnItemListResponse,
+  // OnDeviceItemListChanged, OnReadResponse, OnWriteResponse) are
   // dispatch interfaces: the double answers them, as frames do, with
   // dispatch-only sinks whose Invoke reaches the methods below by dispatch
-  // id. A call through a vtable slot of theirs is recorded as "vtable call"
-  // (argument: the slot) with the interface's name, and fails.
+  // id. A call through a vtable slot of theirs is a fault, recorded as
+  // "vtable call" (argument: the slot) with the interface's name.
   HRESULT OnParameterChanged(const std::wstring& systemTag, const std::wstring& parameterDocument);
   HRESULT OnErrorMessage(const std::wstring& systemTag, const std::wstring& errorMessage);
   HRESULT OnProgress(const std::wstring& systemTag, const std::wstring& title, short percent,
@@ -113,11 +131,15 @@ class NoticeFrame : public FrameApplication,
   STDMETHODIMP ReleaseMarshalData(IStream* stream) override;
   STDMETHODIMP DisconnectObject(DWORD reserved) override;
 
+ protected:
+  void countSinkQuery(const char* sink);
+
  private:
   static HRESULT queryPart(void* object, REFIID iid, void** out);
   HRESULT invokeEvent(DISPID id, const DISPPARAMS& params);
   HRESULT invokeState(DISPID id, const DISPPARAMS& params);
   HRESULT invokeAudit(DISPID id, const DISPPARAMS& params, VARIANT* result);
+  HRESULT invokeDataAccess(DISPID id, const DISPPARAMS& params);
   HRESULT noticeResult(const char* method) const;
   HRESULT boolAnswer(const char* method, VARIANT_BOOL* result) const;
   template <class F>
@@ -128,6 +150,8 @@ class NoticeFrame : public FrameApplication,
   std::map<std::string, HRESULT> results_;
   std::map<std::string, VARIANT_BOOL> boolAnswers_;
   std::map<std::string, DWORD> delays_;
+  mutable std::map<std::string, std::function<void()>> steps_;
+  std::map<std::string, size_t> sinkQueries_;
   std::wstring schemaPath_;
   bool schemaPathSet_ = false;
   std::map<std::wstring, com::ComPtr<IUnknown>> dtms_;
@@ -137,6 +161,7 @@ class NoticeFrame : public FrameApplication,
   std::unique_ptr<DispatchOnlySink> eventSink_;  // IFrameDtmEvents
   std::unique_ptr<DispatchOnlySink> stateSink_;  // IFrameDtmEvents2
   std::unique_ptr<DispatchOnlySink> auditSink_;  // IFrameAuditTrailEvents
+  std::unique_ptr<DispatchOnlySink> dataAccessSink_;  // IDeviceDataAccessEvents
 };
 
 // A new notice frame; *object stays valid while the returned reference is held.

@@ -11,7 +11,7 @@ HRESULT ScanEventsFrame::finalConstruct() {
   scanSink_.reset(new DispatchOnlySink(
       controllingUnknown(), DIID_IFrameScanEvents,
       [this](DISPID id, const DISPPARAMS& params, VARIANT*) { return invokeScan(id, params); },
-      [this](int slot) { record("IFrameScanEvents", "vtable call", {std::to_wstring(slot)}); }));
+      [this](int slot) { fault("IFrameScanEvents", "vtable call", {std::to_wstring(slot)}); }));
   return S_OK;
 }
 
@@ -38,6 +38,7 @@ const com::InterfaceEntry* ScanEventsFrame::interfaceMap() {
 HRESULT ScanEventsFrame::queryScanPart(void* object, REFIID, void** out) {
   auto* self = static_cast<ScanEventsFrame*>(static_cast<NoticeFrame*>(object));
   *out = nullptr;
+  self->countSinkQuery("IFrameScanEvents");
   if (!self->offerScanEvents_) return E_NOINTERFACE;
   if (!self->scanSink_) return E_NOINTERFACE;
   self->scanSink_->AddRef();

@@ -1,8 +1,8 @@
 // The notice frame double with the FDT 1.2.1 scan-result sink
 // IFrameScanEvents. Frames register their sinks with the dispatch proxy, so
 // the sink answers only through IDispatch::Invoke (dispid 1, OnScanResult):
-// a call through a vtable slot after Invoke is recorded as "vtable call"
-// and refused, which shows a caller that does not use Invoke.
+// a call through a vtable slot after Invoke is a fault, recorded as
+// "vtable call" and refused, which shows a caller that does not use Invoke.
 // Each result is recorded (interface "FrameScanEvents", method
 // "OnScanResult", arguments invoke id and document); waitForCalls and
 // callsTo of the notice frame read them.
@@ -23,6 +23,7 @@ class ScanEventsFrame : public NoticeFrame {
   HRESULT finalConstruct();
 
   bool& offerScanEvents() { return offerScanEvents_; }
+  const DispatchOnlySink& scanSink() const { return *scanSink_; }
   // The "final" document is answered with this failure (S_OK: none).
   void failFinalResult(HRESULT failure) { finalFailure_ = failure; }
   // Runs inside each OnScanResult, on the caller's thread, after recording.

@@ -26,6 +26,7 @@ const com::InterfaceEntry* CTestChannel::interfaceMap() {
       com::entry<CTestChannel, IevFdtBaseChannel>(),
       com::entry<CTestChannel, IDispatch, IevFdtBaseChannel>(),
       com::entry<CTestChannel, IevFdtParametersImportExport>(),
+      com::entry<CTestChannel, IevFdtChannelModule>(),
       com::entry<CTestChannel, IPersistStreamInit>(),
       com::entry<CTestChannel, IevFdtOwnedChannel>(),
       com::entryAs<CTestChannel, IPersistStreamInit>(IID_IPersist),
@@ -61,6 +62,31 @@ STDMETHODIMP CTestChannel::Initialize(IUnknown* ownerDtm) {
     Log(L"Initialize");
     return S_OK;
   });
+}
+
+void CTestChannel::OwnerGone() {
+  owner_ = nullptr;
+  com::guard([&] {
+    Log(L"OwnerGone");
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CTestChannel::SetModule(BSTR moduleText, VARIANT moduleNumber) {
+  return com::guard([&]() -> HRESULT {
+    HRESULT hr = S_OK;
+    const ULONG number = UI4Of(moduleNumber, &hr);
+    if (FAILED(hr)) return hr;
+    moduleIndex_ = static_cast<LONG>(number);
+    Log(L"module " + std::wstring(moduleText ? moduleText : L"") + L" " + std::to_wstring(number));
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CTestChannel::GetModuleIndex(long* index) {
+  if (!index) return E_POINTER;
+  *index = moduleIndex_;
+  return S_OK;
 }
 
 STDMETHODIMP CTestChannel::SetOwner(IUnknown*) {

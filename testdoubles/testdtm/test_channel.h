@@ -10,6 +10,9 @@
 //      makes a later Load of it fail
 //   4  lets a held request 9989 signal
 //   5  1: Save fails
+// As a module channel (IevFdtChannelModule) it records the module text and
+// number it is handed ("module <text> <number>") and answers the number as
+// its module index, -1 before it has a module. OwnerGone is recorded too.
 // ChannelRequest(9989, event) duplicates the caller's event, which is valid
 // only during the call, and signals and closes the duplicate on a thread of
 // its own, dropping the connections; GetChannelValue waits for that thread
@@ -35,6 +38,7 @@
 class CTestChannel : public com::ObjectRoot,
                      public com::DispatchImpl<IevFdtBaseChannel>,
                      public com::DispatchImpl<IevFdtParametersImportExport>,
+                     public com::DispatchImpl<IevFdtChannelModule>,
                      public IPersistStreamInit,
                      public IevFdtOwnedChannel {
  public:
@@ -48,7 +52,7 @@ class CTestChannel : public com::ObjectRoot,
   STDMETHODIMP SetOwner(IUnknown* frameContainer) override;
 
   // IevFdtOwnedChannel: the owner is held without a reference.
-  void STDMETHODCALLTYPE OwnerGone() override { owner_ = nullptr; }
+  void STDMETHODCALLTYPE OwnerGone() override;
   STDMETHODIMP SetChannelTag(BSTR tag) override;
   STDMETHODIMP StopWorker(VARIANT_BOOL* stopped) override;
   STDMETHODIMP StartWorker() override;
@@ -56,7 +60,7 @@ class CTestChannel : public com::ObjectRoot,
   STDMETHODIMP ChannelRequest(VARIANT key, VARIANT value) override;
   // The calls received so far, one text each ("Initialize", "SetOwner",
   // "SetChannelTag <tag>", "event <key>", "request <key>", "InitNew",
-  // "import"), joined by '|'.
+  // "import", "module <text> <number>", "OwnerGone"), joined by '|'.
   STDMETHODIMP GetChannelId(VARIANT* channelId) override;
   STDMETHODIMP GetChannelTag(BSTR* tag) override;
   STDMETHODIMP GetChannelValue(long* value) override;
@@ -64,6 +68,10 @@ class CTestChannel : public com::ObjectRoot,
   // IevFdtParametersImportExport: the value as a PARAMETERS text.
   STDMETHODIMP Export(BSTR* parameters) override;
   STDMETHODIMP Import(BSTR parameters) override;
+
+  // IevFdtChannelModule
+  STDMETHODIMP SetModule(BSTR moduleText, VARIANT moduleNumber) override;
+  STDMETHODIMP GetModuleIndex(long* index) override;
 
   // IPersistStreamInit
   STDMETHODIMP GetClassID(CLSID* classId) override;
@@ -85,6 +93,7 @@ class CTestChannel : public com::ObjectRoot,
   bool holdSignal_ = false;
   bool failSave_ = false;
   LONG value_ = 0;
+  LONG moduleIndex_ = -1;
   win32::UniqueHandle gate_;          // set by key 4
   win32::UniqueHandle releaseEvent_;  // the duplicate, signalled by the thread
   win32::UniqueHandle signaller_;

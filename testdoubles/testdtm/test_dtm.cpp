@@ -12,20 +12,13 @@ namespace {
 namespace par = test_dtm_parameter;
 namespace fn = test_dtm_function;
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // Function actions: run on the DTM object through its COM interfaces.
 HRESULT ResetCounter(IUnknown* dtm, VARIANT_BOOL* success) {
   *success = VARIANT_FALSE;
   com::ComPtr<IevFdtParameterHandler4> handler;
   HRESULT hr = handler.queryFrom(dtm);
   if (FAILED(hr)) return hr;
-  hr = handler->WriteParameter(*UI4(par::kCounter).get(), *com::Variant(LONG{0}).get());
+  hr = handler->WriteParameter(*com::ui4(par::kCounter).get(), *com::Variant(LONG{0}).get());
   if (SUCCEEDED(hr)) *success = VARIANT_TRUE;
   return hr;
 }
@@ -51,6 +44,10 @@ const FunctionTableRow kFunctions[] = {
     {FunctionTableRow::kControlFunction, 0, fn::kSettings, "Settings", "Settings",
      "Opens the settings", nullptr, FunctionTableRow::kEnabled, 1, -1, 0, {}, nullptr,
      "ToolkitTest.Settings.1", TRUE, TRUE, nullptr, nullptr, nullptr, nullptr},
+    // Hidden: never in the function list; its ProgID names no registered class.
+    {FunctionTableRow::kControlFunction, 0, fn::kHidden, "Hidden", "Hidden", "Never listed",
+     nullptr, FunctionTableRow::kEnabled, 1, -1, 1, {}, nullptr, "ToolkitTest.Unregistered.1",
+     FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},
     // A group whose texts are string-table ids (testdtm.rc).
     {5, 0, 10, kTextId101, kTextId101, kTextId102, nullptr, FunctionTableRow::kEnabled, 1, -1, 0,
      {}, nullptr, nullptr, FALSE, FALSE, nullptr, nullptr, nullptr, nullptr},

@@ -59,6 +59,7 @@ namespace test_dtm_function {
 constexpr LONG kResetCounter = 1;  // action: writes 0 to the counter, succeeds
 constexpr LONG kSettings = 2;      // opens a control (no action)
 constexpr LONG kSelfTest = 3;      // action that reports failure
+constexpr LONG kHidden = 4;        // hidden row; its control is not registered
 }  // namespace test_dtm_function
 
 // The test DTM's channel class (test_channel.h), the one row of its channel

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "win32/unique_handle.h"
+
 namespace testsupport {
 
 namespace {
@@ -23,48 +25,46 @@ bool PngEncoder(CLSID* clsid) {
   return false;
 }
 
-std::string ScreenshotFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder = path;
-  return folder.substr(0, folder.rfind('\\') + 1) + "screenshots";
-}
-
 }  // namespace
 
-std::string SaveScreenshot(HWND window, const std::string& name) {
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+bool SaveWindowPng(HWND window, const std::wstring& path) {
+  ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
   RECT rect;
-  if (!GetWindowRect(window, &rect)) return {};
+  if (!::GetWindowRect(window, &rect)) return false;
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   // From the window's own surface: what was painted last may not have
-  // reached the X server's screen yet.
-  HDC source = GetWindowDC(window);
-  HDC memory = CreateCompatibleDC(source);
-  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
-  SelectObject(memory, old);
-  DeleteDC(memory);
-  ReleaseDC(window, source);
+  // reached the X server's screen yet, and other windows may cover it there.
+  HDC source = ::GetWindowDC(window);
+  HDC memory = ::CreateCompatibleDC(source);
+  win32::UniqueBitmap bitmap(::CreateCompatibleBitmap(source, width, height));
+  HGDIOBJ old = ::SelectObject(memory, bitmap.get());
+  ::BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+  ::SelectObject(memory, old);
+  ::DeleteDC(memory);
+  ::ReleaseDC(window, source);
 
-  const std::string folder = ScreenshotFolder();
-  CreateDirectoryA(folder.c_str(), nullptr);
-  const std::string path = folder + "\\" + name + ".png";
   ULONG_PTR token = 0;
   Gdiplus::GdiplusStartupInput input;
   bool saved = false;
   if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
     CLSID png;
     if (PngEncoder(&png)) {
-      Gdiplus::Bitmap image(bitmap, nullptr);
-      const std::wstring widePath(path.begin(), path.end());
-      saved = image.Save(widePath.c_str(), &png, nullptr) == Gdiplus::Ok;
+      Gdiplus::Bitmap image(bitmap.get(), nullptr);
+      saved = image.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
     }
     Gdiplus::GdiplusShutdown(token);
   }
-  DeleteObject(bitmap);
-  return saved ? path : std::string();
+  return saved;
+}
+
+std::string SaveScreenshot(HWND window, const std::string& name) {
+  char program[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, program, MAX_PATH);
+  std::string folder = program;
+  folder = folder.substr(0, folder.rfind('\\') + 1) + "screenshots";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string path = folder + "\\" + name + ".png";
+  return SaveWindowPng(window, std::wstring(path.begin(), path.end())) ? path : std::string();
 }
 
 }  // namespace testsupport

@@ -128,6 +128,15 @@ bool operator!=(const ComPtr<T>& a, const ComPtr<U>& b) {
   return a.get() != b.get();
 }
 
+// The interface I of an object; null for a null object or one that does
+// not answer I.
+template <typename I>
+ComPtr<I> query(IUnknown* object) {
+  ComPtr<I> out;
+  if (object) object->QueryInterface(__uuidof(I), out.putVoid());
+  return out;
+}
+
 // COM identity: two pointers name the same object when their IUnknowns match.
 bool sameObject(IUnknown* a, IUnknown* b);
 

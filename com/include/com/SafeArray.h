@@ -42,9 +42,10 @@ class SafeArray {
     array_ = array;
   }
   // Number of elements of a one-dimensional array (0 for none).
-  ULONG count() const {
-    if (!array_ || ::SafeArrayGetDim(array_) != 1) return 0;
-    return array_->rgsabound[0].cElements;
+  ULONG count() const { return countOf(array_); }
+  static ULONG countOf(const SAFEARRAY* array) {
+    if (!array || ::SafeArrayGetDim(const_cast<SAFEARRAY*>(array)) != 1) return 0;
+    return array->rgsabound[0].cElements;
   }
 
  private:

@@ -54,4 +54,8 @@ class Variant {
   VARIANT v_;
 };
 
+// A VT_UI4 value: the form in which parameter ids, field selectors and keys
+// cross COM.
+Variant ui4(ULONG value);
+
 }  // namespace com

@@ -31,6 +31,7 @@ size_t Count(const std::wstring& text, const wchar_t* part) {
 class ChannelFdtScanTest : public ScanTest {
  protected:
   void StartScanChannel() {
+    fdt121Frame_ = true;  // only such a frame scans its channels
     StartQuickChannel();
     ASSERT_EQ(S_OK, base_.as(scan_));
   }
@@ -234,8 +235,12 @@ TEST_F(ChannelFdtScanTest, AFinalDocumentTheFrameRefusesIsFollowedByAnErrorDocum
 }
 
 TEST_F(ChannelFdtScanTest, WithoutTheScanSinkNoDocumentAndNoInvokeIdStays) {
-  StartScanChannel();
-  scanFrame_->offerScanEvents() = false;
+  fdt121Frame_ = true;
+  MakeChannel();
+  scanFrame_->offerScanEvents() = false;  // the frame has none when the worker starts
+  ASSERT_TRUE(SimSetLineTiming(serial_, 0, 1));
+  ASSERT_EQ(S_OK, Start());
+  ASSERT_EQ(S_OK, base_.as(scan_));
   VARIANT_BOOL queued = VARIANT_FALSE;
   ASSERT_EQ(S_OK, Request(9, ModeRequest(L"allAddresses"), &queued));
   Drain();

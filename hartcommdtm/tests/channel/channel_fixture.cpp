@@ -161,8 +161,7 @@ void ChannelTest::MakeChannel() {
   frameUnknown_ = frame_double::createScanEventsFrame(&scanFrame_);
   frame_ = scanFrame_;
   ASSERT_TRUE(frameUnknown_);
-  // The channel's worker calls the frame's event sink directly.
-  frame_->setAgile(true);
+  frame_->setAgile(agileFrame_);
   ASSERT_EQ(S_OK, com::createObject<hartdtm::CHART_Channel>(nullptr, __uuidof(IevFdtBaseChannel), base_.putVoid()));
   channel_ = static_cast<hartdtm::CHART_Channel*>(base_.get());
   ASSERT_EQ(S_OK, base_.as(communication_));
@@ -170,6 +169,10 @@ void ChannelTest::MakeChannel() {
   ASSERT_EQ(S_OK, base_->SetOwner(frameUnknown_.get()));
   com::Bstr tag(L"HART");
   ASSERT_EQ(S_OK, base_->SetChannelTag(tag.get()));
+  if (fdt121Frame_) {
+    com::Variant key(10006), version(1);
+    ASSERT_EQ(S_OK, base_->PostChannelEvent(key.value(), version.value()));
+  }
 }
 
 HRESULT ChannelTest::Start() { return base_->StartWorker(); }

@@ -47,7 +47,12 @@ class ChannelTest : public ::testing::Test {
 
   // A field device on the adapter (SimInitFieldDevice defaults otherwise).
   SimFieldDevice AddDevice(uint8_t pollingAddress, uint32_t deviceId, uint8_t revision = 7);
-  // Owner, frame and channel; the adapter under device number 0.
+  // Owner, frame and channel; the adapter under device number 0. With
+  // fdt121Frame_ the channel is told, as the DTM tells it when it attaches
+  // it, that the frame declared FDT 1.2.1. The frame is agile unless
+  // agileFrame_ is cleared: it then lives in this single-threaded
+  // apartment, and the worker reaches it through proxies while this
+  // thread serves its messages.
   void MakeChannel();
   HRESULT Start();
   // A device-DTM double on this thread.
@@ -72,6 +77,8 @@ class ChannelTest : public ::testing::Test {
   frame_double::NoticeFrame* frame_ = nullptr;
   frame_double::ScanEventsFrame* scanFrame_ = nullptr;  // the same object as frame_
   com::ComPtr<IUnknown> frameUnknown_;
+  bool fdt121Frame_ = false;
+  bool agileFrame_ = true;
   hartdtm::CHART_Channel* channel_ = nullptr;
   com::ComPtr<IevFdtBaseChannel> base_;
   com::ComPtr<IFdtCommunication> communication_;

@@ -1,7 +1,8 @@
 #!/bin/bash
-# The shipped hartcommdtm.dll exports exactly the four in-process server
-# entry points under their plain names, and imports no MinGW runtime DLL.
-#   check_i686_exports.sh path/to/hartcommdtm.dll
+# A shipped in-process server (hartcommdtm.dll, scanrangectl.dll) exports
+# exactly the four server entry points under their plain names, and imports
+# no MinGW runtime DLL.
+#   check_i686_exports.sh path/to/server.dll
 set -u
 dll=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}

@@ -6,6 +6,7 @@
 #include "channel/channel_texts.h"
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
+#include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
@@ -37,6 +38,47 @@ TEST_F(DeviceCheckTest, ConfiguredDeviceOfTheDtmsTypeGoesOnline) {
   // The HART channel moves the DTM online from its worker.
   EXPECT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
   EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
+}
+
+// A frame of FDT 1.2.1 in its single-threaded apartment, as frames are: the
+// DTM's and its channel's worker threads reach the frame's sinks through
+// proxies, so every notice arrives on the frame's thread, on its sink and
+// never on the frame's own IDispatch (a fault there fails the case).
+TEST_F(DeviceCheckTest, ASingleThreadedFrameGetsTheNoticesOnItsSinks) {
+  frame->setAgile(false);
+  BindDeviceNumber(0);
+  ASSERT_TRUE(SimSetLineTiming(kSerial, 0, 1));  // silence at once: a quick scan
+  Configure(L"FSK Mavix", L"maintenance", /*fdt121=*/true);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, SetCommunication(&ok));
+  ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
+  ASSERT_TRUE(frame->waitForCalls("OnStateChanged", 2, 10000));
+
+  // A topology scan of the DTM's channel answers from the channel's worker.
+  com::ComPtr<IDtmChannel> channels;
+  ASSERT_EQ(S_OK, object.as(channels));
+  com::ComPtr<IFdtChannelCollection> collection;
+  ASSERT_EQ(S_OK, channels->GetChannelCollection(collection.put()));
+  com::Variant first(LONG{1});
+  com::ComPtr<IDispatch> item;
+  ASSERT_EQ(S_OK, collection->get_Item(first.get(), item.put()));
+  com::ComPtr<IFdtChannelSubTopology> topology;
+  ASSERT_EQ(S_OK, item.as(topology));
+  com::Bstr invokeId(L"{2F1B6C0E-7D3A-4B59-9E21-8A4C6D0F3B17}");
+  ASSERT_EQ(S_OK, topology->ScanRequest(invokeId.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_TRUE(frame->waitForCalls("OnScanResponse", 1, 30000));
+
+  for (const char* method : {"OnStateChanged", "OnScanResponse"}) {
+    for (const auto& call : frame->callsTo(method)) {
+      EXPECT_EQ(::GetCurrentThreadId(), call.threadId) << method;
+      EXPECT_NE("IDispatch", call.interfaceName) << method;
+    }
+  }
+  EXPECT_EQ("IFrameDtmEvents2", frame->callsTo("OnStateChanged")[0].interfaceName);
+  EXPECT_EQ("IFrameDtmEvents", frame->callsTo("OnScanResponse")[0].interfaceName);
+  EXPECT_GT(frame->eventSink().ownInterfaceQueries(), 0);
+  EXPECT_GT(frame->stateSink().ownInterfaceQueries(), 0);
 }
 
 // A frame that drops an online DTM without taking it offline or shutting it

@@ -107,6 +107,8 @@ const Named kChannelAnswers[] = {
     {"IevFdtParameterInfo", L"{CE6184E6-3487-4976-8772-6CA65AEC8AE7}"},
     {"IevFdtParameterValidation", L"{FB98A7A0-9CCD-11D8-918F-00105AD83182}"},
     {"IevFdtParametersImportExport", L"{0BE75006-1DE3-44EE-88C7-4A27B41289E4}"},
+    {"IevFdtTranslation", L"{7A2E43D0-9033-11D7-9094-00105AD83182}"},
+    {"IevFdtTranslationEvent", L"{BFB27AC0-976A-11D7-909B-00105AD83182}"},
     // C++ only.
     {"IevFdtParameterStore", L"{12EFBC09-4CFA-492A-B8E5-C4AD5C752A9C}"},
     {"IevFdtChannelText", L"{03F6AE33-9760-46A8-923B-E349701B8C0A}"},
@@ -397,6 +399,9 @@ TEST_F(FrameInterfacesTest, EveryDualInterfaceOfTheChannelAndTheCollectionIsReac
       {"IevFdtParameterValidation", L"ValidateValue", 2, method,
        {com::Variant(LONG{1009}), Text(L"tag")}, VT_BOOL},
       {"IevFdtParametersImportExport", L"Export", 1, method, {}, VT_BSTR},
+      {"IevFdtTranslation", L"GetLanguageCount", 2, method, {}, VT_I4},
+      {"IevFdtTranslationEvent", L"OnTranslate", 1, method,
+       {com::Variant(LONG{1033})}, VT_EMPTY},
   };
   ExpectMembers(channel.get(), members);
   EXPECT_STREQ(L"FSK Mavix - HART Channel", name);

@@ -154,7 +154,7 @@ TEST_F(FrameRoadTest, DtmTagReadAndWrittenThroughSingleInstanceDataAccess) {
   EXPECT_STREQ(L"Boiler modem", V_BSTR(tag.get()));
 }
 
-TEST_F(FrameRoadTest, PrintableFunctionDocumentsTheDtmsKeptParameters) {
+TEST_F(FrameRoadTest, PrintableFunctionDocumentsTheRowsOfItsControl) {
   GoOnline();
   auto documentation = Part<IDtmDocumentation>();
   com::Bstr call(testsupport::FunctionCall(hart_function::kChannelConfiguration).c_str());
@@ -162,10 +162,13 @@ TEST_F(FrameRoadTest, PrintableFunctionDocumentsTheDtmsKeptParameters) {
   ASSERT_EQ(S_OK, documentation->GetDocumentation(call.get(), document.put()));
   auto doc = Parse(document.c_str(), L"x-schema:DTMDocumentationSchema.xml");
   EXPECT_EQ(L"Documentation for FSK Mavix DTM", Select(doc.get(), L"/d:FDT/@title"));
-  // Without the function's control, the parameters the data set keeps.
+  // The rows of the function's control: its two header rows and the four
+  // channel settings it edits.
   EXPECT_EQ(6, Count(doc.get(), L"//d:DocumentVariable")) << document.c_str();
-  EXPECT_EQ(L"FSK Mavix",
-            Select(doc.get(), L"//d:DocumentVariable[@fdt:name='DTM Tag (VT_BSTR)']/@fdt:display"));
+  EXPECT_EQ(L"FSK Mavix DTM",
+            Select(doc.get(), L"//d:DocumentVariable[@fdt:name='Device (VT_BSTR)']/@fdt:display"));
+  EXPECT_EQ(L"15", Select(doc.get(), L"//d:DocumentVariable"
+                                     L"[@fdt:name='Maximum address for scanning (VT_UI1)']/@fdt:display"));
   EXPECT_EQ(L"5", Select(doc.get(),
                          L"//d:DocumentVariable[@fdt:name='Preamble Count (VT_UI1)']/@fdt:display"));
 

@@ -69,6 +69,14 @@ void UseTranslation(const char* body) {
   SetSetting(L"TranslationPath", folder.c_str());
 }
 
+void UseTestTranslation() { SetSetting(L"TranslationPath", (ProgramFolder() + L"test_translation\\").c_str()); }
+
+IID Iid(const wchar_t* text) {
+  IID iid = {};
+  EXPECT_EQ(S_OK, ::IIDFromString(text, &iid)) << "not an identifier";
+  return iid;
+}
+
 com::ComPtr<IXMLDOMDocument2> Parse(const wchar_t* xml, const wchar_t* defaultNamespace) {
   com::ComPtr<IXMLDOMDocument2> doc;
   EXPECT_EQ(S_OK, XmlCreateParserDocument(doc.put()));
@@ -312,6 +320,16 @@ void BoundAdapterFixture::GoOnline() {
   ASSERT_EQ(VARIANT_TRUE, ok);
   // The HART channel moves the DTM online from its worker.
   ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
+}
+
+com::ComPtr<IUnknown> HartDtmFixture::HartChannel() {
+  com::ComPtr<IevFdtChannelContainer4> container;
+  com::ComPtr<IUnknown> channel;
+  EXPECT_EQ(S_OK, object.as(container));
+  if (container) {
+    EXPECT_EQ(S_OK, container->GetChannelByKey(com::Variant(L"FSK Mavix - HART Channel").value(), channel.put()));
+  }
+  return channel;
 }
 
 }  // namespace hartdtmtest

@@ -50,6 +50,12 @@ void ResetSettings();
 // "TranslationPath"; a DTM created afterwards loads it. Null body: the
 // folder holds no translation document at all.
 void UseTranslation(const char* body);
+// The test doubles' translation document (English, German and a language
+// without a code; texts that exist in one language only) as the DTM's.
+void UseTestTranslation();
+// An interface identifier from its text, so that a test asks for the
+// identifier a frame uses, not for a symbol generated from our own IDL.
+IID Iid(const wchar_t* text);
 
 // Parses a document (not validated) with the FDT prefixes fdt, ident and
 // the default namespace of the root as "d" usable in XPath; fails the test
@@ -99,6 +105,9 @@ class HartDtmFixture : public ::testing::Test {
 
   com::Variant Read(ULONG id);
   HRESULT Write(ULONG id, const VARIANT& value);
+  // The DTM's HART channel as its channel container hands it out (states 7
+  // to 12); null after a failed assertion.
+  com::ComPtr<IUnknown> HartChannel();
 
   com::ComPtr<IUnknown> object;
   com::ComPtr<IDtm> dtm;

@@ -1,6 +1,7 @@
 // The information documents for frames on FDT 1.2 and 1.2.1 and the
 // device-type identification document: well formed, with the device type in
-// the form of the frame's version and every inserted text escaped.
+// the form of the frame's version, its two languages, and every inserted
+// text escaped.
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
 #include "toolkit/dtm/dtm_states.h"
@@ -18,6 +19,15 @@ class InformationTest : public HartDtmFixture {
     com::Bstr text;
     EXPECT_EQ(S_OK, information->GetInformation(text.put()));
     return Parse(text.c_str(), kInfoNamespace);
+  }
+  // The device type offers English and German, in that order: the languages
+  // of the translation document the DTM loaded.
+  static void ExpectEnglishAndGerman(IXMLDOMNode* doc) {
+    const wchar_t* languages =
+        L"d:FDT/d:DtmInfo/d:DtmDeviceTypes/fdt:DtmDeviceType/fdt:SupportedLanguages/fdt:LanguageId";
+    EXPECT_EQ(2, Count(doc, languages));
+    EXPECT_EQ(L"1033", Select(doc, (std::wstring(languages) + L"[1]/@languageId").c_str()));
+    EXPECT_EQ(L"1031", Select(doc, (std::wstring(languages) + L"[2]/@languageId").c_str()));
   }
 };
 
@@ -46,6 +56,7 @@ TEST_F(InformationTest, Fdt12FrameGetsTheIdInACommentAndNoDataSetFormats) {
                                L"/fdt:BusCategories/fdt:BusCategory/fdt:CommunicationTypeEntry/@communicationType").c_str()));
   // No "IconPath": an empty icon path.
   EXPECT_EQ(L"", Select(doc.get(), (std::wstring(type) + L"/fdt:DeviceIcon/@path").c_str()));
+  ExpectEnglishAndGerman(doc.get());
 }
 
 TEST_F(InformationTest, Fdt121FrameGetsTheIdAttributeDataSetFormatsAndSchemaPath) {
@@ -65,6 +76,7 @@ TEST_F(InformationTest, Fdt121FrameGetsTheIdAttributeDataSetFormatsAndSchemaPath
   EXPECT_EQ(L"96B32FC9-45E3-447a-A88C-C854DCBDF12B",
             Select(doc.get(), (type + L"/fdt:DataSetFormats/fdt:Current/@dataSetID").c_str()));
   EXPECT_EQ(kIcon, Select(doc.get(), (type + L"/fdt:DeviceIcon/@path").c_str()));
+  ExpectEnglishAndGerman(doc.get());
 }
 
 TEST_F(InformationTest, NoDocumentOutsideStatesSixToTwelve) {

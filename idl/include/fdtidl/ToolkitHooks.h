@@ -277,9 +277,11 @@ __CRT_UUID_DECL(IevFdtChannelRelease, 0x8f2b6d14, 0x7c3e, 0x4a91, 0xb5, 0x0d, 0x
 // A channel may hold its owning DTM without a reference, so that a DTM the
 // frame releases without shutdown is not kept alive by its own channels.
 // Such a channel answers this interface from QueryInterface; the channel
-// container calls OwnerGone from its destructor (in the DTM's apartment)
-// for every channel object it still lists, and the channel touches the DTM
-// no more. A channel that holds a reference on its owner need not answer.
+// container calls OwnerGone (in the DTM's apartment) for every channel
+// object that leaves its list (release, removal, a load or new data set
+// that replaces the list) and, from its destructor, for every one it still
+// lists; the channel touches the DTM no more. A channel that holds a
+// reference on its owner need not answer.
 struct IevFdtOwnedChannel : public IUnknown {
   virtual void STDMETHODCALLTYPE OwnerGone() = 0;
 

@@ -2,6 +2,7 @@
 #include "toolkit/audit/audit_trail.h"
 
 #include <string>
+#include <vector>
 
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
@@ -55,14 +56,19 @@ HRESULT DescriptorPart(const wchar_t* descriptor, com::Bstr& out) {
   return FormatBstr(out.put(), kDescriptorPart, escaped.c_str());
 }
 
-HRESULT ElementText(VARTYPE type, SAFEARRAY* array, LONG index, std::wstring& out) {
+// The longest value text of a parameter-change entry (the write core's
+// limit), in characters.
+constexpr UINT kMaxValueText = 260;
+
+// indices: one per dimension, indices[d - 1] for dimension d.
+HRESULT ElementText(VARTYPE type, SAFEARRAY* array, LONG* indices, std::wstring& out) {
   switch (type) {
     case VT_NULL:
       out += L"NULL";
       return S_OK;
     case VT_BSTR: {
       BSTR text = nullptr;
-      HRESULT hr = ::SafeArrayGetElement(array, &index, &text);
+      HRESULT hr = ::SafeArrayGetElement(array, indices, &text);
       if (FAILED(hr)) return hr;
       out += text ? text : L"";
       ::SysFreeString(text);
@@ -70,7 +76,7 @@ HRESULT ElementText(VARTYPE type, SAFEARRAY* array, LONG index, std::wstring& ou
     }
     case VT_VARIANT: {
       com::Variant element;
-      HRESULT hr = ::SafeArrayGetElement(array, &index, element.put());
+      HRESULT hr = ::SafeArrayGetElement(array, indices, element.put());
       if (FAILED(hr)) return hr;
       com::Bstr text;
       hr = AuditValueText(element.value(), text.put());
@@ -80,7 +86,7 @@ HRESULT ElementText(VARTYPE type, SAFEARRAY* array, LONG index, std::wstring& ou
     }
     case VT_UI1: {
       BYTE b = 0;
-      HRESULT hr = ::SafeArrayGetElement(array, &index, &b);
+      HRESULT hr = ::SafeArrayGetElement(array, indices, &b);
       if (FAILED(hr)) return hr;
       out += std::to_wstring(static_cast<unsigned>(b));
       return S_OK;
@@ -89,6 +95,39 @@ HRESULT ElementText(VARTYPE type, SAFEARRAY* array, LONG index, std::wstring& ou
       out += L"unsupported type";
       return S_OK;
   }
+}
+
+// "[", a blank and the text of each element of the dimension, " ]". Below
+// the last dimension an element is the list of the next dimension, so a
+// one-dimensional array shows its elements and a two-dimensional one its
+// rows: "[ [ a b ] [ c d ] ]".
+HRESULT DimensionText(SAFEARRAY* array, VARTYPE element, UINT dimension,
+                      std::vector<LONG>& indices, std::wstring& out) {
+  out += L"[";
+  LONG low = 0, high = -1;
+  if (SUCCEEDED(::SafeArrayGetLBound(array, dimension, &low)) &&
+      SUCCEEDED(::SafeArrayGetUBound(array, dimension, &high))) {
+    for (LONG i = low; i <= high; ++i) {
+      indices[dimension - 1] = i;
+      out += L' ';
+      HRESULT hr = dimension < indices.size()
+                       ? DimensionText(array, element, dimension + 1, indices, out)
+                       : ElementText(element, array, indices.data(), out);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  out += L" ]";
+  return S_OK;
+}
+
+// A value text of a parameter-change entry: at most kMaxValueText
+// characters, never half of a surrogate pair.
+HRESULT ChangeValueText(const VARIANT& value, com::Bstr& text) {
+  HRESULT hr = AuditValueText(value, text.put());
+  if (FAILED(hr) || text.length() <= kMaxValueText) return hr;
+  UINT keep = kMaxValueText;
+  if (IS_HIGH_SURROGATE(text.c_str()[keep - 1])) --keep;
+  return text.assign(text.c_str(), keep);
 }
 
 }  // namespace
@@ -111,20 +150,15 @@ HRESULT AuditValueText(const VARIANT& value, BSTR* text) {
     }
     SAFEARRAY* array = (vt & VT_BYREF) ? (V_ARRAYREF(&value) ? *V_ARRAYREF(&value) : nullptr)
                                        : V_ARRAY(&value);
-    std::wstring out = L"[";
-    if (array && ::SafeArrayGetDim(array) >= 1) {
-      LONG low = 0, high = -1;
-      if (SUCCEEDED(::SafeArrayGetLBound(array, 1, &low)) &&
-          SUCCEEDED(::SafeArrayGetUBound(array, 1, &high))) {
-        const VARTYPE element = static_cast<VARTYPE>(vt & VT_TYPEMASK);
-        for (LONG i = low; i <= high; ++i) {
-          out += L' ';
-          HRESULT hr = ElementText(element, array, i, out);
-          if (FAILED(hr)) return hr;
-        }
-      }
+    const UINT dimensions = array ? ::SafeArrayGetDim(array) : 0;
+    std::wstring out;
+    if (dimensions == 0) {
+      out = L"[ ]";
+    } else {
+      std::vector<LONG> indices(dimensions, 0);
+      HRESULT hr = DimensionText(array, static_cast<VARTYPE>(vt & VT_TYPEMASK), 1, indices, out);
+      if (FAILED(hr)) return hr;
     }
-    out += L" ]";
     *text = ::SysAllocStringLen(out.data(), static_cast<UINT>(out.size()));
     return *text ? S_OK : E_OUTOFMEMORY;
   });
@@ -143,9 +177,9 @@ HRESULT AuditWriteParameterChange(IevFdtAuditTrail* trail, const wchar_t* name,
     HRESULT hr = FormatBstr(shown.put(), L"%s (%s)", name, typeName.c_str());
     if (FAILED(hr)) return hr;
     com::Bstr oldText, newText;
-    hr = AuditValueText(oldValue, oldText.put());
+    hr = ChangeValueText(oldValue, oldText);
     if (FAILED(hr)) return hr;
-    hr = AuditValueText(newValue, newText.put());
+    hr = ChangeValueText(newValue, newText);
     if (FAILED(hr)) return hr;
     com::Bstr descriptorText(descriptor ? descriptor : L"");
     return trail->WriteVariableEvent(descriptorText.get(), shown.get(), oldText.get(),
@@ -175,11 +209,8 @@ STDMETHODIMP AuditTrailCore::SetAuditTrailActive(VARIANT_BOOL on, VARIANT_BOOL* 
       *active = VARIANT_TRUE;
       return S_OK;
     }
-    IUnknown* frame = AuditFrameObject();
-    com::ComPtr<IFrameAuditTrailEvents> events;
-    if (!frame ||
-        FAILED(frame->QueryInterface(__uuidof(IFrameAuditTrailEvents), events.putVoid())) ||
-        !events)
+    com::ComPtr<IDispatch> events;
+    if (frame_events::QuerySink(AuditFrameObject(), DIID_IFrameAuditTrailEvents, events) != S_OK)
       return S_OK;
     com::Bstr tag;
     HRESULT hr = AuditSystemTag(tag.put());
@@ -198,11 +229,8 @@ STDMETHODIMP AuditTrailCore::SetAuditTrailActive(VARIANT_BOOL on, VARIANT_BOOL* 
 }
 
 HRESULT AuditTrailCore::SendEvent(const wchar_t* document) {
-  IUnknown* frame = AuditFrameObject();
-  com::ComPtr<IFrameAuditTrailEvents> events;
-  if (!frame ||
-      FAILED(frame->QueryInterface(__uuidof(IFrameAuditTrailEvents), events.putVoid())) ||
-      !events)
+  com::ComPtr<IDispatch> events;
+  if (frame_events::QuerySink(AuditFrameObject(), DIID_IFrameAuditTrailEvents, events) != S_OK)
     return E_FAIL;
   com::Bstr tag;
   HRESULT hr = AuditSystemTag(tag.put());

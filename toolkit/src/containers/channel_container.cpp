@@ -4,7 +4,6 @@
 
 #include <rpc.h>
 
-#include <cwctype>
 #include <string>
 #include <utility>
 
@@ -14,29 +13,24 @@
 #include "toolkit/containers/channel_collection.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xpath_literal.h"
 
 namespace {
 
 constexpr DWORD kChannelContext = 23;  // in-process server and handler, local, remote
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
-template <class I>
-com::ComPtr<I> Query(IUnknown* object) {
-  com::ComPtr<I> out;
-  if (object) object->QueryInterface(__uuidof(I), out.putVoid());
-  return out;
-}
-
 HRESULT ParseClassId(const wchar_t* text, GUID* classId) {
   if (!text || wcslen(text) != 36) return E_INVALIDARG;
   std::wstring braced = std::wstring(L"{") + text + L"}";
   return ::CLSIDFromString(braced.c_str(), classId) == NOERROR ? S_OK : E_INVALIDARG;
+}
+
+// A channel that holds its DTM without a reference hears that the DTM is
+// no longer its owner.
+void TellOwnerGone(const std::vector<com::ComPtr<IUnknown>>& channels) {
+  for (const auto& channel : channels)
+    if (com::ComPtr<IevFdtOwnedChannel> owned = com::query<IevFdtOwnedChannel>(channel.get()))
+      owned->OwnerGone();
 }
 
 com::Bstr Escaped(const wchar_t* text) {
@@ -46,16 +40,6 @@ com::Bstr Escaped(const wchar_t* text) {
 }
 
 }  // namespace
-
-HRESULT ChannelClassIdText(const GUID& classId, BSTR* text) {
-  if (!text) return E_POINTER;
-  wchar_t buffer[40] = {};
-  if (!::StringFromGUID2(classId, buffer, 40)) return E_FAIL;
-  std::wstring plain(buffer + 1, buffer + 37);
-  for (wchar_t& c : plain) c = static_cast<wchar_t>(towupper(c));
-  *text = ::SysAllocString(plain.c_str());
-  return *text ? S_OK : E_OUTOFMEMORY;
-}
 
 const ChannelContainerCore::Entry* ChannelContainerCore::FindEntry(const wchar_t* name) const {
   for (const Entry& e : entries_)
@@ -92,7 +76,7 @@ HRESULT ChannelContainerCore::AddChannel(std::vector<Entry>& entries,
   HRESULT hr = ::CoCreateInstance(entry.classId, nullptr, kChannelContext, IID_IUnknown,
                                   channel.putVoid());
   if (FAILED(hr)) return hr;
-  com::ComPtr<IDispatch> dispatch = Query<IDispatch>(channel.get());
+  com::ComPtr<IDispatch> dispatch = com::query<IDispatch>(channel.get());
   if (!dispatch) return E_FAIL;
   hr = collection->Add(*com::Variant(entry.name.c_str()).get(), dispatch.get());
   if (FAILED(hr)) return hr;
@@ -102,12 +86,23 @@ HRESULT ChannelContainerCore::AddChannel(std::vector<Entry>& entries,
 }
 
 ChannelContainerCore::~ChannelContainerCore() {
-  std::vector<com::ComPtr<IUnknown>> channels;
-  com::guard([&] { return ChannelObjects(&channels); });
-  for (const auto& channel : channels) {
-    com::ComPtr<IevFdtOwnedChannel> owned = Query<IevFdtOwnedChannel>(channel.get());
-    if (owned) owned->OwnerGone();
+  com::guard([&] {
+    ReplaceChannels({}, nullptr);
+    return S_OK;
+  });
+}
+
+void ChannelContainerCore::ReplaceChannels(std::vector<Entry> entries,
+                                           com::ComPtr<IFdtObjectCollection> collection) {
+  // Every object of the old list, also past one the collection cannot find.
+  std::vector<com::ComPtr<IUnknown>> leaving;
+  for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
+    com::ComPtr<IUnknown> channel;
+    if (SUCCEEDED(FindChannel(i, channel.put()))) leaving.push_back(channel);
   }
+  entries_ = std::move(entries);
+  collection_ = std::move(collection);
+  TellOwnerGone(leaving);
 }
 
 HRESULT ChannelContainerCore::FindChannel(LONG index, IUnknown** channel) {
@@ -134,7 +129,7 @@ HRESULT ChannelContainerCore::ChannelObjects(std::vector<com::ComPtr<IUnknown>>*
 
 HRESULT ChannelContainerCore::AttachChannel(const Entry& entry, IUnknown* channel) {
   if (entry.name.empty()) return E_INVALIDARG;
-  com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(channel);
+  com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(channel);
   if (!base) return S_OK;
   BaseDtm& dtm = ContainerDtm();
   HRESULT hr = base->Initialize(dtm.GetCommDtmInterface());
@@ -145,10 +140,15 @@ HRESULT ChannelContainerCore::AttachChannel(const Entry& entry, IUnknown* channe
   }
   hr = base->SetChannelTag(entry.name.get());
   if (FAILED(hr)) return hr;
-  base->PostChannelEvent(*UI4(channel_key::kLanguage).get(), *com::Variant(dtm.Language()).get());
+  base->PostChannelEvent(*com::ui4(channel_key::kLanguage).get(),
+                         *com::Variant(dtm.Language()).get());
+  // A channel attached after the frame declared FDT 1.2.1 learns it here
+  // (the DTM told only the channels it had then).
+  if (dtm.IsFdt121Frame())
+    base->PostChannelEvent(*com::ui4(dtm_property::kFdt121Frame).get(), *com::Variant(1).get());
   if (!entry.moduleText.empty() || entry.moduleNumber != 0) {
-    if (com::ComPtr<IevFdtChannelModule> module = Query<IevFdtChannelModule>(channel))
-      module->SetModule(entry.moduleText.get(), *UI4(entry.moduleNumber).get());
+    if (com::ComPtr<IevFdtChannelModule> module = com::query<IevFdtChannelModule>(channel))
+      module->SetModule(entry.moduleText.get(), *com::ui4(entry.moduleNumber).get());
   }
   return S_OK;
 }
@@ -181,9 +181,13 @@ HRESULT ChannelContainerCore::RemoveChannel(BSTR name, bool notify, VARIANT_BOOL
   const Entry* entry = FindEntry(name);
   if (!entry) return S_FALSE;
   if (!collection_) return E_FAIL;
+  const LONG index = static_cast<LONG>(entry - entries_.data());
+  com::ComPtr<IUnknown> leaving;
+  FindChannel(index, leaving.put());
   HRESULT hr = collection_->Remove(*com::Variant(entry->name.c_str()).get());
   if (FAILED(hr)) return hr;
-  entries_.erase(entries_.begin() + (entry - entries_.data()));
+  entries_.erase(entries_.begin() + index);
+  TellOwnerGone({leaving});
   *done = VARIANT_TRUE;
   if (notify) SetModifiedFromSubobject();
   return S_OK;
@@ -199,7 +203,7 @@ STDMETHODIMP ChannelContainerCore::CanReleaseChannels(VARIANT_BOOL* agreed) {
     HRESULT hr = ChannelObjects(&channels);
     if (FAILED(hr)) return hr;
     for (const auto& channel : channels) {
-      com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(channel.get());
+      com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(channel.get());
       if (!base) continue;
       VARIANT_BOOL stopped = VARIANT_FALSE;
       hr = base->StopWorker(&stopped);
@@ -223,7 +227,7 @@ STDMETHODIMP ChannelContainerCore::AttachChannels(VARIANT_BOOL* done) {
       AttachChannel(entries_[i], channel.get());
     }
     if (ContainerDtm().State() >= kDtmConfigured)
-      GetChannelList(*UI4(channel_key::kChildrenChanged).get(), *com::Variant().get());
+      GetChannelList(*com::ui4(channel_key::kChildrenChanged).get(), *com::Variant().get());
     *done = VARIANT_TRUE;
     return S_OK;
   });
@@ -242,12 +246,12 @@ STDMETHODIMP ChannelContainerCore::ResetChannelParameter() {
       ULONG fetched = 0;
       if (items->Next(1, item.put(), &fetched) != S_OK || fetched != 1) break;
       if (V_VT(item.get()) != VT_DISPATCH) break;
-      com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(V_DISPATCH(item.get()));
+      com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(V_DISPATCH(item.get()));
       if (!base) break;
       visited = true;
       if (SUCCEEDED(base->StartWorker())) {
         started = true;
-        base->ChannelRequest(*UI4(channel_key::kGoingOnline).get(), *com::Variant().get());
+        base->ChannelRequest(*com::ui4(channel_key::kGoingOnline).get(), *com::Variant().get());
       }
     }
     if (!visited) {
@@ -269,8 +273,7 @@ STDMETHODIMP ChannelContainerCore::ReleaseChannels(VARIANT_BOOL* done) {
     HRESULT hr = CanReleaseChannels(&agreed);
     if (FAILED(hr)) return hr;
     if (!agreed) return S_FALSE;
-    entries_.clear();
-    collection_.reset();
+    ReplaceChannels({}, nullptr);
     *done = VARIANT_TRUE;
     return S_OK;
   });
@@ -281,7 +284,7 @@ STDMETHODIMP ChannelContainerCore::GetChannelList(VARIANT key, VARIANT value) {
     std::vector<com::ComPtr<IUnknown>> channels;
     ChannelObjects(&channels);
     for (const auto& channel : channels)
-      if (com::ComPtr<IevFdtBaseChannel> base = Query<IevFdtBaseChannel>(channel.get()))
+      if (com::ComPtr<IevFdtBaseChannel> base = com::query<IevFdtBaseChannel>(channel.get()))
         base->PostChannelEvent(key, value);
     return S_OK;
   });
@@ -319,12 +322,11 @@ STDMETHODIMP ChannelContainerCore::InitNewChannels(VARIANT_BOOL* done) {
       hr = AddChannel(entries, collection.get(), entry, &added);
       if (FAILED(hr)) return hr;
     }
-    entries_ = std::move(entries);
-    collection_ = collection;
+    ReplaceChannels(std::move(entries), collection);
     std::vector<com::ComPtr<IUnknown>> channels;
     ChannelObjects(&channels);
     for (const auto& channel : channels)
-      if (com::ComPtr<IPersistStreamInit> persist = Query<IPersistStreamInit>(channel.get()))
+      if (com::ComPtr<IPersistStreamInit> persist = com::query<IPersistStreamInit>(channel.get()))
         persist->InitNew();
     *done = VARIANT_TRUE;
     return S_OK;
@@ -335,17 +337,17 @@ STDMETHODIMP ChannelContainerCore::SaveChannelsToStream(IStream* stream, VARIANT
   if (!done) return E_POINTER;
   *done = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    com::ComPtr<IStream> out = Query<IStream>(stream);
+    com::ComPtr<IStream> out = com::query<IStream>(stream);
     if (!out) return E_FAIL;
     HRESULT hr = com::writeVariant(out.get(), *com::Variant(static_cast<LONG>(entries_.size())).get());
     for (size_t i = 0; SUCCEEDED(hr) && i < entries_.size(); ++i) {
       const Entry& e = entries_[i];
       com::Bstr classText;
       hr = com::writeBstr(out.get(), e.name.get());
-      if (SUCCEEDED(hr)) hr = ChannelClassIdText(e.classId, classText.put());
+      if (SUCCEEDED(hr)) hr = GuidToString(&e.classId, classText.put());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), classText.get());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), e.moduleText.get());
-      if (SUCCEEDED(hr)) hr = com::writeVariant(out.get(), *UI4(e.moduleNumber).get());
+      if (SUCCEEDED(hr)) hr = com::writeVariant(out.get(), *com::ui4(e.moduleNumber).get());
       if (SUCCEEDED(hr)) hr = com::writeBstr(out.get(), e.information.get());
     }
     if (FAILED(hr)) return hr;
@@ -354,7 +356,7 @@ STDMETHODIMP ChannelContainerCore::SaveChannelsToStream(IStream* stream, VARIANT
     if (FAILED(hr)) return hr;
     for (const auto& channel : channels) {
       // A channel whose data is missing would misalign every later read.
-      com::ComPtr<IPersistStreamInit> persist = Query<IPersistStreamInit>(channel.get());
+      com::ComPtr<IPersistStreamInit> persist = com::query<IPersistStreamInit>(channel.get());
       if (!persist) return E_NOINTERFACE;
       hr = persist->Save(out.get(), TRUE);
       if (FAILED(hr)) return hr;
@@ -372,7 +374,7 @@ STDMETHODIMP ChannelContainerCore::LoadChannelsFromStream(IStream* stream, VARIA
     com::ComPtr<IFdtObjectCollection> collection;
     HRESULT hr = CreateChannelCollection(collection.put());
     if (FAILED(hr)) return hr;
-    com::ComPtr<IStream> in = Query<IStream>(stream);
+    com::ComPtr<IStream> in = com::query<IStream>(stream);
     if (!in) return E_FAIL;
     com::Variant count;
     hr = com::readVariant(in.get(), count);
@@ -404,14 +406,13 @@ STDMETHODIMP ChannelContainerCore::LoadChannelsFromStream(IStream* stream, VARIA
       com::ComPtr<IUnknown> object;
       hr = collection->GetByName(*com::Variant(e.name.c_str()).get(), object.put());
       if (FAILED(hr)) return hr;
-      com::ComPtr<IPersistStreamInit> persist = Query<IPersistStreamInit>(object.get());
+      com::ComPtr<IPersistStreamInit> persist = com::query<IPersistStreamInit>(object.get());
       if (!persist) return E_NOINTERFACE;
       hr = persist->Load(in.get());
       if (FAILED(hr)) return hr;
       if (hr != S_OK) return E_FAIL;
     }
-    entries_ = std::move(entries);
-    collection_ = collection;
+    ReplaceChannels(std::move(entries), collection);
     *done = VARIANT_TRUE;
     return S_OK;
   });
@@ -474,7 +475,8 @@ STDMETHODIMP ChannelContainerCore::GetChannels(BSTR* channelReferences, BSTR* to
       LONG moduleIndex = -1;
       com::ComPtr<IUnknown> channel;
       if (SUCCEEDED(FindChannel(i, channel.put())))
-        if (com::ComPtr<IevFdtChannelModule> module = Query<IevFdtChannelModule>(channel.get()))
+        if (com::ComPtr<IevFdtChannelModule> module =
+                com::query<IevFdtChannelModule>(channel.get()))
           if (FAILED(module->GetModuleIndex(&moduleIndex))) moduleIndex = -1;
       if (moduleIndex < 0) {
         plain += reference.c_str();
@@ -524,7 +526,7 @@ STDMETHODIMP ChannelContainerCore::GetChannelState(BSTR channelName, long* state
     if (!FindEntry(channelName)) return S_OK;
     *stateBits = 1;
     BaseDtm& dtm = ContainerDtm();
-    com::ComPtr<IFrameTopology> topology = Query<IFrameTopology>(dtm.FrameObject());
+    com::ComPtr<IFrameTopology> topology = com::query<IFrameTopology>(dtm.FrameObject());
     if (!topology) return E_POINTER;
     if (dtm.State() == kDtmEnvironmentSet) return S_OK;
     std::wstring path = std::wstring(dtm.SystemTagText() ? dtm.SystemTagText() : L"") + L"/" +
@@ -532,15 +534,19 @@ STDMETHODIMP ChannelContainerCore::GetChannelState(BSTR channelName, long* state
     com::Bstr pathText(path.c_str()), list;
     HRESULT hr = topology->GetChildNodes(pathText.get(), list.put());
     if (FAILED(hr)) return hr;
+    // A list that does not parse or cannot be read is a failure, never "no
+    // children": removal asks this before it drops a channel.
     com::ComPtr<IXMLDOMDocument2> document;
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(XmlCreateAndLoad(list.c_str(), document.put(), &loaded)) || !loaded || !document)
-      return E_FAIL;
+    hr = XmlCreateParserDocument(document.put());
+    if (FAILED(hr)) return hr;
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    if (FAILED(document->loadXML(list.get(), &parsed)) || !parsed) return E_FAIL;
     com::ComPtr<IXMLDOMNodeList> children;
     com::Bstr xpath(L"FDT/DtmChildList/DtmSystemTagList/*");
     long count = 0;
-    if (SUCCEEDED(document->selectNodes(xpath.get(), children.put())) && children)
-      children->get_length(&count);
+    if (FAILED(document->selectNodes(xpath.get(), children.put())) || !children ||
+        FAILED(children->get_length(&count)))
+      return E_FAIL;
     if (count != 0) *stateBits |= 2;
     return S_OK;
   });
@@ -563,8 +569,11 @@ STDMETHODIMP ChannelContainerCore::RemoveChannelByName(BSTR name, VARIANT_BOOL* 
   if (!done) return E_POINTER;
   *done = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
+    // Only a listed channel without children at the frame goes; a state
+    // query that fails keeps it.
     long bits = 0;
-    GetChannelState(name, &bits);
+    HRESULT hr = GetChannelState(name, &bits);
+    if (FAILED(hr)) return hr;
     if (!(bits & 1) || (bits & 2)) return S_FALSE;
     return RemoveChannel(name, true, done);
   });
@@ -592,24 +601,27 @@ STDMETHODIMP ChannelContainerCore::GetChannelCountValue(VARIANT* count) {
 
 STDMETHODIMP ChannelContainerCore::SaveChannelCollection(BSTR* document) {
   if (!document) return E_POINTER;
+  // An [out] text: whatever the caller's slot held is not ours to free.
+  // Without modified channels it is set to null (no document).
+  *document = nullptr;
   return com::guard([&]() -> HRESULT {
     if (!modified_) return S_OK;
     std::wstring text = L"<ChannelCollection> ";
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
       const Entry& e = entries_[i];
       com::Bstr classText, parameters, one;
-      HRESULT hr = ChannelClassIdText(e.classId, classText.put());
+      HRESULT hr = GuidToString(&e.classId, classText.put());
       if (FAILED(hr)) return hr;
       com::ComPtr<IUnknown> channel;
       if (SUCCEEDED(FindChannel(i, channel.put())))
-        if (auto io = Query<IevFdtParametersImportExport>(channel.get())) io->Export(parameters.put());
+        if (auto io = com::query<IevFdtParametersImportExport>(channel.get()))
+          io->Export(parameters.put());
       hr = FormatBstr(one.put(), L"<Channel name =\"%s\" clsid =\"%s\"> \r\n\t%s </Channel> ",
                       Escaped(e.name.c_str()).c_str(), classText.c_str(), parameters.c_str());
       if (FAILED(hr)) return hr;
       text += one.c_str();
     }
     text += L"</ChannelCollection> ";
-    ::SysFreeString(*document);
     *document = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *document ? S_OK : E_OUTOFMEMORY;
   });
@@ -623,18 +635,21 @@ STDMETHODIMP ChannelContainerCore::LoadChannels(BSTR document) {
     if (FAILED(hr)) return hr;
     if (!loaded || !doc) return S_FALSE;
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
-      com::Bstr classText;
-      ChannelClassIdText(entries_[i].classId, classText.put());
-      std::wstring xpath = L"ChannelCollection/Channel[@name=\"" +
-                           std::wstring(entries_[i].name.c_str()) + L"\" and @clsid=\"" +
-                           classText.c_str() + L"\"]/PARAMETERS";
+      // The name enters the query as a literal, so that it selects only its
+      // own channel whatever it holds; a name no literal can hold is skipped.
+      com::Bstr classText, name;
+      if (FAILED(GuidToString(&entries_[i].classId, classText.put())) ||
+          !QuotedXPathLiteral(entries_[i].name.c_str(), name.put()))
+        continue;
+      std::wstring xpath = L"ChannelCollection/Channel[@name=" + std::wstring(name.c_str()) +
+                           L" and @clsid=\"" + classText.c_str() + L"\"]/PARAMETERS";
       com::Bstr parameters;
       if (FAILED(XmlGetNodeXml(doc.get(), xpath.c_str(), parameters.put())) || parameters.empty())
         continue;
       std::wstring text = L"<?xml version=\"1.0\"?> \r\n" + std::wstring(parameters.c_str());
       com::ComPtr<IUnknown> channel;
       if (FAILED(FindChannel(i, channel.put()))) continue;
-      if (auto io = Query<IevFdtParametersImportExport>(channel.get())) {
+      if (auto io = com::query<IevFdtParametersImportExport>(channel.get())) {
         com::Bstr imported(text.c_str());
         io->Import(imported.get());
       }

@@ -54,24 +54,18 @@ STDMETHODIMP ChannelContainerCore::ConfirmChannelRelease(VARIANT_BOOL* agreed) {
     route.frameApplication = dtm.FrameObject();
     route.systemTag = [&dtm](BSTR* tag) { return dtm.GetSystemTag(tag); };
     route.xml = &dtm.Xml();
-    com::Variant style;
-    V_VT(style.get()) = VT_UI4;
-    V_UI4(style.get()) = kYesNoWarning;
     long answer = 0;
-    ShowUserMessage(route, question.c_str(), caption.c_str(), *style.get(), &answer);
+    ShowUserMessage(route, question.c_str(), caption.c_str(), *com::ui4(kYesNoWarning).get(),
+                    &answer);
     if (answer == IDNO) return S_OK;
 
     for (const auto& channel : connected) {
       win32::UniqueHandle gone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
       if (!gone.get()) continue;
-      com::Variant key, handle;
-      V_VT(key.get()) = VT_UI4;
-      V_UI4(key.get()) = channel_key::kAbortConnections;
-      V_VT(handle.get()) = VT_UI4;
-      V_UI4(handle.get()) = HandleToULong(gone.get());
       // A channel that signals after the wait uses its own duplicate, so
       // closing this event when the wait ends is safe.
-      if (SUCCEEDED(channel->ChannelRequest(*key.get(), *handle.get())))
+      if (SUCCEEDED(channel->ChannelRequest(*com::ui4(channel_key::kAbortConnections).get(),
+                                            *com::ui4(HandleToULong(gone.get())).get())))
         WaitOneWithMessageLoop(gone.get(), releaseWait_);
     }
     *agreed = VARIANT_TRUE;

@@ -3,7 +3,6 @@
 // requests.
 #include "toolkit/containers/function_container.h"
 
-#include <cwctype>
 #include <string>
 
 #include "com/Guard.h"
@@ -11,28 +10,15 @@
 #include "toolkit/audit/audit_trail.h"
 #include "toolkit/dtm/dtm_events.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/translation.h"
 #include "toolkit/xml/user_messages.h"
 
 namespace {
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 bool SameKey(const wchar_t* a, const wchar_t* b) {
   com::Bstr x(a ? a : L""), y(b ? b : L"");
   return ::VarBstrCmp(x.get(), y.get(), 0x400, 0) == VARCMP_EQ;
-}
-
-template <class I>
-com::ComPtr<I> Query(IUnknown* object) {
-  com::ComPtr<I> out;
-  if (object) object->QueryInterface(__uuidof(I), out.putVoid());
-  return out;
 }
 
 }  // namespace
@@ -92,7 +78,7 @@ HRESULT FunctionContainerCore::Broadcast(Call call) {
   for (const Record& r : records_) controls.push_back(r.control);
   HRESULT result = S_OK;
   for (const auto& control : controls) {
-    com::ComPtr<IevFdtActiveX4> target = Query<IevFdtActiveX4>(control.get());
+    com::ComPtr<IevFdtActiveX4> target = com::query<IevFdtActiveX4>(control.get());
     if (!target) return E_UNEXPECTED;
     HRESULT hr = call(target.get());
     if (FAILED(hr)) result = hr;
@@ -133,20 +119,25 @@ HRESULT FunctionContainerCore::WriteAudit(LONG functionId, const wchar_t* descri
 HRESULT FunctionContainerCore::SendOpeningProperties(IevFdtActiveX4* control, bool hasInfo) {
   BaseDtm& dtm = ContainerDtm();
   auto send = [&](ULONG key, const com::Variant& value) {
-    return control->SetProperty(*UI4(key).get(), *value.get());
+    return control->SetProperty(*com::ui4(key).get(), *value.get());
   };
   HRESULT hr = S_OK;
   if (!hasInfo) {
-    // The frame object's own text for hosted controls is not fixed here: an
-    // empty text.
-    hr = send(control_property::kFrameText, com::Variant(L""));
-    if (FAILED(hr)) return hr;
+    // The frame's schema folder, from which the control fills its schema
+    // cache; a frame that names none leaves the control to its own fallback
+    // (the toolkit's folder) rather than an empty path it would fail on.
+    com::Bstr schemaPath;
+    com::ComPtr<IFrameContainer> frame = com::query<IFrameContainer>(dtm.FrameObject());
+    if (frame && SUCCEEDED(frame->GetXmlSchemaPath(schemaPath.put())) && !schemaPath.empty()) {
+      hr = send(control_property::kSchemaPath, com::Variant(schemaPath.c_str()));
+      if (FAILED(hr)) return hr;
+    }
   }
   com::Bstr deviceType;
   dtm.GetDataSetReference(deviceType.put());
   hr = send(control_property::kDeviceType, com::Variant(deviceType.c_str()));
   if (FAILED(hr)) return hr;
-  hr = send(control_property::kUserRole, UI4(dtm.UserRole()));
+  hr = send(control_property::kUserRole, com::ui4(dtm.UserRole()));
   if (FAILED(hr)) return hr;
   com::Bstr path;
   DtmTranslation::ReadTranslationPath(path.put());
@@ -168,7 +159,8 @@ HRESULT FunctionContainerCore::StartFunction(Record& record) {
   record.counted = true;
   ++lockingFunctions_;
   if (!dtm.DataSetLocked())
-    SetControlsProperty(*UI4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
+    SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(),
+                        *com::Variant(false).get());
   return S_OK;
 }
 
@@ -176,8 +168,8 @@ STDMETHODIMP FunctionContainerCore::OpenActiveX(BSTR key, IUnknown* control, lon
   return com::guard([&]() -> HRESULT {
     if (!control) return E_POINTER;
     BaseDtm& dtm = ContainerDtm();
-    com::ComPtr<IUnknown> identity = Query<IUnknown>(control);
-    com::ComPtr<IevFdtActiveXInfo> info = Query<IevFdtActiveXInfo>(control);
+    com::ComPtr<IUnknown> identity = com::query<IUnknown>(control);
+    com::ComPtr<IevFdtActiveXInfo> info = com::query<IevFdtActiveXInfo>(control);
     if (!identity) return E_NOINTERFACE;
 
     Record record;
@@ -202,11 +194,11 @@ STDMETHODIMP FunctionContainerCore::OpenActiveX(BSTR key, IUnknown* control, lon
     if (Find(record.key.c_str())) return S_FALSE;
     records_.push_back(record);
 
-    if (com::ComPtr<IevFdtActiveX4> x4 = Query<IevFdtActiveX4>(control)) {
+    if (com::ComPtr<IevFdtActiveX4> x4 = com::query<IevFdtActiveX4>(control)) {
       x4->OnStateChanged(lastState_);
       if (SUCCEEDED(SendOpeningProperties(x4.get(), static_cast<bool>(info)))) {
         if (com::ComPtr<IevFdtDtmEvents> events = dtm.DtmInterface<IevFdtDtmEvents>())
-          events->OnDtmEvent(*UI4(dtm_event::kControlOpened).get(),
+          events->OnDtmEvent(*com::ui4(dtm_event::kControlOpened).get(),
                              *com::Variant(record.key.c_str()).get());
       }
     }
@@ -225,7 +217,8 @@ STDMETHODIMP FunctionContainerCore::ActiveXClosed(BSTR key) {
     if (!found) return S_OK;
     Record record = *found;
     if (com::ComPtr<IevFdtDtmEvents> events = dtm.DtmInterface<IevFdtDtmEvents>())
-      events->OnDtmEvent(*UI4(dtm_event::kControlClosed).get(), *com::Variant(record.key.c_str()).get());
+      events->OnDtmEvent(*com::ui4(dtm_event::kControlClosed).get(),
+                         *com::Variant(record.key.c_str()).get());
     if (!(record.flags & kControlBookkeepingOnly)) {
       WriteAudit(record.functionId, kAuditFunctionFinished);
       dtm.PostText(dtm_command::kApplicationClosed, record.key.c_str());
@@ -236,15 +229,22 @@ STDMETHODIMP FunctionContainerCore::ActiveXClosed(BSTR key) {
         break;
       }
     }
+    HRESULT result = S_OK;
     if (record.counted) {
       // The counted lock is given back exactly once; the base DTM unlocks
       // when the last count goes.
       --lockingFunctions_;
-      HRESULT hr = dtm.ReleaseDataSetLock();
-      if (FAILED(hr)) return hr;
+      result = dtm.ReleaseDataSetLock();
     }
-    return S_OK;
+    HRESULT hr = EndLockForAllWithoutControls();
+    return FAILED(result) ? result : hr;
   });
+}
+
+HRESULT FunctionContainerCore::EndLockForAllWithoutControls() {
+  if (!lockForAll_ || !records_.empty()) return S_OK;
+  lockForAll_ = false;
+  return ContainerDtm().ReleaseDataSetLock();
 }
 
 STDMETHODIMP FunctionContainerCore::ControlChanged(BSTR key, IUnknown* control) {
@@ -253,9 +253,14 @@ STDMETHODIMP FunctionContainerCore::ControlChanged(BSTR key, IUnknown* control) 
   return com::guard([&]() -> HRESULT {
     BaseDtm& dtm = ContainerDtm();
     if (!dtm.DtmInterface<IevFdtDtmEvents>()) return S_OK;
-    dtm.LockDataSet(VARIANT_TRUE);
+    // Counted once for all open controls; a repeated request only asks the
+    // frame again (a lock it refused may be granted now).
+    const VARIANT_BOOL count = lockForAll_ ? VARIANT_FALSE : VARIANT_TRUE;
+    if (SUCCEEDED(dtm.LockDataSet(count))) lockForAll_ = true;
     if (!dtm.DataSetLocked())
-      SetControlsProperty(*UI4(control_property::kDataSetEditable).get(), *com::Variant(false).get());
+      SetControlsProperty(*com::ui4(control_property::kDataSetEditable).get(),
+                          *com::Variant(false).get());
+    EndLockForAllWithoutControls();
     return S_OK;
   });
 }
@@ -266,7 +271,7 @@ STDMETHODIMP FunctionContainerCore::CloseActiveX(BSTR key, VARIANT_BOOL* passedO
     Record* record = Find(key);
     if (!record) return E_FAIL;
     if (record->flags & kControlBookkeepingOnly) return S_FALSE;
-    com::ComPtr<IFrameActiveX> frame = Query<IFrameActiveX>(ContainerDtm().FrameObject());
+    com::ComPtr<IFrameActiveX> frame = com::query<IFrameActiveX>(ContainerDtm().FrameObject());
     if (frame) {
       com::Bstr closing(key);
       VARIANT_BOOL answer = VARIANT_FALSE;
@@ -312,11 +317,14 @@ HRESULT FunctionContainerCore::OpenFunctionControl(LONG functionId, VARIANT_BOOL
 STDMETHODIMP FunctionContainerCore::RequestFunctionControl(long functionId, long,
                                                            VARIANT_BOOL* opened) {
   if (!opened) return E_POINTER;
+  // Written on every path: a caller that waits for an opened control must
+  // not read what its slot held before.
+  *opened = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
     BaseDtm& dtm = ContainerDtm();
     IUnknown* frameObject = dtm.FrameObject();
     if (!frameObject) return S_FALSE;
-    com::ComPtr<IFrameActiveX> frame = Query<IFrameActiveX>(frameObject);
+    com::ComPtr<IFrameActiveX> frame = com::query<IFrameActiveX>(frameObject);
     if (!frame) return E_NOINTERFACE;
     ULONG status = 0;
     HRESULT hr = FunctionStatus(functionId, &status);
@@ -328,7 +336,10 @@ STDMETHODIMP FunctionContainerCore::RequestFunctionControl(long functionId, long
     com::Bstr tag(dtm.SystemTagText() ? dtm.SystemTagText() : L""), document;
     hr = BaseDtm::BuildFunctionCallXml(functionId, document.put());
     if (FAILED(hr)) return hr;
-    return frame->OpenActiveXControlRequest(tag.get(), document.get(), opened);
+    VARIANT_BOOL answer = VARIANT_FALSE;
+    hr = frame->OpenActiveXControlRequest(tag.get(), document.get(), &answer);
+    *opened = SUCCEEDED(hr) && answer ? VARIANT_TRUE : VARIANT_FALSE;
+    return hr;
   });
 }
 
@@ -407,11 +418,6 @@ STDMETHODIMP FunctionContainerCore::GetActiveXGuid(BSTR functionCall, BSTR* clas
     if (GetActiveXProgId(functionCall, progId.put()) != S_OK) return S_FALSE;
     CLSID clsid;
     if (FAILED(::CLSIDFromProgID(progId.get(), &clsid))) return S_FALSE;
-    wchar_t text[40] = {};
-    if (!::StringFromGUID2(clsid, text, 40)) return E_FAIL;
-    std::wstring plain(text + 1, text + 37);  // without braces
-    for (wchar_t& c : plain) c = static_cast<wchar_t>(towupper(c));
-    *classId = ::SysAllocString(plain.c_str());
-    return *classId ? S_OK : E_OUTOFMEMORY;
+    return GuidToString(&clsid, classId);
   });
 }

@@ -11,6 +11,7 @@
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/frame_events.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_handler.h"
@@ -39,13 +40,6 @@ const wchar_t kVariantChild[] = L"*[local-name()='Variant']";
 const wchar_t kRequestTime[] = L"*[local-name()='TimeStamp']/@*[local-name()='time']";
 
 constexpr ULONG kStatusInvalid = 0x4;
-
-com::Variant Ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
 
 // The request document and its nodes of the path; S_FALSE when the text is
 // empty or does not load.
@@ -127,9 +121,10 @@ bool DataAccessCore::Allowed(std::initializer_list<LONG> states) {
 HRESULT DataAccessCore::Answer(DISPID method, BSTR invokeId, const wchar_t* document) {
   IUnknown* frame = AccessDtm().FrameObject();
   if (!frame) return E_POINTER;
+  // In the DTM's apartment, where the frame handed its object over (the
+  // worker reaches this handler through the DTM's proxy).
   com::ComPtr<IDispatch> sink;
-  HRESULT hr = frame->QueryInterface(__uuidof(IDeviceDataAccessEvents), sink.putVoid());
-  if (FAILED(hr) || !sink) return FAILED(hr) ? hr : E_NOINTERFACE;
+  if (frame_events::QuerySink(frame, DIID_IDeviceDataAccessEvents, sink) != S_OK) return E_NOINTERFACE;
   com::Variant id(invokeId ? invokeId : L""), text(document ? document : L"");
   return com::invokeMethod(sink.get(), method, {id.value(), text.value()});
 }
@@ -222,16 +217,16 @@ STDMETHODIMP DataAccessCore::Write(BSTR itemValues, BSTR* result) {
       if (FAILED(ParseFdtVariant(variant.get(), value.get()))) continue;
       bool writable = (record.flags & kParFlagWritable) != 0;
       unsigned long status = 0;
-      if (FAILED(handler.Validate(Ui4(id).value(), value.value(), &status)) ||
+      if (FAILED(handler.Validate(com::ui4(id).value(), value.value(), &status)) ||
           (status & kStatusInvalid))
         writable = false;
       if (!writable) {
         AppendItem(body, id, Now(), true, kInvalidValue);
         continue;
       }
-      const HRESULT written = handler.WriteParameter(Ui4(id).value(), value.value());
+      const HRESULT written = handler.WriteParameter(com::ui4(id).value(), value.value());
       com::Variant current;
-      handler.GetParameterValue(Ui4(id).value(), current.get());
+      handler.GetParameterValue(com::ui4(id).value(), current.get());
       AppendValueItem(body, id, Now(), SUCCEEDED(written), current.value());
     }
     return Finish(body, result);
@@ -296,7 +291,7 @@ STDMETHODIMP DataAccessCore::GetItemList(BSTR invokeId) {
     com::Bstr list;
     HRESULT hr = BuildItemList(kItemOfDeviceList, list.put());
     if (FAILED(hr)) return hr;
-    return Answer(data_access_event::kItemListResponse, invokeId, list.c_str());
+    return Answer(frame_events::kItemListResponse, invokeId, list.c_str());
   });
 }
 
@@ -344,7 +339,7 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
       const bool good = !(readable && (record.flags & kParFlagInvalid));
       if (online && readable && handler.ReadFromDevice(id)) {
         com::Variant value;
-        handler.GetParameterInfo(Ui4(id).value(), Ui4(kParInitialValue).value(), value.get());
+        handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(), value.get());
         AppendValueItem(body, id, now, good, value.value());
       } else {
         AppendItem(body, id, now, known && good, kInvalidValue);
@@ -358,20 +353,20 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     if (!variant || FAILED(ParseFdtVariant(variant.get(), value.get()))) continue;
     bool writable = known && (record.flags & kParFlagOnlineWrite);
     unsigned long status = 0;
-    if (writable && (FAILED(handler.Validate(Ui4(id).value(), value.value(), &status)) ||
+    if (writable && (FAILED(handler.Validate(com::ui4(id).value(), value.value(), &status)) ||
                      (status & kStatusInvalid)))
       writable = false;
     const bool stored = online && writable && handler.WriteToDevice(id, value.value()) &&
                         handler.ReadFromDevice(id);
     if (stored) {
       com::Variant current;
-      handler.GetParameterInfo(Ui4(id).value(), Ui4(kParInitialValue).value(), current.get());
+      handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(), current.get());
       AppendValueItem(body, id, now, true, current.value());
     } else {
       AppendItem(body, id, now, false, kInvalidValue);
     }
   }
   body += kValuesTail;
-  return Answer(write ? data_access_event::kWriteResponse : data_access_event::kReadResponse,
+  return Answer(write ? frame_events::kWriteResponse : frame_events::kReadResponse,
                 request.invokeId.get(), body.c_str());
 }

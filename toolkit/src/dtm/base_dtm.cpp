@@ -7,13 +7,13 @@
 #include "com/Guard.h"
 #include "toolkit/online/transfer_interface.h"
 #include "toolkit/xml/translation.h"
+#include "toolkit/xml/user_messages.h"
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_schema_lists.h"
 #include "base_dtm_values.h"
 
 using base_dtm::I4;
-using base_dtm::UI4;
 using base_dtm::Widen;
 
 namespace {
@@ -57,6 +57,24 @@ HRESULT BaseDtm::PostOnlineRequest(ULONG code, const wchar_t* operationId, const
   });
 }
 
+bool BaseDtm::AskStopTransfer(IUnknown* dtmObject, TransferKind kind) {
+  com::ComPtr<IevFdtActiveXContainer> container;
+  if (!dtmObject || FAILED(container.queryFrom(dtmObject)) || !container) return false;
+  const bool upload = kind == TransferKind::Upload;
+  com::Bstr question, caption;
+  GetToolkitMessage(dtmObject,
+                    upload ? transfer_message::kUploadStopQuestion : transfer_message::kDownloadStopQuestion,
+                    ToolkitMessageUser::TransferStop, question.put());
+  GetToolkitMessage(dtmObject, upload ? transfer_message::kUploadCaption : transfer_message::kDownloadCaption,
+                    ToolkitMessageUser::TransferStop, caption.put());
+  VARIANT style;
+  V_VT(&style) = VT_UI4;
+  V_UI4(&style) = kStopQuestionStyle;
+  long answer = 0;
+  if (FAILED(container->ShowUserMessage(question.get(), caption.get(), style, &answer))) return false;
+  return answer == kAnswerYes;
+}
+
 bool BaseDtm::KeepReportedMessage(const wchar_t* text) {
   if (!bufferMessages_) return false;
   try {
@@ -86,7 +104,7 @@ void BaseDtm::SetCommunicationError(const wchar_t* descriptor, const wchar_t* er
 HRESULT BaseDtm::ClearInitialValues() {
   com::ComPtr<IevFdtParameterInfo> info = DtmInterface<IevFdtParameterInfo>();
   if (!info) return S_OK;
-  const com::Variant field = UI4(kInitialValueField);
+  const com::Variant field = com::ui4(kInitialValueField);
   const com::Variant empty;
   return base_dtm::ForEachParameter(info.get(), [&](const VARIANT& id) {
     return info->SetParameterInfo(id, *field.get(), *empty.get());
@@ -151,7 +169,7 @@ STDMETHODIMP BaseDtm::OnStateTransition(long newState, long previousState) {
     if (errorDescriptor_.get() || errorCode_.get()) {
       com::ComPtr<IevFdtParameterHandler4> handler = DtmInterface<IevFdtParameterHandler4>();
       if (!handler) return E_NOINTERFACE;
-      HRESULT hr = handler->GetParameterValue(*UI4(1).get(), tag.get());
+      HRESULT hr = handler->GetParameterValue(*com::ui4(1).get(), tag.get());
       if (FAILED(hr)) return hr;
       if (V_VT(tag.get()) != VT_BSTR) return E_UNEXPECTED;
     }
@@ -219,7 +237,7 @@ STDMETHODIMP BaseDtm::BroadcastProperty(VARIANT propertyId, VARIANT value) {
 HRESULT BaseDtm::SetChannelsProperty(ULONG key, const VARIANT& value) {
   com::ComPtr<IevFdtChannelContainer4> channels = DtmInterface<IevFdtChannelContainer4>();
   if (!channels) return S_OK;
-  return channels->GetChannelList(*UI4(key).get(), value);
+  return channels->GetChannelList(*com::ui4(key).get(), value);
 }
 
 STDMETHODIMP BaseDtm::SetParameterValue(VARIANT_BOOL success, unsigned long parameterId,
@@ -227,7 +245,7 @@ STDMETHODIMP BaseDtm::SetParameterValue(VARIANT_BOOL success, unsigned long para
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IevFdtParameterHandler4> handler = DtmInterface<IevFdtParameterHandler4>();
     if (!handler) return E_NOINTERFACE;
-    return handler->SetParameterValue(success, *UI4(parameterId).get(), value, nullptr);
+    return handler->SetParameterValue(success, *com::ui4(parameterId).get(), value, nullptr);
   });
 }
 
@@ -262,7 +280,7 @@ HRESULT BaseDtm::LoadResourceTextOf(const char* textOrId, BSTR* out) {
       return *out ? S_OK : E_OUTOFMEMORY;
     });
   }
-  return LoadResourceText(*UI4(static_cast<ULONG>(key)).get(), out);
+  return LoadResourceText(*com::ui4(static_cast<ULONG>(key)).get(), out);
 }
 
 HRESULT BaseDtm::SplitString(BSTR* text, const wchar_t* delimiters, BSTR* token, BOOL* last) {
@@ -391,7 +409,7 @@ STDMETHODIMP BaseDtm::ApplyExportedVariables(IDispatch* documentNode) {
 HRESULT BaseDtm::OnConstruct() {
   return com::guard([&]() -> HRESULT {
     languageId_ = 0x400;
-    BroadcastProperty(*UI4(dtm_property::kLanguage).get(), *I4(languageId_).get());
+    BroadcastProperty(*com::ui4(dtm_property::kLanguage).get(), *I4(languageId_).get());
     CreateParameterTable();
     SetState(kDtmConstructed);
     return S_OK;

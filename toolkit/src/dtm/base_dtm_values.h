@@ -12,13 +12,6 @@
 
 namespace base_dtm {
 
-inline com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 inline com::Variant I4(LONG value) { return com::Variant(value); }
 
 // 8-bit text of the DTM's tables in the ANSI code page as wide text.
@@ -39,7 +32,7 @@ HRESULT ForEachParameter(IevFdtParameterInfo* info, Visit visit) {
   if (FAILED(hr)) return hr;
   for (ULONG i = 0; i < V_UI4(count.get()); ++i) {
     com::Variant id;
-    hr = info->GetParameterId(*UI4(i).get(), id.get());
+    hr = info->GetParameterId(*com::ui4(i).get(), id.get());
     if (FAILED(hr)) return hr;
     hr = visit(*id.get());
     if (FAILED(hr)) return hr;

@@ -93,7 +93,7 @@ STDMETHODIMP BaseDtm::UnlockDataSet() {
     if (FAILED(container->UnlockDataSet(tag.get(), &unlocked))) unlocked = VARIANT_FALSE;
     if (unlocked) return S_OK;
     com::Bstr text;
-    if (FAILED(LoadResourceText(*base_dtm::UI4(kUnlockFailedText).get(), text.put())) ||
+    if (FAILED(LoadResourceText(*com::ui4(kUnlockFailedText).get(), text.put())) ||
         text.empty())
       text.assign(kUnlockFailedFallback);
     if (frameEvents_)
@@ -142,6 +142,17 @@ STDMETHODIMP BaseDtm::LoadWorkingCopy(VARIANT_BOOL) {
       return hr;
     }
     AfterWorkingCopyLoaded();
+    return S_OK;
+  });
+}
+
+HRESULT BaseDtm::RestoreDeclaredParameters() {
+  return com::guard([&]() -> HRESULT {
+    com::ComPtr<IevFdtParameterStore> table = DtmInterface<IevFdtParameterStore>();
+    if (!table) return S_OK;
+    HRESULT hr = table->RemoveAllParameters();
+    if (FAILED(hr)) return hr;
+    CreateParameterTable();
     return S_OK;
   });
 }

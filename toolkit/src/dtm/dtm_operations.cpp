@@ -19,7 +19,6 @@
 #include "base_dtm_values.h"
 
 using base_dtm::ForEachParameter;
-using base_dtm::UI4;
 using base_dtm::Widen;
 
 namespace {
@@ -95,7 +94,7 @@ com::Bstr Escaped(const wchar_t* text) {
 // Reads an integer parameter field through IevFdtParameterInfo.
 HRESULT ReadField(IevFdtParameterInfo* info, const VARIANT& id, ULONG field, ULONG* out) {
   com::Variant value;
-  HRESULT hr = info->GetParameterInfo(id, *UI4(field).get(), value.get());
+  HRESULT hr = info->GetParameterInfo(id, *com::ui4(field).get(), value.get());
   if (FAILED(hr)) return hr;
   hr = value.changeType(VT_UI4);
   if (FAILED(hr)) return hr;
@@ -104,50 +103,7 @@ HRESULT ReadField(IevFdtParameterInfo* info, const VARIANT& id, ULONG field, ULO
 }
 
 HRESULT WriteField(IevFdtParameterInfo* info, const VARIANT& id, ULONG field, ULONG value) {
-  return info->SetParameterInfo(id, *UI4(field).get(), *UI4(value).get());
-}
-
-// Answers the prefixed steps of a document's XPaths from the namespaces its
-// root element declares. The declarations are read from the root's start
-// tag: the platform's attribute map does not list them reliably.
-void UseDocumentNamespaces(IXMLDOMDocument2* doc) {
-  com::ComPtr<IXMLDOMElement> root;
-  com::Bstr xml;
-  if (FAILED(doc->get_documentElement(root.put())) || !root || FAILED(root->get_xml(xml.put())))
-    return;
-  const std::wstring text = xml.c_str();
-  std::wstring namespaces;
-  wchar_t quote = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const wchar_t c = text[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == L'"' || c == L'\'') {
-      quote = c;
-      continue;
-    }
-    if (c == L'>') break;
-    if (!iswspace(c) || text.compare(i + 1, 6, L"xmlns:") != 0) continue;
-    // xmlns:prefix = "uri"
-    const size_t nameStart = i + 1;
-    const size_t equals = text.find(L'=', nameStart);
-    if (equals == std::wstring::npos) break;
-    size_t open = equals + 1;
-    while (open < text.size() && iswspace(text[open])) ++open;
-    if (open >= text.size() || (text[open] != L'"' && text[open] != L'\'')) break;
-    const size_t close = text.find(text[open], open + 1);
-    if (close == std::wstring::npos) break;
-    std::wstring name = text.substr(nameStart, equals - nameStart);
-    while (!name.empty() && iswspace(name.back())) name.pop_back();
-    if (!namespaces.empty()) namespaces += L' ';
-    namespaces += name + L"='" + text.substr(open + 1, close - open - 1) + L"'";
-    i = close;
-  }
-  if (namespaces.empty()) return;
-  com::Variant property(namespaces.c_str());
-  doc->setProperty(com::Bstr(L"SelectionNamespaces").get(), *property.get());
+  return info->SetParameterInfo(id, *com::ui4(field).get(), *com::ui4(value).get());
 }
 
 }  // namespace
@@ -162,7 +118,7 @@ HRESULT BaseDtm::LoadDocument(const wchar_t* xml, IXMLDOMDocument2** doc) {
   const HRESULT hr = xml_.LoadXMLDocumentOrUnchecked(xml, loaded.put(), &ok);
   if (FAILED(hr)) return hr;
   if (!ok || !loaded) return S_FALSE;
-  UseDocumentNamespaces(loaded.get());
+  XmlUseRootNamespaces(loaded.get());
   *doc = loaded.get();
   (*doc)->AddRef();
   return S_OK;
@@ -268,8 +224,8 @@ HRESULT BaseDtm::ApplyUserRole(IXMLDOMNode* document) {
       return WriteField(info.get(), id, kFlagsField, flags);
     });
   }
-  com::Variant role = UI4(userRole_);
-  BroadcastProperty(*UI4(dtm_property::kUserRole).get(), *role.get());
+  com::Variant role = com::ui4(userRole_);
+  BroadcastProperty(*com::ui4(dtm_property::kUserRole).get(), *role.get());
   return S_OK;
 }
 
@@ -279,7 +235,7 @@ HRESULT BaseDtm::ValidateAllParameters() {
   if (!info || !validation) return S_OK;
   return ForEachParameter(info.get(), [&](const VARIANT& id) -> HRESULT {
     com::Variant value;
-    HRESULT hr = info->GetParameterInfo(id, *UI4(kValueField).get(), value.get());
+    HRESULT hr = info->GetParameterInfo(id, *com::ui4(kValueField).get(), value.get());
     if (FAILED(hr)) return hr;
     ULONG status = 0, flags = 0;
     hr = validation->Validate(id, *value.get(), &status);
@@ -395,7 +351,7 @@ STDMETHODIMP BaseDtm::ShutdownDtm(VARIANT_BOOL* result) {
                         caption.put());
       long answer = 0;
       HRESULT hr = controls->ShowUserMessage(question.get(), caption.get(),
-                                             *UI4(kYesNoQuestion).get(), &answer);
+                                             *com::ui4(kYesNoQuestion).get(), &answer);
       if (FAILED(hr) || answer == IDNO) return S_FALSE;
       if (!CloseClosableControls()) return S_FALSE;
       // Nothing signals this event: each wait lets the controls' windows close.
@@ -454,7 +410,7 @@ STDMETHODIMP BaseDtm::SetLanguage(long languageId, VARIANT_BOOL* result) {
     com::Variant language;
     V_VT(language.get()) = VT_I4;
     V_I4(language.get()) = languageId;
-    BroadcastProperty(*UI4(dtm_property::kLanguage).get(), *language.get());
+    BroadcastProperty(*com::ui4(dtm_property::kLanguage).get(), *language.get());
     if (state_ != kDtmEnvironmentSet) PostCode(dtm_command::kFunctionChanged);
     *result = VARIANT_TRUE;
     return S_OK;
@@ -467,7 +423,8 @@ STDMETHODIMP BaseDtm::SetSharedUiFlag(VARIANT_BOOL shared, VARIANT_BOOL* result)
   return com::guard([&]() -> HRESULT {
     if (!InRange(state_, kDtmConfigured, kDtmOnline)) return S_FALSE;
     sharedUi_ = shared == VARIANT_TRUE ? 1 : 0;
-    BroadcastProperty(*UI4(dtm_property::kSharedUi).get(), *com::Variant(sharedUi_ != 0).get());
+    BroadcastProperty(*com::ui4(dtm_property::kSharedUi).get(),
+                      *com::Variant(sharedUi_ != 0).get());
     *result = VARIANT_TRUE;
     return S_OK;
   });
@@ -490,7 +447,7 @@ STDMETHODIMP BaseDtm::SetSystemGuiLabel(BSTR label, VARIANT_BOOL* result) {
                                         L"//SystemGuiLabel/@fdt:systemGuiLabel");
     if (found) {
       com::Variant value(text.c_str());
-      if (FAILED(handler->WriteParameter(*UI4(2).get(), *value.get()))) return S_FALSE;
+      if (FAILED(handler->WriteParameter(*com::ui4(2).get(), *value.get()))) return S_FALSE;
     }
     *result = VARIANT_TRUE;
     return S_OK;

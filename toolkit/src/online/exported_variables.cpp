@@ -32,13 +32,6 @@ constexpr ULONG kExportedAsVariant = 2;
 constexpr ULONG kTagParameter = 1;
 constexpr unsigned long kStatusInvalid = 0x4;
 
-com::Variant Ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // The variable nodes of the document with their names.
 struct Variable {
   com::ComPtr<IXMLDOMNode> node;
@@ -140,7 +133,7 @@ HRESULT OnlineTransferCore::ApplyDocumentVariables(IDispatch* documentNode) {
       if (FAILED(VariableValue(record, variable->node.get(), value.get())) || !Writable(record))
         continue;
       unsigned long status = 0;
-      hr = handler.Validate(Ui4(record.id).value(), value.value(), &status);
+      hr = handler.Validate(com::ui4(record.id).value(), value.value(), &status);
       if (FAILED(hr)) return hr;
       if (status & kStatusInvalid) return E_FAIL;
       collected.push_back(record.id);
@@ -155,7 +148,7 @@ HRESULT OnlineTransferCore::ApplyDocumentVariables(IDispatch* documentNode) {
       com::Variant value;
       if (!variable || FAILED(VariableValue(record, variable->node.get(), value.get())))
         return E_FAIL;
-      hr = handler.WriteParameter(Ui4(id).value(), value.value());
+      hr = handler.WriteParameter(com::ui4(id).value(), value.value());
       if (FAILED(hr)) return hr;
     }
     return S_OK;

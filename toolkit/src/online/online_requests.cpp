@@ -192,7 +192,7 @@ ULONG OnlineTransferCore::ReadDeviceStatus() {
   ULONG count = 0;
   if (FAILED(handler.GetParameterCount(&count))) return kStatusError;
   ULONG status = kStatusOk;
-  StartTransferProgress();
+  OnlineHandler().ResetTransferProgress();
   for (ULONG i = 0; i < count && status == kStatusOk; ++i) {
     ParInfo record;
     if (FAILED(handler.GetParameterAt(i, &record))) {
@@ -220,7 +220,7 @@ HRESULT OnlineTransferCore::CompareDevice(BSTR* text, VARIANT_BOOL* equal) {
     ULONG count = 0;
     HRESULT hr = handler.GetParameterCount(&count);
     if (FAILED(hr)) return hr;
-    StartTransferProgress();
+    OnlineHandler().ResetTransferProgress();
     bool same = false;
     for (ULONG i = 0; i < count; ++i) {
       ParInfo record;

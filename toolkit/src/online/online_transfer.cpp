@@ -20,21 +20,6 @@ constexpr LONG kGroupModeDownload = 2;
 constexpr ULONG kBulkUploadBegins = 0x11, kBulkUploadDone = 0x21, kBulkUploadFailed = 0x41;
 constexpr ULONG kBulkDownloadBegins = 0x16, kBulkDownloadDone = 0x26, kBulkDownloadFailed = 0x46;
 
-com::Variant Ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
-bool TakesPartInDownload(const ParInfo& p) {
-  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineWrite) && (p.flags & kParFlagUsual);
-}
-
-bool TakesPartInUpload(const ParInfo& p) {
-  return p.kind == kParKindDevice && (p.flags & kParFlagOnlineRead) && (p.flags & kParFlagUsual);
-}
-
 // The size of one element of an id array the provider may give: the
 // integer types, copied into a VARIANT of their own type, and VARIANT; 0 for
 // every other type, whose elements do not fit an integer's place.
@@ -89,19 +74,11 @@ HRESULT IdsFromArray(const VARIANT& value, std::vector<ULONG>* ids) {
 // Progress, bracket, abort
 // ---------------------------------------------------------------------------
 
-void OnlineTransferCore::StartTransferProgress() {
-  BaseDtm& dtm = OnlineDtm();
-  dtm.progressThreshold = 0;
-  dtm.progressStep = kTransferProgressStep;
-}
-
 void OnlineTransferCore::ReportTransferProgress(ULONG index, ULONG count, const wchar_t* text) {
-  BaseDtm& dtm = OnlineDtm();
-  dtm.progressQuiet = OnlineHandler().TransferAborted();
-  dtm.ReportProgress(index, count, text ? text : L"");
+  OnlineHandler().ReportTransferProgress(index, count, text);
 }
 
-void OnlineTransferCore::EndTransferProgress() { OnlineDtm().QueueWorkerRequest(L"", 0, 0); }
+void OnlineTransferCore::EndTransferProgress() { OnlineHandler().ReportProgress(L"", 0, false); }
 
 void OnlineTransferCore::OpenTransferBracket() {
   ++bracketDepth_;
@@ -160,14 +137,14 @@ HRESULT OnlineTransferCore::TransferGroup(ULONG parameterId, LONG mode, std::vec
     return S_OK;
   }
   com::Variant group;
-  HRESULT hr = provider->GetTransferGroup(com::Variant(mode).value(), Ui4(parameterId).value(),
+  HRESULT hr = provider->GetTransferGroup(com::Variant(mode).value(), com::ui4(parameterId).value(),
                                           group.get());
   // A provider that gives no group skips the parameter.
   if (FAILED(hr) || FAILED(IdsFromArray(group.value(), ids))) ids->clear();
   return S_OK;
 }
 
-long OnlineTransferCore::TransferError(const ParInfo& record, ULONG questionId, ULONG captionId) {
+bool OnlineTransferCore::TransferError(const ParInfo& record, TransferKind kind) {
   BaseDtm& dtm = OnlineDtm();
   BSTR error = OnlineHandler().LastDeviceError();
   if (error && *error) {
@@ -176,17 +153,7 @@ long OnlineTransferCore::TransferError(const ParInfo& record, ULONG questionId, 
                              error)))
       dtm.ReportMessageText(text.c_str());
   }
-  auto container = dtm.DtmInterface<IevFdtActiveXContainer>();
-  if (!container) return IDNO;
-  IUnknown* object = dtm.GetCommDtmInterface();
-  com::Bstr question, caption;
-  GetToolkitMessage(object, questionId, ToolkitMessageUser::TransferStop, question.put());
-  GetToolkitMessage(object, captionId, ToolkitMessageUser::TransferStop, caption.put());
-  long answer = 0;
-  if (FAILED(container->ShowUserMessage(question.get(), caption.get(),
-                                        Ui4(kStopQuestionStyle).value(), &answer)))
-    return IDNO;
-  return answer;
+  return dtm.AskStopTransfer(kind);
 }
 
 // ---------------------------------------------------------------------------
@@ -224,7 +191,7 @@ HRESULT OnlineTransferCore::DownloadParameterSet(VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    StartTransferProgress();
+    OnlineHandler().ResetTransferProgress();
     // An abort that came before this download ends it, and only it.
     if (TakeAbort()) return E_ABORT;
     if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
@@ -269,7 +236,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
     ParInfo record;
     hr = handler.GetParameterAt(i, &record);
     if (FAILED(hr)) return hr;
-    if (!TakesPartInDownload(record)) {
+    if (!CevFDT_ParameterHandlerCore::TakesPartInDownload(record)) {
       ReportTransferProgress(i, count, L"Download");
       continue;
     }
@@ -301,8 +268,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
       continue;
     }
     anyError = true;
-    if (TransferError(record, transfer_message::kDownloadStopQuestion,
-                      transfer_message::kDownloadCaption) == kAnswerYes)
+    if (TransferError(record, TransferKind::Download))
       return S_OK;
   }
   if (!anyError) *done = VARIANT_TRUE;
@@ -315,7 +281,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
 
 HRESULT OnlineTransferCore::UploadParameterSet() {
   return com::guard([&]() -> HRESULT {
-    StartTransferProgress();
+    OnlineHandler().ResetTransferProgress();
     if (TakeAbort()) return E_ABORT;
     BaseDtm& dtm = OnlineDtm();
     if (dtm.State() != kDtmOnline) return E_FAIL;
@@ -355,14 +321,13 @@ HRESULT OnlineTransferCore::UploadLoop(VARIANT_BOOL* done) {
     ParInfo record;
     hr = handler.GetParameterAt(i, &record);
     if (FAILED(hr)) return hr;
-    if (TakesPartInUpload(record)) {
+    if (CevFDT_ParameterHandlerCore::TakesPartInUpload(record)) {
       if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
       if (handler.ReadFromDevice(record.id)) {
         read.push_back(record.id);
       } else {
         anyError = true;
-        if (TransferError(record, transfer_message::kUploadStopQuestion,
-                          transfer_message::kUploadCaption) == kAnswerYes)
+        if (TransferError(record, TransferKind::Upload))
           return E_FAIL;
       }
     }
@@ -386,7 +351,7 @@ HRESULT OnlineTransferCore::ConfirmUpload(const std::vector<ULONG>& ids) {
       HRESULT hr = handler.GetParameter(member, &record);
       if (FAILED(hr)) return hr;
       VARIANT_BOOL valid = VARIANT_FALSE;
-      hr = handler.ValidateValue(Ui4(member).value(), record.initialValue.value(), &valid);
+      hr = handler.ValidateValue(com::ui4(member).value(), record.initialValue.value(), &valid);
       if (FAILED(hr)) return hr;
       if (valid != VARIANT_TRUE) return E_FAIL;
       // The value read from the device becomes the data set's value.

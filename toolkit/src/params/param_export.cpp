@@ -13,13 +13,6 @@
 
 namespace {
 
-com::Variant ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 constexpr wchar_t kEmptyPrivateProperties[] = L"<PrivateProperties> </PrivateProperties>";
 
 HRESULT attributeText(IXMLDOMNode* node, const wchar_t* name, BSTR* out, bool* present) {
@@ -186,7 +179,8 @@ HRESULT CevFDT_ParameterHandlerCore::GetPrivateProperty(ULONG parameterId, const
   if (!name) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
     com::Variant field;
-    HRESULT hr = GetParameterInfo(ui4(parameterId).value(), ui4(kParExtra5).value(), field.get());
+    HRESULT hr =
+        GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
     if (FAILED(hr)) return hr;
     if (field.type() != VT_BSTR && field.type() != VT_EMPTY) return E_NOTIMPL;
     com::ComPtr<IXMLDOMDocument2> doc;
@@ -219,7 +213,8 @@ HRESULT CevFDT_ParameterHandlerCore::SetPrivateProperty(ULONG parameterId, const
   if (!name) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
     com::Variant field;
-    HRESULT hr = GetParameterInfo(ui4(parameterId).value(), ui4(kParExtra5).value(), field.get());
+    HRESULT hr =
+        GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
     if (FAILED(hr)) return hr;
     if (field.type() != VT_BSTR && field.type() != VT_EMPTY) return E_NOTIMPL;
     com::ComPtr<IXMLDOMDocument2> doc;
@@ -247,7 +242,7 @@ HRESULT CevFDT_ParameterHandlerCore::SetPrivateProperty(ULONG parameterId, const
     com::Bstr xml;
     hr = root->get_xml(xml.put());
     if (FAILED(hr)) return hr;
-    return SetParameterInfo(ui4(parameterId).value(), ui4(kParExtra5).value(),
+    return SetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(),
                             com::Variant(xml.c_str()).value());
   });
 }

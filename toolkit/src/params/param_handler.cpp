@@ -10,8 +10,6 @@
 #include "outside.h"
 #include "toolkit/online/transfer_interface.h"
 #include "toolkit/values/fdt_variant.h"
-#include "toolkit/values/progress_steps.h"
-#include "toolkit/values/va_packer.h"
 #include "toolkit/params/param_stream.h"
 #include "toolkit/values/safe_array.h"
 #include "toolkit/values/text_helpers.h"
@@ -24,13 +22,6 @@ constexpr ULONG kEvaluateAll = 0x3;
 
 HRESULT idFromVariant(const VARIANT& v, ULONG* id) {
   return SUCCEEDED(CFdtVariant::GetUI4(v, id)) ? S_OK : E_FAIL;
-}
-
-com::Variant ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
 }
 
 }  // namespace
@@ -77,26 +68,8 @@ HRESULT CevFDT_ParameterHandlerCore::OnParamReportMessage(BSTR text) {
   return S_OK;
 }
 void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG index, ULONG count, const wchar_t* text) {
-  com::guard([&]() -> HRESULT {
-    SProgressEvent report;
-    if (index == 0) {
-      progressMark_ = 0;
-    } else {
-      USHORT percent = 0;
-      if (!ProgressStepDue(index, count, kParamProgressStep, &progressMark_, &percent) ||
-          abortTransfer_)
-        return S_OK;
-      report.progress = percent;
-      report.running = true;
-    }
-    auto events = queryOwner<IevFdtDtmEvents>(ParamOwner());
-    if (!events) return S_OK;
-    HRESULT hr = report.text.assign(text ? text : L"");
-    if (FAILED(hr)) return hr;
-    com::Variant packed;
-    if (!report.PackToVariant(packed.get())) return E_FAIL;
-    return events->OnDtmEvent(com::Variant(kDtmEventProgress).value(), packed.value());
-  });
+  if (index == 0) ResetTransferProgress();
+  ReportTransferProgress(index, count, text);
 }
 
 HRESULT CevFDT_ParameterHandlerCore::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done) {
@@ -131,14 +104,15 @@ HRESULT CevFDT_ParameterHandlerCore::callHook(ULONG parameterId, ULONG hookNumbe
 
   static const ULONG kEvents[] = {kTransferReadBegins, kTransferReadEnded, kTransferWriteBegins,
                                   kTransferWriteEnded};
-  if (hookNumber <= 4) return DispatchTransferEvent(ui4(parameterId).value(), kEvents[hookNumber - 1]);
+  if (hookNumber <= 4)
+    return DispatchTransferEvent(com::ui4(parameterId).value(), kEvents[hookNumber - 1]);
   return hr;
 }
 
 HRESULT CevFDT_ParameterHandlerCore::sendPair(LONG code, ULONG parameterId,
                                               const VARIANT& value) {
   com::Variant pair;
-  HRESULT hr = CevFdtSafeArray::FromVariants(ui4(parameterId).value(), value, pair.get());
+  HRESULT hr = CevFdtSafeArray::FromVariants(com::ui4(parameterId).value(), value, pair.get());
   if (FAILED(hr)) return hr;
   return OnParamControlMessage(com::Variant(code).value(), pair.value());
 }
@@ -251,7 +225,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::RequestParameter(VARIANT parameterId,
     if (!online) return E_FAIL;
     HRESULT hr = callHook(id, kParHookBeforeRead);
     if (FAILED(hr)) return hr;
-    hr = online->RequestParameter(ui4(id).value(), com::Variant().value());
+    hr = online->RequestParameter(com::ui4(id).value(), com::Variant().value());
     if (SUCCEEDED(hr) && started) *started = VARIANT_TRUE;
     return hr;
   });
@@ -265,7 +239,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterChecked(VARIANT parameterI
   if (FAILED(idFromVariant(parameterId, &id))) return E_FAIL;
   return com::guard([&]() -> HRESULT {
     VARIANT_BOOL valid = VARIANT_FALSE;
-    HRESULT hr = ValidateValue(ui4(id).value(), value, &valid);
+    HRESULT hr = ValidateValue(com::ui4(id).value(), value, &valid);
     if (FAILED(hr)) return hr;
     if (valid != VARIANT_TRUE) return E_FAIL;
     ParInfo* record = find(id);
@@ -279,7 +253,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterChecked(VARIANT parameterI
     if (onlineWritable && options_.storeToDeviceOnline) {
       auto online = queryOwner<IOnlineParameterRequest>(ParamOwner());
       if (online) {
-        hr = online->RequestParameter(ui4(id).value(), value);
+        hr = online->RequestParameter(com::ui4(id).value(), value);
         if (FAILED(hr)) return hr;
       }
     }
@@ -305,7 +279,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_BOOL success
     const com::ComPtr<IUnknown> owner = ParamOwner();
     if (auto events = queryOwner<IevFdtDtmEvents>(owner)) {
       HRESULT hr = events->OnDtmEvent(com::Variant(kDtmEventParameterCompleted).value(),
-                                      ui4(id).value());
+                                      com::ui4(id).value());
       if (FAILED(hr)) return hr;
     }
     ParInfo* record = find(id);
@@ -316,14 +290,15 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::SetParameterValue(VARIANT_BOOL success
     if (success) {
       lastDeviceError_.reset();
       lastDeviceValue_ = com::Variant(value);
-      HRESULT hr = SetParameterInfo(ui4(id).value(), ui4(kParFlags).value(),
-                                    ui4(flags & ~ULONG(kParFlagChanged | kParFlagNotRead)).value());
+      HRESULT hr =
+          SetParameterInfo(com::ui4(id).value(), com::ui4(kParFlags).value(),
+                           com::ui4(flags & ~ULONG(kParFlagChanged | kParFlagNotRead)).value());
       if (FAILED(hr)) return hr;
       return SetDeviceValue(id, value);
     }
     lastDeviceError_ = com::Bstr(errorText);
     if (auto container = queryOwner<IevFdtActiveXContainer>(owner)) {
-      HRESULT hr = container->SendMessageToControls(ui4(id).value(), value, errorText);
+      HRESULT hr = container->SendMessageToControls(com::ui4(id).value(), value, errorText);
       if (FAILED(hr)) return hr;
     }
     return OnParamReportMessage(errorText);
@@ -471,7 +446,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::StoreParameter(VARIANT parameterId, VA
         record->kind == kParKindDevice && (record->flags & kParFlagOnlineWrite);
     if (!onlineWritable) {
       VARIANT_BOOL valid = VARIANT_FALSE;
-      HRESULT hr = ValidateValue(ui4(id).value(), value, &valid);
+      HRESULT hr = ValidateValue(com::ui4(id).value(), value, &valid);
       if (FAILED(hr)) return hr;
       if (valid != VARIANT_TRUE) return E_FAIL;
       record = find(id);
@@ -505,7 +480,7 @@ bool CevFDT_ParameterHandlerCore::ReadFromDevice(ULONG parameterId) {
   lastDeviceResult_ = 0;
   lastDeviceError_.reset();
   VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = RefreshParameter(ui4(parameterId).value(), &done);
+  const HRESULT hr = RefreshParameter(com::ui4(parameterId).value(), &done);
   return SUCCEEDED(hr) && done == VARIANT_TRUE && lastDeviceResult_ != 0 &&
          lastCompletedId_ == parameterId;
 }
@@ -514,7 +489,7 @@ bool CevFDT_ParameterHandlerCore::WriteToDevice(ULONG parameterId, const VARIANT
   lastDeviceResult_ = 0;
   lastDeviceError_.reset();
   VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = StoreParameter(ui4(parameterId).value(), value, &done);
+  const HRESULT hr = StoreParameter(com::ui4(parameterId).value(), value, &done);
   return SUCCEEDED(hr) && done == VARIANT_TRUE && lastDeviceResult_ != 0 &&
          lastCompletedId_ == parameterId;
 }

@@ -24,13 +24,6 @@ constexpr size_t kShortestList = 7;
 // own; beyond this depth the pair fails instead of going deeper.
 constexpr ULONG kMaxRelationDepth = 8;
 
-com::Variant ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // Decimal number at the start of text: leading blanks and a sign allowed, it
 // stops at the first non-digit, junk reads as 0.
 ULONG readNumber(const std::wstring& text) {
@@ -158,7 +151,7 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::UpdateParameters(ULONG, BSTR text) {
     while (!last) {
       const ULONG id = readNumber(cutItem(&rest, &last));
       VARIANT_BOOL done = VARIANT_FALSE;
-      HRESULT hr = RefreshParameter(ui4(id).value(), &done);
+      HRESULT hr = RefreshParameter(com::ui4(id).value(), &done);
       if (FAILED(hr)) result = hr;
     }
     return result;
@@ -235,7 +228,7 @@ HRESULT CevFDT_ParameterHandlerCore::notifyDataSetModified() {
 
 HRESULT CevFDT_ParameterHandlerCore::sendRelationProperty(LONG property, ULONG targetId) {
   com::Variant pair;
-  HRESULT hr = CevFdtSafeArray::FromVariants(ui4(targetId).value(), com::Variant().value(),
+  HRESULT hr = CevFdtSafeArray::FromVariants(com::ui4(targetId).value(), com::Variant().value(),
                                              pair.get());
   if (FAILED(hr)) return hr;
   return OnParamControlMessage(com::Variant(property).value(), pair.value());
@@ -247,7 +240,7 @@ HRESULT CevFDT_ParameterHandlerCore::relationPair(ULONG kind, ULONG sourceId, UL
   const com::ComPtr<IUnknown> owner = ParamOwner();
   if (!owner || FAILED(owner->QueryInterface(__uuidof(IevFdtParameterHandler4), self.putVoid())))
     return E_POINTER;
-  const com::Variant target = ui4(targetId);
+  const com::Variant target = com::ui4(targetId);
 
   switch (kind) {
     case 1: {  // re-read the target from the device while online
@@ -266,7 +259,7 @@ HRESULT CevFDT_ParameterHandlerCore::relationPair(ULONG kind, ULONG sourceId, UL
       HRESULT hr = QueryRelationEnable(sourceId, targetId, &enable);
       if (FAILED(hr)) return hr;
       com::Variant flags;
-      hr = GetParameterInfo(target.value(), ui4(kParFlags).value(), flags.get());
+      hr = GetParameterInfo(target.value(), com::ui4(kParFlags).value(), flags.get());
       if (FAILED(hr)) return hr;
       ULONG word = V_UI4(flags.get());
       word = enable ? (word & ~ULONG(kParFlagDisabled)) : (word | kParFlagDisabled);
@@ -277,7 +270,7 @@ HRESULT CevFDT_ParameterHandlerCore::relationPair(ULONG kind, ULONG sourceId, UL
       const BYTE access = QueryRelationAccess(sourceId, targetId, &apply);
       if (!apply) return S_OK;
       com::Variant flags;
-      HRESULT hr = GetParameterInfo(target.value(), ui4(kParFlags).value(), flags.get());
+      HRESULT hr = GetParameterInfo(target.value(), com::ui4(kParFlags).value(), flags.get());
       if (FAILED(hr)) return hr;
       ULONG word = V_UI4(flags.get());
       word = (access & 0x2) ? (word | kParFlagWritable) : (word & ~ULONG(kParFlagWritable));
@@ -295,7 +288,7 @@ HRESULT CevFDT_ParameterHandlerCore::relationPair(ULONG kind, ULONG sourceId, UL
         com::Bstr text;
         if (FAILED(BstrArrayGetAt(choices.value(), i, &number, text.put()))) return E_INVALIDARG;
       }
-      hr = SetParameterInfo(target.value(), ui4(kParExtra1).value(), choices.value());
+      hr = SetParameterInfo(target.value(), com::ui4(kParExtra1).value(), choices.value());
       if (FAILED(hr)) return hr;
       sendRelationProperty(kCtlRelationChoices, targetId);
       return S_OK;
@@ -309,18 +302,18 @@ HRESULT CevFDT_ParameterHandlerCore::relationPair(ULONG kind, ULONG sourceId, UL
       if (FAILED(hr)) return hr;
       if (kind == 5) return WriteParameter(target.value(), value.value());
       const ULONG field = kind == 6 ? kParDefaultValue : kind == 7 ? kParMaxValue : kParMinValue;
-      return SetParameterInfo(target.value(), ui4(field).value(), value.value());
+      return SetParameterInfo(target.value(), com::ui4(field).value(), value.value());
     }
     case 9: {  // the text of the target
       com::Variant current;
-      HRESULT hr = GetParameterInfo(target.value(), ui4(kParExtra2).value(), current.get());
+      HRESULT hr = GetParameterInfo(target.value(), com::ui4(kParExtra2).value(), current.get());
       if (FAILED(hr)) return hr;
       if (current.type() != VT_BSTR) return sendRelationProperty(kCtlRelationValue, targetId);
       com::Bstr text;
       hr = QueryRelationText(sourceId, targetId, text.put());
       if (FAILED(hr)) return hr;
       com::Variant stored(text.c_str());
-      hr = SetParameterInfo(target.value(), ui4(kParExtra2).value(), stored.value());
+      hr = SetParameterInfo(target.value(), com::ui4(kParExtra2).value(), stored.value());
       if (FAILED(hr)) return hr;
       sendRelationProperty(kCtlRelationValue, targetId);
       sendRelationProperty(kCtlRelationText, targetId);
@@ -351,7 +344,7 @@ HRESULT CevFDT_ParameterHandlerCore::QueryRelationChoices(ULONG, ULONG, VARIANT*
 
 HRESULT CevFDT_ParameterHandlerCore::QueryRelationValue(ULONG source, ULONG, VARIANT* value) {
   com::Variant current;
-  HRESULT hr = GetParameterValue(ui4(source).value(), current.get());
+  HRESULT hr = GetParameterValue(com::ui4(source).value(), current.get());
   if (FAILED(hr)) return hr;
   if (!value) return S_OK;
   ::VariantClear(value);
@@ -362,7 +355,7 @@ HRESULT CevFDT_ParameterHandlerCore::QueryRelationText(ULONG source, ULONG, BSTR
   if (!text) return E_INVALIDARG;
   *text = nullptr;
   com::Variant current;
-  HRESULT hr = GetParameterValue(ui4(source).value(), current.get());
+  HRESULT hr = GetParameterValue(com::ui4(source).value(), current.get());
   if (FAILED(hr)) return hr;
   if (current.type() != VT_BSTR) return E_INVALIDARG;
   *text = ::SysAllocStringLen(V_BSTR(current.get()), ::SysStringLen(V_BSTR(current.get())));

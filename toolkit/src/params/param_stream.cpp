@@ -10,13 +10,6 @@ namespace {
 
 constexpr VARTYPE kByteArray = VT_ARRAY | VT_UI1;
 
-com::Variant ui4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // value changed to vt; the value itself when it has that type already (a
 // null text stays null) or does not convert.
 HRESULT writeAs(IStream* stream, const com::Variant& value, VARTYPE vt) {
@@ -97,14 +90,14 @@ HRESULT SaveParameterSection(IStream* stream, IevFdtParameterStore* store,
       hr = store->GetParameterAt(i, &record);
       if (FAILED(hr)) return hr;
       if (!record.persist) continue;
-      hr = WriteParamValue(stream, ui4(record.id).value());
+      hr = WriteParamValue(stream, com::ui4(record.id).value());
       if (SUCCEEDED(hr)) hr = writeAs(stream, record.value, record.vt);
       if (SUCCEEDED(hr) && options.saveLimits) {
         hr = writeAs(stream, record.minValue, record.vt);
         if (SUCCEEDED(hr)) hr = writeAs(stream, record.maxValue, record.vt);
         if (SUCCEEDED(hr)) hr = writeAs(stream, record.defaultValue, record.vt);
       }
-      if (SUCCEEDED(hr)) hr = WriteParamValue(stream, ui4(record.flags).value());
+      if (SUCCEEDED(hr)) hr = WriteParamValue(stream, com::ui4(record.flags).value());
       if (SUCCEEDED(hr) && options.saveExtra5) hr = WriteParamValue(stream, record.extra5.value());
       if (FAILED(hr)) return hr;
     }

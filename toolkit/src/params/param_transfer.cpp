@@ -1,10 +1,13 @@
-// The parameter handler's transfer events: the transfer-list handler table,
+// The parameter handler's transfer events (the transfer-list handler table,
 // the search through ITransferExtension's lists, and the calls of the
-// handlers found.
+// handlers found), the list of the parameters a download transfers, and the
+// progress notices of a transfer.
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/progress_steps.h"
 #include "toolkit/values/safe_array.h"
+#include "toolkit/values/va_packer.h"
 #include "toolkit/params/param_handler.h"
 
 namespace {
@@ -154,6 +157,76 @@ HRESULT CevFDT_ParameterHandlerCore::TransferParameterArray(const VARIANT& list,
     });
     return FAILED(walk) ? walk : last;
   });
+}
+
+// ---------------------------------------------------------------------------
+// Transfers of the parameter set
+// ---------------------------------------------------------------------------
+
+bool CevFDT_ParameterHandlerCore::TakesPartInDownload(const ParInfo& record) {
+  return record.kind == kParKindDevice && (record.flags & kParFlagOnlineWrite) &&
+         (record.flags & kParFlagUsual);
+}
+
+bool CevFDT_ParameterHandlerCore::TakesPartInUpload(const ParInfo& record) {
+  return record.kind == kParKindDevice && (record.flags & kParFlagOnlineRead) &&
+         (record.flags & kParFlagUsual);
+}
+
+HRESULT CevFDT_ParameterHandlerCore::GetParInfoList(VARIANT* list) {
+  if (!list) return E_INVALIDARG;
+  ::VariantInit(list);
+  return com::guard([&]() -> HRESULT {
+    std::vector<ULONG> ids;
+    for (ULONG i = 0; i < params_.Count(); ++i) {
+      const ParInfo* record = params_.At(i);
+      if (record && TakesPartInDownload(*record)) ids.push_back(record->id);
+    }
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(ids.size()));
+    if (!array) return E_OUTOFMEMORY;
+    com::Variant out;
+    V_VT(out.get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(out.get()) = array;
+    for (LONG i = 0; i < static_cast<LONG>(ids.size()); ++i) {
+      VARIANT id;
+      V_VT(&id) = VT_UI4;
+      V_UI4(&id) = ids[static_cast<size_t>(i)];
+      HRESULT hr = ::SafeArrayPutElement(array, &i, &id);
+      if (FAILED(hr)) return hr;
+    }
+    return out.detachTo(list);
+  });
+}
+
+HRESULT CevFDT_ParameterHandlerCore::ReportProgress(const wchar_t* title, ULONG percent,
+                                                    bool running) {
+  return com::guard([&]() -> HRESULT {
+    auto events = queryOwner<IevFdtDtmEvents>(ParamOwner());
+    if (!events) return S_FALSE;
+    SProgressEvent report;
+    HRESULT hr = report.text.assign(title ? title : L"");
+    if (FAILED(hr)) return hr;
+    report.progress = static_cast<LONG>(percent > 100 ? 100 : percent);
+    report.running = running;
+    com::Variant packed;
+    if (!report.PackToVariant(packed.get())) return E_FAIL;
+    VARIANT code;
+    V_VT(&code) = VT_I4;
+    V_I4(&code) = kDtmEventProgress;
+    return events->OnDtmEvent(code, packed.value());
+  });
+}
+
+void CevFDT_ParameterHandlerCore::ReportTransferProgress(ULONG index, ULONG count,
+                                                         const wchar_t* text) {
+  if (index == 0) {
+    ReportProgress(text, 0, false);
+    return;
+  }
+  USHORT percent = 0;
+  if (!ProgressStepDue(index, count, kTransferProgressStep, &progressMark_, &percent)) return;
+  if (abortTransfer_) return;
+  ReportProgress(text, percent, true);
 }
 
 HRESULT CevFDT_ParameterHandlerCore::BuildDownloadList(VARIANT* list) {

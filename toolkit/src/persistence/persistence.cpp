@@ -7,6 +7,7 @@
 #include "com/Guard.h"
 #include "com/StreamForm.h"
 #include "com/Variant.h"
+#include "toolkit/params/param_handler.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/worker/dtm_thread.h"
@@ -21,13 +22,6 @@ constexpr ULONG kParameterModifiedMark = 0x100;
 const wchar_t kChangedDocument[] =
     L"<?xml version=\"1.0\"?> \r\n<OnParameterChangedDocument> \r\n\t%s \r\n"
     L"</OnParameterChangedDocument> \r\n";
-
-template <class I>
-com::ComPtr<I> Query(IUnknown* object) {
-  com::ComPtr<I> out;
-  if (object) object->QueryInterface(__uuidof(I), out.putVoid());
-  return out;
-}
 
 bool Loadable(LONG state) { return state == kDtmConstructed || state == kDtmReleased; }
 bool Savable(LONG state) {
@@ -60,14 +54,26 @@ STDMETHODIMP PersistenceCore::GetClassID(CLSID* classId) {
   return S_OK;
 }
 
+// Also set when the data set becomes modified (NotifyParameterChanged), so
+// that a container that asks before saving keeps the edits of a loaded data
+// set.
 STDMETHODIMP PersistenceCore::IsDirty() { return requiresSave_ ? S_OK : S_FALSE; }
 
 STDMETHODIMP PersistenceCore::InitNew() {
   return com::guard([&]() -> HRESULT {
     BaseDtm& dtm = PersistDtm();
-    if (!Loadable(dtm.State())) return S_FALSE;
+    const LONG state = dtm.State();
+    if (!Loadable(state)) return S_FALSE;
+    // After a shutdown the parameters still hold what the last data set
+    // left: a new data set starts from the declared table and default data
+    // state, as in a new object.
+    if (state == kDtmReleased) {
+      if (FAILED(dtm.RestoreDeclaredParameters())) return S_FALSE;
+      PersistSetDataState(kDataStateDefault);
+    }
     VARIANT_BOOL done = VARIANT_FALSE;
     if (InitNewDataSet(&done) != S_OK || !done) return S_FALSE;
+    modified_ = false;
     requiresSave_ = TRUE;
     dtm.SetState(kDtmNewDataSet);
     dtm.SetDataSetReference(nullptr);
@@ -82,6 +88,7 @@ STDMETHODIMP PersistenceCore::Load(IStream* stream) {
     VARIANT_BOOL done = VARIANT_FALSE;
     if (LoadItems(stream, true, &done) != S_OK || !done) return S_FALSE;
     NotifyParameterChanged(0);
+    modified_ = false;
     requiresSave_ = FALSE;
     dtm.SetState(kDtmLoadedDataSet);
     return S_OK;
@@ -121,6 +128,7 @@ STDMETHODIMP PersistenceCore::Load(IPropertyBag* bag, IErrorLog* errorLog) {
     BaseDtm& dtm = PersistDtm();
     if (!bag || !Loadable(dtm.State())) return S_FALSE;
     if (LoadFromPropertyBag(bag, errorLog) != S_OK) return S_FALSE;
+    modified_ = false;
     requiresSave_ = FALSE;
     dtm.SetState(kDtmLoadedDataSet);
     return S_OK;
@@ -285,10 +293,7 @@ HRESULT PersistenceCore::SaveDataSetToStream(IStream* stream, VARIANT_BOOL* done
     if (FAILED(hr)) return hr;
     if (!flag) return S_FALSE;
   }
-  com::Variant state;
-  V_VT(state.get()) = VT_UI4;
-  V_UI4(state.get()) = PersistDataState();
-  hr = com::writeVariant(stream, *state.get());
+  hr = com::writeVariant(stream, *com::ui4(PersistDataState()).get());
   if (FAILED(hr)) return hr;
   *done = VARIANT_TRUE;
   return S_OK;
@@ -361,10 +366,17 @@ HRESULT PersistenceCore::LoadItems(IStream* stream, bool withVersion, VARIANT_BO
   hr = CheckStamp(stamp);
   if (FAILED(hr)) return hr;
   if (handler) {
+    // After a shutdown the data set read starts from the declared table, as
+    // in a new object; a load that fails puts the old table back.
+    if (dtm.State() == kDtmReleased) {
+      parametersTaken = true;
+      hr = dtm.RestoreDeclaredParameters();
+      if (FAILED(hr)) return fail(hr);
+    }
     VARIANT_BOOL flag = VARIANT_FALSE;
     hr = handler->LoadParameters(stream, &flag);
-    if (FAILED(hr)) return hr;
-    if (!flag) return S_FALSE;
+    if (FAILED(hr)) return fail(hr);
+    if (!flag) return fail(S_FALSE);
     parametersTaken = true;
   }
   if (channels) {
@@ -382,6 +394,8 @@ HRESULT PersistenceCore::LoadItems(IStream* stream, bool withVersion, VARIANT_BO
   if (FAILED(hr)) return fail(hr);
   dtm.SetDataSetReference(deviceType.get());
   PersistSetDataState(V_UI4(state.get()));
+  // Channels read back are new objects: an attached DTM hands them itself.
+  if (channelsTaken && dtm.State() >= kDtmEnvironmentSet) dtm.InitChannels();
   rewind.keep();
   *done = VARIANT_TRUE;
   return S_OK;
@@ -412,12 +426,13 @@ HRESULT PersistenceCore::NotifyParameterChanged(long modified) {
   const LONG state = dtm.State();
   if (state < kDtmConfigured || state > kDtmOnline) return S_OK;
   modified_ = modified == 1;
+  if (modified_) requiresSave_ = TRUE;
   com::Bstr tag;
   if (FAILED(dtm.GetSystemTag(tag.put()))) return S_FALSE;
   if (modified_) {
     if (!holds_) {
       IUnknown* frame = dtm.FrameObject();
-      com::ComPtr<IFrameContainer> container = Query<IFrameContainer>(frame);
+      com::ComPtr<IFrameContainer> container = com::query<IFrameContainer>(frame);
       if (container) {
         VARIANT_BOOL answer = VARIANT_FALSE;
         container->SaveRequest(tag.get(), &answer);
@@ -433,12 +448,9 @@ HRESULT PersistenceCore::NotifyParameterChanged(long modified) {
     com::Variant count;
     if (SUCCEEDED(info->GetCount(count.get())) && SUCCEEDED(count.changeType(VT_UI4))) {
       for (ULONG i = 0; i < V_UI4(count.get()); ++i) {
-        com::Variant index, id, flags, field;
-        V_VT(index.get()) = VT_UI4;
-        V_UI4(index.get()) = i;
-        V_VT(field.get()) = VT_UI4;
-        V_UI4(field.get()) = kParameterFlagsField;
-        if (FAILED(info->GetParameterId(*index.get(), id.get()))) continue;
+        com::Variant id, flags;
+        const com::Variant field = com::ui4(kParameterFlagsField);
+        if (FAILED(info->GetParameterId(*com::ui4(i).get(), id.get()))) continue;
         if (FAILED(info->GetParameterInfo(*id.get(), *field.get(), flags.get())) ||
             FAILED(flags.changeType(VT_I4)))
           continue;

@@ -34,6 +34,23 @@ VARIANT Short(short value) {
 
 }  // namespace
 
+HRESULT QuerySink(IUnknown* frame, REFIID sinkIid, com::ComPtr<IDispatch>& sink) {
+  sink = nullptr;
+  if (!frame) return S_FALSE;
+  if (FAILED(frame->QueryInterface(sinkIid, sink.putVoid())) || !sink) {
+    sink = nullptr;
+    return S_FALSE;
+  }
+  return S_OK;
+}
+
+HRESULT OfferSink(IUnknown* frame, REFIID sinkIid, com::GlobalInterface& entry) {
+  entry.revoke();
+  com::ComPtr<IDispatch> sink;
+  if (QuerySink(frame, sinkIid, sink) != S_OK) return S_FALSE;
+  return entry.enter(sinkIid, sink.get());
+}
+
 HRESULT Notify(IDispatch* sink, DISPID id, BSTR text) {
   return com::invokeMethod(sink, id, {Text(text)});
 }

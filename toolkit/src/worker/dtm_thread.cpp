@@ -11,6 +11,7 @@
 
 #include "com/Bstr.h"
 #include "com/ObjectLink.h"
+#include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
@@ -49,14 +50,6 @@ std::map<UINT_PTR, CevFDT_DtmThreadImpl*>& TimerObjects() {
   return objects;
 }
 
-VARIANT Ui4(ULONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  V_VT(&v) = VT_UI4;
-  V_UI4(&v) = value;
-  return v;
-}
-
 bool IsNoticeState(LONG state) { return state >= kStateInitialised && state <= kStateOnline; }
 
 // Frees one queued command record.
@@ -66,11 +59,10 @@ void FreeCommand(DtmThreadCommand* record) {
   ::CoTaskMemFree(record);
 }
 
-// Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
-// 0 when the poster does not wait.
-// Element i (from 0) of a command's argument array as a dispatch pointer;
-// null when missing.
-com::ComPtr<IDispatch> ReadDispatchElement(const VARIANT& argument, LONG i) {
+// Element i (from 0) of command 2's argument array: a sink's entry in the
+// global interface table, taken under the sink's own dispatch interface
+// (frame_events.h); null when missing or when the entry is gone.
+com::ComPtr<IDispatch> TakeSinkElement(const VARIANT& argument, LONG i, REFIID sinkIid) {
   com::ComPtr<IDispatch> out;
   if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return out;
   SAFEARRAY* array = V_ARRAY(&argument);
@@ -79,12 +71,16 @@ com::ComPtr<IDispatch> ReadDispatchElement(const VARIANT& argument, LONG i) {
   ::SafeArrayGetUBound(array, 1, &upper);
   LONG index = lower + i;
   com::Variant element;
+  ULONG cookie = 0;
   if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put())) &&
-      element.type() == VT_DISPATCH)
-    out = com::ComPtr<IDispatch>(element.value().pdispVal);
+      SUCCEEDED(CFdtVariant::GetUI4(element.value(), &cookie)) && cookie &&
+      FAILED(com::GlobalInterface::take(cookie, sinkIid, out.putVoid())))
+    out = nullptr;
   return out;
 }
 
+// Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
+// 0 when the poster does not wait.
 HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<IUnknown>& pointer) {
   *event = nullptr;
   pointer = nullptr;
@@ -208,7 +204,7 @@ STDMETHODIMP CevFDT_DtmThreadImpl::ThreadMessageLoop() {
       if (!msg.hwnd && msg.message == kDtmThreadCommandMessage) {
         auto* record = reinterpret_cast<DtmThreadCommand*>(msg.lParam);
         if (record) {
-          const VARIANT code = Ui4(record->code);
+          const VARIANT code = com::ui4(record->code).value();
           com::guard([&] { return HandleCommand(code, record->argument); });
           FreeCommand(record);
         }
@@ -310,12 +306,12 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
     if (pointer) link.queryFrom(pointer.get());
     dtmLink_ = link;
   } else {
-    // The sinks come as their own pointers, taken in the poster's
-    // apartment: queried here through the frame's proxy, a dispatch
-    // interface may reach the frame object's own IDispatch instead.
+    // The sinks were queried in the poster's apartment and come under
+    // their own dispatch interfaces; the poster keeps their entries until
+    // this command set the event.
     frame_ = pointer;
-    frameEvents_ = pointer ? ReadDispatchElement(argument, 2) : nullptr;
-    stateSink_ = pointer ? ReadDispatchElement(argument, 3) : nullptr;
+    frameEvents_ = pointer ? TakeSinkElement(argument, 2, DIID_IFrameDtmEvents) : nullptr;
+    stateSink_ = pointer ? TakeSinkElement(argument, 3, DIID_IFrameDtmEvents2) : nullptr;
   }
   if (event) ::SetEvent(event);
   return S_OK;
@@ -365,7 +361,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
   com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtDtmEvents> events;
   if (dtm && SUCCEEDED(events.queryFrom(dtm.get())) && events) {
-    const VARIANT eventCode = Ui4(kTransferAcceptedEvent);
+    const VARIANT eventCode = com::ui4(kTransferAcceptedEvent).value();
     VARIANT value;
     ::VariantInit(&value);
     V_VT(&value) = VT_BOOL;
@@ -610,7 +606,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
       if (handler) {
         entry.inProgress = true;
         VARIANT_BOOL started = VARIANT_FALSE;
-        const HRESULT hr = handler->RequestParameter(Ui4(id), &started);
+        const HRESULT hr = handler->RequestParameter(com::ui4(id).value(), &started);
         auto again = updates_.find(id);
         if (again != updates_.end() && (FAILED(hr) || started != VARIANT_TRUE))
           again->second.inProgress = false;
@@ -637,7 +633,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptGoOnline(const VARIANT& argument) {
                          FALSE, DUPLICATE_SAME_ACCESS))
     return HRESULT_FROM_WIN32(::GetLastError());
   dtm->SetState(kStateGoingOnline);
-  const HRESULT hr = Queue(dtm_command::kGoOnline, Ui4(HandleToULong(duplicate)));
+  const HRESULT hr = Queue(dtm_command::kGoOnline, com::ui4(HandleToULong(duplicate)).value());
   if (FAILED(hr)) {
     dtm->SetState(state);
     if (duplicate) ::CloseHandle(duplicate);
@@ -801,7 +797,7 @@ HRESULT CevFDT_DtmThreadImpl::StateNotice(ULONG code, const VARIANT& argument) {
   com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtDtmEvents> events;
   if (!dtm || FAILED(events.queryFrom(dtm.get())) || !events) return E_FAIL;
-  return events->OnDtmEvent(Ui4(code + kStateNoticeEventOffset), argument);
+  return events->OnDtmEvent(com::ui4(code + kStateNoticeEventOffset).value(), argument);
 }
 
 HRESULT CevFDT_DtmThreadImpl::StateDocument(const VARIANT& argument) {
@@ -839,6 +835,8 @@ CevFDT_ThreadManagerImpl::CevFDT_ThreadManagerImpl()
 CevFDT_ThreadManagerImpl::~CevFDT_ThreadManagerImpl() { LetThreadEnd(); }
 
 bool CevFDT_ThreadManagerImpl::KeepReportedMessage(const wchar_t*) { return false; }
+
+bool CevFDT_ThreadManagerImpl::ThreadManagerFrameIs121() { return false; }
 
 const CLSID& CevFDT_ThreadManagerImpl::WorkerThreadClassId() { return CLSID_CustomDtmThread; }
 
@@ -957,7 +955,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostCode(ULONG code, const VARIANT& argument) 
   // A copy: the pointer may be dropped by a call served during this one.
   com::ComPtr<IevFdtDtmThread> worker = worker_;
   if (!worker) return E_FAIL;
-  VARIANT codeValue = Ui4(code);
+  VARIANT codeValue = com::ui4(code).value();
   com::Variant result;
   return worker->PostRequest(codeValue, argument, result.put());
 }
@@ -975,7 +973,9 @@ HRESULT CevFDT_ThreadManagerImpl::PostText(ULONG code, const wchar_t* text) {
   });
 }
 
-HRESULT CevFDT_ThreadManagerImpl::PostNumber(ULONG code, ULONG value) { return PostCode(code, Ui4(value)); }
+HRESULT CevFDT_ThreadManagerImpl::PostNumber(ULONG code, ULONG value) {
+  return PostCode(code, com::ui4(value).value());
+}
 
 HRESULT CevFDT_ThreadManagerImpl::PostPacked(ULONG code, CevVAPacker& record) {
   com::Variant packed;
@@ -992,12 +992,12 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
     event.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event) return HRESULT_FROM_WIN32(::GetLastError());
   }
-  // The frame's sinks travel with it (see SetPointer).
-  com::ComPtr<IFrameDtmEvents> events;
-  com::ComPtr<IFrameDtmEvents2> states;
+  // The frame's sinks travel with it (see SetPointer); their entries go
+  // when this call returns, after the worker took them.
+  com::GlobalInterface events, states;
   if (code == dtm_command::kSetFrame && pointer) {
-    events.queryFrom(pointer);
-    states.queryFrom(pointer);
+    frame_events::OfferSink(pointer, DIID_IFrameDtmEvents, events);
+    if (ThreadManagerFrameIs121()) frame_events::OfferSink(pointer, DIID_IFrameDtmEvents2, states);
   }
   SAFEARRAYBOUND bound{4, 0};
   SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
@@ -1006,7 +1006,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   V_VT(argument.get()) = VT_ARRAY | VT_VARIANT;
   V_ARRAY(argument.get()) = array;  // owned by `argument` from here on
 
-  VARIANT element = Ui4(HandleToULong(event.get()));
+  VARIANT element = com::ui4(HandleToULong(event.get())).value();
   LONG index = 0;
   HRESULT hr = ::SafeArrayPutElement(array, &index, &element);
   if (FAILED(hr)) return hr;
@@ -1016,13 +1016,9 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   index = 1;
   hr = ::SafeArrayPutElement(array, &index, &element);
   if (FAILED(hr)) return hr;
-  IDispatch* sinks[] = {events.get(), states.get()};
-  for (IDispatch* sink : sinks) {
+  for (const com::GlobalInterface* sink : {&events, &states}) {
     ++index;
-    if (!sink) continue;
-    ::VariantInit(&element);
-    V_VT(&element) = VT_DISPATCH;
-    V_DISPATCH(&element) = sink;
+    element = com::ui4(sink->cookie()).value();
     hr = ::SafeArrayPutElement(array, &index, &element);
     if (FAILED(hr)) return hr;
   }
@@ -1045,7 +1041,7 @@ HRESULT CevFDT_ThreadManagerImpl::PostGoOnline() {
 HRESULT CevFDT_ThreadManagerImpl::SetThreadTimeout(ULONG periodMs) {
   com::ComPtr<IevFdtDtmThread> worker = worker_;
   if (!worker) return E_FAIL;
-  const HRESULT hr = worker->SetTimeout(Ui4(periodMs));
+  const HRESULT hr = worker->SetTimeout(com::ui4(periodMs).value());
   if (SUCCEEDED(hr)) timerPeriod_ = periodMs;
   return hr;
 }

@@ -7,6 +7,7 @@
 #include "com/ComError.h"
 #include "com/ComPtr.h"
 #include "com/Guard.h"
+#include "com/Variant.h"
 #include "toolkit/values/frame_events.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 struct WorkerStart {
   IStream* frameStream = nullptr;
   IStream* dtmStream = nullptr;
-  IStream* eventsStream = nullptr;  // the frame's event sink, when it has one
+  com::GlobalInterface events;      // the frame's event sink, when it has one
   CWorker* worker = nullptr;
   HMODULE module = nullptr;  // the thread's reference on the module of this code
 };
@@ -42,12 +43,9 @@ void RunWorker(WorkerStart* start) {
       start->frameStream = nullptr;
       start->dtmStream = nullptr;
       com::ComPtr<IDispatch> events;
-      if (start->eventsStream)
-        ::CoGetInterfaceAndReleaseStream(start->eventsStream, IID_IDispatch, events.putVoid());
-      start->eventsStream = nullptr;
+      if (start->events.cookie()) start->events.take(events.putVoid());
       start->worker->SetFrameEventSink(events.get());
     }
-    DiscardStream(start->eventsStream);
     if (frame && dtm) {
       CWorker* worker = start->worker;
       com::guard([&] { return worker->Execute(frame.get(), dtm.get()); });
@@ -70,14 +68,6 @@ DWORD WINAPI WorkerThreadProc(void* parameter) {
   return 0;
 }
 
-VARIANT Ui4(ULONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  V_VT(&v) = VT_UI4;
-  V_UI4(&v) = value;
-  return v;
-}
-
 }  // namespace
 
 HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker,
@@ -98,13 +88,9 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     delete start;
     return E_FAIL;
   }
-  // The event sink is handed over itself rather than queried from the
-  // frame's proxy over there: a frame's sink may be an object of its own,
-  // and a dispatch interface queried through another object's proxy may
-  // reach that object's IDispatch instead.
-  com::ComPtr<IFrameDtmEvents> events;
-  if (SUCCEEDED(events.queryFrom(frameObject)) && events)
-    ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, events.get(), &start->eventsStream);
+  // The event sink is queried here and handed over under its own dispatch
+  // interface (frame_events.h); its entry goes with the start block.
+  frame_events::OfferSink(frameObject, DIID_IFrameDtmEvents, start->events);
   start->worker = worker;
   // The worker's thread keeps the module of its code loaded while it runs,
   // whoever unloads the DTM's server in the meantime.
@@ -116,7 +102,6 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     if (start->module) ::FreeLibrary(start->module);
     DiscardStream(start->frameStream);
     DiscardStream(start->dtmStream);
-    DiscardStream(start->eventsStream);
     delete start;
     return E_FAIL;
   }
@@ -161,6 +146,7 @@ HRESULT CActiveXMessageWorker::Execute(IFrameContainer* frameObject, IevFdtBaseD
   if (!frameObject || !dtm) return E_FAIL;
   com::ComPtr<IevFdtActiveXContainer> controls;
   if (SUCCEEDED(controls.queryFrom(dtm)) && controls)
-    controls->SetControlsProperty(Ui4(kControlMessageProperty), Ui4(code_));
+    controls->SetControlsProperty(com::ui4(kControlMessageProperty).value(),
+                                  com::ui4(code_).value());
   return S_OK;
 }

@@ -40,8 +40,11 @@ const ToolkitMessage kToolkitMessages[] = {
     {2004, kDtm, L"Unable to unlock DTM data set"},
     {3001, kDtm, L"There are active connections to the DTM.\nShall they be terminated now?"},
     {3002, kDtm, L"DTM Warning"},
-    {4001, kControls, L"Apply changes?"},
-    {4002, kControls, L"Warning"},
+    // The controls ask 4002 under the caption 4001, so 4001 is the caption
+    // "Warning" and 4002 the question; the delivered translation document
+    // holds them the same way round. Only the controls look them up.
+    {4001, kControls, L"Warning"},
+    {4002, kControls, L"Apply changes?"},
     {6001, kDtm, L"DTM is forced to shutdown. There are ActiveX open. Discard all changes?"},
     {6002, kDtm, L"Release DTM"},
 };

@@ -41,13 +41,6 @@ std::string Ansi(const wchar_t* text) {
   return out;
 }
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 com::Variant I4(LONG value) { return com::Variant(value); }
 
 // The text of the node that xpath selects below node; false when none.
@@ -343,10 +336,12 @@ void DtmTranslation::TranslateParameters(IevFdtParameterInfo* info) {
     if (!ReadUnsignedAttribute(parameter.get(), L"@parId", &id) || !host_.HasParameter(id)) continue;
     com::Bstr text;
     if (NodeText(parameter.get(), nameQuery, text)) {
-      info->SetParameterInfo(*UI4(id).get(), *I4(kParameterInfoText).get(), *com::Variant(text.c_str()).get());
+      info->SetParameterInfo(*com::ui4(id).get(), *I4(kParameterInfoText).get(),
+                             *com::Variant(text.c_str()).get());
     }
     if (NodeText(parameter.get(), descriptionQuery, text)) {
-      info->SetParameterInfo(*UI4(id).get(), *I4(kParameterInfoText2).get(), *com::Variant(text.c_str()).get());
+      info->SetParameterInfo(*com::ui4(id).get(), *I4(kParameterInfoText2).get(),
+                             *com::Variant(text.c_str()).get());
     }
   }
 }
@@ -364,10 +359,14 @@ void DtmTranslation::TranslateEnumerations(IevFdtParameterInfo* info) {
     ULONG id = 0;
     if (!ReadUnsignedAttribute(enumeration.get(), L"@id", &id)) return;
     com::Variant subType, entries;
-    if (FAILED(info->GetParameterInfo(*UI4(id).get(), *I4(kParameterInfoSubType).get(), subType.get()))) return;
+    if (FAILED(info->GetParameterInfo(*com::ui4(id).get(), *I4(kParameterInfoSubType).get(),
+                                      subType.get())))
+      return;
     if (FAILED(subType.changeType(VT_I4))) return;
     if (V_I4(subType.get()) != 1 && V_I4(subType.get()) != 2) continue;
-    if (FAILED(info->GetParameterInfo(*UI4(id).get(), *I4(kParameterInfoExtra1).get(), entries.get()))) return;
+    if (FAILED(info->GetParameterInfo(*com::ui4(id).get(), *I4(kParameterInfoExtra1).get(),
+                                      entries.get())))
+      return;
 
     // The description texts go into markup: they are escaped on the way in.
     com::Bstr description;
@@ -417,8 +416,10 @@ void DtmTranslation::TranslateEnumerations(IevFdtParameterInfo* info) {
     VARIANT packed = CevFdtSafeArray::FromStrings(strings.data());
     com::Variant newList;
     newList.attach(packed);
-    if (FAILED(info->SetParameterInfo(*UI4(id).get(), *I4(kParameterInfoExtra1).get(), *newList.get()))) return;
-    if (FAILED(info->SetParameterInfo(*UI4(id).get(), *I4(kParameterInfoText2).get(),
+    if (FAILED(info->SetParameterInfo(*com::ui4(id).get(), *I4(kParameterInfoExtra1).get(),
+                                      *newList.get())))
+      return;
+    if (FAILED(info->SetParameterInfo(*com::ui4(id).get(), *I4(kParameterInfoText2).get(),
                                       *com::Variant(text.c_str()).get()))) {
       return;
     }
@@ -430,10 +431,12 @@ HRESULT DtmTranslation::LocalizeEnumerationEntries(ULONG parameterId) {
   HRESULT hr = host_.QueryParameterInfo(info.put());
   if (FAILED(hr) || !info) return FAILED(hr) ? hr : E_NOINTERFACE;
   com::Variant subType, entries;
-  hr = info->GetParameterInfo(*UI4(parameterId).get(), *I4(kParameterInfoSubType).get(), subType.get());
+  hr = info->GetParameterInfo(*com::ui4(parameterId).get(), *I4(kParameterInfoSubType).get(),
+                              subType.get());
   if (FAILED(hr)) return hr;
   if (FAILED(subType.changeType(VT_I4)) || (V_I4(subType.get()) != 1 && V_I4(subType.get()) != 2)) return S_OK;
-  hr = info->GetParameterInfo(*UI4(parameterId).get(), *I4(kParameterInfoExtra1).get(), entries.get());
+  hr = info->GetParameterInfo(*com::ui4(parameterId).get(), *I4(kParameterInfoExtra1).get(),
+                              entries.get());
   if (FAILED(hr)) return hr;
   LONG count = 0;
   hr = BstrArrayGetLowerBound(*entries.get(), &count);
@@ -456,7 +459,8 @@ HRESULT DtmTranslation::LocalizeEnumerationEntries(ULONG parameterId) {
   VARIANT packed = CevFdtSafeArray::FromStrings(strings.data());
   com::Variant newList;
   newList.attach(packed);
-  return info->SetParameterInfo(*UI4(parameterId).get(), *I4(kParameterInfoExtra1).get(), *newList.get());
+  return info->SetParameterInfo(*com::ui4(parameterId).get(), *I4(kParameterInfoExtra1).get(),
+                                *newList.get());
 }
 
 HRESULT DtmTranslation::GetAboutFile(BSTR* path) {

@@ -1,6 +1,7 @@
 // Free DOM helpers over MSXML (see toolkit/xml/xml_dom.h).
 #include "toolkit/xml/xml_dom.h"
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -474,4 +475,47 @@ HRESULT GetVariantPair(const VARIANT& pair, VARIANT* first, VARIANT* second) {
   a.detachTo(first);
   b.detachTo(second);
   return S_OK;
+}
+
+// Answers the prefixed steps of a document's XPaths from the namespaces its
+// root element declares. The declarations are read from the root's start
+// tag: the platform's attribute map does not list them reliably.
+void XmlUseRootNamespaces(IXMLDOMDocument2* doc) {
+  com::ComPtr<IXMLDOMElement> root;
+  com::Bstr xml;
+  if (FAILED(doc->get_documentElement(root.put())) || !root || FAILED(root->get_xml(xml.put())))
+    return;
+  const std::wstring text = xml.c_str();
+  std::wstring namespaces;
+  wchar_t quote = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == L'"' || c == L'\'') {
+      quote = c;
+      continue;
+    }
+    if (c == L'>') break;
+    if (!iswspace(c) || text.compare(i + 1, 6, L"xmlns:") != 0) continue;
+    // xmlns:prefix = "uri"
+    const size_t nameStart = i + 1;
+    const size_t equals = text.find(L'=', nameStart);
+    if (equals == std::wstring::npos) break;
+    size_t open = equals + 1;
+    while (open < text.size() && iswspace(text[open])) ++open;
+    if (open >= text.size() || (text[open] != L'"' && text[open] != L'\'')) break;
+    const size_t close = text.find(text[open], open + 1);
+    if (close == std::wstring::npos) break;
+    std::wstring name = text.substr(nameStart, equals - nameStart);
+    while (!name.empty() && iswspace(name.back())) name.pop_back();
+    if (!namespaces.empty()) namespaces += L' ';
+    namespaces += name + L"='" + text.substr(open + 1, close - open - 1) + L"'";
+    i = close;
+  }
+  if (namespaces.empty()) return;
+  com::Variant property(namespaces.c_str());
+  doc->setProperty(com::Bstr(L"SelectionNamespaces").get(), *property.get());
 }

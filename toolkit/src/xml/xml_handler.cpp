@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <cwctype>
 #include <string>
 
@@ -181,6 +182,23 @@ int SchemaNamesFromReason(const wchar_t* reason, std::vector<std::wstring>* name
   return occurrences;
 }
 
+int SchemaNamesBySeparators(const wchar_t* reason, std::vector<std::wstring>* names) {
+  names->clear();
+  if (!reason) return 0;
+  auto separator = [](wchar_t c) { return c != 0 && std::wcschr(L"\t\n\r \"'*/:<>?\\|", c) != nullptr; };
+  int occurrences = 0;
+  // The character behind a name ends it and is never part of the next one.
+  const wchar_t* scanFrom = reason;
+  for (const wchar_t* hit = wcsstr(reason, L".xml"); hit; hit = wcsstr(scanFrom, L".xml")) {
+    ++occurrences;
+    const wchar_t* start = hit;
+    while (start > scanFrom && !separator(start[-1])) --start;
+    if (start < hit) names->push_back(std::wstring(start, hit) + L".xml");
+    scanFrom = hit[4] ? hit + 5 : hit + 4;
+  }
+  return occurrences;
+}
+
 XmlHandlerCore::XmlHandlerCore(const wchar_t* const* schemaFiles, ReportFn report, void* context)
     : schemaFiles_(schemaFiles), report_(report), reportContext_(context) {}
 
@@ -289,7 +307,7 @@ HRESULT XmlHandlerCore::AddSchemasFromParseError(IXMLDOMDocument2* doc, VARIANT_
   com::Bstr reason;
   error->get_reason(reason.put());
   std::vector<std::wstring> names;
-  if (SchemaNamesFromReason(reason.get(), &names) == 0) return S_FALSE;
+  if (schemaNames_(reason.get(), &names) == 0) return S_FALSE;
   for (const std::wstring& name : names) {
     // Each missing name is searched for once per folder, and never without
     // a folder.

@@ -1,6 +1,7 @@
-// The audit trail's documents and texts, and the data-set lock, on the test
-// DTM attached to the frame double.
+// The audit trail's documents and texts on the test DTM attached to the
+// frame double.
 #include <string>
+#include <vector>
 
 #include "com/SafeArray.h"
 #include "com/Variant.h"
@@ -8,6 +9,7 @@
 #include "test_dtm_ids.h"
 #include "toolkit/audit/audit_trail.h"
 #include "toolkit/dtm/dtm_states.h"
+#include "toolkit/xml/xml_dom.h"
 
 namespace dtmtest {
 namespace {
@@ -41,6 +43,55 @@ std::wstring Text(const VARIANT& value) {
   return text.c_str();
 }
 
+// The text of the node at the XPath of an event document (the audit
+// namespaces bound to "a" and "fdt"); "<none>" when the document does not
+// parse or has no such node.
+std::wstring EventText(const std::wstring& document, const wchar_t* xpath) {
+  com::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  if (FAILED(XmlCreateAndLoad(document.c_str(), doc.put(), &created)) || !doc) return L"<none>";
+  doc->setProperty(com::Bstr(L"SelectionNamespaces").get(),
+                   com::Variant(L"xmlns:a='x-schema:DTMAuditTrailSchema.xml' "
+                                L"xmlns:fdt='x-schema:FDTDataTypesSchema.xml'")
+                       .value());
+  doc->setProperty(com::Bstr(L"SelectionLanguage").get(), com::Variant(L"XPath").value());
+  com::Bstr text;
+  if (FAILED(XmlGetNodeText(doc.get(), xpath, text.put())) || !text.get()) return L"<none>";
+  return text.c_str();
+}
+
+const std::wstring kVariableEvent = L"/a:FDT/a:AuditTrailEvent/a:AuditTrailVariableEvent";
+
+// The display text of a variable event's old (ChangedFrom) or new (ChangedTo)
+// value.
+std::wstring Shown(const std::wstring& document, const wchar_t* side) {
+  const std::wstring xpath =
+      kVariableEvent + L"/a:" + side + L"/a:AuditTrailVariable/@fdt:display";
+  return EventText(document, xpath.c_str());
+}
+
+// A SAFEARRAY of bytes with the bounds given, filled 1, 2, 3... with the
+// last dimension counting fastest.
+com::Variant ByteArray(std::vector<SAFEARRAYBOUND> bounds) {
+  com::Variant out;
+  SAFEARRAY* array = ::SafeArrayCreate(VT_UI1, static_cast<UINT>(bounds.size()), bounds.data());
+  EXPECT_NE(nullptr, array);
+  if (!array) return out;
+  std::vector<LONG> indices(bounds.size());
+  for (size_t d = 0; d < bounds.size(); ++d) indices[d] = bounds[d].lLbound;
+  for (BYTE next = 1;; ++next) {
+    EXPECT_EQ(S_OK, ::SafeArrayPutElement(array, indices.data(), &next));
+    size_t d = bounds.size();
+    while (d > 0 &&
+           ++indices[d - 1] == bounds[d - 1].lLbound + static_cast<LONG>(bounds[d - 1].cElements))
+      indices[d - 1] = bounds[d - 1].lLbound, --d;
+    if (d == 0) break;
+  }
+  V_VT(out.get()) = VT_ARRAY | VT_UI1;
+  V_ARRAY(out.get()) = array;
+  return out;
+}
+
 TEST(AuditValueText, ArraysAndEmptyValuesShowAsDescribed) {
   com::Variant empty;
   EXPECT_EQ(L"Not Initialized", Text(empty.value()));
@@ -71,6 +122,12 @@ TEST(AuditValueText, ArraysAndEmptyValuesShowAsDescribed) {
   V_VT(emptyArray.get()) = VT_ARRAY | VT_UI1;
   V_ARRAY(emptyArray.get()) = none.detach();
   EXPECT_EQ(L"[ ]", Text(emptyArray.value()));
+
+  // More dimensions: the first one lists the rows of the next, whatever
+  // their lower bounds.
+  EXPECT_EQ(L"[ [ 1 2 3 ] [ 4 5 6 ] ]", Text(ByteArray({{2, 0}, {3, 0}}).value()));
+  EXPECT_EQ(L"[ [ 1 2 ] [ 3 4 ] [ 5 6 ] ]", Text(ByteArray({{3, 1}, {2, -1}}).value()));
+  EXPECT_EQ(L"[ [ [ 1 2 ] ] [ [ 3 4 ] ] ]", Text(ByteArray({{2, 0}, {1, 0}, {2, 0}}).value()));
 }
 
 TEST_F(AuditTrailTest, SwitchingOnTwiceAsksTheFrameOnceAndOffEndsTheTrail) {
@@ -124,6 +181,37 @@ TEST_F(AuditTrailTest, DocumentsCarryEscapedTextsAndTheDescriptorPart) {
       << document;
 }
 
+TEST_F(AuditTrailTest, VariableEventKeepsMarkupInItsNameAndValuesAsData) {
+  AttachNew();
+  SwitchOn();
+  com::Bstr descriptor(L"d&<\""), name(L"Mode & \"State\" <1>"), before(L"a<b&c"),
+      after(L"\"q\" & <r>");
+  ASSERT_EQ(S_OK,
+            trail->WriteVariableEvent(descriptor.get(), name.get(), before.get(), after.get()));
+  const std::wstring document = LastEvent();
+  EXPECT_EQ(L"d&<\"", EventText(document, L"/a:FDT/a:AuditTrailEvent/@fdt:descriptor"))
+      << document;
+  EXPECT_EQ(name.c_str(), EventText(document, (kVariableEvent + L"/@fdt:name").c_str()));
+  EXPECT_EQ(before.c_str(), Shown(document, L"ChangedFrom"));
+  EXPECT_EQ(after.c_str(), Shown(document, L"ChangedTo"));
+}
+
+TEST_F(AuditTrailTest, ParameterChangeCutsItsValueTextsAt260Characters) {
+  AttachNew();
+  SwitchOn();
+  auto change = [&](const std::wstring& before, const std::wstring& after) {
+    com::Variant from(before.c_str()), to(after.c_str());
+    EXPECT_EQ(S_OK, AuditWriteParameterChange(trail.get(), L"Text", from.value(), to.value(), L""));
+  };
+  // A pair of UTF-16 units across the limit goes as a whole.
+  change(std::wstring(300, L'x'), std::wstring(259, L'y') + L"\xD83D\xDE00tail");
+  EXPECT_EQ(std::wstring(260, L'x'), Shown(LastEvent(), L"ChangedFrom"));
+  EXPECT_EQ(std::wstring(259, L'y'), Shown(LastEvent(), L"ChangedTo"));
+  // Texts up to the limit stay whole.
+  change(L"a", std::wstring(260, L'z'));
+  EXPECT_EQ(std::wstring(260, L'z'), Shown(LastEvent(), L"ChangedTo"));
+}
+
 TEST_F(AuditTrailTest, ParameterChangesFromEmptyAreWrittenAndTypeChangesAreNot) {
   AttachNew();
   SwitchOn();
@@ -172,43 +260,6 @@ TEST_F(AuditTrailTest, WriteCoreAndFunctionCallsReachTheFrame) {
         std::wstring::npos)
       found = true;
   EXPECT_TRUE(found);
-}
-
-// ---- Data-set lock ---------------------------------------------------------
-
-TEST_F(AuditTrailTest, CountedLocksKeepTheLockUntilTheLastRelease) {
-  Configure();
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  EXPECT_EQ(1u, Calls("LockDataSet"));
-  ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
-  EXPECT_EQ(0u, Calls("UnlockDataSet"));
-  ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
-  EXPECT_EQ(1u, Calls("UnlockDataSet"));
-  EXPECT_EQ(E_UNEXPECTED, base->ReleaseDataSetLock());
-  EXPECT_EQ(1u, Calls("UnlockDataSet"));
-}
-
-TEST_F(AuditTrailTest, LockedElsewhereCountsWithoutAskingTheFrame) {
-  Configure();
-  com::ComPtr<IFdtEvents> events;
-  ASSERT_EQ(S_OK, object.as(events));
-  com::Bstr user(L"someone");
-  ASSERT_EQ(S_OK, events->OnDataSetLockedElsewhere(tag.get(), user.get()));
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  EXPECT_EQ(0u, Calls("LockDataSet"));
-  ASSERT_EQ(S_OK, base->ReleaseDataSetLock());
-  EXPECT_EQ(0u, Calls("UnlockDataSet"));
-}
-
-TEST_F(AuditTrailTest, RefusedUnlockTellsTheUserAndFails) {
-  Configure();
-  frame->setBoolAnswer("UnlockDataSet", VARIANT_FALSE);
-  ASSERT_EQ(S_OK, base->LockDataSet(VARIANT_TRUE));
-  EXPECT_EQ(E_FAIL, base->ReleaseDataSetLock());
-  auto messages = frame->callsTo("OnErrorMessage");
-  ASSERT_EQ(1u, messages.size());
-  EXPECT_EQ(L"UnlockDataSet failed. Please clean up database.", messages[0].arguments.at(1));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The channel container on the test DTM with its test channel: the channel
 // of a new data set, the collection and documents for the frame, channels
-// added and removed at run time, going online, and the end of connections
-// at release, including a channel that answers after the wait ended.
+// added and removed at run time, module channels, channels that leave the
+// list, going online, and the end of connections at release, including a
+// channel that answers after the wait ended.
 #include <string>
 #include <vector>
 
@@ -39,6 +40,34 @@ class ChannelContainerTest : public DtmFixture {
     ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
     EXPECT_EQ(VARIANT_TRUE, ok);
   }
+  com::ComPtr<IevFdtChannelManagement> Management() {
+    com::ComPtr<IevFdtChannelManagement> management;
+    EXPECT_EQ(S_OK, object.as(management));
+    return management;
+  }
+  void AddChannel(const wchar_t* name) {
+    com::Bstr channelName(name), classText(kTestChannelClassText);
+    VARIANT_BOOL added = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Management()->AddChannelByClass(channelName.get(), classText.get(), &added));
+    ASSERT_EQ(VARIANT_TRUE, added);
+  }
+  HRESULT RemoveChannel(const wchar_t* name) {
+    com::Bstr channelName(name);
+    VARIANT_BOOL removed = VARIANT_FALSE;
+    HRESULT hr = Management()->RemoveChannelByName(channelName.get(), &removed);
+    EXPECT_EQ(hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE, removed);
+    return hr;
+  }
+  void SetChildList(const wchar_t* name, const wchar_t* list) {
+    frame->setChildNodes(std::wstring(tag.c_str()) + L"/" + name, list);
+  }
+  static size_t Heard(IevFdtBaseChannel* channel, const wchar_t* entry) {
+    const std::wstring log = ChannelLog(channel);
+    size_t count = 0;
+    for (size_t at = log.find(entry); at != std::wstring::npos; at = log.find(entry, at + 1))
+      ++count;
+    return count;
+  }
   std::wstring References() {
     com::ComPtr<IevFdtChannelContainer4> container;
     EXPECT_EQ(S_OK, object.as(container));
@@ -66,6 +95,7 @@ TEST_F(ChannelContainerTest, NewDataSetCreatesTheTableChannelAndAttachesItWithIt
   EXPECT_EQ(0u, ChannelLog(channel.get())
                     .find(L"InitNew|Initialize|SetOwner|SetChannelTag Channel <1>|event 9984"))
       << ChannelLog(channel.get());
+  EXPECT_EQ(std::wstring::npos, ChannelLog(channel.get()).find(L"event 10006"));  // an FDT 1.2 frame
   com::Bstr channelTag;
   ASSERT_EQ(S_OK, channel->GetChannelTag(channelTag.put()));
   EXPECT_STREQ(kTestChannelName, channelTag.c_str());
@@ -111,6 +141,10 @@ TEST_F(ChannelContainerTest, NewDataSetCreatesTheTableChannelAndAttachesItWithIt
 
 TEST_F(ChannelContainerTest, FrameOfVersion121GetsTheChannelInformationInItsReferences) {
   Configure(L"maintenance", /*fdt121=*/true);
+  // The channel, attached after the frame declared its version, is told.
+  EXPECT_NE(std::wstring::npos,
+            ChannelLog(Channel().get()).find(L"SetChannelTag Channel <1>|event 9984|event 10006"))
+      << ChannelLog(Channel().get());
   EXPECT_EQ(L"<fdt:ChannelReferences> <fdt:ChannelReference idref = \"Channel &lt;1&gt;\" >" +
                 std::wstring(kTestChannelInformation) +
                 L"</fdt:ChannelReference> </fdt:ChannelReferences>",
@@ -179,10 +213,12 @@ TEST_F(ChannelContainerTest, ChannelDocumentsTravelBetweenTheFrameAndTheChannels
   PostToChannel(channel.get(), key::kValue, 77);
   com::ComPtr<IevFdtChannelPersist> persist;
   ASSERT_EQ(S_OK, object.as(persist));
-  // Unmodified channels add no document.
+  // Unmodified channels add no document; the [out] slot is set all the same
+  // (whatever it held is not the container's, to read or to free).
   com::Bstr document;
-  ASSERT_EQ(S_OK, persist->SaveChannelCollection(document.put()));
-  EXPECT_EQ(nullptr, document.get());
+  BSTR slot = reinterpret_cast<BSTR>(static_cast<ULONG_PTR>(0x5A5A5A5A));
+  ASSERT_EQ(S_OK, persist->SaveChannelCollection(&slot));
+  EXPECT_EQ(nullptr, slot);
 
   ASSERT_EQ(S_OK, persist->SetChannelsModified(VARIANT_TRUE));
   com::ComPtr<IevFdtStorageState> storage;
@@ -302,6 +338,160 @@ TEST_F(ChannelContainerTest, DataSetIsReleasedOnlyWhenEveryChannelAgrees) {
   ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
   EXPECT_EQ(VARIANT_TRUE, ok);
   EXPECT_EQ(0u, ChannelCount(object.get()));
+}
+
+TEST_F(ChannelContainerTest, EveryChannelThatLeavesTheListHearsThatItsDtmIsGone) {
+  Configure();
+  com::ComPtr<IevFdtBaseChannel> first = Channel();
+  ASSERT_TRUE(first);
+  // Removed at run time: only the removed channel hears it.
+  AddChannel(L"Second");
+  com::ComPtr<IevFdtBaseChannel> second = Channel(L"Second");
+  ASSERT_TRUE(second);
+  SetChildList(L"Second", L"<FDT/>");
+  ASSERT_EQ(S_OK, RemoveChannel(L"Second"));
+  EXPECT_EQ(1u, Heard(second.get(), L"OwnerGone"));
+  EXPECT_EQ(0u, Heard(first.get(), L"OwnerGone"));
+
+  // Replaced by a load: the old channel hears it; the new one gets the DTM.
+  com::ComPtr<IevFdtStorageState> storage;
+  ASSERT_EQ(S_OK, object.as(storage));
+  com::ComPtr<IStream> saved = StreamOf({});
+  ASSERT_EQ(S_OK, storage->SaveToStream(saved.get()));
+  const std::vector<BYTE> bytes = StreamBytes(saved.get());
+  ASSERT_EQ(S_OK, storage->LoadFromStream(StreamOf(bytes).get()));
+  EXPECT_EQ(1u, Heard(first.get(), L"OwnerGone"));
+  com::ComPtr<IevFdtBaseChannel> loaded = Channel();
+  ASSERT_TRUE(loaded);
+  EXPECT_FALSE(SameObject(loaded.get(), first.get()));
+  EXPECT_EQ(1u, Heard(loaded.get(), L"Initialize")) << ChannelLog(loaded.get());
+
+  // A load that fails after the channel section: the channel it replaced
+  // hears it, and the copy put back in its place gets the DTM.
+  const std::vector<BYTE> truncated(bytes.begin(), bytes.end() - 3);
+  EXPECT_TRUE(FAILED(storage->LoadFromStream(StreamOf(truncated).get())));
+  EXPECT_EQ(1u, Heard(loaded.get(), L"OwnerGone"));
+  com::ComPtr<IevFdtBaseChannel> restored = Channel();
+  ASSERT_TRUE(restored);
+  EXPECT_FALSE(SameObject(restored.get(), loaded.get()));
+  EXPECT_EQ(1u, Heard(restored.get(), L"Initialize")) << ChannelLog(restored.get());
+  EXPECT_EQ(0u, Heard(restored.get(), L"OwnerGone"));
+
+  // Shut down: the data set's channels leave with it.
+  Finish();
+  EXPECT_EQ(0u, ChannelCount(object.get()));
+  EXPECT_EQ(1u, Heard(restored.get(), L"OwnerGone"));
+}
+
+TEST_F(ChannelContainerTest, ChannelIsRemovedOnlyWhenTheFrameListsNoChildrenUnderIt) {
+  Configure();
+  AddChannel(L"Second");
+  com::ComPtr<IDtmChannel> channels;
+  ASSERT_EQ(S_OK, object.as(channels));
+  com::Bstr second(L"Second");
+  long bits = -1;
+  // A list the frame fails to give, or one that does not parse: the
+  // children are unknown and the channel stays.
+  frame->setResult("GetChildNodes", E_FAIL);
+  EXPECT_EQ(E_FAIL, channels->GetChannelState(second.get(), &bits));
+  EXPECT_TRUE(FAILED(RemoveChannel(L"Second")));
+  frame->setResult("GetChildNodes", S_OK);
+  for (const wchar_t* list : {L"", L"not a document", L"<FDT><DtmChildList>"}) {
+    SetChildList(L"Second", list);
+    EXPECT_EQ(E_FAIL, channels->GetChannelState(second.get(), &bits)) << list;
+    EXPECT_TRUE(FAILED(RemoveChannel(L"Second"))) << list;
+  }
+  EXPECT_EQ(2u, ChannelCount(object.get()));
+  com::ComPtr<IevFdtBaseChannel> kept = Channel(L"Second");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(0u, Heard(kept.get(), L"OwnerGone"));
+
+  SetChildList(L"Second", L"<FDT/>");
+  ASSERT_EQ(S_OK, RemoveChannel(L"Second"));
+  EXPECT_EQ(1u, ChannelCount(object.get()));
+  Finish();
+}
+
+TEST_F(ChannelContainerTest, QuotesInChannelNamesSelectOnlyTheChannelsOwnParameters) {
+  Configure();
+  const wchar_t kQuoted[] = L"Say \"hi\"";
+  // Pasted into the query as it stands, this name would select every
+  // channel of the notice.
+  const wchar_t kWidening[] = L"x\" or \"1\"=\"1";
+  // No XPath literal holds both kinds of quote: never selected.
+  const wchar_t kBoth[] = L"It's \"both\"";
+  for (const wchar_t* name : {kQuoted, kWidening, kBoth}) AddChannel(name);
+
+  com::ComPtr<IFdtEvents> events;
+  ASSERT_EQ(S_OK, object.as(events));
+  const std::wstring clsid = kTestChannelClassText;
+  com::Bstr notice((L"<?xml version=\"1.0\"?><OnParameterChangedDocument><ChannelCollection>"
+                    L"<Channel name=\"Channel &lt;1&gt;\" clsid=\"" + clsid +
+                    L"\"><PARAMETERS><P id=\"1\">5</P></PARAMETERS></Channel>"
+                    L"<Channel name=\"Say &quot;hi&quot;\" clsid=\"" + clsid +
+                    L"\"><PARAMETERS><P id=\"1\">6</P></PARAMETERS></Channel>"
+                    L"<Channel name=\"It&apos;s &quot;both&quot;\" clsid=\"" + clsid +
+                    L"\"><PARAMETERS><P id=\"1\">7</P></PARAMETERS></Channel>"
+                    L"</ChannelCollection></OnParameterChangedDocument>").c_str());
+  ASSERT_EQ(S_OK, events->OnParameterChanged(tag.get(), notice.get()));
+  const std::wstring quoted = ChannelLog(Channel(kQuoted).get());
+  EXPECT_EQ(1u, Heard(Channel(kQuoted).get(), L"import")) << quoted;
+  EXPECT_NE(std::wstring::npos, quoted.find(L"<P id=\"1\">6</P>")) << quoted;
+  EXPECT_EQ(0u, Heard(Channel(kWidening).get(), L"import")) << ChannelLog(Channel(kWidening).get());
+  EXPECT_EQ(0u, Heard(Channel(kBoth).get(), L"import"));
+  EXPECT_NE(std::wstring::npos, ChannelLog(Channel().get()).find(L"<P id=\"1\">5</P>"));
+  Finish();
+}
+
+TEST_F(ChannelContainerTest, ModuleChannelGetsItsModuleAndFormsTheTopology) {
+  Configure();
+  com::ComPtr<IevFdtStorageState> storage;
+  ASSERT_EQ(S_OK, object.as(storage));
+  com::ComPtr<IStream> saved = StreamOf({});
+  ASSERT_EQ(S_OK, storage->SaveToStream(saved.get()));
+  std::vector<BYTE> bytes = StreamBytes(saved.get());
+  // The entry's module text (null) and number (0) become "Slot <A>" and 2.
+  auto entryTail = [](const std::vector<BYTE>& moduleText, BYTE number) {
+    std::vector<BYTE> tail = BstrForm(kTestChannelClassText);
+    tail.insert(tail.end(), moduleText.begin(), moduleText.end());
+    for (BYTE b : {BYTE{VT_UI4}, BYTE{0}, number, BYTE{0}, BYTE{0}, BYTE{0}}) tail.push_back(b);
+    return tail;
+  };
+  const std::vector<BYTE> plain = entryTail({0, 0, 0, 0}, 0);
+  const std::vector<BYTE> module = entryTail(BstrForm(L"Slot <A>"), 2);
+  const size_t at = Find(bytes, plain);
+  ASSERT_NE(std::wstring::npos, at);
+  bytes.erase(bytes.begin() + at, bytes.begin() + at + plain.size());
+  bytes.insert(bytes.begin() + at, module.begin(), module.end());
+  ASSERT_EQ(S_OK, storage->LoadFromStream(StreamOf(bytes).get()));
+
+  com::ComPtr<IevFdtBaseChannel> channel = Channel();
+  ASSERT_TRUE(channel);
+  EXPECT_NE(
+      std::wstring::npos,
+      ChannelLog(channel.get()).find(L"SetChannelTag Channel <1>|event 9984|module Slot <A> 2"))
+      << ChannelLog(channel.get());
+  // In the topology, not among the plain references.
+  com::ComPtr<IDtmChannel> channels;
+  ASSERT_EQ(S_OK, object.as(channels));
+  com::Bstr list, topology;
+  ASSERT_EQ(S_OK, channels->GetChannels(list.put(), topology.put()));
+  EXPECT_EQ(nullptr, list.get());
+  EXPECT_EQ(L"\t<InternalTopology fdt:readAccess=\"1\" fdt:writeAccess=\"0\">\n"
+            L"\t<InternalChannel fdt:readAccess=\"1\" fdt:writeAccess=\"0\">\n"
+            L"\t\t<Module moduleId=\"2\" moduleTypeId=\"0\" slot=\"2\" "
+            L"configurationData=\"Slot &lt;A&gt;\">\n"
+            L"\t\t\t<fdt:VersionInformation\n\t\t\t  name=\"Channel &lt;1&gt;\"\n\t\t\t/>\n"
+            L"\t\t\t\t<fdt:ChannelReferences>\n"
+            L"<fdt:ChannelReference idref = \"Channel &lt;1&gt;\" />\n"
+            L"\t\t\t\t</fdt:ChannelReferences>\n\t\t</Module>\n\t</InternalChannel>\n"
+            L"\n\t</InternalTopology>\n",
+            std::wstring(topology.c_str() ? topology.c_str() : L""));
+  // Saved again, the entry keeps its module.
+  com::ComPtr<IStream> again = StreamOf({});
+  ASSERT_EQ(S_OK, storage->SaveToStream(again.get()));
+  EXPECT_NE(std::wstring::npos, Find(StreamBytes(again.get()), module));
+  Finish();
 }
 
 }  // namespace

@@ -22,12 +22,7 @@ com::ComPtr<IevFdtBaseChannel> ChannelNamed(IUnknown* dtm, const wchar_t* name) 
 }
 
 void PostToChannel(IevFdtBaseChannel* channel, ULONG key, ULONG value) {
-  com::Variant k, v;
-  V_VT(k.get()) = VT_UI4;
-  V_UI4(k.get()) = key;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  ASSERT_EQ(S_OK, channel->PostChannelEvent(*k.get(), *v.get()));
+  ASSERT_EQ(S_OK, channel->PostChannelEvent(*com::ui4(key).get(), *com::ui4(value).get()));
 }
 
 std::wstring ChannelLog(IevFdtBaseChannel* channel) {

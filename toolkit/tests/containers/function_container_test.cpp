@@ -1,7 +1,9 @@
 // The function container on the test DTM: controls opened through the
 // frame double receive their state and properties in order, function starts
 // and ends reach the frame's audit trail, the data-set lock stays in
-// balance, broadcasts, close and open requests, and the control information.
+// balance (the lock for all included), broadcasts, close and open requests,
+// the function list and the control information.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,10 +39,11 @@ class StubControl : public com::ObjectRoot,
     log.push_back(std::wstring(L"message ") + (text ? text : L""));
     return S_OK;
   }
-  STDMETHODIMP SetProperty(VARIANT key, VARIANT) override {
+  STDMETHODIMP SetProperty(VARIANT key, VARIANT value) override {
     com::Variant k(key);
     k.changeType(VT_UI4);
     log.push_back(L"property " + std::to_wstring(V_UI4(k.get())));
+    properties[V_UI4(k.get())] = com::Variant(value);
     return S_OK;
   }
   STDMETHODIMP AttachDtm(IUnknown*, VARIANT_BOOL* r) override {
@@ -67,7 +70,20 @@ class StubControl : public com::ObjectRoot,
 
   std::wstring functionCall;
   std::vector<std::wstring> log;
+  std::map<ULONG, com::Variant> properties;
   bool frameGiven = false;
+};
+
+// A control that offers only IevFdtActiveX4, as one the frame hosts without
+// knowing it.
+class PlainControl : public StubControl {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {
+        com::entry<PlainControl, IevFdtActiveX4>(),
+        com::entry<PlainControl, IDispatch, IevFdtActiveX4>(), com::endOfMap()};
+    return map;
+  }
 };
 
 com::ComPtr<IUnknown> MakeControl(LONG functionId, StubControl** stub) {
@@ -211,7 +227,11 @@ TEST_F(FunctionContainerTest, RequestsAndControlInformation) {
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ(tag.c_str(), requests[0].arguments.at(0));
   EXPECT_NE(std::wstring::npos, requests[0].arguments.at(1).find(L"func:functionId=\"2\""));
+  opened = VARIANT_TRUE;
   EXPECT_EQ(E_FAIL, container->RequestFunctionControl(99, 0, &opened));
+  // A request that fails never reads as opened (callers wait for an opened
+  // control).
+  EXPECT_EQ(VARIANT_FALSE, opened);
 
   // A disabled function is not opened; the function list shows it disabled.
   ASSERT_EQ(S_OK, container->SetFunctionEnabled(test_dtm_function::kSettings, 0));
@@ -221,6 +241,17 @@ TEST_F(FunctionContainerTest, RequestsAndControlInformation) {
   EXPECT_EQ(1u, Calls("OpenActiveXControlRequest"));
   EXPECT_EQ(E_FAIL, container->SetFunctionEnabled(99, 1));
   ASSERT_TRUE(PumpUntil([&] { return Calls("OnFunctionChanged") == 1; }));
+  ASSERT_EQ(S_OK, container->SetFunctionEnabled(test_dtm_function::kSettings, 1));
+  controlFrame->setOpenAnswer(VARIANT_TRUE, E_FAIL);
+  opened = VARIANT_TRUE;
+  EXPECT_EQ(E_FAIL, container->RequestFunctionControl(test_dtm_function::kSettings, 0, &opened));
+  EXPECT_EQ(VARIANT_FALSE, opened);
+  controlFrame->setOpenAnswer(VARIANT_TRUE, S_OK);
+  controlFrame->controlOffers().openControl = false;
+  opened = VARIANT_TRUE;
+  EXPECT_TRUE(FAILED(container->RequestFunctionControl(test_dtm_function::kSettings, 0, &opened)));
+  EXPECT_EQ(VARIANT_FALSE, opened);
+  controlFrame->controlOffers().openControl = true;
 
   com::ComPtr<IDtmActiveXInformation> info;
   ASSERT_EQ(S_OK, object.as(info));
@@ -232,6 +263,81 @@ TEST_F(FunctionContainerTest, RequestsAndControlInformation) {
   // Before the DTM reached state 6 the controls' state gates the answer.
   ASSERT_EQ(S_OK, container->NotifyControlsState(5));
   EXPECT_EQ(S_FALSE, info->GetActiveXProgId(call.get(), none.put()));
+}
+
+TEST_F(FunctionContainerTest, FunctionListLeavesHiddenRowsOutAndNamesControlsByClass) {
+  Configure();
+  com::Bstr list;
+  ASSERT_EQ(S_OK, container->GetActiveXDescription(list.put()));
+  const std::wstring text = list.c_str();
+  EXPECT_NE(std::wstring::npos, text.find(L"\tfunctionId =\"1\""));
+  EXPECT_NE(std::wstring::npos, text.find(L"\tfunctionId =\"2\""));
+  EXPECT_EQ(std::wstring::npos, text.find(L"\tfunctionId =\"4\"")) << text;
+  EXPECT_EQ(std::wstring::npos, text.find(L"Never listed")) << text;
+  // The frame's function list is this list.
+  com::Bstr phase(OperationPhase(L"engineering").c_str()), functions;
+  ASSERT_EQ(S_OK, dtm->GetFunctions(phase.get(), functions.put()));
+  EXPECT_NE(std::wstring::npos, std::wstring(functions.c_str()).find(text));
+
+  // A function's control by class id: upper case, no braces.
+  com::ComPtr<IDtmActiveXInformation> info;
+  ASSERT_EQ(S_OK, object.as(info));
+  com::Bstr call(FunctionCall(test_dtm_function::kSettings).c_str()), classId;
+  ASSERT_EQ(S_OK, info->GetActiveXGuid(call.get(), classId.put()));
+  EXPECT_STREQ(L"6A1F0C55-3D8B-4B0E-9F4A-2C7D1E5B8A93", classId.c_str());
+  EXPECT_EQ(E_POINTER, info->GetActiveXGuid(call.get(), nullptr));
+  // No control, a ProgID that names no class, an unknown function: no text.
+  com::Bstr hidden(FunctionCall(test_dtm_function::kHidden).c_str()), progId;
+  ASSERT_EQ(S_OK, info->GetActiveXProgId(hidden.get(), progId.put()));
+  EXPECT_STREQ(L"ToolkitTest.Unregistered.1", progId.c_str());
+  for (LONG id : {test_dtm_function::kResetCounter, test_dtm_function::kHidden, LONG{99}}) {
+    com::Bstr other(FunctionCall(id).c_str()), none;
+    EXPECT_EQ(S_FALSE, info->GetActiveXGuid(other.get(), none.put())) << id;
+    EXPECT_EQ(nullptr, none.get()) << id;
+  }
+}
+
+TEST_F(FunctionContainerTest, ControlWithoutInformationGetsTheFramesSchemaPathFirst) {
+  Configure();
+  frame->setSchemaPath(L"C:\\Frame\\Schemas");
+  com::ComObject<PlainControl>* plain = nullptr;
+  ASSERT_EQ(S_OK, com::ComObject<PlainControl>::create(&plain));
+  com::ComPtr<IUnknown> control;
+  control.attach(plain->identity());
+  com::Bstr key(L"plain");
+  ASSERT_EQ(S_OK, management->OpenActiveX(key.get(), control.get(), 0));
+  const std::vector<std::wstring> expected = {
+      L"state 8",       L"property 9992", L"property 9996", L"property 9988",
+      L"property 9995", L"property 9984", L"property 9998"};
+  ASSERT_GE(plain->log.size(), expected.size());
+  EXPECT_EQ(expected, std::vector<std::wstring>(plain->log.begin(), plain->log.begin() + 7));
+  ASSERT_EQ(VT_BSTR, plain->properties[9992].type());
+  EXPECT_STREQ(L"C:\\Frame\\Schemas", V_BSTR(plain->properties[9992].get()));
+  ASSERT_EQ(S_OK, management->ActiveXClosed(key.get()));
+}
+
+TEST_F(FunctionContainerTest, LockForAllIsHeldForTheOpenControlsAndGivenBack) {
+  Configure();
+  com::Bstr none;
+  // No control is open: the lock goes back at once.
+  ASSERT_EQ(S_OK, container->ControlChanged(none.get(), nullptr));
+  EXPECT_EQ(1u, Calls("LockDataSet"));
+  EXPECT_EQ(1u, Calls("UnlockDataSet"));
+  EXPECT_EQ(E_UNEXPECTED, base->ReleaseDataSetLock());
+
+  // Held while a control is open, counted once however often it is asked
+  // for, and given back with the last control.
+  StubControl* stub = nullptr;
+  com::ComPtr<IUnknown> control = MakeControl(test_dtm_function::kSettings, &stub);
+  com::Bstr key(L"open");
+  ASSERT_EQ(S_OK, management->OpenActiveX(key.get(), control.get(), 0));
+  ASSERT_EQ(S_OK, container->ControlChanged(none.get(), nullptr));
+  ASSERT_EQ(S_OK, container->ControlChanged(none.get(), nullptr));
+  EXPECT_EQ(2u, Calls("LockDataSet"));
+  EXPECT_EQ(1u, Calls("UnlockDataSet"));
+  ASSERT_EQ(S_OK, management->ActiveXClosed(key.get()));
+  EXPECT_EQ(2u, Calls("UnlockDataSet"));
+  EXPECT_EQ(E_UNEXPECTED, base->ReleaseDataSetLock());
 }
 
 TEST_F(FunctionContainerTest, ShutdownClosesOpenControlsThroughTheFrame) {

@@ -26,13 +26,6 @@ namespace {
 namespace par = test_dtm_parameter;
 namespace fn = test_dtm_function;
 
-com::Variant ui4(ULONG v) {
-  com::Variant out;
-  V_VT(out.get()) = VT_UI4;
-  V_UI4(out.get()) = v;
-  return out;
-}
-
 com::ComPtr<IXMLDOMDocument2> Parse(const wchar_t* text) {
   com::ComPtr<IXMLDOMDocument2> doc;
   VARIANT_BOOL created = VARIANT_FALSE;
@@ -67,12 +60,18 @@ class DocumentsTest : public DtmFixture {
   HRESULT Write(ULONG id, const VARIANT& value) {
     com::ComPtr<IevFdtParameterHandler4> handler;
     EXPECT_EQ(S_OK, object.as(handler));
-    return handler->WriteParameter(ui4(id).value(), value);
+    return handler->WriteParameter(com::ui4(id).value(), value);
   }
   LONG Number(ULONG id, ULONG selector) {
     com::Variant v = Field(id, selector);
     EXPECT_EQ(S_OK, v.changeType(VT_I4));
     return V_I4(v.get());
+  }
+  void SetNumber(ULONG id, ULONG selector, LONG value) {
+    com::ComPtr<IevFdtParameterInfo> info;
+    ASSERT_EQ(S_OK, object.as(info));
+    ASSERT_EQ(S_OK, info->SetParameterInfo(*com::ui4(id).get(), *com::ui4(selector).get(),
+                                           *com::Variant(value).get()));
   }
   HRESULT Parameters(BSTR* out) {
     com::ComPtr<IDtmParameter> parameters;
@@ -203,6 +202,33 @@ TEST_F(DocumentsTest, ParameterDocumentCarriesTagAndDataSetAndReadsBack) {
   com::Variant tagValue = Field(par::kTag, 0x80);
   ASSERT_EQ(VT_BSTR, tagValue.type());
   EXPECT_STREQ(tagText, V_BSTR(tagValue.get()));
+}
+
+TEST_F(DocumentsTest, DeviceParameterAccessComesFromItsOnlineFlags) {
+  Configure(L"maintenance");
+  // Exported as display text; readable online, not writable online, though
+  // writable on the DTM's side.
+  SetNumber(par::kDeviceValue, 0x2000, 1);
+  SetNumber(par::kDeviceValue, 0x4000, 0x10 | 0x1);
+  com::Bstr document;
+  ASSERT_EQ(S_OK, Parameters(document.put()));
+  auto doc = Parse(document.c_str());
+  const wchar_t value[] = L"//fdt:DtmVariable[@name='Device Value']/fdt:Value";
+  EXPECT_EQ(L"1", Text(doc.get(), (std::wstring(value) + L"/@readAccess").c_str()))
+      << document.c_str();
+  EXPECT_EQ(L"0", Text(doc.get(), (std::wstring(value) + L"/@writeAccess").c_str()));
+
+  // Writable online and not on the DTM's side.
+  SetNumber(par::kDeviceValue, 0x4000, 0x10 | 0x20);
+  ASSERT_EQ(S_OK, Parameters(document.put()));
+  doc = Parse(document.c_str());
+  EXPECT_EQ(L"1", Text(doc.get(), (std::wstring(value) + L"/@writeAccess").c_str()));
+  // A DTM parameter without the DTM's write flag.
+  SetNumber(par::kExportDisplay, 0x4000, 0x10 | 0x20);
+  ASSERT_EQ(S_OK, Parameters(document.put()));
+  doc = Parse(document.c_str());
+  EXPECT_EQ(L"0",
+            Text(doc.get(), L"//fdt:DtmVariable[@name='Exported Display']/fdt:Value/@writeAccess"));
 }
 
 // ---- Export and import ---------------------------------------------------------

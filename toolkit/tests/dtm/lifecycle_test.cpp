@@ -4,6 +4,7 @@
 #include <ocidl.h>
 
 #include <set>
+#include <utility>
 
 #include "com/Variant.h"
 #include "dtm_test_support.h"
@@ -186,8 +187,10 @@ TEST_P(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnPreparedToRelease") == 1; }));
   EXPECT_EQ(worker, NoticeThread());
   if (agileFrame) EXPECT_TRUE(ThreadEnded(worker));  // else the test's own thread
-  // A frame of FDT 1.2 gets no state documents.
+  // A frame of FDT 1.2 gets no state documents and is never asked for the
+  // FDT 1.2.1 state sink.
   EXPECT_EQ(0u, CallCount("OnStateChanged"));
+  EXPECT_EQ(0u, frame->sinkQueries("IFrameDtmEvents2"));
 }
 
 TEST_P(LifecycleTest, FrameOfVersion121GetsStateDocumentsInsteadOfOnlineNotices) {
@@ -213,6 +216,49 @@ TEST_P(LifecycleTest, FrameOfVersion121GetsStateDocumentsInsteadOfOnlineNotices)
   }
   EXPECT_EQ(0u, CallCount("OnOnlineStateChanged"));
   if (agileFrame) EXPECT_TRUE(ThreadEnded(NoticeThread()));
+}
+
+// Each kind of notice on its own sink object, none on the frame's own
+// IDispatch (a fault there fails the case). (The parameter-changed notice
+// needs a DTM with channels: persistence_test.) A single-threaded frame gets
+// them on its thread, from sinks handed to the DTM's threads under their
+// own dispatch interfaces.
+TEST_P(LifecycleTest, EveryKindOfNoticeArrivesOnItsSink) {
+  Configure(L"maintenance", /*fdt121=*/true);
+  Report(L"a message");
+  Progress(0, L"a title", false);
+  com::ComPtr<IevFdtAuditTrail> trail;
+  ASSERT_EQ(S_OK, object.as(trail));
+  VARIANT_BOOL active = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, trail->SetAuditTrailActive(VARIANT_TRUE, &active));
+  com::Bstr descriptor(L""), display(L"a function");
+  ASSERT_EQ(S_OK, trail->WriteFunctionEvent(descriptor.get(), display.get()));
+  GoOnlineAndBack();
+  ASSERT_TRUE(PumpUntil([&] {
+    return CallCount("OnErrorMessage") == 1 && CallCount("OnProgress") == 1 && CallCount("OnStateChanged") == 4;
+  }));
+
+  const std::pair<const char*, const char*> sinks[] = {
+      {"OnErrorMessage", "IFrameDtmEvents"},
+      {"OnProgress", "IFrameDtmEvents"},
+      {"OnPreparedToReleaseCommunication", "IFrameDtmEvents"},
+      {"OnStateChanged", "IFrameDtmEvents2"},
+      {"OnStartTransaction", "IFrameAuditTrailEvents"},
+      {"OnAuditTrailEvent", "IFrameAuditTrailEvents"}};
+  for (const auto& sink : sinks) {
+    const auto calls = frame->callsTo(sink.first);
+    ASSERT_FALSE(calls.empty()) << sink.first;
+    for (const auto& call : calls) {
+      EXPECT_EQ(sink.second, call.interfaceName) << sink.first;
+      if (!agileFrame) EXPECT_EQ(::GetCurrentThreadId(), call.threadId) << sink.first;
+    }
+  }
+  EXPECT_TRUE(frame->callsTo("Invoke").empty());
+  if (!agileFrame) {
+    EXPECT_GT(frame->eventSink().ownInterfaceQueries(), 0);
+    EXPECT_GT(frame->stateSink().ownInterfaceQueries(), 0);
+  }
+  ShutDown();
 }
 
 // True when the thread of that id has ended by now (no waiting).

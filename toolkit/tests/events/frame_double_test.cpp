@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "com/Bstr.h"
+#include "com/GlobalInterface.h"
 #include "frame_notices.h"
 #include "toolkit/values/frame_events.h"
 #include "win32/unique_handle.h"
@@ -20,11 +21,13 @@ std::wstring ProgramFolder() {
   return folder.substr(0, folder.find_last_of(L"\\/") + 1);
 }
 
+const IID* const kSinks[] = {&DIID_IFrameAuditTrailEvents, &DIID_IFrameDtmEvents2, &DIID_IFrameDtmEvents};
+
 // A thread in its own apartment that sends three notices to the frame's
-// sinks, handed to it as their own pointers, as the DTM hands them to its
-// worker threads.
+// sinks, handed to it under their own dispatch interfaces, as the DTM hands
+// them to its worker threads.
 struct Sender {
-  IStream* sinks[3] = {};  // audit trail, state sink, event sink
+  com::GlobalInterface sinks[3];  // audit trail, state sink, event sink
   DWORD thread = 0;
   HRESULT stateResult = E_UNEXPECTED;
   HRESULT onlineResult = E_UNEXPECTED;
@@ -37,9 +40,9 @@ struct Sender {
     ::CoInitialize(nullptr);
     {
       com::ComPtr<IDispatch> audit, states, events;
-      ::CoGetInterfaceAndReleaseStream(self->sinks[0], IID_IDispatch, audit.putVoid());
-      ::CoGetInterfaceAndReleaseStream(self->sinks[1], IID_IDispatch, states.putVoid());
-      ::CoGetInterfaceAndReleaseStream(self->sinks[2], IID_IDispatch, events.putVoid());
+      self->sinks[0].take(audit.putVoid());
+      self->sinks[1].take(states.putVoid());
+      self->sinks[2].take(events.putVoid());
       com::Bstr tag(L"dtm-1"), document(L"<FDT/>");
       self->auditResult = frame_events::Ask(audit.get(), frame_events::kStartTransaction, tag.get(),
                                             &self->auditAnswer);
@@ -69,12 +72,8 @@ class FrameDoubleNoticeTest : public ::testing::Test {
 
   // Runs a sender and serves this apartment until it ended.
   void Send(Sender& sender) {
-    const IID* iids[] = {&DIID_IFrameAuditTrailEvents, &DIID_IFrameDtmEvents2, &DIID_IFrameDtmEvents};
-    for (int i = 0; i < 3; ++i) {
-      com::ComPtr<IDispatch> sink;
-      ASSERT_EQ(S_OK, holder_->QueryInterface(*iids[i], sink.putVoid()));
-      ASSERT_EQ(S_OK, ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, sink.get(), &sender.sinks[i]));
-    }
+    for (int i = 0; i < 3; ++i)
+      ASSERT_EQ(S_OK, frame_events::OfferSink(holder_.get(), *kSinks[i], sender.sinks[i]));
     win32::UniqueHandle thread(::CreateThread(nullptr, 0, &Sender::Run, &sender, 0, nullptr));
     ASSERT_TRUE(thread.get());
     EXPECT_TRUE(frame->waitForCalls("OnOnlineStateChanged", 1, 10000));
@@ -111,6 +110,22 @@ TEST_F(FrameDoubleNoticeTest, NoticesFromAnotherApartmentArriveOnTheFramesThread
   EXPECT_EQ(::GetCurrentThreadId(), calls[1].threadId);
   EXPECT_EQ("OnOnlineStateChanged", calls[2].method);
   EXPECT_EQ((std::vector<std::wstring>{L"dtm-1", L"true"}), calls[2].arguments);
+  // Handed over under their own identifiers, which COM asked the sinks for.
+  EXPECT_GT(frame->eventSink().ownInterfaceQueries(), 0);
+  EXPECT_GT(frame->stateSink().ownInterfaceQueries(), 0);
+}
+
+// A frame without the sink: nothing is entered, and the other apartment
+// gets nothing.
+TEST_F(FrameDoubleNoticeTest, AMissingSinkIsOfferedAsNothing) {
+  frame->noticeOffers().stateSink = false;
+  com::GlobalInterface entry;
+  EXPECT_EQ(S_FALSE, frame_events::OfferSink(holder().get(), DIID_IFrameDtmEvents2, entry));
+  EXPECT_EQ(0u, entry.cookie());
+  com::ComPtr<IDispatch> sink;
+  EXPECT_EQ(E_FAIL, entry.take(sink.putVoid()));
+  EXPECT_EQ(S_FALSE, frame_events::OfferSink(nullptr, DIID_IFrameDtmEvents, entry));
+  EXPECT_EQ(1u, frame->sinkQueries("IFrameDtmEvents2"));
 }
 
 TEST_F(FrameDoubleNoticeTest, AgileDoubleRecordsTheSendersThreadAndScriptedAnswers) {
@@ -133,12 +148,16 @@ struct DualLikeSink : IDispatch {
   virtual HRESULT STDMETHODCALLTYPE FirstMethod(BSTR first, BSTR second) = 0;
 };
 
-TEST_F(FrameDoubleNoticeTest, SinksAnswerOnlyByDispatchIdAndRecordVtableCalls) {
+TEST_F(FrameDoubleNoticeTest, SinksAreObjectsOfTheirOwnAndMisroutedCallsAreFaults) {
+  frame_double::ExpectedFaults faults;
   com::ComPtr<IUnknown> unknown = holder();
+  com::Bstr tag(L"dtm-1"), text(L"text");
   for (const IID* iid : {&DIID_IFrameDtmEvents, &DIID_IFrameDtmEvents2, &DIID_IFrameAuditTrailEvents}) {
     com::ComPtr<IDispatch> sink;
     ASSERT_EQ(S_OK, unknown->QueryInterface(*iid, sink.putVoid()));
-    com::Bstr tag(L"dtm-1"), text(L"text");
+    com::ComPtr<IDispatch> same;
+    EXPECT_EQ(S_OK, sink->QueryInterface(*iid, same.putVoid()));
+    EXPECT_FALSE(com::sameObject(sink.get(), unknown.get()));
     EXPECT_TRUE(FAILED(reinterpret_cast<DualLikeSink*>(sink.get())->FirstMethod(tag.get(), text.get())));
     // Unknown dispatch ids and interface-qualified calls are refused too.
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, frame_events::Notify(sink.get(), 7, tag.get()));
@@ -148,4 +167,15 @@ TEST_F(FrameDoubleNoticeTest, SinksAnswerOnlyByDispatchIdAndRecordVtableCalls) {
   EXPECT_EQ("IFrameDtmEvents", misuses[0].interfaceName);
   EXPECT_EQ(std::vector<std::wstring>{L"7"}, misuses[0].arguments);
   EXPECT_EQ("IFrameAuditTrailEvents", misuses[2].interfaceName);
+
+  // A notice on the frame's own IDispatch (the container's) missed its sink.
+  com::ComPtr<IDispatch> container;
+  ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IDispatch, container.putVoid()));
+  frame_events::Notify(container.get(), frame_events::kErrorMessage, tag.get(), text.get());
+  auto missed = frame->callsTo("Invoke");
+  ASSERT_EQ(1u, missed.size());
+  EXPECT_EQ("IDispatch", missed[0].interfaceName);
+  EXPECT_EQ(std::vector<std::wstring>{L"2"}, missed[0].arguments);
+  EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
+  EXPECT_EQ(4, faults.count());
 }

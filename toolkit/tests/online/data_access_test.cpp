@@ -5,7 +5,6 @@
 
 #include <msxml2.h>
 
-#include "data_access_frame.h"
 #include "online_fixture.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/xml/xml_dom.h"
@@ -54,12 +53,6 @@ class DataAccessTest : public OnlineFixture {
   void SetUp() override {
     OnlineFixture::SetUp();
     if (HasFatalFailure()) return;
-    DataAccessFrame* replacement = nullptr;
-    frameObject = frame_double::createFrameObject<DataAccessFrame>(&replacement);
-    ASSERT_TRUE(replacement);
-    frame = replacement;
-    sinkFrame = replacement;
-    frame->setAgile(true);
     ASSERT_EQ(S_OK, object.as(instance));
   }
 
@@ -88,7 +81,6 @@ class DataAccessTest : public OnlineFixture {
   }
 
   com::ComPtr<IDtmSingleInstanceDataAccess> instance;
-  DataAccessFrame* sinkFrame = nullptr;
 };
 
 TEST_F(DataAccessTest, InstanceItemListDescribesTheMarkedParameters) {
@@ -158,7 +150,16 @@ TEST_F(DataAccessTest, InstanceWriteWithoutTheLockAnswersNoLockAndChangesNothing
   EXPECT_EQ(nullptr, out.get());
 }
 
-TEST_F(DataAccessTest, DeviceItemListReadAndWriteAnswerThroughTheFrameSink) {
+// The device answers with an agile frame and with a single-threaded one.
+class DeviceDataAccessTest : public DataAccessTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    agileFrame = GetParam();
+    DataAccessTest::SetUp();
+  }
+};
+
+TEST_P(DeviceDataAccessTest, DeviceItemListReadAndWriteAnswerThroughTheFrameSink) {
   GoOnline();
   com::ComPtr<IDtmSingleDeviceDataAccess> device;
   ASSERT_EQ(S_OK, object.as(device));
@@ -192,10 +193,20 @@ TEST_F(DataAccessTest, DeviceItemListReadAndWriteAnswerThroughTheFrameSink) {
   EXPECT_TRUE(Has(ItemOf(written, 502), L"qualityBits=\"good\"")) << written;
   EXPECT_TRUE(Has(ItemOf(written, 503), L"invalidValue")) << written;
   EXPECT_EQ(std::vector<ULONG>{502}, DeviceWrites());
-  // Every answer came through the sink's dispatch interface from the worker.
-  for (const char* method : {"OnItemListResponse", "OnReadResponse", "OnWriteResponse"})
-    EXPECT_EQ(1u, CallCount(method)) << method;
+  // Every answer came through the sink's dispatch interface, sent in the
+  // DTM's apartment (the worker reaches the DTM's handler through a proxy).
+  for (const char* method : {"OnItemListResponse", "OnReadResponse", "OnWriteResponse"}) {
+    const auto calls = frame->callsTo(method);
+    ASSERT_EQ(1u, calls.size()) << method;
+    EXPECT_EQ("IDeviceDataAccessEvents", calls[0].interfaceName);
+    EXPECT_EQ(::GetCurrentThreadId(), calls[0].threadId);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Frames, DeviceDataAccessTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Agile" : "SingleThreaded");
+                         });
 
 TEST_F(DataAccessTest, InstanceWriteTakesNoValueTheValidationMarksInvalid) {
   GoOnline();
@@ -218,11 +229,11 @@ TEST_F(DataAccessTest, DeviceRequestsOvertakenByAStateChangeAreAnsweredOnce) {
       values(Items(WriteItem(501, L"int", L"NumberData", L"number", L"9")).c_str());
   // Posted while the worker is still busy with the item list: by the time
   // they run, the DTM is no longer online (nor in a state that takes them).
-  sinkFrame->duringNextAnswer = [&] {
+  frame->duringNextCall("OnItemListResponse", [&] {
     EXPECT_EQ(S_OK, device->ReadRequest(readId.get(), selection.get()));
     EXPECT_EQ(S_OK, device->WriteRequest(writeId.get(), values.get()));
     EXPECT_EQ(S_OK, base->SetState(kDtmConfigured));
-  };
+  });
   ASSERT_EQ(S_OK, device->ItemListRequest(listId.get()));
 
   const std::wstring read = DeviceAnswer("OnReadResponse", L"read-2");

@@ -18,13 +18,6 @@ constexpr ULONG kDate = 4001;     // VT_DATE
 constexpr ULONG kOdd = 4002;      // VT_BSTR named a"<&b
 constexpr ULONG kBytes = 4003;    // VT_ARRAY|VT_UI1
 
-com::Variant ui4(ULONG v) {
-  com::Variant out;
-  V_VT(out.get()) = VT_UI4;
-  V_UI4(out.get()) = v;
-  return out;
-}
-
 com::Variant real(double v) {
   com::Variant out;
   V_VT(out.get()) = VT_R8;
@@ -86,7 +79,8 @@ TEST_F(ExportImportTest, EntryLayoutAndEscaping) {
 }
 
 TEST_F(ExportImportTest, RoundTripRestoresEveryValueExactly) {
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kIdScanStart).value(), com::Variant(LONG{9}).value()));
+  ASSERT_EQ(S_OK,
+            dtm_->WriteParameter(com::ui4(kIdScanStart).value(), com::Variant(LONG{9}).value()));
   const std::wstring text = exported();
   // Reals and dates are written without the user's locale.
   EXPECT_NE(std::wstring::npos, text.find(L"value =\"0.10000000000000001\""));
@@ -145,7 +139,8 @@ TEST_F(ExportImportTest, FiltersAndTheExportableSet) {
   EXPECT_EQ(S_OK, dtm_->Export(none.put()));
   EXPECT_EQ(nullptr, none.get());
 
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kIdPreambles).value(), com::Variant(LONG{8}).value()));
+  ASSERT_EQ(S_OK,
+            dtm_->WriteParameter(com::ui4(kIdPreambles).value(), com::Variant(LONG{8}).value()));
   com::Bstr text;
   ASSERT_EQ(S_OK, dtm_->Export(text.put()));
   const std::wstring only = text.c_str();
@@ -161,7 +156,7 @@ TEST_F(ExportImportTest, FiltersAndTheExportableSet) {
 TEST_F(ExportImportTest, PrivatePropertiesByName) {
   com::ComPtr<IevFdtParameterInfo> info;
   ASSERT_EQ(S_OK, info.queryFrom(static_cast<IevFdtParameterHandler4*>(dtm_)));
-  const com::Variant id = ui4(kIdPreambles);
+  const com::Variant id = com::ui4(kIdPreambles);
   const com::Variant name(L"Unit \"x\" & <y>");
   ASSERT_EQ(S_OK, info->SetParameterInfo(id.value(), name.value(), com::Variant(LONG{3}).value()));
   ASSERT_EQ(S_OK, info->SetParameterInfo(id.value(), name.value(), com::Variant(L"mA").value()));
@@ -178,7 +173,7 @@ TEST_F(ExportImportTest, PrivatePropertiesByName) {
 
   // The field holds one Property per name.
   com::Variant field;
-  ASSERT_EQ(S_OK, info->GetParameterInfo(id.value(), ui4(kParExtra5).value(), field.get()));
+  ASSERT_EQ(S_OK, info->GetParameterInfo(id.value(), com::ui4(kParExtra5).value(), field.get()));
   com::ComPtr<IXMLDOMDocument2> doc;
   VARIANT_BOOL created = VARIANT_FALSE;
   ASSERT_EQ(S_OK, XmlCreateAndLoad(V_BSTR(field.get()), doc.put(), &created));
@@ -189,26 +184,28 @@ TEST_F(ExportImportTest, PrivatePropertiesByName) {
   EXPECT_EQ(2, count);
 
   // A field that holds something else than a text is not a property list.
-  ASSERT_EQ(S_OK, info->SetParameterInfo(ui4(kIdScanStart).value(), ui4(kParExtra5).value(),
-                                         com::Variant(LONG{1}).value()));
-  EXPECT_EQ(E_NOTIMPL, info->SetParameterInfo(ui4(kIdScanStart).value(), name.value(),
+  ASSERT_EQ(S_OK,
+            info->SetParameterInfo(com::ui4(kIdScanStart).value(), com::ui4(kParExtra5).value(),
+                                   com::Variant(LONG{1}).value()));
+  EXPECT_EQ(E_NOTIMPL, info->SetParameterInfo(com::ui4(kIdScanStart).value(), name.value(),
                                               com::Variant(LONG{1}).value()));
 }
 
 TEST_F(ExportImportTest, FieldSettersRefuseTheTypeFieldAndSeveralFields) {
   com::ComPtr<IevFdtParameterInfo> info;
   ASSERT_EQ(S_OK, info.queryFrom(static_cast<IevFdtParameterHandler4*>(dtm_)));
-  const com::Variant id = ui4(kIdPreambles);
-  EXPECT_EQ(E_FAIL, info->SetParameterInfo(id.value(), ui4(kParVt).value(), ui4(VT_BSTR).value()));
-  EXPECT_EQ(E_FAIL, info->SetParameterInfo(id.value(), ui4(kParValue | kParFlags).value(),
-                                           ui4(1).value()));
+  const com::Variant id = com::ui4(kIdPreambles);
+  EXPECT_EQ(E_FAIL, info->SetParameterInfo(id.value(), com::ui4(kParVt).value(),
+                                           com::ui4(VT_BSTR).value()));
+  EXPECT_EQ(E_FAIL, info->SetParameterInfo(id.value(), com::ui4(kParValue | kParFlags).value(),
+                                           com::ui4(1).value()));
   ParInfo record;
   ASSERT_EQ(S_OK, dtm_->GetParInfo(kIdPreambles, kParVt, &record));
   EXPECT_EQ(VT_UI1, record.vt);
 
   // The by-variant setters: value changed to the declared type, flags word.
   ASSERT_EQ(S_OK, dtm_->SetValueAndFlagsByVariant(id.value(), com::Variant(L"11").value(),
-                                                  ui4(0x41).value()));
+                                                  com::ui4(0x41).value()));
   ASSERT_EQ(S_OK, dtm_->GetParInfo(kIdPreambles, kParValue | kParFlags, &record));
   EXPECT_EQ(VT_UI1, record.value.type());
   EXPECT_EQ(11, V_UI1(record.value.get()));

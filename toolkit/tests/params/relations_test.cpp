@@ -19,13 +19,6 @@ constexpr ULONG kTargetA = 3001;
 constexpr ULONG kTargetB = 3002;
 constexpr ULONG kTextSource = 3010;  // VT_BSTR
 
-com::Variant ui4(ULONG v) {
-  com::Variant out;
-  V_VT(out.get()) = VT_UI4;
-  V_UI4(out.get()) = v;
-  return out;
-}
-
 com::Variant stringList(std::initializer_list<const wchar_t*> entries) {
   std::vector<const char*> unused;
   SAFEARRAY* array = ::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(entries.size()));
@@ -125,19 +118,26 @@ TEST_F(RelationsTest, ChoicesReplaceTheEnumerationAndSendProperty10002) {
 }
 
 TEST_F(RelationsTest, ValuesGoToTheTargetsValueDefaultAndLimits) {
-  ASSERT_EQ(S_OK, relate(L"relation(5,3001,6,3002,7,3002,8,3002)"));
+  auto number = [](const com::Variant& field) {
+    com::Variant v(field.value());
+    EXPECT_EQ(S_OK, v.changeType(VT_I4));
+    return V_I4(v.get());
+  };
+  ASSERT_EQ(S_OK, relate(L"relation(5,3001,6,3002)"));
   EXPECT_EQ(7, valueOf(kTargetA));
-  ParInfo b = record(kTargetB);
-  EXPECT_EQ(0, V_I4(b.value.get()));  // kinds 6 to 8 leave the value alone
-  for (const com::Variant* field : {&b.defaultValue, &b.maxValue, &b.minValue}) {
-    com::Variant v(field->value());
-    ASSERT_EQ(S_OK, v.changeType(VT_I4));
-    EXPECT_EQ(7, V_I4(v.get()));
-  }
+  EXPECT_EQ(0, valueOf(kTargetB));  // kinds 6 to 8 leave the value alone
+  EXPECT_EQ(7, number(record(kTargetB).defaultValue));
   // The value is written through the write core: the controls hear of it.
   auto written = dtm_->MessagesWithCode(kCtlValueWritten);
   ASSERT_EQ(1u, written.size());
   EXPECT_EQ(kTargetA, TestParamObject::PairId(written[0]));
+
+  // Kind 7 sets only the maximum, kind 8 only the minimum (declared 0..100).
+  ASSERT_EQ(S_OK, relate(L"relation(7,3001,8,3002)"));
+  EXPECT_EQ(7, number(record(kTargetA).maxValue));
+  EXPECT_EQ(0, number(record(kTargetA).minValue));
+  EXPECT_EQ(7, number(record(kTargetB).minValue));
+  EXPECT_EQ(100, number(record(kTargetB).maxValue));
 }
 
 TEST_F(RelationsTest, TextReplacesTheTargetsTextAndSendsBothProperties) {
@@ -179,7 +179,7 @@ TEST_F(RelationsTest, ToleranceRulesOfTheListText) {
   EXPECT_EQ(S_OK, relate(L"relation(10,3002,x,3002, 5 ,3002)"));
   EXPECT_EQ(7, valueOf(kTargetB));
   // A failing pair does not stop the list; the last failure is answered.
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kSource).value(), com::Variant(LONG{9}).value()));
+  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kSource).value(), com::Variant(LONG{9}).value()));
   EXPECT_EQ(E_INVALIDARG, relate(L"relation(5,9999,5,3001)"));
   EXPECT_EQ(9, valueOf(kTargetA));
   // A failure before a dangling kind is dropped.
@@ -194,17 +194,17 @@ TEST_F(RelationsTest, OneModifiedNoticeForAWholeList) {
 
   // A list that ends in a failure releases its hold all the same.
   dtm_->modifiedCalls.clear();
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kSource).value(), com::Variant(LONG{8}).value()));
+  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kSource).value(), com::Variant(LONG{8}).value()));
   ASSERT_EQ(1u, dtm_->modifiedCalls.size());
   EXPECT_EQ(E_INVALIDARG, relate(L"relation(5,3001,4,3002)"));
   EXPECT_EQ(2u, dtm_->modifiedCalls.size());
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kTargetB).value(), com::Variant(LONG{1}).value()));
+  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kTargetB).value(), com::Variant(LONG{1}).value()));
   EXPECT_EQ(3u, dtm_->modifiedCalls.size());  // not held any more
 
   // A channel's handler takes no hold: one notice per change.
   dtm_->modifiedCalls.clear();
   dtm_->ParamOptions().holdNoticeDuringRelations = false;
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kSource).value(), com::Variant(LONG{3}).value()));
+  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kSource).value(), com::Variant(LONG{3}).value()));
   dtm_->modifiedCalls.clear();
   ASSERT_EQ(S_OK, relate(L"relation(5,3001,5,3002)"));
   EXPECT_EQ(2u, dtm_->modifiedCalls.size());
@@ -214,18 +214,18 @@ TEST_F(RelationsTest, RelationsThatChangeEachOtherEnd) {
   setDependencies(kTargetA, L"relation(5,3002)");
   setDependencies(kTargetB, L"relation(5,3001)");
   // Equal values stop the round: A -> B -> A (already equal).
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kTargetA).value(), com::Variant(LONG{4}).value()));
+  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kTargetA).value(), com::Variant(LONG{4}).value()));
   EXPECT_EQ(4, valueOf(kTargetB));
 
   // Values that never settle are stopped by the depth guard; the hold ends.
   dtm_->countingValues = true;
   dtm_->modifiedCalls.clear();
-  HRESULT hr = dtm_->WriteParameter(ui4(kTargetA).value(), com::Variant(LONG{50}).value());
+  HRESULT hr = dtm_->WriteParameter(com::ui4(kTargetA).value(), com::Variant(LONG{50}).value());
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CIRCULAR_DEPENDENCY), hr);
   EXPECT_LT(dtm_->valueCounter, 20);
   dtm_->countingValues = false;
   size_t notices = dtm_->modifiedCalls.size();
-  ASSERT_EQ(S_OK, dtm_->WriteParameter(ui4(kSource).value(), com::Variant(LONG{1}).value()));
+  ASSERT_EQ(S_OK, dtm_->WriteParameter(com::ui4(kSource).value(), com::Variant(LONG{1}).value()));
   EXPECT_EQ(notices + 1, dtm_->modifiedCalls.size());
 }
 

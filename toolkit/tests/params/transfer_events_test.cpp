@@ -12,13 +12,6 @@
 
 namespace {
 
-com::Variant ui4(ULONG v) {
-  com::Variant out;
-  V_VT(out.get()) = VT_UI4;
-  V_UI4(out.get()) = v;
-  return out;
-}
-
 // [a, b, ...] as VT_ARRAY|VT_VARIANT.
 com::Variant variantArray(const std::vector<com::Variant>& items) {
   com::Variant out;
@@ -85,9 +78,9 @@ class TransferOwner : public com::ObjectRoot,
   STDMETHODIMP Reserved6() override { return E_NOTIMPL; }
   STDMETHODIMP GetListMembers(VARIANT name, VARIANT* members, long*) override {
     if (V_VT(&name) == VT_BSTR && !wcscmp(V_BSTR(&name), L"DownloadList"))
-      return variantArray({ui4(kDeviceId)}).detachTo(members);
+      return variantArray({com::ui4(kDeviceId)}).detachTo(members);
     // Member types are not compared with the id's: a VT_I4 60 is id 60.
-    return variantArray({com::Variant(static_cast<LONG>(kOtherId)), ui4(kDeviceId)})
+    return variantArray({com::Variant(static_cast<LONG>(kOtherId)), com::ui4(kDeviceId)})
         .detachTo(members);
   }
   STDMETHODIMP RequestParameter(VARIANT, VARIANT) override { return S_OK; }
@@ -113,8 +106,8 @@ class TransferOwner : public com::ObjectRoot,
 
 ParValueSet entry(ULONG direction, ULONG phase, const wchar_t* list, TransferListHandler h) {
   ParValueSet e;
-  e.direction = ui4(direction);
-  e.phase = ui4(phase);
+  e.direction = com::ui4(direction);
+  e.phase = com::ui4(phase);
   e.listName = com::Variant(list);
   e.handler = h;
   return e;
@@ -152,14 +145,14 @@ TEST_F(TransferOwnerTest, SearchFindsTheEntryWhoseListHoldsTheId) {
 
   ParValueSet found;
   // Before a bulk upload: the upload entry, found through the VT_I4 member.
-  EXPECT_EQ(S_FALSE, owner_->FindTransferListHandler(ui4(kOtherId).value(), 0x11, &found));
+  EXPECT_EQ(S_FALSE, owner_->FindTransferListHandler(com::ui4(kOtherId).value(), 0x11, &found));
   EXPECT_EQ(&uploadHandler, found.handler);
   // An online read of 60 begins: only direction 4 may match; its list lacks 60.
-  EXPECT_EQ(S_FALSE, owner_->FindTransferListHandler(ui4(kOtherId).value(), 0x15, &found));
+  EXPECT_EQ(S_FALSE, owner_->FindTransferListHandler(com::ui4(kOtherId).value(), 0x15, &found));
   EXPECT_EQ(nullptr, found.handler);
 
   // Dispatch calls the handler with the id.
-  EXPECT_EQ(S_OK, owner_->DispatchTransferEvent(ui4(kDeviceId).value(), 0x15));
+  EXPECT_EQ(S_OK, owner_->DispatchTransferEvent(com::ui4(kDeviceId).value(), 0x15));
   ASSERT_EQ(1u, g_calls.size());
   EXPECT_EQ(std::make_pair(1, kDeviceId), g_calls[0]);
 }
@@ -179,13 +172,13 @@ TEST_F(TransferOwnerTest, OnlineHooksDispatchAndNeedTheOnlineInterface) {
   ASSERT_HRESULT_SUCCEEDED(owner_->SetParInfo(kDeviceId, kParFlags, readable));
 
   VARIANT_BOOL done = VARIANT_FALSE;
-  EXPECT_EQ(S_OK, owner_->RefreshParameter(ui4(kDeviceId).value(), &done));
+  EXPECT_EQ(S_OK, owner_->RefreshParameter(com::ui4(kDeviceId).value(), &done));
   EXPECT_EQ(VARIANT_TRUE, done);
   ASSERT_EQ(1u, g_calls.size());  // the 0x15 event after hook 1; none matches 0x25
 
   owner_->offersOnline = false;
-  EXPECT_EQ(E_POINTER, owner_->RefreshParameter(ui4(kDeviceId).value(), &done));
-  EXPECT_EQ(E_POINTER, owner_->DispatchTransferEvent(ui4(kDeviceId).value(), 0x15));
+  EXPECT_EQ(E_POINTER, owner_->RefreshParameter(com::ui4(kDeviceId).value(), &done));
+  EXPECT_EQ(E_POINTER, owner_->DispatchTransferEvent(com::ui4(kDeviceId).value(), 0x15));
 }
 
 }  // namespace

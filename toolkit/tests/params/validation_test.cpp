@@ -8,13 +8,6 @@
 
 namespace {
 
-com::Variant ui4(ULONG v) {
-  com::Variant out;
-  V_VT(out.get()) = VT_UI4;
-  V_UI4(out.get()) = v;
-  return out;
-}
-
 com::Variant i4(LONG v) { return com::Variant(v); }
 
 class ValidationTest : public ::testing::Test {
@@ -31,7 +24,7 @@ class ValidationTest : public ::testing::Test {
   // Validate's flags for value; 0xFFFFFFFF when it failed.
   ULONG check(ULONG id, const com::Variant& value) {
     unsigned long flags = 0;
-    HRESULT hr = dtm_->Validate(ui4(id).value(), value.value(), &flags);
+    HRESULT hr = dtm_->Validate(com::ui4(id).value(), value.value(), &flags);
     return SUCCEEDED(hr) ? flags : 0xFFFFFFFF;
   }
   bool valid(ULONG id, const com::Variant& value) {
@@ -69,8 +62,8 @@ TEST_F(ValidationTest, EnumerationsAndBitSets) {
   EXPECT_TRUE(valid(kIdMode, i4(2)));
   EXPECT_FALSE(valid(kIdMode, i4(3)));
   EXPECT_FALSE(valid(kIdMode, com::Variant(L"x")));
-  EXPECT_TRUE(valid(kIdOptions, ui4(0x1 | 0x8)));
-  EXPECT_FALSE(valid(kIdOptions, ui4(0x4)));
+  EXPECT_TRUE(valid(kIdOptions, com::ui4(0x1 | 0x8)));
+  EXPECT_FALSE(valid(kIdOptions, com::ui4(0x4)));
 
   // A kind other than 0, 1, 2 fails; an enumeration without entries too.
   ParInfo kind;
@@ -81,14 +74,15 @@ TEST_F(ValidationTest, EnumerationsAndBitSets) {
   noEntries.subType = kParEnumerated;
   ASSERT_HRESULT_SUCCEEDED(dtm_->SetParInfo(kIdScanStart, kParSubType | kParExtra1, noEntries));
   unsigned long flags = 0;
-  EXPECT_EQ(E_FAIL, dtm_->Validate(ui4(kIdScanStart).value(), i4(1).value(), &flags));
+  EXPECT_EQ(E_FAIL, dtm_->Validate(com::ui4(kIdScanStart).value(), i4(1).value(), &flags));
   ASSERT_HRESULT_SUCCEEDED(dtm_->SetParInfo(kIdOptions, kParExtra1, noEntries));
-  EXPECT_EQ(E_INVALIDARG, dtm_->Validate(ui4(kIdOptions).value(), i4(1).value(), &flags));
+  EXPECT_EQ(E_INVALIDARG, dtm_->Validate(com::ui4(kIdOptions).value(), i4(1).value(), &flags));
 }
 
 TEST_F(ValidationTest, ValidateValueWritesEvenInvalidValuesButNotDisabledOnes) {
   VARIANT_BOOL ok = VARIANT_FALSE;
-  ASSERT_HRESULT_SUCCEEDED(dtm_->ValidateValue(ui4(kIdPreambles).value(), i4(30).value(), &ok));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->ValidateValue(com::ui4(kIdPreambles).value(), i4(30).value(), &ok));
   EXPECT_EQ(VARIANT_TRUE, ok);
   com::Variant stored;
   ASSERT_HRESULT_SUCCEEDED(dtm_->GetValue(kIdPreambles, stored.get()));
@@ -100,10 +94,10 @@ TEST_F(ValidationTest, ValidateValueWritesEvenInvalidValuesButNotDisabledOnes) {
 
   // Flag 0x8: not checked, nothing written, still true.
   unsigned long flags = 0;
-  ASSERT_HRESULT_SUCCEEDED(dtm_->Validate(ui4(kIdDisabled).value(), i4(99).value(), &flags));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->Validate(com::ui4(kIdDisabled).value(), i4(99).value(), &flags));
   EXPECT_EQ(0x71u | kParFlagDisabled, flags);
   ok = VARIANT_FALSE;
-  ASSERT_HRESULT_SUCCEEDED(dtm_->ValidateValue(ui4(kIdDisabled).value(), i4(99).value(), &ok));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->ValidateValue(com::ui4(kIdDisabled).value(), i4(99).value(), &ok));
   EXPECT_EQ(VARIANT_TRUE, ok);
   ASSERT_HRESULT_SUCCEEDED(dtm_->GetValue(kIdDisabled, stored.get()));
   EXPECT_EQ(0, V_I4(stored.get()));
@@ -111,7 +105,8 @@ TEST_F(ValidationTest, ValidateValueWritesEvenInvalidValuesButNotDisabledOnes) {
   // A value that cannot take the parameter's type is refused whole.
   dtm_->controlMessages.clear();
   ok = VARIANT_TRUE;
-  EXPECT_HRESULT_FAILED(dtm_->ValidateValue(ui4(kIdScanStart).value(), com::Variant(L"abc").value(), &ok));
+  EXPECT_HRESULT_FAILED(
+      dtm_->ValidateValue(com::ui4(kIdScanStart).value(), com::Variant(L"abc").value(), &ok));
   EXPECT_EQ(VARIANT_FALSE, ok);
   ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameter(kIdScanStart, &record));
   EXPECT_EQ(0x71u, record.flags);
@@ -120,21 +115,28 @@ TEST_F(ValidationTest, ValidateValueWritesEvenInvalidValuesButNotDisabledOnes) {
 
 TEST_F(ValidationTest, FieldsBySelector) {
   com::Variant out;
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(ui4(kIdPreambles).value(), ui4(kParVt).value(), out.get()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->GetParameterInfo(com::ui4(kIdPreambles).value(), com::ui4(kParVt).value(), out.get()));
   EXPECT_EQ(VT_UI2, out.type());
   EXPECT_EQ(VT_UI1, V_UI2(out.get()));
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(ui4(kIdScanActive).value(), ui4(kParPersist).value(), out.put()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(com::ui4(kIdScanActive).value(),
+                                                  com::ui4(kParPersist).value(), out.put()));
   EXPECT_EQ(VT_BOOL, out.type());
   EXPECT_EQ(VARIANT_FALSE, V_BOOL(out.get()));
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(ui4(kIdTag).value(), ui4(kParNumber).value(), out.put()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParNumber).value(), out.put()));
   EXPECT_EQ(VT_UI4, out.type());
   EXPECT_EQ(0x2000u, V_UI4(out.get()));
-  ASSERT_HRESULT_SUCCEEDED(dtm_->GetParameterInfo(ui4(kIdTag).value(), ui4(kParName).value(), out.put()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParName).value(), out.put()));
   EXPECT_STREQ(L"Tag", V_BSTR(out.get()));
 
-  EXPECT_EQ(E_FAIL, dtm_->GetParameterInfo(ui4(kIdTag).value(), ui4(0x3).value(), out.put()));
-  EXPECT_EQ(E_INVALIDARG, dtm_->GetParameterInfo(ui4(4242).value(), ui4(kParVt).value(), out.put()));
-  EXPECT_EQ(E_INVALIDARG, dtm_->GetParameterInfo(ui4(kIdTag).value(), ui4(kParVt).value(), nullptr));
+  EXPECT_EQ(E_FAIL,
+            dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(0x3).value(), out.put()));
+  EXPECT_EQ(E_INVALIDARG,
+            dtm_->GetParameterInfo(com::ui4(4242).value(), com::ui4(kParVt).value(), out.put()));
+  EXPECT_EQ(E_INVALIDARG,
+            dtm_->GetParameterInfo(com::ui4(kIdTag).value(), com::ui4(kParVt).value(), nullptr));
 
   // Counting and ids by index through the info interface.
   ASSERT_HRESULT_SUCCEEDED(dtm_->GetCount(out.put()));

@@ -8,13 +8,6 @@
 
 namespace {
 
-com::Variant ui4(ULONG v) {
-  com::Variant out;
-  V_VT(out.get()) = VT_UI4;
-  V_UI4(out.get()) = v;
-  return out;
-}
-
 com::Variant i4(LONG v) { return com::Variant(v); }
 
 class WriteCoreTest : public ::testing::Test {
@@ -33,7 +26,7 @@ class WriteCoreTest : public ::testing::Test {
 
   com::Variant value(ULONG id) {
     com::Variant out;
-    EXPECT_HRESULT_SUCCEEDED(dtm_->GetParameterValue(ui4(id).value(), out.get()));
+    EXPECT_HRESULT_SUCCEEDED(dtm_->GetParameterValue(com::ui4(id).value(), out.get()));
     return out;
   }
   ULONG flags(ULONG id) {
@@ -46,7 +39,7 @@ class WriteCoreTest : public ::testing::Test {
 };
 
 TEST_F(WriteCoreTest, ChangedValueIsConvertedAuditedSentAndMarksTheDataSetModified) {
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(ui4(kIdScanStart).value(), i4(7).value()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(com::ui4(kIdScanStart).value(), i4(7).value()));
 
   com::Variant stored = value(kIdScanStart);
   ASSERT_EQ(VT_UI1, stored.type());  // converted to the declared type
@@ -72,7 +65,7 @@ TEST_F(WriteCoreTest, ChangedValueIsConvertedAuditedSentAndMarksTheDataSetModifi
 }
 
 TEST_F(WriteCoreTest, DeviceParameterSetsDataStateValidModified) {
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(ui4(kIdDeviceValue).value(), i4(42).value()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(com::ui4(kIdDeviceValue).value(), i4(42).value()));
   EXPECT_EQ(static_cast<ULONG>(kDataStateValidModified), dtm_->GetDataState());
   auto state = dtm_->MessagesWithCode(kCtlDataState);
   ASSERT_EQ(1u, state.size());
@@ -81,14 +74,15 @@ TEST_F(WriteCoreTest, DeviceParameterSetsDataStateValidModified) {
 }
 
 TEST_F(WriteCoreTest, UnchangedValueOnlyRefreshesTheControls) {
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(ui4(kIdHooked).value(), i4(5).value()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(com::ui4(kIdHooked).value(), i4(5).value()));
   dtm_->controlMessages.clear();
   dtm_->auditEntries.clear();
   dtm_->modifiedCalls.clear();
   g_hookCalls.clear();
 
   // The same value in another type: equal after conversion.
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(ui4(kIdHooked).value(), com::Variant(L"5").value()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->WriteParameter(com::ui4(kIdHooked).value(), com::Variant(L"5").value()));
   EXPECT_EQ(1u, dtm_->MessagesWithCode(kCtlValueWritten).size());
   EXPECT_TRUE(dtm_->auditEntries.empty());
   EXPECT_TRUE(dtm_->modifiedCalls.empty());
@@ -96,7 +90,7 @@ TEST_F(WriteCoreTest, UnchangedValueOnlyRefreshesTheControls) {
 }
 
 TEST_F(WriteCoreTest, HooksFrameTheStoreAndTheBeforeHookMayRefuse) {
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(ui4(kIdHooked).value(), i4(3).value()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(com::ui4(kIdHooked).value(), i4(3).value()));
   ASSERT_EQ(2u, g_hookCalls.size());
   EXPECT_EQ(5, g_hookCalls[0].hook);
   EXPECT_EQ(6, g_hookCalls[1].hook);
@@ -105,7 +99,7 @@ TEST_F(WriteCoreTest, HooksFrameTheStoreAndTheBeforeHookMayRefuse) {
 
   g_beforeWriteResult = E_ACCESSDENIED;
   dtm_->controlMessages.clear();
-  EXPECT_EQ(E_ACCESSDENIED, dtm_->WriteParameter(ui4(kIdHooked).value(), i4(4).value()));
+  EXPECT_EQ(E_ACCESSDENIED, dtm_->WriteParameter(com::ui4(kIdHooked).value(), i4(4).value()));
   EXPECT_EQ(3, V_I4(value(kIdHooked).get()));
   EXPECT_TRUE(dtm_->MessagesWithCode(kCtlValueWritten).empty());
 
@@ -115,7 +109,7 @@ TEST_F(WriteCoreTest, HooksFrameTheStoreAndTheBeforeHookMayRefuse) {
   g_beforeWriteResult = S_OK;
   g_afterWriteResult = E_UNEXPECTED;
   dtm_->modifiedCalls.clear();
-  EXPECT_EQ(E_UNEXPECTED, dtm_->WriteParameter(ui4(kIdHooked).value(), i4(8).value()));
+  EXPECT_EQ(E_UNEXPECTED, dtm_->WriteParameter(com::ui4(kIdHooked).value(), i4(8).value()));
   EXPECT_EQ(8, V_I4(value(kIdHooked).get()));
   EXPECT_EQ(1u, dtm_->MessagesWithCode(kCtlValueWritten).size());
   EXPECT_EQ(std::vector<LONG>{1}, dtm_->modifiedCalls);
@@ -129,16 +123,18 @@ TEST_F(WriteCoreTest, WriteWithoutNotifyLeavesFlagsAndModifiedMarkAlone) {
   EXPECT_EQ(1u, dtm_->MessagesWithCode(kCtlValueWritten).size());
 
   // Not persistent: flag 0x100, but no modified notice.
-  ASSERT_HRESULT_SUCCEEDED(dtm_->WriteParameter(ui4(kIdScanActive).value(), com::Variant(true).value()));
+  ASSERT_HRESULT_SUCCEEDED(
+      dtm_->WriteParameter(com::ui4(kIdScanActive).value(), com::Variant(true).value()));
   EXPECT_TRUE(flags(kIdScanActive) & kParFlagWritten);
   EXPECT_TRUE(dtm_->modifiedCalls.empty());
 }
 
 TEST_F(WriteCoreTest, RefusedWritesChangeNothing) {
   // Not convertible to VT_UI1 (text, and a number out of the type's range).
-  EXPECT_HRESULT_FAILED(dtm_->WriteParameter(ui4(kIdScanStart).value(), com::Variant(L"abc").value()));
-  EXPECT_HRESULT_FAILED(dtm_->WriteParameter(ui4(kIdScanStart).value(), i4(300).value()));
-  EXPECT_EQ(E_INVALIDARG, dtm_->WriteParameter(ui4(4242).value(), i4(1).value()));
+  EXPECT_HRESULT_FAILED(
+      dtm_->WriteParameter(com::ui4(kIdScanStart).value(), com::Variant(L"abc").value()));
+  EXPECT_HRESULT_FAILED(dtm_->WriteParameter(com::ui4(kIdScanStart).value(), i4(300).value()));
+  EXPECT_EQ(E_INVALIDARG, dtm_->WriteParameter(com::ui4(4242).value(), i4(1).value()));
   EXPECT_EQ(E_FAIL, dtm_->WriteParameter(com::Variant(L"not an id").value(), i4(1).value()));
   EXPECT_EQ(0, V_UI1(value(kIdScanStart).get()));
   EXPECT_TRUE(dtm_->controlMessages.empty());
@@ -150,7 +146,7 @@ TEST_F(WriteCoreTest, RefusedWritesChangeNothing) {
 TEST_F(WriteCoreTest, NoContainerNoAuditTrailStillWrites) {
   com::ComObject<BareParamObject>* bare = nullptr;
   ASSERT_HRESULT_SUCCEEDED(com::ComObject<BareParamObject>::create(&bare));
-  EXPECT_HRESULT_SUCCEEDED(bare->WriteParameter(ui4(kIdScanStart).value(), i4(2).value()));
+  EXPECT_HRESULT_SUCCEEDED(bare->WriteParameter(com::ui4(kIdScanStart).value(), i4(2).value()));
   com::Variant out;
   ASSERT_HRESULT_SUCCEEDED(bare->GetValue(kIdScanStart, out.get()));
   EXPECT_EQ(2, V_UI1(out.get()));
@@ -159,15 +155,15 @@ TEST_F(WriteCoreTest, NoContainerNoAuditTrailStillWrites) {
 
 TEST_F(WriteCoreTest, DeviceCompletionsKeepTheirResult) {
   com::Bstr error(L"no answer");
-  ASSERT_HRESULT_SUCCEEDED(
-      dtm_->SetParameterValue(VARIANT_FALSE, ui4(kIdDeviceValue).value(), i4(5).value(), error.get()));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->SetParameterValue(VARIANT_FALSE, com::ui4(kIdDeviceValue).value(),
+                                                   i4(5).value(), error.get()));
   EXPECT_EQ(0, dtm_->LastDeviceResult());
   EXPECT_STREQ(L"no answer", dtm_->LastDeviceError());
   EXPECT_EQ(std::vector<std::wstring>{L"no answer"}, dtm_->sentMessages);
   EXPECT_TRUE(flags(kIdDeviceValue) & kParFlagNotRead);
 
-  ASSERT_HRESULT_SUCCEEDED(
-      dtm_->SetParameterValue(VARIANT_TRUE, ui4(kIdDeviceValue).value(), i4(77).value(), nullptr));
+  ASSERT_HRESULT_SUCCEEDED(dtm_->SetParameterValue(VARIANT_TRUE, com::ui4(kIdDeviceValue).value(),
+                                                   i4(77).value(), nullptr));
   EXPECT_EQ(1, dtm_->LastDeviceResult());
   EXPECT_EQ(nullptr, dtm_->LastDeviceError());
   EXPECT_EQ(static_cast<ULONG>(kIdDeviceValue), dtm_->LastCompletedId());
@@ -183,12 +179,12 @@ TEST_F(WriteCoreTest, DeviceCompletionsKeepTheirResult) {
 
 TEST_F(WriteCoreTest, LocalRefreshAndStore) {
   VARIANT_BOOL done = VARIANT_TRUE;
-  EXPECT_EQ(S_OK, dtm_->RefreshParameter(ui4(kIdScanStart).value(), &done));
+  EXPECT_EQ(S_OK, dtm_->RefreshParameter(com::ui4(kIdScanStart).value(), &done));
   EXPECT_EQ(VARIANT_FALSE, done);
-  EXPECT_EQ(E_INVALIDARG, dtm_->RefreshParameter(ui4(kNoParameterId).value(), &done));
+  EXPECT_EQ(E_INVALIDARG, dtm_->RefreshParameter(com::ui4(kNoParameterId).value(), &done));
 
   // Kind 0: validated and written, flag 0x2 cleared, flag change sent.
-  ASSERT_EQ(S_OK, dtm_->StoreParameter(ui4(kIdScanStart).value(), i4(4).value(), &done));
+  ASSERT_EQ(S_OK, dtm_->StoreParameter(com::ui4(kIdScanStart).value(), i4(4).value(), &done));
   EXPECT_EQ(VARIANT_TRUE, done);
   EXPECT_EQ(4, V_UI1(value(kIdScanStart).get()));
   EXPECT_FALSE(flags(kIdScanStart) & kParFlagChanged);
@@ -199,7 +195,7 @@ TEST_F(WriteCoreTest, LocalRefreshAndStore) {
   ParInfo writable;
   writable.flags = 0x71 | kParFlagOnlineWrite;
   ASSERT_HRESULT_SUCCEEDED(dtm_->SetParInfo(kIdDeviceValue, kParFlags, writable));
-  ASSERT_EQ(S_OK, dtm_->StoreParameter(ui4(kIdDeviceValue).value(), i4(9).value(), &done));
+  ASSERT_EQ(S_OK, dtm_->StoreParameter(com::ui4(kIdDeviceValue).value(), i4(9).value(), &done));
   EXPECT_EQ(VARIANT_TRUE, done);
   EXPECT_EQ(0, V_I4(value(kIdDeviceValue).get()));
 }
@@ -269,9 +265,11 @@ TEST(ParamHandlerApartmentTest, WriteThroughAProxyRunsOnTheOwnersThread) {
     handler.attach(apartment.proxy());
     ASSERT_TRUE(handler);
 
-    ASSERT_HRESULT_SUCCEEDED(handler->WriteParameter(ui4(kIdPreambles).value(), i4(12).value()));
+    ASSERT_HRESULT_SUCCEEDED(
+        handler->WriteParameter(com::ui4(kIdPreambles).value(), i4(12).value()));
     com::Variant read;
-    ASSERT_HRESULT_SUCCEEDED(handler->GetParameterValue(ui4(kIdPreambles).value(), read.get()));
+    ASSERT_HRESULT_SUCCEEDED(
+        handler->GetParameterValue(com::ui4(kIdPreambles).value(), read.get()));
     EXPECT_EQ(VT_UI1, read.type());
     EXPECT_EQ(12, V_UI1(read.get()));
 

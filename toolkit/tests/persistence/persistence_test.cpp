@@ -270,6 +270,74 @@ TEST_F(PersistenceTest, PropertyBagHoldsItemsOneToSixAsUpperCaseHexAndLoadsIntoA
   EXPECT_EQ(0u, ChannelCount(other.get()));
 }
 
+TEST_F(PersistenceTest, EditsOfALoadedDataSetMakeItDirtyUntilSaved) {
+  const std::vector<BYTE> saved = ConfiguredAndSaved(9, 77);
+  com::ComPtr<IUnknown> fresh = Fresh();
+  ASSERT_EQ(S_OK, Load(fresh.get(), saved));
+  com::ComPtr<IUnknown> itsFrame;
+  AttachAndConfigureLoaded(fresh.get(), itsFrame);
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, fresh.as(persist));
+  EXPECT_EQ(S_FALSE, persist->IsDirty());
+
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  ASSERT_EQ(S_OK, fresh.as(handler));
+  ASSERT_EQ(S_OK, handler->WriteParameter(*com::ui4(par::kPreambles).get(),
+                                          *com::Variant(LONG{10}).get()));
+  EXPECT_EQ(S_OK, persist->IsDirty());
+  // A save that keeps the flag keeps it; one that clears it clears it.
+  ASSERT_EQ(S_OK, persist->Save(StreamOf({}).get(), FALSE));
+  EXPECT_EQ(S_OK, persist->IsDirty());
+  ASSERT_EQ(S_OK, persist->Save(StreamOf({}).get(), TRUE));
+  EXPECT_EQ(S_FALSE, persist->IsDirty());
+  ShutDownDtm(fresh.get());
+}
+
+TEST_F(PersistenceTest, DataSetBegunAfterShutdownStartsFromTheDeclaredTable) {
+  Configure();
+  const LONG declaredCounter = Value(object.get(), par::kCounter);
+  Write(par::kPreambles, 9);
+  Write(par::kCounter, declaredCounter + 1);  // not persisted
+  const std::vector<BYTE> saved = Saved(object.get());
+  Write(par::kPreambles, 12);
+  com::ComPtr<IevFdtBaseChannel> old = Channel(object.get());
+  ASSERT_TRUE(old);
+  ShutDownDtm(object.get());
+  ASSERT_EQ(kDtmReleased, State());
+
+  // A new data set: declared values, not modified, a new channel.
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  ASSERT_EQ(S_OK, persist->InitNew());
+  EXPECT_EQ(kDtmNewDataSet, State());
+  EXPECT_EQ(5, Value(object.get(), par::kPreambles));
+  EXPECT_EQ(declaredCounter, Value(object.get(), par::kCounter));
+  EXPECT_EQ(S_OK, persist->IsDirty());
+  com::ComPtr<IevFdtStorageState> storage;
+  ASSERT_EQ(S_OK, object.as(storage));
+  long modified = -1;
+  ASSERT_EQ(S_OK, storage->GetModified(&modified));
+  EXPECT_EQ(0, modified);
+  com::ComPtr<IevFdtBaseChannel> fresh = Channel(object.get());
+  ASSERT_TRUE(fresh);
+  EXPECT_FALSE(SameObject(fresh.get(), old.get()));
+  EXPECT_EQ(L"InitNew", ChannelLog(fresh.get()));
+
+  // Shut down again and loaded: the stored values over the declared table.
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  com::Bstr deviceType(kTestDeviceTypeDocument), user(UserInformation(L"maintenance").c_str());
+  ASSERT_EQ(S_OK, dtm->InitNewDeviceType(deviceType.get(), &ok));
+  ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+  ASSERT_EQ(kDtmConfigured, State());
+  Write(par::kCounter, declaredCounter + 2);
+  ShutDownDtm(object.get());
+  ASSERT_EQ(S_OK, Load(object.get(), saved));
+  EXPECT_EQ(9, Value(object.get(), par::kPreambles));
+  EXPECT_EQ(declaredCounter, Value(object.get(), par::kCounter));
+  EXPECT_EQ(S_FALSE, persist->IsDirty());
+}
+
 // ---- Layout -------------------------------------------------------------------
 
 TEST_F(PersistenceTest, StreamItemsMatchTheLayoutByteForByte) {
@@ -455,7 +523,17 @@ TEST_F(PersistenceTest, ChannelWhoseOwnSaveOrLoadFailsFailsTheWholeSaveOrLoad) {
 
 // ---- Modified notices -------------------------------------------------------
 
-TEST_F(PersistenceTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHeld) {
+// With an agile frame and with a single-threaded one: the saved data set
+// reaches the frame's event sink from the DTM's worker.
+class ModifiedNoticeTest : public PersistenceTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    agileFrame = GetParam();
+    PersistenceTest::SetUp();
+  }
+};
+
+TEST_P(ModifiedNoticeTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHeld) {
   Configure();
   com::ComPtr<IevFdtStorageState> storage;
   ASSERT_EQ(S_OK, object.as(storage));
@@ -486,7 +564,10 @@ TEST_F(PersistenceTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHel
   ASSERT_EQ(S_OK, storage->GetModified(&modified));
   EXPECT_EQ(0, modified);
   ASSERT_TRUE(PumpUntil([&] { return frame->callsTo("OnParameterChanged").size() == 1; }));
-  const std::wstring document = frame->callsTo("OnParameterChanged")[0].arguments.at(1);
+  const frame_double::FrameCall notice = frame->callsTo("OnParameterChanged")[0];
+  EXPECT_EQ("IFrameDtmEvents", notice.interfaceName);
+  if (!agileFrame) EXPECT_EQ(::GetCurrentThreadId(), notice.threadId);
+  const std::wstring document = notice.arguments.at(1);
   EXPECT_NE(std::wstring::npos, document.find(L"<OnParameterChangedDocument>")) << document;
   EXPECT_NE(std::wstring::npos, document.find(L"<Channel name =\"Channel &lt;1&gt;\" clsid =\"" +
                                               std::wstring(kTestChannelClassText) + L"\">"))
@@ -516,6 +597,11 @@ TEST_F(PersistenceTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhileHel
   ASSERT_EQ(S_OK, freshStorage->GetModified(&modified));
   EXPECT_EQ(0, modified);
 }
+
+INSTANTIATE_TEST_SUITE_P(Frames, ModifiedNoticeTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Agile" : "SingleThreaded");
+                         });
 
 }  // namespace
 }  // namespace dtmtest

@@ -32,13 +32,6 @@ com::Variant Packed(std::initializer_list<com::Variant> elements) {
   return v;
 }
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.put()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 TEST(PackedRecord, OnlineParamDataLayoutAndRoundTrip) {
   SOnlineParamData data(L"A", nullptr);
   com::Variant packed;
@@ -65,15 +58,16 @@ TEST(PackedRecord, OnlineParamDataLayoutAndRoundTrip) {
 
 TEST(PackedRecord, RefusesWrongTypesAndIgnoresExtraElements) {
   SParamUpdateInfo info(5, 6);
-  EXPECT_FALSE(info.UnpackFromVariant(Packed({MakeI4(1), UI4(2)}).value()));
+  EXPECT_FALSE(info.UnpackFromVariant(Packed({MakeI4(1), com::ui4(2)}).value()));
   EXPECT_FALSE(info.UnpackFromVariant(MakeArray(VT_I4, {1, 2}).value()));
   EXPECT_EQ(5u, info.parameterId);
   EXPECT_EQ(6u, info.period);
 
-  EXPECT_FALSE(info.UnpackFromVariant(Packed({UI4(7)}).value()));  // one field missing
+  EXPECT_FALSE(info.UnpackFromVariant(Packed({com::ui4(7)}).value()));  // one field missing
   EXPECT_EQ(7u, info.parameterId);                                  // the first one was taken
 
-  ASSERT_TRUE(info.UnpackFromVariant(Packed({UI4(1000), UI4(250), MakeText(L"extra")}).value()));
+  ASSERT_TRUE(
+      info.UnpackFromVariant(Packed({com::ui4(1000), com::ui4(250), MakeText(L"extra")}).value()));
   EXPECT_EQ(1000u, info.parameterId);
   EXPECT_EQ(250u, info.period);
 }

@@ -33,11 +33,12 @@ class DtmThreadTest : public ::testing::Test {
 
   // A new DTM with its own worker. The worker's proxies keep the interfaces
   // they have seen, so a case that withholds one needs a new DTM.
-  void NewDtm() {
+  void NewDtm(bool fdt121Frame = true) {
     if (dtm) dtm->StopThread();
     dtmUnknown = createTestDtm(&dtm);
     ASSERT_TRUE(dtmUnknown);
     dtm->frame = frameUnknown;
+    dtm->fdt121Frame = fdt121Frame;
     ASSERT_TRUE(dtm->StartThread());
     ASSERT_EQ(S_OK, dtm->PostRequest(dtm_command::kSetFrame, frameUnknown.get()));
     worker = dtm->WorkerThreadId();
@@ -162,6 +163,18 @@ TEST_F(DtmThreadTest, FrameNoticesComeBackFromTheWorkerInOrderWithTheSystemTag) 
     EXPECT_EQ(notices[i].arguments, calls[i].arguments) << i;
     EXPECT_EQ(::GetCurrentThreadId(), calls[i].threadId) << i;
   }
+}
+
+// The state sink belongs to FDT 1.2.1: a frame that declared FDT 1.2 is
+// never asked for it, and state documents then go nowhere.
+TEST_F(DtmThreadTest, AFrameOfFdt12IsNeverAskedForTheStateSink) {
+  const LONG asked = frame->stateSinkQueries;
+  EXPECT_GT(asked, 0);  // the first DTM's frame declared FDT 1.2.1
+  NewDtm(false);
+  EXPECT_EQ(asked, frame->stateSinkQueries);
+  EXPECT_EQ(S_OK, dtm->PostText(dtm_command::kStateDocument, L"<FDT/>"));
+  Fence();
+  EXPECT_TRUE(frame->callsTo("OnStateChanged").empty());
 }
 
 TEST_F(DtmThreadTest, StateNoticesAndDeviceDataRequestsReachTheDtm) {

@@ -223,7 +223,10 @@ HRESULT TestFrame::finalConstruct() {
   eventSink_.reset(new DispatchOnlySink(
       controllingUnknown(), DIID_IFrameDtmEvents,
       [this](DISPID id, const DISPPARAMS& params, VARIANT*) { return invokeEvent(id, params); },
-      [this](int slot) { record("vtable call", {L"IFrameDtmEvents", std::to_wstring(slot)}); }));
+      [this](int slot) {
+        record("vtable call", {L"IFrameDtmEvents", std::to_wstring(slot)});
+        frame_double::reportFault("vtable call on IFrameDtmEvents");
+      }));
   stateSink_.reset(new DispatchOnlySink(
       controllingUnknown(), DIID_IFrameDtmEvents2,
       [this](DISPID id, const DISPPARAMS& p, VARIANT*) -> HRESULT {
@@ -231,7 +234,10 @@ HRESULT TestFrame::finalConstruct() {
         record("OnStateChanged", {DispatchOnlySink::Text(p, 0), DispatchOnlySink::Text(p, 1)});
         return S_OK;
       },
-      [this](int slot) { record("vtable call", {L"IFrameDtmEvents2", std::to_wstring(slot)}); }));
+      [this](int slot) {
+        record("vtable call", {L"IFrameDtmEvents2", std::to_wstring(slot)});
+        frame_double::reportFault("vtable call on IFrameDtmEvents2");
+      }));
   return ::CoCreateFreeThreadedMarshaler(controllingUnknown(), marshaler_.put());
 }
 
@@ -250,9 +256,16 @@ HRESULT TestFrame::queryEventSink(void* object, REFIID, void** out) {
   return S_OK;
 }
 
+STDMETHODIMP TestFrame::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+  record("container Invoke", {std::to_wstring(id)});
+  frame_double::reportFault("Invoke " + std::to_string(id) + " on the frame's own IDispatch");
+  return E_NOTIMPL;
+}
+
 HRESULT TestFrame::queryStateSink(void* object, REFIID, void** out) {
   auto* self = static_cast<TestFrame*>(object);
   *out = nullptr;
+  ::InterlockedIncrement(&self->stateSinkQueries);
   if (!self->offerStateSink) return E_NOINTERFACE;
   IDispatch* sink = self->stateSink_.get();
   sink->AddRef();

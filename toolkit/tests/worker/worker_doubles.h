@@ -16,6 +16,7 @@
 #include "com/ComPtr.h"
 #include "com/Object.h"
 #include "dispatch_sink.h"
+#include "frame_application.h"
 #include "fdt.h"
 #include "toolkit.h"
 #include "toolkit/worker/dtm_thread.h"
@@ -71,6 +72,7 @@ class TestDtm : public com::ObjectRoot,
   size_t count(const std::string& line) const;
   const CLSID* threadClass = nullptr;  // the worker class to create; null: the toolkit's
   com::ComPtr<IUnknown> frame;  // what ThreadManagerFrameObject answers
+  bool fdt121Frame = true;      // what ThreadManagerFrameIs121 answers
 
   // IevFdtBaseDTM
   STDMETHODIMP SetState(LONG newState) override;
@@ -169,6 +171,7 @@ class TestDtm : public com::ObjectRoot,
     return threadClass ? *threadClass : CevFDT_ThreadManagerImpl::WorkerThreadClassId();
   }
   IUnknown* ThreadManagerFrameObject() override { return frame.get(); }
+  bool ThreadManagerFrameIs121() override { return fdt121Frame; }
 
  private:
   template <class I, bool TestDtm::*offer>
@@ -188,16 +191,24 @@ struct FrameCall {
 // The frame's object: container, event sink and state sink. Free-threaded
 // unless told otherwise: a call then runs on the thread that made it (when
 // COM hands the object over directly, as it does for an in-process stream).
-// The two sinks are dispatch-only, as frames implement them; a call through
-// a vtable slot of theirs is recorded as "vtable call" and fails.
+// The two sinks are dispatch-only objects of their own, as frames implement
+// them; a call through a vtable slot of theirs, and any Invoke on the
+// frame's own IDispatch (the container's), is recorded ("vtable call",
+// "container Invoke") and fails the test.
 class TestFrame : public com::ObjectRoot,
                   public IFrameContainer {
  public:
   static const com::InterfaceEntry* interfaceMap();
-  WORKER_TEST_NO_DISPATCH
   HRESULT finalConstruct();
 
+  // IDispatch of the container: nothing may reach it by dispatch id.
+  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override;
+
   bool offerStateSink = true;
+  LONG stateSinkQueries = 0;  // how often the frame was asked for its state sink
   bool freeThreaded = true;
   HRESULT progressResult = S_OK;   // what OnProgress answers
   HANDLE progressGate = nullptr;   // OnProgress waits for it when set

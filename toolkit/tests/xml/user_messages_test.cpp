@@ -260,7 +260,8 @@ TEST_F(ToolkitMessages, TranslatedTextsComeFirstThenTheBuiltInEnglish) {
   // Each user knows its own built-in texts only.
   EXPECT_EQ(L"", Message(nullptr, 3002, ToolkitMessageUser::Controls, &isNull));
   EXPECT_TRUE(isNull);
-  EXPECT_EQ(L"Warning", Message(nullptr, 4002, ToolkitMessageUser::Controls));
+  EXPECT_EQ(L"Apply changes?", Message(nullptr, 4002, ToolkitMessageUser::Controls));
+  EXPECT_EQ(L"Warning", Message(nullptr, 4001, ToolkitMessageUser::Controls));
   EXPECT_EQ(L"", Message(nullptr, 1005, ToolkitMessageUser::TransferStop, &isNull));
   EXPECT_FALSE(isNull) << "the stop questions get an empty text";
   EXPECT_EQ(L"Upload Parameters", Message(nullptr, 1002, ToolkitMessageUser::TransferStop));

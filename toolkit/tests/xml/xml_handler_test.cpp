@@ -275,6 +275,20 @@ TEST(SchemaNames, AreTakenFromTheReasonText) {
   EXPECT_EQ(0, SchemaNamesFromReason(nullptr, &list));
 }
 
+TEST(SchemaNames, CutBySeparatorsKeepHyphensAndDots) {
+  std::vector<std::wstring> list;
+  // A path with slashes: the file name behind the last one, hyphen kept.
+  EXPECT_EQ(1, SchemaNamesBySeparators(L"Object x-schema:/schemas/v1.2/FDT-Extra.Types.xml not found", &list));
+  EXPECT_EQ(std::vector<std::wstring>{L"FDT-Extra.Types.xml"}, list);
+  // A name at the very start; two names, both taken; the character behind
+  // a name never starts the next one.
+  EXPECT_EQ(2, SchemaNamesBySeparators(L"first-a.xml\"second.xml\"", &list));
+  EXPECT_EQ((std::vector<std::wstring>{L"first-a.xml", L"second.xml"}), list);
+  EXPECT_EQ(2, SchemaNamesBySeparators(L"a.xml-b.xml", &list));
+  EXPECT_EQ((std::vector<std::wstring>{L"a.xml", L"b.xml"}), list);
+  EXPECT_EQ(0, SchemaNamesBySeparators(nullptr, &list));
+}
+
 TEST(FolderTree, FindsFilesDepthFirst) {
   xmltest::ScratchFolder tree(L"tkx-tree");
   tree.MakeFolder(L"empty");

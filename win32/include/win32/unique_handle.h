@@ -87,11 +87,31 @@ struct ServiceHandleTraits {
   static void close(type h) { ::CloseServiceHandle(h); }
 };
 
+// GDI objects (brushes, fonts, bitmaps) of one type.
+template <typename Gdi>
+struct GdiObjectTraits {
+  using type = Gdi;
+  static type invalid() { return nullptr; }
+  static bool valid(type h) { return h != nullptr; }
+  static void close(type h) { ::DeleteObject(h); }
+};
+
+// A window this code created and destroys.
+struct WindowTraits {
+  using type = HWND;
+  static type invalid() { return nullptr; }
+  static bool valid(type h) { return h != nullptr; }
+  static void close(type h) { ::DestroyWindow(h); }
+};
+
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
+using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
+using UniqueWindow = UniqueResource<WindowTraits>;
 
 // A critical section that lives as long as its owner.
 class CriticalSection {

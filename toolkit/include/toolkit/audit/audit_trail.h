@@ -19,12 +19,15 @@
 
 // A value's display text: "Not Initialized" for VT_EMPTY, the value as text,
 // or an array as "[ a b ]" (VT_UI1 numbers, texts, "NULL", nested VARIANTs;
-// "unsupported type" for other element types).
+// "unsupported type" for other element types). An array of more dimensions
+// lists its first dimension, each element the list of the next one:
+// "[ [ a b ] [ c d ] ]".
 HRESULT AuditValueText(const VARIANT& value, BSTR* text);
 
 // The variable event of one changed parameter: nothing (S_FALSE) unless the
 // name is given and the old value is VT_EMPTY or of the new value's type.
-// The event's name is "name (VT_...)" of the new value's type.
+// The event's name is "name (VT_...)" of the new value's type; the old and
+// new value texts are cut to 260 characters each.
 HRESULT AuditWriteParameterChange(IevFdtAuditTrail* trail, const wchar_t* name,
                                   const VARIANT& oldValue, const VARIANT& newValue,
                                   const wchar_t* descriptor);

@@ -12,8 +12,10 @@
 // - IevFdtChannelRelease (C++, fdtidl/ToolkitHooks.h): whether release
 //   preparation may end the channels' connections.
 // - Channels that answer IevFdtOwnedChannel (C++, fdtidl/ToolkitHooks.h)
-//   hold the DTM without a reference and hear from the container's
-//   destructor that it goes.
+//   hold the DTM without a reference: every channel object that leaves the
+//   list hears OwnerGone (release, removal, a load or new data set that
+//   replaces the list, the container's destructor), so that a channel the
+//   frame or a child DTM still holds never reaches a DTM that has gone.
 //
 // Channel section (every item in the stream forms of com/StreamForm.h):
 //   count VT_I4; per entry: name BSTR, class id BSTR (upper-case, no
@@ -110,7 +112,7 @@ class ChannelContainerCore : public com::DispatchImpl<IevFdtChannelContainer4>,
 
  protected:
   ChannelContainerCore() = default;
-  // Channels that hold the DTM without a reference hear that it goes.
+  // The channels still listed hear that their owner goes.
   ~ChannelContainerCore();
 
   virtual BaseDtm& ContainerDtm() = 0;
@@ -130,6 +132,9 @@ class ChannelContainerCore : public com::DispatchImpl<IevFdtChannelContainer4>,
   HRESULT RemoveChannel(BSTR name, bool notify, VARIANT_BOOL* done);
   bool ClassInTable(const GUID& classId) const;
   HRESULT ChannelObjects(std::vector<com::ComPtr<IUnknown>>* channels);
+  // Replaces the list and the collection; the channel objects of the old
+  // list hear OwnerGone.
+  void ReplaceChannels(std::vector<Entry> entries, com::ComPtr<IFdtObjectCollection> collection);
   HRESULT ChannelReference(const Entry& entry, BSTR* reference);
   void SetModifiedFromSubobject();
   const Entry* FindEntry(const wchar_t* name) const;
@@ -151,5 +156,3 @@ class CevFDT_ChannelContainerImpl : public ChannelContainerCore {
       com::entry<Class, IevFdtChannelManagement>(), com::entry<Class, IevFdtChannelPersist>(), \
       com::entry<Class, IevFdtChannelRelease>()
 
-// Class id text of the stream and the documents: upper case, no braces.
-HRESULT ChannelClassIdText(const GUID& classId, BSTR* text);

@@ -18,7 +18,9 @@
 // counted lock (BaseDtm::LockDataSet with counting); only a record whose
 // lock was taken counts as a locking function, and closing it gives the lock
 // back (ReleaseDataSetLock), so the frame's lock and unlock stay in balance
-// whatever the frame answers.
+// whatever the frame answers. The lock for all (ControlChanged with neither
+// key nor control) holds one counted lock at most, for the open controls:
+// it goes back when the last of them closes, or at once when none is open.
 //
 // FunctionContainerCore does the work; CevFDT_FunctionContainerImpl<T> binds
 // it to the DTM class T (derived from CevFDT_BaseDTMImpl<T>). The class lists
@@ -44,7 +46,7 @@
 
 // Properties every opened control receives, in this order.
 namespace control_property {
-constexpr ULONG kFrameText = 9992;      // only without IevFdtActiveXInfo
+constexpr ULONG kSchemaPath = 9992;     // the frame's; only without IevFdtActiveXInfo
 constexpr ULONG kDeviceType = 9996;
 constexpr ULONG kUserRole = 9988;
 constexpr ULONG kTranslationPath = 9995;
@@ -130,10 +132,13 @@ class FunctionContainerCore : public com::DispatchImpl<IevFdtActiveXContainer>,
   HRESULT Broadcast(Call call);
   HRESULT ControlInformation(BSTR functionCall, const FunctionTableRow** row);
   HRESULT WriteAudit(LONG functionId, const wchar_t* descriptor);
+  // Gives the lock for all back once no control is open.
+  HRESULT EndLockForAllWithoutControls();
 
   std::vector<Record> records_;
   std::map<LONG, ULONG> status_;  // rows whose enabled bit changed
   ULONG lockingFunctions_ = 0;
+  bool lockForAll_ = false;  // holds one counted data-set lock
   ULONG lastState_ = 0;
 };
 

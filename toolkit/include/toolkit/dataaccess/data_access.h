@@ -37,13 +37,6 @@ struct IXMLDOMNode;
 constexpr ULONG kItemOfInstanceList = 0x2000;
 constexpr ULONG kItemOfDeviceList = 0x1000;
 
-// Dispatch ids of the frame's IDeviceDataAccessEvents.
-namespace data_access_event {
-constexpr DISPID kItemListResponse = 1;
-constexpr DISPID kReadResponse = 3;
-constexpr DISPID kWriteResponse = 4;
-}  // namespace data_access_event
-
 // The request of a single-device read or write on its way to the worker:
 // the invoke id and the request document.
 struct SevFDT_InstanceDataRequest : public CevVAPacker {

@@ -59,6 +59,20 @@ extern const wchar_t kDataSetFormatMarker[];
 // FunctionTableRow::action.
 using DtmFunctionAction = HRESULT (*)(IUnknown* dtm, VARIANT_BOOL* success);
 
+// The two transfers of a parameter set, for their stop question.
+enum class TransferKind { Upload, Download };
+
+// The stop question of a transfer: its toolkit messages, the message-box
+// style (Yes and No, stop icon) and the answer that stops.
+namespace transfer_message {
+constexpr ULONG kUploadStopQuestion = 1001;
+constexpr ULONG kUploadCaption = 1002;
+constexpr ULONG kDownloadStopQuestion = 1003;
+constexpr ULONG kDownloadCaption = 1004;
+}  // namespace transfer_message
+constexpr ULONG kStopQuestionStyle = 0x14;
+constexpr long kAnswerYes = 6;
+
 class BaseDtm : public CevFDT_ThreadManagerImpl,
                 public com::DispatchImpl<IevFdtBaseDTM>,
                 public com::DispatchImpl<IDtm>,
@@ -165,6 +179,10 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   void SetDataSetReference(const wchar_t* reference) {
     dataSetReference_.reset(reference ? ::SysAllocString(reference) : nullptr);
   }
+  // Replaces the parameter table by the one the class declares
+  // (CreateParameterTable), dropping every value, flag and private property
+  // the last data set left in it.
+  HRESULT RestoreDeclaredParameters();
 
   // User messages (ReportMessage of the thread manager) are collected until
   // the DTM first becomes initialised, then posted as request 17 in order.
@@ -205,6 +223,15 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // E_FAIL when the worker did not take the request.
   HRESULT ReachOnline();
 
+  // After a parameter of an upload or download failed: asks the user
+  // through the DTM object's IevFdtActiveXContainer whether to stop (the
+  // translated toolkit messages 1001 and 1002, or 1003 and 1004, with Yes
+  // and No and the stop icon); true only for Yes. Without a container, or
+  // when the question cannot be asked, the transfer goes on. The static
+  // form asks with any DTM object: a channel asks its owner.
+  static bool AskStopTransfer(IUnknown* dtmObject, TransferKind kind);
+  bool AskStopTransfer(TransferKind kind) { return AskStopTransfer(GetCommDtmInterface(), kind); }
+
   // Set communication after the class's device check (state 8 only).
   HRESULT RequestAndWait(IUnknown* communication, VARIANT_BOOL* result);
   // Prepare release of communication after the class's scan check.
@@ -239,6 +266,7 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   // The thread manager's hooks.
   IUnknown* ThreadManagerDtmObject() override { return GetCommDtmInterface(); }
   IUnknown* ThreadManagerFrameObject() override { return frame_.get(); }
+  bool ThreadManagerFrameIs121() override { return IsFdt121Frame(); }
   bool KeepReportedMessage(const wchar_t* text) override;
 
   // Declares the DTM's parameter rows (called by OnConstruct).

@@ -31,22 +31,12 @@
 #include "toolkit/online/transfer_interface.h"
 #include "toolkit/params/param_handler.h"
 
-// Toolkit messages of the transfers.
+// Toolkit messages of the transfers (the stop questions' are in base_dtm.h).
 namespace transfer_message {
-constexpr ULONG kUploadStopQuestion = 1001;
-constexpr ULONG kUploadCaption = 1002;
-constexpr ULONG kDownloadStopQuestion = 1003;
-constexpr ULONG kDownloadCaption = 1004;
 constexpr ULONG kUploadNotOnline = 1009;
 constexpr ULONG kDownloadNotOnline = 1010;
 constexpr ULONG kSetParametersFailed = 2001;
 }  // namespace transfer_message
-
-// Progress step of the transfers, in percent.
-constexpr ULONG kTransferProgressStep = 5;
-// MessageBox style of the stop question (Yes and No, stop icon) and its Yes.
-constexpr ULONG kStopQuestionStyle = 0x14;
-constexpr long kAnswerYes = 6;
 
 class OnlineTransferCore : public IevFdtOnlineTransfer,
                            public com::DispatchImpl<IDtmOnlineDiagnosis>,
@@ -98,12 +88,8 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   ULONG TransferBracketDepth() const { return bracketDepth_; }
   bool UploadRunning() const { return uploadRunning_; }
 
-  // Starts the progress of a transfer: the mark back to 0, the step 5.
-  void StartTransferProgress();
-  // Progress of item i of n with its text (the worker's progress report,
-  // ReportProgress): i = 0 starts the display (percentage 0, not shown);
-  // later items are sent when their percentage passes the mark, which then
-  // grows by the step. Nothing is shown while an abort is pending.
+  // Progress of item i of n with its text, through the handler's progress
+  // record (CevFDT_ParameterHandlerCore::ReportTransferProgress).
   void ReportTransferProgress(ULONG index, ULONG count, const wchar_t* text);
   // Ends the progress display (percentage 0, empty text).
   void EndTransferProgress();
@@ -132,8 +118,8 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   // IBulkTransfer); S_FALSE with *done false when there is none.
   HRESULT BulkTransfer(bool upload, VARIANT_BOOL* done);
   // After a failed device call: reports the device's error text and asks
-  // whether to stop (the stop question's answer; No without a container).
-  long TransferError(const ParInfo& record, ULONG questionId, ULONG captionId);
+  // whether to stop (AskStopTransfer); true to stop.
+  bool TransferError(const ParInfo& record, TransferKind kind);
   // Takes the pending abort of this request (and clears it).
   bool TakeAbort();
   // Sends the toolkit message through the DTM's message report.

@@ -57,10 +57,12 @@ enum ParControlMessage : LONG {
 constexpr LONG kDtmEventParameterCompleted = 9;
 // The owner's event that reports a text to the user (its message path).
 constexpr LONG kDtmEventUserMessageText = 10004;
-// The owner's event that passes on a progress report (packed SProgressEvent).
+// The owner's event that passes a progress notice (a packed SProgressEvent)
+// on to the frame.
 constexpr LONG kDtmEventProgress = 18;
-// Step of the export's and import's progress reports, in percent.
-constexpr ULONG kParamProgressStep = 5;
+
+// Step of a transfer's progress notices, in percent.
+constexpr ULONG kTransferProgressStep = 5;
 
 // Transfer-event codes sent after the online read and write hooks.
 enum ParTransferEvent : ULONG {
@@ -319,6 +321,34 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   HRESULT BuildDownloadList(VARIANT* list);
   HRESULT BuildUploadList(VARIANT* list);
 
+  // --- transfers of the parameter set (param_transfer.cpp) ---
+
+  // Which parameters the transfers of a parameter set handle: device
+  // parameters (kind 1) whose flags hold 0x20 (writable online) or 0x10
+  // (readable online), each with 0x40.
+  static bool TakesPartInDownload(const ParInfo& record);
+  static bool TakesPartInUpload(const ParInfo& record);
+  // The parameters a download of this handler's set transfers
+  // (TakesPartInDownload), in ascending id order. Each element names one
+  // descriptor by its id (VT_UI4), so that the transfer takes every value as
+  // it is when its turn comes. A VT_ARRAY|VT_VARIANT vector with lower bound
+  // 0, empty when none takes part. E_INVALIDARG for a null out,
+  // E_OUTOFMEMORY when the array cannot be made.
+  HRESULT GetParInfoList(VARIANT* list);
+  // One progress notice for the frame: a title and a percentage, passed as
+  // DTM event 18 (a packed SProgressEvent) to the owner's IevFdtDtmEvents,
+  // which shows it on the frame's progress display when the frame offers
+  // one (IFrameDtmEvents::OnProgress). running false starts or ends the
+  // display, true is a step. S_FALSE when the owner takes no DTM events.
+  HRESULT ReportProgress(const wchar_t* title, ULONG percent, bool running);
+  // Progress of item index of a transfer of count items: index 0 starts the
+  // display (percentage 0); a later index is sent as a step when its
+  // percentage passes the mark, which then grows by kTransferProgressStep;
+  // nothing is sent while an abort is pending. ResetTransferProgress
+  // starts the record of a new transfer.
+  void ReportTransferProgress(ULONG index, ULONG count, const wchar_t* text);
+  void ResetTransferProgress() { progressMark_ = 0; }
+
  protected:
   CevFDT_ParameterHandlerCore() = default;
   ~CevFDT_ParameterHandlerCore() = default;
@@ -329,9 +359,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // The owner's interface I; null without an owner or when it lacks I.
   template <class Interface>
   static com::ComPtr<Interface> queryOwner(const com::ComPtr<IUnknown>& owner) {
-    com::ComPtr<Interface> out;
-    if (owner) owner->QueryInterface(__uuidof(Interface), out.putVoid());
-    return out;
+    return com::query<Interface>(owner.get());
   }
 
   // --- hooks into the rest of the object; defaults in the comments ---
@@ -350,10 +378,8 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // to tell its DTM as well.
   virtual HRESULT OnParamDataSetModified();
   // Progress of an export or import: index of count, with its text; index
-  // 0 starts it. Default: the owner's progress event (kDtmEventProgress to
-  // its IevFdtDtmEvents) with the start (percentage 0, not running) and
-  // then the steps of ProgressStepDue; none while an abort is pending, and
-  // nothing without the owner's events.
+  // 0 starts it. Default: the handler's progress record
+  // (ReportTransferProgress, which index 0 restarts).
   virtual void OnParamProgress(ULONG index, ULONG count, const wchar_t* text);
   // The error text of a failed device completion for the user. Default:
   // the owner's user-message event (kDtmEventUserMessageText), S_OK.
@@ -384,7 +410,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   ULONG lastCompletedId_ = 0;
   com::Variant lastDeviceValue_;
   bool abortTransfer_ = false;
-  ULONG progressMark_ = 0;
+  ULONG progressMark_ = 0;  // the last percentage a transfer reported
   std::vector<ParValueSet> transferHandlers_;
   com::Variant transferListContext_;
   // ApplyRelationsForConfig runs: kind-1 relations read nothing.

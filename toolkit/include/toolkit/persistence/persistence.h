@@ -17,7 +17,11 @@
 // A stream is untrusted: a load that fails at any byte answers a failure and
 // leaves the DTM as it was (device type, parameters, channels, data state
 // and DTM state); a save that fails part-way is reported as failed.
-// GetSizeMax answers the size Save would write.
+// GetSizeMax answers the size Save would write. IsDirty answers S_OK after
+// InitNew and whenever the data set became modified since the last load or
+// clearing save. A data set begun (InitNew) or loaded after ShutdownDtm
+// starts from the parameter table the class declares, as in a new object,
+// not from what the last data set left in it.
 //
 // PersistenceCore does the work; CevFDT_PersistXXXImpl<T> binds it to the
 // DTM class T (CevFDT_BaseDTMImpl<T> and CevFDT_ParameterHandlerImpl<T>);

@@ -7,10 +7,22 @@
 // slot beyond IDispatch reaches whatever the frame has there. Everything in
 // the toolkit that notifies the frame goes through these helpers:
 //
-//   com::ComPtr<IFrameDtmEvents> sink = ...;   // from QueryInterface
+//   com::ComPtr<IDispatch> sink;
+//   frame_events::QuerySink(frame, DIID_IFrameDtmEvents, sink);
 //   frame_events::Notify(sink.get(), frame_events::kErrorMessage, tag.get(), text.get());
 //   VARIANT_BOOL answer;
 //   frame_events::Ask(audit.get(), frame_events::kStartTransaction, tag.get(), &answer);
+//
+// A sink is asked for, and handed between apartments, only under its own
+// dispatch interface identifier, never as IID_IDispatch: a frame's sink is
+// often an object apart from the frame, or a part of it whose identity is
+// the frame's container, and under IID_IDispatch COM serves the identity's
+// primary IDispatch, where the dispatch ids mean the container's methods.
+// A thread of another apartment (the DTM's worker, a notice worker, a
+// channel's worker) gets the sink through OfferSink in the frame's
+// apartment and com::GlobalInterface::take under the same identifier in
+// its own; the frame application registers these identifiers with the
+// dispatch proxy (its FDT type library does).
 //
 // Texts are BSTRs (com::Bstr::get()); they are only read. A null sink
 // answers E_POINTER; an exception the frame raised answers its own code.
@@ -18,6 +30,9 @@
 
 #include <windows.h>
 #include <oaidl.h>
+
+#include "com/ComPtr.h"
+#include "com/GlobalInterface.h"
 
 namespace frame_events {
 
@@ -54,6 +69,16 @@ constexpr DISPID kItemListResponse = 1;        // (invoke id, item list)
 constexpr DISPID kDeviceItemListChanged = 2;   // (system tag)
 constexpr DISPID kReadResponse = 3;            // (invoke id, item values)
 constexpr DISPID kWriteResponse = 4;           // (invoke id, item values)
+
+// The frame's sink for a dispatch interface (DIID_IFrameDtmEvents, ...),
+// asked for by that interface's identifier. S_FALSE, and a null sink, when
+// the frame has none or frame is null.
+HRESULT QuerySink(IUnknown* frame, REFIID sinkIid, com::ComPtr<IDispatch>& sink);
+// The same sink entered for another apartment of the process under its
+// identifier (call in the frame's apartment); the other apartment takes it
+// with entry.take or com::GlobalInterface::take(entry.cookie(), sinkIid,
+// ...). S_FALSE, and nothing entered, when the frame has no such sink.
+HRESULT OfferSink(IUnknown* frame, REFIID sinkIid, com::GlobalInterface& entry);
 
 // A notice with one text.
 HRESULT Notify(IDispatch* sink, DISPID id, BSTR text);

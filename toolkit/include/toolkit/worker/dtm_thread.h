@@ -67,7 +67,8 @@ namespace dtm_command {
 constexpr ULONG kSetDtm = 1;          // queued: {event VT_UI4, link VT_UNKNOWN}: an IDispatch
                                        // whose value (DISPID_VALUE) is the DTM, empty once gone
 constexpr ULONG kSetFrame = 2;        // queued: {event VT_UI4, frame object VT_UNKNOWN,
-                                      //  [IFrameDtmEvents VT_DISPATCH, IFrameDtmEvents2 VT_DISPATCH]}
+                                      //  [IFrameDtmEvents, IFrameDtmEvents2: VT_UI4 entries of
+                                      //  the global interface table, 0 for none]}
 constexpr ULONG kUpload = 3;          // queued: packed SOnlineParamData
 constexpr ULONG kDownload = 4;        // queued: packed SOnlineParamData
 constexpr ULONG kCancelTransfer = 5;  // now: operation id (text)
@@ -196,8 +197,8 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
 
   com::ComPtr<IDispatch> dtmLink_;  // see Dtm()
   com::ComPtr<IUnknown> frame_;
-  com::ComPtr<IDispatch> frameEvents_;  // IFrameDtmEvents
-  com::ComPtr<IDispatch> stateSink_;    // IFrameDtmEvents2
+  com::ComPtr<IDispatch> frameEvents_;  // IFrameDtmEvents, the sink's proxy
+  com::ComPtr<IDispatch> stateSink_;    // IFrameDtmEvents2, the sink's proxy
 
   // The pending upload or download; operationId is non-empty while one is.
   win32::CriticalSection operationLock_;
@@ -251,7 +252,10 @@ class CevFDT_ThreadManagerImpl {
   // Packs the record and posts it; E_FAIL when packing fails.
   HRESULT PostPacked(ULONG code, CevVAPacker& record);
   // Commands 1 and 2: hands a pointer to the worker (null drops it) and,
-  // for a pointer, waits until the worker stored it.
+  // for a pointer, waits until the worker stored it. With the frame go its
+  // sinks, each queried here by its own dispatch interface and taken by the
+  // worker under the same one (frame_events.h): IFrameDtmEvents, and the
+  // state sink IFrameDtmEvents2 only for a frame of FDT 1.2.1.
   HRESULT PostRequest(ULONG code, IUnknown* pointer);
   // Command 10: starts going online and waits until the worker is done.
   // E_FAIL when the DTM is not in communicationSet. With a channel container
@@ -310,6 +314,9 @@ class CevFDT_ThreadManagerImpl {
   // The frame's object the DTM was attached with; null before. No
   // reference is added.
   virtual IUnknown* ThreadManagerFrameObject() = 0;
+  // Whether the frame declared FDT 1.2.1 (Environment2): only such a frame
+  // is asked for its state sink. The default: no.
+  virtual bool ThreadManagerFrameIs121();
   // True when the DTM keeps the text (message buffering); the default
   // keeps nothing.
   virtual bool KeepReportedMessage(const wchar_t* text);

@@ -6,8 +6,10 @@
 //
 // A worker runs once: StartWorkerThread (here or through the DTM's
 // CevFDT_ThreadManagerImpl) marshals the frame's IFrameContainer and the
-// DTM's IevFdtBaseDTM to a new single-threaded apartment, which calls
-// Execute with both proxies, deletes the worker and ends. The calls made
+// DTM's IevFdtBaseDTM to a new single-threaded apartment, and hands over the
+// frame's IFrameDtmEvents sink under its own dispatch interface
+// (frame_events.h); the thread calls Execute with the proxies, deletes the
+// worker and ends. The calls made
 // through the proxies run in the DTM's apartment, which must keep
 // dispatching messages.
 #pragma once
@@ -76,8 +78,9 @@ constexpr ULONG kControlMessageProperty = 10003;
 constexpr ULONG kFirstControlMessage = 64;
 constexpr ULONG kLastControlMessage = 68;
 
-// Runs worker on a new thread with the frame's IFrameContainer and the
-// DTM's IevFdtBaseDTM (both queried here, in the caller's apartment).
+// Runs worker on a new thread with the frame's IFrameContainer, its event
+// sink and the DTM's IevFdtBaseDTM (all queried here, in the caller's
+// apartment).
 // E_FAIL when either is missing or the thread cannot start; the caller then
 // still owns the worker. On S_OK the thread owns it. The thread holds a
 // reference on the module of this code until its very end, so the module

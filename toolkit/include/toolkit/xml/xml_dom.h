@@ -103,3 +103,8 @@ HRESULT AppendToVariantArray(VARIANT* array, const VARIANT& value);
 // Copies the first two elements of a VT_ARRAY|VT_VARIANT value; E_UNEXPECTED
 // for any other type, a null array or fewer than two elements.
 HRESULT GetVariantPair(const VARIANT& pair, VARIANT* first, VARIANT* second);
+
+// Lets the document's XPaths use the prefixes that its root element
+// declares (SelectionNamespaces); the declarations are read from the root's
+// start tag, since the platform's attribute map does not list them reliably.
+void XmlUseRootNamespaces(IXMLDOMDocument2* doc);

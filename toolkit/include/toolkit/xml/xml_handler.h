@@ -39,6 +39,13 @@ HRESULT FindFileInFolderTree(const wchar_t* folder, const wchar_t* name, BSTR* p
 // occurrences; an occurrence with no name in front of it is counted but not
 // listed.
 int SchemaNamesFromReason(const wchar_t* reason, std::vector<std::wstring>* names);
+// The same, where a name is every run of characters before ".xml" back to a
+// separator (tab, line feed, carriage return, blank, '"', '\'', '*', '/',
+// ':', '<', '>', '?', '\\', '|') or the end of the previous name: "-" and
+// "." stay in the name.
+int SchemaNamesBySeparators(const wchar_t* reason, std::vector<std::wstring>* names);
+// How an owner cuts the schema names out of a reason text.
+using SchemaNameReader = int (*)(const wchar_t* reason, std::vector<std::wstring>* names);
 
 class XmlHandlerCore {
  public:
@@ -92,6 +99,10 @@ class XmlHandlerCore {
                                     IXMLDOMNode** out);
 
   void SetReportParseErrors(bool on) { reportParseErrors_ = on ? 1 : 0; }
+  // The reader of missing schema names (null: SchemaNamesFromReason).
+  void SetSchemaNameReader(SchemaNameReader reader) {
+    schemaNames_ = reader ? reader : &SchemaNamesFromReason;
+  }
   const wchar_t* SchemaFolder() const { return schemaFolder_.c_str(); }
   IXMLDOMSchemaCollection* SchemaCollection() const { return schemas_.get(); }
 
@@ -112,6 +123,7 @@ class XmlHandlerCore {
   com::ComPtr<IXMLDOMSchemaCollection> schemas_;
   LONG reportParseErrors_ = 0;
   const wchar_t* const* schemaFiles_;
+  SchemaNameReader schemaNames_ = &SchemaNamesFromReason;
   ReportFn report_;
   void* reportContext_;
 };

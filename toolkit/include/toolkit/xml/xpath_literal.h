@@ -4,7 +4,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
-// A double-quoted XPath literal of the text (a null text is empty); false,
-// with *literal null, when the text holds a double quote (XPath 1.0 has no
-// escape for it), when literal is null or when memory runs out.
+// An XPath literal of the text (a null text is empty): in double quotes, or
+// in single quotes when the text holds a double quote. False, with *literal
+// null, when the text holds both kinds of quote (XPath 1.0 has no escape in
+// a literal), when literal is null or when memory runs out.
 bool QuotedXPathLiteral(const wchar_t* text, BSTR* literal);

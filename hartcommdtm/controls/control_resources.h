@@ -1,0 +1,60 @@
+// Resource and item ids of the DTM's controls, shared by the dialogs
+// (resources/controls.rc) and the control classes.
+#pragma once
+
+// Dialogs.
+#define IDD_CHANNEL_CONFIG 110
+#define IDD_DRIVER_CONFIG 116
+
+// Images.
+#define IDB_CONTROL_TOOLBOX 103
+#define IDI_ENTRY_INVALID 189
+#define IDI_ENTRY_CHANGED 190
+#define IDI_STATUS_WARNING 211
+
+// Items every control dialog has.
+#define IDC_DEVICE_HEADER 5027
+#define IDC_FOOTER_BAR 5028
+#define IDC_STATUS_ICON 6029
+#define IDC_STATUS_TEXT 6030
+#define IDC_APPLY 6010
+#define IDC_CANCEL 6028
+#define IDC_HELP_BUTTON 6063
+
+// Channel configuration.
+#define IDC_PRIMARY_MASTER 6007
+#define IDC_PREAMBLES 6008
+#define IDC_RETRIES 6009
+#define IDC_MAX_SCAN_ADDRESS 6011
+#define IDC_PROPERTIES_FRAME 6043
+#define IDC_PREAMBLES_LABEL 6044
+#define IDC_RETRIES_LABEL 6045
+#define IDC_MAX_SCAN_LABEL 6046
+#define IDC_PREAMBLES_INVALID 191
+#define IDC_PREAMBLES_CHANGED 192
+#define IDC_RETRIES_INVALID 193
+#define IDC_RETRIES_CHANGED 194
+#define IDC_PRIMARY_MASTER_CHANGED 195
+#define IDC_MAX_SCAN_INVALID 196
+#define IDC_MAX_SCAN_CHANGED 197
+
+// Driver configuration.
+#define IDC_ADAPTER_LIST 6011
+#define IDC_REFRESH_LIST 6024
+#define IDC_INIT_DEVICE 6026
+#define IDC_DRIVER_FRAME 6057
+#define IDC_ADAPTER_LIST_LABEL 6058
+
+// Strings.
+#define IDS_ColName_HartDevID 120
+#define IDS_ColName_HartDevAddr 121
+#define IDS_ColName_HartDevType 122
+#define IDS_ColName_HartDevInUse 123
+#define IDS_HartDevEntry_InUse 124
+#define IDS_HartDevEntry_NotInUse 125
+#define IDS_HartDevType_Unknown 126
+#define IDS_HartDevType_PCMCIA 127
+#define IDS_HartDevType_PCI 128
+#define IDS_HartDevType_USB 129
+#define IDS_NoChangeChannSettingsInOnlineMode 5015
+#define IDS_SettingsAvailableOfflineOnly 5025

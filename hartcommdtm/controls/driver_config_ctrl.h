@@ -1,0 +1,63 @@
+// CDriverConfigCtrl: the choice of the adapter the channel uses (function
+// 6, "Driver Configuration"). Lists the adapters that the modem interface
+// library reports attached for every device number, lets the user open one
+// to try it, and writes the chosen device number into parameter 1000.
+//
+// The control binds the library on a CHartDriverApi of its own. An adapter
+// it opened is closed before the device number is written (so that the
+// channel can open it), when another row is chosen, on refresh, and at the
+// latest when the control is released.
+#pragma once
+
+#include <windows.h>
+
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "hartcommdtm.h"
+#include "modem/modem_binding.h"
+#include "toolkit/controls/control_base.h"
+
+class CDriverConfigCtrl : public com::ObjectRoot,
+                          public com::DispatchImpl<IDriverConfigCtrl>,
+                          public DtmControl {
+ public:
+  CDriverConfigCtrl();
+  ~CDriverConfigCtrl() override;
+  static const com::InterfaceEntry* interfaceMap();
+  void finalRelease();
+
+  // Binds the library and fills the list; function 6 is not offered while
+  // the control is open.
+  STDMETHODIMP Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) override;
+  STDMETHODIMP PrepareToRelease(VARIANT_BOOL* result) override;
+  STDMETHODIMP OnStateChanged(unsigned long state) override;
+  // A language change relabels the columns and rebuilds the rows.
+  STDMETHODIMP SetProperty(VARIANT key, VARIANT value) override;
+
+ protected:
+  bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  void OnEditStateChanged() override;
+
+ private:
+  HWND List() const;
+  void CreateColumns();
+  void SetColumnHeaders();
+  void FillList();
+  void SelectConfiguredRow();
+  // The chosen row (the first selected one) becomes the chosen device.
+  void OnListClick();
+  void UpdateControlStates();
+  void OnInitDevice();
+  void OnRefreshList();
+  void OnUseSelectedDevice();
+  // Closes the adapter the control holds open.
+  void CloseOpenedDevice();
+  int SelectedRow() const;
+  int RowDeviceNumber(int row) const;
+
+  CHartDriverApi api_;
+  BYTE chosen_ = 255;  // device number of the row last picked
+  BYTE opened_ = 0;    // the control holds the chosen adapter open
+  BYTE usable_ = 0;    // the chosen adapter is attached and not in use
+  bool listReady_ = false;
+};

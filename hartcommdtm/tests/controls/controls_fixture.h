@@ -1,0 +1,44 @@
+// What the tests of the DTM's controls share: the HART DTM registered in the
+// prefix and configured (state 8) with the control frame double as its
+// frame application, the header, footer and HTML Help doubles, and a frame
+// window that hosts a control by its ProgID through atl.dll. When the DTM
+// asks the frame to close the control, the frame asks PrepareToRelease and,
+// when the control agrees, destroys its window and drops it.
+#pragma once
+
+#include "control_host.h"
+#include "hart_dtm_fixture.h"
+
+namespace hartdtmtest {
+
+// The function-call document of a function, as the DTM builds it.
+std::wstring FunctionCallDocument(ULONG functionId);
+
+class ControlsFixture : public HartDtmFixture {
+ protected:
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  // Hosts the control of progId and initialises it with the DTM for the
+  // function; *initialised receives Init's answer.
+  void OpenControl(const wchar_t* progId, ULONG functionId, const wchar_t* caption, int width,
+                   int height);
+  // The DTM's broadcast of its state to the open controls.
+  void BroadcastState(ULONG state);
+  // What the header or footer double got, one call per line.
+  std::wstring HostedCalls(UINT item);
+  // What HTML Help was asked to open ("<command> <file>" lines); cleared.
+  std::string TakeHelpCalls();
+  // The function's status in the DTM's function list ("1" enabled).
+  std::wstring FunctionEnabled(ULONG functionId);
+  // Writes the frame window as PNG into screenshots\ beside the program.
+  void SaveScreenshot(const wchar_t* name);
+
+  control_host::HostedControl host;
+  VARIANT_BOOL initialised = VARIANT_FALSE;
+  // PrepareToRelease answers of the frame's close requests, in order.
+  std::vector<VARIANT_BOOL> releaseAnswers;
+};
+
+}  // namespace hartdtmtest

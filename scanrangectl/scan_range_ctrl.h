@@ -1,0 +1,44 @@
+// CevHrtFdtScanRangeActiveX: the control of the DTM's function "Set Scan
+// Range" (8). Two drop-down lists hold the first and the last polling
+// address of the next scan, each from 0 to 15 and never passing each other;
+// OK writes them into the DTM's parameters 980 and 981 and asks the DTM to
+// close the control, Cancel only asks to be closed.
+//
+// Built on the toolkit's control base with three settings of its own: the
+// function id is read under any root element of the function call, a row
+// gets a tool tip from the DTM only when its first question (selector
+// 0x80000000) answers non-zero, and missing schema names are cut from a
+// parse error by separators.
+#pragma once
+
+#include <windows.h>
+
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "scanrangectl.h"
+#include "toolkit/controls/control_base.h"
+
+class CevHrtFdtScanRangeActiveX : public com::ObjectRoot,
+                                  public com::DispatchImpl<IevHrtFdtScanRangeActiveX>,
+                                  public DtmControl {
+ public:
+  CevHrtFdtScanRangeActiveX();
+  static const com::InterfaceEntry* interfaceMap();
+
+  // The base's binding, then both lists from 0 to 15.
+  STDMETHODIMP AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) override;
+
+  // Refills both lists so that neither end can pass the other, and selects
+  // start and end.
+  void FillRangeCombos(LONG start, LONG end);
+  // Both selections; false (and nothing read) when a selected text is longer
+  // than 10 characters. An end below the start becomes the start.
+  bool ReadRange(LONG* start, LONG* end);
+
+ protected:
+  bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+ private:
+  void OnRangeSelChange();
+  void OnOK();
+};

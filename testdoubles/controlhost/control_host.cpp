@@ -1,0 +1,221 @@
+#include "control_host.h"
+
+#include <commctrl.h>
+#include <oleidl.h>
+
+#include "screenshot.h"
+
+namespace control_host {
+
+namespace {
+
+using AxWinInit = BOOL(WINAPI*)();
+using AxCreateControl = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**);
+using AxAttachControl = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
+
+struct Atl {
+  AxWinInit init = nullptr;
+  AxCreateControl create = nullptr;
+  AxAttachControl attach = nullptr;
+};
+
+// The platform's control hosting (atl.dll from the system folder).
+const Atl& AtlHosting() {
+  static Atl atl = [] {
+    Atl entries;
+    HMODULE module = ::LoadLibraryExW(L"atl.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) return entries;
+    entries.init = reinterpret_cast<AxWinInit>(reinterpret_cast<void*>(::GetProcAddress(module, "AtlAxWinInit")));
+    entries.create =
+        reinterpret_cast<AxCreateControl>(reinterpret_cast<void*>(::GetProcAddress(module, "AtlAxCreateControl")));
+    entries.attach =
+        reinterpret_cast<AxAttachControl>(reinterpret_cast<void*>(::GetProcAddress(module, "AtlAxAttachControl")));
+    if (entries.init && !entries.init()) entries = Atl();
+    return entries;
+  }();
+  return atl;
+}
+
+const wchar_t kFrameClass[] = L"ControlHostFrame";
+
+LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SIZE) {
+    if (HWND host = ::GetWindow(window, GW_CHILD))
+      ::MoveWindow(host, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HRESULT HostedControl::makeFrame(const wchar_t* caption, int width, int height) {
+  if (!AtlHosting().init) return E_NOTIMPL;
+  WNDCLASSEXW wc = {sizeof(wc)};
+  wc.lpfnWndProc = &FrameProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = kFrameClass;
+  ::RegisterClassExW(&wc);
+  RECT outer = {0, 0, width, height};
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  ::AdjustWindowRect(&outer, style, FALSE);
+  frame_ = ::CreateWindowExW(0, kFrameClass, caption, style, 20, 20, outer.right - outer.left,
+                             outer.bottom - outer.top, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  if (!frame_) return HRESULT_FROM_WIN32(::GetLastError());
+  host_ = ::CreateWindowExW(0, L"AtlAxWin", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height,
+                            frame_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  if (!host_) return HRESULT_FROM_WIN32(::GetLastError());
+  ::ShowWindow(frame_, SW_SHOWNOACTIVATE);
+  return S_OK;
+}
+
+HRESULT HostedControl::create(const wchar_t* progId, const wchar_t* caption, int width, int height) {
+  HRESULT hr = makeFrame(caption, width, height);
+  if (FAILED(hr)) return hr;
+  hr = AtlHosting().create(progId, host_, nullptr, container_.put());
+  if (FAILED(hr)) return hr;
+  using AxGetControl = HRESULT(WINAPI*)(HWND, IUnknown**);
+  HMODULE atl = ::GetModuleHandleW(L"atl.dll");
+  auto get = reinterpret_cast<AxGetControl>(reinterpret_cast<void*>(::GetProcAddress(atl, "AtlAxGetControl")));
+  if (!get) return E_NOTIMPL;
+  hr = get(host_, control_.put());
+  pump();
+  return hr;
+}
+
+HRESULT HostedControl::attach(IUnknown* control, const wchar_t* caption, int width, int height) {
+  HRESULT hr = makeFrame(caption, width, height);
+  if (FAILED(hr)) return hr;
+  control_ = control;
+  hr = AtlHosting().attach(control, host_, container_.put());
+  pump();
+  return hr;
+}
+
+void HostedControl::fitToDialog(int width, int height) {
+  HWND d = dialog();
+  if (!d || !frame_) return;
+  RECT size = {0, 0, width, height};
+  ::MapDialogRect(d, &size);
+  RECT outer = size;
+  ::AdjustWindowRect(&outer, static_cast<DWORD>(::GetWindowLongPtrW(frame_, GWL_STYLE)), FALSE);
+  ::SetWindowPos(frame_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  pump();
+}
+
+HWND HostedControl::dialog() const {
+  com::ComPtr<IOleWindow> window;
+  HWND handle = nullptr;
+  if (control_ && SUCCEEDED(control_.as(window)) && window) window->GetWindow(&handle);
+  return handle;
+}
+
+HWND HostedControl::item(UINT id) const {
+  HWND d = dialog();
+  return d ? ::GetDlgItem(d, static_cast<int>(id)) : nullptr;
+}
+
+void HostedControl::click(UINT id) {
+  HWND button = item(id);
+  if (!button) return;
+  // A check box changes its state before it tells its parent.
+  const LONG_PTR type = ::GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK;
+  if (type == BS_AUTOCHECKBOX || type == BS_AUTO3STATE) {
+    const LRESULT state = ::SendMessageW(button, BM_GETCHECK, 0, 0);
+    ::SendMessageW(button, BM_SETCHECK, state == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
+  }
+  ::SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  pump();
+}
+
+void HostedControl::setText(UINT id, const wchar_t* text) {
+  if (HWND edit = item(id)) ::SetWindowTextW(edit, text);  // the edit sends EN_CHANGE itself
+  pump();
+}
+
+void HostedControl::selectListItem(UINT id, int index) {
+  HWND list = item(id);
+  if (!list) return;
+  wchar_t className[32] = {};
+  ::GetClassNameW(list, className, 32);
+  const bool combo = ::_wcsicmp(className, L"ComboBox") == 0;
+  ::SendMessageW(list, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  ::SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
+  pump();
+}
+
+void HostedControl::clickListRow(UINT id, int row) {
+  HWND list = item(id);
+  if (!list) return;
+  LVITEMW state = {};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  state.state = 0;
+  ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+  if (row >= 0) {
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+  }
+  NMITEMACTIVATE click = {};
+  click.hdr.hwndFrom = list;
+  click.hdr.idFrom = id;
+  click.hdr.code = NM_CLICK;
+  click.iItem = row;
+  ::SendMessageW(dialog(), WM_NOTIFY, id, reinterpret_cast<LPARAM>(&click));
+  pump();
+}
+
+std::wstring HostedControl::text(UINT id) const {
+  wchar_t buffer[512] = {};
+  if (HWND window = item(id)) ::GetWindowTextW(window, buffer, 512);
+  return buffer;
+}
+
+bool HostedControl::enabled(UINT id) const {
+  HWND window = item(id);
+  return window && ::IsWindowEnabled(window);
+}
+
+bool HostedControl::visible(UINT id) const {
+  HWND window = item(id);
+  return window && (::GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE);
+}
+
+bool HostedControl::readOnly(UINT id) const {
+  HWND window = item(id);
+  return window && (::GetWindowLongPtrW(window, GWL_STYLE) & ES_READONLY);
+}
+
+void HostedControl::pump() {
+  MSG message;
+  for (int round = 0; round < 3; ++round) {
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    ::Sleep(0);
+  }
+}
+
+void HostedControl::close() {
+  if (frame_) {
+    HWND frame = frame_;
+    frame_ = nullptr;
+    host_ = nullptr;
+    ::DestroyWindow(frame);
+  }
+  container_.reset();
+  control_.reset();
+}
+
+std::wstring HostedControl::savePng(const std::wstring& folder, const std::wstring& name) {
+  if (!frame_) return std::wstring();
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  pump();
+  const std::wstring path = folder + L"\\" + name + L".png";
+  return testsupport::SaveWindowPng(frame_, path) ? path : std::wstring();
+}
+
+}  // namespace control_host

@@ -1,0 +1,79 @@
+// The frame application's side of a control, for tests: a top-level window
+// in which the platform's control-hosting window (AtlAxWin of atl.dll)
+// hosts one control, created by ProgID or handed in, and helpers that drive
+// the control's dialog by window messages as a user would.
+//
+// Single-threaded apartment: create, drive and close a host on one thread,
+// which pumps its messages (pump()).
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "com/ComPtr.h"
+
+namespace control_host {
+
+class HostedControl {
+ public:
+  HostedControl() = default;
+  ~HostedControl() { close(); }
+  HostedControl(const HostedControl&) = delete;
+  HostedControl& operator=(const HostedControl&) = delete;
+
+  // A frame window titled caption whose client area (width x height pixels)
+  // the hosting window fills, with the control of progId in it.
+  HRESULT create(const wchar_t* progId, const wchar_t* caption, int width, int height);
+  // The same with a control object the test made.
+  HRESULT attach(IUnknown* control, const wchar_t* caption, int width, int height);
+
+  // Sizes the frame so that the control gets the size of its dialog
+  // template (in dialog units of the control's dialog).
+  void fitToDialog(int width, int height);
+
+  IUnknown* control() const { return control_.get(); }
+  template <class Interface>
+  com::ComPtr<Interface> as() const {
+    com::ComPtr<Interface> out;
+    if (control_) control_.as(out);
+    return out;
+  }
+  HWND frame() const { return frame_; }
+  // The control's own window (IOleWindow), its dialog.
+  HWND dialog() const;
+  HWND item(UINT id) const;
+
+  // Window messages as a click or a typed text would send them.
+  void click(UINT id);
+  void setText(UINT id, const wchar_t* text);
+  void selectListItem(UINT id, int index);  // combo or list box, with its notification
+  // A list view's row selected (or none for -1) and clicked: NM_CLICK.
+  void clickListRow(UINT id, int row);
+  std::wstring text(UINT id) const;
+  bool enabled(UINT id) const;
+  bool visible(UINT id) const;
+  bool readOnly(UINT id) const;  // an edit with ES_READONLY
+
+  // Serves the thread's pending messages (and the posted ones they cause).
+  static void pump();
+  // Destroys the window (the hosting window closes and releases the
+  // control) and drops the reference held here.
+  void close();
+  bool closed() const { return frame_ == nullptr; }
+
+  // The frame window as PNG into folder\name.png (folder created); the path,
+  // or empty when it failed.
+  std::wstring savePng(const std::wstring& folder, const std::wstring& name);
+
+ private:
+  HRESULT makeFrame(const wchar_t* caption, int width, int height);
+
+  HWND frame_ = nullptr;
+  HWND host_ = nullptr;
+  com::ComPtr<IUnknown> container_;
+  com::ComPtr<IUnknown> control_;
+};
+
+}  // namespace control_host

@@ -1,0 +1,466 @@
+// DtmControl: the base of every user-interface control of a DTM. See
+// README.md beside this header for how a control is made on it.
+//
+// A control is a windowed ActiveX control (com::ActiveXControl) whose window
+// is a dialog of the control's own resources, with an outside device header
+// and footer bar hosted in it (com/ControlHost.h). The frame application
+// creates it, binds it to the DTM through IDtmActiveXControl::Init and
+// releases it after PrepareToRelease; the DTM's function container tells it
+// the DTM's state and broadcasts properties through IevFdtActiveX4.
+//
+// The base:
+// - binds to the DTM (Init: registration with the function container, the
+//   function id, application id and operation phase, the mode; AttachDtm:
+//   parameter handler, parameter map, language) and unbinds
+//   (PrepareToRelease with the questions for pending changes, DetachDtm);
+// - follows the DTM's state and the control properties, and drives the
+//   footer bar's commands;
+// - shows the mapped parameters, follows edits, validates them with the
+//   DTM, marks rows changed or invalid, writes them into the data set or to
+//   the device (control_display.cpp);
+// - colours items and markers by their row's state (control_colours.cpp);
+// - translates the dialog, gives tool tips, opens help, fetches user and
+//   toolkit messages and asks the user through the DTM (control_texts.cpp);
+// - closes itself on request: message kCloseRequestMessage asks the DTM to
+//   have the frame close the control.
+//
+// Properties and states that arrive before the DTM is attached (the
+// container sends them while Init registers the control) or before the
+// window exists are kept and applied once the DTM is attached and once the
+// window is made, so none is lost.
+//
+// Threads: everything runs on the frame's user-interface thread (the
+// control's apartment); the base starts no thread and takes no lock.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <oaidl.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "com/ActiveXControl.h"
+#include "com/Bstr.h"
+#include "com/ComPtr.h"
+#include "com/ControlHost.h"
+#include "com/Dispatch.h"
+#include "com/Variant.h"
+#include "fdt.h"
+#include "outside.h"
+#include "toolkit.h"
+#include "toolkit/controls/param_map.h"
+#include "toolkit/xml/xml_handler.h"
+#include "win32/unique_handle.h"
+
+// Control properties (IevFdtActiveX4::SetProperty ids).
+namespace control_key {
+constexpr ULONG kLanguage = 9984;
+constexpr ULONG kValueWritten = 9985;
+constexpr ULONG kUserLevel = 9988;
+constexpr ULONG kSchemaPath = 9992;
+constexpr ULONG kEditPermission = 9993;
+constexpr ULONG kFlagsChanged = 9994;
+constexpr ULONG kHelpTopic = 9995;
+constexpr ULONG kDeviceValue = 9997;
+constexpr ULONG kHelpAvailable = 9998;
+constexpr ULONG kTransferState = 9999;
+constexpr ULONG kFooterSwitch = 10000;
+constexpr ULONG kFooterOptions = 10001;
+constexpr ULONG kValueList = 10002;
+constexpr ULONG kReloadAll = 10003;
+}  // namespace control_key
+
+// Mode flags of a control.
+enum ControlMode : ULONG {
+  kModeBit1 = 0x1,  // a further mode no control of this DTM sets
+  kModeOffline = 0x2,
+  kModeOnline = 0x4,
+  kModeBit8 = 0x8,  // a further mode no control of this DTM sets
+};
+
+// Control state (GetControlState).
+enum ControlState : ULONG {
+  kControlStarted = 0,
+  kControlClosing = 4,
+  kControlOffline = 8,  // the DTM left the online state
+  kControlOnline = 9,   // the DTM is online
+};
+
+// DTM states the controls test.
+enum ControlDtmState : ULONG {
+  kDtmStateCommunicationSet = 9,
+  kDtmStateGoingOnline = 10,
+  kDtmStateGoingOffline = 11,
+  kDtmStateOnline = 12,
+};
+
+// Events a control raises through the DTM's IevFdtDtmEvents.
+namespace control_event {
+constexpr LONG kLoadIntoDtm = 49;      // changes in the device: load them into the DTM
+constexpr LONG kStoreToDevice = 50;    // changes in the DTM: store them to the device
+constexpr LONG kApplyBracket = 52;     // VT_I2 -1 before a control applies, 0 after
+}  // namespace control_event
+
+// Items every control dialog has.
+namespace control_item {
+constexpr UINT kDeviceHeader = 5027;
+constexpr UINT kFooterBar = 5028;
+constexpr UINT kStatusIcon = 6029;
+constexpr UINT kStatusText = 6030;
+constexpr UINT kApply = 6010;
+constexpr UINT kCancel = 6028;
+constexpr UINT kHelp = 6063;
+}  // namespace control_item
+
+// Posted by a control to its own window (lParam: the control) to ask the
+// DTM to have it closed.
+constexpr UINT kCloseRequestMessage = WM_USER + 0x1200;  // 0x1600
+
+// What differs between the controls built on the base.
+struct ControlDescription {
+  const CLSID* classId;
+  UINT dialogId;
+  const ParameterMapRow* parameterMap;  // ended by kEndOfMap
+  const ItemName* itemNames;            // translation table, ended by id 0
+  const UINT* footerItems;              // items holding the footer bar, ended by 0
+  ULONG footerOptions;
+  // The function id's path in the function-call document:
+  // "FDT/FDTFunctionCall/@func:functionId" (the DTM's controls) or
+  // "*/FDTFunctionCall/@func:functionId" (any root element).
+  const wchar_t* functionIdPath;
+  // Parameter tool tips at translation: false asks selector 0x8000 for
+  // every row; true asks 0x80000000 first and skips rows that answer 0.
+  bool tipsOnlyWhenAnnounced;
+  // The schema names a missing-schema parse error gives (null: the
+  // toolkit's default, letters, digits and '_').
+  SchemaNameReader schemaNames;
+};
+
+class DtmControl : public com::ActiveXControl,
+                   public com::DispatchImpl<IevFdtActiveX4>,
+                   public com::DispatchImpl<IevFDTParamGroupDisplayEvent>,
+                   public com::DispatchImpl<IevFdtActiveXInfo>,
+                   public com::DispatchImpl<IDtmActiveXControl>,
+                   public com::DispatchImpl<IevFdtTranslationEvent> {
+ public:
+  // ---- IDtmActiveXControl --------------------------------------------------
+  STDMETHODIMP Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) override;
+  STDMETHODIMP PrepareToRelease(VARIANT_BOOL* result) override;
+
+  // ---- IevFdtActiveX4 ------------------------------------------------------
+  STDMETHODIMP OnStateChanged(unsigned long state) override;
+  STDMETHODIMP OutputTrace(BSTR text) override;
+  STDMETHODIMP OnDtmMessage(VARIANT id, VARIANT value, BSTR text) override;
+  STDMETHODIMP SetProperty(VARIANT key, VARIANT value) override;
+  STDMETHODIMP AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) override;
+  STDMETHODIMP DetachDtm(VARIANT_BOOL* result) override;
+
+  // ---- IevFdtActiveXInfo ---------------------------------------------------
+  STDMETHODIMP GetInfo(VARIANT what, VARIANT* result) override;
+  STDMETHODIMP SetInfo(VARIANT what, VARIANT value) override;
+  STDMETHODIMP SetFrameContainer(IUnknown* frameContainer) override;
+
+  // ---- IevFDTParamGroupDisplayEvent ----------------------------------------
+  STDMETHODIMP OnParamGroupDisplayEvent(long itemId, long code, VARIANT data) override;
+
+  // ---- IevFdtTranslationEvent ----------------------------------------------
+  STDMETHODIMP OnTranslate(unsigned long languageId) override;
+
+  // The XML handler's owner hooks.
+  static const wchar_t* const* XmlSchemaFiles();
+  void ReportXmlMessage(const char* text);
+
+  // Interface-map helper: a query for IevFdtTranslation is answered with
+  // the DTM's own.
+  template <class Class>
+  static HRESULT QueryDtmTranslation(void* object, REFIID iid, void** out) {
+    return static_cast<DtmControl*>(static_cast<Class*>(object))->ForwardToDtm(iid, out);
+  }
+
+ protected:
+  explicit DtmControl(const ControlDescription& description);
+  ~DtmControl() override;
+
+  // ---- What a control adds -------------------------------------------------
+  // Its own window messages, before the base's (WM_COMMAND of its buttons,
+  // say); true when handled, with *result the message's result.
+  virtual bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // After the dialog was made and the hosted controls created.
+  virtual void OnDialogCreated() {}
+  // After the edit lock (user level), the read-only flag or the edit mode
+  // changed: a control re-enables its own items.
+  virtual void OnEditStateChanged() {}
+
+  // ---- Lifecycle (5.101) ---------------------------------------------------
+  // Stores the mode flags and sends footer commands 6 and 3.
+  void SetMode(ULONG mode);
+  ULONG Mode() const { return mode_; }
+  bool OfflineMode() const { return (mode_ & kModeOffline) != 0; }
+  bool OnlineMode() const { return (mode_ & kModeOnline) != 0; }
+  // Posts kCloseRequestMessage to the control's window.
+  void PostCloseRequest();
+  // The DTM's IevFdtDtmEvents::OnDtmEvent; S_FALSE without it.
+  HRESULT RaiseDtmEvent(LONG code, const VARIANT& value);
+  // DTM event 52 around a control's writes: VT_I2 -1 before, 0 after.
+  HRESULT RaiseApplyBracket(bool applying);
+  // IevFdtActiveXContainer::SetFunctionEnabled; S_FALSE without the container.
+  HRESULT SetFunctionEnabled(LONG functionId, LONG enable);
+  // A footer command (IHostedToolkitControl::SetCommand on every footer
+  // item); S_FALSE when there is no footer bar.
+  HRESULT SendFooterCommand(ULONG code, ULONG value);
+
+  // What the base holds.
+  IUnknown* Dtm() const { return dtm_.get(); }
+  IevFdtParameterHandler4* ParameterHandler() const { return parameterHandler_.get(); }
+  template <class Interface>
+  com::ComPtr<Interface> DtmInterface() const {
+    com::ComPtr<Interface> out;
+    if (dtm_) dtm_->QueryInterface(__uuidof(Interface), out.putVoid());
+    return out;
+  }
+  const wchar_t* SystemTag() const { return systemTag_.c_str(); }
+  const wchar_t* FunctionCall() const { return functionCall_.c_str(); }
+  const wchar_t* FunctionName() const { return functionName_.c_str(); }
+  ULONG FunctionId() const { return functionId_; }
+  ULONG ApplicationId() const { return applicationId_; }
+  ULONG OperationPhase() const { return operationPhase_; }
+  ULONG DtmState() const { return dtmState_; }
+  ULONG LanguageId() const { return languageId_; }
+  bool EditLock() const { return editLock_ != 0; }
+  bool EditEnabled() const { return editEnabled_; }
+  bool ReadOnly() const { return readOnly_; }
+  bool Modified() const { return modified_; }
+  bool HelpAvailable() const { return helpAvailable_; }
+  // Changes are allowed while editing is enabled and the edit lock is clear.
+  bool ChangesAllowed() const { return editEnabled_ && !editLock_; }
+  // Request flags: changes pending in the DTM or in the device, asked about
+  // at release.
+  void SetChangesPendingInDtm(bool on) { pendingInDtm_ = on; }
+  void SetChangesPendingInDevice(bool on) { pendingInDevice_ = on; }
+
+  // ---- Dialog items --------------------------------------------------------
+  HWND Dialog() const { return dialog_; }
+  HWND Item(UINT id) const;
+  void ShowItem(UINT id, bool show);
+  void EnableItem(UINT id, bool enable);
+  // The text set as ANSI (the thread's code page), as the dialog shows it.
+  void SetItemTextAnsi(UINT id, const wchar_t* text);
+  // The hosted control of an item, as interface I; null when none.
+  template <class Interface>
+  com::ComPtr<Interface> HostedControl(UINT item) const {
+    com::ComPtr<IUnknown> control;
+    com::ComPtr<Interface> out;
+    if (SUCCEEDED(com::GetHostedControl(Item(item), control.put())) && control)
+      control.as(out);
+    return out;
+  }
+
+  // ---- Texts (control_texts.cpp) -------------------------------------------
+  // The user message of a string id (or key) from the DTM's translation, else
+  // this module's string table; empty when neither has it.
+  com::Bstr UserMessage(int id, const wchar_t* key);
+  // A toolkit message (ids 1001-1006, 4001, 4002 built in); S_OK with a
+  // null text for other ids; E_POINTER for a null out.
+  HRESULT GetToolkitMessage(ULONG id, BSTR* text);
+  // Asks the user through the DTM's container; the button chosen (IDYES 6,
+  // IDNO 7, IDCANCEL 2), 0 without the container.
+  long ShowUserMessage(const wchar_t* text, const wchar_t* caption, ULONG style);
+  // Opens the help file of the control (button 6063).
+  HRESULT ShowHelp();
+  // printf-style diagnostics to OutputTrace: at most 4096 characters
+  // (TraceShort: 512); longer texts are cut.
+  void Trace(const char* format, ...);
+  void TraceShort(const char* format, ...);
+  // The control's registered class name (the class key's text), under which
+  // the translation document lists its texts.
+  const wchar_t* ClassName();
+  // Tool tip of an item (replaced when it has one); null text removes it.
+  void SetToolTip(HWND item, const wchar_t* text);
+
+  // ---- Parameter display (control_display.cpp) -----------------------------
+  std::vector<CActXParInfo>& Rows() { return rows_; }
+  // The DTM's information of a parameter by selector (IevFdtParameterInfo);
+  // E_POINTER without the interface.
+  HRESULT ParameterInfo(LONG id, LONG selector, VARIANT* value);
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  int FindRowById(LONG id) const;
+  int FindRowByItem(UINT item) const;
+
+  HRESULT ReadAllParameters();
+  virtual HRESULT ReadParameter(int row);
+  virtual HRESULT FillEnumerationList(int row);
+  virtual HRESULT RefillEnumeration(int row);
+  virtual void SetModified(bool modified);
+  virtual HRESULT ValidateAll();
+  virtual HRESULT DisplayValue(int row, const VARIANT& value);
+  virtual HRESULT DisplayValueById(LONG id, const VARIANT& value);
+  virtual HRESULT ShowEnumerationValue(int row, const VARIANT& value);
+  virtual HRESULT ShowBitEnumerationValue(int row, const VARIANT& value);
+  virtual HRESULT ReadItemValue(int row, VARIANT* value);
+  virtual HRESULT ReadEnumerationValue(int row, VARIANT* value);
+  virtual HRESULT ValidateEnumerationValue(int row, VARIANT* value);
+  virtual HRESULT ReadBitEnumerationValue(int row, VARIANT* value);
+  virtual HRESULT ValidateBitEnumerationValue(int row, VARIANT* value);
+  virtual HRESULT GetItemValue(LONG id, VARIANT* value);
+  virtual HRESULT ValidateEditedRow(int row);
+  virtual HRESULT ValidateEditedEnumRow(int row);
+  virtual HRESULT ValidateEditedBitEnumRow(int row);
+  virtual HRESULT OnParameterEdited(LONG id);
+  virtual HRESULT SetRowState(int row, ULONG flags);
+  virtual HRESULT SetParameterStatus(LONG id, ULONG flags);
+  virtual void SetEditMode(bool on);
+  virtual void EnableHelp(bool enable);
+  virtual HRESULT RefreshParameter(LONG id);
+  virtual HRESULT ReloadParameter(LONG id);
+  virtual HRESULT WriteParameter(LONG id);
+  // WriteParameter or WriteDeviceValue, as WritesIntoDataSet decides.
+  virtual HRESULT ApplyParameter(LONG id);
+  // Whether a row's value goes into the DTM's data set rather than to the
+  // device: a DTM parameter (information 1 is 0), offline mode, or mode bit
+  // 1 with display flag 0x100.
+  bool WritesIntoDataSet(int row);
+  virtual HRESULT ReadValueKind(int row);
+  virtual HRESULT GetParameterAccess(LONG id, ULONG* flags);
+  virtual HRESULT ReadParameterValue(LONG id, VARIANT* value);
+  virtual HRESULT ReadParameterData(LONG id, VARIANT* value);
+  virtual HRESULT WriteParameterValue(LONG id, const VARIANT& value);
+  virtual HRESULT GetParameterTexts(LONG id, BSTR* text, unsigned short* vt);
+  virtual HRESULT QueryDtmParameter(LONG id, VARIANT* value);
+  virtual HRESULT GetParameterByPath(LONG id);
+  virtual HRESULT WriteDeviceValue(LONG id);
+  virtual HRESULT ReadDeviceParameter(int row);
+  virtual HRESULT WriteDeviceParameter(int row);
+  virtual HRESULT ShowParameterUnit(int row);
+  virtual HRESULT GetUnitText(int row, BSTR* text);
+  // Reads the edited item, checks it with the DTM and sets the row's flags;
+  // S_FALSE when the DTM refuses the value.
+  virtual HRESULT ValidateEditedParameter(int row);
+  virtual bool OnComboDropDown(UINT item);
+  virtual bool OnItemChanged(UINT item);
+  virtual HRESULT RememberItemText(UINT item, VARIANT* text, ULONG* flags);
+  virtual void OnShowWindow();
+  virtual ULONG GetControlState() const { return controlState_; }
+  virtual void SetControlState(ULONG state) { controlState_ = state; }
+  virtual bool AreValuesEqual(const VARIANT& a, const VARIANT& b) const;
+  virtual int GetDialogItemKind(HWND item) const;
+  int GetDialogItemKindById(UINT id) const { return GetDialogItemKind(Item(id)); }
+
+  // ---- Colours and markers (control_colours.cpp) ---------------------------
+  struct StateMarker {
+    ULONG key;
+    const wchar_t* symbol;
+    COLORREF text;
+    COLORREF background;
+    COLORREF marker;
+  };
+  virtual void InitStateMarkers();
+  virtual HBRUSH OnCtlColorEdit(HDC dc, HWND window, bool* handled);
+  virtual HBRUSH OnCtlColorOther(HDC dc, HWND window, bool* handled);
+  virtual HBRUSH OnCtlColorStatic(HDC dc, HWND window, bool* handled);
+  // The colour a symbolic value stands for in the row (RGB values as they are).
+  COLORREF ResolveColour(COLORREF colour, const CActXParInfo& row) const;
+  void SetBackgroundBrush(COLORREF colour);
+  const StateMarker* FindStateMarker(ULONG flags) const;
+  bool InQuestionMarkState(const CActXParInfo& row, bool forMarker) const;
+
+  // com::ActiveXControl
+  HWND CreateControlWindow(HWND parent, const RECT& rect) override;
+  void OnDeactivating() override;
+
+ private:
+  HRESULT ForwardToDtm(REFIID iid, void** out);
+  static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT HandleCloseRequest(DtmControl* control);
+  bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnCommand(WPARAM wParam, LPARAM lParam);
+  void OnInitDialog();
+  void ApplyKeptState();
+  void SendStateToFooter();
+  HRESULT UnregisterFromDtm();
+  HRESULT ReadFunctionInformation();
+  HRESULT BroadcastEditPermission();
+  HRESULT HandleBaseProperty(ULONG key, const VARIANT& value);
+  HRESULT AttachParameterControls();
+  HRESULT TranslateItems();
+  HRESULT ApplyTranslationElement(UINT item, const wchar_t* element);
+  HRESULT TranslateParameterTips();
+  void RemoveAllToolTips();
+  HRESULT ParameterReference(const VARIANT& value, LONG* id, VARIANT* data);
+  HRESULT ReadAccessFlagsInto(LONG id);
+  // The item's value of a row that may be written: S_OK with the value,
+  // S_FALSE for a row that was never read, is not writable or holds a value
+  // the DTM refuses.
+  HRESULT ValueToWrite(LONG id, VARIANT* value);
+  // The state entry's colours set into dc and the brush of its background.
+  HBRUSH ColourItem(HDC dc, const CActXParInfo& row, const StateMarker& entry, bool* handled);
+  HRESULT ShowValueText(int row, const wchar_t* text);
+  HRESULT ShowThroughValueList(int row, const VARIANT& value,
+                               const std::function<void(HWND item, const VARIANT& list)>& show);
+
+  const ControlDescription& description_;
+  CevFDTXMLHandlerImpl<DtmControl> xml_;
+  std::unique_ptr<com::ControlHostClass> hostClass_;
+  HWND dialog_ = nullptr;  // from WM_INITDIALOG to WM_NCDESTROY
+
+  // IDtmActiveXControl part.
+  com::Bstr systemTag_;
+  com::Bstr functionCall_;
+  com::ComPtr<IUnknown> dtm_;
+  com::ComPtr<IDtm> idtm_;
+  com::Bstr functionName_;
+  ULONG applicationId_ = 0;
+  ULONG operationPhase_ = 0;
+  ULONG functionId_ = 0;
+
+  // IevFdtActiveX4 part.
+  com::ComPtr<IevFdtParameterHandler4> parameterHandler_;
+  com::ComPtr<IFrameContainer> frameContainer_;
+  std::vector<CActXParInfo> rows_;
+  ULONG dtmState_ = 0;
+  ULONG controlState_ = kControlStarted;
+  ULONG mode_ = kModeOffline;
+  ULONG languageId_ = 1033;
+  bool editEnabled_ = true;
+  BYTE editLock_ = 1;  // locked, as for an observer, until the user level arrives
+  bool firstShow_ = true;
+  win32::UniqueBrush brush_;
+  bool loading_ = false;
+  bool updating_ = false;
+  bool readOnly_ = false;
+  bool helpAvailable_ = false;
+  com::Bstr helpTopic_;
+  bool pendingInDtm_ = false;
+  bool pendingInDevice_ = false;
+  bool modified_ = false;
+  ULONG footerOptions_ = 0;
+  // Footer values kept until the footer bar can take them.
+  bool hasTransferState_ = false;
+  ULONG transferState_ = 0;
+  bool hasFooterSwitch_ = false;
+  ULONG footerSwitch_ = 0;
+  com::Bstr className_;
+  std::map<HWND, HWND> toolTips_;  // item window -> its tool-tip window
+  HWND lastTranslatedItem_ = nullptr;
+  std::vector<StateMarker> stateMarkers_;
+};
+
+// The interfaces of a control on the base, for its interface map.
+#define EV_DTM_CONTROL_ENTRIES(Class)                                                          \
+  COM_ACTIVEX_CONTROL_ENTRIES(Class), com::entry<Class, IevFdtActiveX4>(),                      \
+      com::entry<Class, IevFDTParamGroupDisplayEvent>(), com::entry<Class, IevFdtActiveXInfo>(), \
+      com::entry<Class, IDtmActiveXControl>(), com::entry<Class, IevFdtTranslationEvent>(),     \
+      com::entryQuery(__uuidof(IevFdtTranslation), &DtmControl::QueryDtmTranslation<Class>)
+
+// The text of a floating-point item: "," as decimal point, a leading
+// exponent without digits ("e5") read as 1e5, "1.#INF" and "-1.#INF" as
+// infinities, and the value rounded to what format shows. The buffer is
+// 256 characters. E_INVALIDARG for a missing argument, E_FAIL when no number
+// is read.
+HRESULT TextToFloat(const wchar_t* text, const char* format, VARIANT* value);
+// Whether a help topic may be appended to the help file's name: not an
+// empty text, not a folder (ending in '\' or '/') and not an absolute path
+// (the container sends its translation folder under the same property).
+bool HelpTopicAppendable(const wchar_t* topic);

@@ -1,0 +1,898 @@
+// DtmControl: lifecycle and DTM binding, the DTM's states and the control
+// properties, the footer bar, the dialog and its window messages.
+#include "toolkit/controls/control_base.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "com/Guard.h"
+#include "com/Module.h"
+#include "com/SafeArray.h"
+#include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/va_packer.h"
+#include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_schema_lists.h"
+#include "control_values.h"
+
+using control_values::Narrow;
+using control_values::UI4;
+
+namespace {
+
+// The operation-phase document passed to IDtm::GetFunctions.
+const wchar_t kOperationPhaseDocument[] =
+    L"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\"\t\t"
+    L"operationPhase=\"notSupported\"/>";
+
+struct NamedValue {
+  const wchar_t* text;
+  ULONG value;
+};
+
+// Application ids of the function list.
+const NamedValue kApplicationIds[] = {
+    {L"fdtAdjustSetValue", 1}, {L"fdtAssetManagement", 2}, {L"fdtAuditTrail", 3},
+    {L"fdtConfiguration", 4},  {L"fdtDiagnosis", 5},       {L"fdtForce", 6},
+    {L"fdtManagement", 7},     {L"fdtObserve", 8},         {L"fdtOfflineCompare", 9},
+    {L"fdtOfflineParameterize", 10}, {L"fdtOnlineCompare", 11}, {L"fdtOnlineParameterize", 12},
+};
+constexpr ULONG kMainOperation = 13;
+
+// Operation phases of the function call.
+const NamedValue kOperationPhases[] = {
+    {L"notSupported", 0}, {L"engineering", 1}, {L"commissioning", 2}, {L"runtime", 4}, {L"service", 8},
+};
+
+bool LookUp(const NamedValue* table, size_t count, const wchar_t* text, ULONG* value) {
+  for (size_t i = 0; i < count; ++i)
+    if (text && std::wcscmp(table[i].text, text) == 0) {
+      *value = table[i].value;
+      return true;
+    }
+  return false;
+}
+
+// The mode an application id gives; 0 leaves the mode as it is.
+ULONG ModeOfApplication(ULONG applicationId) {
+  switch (applicationId) {
+    case 0:
+    case 4:
+    case 9:
+    case 10:
+    case kMainOperation:
+      return kModeOffline;
+    case 5:
+    case 8:
+    case 11:
+    case 12:
+      return kModeOnline;
+    default:
+      return 0;
+  }
+}
+
+// The property id as VT_UI4 (a text of digits converts).
+HRESULT KeyOf(const VARIANT& key, ULONG* id) {
+  com::Variant v;
+  HRESULT hr = ::VariantChangeType(v.get(), const_cast<VARIANT*>(&key), 0, VT_UI4);
+  if (FAILED(hr) || v.type() != VT_UI4) return E_FAIL;
+  *id = V_UI4(v.get());
+  return S_OK;
+}
+
+// A resource of the dialog's initialisation data: per hosted item its id,
+// how it starts (kLoadFromStream with the bytes that follow, kInitNew) and
+// the length of its bytes, ended by an id of 0.
+constexpr WORD kLoadFromStream = 0x0376;
+constexpr WORD kInitNew = 0x0378;
+const wchar_t* const kDialogInitType = MAKEINTRESOURCEW(240);
+
+}  // namespace
+
+DtmControl::DtmControl(const ControlDescription& description)
+    : ActiveXControl(*description.classId), description_(description), xml_(*this) {
+  xml_.SetSchemaNameReader(description.schemaNames);
+  for (const ParameterMapRow* row = description.parameterMap; row && row->name; ++row)
+    rows_.emplace_back(*row);
+  footerOptions_ = description.footerOptions;
+  brush_.reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE)));
+  InitStateMarkers();
+}
+
+// The dialog goes while the base's members still live: its procedure
+// reaches them until WM_NCDESTROY.
+DtmControl::~DtmControl() {
+  if (dialog_) ::DestroyWindow(dialog_);
+}
+
+const wchar_t* const* DtmControl::XmlSchemaFiles() { return kControlSchemaFiles; }
+
+void DtmControl::ReportXmlMessage(const char* text) { Trace("%s", text); }
+
+HRESULT DtmControl::ForwardToDtm(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!dtm_) return E_NOINTERFACE;
+  return dtm_->QueryInterface(iid, out);
+}
+
+// ---- IDtmActiveXControl -------------------------------------------------------
+
+STDMETHODIMP DtmControl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
+                              VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!systemTag || !functionCall || !dtm) return S_FALSE;
+  return com::guard([&]() -> HRESULT {
+    // A second Init changes nothing.
+    if (!systemTag_.empty()) return S_FALSE;
+    HRESULT hr = systemTag_.assign(systemTag);
+    if (FAILED(hr) || systemTag_.empty()) return FAILED(hr) ? hr : S_FALSE;
+    auto forget = [&] {
+      systemTag_.reset();
+      functionCall_.reset();
+      dtm_.reset();
+      idtm_.reset();
+    };
+    hr = functionCall_.assign(functionCall);
+    if (SUCCEEDED(hr)) hr = dtm->QueryInterface(IID_IUnknown, dtm_.putVoid());
+    if (FAILED(hr) || !dtm_) {
+      forget();
+      return FAILED(hr) ? hr : S_FALSE;
+    }
+    dtm_.as(idtm_);
+
+    // Registered before the function id is read: the container asks the
+    // control for its function-call document and sends it the DTM's state
+    // and properties at once; they are kept until the DTM is attached.
+    if (auto management = DtmInterface<IevFdtActiveXManagement>()) {
+      hr = management->OpenActiveX(systemTag_.get(), Self(), 0);
+    } else if (auto container = DtmInterface<IevFdtActiveXContainer>()) {
+      hr = container->ControlChanged(systemTag_.get(), Self());
+    } else {
+      hr = E_NOINTERFACE;
+    }
+    if (FAILED(hr)) {
+      forget();
+      return hr;
+    }
+
+    com::ComPtr<IXMLDOMDocument2> call;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    LONG id = 0;
+    hr = xml_.LoadXMLDocumentOrUnchecked(functionCall_.c_str(), call.put(), &loaded);
+    if (SUCCEEDED(hr) && loaded && call) {
+      XmlUseRootNamespaces(call.get());
+      hr = XmlHandlerCore::ReadSignedNumericAttribute(&id, call.get(), description_.functionIdPath);
+    } else if (SUCCEEDED(hr)) {
+      hr = E_FAIL;
+    }
+    if (FAILED(hr)) {
+      Trace("Init: no function id in the function call (hRes = %08X)", static_cast<unsigned>(hr));
+      UnregisterFromDtm();
+      forget();
+      return S_FALSE;
+    }
+    functionId_ = static_cast<ULONG>(id);
+
+    ReadFunctionInformation();
+    com::Bstr phase;
+    BYTE found = 0;
+    if (SUCCEEDED(XmlHandlerCore::GetOptionalNodeText(phase.put(), &found, call.get(),
+                                                      L"*/FDTFunctionCall/@ops:operationPhase")) &&
+        found)
+      LookUp(kOperationPhases, std::size(kOperationPhases), phase.c_str(), &operationPhase_);
+
+    if (applicationId_ == 0 && functionName_.c_str() == std::wstring(L"MainOperation"))
+      applicationId_ = kMainOperation;
+    const ULONG mode = ModeOfApplication(applicationId_);
+    SetMode(mode ? mode : mode_);
+
+    VARIANT_BOOL attached = VARIANT_FALSE;
+    hr = static_cast<IevFdtActiveX4*>(this)->AttachDtm(dtm_.get(), &attached);
+    if (FAILED(hr) || !attached) return FAILED(hr) ? hr : S_FALSE;
+    BroadcastEditPermission();
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+HRESULT DtmControl::ReadFunctionInformation() {
+  if (!idtm_) return S_FALSE;
+  com::Bstr list;
+  HRESULT hr = idtm_->GetFunctions(com::Bstr(kOperationPhaseDocument).get(), list.put());
+  if (FAILED(hr) || list.empty()) return FAILED(hr) ? hr : S_FALSE;
+  com::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  hr = xml_.LoadXMLDocumentOrUnchecked(list.c_str(), doc.put(), &loaded);
+  if (FAILED(hr) || !loaded || !doc) return FAILED(hr) ? hr : S_FALSE;
+  XmlUseRootNamespaces(doc.get());
+
+  const std::wstring id = std::to_wstring(functionId_);
+  com::ComPtr<IXMLDOMNode> function;
+  for (const wchar_t* element : {L"//StandardFunction", L"//Function"}) {
+    const std::wstring path = std::wstring(element) + L"[@functionId=" + id + L"]";
+    if (doc->selectSingleNode(com::Bstr(path.c_str()).get(), function.put()) == S_OK && function)
+      break;
+  }
+  if (function) {
+    com::Bstr text;
+    BYTE found = 0;
+    if (SUCCEEDED(XmlHandlerCore::GetOptionalNodeText(text.put(), &found, function.get(),
+                                                      L"appId:ApplicationId/@applicationId")) &&
+        found)
+      LookUp(kApplicationIds, std::size(kApplicationIds), text.c_str(), &applicationId_);
+  }
+  com::ComPtr<IXMLDOMNode> named;
+  const std::wstring any = L"//*[@functionId=" + id + L"]";
+  if (doc->selectSingleNode(com::Bstr(any.c_str()).get(), named.put()) == S_OK && named) {
+    BYTE found = 0;
+    com::Bstr name;
+    if (SUCCEEDED(XmlHandlerCore::GetOptionalNodeText(name.put(), &found, named.get(), L"@fdt:name")) &&
+        found)
+      functionName_ = std::move(name);
+  }
+  return S_OK;
+}
+
+HRESULT DtmControl::BroadcastEditPermission() {
+  auto container = DtmInterface<IevFdtActiveXContainer>();
+  if (!container) return S_FALSE;
+  return container->SetControlsProperty(*UI4(control_key::kEditPermission).get(),
+                                        *com::Variant(!readOnly_).get());
+}
+
+HRESULT DtmControl::UnregisterFromDtm() {
+  if (auto management = DtmInterface<IevFdtActiveXManagement>())
+    return management->ActiveXClosed(systemTag_.get());
+  if (auto container = DtmInterface<IevFdtActiveXContainer>())
+    return container->ControlChanged(systemTag_.get(), nullptr);
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP DtmControl::PrepareToRelease(VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    struct Question {
+      bool pending;
+      ULONG text, caption;
+      LONG event;
+    };
+    const Question questions[] = {
+        {pendingInDtm_, 1006, 1004, control_event::kStoreToDevice},
+        {pendingInDevice_, 1005, 1002, control_event::kLoadIntoDtm},
+    };
+    if (dtmState_ > kControlOffline) {
+      for (const Question& q : questions) {
+        if (!q.pending) continue;
+        com::Bstr text, caption;
+        GetToolkitMessage(q.text, text.put());
+        GetToolkitMessage(q.caption, caption.put());
+        const long answer = ShowUserMessage(text.c_str(), caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+        if (answer == IDCANCEL) return S_FALSE;
+        if (answer == IDYES) RaiseDtmEvent(q.event, com::Variant().value());
+      }
+    }
+    controlState_ = kControlClosing;
+    VARIANT_BOOL detached = VARIANT_FALSE;
+    HRESULT hr = static_cast<IevFdtActiveX4*>(this)->DetachDtm(&detached);
+    if (FAILED(hr)) return hr;
+    if (!detached) return S_FALSE;
+    hr = UnregisterFromDtm();
+    if (FAILED(hr)) return hr;
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+// ---- IevFdtActiveX4 -------------------------------------------------------------
+
+STDMETHODIMP DtmControl::OnStateChanged(unsigned long state) {
+  return com::guard([&]() -> HRESULT {
+    dtmState_ = state;
+    // A control that is closing stays so.
+    if (controlState_ != kControlClosing) {
+      if (state == kDtmStateOnline) controlState_ = kControlOnline;
+      else if (controlState_ >= kControlOffline) controlState_ = kControlOffline;
+    }
+    if (OnlineMode()) SetEditMode(state == kDtmStateOnline);
+    SendStateToFooter();
+    return S_OK;
+  });
+}
+
+void DtmControl::SendStateToFooter() {
+  if (!dialog_) return;
+  const ULONG state = dtmState_;
+  SendFooterCommand(1, state == kDtmStateGoingOnline    ? 1
+                       : state == kDtmStateOnline        ? 2
+                       : state == kDtmStateGoingOffline  ? 3
+                                                         : 4);
+  com::Variant what = UI4(32), list;
+  ULONG records = 0;
+  if (SUCCEEDED(static_cast<IevFdtActiveXInfo*>(this)->GetInfo(*what.get(), list.get())) &&
+      list.type() == (VT_ARRAY | VT_VARIANT) && V_ARRAY(list.get())) {
+    LONG lower = 0, upper = -1;
+    ::SafeArrayGetLBound(V_ARRAY(list.get()), 1, &lower);
+    ::SafeArrayGetUBound(V_ARRAY(list.get()), 1, &upper);
+    records = upper >= lower ? static_cast<ULONG>(upper - lower + 1) : 0;
+  }
+  SendFooterCommand(2, state == kDtmStateOnline && records > 0 ? 1 : 2);
+}
+
+STDMETHODIMP DtmControl::OutputTrace(BSTR) { return E_NOTIMPL; }
+
+STDMETHODIMP DtmControl::OnDtmMessage(VARIANT, VARIANT, BSTR text) {
+  return com::guard([&]() -> HRESULT {
+    Trace("%s", Narrow(text, CP_THREAD_ACP).c_str());
+    return S_OK;
+  });
+}
+
+STDMETHODIMP DtmControl::SetProperty(VARIANT key, VARIANT value) {
+  ULONG id = 0;
+  if (FAILED(KeyOf(key, &id))) return E_FAIL;
+  return com::guard([&]() -> HRESULT {
+    switch (id) {
+      case control_key::kUserLevel: {
+        ULONG level = 0;
+        if (FAILED(CFdtVariant::GetUI4(value, &level))) return E_INVALIDARG;
+        editLock_ = level == 1 ? 1 : 0;  // an observer cannot edit
+        SetEditMode(!readOnly_);
+        return S_OK;
+      }
+      case control_key::kTransferState:
+        if (V_VT(&value) != VT_UI2) return E_INVALIDARG;
+        hasTransferState_ = true;
+        transferState_ = V_UI2(&value);
+        return transferState_ <= 3 ? SendFooterCommand(4, transferState_) : S_OK;
+      case control_key::kFooterSwitch:
+        if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
+        hasFooterSwitch_ = true;
+        footerSwitch_ = V_BOOL(&value) ? 1 : 2;
+        return SendFooterCommand(5, footerSwitch_);
+      case control_key::kFooterOptions:
+        return V_VT(&value) == VT_UI2 ? S_OK : E_INVALIDARG;
+      default:
+        break;
+    }
+    HRESULT hr = HandleBaseProperty(id, value);
+    if (id == control_key::kLanguage) {
+      // The footer bar translates itself through the DTM's translation.
+      auto translation = DtmInterface<IevFdtTranslation>();
+      for (const UINT* item = description_.footerItems; item && *item; ++item)
+        if (auto footer = HostedControl<IHostedToolkitControl>(*item)) {
+          VARIANT_BOOL done = VARIANT_FALSE;
+          footer->SetTranslation(translation.get(), &done);
+        }
+    } else if (id == control_key::kEditPermission && V_VT(&value) == VT_BOOL) {
+      SetMode(mode_);  // the footer's button set follows
+    }
+    return hr;
+  });
+}
+
+HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
+  if (controlState_ == kControlClosing) return S_FALSE;
+  switch (id) {
+    case control_key::kLanguage: {
+      ULONG language = 0;
+      if (FAILED(CFdtVariant::GetUI4(value, &language))) return E_INVALIDARG;
+      languageId_ = language;
+      static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
+      return S_OK;
+    }
+    case control_key::kValueWritten: {
+      LONG parameter = 0;
+      com::Variant data;
+      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
+      if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
+      com::Variant info;
+      ParameterInfo(parameter, 1, info.get());
+      const bool deviceSide = !OfflineMode() && !(mode_ & kModeBit1) && info.type() != VT_EMPTY;
+      if (!deviceSide) RefreshParameter(parameter);
+      return S_OK;
+    }
+    case control_key::kSchemaPath: {
+      if (V_VT(&value) != VT_BSTR) return E_INVALIDARG;
+      HRESULT hr = xml_.InitializeSchemaCache(V_BSTR(&value));
+      if (FAILED(hr))
+        Trace("InitializeSchemaCache returned 0x%X, maybe there is a problem with MSXML.",
+              static_cast<unsigned>(hr));
+      return hr;
+    }
+    case control_key::kEditPermission:
+      if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
+      readOnly_ = V_BOOL(&value) == VARIANT_FALSE;
+      SetEditMode(!readOnly_);
+      return S_OK;
+    case control_key::kFlagsChanged: {
+      LONG parameter = 0;
+      com::Variant data;
+      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
+      if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
+      return ReadAccessFlagsInto(parameter);
+    }
+    case control_key::kHelpTopic:
+      if (V_VT(&value) != VT_BSTR) return S_FALSE;
+      return helpTopic_.assign(V_BSTR(&value));
+    case control_key::kDeviceValue: {
+      LONG parameter = 0;
+      com::Variant data;
+      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
+      if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
+      if (OnlineMode() || (mode_ & kModeBit1)) return ReloadParameter(parameter);
+      return S_OK;
+    }
+    case control_key::kHelpAvailable:
+      if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
+      EnableHelp(V_BOOL(&value) != VARIANT_FALSE);
+      return S_OK;
+    case control_key::kValueList: {
+      LONG parameter = 0;
+      com::Variant data;
+      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
+      if (!parameterHandler_) return S_OK;
+      for (int row = 0; row < RowCount(); ++row) {
+        if (rows_[row].id != parameter) continue;
+        ReadValueKind(row);
+        FillEnumerationList(row);
+      }
+      return S_OK;
+    }
+    case control_key::kReloadAll: {
+      ULONG code = 0;
+      if (FAILED(CFdtVariant::GetUI4(value, &code))) return E_INVALIDARG;
+      if (code == 0x43 && OnlineMode() && parameterHandler_) return ReadAllParameters();
+      return S_OK;
+    }
+    default:
+      return S_FALSE;
+  }
+}
+
+HRESULT DtmControl::ParameterReference(const VARIANT& value, LONG* id, VARIANT* data) {
+  com::Variant first;
+  if (V_VT(&value) == (VT_ARRAY | VT_VARIANT)) {
+    HRESULT hr = GetVariantPair(value, first.get(), data);
+    if (FAILED(hr)) return hr;
+  } else {
+    first = com::Variant(value);
+  }
+  ULONG number = 0;
+  HRESULT hr = CFdtVariant::GetUI4(first.value(), &number);
+  if (FAILED(hr)) return hr;
+  *id = static_cast<LONG>(number);
+  return S_OK;
+}
+
+STDMETHODIMP DtmControl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
+  if (!result || !dtm) return E_POINTER;
+  *result = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    parameterHandler_.reset();
+    HRESULT hr = dtm->QueryInterface(__uuidof(IevFdtParameterHandler4), parameterHandler_.putVoid());
+    if (FAILED(hr)) return hr;
+    if (!parameterHandler_) return E_FAIL;
+    if (!dtm_) dtm->QueryInterface(IID_IUnknown, dtm_.putVoid());
+
+    hr = AttachParameterControls();
+    if (FAILED(hr)) return hr;
+    SetMode(mode_);
+    loading_ = true;
+    hr = ReadAllParameters();
+    loading_ = false;
+    if (FAILED(hr)) return hr;
+    SetProperty(*UI4(control_key::kLanguage).get(), *com::Variant(static_cast<LONG>(languageId_)).get());
+    ApplyKeptState();
+    if (OnlineMode()) SetEditMode(controlState_ == kControlOnline);
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+HRESULT DtmControl::AttachParameterControls() {
+  if (!dialog_) return S_OK;
+  HRESULT last = S_OK;
+  for (const CActXParInfo& row : rows_) {
+    if (!row.item) continue;
+    auto item = HostedControl<IParameterControl>(row.item);
+    if (!item) continue;
+    long ok = 0;
+    last = item->Attach(parameterHandler_.get(), &ok);
+    if (FAILED(last)) return last;
+    if (!ok) return last;
+    last = item->Bind(static_cast<long>(row.item), Self(), &ok);
+    if (FAILED(last)) return last;
+    if (!ok) return last;
+    com::Bstr name, format;
+    name.assignMultiByte(row.name ? row.name : "");
+    format.assignMultiByte(row.format ? row.format : "");
+    last = item->Describe(static_cast<ULONG>(row.id), name.get(), format.get(), &ok);
+    if (FAILED(last)) return last;
+    if (!ok) return last;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP DtmControl::DetachDtm(VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  return com::guard([&]() -> HRESULT {
+    static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(0);
+    for (const CActXParInfo& row : rows_)
+      if (row.item)
+        if (auto item = HostedControl<IParameterControl>(row.item)) item->Detach(Self());
+    parameterHandler_.reset();
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+}
+
+// ---- IevFdtActiveXInfo ------------------------------------------------------------
+
+STDMETHODIMP DtmControl::GetInfo(VARIANT what, VARIANT* result) {
+  if (!result) return E_POINTER;
+  ::VariantInit(result);
+  ULONG selector = 0;
+  if (FAILED(CFdtVariant::GetUI4(what, &selector))) return E_FAIL;
+  return com::guard([&]() -> HRESULT {
+    switch (selector) {
+      case 1:
+        V_VT(result) = VT_BSTR;
+        return functionCall_.copyTo(&V_BSTR(result));
+      case 16: {
+        com::SafeArray ids;
+        HRESULT hr = ids.createVector(VT_UI4, static_cast<ULONG>(rows_.size()));
+        if (FAILED(hr)) return hr;
+        {
+          com::SafeArrayData<ULONG> data(ids.get());
+          if (FAILED(data.result())) return data.result();
+          for (size_t i = 0; i < rows_.size(); ++i) data[static_cast<ULONG>(i)] = static_cast<ULONG>(rows_[i].id);
+        }
+        V_VT(result) = VT_ARRAY | VT_UI4;
+        V_ARRAY(result) = ids.detach();
+        return S_OK;
+      }
+      case 32: {
+        ParamUpdateList list;
+        for (const CActXParInfo& row : rows_)
+          if (row.updateInfo) list.emplace_back(static_cast<ULONG>(row.id), row.updateInfo);
+        return PackParamUpdateList(std::move(list), result);
+      }
+      default:
+        return S_FALSE;
+    }
+  });
+}
+
+STDMETHODIMP DtmControl::SetInfo(VARIANT, VARIANT value) {
+  ULONG number = 0;
+  HRESULT hr = CFdtVariant::GetUI4(value, &number);
+  return FAILED(hr) ? hr : S_FALSE;
+}
+
+STDMETHODIMP DtmControl::SetFrameContainer(IUnknown* frameContainer) {
+  return com::guard([&]() -> HRESULT {
+    frameContainer_.reset();
+    if (!frameContainer) return S_FALSE;
+    frameContainer_.queryFrom(frameContainer);
+    if (!frameContainer_) return S_FALSE;
+    com::Bstr path;
+    frameContainer_->GetXmlSchemaPath(path.put());
+    HRESULT hr = xml_.InitializeSchemaCache(path.c_str());
+    if (FAILED(hr)) {
+      Trace("InitializeSchemaCache returned 0x%X, maybe there is a problem with MSXML.",
+            static_cast<unsigned>(hr));
+      return hr;
+    }
+    return S_FALSE;
+  });
+}
+
+// ---- IevFDTParamGroupDisplayEvent ---------------------------------------------
+
+STDMETHODIMP DtmControl::OnParamGroupDisplayEvent(long itemId, long code, VARIANT data) {
+  return com::guard([&]() -> HRESULT {
+    switch (code) {
+      case 2:
+        if (V_VT(&data) != VT_UI4) return E_UNEXPECTED;
+        return RefreshParameter(static_cast<LONG>(V_UI4(&data)));
+      case 3: {
+        if (V_VT(&data) != VT_UI4) return E_UNEXPECTED;
+        for (int row = 0; row < RowCount(); ++row) {
+          if (rows_[row].item != static_cast<UINT>(itemId) ||
+              rows_[row].id != static_cast<LONG>(V_UI4(&data)))
+            continue;
+          ValidateEditedParameter(row);
+          if (rows_[row].flags & kRowChanged) SetModified(true);
+          return S_OK;
+        }
+        return E_FAIL;
+      }
+      case 4: {
+        if (V_VT(&data) != (VT_ARRAY | VT_VARIANT)) return E_UNEXPECTED;
+        if (!V_ARRAY(&data)) return E_POINTER;
+        com::Variant first, value;
+        HRESULT hr = GetVariantPair(data, first.get(), value.get());
+        if (FAILED(hr)) return hr;
+        ULONG parameter = 0;
+        hr = CFdtVariant::GetUI4(first.value(), &parameter);
+        if (FAILED(hr)) return hr;
+        return DisplayValueById(static_cast<LONG>(parameter), value.value());
+      }
+      default:
+        return E_UNEXPECTED;
+    }
+  });
+}
+
+// ---- Mode and footer ---------------------------------------------------------------
+
+void DtmControl::SetMode(ULONG mode) {
+  mode_ = mode;
+  if (!dialog_) return;
+  SendFooterCommand(6, (mode & kModeBit8) ? 1 : 2);
+  ULONG buttons = 11;
+  if (mode & kModeOnline) buttons = editEnabled_ ? 4 : 8;
+  else if (mode & kModeOffline) buttons = editEnabled_ ? 1 : 2;
+  else if (mode & kModeBit1) buttons = editEnabled_ ? 5 : 10;
+  SendFooterCommand(3, buttons);
+}
+
+HRESULT DtmControl::SendFooterCommand(ULONG code, ULONG value) {
+  HRESULT result = S_FALSE;
+  for (const UINT* item = description_.footerItems; item && *item; ++item)
+    if (auto footer = HostedControl<IHostedToolkitControl>(*item)) result = footer->SetCommand(code, value);
+  return result;
+}
+
+HRESULT DtmControl::RaiseApplyBracket(bool applying) {
+  com::Variant value;
+  V_VT(value.get()) = VT_I2;
+  V_I2(value.get()) = applying ? -1 : 0;
+  return RaiseDtmEvent(control_event::kApplyBracket, value.value());
+}
+
+HRESULT DtmControl::RaiseDtmEvent(LONG code, const VARIANT& value) {
+  auto events = DtmInterface<IevFdtDtmEvents>();
+  if (!events) return S_FALSE;
+  return events->OnDtmEvent(*com::Variant(code).get(), value);
+}
+
+HRESULT DtmControl::SetFunctionEnabled(LONG functionId, LONG enable) {
+  auto container = DtmInterface<IevFdtActiveXContainer>();
+  if (!container) return S_FALSE;
+  return container->SetFunctionEnabled(functionId, enable);
+}
+
+void DtmControl::PostCloseRequest() {
+  if (dialog_)
+    ::PostMessageW(dialog_, kCloseRequestMessage, 0, reinterpret_cast<LPARAM>(this));
+}
+
+// The frame may release and destroy the control from inside the DTM's call
+// (it asks PrepareToRelease, destroys the window and drops the object): the
+// control is held across the call, and nothing of it is touched afterwards.
+LRESULT DtmControl::HandleCloseRequest(DtmControl* control) {
+  com::ComPtr<IUnknown> hold(control->Self());
+  com::Bstr key;
+  if (FAILED(key.assign(control->systemTag_.c_str()))) return E_OUTOFMEMORY;
+  com::ComPtr<IevFdtActiveXContainer> container = control->DtmInterface<IevFdtActiveXContainer>();
+  control = nullptr;
+  if (!container) return E_NOINTERFACE;
+  VARIANT_BOOL passedOn = VARIANT_FALSE;
+  HRESULT hr = container->CloseActiveX(key.get(), &passedOn);
+  if (SUCCEEDED(hr)) hr = passedOn ? S_OK : S_FALSE;
+  return hr;
+}
+
+// ---- The dialog ------------------------------------------------------------------------
+
+HWND DtmControl::Item(UINT id) const { return dialog_ ? ::GetDlgItem(dialog_, static_cast<int>(id)) : nullptr; }
+
+void DtmControl::ShowItem(UINT id, bool show) {
+  if (HWND item = Item(id)) ::ShowWindow(item, show ? SW_SHOW : SW_HIDE);
+}
+
+void DtmControl::EnableItem(UINT id, bool enable) {
+  if (HWND item = Item(id)) ::EnableWindow(item, enable ? TRUE : FALSE);
+}
+
+void DtmControl::SetItemTextAnsi(UINT id, const wchar_t* text) {
+  if (HWND item = Item(id)) ::SetWindowTextA(item, Narrow(text, CP_THREAD_ACP).c_str());
+}
+
+HWND DtmControl::CreateControlWindow(HWND parent, const RECT& rect) {
+  INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
+  ::InitCommonControlsEx(&classes);
+  hostClass_ = std::make_unique<com::ControlHostClass>();
+  HWND dialog = ::CreateDialogParamW(com::module().instance(), MAKEINTRESOURCEW(description_.dialogId),
+                                     parent, &DtmControl::DialogProc, reinterpret_cast<LPARAM>(this));
+  if (!dialog) {
+    hostClass_.reset();
+    return nullptr;
+  }
+  ::SetWindowPos(dialog, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  return dialog;
+}
+
+void DtmControl::OnDeactivating() { RemoveAllToolTips(); }
+
+INT_PTR CALLBACK DtmControl::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* control = reinterpret_cast<DtmControl*>(lParam);
+    ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    control->dialog_ = dialog;
+    control->OnInitDialog();
+    return TRUE;
+  }
+  auto* control = reinterpret_cast<DtmControl*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  if (!control) return FALSE;
+  if (message == kCloseRequestMessage) {
+    // Nothing of the control may be touched after this call.
+    ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, HandleCloseRequest(control));
+    return TRUE;
+  }
+  if (message == WM_NCDESTROY) {
+    ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
+    control->RemoveAllToolTips();
+    control->dialog_ = nullptr;
+    control->WindowDestroyed();
+    control->hostClass_.reset();
+    return FALSE;
+  }
+  LRESULT result = 0;
+  bool handled = false;
+  com::guard([&]() -> HRESULT {
+    handled = control->OnControlMessage(message, wParam, lParam, &result) ||
+              control->ProcessWindowMessage(message, wParam, lParam, &result);
+    return S_OK;
+  });
+  if (!handled) return FALSE;
+  switch (message) {
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+      return static_cast<INT_PTR>(result);
+    default:
+      ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
+      return TRUE;
+  }
+}
+
+bool DtmControl::OnControlMessage(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
+
+bool DtmControl::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  switch (message) {
+    case WM_SHOWWINDOW:
+      if (wParam && firstShow_) {
+        firstShow_ = false;
+        OnShowWindow();
+      }
+      return false;
+    case WM_CTLCOLOREDIT: {
+      bool handled = true;
+      HBRUSH brush = OnCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), &handled);
+      *result = reinterpret_cast<LRESULT>(brush);
+      return handled && brush;
+    }
+    case WM_CTLCOLORSTATIC: {
+      bool handled = true;
+      HBRUSH brush = OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), &handled);
+      *result = reinterpret_cast<LRESULT>(brush);
+      return handled && brush;
+    }
+    case WM_COMMAND:
+      return OnCommand(wParam, lParam);
+    case WM_HELP:
+      ShowHelp();
+      *result = TRUE;
+      return true;
+    case WM_MOUSEACTIVATE:
+      UIActivate();
+      return false;
+    default:
+      return false;
+  }
+}
+
+bool DtmControl::OnCommand(WPARAM wParam, LPARAM) {
+  const UINT item = LOWORD(wParam);
+  const UINT code = HIWORD(wParam);
+  if (item == control_item::kHelp && code == BN_CLICKED) {
+    ShowHelp();
+    return true;
+  }
+  if (FindRowByItem(item) < 0) return false;
+  switch (code) {
+    case 7:  // CBN_DROPDOWN of a combo box, BN_KILLFOCUS of a button
+      return OnComboDropDown(item);
+    case EN_CHANGE:
+    case BN_CLICKED:
+    case CBN_SELCHANGE:
+    case CBN_EDITCHANGE:
+      return OnItemChanged(item);
+    default:
+      return false;
+  }
+}
+
+void DtmControl::OnInitDialog() {
+  // The hosted controls: from the dialog's initialisation data where it
+  // names them, else new; an item whose control cannot be made stays empty.
+  std::map<UINT, std::pair<WORD, std::vector<BYTE>>> init;
+  if (HRSRC found = ::FindResourceW(com::module().instance(), MAKEINTRESOURCEW(description_.dialogId),
+                                    kDialogInitType)) {
+    const DWORD size = ::SizeofResource(com::module().instance(), found);
+    HGLOBAL loaded = ::LoadResource(com::module().instance(), found);
+    const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+    for (DWORD at = 0; data && at + 8 <= size;) {
+      WORD id = 0, how = 0;
+      DWORD length = 0;
+      std::memcpy(&id, data + at, 2);
+      if (id == 0) break;
+      std::memcpy(&how, data + at + 2, 2);
+      std::memcpy(&length, data + at + 4, 4);
+      at += 8;
+      if (length > size - at) break;
+      init[id] = {how, std::vector<BYTE>(data + at, data + at + length)};
+      at += length;
+    }
+  }
+  for (HWND child = ::GetWindow(dialog_, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t className[64] = {};
+    ::GetClassNameW(child, className, 64);
+    if (std::wcscmp(className, com::kControlHostClass) != 0) continue;
+    const UINT id = static_cast<UINT>(::GetDlgCtrlID(child));
+    com::ComPtr<IStream> state;
+    auto entry = init.find(id);
+    if (entry != init.end() && entry->second.first == kLoadFromStream) {
+      const std::vector<BYTE>& bytes = entry->second.second;
+      state.attach(::SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size())));
+    }
+    com::CreateHostedControl(child, state.get());
+  }
+  for (const UINT* item = description_.footerItems; item && *item; ++item)
+    if (auto footer = HostedControl<IHostedToolkitControl>(*item)) {
+      footer->ShowElement1(footerOptions_ & 0x100);
+      footer->ShowElement2(footerOptions_ & 0x200);
+      footer->ShowElement3(footerOptions_ & 0x400);
+    }
+  SetBackgroundBrush(AmbientBackColor());
+
+  // What arrived before the window existed.
+  ApplyKeptState();
+  if (parameterHandler_) {
+    AttachParameterControls();
+    loading_ = true;
+    ReadAllParameters();
+    loading_ = false;
+  }
+  if (dtm_) static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
+  OnDialogCreated();
+}
+
+// The DTM's state, the mode, the help flag and the footer values, as kept
+// so far; run once the DTM is attached and once the window exists.
+void DtmControl::ApplyKeptState() {
+  if (!dialog_) return;
+  EnableHelp(helpAvailable_);
+  SetMode(mode_);
+  SendStateToFooter();
+  if (hasTransferState_ && transferState_ <= 3) SendFooterCommand(4, transferState_);
+  if (hasFooterSwitch_) SendFooterCommand(5, footerSwitch_);
+}
+
+void DtmControl::EnableHelp(bool enable) {
+  helpAvailable_ = enable;
+  EnableItem(control_item::kHelp, enable);
+}

@@ -1,0 +1,411 @@
+// The control base on the control side's DTM double: binding and release,
+// states and properties, the footer bar, parameter display, editing and
+// writing, colours, translation, help, trace and the close request.
+#include <cmath>
+#include <limits>
+
+#include "com/Module.h"
+#include "com/SafeArray.h"
+#include "control_fixture.h"
+
+namespace controltest {
+namespace {
+
+const COLORREF kRed = RGB(255, 0, 0);
+const COLORREF kBlue = RGB(0, 0, 255);
+
+TEST_F(ControlBaseTest, InitRegistersBindsAndAppliesWhatArrivedBeforeTheDtm) {
+  // The container sends the state and properties while Init registers the
+  // control, before the parameter handler is attached.
+  dtm->setOpeningState(8);
+  dtm->addOpeningProperty(control_key::kHelpAvailable, com::Variant(true));
+  dtm->addOpeningProperty(control_key::kTransferState, [] {
+    com::Variant v;
+    V_VT(v.get()) = VT_UI2;
+    V_UI2(v.get()) = 2;
+    return v;
+  }());
+  Open();
+  const auto calls = dtm->calls();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(L"OpenActiveX Control under test 0", calls[0]);
+  EXPECT_TRUE(Contains(calls, L"GetFunctions"));
+  EXPECT_TRUE(Contains(calls, L"SetControlsProperty 9993 True")) << "edit permission broadcast";
+  EXPECT_TRUE(control->EditEnabled()) << "the user level arrived before the DTM";
+  EXPECT_FALSE(control->EditLock());
+  EXPECT_TRUE(host.enabled(6063)) << "help available arrived before the DTM";
+  EXPECT_FALSE(host.readOnly(kItemNumber));
+
+  const std::wstring footer = Calls(control_item::kFooterBar);
+  EXPECT_EQ(0u, footer.find(L"Load 01 02 03 04\n")) << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"ShowElement1 0\nShowElement2 0\nShowElement3 0\n")) << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 1 4\n")) << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 3 1\n")) << "offline, editing: " << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 4 2\n")) << footer;
+  const std::wstring header = Calls(control_item::kDeviceHeader);
+  EXPECT_EQ(0u, header.find(L"InitNew\n")) << header;
+  EXPECT_NE(std::wstring::npos, header.find(L"Describe 990 Device %s")) << header;
+  EXPECT_NE(std::wstring::npos, header.find(L"ShowValue 990 Test device")) << header;
+  EXPECT_NE(std::wstring::npos, header.find(L"ShowValue 991 Test type")) << header;
+
+  // A second Init changes nothing.
+  dtm->clearCalls();
+  EXPECT_EQ(VARIANT_FALSE, Init(FunctionCall(9)));
+  EXPECT_TRUE(dtm->calls().empty());
+}
+
+TEST_F(ControlBaseTest, InitBeforeTheWindowExistsShowsEverythingOnceTheWindowIsMade) {
+  // A frame that initialises the control before it activates it.
+  dtm->addOpeningProperty(control_key::kHelpAvailable, com::Variant(true));
+  ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+  ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+  ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
+  EXPECT_EQ(L"7", host.text(kItemNumber));
+  EXPECT_EQ(L"Medium", host.text(kItemMode));
+  EXPECT_FALSE(host.readOnly(kItemNumber));
+  EXPECT_TRUE(host.enabled(6063));
+  const std::wstring footer = Calls(control_item::kFooterBar);
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 1 4\n")) << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 3 1\n")) << footer;
+  const std::wstring header = Calls(control_item::kDeviceHeader);
+  EXPECT_NE(std::wstring::npos, header.find(L"Attach handler")) << header;
+  EXPECT_NE(std::wstring::npos, header.find(L"ShowValue 990 Test device")) << header;
+}
+
+TEST_F(ControlBaseTest, InitFailsWithoutFunctionIdAndLeavesTheControlUnregistered) {
+  Open(false);
+  EXPECT_EQ(VARIANT_FALSE,
+            Init(L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:DTMFunctionCallSchema.xml\"><FDTFunctionCall/></FDT>"));
+  EXPECT_TRUE(Contains(dtm->calls(), L"ActiveXClosed Control under test"));
+  EXPECT_EQ(0u, dtm->openControls());
+}
+
+TEST_F(ControlBaseTest, ApplicationIdSetsTheModeAndOnlineStatesSwitchEditing) {
+  dtm->setFunctions(FunctionList(L"fdtOnlineParameterize"));
+  Open();
+  EXPECT_EQ(ULONG{kModeOnline}, control->Mode());
+  EXPECT_FALSE(control->EditEnabled()) << "online function while the DTM is offline";
+  EXPECT_TRUE(host.readOnly(kItemNumber));
+  dtm->notifyState(12);
+  EXPECT_TRUE(control->EditEnabled());
+  EXPECT_FALSE(host.readOnly(kItemNumber));
+  dtm->notifyState(11);
+  EXPECT_FALSE(control->EditEnabled());
+  const std::wstring footer = Calls(control_item::kFooterBar);
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 1 2\n")) << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 1 3\n")) << footer;
+  EXPECT_NE(std::wstring::npos, footer.find(L"SetCommand 2 1\n")) << "online with update records: " << footer;
+}
+
+TEST_F(ControlBaseTest, FunctionWithoutApplicationIdIsOfflineAndMainOperationGetsItsOwnId) {
+  dtm->setFunctions(FunctionList(nullptr, L"MainOperation"));
+  Open();
+  EXPECT_EQ(ULONG{kModeOffline}, control->Mode());
+  EXPECT_TRUE(control->EditEnabled());
+}
+
+TEST_F(ControlBaseTest, PropertiesAreCheckedByTypeAndClosingIgnoresTheBaseOnes) {
+  Open();
+  EXPECT_EQ(E_INVALIDARG, SetProperty(control_key::kEditPermission, com::Variant(LONG{1}).value()));
+  com::ComPtr<IevFdtActiveX4> x4;
+  ASSERT_EQ(S_OK, controlObject.as(x4));
+  EXPECT_EQ(S_OK, x4->SetProperty(*com::Variant(L"9993").get(), *com::Variant(false).get()));
+  EXPECT_TRUE(control->ReadOnly());
+  EXPECT_TRUE(host.readOnly(kItemNumber));
+  EXPECT_EQ(S_FALSE, SetProperty(12345, com::Variant(true).value()));
+  EXPECT_EQ(E_FAIL, x4->SetProperty(*com::Variant(L"not a number").get(), *com::Variant(true).get()));
+
+  com::ComPtr<IDtmActiveXControl> fdt;
+  ASSERT_EQ(S_OK, controlObject.as(fdt));
+  VARIANT_BOOL released = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, fdt->PrepareToRelease(&released));
+  EXPECT_EQ(VARIANT_TRUE, released);
+  EXPECT_EQ(S_FALSE, SetProperty(control_key::kLanguage, com::Variant(LONG{1031}).value()));
+  EXPECT_EQ(S_OK, SetProperty(control_key::kUserLevel, UI4(1).value()));
+  EXPECT_TRUE(control->EditLock()) << "the user level still counts while closing";
+  com::Variant state;
+  V_VT(state.get()) = VT_UI2;
+  V_UI2(state.get()) = 3;
+  EXPECT_EQ(S_OK, SetProperty(control_key::kTransferState, state.value()));
+  EXPECT_NE(std::wstring::npos, Calls(control_item::kFooterBar).find(L"SetCommand 4 3\n"));
+}
+
+TEST_F(ControlBaseTest, ReleaseQuestionAnsweredCancelKeepsTheControlBoundAndYesRaisesTheEvent) {
+  Open();
+  dtm->notifyState(12);
+  control->SetChangesPendingInDtm(true);
+  dtm->setUserAnswer(IDCANCEL);
+  com::ComPtr<IDtmActiveXControl> fdt;
+  ASSERT_EQ(S_OK, controlObject.as(fdt));
+  VARIANT_BOOL released = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, fdt->PrepareToRelease(&released));
+  EXPECT_EQ(VARIANT_FALSE, released);
+  EXPECT_TRUE(Contains(dtm->calls(),
+                       L"ShowUserMessage Parameter changed in the DTM, do you want to store the changes to "
+                       L"the device?|Download Parameters|35"));
+  EXPECT_EQ(1u, dtm->openControls());
+  EXPECT_EQ(S_OK, SetProperty(control_key::kHelpAvailable, com::Variant(false).value()));
+  EXPECT_FALSE(host.enabled(6063)) << "still bound and usable";
+
+  dtm->setUserAnswer(IDYES);
+  EXPECT_EQ(S_OK, fdt->PrepareToRelease(&released));
+  EXPECT_EQ(VARIANT_TRUE, released);
+  EXPECT_TRUE(Contains(dtm->calls(), L"OnDtmEvent 50 <empty>"));
+  EXPECT_EQ(0u, dtm->openControls());
+  EXPECT_NE(std::wstring::npos, Calls(control_item::kDeviceHeader).find(L"Detach"));
+}
+
+TEST_F(ControlBaseTest, ValuesShowByTypeAndValueList) {
+  Open();
+  EXPECT_EQ(L"7", host.text(kItemNumber));
+  EXPECT_EQ(L"Medium", host.text(kItemMode));
+  EXPECT_EQ(L"1.5", host.text(kItemReal));
+  EXPECT_EQ(BST_CHECKED, ::SendMessageW(host.item(kItemSwitch), BM_GETCHECK, 0, 0));
+  EXPECT_EQ(L"0A FF 01 ", host.text(kItemBytes));
+  EXPECT_EQ(L"Alpha | Gamma", host.text(kItemOptionText));
+  EXPECT_EQ(L"<Out of Range>", host.text(kItemOutOfRange));
+  EXPECT_EQ(L"2.25", host.text(kItemDouble));
+  EXPECT_EQ(L"", host.text(kItemDate)) << "a date is not shown";
+
+  // The bit list has no entry for 0; value 5 selects Alpha and Gamma.
+  HWND options = host.item(kItemOptions);
+  ASSERT_EQ(3, ::SendMessageW(options, LB_GETCOUNT, 0, 0));
+  EXPECT_GT(::SendMessageW(options, LB_GETSEL, 0, 0), 0);
+  EXPECT_EQ(0, ::SendMessageW(options, LB_GETSEL, 1, 0));
+  EXPECT_GT(::SendMessageW(options, LB_GETSEL, 2, 0), 0);
+}
+
+TEST_F(ControlBaseTest, EditsAreValidatedMarkedAndWrittenIntoTheDataSet) {
+  Open();
+  host.setText(kItemNumber, L"30");
+  EXPECT_EQ(ULONG{kRowInvalid}, control->RowFlags(kNumber) & kRowInvalid);
+  EXPECT_EQ(E_FAIL, control->ValidateAll());
+  EXPECT_EQ(host.item(kItemNumber), ::GetFocus()) << "the invalid entry gets the focus";
+  EXPECT_EQ(S_FALSE, control->WriteParameter(kNumber));
+  EXPECT_TRUE(dtm->callsTo(L"WriteParameter").empty());
+
+  host.setText(kItemNumber, L"12");
+  EXPECT_EQ(0u, control->RowFlags(kNumber) & kRowInvalid);
+  EXPECT_EQ(ULONG{kRowChanged}, control->RowFlags(kNumber) & kRowChanged);
+  EXPECT_EQ(S_OK, control->ValidateAll());
+  EXPECT_EQ(S_OK, control->WriteParameter(kNumber));
+  EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 1 12"));
+  EXPECT_EQ(0u, control->RowFlags(kNumber) & kRowChanged);
+
+  // A read-only row never becomes changed.
+  host.setText(kItemFixed, L"4");
+  EXPECT_EQ(0u, control->RowFlags(kFixed) & kRowChanged);
+  EXPECT_EQ(S_FALSE, control->WriteParameter(kFixed));
+
+  // An enumeration is read from its list; online writes go to the device.
+  host.selectListItem(kItemMode, 2);
+  EXPECT_EQ(ULONG{kRowChanged}, control->RowFlags(kMode) & kRowChanged);
+  EXPECT_EQ(S_OK, control->WriteParameter(kMode));
+  EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 2 3"));
+}
+
+TEST_F(ControlBaseTest, RowThatCannotBeReadIsHiddenAndNeverWritten) {
+  dtm->removeParameter(kDate);
+  Open();
+  EXPECT_FALSE(host.visible(kItemDate));
+  EXPECT_EQ(ULONG{kRowNotRead | kRowInvalid}, control->RowFlags(kDate) & (kRowNotRead | kRowInvalid));
+  EXPECT_EQ(S_FALSE, control->WriteParameter(kDate));
+  EXPECT_TRUE(host.visible(kItemNumber));
+}
+
+TEST_F(ControlBaseTest, QuestionMarkShowsInOrangeBesideAnUnreadDeviceValueOnline) {
+  dtm->setFunctions(FunctionList(L"fdtOnlineParameterize"));
+  dtm->parameter(kNumber)->flags = 0x471;  // not read from the device yet
+  ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+  com::ComPtr<IDtmActiveXControl> fdt;
+  ASSERT_EQ(S_OK, controlObject.as(fdt));
+  control = static_cast<TestControl*>(static_cast<DtmControl*>(fdt.get()));
+  control->Rows()[static_cast<size_t>(control->FindRowById(kNumber))].marker = 1;
+  ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
+  ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+  HWND marker = control->Rows()[static_cast<size_t>(control->FindRowById(kNumber))].markerWindow;
+  ASSERT_TRUE(marker) << "markers are made at the first show";
+  HDC dc = ::GetDC(host.dialog());
+  ::SendMessageW(host.dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(marker));
+  EXPECT_EQ(COLORREF{0x007FFF}, ::GetTextColor(dc));
+  wchar_t symbol[8] = {};
+  ::GetWindowTextW(marker, symbol, 8);
+  EXPECT_EQ(std::wstring(L"?"), symbol);
+  ::ReleaseDC(host.dialog(), dc);
+}
+
+TEST_F(ControlBaseTest, FloatingPointTextsReadAsTheFormatShowsThem) {
+  com::Variant value;
+  EXPECT_EQ(S_OK, TextToFloat(L"e3", "%g", value.get()));
+  EXPECT_FLOAT_EQ(1000.0f, V_R4(value.get()));
+  EXPECT_EQ(S_OK, TextToFloat(L"1,5", "%g", value.get()));
+  EXPECT_FLOAT_EQ(1.5f, V_R4(value.get()));
+  EXPECT_EQ(S_OK, TextToFloat(L"1.#inf", "%g", value.get()));
+  EXPECT_EQ(std::numeric_limits<float>::infinity(), V_R4(value.get()));
+  EXPECT_EQ(S_OK, TextToFloat(L"-1.#INF", "%g", value.get()));
+  EXPECT_EQ(-std::numeric_limits<float>::infinity(), V_R4(value.get()));
+  EXPECT_EQ(S_OK, TextToFloat(L"2.26", "%.1f", value.get()));
+  EXPECT_FLOAT_EQ(2.3f, V_R4(value.get()));
+  EXPECT_EQ(E_FAIL, TextToFloat(L"abc", "%g", value.get()));
+  EXPECT_EQ(E_INVALIDARG, TextToFloat(nullptr, "%g", value.get()));
+
+  Open();
+  host.setText(kItemReal, L"2,26");
+  EXPECT_EQ(S_OK, control->WriteParameter(kReal));
+  EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 4 2.3"));
+}
+
+TEST_F(ControlBaseTest, FieldColoursFollowTheRowState) {
+  Open();
+  HWND dialog = host.dialog();
+  HDC dc = ::GetDC(dialog);
+  auto colourOf = [&](UINT message, UINT item, COLORREF* text, LRESULT* brush) {
+    ::SetTextColor(dc, RGB(1, 2, 3));
+    *brush = ::SendMessageW(dialog, message, reinterpret_cast<WPARAM>(dc),
+                            reinterpret_cast<LPARAM>(host.item(item)));
+    *text = ::GetTextColor(dc);
+  };
+  COLORREF text = 0;
+  LRESULT brush = 0;
+  colourOf(WM_CTLCOLOREDIT, kItemNumber, &text, &brush);
+  EXPECT_NE(0, brush);
+  EXPECT_EQ(::GetSysColor(COLOR_WINDOWTEXT), text);
+  host.setText(kItemNumber, L"11");
+  colourOf(WM_CTLCOLOREDIT, kItemNumber, &text, &brush);
+  EXPECT_EQ(kBlue, text) << "changed";
+  host.setText(kItemNumber, L"99");
+  colourOf(WM_CTLCOLOREDIT, kItemNumber, &text, &brush);
+  EXPECT_EQ(kRed, text) << "invalid";
+  EXPECT_EQ(::GetSysColor(COLOR_WINDOW), ::GetBkColor(dc));
+
+  // A read-only edit stays enabled on the button face.
+  EXPECT_TRUE(host.enabled(kItemFixed));
+  EXPECT_TRUE(host.readOnly(kItemFixed));
+  colourOf(WM_CTLCOLORSTATIC, kItemFixed, &text, &brush);
+  EXPECT_NE(0, brush);
+  EXPECT_EQ(::GetSysColor(COLOR_BTNFACE), ::GetBkColor(dc));
+  // Rows with the default colours and windows of no row get the dialog's
+  // default handling, which answers the system's brushes.
+  colourOf(WM_CTLCOLORSTATIC, kItemOptionText, &text, &brush);
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE)), brush);
+  colourOf(WM_CTLCOLOREDIT, 6028, &text, &brush);
+  EXPECT_EQ(reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW)), brush);
+  ::ReleaseDC(dialog, dc);
+}
+
+TEST_F(ControlBaseTest, TranslationSetsTextsAndToolTips) {
+  const std::wstring element = L"localization/ActiveXList/ActiveX[@classname=\"Test Control\"]";
+  dtm->setText(element + L"/Control[@resId = \"105\"]/Text", L"Switched on");
+  dtm->setText(element + L"/Control[@name = \"IDC_Help\"]/Text", L"Hilfe");
+  dtm->setText(element + L"/Control[@name = \"IDC_Help\"]/Tooltip", L"Opens the help");
+  // A text that equals its own path counts as missing.
+  dtm->setText(element + L"/Control[@resId = \"101\"]/Text", element + L"/Control[@resId = \"101\"]/Text");
+  Open();
+  EXPECT_EQ(L"Switched on", host.text(kItemSwitch));
+  EXPECT_EQ(L"Hilfe", host.text(6063));
+  EXPECT_EQ(L"7", host.text(kItemNumber));
+  EXPECT_EQ(L"Test Control", std::wstring(control->ClassName()));
+  // The parameter's text (selector 0x8000) became the item's tool tip.
+  EXPECT_TRUE(::FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr));
+}
+
+TEST_F(ControlBaseTest, HelpOpensTheTranslatedFileWithATopicButNotWithAFolder) {
+  const std::wstring helpFile =
+      L"localization/ActiveXList/ActiveX[@classname=\"Test Control\"]/HelpFile";
+  dtm->setText(helpFile, L"testcontrol_en.chm");
+  dtm->addOpeningProperty(control_key::kHelpTopic, com::Variant(L"C:\\Translations\\"));
+  Open();
+  using Recorded = int(WINAPI*)(char*, int);
+  using Clear = void(WINAPI*)();
+  host.click(6063);
+  HMODULE help = ::GetModuleHandleW(L"htmlhelp_double.dll");
+  ASSERT_TRUE(help) << "HTML Help was not loaded from the registered path";
+  auto recorded = reinterpret_cast<Recorded>(reinterpret_cast<void*>(::GetProcAddress(help, "RecordedHelpCalls")));
+  auto clear = reinterpret_cast<Clear>(reinterpret_cast<void*>(::GetProcAddress(help, "ClearRecordedHelpCalls")));
+  ASSERT_TRUE(recorded && clear);
+  char calls[512] = {};
+  recorded(calls, sizeof calls);
+  EXPECT_STREQ("0 testcontrol_en.chm\n", calls) << "the translation folder is no topic";
+  clear();
+  EXPECT_EQ(S_OK, SetProperty(control_key::kHelpTopic, com::Variant(L"::/settings.htm").value()));
+  host.click(6063);
+  recorded(calls, sizeof calls);
+  EXPECT_STREQ("0 testcontrol_en.chm::/settings.htm\n", calls);
+  clear();
+  EXPECT_FALSE(HelpTopicAppendable(L"\\\\server\\share\\help.htm"));
+  EXPECT_FALSE(HelpTopicAppendable(L"topics/"));
+  EXPECT_FALSE(HelpTopicAppendable(L""));
+  EXPECT_TRUE(HelpTopicAppendable(L"page.htm"));
+}
+
+TEST_F(ControlBaseTest, MessagesComeFromTheTranslationElseTheirDefaults) {
+  dtm->setText(L"localization/UserMessages/Message[@resId=\"IDS_Test\"]", L"Translated message");
+  Open();
+  EXPECT_EQ(L"Translated message", std::wstring(control->UserMessage(kTestMessage, L"IDS_Test").c_str()))
+      << "found by its key";
+  EXPECT_EQ(L"Message of the string table", std::wstring(control->UserMessage(kTestMessage, L"IDS_Other").c_str()));
+  com::Bstr text;
+  EXPECT_EQ(S_OK, control->GetToolkitMessage(4002, text.put()));
+  EXPECT_EQ(L"Apply changes?", std::wstring(text.c_str()));
+  EXPECT_EQ(S_OK, control->GetToolkitMessage(4001, text.put()));
+  EXPECT_EQ(L"Warning", std::wstring(text.c_str()));
+  EXPECT_EQ(S_OK, control->GetToolkitMessage(7777, text.put()));
+  EXPECT_EQ(nullptr, text.get());
+}
+
+TEST_F(ControlBaseTest, TraceAndDtmMessagesAreCutAtTheirBufferSize) {
+  Open();
+  const std::string longText(5000, 'x');
+  control->Trace("%s", longText.c_str());
+  ASSERT_FALSE(control->traces.empty());
+  EXPECT_EQ(4095u, control->traces.back().size());
+  com::ComPtr<IevFdtActiveX4> x4;
+  ASSERT_EQ(S_OK, controlObject.as(x4));
+  const std::wstring message(6000, L'y');
+  ASSERT_EQ(S_OK, x4->OnDtmMessage(com::Variant().value(), com::Variant().value(),
+                                   com::Bstr(message.c_str()).get()));
+  EXPECT_EQ(4095u, control->traces.back().size());
+}
+
+TEST_F(ControlBaseTest, ControlDestroyedByTheFrameFromInsideItsCloseRequestGoesQuietly) {
+  Open();
+  const LONG locksWhileOpen = com::module().lockCount();
+  // The frame answers the close request by releasing the control at once.
+  dtm->onClose([&](const std::wstring&) {
+    com::ComPtr<IDtmActiveXControl> fdt;
+    controlObject.as(fdt);
+    VARIANT_BOOL released = VARIANT_FALSE;
+    fdt->PrepareToRelease(&released);
+    fdt.reset();
+    control = nullptr;
+    controlObject.reset();
+    host.close();
+    return released != VARIANT_FALSE;
+  });
+  control->PostCloseRequest();
+  control_host::HostedControl::pump();
+  EXPECT_TRUE(Contains(dtm->calls(), L"CloseActiveX Control under test"));
+  EXPECT_TRUE(host.closed());
+  EXPECT_EQ(0u, dtm->openControls());
+  EXPECT_LT(com::module().lockCount(), locksWhileOpen) << "the control object is gone";
+}
+
+TEST_F(ControlBaseTest, ControlInformationListsTheMapAndItsUpdateRecords) {
+  Open();
+  com::ComPtr<IevFdtActiveXInfo> info;
+  ASSERT_EQ(S_OK, controlObject.as(info));
+  com::Variant answer;
+  ASSERT_EQ(S_OK, info->GetInfo(*UI4(1).get(), answer.put()));
+  EXPECT_EQ(FunctionCall(), std::wstring(V_BSTR(answer.get())));
+  ASSERT_EQ(S_OK, info->GetInfo(*UI4(16).get(), answer.put()));
+  ASSERT_EQ(VT_ARRAY | VT_UI4, answer.type());
+  EXPECT_EQ(13u, com::SafeArray::countOf(V_ARRAY(answer.get())));
+  ASSERT_EQ(S_OK, info->GetInfo(*UI4(32).get(), answer.put()));
+  ASSERT_EQ(VT_ARRAY | VT_VARIANT, answer.type());
+  EXPECT_EQ(1u, com::SafeArray::countOf(V_ARRAY(answer.get()))) << "one row has update information";
+  EXPECT_EQ(S_FALSE, info->GetInfo(*UI4(2).get(), answer.put()));
+  EXPECT_EQ(E_FAIL, info->GetInfo(*com::Variant(L"x").get(), answer.put()));
+}
+
+}  // namespace
+}  // namespace controltest
