@@ -210,6 +210,11 @@ void NoticeFrame::setDelay(const char* method, DWORD milliseconds) {
   delays_[method] = milliseconds;
 }
 
+void NoticeFrame::duringNextCall(const char* method, std::function<void()> step) {
+  win32::CsLock hold(noticeLock_);
+  steps_[method] = std::move(step);
+}
+
 void NoticeFrame::setSchemaPath(const std::wstring& folder) {
   win32::CsLock hold(noticeLock_);
   schemaPath_ = folder;
@@ -262,13 +267,20 @@ bool NoticeFrame::waitForCalls(const char* method, size_t count, DWORD timeoutMs
 HRESULT NoticeFrame::noticeResult(const char* method) const {
   DWORD delay = 0;
   HRESULT result = S_OK;
+  std::function<void()> step;
   {
     win32::CsLock hold(noticeLock_);
+    auto scripted = steps_.find(method);
+    if (scripted != steps_.end()) {
+      step = std::move(scripted->second);
+      steps_.erase(scripted);
+    }
     auto found = results_.find(method);
     if (found != results_.end()) result = found->second;
     auto delayed = delays_.find(method);
     if (delayed != delays_.end()) delay = delayed->second;
   }
+  if (step) step();
   if (delay) ::Sleep(delay);
   return result;
 }

@@ -14,6 +14,7 @@
 // never marshalled out of the process).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -52,6 +53,10 @@ class NoticeFrame : public FrameApplication,
   // The method, once recorded, holds its caller that long before it answers
   // (a frame that is slow to take a notice).
   void setDelay(const char* method, DWORD milliseconds);
+  // Runs step once, on the calling thread, when the method is next called,
+  // after it is recorded and before it answers: the caller (a DTM's worker,
+  // say) waits meanwhile, so whatever step starts comes after its call.
+  void duringNextCall(const char* method, std::function<void()> step);
   // GetXmlSchemaPath's folder; default: "schemas" beside the program.
   void setSchemaPath(const std::wstring& folder);
   // GetDtmForSystemTag answers the DTM added under the tag (E_INVALIDARG for
@@ -145,6 +150,7 @@ class NoticeFrame : public FrameApplication,
   std::map<std::string, HRESULT> results_;
   std::map<std::string, VARIANT_BOOL> boolAnswers_;
   std::map<std::string, DWORD> delays_;
+  mutable std::map<std::string, std::function<void()>> steps_;
   std::map<std::string, size_t> sinkQueries_;
   std::wstring schemaPath_;
   bool schemaPathSet_ = false;

@@ -27,14 +27,28 @@ struct TestDeviceScript {
   // invoke id (IDtmOnlineParameter::StartOnlineAction); 0: never.
   ULONG cancelAtId = 0;
   wchar_t cancelInvokeId[64] = {};
+  // Reads of these ids are taken (answered done) but never completed.
+  ULONG unansweredReadIds[8] = {};
+  ULONG unansweredReadCount = 0;
+  // A request of this id first sets the DTM state to stateChange (as a
+  // channel does when it loses the device); 0: never.
+  ULONG stateChangeAtId = 0;
+  LONG stateChange = 0;
 };
 
-inline constexpr wchar_t kDeviceErrorText[] = L"device did not answer";
+// Outside every ANSI code page on purpose: texts reach the frame whole.
+inline constexpr wchar_t kDeviceErrorText[] = L"device did not answer (\u03a9 \u6d4b)";
 
 // void SetTestDeviceScript(const TestDeviceScript*): replaces the script and
 // empties the write log. null: the default script.
 using SetTestDeviceScriptFunction = void (*)(const TestDeviceScript*);
 inline constexpr char kSetTestDeviceScriptName[] = "SetTestDeviceScript";
+// ULONG TestProgressSteps(USHORT* percents, ULONG capacity): the percentages
+// of the progress step notices the test DTM gave since the script was set,
+// in order (at most capacity), whether or not the notice reached the frame;
+// answers how many there were.
+using TestProgressStepsFunction = ULONG (*)(USHORT* percents, ULONG capacity);
+inline constexpr char kTestProgressStepsName[] = "TestProgressSteps";
 // ULONG TestDeviceWrites(ULONG* ids, ULONG capacity): the ids written to the
 // device since the script was set, in order (at most capacity); answers
 // how many there were.

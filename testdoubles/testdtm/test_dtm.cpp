@@ -145,6 +145,11 @@ STDMETHODIMP CTestDtm::GetInformation(BSTR* information) {
 
 // ---- Device double ---------------------------------------------------------
 
+HRESULT CTestDtm::QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag) {
+  if (flag != 0) LogProgressStep(percent);
+  return CevFDT_BaseDTMImpl<CTestDtm>::QueueWorkerRequest(text, percent, flag);
+}
+
 HRESULT CTestDtm::CompleteDeviceRequest(const VARIANT& parameterId, const VARIANT* written) {
   return RunDeviceRequest(GetCommDtmInterface(), *this, device_, parameterId, written);
 }

@@ -84,6 +84,8 @@ class CTestDtm : public com::ObjectRoot,
   // Persistence and channels (test_dtm_channels.cpp).
   static const CLSID& DtmClassId() { return CLSID_TestDtm; }
   const ChannelTableRow* GetChannelTable(size_t* count) override;
+  // Progress step notices are logged for the tests (TestProgressSteps).
+  HRESULT QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag) override;
   // ITestDtmSettings
   STDMETHODIMP SetChannelReleaseWait(DWORD milliseconds) override;
   STDMETHODIMP HoldModifiedNotices(BOOL hold) override;

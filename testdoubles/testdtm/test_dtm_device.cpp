@@ -18,15 +18,16 @@ namespace {
 win32::CriticalSection g_lock;
 TestDeviceScript g_script;
 std::vector<ULONG> g_writes;
+std::vector<USHORT> g_progressSteps;
 
 TestDeviceScript CurrentScript() {
   win32::CsLock hold(g_lock);
   return g_script;
 }
 
-bool Failing(const TestDeviceScript& script, ULONG id) {
-  for (ULONG i = 0; i < script.failingCount && i < 8; ++i)
-    if (script.failingIds[i] == id) return true;
+bool Listed(const ULONG (&ids)[8], ULONG count, ULONG id) {
+  for (ULONG i = 0; i < count && i < 8; ++i)
+    if (ids[i] == id) return true;
   return false;
 }
 
@@ -36,6 +37,19 @@ extern "C" __declspec(dllexport) void SetTestDeviceScript(const TestDeviceScript
   win32::CsLock hold(g_lock);
   g_script = script ? *script : TestDeviceScript();
   g_writes.clear();
+  g_progressSteps.clear();
+}
+
+extern "C" __declspec(dllexport) ULONG TestProgressSteps(USHORT* percents, ULONG capacity) {
+  win32::CsLock hold(g_lock);
+  for (ULONG i = 0; percents && i < capacity && i < g_progressSteps.size(); ++i)
+    percents[i] = g_progressSteps[i];
+  return static_cast<ULONG>(g_progressSteps.size());
+}
+
+void LogProgressStep(USHORT percent) {
+  win32::CsLock hold(g_lock);
+  g_progressSteps.push_back(percent);
 }
 
 extern "C" __declspec(dllexport) ULONG TestDeviceWrites(ULONG* ids, ULONG capacity) {
@@ -87,8 +101,16 @@ HRESULT RunDeviceRequest(IUnknown* dtm, CevFDT_ParameterHandlerCore& handler,
     }
   }
 
+  if (script.stateChangeAtId == number) {
+    com::ComPtr<IevFdtBaseDTM> base;
+    if (dtm && SUCCEEDED(dtm->QueryInterface(__uuidof(IevFdtBaseDTM), base.putVoid())))
+      base->SetState(script.stateChange);
+  }
+  if (!written && Listed(script.unansweredReadIds, script.unansweredReadCount, number))
+    return S_OK;
+
   auto cell = memory.find(number);
-  if (cell == memory.end() || Failing(script, number)) {
+  if (cell == memory.end() || Listed(script.failingIds, script.failingCount, number)) {
     return handler.SetParameterValue(VARIANT_FALSE, id.value(), com::Variant().value(),
                                      com::Bstr(kDeviceErrorText).get());
   }

@@ -16,13 +16,18 @@ class CevFDT_ParameterHandlerCore;
 // Declares the device parameters of test_device_script.h.
 void DeclareDeviceRows(IevFdtParameterStore* store);
 
+// Logs a progress step notice (TestProgressSteps).
+void LogProgressStep(USHORT percent);
+
 // The device's memory: parameter id to value.
 std::map<ULONG, LONG> TestDeviceMemory();
 
 // One device request: waits the script's delay (serving the apartment),
-// cancels when the script says so (dtm: the DTM object), then completes it
-// through the handler: a scripted failure or an id without a device value
-// fails, else a write stores the value and both answer the device's value.
+// cancels or changes the DTM state when the script says so (dtm: the DTM
+// object), leaves a scripted unanswered read without completion, then
+// completes it through the handler: a scripted failure or an id without a
+// device value fails, else a write stores the value and both answer the
+// device's value.
 HRESULT RunDeviceRequest(IUnknown* dtm, CevFDT_ParameterHandlerCore& handler,
                          std::map<ULONG, LONG>& memory, const VARIANT& parameterId,
                          const VARIANT* written);

@@ -66,7 +66,7 @@ const com::ClassRegistration kChannelRegistration = {
     L"Apartment", &kToolkitLibId, L"1.0", false, nullptr, nullptr, nullptr};
 
 const com::ClassEntry kClasses[] = {
-    {&CLSID_TestDtm, &com::createObjectNoAggregation<CTestDtm>, &kDtmRegistration},
+    {&CLSID_TestDtm, &com::createObject<CTestDtm>, &kDtmRegistration},  // aggregatable, as a DTM is
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
      &kThreadRegistration},
     {&CLSID_TestSettingsControl, &com::createObjectNoAggregation<CTestSettingsControl>,

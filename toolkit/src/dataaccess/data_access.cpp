@@ -186,15 +186,13 @@ STDMETHODIMP DataAccessCore::Write(BSTR itemValues, BSTR* result) {
     if (!Allowed({kDtmConfigured, kDtmCommunicationSet, kDtmGoingOnline, kDtmOnline}))
       return S_FALSE;
     if (!itemValues || !*itemValues) return S_FALSE;
-    BaseDtm& dtm = AccessDtm();
-    if (FAILED(dtm.LockDataSet(VARIANT_TRUE))) return S_FALSE;
+    // The lock is given back on every way out, exceptions included.
+    DataSetLockHold lock(AccessDtm());
+    if (!lock.Requested()) return S_FALSE;
     com::ComPtr<IXMLDOMDocument2> doc;
     com::ComPtr<IXMLDOMNodeList> list;
-    if (LoadNodes(itemValues, kItems, doc, list) != S_OK) {
-      dtm.ReleaseDataSetLock();
-      return S_FALSE;
-    }
-    const bool locked = dtm.DataSetLocked();
+    if (LoadNodes(itemValues, kItems, doc, list) != S_OK) return S_FALSE;
+    const bool locked = lock.Granted();
     CevFDT_ParameterHandlerCore& handler = AccessHandler();
     std::wstring body = kValuesHead;
     for (const auto& node : NodesOf(list.get())) {
@@ -231,7 +229,6 @@ STDMETHODIMP DataAccessCore::Write(BSTR itemValues, BSTR* result) {
       handler.GetParameterValue(com::ui4(id).value(), current.get());
       AppendValueItem(body, id, Now(), SUCCEEDED(written), current.value());
     }
-    dtm.ReleaseDataSetLock();
     return Finish(body, result);
   });
 }
@@ -310,13 +307,17 @@ STDMETHODIMP DataAccessCore::CancelRequest(BSTR) { return S_OK; }
 
 HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
   SevFDT_InstanceDataRequest request;
-  if (!request.UnpackFromVariant(packed)) return E_INVALIDARG;
-  if (!Allowed({kDtmCommunicationSet, kDtmGoingOnline, kDtmOnline})) return S_FALSE;
-  BaseDtm& dtm = AccessDtm();
+  if (!request.UnpackFromVariant(packed)) return E_INVALIDARG;  // no invoke id to answer
   CevFDT_ParameterHandlerCore& handler = AccessHandler();
-  // Every request gets an answer: items of a device out of reach answer
-  // invalidValue.
-  const bool online = dtm.ReachOnline() == S_OK;
+  // Every request with an invoke id is answered exactly once; the items of a
+  // device out of reach answer invalidValue. The device is reached only when
+  // the DTM is online now. This differs from taking the DTM online first in
+  // communicationSet: the request runs for the DTM's worker, and only the
+  // worker takes the DTM online, with a command queued behind this request,
+  // so a wait here could only run into its time-outs (two minutes). A
+  // request overtaken by a state change that the entry check would refuse
+  // is answered too, where it used to be dropped. The state is looked at
+  // for every item: a device call may serve a state change meanwhile.
 
   com::ComPtr<IXMLDOMDocument2> doc;
   com::ComPtr<IXMLDOMNodeList> list;
@@ -331,16 +332,14 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     const std::wstring now = Now();
     ParInfo record;
     const bool known = SUCCEEDED(handler.GetParameter(id, &record));
-    VARIANT_BOOL done = VARIANT_FALSE;
+    const bool online = Allowed({kDtmOnline});
 
     if (!write) {
       const bool readable = known && (record.flags & kParFlagOnlineRead);
       const bool good = !(readable && (record.flags & kParFlagInvalid));
-      if (online && readable && SUCCEEDED(handler.RefreshParameter(com::ui4(id).value(), &done)) &&
-          done == VARIANT_TRUE && handler.LastDeviceResult()) {
+      if (online && readable && handler.ReadFromDevice(id)) {
         com::Variant value;
-        handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(),
-                                 value.get());
+        handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(), value.get());
         AppendValueItem(body, id, now, good, value.value());
       } else {
         AppendItem(body, id, now, known && good, kInvalidValue);
@@ -357,18 +356,11 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     if (writable && (FAILED(handler.Validate(com::ui4(id).value(), value.value(), &status)) ||
                      (status & kStatusInvalid)))
       writable = false;
-    bool stored = false;
-    if (online && writable &&
-        SUCCEEDED(handler.StoreParameter(com::ui4(id).value(), value.value(), &done)) &&
-        done == VARIANT_TRUE && handler.LastDeviceResult()) {
-      done = VARIANT_FALSE;
-      stored = SUCCEEDED(handler.RefreshParameter(com::ui4(id).value(), &done)) &&
-               done == VARIANT_TRUE && handler.LastDeviceResult();
-    }
+    const bool stored = online && writable && handler.WriteToDevice(id, value.value()) &&
+                        handler.ReadFromDevice(id);
     if (stored) {
       com::Variant current;
-      handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(),
-                               current.get());
+      handler.GetParameterInfo(com::ui4(id).value(), com::ui4(kParInitialValue).value(), current.get());
       AppendValueItem(body, id, now, true, current.value());
     } else {
       AppendItem(body, id, now, false, kInvalidValue);

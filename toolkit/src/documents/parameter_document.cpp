@@ -13,8 +13,8 @@
 #include "toolkit/online/transfer_interface.h"
 #include "toolkit/params/param_handler.h"
 #include "toolkit/values/fdt_texts.h"
-#include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/text_helpers.h"
+#include "toolkit/xml/fdt_variant_element.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_handler.h"
 
@@ -101,49 +101,16 @@ HRESULT groupOf(IXMLDOMDocument* doc, IXMLDOMNode* parent, const std::wstring& n
   return S_OK;
 }
 
-// The value as an fdt:Variant element: its FDT data type and one data
-// element that carries the value's text.
+// The value as an fdt:Variant element, written by the one fdt:Variant writer
+// that data access uses too.
 HRESULT appendVariant(IXMLDOMDocument* doc, IXMLDOMNode* parent, const VARIANT& value) {
-  struct TypeRow {
-    VARTYPE vt;
-    const wchar_t* dataType;
-    const wchar_t* element;
-    const wchar_t* attribute;
-  };
-  static const TypeRow kTypes[] = {
-      {VT_UI1, L"byte", L"fdt:NumberData", L"number"},
-      {VT_UI4, L"unsigned", L"fdt:NumberData", L"number"},
-      {VT_I4, L"int", L"fdt:NumberData", L"number"},
-      {VT_R4, L"float", L"fdt:NumberData", L"number"},
-      {VT_R8, L"double", L"fdt:NumberData", L"number"},
-      {VT_DATE, L"dateAndTime", L"fdt:TimeData", L"time"},
-      {VT_BSTR, L"ascii", L"fdt:StringData", L"string"},
-      {VT_ARRAY | VT_UI1, L"hexString", L"fdt:StringData", L"string"},
-  };
-  const TypeRow* row = nullptr;
-  for (const TypeRow& candidate : kTypes)
-    if (candidate.vt == V_VT(&value)) row = &candidate;
-  if (!row) return E_INVALIDARG;
-
-  com::Bstr text;
-  HRESULT hr = S_OK;
-  if (V_VT(&value) == (VT_ARRAY | VT_UI1)) {
-    hr = CFdtVariant::BytesToHexString(&value, text.put());
-  } else {
-    com::Variant converted;
-    hr = ::VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), VARIANT_NOVALUEPROP,
-                             VT_BSTR);
-    if (SUCCEEDED(hr)) text = com::Bstr(V_BSTR(converted.get()));
-  }
+  com::Bstr variant;
+  HRESULT hr = BuildFdtVariant(value, variant.put());
   if (FAILED(hr)) return hr;
-
-  com::ComPtr<IXMLDOMNode> variant, data;
-  hr = XmlAppendElement(doc, parent, L"fdt:Variant", kFdtDataTypesNamespace, variant.put());
-  if (SUCCEEDED(hr)) hr = setAttribute(doc, variant.get(), L"dataType", row->dataType);
-  if (SUCCEEDED(hr))
-    hr = XmlAppendElement(doc, variant.get(), row->element, kFdtDataTypesNamespace, data.put());
-  if (SUCCEEDED(hr)) hr = setAttribute(doc, data.get(), row->attribute, text.c_str());
-  return hr;
+  if (hr != S_OK) return E_INVALIDARG;  // no FDT data type for this value
+  com::ComPtr<IXMLDOMNode> appended;
+  return XmlAppendParsedElement(doc, parent, variant.c_str(), kFdtDataTypesNamespace,
+                                appended.put());
 }
 
 // One exported parameter's fdt:DtmVariable, in the group its path names

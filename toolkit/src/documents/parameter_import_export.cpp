@@ -7,6 +7,7 @@
 #include "com/Bstr.h"
 #include "com/Guard.h"
 #include "toolkit/dtm/dtm_states.h"
+#include "toolkit/values/text_helpers.h"
 
 namespace {
 
@@ -30,13 +31,10 @@ STDMETHODIMP ImportExportCore::Export(IStream* stream, VARIANT_BOOL* done) {
     std::wstring text = kDeclaration;
     if (parameters.c_str()) text += parameters.c_str();
 
-    const int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(),
-                                           static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                           nullptr);
-    if (size <= 0) return S_FALSE;
-    std::vector<char> bytes(static_cast<size_t>(size));
-    ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                          bytes.data(), size, nullptr, nullptr);
+    // Stored in the ANSI code page: a character it cannot hold fails the
+    // export rather than turning into "?".
+    std::string bytes;
+    if (!ToThreadCodePage(text.c_str(), text.size(), &bytes)) return S_FALSE;
     ULONG written = 0;
     HRESULT hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
     if (FAILED(hr) || written != bytes.size()) return S_FALSE;

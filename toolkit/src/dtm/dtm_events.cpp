@@ -26,16 +26,6 @@ bool SameControlId(const com::Bstr& a, const com::Bstr& b) {
   return ::VarBstrCmp(a.get(), b.get(), LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
 }
 
-std::string ToAnsi(const wchar_t* text) {
-  if (!text || !*text) return std::string();
-  int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
-}
-
 HRESULT CodeOf(const VARIANT& code, ULONG* out) {
   if (V_VT(&code) == VT_UI4) {
     *out = V_UI4(&code);
@@ -267,7 +257,7 @@ HRESULT DtmEventsCore::ReportText(const VARIANT& value, bool onlyBstr) {
   com::Bstr text;
   HRESULT hr = CFdtVariant::GetBstr(value, text.put());
   if (FAILED(hr)) return hr;
-  EventsReportMessage(ToAnsi(text.c_str()).c_str());
+  EventsReportMessage(text.c_str() ? text.c_str() : L"");
   return S_OK;
 }
 

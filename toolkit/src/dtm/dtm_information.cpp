@@ -336,10 +336,7 @@ HRESULT DtmInformationCore::RunDiagnosis(VARIANT_BOOL* valid) {
       anyInvalid = true;
       com::Bstr text;
       GetToolkitMessage(dtm, kMessageInvalidParameters, ToolkitMessageUser::Dtm, text.put());
-      int size = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-      std::string ansi(size > 0 ? static_cast<size_t>(size) : 1, '\0');
-      if (size > 0) ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], size, nullptr, nullptr);
-      InfoReportMessage(ansi.c_str());
+      InfoReportMessage(text.c_str() ? text.c_str() : L"");
     }
   }
   *valid = anyInvalid ? VARIANT_FALSE : VARIANT_TRUE;

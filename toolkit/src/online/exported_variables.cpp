@@ -171,16 +171,15 @@ HRESULT OnlineTransferCore::SetParameterDocument(BSTR document, VARIANT_BOOL* re
     com::ComPtr<IXMLDOMElement> root;
     if (FAILED(doc->get_documentElement(root.put())) || !root) return S_FALSE;
 
-    dtm.LockDataSet(VARIANT_TRUE);
-    if (!dtm.DataSetLocked()) {
-      dtm.ReleaseDataSetLock();
-      return S_FALSE;
+    HRESULT applied = S_OK;
+    {
+      // The lock and the bracket are given back on every way out.
+      DataSetLockHold lock(dtm);
+      if (!lock.Granted()) return S_FALSE;
+      TransferBracket bracket(*this);
+      applied = dtm.ApplyExportedVariables(doc.get());
+      OnlineHandler().SetDataState(kDataStateValidModified);
     }
-    OpenTransferBracket();
-    const HRESULT applied = dtm.ApplyExportedVariables(doc.get());
-    OnlineHandler().SetDataState(kDataStateValidModified);
-    CloseTransferBracket();
-    dtm.ReleaseDataSetLock();
     if (FAILED(applied)) {
       ReportToolkitMessage(transfer_message::kSetParametersFailed);
       return S_FALSE;

@@ -192,6 +192,7 @@ ULONG OnlineTransferCore::ReadDeviceStatus() {
   ULONG count = 0;
   if (FAILED(handler.GetParameterCount(&count))) return kStatusError;
   ULONG status = kStatusOk;
+  OnlineHandler().ResetTransferProgress();
   for (ULONG i = 0; i < count && status == kStatusOk; ++i) {
     ParInfo record;
     if (FAILED(handler.GetParameterAt(i, &record))) {
@@ -200,7 +201,7 @@ ULONG OnlineTransferCore::ReadDeviceStatus() {
     }
     if (!IsReadOnline(record)) continue;
     ReportTransferProgress(i, count, L"");
-    if (!DeviceRead(record.id)) status = kStatusError;
+    if (!handler.ReadFromDevice(record.id)) status = kStatusError;
   }
   EndTransferProgress();
   return status;
@@ -227,7 +228,7 @@ HRESULT OnlineTransferCore::CompareDevice(BSTR* text, VARIANT_BOOL* equal) {
       if (FAILED(hr)) break;
       if (!IsCompared(record)) continue;
       ReportTransferProgress(i, count, L"");
-      if (!DeviceRead(record.id)) {
+      if (!handler.ReadFromDevice(record.id)) {
         same = false;
         hr = BuildCommunicationErrorFragment(text);
         break;

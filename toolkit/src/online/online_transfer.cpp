@@ -9,6 +9,7 @@
 #include "com/Variant.h"
 #include "outside.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/user_messages.h"
 
 namespace {
@@ -19,24 +20,35 @@ constexpr LONG kGroupModeDownload = 2;
 constexpr ULONG kBulkUploadBegins = 0x11, kBulkUploadDone = 0x21, kBulkUploadFailed = 0x41;
 constexpr ULONG kBulkDownloadBegins = 0x16, kBulkDownloadDone = 0x26, kBulkDownloadFailed = 0x46;
 
-std::string Narrow(const wchar_t* text) {
-  const int size = ::WideCharToMultiByte(CP_ACP, 0, text ? text : L"", -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
+// The size of one element of an id array the provider may give: the
+// integer types, copied into a VARIANT of their own type, and VARIANT; 0 for
+// every other type, whose elements do not fit an integer's place.
+UINT IdElementSize(VARTYPE element) {
+  switch (element) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: return 4;
+    case VT_I8: case VT_UI8: return 8;
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return 0;
+  }
 }
 
-// Ids of a VT_ARRAY of numbers (any integer element type the provider gives).
+// Ids of a one-dimensional VT_ARRAY of integers or VARIANTs. The array must
+// be what its VARIANT says: an outside provider's array of any other
+// element type, or one whose elements are of another size, is refused.
 HRESULT IdsFromArray(const VARIANT& value, std::vector<ULONG>* ids) {
   if (!(V_VT(&value) & VT_ARRAY) || !V_ARRAY(&value)) return E_INVALIDARG;
   SAFEARRAY* array = V_ARRAY(&value);
+  const VARTYPE element = V_VT(&value) & VT_TYPEMASK;
+  const UINT size = IdElementSize(element);
+  if (size == 0 || ::SafeArrayGetElemsize(array) != size) return E_INVALIDARG;
+  VARTYPE stored = VT_EMPTY;
+  if (SUCCEEDED(::SafeArrayGetVartype(array, &stored)) && stored != element) return E_INVALIDARG;
   if (::SafeArrayGetDim(array) != 1) return E_INVALIDARG;
   LONG lower = 0, upper = -1;
   ::SafeArrayGetLBound(array, 1, &lower);
   ::SafeArrayGetUBound(array, 1, &upper);
-  const VARTYPE element = V_VT(&value) & VT_TYPEMASK;
   for (LONG i = lower; i <= upper; ++i) {
     com::Variant item;
     HRESULT hr = S_OK;
@@ -110,26 +122,12 @@ bool OnlineTransferCore::TakeAbort() {
 void OnlineTransferCore::ReportToolkitMessage(ULONG id) {
   com::Bstr text;
   GetToolkitMessage(OnlineDtm().GetCommDtmInterface(), id, ToolkitMessageUser::Dtm, text.put());
-  if (!text.empty()) OnlineDtm().ReportMessage("%s", Narrow(text.c_str()).c_str());
+  if (!text.empty()) OnlineDtm().ReportMessageText(text.c_str());
 }
 
 // ---------------------------------------------------------------------------
 // Device calls, groups, error prompt
 // ---------------------------------------------------------------------------
-
-bool OnlineTransferCore::DeviceRead(ULONG parameterId) {
-  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
-  VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = handler.RefreshParameter(com::ui4(parameterId).value(), &done);
-  return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
-}
-
-bool OnlineTransferCore::DeviceWrite(ULONG parameterId, const VARIANT& value) {
-  CevFDT_ParameterHandlerCore& handler = OnlineHandler();
-  VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = handler.StoreParameter(com::ui4(parameterId).value(), value, &done);
-  return SUCCEEDED(hr) && done == VARIANT_TRUE && handler.LastDeviceResult() != 0;
-}
 
 HRESULT OnlineTransferCore::TransferGroup(ULONG parameterId, LONG mode, std::vector<ULONG>* ids) {
   ids->clear();
@@ -150,7 +148,10 @@ bool OnlineTransferCore::TransferError(const ParInfo& record, TransferKind kind)
   BaseDtm& dtm = OnlineDtm();
   BSTR error = OnlineHandler().LastDeviceError();
   if (error && *error) {
-    dtm.ReportMessage("%s: %s", Narrow(record.name.c_str()).c_str(), Narrow(error).c_str());
+    com::Bstr text;
+    if (SUCCEEDED(FormatBstr(text.put(), L"%s: %s", record.name.c_str() ? record.name.c_str() : L"",
+                             error)))
+      dtm.ReportMessageText(text.c_str());
   }
   return dtm.AskStopTransfer(kind);
 }
@@ -166,9 +167,11 @@ HRESULT OnlineTransferCore::BulkTransfer(bool upload, VARIANT_BOOL* done) {
   if (!extension) return S_FALSE;
   auto bulk = dtm.DtmInterface<IBulkTransfer>();
   if (!bulk) return E_NOINTERFACE;
-  // The list of the aggregating object: its own list name for the direction.
-  com::Variant list(upload ? L"UploadList" : L"DownloadList");
+  // The aggregating object's list of the direction, made for this transfer.
   CevFDT_ParameterHandlerCore& handler = OnlineHandler();
+  com::Variant list;
+  HRESULT built = upload ? handler.BuildUploadList(list.get()) : handler.BuildDownloadList(list.get());
+  if (FAILED(built)) return built;
   handler.TransferParameterArray(list.value(), upload ? kBulkUploadBegins : kBulkDownloadBegins);
   const HRESULT hr = upload ? bulk->UploadList(list.value(), -1, done)
                             : bulk->DownloadList(list.value(), -1, done);
@@ -187,8 +190,8 @@ HRESULT OnlineTransferCore::BulkTransfer(bool upload, VARIANT_BOOL* done) {
 HRESULT OnlineTransferCore::DownloadParameterSet(VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
-  OnlineHandler().ResetTransferProgress();
   return com::guard([&]() -> HRESULT {
+    OnlineHandler().ResetTransferProgress();
     // An abort that came before this download ends it, and only it.
     if (TakeAbort()) return E_ABORT;
     if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
@@ -196,15 +199,15 @@ HRESULT OnlineTransferCore::DownloadParameterSet(VARIANT_BOOL* done) {
     HRESULT hr = S_OK;
     VARIANT_BOOL bulkDone = VARIANT_FALSE;
     if (OnlineDtm().DtmInterface<ITransferExtension>()) {
-      OpenTransferBracket();
+      TransferBracket bracket(*this);
       hr = BulkTransfer(false, &bulkDone);
-      CloseTransferBracket();
     }
+    // The loop runs outside the bracket: a download's changes are told to
+    // the frame as they come.
     if (SUCCEEDED(hr) && bulkDone == VARIANT_TRUE) {
       *done = VARIANT_TRUE;
     } else {
       hr = DownloadLoop(done);
-      CloseTransferBracket();
     }
     // The abort belonged to this transfer; the next one starts clean.
     OnlineHandler().SetTransferAbortFlag(false);
@@ -253,7 +256,7 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
       hr = handler.SetParInfo(member, kParInitialValue, memberRecord);
       if (FAILED(hr)) return hr;
     }
-    if (DeviceWrite(record.id, record.value.value())) {
+    if (handler.WriteToDevice(record.id, record.value.value())) {
       for (ULONG member : group) {
         ParInfo memberRecord;
         hr = handler.GetParameter(member, &memberRecord);
@@ -277,25 +280,25 @@ HRESULT OnlineTransferCore::DownloadLoop(VARIANT_BOOL* done) {
 // ---------------------------------------------------------------------------
 
 HRESULT OnlineTransferCore::UploadParameterSet() {
-  OnlineHandler().ResetTransferProgress();
   return com::guard([&]() -> HRESULT {
+    OnlineHandler().ResetTransferProgress();
     if (TakeAbort()) return E_ABORT;
     BaseDtm& dtm = OnlineDtm();
     if (dtm.State() != kDtmOnline) return E_FAIL;
-    HRESULT hr = dtm.LockDataSet(VARIANT_TRUE);
-    if (FAILED(hr)) return E_FAIL;
-    if (!dtm.DataSetLocked()) {
-      dtm.ReleaseDataSetLock();
-      return E_FAIL;
-    }
-    uploadRunning_ = true;
-    OpenTransferBracket();
     VARIANT_BOOL done = VARIANT_FALSE;
-    hr = BulkTransfer(true, &done);
-    if (FAILED(hr) || done != VARIANT_TRUE) hr = UploadLoop(&done);
-    uploadRunning_ = false;
-    CloseTransferBracket();
-    dtm.ReleaseDataSetLock();
+    {
+      // Lock, running flag and bracket are given back on every way out.
+      DataSetLockHold lock(dtm);
+      if (!lock.Granted()) return E_FAIL;
+      struct RunningFlag {
+        bool& flag;
+        explicit RunningFlag(bool& f) : flag(f) { flag = true; }
+        ~RunningFlag() { flag = false; }
+      } running(uploadRunning_);
+      TransferBracket bracket(*this);
+      HRESULT hr = BulkTransfer(true, &done);
+      if (FAILED(hr) || done != VARIANT_TRUE) UploadLoop(&done);
+    }
     OnlineHandler().SetTransferAbortFlag(false);
     EndTransferProgress();
     if (done != VARIANT_TRUE) return E_FAIL;
@@ -320,7 +323,7 @@ HRESULT OnlineTransferCore::UploadLoop(VARIANT_BOOL* done) {
     if (FAILED(hr)) return hr;
     if (CevFDT_ParameterHandlerCore::TakesPartInUpload(record)) {
       if (OnlineDtm().State() != kDtmOnline) return E_FAIL;
-      if (DeviceRead(record.id)) {
+      if (handler.ReadFromDevice(record.id)) {
         read.push_back(record.id);
       } else {
         anyError = true;

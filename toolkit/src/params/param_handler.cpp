@@ -67,7 +67,10 @@ HRESULT CevFDT_ParameterHandlerCore::OnParamReportMessage(BSTR text) {
   }
   return S_OK;
 }
-void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG, ULONG, const wchar_t*) {}
+void CevFDT_ParameterHandlerCore::OnParamProgress(ULONG index, ULONG count, const wchar_t* text) {
+  if (index == 0) ResetTransferProgress();
+  ReportTransferProgress(index, count, text);
+}
 
 HRESULT CevFDT_ParameterHandlerCore::OnParamDownloadRequest(const VARIANT&, VARIANT_BOOL* done) {
   *done = VARIANT_FALSE;
@@ -468,6 +471,27 @@ STDMETHODIMP CevFDT_ParameterHandlerCore::StoreParameter(VARIANT parameterId, VA
     *done = VARIANT_TRUE;
     return S_OK;
   });
+}
+
+// Clearing the last result before a request departs from "only the
+// completion writes it": without it a request the device side never
+// completed would inherit the previous completion's success.
+bool CevFDT_ParameterHandlerCore::ReadFromDevice(ULONG parameterId) {
+  lastDeviceResult_ = 0;
+  lastDeviceError_.reset();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr = RefreshParameter(com::ui4(parameterId).value(), &done);
+  return SUCCEEDED(hr) && done == VARIANT_TRUE && lastDeviceResult_ != 0 &&
+         lastCompletedId_ == parameterId;
+}
+
+bool CevFDT_ParameterHandlerCore::WriteToDevice(ULONG parameterId, const VARIANT& value) {
+  lastDeviceResult_ = 0;
+  lastDeviceError_.reset();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr = StoreParameter(com::ui4(parameterId).value(), value, &done);
+  return SUCCEEDED(hr) && done == VARIANT_TRUE && lastDeviceResult_ != 0 &&
+         lastCompletedId_ == parameterId;
 }
 
 // ---------------------------------------------------------------------------

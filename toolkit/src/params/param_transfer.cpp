@@ -5,6 +5,8 @@
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/progress_steps.h"
+#include "toolkit/values/safe_array.h"
 #include "toolkit/values/va_packer.h"
 #include "toolkit/params/param_handler.h"
 
@@ -221,11 +223,57 @@ void CevFDT_ParameterHandlerCore::ReportTransferProgress(ULONG index, ULONG coun
     ReportProgress(text, 0, false);
     return;
   }
-  if (count == 0) return;
-  // 64-bit: a large index times 100 must not wrap.
-  const ULONGLONG percent = static_cast<ULONGLONG>(index) * 100 / count;
-  if (percent <= progressMark_) return;
-  progressMark_ += kTransferProgressStep;
+  USHORT percent = 0;
+  if (!ProgressStepDue(index, count, kTransferProgressStep, &progressMark_, &percent)) return;
   if (abortTransfer_) return;
-  ReportProgress(text, static_cast<ULONG>(percent > 100 ? 100 : percent), true);
+  ReportProgress(text, percent, true);
+}
+
+HRESULT CevFDT_ParameterHandlerCore::BuildDownloadList(VARIANT* list) {
+  return buildTransferList(L"DownloadList", kParFlagOnlineWrite, list);
+}
+
+HRESULT CevFDT_ParameterHandlerCore::BuildUploadList(VARIANT* list) {
+  return buildTransferList(L"UploadList", kParFlagOnlineRead, list);
+}
+
+HRESULT CevFDT_ParameterHandlerCore::buildTransferList(const wchar_t* name, ULONG directionFlag,
+                                                       VARIANT* list) {
+  if (!list) return E_INVALIDARG;
+  ::VariantInit(list);
+  return com::guard([&]() -> HRESULT {
+    auto extension = queryOwner<ITransferExtension>(ParamOwner());
+    if (!extension) return E_NOINTERFACE;
+    const com::Variant listName(name);
+
+    VARIANT_BOOL exists = VARIANT_FALSE, current = VARIANT_FALSE;
+    if (FAILED(extension->QueryList(listName.value(), &exists, &current)) ||
+        exists != VARIANT_TRUE || current != VARIANT_TRUE) {
+      const com::Variant none;
+      VARIANT_BOOL created = VARIANT_FALSE;
+      HRESULT hr = extension->CreateList(listName.value(), none.value(), none.value(),
+                                         none.value(), &created);
+      if (FAILED(hr)) return hr;
+      if (created != VARIANT_TRUE) return E_FAIL;
+
+      ULONG count = 0;
+      hr = GetParameterCount(&count);
+      if (FAILED(hr)) return hr;
+      const ULONG wanted = directionFlag | kParFlagUsual;
+      for (ULONG i = 0; i < count; ++i) {
+        ParInfo record;
+        hr = GetParameterAt(i, &record);
+        if (FAILED(hr)) return hr;
+        if (record.kind != kParKindDevice || (record.flags & wanted) != wanted) continue;
+        com::Variant member;
+        hr = CevFdtSafeArray::VariantVector(record.id, member.get());
+        if (FAILED(hr)) return hr;
+        VARIANT_BOOL added = VARIANT_FALSE;
+        hr = extension->AddListMember(listName.value(), member.value(), &added);
+        if (FAILED(hr)) return hr;
+        if (added != VARIANT_TRUE) return E_FAIL;
+      }
+    }
+    return listName.copyTo(list);
+  });
 }

@@ -288,3 +288,27 @@ char* VariantToStringN(const VARIANT* value, char* buffer, size_t maximum) {
   }
   return buffer;
 }
+
+bool ToThreadCodePage(const wchar_t* text, size_t length, std::string* bytes) {
+  if (!bytes) return false;
+  if (length == 0) {
+    bytes->clear();
+    return true;
+  }
+  if (!text || length > 0x7FFFFFFF) return false;
+  const int count = static_cast<int>(length);
+  BOOL lost = FALSE;
+  int size = ::WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, text, count, nullptr, 0,
+                                   nullptr, &lost);
+  if (size <= 0 && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+    // A code page without a default character (UTF-8) takes every character.
+    size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, count, nullptr, 0, nullptr, nullptr);
+    lost = FALSE;
+  }
+  if (size <= 0 || lost) return false;
+  std::string out(static_cast<size_t>(size), '\0');
+  if (::WideCharToMultiByte(CP_THREAD_ACP, 0, text, count, &out[0], size, nullptr, nullptr) != size)
+    return false;
+  *bytes = std::move(out);
+  return true;
+}

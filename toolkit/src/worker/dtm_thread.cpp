@@ -18,6 +18,7 @@
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
+#include "toolkit/values/progress_steps.h"
 #include "toolkit/worker/message_workers.h"
 #include "toolkit/xml/user_messages.h"
 
@@ -360,6 +361,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
     SOnlineParamData accepted;
     if (!accepted.UnpackFromVariant(argument)) return E_FAIL;
     operation_ = accepted;
+    operationCancelled_ = false;
   }
   com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
   com::ComPtr<IevFdtDtmEvents> events;
@@ -408,6 +410,11 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
       hr = handler->DownloadRequest(requestValue, &success);
     }
   }
+  bool cancelled;
+  {
+    win32::CsLock lock(operationLock_);
+    cancelled = operationCancelled_;
+  }
   if (FAILED(hr) || success != VARIANT_TRUE) {
     success = VARIANT_FALSE;
     com::Bstr text;
@@ -418,8 +425,9 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
       win32::CsLock lock(operationLock_);
       pending = !operation_.operationId.empty();
     }
+    // A transfer the user cancelled did not fail: no error message for it.
     com::Bstr tag;
-    if (pending && SUCCEEDED(SystemTag(tag)))
+    if (pending && !cancelled && SUCCEEDED(SystemTag(tag)))
       frame_events::Notify(sink.get(), frame_events::kErrorMessage, tag.get(), text.get());
   }
 
@@ -428,6 +436,7 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
     win32::CsLock lock(operationLock_);
     operationId = std::move(operation_.operationId);
     operation_.operationId.reset();
+    operationCancelled_ = false;
   }
   if (!operationId.empty()) {
     frame_events::NotifyFlag(sink.get(),
@@ -455,8 +464,12 @@ HRESULT CevFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
   VARIANT_BOOL aborted = VARIANT_FALSE;
   hr = handler->AbortTransfer(&aborted);
   if (SUCCEEDED(hr) && aborted == VARIANT_TRUE) {
+    // The operation keeps its id: its transfer, still queued or running,
+    // sends the finished notice when it ends, so that the cancelled request
+    // is answered once (and its id is never taken by a later request's
+    // notice). Until then the operation is pending as before.
     win32::CsLock lock(operationLock_);
-    if (wcscmp(id.c_str(), operation_.operationId.c_str()) == 0) operation_.operationId.reset();
+    if (wcscmp(id.c_str(), operation_.operationId.c_str()) == 0) operationCancelled_ = true;
   }
   return S_OK;
 }
@@ -1210,8 +1223,21 @@ void CevFDT_ThreadManagerImpl::ReportMessage(const char* format, ...) {
     com::Bstr text;
     HRESULT hr = text.assignMultiByte(buffer);
     if (FAILED(hr)) return hr;
-    if (KeepReportedMessage(text.c_str())) return S_OK;
-    return PostText(dtm_command::kErrorMessage, text.c_str());
+    ReportMessageText(text.c_str());
+    return S_OK;
+  });
+}
+
+void CevFDT_ThreadManagerImpl::ReportMessageText(const wchar_t* text) {
+  if (!text) return;
+  constexpr size_t kLongest = 4095;
+  com::guard([&]() -> HRESULT {
+    const size_t length = std::wcslen(text);
+    com::Bstr kept;
+    kept.attach(::SysAllocStringLen(text, static_cast<UINT>(length < kLongest ? length : kLongest)));
+    if (!kept.get()) return E_OUTOFMEMORY;
+    if (KeepReportedMessage(kept.c_str())) return S_OK;
+    return PostText(dtm_command::kErrorMessage, kept.c_str());
   });
 }
 
@@ -1295,9 +1321,7 @@ void CevFDT_ThreadManagerImpl::ReportProgress(ULONG done, ULONG total, const wch
     QueueWorkerRequest(text, 0, 0);
     return;
   }
-  if (total == 0) return;
-  const auto percent = static_cast<USHORT>(static_cast<ULONGLONG>(done) * 100 / total);
-  if (percent <= progressThreshold) return;
-  progressThreshold += progressStep;
+  USHORT percent = 0;
+  if (!ProgressStepDue(done, total, progressStep, &progressThreshold, &percent)) return;
   if (!progressQuiet) QueueWorkerRequest(text, percent, -1);
 }

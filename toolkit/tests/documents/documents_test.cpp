@@ -16,6 +16,7 @@
 #include "test_dtm_ids.h"
 #include "toolkit.h"
 #include "toolkit/documents/ext_documents.h"
+#include "toolkit/documents/parameter_import_export.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
@@ -179,6 +180,31 @@ TEST_F(DocumentsTest, ParameterDocumentHoldsTheExportedVariablesInTheirGroups) {
   EXPECT_EQ(0, Count(doc.get(), L"//fdt:DtmVariable[@name='Preamble Count']"));
 }
 
+TEST_F(DocumentsTest, ParameterDocumentCarriesTagAndDataSetAndReadsBack) {
+  Configure(L"maintenance");
+  const wchar_t tagText[] = L"R&D <\"North\"> & 'A'";
+  ASSERT_EQ(S_OK, Write(par::kTag, com::Variant(tagText).value()));
+  com::Bstr document;
+  ASSERT_EQ(S_OK, Parameters(document.put()));
+  auto doc = Parse(document.c_str());
+  EXPECT_EQ(tagText, Text(doc.get(), L"/p:FDT/p:DtmDevice/@fdt:tag"));
+  // The data text: the data set's reference (the test DTM keeps the device
+  // type's text).
+  EXPECT_EQ(1, Count(doc.get(), L"/p:FDT/text()[contains(., 'Test Type')]"));
+
+  // Applied again, the document gives the tag back unchanged.
+  ASSERT_EQ(S_OK, Write(par::kTag, com::Variant(L"other").value()));
+  com::ComPtr<IDtmParameter> parameters;
+  ASSERT_EQ(S_OK, object.as(parameters));
+  com::Bstr path(L"");
+  VARIANT_BOOL applied = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, parameters->SetParameters(path.get(), document.get(), &applied));
+  EXPECT_EQ(VARIANT_TRUE, applied);
+  com::Variant tagValue = Field(par::kTag, 0x80);
+  ASSERT_EQ(VT_BSTR, tagValue.type());
+  EXPECT_STREQ(tagText, V_BSTR(tagValue.get()));
+}
+
 TEST_F(DocumentsTest, DeviceParameterAccessComesFromItsOnlineFlags) {
   Configure(L"maintenance");
   // Exported as display text; readable online, not writable online, though
@@ -280,6 +306,52 @@ TEST_F(StreamTest, ExportThenImportRestoresEveryExportableValue) {
   EXPECT_EQ(text, Contents(again.get()));
 }
 
+TEST_F(StreamTest, TextOutsideAsciiGoesOutAndComesBackWhole) {
+  Configure(L"maintenance");
+  ASSERT_EQ(S_OK, Write(par::kExportSpecial, com::Variant(L"Ger\u00e4t").value()));
+  auto stream = NewStream();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, ImportExport()->Export(stream.get(), &done));
+  ASSERT_EQ(S_OK, Write(par::kExportSpecial, com::Variant(L"other").value()));
+  Rewind(stream.get());
+  ASSERT_EQ(S_OK, ImportExport()->Import(stream.get(), &done));
+  EXPECT_STREQ(L"Ger\u00e4t", V_BSTR(Field(par::kExportSpecial, 0x80).get()));
+}
+
+TEST_F(StreamTest, ExportAndImportShowTheirProgress) {
+  Configure(L"maintenance");
+  auto ended = [&](const wchar_t* title) {
+    // Started with the title at 0 %, ended with an empty title at 0 %.
+    return PumpUntil([&] {
+      const auto calls = frame->callsTo("OnProgress");
+      bool started = false;
+      for (const auto& call : calls)
+        if (call.arguments.at(1) == title && call.arguments.at(2) == L"0") started = true;
+      return started && calls.back().arguments.at(1).empty();
+    });
+  };
+  auto stream = NewStream();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  frame->clearCalls();
+  ASSERT_EQ(S_OK, ImportExport()->Export(stream.get(), &done));
+  EXPECT_TRUE(ended(L"Export"));
+  Rewind(stream.get());
+  frame->clearCalls();
+  ASSERT_EQ(S_OK, ImportExport()->Import(stream.get(), &done));
+  EXPECT_TRUE(ended(L"Import"));
+}
+
+TEST_F(StreamTest, ImportRefusesADocumentTypeDeclaration) {
+  Configure(L"maintenance");
+  auto stream = StreamOf(
+      "<?xml version=\"1.0\"?><!DOCTYPE PARAMETERS [<!ENTITY count \"9\">]>"
+      "<PARAMETERS><Parameter id=\"100\" type=\"VT_UI1\" value=\"&count;\"/></PARAMETERS>");
+  VARIANT_BOOL done = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, ImportExport()->Import(stream.get(), &done));
+  EXPECT_EQ(VARIANT_FALSE, done);
+  EXPECT_EQ(5, Number(par::kPreambles, 0x80));
+}
+
 TEST_F(StreamTest, AnEntryWithAnotherTypeLeavesItsParameterUnchanged) {
   Configure(L"maintenance");
   auto stream = StreamOf(
@@ -344,7 +416,7 @@ TEST_F(StreamTest, ImportRefusesAStreamItCannotReadWhole) {
   raw->claimed = document.size() + 100;  // fewer bytes arrive than announced
   EXPECT_EQ(S_FALSE, ImportExport()->Import(stream.get(), &done));
   EXPECT_EQ(VARIANT_FALSE, done);
-  raw->claimed = 1ull << 40;  // above the cap: not even read
+  raw->claimed = ULONGLONG{kMaxImportBytes} + 1;  // above the cap: not even read
   raw->position = 0;
   EXPECT_EQ(S_FALSE, ImportExport()->Import(stream.get(), &done));
   EXPECT_EQ(0u, raw->position);

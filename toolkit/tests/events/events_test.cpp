@@ -104,7 +104,8 @@ TEST_F(DtmEventsTest, EventsReachTheirHandlers) {
   EXPECT_EQ(S_OK, Raise(9, com::Variant(LONG(1005)).value()));
   EXPECT_EQ(S_OK, Raise(17, L"closed-key"));
   EXPECT_EQ(S_OK, Raise(19, L"channel/1"));
-  EXPECT_EQ(S_OK, Raise(16, L"first message"));
+  // Texts reach the user as they are, also outside any ANSI code page.
+  EXPECT_EQ(S_OK, Raise(16, L"first message \u03a9\u6d4b"));
   EXPECT_EQ(S_OK, Raise(10004, L"second message"));
   EXPECT_EQ(S_FALSE, Raise(10004, com::Variant(LONG(3)).value()));  // only text is reported
   for (ULONG code = 64; code <= 68; ++code) EXPECT_EQ(S_OK, Raise(code, com::Variant(LONG(8)).value()));
@@ -117,7 +118,8 @@ TEST_F(DtmEventsTest, EventsReachTheirHandlers) {
   EXPECT_STREQ(L"closed-key", V_BSTR(dtm->posts[1].argument.get()));
   EXPECT_EQ(18u, dtm->posts[2].code);
   EXPECT_STREQ(L"channel/1", V_BSTR(dtm->posts[2].argument.get()));
-  EXPECT_EQ((std::vector<std::string>{"first message", "second message"}), dtm->messages);
+  EXPECT_EQ((std::vector<std::wstring>{L"first message \u03a9\u6d4b", L"second message"}),
+            dtm->messages);
   EXPECT_EQ((std::vector<ULONG>{64, 65, 66, 67, 68}), dtm->controlMessages);
 }
 

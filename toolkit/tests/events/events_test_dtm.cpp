@@ -128,14 +128,7 @@ HRESULT EventsTestDtm::PostPacked(ULONG code, CevVAPacker& record) {
   return postResult;
 }
 
-void EventsTestDtm::ReportMessage(const char* format, ...) {
-  char text[4096];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  messages.push_back(text);
-}
+void EventsTestDtm::ReportMessageText(const wchar_t* text) { messages.push_back(text ? text : L""); }
 
 HRESULT EventsTestDtm::QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag) {
   progress.push_back({text ? text : L"", percent, flag});
@@ -172,9 +165,13 @@ STDMETHODIMP EventsTestDtm::SetControlsProperty(VARIANT key, VARIANT value) {
   return S_OK;
 }
 
-STDMETHODIMP EventsTestDtm::GetLocalizedText(BSTR, BSTR* text, VARIANT_BOOL* found) {
+STDMETHODIMP EventsTestDtm::GetLocalizedText(BSTR xpath, BSTR* text, VARIANT_BOOL* found) {
   if (text) *text = nullptr;
   if (found) *found = VARIANT_FALSE;
+  auto entry = localizedTexts.find(xpath ? xpath : L"");
+  if (entry == localizedTexts.end() || !text || !found) return S_OK;
+  *text = ::SysAllocString(entry->second.c_str());
+  *found = VARIANT_TRUE;
   return S_OK;
 }
 

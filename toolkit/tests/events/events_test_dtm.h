@@ -73,7 +73,7 @@ class EventsTestDtm : public com::ObjectRoot,
   IUnknown* GetCommDtmInterface() { return controllingUnknown(); }
   HRESULT PostCode(ULONG code, const VARIANT& argument);
   HRESULT PostPacked(ULONG code, CevVAPacker& record);
-  void ReportMessage(const char* format, ...);
+  void ReportMessageText(const wchar_t* text);
   HRESULT QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag);
   HRESULT PostActiveXMessage(ULONG code);
   ULONG GetDataState() const { return dataState; }
@@ -151,6 +151,8 @@ class EventsTestDtm : public com::ObjectRoot,
   bool hasContainer = true, hasTranslation = true, hasDocuments = true, hasImport = true,
        hasChannels = true, hasParameters = true;
   std::vector<unsigned long> languages;
+  // Texts of the translation document by XPath (GetLocalizedText).
+  std::map<std::wstring, std::wstring> localizedTexts;
   std::map<std::wstring, std::wstring> documents, bitmaps, icons;  // by device type id
   std::vector<std::wstring> documentRequests;                      // "method:id"
   HRESULT channelsResult = S_OK;
@@ -158,7 +160,7 @@ class EventsTestDtm : public com::ObjectRoot,
   std::map<ULONG, std::pair<LONG, bool>> parameters;
 
   std::vector<Post> posts;
-  std::vector<std::string> messages;
+  std::vector<std::wstring> messages;
   std::vector<ProgressNotice> progress;
   std::vector<ULONG> controlMessages;
   std::vector<ControlProperty> properties;

@@ -188,5 +188,13 @@ TEST_F(DtmInformationTest, VerifyReportsInvalidParametersOnce) {
   dtm->parameters = {{1, {5, true}}, {2, {6, false}}, {3, {7, true}}};
   EXPECT_EQ(S_OK, diagnosis->Verify(&valid));
   EXPECT_EQ(VARIANT_FALSE, valid);
-  EXPECT_EQ((std::vector<std::string>{"There are invalid parameters in the data set"}), dtm->messages);
+  EXPECT_EQ((std::vector<std::wstring>{L"There are invalid parameters in the data set"}),
+            dtm->messages);
+
+  // A translated text reaches the user whole, whatever its characters.
+  dtm->messages.clear();
+  dtm->localizedTexts[L"localization/ToolkitMessages/Message[@id=\"2002\"]"] =
+      L"Ung\u00fcltige Parameter \u03a9";
+  EXPECT_EQ(S_OK, diagnosis->Verify(&valid));
+  EXPECT_EQ((std::vector<std::wstring>{L"Ung\u00fcltige Parameter \u03a9"}), dtm->messages);
 }

@@ -228,6 +228,76 @@ INSTANTIATE_TEST_SUITE_P(Frames, DeviceDataAccessTest, ::testing::Values(true, f
                            return std::string(info.param ? "Agile" : "SingleThreaded");
                          });
 
+TEST_F(DataAccessTest, InstanceWriteTakesNoValueTheValidationMarksInvalid) {
+  GoOnline();
+  const std::wstring valid =
+      InstanceWrite(Items(WriteItem(500, L"int", L"NumberData", L"number", L"7")));
+  EXPECT_TRUE(Has(ItemOf(valid, 500), L"number=\"7\"")) << valid;
+  // Outside -1000..1000: refused, the data set keeps 7.
+  const std::wstring invalid =
+      InstanceWrite(Items(WriteItem(500, L"int", L"NumberData", L"number", L"5000")));
+  EXPECT_TRUE(Has(ItemOf(invalid, 500), L"itemErrorDescription=\"invalidValue\"")) << invalid;
+  EXPECT_EQ(7, Value(500));
+}
+
+TEST_F(DataAccessTest, DeviceRequestsOvertakenByAStateChangeAreAnsweredOnce) {
+  GoOnline();
+  com::ComPtr<IDtmSingleDeviceDataAccess> device;
+  ASSERT_EQ(S_OK, object.as(device));
+  com::Bstr listId(L"list-2"), readId(L"read-2"), selection(Selection({500}).c_str());
+  com::Bstr writeId(L"write-2"),
+      values(Items(WriteItem(501, L"int", L"NumberData", L"number", L"9")).c_str());
+  // Posted while the worker is still busy with the item list: by the time
+  // they run, the DTM is no longer online (nor in a state that takes them).
+  frame->duringNextCall("OnItemListResponse", [&] {
+    EXPECT_EQ(S_OK, device->ReadRequest(readId.get(), selection.get()));
+    EXPECT_EQ(S_OK, device->WriteRequest(writeId.get(), values.get()));
+    EXPECT_EQ(S_OK, base->SetState(kDtmConfigured));
+  });
+  ASSERT_EQ(S_OK, device->ItemListRequest(listId.get()));
+
+  const std::wstring read = DeviceAnswer("OnReadResponse", L"read-2");
+  EXPECT_TRUE(Has(ItemOf(read, 500), L"invalidValue")) << read;
+  const std::wstring written = DeviceAnswer("OnWriteResponse", L"write-2");
+  EXPECT_TRUE(Has(ItemOf(written, 501), L"invalidValue")) << written;
+  EXPECT_TRUE(DeviceWrites().empty());
+  PumpUntil([] { return false; }, 200);
+  EXPECT_EQ(1u, CallCount("OnReadResponse"));
+  EXPECT_EQ(1u, CallCount("OnWriteResponse"));
+}
+
+TEST_F(DataAccessTest, DeviceRequestInCommunicationSetIsAnsweredAtOnce) {
+  GoOnline();
+  ASSERT_EQ(S_OK, base->SetState(kDtmCommunicationSet));
+  com::ComPtr<IDtmSingleDeviceDataAccess> device;
+  ASSERT_EQ(S_OK, object.as(device));
+  com::Bstr readId(L"read-3"), selection(Selection({500}).c_str());
+  ASSERT_EQ(S_OK, device->ReadRequest(readId.get(), selection.get()));
+  // The worker that would take the DTM online is the one running the
+  // request: it is answered as out of reach, without waiting for itself.
+  const std::wstring read = DeviceAnswer("OnReadResponse", L"read-3");
+  EXPECT_TRUE(Has(ItemOf(read, 500), L"invalidValue")) << read;
+  EXPECT_EQ(kDtmCommunicationSet, State());
+}
+
+TEST_F(DataAccessTest, DeviceWriteIsNotConfirmedByAReadBackTheDeviceNeverCompleted) {
+  GoOnline();
+  com::ComPtr<IDtmSingleDeviceDataAccess> device;
+  ASSERT_EQ(S_OK, object.as(device));
+  TestDeviceScript script;
+  script.unansweredReadIds[0] = 502;
+  script.unansweredReadCount = 1;
+  Script(script);
+  com::Bstr writeId(L"write-3"),
+      values(Items(WriteItem(502, L"int", L"NumberData", L"number", L"77")).c_str());
+  ASSERT_EQ(S_OK, device->WriteRequest(writeId.get(), values.get()));
+  // The write completed, its read-back did not: the write's own completion
+  // of the same id does not answer for the read.
+  const std::wstring written = DeviceAnswer("OnWriteResponse", L"write-3");
+  EXPECT_TRUE(Has(ItemOf(written, 502), L"invalidValue")) << written;
+  EXPECT_EQ(std::vector<ULONG>{502}, DeviceWrites());
+}
+
 TEST_F(DataAccessTest, ObserversAndWrongStatesAreRefused) {
   Configure(L"observer");
   com::ComPtr<IDtmSingleDeviceDataAccess> device;

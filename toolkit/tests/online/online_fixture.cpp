@@ -21,7 +21,9 @@ void OnlineFixture::SetUp() {
       reinterpret_cast<void*>(::GetProcAddress(module, kSetTestDeviceScriptName)));
   writes_ = reinterpret_cast<TestDeviceWritesFunction>(
       reinterpret_cast<void*>(::GetProcAddress(module, kTestDeviceWritesName)));
-  ASSERT_TRUE(setScript_ && writes_);
+  steps_ = reinterpret_cast<TestProgressStepsFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(module, kTestProgressStepsName)));
+  ASSERT_TRUE(setScript_ && writes_ && steps_);
   setScript_(nullptr);
   ASSERT_EQ(S_OK, object.as(online));
 }
@@ -50,6 +52,13 @@ void OnlineFixture::GoOnline(const wchar_t* level) {
   VARIANT_BOOL ok = VARIANT_FALSE;
   ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
   ASSERT_EQ(kDtmOnline, State());
+}
+
+std::vector<USHORT> OnlineFixture::ProgressSteps() {
+  std::vector<USHORT> steps(256);
+  const ULONG count = steps_(steps.data(), static_cast<ULONG>(steps.size()));
+  steps.resize(count < steps.size() ? count : steps.size());
+  return steps;
 }
 
 LONG OnlineFixture::Value(ULONG id) {

@@ -19,6 +19,9 @@ class OnlineFixture : public dtmtest::DtmFixture {
   void Script(const TestDeviceScript& script);
   // Ids written to the device since the script was set, in order.
   std::vector<ULONG> DeviceWrites();
+  // Percentages of the progress step notices the DTM gave since the script
+  // was set (also those a busy notice worker dropped).
+  std::vector<USHORT> ProgressSteps();
   // Configured with the role, then online through set communication.
   void GoOnline(const wchar_t* level = L"maintenance");
 
@@ -49,6 +52,7 @@ class OnlineFixture : public dtmtest::DtmFixture {
  private:
   SetTestDeviceScriptFunction setScript_ = nullptr;
   TestDeviceWritesFunction writes_ = nullptr;
+  TestProgressStepsFunction steps_ = nullptr;
 };
 
 // The ids of the device parameters (test_device_script.h).

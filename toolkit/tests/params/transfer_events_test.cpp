@@ -65,14 +65,16 @@ class TransferOwner : public com::ObjectRoot,
 
   bool offersOnline = true;
 
-  STDMETHODIMP Reserved1() override { return E_NOTIMPL; }
+  STDMETHODIMP CreateList(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT_BOOL*) override {
+    return E_NOTIMPL;
+  }
   STDMETHODIMP Reserved2() override { return E_NOTIMPL; }
-  STDMETHODIMP Reserved3() override { return E_NOTIMPL; }
+  STDMETHODIMP QueryList(VARIANT, VARIANT_BOOL*, VARIANT_BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP GetListNames(VARIANT, VARIANT* names, long*) override {
     return variantArray({com::Variant(L"DownloadList"), com::Variant(L"UploadList")})
         .detachTo(names);
   }
-  STDMETHODIMP Reserved5() override { return E_NOTIMPL; }
+  STDMETHODIMP AddListMember(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP Reserved6() override { return E_NOTIMPL; }
   STDMETHODIMP GetListMembers(VARIANT name, VARIANT* members, long*) override {
     if (V_VT(&name) == VT_BSTR && !wcscmp(V_BSTR(&name), L"DownloadList"))

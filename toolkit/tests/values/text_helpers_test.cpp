@@ -200,6 +200,23 @@ TEST(TraceTexts, ValuesAsText) {
   EXPECT_STREQ("", VariantToStringN(MakeText(L"abcdefgh").get(), buffer, 8));  // no room
 }
 
+TEST(OtherTexts, TheAnsiCodePageTakesOnlyWhatItHolds) {
+  BOOL lost = FALSE;
+  char probe[8];
+  ::WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, L"\u03a9", 1, probe, 8, nullptr, &lost);
+  ASSERT_TRUE(lost) << "this prefix's code page holds every character";
+  std::string bytes = "kept";
+  EXPECT_TRUE(ToThreadCodePage(L"Ger\u00e4t", 5, &bytes));
+  EXPECT_EQ("Ger\xe4t", bytes);
+  // No "?" and no look-alike in place of a character the code page lacks.
+  bytes = "kept";
+  EXPECT_FALSE(ToThreadCodePage(L"\u03a9 and \u2260", 7, &bytes));
+  EXPECT_FALSE(ToThreadCodePage(L"\u0100", 1, &bytes));  // best fit would give "A"
+  EXPECT_EQ("kept", bytes);
+  EXPECT_TRUE(ToThreadCodePage(L"", 0, &bytes));
+  EXPECT_EQ("", bytes);
+}
+
 TEST(OtherTexts, HexGuidTimeAndCase) {
   const BYTE bytes[] = {0x00, 0x9F, 0xFF};
   com::Bstr text;

@@ -364,13 +364,27 @@ TEST_F(DtmThreadTest, OnePendingTransferBlocksASecondOneAndGoingOffline) {
   EXPECT_EQ(12, dtm->state);
   EXPECT_EQ(L"op-1|-1", frame->callsTo("OnUploadFinished")[0].arguments);
 
-  // A cancel of the running one aborts it: no finished notice follows.
-  dtm->onUpload = [&] { dtm->PostText(dtm_command::kCancelTransfer, L"op-3"); };
+  // A cancel of the running one aborts it, and the cancelled request is
+  // still answered once, as not done, without an error message; until then
+  // it stays the pending one.
+  HRESULT whileCancelled = S_OK;
+  dtm->onUpload = [&] {
+    dtm->PostText(dtm_command::kCancelTransfer, L"op-3");
+    SOnlineParamData download(L"op-4", L"r4");
+    whileCancelled = dtm->PostPacked(dtm_command::kDownload, download);
+  };
+  dtm->uploadResult = E_ABORT;
+  const size_t messages = frame->callsTo("OnErrorMessage").size();
   SOnlineParamData third(L"op-3", L"r3");
   ASSERT_EQ(S_OK, dtm->PostPacked(dtm_command::kUpload, third));
+  ASSERT_TRUE(PumpUntil([&] { return frame->callsTo("OnUploadFinished").size() == 2; }));
   Fence();
   EXPECT_EQ(1u, dtm->count("AbortTransfer"));
-  EXPECT_EQ(1u, frame->callsTo("OnUploadFinished").size());
+  EXPECT_EQ(E_FAIL, whileCancelled);
+  EXPECT_EQ(2u, frame->callsTo("OnUploadFinished").size());
+  EXPECT_EQ(L"op-3|0", frame->callsTo("OnUploadFinished")[1].arguments);
+  // Only the fence's own message came.
+  EXPECT_EQ(messages + 1, frame->callsTo("OnErrorMessage").size());
   // Then going offline is allowed again.
   EXPECT_EQ(S_OK, dtm->PostCode(dtm_command::kGoOffline));
 

@@ -29,6 +29,7 @@
 #include "toolkit.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "toolkit/params/param_handler.h"
+#include "toolkit/xml/fdt_variant_element.h"
 
 struct IXMLDOMNode;
 
@@ -46,15 +47,6 @@ struct SevFDT_InstanceDataRequest : public CevVAPacker {
   bool ExchangeFields() override { return ExchangeBstr(invokeId) && ExchangeBstr(document); }
 };
 
-// The fdt:Variant document of a value; S_FALSE (and *out null) for a type
-// that has no FDT data type here.
-HRESULT BuildFdtVariant(const VARIANT& value, BSTR* out);
-// A range bound's value element; S_FALSE for other types, E_INVALIDARG for a
-// null out pointer.
-HRESULT BuildFdtValueElement(const VARIANT& value, BSTR* out);
-// Reads an fdt:Variant element into a value of its data type; a failure
-// leaves *value empty.
-HRESULT ParseFdtVariant(IXMLDOMNode* variantNode, VARIANT* value);
 // The item-kind elements of a mask ("others" when no bit is set).
 HRESULT BuildItemKinds(ULONG mask, BSTR* out);
 

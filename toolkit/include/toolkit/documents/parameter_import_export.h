@@ -1,10 +1,13 @@
 // IDtmImportExport: the DTM's parameter values as an Export document on a
 // stream (the XML declaration and the PARAMETERS text, in the thread's ANSI
-// code page, no terminating zero) and read back from one.
+// code page, no terminating zero) and read back from one. Both report their
+// progress ("Export", "Import") through the parameter handler.
 //
 // Both answer S_FALSE with *done false for every refusal and failure after
 // the argument check: no stream, a state other than configured (8), an
-// observer, a document that cannot be built, written or read.
+// observer, a document that cannot be built, written or read, a text with a
+// character the code page cannot hold (nothing is written then), a stream
+// larger than kMaxImportBytes, a document with a document type declaration.
 //
 // A DTM class derives from CevFDT_ImportExportImpl<Class> (beside the base
 // DTM and the parameter handler) and lists IDtmImportExport in its map.

@@ -332,6 +332,27 @@ class BaseDtm : public CevFDT_ThreadManagerImpl,
   XmlHandlerCore xml_;
 };
 
+// A counted data-set lock held for one operation: asked for at construction
+// (LockDataSet with counting) and given back when the hold goes, on every
+// path. Requested() is false when the request itself failed (then there is
+// nothing to give back); Granted() tells whether the frame granted the lock.
+class DataSetLockHold {
+ public:
+  explicit DataSetLockHold(BaseDtm& dtm)
+      : dtm_(dtm), requested_(SUCCEEDED(dtm.LockDataSet(VARIANT_TRUE))) {}
+  ~DataSetLockHold() {
+    if (requested_) dtm_.ReleaseDataSetLock();
+  }
+  DataSetLockHold(const DataSetLockHold&) = delete;
+  DataSetLockHold& operator=(const DataSetLockHold&) = delete;
+  bool Requested() const { return requested_; }
+  bool Granted() const { return requested_ && dtm_.DataSetLocked(); }
+
+ private:
+  BaseDtm& dtm_;
+  const bool requested_;
+};
+
 // BaseDtm on the DTM class T (a com::ObjectRoot that lists the interfaces).
 // T's finalConstruct calls OnConstruct once its other parts are built.
 template <class T>

@@ -21,7 +21,7 @@
 //   IUnknown* GetCommDtmInterface();
 //   HRESULT PostCode(ULONG code, const VARIANT& argument);    worker command
 //   HRESULT PostPacked(ULONG code, CevVAPacker& record);
-//   void ReportMessage(const char* format, ...);              user message
+//   void ReportMessageText(const wchar_t* text);              user message
 //   HRESULT QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag);
 //   HRESULT PostActiveXMessage(ULONG code);                   64..68
 //   ULONG GetDataState() const;                               0..3
@@ -123,7 +123,7 @@ class DtmEventsCore : public com::DispatchImpl<IevFdtDtmEvents>,
   virtual IUnknown* EventsDtmObject() = 0;
   virtual HRESULT EventsPostCode(ULONG code, const VARIANT& argument) = 0;
   virtual HRESULT EventsPostPacked(ULONG code, CevVAPacker& record) = 0;
-  virtual void EventsReportMessage(const char* text) = 0;  // 8-bit text
+  virtual void EventsReportMessage(const wchar_t* text) = 0;
   virtual HRESULT EventsQueueProgress(const wchar_t* text, USHORT percent, SHORT flag) = 0;
   virtual HRESULT EventsPostControlMessage(ULONG code) = 0;
   virtual ULONG EventsDataState() = 0;
@@ -183,7 +183,7 @@ class CevFDT_DtmEventsImpl : public DtmEventsCore {
   HRESULT EventsPostPacked(ULONG code, CevVAPacker& record) override {
     return Dtm().PostPacked(code, record);
   }
-  void EventsReportMessage(const char* text) override { Dtm().ReportMessage("%s", text); }
+  void EventsReportMessage(const wchar_t* text) override { Dtm().ReportMessageText(text); }
   HRESULT EventsQueueProgress(const wchar_t* text, USHORT percent, SHORT flag) override {
     return Dtm().QueueWorkerRequest(text, percent, flag);
   }

@@ -15,7 +15,7 @@
 //   ULONG UserRole() const;            observer 1, operator 2, ...
 //   bool IsFdt121Frame() const;        the frame declared FDT 1.2.1
 //   IUnknown* FrameObject() const;     the frame's object (or null)
-//   void ReportMessage(const char* format, ...);
+//   void ReportMessageText(const wchar_t* text);   a user message
 // The class lists the interfaces with EV_DTM_INFORMATION_ENTRIES(Class).
 //
 // GetInformation here is the toolkit's body: a DTM class overrides it with its
@@ -100,7 +100,7 @@ class DtmInformationCore : public com::DispatchImpl<IDtmInformation>,
   virtual ULONG InfoUserRole() = 0;
   virtual bool InfoFrameIs121() = 0;
   virtual IUnknown* InfoFrameObject() = 0;
-  virtual void InfoReportMessage(const char* text) = 0;  // 8-bit text
+  virtual void InfoReportMessage(const wchar_t* text) = 0;
 
   // Hooks of parts built elsewhere.
   // The module that carries the templates (default: the COM module, else the
@@ -132,7 +132,7 @@ class CevFDT_DtmInformationImpl : public DtmInformationCore {
   ULONG InfoUserRole() override { return Dtm().UserRole(); }
   bool InfoFrameIs121() override { return Dtm().IsFdt121Frame(); }
   IUnknown* InfoFrameObject() override { return Dtm().FrameObject(); }
-  void InfoReportMessage(const char* text) override { Dtm().ReportMessage("%s", text); }
+  void InfoReportMessage(const wchar_t* text) override { Dtm().ReportMessageText(text); }
 
  private:
   T& Dtm() { return *static_cast<T*>(this); }

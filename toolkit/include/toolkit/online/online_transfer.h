@@ -72,6 +72,19 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   // set was modified meanwhile. A close at depth 0 changes nothing.
   void OpenTransferBracket();
   void CloseTransferBracket();
+  // The bracket held open for a scope: closed on every way out of it.
+  class TransferBracket {
+   public:
+    explicit TransferBracket(OnlineTransferCore& owner) : owner_(owner) {
+      owner_.OpenTransferBracket();
+    }
+    ~TransferBracket() { owner_.CloseTransferBracket(); }
+    TransferBracket(const TransferBracket&) = delete;
+    TransferBracket& operator=(const TransferBracket&) = delete;
+
+   private:
+    OnlineTransferCore& owner_;
+  };
   ULONG TransferBracketDepth() const { return bracketDepth_; }
   bool UploadRunning() const { return uploadRunning_; }
 
@@ -107,10 +120,6 @@ class OnlineTransferCore : public IevFdtOnlineTransfer,
   // After a failed device call: reports the device's error text and asks
   // whether to stop (AskStopTransfer); true to stop.
   bool TransferError(const ParInfo& record, TransferKind kind);
-  // A device read of one parameter through the handler: true when the call
-  // succeeded, answered done and the device completed successfully.
-  bool DeviceRead(ULONG parameterId);
-  bool DeviceWrite(ULONG parameterId, const VARIANT& value);
   // Takes the pending abort of this request (and clears it).
   bool TakeAbort();
   // Sends the toolkit message through the DTM's message report.

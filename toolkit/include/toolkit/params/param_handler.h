@@ -217,6 +217,14 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // Keeps the state and sends it to the controls (9999, VT_UI2).
   HRESULT SetDataState(ULONG state);
 
+  // One device read (RefreshParameter) or write (StoreParameter) of a
+  // parameter, true only when the call succeeded, answered done and the
+  // device side completed this very id successfully. The last device result
+  // and error are cleared before the call, so that an earlier completion,
+  // or a nested one of another id, is never taken for this request's.
+  bool ReadFromDevice(ULONG parameterId);
+  bool WriteToDevice(ULONG parameterId, const VARIANT& value);
+
   // Result of the last device completion (SetParameterValue).
   BYTE LastDeviceResult() const { return lastDeviceResult_; }
   BSTR LastDeviceError() const { return lastDeviceError_.get(); }
@@ -303,6 +311,15 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // array), calls its handler with the entry's list name, each handler once
   // per run after it succeeded. E_NOINTERFACE without ITransferExtension.
   HRESULT TransferParameterArray(const VARIANT& list, ULONG eventCode);
+  // The aggregating object's list for a bulk download or upload: the
+  // device parameters (kind 1) with flags 0x20 and 0x40 ("DownloadList") or
+  // 0x10 and 0x40 ("UploadList"), added in ascending id order. A list the
+  // object reports existing and current is used as it is. *list receives
+  // the list's name (VT_BSTR). E_INVALIDARG for a null out pointer,
+  // E_NOINTERFACE without ITransferExtension, E_FAIL when the object does
+  // not create the list or refuses a member.
+  HRESULT BuildDownloadList(VARIANT* list);
+  HRESULT BuildUploadList(VARIANT* list);
 
   // --- transfers of the parameter set (param_transfer.cpp) ---
 
@@ -361,7 +378,8 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   // to tell its DTM as well.
   virtual HRESULT OnParamDataSetModified();
   // Progress of an export or import: index of count, with its text; index
-  // 0 starts it. Default: nothing.
+  // 0 starts it. Default: the handler's progress record
+  // (ReportTransferProgress, which index 0 restarts).
   virtual void OnParamProgress(ULONG index, ULONG count, const wchar_t* text);
   // The error text of a failed device completion for the user. Default:
   // the owner's user-message event (kDtmEventUserMessageText), S_OK.
@@ -382,6 +400,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   HRESULT notifyDataSetModified();
   HRESULT relationPair(ULONG kind, ULONG sourceId, ULONG targetId);
   HRESULT sendRelationProperty(LONG property, ULONG targetId);
+  HRESULT buildTransferList(const wchar_t* name, ULONG directionFlag, VARIANT* list);
 
   CParamCollection params_;
   ParamHandlerOptions options_;

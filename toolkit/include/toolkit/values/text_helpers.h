@@ -11,6 +11,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <string>
 
 // printf-style wide formatting into a new BSTR, with the platform's wide
 // conventions: %s and %c take wide text, %S and %C 8-bit text; %ls and %hs
@@ -60,6 +61,12 @@ BSTR VarTypeToStringEx(VARTYPE vartype);  // null when out of memory
 // terminator, else leaves the buffer empty; it returns buffer.
 HRESULT VariantToString(const VARIANT* value, BSTR* out);
 char* VariantToStringN(const VARIANT* value, char* buffer, size_t maximum);
+
+// length characters of text in the thread's ANSI code page (CP_THREAD_ACP),
+// for a stored text that must be 8-bit. false, *bytes unchanged, when a
+// character has no place in that code page: as "?" or a look-alike it
+// would be lost without a word.
+bool ToThreadCodePage(const wchar_t* text, size_t length, std::string* bytes);
 
 // E_POINTER for a null pointer, else S_OK.
 inline HRESULT CheckPointer(const void* p) { return p ? S_OK : E_POINTER; }

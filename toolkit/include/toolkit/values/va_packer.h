@@ -83,8 +83,8 @@ struct SOnlineParamData : public CevVAPacker {
   }
 };
 
-// A progress report for the frame (DTM event 18): text VT_BSTR, percent
-// VT_I4, running VT_BOOL.
+// A progress report for the frame (DTM event 18, from a channel or the
+// parameter handler): text VT_BSTR, percent VT_I4, running VT_BOOL.
 struct SProgressEvent : public CevVAPacker {
   com::Bstr text;
   LONG progress = 0;     // percent

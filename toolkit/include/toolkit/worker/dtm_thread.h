@@ -207,6 +207,9 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   // The pending upload or download; operationId is non-empty while one is.
   win32::CriticalSection operationLock_;
   SOnlineParamData operation_;
+  // The current operation was cancelled: it keeps its id until its transfer
+  // ends, which then answers it (finished, not successful).
+  bool operationCancelled_ = false;
 
   DWORD loopThreadId_ = 0;
   // Set once the message loop has ended: a command queued after it would
@@ -280,6 +283,9 @@ class CevFDT_ThreadManagerImpl {
   // cut). Kept by the DTM while KeepReportedMessage says so, else posted as
   // command 17.
   void ReportMessage(const char* format, ...);
+  // The same for a text as it stands (wide, so that no character is lost to
+  // a code page; at most 4095 characters are kept).
+  void ReportMessageText(const wchar_t* text);
 
   // Notice workers (message_workers.h). StartWorkerThread takes over the
   // worker on success; on failure the caller still owns it. Their threads
@@ -293,8 +299,9 @@ class CevFDT_ThreadManagerImpl {
   // Control message 64..68 to every open control; E_INVALIDARG outside.
   HRESULT PostActiveXMessage(ULONG code);
   // One progress notice: flag 0 a start notice (waits for the previous
-  // one), -1 a step notice (dropped while one is under way).
-  HRESULT QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag);
+  // one), -1 a step notice (dropped while one is under way). Virtual, so
+  // that a DTM class may watch the notices it gives.
+  virtual HRESULT QueueWorkerRequest(const wchar_t* text, USHORT percent, SHORT flag);
   // Progress of an operation in units; report done = 0 first.
   void ReportProgress(ULONG done, ULONG total, const wchar_t* text);
 
