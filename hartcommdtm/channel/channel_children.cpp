@@ -8,8 +8,6 @@
 // validates it where the platform validates on load; a document it does not
 // accept (not well formed, or refused by its schema) fails the call, never
 // answers success.
-#include <rpc.h>
-
 #include <cstdio>
 #include <string>
 
@@ -131,14 +129,6 @@ HRESULT AddAttribute(IXMLDOMDocument* doc, const wchar_t* elementXPath, const wc
 
 bool Exists(IXMLDOMNode* doc, const wchar_t* xpath) { return XmlNodeExists(doc, xpath) == 1; }
 
-bool ParseGuid(const wchar_t* text, GUID* out) {
-  if (!text) return false;
-  std::wstring s(text);
-  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), out) == RPC_S_OK;
-}
-
 }  // namespace
 
 // ---- helpers ---------------------------------------------------------------
@@ -148,12 +138,6 @@ HRESULT CHART_Channel::Topology(com::ComPtr<IFrameTopology>& out) {
   out = nullptr;
   if (!frame || FAILED(out.queryFrom(frame)) || !out) return E_NOINTERFACE;
   return S_OK;
-}
-
-HRESULT CHART_Channel::OwnerDtmState(long* state) {
-  com::ComPtr<IevFdtBaseDTM> base;
-  if (FAILED(Owner(base)) || !base) return E_NOINTERFACE;
-  return base->GetDtmState(state);
 }
 
 std::wstring CHART_Channel::ChannelPathText() const {
@@ -249,7 +233,7 @@ HRESULT CHART_Channel::SupportsDeviceTypeProtocol(IUnknown* deviceDtm, bool* sup
     com::Bstr id;
     if (FAILED(XmlGetNodeText(category.get(), L"@busCategory", id.put()))) return E_FAIL;
     GUID protocol;
-    if (!ParseGuid(id.c_str(), &protocol)) return E_FAIL;
+    if (!ParseGuidText(id.c_str(), &protocol)) return E_FAIL;
     if (IsSupportedProtocol(protocol)) {
       *supported = true;
       return S_OK;

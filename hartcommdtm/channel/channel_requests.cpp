@@ -2,7 +2,6 @@
 // the supported protocols, IFdtChannel, the found-device table's interface
 // and the channel's texts.
 #include <comcat.h>
-#include <rpc.h>
 
 #include <cstdio>
 #include <memory>
@@ -16,25 +15,6 @@
 #include "toolkit/xml/xml_dom.h"
 
 namespace hartdtm {
-
-namespace {
-
-// A UUID in text form, with or without braces.
-bool ParseUuid(const wchar_t* text, UUID* out) {
-  if (!text) return false;
-  std::wstring s(text);
-  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), out) == RPC_S_OK;
-}
-
-HRESULT DtmState(IUnknown* owner, long* state) {
-  com::ComPtr<IevFdtBaseDTM> base;
-  if (!owner || FAILED(base.queryFrom(owner)) || !base) return E_NOINTERFACE;
-  return base->GetDtmState(state);
-}
-
-}  // namespace
 
 // ---- IFdtCommunication ----------------------------------------------------------
 
@@ -57,8 +37,8 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
   return com::guard([&]() -> HRESULT {
     if (!workerStarted_) return S_OK;
     UUID uuid;
-    if (!ParseUuid(invokeId, &uuid)) return S_OK;
-    if (!ParseUuid(protocolId, &uuid) || !IsSupportedProtocol(uuid)) return S_OK;
+    if (!ParseGuidText(invokeId, &uuid)) return S_OK;
+    if (!ParseGuidText(protocolId, &uuid) || !IsSupportedProtocol(uuid)) return S_OK;
     com::ComPtr<IXMLDOMDocument2> doc;
     if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
 
@@ -85,7 +65,7 @@ HRESULT CHART_Channel::PostConnectionRequest(RequestType type, BSTR invokeId, BS
   return com::guard([&]() -> HRESULT {
     if (!workerStarted_) return S_OK;
     UUID uuid;
-    if (!ParseUuid(invokeId, &uuid)) return S_OK;
+    if (!ParseGuidText(invokeId, &uuid)) return S_OK;
     com::ComPtr<IXMLDOMDocument2> doc;
     if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
     std::unique_ptr<Record> record(new Record);
@@ -147,7 +127,7 @@ STDMETHODIMP CHART_Channel::SequenceBegin(BSTR fieldbusFrame, VARIANT_BOOL* resu
   if (!result) return E_POINTER;
   *result = VARIANT_FALSE;
   long state = 0;
-  if (FAILED(DtmState(owner_, &state))) return S_FALSE;
+  if (FAILED(OwnerDtmState(&state))) return S_FALSE;
   return (state >= 9 && state <= 12) ? S_OK : S_FALSE;
 }
 
@@ -159,7 +139,7 @@ STDMETHODIMP CHART_Channel::SequenceEnd(BSTR fieldbusFrame, VARIANT_BOOL* result
   if (!fieldbusFrame) return S_FALSE;
   if (!result) return E_POINTER;
   long state = 0;
-  if (FAILED(DtmState(owner_, &state)) || state < 9 || state > 12) return S_FALSE;
+  if (FAILED(OwnerDtmState(&state)) || state < 9 || state > 12) return S_FALSE;
   *result = VARIANT_FALSE;
   return S_OK;
 }
@@ -177,7 +157,7 @@ bool CHART_Channel::IsSupportedProtocol(const GUID& protocol) const {
 STDMETHODIMP CHART_Channel::GetSupportedProtocols(BSTR* protocols) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state)) || state < 8 || state > 12) return S_FALSE;
+    if (FAILED(OwnerDtmState(&state)) || state < 8 || state > 12) return S_FALSE;
     if (!protocols) return E_POINTER;
     *protocols = nullptr;
     wchar_t* idText = nullptr;
@@ -367,7 +347,7 @@ void CHART_Channel::DropSubscription(const CHART_ChanConn* connection) {
 STDMETHODIMP CHART_Channel::GetChannelPath(BSTR* path) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
+    if (FAILED(OwnerDtmState(&state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!path) return E_INVALIDARG;
     std::wstring text = ownerSystemTag_.c_str();
@@ -380,7 +360,7 @@ STDMETHODIMP CHART_Channel::GetChannelPath(BSTR* path) {
 STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
+    if (FAILED(OwnerDtmState(&state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!document) return E_INVALIDARG;
     if (channelParameterDocument_.empty()) {
@@ -407,7 +387,7 @@ STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
 STDMETHODIMP CHART_Channel::SetChannelParameters(BSTR, BSTR, BSTR document, VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
+    if (FAILED(OwnerDtmState(&state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!result) return E_INVALIDARG;
     *result = VARIANT_FALSE;

@@ -5,8 +5,6 @@
 // Every scan and the address change run on the worker, one at a time with
 // the channel's requests, so no two of them ever share the adapter. The
 // apartment only checks, posts and waits (pumping its messages).
-#include <rpc.h>
-
 #include <cstring>
 #include <new>
 #include <string>
@@ -34,15 +32,6 @@ constexpr HRESULT kAddressDeviceInUse = static_cast<HRESULT>(0xD0120005);
 const wchar_t kScanDisplayKey[] = L"IDS_ScanDisplayString";
 constexpr UINT kScanDisplayStringId = 101;
 const wchar_t kScanDisplayFallback[] = L"Scanning...";
-
-bool IsUuidText(const wchar_t* text) {
-  if (!text) return false;
-  std::wstring s(text);
-  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  UUID uuid;
-  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), &uuid) == RPC_S_OK;
-}
 
 // Waits for `done` while serving the thread's messages; also ends when
 // `worker` (the worker thread) has ended. True when `done` was set.
@@ -287,12 +276,6 @@ void CHART_Channel::GetScanDisplayString() {
     scanDisplayText_ = kScanDisplayFallback;
 }
 
-HRESULT CHART_Channel::OwnerState(long* state) {
-  com::ComPtr<IevFdtBaseDTM> base;
-  if (!owner_ || FAILED(base.queryFrom(owner_)) || !base) return E_NOINTERFACE;
-  return base->GetDtmState(state);
-}
-
 // ---- device-list and topology scan (worker) -----------------------------------------
 
 void CHART_Channel::RunDeviceListScan() {
@@ -317,8 +300,9 @@ STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
     if (!invokeId) return S_FALSE;
     long state = 0;
-    if (FAILED(OwnerState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
-    if (!IsUuidText(invokeId) || !workerStarted_) return S_FALSE;
+    if (FAILED(OwnerDtmState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
+    GUID id;
+    if (!ParseGuidText(invokeId, &id) || !workerStarted_) return S_FALSE;
     auto* record = new (std::nothrow) baseRequestInfo;
     if (!record) return S_FALSE;
     std::unique_ptr<baseRequestInfo> owned(record);

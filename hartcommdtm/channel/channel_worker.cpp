@@ -524,6 +524,12 @@ HRESULT CHART_Channel::ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out) {
   return value.detachTo(out);
 }
 
+HRESULT CHART_Channel::OwnerDtmState(long* state) {
+  com::ComPtr<IevFdtBaseDTM> base;
+  if (FAILED(Owner(base)) || !base) return E_NOINTERFACE;
+  return base->GetDtmState(state);
+}
+
 HRESULT CHART_Channel::OpenDevice() {
   if (!binding_.DeviceInit) return E_POINTER;
   com::ComPtr<IevFdtParameterHandler4> handler;
