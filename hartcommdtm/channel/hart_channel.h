@@ -277,6 +277,8 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ReportToOwner(const wchar_t* text);
   HRESULT ReportToFrame(const wchar_t* text);
   HRESULT ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out);
+  // The owning DTM's state (IevFdtBaseDTM); E_NOINTERFACE without it.
+  HRESULT OwnerDtmState(long* state);
 
   // --- requests (channel_requests.cpp) ---
   HRESULT LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc);
@@ -313,7 +315,7 @@ class CHART_Channel : public com::ObjectRoot,
                              size_t count);
   HRESULT ChannelError(BSTR* answer, int index, UINT messageId, HRESULT code);
 
-  // --- identification (channel_identify.cpp) ---
+  // --- identification (channel_frames.cpp) ---
   HRESULT IdentifyDevice(CHART_ChanConn& connection, HARTConnectRequestInfo& request);
   HRESULT StoreDeviceIdentity(uint8_t pollingAddress, const Command0Answer& identity, HartDeviceEntry* out);
   HRESULT PollAddress(uint8_t pollingAddress, HartDeviceEntry* out);
@@ -338,7 +340,6 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT GetScanRangeFromGui(uint8_t* start, uint8_t* end);
   HRESULT ScanAddresses(const ScanRequestRecord& request, const wchar_t* invokeId, IDispatch* scanEvents);
   HRESULT SendScanResult(IDispatch* scanEvents, const wchar_t* invokeId, const ScanIdentificationList& list);
-  HRESULT OwnerState(long* state);
 
   win32::UniqueHandle scanStopEvent_;  // manual reset: StopScan
   win32::UniqueHandle scanDoneEvent_;  // auto reset: a StartScan scan ended
@@ -357,7 +358,6 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT OnChildrenChanged();
   HRESULT MarkModified(bool modified);
   HRESULT TellControls(LONG property, const wchar_t* systemTag);
-  HRESULT OwnerDtmState(long* state);
   std::wstring ChannelPathText() const;
   HRESULT AuditParameterChange(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
                                const wchar_t* eventText);
