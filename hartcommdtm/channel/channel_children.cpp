@@ -1,8 +1,7 @@
 // CHART_Channel: the device DTMs below the channel. The FDT sub-topology
 // calls (validation, add, remove), the IHART_Channel child readers and
 // writers, the child DTM's tag and polling address in its own parameter
-// document, the reconciliation with the frame's child list, and the audit
-// entry of a changed channel parameter.
+// document, and the reconciliation with the frame's child list.
 //
 // Each child document is loaded with the channel's XML handler, which
 // validates it where the platform validates on load; a document it does not
@@ -14,8 +13,6 @@
 #include "channel/hart_channel.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
-#include "toolkit/audit/audit_trail.h"
-#include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
 
 __CRT_UUID_DECL(IXMLDOMAttribute, 0x2933BF85, 0x7B36, 0x11D2, 0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60)
@@ -31,9 +28,6 @@ constexpr LONG kControlChildRemoved = 1039;
 // Message of a child DTM that refused its new document.
 constexpr UINT kMessageSetParametersFailed = 5029;
 constexpr wchar_t kTextSetParametersFailed[] = L"SetParameters for the new DeviceDTM failed!";
-
-// A value's text in an audit entry is cut to this many characters.
-constexpr size_t kAuditValueChars = 260;
 
 constexpr wchar_t kChildDocumentPath[] = L"/FDT";
 constexpr wchar_t kProtocolDocumentPath[] = L"FDT";
@@ -499,37 +493,6 @@ STDMETHODIMP CHART_Channel::UpdateChildList() {
     children_.ReplaceTable(table);
     MarkModified(true);
     return S_OK;
-  });
-}
-
-// ---- channel parameter audit --------------------------------------------------
-
-HRESULT CHART_Channel::OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
-                                         const wchar_t* descriptor) {
-  return AuditParameterChange(name, oldValue, newValue, descriptor);
-}
-
-// The audit trail escapes every text it places in its document, so the
-// texts go to it as they are.
-HRESULT CHART_Channel::AuditParameterChange(const wchar_t* name, const VARIANT& oldValue,
-                                            const VARIANT& newValue, const wchar_t* eventText) {
-  if (!name || !*name || V_VT(&oldValue) != V_VT(&newValue)) return S_FALSE;
-  com::ComPtr<IevFdtAuditTrail> trail;
-  if (FAILED(Owner(trail)) || !trail) return S_FALSE;
-  return com::guard([&]() -> HRESULT {
-    com::Bstr typeName;
-    typeName.attach(VarTypeToStringEx(V_VT(&newValue)));
-    if (!typeName.get()) return E_OUTOFMEMORY;
-    com::Bstr label;
-    HRESULT hr = FormatBstr(label.put(), L"%s (%s)", name, typeName.c_str());
-    if (FAILED(hr)) return hr;
-    com::Bstr oldText, newText;
-    if (FAILED(hr = AuditValueText(oldValue, oldText.put()))) return hr;
-    if (FAILED(hr = AuditValueText(newValue, newText.put()))) return hr;
-    if (oldText.length() > kAuditValueChars) oldText.assign(oldText.c_str(), kAuditValueChars);
-    if (newText.length() > kAuditValueChars) newText.assign(newText.c_str(), kAuditValueChars);
-    com::Bstr event(eventText ? eventText : L"");
-    return trail->WriteVariableEvent(event.get(), label.get(), oldText.get(), newText.get());
   });
 }
 

@@ -359,6 +359,8 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT MarkModified(bool modified);
   HRESULT TellControls(LONG property, const wchar_t* systemTag);
   std::wstring ChannelPathText() const;
+
+  // --- channel parameter audit (channel_parameter_audit.cpp) ---
   HRESULT AuditParameterChange(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
                                const wchar_t* eventText);
   HRESULT OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
