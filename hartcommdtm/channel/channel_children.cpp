@@ -33,6 +33,9 @@ constexpr wchar_t kChildDocumentPath[] = L"/FDT";
 constexpr wchar_t kProtocolDocumentPath[] = L"FDT";
 constexpr wchar_t kTagXPath[] = L"FDT/DtmDevice/@fdt:tag";
 constexpr wchar_t kAddressXPath[] = L"FDT/DtmDevice/BusInformation/SlaveAddress/@slaveAddress";
+// Where SetDeviceDtmInfo writes the address when the document has no
+// SlaveAddress; read as the second form.
+constexpr wchar_t kBusAddressXPath[] = L"FDT/DtmDevice/BusInformation/MasterSlaveBus/@busAddress";
 constexpr wchar_t kDeviceXPath[] = L"FDT/DtmDevice";
 constexpr wchar_t kBusInformationXPath[] = L"FDT/DtmDevice/BusInformation";
 constexpr wchar_t kMasterSlaveBusXPath[] = L"FDT/DtmDevice/BusInformation/MasterSlaveBus";
@@ -144,7 +147,7 @@ HRESULT CHART_Channel::LoadChildDocument(BSTR xml, IXMLDOMDocument2** doc) {
   if (!xml || !doc) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  HRESULT hr = xml_.LoadXMLDocument(xml, loaded.put(), &ok);
+  HRESULT hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
   if (FAILED(hr)) return hr;
   if (!ok || !loaded) return E_FAIL;
   PrepareRequestDocument(loaded.get());
@@ -193,8 +196,10 @@ HRESULT CHART_Channel::ReadChildDtmInfo(const wchar_t* systemTag, std::wstring* 
     *dtmTag = Text(tag.get());
     if (tagRead) *tagRead = true;
   }
+  // The address in either of the forms SetDeviceDtmInfo writes.
   ULONG number = 0;
   HRESULT addressRead = XmlHandlerCore::ReadNumericAttribute(&number, doc.get(), kAddressXPath);
+  if (addressRead == E_FAIL) addressRead = XmlHandlerCore::ReadNumericAttribute(&number, doc.get(), kBusAddressXPath);
   if (SUCCEEDED(addressRead) && number > 0xFF) addressRead = DISP_E_OVERFLOW;
   if (SUCCEEDED(addressRead)) *address = static_cast<uint8_t>(number);
   return FAILED(tagResult) ? tagResult : addressRead;

@@ -22,7 +22,7 @@ HRESULT CHART_Channel::LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc) {
   if (!xml) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  HRESULT hr = xml_.LoadXMLDocument(xml, loaded.put(), &ok);
+  HRESULT hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
   if (FAILED(hr)) return hr;
   if (!ok || !loaded) return E_FAIL;
   PrepareRequestDocument(loaded.get());
@@ -35,7 +35,7 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
   if (result) *result = VARIANT_FALSE;
   if (!callback || !invokeId || !protocolId || !fieldbusFrame || !result) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
-    if (!workerStarted_) return S_OK;
+    if (!workerStarted_ || RefusesRequests()) return S_OK;
     UUID uuid;
     if (!ParseGuidText(invokeId, &uuid)) return S_OK;
     if (!ParseGuidText(protocolId, &uuid) || !IsSupportedProtocol(uuid)) return S_OK;
@@ -57,13 +57,20 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
   });
 }
 
+// After an unplug, a driver error or an abort of all connections the worker
+// executes no request until the adapter is opened again. A request taken
+// then would never be answered, so the entry points refuse it as they
+// refuse any request they cannot queue (a false result). Topology scans do
+// not fall under this and run.
+bool CHART_Channel::RefusesRequests() const { return State() == kChannelRefusing; }
+
 template <class Record>
 HRESULT CHART_Channel::PostConnectionRequest(RequestType type, BSTR invokeId, BSTR fieldbusFrame,
                                              VARIANT_BOOL* result) {
   if (result) *result = VARIANT_FALSE;
   if (!invokeId || !fieldbusFrame || !result) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
-    if (!workerStarted_) return S_OK;
+    if (!workerStarted_ || RefusesRequests()) return S_OK;
     UUID uuid;
     if (!ParseGuidText(invokeId, &uuid)) return S_OK;
     com::ComPtr<IXMLDOMDocument2> doc;
@@ -195,24 +202,41 @@ STDMETHODIMP CHART_Channel::GetSupportedProtocols(BSTR* protocols) {
 
 void CHART_Channel::ExecuteRequest(RequestType type, baseRequestInfo* record) {
   if (!record) return;
-  CHART_ChanConn* connection = record->connection.get();
+  // A topology scan runs in the refusing state too.
+  if (type == kRequestScan) {
+    ExecuteTopologyScan(*record);
+    return;
+  }
+  RunRequest(type, *record);
+  // A connection that is not open now (closed by this request, or never
+  // opened) gives back the worker's proxy of its callback on the worker,
+  // whoever lets the connection go last.
+  ForgetClosedConnection(record->connection.get());
+}
+
+void CHART_Channel::RunRequest(RequestType type, baseRequestInfo& record) {
+  CHART_ChanConn* connection = record.connection.get();
   if (connection && FAILED(connection->UnmarshalCallback())) return;
-  com::Bstr invokeId(record->invokeId);
-  // An aborted connection's pending requests are dropped without an answer.
+  com::Bstr invokeId(record.invokeId);
+  // An aborted connection's pending requests are dropped without an answer;
+  // so are those of a connection the worker has closed meanwhile (a
+  // transaction queued behind its disconnect): nobody waits for them.
   if (connection && connection->State() == kConnectionAborted && type != kRequestAbort) return;
+  if (connection && type != kRequestConnect && connections_.IndexOfConnection(connection->Reference()) < 0)
+    return;
   if (State() == kChannelRefusing) return;
 
   com::Bstr answer;
   HRESULT hr = E_FAIL;
   switch (type) {
     case kRequestConnect:
-      hr = ExecuteConnect(static_cast<HARTConnectRequestInfo&>(*record), answer.put());
+      hr = ExecuteConnect(static_cast<HARTConnectRequestInfo&>(record), answer.put());
       break;
     case kRequestDisconnect:
-      hr = ExecuteDisconnect(static_cast<HARTDisconnectRequestInfo&>(*record), answer.put());
+      hr = ExecuteDisconnect(static_cast<HARTDisconnectRequestInfo&>(record), answer.put());
       break;
     case kRequestTransaction: {
-      auto& request = static_cast<HARTTransactRequestInfo&>(*record);
+      auto& request = static_cast<HARTTransactRequestInfo&>(record);
       if (!connection) return;
       if (request.kind == kDataExchange) hr = ExecuteTransaction(request, *connection, answer.put());
       else if (request.kind == kSubscribe) hr = Subscribe(request, *connection, answer.put());
@@ -220,11 +244,8 @@ void CHART_Channel::ExecuteRequest(RequestType type, baseRequestInfo* record) {
       break;
     }
     case kRequestAbort:
-      hr = ExecuteAbort(*record);
+      hr = ExecuteAbort(record);
       break;
-    case kRequestScan:
-      ExecuteTopologyScan(*record);
-      return;
     default:
       return;
   }
