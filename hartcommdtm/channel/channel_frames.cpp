@@ -193,6 +193,8 @@ HRESULT CHART_Channel::OnBurstFrame(const VARIANT& value) {
     return E_INVALIDARG;
   const auto* frame = static_cast<const uint8_t*>(value.parray->pvData);
   const size_t length = value.parray->rgsabound[0].cElements;
+  // Only a burst frame with a long address (delimiter 0x81) is routed to
+  // subscribers; any other delimiter with the bits 0x81 is no burst frame.
   hart::LongAddress address{};
   if (!hart::ReadBurstAddress(frame, length, &address)) return E_UNEXPECTED;
   {
