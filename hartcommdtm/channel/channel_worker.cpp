@@ -384,10 +384,11 @@ void CHART_Channel::StopThread() {
   // sees the thread end first closes the channel's.
   HANDLE own = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
-    return;
-  win32::UniqueHandle thread(own);
-  if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread.get());
-  if (!thread_ || ::WaitForSingleObject(thread.get(), 0) != WAIT_OBJECT_0) return;
+    own = nullptr;
+  win32::UniqueHandle duplicate(own);
+  const HANDLE thread = own ? own : thread_.get();
+  if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread);
+  if (!thread_ || (own && ::WaitForSingleObject(own, 0) != WAIT_OBJECT_0)) return;
   thread_.reset();
   threadId_ = 0;
   // What the worker never took goes back to its owners.
