@@ -107,6 +107,30 @@ FrameError ParseFrame(const uint8_t* bytes, size_t length, Frame& out) {
     return FrameError::None;
 }
 
+bool IsAnswerTo(const uint8_t* request, size_t requestLength, const uint8_t* answer, size_t answerLength) {
+    if (!request || !answer || requestLength < 1 || answerLength < 1) return false;
+    if (!ValidDelimiter(request[0]) || !ValidDelimiter(answer[0])) return false;
+    if ((answer[0] & kFrameTypeMask) != static_cast<uint8_t>(FrameType::Answer)) return false;
+    if ((answer[0] & kLongAddressBit) != (request[0] & kLongAddressBit)) return false;
+    const size_t addressSize = AddressSize(request[0]);
+    // Delimiter, address and command of both.
+    if (requestLength < 2 + addressSize || answerLength < 2 + addressSize) return false;
+    if ((answer[1] & kAddressMask) != (request[1] & kAddressMask)) return false;
+    for (size_t i = 2; i <= addressSize; ++i) {
+        if (answer[i] != request[i]) return false;
+    }
+    return answer[1 + addressSize] == request[1 + addressSize];
+}
+
+bool ReadBurstAddress(const uint8_t* bytes, size_t length, LongAddress* address) {
+    if (!bytes || !address) return false;
+    const uint8_t burst = kLongAddressBit | static_cast<uint8_t>(FrameType::Burst);
+    // Delimiter, address, command, byte count, two status bytes.
+    if (length < 1 + kLongAddressSize + 4 || bytes[0] != burst) return false;
+    *address = {static_cast<uint8_t>(bytes[1] & kAddressMask), bytes[2], bytes[3], bytes[4], bytes[5]};
+    return true;
+}
+
 std::vector<uint8_t> BuildShortCommand0(uint8_t pollingAddress, bool primaryMaster) {
     Frame frame;
     frame.address[0] = pollingAddress;

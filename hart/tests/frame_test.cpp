@@ -136,4 +136,58 @@ TEST(HartFrame, ByteCountLimit) {
     EXPECT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
 }
 
+// An answer is recognised by its header alone: the request's address form,
+// address and command; master and burst bits do not count.
+TEST(HartFrame, AnswerToARequestIsKnownByAddressAndCommand) {
+    const hart::LongAddress device = hart::MakeLongAddress(0x26, 0x06, 0x00ABCD);
+    const Bytes request = hart::BuildLongRequest(device, true, 13, nullptr, 0);
+    Frame answer;
+    answer.type = FrameType::Answer;
+    answer.longAddress = true;
+    answer.address = device;
+    answer.primaryMaster = true;
+    answer.burstMode = true;
+    answer.command = 13;
+    answer.data = {1, 2, 3};
+    Bytes bytes;
+    ASSERT_EQ(hart::BuildFrame(answer, bytes), FrameError::None);
+    auto answers = [&](const Bytes& a) { return hart::IsAnswerTo(request.data(), request.size(), a.data(), a.size()); };
+    EXPECT_TRUE(answers(bytes));
+    // Damaged behind the header (here: without its checksum) it is still the answer.
+    EXPECT_TRUE(answers(Bytes(bytes.begin(), bytes.end() - 1)));
+
+    Bytes other = bytes;
+    other[6] = 12;  // a late answer to another command
+    EXPECT_FALSE(answers(other));
+    other = bytes;
+    other[5] ^= 0x01;  // another device
+    EXPECT_FALSE(answers(other));
+    other = bytes;
+    other[0] = 0x81;  // a burst frame of the same device
+    EXPECT_FALSE(answers(other));
+    EXPECT_FALSE(answers(Bytes(bytes.begin(), bytes.begin() + 6)));
+    EXPECT_FALSE(answers(request));
+
+    // Short frames: the polling address in six bits.
+    const Bytes poll = hart::BuildShortCommand0(3, true);
+    const Bytes shortAnswer = {0x06, 0xC3, 0x00, 0x02, 0x00, 0x00, 0xC7};
+    EXPECT_TRUE(hart::IsAnswerTo(poll.data(), poll.size(), shortAnswer.data(), shortAnswer.size()));
+    const Bytes fromFour = {0x06, 0x84, 0x00, 0x02, 0x00, 0x00, 0x80};
+    EXPECT_FALSE(hart::IsAnswerTo(poll.data(), poll.size(), fromFour.data(), fromFour.size()));
+    EXPECT_FALSE(hart::IsAnswerTo(request.data(), request.size(), shortAnswer.data(), shortAnswer.size()));
+}
+
+TEST(HartFrame, BurstAddressOnlyFromABurstFrameWithALongAddress) {
+    const Bytes burst = {0x81, 0xE6, 0x06, 0x00, 0xAB, 0xCD, 0x01, 0x02, 0x00, 0x00, 0x09};
+    hart::LongAddress address{};
+    ASSERT_TRUE(hart::ReadBurstAddress(burst.data(), burst.size(), &address));
+    EXPECT_EQ(address, hart::MakeLongAddress(0x26, 0x06, 0x00ABCD));
+    for (uint8_t delimiter : {0x86, 0x06, 0x01, 0x82, 0xC1}) {
+        Bytes other = burst;
+        other[0] = delimiter;
+        EXPECT_FALSE(hart::ReadBurstAddress(other.data(), other.size(), &address)) << int(delimiter);
+    }
+    EXPECT_FALSE(hart::ReadBurstAddress(burst.data(), 9, &address));
+}
+
 }  // namespace

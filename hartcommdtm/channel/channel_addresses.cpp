@@ -290,7 +290,7 @@ STDMETHODIMP CHART_Channel::SetChildrenAddresses(BSTR deviceList, BSTR* result) 
     if (FAILED(OwnerDtmState(&state)) || state < 7 || state > 12) return S_FALSE;
     com::ComPtr<IXMLDOMDocument2> doc;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT hr = xml_.LoadXMLDocument(deviceList, doc.put(), &loaded);
+    HRESULT hr = Xml().LoadXMLDocument(deviceList, doc.put(), &loaded);
     if (FAILED(hr)) return hr;
     if (!loaded || !doc) return E_FAIL;
     PrepareRequestDocument(doc.get());

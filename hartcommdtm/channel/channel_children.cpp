@@ -1,23 +1,18 @@
 // CHART_Channel: the device DTMs below the channel. The FDT sub-topology
 // calls (validation, add, remove), the IHART_Channel child readers and
 // writers, the child DTM's tag and polling address in its own parameter
-// document, the reconciliation with the frame's child list, and the audit
-// entry of a changed channel parameter.
+// document, and the reconciliation with the frame's child list.
 //
 // Each child document is loaded with the channel's XML handler, which
 // validates it where the platform validates on load; a document it does not
 // accept (not well formed, or refused by its schema) fails the call, never
 // answers success.
-#include <rpc.h>
-
 #include <cstdio>
 #include <string>
 
 #include "channel/hart_channel.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
-#include "toolkit/audit/audit_trail.h"
-#include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
 
 __CRT_UUID_DECL(IXMLDOMAttribute, 0x2933BF85, 0x7B36, 0x11D2, 0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60)
@@ -34,13 +29,13 @@ constexpr LONG kControlChildRemoved = 1039;
 constexpr UINT kMessageSetParametersFailed = 5029;
 constexpr wchar_t kTextSetParametersFailed[] = L"SetParameters for the new DeviceDTM failed!";
 
-// A value's text in an audit entry is cut to this many characters.
-constexpr size_t kAuditValueChars = 260;
-
 constexpr wchar_t kChildDocumentPath[] = L"/FDT";
 constexpr wchar_t kProtocolDocumentPath[] = L"FDT";
 constexpr wchar_t kTagXPath[] = L"FDT/DtmDevice/@fdt:tag";
 constexpr wchar_t kAddressXPath[] = L"FDT/DtmDevice/BusInformation/SlaveAddress/@slaveAddress";
+// Where SetDeviceDtmInfo writes the address when the document has no
+// SlaveAddress; read as the second form.
+constexpr wchar_t kBusAddressXPath[] = L"FDT/DtmDevice/BusInformation/MasterSlaveBus/@busAddress";
 constexpr wchar_t kDeviceXPath[] = L"FDT/DtmDevice";
 constexpr wchar_t kBusInformationXPath[] = L"FDT/DtmDevice/BusInformation";
 constexpr wchar_t kMasterSlaveBusXPath[] = L"FDT/DtmDevice/BusInformation/MasterSlaveBus";
@@ -131,14 +126,6 @@ HRESULT AddAttribute(IXMLDOMDocument* doc, const wchar_t* elementXPath, const wc
 
 bool Exists(IXMLDOMNode* doc, const wchar_t* xpath) { return XmlNodeExists(doc, xpath) == 1; }
 
-bool ParseGuid(const wchar_t* text, GUID* out) {
-  if (!text) return false;
-  std::wstring s(text);
-  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), out) == RPC_S_OK;
-}
-
 }  // namespace
 
 // ---- helpers ---------------------------------------------------------------
@@ -148,12 +135,6 @@ HRESULT CHART_Channel::Topology(com::ComPtr<IFrameTopology>& out) {
   out = nullptr;
   if (!frame || FAILED(out.queryFrom(frame)) || !out) return E_NOINTERFACE;
   return S_OK;
-}
-
-HRESULT CHART_Channel::OwnerDtmState(long* state) {
-  com::ComPtr<IevFdtBaseDTM> base;
-  if (FAILED(Owner(base)) || !base) return E_NOINTERFACE;
-  return base->GetDtmState(state);
 }
 
 std::wstring CHART_Channel::ChannelPathText() const {
@@ -166,7 +147,7 @@ HRESULT CHART_Channel::LoadChildDocument(BSTR xml, IXMLDOMDocument2** doc) {
   if (!xml || !doc) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  HRESULT hr = xml_.LoadXMLDocument(xml, loaded.put(), &ok);
+  HRESULT hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
   if (FAILED(hr)) return hr;
   if (!ok || !loaded) return E_FAIL;
   PrepareRequestDocument(loaded.get());
@@ -215,8 +196,10 @@ HRESULT CHART_Channel::ReadChildDtmInfo(const wchar_t* systemTag, std::wstring* 
     *dtmTag = Text(tag.get());
     if (tagRead) *tagRead = true;
   }
+  // The address in either of the forms SetDeviceDtmInfo writes.
   ULONG number = 0;
   HRESULT addressRead = XmlHandlerCore::ReadNumericAttribute(&number, doc.get(), kAddressXPath);
+  if (addressRead == E_FAIL) addressRead = XmlHandlerCore::ReadNumericAttribute(&number, doc.get(), kBusAddressXPath);
   if (SUCCEEDED(addressRead) && number > 0xFF) addressRead = DISP_E_OVERFLOW;
   if (SUCCEEDED(addressRead)) *address = static_cast<uint8_t>(number);
   return FAILED(tagResult) ? tagResult : addressRead;
@@ -249,7 +232,7 @@ HRESULT CHART_Channel::SupportsDeviceTypeProtocol(IUnknown* deviceDtm, bool* sup
     com::Bstr id;
     if (FAILED(XmlGetNodeText(category.get(), L"@busCategory", id.put()))) return E_FAIL;
     GUID protocol;
-    if (!ParseGuid(id.c_str(), &protocol)) return E_FAIL;
+    if (!ParseGuidText(id.c_str(), &protocol)) return E_FAIL;
     if (IsSupportedProtocol(protocol)) {
       *supported = true;
       return S_OK;
@@ -515,37 +498,6 @@ STDMETHODIMP CHART_Channel::UpdateChildList() {
     children_.ReplaceTable(table);
     MarkModified(true);
     return S_OK;
-  });
-}
-
-// ---- channel parameter audit --------------------------------------------------
-
-HRESULT CHART_Channel::OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
-                                         const wchar_t* descriptor) {
-  return AuditParameterChange(name, oldValue, newValue, descriptor);
-}
-
-// The audit trail escapes every text it places in its document, so the
-// texts go to it as they are.
-HRESULT CHART_Channel::AuditParameterChange(const wchar_t* name, const VARIANT& oldValue,
-                                            const VARIANT& newValue, const wchar_t* eventText) {
-  if (!name || !*name || V_VT(&oldValue) != V_VT(&newValue)) return S_FALSE;
-  com::ComPtr<IevFdtAuditTrail> trail;
-  if (FAILED(Owner(trail)) || !trail) return S_FALSE;
-  return com::guard([&]() -> HRESULT {
-    com::Bstr typeName;
-    typeName.attach(VarTypeToStringEx(V_VT(&newValue)));
-    if (!typeName.get()) return E_OUTOFMEMORY;
-    com::Bstr label;
-    HRESULT hr = FormatBstr(label.put(), L"%s (%s)", name, typeName.c_str());
-    if (FAILED(hr)) return hr;
-    com::Bstr oldText, newText;
-    if (FAILED(hr = AuditValueText(oldValue, oldText.put()))) return hr;
-    if (FAILED(hr = AuditValueText(newValue, newText.put()))) return hr;
-    if (oldText.length() > kAuditValueChars) oldText.assign(oldText.c_str(), kAuditValueChars);
-    if (newText.length() > kAuditValueChars) newText.assign(newText.c_str(), kAuditValueChars);
-    com::Bstr event(eventText ? eventText : L"");
-    return trail->WriteVariableEvent(event.get(), label.get(), oldText.get(), newText.get());
   });
 }
 

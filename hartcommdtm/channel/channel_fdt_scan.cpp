@@ -60,7 +60,7 @@ STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, BSTR request, VARIANT_BOO
   return com::guard([&]() -> HRESULT {
     if (!invokeId) return S_FALSE;
     long state = 0;
-    if (FAILED(OwnerState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
+    if (FAILED(OwnerDtmState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
     // Without a worker the request would never run and its id never leave.
     if (!workerStarted_ || !threadId_) return S_FALSE;
     com::ComPtr<IXMLDOMDocument2> doc;
@@ -91,7 +91,7 @@ STDMETHODIMP CHART_Channel::CancelAction(BSTR invokeId, VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
     if (!invokeId) return S_FALSE;
     long state = 0;
-    if (FAILED(OwnerState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
+    if (FAILED(OwnerDtmState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
     if (!scanCancels_.Cancel(invokeId)) return S_FALSE;
     *result = VARIANT_TRUE;
     return S_OK;

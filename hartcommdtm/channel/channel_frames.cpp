@@ -41,6 +41,7 @@ HRESULT CHART_Channel::SendFrame(const std::vector<uint8_t>& frame, uint8_t prea
   ::ResetEvent(responseEvent_.get());
   ::ResetEvent(statusByteEvent_.get());
   ::ResetEvent(receiveFailedEvent_.get());
+  sentFrame_ = frame;
   const uint8_t status =
       binding_.Send(deviceNumber_, preambles, static_cast<uint8_t>(frame.size()), frame.data());
   if (status == 0) return S_OK;
@@ -62,22 +63,32 @@ HRESULT CHART_Channel::SendLongFrame(uint8_t command, const hart::LongAddress& a
   return SendFrame(hart::BuildLongRequest(Masked(address), primaryMaster_, command, data, count), preambles);
 }
 
+// Waits for the answer to the frame sent last. A frame that is not its
+// answer (a late answer to an earlier request, which the device sent after
+// that request had timed out, or another device's) is passed over and the
+// wait goes on, within the same time-out.
 HRESULT CHART_Channel::ReceiveResponse(uint8_t* length, uint8_t* buffer) {
   if (!length || !buffer) return E_INVALIDARG;
   const DWORD timeout = primaryMaster_ ? (retryCount_ + 1u) * perTryMs_ + 3500u : 900000u;
+  const ULONGLONG deadline = ::GetTickCount64() + timeout;
   HANDLE events[3] = {responseEvent_.get(), statusByteEvent_.get(), receiveFailedEvent_.get()};
-  const DWORD which = ::WaitForMultipleObjects(3, events, FALSE, timeout);
-  if (which != WAIT_OBJECT_0) {
-    *length = 0;
-    return E_FAIL;
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    const DWORD which = ::WaitForMultipleObjects(3, events, FALSE, left);
+    if (which != WAIT_OBJECT_0) {
+      *length = 0;
+      return E_FAIL;
+    }
+    win32::CsLock hold(receiveLock_);
+    const uint8_t stored = receivedLength_;
+    if (!hart::IsAnswerTo(sentFrame_.data(), sentFrame_.size(), receiveBuffer_, stored)) continue;
+    const uint8_t copied = stored < *length ? stored : *length;
+    std::memcpy(buffer, receiveBuffer_, copied);
+    const bool truncated = stored > *length;
+    *length = stored;
+    return truncated ? S_FALSE : S_OK;
   }
-  win32::CsLock hold(receiveLock_);
-  const uint8_t stored = receivedLength_;
-  const uint8_t copied = stored < *length ? stored : *length;
-  std::memcpy(buffer, receiveBuffer_, copied);
-  const bool truncated = stored > *length;
-  *length = stored;
-  return truncated ? S_FALSE : S_OK;
 }
 
 HRESULT CHART_Channel::ChannelError(BSTR* answer, int index, UINT messageId, HRESULT code) {
@@ -182,9 +193,10 @@ HRESULT CHART_Channel::OnBurstFrame(const VARIANT& value) {
     return E_INVALIDARG;
   const auto* frame = static_cast<const uint8_t*>(value.parray->pvData);
   const size_t length = value.parray->rgsabound[0].cElements;
-  if ((frame[0] & 0x81) != 0x81) return E_UNEXPECTED;
-  const hart::LongAddress address =
-      Masked({frame[1], frame[2], frame[3], frame[4], frame[5]});
+  // Only a burst frame with a long address (delimiter 0x81) is routed to
+  // subscribers; any other delimiter with the bits 0x81 is no burst frame.
+  hart::LongAddress address{};
+  if (!hart::ReadBurstAddress(frame, length, &address)) return E_UNEXPECTED;
   {
     win32::CsLock hold(receiveLock_);
     lastBurstAddress_ = address;
@@ -304,9 +316,7 @@ HRESULT CHART_Channel::PollAddress(uint8_t pollingAddress, HartDeviceEntry* out,
   if (FAILED(sent)) return E_FAIL;
   uint8_t frame[kReceiveCapacity];
   uint8_t length = kReceiveCapacity;
-  if (FAILED(ReceiveResponse(&length, frame)) || length < kShortCommand0AnswerMin || frame[0] != 0x06 ||
-      (frame[1] & hart::kAddressMask) != pollingAddress)
-    return E_FAIL;
+  if (FAILED(ReceiveResponse(&length, frame)) || length < kShortCommand0AnswerMin) return E_FAIL;
   Command0Answer identity;
   if (!ReadCommand0Answer(frame, length, false, &identity)) return E_FAIL;
   // Addresses 16 to 63 belong to devices of revision 6 and higher.

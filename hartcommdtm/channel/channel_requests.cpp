@@ -2,7 +2,6 @@
 // the supported protocols, IFdtChannel, the found-device table's interface
 // and the channel's texts.
 #include <comcat.h>
-#include <rpc.h>
 
 #include <cstdio>
 #include <memory>
@@ -17,32 +16,13 @@
 
 namespace hartdtm {
 
-namespace {
-
-// A UUID in text form, with or without braces.
-bool ParseUuid(const wchar_t* text, UUID* out) {
-  if (!text) return false;
-  std::wstring s(text);
-  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), out) == RPC_S_OK;
-}
-
-HRESULT DtmState(IUnknown* owner, long* state) {
-  com::ComPtr<IevFdtBaseDTM> base;
-  if (!owner || FAILED(base.queryFrom(owner)) || !base) return E_NOINTERFACE;
-  return base->GetDtmState(state);
-}
-
-}  // namespace
-
 // ---- IFdtCommunication ----------------------------------------------------------
 
 HRESULT CHART_Channel::LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc) {
   if (!xml) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  HRESULT hr = xml_.LoadXMLDocument(xml, loaded.put(), &ok);
+  HRESULT hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
   if (FAILED(hr)) return hr;
   if (!ok || !loaded) return E_FAIL;
   PrepareRequestDocument(loaded.get());
@@ -55,10 +35,10 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
   if (result) *result = VARIANT_FALSE;
   if (!callback || !invokeId || !protocolId || !fieldbusFrame || !result) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
-    if (!workerStarted_) return S_OK;
+    if (!workerStarted_ || RefusesRequests()) return S_OK;
     UUID uuid;
-    if (!ParseUuid(invokeId, &uuid)) return S_OK;
-    if (!ParseUuid(protocolId, &uuid) || !IsSupportedProtocol(uuid)) return S_OK;
+    if (!ParseGuidText(invokeId, &uuid)) return S_OK;
+    if (!ParseGuidText(protocolId, &uuid) || !IsSupportedProtocol(uuid)) return S_OK;
     com::ComPtr<IXMLDOMDocument2> doc;
     if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
 
@@ -77,15 +57,22 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
   });
 }
 
+// After an unplug, a driver error or an abort of all connections the worker
+// executes no request until the adapter is opened again. A request taken
+// then would never be answered, so the entry points refuse it as they
+// refuse any request they cannot queue (a false result). Topology scans do
+// not fall under this and run.
+bool CHART_Channel::RefusesRequests() const { return State() == kChannelRefusing; }
+
 template <class Record>
 HRESULT CHART_Channel::PostConnectionRequest(RequestType type, BSTR invokeId, BSTR fieldbusFrame,
                                              VARIANT_BOOL* result) {
   if (result) *result = VARIANT_FALSE;
   if (!invokeId || !fieldbusFrame || !result) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
-    if (!workerStarted_) return S_OK;
+    if (!workerStarted_ || RefusesRequests()) return S_OK;
     UUID uuid;
-    if (!ParseUuid(invokeId, &uuid)) return S_OK;
+    if (!ParseGuidText(invokeId, &uuid)) return S_OK;
     com::ComPtr<IXMLDOMDocument2> doc;
     if (FAILED(LoadRequestDocument(fieldbusFrame, doc.put()))) return S_OK;
     std::unique_ptr<Record> record(new Record);
@@ -147,7 +134,7 @@ STDMETHODIMP CHART_Channel::SequenceBegin(BSTR fieldbusFrame, VARIANT_BOOL* resu
   if (!result) return E_POINTER;
   *result = VARIANT_FALSE;
   long state = 0;
-  if (FAILED(DtmState(owner_, &state))) return S_FALSE;
+  if (FAILED(OwnerDtmState(&state))) return S_FALSE;
   return (state >= 9 && state <= 12) ? S_OK : S_FALSE;
 }
 
@@ -159,7 +146,7 @@ STDMETHODIMP CHART_Channel::SequenceEnd(BSTR fieldbusFrame, VARIANT_BOOL* result
   if (!fieldbusFrame) return S_FALSE;
   if (!result) return E_POINTER;
   long state = 0;
-  if (FAILED(DtmState(owner_, &state)) || state < 9 || state > 12) return S_FALSE;
+  if (FAILED(OwnerDtmState(&state)) || state < 9 || state > 12) return S_FALSE;
   *result = VARIANT_FALSE;
   return S_OK;
 }
@@ -177,7 +164,7 @@ bool CHART_Channel::IsSupportedProtocol(const GUID& protocol) const {
 STDMETHODIMP CHART_Channel::GetSupportedProtocols(BSTR* protocols) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state)) || state < 8 || state > 12) return S_FALSE;
+    if (FAILED(OwnerDtmState(&state)) || state < 8 || state > 12) return S_FALSE;
     if (!protocols) return E_POINTER;
     *protocols = nullptr;
     wchar_t* idText = nullptr;
@@ -215,24 +202,41 @@ STDMETHODIMP CHART_Channel::GetSupportedProtocols(BSTR* protocols) {
 
 void CHART_Channel::ExecuteRequest(RequestType type, baseRequestInfo* record) {
   if (!record) return;
-  CHART_ChanConn* connection = record->connection.get();
+  // A topology scan runs in the refusing state too.
+  if (type == kRequestScan) {
+    ExecuteTopologyScan(*record);
+    return;
+  }
+  RunRequest(type, *record);
+  // A connection that is not open now (closed by this request, or never
+  // opened) gives back the worker's proxy of its callback on the worker,
+  // whoever lets the connection go last.
+  ForgetClosedConnection(record->connection.get());
+}
+
+void CHART_Channel::RunRequest(RequestType type, baseRequestInfo& record) {
+  CHART_ChanConn* connection = record.connection.get();
   if (connection && FAILED(connection->UnmarshalCallback())) return;
-  com::Bstr invokeId(record->invokeId);
-  // An aborted connection's pending requests are dropped without an answer.
+  com::Bstr invokeId(record.invokeId);
+  // An aborted connection's pending requests are dropped without an answer;
+  // so are those of a connection the worker has closed meanwhile (a
+  // transaction queued behind its disconnect): nobody waits for them.
   if (connection && connection->State() == kConnectionAborted && type != kRequestAbort) return;
+  if (connection && type != kRequestConnect && connections_.IndexOfConnection(connection->Reference()) < 0)
+    return;
   if (State() == kChannelRefusing) return;
 
   com::Bstr answer;
   HRESULT hr = E_FAIL;
   switch (type) {
     case kRequestConnect:
-      hr = ExecuteConnect(static_cast<HARTConnectRequestInfo&>(*record), answer.put());
+      hr = ExecuteConnect(static_cast<HARTConnectRequestInfo&>(record), answer.put());
       break;
     case kRequestDisconnect:
-      hr = ExecuteDisconnect(static_cast<HARTDisconnectRequestInfo&>(*record), answer.put());
+      hr = ExecuteDisconnect(static_cast<HARTDisconnectRequestInfo&>(record), answer.put());
       break;
     case kRequestTransaction: {
-      auto& request = static_cast<HARTTransactRequestInfo&>(*record);
+      auto& request = static_cast<HARTTransactRequestInfo&>(record);
       if (!connection) return;
       if (request.kind == kDataExchange) hr = ExecuteTransaction(request, *connection, answer.put());
       else if (request.kind == kSubscribe) hr = Subscribe(request, *connection, answer.put());
@@ -240,11 +244,8 @@ void CHART_Channel::ExecuteRequest(RequestType type, baseRequestInfo* record) {
       break;
     }
     case kRequestAbort:
-      hr = ExecuteAbort(*record);
+      hr = ExecuteAbort(record);
       break;
-    case kRequestScan:
-      ExecuteTopologyScan(*record);
-      return;
     default:
       return;
   }
@@ -367,7 +368,7 @@ void CHART_Channel::DropSubscription(const CHART_ChanConn* connection) {
 STDMETHODIMP CHART_Channel::GetChannelPath(BSTR* path) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
+    if (FAILED(OwnerDtmState(&state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!path) return E_INVALIDARG;
     std::wstring text = ownerSystemTag_.c_str();
@@ -380,7 +381,7 @@ STDMETHODIMP CHART_Channel::GetChannelPath(BSTR* path) {
 STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
+    if (FAILED(OwnerDtmState(&state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!document) return E_INVALIDARG;
     if (channelParameterDocument_.empty()) {
@@ -407,7 +408,7 @@ STDMETHODIMP CHART_Channel::GetChannelParameters(BSTR, BSTR, BSTR* document) {
 STDMETHODIMP CHART_Channel::SetChannelParameters(BSTR, BSTR, BSTR document, VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
     long state = 0;
-    if (FAILED(DtmState(owner_, &state))) return E_FAIL;
+    if (FAILED(OwnerDtmState(&state))) return E_FAIL;
     if (state < 7 || state > 12) return S_FALSE;
     if (!result) return E_INVALIDARG;
     *result = VARIANT_FALSE;

@@ -5,8 +5,6 @@
 // Every scan and the address change run on the worker, one at a time with
 // the channel's requests, so no two of them ever share the adapter. The
 // apartment only checks, posts and waits (pumping its messages).
-#include <rpc.h>
-
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,13 +15,17 @@
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/values/frame_events.h"
+#include "toolkit/values/message_wait.h"
 
 namespace hartdtm {
 
 namespace {
 
 constexpr uint8_t kReceiveCapacity = 255;
-constexpr ULONG kEventChangeAddress = 10101;  // the channel's own: VT_UNKNOWN job
+
+// Answered by an address-change job alone, with the job itself: the worker
+// takes nothing else for one. {6B0F7E2A-5C1D-4E89-9A43-2D7B1C0E5F61}
+const IID kAddressChangeJobId = {0x6B0F7E2A, 0x5C1D, 0x4E89, {0x9A, 0x43, 0x2D, 0x7B, 0x1C, 0x0E, 0x5F, 0x61}};
 
 // Result codes of ChangeAddress, compared by value by the controls.
 constexpr HRESULT kAddressTargetTaken = static_cast<HRESULT>(0xD0120001);
@@ -35,41 +37,6 @@ constexpr HRESULT kAddressDeviceInUse = static_cast<HRESULT>(0xD0120005);
 const wchar_t kScanDisplayKey[] = L"IDS_ScanDisplayString";
 constexpr UINT kScanDisplayStringId = 101;
 const wchar_t kScanDisplayFallback[] = L"Scanning...";
-
-bool IsUuidText(const wchar_t* text) {
-  if (!text) return false;
-  std::wstring s(text);
-  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  UUID uuid;
-  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), &uuid) == RPC_S_OK;
-}
-
-// Waits for `done` while serving the thread's messages; also ends when
-// `worker` (the worker thread) has ended. True when `done` was set.
-bool PumpedWait(HANDLE done, HANDLE worker) {
-  HANDLE handles[2] = {done, worker};
-  bool pump = true;
-  for (;;) {
-    const DWORD which = pump ? ::MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_ALLINPUT,
-                                                             MWMO_INPUTAVAILABLE)
-                             : ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    if (which == WAIT_OBJECT_0) return true;
-    if (which != WAIT_OBJECT_0 + 2) return ::WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        // Kept for the thread's own loop; no more pumping here.
-        ::PostQuitMessage(static_cast<int>(msg.wParam));
-        pump = false;
-        break;
-      }
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-      if (::WaitForSingleObject(done, 0) == WAIT_OBJECT_0) return true;
-    }
-  }
-}
 
 }  // namespace
 
@@ -85,10 +52,19 @@ class CHART_Channel::AddressChangeJob final : public IUnknown {
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown)) return E_NOINTERFACE;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, kAddressChangeJobId)) return E_NOINTERFACE;
     *out = static_cast<IUnknown*>(this);
     AddRef();
     return S_OK;
+  }
+  // The job an event value carries; null for anything else.
+  static com::ComPtr<AddressChangeJob> From(const VARIANT& value) {
+    com::ComPtr<AddressChangeJob> job;
+    if (value.vt != VT_UNKNOWN || !value.punkVal) return job;
+    IUnknown* found = nullptr;
+    if (SUCCEEDED(value.punkVal->QueryInterface(kAddressChangeJobId, reinterpret_cast<void**>(&found))) && found)
+      job.attach(static_cast<AddressChangeJob*>(found));
+    return job;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
   STDMETHODIMP_(ULONG) Release() override {
@@ -213,7 +189,12 @@ STDMETHODIMP CHART_Channel::ChangeAddress(unsigned char byFromAddress, unsigned 
     com::Variant value(static_cast<IUnknown*>(job));
     hr = PostEvent(kEventChangeAddress, value.value());
     if (FAILED(hr)) return hr;
-    if (!PumpedWait(job->done_.get(), workerHandle.get())) return kAddressFrameFailed;
+    // Messages are served all through the wait, also after a WM_QUIT (kept
+    // for the thread's own loop): the worker calls into this apartment while
+    // it changes the address.
+    const HANDLE handles[2] = {job->done_.get(), workerHandle.get()};
+    const int which = WaitAnyWithMessageLoop(2, handles);
+    if (which != 1 && ::WaitForSingleObject(job->done_.get(), 0) != WAIT_OBJECT_0) return kAddressFrameFailed;
     return job->result_;
   });
 }
@@ -240,14 +221,18 @@ HRESULT CHART_Channel::OnScanEvent(ULONG id, VARIANT& value) {
     case CHANNEL_EVENT_SCAN_REQUEST:
       return ExecuteScan(value);
     case kEventChangeAddress: {
-      if (value.vt != VT_UNKNOWN || !value.punkVal) return E_INVALIDARG;
-      auto* job = static_cast<AddressChangeJob*>(value.punkVal);
+      const com::ComPtr<AddressChangeJob> job = AddressChangeJob::From(value);
+      if (!job) return E_INVALIDARG;
       job->Finish(ChangeAddressOnWorker(job->from_, job->to_));
       return S_OK;
     }
     default:
       return S_FALSE;
   }
+}
+
+void CHART_Channel::DropAddressChange(const VARIANT& value) {
+  if (const com::ComPtr<AddressChangeJob> job = AddressChangeJob::From(value)) job->Finish(kAddressFrameFailed);
 }
 
 // ---- progress and scan state ----------------------------------------------------------
@@ -268,12 +253,6 @@ void CHART_Channel::GetScanDisplayString() {
     scanDisplayText_ = text.c_str();
   else
     scanDisplayText_ = kScanDisplayFallback;
-}
-
-HRESULT CHART_Channel::OwnerState(long* state) {
-  com::ComPtr<IevFdtBaseDTM> base;
-  if (!owner_ || FAILED(base.queryFrom(owner_)) || !base) return E_NOINTERFACE;
-  return base->GetDtmState(state);
 }
 
 // ---- device-list and topology scan (worker) -----------------------------------------
@@ -304,8 +283,12 @@ STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, VARIANT_BOOL* result) {
   return com::guard([&]() -> HRESULT {
     if (!invokeId) return S_FALSE;
     long state = 0;
-    if (FAILED(OwnerState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
-    if (!IsUuidText(invokeId) || !workerStarted_) return S_FALSE;
+    if (FAILED(OwnerDtmState(&state)) || (state != 9 && state != 10 && state != 12)) return S_FALSE;
+    GUID id;
+    if (!ParseGuidText(invokeId, &id)) return S_FALSE;
+    // Before the DTM is online (communication set) the worker is not running
+    // yet: the scan starts it, as going online would.
+    if (!workerStarted_ && StartWorker() != S_OK) return S_FALSE;
     auto* record = new (std::nothrow) baseRequestInfo;
     if (!record) return S_FALSE;
     std::unique_ptr<baseRequestInfo> owned(record);

@@ -10,8 +10,8 @@
 #include "com/Guard.h"
 #include "com/ObjectLink.h"
 #include "com/Variant.h"
+#include "dtm/dtm_parameters.h"
 #include "shared/status_codes.h"
-#include "toolkit/params/param_rows.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
@@ -72,11 +72,12 @@ HRESULT CHART_Channel::finalConstruct() {
   // channel's own parameter is no parameter of the DTM's device.
   ParamOptions().holdNoticeDuringRelations = false;
   ParamOptions().storeToDeviceOnline = false;
-  // The channel's one parameter: its name, which is the channel's tag.
-  return ParamRow::Text(kParChannelName, L"FSK Mavix - HART Channel", L"FSK Mavix - HART Channel",
-                        L"FSK Mavix - HART Channel", 0)
-      .Kind(1)
-      .AddTo(this);
+  // The channel's one parameter: its name, which is the channel's tag; a
+  // text row of the channel like the DTM's own (persisted, no limits).
+  constexpr ParameterAttributes kChannelRow = {1, 0x71, 2, 0};
+  return DeclareTextParameter(static_cast<IevFdtParameterStore*>(this), kParChannelName,
+                              "FSK Mavix - HART Channel", VT_BSTR, "", "", "FSK Mavix - HART Channel",
+                              "FSK Mavix - HART Channel", kChannelRow);
 }
 
 void CHART_Channel::finalRelease() {
@@ -97,6 +98,15 @@ void CHART_Channel::UseLibraryName(const wchar_t* name) { binding_.SetLibraryNam
 const wchar_t* const* CHART_Channel::XmlSchemaFiles() { return kChannelSchemaFiles; }
 
 void CHART_Channel::ReportXmlMessage(const char* text) { ::OutputDebugStringA(text); }
+
+XmlHandlerCore& CHART_Channel::Xml() {
+  if (!OnWorkerThread()) return xml_;
+  if (!workerXml_) {
+    workerXml_.reset(new CevFDTXMLHandlerImpl<CHART_Channel>(*this));
+    if (!workerSchemaFolder_.empty()) workerXml_->InitializeSchemaCache(workerSchemaFolder_.c_str());
+  }
+  return *workerXml_;
+}
 
 com::ComPtr<IUnknown> CHART_Channel::GetCommDtmInterface() {
   if (OnWorkerThread()) return com::resolveObjectLink(workerOwnerLink_.get());
@@ -268,6 +278,9 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
     HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
     if (FAILED(hr)) return hr;
     const ULONG number = id.get()->ulVal;
+    // The address-change job is the channel's own and carries a pointer the
+    // worker uses as it is: never taken from a caller.
+    if (number == kEventChangeAddress) return E_INVALIDARG;
     if (number == kEventOwnerUnknown) {
       // Answers into the caller's VARIANT: only a call on the caller's own
       // thread can do that.
@@ -352,17 +365,17 @@ HRESULT CHART_Channel::StartThread() {
     return E_FAIL;
   }
 
-  // The worker's own copies of the owner's link and of the frame.
-  ownerLinkStream_ = nullptr;
-  frameStream_ = nullptr;
+  // The worker's own copies of the owner's link and of the frame, and the
+  // schema folder for its XML handler.
+  ownerLinkStream_.reset();
+  frameStream_.reset();
   if (owner_ && !ownerLink_ && FAILED(com::createObjectLink(owner_, ownerLink_))) {
     StopThread();
     return E_OUTOFMEMORY;
   }
-  if (ownerLink_) ::CoMarshalInterThreadInterfaceInStream(IID_IDispatch, ownerLink_.get(), ownerLinkStream_.put());
+  if (ownerLink_) ownerLinkStream_.marshal(IID_IDispatch, ownerLink_.get());
   if (frame_) {
-    HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(__uuidof(IFrameContainer), frame_.get(),
-                                                         frameStream_.put());
+    HRESULT hr = frameStream_.marshal(__uuidof(IFrameContainer), frame_.get());
     if (FAILED(hr)) {
       StopThread();
       return hr;
@@ -372,6 +385,7 @@ HRESULT CHART_Channel::StartThread() {
     // Only an FDT 1.2.1 frame has a scan-result sink (and scans).
     if (FrameFdtVersion() >= 1) frame_events::OfferSink(frame_.get(), DIID_IFrameScanEvents, scanEventsEntry_);
   }
+  workerSchemaFolder_ = xml_.SchemaFolder();
   attachDoneEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   bool done = false;
   if (attachDoneEvent_ && ::PostThreadMessageW(threadId_, TM_ATTACH, 0, 0)) {
@@ -385,12 +399,21 @@ HRESULT CHART_Channel::StartThread() {
 
 void CHART_Channel::StopThread() {
   if (!thread_) return;
-  if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread_.get());
+  // The wait serves this apartment's messages, and one of them may stop the
+  // worker too: each stop waits on a handle of its own, and the one that
+  // sees the thread end first closes the channel's.
+  HANDLE own = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
+    own = nullptr;
+  win32::UniqueHandle duplicate(own);
+  const HANDLE thread = own ? own : thread_.get();
+  if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread);
+  if (!thread_ || (own && ::WaitForSingleObject(own, 0) != WAIT_OBJECT_0)) return;
   thread_.reset();
   threadId_ = 0;
-  // Streams and entries the worker never took, or took already.
-  ownerLinkStream_ = nullptr;
-  frameStream_ = nullptr;
+  // What the worker never took goes back to its owners.
+  ownerLinkStream_.reset();
+  frameStream_.reset();
   frameEventsEntry_.revoke();
   scanEventsEntry_.revoke();
 }
@@ -422,6 +445,26 @@ DWORD WINAPI CHART_Channel::ThreadProc(void* self) {
 void CHART_Channel::RunMessageLoop() {
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // Whatever a message's handling raises ends with that message: the
+    // worker goes on with the next.
+    com::guard([&]() -> HRESULT {
+      HandleWorkerMessage(msg);
+      return S_OK;
+    });
+  }
+  // Records still queued are freed, not leaked; a handle posted for the
+  // worker to own is closed.
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    com::guard([&]() -> HRESULT {
+      DropWorkerMessage(msg);
+      return S_OK;
+    });
+  }
+  if (State() != kChannelDetached) HandleDetach();
+  DropWorkerInterfaces();
+}
+
+void CHART_Channel::HandleWorkerMessage(const MSG& msg) {
     switch (msg.message) {
       case TM_EXECUTE_REQUEST: {
         std::unique_ptr<baseRequestInfo> record(reinterpret_cast<baseRequestInfo*>(msg.lParam));
@@ -445,34 +488,27 @@ void CHART_Channel::RunMessageLoop() {
         ::DispatchMessageW(&msg);
         break;
     }
+}
+
+void CHART_Channel::DropWorkerMessage(const MSG& msg) {
+  if (msg.message == TM_EXECUTE_REQUEST) {
+    delete reinterpret_cast<baseRequestInfo*>(msg.lParam);
+  } else if (msg.message == TM_DEFERRED_CALL) {
+    std::unique_ptr<ChannelEventRecord> record(reinterpret_cast<ChannelEventRecord*>(msg.lParam));
+    // A channel scan that will never run leaves no invoke id behind; an
+    // address change that will never run is answered.
+    if (record && record->id == CHANNEL_EVENT_SCAN_REQUEST) DropScanRequest(*record->value.get());
+    if (record && record->id == kEventChangeAddress) DropAddressChange(*record->value.get());
+    if (record && record->id == kEventAbortAll && record->value.get()->vt == VT_UI4 &&
+        record->value.get()->ulVal)
+      ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(record->value.get()->ulVal)));
   }
-  // Records still queued are freed, not leaked; a handle posted for the
-  // worker to own is closed.
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == TM_EXECUTE_REQUEST) {
-      delete reinterpret_cast<baseRequestInfo*>(msg.lParam);
-    } else if (msg.message == TM_DEFERRED_CALL) {
-      std::unique_ptr<ChannelEventRecord> record(reinterpret_cast<ChannelEventRecord*>(msg.lParam));
-      // A channel scan that will never run leaves no invoke id behind.
-      if (record && record->id == CHANNEL_EVENT_SCAN_REQUEST) DropScanRequest(*record->value.get());
-      if (record && record->id == kEventAbortAll && record->value.get()->vt == VT_UI4 &&
-          record->value.get()->ulVal)
-        ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(record->value.get()->ulVal)));
-    }
-  }
-  if (State() != kChannelDetached) HandleDetach();
-  DropWorkerInterfaces();
 }
 
 void CHART_Channel::HandleAttach() {
   attachSucceeded_ = false;
-  if (ownerLinkStream_) {
-    ::CoGetInterfaceAndReleaseStream(ownerLinkStream_.detach(), IID_IDispatch, workerOwnerLink_.putVoid());
-  }
-  if (frameStream_) {
-    ::CoGetInterfaceAndReleaseStream(frameStream_.detach(), __uuidof(IFrameContainer),
-                                     workerFrame_.putVoid());
-  }
+  if (ownerLinkStream_) ownerLinkStream_.unmarshal(workerOwnerLink_);
+  if (frameStream_) frameStream_.unmarshal(workerFrame_);
   if (frameEventsEntry_.cookie() && FAILED(frameEventsEntry_.take(workerFrameEvents_.putVoid())))
     workerFrameEvents_ = nullptr;
   if (scanEventsEntry_.cookie() && FAILED(scanEventsEntry_.take(workerScanEvents_.putVoid())))
@@ -506,6 +542,11 @@ void CHART_Channel::DropWorkerInterfaces() {
   workerFrameEvents_ = nullptr;
   workerScanEvents_ = nullptr;
   workerOwnerLink_ = nullptr;
+  workerXml_.reset();
+}
+
+void CHART_Channel::ForgetClosedConnection(CHART_ChanConn* connection) {
+  if (connection && connections_.IndexOfConnection(connection->Reference()) < 0) connection->DropWorkerCallback();
 }
 
 HRESULT CHART_Channel::OnWorkerAttach() {
@@ -536,6 +577,7 @@ void CHART_Channel::CloseAdapter() {
   binding_.StopMessageHandler(deviceNumber_);
   binding_.CloseDevice(deviceNumber_);
   adapterOpen_ = false;
+  adapterClaim_.Release();
 }
 
 HRESULT CHART_Channel::ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out) {
@@ -550,6 +592,12 @@ HRESULT CHART_Channel::ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out) {
   if (FAILED(hr)) return hr;
   if (value.type() != vt) return DISP_E_TYPEMISMATCH;
   return value.detachTo(out);
+}
+
+HRESULT CHART_Channel::OwnerDtmState(long* state) {
+  com::ComPtr<IevFdtBaseDTM> base;
+  if (FAILED(Owner(base)) || !base) return E_NOINTERFACE;
+  return base->GetDtmState(state);
 }
 
 HRESULT CHART_Channel::OpenDevice() {
@@ -568,8 +616,18 @@ HRESULT CHART_Channel::OpenDevice() {
 
   HRESULT result = S_OK;
   com::Bstr message;
+  // Another DTM's channel in this process has the device number open: the
+  // library would reopen that adapter under it, and the first close would
+  // close it for both. The second is refused with the library's "in use"
+  // message instead.
+  if (!adapterClaim_.Take(deviceNumber_)) {
+    ReportDriverError(shared::kStatusInUse, message.put());
+    ReportToFrame(message.c_str());
+    return E_FAIL;
+  }
   uint8_t status = binding_.DeviceInit(deviceNumber_, primaryMaster_ ? 1 : 0);
   if (status != 0) {
+    adapterClaim_.Release();
     ReportDriverError(status, message.put());
     result = E_FAIL;
   } else {
@@ -653,10 +711,12 @@ void CHART_Channel::OnReceive(uint8_t deviceNumber) {
       SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, length);
       if (!array) return;
       std::memcpy(array->pvData, frame, length);
-      if (length >= 6) {
-        // Kept here too: the burst-mode check waits on the worker for it.
+      // Kept here too: the burst-mode check waits on the worker for it. Only
+      // a burst frame tells whose burst it is.
+      hart::LongAddress address{};
+      if (hart::ReadBurstAddress(frame, length, &address)) {
         win32::CsLock hold(receiveLock_);
-        lastBurstAddress_ = {static_cast<uint8_t>(frame[1] & 0x3F), frame[2], frame[3], frame[4], frame[5]};
+        lastBurstAddress_ = address;
         lastBurstTime_ = CurrentVariantTime();
       }
       com::Variant value;
@@ -745,6 +805,7 @@ void CHART_Channel::RemoveConnectionOnWorker(const wchar_t* reference) {
   if (FAILED(connections_.FindConnection(reference, &connection))) return;
   DropSubscription(connection.get());
   connections_.RemoveConnection(reference);
+  connection->DropWorkerCallback();
 }
 
 void CHART_Channel::OnDriverError() {
@@ -760,6 +821,9 @@ void CHART_Channel::OnDriverError() {
 }
 
 void CHART_Channel::AbortAllConnections() {
+  // Refusing before the notices go out: a device DTM that answers its abort
+  // notice with a new request is refused at once, not taken and dropped.
+  ::InterlockedExchange(&channelState_, kChannelRefusing);
   for (const ConnRef& connection : connections_.Snapshot()) {
     com::ComPtr<IChildCommunicationEvents> callback = connection->Callback();
     if (!callback) continue;
@@ -768,7 +832,6 @@ void CHART_Channel::AbortAllConnections() {
     com::Variant value(connection->Reference());
     PostEvent(kEventRemoveConnection, value.value());
   }
-  ::InterlockedExchange(&channelState_, kChannelRefusing);
 }
 
 }  // namespace hartdtm

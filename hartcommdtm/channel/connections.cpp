@@ -30,11 +30,8 @@ void CHART_ChanConn::SetGivenCallback(IChildCommunicationEvents* callback) {
 HRESULT CHART_ChanConn::PrepareCallbackForWorker() {
   win32::CsLock hold(lock_);
   if (given_) {
-    com::ComPtr<IStream> stream;
-    HRESULT hr = ::CoMarshalInterThreadInterfaceInStream(__uuidof(IChildCommunicationEvents),
-                                                         given_.get(), stream.put());
+    HRESULT hr = stream_.marshal(__uuidof(IChildCommunicationEvents), given_.get());
     if (FAILED(hr)) return hr;
-    stream_ = std::move(stream);
     given_ = nullptr;
     return S_OK;
   }
@@ -42,15 +39,14 @@ HRESULT CHART_ChanConn::PrepareCallbackForWorker() {
 }
 
 HRESULT CHART_ChanConn::UnmarshalCallback() {
-  com::ComPtr<IStream> stream;
+  com::MarshalledInterface stream;
   {
     win32::CsLock hold(lock_);
     if (worker_ || !stream_) return S_OK;
     stream = std::move(stream_);
   }
   com::ComPtr<IChildCommunicationEvents> callback;
-  HRESULT hr = ::CoGetInterfaceAndReleaseStream(stream.detach(), __uuidof(IChildCommunicationEvents),
-                                                callback.putVoid());
+  HRESULT hr = stream.unmarshal(callback);
   if (FAILED(hr)) return hr;
   win32::CsLock hold(lock_);
   worker_ = std::move(callback);

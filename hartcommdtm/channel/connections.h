@@ -7,7 +7,12 @@
 //
 // Threads: connections are made and looked up on the apartment thread and
 // added, used and removed on the channel's worker; the manager and each
-// connection's callback fields take their own lock.
+// connection's callback fields take their own lock. The callback crosses to
+// the worker marshalled; the worker drops its proxy itself when it closes
+// the connection (DropWorkerCallback), so that a connection whose last
+// holder is on the apartment releases nothing of the worker's apartment, and
+// a marshalled callback the worker never took is given back when the
+// connection goes.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +22,7 @@
 
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
+#include "com/Marshalled.h"
 #include "fdt.h"
 #include "hart/frame.h"
 #include "win32/unique_handle.h"
@@ -86,7 +92,8 @@ class CHART_ChanConn {
   // The callback as the worker calls it (null before UnmarshalCallback);
   // the given one while it is still held (an abort before any request ran).
   com::ComPtr<IChildCommunicationEvents> Callback() const;
-  // Releases the worker's callback (on the worker, before its apartment ends).
+  // Releases the worker's callback (on the worker, when it closes the
+  // connection and before its apartment ends).
   void DropWorkerCallback();
 
   bool fdt121Peer = false;
@@ -111,7 +118,7 @@ class CHART_ChanConn {
   com::Bstr reference_;
   mutable win32::CriticalSection lock_;
   com::ComPtr<IChildCommunicationEvents> given_;
-  com::ComPtr<IStream> stream_;
+  com::MarshalledInterface stream_;
   com::ComPtr<IChildCommunicationEvents> worker_;
 };
 

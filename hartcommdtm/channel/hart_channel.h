@@ -22,6 +22,8 @@
 #include <msxml2.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "channel/child_table.h"
@@ -33,10 +35,12 @@
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
 #include "com/GlobalInterface.h"
+#include "com/Marshalled.h"
 #include "com/Object.h"
 #include "fdt.h"
 #include "hartcommdtm.h"
 #include "channel/channel_texts.h"
+#include "modem/adapter_claim.h"
 #include "modem/modem_binding.h"
 #include "toolkit.h"
 #include "toolkit/params/param_handler.h"
@@ -69,6 +73,9 @@ enum ChannelEventId : ULONG {
   kEventRemoveConnection = 9990,
   CHANNEL_EVENT_CHILDREN_CHANGED = 9991,
   kEventFrameVersion = 10006,
+  // The channel's own: an address change for the worker (VT_UNKNOWN job of
+  // ChangeAddress). Never taken from outside the channel.
+  kEventChangeAddress = 10101,
 };
 
 enum ChannelState : LONG {
@@ -211,6 +218,11 @@ class CHART_Channel : public com::ObjectRoot,
 
   // --- hooks of the toolkit parts ---
   static const wchar_t* const* XmlSchemaFiles();
+  // The XML handler of the calling thread: MSXML objects belong to the
+  // apartment that made them, so the worker loads its documents with a
+  // handler of its own (made on first use there, released with the
+  // worker's other interfaces).
+  XmlHandlerCore& Xml();
   void ReportXmlMessage(const char* text);
   // The owning DTM (the parameter handler's owner), held while used: the
   // apartment's pointer, or on the worker what the owner link answers; null
@@ -260,6 +272,10 @@ class CHART_Channel : public com::ObjectRoot,
   // --- worker thread (channel_worker.cpp) ---
   static DWORD WINAPI ThreadProc(void* self);
   void RunMessageLoop();
+  void HandleWorkerMessage(const MSG& msg);
+  // A message left in the queue when the loop ended: its record is freed
+  // and whoever waits for it is answered.
+  void DropWorkerMessage(const MSG& msg);
   HRESULT StartThread();
   void StopThread();
   HRESULT StopWorkerThread();
@@ -277,6 +293,9 @@ class CHART_Channel : public com::ObjectRoot,
   void AbortAllConnections();
   void RemoveConnectionOnWorker(const wchar_t* reference);
   void DropWorkerInterfaces();
+  // A connection the worker closed (or never opened) gives back the
+  // worker's proxy of its callback here, on the worker.
+  void ForgetClosedConnection(CHART_ChanConn* connection);
   // The owner went without stopping the worker: the worker is told to end,
   // and this channel keeps itself until it has (see OwnerGone).
   void LetWorkerEnd();
@@ -286,6 +305,8 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ReportToOwner(const wchar_t* text);
   HRESULT ReportToFrame(const wchar_t* text);
   HRESULT ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out);
+  // The owning DTM's state (IevFdtBaseDTM); E_NOINTERFACE without it.
+  HRESULT OwnerDtmState(long* state);
 
   // --- requests (channel_requests.cpp) ---
   HRESULT LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc);
@@ -296,7 +317,9 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT PostConnectionRequest(RequestType type, BSTR invokeId, BSTR fieldbusFrame,
                                 VARIANT_BOOL* result);
   bool IsSupportedProtocol(const GUID& protocol) const;
+  bool RefusesRequests() const;
   void ExecuteRequest(RequestType type, baseRequestInfo* record);
+  void RunRequest(RequestType type, baseRequestInfo& record);
   HRESULT ExecuteConnect(HARTConnectRequestInfo& request, BSTR* answer);
   HRESULT ExecuteDisconnect(HARTDisconnectRequestInfo& request, BSTR* answer);
   HRESULT ExecuteAbort(baseRequestInfo& request);
@@ -322,7 +345,7 @@ class CHART_Channel : public com::ObjectRoot,
                              size_t count);
   HRESULT ChannelError(BSTR* answer, int index, UINT messageId, HRESULT code);
 
-  // --- identification (channel_identify.cpp) ---
+  // --- identification (channel_frames.cpp) ---
   HRESULT IdentifyDevice(CHART_ChanConn& connection, HARTConnectRequestInfo& request);
   HRESULT StoreDeviceIdentity(uint8_t pollingAddress, const Command0Answer& identity, HartDeviceEntry* out);
   // What a scan does while a poll's request and its answer or time-out
@@ -350,12 +373,12 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ChangeAddressOnWorker(uint8_t from, uint8_t to);
   HRESULT ExecuteScan(const VARIANT& value);
   void DropScanRequest(const VARIANT& value);
+  void DropAddressChange(const VARIANT& value);
   HRESULT BuildScanAddressList(std::vector<uint8_t>* addresses, ScanIdentificationList* list,
                                const ScanRequestRecord& request);
   HRESULT GetScanRangeFromGui(uint8_t* start, uint8_t* end);
   HRESULT ScanAddresses(const ScanRequestRecord& request, const wchar_t* invokeId, IDispatch* scanEvents);
   HRESULT SendScanResult(IDispatch* scanEvents, const wchar_t* invokeId, const ScanIdentificationList& list);
-  HRESULT OwnerState(long* state);
 
   win32::UniqueHandle scanStopEvent_;  // manual reset: StopScan
   win32::UniqueHandle scanDoneEvent_;  // auto reset: a StartScan scan ended
@@ -374,8 +397,9 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT OnChildrenChanged();
   HRESULT MarkModified(bool modified);
   HRESULT TellControls(LONG property, const wchar_t* systemTag);
-  HRESULT OwnerDtmState(long* state);
   std::wstring ChannelPathText() const;
+
+  // --- channel parameter audit (channel_parameter_audit.cpp) ---
   HRESULT AuditParameterChange(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
                                const wchar_t* eventText);
   HRESULT OnParamAuditEntry(const wchar_t* name, const VARIANT& oldValue, const VARIANT& newValue,
@@ -398,7 +422,9 @@ class CHART_Channel : public com::ObjectRoot,
   // the code as "%08X".
   com::Bstr ErrorCodeText(HRESULT code);
 
-  CevFDTXMLHandlerImpl<CHART_Channel> xml_;
+  CevFDTXMLHandlerImpl<CHART_Channel> xml_;            // apartment
+  std::unique_ptr<CevFDTXMLHandlerImpl<CHART_Channel>> workerXml_;  // worker
+  std::wstring workerSchemaFolder_;  // the apartment's, for the worker's handler
 
   // Channel information.
   com::Bstr vendor_;
@@ -434,11 +460,13 @@ class CHART_Channel : public com::ObjectRoot,
   uint8_t retryCount_ = 50;
   DWORD perTryMs_ = 2000;
   bool adapterOpen_ = false;
+  AdapterClaim adapterClaim_;  // the device number, while the adapter is open
 
   // Receive buffer, shared with the library's message-handler thread.
   win32::CriticalSection receiveLock_;
   uint8_t receivedLength_ = 0;
   uint8_t receiveBuffer_[256] = {};
+  std::vector<uint8_t> sentFrame_;  // worker: the frame whose answer is awaited
   hart::LongAddress lastBurstAddress_{};
   double lastBurstTime_ = 0;  // automation date, local time; 0: none yet
 
@@ -458,8 +486,8 @@ class CHART_Channel : public com::ObjectRoot,
   DWORD threadId_ = 0;
   win32::UniqueHandle startedEvent_;
   win32::UniqueHandle attachDoneEvent_;
-  com::ComPtr<IStream> ownerLinkStream_;
-  com::ComPtr<IStream> frameStream_;
+  com::MarshalledInterface ownerLinkStream_;
+  com::MarshalledInterface frameStream_;
   // The frame's sinks, queried here by their own dispatch interfaces and
   // taken by the worker under the same ones (toolkit/values/frame_events.h):
   // IFrameDtmEvents, and IFrameScanEvents for a frame of FDT 1.2.1. Entered

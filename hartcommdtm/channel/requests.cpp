@@ -1,5 +1,9 @@
 #include "channel/requests.h"
 
+#include <rpc.h>
+
+#include <string>
+
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/xml/xml_dom.h"
@@ -31,6 +35,14 @@ HRESULT ReadByte(IXMLDOMNode* node, const wchar_t* xpath, uint8_t* out) {
 bool Exists(IXMLDOMNode* node, const wchar_t* xpath) { return XmlNodeExists(node, xpath) == 1; }
 
 }  // namespace
+
+bool ParseGuidText(const wchar_t* text, GUID* out) {
+  if (!text || !out) return false;
+  std::wstring s(text);
+  if (s.size() == 38 && s.front() == L'{' && s.back() == L'}') s = s.substr(1, 36);
+  if (s.size() != 36) return false;
+  return ::UuidFromStringW(reinterpret_cast<RPC_WSTR>(&s[0]), out) == RPC_S_OK;
+}
 
 HRESULT PrepareRequestDocument(IXMLDOMDocument2* doc) {
   if (!doc) return E_POINTER;

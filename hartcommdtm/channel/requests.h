@@ -63,6 +63,10 @@ struct HARTTransactRequestInfo : baseRequestInfo {
   HRESULT Initialize(const wchar_t* invoke, IXMLDOMNode* doc, const CevFDT_ConnectionMgr& connections);
 };
 
+// A GUID in text form, 36 characters with or without braces (invoke ids,
+// protocol and bus category ids).
+bool ParseGuidText(const wchar_t* text, GUID* out);
+
 // Selection namespaces of the request documents (the fdt prefix).
 HRESULT PrepareRequestDocument(IXMLDOMDocument2* doc);
 

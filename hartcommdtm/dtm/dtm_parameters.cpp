@@ -65,23 +65,31 @@ HRESULT DeclareTextParameter(IevFdtParameterStore* store, ULONG id, const char* 
                        .Build();
     info.vt = vt;
 
+    // Every text that does not convert marks the row with 0x08; a text row is
+    // never marked invalid (0x04), which is the numeric rows' range mark.
+    bool declared = true;
     com::Variant lo, hi;
-    bool limitsAsNumbers = vt == VT_BSTR || (vt & VT_ARRAY);
-    if (limitsAsNumbers) {
-      limitsAsNumbers = TextAs(lower, VT_UI4, &lo) && TextAs(upper, VT_UI4, &hi);
-    }
-    if (!limitsAsNumbers) {
-      bool converted = TextAs(lower, vt, &lo);
-      converted = TextAs(upper, vt, &hi) && converted;
-      if (vt == VT_BSTR || (vt & VT_ARRAY) || !converted) info.flags |= kParFlagInvalid;
+    const bool lengthLimits = vt == VT_BSTR || (vt & VT_ARRAY);
+    if (lengthLimits) {
+      const bool lowerRead = TextAs(lower, VT_UI4, &lo);
+      const bool upperRead = TextAs(upper, VT_UI4, &hi);
+      if (!lowerRead || !upperRead) {
+        // Not lengths: taken as values of the row's type, the mark stays.
+        declared = false;
+        TextAs(lower, vt, &lo);
+        TextAs(upper, vt, &hi);
+      }
+    } else {
+      TextAs(lower, vt, &lo);
+      TextAs(upper, vt, &hi);
     }
     info.minValue = lo;
     info.maxValue = hi;
 
     com::Variant def, initial;
-    bool converted = TextAs(defaultValue, vt, &def);
-    converted = TextAs(initialValue, vt, &initial) && converted;
-    if (!converted) info.flags |= kParFlagDisabled;
+    declared = TextAs(defaultValue, vt, &def) && declared;
+    declared = TextAs(initialValue, vt, &initial) && declared;
+    if (!declared) info.flags |= kParFlagDisabled;
     info.defaultValue = def;
     info.value = initial;
     info.initialValue = def;

@@ -27,9 +27,10 @@ HRESULT DeclareNumericParameter(IevFdtParameterStore* store, ULONG id, const cha
                                 double initialValue, const ParameterAttributes& attributes);
 
 // Limits, default and initial value as texts. For VT_BSTR (and array) rows
-// the limits become VT_UI4 numbers; limits that are not numbers are changed
-// to vt instead and mark the row (0x04). A default or initial value that does
-// not convert to vt marks it with 0x08. No range check.
+// the limits become VT_UI4 lengths; limits that are not numbers are changed
+// to vt instead. Any of those texts that does not convert (limits that are
+// no lengths, a default or initial value that is no vt) marks the row with
+// 0x08, never with 0x04. No range check.
 HRESULT DeclareTextParameter(IevFdtParameterStore* store, ULONG id, const char* name,
                              VARTYPE vt, const char* lower, const char* upper,
                              const char* defaultValue, const char* initialValue,

@@ -178,7 +178,15 @@ HRESULT CHART_CommDTM::CheckConfiguredDevice(IUnknown* communication, VARIANT_BO
         SUCCEEDED(number.changeType(VT_UI1)))
       deviceNumber = V_UI1(number.get());
     uint8_t row[7] = {};
-    api.GetDriverConfiguration(deviceNumber, row);
+    const uint8_t status = api.GetDriverConfiguration(deviceNumber, row);
+    if (status != 0) {
+      // The configuration could not be read: that is what the user learns,
+      // not that the device were of the wrong type.
+      const UINT id = modem_messages::MessageIdOfStatus(status);
+      const std::wstring fallback = L"(" + std::to_wstring(id) + L")";
+      ReportText(UserMessage(id, nullptr, fallback.c_str()).c_str());
+      return S_FALSE;
+    }
     if (row[0] == 1 && deviceTypeAccepted_ == 1) {
       HRESULT hr = RequestAndWait(communication, result);
       return SUCCEEDED(hr) && *result ? S_OK : S_FALSE;
@@ -205,7 +213,7 @@ HRESULT CHART_CommDTM::CheckScanInactive(VARIANT_BOOL* result) {
 STDMETHODIMP CHART_CommDTM::DeviceDtmAdded(BSTR childSystemTag) {
   return com::guard([&]() -> HRESULT {
     const LONG state = State();
-    if (state != kDtmConfigured && state != kDtmCommunicationSet) return S_OK;
+    if (state != kDtmInitialised && state != kDtmConfigured) return S_OK;
     if (UserRole() == kRoleObserver || DataSetLockedElsewhere()) return S_OK;
     WriteParameter(hart_param::kNewDeviceSystemTag, *com::Variant(childSystemTag).get());
 
@@ -314,8 +322,12 @@ STDMETHODIMP CHART_CommDTM::Config(BSTR userInformation, VARIANT_BOOL* result) {
     // set stands now; an unreadable data set accepts nothing.
     com::Bstr name;
     if (!dataSetReference_.empty()) DeviceTypeName(dataSetReference_.c_str(), name.put());
+    const LONG before = State();
     HRESULT hr = BaseDtm::Config(userInformation, result);
     if (FAILED(hr)) return hr;
+    // Only the configuration itself (7 to 8) takes the device type; a Config
+    // the toolkit refused changes nothing, the user's DTM tag least of all.
+    if (before != kDtmInitialised || State() != kDtmConfigured || !result || !*result) return hr;
     if (name.empty() || std::wcscmp(name.c_str(), hart_dtm::kDeviceTypeName) != 0) return hr;
 
     deviceTypeAccepted_ = 1;

@@ -31,8 +31,9 @@ std::wstring OwnModuleFolder() {
 }
 
 // The library is ours, not the platform's: it is taken from the DTM
-// module's own folder when it is there, else by plain name in the normal
-// search order (where the library's other callers find it too).
+// module's own folder when it is there, else from the application's folder
+// or the system folder. Never from the current folder or the PATH, where
+// anybody may have put a file of that name.
 HMODULE LoadModemLibrary(const wchar_t* name) {
   const std::wstring folder = OwnModuleFolder();
   if (!folder.empty()) {
@@ -40,7 +41,7 @@ HMODULE LoadModemLibrary(const wchar_t* name) {
     if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
       return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
-  return ::LoadLibraryW(name);
+  return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 }  // namespace

@@ -86,6 +86,19 @@ FrameError BuildFrame(const Frame& frame, std::vector<uint8_t>& out);
 // unspecified.
 FrameError ParseFrame(const uint8_t* bytes, size_t length, Frame& out);
 
+// Whether `answer` is a field device's answer to `request` (both as they
+// travel, delimiter first): an answer frame with the request's address form,
+// its address (master and burst bits aside) and its command. Only the
+// header is looked at, so an answer damaged behind it still counts as the
+// one the request got; a frame from anyone else, or a late answer to an
+// earlier command, does not.
+bool IsAnswerTo(const uint8_t* request, size_t requestLength, const uint8_t* answer, size_t answerLength);
+
+// The long address (first byte without master and burst bits) of a burst
+// frame with a long address, long enough to hold its address, command, byte
+// count and both status bytes; false for anything else.
+bool ReadBurstAddress(const uint8_t* bytes, size_t length, LongAddress* address);
+
 // Short-frame command 0 to a polling address (0..63): 5 bytes.
 std::vector<uint8_t> BuildShortCommand0(uint8_t pollingAddress, bool primaryMaster);
 

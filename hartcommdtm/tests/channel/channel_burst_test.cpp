@@ -4,6 +4,7 @@
 
 #include "com/Bstr.h"
 #include "com/Variant.h"
+#include "hart/frame.h"
 
 namespace channeltest {
 namespace {
@@ -109,6 +110,46 @@ TEST_F(ChannelBurstTest, AnFdt12DeviceDtmCannotSubscribe) {
   const Answer answer = WaitAnswer(dtm, 2);
   EXPECT_EQ(L"notSupportedFeature", Attribute(answer.document, L"communicationError"));
   EXPECT_EQ(L"not detected as FDT 1.2.1! (error 0xFFFFFFFF)", Attribute(answer.document, L"descriptor"));
+}
+
+// A device older than revision 6 has no command 105: its burst mode shows
+// in burst frames of its own, seen lately or within five seconds. Only a
+// burst frame counts: an answer frame of the same address handed over as
+// a burst does not.
+TEST_F(ChannelBurstTest, ARevision5DeviceIsInBurstModeWhenItsBurstFramesAreSeen) {
+  SimFieldDevice device = Device(0);
+  device.hartRevision = 5;
+  StartFdt121(device);
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, true);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
+  ASSERT_EQ(36u, reference.size());
+
+  hart::Frame notBurst;
+  notBurst.type = hart::FrameType::Answer;
+  notBurst.longAddress = true;
+  notBurst.address = hart::MakeLongAddress(device.manufacturerId, device.deviceType, device.deviceId);
+  notBurst.command = 1;
+  notBurst.data = {0x07, 0x41, 0x20, 0x00, 0x00};
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(hart::FrameError::None, hart::BuildFrame(notBurst, bytes));
+  ASSERT_TRUE(SimQueueReply(serial_, SIM_KIND_BURST, bytes.data(), static_cast<uint32_t>(bytes.size())));
+  // A transaction behind it: the channel has handed the reply over by its answer.
+  ASSERT_TRUE(Transact(2, DataExchangeDocument(reference, 0)));
+  WaitAnswer(dtm, 2);
+  ASSERT_TRUE(Transact(3, SubscribeDocument(reference, true)));
+  EXPECT_EQ(L"0", Attribute(WaitAnswer(dtm, 3).document, L"burstModeDetected"));
+  ASSERT_TRUE(Transact(4, SubscribeDocument(reference, false)));
+  WaitAnswer(dtm, 4);
+
+  const uint8_t data[] = {0x07, 0x41, 0x20, 0x00, 0x00};
+  ASSERT_TRUE(SimQueueBurst(serial_, device.deviceId, 1, data, sizeof data));
+  ASSERT_TRUE(Transact(5, DataExchangeDocument(reference, 0)));
+  WaitAnswer(dtm, 5);
+  ASSERT_TRUE(Transact(6, SubscribeDocument(reference, true)));
+  EXPECT_EQ(L"1", Attribute(WaitAnswer(dtm, 6).document, L"burstModeDetected"));
+  ASSERT_TRUE(Transact(7, SubscribeDocument(reference, false)));
+  WaitAnswer(dtm, 7);
 }
 
 }  // namespace

@@ -348,6 +348,20 @@ TEST_F(ChildrenTest, AddressWithoutSlaveAddressGoesIntoOneBusInformation) {
   const std::wstring three = untagged->document();
   EXPECT_NE(std::wstring::npos, three.find(L"fdt:tag=\"T3\"")) << three;
   EXPECT_EQ(L"T3", TableEntry(L"B3").dtmTag);
+
+  // Read back from the child's document, the address written in that form
+  // is the address, not "unknown" (which "next free address" would hand
+  // out again).
+  const uint32_t counter = OwnerUi4(1010);
+  com::Bstr b1(L"B1");
+  ASSERT_EQ(S_OK, hart_->ChildDtmChanged(b1.get()));
+  EXPECT_EQ(7, TableEntry(L"B1").address);
+  EXPECT_EQ(counter, OwnerUi4(1010));
+  frame_->setChildNodes(kChannelPath, frame_double::DtmChildListDocument({L"B1", L"B2", L"B3", L"B4"}));
+  AddChildDtm(L"B4", ChildDocument(L"T4", 0));
+  ASSERT_EQ(S_OK, hart_->UpdateChildList());
+  EXPECT_EQ(7, TableEntry(L"B1").address);
+  EXPECT_EQ(9, TableEntry(L"B2").address);
 }
 
 TEST_F(ChildrenTest, RefusedOrInvalidChildDocumentChangesNothing) {
@@ -576,10 +590,19 @@ TEST_F(ChildrenTest, DamagedStreamLeavesTheChildTableAsItWas) {
   EXPECT_EQ(1u, ChildCount());
   EXPECT_EQ(L"TAG-S1", TableEntry(L"S1").dtmTag);
 
-  // Cut inside the last record.
-  std::vector<uint8_t> cut(saved.begin(), saved.end() - 6);
-  EXPECT_TRUE(FAILED(persist->Load(StreamOf(cut).get())));
-  EXPECT_EQ(1u, ChildCount());
+  // The stream holds one child; the channel now has two. A stream cut in
+  // its last item (the property map) or in the last child record changes
+  // nothing.
+  AddChildDtm(L"S2", ChildDocument(L"TAG-S2", 5));
+  ASSERT_EQ(S_OK, OnAdd(L"S2"));
+  ASSERT_EQ(2u, ChildCount());
+  for (size_t cut : {size_t(2), size_t(6)}) {
+    SCOPED_TRACE(cut);
+    const std::vector<uint8_t> shorter(saved.begin(), saved.end() - static_cast<std::ptrdiff_t>(cut));
+    EXPECT_TRUE(FAILED(persist->Load(StreamOf(shorter).get())));
+    EXPECT_EQ(2u, ChildCount());
+    EXPECT_EQ(L"TAG-S2", TableEntry(L"S2").dtmTag);
+  }
   EXPECT_EQ(E_POINTER, persist->Load(nullptr));
 }
 

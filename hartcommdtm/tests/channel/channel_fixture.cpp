@@ -111,6 +111,18 @@ std::wstring Hex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+std::wstring Replaced(std::wstring document, const std::wstring& from, const std::wstring& to) {
+  const size_t at = document.find(from);
+  EXPECT_NE(std::wstring::npos, at) << "no " << std::string(from.begin(), from.end());
+  if (at != std::wstring::npos) document.replace(at, from.size(), to);
+  return document;
+}
+
+ULONG References(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
 void ChannelTest::SetUpTestSuite() {
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   RegisterTypeLibraries();

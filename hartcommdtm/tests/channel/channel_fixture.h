@@ -37,6 +37,10 @@ std::wstring InvokeId(unsigned number);
 std::wstring Attribute(const std::wstring& document, const wchar_t* name);
 // Upper-case hexadecimal of bytes.
 std::wstring Hex(const std::vector<uint8_t>& bytes);
+// The document with its one occurrence of `from` replaced by `to`.
+std::wstring Replaced(std::wstring document, const std::wstring& from, const std::wstring& to);
+// How many references an object of ours holds now.
+ULONG References(IUnknown* object);
 
 class ChannelTest : public ::testing::Test {
  protected:

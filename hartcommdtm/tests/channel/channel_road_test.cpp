@@ -7,6 +7,8 @@
 
 #include "com/Bstr.h"
 #include "com/Variant.h"
+#include "hart/frame.h"
+#include "message_pump.h"
 #include "hart/identity.h"
 #include "hostile_documents.h"
 #include "toolkit/values/message_wait.h"
@@ -40,6 +42,30 @@ class ChannelRoadTest : public ChannelTest {
     id.deviceId = d.deviceId;
     return hart::EncodeCommand0Data(id);
   }
+  // Waits until the adapter has put `count` frames on the line in all.
+  bool WaitFramesSent(uint32_t count) {
+    for (int i = 0; i < 2000 && AdapterState().framesSent < count; ++i) ::Sleep(5);
+    return AdapterState().framesSent >= count;
+  }
+  // The answer frame a device would send for a command, data after the
+  // status bytes, as it comes off the line.
+  static std::vector<uint8_t> AnswerFrame(const SimFieldDevice& d, uint8_t command, std::vector<uint8_t> data) {
+    hart::Frame frame;
+    frame.type = hart::FrameType::Answer;
+    frame.longAddress = true;
+    frame.address = hart::MakeLongAddress(d.manufacturerId, d.deviceType, d.deviceId);
+    frame.primaryMaster = true;
+    frame.command = command;
+    frame.data = std::move(data);
+    std::vector<uint8_t> bytes;
+    hart::BuildFrame(frame, bytes);
+    return bytes;
+  }
+  HRESULT AbortText(const wchar_t* reference) {
+    com::Bstr text(reference);
+    return communication_->Abort(text.get());
+  }
+
   SimFieldDevice d3_{}, d4_{};
 };
 
@@ -159,6 +185,80 @@ TEST_F(ChannelRoadTest, ResponseCodesCommunicationErrorsAndBadRequestsGiveTheirD
   EXPECT_EQ(0u, Attribute(a[5].document, L"descriptor").find(L"error sending HART command (error 0x"));
 }
 
+// A frame that arrives while the channel waits, but is not the answer to
+// the frame it sent (here: a late answer of the same device to command 13),
+// is passed over; the request gets its own answer.
+TEST_F(ChannelRoadTest, ALateAnswerIsNotTakenForTheNextRequestsAnswer) {
+  StartWithDevices();
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, false);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 3, 1);
+  ASSERT_EQ(36u, reference.size());
+  ASSERT_TRUE(SimSetAnswerDelay(serial_, d3_.deviceId, 2000));
+  const uint32_t sent = AdapterState().framesSent;
+  ASSERT_TRUE(Transact(10, DataExchangeDocument(reference, 0)));
+  ASSERT_TRUE(WaitFramesSent(sent + 1));
+  const std::vector<uint8_t> late = AnswerFrame(d3_, 13, {0xDE, 0xAD});
+  ASSERT_TRUE(SimQueueReply(serial_, SIM_KIND_ANSWER, late.data(), static_cast<uint32_t>(late.size())));
+  const Answer answer = WaitAnswer(dtm, 2);
+  EXPECT_EQ(L"0", Attribute(answer.document, L"commandNumber"));
+  EXPECT_EQ(Hex(Command0Data(d3_)), Attribute(answer.document, L"byteArray"));
+}
+
+// Answers that are damaged, too short or no answers at all (a status byte
+// alone, a receive of another kind) each give their own document.
+TEST_F(ChannelRoadTest, DamagedShortAndMissingAnswersGiveTheirDocuments) {
+  d3_ = AddDevice(3, 0x00ABCD, 7);
+  MakeChannel();
+  // (100 + 1) * 2000 + 3500 ms: only what the adapter hands over ends a wait.
+  SetOwnerByte(hartdtm::kParRetryCount, 100);
+  ASSERT_EQ(S_OK, Start());
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, false);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 3, 1);
+  ASSERT_EQ(36u, reference.size());
+
+  // Byte count 5 (status and three data bytes) but the checksum missing:
+  // the data part is left out.
+  std::vector<uint8_t> cut = AnswerFrame(d3_, 140, {0x11, 0x22, 0x33});
+  cut.pop_back();
+  ASSERT_TRUE(SimSetRawAnswer(serial_, d3_.deviceId, 140, cut.data(), static_cast<uint32_t>(cut.size())));
+  ASSERT_TRUE(Transact(10, DataExchangeDocument(reference, 140)));
+  Answer answer = WaitAnswer(dtm, 2);
+  EXPECT_EQ(L"", Attribute(answer.document, L"byteArray")) << answer.document;
+  EXPECT_NE(std::wstring::npos, answer.document.find(L"\"> <Status deviceStatus=\"0\"><CommandResponse value=\"0\" />"))
+      << answer.document;
+
+  // Ten bytes: address, command, count and status, nothing else.
+  std::vector<uint8_t> header = AnswerFrame(d3_, 141, {});
+  header.pop_back();
+  ASSERT_EQ(10u, header.size());
+  ASSERT_TRUE(SimSetRawAnswer(serial_, d3_.deviceId, 141, header.data(), static_cast<uint32_t>(header.size())));
+  ASSERT_TRUE(Transact(11, DataExchangeDocument(reference, 141)));
+  answer = WaitAnswer(dtm, 3);
+  EXPECT_EQ(L"dtmSpecific", Attribute(answer.document, L"communicationError"));
+  EXPECT_EQ(L"HART response was too short (invalid telegram frame) (error 0x8000FFFF)",
+            Attribute(answer.document, L"descriptor"));
+
+  // The device is silent; the adapter reports a status byte alone, then a
+  // receive of a kind it does not name: neither is an answer.
+  ASSERT_TRUE(SimSetNoAnswer(serial_, d3_.deviceId, 142));
+  unsigned invoke = 12;
+  size_t answers = 3;
+  for (uint8_t kind : {uint8_t(SIM_KIND_STATUS), uint8_t(0x10)}) {
+    SCOPED_TRACE(kind);
+    const uint32_t sent = AdapterState().framesSent;
+    ASSERT_TRUE(Transact(invoke++, DataExchangeDocument(reference, 142)));
+    ASSERT_TRUE(WaitFramesSent(sent + 1));
+    const uint8_t reply[] = {SIM_STATUS_NO_ANSWER};
+    ASSERT_TRUE(SimQueueReply(serial_, kind, reply, sizeof reply));
+    answer = WaitAnswer(dtm, ++answers);
+    EXPECT_EQ(L"timeout", Attribute(answer.document, L"communicationError"));
+    EXPECT_EQ(L"error receiving HART response (timeout or no connection to device) (error 0x80004005)",
+              Attribute(answer.document, L"descriptor"));
+  }
+}
+
 TEST_F(ChannelRoadTest, ASilentDeviceAnswersTimeout) {
   d3_ = AddDevice(3, 0x00ABCD, 7);
   MakeChannel();
@@ -246,6 +346,48 @@ TEST_F(ChannelRoadTest, RequestsDeclaringADocumentTypeAreRefusedLikeMalformedOne
   EXPECT_EQ(1u, OwnerUi4(hartdtm::kParChangeCounter));  // the one connect
 }
 
+// Documents that name numbers outside a byte, lack what they must hold or
+// are no XML are refused, never cut to fit or half read.
+TEST_F(ChannelRoadTest, MalformedAndOutOfRangeRequestsAreRefused) {
+  StartWithDevices();
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, false);
+  const std::wstring head =
+      L"<?xml version=\"1.0\"?><FDT xmlns=\"x-schema:FDTHARTCommunicationSchema.xml\" "
+      L"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">";
+  const std::wstring connects[] = {
+      Replaced(ConnectShortDocument(0), L"shortAddress=\"0\"", L"shortAddress=\"259\""),
+      Replaced(ConnectLongDocument(38, 6, 0, 1, 2, 4), L"address1=\"0\"", L"address1=\"300\""),
+      Replaced(ConnectLongDocument(38, 6, 0, 1, 2, 4), L"manufacturerId=\"38\"", L"manufacturerId=\"-1\""),
+      head + L"<ConnectRequest fdt:systemTag=\"DEV-1\"><ShortAddress shortAddress=\"3\"/></ConnectRequest></FDT>",
+      head + L"<ConnectRequest fdt:tag=\"PT\"/></FDT>",
+      head + L"<ConnectRequest fdt:tag=\"PT\"><LongAddress manufacturerId=\"38\" deviceTypeId=\"6\" "
+             L"address1=\"0\" address2=\"1\"/><ShortAddress shortAddress=\"4\"/></ConnectRequest></FDT>",
+      head + L"<ConnectRequest fdt:tag=\"PT\"><ShortAddress shortAddress=\"three\"/></ConnectRequest></FDT>",
+      head + L"<ConnectRequest fdt:tag=\"PT\"><ShortAddress shortAddress=\"3\"/>",
+      L"",
+  };
+  unsigned invoke = 1;
+  for (const std::wstring& document : connects) {
+    SCOPED_TRACE(document);
+    EXPECT_FALSE(Connect(callback.get(), invoke++, document));
+  }
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 3, invoke++);
+  ASSERT_EQ(36u, reference.size());
+  EXPECT_EQ(1u, dtm->answerCount());  // none of the refused ones was answered
+
+  for (const wchar_t* number : {L"256", L"-1", L"0x10"}) {
+    SCOPED_TRACE(number);
+    EXPECT_FALSE(Transact(invoke++, Replaced(DataExchangeDocument(reference, 0), L"commandNumber=\"0\"",
+                                             L"commandNumber=\"" + std::wstring(number) + L"\"")));
+  }
+  EXPECT_FALSE(Transact(invoke++, head + L"<DataExchangeRequest communicationReference=\"" + reference +
+                                      L"\"/></FDT>"));
+  // The connection still works, and answered nothing else.
+  ASSERT_TRUE(Transact(invoke, DataExchangeDocument(reference, 0)));
+  EXPECT_EQ(InvokeId(invoke), WaitAnswer(dtm, 2).invokeId);
+}
+
 TEST_F(ChannelRoadTest, DisconnectAnswersAndCountsAndAbortAnswersNothing) {
   StartWithDevices();
   DeviceDtm* first = nullptr;
@@ -255,16 +397,26 @@ TEST_F(ChannelRoadTest, DisconnectAnswersAndCountsAndAbortAnswersNothing) {
   const std::wstring one = ConnectAndWait(first, firstCallback.get(), 3, 1);
   const std::wstring two = ConnectAndWait(second, secondCallback.get(), 4, 2);
 
-  // Abort the first, queue behind it, and learn that the worker got past
-  // both from the second connection's answer.
-  com::Bstr reference(one.c_str());
-  EXPECT_EQ(S_OK, communication_->Abort(reference.get()));
-  Transact(10, DataExchangeDocument(one, 0));
-  ASSERT_TRUE(Transact(11, DataExchangeDocument(two, 0)));
-  WaitAnswer(second, 2);
+  // The first device is slow: three transactions of its connection are
+  // queued behind one another, the first of them on the line, when the
+  // connection is aborted. None of them is answered, nor the abort; the
+  // second connection's transaction, queued last, shows the worker got past.
+  ASSERT_TRUE(SimSetAnswerDelay(serial_, d3_.deviceId, 1500));
+  ASSERT_TRUE(Transact(10, DataExchangeDocument(one, 0)));
+  ASSERT_TRUE(Transact(11, DataExchangeDocument(one, 13)));
+  ASSERT_TRUE(Transact(12, DataExchangeDocument(one, 0)));
+  EXPECT_EQ(S_OK, AbortText(one.c_str()));
+  ASSERT_TRUE(Transact(13, DataExchangeDocument(two, 0)));
+  EXPECT_EQ(InvokeId(13), WaitAnswer(second, 2).invokeId);
   EXPECT_EQ(1u, first->answerCount());
+  EXPECT_FALSE(Transact(14, DataExchangeDocument(one, 0)));
+  // Unknown, empty or missing references abort nothing.
+  EXPECT_EQ(S_FALSE, AbortText(one.c_str()));
+  EXPECT_EQ(S_FALSE, AbortText(InvokeId(99).c_str()));
+  EXPECT_EQ(S_FALSE, AbortText(L""));
+  EXPECT_EQ(S_FALSE, communication_->Abort(nullptr));
 
-  com::Bstr id(InvokeId(12).c_str()), doc(DisconnectDocument(two).c_str());
+  com::Bstr id(InvokeId(15).c_str()), doc(DisconnectDocument(two).c_str());
   VARIANT_BOOL queued = VARIANT_FALSE;
   ASSERT_EQ(S_OK, communication_->DisconnectRequest(id.get(), doc.get(), &queued));
   ASSERT_EQ(VARIANT_TRUE, queued);
@@ -272,6 +424,10 @@ TEST_F(ChannelRoadTest, DisconnectAnswersAndCountsAndAbortAnswersNothing) {
   EXPECT_EQ("OnDisconnectResponse", answer.method);
   EXPECT_NE(std::wstring::npos, answer.document.find(L"<DisconnectResponse communicationReference =\"" + two + L"\" />"));
   EXPECT_EQ(3u, OwnerUi4(hartdtm::kParChangeCounter));  // two connects, one disconnect
+  // A closed connection keeps nothing of its device DTM: the test's own
+  // reference is the last.
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return References(firstCallback.get()) == 1; }, 10000));
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return References(secondCallback.get()) == 1; }, 10000));
   VARIANT_BOOL stopped = VARIANT_FALSE;
   EXPECT_EQ(S_OK, base_->StopWorker(&stopped));
   EXPECT_EQ(0u, AdapterState().openHandles);
@@ -291,8 +447,10 @@ TEST_F(ChannelRoadTest, AnUnplugGivesOneDriverErrorAndOneRoundOfAborts) {
   };
   for (size_t seen = dtm->answerCount(); aborts() == 0 && dtm->waitForAnswers(seen + 1, 20000);) seen = dtm->answerCount();
   ASSERT_EQ(1u, aborts());
-  // The adapter keeps failing; requests are dropped and no second round follows.
-  Transact(41, DataExchangeDocument(reference, 0));
+  // The adapter keeps failing: requests are refused at once instead of
+  // being taken and never answered, and no second round of aborts follows.
+  EXPECT_FALSE(Transact(41, DataExchangeDocument(reference, 0)));
+  EXPECT_FALSE(Connect(callback.get(), 42, ConnectShortDocument(4)));
   const size_t before = dtm->answerCount();
   dtm->waitForAnswers(before + 1, 1500);
   EXPECT_EQ(before, dtm->answerCount());
@@ -325,6 +483,24 @@ TEST_F(ChannelRoadTest, AbortAllSignalsTheCallersEventWhenTheLastConnectionIsGon
   com::Variant count;
   base_->GetConnectionCount(count.put());
   EXPECT_EQ(0u, count.get()->ulVal);
+
+  // Until the adapter is opened again the channel refuses connects (they
+  // would never be answered); a topology scan still runs and answers.
+  EXPECT_EQ(hartdtm::kChannelRefusing, channel_->State());
+  EXPECT_FALSE(Connect(callback.get(), 3, ConnectShortDocument(4)));
+  owner_->setState(12);
+  ASSERT_TRUE(SimSetLineTiming(serial_, 0, 1));  // silence is reported after 1 ms
+  com::ComPtr<IFdtChannelSubTopology> topology;
+  ASSERT_EQ(S_OK, base_.as(topology));
+  com::Bstr scan(InvokeId(4).c_str());
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, topology->ScanRequest(scan.get(), &queued));
+  EXPECT_EQ(VARIANT_TRUE, queued);
+  ASSERT_TRUE(frame_->waitForCalls("OnScanResponse", 1, 30000));
+  const std::wstring found = frame_->callsTo("OnScanResponse")[0].arguments.at(1);
+  EXPECT_NE(std::wstring::npos, found.find(L"fdthart:shortAddress=\"3\"")) << found;
+  EXPECT_NE(std::wstring::npos, found.find(L"fdthart:shortAddress=\"4\"")) << found;
+  EXPECT_EQ(2u, dtm->answerCount());
 }
 
 struct ThreadRun {

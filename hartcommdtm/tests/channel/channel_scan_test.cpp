@@ -152,11 +152,16 @@ TEST_F(ChannelScanTest, AddressChangeReachesEveryResultCode) {
   EXPECT_EQ(kTargetTaken, hart_->ChangeAddress(1, 2));
   EXPECT_EQ(kNoSource, hart_->ChangeAddress(9, 10));
 
-  const double stampBefore = OwnerR8(hartdtm::kParLastScanTime);
+  // The change stamps the scan time (cleared here, so that the scan's own
+  // stamp does not count).
+  com::Variant never;
+  never.get()->vt = VT_R8;
+  never.get()->dblVal = 0;
+  ASSERT_EQ(S_OK, owner_->set(hartdtm::kParLastScanTime, never.value()));
   ASSERT_EQ(S_OK, hart_->ChangeAddress(1, 7));
   EXPECT_EQ(7, FieldDevice(a.deviceId).pollingAddress);
   EXPECT_EQ((std::vector<uint8_t>{7, 2, 4}), FoundAddresses());
-  EXPECT_GE(OwnerR8(hartdtm::kParLastScanTime), stampBefore);
+  EXPECT_GT(OwnerR8(hartdtm::kParLastScanTime), 0.0);
 
   ASSERT_TRUE(SimSetNoAnswer(serial_, b.deviceId, 6));
   EXPECT_EQ(kFrameFailed, hart_->ChangeAddress(2, 8));
@@ -200,6 +205,55 @@ TEST_F(ChannelScanTest, WithoutAWorkerNothingIsPretended) {
   ASSERT_EQ(S_OK, base_.as(hart));
   EXPECT_EQ(E_UNEXPECTED, hart->StartScan());
   EXPECT_EQ(kFrameFailed, hart->ChangeAddress(1, 2));
+}
+
+// The application quits while an address change waits for the worker: the
+// wait goes on serving the calls the worker makes into this apartment, and
+// the WM_QUIT is kept for the thread's own loop.
+TEST_F(ChannelScanTest, AnAddressChangeEndsAlsoWhenTheApplicationQuitsMeanwhile) {
+  const SimFieldDevice a = AddDevice(1, 0x000011, 7);
+  StartQuickChannel();
+  ASSERT_TRUE(::PostThreadMessageW(::GetCurrentThreadId(), WM_QUIT, 5, 0));
+  EXPECT_EQ(S_OK, hart_->ChangeAddress(1, 7));
+  EXPECT_EQ(7, FieldDevice(a.deviceId).pollingAddress);
+  MSG msg;
+  bool quit = false;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) quit = quit || (msg.message == WM_QUIT && msg.wParam == 5);
+  EXPECT_TRUE(quit);
+}
+
+// Polling addresses 16 to 63 belong to devices of revision 6 and higher: a
+// revision-5 device there is not taken, at a low address it is.
+TEST_F(ChannelScanTest, ARevision5DeviceAboveAddress15IsNotTaken) {
+  AddDevice(3, 0x000303, 5);
+  AddDevice(20, 0x002020, 5);
+  AddDevice(21, 0x002121, 6);
+  StartQuickChannel(25);
+  ASSERT_TRUE(RunDeviceListScan());
+  EXPECT_EQ((std::vector<uint8_t>{3, 21}), FoundAddresses());
+}
+
+// Before the DTM is online (communication set) the worker is not running
+// yet; a topology scan starts it.
+TEST_F(ChannelScanTest, ATopologyScanBeforeOnlineStartsTheWorker) {
+  AddDevice(2, 0x0A0B0C, 7);
+  MakeChannel();
+  ASSERT_TRUE(SimSetLineTiming(serial_, 0, 1));
+  owner_->setState(9);
+  ASSERT_FALSE(channel_->WorkerStarted());
+  com::ComPtr<IFdtChannelSubTopology> topology;
+  ASSERT_EQ(S_OK, base_.as(topology));
+  com::Bstr id(InvokeId(3).c_str());
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, topology->ScanRequest(id.get(), &queued));
+  EXPECT_EQ(VARIANT_TRUE, queued);
+  ASSERT_TRUE(frame_->waitForCalls("OnScanResponse", 1, 30000));
+  EXPECT_NE(std::wstring::npos,
+            frame_->callsTo("OnScanResponse")[0].arguments.at(1).find(L"fdthart:shortAddress=\"2\""));
+  EXPECT_TRUE(channel_->WorkerStarted());
+  VARIANT_BOOL stopped = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, base_->StopWorker(&stopped));
+  EXPECT_EQ(0u, AdapterState().openHandles);
 }
 
 }  // namespace

@@ -2,8 +2,14 @@
 // simulated adapter, and its failures with the library doubles.
 #include "channel_fixture.h"
 
+#include <comcat.h>
+
+#include "channel/connections.h"
 #include "com/Bstr.h"
 #include "com/Variant.h"
+#include "message_pump.h"
+#include "toolkit/values/message_wait.h"
+#include "toolkit/xml/xml_dom.h"
 
 namespace channeltest {
 namespace {
@@ -11,7 +17,27 @@ namespace {
 using DoubleScript = void (*)(const char*, uint8_t);
 using DoubleTakeLog = void (*)(char*, uint32_t);
 
-class ChannelStartTest : public ChannelTest {};
+class ChannelStartTest : public ChannelTest {
+ protected:
+  // Another DTM's channel in this process, with its own owner and frame.
+  struct OtherChannel {
+    ChannelOwner* owner = nullptr;
+    com::ComPtr<IUnknown> ownerUnknown;
+    frame_double::NoticeFrame* frame = nullptr;
+    com::ComPtr<IUnknown> frameUnknown;
+    com::ComPtr<IevFdtBaseChannel> base;
+  };
+  void MakeOtherChannel(OtherChannel* other) {
+    other->ownerUnknown = createChannelOwner(&other->owner);
+    other->frameUnknown = frame_double::createNoticeFrame(&other->frame);
+    ASSERT_TRUE(other->ownerUnknown && other->frameUnknown);
+    other->frame->setAgile(true);
+    ASSERT_EQ(S_OK, com::createObject<hartdtm::CHART_Channel>(nullptr, __uuidof(IevFdtBaseChannel),
+                                                               other->base.putVoid()));
+    ASSERT_EQ(S_OK, other->base->Initialize(other->ownerUnknown.get()));
+    ASSERT_EQ(S_OK, other->base->SetOwner(other->frameUnknown.get()));
+  }
+};
 
 TEST_F(ChannelStartTest, AttachOpensTheAdapterAndDetachClosesIt) {
   AddDevice(3, 0x00ABCD);
@@ -135,6 +161,224 @@ TEST_F(ChannelStartTest, ChannelEventsAnswerAsTheirValuesAllow) {
   ASSERT_NE(nullptr, answered);
   EXPECT_TRUE(com::sameObject(answered, ownerUnknown_.get()));
   answered->Release();
+}
+
+// Two DTMs of one frame process on the same device number: the library
+// keeps one adapter per number, so the second is refused with a message
+// and the first keeps its adapter.
+TEST_F(ChannelStartTest, ASecondChannelOnTheSameDeviceNumberIsRefused) {
+  AddDevice(3, 0x00ABCD);
+  MakeChannel();
+  ASSERT_EQ(S_OK, Start());
+  OtherChannel other;
+  MakeOtherChannel(&other);
+  EXPECT_EQ(E_FAIL, other.base->StartWorker());
+  const auto calls = other.frame->callsTo("OnErrorMessage");
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_EQ(L"FSK Mavix device already in use.", calls[0].arguments[1]);
+  EXPECT_EQ(hartdtm::kChannelAttached, channel_->State());
+  EXPECT_EQ(1u, AdapterState().openHandles);
+  devicedtm_double::DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, false);
+  EXPECT_EQ(36u, ConnectAndWait(dtm, callback.get(), 3, 1).size());
+  com::Bstr id(InvokeId(2).c_str()), doc(DisconnectDocument(Attribute(dtm->answers()[0].document,
+                                                                           L"communicationReference")).c_str());
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, communication_->DisconnectRequest(id.get(), doc.get(), &queued));
+  WaitAnswer(dtm, 2);
+
+  // Once the first lets the adapter go, the second may open it.
+  VARIANT_BOOL stopped = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, base_->StopWorker(&stopped));
+  EXPECT_EQ(S_OK, other.base->StartWorker());
+  EXPECT_EQ(1u, AdapterState().openHandles);
+  EXPECT_EQ(S_OK, other.base->StopWorker(&stopped));
+}
+
+// A modemapi.dll in the current folder is not the library: only the DTM's
+// own folder, the application's and the system folder count.
+TEST_F(ChannelStartTest, TheLibraryIsNotTakenFromTheCurrentFolder) {
+  wchar_t temp[MAX_PATH], program[MAX_PATH], saved[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"channel-current-folder";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+  std::wstring double_ = program;
+  double_ = double_.substr(0, double_.find_last_of(L'\\') + 1) + L"modemapi_double.dll";
+  const std::wstring planted = folder + L"\\modemapi_planted.dll";
+  ASSERT_TRUE(::CopyFileW(double_.c_str(), planted.c_str(), FALSE));
+  ::GetCurrentDirectoryW(MAX_PATH, saved);
+  ASSERT_TRUE(::SetCurrentDirectoryW(folder.c_str()));
+  MakeChannel();
+  channel_->UseLibraryName(L"modemapi_planted.dll");
+  const HRESULT started = Start();
+  ::SetCurrentDirectoryW(saved);
+  ::DeleteFileW(planted.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+  EXPECT_EQ(E_FAIL, started);
+  const auto messages = owner_->messages();
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ(L"modemapi.dll could not be loaded.", messages[0]);
+}
+
+// A stop that waits for the worker serves the apartment's messages; a stop
+// that one of them makes meanwhile must not close the outer wait's handle
+// under it (its value soon comes back among the next handles made, which
+// are never signalled).
+com::ComPtr<IevFdtBaseChannel> g_nestedStopChannel;
+HRESULT g_nestedStopResult = E_PENDING;
+std::vector<HANDLE> g_afterNestedStop;
+void CALLBACK StopAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  if (!g_nestedStopChannel) return;
+  VARIANT_BOOL stopped = VARIANT_FALSE;
+  g_nestedStopResult = g_nestedStopChannel->StopWorker(&stopped);
+  for (int i = 0; i < 64; ++i) g_afterNestedStop.push_back(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+}
+
+TEST_F(ChannelStartTest, AStopMadeWhileAnotherStopWaitsLeavesTheOuterWaitItsHandle) {
+  SimFieldDevice slow = AddDevice(0, 0x000A0A);
+  slow.answerDelayMs = 1000;
+  ASSERT_TRUE(SimAddFieldDevice(serial_, &slow));
+  MakeChannel();
+  SetOwnerByte(hartdtm::kParMaxScanAddress, 0);
+  ASSERT_EQ(S_OK, Start());
+  com::ComPtr<IHART_Channel> hart;
+  ASSERT_EQ(S_OK, base_.as(hart));
+  ASSERT_EQ(S_OK, hart->StartScan());  // the worker is busy with the slow device
+  g_nestedStopChannel = base_;
+  g_nestedStopResult = E_PENDING;
+  ASSERT_NE(0u, ::SetTimer(nullptr, 0, 50, &StopAgain));
+  VARIANT_BOOL stopped = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, base_->StopWorker(&stopped));
+  g_nestedStopChannel = nullptr;
+  EXPECT_EQ(VARIANT_TRUE, stopped);
+  EXPECT_EQ(S_OK, g_nestedStopResult);
+  EXPECT_EQ(0u, channel_->WorkerThreadId());
+  EXPECT_EQ(0u, AdapterState().openHandles);
+  for (HANDLE event : g_afterNestedStop) ::CloseHandle(event);
+  g_afterNestedStop.clear();
+}
+
+// A callback marshalled for the worker that the worker never took (its
+// request was dropped) gives its reference back when the connection goes.
+TEST_F(ChannelStartTest, ACallbackTheWorkerNeverTookIsGivenBack) {
+  devicedtm_double::DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, false);
+  const ULONG before = References(callback.get());
+  {
+    hartdtm::ConnRef connection = hartdtm::CHART_ChanConn::Create();
+    connection->SetGivenCallback(callback.get());
+    ASSERT_EQ(S_OK, connection->PrepareCallbackForWorker());
+    EXPECT_GT(References(callback.get()), before);
+  }
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return References(callback.get()) == before; }, 10000));
+}
+
+// The channel's own address-change event is never taken from a caller: a
+// foreign object posted under its id is refused, and the worker goes on.
+TEST_F(ChannelStartTest, TheAddressChangeEventIsNotTakenFromOutside) {
+  AddDevice(1, 0x000011);
+  MakeChannel();
+  ASSERT_EQ(S_OK, Start());
+  devicedtm_double::DeviceDtm* dtm = nullptr;
+  auto foreign = NewDeviceDtm(&dtm, false);
+  com::Variant key(10101), value(static_cast<IUnknown*>(foreign.get()));
+  EXPECT_EQ(E_INVALIDARG, base_->PostChannelEvent(key.value(), value.value()));
+  EXPECT_EQ(E_INVALIDARG, base_->ChannelRequest(key.value(), value.value()));
+  com::ComPtr<IHART_Channel> hart;
+  ASSERT_EQ(S_OK, base_.as(hart));
+  EXPECT_EQ(S_OK, hart->ChangeAddress(1, 5));
+}
+
+TEST_F(ChannelStartTest, SequencesAreAnsweredByTheOwnersState) {
+  MakeChannel();
+  com::Bstr sequence(L"<FDT/>");
+  for (long state : {9L, 10L, 12L}) {
+    SCOPED_TRACE(state);
+    owner_->setState(state);
+    VARIANT_BOOL result = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, communication_->SequenceBegin(sequence.get(), &result));
+    EXPECT_EQ(VARIANT_FALSE, result);
+    result = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, communication_->SequenceStart(sequence.get(), &result));
+    EXPECT_EQ(VARIANT_FALSE, result);
+    result = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, communication_->SequenceEnd(sequence.get(), &result));
+    EXPECT_EQ(VARIANT_FALSE, result);
+  }
+  for (long state : {7L, 8L, 13L}) {
+    SCOPED_TRACE(state);
+    owner_->setState(state);
+    VARIANT_BOOL result = VARIANT_TRUE;
+    EXPECT_EQ(S_FALSE, communication_->SequenceEnd(sequence.get(), &result));
+    EXPECT_EQ(VARIANT_TRUE, result);  // the end writes its result only when it answers S_OK
+    EXPECT_EQ(S_FALSE, communication_->SequenceBegin(sequence.get(), &result));
+    EXPECT_EQ(VARIANT_FALSE, result);
+  }
+  owner_->setState(12);
+  VARIANT_BOOL result = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, communication_->SequenceBegin(nullptr, &result));
+  EXPECT_EQ(S_FALSE, communication_->SequenceEnd(nullptr, &result));
+  EXPECT_EQ(E_POINTER, communication_->SequenceBegin(sequence.get(), nullptr));
+  EXPECT_EQ(E_POINTER, communication_->SequenceEnd(sequence.get(), nullptr));
+}
+
+// The protocols document names the HART bus category as supported, with
+// the category's name when the component categories know it.
+TEST_F(ChannelStartTest, SupportedProtocolsNameHartAndItsCategoryName) {
+  MakeChannel();
+  owner_->setState(7);
+  com::Bstr document;
+  EXPECT_EQ(S_FALSE, communication_->GetSupportedProtocols(document.put()));
+  EXPECT_EQ(nullptr, document.get());
+  owner_->setState(8);
+  EXPECT_EQ(E_POINTER, communication_->GetSupportedProtocols(nullptr));
+
+  auto busCategory = [](const std::wstring& text) {
+    com::ComPtr<IXMLDOMDocument2> doc;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, XmlCreateAndLoad(text.c_str(), doc.put(), &loaded));
+    EXPECT_EQ(VARIANT_TRUE, loaded) << text;
+    com::Bstr name(L"SelectionNamespaces");
+    com::Variant namespaces(L"xmlns:p='x-schema:DTMProtocolsSchema.xml' xmlns:fdt='x-schema:FDTDataTypesSchema.xml'");
+    doc->setProperty(name.get(), *namespaces.get());
+    com::ComPtr<IXMLDOMNodeList> nodes;
+    com::Bstr path(L"p:FDT/fdt:BusCategories/fdt:BusCategory");
+    doc->selectNodes(path.get(), nodes.put());
+    long count = 0;
+    if (nodes) nodes->get_length(&count);
+    EXPECT_EQ(1, count) << text;
+    com::ComPtr<IXMLDOMNode> node;
+    if (count == 1) nodes->get_item(0, node.put());
+    return node;
+  };
+  ASSERT_EQ(S_OK, communication_->GetSupportedProtocols(document.put()));
+  com::ComPtr<IXMLDOMNode> category = busCategory(document.c_str());
+  ASSERT_TRUE(category);
+  com::Bstr text;
+  ASSERT_EQ(S_OK, XmlGetNodeText(category.get(), L"@busCategory", text.put()));
+  EXPECT_EQ(L"036D1498-387B-11D4-86E1-00E0987270B9", std::wstring(text.c_str()));
+  ASSERT_EQ(S_OK, XmlGetNodeText(category.get(), L"fdt:CommunicationTypeEntry/@communicationType", text.put()));
+  EXPECT_EQ(L"supported", std::wstring(text.c_str()));
+  EXPECT_TRUE(FAILED(XmlGetNodeText(category.get(), L"@busCategoryName", text.put())));
+
+  // The FDT installation registers the category with its name.
+  com::ComPtr<ICatRegister> categories;
+  ASSERT_EQ(S_OK, categories.createInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER));
+  CATEGORYINFO info = {};
+  info.catid = hartdtm::kHartProtocolId;
+  info.lcid = 0;
+  wcscpy(info.szDescription, L"FDT FIELDBUS HART");
+  ASSERT_EQ(S_OK, categories->RegisterCategories(1, &info));
+  document.reset();
+  const HRESULT named = communication_->GetSupportedProtocols(document.put());
+  categories->UnRegisterCategories(1, &info.catid);
+  ASSERT_EQ(S_OK, named);
+  category = busCategory(document.c_str());
+  ASSERT_TRUE(category);
+  ASSERT_EQ(S_OK, XmlGetNodeText(category.get(), L"@busCategoryName", text.put()));
+  EXPECT_EQ(L"HART", std::wstring(text.c_str()));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "dtm/dtm_ids.h"
 #include "hart_dtm_fixture.h"
 #include "toolkit/dtm/dtm_states.h"
+#include "toolkit/params/param_info.h"
 
 namespace hartdtmtest {
 namespace {
@@ -102,6 +103,32 @@ TEST_F(ChannelContainerTest, ChannelTableNamesTheHartChannel) {
                                              byName.put()));
   com::ComPtr<IHART_Channel> hartChannel;
   EXPECT_EQ(S_OK, hartChannel.queryFrom(byName.get()));
+}
+
+// The channel's one parameter, its name, is a text row of the channel (not
+// a device value waiting to be read): persisted, with empty limits, which
+// are no lengths and so mark it 0x08.
+TEST_F(ChannelContainerTest, ChannelNameIsATextRowOfTheChannel) {
+  Configure();
+  com::ComPtr<IHART_Channel> channel;
+  ASSERT_EQ(S_OK, Channel(&channel));
+  com::ComPtr<IevFdtParameterInfo> info;
+  ASSERT_EQ(S_OK, info.queryFrom(channel.get()));
+  auto field = [&](ULONG selector) {
+    com::Variant value;
+    EXPECT_EQ(S_OK, info->GetParameterInfo(*UI4(1009).get(), *UI4(selector).get(), value.get()));
+    return value;
+  };
+  com::Variant flags = field(kParFlags), kind = field(kParKind), persist = field(kParPersist);
+  ASSERT_EQ(S_OK, flags.changeType(VT_UI4));
+  EXPECT_EQ(0x79u, V_UI4(flags.get()));
+  ASSERT_EQ(S_OK, kind.changeType(VT_UI4));
+  EXPECT_EQ(0u, V_UI4(kind.get()));
+  ASSERT_EQ(S_OK, persist.changeType(VT_BOOL));
+  EXPECT_NE(VARIANT_FALSE, V_BOOL(persist.get()));
+  com::Variant value = field(kParValue);
+  ASSERT_EQ(VT_BSTR, V_VT(value.get()));
+  EXPECT_STREQ(L"FSK Mavix - HART Channel", V_BSTR(value.get()));
 }
 
 }  // namespace

@@ -224,6 +224,28 @@ TEST_F(DeviceCheckTest, LibraryAbsentOrIncompleteReportsItsMessageAndStaysConfig
   EXPECT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
 }
 
+// A configuration that cannot be read is reported as that, not as a device
+// of the wrong type.
+TEST_F(DeviceCheckTest, AConfigurationThatCannotBeReadIsReportedAsSuch) {
+  UseLibrary(L"modemapi_double.dll");
+  // The DTM binds the same module from beside itself; the test scripts it.
+  HMODULE library = ::LoadLibraryW((ProgramFolder() + L"modemapi.dll").c_str());
+  ASSERT_NE(nullptr, library);
+  using Script = void (*)(const char*, uint8_t);
+  auto script = reinterpret_cast<Script>(reinterpret_cast<void (*)()>(::GetProcAddress(library, "ModemDoubleScript")));
+  ASSERT_NE(nullptr, script);
+  script("GetDriverConfiguration", 3);  // an I/O error
+  Configure();
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, SetCommunication(&ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  EXPECT_EQ(kDtmConfigured, State());
+  auto texts = Messages(1);
+  ASSERT_EQ(1u, texts.size());
+  EXPECT_EQ(L"FSK Mavix driver error.", texts[0]);
+  ::FreeLibrary(library);
+}
+
 TEST_F(DeviceCheckTest, TranslationDocumentHoldsEveryMessageTheDtmShows) {
   Create();
   com::ComPtr<IevFdtTranslation> translation;

@@ -107,6 +107,38 @@ TEST_F(DtmInterfaceTest, NewDeviceDtmOnlyInConfiguredStatesAndNotForObservers) {
             std::wstring(V_BSTR(Read(hart_param::kNewDeviceSystemTag).get())));
 }
 
+// States 7 (initialised) and 8 (configured) take a new device DTM; in
+// state 9 the communication is set and no dialog opens over the frame. (A
+// user known from the configuration, taken back to state 7.)
+TEST_F(DtmInterfaceTest, NewDeviceDtmOpensTheAddressControlInStatesSevenAndEightOnly) {
+  Configure();
+  ASSERT_EQ(S_OK, base->SetState(kDtmInitialised));
+  com::Bstr child(L"child-7");
+  EXPECT_EQ(S_OK, hart->DeviceDtmAdded(child.get()));
+  EXPECT_EQ(L"child-7", std::wstring(V_BSTR(Read(hart_param::kNewDeviceSystemTag).get())));
+  EXPECT_EQ(1u, frame->callsTo("OpenActiveXControlRequest").size());
+
+  ASSERT_EQ(S_OK, base->SetState(kDtmCommunicationSet));
+  com::Bstr later(L"child-9");
+  EXPECT_EQ(S_OK, hart->DeviceDtmAdded(later.get()));
+  EXPECT_EQ(L"child-7", std::wstring(V_BSTR(Read(hart_param::kNewDeviceSystemTag).get())));
+  EXPECT_EQ(1u, frame->callsTo("OpenActiveXControlRequest").size());
+  ASSERT_EQ(S_OK, base->SetState(kDtmConfigured));
+}
+
+// A second Config is refused by the toolkit, and then changes nothing: the
+// DTM tag the user gave stays.
+TEST_F(DtmInterfaceTest, ASecondConfigKeepsTheUsersDtmTag) {
+  Configure();
+  EXPECT_EQ(L"FSK Mavix", std::wstring(V_BSTR(Read(hart_param::kDtmTag).get())));
+  ASSERT_EQ(S_OK, Write(hart_param::kDtmTag, *com::Variant(L"Boiler 7").get()));
+  com::Bstr user(UserInformation(L"maintenance").c_str());
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, dtm->Config(user.get(), &ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  EXPECT_EQ(L"Boiler 7", std::wstring(V_BSTR(Read(hart_param::kDtmTag).get())));
+}
+
 TEST_F(DtmInterfaceTest, NewDeviceDtmModeNeverStoresTheTagAndOpensNothing) {
   SetSetting(hart_dtm::kNewDeviceAddressValue, DWORD{0});
   Configure();

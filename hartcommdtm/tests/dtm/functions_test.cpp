@@ -62,20 +62,23 @@ TEST_F(FunctionsTest, FrameListsEightFunctionsFiveOfThemHidden) {
 }
 
 TEST_F(FunctionsTest, EachFunctionNamesItsControl) {
+  // The class ids as the controls register them, written out: a table row
+  // naming another identifier of the type library would pass a comparison
+  // with the library's own names.
   struct Expected {
     ULONG id;
     const char* progId;
-    const GUID* classId;
+    const wchar_t* classId;
   };
   const Expected expected[] = {
-      {3, "vtFDT.FSKMavixCommDTM_ChannelConfig", &CLSID_ChannelConfigCtrl},
-      {2, "vtFDT.FSKMavixCommDTM_DeviceListCtrl", &CLSID_DeviceListCtrl},
-      {6, "vtFDT.FSKMavixCommDTM_DriverConfigCtrl", &CLSID_DriverConfigCtrl},
-      {11, "vtFDT.FSKMavixCommDTM_SetDevDtmAddrCtrl", &CLSID_SetDevDtmAddrCtrl},
-      {12, "vtFDT.FSKMavixCommDTM_SetSlaveAddrCtrl", &CLSID_SetSlaveAddrCtrl},
-      {8, "evFDT.evHrtFdtScanRangeActiveX", &CLSID_evHrtFdtScanRangeActiveX},
-      {9, "vtFDT.FSKMavixCommDTM_GetAddrForDtm", &CLSID_GetNewAddressForDtmCtrl},
-      {10, "vtFDT.FSKMavixCommDTM_SetDevAndDtmAddr", &CLSID_SetDevAndDtmAddrCtrl},
+      {3, "vtFDT.FSKMavixCommDTM_ChannelConfig", L"{96BACA9B-322D-4a6a-8A6B-276E4762045B}"},
+      {2, "vtFDT.FSKMavixCommDTM_DeviceListCtrl", L"{338305DD-136C-4b2a-9137-F96D1DB7BC34}"},
+      {6, "vtFDT.FSKMavixCommDTM_DriverConfigCtrl", L"{3A10A27F-4B4B-4dbc-8791-909438759F7D}"},
+      {11, "vtFDT.FSKMavixCommDTM_SetDevDtmAddrCtrl", L"{48256EB2-CCA0-4c34-8942-1AD043ECB9FE}"},
+      {12, "vtFDT.FSKMavixCommDTM_SetSlaveAddrCtrl", L"{75D17DD0-0C53-48a4-B135-1495BBA4D3AB}"},
+      {8, "evFDT.evHrtFdtScanRangeActiveX", L"{874C920F-6700-4AB5-8285-06F8F09804E9}"},
+      {9, "vtFDT.FSKMavixCommDTM_GetAddrForDtm", L"{BC1888CF-2BC2-4fd3-97C1-3328D82B0D4A}"},
+      {10, "vtFDT.FSKMavixCommDTM_SetDevAndDtmAddr", L"{D34400BF-8A22-4257-989C-FE66674F020F}"},
   };
   const FunctionTableRow* row = InitActiveXTable();
   EXPECT_EQ(row, InitActiveXTable());
@@ -86,7 +89,9 @@ TEST_F(FunctionsTest, EachFunctionNamesItsControl) {
     EXPECT_EQ(e.id, row->functionId);
     EXPECT_STREQ(e.progId, row->progId);
     ASSERT_NE(nullptr, row->classId);
-    EXPECT_TRUE(IsEqualGUID(*e.classId, *row->classId));
+    CLSID classId = {};
+    ASSERT_EQ(S_OK, ::CLSIDFromString(e.classId, &classId));
+    EXPECT_TRUE(IsEqualGUID(classId, *row->classId));
     EXPECT_EQ(nullptr, row->action);
     ++row;
   }

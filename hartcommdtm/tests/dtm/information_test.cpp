@@ -3,6 +3,7 @@
 // the form of the frame's version, its two languages, and every inserted
 // text escaped.
 #include "dtm/dtm_ids.h"
+#include "dtm/dtm_information_docs.h"
 #include "hart_dtm_fixture.h"
 #include "toolkit/dtm/dtm_states.h"
 
@@ -106,6 +107,30 @@ TEST_F(InformationTest, DeviceTypeIdentificationNamesTheHartFields) {
   EXPECT_EQ(L"Device Type Code", Select(doc.get(), (id + L"/d:IdTypeID/@ident:protocolSpecificName").c_str()));
   EXPECT_EQ(L"[12].[0-9]",
             Select(doc.get(), (id + L"/d:IdHardwareRevision/ident:RegExpr/@match").c_str()));
+}
+
+// Every text put into the device-type fragment is escaped for its
+// attribute, in both forms: a name with markup comes back as it was.
+TEST(DeviceTypeFragment, TextsWithMarkupComeBackAsTheyWere) {
+  ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  {
+    const wchar_t kName[] = L"A&B <\"C\"> 'D'";
+    const wchar_t kIcon[] = L"C:\\x&y\\<z>.ico";
+    for (bool fdt121 : {false, true}) {
+      SCOPED_TRACE(fdt121);
+      com::Bstr fragment;
+      ASSERT_EQ(S_OK, BuildDeviceTypeFragment(fdt121, kName, L"id&\"<>", kIcon, fragment.put()));
+      const std::wstring document = std::wstring(L"<d:Root xmlns:d=\"urn:test\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">") +
+                                    fragment.c_str() + L"</d:Root>";
+      auto doc = Parse(document.c_str(), L"urn:test");
+      ASSERT_TRUE(doc) << fragment.c_str();
+      EXPECT_EQ(kName, Select(doc.get(), L"d:Root/fdt:DtmDeviceType/fdt:VersionInformation/@name"));
+      EXPECT_EQ(kIcon, Select(doc.get(), L"d:Root/fdt:DtmDeviceType/fdt:DeviceIcon/@path"));
+      if (fdt121) EXPECT_EQ(L"id&\"<>", Select(doc.get(), L"d:Root/fdt:DtmDeviceType/@dtmDevTypeID"));
+    }
+    EXPECT_EQ(E_INVALIDARG, BuildDeviceTypeFragment(false, kName, L"", L"", nullptr));
+  }
+  ::CoUninitialize();
 }
 
 }  // namespace

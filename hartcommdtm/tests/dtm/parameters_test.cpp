@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "dtm/dtm_ids.h"
+#include "dtm/dtm_parameters.h"
 #include "hart_dtm_fixture.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/params/param_info.h"
@@ -123,8 +124,42 @@ TEST_F(ParametersTest, LimitsAreCheckedWhereTheRowHasThem) {
   // "Primary Master" has equal limits: no range, both values valid.
   EXPECT_EQ(0u, status(hart_param::kPrimaryMaster, *com::Variant(false).get()) & kInvalid);
   EXPECT_EQ(0u, status(hart_param::kPrimaryMaster, *com::Variant(true).get()) & kInvalid);
-  // No row was declared inconsistent.
-  for (const Row& row : kRows) EXPECT_EQ(0u, InfoNumber(row.id, kParFlags) & kParFlagInvalid) << row.id;
+  // No row was declared inconsistent, and every text converted.
+  for (const Row& row : kRows) {
+    EXPECT_EQ(0u, InfoNumber(row.id, kParFlags) & kParFlagInvalid) << row.id;
+    EXPECT_EQ(0u, InfoNumber(row.id, kParFlags) & kParFlagDisabled) << row.id;
+  }
+}
+
+// A text declaration marks what does not convert with 0x08 and never with
+// the numeric rows' 0x04: limits of a text row that are no lengths, a
+// default that is no value of the row's type.
+TEST_F(ParametersTest, TextDeclarationsMarkWhatDoesNotConvert) {
+  Create();
+  com::ComPtr<IevFdtParameterStore> store;
+  ASSERT_EQ(S_OK, object.as(store));
+  const ParameterAttributes attributes = {0, 0x71, 2, 0};
+  struct Case {
+    ULONG id;
+    VARTYPE vt;
+    const char *lower, *upper, *defaultValue, *initialValue;
+    ULONG flags;
+    VARTYPE limitType;
+  };
+  const Case cases[] = {
+      {5001, VT_BSTR, "0", "40", "ok", "ok", 0x71, VT_UI4},
+      {5002, VT_BSTR, "short", "40", "ok", "ok", 0x79, VT_BSTR},
+      {5003, VT_BSTR, "", "", "ok", "ok", 0x79, VT_BSTR},
+      {5004, VT_I4, "0", "10", "ten", "1", 0x79, VT_I4},
+      {5005, VT_I4, "0", "10", "1", "1", 0x71, VT_I4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    ASSERT_EQ(S_OK, DeclareTextParameter(store.get(), c.id, "Declared", c.vt, c.lower, c.upper, c.defaultValue,
+                                         c.initialValue, attributes));
+    EXPECT_EQ(c.flags, InfoNumber(c.id, kParFlags));
+    EXPECT_EQ(c.limitType, V_VT(Info(c.id, kParMinValue).get()));
+  }
 }
 
 TEST_F(ParametersTest, NewDeviceAddressModeComesFromTheRegistry) {

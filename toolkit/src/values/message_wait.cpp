@@ -2,7 +2,11 @@
 
 namespace {
 
-bool IsSignalled(HANDLE handle) { return ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
+// 1 + the index of the first signalled handle, 0 when none is.
+int FirstSignalled(DWORD count, const HANDLE* handles) {
+  const DWORD which = ::WaitForMultipleObjects(count, handles, FALSE, 0);
+  return which < WAIT_OBJECT_0 + count ? static_cast<int>(which - WAIT_OBJECT_0) + 1 : 0;
+}
 
 // Remembers a WM_QUIT taken from the queue and posts it again when the wait
 // ends, wherever it ends.
@@ -27,9 +31,9 @@ class QuitKeeper {
 // Dispatches what is in the queue, each message with the character set of its
 // window. Peek, not Get: a message seen by the first peek may be gone by the
 // time it is taken (sent messages are handled inside the peek), and a wait
-// must never block outside MsgWaitForMultipleObjectsEx. True as soon as the
-// handle is signalled.
-bool DispatchQueued(HANDLE handle, QuitKeeper& quit) {
+// must never block outside MsgWaitForMultipleObjectsEx. Answers as soon as a
+// handle is signalled: 1 + its index (0: none was).
+int DispatchQueued(DWORD count, const HANDLE* handles, QuitKeeper& quit) {
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
     const bool unicode = msg.hwnd && ::IsWindowUnicode(msg.hwnd);
@@ -42,10 +46,12 @@ bool DispatchQueued(HANDLE handle, QuitKeeper& quit) {
       else
         ::DispatchMessageA(&msg);
     }
-    if (IsSignalled(handle)) return true;
+    if (const int signalled = FirstSignalled(count, handles)) return signalled;
   }
-  return false;
+  return 0;
 }
+
+bool DispatchQueued(HANDLE handle, QuitKeeper& quit) { return DispatchQueued(1, &handle, quit) != 0; }
 
 // Waits for the handle or for input. MWMO_INPUTAVAILABLE: a message that a
 // nested loop inside a dispatched call has already looked at, but left in the
@@ -81,5 +87,16 @@ int WaitOneWithMessageLoop(HANDLE handle, DWORD milliseconds) {
       if (elapsed >= milliseconds) return 0;
       remaining = milliseconds - elapsed;
     }
+  }
+}
+
+int WaitAnyWithMessageLoop(DWORD count, const HANDLE* handles) {
+  if (!handles || count == 0 || count >= MAXIMUM_WAIT_OBJECTS) return 0;
+  QuitKeeper quit;
+  for (;;) {
+    const DWORD result = ::MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (result < WAIT_OBJECT_0 + count) return static_cast<int>(result - WAIT_OBJECT_0) + 1;
+    if (result != WAIT_OBJECT_0 + count) return 0;
+    if (const int signalled = DispatchQueued(count, handles, quit)) return signalled;
   }
 }

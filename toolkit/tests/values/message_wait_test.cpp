@@ -153,4 +153,29 @@ TEST(WaitOneWithMessageLoop, TimeOutCountsFromTheStart) {
   ::CloseHandle(never);
 }
 
+// Waiting for one of several handles: the answer names the handle, messages
+// are served and WM_QUIT is kept as in the single wait.
+TEST(WaitAnyWithMessageLoop, NamesTheSignalledHandleAndKeepsQuit) {
+  g_setByWindow = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE never = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HWND window = CreateSignallingWindow();
+  ASSERT_NE(nullptr, window);
+  const HANDLE handles[2] = {never, g_setByWindow};
+  ::PostQuitMessage(3);
+  Delayed post{50, nullptr, window, WM_APP};
+  {
+    DelayedThread poster(post);
+    EXPECT_EQ(2, WaitAnyWithMessageLoop(2, handles));
+  }
+  WPARAM code = 0;
+  ASSERT_TRUE(TakeQuit(&code));
+  EXPECT_EQ(3u, code);
+  ::SetEvent(never);
+  EXPECT_EQ(1, WaitAnyWithMessageLoop(2, handles));
+  EXPECT_EQ(0, WaitAnyWithMessageLoop(0, handles));
+  ::DestroyWindow(window);
+  ::CloseHandle(never);
+  ::CloseHandle(g_setByWindow);
+}
+
 }  // namespace

@@ -16,3 +16,8 @@ int WaitWithMessageLoop(HANDLE handle);
 // Waits at most milliseconds (INFINITE: no limit) in total, however many
 // messages arrive. 1 when signalled, 0 on time-out or failure.
 int WaitOneWithMessageLoop(HANDLE handle, DWORD milliseconds);
+
+// Waits without limit for any of count handles (at most
+// MAXIMUM_WAIT_OBJECTS - 1). 1 + the index of a signalled one (the lowest
+// when several are), 0 when the wait failed.
+int WaitAnyWithMessageLoop(DWORD count, const HANDLE* handles);
