@@ -143,6 +143,12 @@ TEST_F(DevAndDtmAddressTest, OfflineOnlyTheChildDtmChanges) {
   EXPECT_TRUE(host.enabled(IDC_CHILD_ADDRESS));
   EXPECT_TRUE(host.enabled(IDC_CHILD_TAG));
   EXPECT_TRUE(host.enabled(IDOK));
+  // The page follows the DTM's state.
+  BroadcastState(12);
+  EXPECT_TRUE(host.enabled(IDC_SLAVE_ADDRESS));
+  EXPECT_TRUE(host.enabled(IDC_SYNC_ADDRESSES));
+  BroadcastState(8);
+  EXPECT_FALSE(host.enabled(IDC_SLAVE_ADDRESS));
 
   host.setText(IDC_CHILD_ADDRESS, L"70");
   EXPECT_TRUE(host.visible(IDC_CHILD_ADDRESS_INVALID));
