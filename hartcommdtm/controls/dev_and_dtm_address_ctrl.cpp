@@ -68,14 +68,6 @@ const AddressOutcome& OutcomeOf(HRESULT code) {
   return kOtherFailure;
 }
 
-std::wstring ItemText(HWND item) {
-  if (!item) return std::wstring();
-  const int length = ::GetWindowTextLengthW(item);
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(item, &text[0], length + 1)));
-  return text;
-}
-
 // Locale-aware comparison in the user's default locale, no flags.
 bool SameText(const wchar_t* a, const wchar_t* b) {
   com::Bstr x(a ? a : L""), y(b ? b : L"");
@@ -236,7 +228,7 @@ bool CSetDevAndDtmAddrCtrl::CheckAddressChanges() {
     ShowItem(IDC_CHILD_ADDRESS_CHANGED, true);
     changed = true;
   }
-  if (!SameTag(ItemText(Item(IDC_CHILD_TAG)).c_str())) {
+  if (!SameTag(ItemText(IDC_CHILD_TAG).c_str())) {
     ShowItem(IDC_CHILD_TAG_CHANGED, true);
     changed = true;
   }
@@ -332,7 +324,7 @@ HRESULT CSetDevAndDtmAddrCtrl::ApplyAddressChanges() {
     if (moved == S_OK) slaveAddress_ = static_cast<BYTE>(newSlave);
   }
 
-  const std::wstring newTag = ItemText(Item(IDC_CHILD_TAG));
+  const std::wstring newTag = ItemText(IDC_CHILD_TAG);
   if (newChild == childAddress_ && SameTag(newTag.c_str())) {
     UpdatePage();
     return S_OK;
@@ -397,10 +389,7 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
     if (CheckAddressChanges()) {
-      com::Bstr text, caption;
-      GetToolkitMessage(4002, text.put());
-      GetToolkitMessage(4001, caption.put());
-      const long answer = ShowUserMessage(text.c_str(), caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+      const long answer = AskToApplyChanges();
       if (answer == IDCANCEL) return S_FALSE;
       if (answer == IDYES && FAILED(ApplyAddressChanges())) return S_FALSE;
     }

@@ -38,14 +38,6 @@ const ControlDescription kDescription = {
     &CLSID_SetDevDtmAddrCtrl, IDD_NEW_DEVICE_DTM_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
     L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
 
-std::wstring ItemText(HWND item) {
-  if (!item) return std::wstring();
-  const int length = ::GetWindowTextLengthW(item);
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(item, &text[0], length + 1)));
-  return text;
-}
-
 }  // namespace
 
 CSetDevDtmAddrCtrl::CSetDevDtmAddrCtrl() : DtmControl(kDescription) {}
@@ -154,7 +146,7 @@ void CSetDevDtmAddrCtrl::ShowStatus(const wchar_t* error) {
     instructions_.reset();
     return;
   }
-  if (instructions_.empty()) instructions_.assign(ItemText(status).c_str());
+  if (instructions_.empty()) instructions_.assign(ItemText(IDC_STATUS_TEXT).c_str());
   SetItemTextAnsi(IDC_STATUS_TEXT, error);
 }
 
@@ -171,7 +163,7 @@ HRESULT CSetDevDtmAddrCtrl::OnApply() {
     if (HWND field = Item(IDC_ADDRESS)) ::SetFocus(field);
     return S_OK;
   }
-  com::Bstr tag(ItemText(Item(IDC_DTM_TAG)).c_str());
+  com::Bstr tag(ItemText(IDC_DTM_TAG).c_str());
   // A refused document is reported to the user by the channel; the dialog
   // stays open for another try or Cancel.
   if (FAILED(channel->SetDeviceDtmInfo(systemTag_.get(), static_cast<BYTE>(address), tag.get()))) return S_OK;

@@ -29,6 +29,9 @@ devicedtm_double::ChildDtm* AddressControlsFixture::AddChild(const wchar_t* syst
 }
 
 void AddressControlsFixture::AddDevice(uint8_t pollingAddress, uint32_t deviceId) {
+  // A frame nobody answers (a free address probed) ends at the master's
+  // reply time-out, as on a real line, instead of the library's own.
+  ASSERT_TRUE(SimSetLineTiming(kSerial, 0, SIM_HART_TIMEOUT));
   SimFieldDevice device;
   SimInitFieldDevice(&device);
   device.pollingAddress = pollingAddress;
