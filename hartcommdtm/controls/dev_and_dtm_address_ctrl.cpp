@@ -92,7 +92,7 @@ const com::InterfaceEntry* CSetDevAndDtmAddrCtrl::interfaceMap() {
 STDMETHODIMP CSetDevAndDtmAddrCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
   HRESULT hr = DtmControl::AttachDtm(dtm, result);
   if (FAILED(hr)) return hr;
-  return com::guard([&]() -> HRESULT {
+  hr = com::guard([&]() -> HRESULT {
     IevFdtParameterHandler4* handler = ParameterHandler();
     if (!handler) return E_POINTER;
     com::Variant tagKey(static_cast<LONG>(hart_param::kNewDeviceSystemTag)), tag;
@@ -104,10 +104,7 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* resul
     if (FAILED(hr)) return hr;
     if (address.type() == VT_UI1) slaveAddress_ = V_UI1(address.get());
     channel_ = FindHartChannel(dtm);
-    if (!channel_) {
-      *result = VARIANT_FALSE;
-      return E_POINTER;
-    }
+    if (!channel_) return E_POINTER;
     if (SameText(childSystemTag_.c_str(), kNoChildSystemTag)) {
       slaveAddress_ = 0;
       childAddress_ = 0;
@@ -116,6 +113,8 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* resul
     UpdatePage();
     return S_OK;
   });
+  if (FAILED(hr)) *result = VARIANT_FALSE;
+  return hr;
 }
 
 void CSetDevAndDtmAddrCtrl::OnDialogCreated() {
