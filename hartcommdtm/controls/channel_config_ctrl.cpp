@@ -184,10 +184,7 @@ STDMETHODIMP CChannelConfigCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
     if (HasApplicableChanges()) {
-      com::Bstr text, caption;
-      GetToolkitMessage(4002, text.put());
-      GetToolkitMessage(4001, caption.put());
-      const long answer = ShowUserMessage(text.c_str(), caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+      const long answer = AskToApplyChanges();
       if (answer == IDCANCEL) return S_FALSE;
       if (answer == IDYES && FAILED(ApplyChanges())) return S_FALSE;
     }

@@ -45,6 +45,44 @@
 #define IDC_DRIVER_FRAME 6057
 #define IDC_ADAPTER_LIST_LABEL 6058
 
+// The address controls: new address for a DTM, device and DTM address,
+// address of a new device DTM.
+#define IDD_GET_ADDRESS_FOR_DTM 163
+#define IDD_NEW_DEVICE_DTM_ADDRESS 169
+#define IDD_DEVICE_AND_DTM_ADDRESS 171
+#define IDI_STATUS_ERROR 188
+#define IDI_STATUS_INFORMATION 212
+#define IDC_ADDRESS 6017
+#define IDC_DTM_TAG 6021
+#define IDC_DTM_ID 6025
+#define IDC_DTM_ID_LABEL 6060
+#define IDC_DTM_TAG_LABEL 6077
+#define IDC_ADDRESS_LABEL 6078
+#define IDC_DTM_INFORMATION_FRAME 6080
+#define IDC_SYNC_ADDRESSES 173
+#define IDC_SLAVE_ADDRESS 174
+#define IDC_CHILD_TAG 175
+#define IDC_CHILD_ADDRESS 176
+#define IDC_SLAVE_ADDRESS_LABEL 177
+#define IDC_CHILD_ADDRESS_LABEL 178
+#define IDC_ERROR_ICON 180
+#define IDC_SLAVE_ADDRESS_INVALID 183
+#define IDC_CHILD_ADDRESS_INVALID 184
+#define IDC_SLAVE_ADDRESS_CHANGED 185
+#define IDC_CHILD_ADDRESS_CHANGED 186
+#define IDC_CHILD_TAG_CHANGED 187
+#define IDS_Err_ChAdd_FAILED 113
+#define IDS_Err_ChAdd_DevHasConnection 114
+#define IDS_Err_ChAdd_NoDevAtNewAdd 115
+#define IDS_Err_ChAdd_NoSource 116
+#define IDS_Err_ChAdd_TargetExists 117
+#define IDS_Err_NoChannel 119
+#define IDS_ErrorDevAddrOutOfRange 179
+#define IDS_ErrorDtmAddrOutOfRange 181
+#define IDS_SetDevAndDtmAddressInstructions 182
+#define IDS_ErrorSetParametersFailed 5029
+#define IDS_ChangeAddressScanAgain 5031
+
 // Strings.
 #define IDS_ColName_HartDevID 120
 #define IDS_ColName_HartDevAddr 121

@@ -227,9 +227,13 @@ STDMETHODIMP CHART_CommDTM::DeviceDtmAdded(BSTR childSystemTag) {
     if (waitEvent_) ::ResetEvent(waitEvent_.get());
     VARIANT_BOOL opened = VARIANT_FALSE;
     HRESULT hr = OpenFunctionControl(hart_function::kNewDeviceDtmAddress, &opened);
-    // The control's PrepareToRelease ends the wait (ClosingSetDtmAddrActXNotification);
-    // window messages keep being served meanwhile.
-    if (mode == new_device_dialog::kOpenAndWait && SUCCEEDED(hr) && opened && waitEvent_)
+    // The control ends the wait when it goes (ClosingSetDtmAddrActXNotification,
+    // from its PrepareToRelease or, when the frame drops it unasked, its
+    // destruction); window messages keep being served meanwhile. Only a
+    // control the frame opened is waited for: a disabled function answers
+    // S_FALSE with "opened" set although nothing opened. The DTM's shutdown
+    // also ends the wait (SetState).
+    if (mode == new_device_dialog::kOpenAndWait && hr == S_OK && opened && waitEvent_)
       WaitOneWithMessageLoop(waitEvent_.get(), INFINITE);
     return S_OK;
   });
@@ -364,6 +368,8 @@ STDMETHODIMP CHART_CommDTM::OnChildChanged(BSTR systemTag) {
 STDMETHODIMP CHART_CommDTM::SetState(long newState) {
   if (newState == kDtmNewDataSet) loadedFromStream_ = 0;
   if (newState == kDtmLoadedDataSet) loadedFromStream_ = 1;
+  // A DTM shut down or deleted no longer waits for its new-device control.
+  if (newState == kDtmReleased || newState == kDtmPreparedToDelete) ClosingSetDtmAddrActXNotification();
   return BaseDtm::SetState(newState);
 }
 

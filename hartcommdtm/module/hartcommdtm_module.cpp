@@ -24,6 +24,10 @@
 #include "controls/channel_config_ctrl.h"
 #include "controls/control_resources.h"
 #include "controls/driver_config_ctrl.h"
+// The address controls.
+#include "controls/dev_and_dtm_address_ctrl.h"
+#include "controls/get_address_for_dtm_ctrl.h"
+#include "controls/new_device_dtm_address_ctrl.h"
 #include "dtm/catalogue_notice.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/hart_comm_dtm.h"
@@ -81,12 +85,33 @@ const com::ClassRegistration kDriverConfigRegistration = {
     L"vtFDT.FSKMavixCommDTM_DriverConfigCtrl", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true,
     &kControl, nullptr, nullptr};
 
+// The address controls: new address for a DTM (function 9), device and DTM
+// address (10), address of a new device DTM (11).
+const com::ClassRegistration kGetAddressForDtmRegistration = {
+    &CLSID_GetNewAddressForDtmCtrl, L"GetNewAddressForDtmCtrl Class", L"vtFDT.FSKMavixCommDTM_GetAddrForDtm.1",
+    L"vtFDT.FSKMavixCommDTM_GetAddrForDtm", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true, &kControl,
+    nullptr, nullptr};
+
+const com::ClassRegistration kDeviceAndDtmAddressRegistration = {
+    &CLSID_SetDevAndDtmAddrCtrl, L"SetDevAndDtmAddrCtrl Class", L"vtFDT.FSKMavixCommDTM_SetDevAndDtmAddr.1",
+    L"vtFDT.FSKMavixCommDTM_SetDevAndDtmAddr", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true, &kControl,
+    nullptr, nullptr};
+
+const com::ClassRegistration kNewDeviceDtmAddressRegistration = {
+    &CLSID_SetDevDtmAddrCtrl, L"SetDevDtmAddrCtrl Class", L"vtFDT.FSKMavixCommDTM_SetDevDtmAddrCtrl.1",
+    L"vtFDT.FSKMavixCommDTM_SetDevDtmAddrCtrl", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true, &kControl,
+    nullptr, nullptr};
+
 const com::ClassEntry kClasses[] = {
     {&CLSID_HART_CommDTM, &com::createObject<CHART_CommDTM>, &kDtmRegistration},
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
      &kThreadRegistration},
     {&CLSID_HART_Channel, &com::createObjectNoAggregation<hartdtm::CHART_Channel>,
      &kChannelRegistration},
+    // The address controls.
+    {&CLSID_GetNewAddressForDtmCtrl, &com::createObject<CGetNewAddressForDtmCtrl>, &kGetAddressForDtmRegistration},
+    {&CLSID_SetDevAndDtmAddrCtrl, &com::createObject<CSetDevAndDtmAddrCtrl>, &kDeviceAndDtmAddressRegistration},
+    {&CLSID_SetDevDtmAddrCtrl, &com::createObject<CSetDevDtmAddrCtrl>, &kNewDeviceDtmAddressRegistration},
     {&CLSID_ChannelConfigCtrl, &com::createObject<CChannelConfigCtrl>, &kChannelConfigRegistration},
     {&CLSID_DriverConfigCtrl, &com::createObject<CDriverConfigCtrl>, &kDriverConfigRegistration},
 };

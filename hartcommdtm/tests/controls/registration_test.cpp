@@ -13,6 +13,10 @@ struct ControlClass {
   const wchar_t* description;
 };
 const ControlClass kControls[] = {
+    // The address controls.
+    {L"{BC1888CF-2BC2-4FD3-97C1-3328D82B0D4A}", L"vtFDT.FSKMavixCommDTM_GetAddrForDtm", L"GetNewAddressForDtmCtrl Class"},
+    {L"{D34400BF-8A22-4257-989C-FE66674F020F}", L"vtFDT.FSKMavixCommDTM_SetDevAndDtmAddr", L"SetDevAndDtmAddrCtrl Class"},
+    {L"{48256EB2-CCA0-4C34-8942-1AD043ECB9FE}", L"vtFDT.FSKMavixCommDTM_SetDevDtmAddrCtrl", L"SetDevDtmAddrCtrl Class"},
     {L"{96BACA9B-322D-4A6A-8A6B-276E4762045B}", L"vtFDT.FSKMavixCommDTM_ChannelConfig", L"Channel Configuration"},
     {L"{3A10A27F-4B4B-4DBC-8791-909438759F7D}", L"vtFDT.FSKMavixCommDTM_DriverConfigCtrl", L"Driver Configuration"},
 };

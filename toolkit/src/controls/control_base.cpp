@@ -707,6 +707,15 @@ void DtmControl::SetItemTextAnsi(UINT id, const wchar_t* text) {
   if (HWND item = Item(id)) ::SetWindowTextA(item, Narrow(text, CP_THREAD_ACP).c_str());
 }
 
+std::wstring DtmControl::ItemText(UINT id) const {
+  HWND item = Item(id);
+  if (!item) return std::wstring();
+  const int length = ::GetWindowTextLengthW(item);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  text.resize(static_cast<size_t>(::GetWindowTextW(item, &text[0], length + 1)));
+  return text;
+}
+
 HWND DtmControl::CreateControlWindow(HWND parent, const RECT& rect) {
   INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&classes);

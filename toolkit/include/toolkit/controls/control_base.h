@@ -40,6 +40,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "com/ActiveXControl.h"
@@ -248,6 +249,8 @@ class DtmControl : public com::ActiveXControl,
   void EnableItem(UINT id, bool enable);
   // The text set as ANSI (the thread's code page), as the dialog shows it.
   void SetItemTextAnsi(UINT id, const wchar_t* text);
+  // An item's whole text; empty without the item.
+  std::wstring ItemText(UINT id) const;
   // The hosted control of an item, as interface I; null when none.
   template <class Interface>
   com::ComPtr<Interface> HostedControl(UINT item) const {
@@ -268,6 +271,9 @@ class DtmControl : public com::ActiveXControl,
   // Asks the user through the DTM's container; the button chosen (IDYES 6,
   // IDNO 7, IDCANCEL 2), 0 without the container.
   long ShowUserMessage(const wchar_t* text, const wchar_t* caption, ULONG style);
+  // "Apply changes?" (toolkit messages 4002 and 4001) with Yes, No and
+  // Cancel and the question icon; the button chosen, as ShowUserMessage.
+  long AskToApplyChanges();
   // Opens the help file of the control (button 6063).
   HRESULT ShowHelp();
   // printf-style diagnostics to OutputTrace: at most 4096 characters

@@ -1,0 +1,141 @@
+#include "controls/get_address_for_dtm_ctrl.h"
+
+#include "com/Guard.h"
+#include "com/Variant.h"
+#include "controls/control_resources.h"
+#include "dtm/dtm_ids.h"
+
+namespace {
+
+// Polling addresses a device DTM may take.
+constexpr ULONG kHighestAddress = 63;
+
+const ParameterMapRow kParameterMap[] = {
+    {hart_param::kNewAddress, "New Address for DTM", IDC_ADDRESS, "%d", kRowFlagsDefault,
+     kDisplayDefaultColours, 0},
+    HeaderRow(hart_param::kDevice, IDC_DEVICE_HEADER),
+    HeaderRow(hart_param::kDeviceType, IDC_DEVICE_HEADER),
+    kEndOfMap};
+
+const ItemName kItemNames[] = {
+    {IDC_DEVICE_HEADER, "IDC_EVFDTPARAMIDENTCTRL"},
+    {IDC_DTM_INFORMATION_FRAME, "IDC_STATIC_DeviceDtmInformation"},
+    {IDC_DTM_TAG_LABEL, "IDC_STATIC_DeviceDtmTag"},
+    {IDC_ADDRESS_LABEL, "IDC_STATIC_SlaveAddress"},
+    {IDC_APPLY, "IDC_BtnApply"},
+    {IDC_CANCEL, "IDC_BtnCancel"},
+    {IDC_HELP_BUTTON, "IDC_Help"},
+    {0, nullptr}};
+
+const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
+
+const ControlDescription kDescription = {
+    &CLSID_GetNewAddressForDtmCtrl, IDD_GET_ADDRESS_FOR_DTM, kParameterMap, kItemNames, kFooterItems, 0,
+    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+
+}  // namespace
+
+CGetNewAddressForDtmCtrl::CGetNewAddressForDtmCtrl() : DtmControl(kDescription) {}
+
+const com::InterfaceEntry* CGetNewAddressForDtmCtrl::interfaceMap() {
+  static const com::InterfaceEntry map[] = {
+      com::entry<CGetNewAddressForDtmCtrl, ISetDevDtmAddrCtrl>(),
+      com::entry<CGetNewAddressForDtmCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
+      EV_DTM_CONTROL_ENTRIES(CGetNewAddressForDtmCtrl),
+      com::endOfMap()};
+  return map;
+}
+
+// PrepareToRelease detaches the parameter handler; one still held means
+// the frame closes or drops the control without asking it, which cancels.
+void CGetNewAddressForDtmCtrl::CancelUnlessReleased() {
+  if (!ok_ && ParameterHandler()) WriteNumber(hart_param::kAddressCancelled, 1);
+}
+
+STDMETHODIMP CGetNewAddressForDtmCtrl::Close(DWORD saveOption) {
+  com::guard([&]() -> HRESULT {
+    CancelUnlessReleased();
+    return S_OK;
+  });
+  return DtmControl::Close(saveOption);
+}
+
+void CGetNewAddressForDtmCtrl::finalRelease() { CancelUnlessReleased(); }
+
+HRESULT CGetNewAddressForDtmCtrl::WriteNumber(ULONG id, LONG value) {
+  IevFdtParameterHandler4* handler = ParameterHandler();
+  if (!handler) return E_POINTER;
+  com::Variant key(static_cast<LONG>(id)), number(value);
+  return handler->WriteParameter(key.value(), number.value());
+}
+
+STDMETHODIMP CGetNewAddressForDtmCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  HRESULT hr = DtmControl::AttachDtm(dtm, result);
+  if (FAILED(hr)) return hr;
+  if (!*result) return S_FALSE;
+  return com::guard([&]() -> HRESULT {
+    com::Variant key(static_cast<LONG>(hart_param::kNewAddressTag)), tag;
+    HRESULT read = ParameterHandler()->GetParameterValue(key.value(), tag.put());
+    if (FAILED(read)) return read;
+    if (tag.type() == VT_BSTR) {
+      tag_.assign(V_BSTR(tag.get()));
+      SetItemTextAnsi(IDC_DTM_TAG, tag_.c_str());
+    }
+    return S_OK;
+  });
+}
+
+void CGetNewAddressForDtmCtrl::OnDialogCreated() {
+  if (!tag_.empty()) SetItemTextAnsi(IDC_DTM_TAG, tag_.c_str());
+}
+
+STDMETHODIMP CGetNewAddressForDtmCtrl::PrepareToRelease(VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  com::guard([&]() -> HRESULT {
+    if (!ok_) WriteNumber(hart_param::kAddressCancelled, 1);
+    return S_OK;
+  });
+  return DtmControl::PrepareToRelease(result);
+}
+
+void CGetNewAddressForDtmCtrl::OnOk() {
+  // Not a number (an empty field) reads as 0.
+  BOOL number = FALSE;
+  const LONG address = static_cast<LONG>(::GetDlgItemInt(Dialog(), IDC_ADDRESS, &number, TRUE));
+  // Negative values are above the limit as unsigned numbers. The address is
+  // refused: the field is marked invalid and the dialog stays open. The OK
+  // flag stays clear, so that closing the dialog afterwards still counts
+  // as cancelled rather than confirming the proposed address.
+  if (static_cast<ULONG>(address) > kHighestAddress) {
+    const int row = FindRowById(hart_param::kNewAddress);
+    if (row >= 0) SetParameterStatus(hart_param::kNewAddress, Rows()[row].flags | kRowInvalid);
+    if (HWND field = Item(IDC_ADDRESS)) ::SetFocus(field);
+    return;
+  }
+  ok_ = 1;
+  WriteNumber(hart_param::kNewAddress, address);
+  WriteNumber(hart_param::kAddressCancelled, 0);
+  PostCloseRequest();
+}
+
+void CGetNewAddressForDtmCtrl::OnCancel() {
+  WriteNumber(hart_param::kAddressCancelled, 1);
+  PostCloseRequest();
+}
+
+bool CGetNewAddressForDtmCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
+  if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return false;
+  switch (LOWORD(wParam)) {
+    case IDC_APPLY:
+      *result = 0;
+      OnOk();
+      return true;
+    case IDC_CANCEL:
+      *result = 0;
+      OnCancel();
+      return true;
+    default:
+      return false;
+  }
+}

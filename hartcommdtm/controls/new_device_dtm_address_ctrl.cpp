@@ -1,0 +1,201 @@
+#include "controls/new_device_dtm_address_ctrl.h"
+
+#include <string>
+
+#include "com/Guard.h"
+#include "com/Variant.h"
+#include "controls/control_resources.h"
+#include "controls/hart_channel_lookup.h"
+#include "dtm/dtm_ids.h"
+
+namespace {
+
+constexpr LONG kHighestAddress = 63;
+
+const ParameterMapRow kParameterMap[] = {
+    // Shown and read by the control itself (no item).
+    {hart_param::kNewDeviceSystemTag, "SystemTag of new deviceDTM", 0, "%s", kRowFlagsDefault,
+     kDisplayDefaultColours, 0},
+    HeaderRow(hart_param::kDevice, IDC_DEVICE_HEADER),
+    HeaderRow(hart_param::kDeviceType, IDC_DEVICE_HEADER),
+    kEndOfMap};
+
+const ItemName kItemNames[] = {
+    {IDC_DEVICE_HEADER, "IDC_EVFDTPARAMIDENTCTRL"},
+    {IDC_STATUS_TEXT, "IDC_StaticInfoText"},
+    {IDC_DTM_INFORMATION_FRAME, "IDC_STATIC_DeviceDtmInformation"},
+    {IDC_DTM_ID_LABEL, "IDC_STATIC_DeviceDtm"},
+    {IDC_DTM_TAG_LABEL, "IDC_STATIC_DeviceDtmTag"},
+    {IDC_ADDRESS_LABEL, "IDC_STATIC_SlaveAddress"},
+    {IDC_APPLY, "IDC_BtnApply"},
+    {IDC_CANCEL, "IDC_BtnCancel"},
+    {IDC_HELP_BUTTON, "IDC_Help"},
+    {0, nullptr}};
+
+const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
+
+const ControlDescription kDescription = {
+    &CLSID_SetDevDtmAddrCtrl, IDD_NEW_DEVICE_DTM_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
+    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+
+}  // namespace
+
+CSetDevDtmAddrCtrl::CSetDevDtmAddrCtrl() : DtmControl(kDescription) {}
+
+const com::InterfaceEntry* CSetDevDtmAddrCtrl::interfaceMap() {
+  static const com::InterfaceEntry map[] = {
+      com::entry<CSetDevDtmAddrCtrl, ISetDevDtmAddrCtrl>(),
+      com::entry<CSetDevDtmAddrCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
+      EV_DTM_CONTROL_ENTRIES(CSetDevDtmAddrCtrl),
+      com::endOfMap()};
+  return map;
+}
+
+// A frame may take the control down without PrepareToRelease (closing its
+// window, say); the DTM may be waiting for it all the same. The DTM's
+// function container keeps the control as long as it was not released,
+// so the container's Close is the sign to rely on; the destruction is the
+// last one.
+STDMETHODIMP CSetDevDtmAddrCtrl::Close(DWORD saveOption) {
+  if (!notified_) NotifyDtm();
+  return DtmControl::Close(saveOption);
+}
+
+void CSetDevDtmAddrCtrl::finalRelease() {
+  if (!notified_) NotifyDtm();
+}
+
+bool CSetDevDtmAddrCtrl::NotifyDtm() {
+  com::ComPtr<IHART_CommDTM> dtm = DtmInterface<IHART_CommDTM>();
+  if (!dtm) return false;
+  notified_ = true;
+  dtm->ClosingSetDtmAddrActXNotification();
+  return true;
+}
+
+STDMETHODIMP CSetDevDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {
+  HRESULT hr = DtmControl::PrepareToRelease(result);
+  if (FAILED(hr)) return hr;
+  // Also after the base's question kept the control open: the DTM stops
+  // waiting, the control stays usable.
+  return com::guard([&]() -> HRESULT {
+    if (NotifyDtm()) return S_OK;
+    *result = VARIANT_FALSE;
+    return S_FALSE;
+  });
+}
+
+STDMETHODIMP CSetDevDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
+  com::Variant id;
+  HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
+  if (FAILED(hr)) return hr;
+  if (id.type() != VT_UI4) return E_FAIL;
+  DtmControl::SetProperty(key, value);
+  if (V_UI4(id.get()) == control_key::kEditPermission) EnableItems();
+  return S_OK;
+}
+
+HRESULT CSetDevDtmAddrCtrl::DisplayValue(int row, const VARIANT& value) {
+  if (row < 0 || row >= RowCount() || Rows()[row].id != static_cast<LONG>(hart_param::kNewDeviceSystemTag))
+    return DtmControl::DisplayValue(row, value);
+  // The value the base read is not used: the parameter is read again here.
+  if (IevFdtParameterHandler4* handler = ParameterHandler()) {
+    com::Variant key(static_cast<LONG>(hart_param::kNewDeviceSystemTag)), tag;
+    if (SUCCEEDED(handler->GetParameterValue(key.value(), tag.put())) && tag.type() == VT_BSTR)
+      systemTag_.assign(V_BSTR(tag.get()));
+  }
+  FillDialog();
+  return S_OK;
+}
+
+HRESULT CSetDevDtmAddrCtrl::ReadItemValue(int row, VARIANT* value) {
+  if (!value) return E_INVALIDARG;
+  if (row >= 0 && row < RowCount() && Rows()[row].id == static_cast<LONG>(hart_param::kNewDeviceSystemTag))
+    return S_OK;
+  return DtmControl::ReadItemValue(row, value);
+}
+
+void CSetDevDtmAddrCtrl::OnDialogCreated() { EnableItems(); }
+
+void CSetDevDtmAddrCtrl::OnEditStateChanged() { EnableItems(); }
+
+void CSetDevDtmAddrCtrl::FillDialog() {
+  if (!Dialog()) return;
+  SetItemTextAnsi(IDC_DTM_ID, systemTag_.c_str());
+  com::ComPtr<IHART_Channel> channel = FindHartChannel(ParameterHandler());
+  if (!channel) return;
+  com::Bstr tag;
+  BYTE address = 0xFF;
+  if (SUCCEEDED(channel->GetChildDtmInfoBySysTag(systemTag_.get(), tag.put(), &address))) {
+    SetItemTextAnsi(IDC_DTM_TAG, tag.c_str());
+    ::SetDlgItemInt(Dialog(), IDC_ADDRESS, address, TRUE);
+  }
+  EnableItems();
+}
+
+void CSetDevDtmAddrCtrl::EnableItems() {
+  const bool editable = EditEnabled();
+  for (UINT item : {IDC_DTM_TAG, IDC_ADDRESS, IDC_APPLY}) EnableItem(item, editable);
+}
+
+void CSetDevDtmAddrCtrl::ShowStatus(const wchar_t* error) {
+  HWND status = Item(IDC_STATUS_TEXT);
+  if (!status) return;
+  if (!error) {
+    if (!instructions_.empty()) ::SetWindowTextW(status, instructions_.c_str());
+    instructions_.reset();
+    return;
+  }
+  if (instructions_.empty()) instructions_.assign(ItemText(IDC_STATUS_TEXT).c_str());
+  SetItemTextAnsi(IDC_STATUS_TEXT, error);
+}
+
+HRESULT CSetDevDtmAddrCtrl::OnApply() {
+  com::ComPtr<IHART_Channel> channel = FindHartChannel(ParameterHandler());
+  if (!channel) return E_POINTER;
+  ShowStatus(nullptr);
+  // Not a number (an empty field) reads as 0.
+  BOOL number = FALSE;
+  const LONG address = static_cast<LONG>(::GetDlgItemInt(Dialog(), IDC_ADDRESS, &number, TRUE));
+  if (address < 0 || address > kHighestAddress) {
+    // Nothing is written; the user is told why the dialog stays open.
+    ShowStatus(UserMessage(IDS_ErrorDtmAddrOutOfRange, L"IDS_ErrorDtmAddrOutOfRange").c_str());
+    if (HWND field = Item(IDC_ADDRESS)) ::SetFocus(field);
+    return S_OK;
+  }
+  com::Bstr tag(ItemText(IDC_DTM_TAG).c_str());
+  // A refused document is reported to the user by the channel; the dialog
+  // stays open for another try or Cancel.
+  if (FAILED(channel->SetDeviceDtmInfo(systemTag_.get(), static_cast<BYTE>(address), tag.get()))) return S_OK;
+  ToggleChangeCounter();
+  PostCloseRequest();
+  return S_OK;
+}
+
+// The device list refreshes when parameter 1010 changes.
+void CSetDevDtmAddrCtrl::ToggleChangeCounter() {
+  IevFdtParameterHandler4* handler = ParameterHandler();
+  if (!handler) return;
+  com::Variant key(static_cast<LONG>(hart_param::kChangeCounter)), value, flag;
+  handler->GetParameterValue(key.value(), value.put());
+  if (value.type() == (VT_ARRAY | VT_UI1)) return;
+  if (FAILED(::VariantChangeType(flag.get(), value.get(), 0, VT_BOOL))) return;
+  com::Variant toggled(V_BOOL(flag.get()) == VARIANT_FALSE);
+  handler->WriteParameter(key.value(), toggled.value());
+}
+
+bool CSetDevDtmAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
+  if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return false;
+  switch (LOWORD(wParam)) {
+    case IDC_APPLY:
+      *result = 0;
+      OnApply();
+      return true;
+    case IDC_CANCEL:
+      *result = 0;
+      PostCloseRequest();
+      return true;
+    default:
+      return false;
+  }
+}
