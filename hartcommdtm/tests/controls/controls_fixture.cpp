@@ -30,7 +30,7 @@ void ControlsFixture::SetUpTestSuite() {
 }
 
 void ControlsFixture::SetUp() {
-  HartDtmFixture::SetUp();
+  BoundAdapterFixture::SetUp();
   frame->onCloseControl([this](const std::wstring&, VARIANT_BOOL* answer) -> HRESULT {
     com::ComPtr<IDtmActiveXControl> control = host.as<IDtmActiveXControl>();
     *answer = VARIANT_FALSE;
@@ -48,7 +48,7 @@ void ControlsFixture::SetUp() {
 
 void ControlsFixture::TearDown() {
   host.close();
-  HartDtmFixture::TearDown();
+  BoundAdapterFixture::TearDown();
 }
 
 void ControlsFixture::OpenControl(const wchar_t* progId, ULONG functionId, const wchar_t* caption,

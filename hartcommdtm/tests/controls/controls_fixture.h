@@ -1,6 +1,6 @@
 // What the tests of the DTM's controls share: the HART DTM registered in the
 // prefix and configured (state 8) with the control frame double as its
-// frame application, the header, footer and HTML Help doubles, and a frame
+// frame application, a simulated adapter it can go online on, the header, footer and HTML Help doubles, and a frame
 // window that hosts a control by its ProgID through atl.dll. When the DTM
 // asks the frame to close the control, the frame asks PrepareToRelease and,
 // when the control agrees, destroys its window and drops it.
@@ -14,7 +14,7 @@ namespace hartdtmtest {
 // The function-call document of a function, as the DTM builds it.
 std::wstring FunctionCallDocument(ULONG functionId);
 
-class ControlsFixture : public HartDtmFixture {
+class ControlsFixture : public BoundAdapterFixture {
  protected:
   static void SetUpTestSuite();
   void SetUp() override;
