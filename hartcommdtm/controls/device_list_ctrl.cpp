@@ -7,6 +7,7 @@
 #include "com/Guard.h"
 #include "com/Module.h"
 #include "controls/control_resources.h"
+#include "controls/list_view_columns.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/hart_channel_access.h"
 #include "outside.h"
@@ -38,12 +39,7 @@ const ControlDescription kDescription = {
     &CLSID_DeviceListCtrl, IDD_DEVICE_LIST, kParameterMap, kItemNames, kFooterItems, 0,
     L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
 
-struct Column {
-  int id;
-  const wchar_t* key;
-  int width;  // pixels
-};
-const Column kColumns[] = {
+const ListColumn kColumns[] = {
     {IDS_ColName_PollAddress, L"IDS_ColName_PollAddress", 55},
     {IDS_ColName_State, L"IDS_ColName_State", 42},
     {IDS_ColName_Channel, L"IDS_ColName_Channel", 60},
@@ -189,33 +185,14 @@ void CDeviceListCtrl::SetUpList() {
 }
 
 void CDeviceListCtrl::CreateColumns() {
-  HWND list = List();
-  if (!list) return;
-  ListView_DeleteAllItems(list);
-  while (ListView_DeleteColumn(list, 0)) {
-  }
-  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    com::Bstr text = UserMessage(kColumns[i].id, kColumns[i].key);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    column.fmt = LVCFMT_LEFT;
-    column.cx = kColumns[i].width;
-    column.pszText = const_cast<wchar_t*>(text.c_str());
-    column.iSubItem = i;
-    ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-  }
+  CreateListColumns(List(), kColumns, std::size(kColumns),
+                    [&](const ListColumn& column) { return UserMessage(column.id, column.key); });
 }
 
 void CDeviceListCtrl::TitleColumns() {
-  HWND list = List();
-  if (!list || !listReady_) return;
-  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    com::Bstr text = UserMessage(kColumns[i].id, kColumns[i].key);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT;
-    column.pszText = const_cast<wchar_t*>(text.c_str());
-    ::SendMessageW(list, LVM_SETCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-  }
+  if (!listReady_) return;
+  TitleListColumns(List(), kColumns, std::size(kColumns),
+                   [&](const ListColumn& column) { return UserMessage(column.id, column.key); });
 }
 
 void CDeviceListCtrl::ReadStatusTexts() {
@@ -334,12 +311,7 @@ void CDeviceListCtrl::FillList() {
         {kColumnHardwareRevision, Number(L"%u", entry.hardwareRevision)},
         {kColumnSoftwareRevision, Number(L"%u", entry.softwareRevision)},
     };
-    for (const Cell& cell : cells) {
-      LVITEMW text = {};
-      text.iSubItem = cell.column;
-      text.pszText = const_cast<wchar_t*>(cell.text.c_str());
-      ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&text));
-    }
+    for (const Cell& cell : cells) SetListCell(list, row, cell.column, cell.text.c_str());
   }
 }
 
@@ -494,15 +466,10 @@ HRESULT CDeviceListCtrl::OnSetAddress() {
   const DeviceListEntry entry = *found;  // the writes below may rebuild the rows
 
   // The row's address as it shows it.
-  wchar_t text[16] = {};
-  LVITEMW cell = {};
-  cell.iSubItem = kColumnAddress;
-  cell.pszText = text;
-  cell.cchTextMax = 15;
-  ::SendMessageW(List(), LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
   com::Variant address;
   V_VT(address.get()) = VT_UI1;
-  V_UI1(address.get()) = static_cast<BYTE>(std::wcstoul(text, nullptr, 10));
+  V_UI1(address.get()) =
+      static_cast<BYTE>(std::wcstoul(ListCell(List(), row, kColumnAddress).c_str(), nullptr, 10));
   const com::Variant systemTag(entry.systemTag.c_str());
   auto write = [&](ULONG id, const com::Variant& value) {
     return handler->WriteParameter(*com::Variant(static_cast<LONG>(id)).get(), value.value());

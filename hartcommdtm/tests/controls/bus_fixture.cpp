@@ -1,7 +1,5 @@
 #include "bus_fixture.h"
 
-#include <commctrl.h>
-
 #include <cstdio>
 
 #include "child_dtm.h"
@@ -100,29 +98,6 @@ bool BusControlsFixture::ConnectDeviceDtm(uint8_t address) {
     return false;
   if (!dtm->waitForAnswers(1, 20000)) return false;
   return dtm->answers()[0].document.find(L"communicationReference") != std::wstring::npos;
-}
-
-int BusControlsFixture::Rows(UINT list) {
-  return static_cast<int>(::SendMessageW(host.item(list), LVM_GETITEMCOUNT, 0, 0));
-}
-
-std::wstring BusControlsFixture::Cell(UINT list, int row, int column) {
-  wchar_t text[128] = {};
-  LVITEMW cell = {};
-  cell.iSubItem = column;
-  cell.pszText = text;
-  cell.cchTextMax = 128;
-  ::SendMessageW(host.item(list), LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
-  return text;
-}
-
-int BusControlsFixture::Image(UINT list, int row, int column) {
-  LVITEMW item = {};
-  item.mask = LVIF_IMAGE;
-  item.iItem = row;
-  item.iSubItem = column;
-  if (!::SendMessageW(host.item(list), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return -1;
-  return item.iImage;
 }
 
 }  // namespace hartdtmtest

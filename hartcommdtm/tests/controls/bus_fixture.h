@@ -39,11 +39,6 @@ class BusControlsFixture : public ControlsFixture {
   // the channel holds it); false when the connect failed.
   bool ConnectDeviceDtm(uint8_t address);
 
-  // The list view's rows and cells.
-  int Rows(UINT list);
-  std::wstring Cell(UINT list, int row, int column);
-  int Image(UINT list, int row, int column);
-
  private:
   std::map<std::wstring, com::ComPtr<IUnknown>> children_;
   std::vector<std::wstring> childTags_;

@@ -26,11 +26,11 @@ class DeviceListTest : public BusControlsFixture {
     ASSERT_EQ(VARIANT_TRUE, initialised);
   }
 
-  int Rows() { return BusControlsFixture::Rows(IDC_DEVICE_LIST); }
-  std::wstring Cell(int row, int column) { return BusControlsFixture::Cell(IDC_DEVICE_LIST, row, column); }
+  int Rows() { return ListRows(IDC_DEVICE_LIST); }
+  std::wstring Cell(int row, int column) { return ListCellText(IDC_DEVICE_LIST, row, column); }
   // Address, state image, channel and tags of a row: "03 2 HART PT-3A TT-3".
   std::wstring Row(int row) {
-    return Cell(row, kAddress) + L" " + std::to_wstring(Image(IDC_DEVICE_LIST, row, kState)) + L" " +
+    return Cell(row, kAddress) + L" " + std::to_wstring(ListImage(IDC_DEVICE_LIST, row, kState)) + L" " +
            Cell(row, kChannel) + L" " + Cell(row, kDtmTag) + L" " + Cell(row, kHartTag);
   }
   int RowOfAddress(const wchar_t* address) {
@@ -48,6 +48,24 @@ class DeviceListTest : public BusControlsFixture {
   bool ScanActiveParameter() {
     com::Variant active = Read(hart_param::kScanActive);
     return active.type() == VT_BOOL && V_BOOL(active.get()) != VARIANT_FALSE;
+  }
+  // A device of the channel's found-device table, as the channel tells it.
+  struct Found {
+    HRESULT result = E_FAIL;
+    unsigned char address = 0, hardwareRevision = 0, softwareRevision = 0;
+    std::wstring manufacturer, deviceType;
+  };
+  Found FoundDevice(long index) {
+    Found found;
+    unsigned char type = 0;
+    long inUse = 0, id = 0;
+    com::Bstr tagText, manufacturer, typeText;
+    found.result = Channel()->GetDeviceInfo(index, &found.address, &inUse, tagText.put(), manufacturer.put(),
+                                            typeText.put(), &type, &id, &found.hardwareRevision,
+                                            &found.softwareRevision);
+    found.manufacturer = manufacturer.c_str();
+    found.deviceType = typeText.c_str();
+    return found;
   }
   std::wstring ChannelName() {
     com::Bstr name;
@@ -101,17 +119,14 @@ TEST_F(DeviceListTest, ScanShowsTheDevicesMergedWithTheChildDtmsByAddress) {
   EXPECT_EQ(L"no", Cell(4, kInUse)) << "a DTM alone is not in use";
 
   // The cells of a device as the channel describes it.
-  unsigned char address = 0, type = 0, hw = 0, sw = 0;
-  long inUse = 0, id = 0;
-  com::Bstr tag, manufacturer, typeText;
-  ASSERT_EQ(S_OK, Channel()->GetDeviceInfo(0, &address, &inUse, tag.put(), manufacturer.put(), typeText.put(), &type,
-                                          &id, &hw, &sw));
+  const Found first = FoundDevice(0);
+  ASSERT_EQ(S_OK, first.result);
   EXPECT_EQ(L"no", Cell(0, kInUse));
-  EXPECT_EQ(manufacturer.c_str(), Cell(0, kManufacturer));
-  EXPECT_EQ(typeText.c_str(), Cell(0, kDeviceType));
+  EXPECT_EQ(first.manufacturer, Cell(0, kManufacturer));
+  EXPECT_EQ(first.deviceType, Cell(0, kDeviceType));
   EXPECT_EQ(L"0A0B0C", Cell(0, kDeviceId)) << "three bytes, leading zeros kept";
-  EXPECT_EQ(std::to_wstring(hw), Cell(0, kHw));
-  EXPECT_EQ(std::to_wstring(sw), Cell(0, kSw));
+  EXPECT_EQ(std::to_wstring(first.hardwareRevision), Cell(0, kHw));
+  EXPECT_EQ(std::to_wstring(first.softwareRevision), Cell(0, kSw));
   EXPECT_EQ(L"000303", Cell(3, kDeviceId)) << "the second DTM's row repeats its device's data";
   EXPECT_EQ(Cell(1, kSw), Cell(3, kSw));
 
@@ -232,12 +247,9 @@ TEST_F(DeviceListTest, CloseStopsTheScanStartedHereAndOffersTheFunctionAgain) {
   long found = 0;
   ASSERT_EQ(S_OK, Channel()->GetNumberOfDevices(&found));
   for (long i = 0; i < found; ++i) {
-    unsigned char address = 0, type = 0, hw = 0, sw = 0;
-    long inUse = 0, id = 0;
-    com::Bstr tagText, manufacturer, typeText;
-    ASSERT_EQ(S_OK, Channel()->GetDeviceInfo(i, &address, &inUse, tagText.put(), manufacturer.put(),
-                                            typeText.put(), &type, &id, &hw, &sw));
-    EXPECT_NE(5, address) << "the scan stopped before address 5";
+    const Found device = FoundDevice(i);
+    ASSERT_EQ(S_OK, device.result);
+    EXPECT_NE(5, device.address) << "the scan stopped before address 5";
   }
 }
 
@@ -256,13 +268,7 @@ TEST_F(DeviceListTest, LanguageChangeRetitlesTheColumnsAndTheScanStatus) {
   ASSERT_EQ(S_OK, translation->InitTranslation(&done));
   ASSERT_EQ(S_OK, host.as<IevFdtActiveX4>()->SetProperty(*UI4(9984).get(), *I4(1033).get()));
   control_host::HostedControl::pump();
-  wchar_t header[64] = {};
-  LVCOLUMNW column = {};
-  column.mask = LVCF_TEXT;
-  column.pszText = header;
-  column.cchTextMax = 64;
-  ::SendMessageW(host.item(IDC_DEVICE_LIST), LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-  EXPECT_EQ(std::wstring(L"Poll address"), header);
+  EXPECT_EQ(L"Poll address", ColumnTitle(IDC_DEVICE_LIST, 0));
   ASSERT_EQ(1, Rows());
   EXPECT_EQ(L"free", Cell(0, kInUse));
   EXPECT_NE(std::wstring::npos, HostedCalls(IDC_FOOTER_BAR).find(L"RegisterStatus 12345 busy|wait\n"));
@@ -275,6 +281,36 @@ TEST_F(DeviceListTest, WithoutTheDtmsChannelTheListDoesNotOpen) {
   com::Bstr call(FunctionCallDocument(hart_function::kDeviceList).c_str());
   EXPECT_EQ(E_POINTER, host.as<IDtmActiveXControl>()->Init(tag.get(), call.get(), object.get(), &initialised));
   EXPECT_EQ(VARIANT_FALSE, initialised);
+}
+
+TEST_F(DeviceListTest, ListGrowsWithTheControlAndTheButtonsFollowTheirEdges) {
+  GoOnlineOnBus();
+  Open();
+  auto place = [&](UINT id) {
+    RECT r = {};
+    ::GetWindowRect(host.item(id), &r);
+    ::MapWindowPoints(nullptr, host.dialog(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  host.fitToDialog(299, 200);
+  const RECT list = place(IDC_DEVICE_LIST), update = place(IDC_UPDATE_LIST), close = place(IDC_CANCEL);
+  RECT grown = {0, 0, 399, 260};
+  ::MapDialogRect(host.dialog(), &grown);
+  RECT before = {0, 0, 299, 200};
+  ::MapDialogRect(host.dialog(), &before);
+  const LONG dx = grown.right - before.right, dy = grown.bottom - before.bottom;
+  host.fitToDialog(399, 260);
+  EXPECT_EQ(list.right - list.left + dx, place(IDC_DEVICE_LIST).right - place(IDC_DEVICE_LIST).left);
+  EXPECT_EQ(list.bottom - list.top + dy, place(IDC_DEVICE_LIST).bottom - place(IDC_DEVICE_LIST).top);
+  EXPECT_EQ(update.left, place(IDC_UPDATE_LIST).left);
+  EXPECT_EQ(update.top + dy, place(IDC_UPDATE_LIST).top);
+  EXPECT_EQ(close.left + dx, place(IDC_CANCEL).left);
+  EXPECT_TRUE(host.visible(IDC_SIZE_GRIP));
+  // The smallest size the control asks for.
+  MINMAXINFO limits = {};
+  ::SendMessageW(host.dialog(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+  EXPECT_EQ(392, limits.ptMinTrackSize.x);
+  EXPECT_EQ(256, limits.ptMinTrackSize.y);
 }
 
 TEST_F(DeviceListTest, Screenshot) {
