@@ -30,6 +30,6 @@ Text Outcome(HRESULT result) {
 
 bool DeviceMayHaveMoved(HRESULT result) { return result == kNotAtNewAddress || result == kFailed; }
 
-Text ScanAgain() { return {IDS_ChAdd_ScanAgain, L"IDS_ChAdd_ScanAgain"}; }
+Text ScanAgain() { return {IDS_ChangeAddressScanAgain, L"IDS_ChangeAddressScanAgain"}; }
 
 }  // namespace address_change

@@ -100,4 +100,4 @@
 #define IDS_Err_ChAdd_TargetExists 117
 #define IDS_ChangeAddressSuccessful 118
 #define IDS_Err_NoChannel 119
-#define IDS_ChAdd_ScanAgain 5040
+#define IDS_ChangeAddressScanAgain 5031

@@ -7,9 +7,9 @@
 #include "com/Guard.h"
 #include "com/Module.h"
 #include "controls/control_resources.h"
+#include "controls/hart_channel_lookup.h"
 #include "controls/list_view_columns.h"
 #include "dtm/dtm_ids.h"
-#include "dtm/hart_channel_access.h"
 #include "outside.h"
 
 namespace {
@@ -137,7 +137,8 @@ STDMETHODIMP CDeviceListCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
       *result = VARIANT_FALSE;
       return E_FAIL;
     }
-    if (FAILED(FirstHartChannel(DtmInterface<IDtmChannel>().get(), &channel_))) {
+    channel_ = FindHartChannel(Dtm());
+    if (!channel_) {
       *result = VARIANT_FALSE;
       return E_POINTER;
     }

@@ -5,8 +5,8 @@
 #include "com/Guard.h"
 #include "controls/address_change_texts.h"
 #include "controls/control_resources.h"
+#include "controls/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
-#include "dtm/hart_channel_access.h"
 
 namespace {
 
@@ -56,7 +56,8 @@ STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown
   return com::guard([&]() -> HRESULT {
     // Without a channel Init fails; a control the frame shows all the same
     // says so at the first change.
-    if (FAILED(FirstHartChannel(DtmInterface<IDtmChannel>().get(), &channel_))) {
+    channel_ = FindHartChannel(Dtm());
+    if (!channel_) {
       *result = VARIANT_FALSE;
       return E_POINTER;
     }

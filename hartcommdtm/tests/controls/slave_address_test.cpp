@@ -14,7 +14,7 @@ namespace hartdtmtest {
 namespace {
 
 const wchar_t kProgId[] = L"vtFDT.FSKMavixCommDTM_SetSlaveAddrCtrl";
-const wchar_t kScanAgain[] = L"The device may have moved: scan the bus again.";
+const wchar_t kScanAgain[] = L"The device may already have moved: scan the bus again.";
 
 class SlaveAddressTest : public BusControlsFixture {
  protected:
