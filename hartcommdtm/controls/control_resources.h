@@ -83,6 +83,24 @@
 #define IDS_ErrorSetParametersFailed 5029
 #define IDS_ChangeAddressScanAgain 5031
 
+// Device list.
+#define IDD_DEVICE_LIST 107
+#define IDB_DEVICE_STATES 104
+#define IDC_DEVICE_LIST 6011
+#define IDC_UPDATE_LIST 6012
+#define IDC_STOP_SCAN 6015
+#define IDC_SET_ADDRESS 5026
+#define IDC_SIZE_GRIP 6099
+
+// Slave address change.
+#define IDD_SLAVE_ADDRESS 161
+#define IDC_SLAVE_ADDRESS_FRAME 165
+#define IDC_CURRENT_ADDRESS_LABEL 166
+#define IDC_NEW_ADDRESS_LABEL 167
+#define IDC_ADDRESS_STATUS_LABEL 168
+#define IDC_CURRENT_ADDRESS 6016
+#define IDC_NEW_ADDRESS 6017
+
 // Strings.
 #define IDS_ColName_HartDevID 120
 #define IDS_ColName_HartDevAddr 121
@@ -96,3 +114,28 @@
 #define IDS_HartDevType_USB 129
 #define IDS_NoChangeChannSettingsInOnlineMode 5015
 #define IDS_SettingsAvailableOfflineOnly 5025
+
+// Device list strings.
+#define IDS_ColName_SoftwareRevision 104
+#define IDS_ColName_HardwareRevision 105
+#define IDS_ColName_DeviceID 106
+#define IDS_ColName_DeviceType 107
+#define IDS_ColName_Manufacturer 108
+#define IDS_ColName_PollAddress 102
+#define IDS_ColName_InUse 110
+#define IDS_Entry_InUse 111
+#define IDS_Entry_NotInUse 112
+#define IDS_ColName_State 151
+#define IDS_ColName_Channel 152
+#define IDS_ColName_HartTag 153
+#define IDS_ColName_DtmTag 154
+
+// Address change outcomes (the address controls share them).
+#define IDS_Err_ChAdd_FAILED 113
+#define IDS_Err_ChAdd_DevHasConnection 114
+#define IDS_Err_ChAdd_NoDevAtNewAdd 115
+#define IDS_Err_ChAdd_NoSource 116
+#define IDS_Err_ChAdd_TargetExists 117
+#define IDS_ChangeAddressSuccessful 118
+#define IDS_Err_NoChannel 119
+#define IDS_ChangeAddressScanAgain 5031

@@ -8,6 +8,7 @@
 
 #include "com/Guard.h"
 #include "controls/control_resources.h"
+#include "controls/list_view_columns.h"
 #include "dtm/dtm_ids.h"
 
 namespace {
@@ -32,11 +33,7 @@ const ControlDescription kDescription = {
     &CLSID_DriverConfigCtrl, IDD_DRIVER_CONFIG, kParameterMap, kItemNames, kFooterItems, 0,
     L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
 
-struct Column {
-  int id;
-  const wchar_t* key;
-  int width;
-};
+using Column = ListColumn;
 const Column kColumns[] = {
     {IDS_ColName_HartDevAddr, L"IDS_ColName_HartDevAddr", 60},
     {IDS_ColName_HartDevID, L"IDS_ColName_HartDevID", 60},
@@ -111,32 +108,16 @@ STDMETHODIMP CDriverConfigCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown
 void CDriverConfigCtrl::CreateColumns() {
   HWND list = List();
   if (!list) return;
-  ListView_DeleteAllItems(list);
-  while (ListView_DeleteColumn(list, 0)) {
-  }
-  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    com::Bstr text = UserMessage(kColumns[i].id, nullptr);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-    column.fmt = LVCFMT_LEFT;
-    column.cx = kColumns[i].width;
-    column.pszText = const_cast<wchar_t*>(text.c_str());
-    column.iSubItem = i;
-    ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-  }
+  CreateListColumns(list, kColumns, std::size(kColumns),
+                    [&](const ListColumn& column) { return UserMessage(column.id, nullptr); });
   listReady_ = true;
 }
 
 void CDriverConfigCtrl::SetColumnHeaders() {
   HWND list = List();
   if (!list || !listReady_) return;
-  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    com::Bstr text = UserMessage(kColumns[i].id, kColumns[i].key);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT;
-    column.pszText = const_cast<wchar_t*>(text.c_str());
-    ::SendMessageW(list, LVM_SETCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-  }
+  TitleListColumns(list, kColumns, std::size(kColumns),
+                   [&](const ListColumn& column) { return UserMessage(column.id, column.key); });
 }
 
 void CDriverConfigCtrl::FillList() {
@@ -164,23 +145,12 @@ void CDriverConfigCtrl::FillList() {
     const Column kind = KindText(row.kind);
     com::Bstr kindText = UserMessage(kind.id, kind.key);
     const wchar_t* cells[] = {serialText, kindText.c_str(), row.inUse ? inUse.c_str() : notInUse.c_str()};
-    for (int column = 1; column <= 3; ++column) {
-      LVITEMW cell = {};
-      cell.iSubItem = column;
-      cell.pszText = const_cast<wchar_t*>(cells[column - 1]);
-      ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&cell));
-    }
+    for (int column = 1; column <= 3; ++column) SetListCell(list, index, column, cells[column - 1]);
   }
 }
 
 int CDriverConfigCtrl::RowDeviceNumber(int row) const {
-  wchar_t text[100] = {};
-  LVITEMW cell = {};
-  cell.iSubItem = 0;
-  cell.pszText = text;
-  cell.cchTextMax = 99;
-  ::SendMessageW(List(), LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
-  return static_cast<int>(std::wcstol(text, nullptr, 10));
+  return static_cast<int>(std::wcstol(ListCell(List(), row, 0).c_str(), nullptr, 10));
 }
 
 HWND CDriverConfigCtrl::List() const { return Item(IDC_ADAPTER_LIST); }

@@ -23,11 +23,13 @@
 #include "channel/hart_channel.h"
 #include "controls/channel_config_ctrl.h"
 #include "controls/control_resources.h"
+#include "controls/device_list_ctrl.h"
 #include "controls/driver_config_ctrl.h"
 // The address controls.
 #include "controls/dev_and_dtm_address_ctrl.h"
 #include "controls/get_address_for_dtm_ctrl.h"
 #include "controls/new_device_dtm_address_ctrl.h"
+#include "controls/slave_address_ctrl.h"
 #include "dtm/catalogue_notice.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/hart_comm_dtm.h"
@@ -102,6 +104,16 @@ const com::ClassRegistration kNewDeviceDtmAddressRegistration = {
     L"vtFDT.FSKMavixCommDTM_SetDevDtmAddrCtrl", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true, &kControl,
     nullptr, nullptr};
 
+// The device list has one ProgID, the one the function table names.
+const com::ClassRegistration kDeviceListRegistration = {
+    &CLSID_DeviceListCtrl, L"DeviceListCtrl Class", L"vtFDT.FSKMavixCommDTM_DeviceListCtrl", nullptr,
+    L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true, &kControl, nullptr, nullptr};
+
+const com::ClassRegistration kSlaveAddressRegistration = {
+    &CLSID_SetSlaveAddrCtrl, L"SetSlaveAddrCtrl Class", L"vtFDT.FSKMavixCommDTM_SetSlaveAddrCtrl.1",
+    L"vtFDT.FSKMavixCommDTM_SetSlaveAddrCtrl", L"Apartment", &LIBID_evHART_COMMDTMLib, L"1.0", true,
+    &kControl, nullptr, nullptr};
+
 const com::ClassEntry kClasses[] = {
     {&CLSID_HART_CommDTM, &com::createObject<CHART_CommDTM>, &kDtmRegistration},
     {&CLSID_CustomDtmThread, &com::createObjectNoAggregation<CCustomDtmThread>,
@@ -114,6 +126,8 @@ const com::ClassEntry kClasses[] = {
     {&CLSID_SetDevDtmAddrCtrl, &com::createObject<CSetDevDtmAddrCtrl>, &kNewDeviceDtmAddressRegistration},
     {&CLSID_ChannelConfigCtrl, &com::createObject<CChannelConfigCtrl>, &kChannelConfigRegistration},
     {&CLSID_DriverConfigCtrl, &com::createObject<CDriverConfigCtrl>, &kDriverConfigRegistration},
+    {&CLSID_DeviceListCtrl, &com::createObject<CDeviceListCtrl>, &kDeviceListRegistration},
+    {&CLSID_SetSlaveAddrCtrl, &com::createObject<CSetSlaveAddrCtrl>, &kSlaveAddressRegistration},
 };
 
 }  // namespace

@@ -196,7 +196,8 @@ class DeviceHeaderDouble : public com::ObjectRoot,
 
 class FooterBarDouble : public com::ObjectRoot,
                         public RecordingDouble,
-                        public com::DispatchImpl<IHostedToolkitControl> {
+                        public com::DispatchImpl<IHostedToolkitControl>,
+                        public com::DispatchImpl<IFooterStatusPanes> {
  public:
   FooterBarDouble() : RecordingDouble(CLSID_FooterBarControl, RGB(220, 224, 232)) {}
 
@@ -204,6 +205,7 @@ class FooterBarDouble : public com::ObjectRoot,
     static const com::InterfaceEntry map[] = {
         com::entry<FooterBarDouble, IHostedToolkitControl>(),
         com::entry<FooterBarDouble, IDispatch, IHostedToolkitControl>(),
+        com::entry<FooterBarDouble, IFooterStatusPanes>(),
         com::entry<FooterBarDouble, IRecordingControl>(),
         COM_ACTIVEX_CONTROL_ENTRIES(FooterBarDouble),
         com::endOfMap()};
@@ -242,16 +244,41 @@ class FooterBarDouble : public com::ObjectRoot,
     return S_OK;
   }
 
+  // IFooterStatusPanes: "AddPane 1024", "RegisterStatus 12345 name|tip",
+  // "ShowStatus 1024 12345".
+  STDMETHODIMP AddPane(unsigned long pane) override {
+    panes_[pane] = 0;
+    Record(L"AddPane " + std::to_wstring(pane));
+    return S_OK;
+  }
+  STDMETHODIMP RegisterStatus(unsigned long status, BSTR name, BSTR toolTip) override {
+    statuses_[status] = name ? name : L"";
+    Record(L"RegisterStatus " + std::to_wstring(status) + L" " + (name ? name : L"") + L"|" +
+           (toolTip ? toolTip : L""));
+    return S_OK;
+  }
+  STDMETHODIMP ShowStatus(unsigned long pane, unsigned long status) override {
+    if (!panes_.count(pane)) return E_INVALIDARG;
+    panes_[pane] = status;
+    Record(L"ShowStatus " + std::to_wstring(pane) + L" " + std::to_wstring(status));
+    return S_OK;
+  }
+
  protected:
   std::vector<std::wstring> Lines() override {
     static const wchar_t* const kStates[] = {L"?", L"going online", L"online", L"going offline", L"offline"};
     const unsigned long state = commands_.count(1) ? commands_[1] : 0;
-    return {std::wstring(L"DTM ") + kStates[state <= 4 ? state : 0] + L"   buttons " +
-            std::to_wstring(commands_.count(3) ? commands_[3] : 0)};
+    std::wstring line = std::wstring(L"DTM ") + kStates[state <= 4 ? state : 0] + L"   buttons " +
+                        std::to_wstring(commands_.count(3) ? commands_[3] : 0);
+    for (const auto& pane : panes_)
+      if (pane.second && statuses_.count(pane.second)) line += L"   " + statuses_[pane.second];
+    return {line};
   }
 
  private:
   std::map<unsigned long, unsigned long> commands_;
+  std::map<unsigned long, unsigned long> panes_;        // pane -> status shown
+  std::map<unsigned long, std::wstring> statuses_;      // status -> name
 };
 
 const com::ControlRegistration kControl = {0, L"0", L"131473", false};

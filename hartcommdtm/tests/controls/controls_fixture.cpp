@@ -1,5 +1,8 @@
 #include "controls_fixture.h"
 
+#include <commctrl.h>
+
+#include "controls/list_view_columns.h"
 #include "recording_control.h"
 #include "regsvr32.h"
 #include "win32/unique_handle.h"
@@ -97,6 +100,33 @@ std::wstring ControlsFixture::FunctionEnabled(ULONG functionId) {
 
 void ControlsFixture::SaveScreenshot(const wchar_t* name) {
   EXPECT_FALSE(host.savePng(ProgramFolder() + L"screenshots", name).empty()) << "no screenshot of " << name;
+}
+
+int ControlsFixture::ListRows(UINT list) {
+  return static_cast<int>(::SendMessageW(host.item(list), LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring ControlsFixture::ListCellText(UINT list, int row, int column) {
+  return ListCell(host.item(list), row, column);
+}
+
+int ControlsFixture::ListImage(UINT list, int row, int column) {
+  LVITEMW item = {};
+  item.mask = LVIF_IMAGE;
+  item.iItem = row;
+  item.iSubItem = column;
+  if (!::SendMessageW(host.item(list), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return -1;
+  return item.iImage;
+}
+
+std::wstring ControlsFixture::ColumnTitle(UINT list, int column) {
+  wchar_t title[64] = {};
+  LVCOLUMNW header = {};
+  header.mask = LVCF_TEXT;
+  header.pszText = title;
+  header.cchTextMax = 64;
+  ::SendMessageW(host.item(list), LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&header));
+  return title;
 }
 
 }  // namespace hartdtmtest

@@ -36,6 +36,12 @@ class ControlsFixture : public BoundAdapterFixture {
   // Writes the frame window as PNG into screenshots\ beside the program.
   void SaveScreenshot(const wchar_t* name);
 
+  // A list view item's rows, cells, sub-item images and column titles.
+  int ListRows(UINT list);
+  std::wstring ListCellText(UINT list, int row, int column);
+  int ListImage(UINT list, int row, int column);
+  std::wstring ColumnTitle(UINT list, int column);
+
   control_host::HostedControl host;
   VARIANT_BOOL initialised = VARIANT_FALSE;
   // PrepareToRelease answers of the frame's close requests, in order.

@@ -99,17 +99,8 @@ class DriverConfigTest : public ControlsFixture {
     ASSERT_EQ(VARIANT_TRUE, initialised);
   }
 
-  int Rows() { return static_cast<int>(::SendMessageW(host.item(IDC_ADAPTER_LIST), LVM_GETITEMCOUNT, 0, 0)); }
-  std::wstring Cell(int row, int column) {
-    wchar_t text[64] = {};
-    LVITEMW cell = {};
-    cell.iSubItem = column;
-    cell.pszText = text;
-    cell.cchTextMax = 64;
-    ::SendMessageW(host.item(IDC_ADAPTER_LIST), LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                   reinterpret_cast<LPARAM>(&cell));
-    return text;
-  }
+  int Rows() { return ListRows(IDC_ADAPTER_LIST); }
+  std::wstring Cell(int row, int column) { return ListCellText(IDC_ADAPTER_LIST, row, column); }
   std::wstring Row(int row) {
     return Cell(row, 0) + L" " + Cell(row, 1) + L" " + Cell(row, 2) + L" " + Cell(row, 3);
   }
@@ -188,13 +179,7 @@ TEST_F(DriverConfigTest, LanguageChangeRelabelsTheColumnsAndKeepsTheChosenRow) {
   com::ComPtr<IevFdtActiveX4> control = host.as<IevFdtActiveX4>();
   ASSERT_EQ(S_OK, control->SetProperty(*UI4(9984).get(), *I4(1033).get()));
   control_host::HostedControl::pump();
-  wchar_t header[64] = {};
-  LVCOLUMNW column = {};
-  column.mask = LVCF_TEXT;
-  column.pszText = header;
-  column.cchTextMax = 64;
-  ::SendMessageW(host.item(IDC_ADAPTER_LIST), LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-  EXPECT_EQ(std::wstring(L"Device number"), header);
+  EXPECT_EQ(L"Device number", ColumnTitle(IDC_ADAPTER_LIST, 0));
   ASSERT_EQ(2, Rows());
   EXPECT_EQ(L"09 1999 USB free", Row(1));
   EXPECT_EQ(1, SelectedRow()) << "the chosen device stays chosen";

@@ -1,0 +1,175 @@
+#include "controls/slave_address_ctrl.h"
+
+#include <string>
+
+#include "com/Guard.h"
+#include "controls/address_change_texts.h"
+#include "controls/control_resources.h"
+#include "controls/hart_channel_lookup.h"
+#include "dtm/dtm_ids.h"
+
+namespace {
+
+const ParameterMapRow kParameterMap[] = {
+    HeaderRow(hart_param::kDevice, IDC_DEVICE_HEADER),
+    HeaderRow(hart_param::kDeviceType, IDC_DEVICE_HEADER),
+    kEndOfMap};
+
+const ItemName kItemNames[] = {
+    {IDC_DEVICE_HEADER, "IDC_EVFDTPARAMIDENTCTRL"},
+    {IDC_SLAVE_ADDRESS_FRAME, "IDC_STATIC_ChangeSlaveAddress"},
+    {IDC_CURRENT_ADDRESS_LABEL, "IDC_STATIC_CurrentAddress"},
+    {IDC_NEW_ADDRESS_LABEL, "IDC_STATIC_NewAddress"},
+    {IDC_ADDRESS_STATUS_LABEL, "IDC_STATIC_Status"},
+    {IDC_APPLY, "IDC_BtnApply"},
+    {IDC_CANCEL, "IDC_BtnCancel"},
+    {IDC_HELP_BUTTON, "IDC_Help"},
+    {0, nullptr}};
+
+const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
+
+const ControlDescription kDescription = {
+    &CLSID_SetSlaveAddrCtrl, IDD_SLAVE_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
+    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+
+constexpr WPARAM kAddressDigits = 2;
+
+}  // namespace
+
+CSetSlaveAddrCtrl::CSetSlaveAddrCtrl() : DtmControl(kDescription) {}
+
+const com::InterfaceEntry* CSetSlaveAddrCtrl::interfaceMap() {
+  static const com::InterfaceEntry map[] = {
+      com::entry<CSetSlaveAddrCtrl, ISetSlaveAddrCtrl>(),
+      com::entry<CSetSlaveAddrCtrl, IDispatch, ISetSlaveAddrCtrl>(),
+      EV_DTM_CONTROL_ENTRIES(CSetSlaveAddrCtrl),
+      com::endOfMap()};
+  return map;
+}
+
+STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
+                                     VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  HRESULT hr = DtmControl::Init(systemTag, functionCall, dtm, result);
+  if (FAILED(hr)) return hr;
+  if (!*result) return S_FALSE;
+  return com::guard([&]() -> HRESULT {
+    // Without a channel Init fails; a control the frame shows all the same
+    // says so at the first change.
+    channel_ = FindHartChannel(Dtm());
+    if (!channel_) {
+      *result = VARIANT_FALSE;
+      return E_POINTER;
+    }
+    IevFdtParameterHandler4* handler = ParameterHandler();
+    if (!handler) {
+      *result = VARIANT_FALSE;
+      return E_NOINTERFACE;
+    }
+    com::Variant address;
+    handler->GetParameterValue(*com::Variant(LONG{hart_param::kSelectedPollAddress}).get(), address.put());
+    if (SUCCEEDED(address.changeType(VT_UI4))) {
+      currentAddress_ = static_cast<BYTE>(V_UI4(address.get()) & 0xFF);
+      addressRead_ = true;
+    }
+    ShowAddresses();
+    UpdateControlStates();
+    return S_OK;
+  });
+}
+
+void CSetSlaveAddrCtrl::ShowAddresses() {
+  if (!Dialog()) return;
+  if (addressRead_)
+    ::SetDlgItemInt(Dialog(), IDC_CURRENT_ADDRESS, static_cast<UINT>(static_cast<signed char>(currentAddress_)),
+                    TRUE);
+  ::SendDlgItemMessageW(Dialog(), IDC_NEW_ADDRESS, EM_LIMITTEXT, kAddressDigits, 0);
+}
+
+void CSetSlaveAddrCtrl::OnDialogCreated() {
+  ShowAddresses();
+  UpdateControlStates();
+}
+
+void CSetSlaveAddrCtrl::OnEditStateChanged() { UpdateControlStates(); }
+
+STDMETHODIMP CSetSlaveAddrCtrl::OnStateChanged(unsigned long state) {
+  HRESULT hr = DtmControl::OnStateChanged(state);
+  com::guard([&]() -> HRESULT {
+    UpdateControlStates();
+    return S_OK;
+  });
+  return hr;
+}
+
+void CSetSlaveAddrCtrl::UpdateControlStates() {
+  if (!Dialog()) return;
+  auto base = DtmInterface<IevFdtBaseDTM>();
+  if (!base) return;
+  long state = 0;
+  if (FAILED(base->GetDtmState(&state))) return;
+  const bool usable = (state == kDtmStateCommunicationSet || state == kDtmStateOnline) && !busy_ && !EditLock();
+  EnableItem(IDC_APPLY, usable);
+  EnableItem(IDC_NEW_ADDRESS, usable);
+  // Read-only, so enabling it again only keeps its text readable.
+  EnableItem(IDC_CURRENT_ADDRESS, usable);
+}
+
+void CSetSlaveAddrCtrl::ShowOutcome(HRESULT result) {
+  const address_change::Text outcome = address_change::Outcome(result);
+  std::wstring text = UserMessage(outcome.id, outcome.key).c_str();
+  if (address_change::DeviceMayHaveMoved(result)) {
+    // The device may already answer at the new address while the channel
+    // still lists it at the old one: a new scan shows where it is.
+    const address_change::Text hint = address_change::ScanAgain();
+    const com::Bstr scanAgain = UserMessage(hint.id, hint.key);
+    if (!scanAgain.empty()) text += (text.empty() ? L"" : L"\r\n") + std::wstring(scanAgain.c_str());
+  }
+  if (text.empty()) text = L" ";
+  SetItemTextAnsi(IDC_STATUS_TEXT, text.c_str());
+}
+
+void CSetSlaveAddrCtrl::OnChangeAddress() {
+  if (!channel_) {
+    ShowOutcome(address_change::kNoChannel);
+    return;
+  }
+  busy_ = true;
+  UpdateControlStates();
+  SetItemTextAnsi(IDC_STATUS_TEXT, L" ");
+  // An empty or non-numeric entry reads as 0.
+  const UINT from = ::GetDlgItemInt(Dialog(), IDC_CURRENT_ADDRESS, nullptr, FALSE);
+  const UINT to = ::GetDlgItemInt(Dialog(), IDC_NEW_ADDRESS, nullptr, FALSE);
+  // The channel serves the window's messages while the device is moved:
+  // the frame may close and release the control meanwhile.
+  com::ComPtr<IUnknown> hold(Self());
+  com::ComPtr<IHART_Channel> channel = channel_;
+  const HRESULT result = channel->ChangeAddress(static_cast<BYTE>(from & 0xFF), static_cast<BYTE>(to & 0xFF));
+  if (!Dialog()) return;  // closed meanwhile
+  ShowOutcome(result);
+  if (result == S_OK) {
+    currentAddress_ = static_cast<BYTE>(to & 0xFF);
+    addressRead_ = true;
+    ShowAddresses();
+  }
+  busy_ = false;
+  UpdateControlStates();
+}
+
+bool CSetSlaveAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
+  if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return false;
+  *result = 0;
+  switch (LOWORD(wParam)) {
+    case IDC_CANCEL:
+      PostCloseRequest();
+      return true;
+    case IDC_HELP_BUTTON:
+      ShowHelp();
+      return true;
+    case IDC_APPLY:
+      OnChangeAddress();
+      return true;
+    default:
+      return false;
+  }
+}
