@@ -1,0 +1,46 @@
+// Sample cases for the check of the test runner: each ends in one way a
+// test program can end. samples/CMakeLists.txt registers them as the test
+// run registers every case and says which outcome CTest must give each.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+
+// A null the compiler cannot see, so that the write stays a write (a
+// visible one is dropped or becomes a trap instruction).
+volatile int* volatile g_nowhere = nullptr;
+
+void WriteThroughNull() { *g_nowhere = 1; }
+
+}  // namespace
+
+TEST(Passing, Passes) { SUCCEED(); }
+
+TEST(Skipped, IsReportedAsSkipped) { GTEST_SKIP() << "skipped on purpose"; }
+
+// GoogleTest reports every case of a suite whose set-up failed as skipped,
+// and the program fails.
+class FailedSuiteSetUp : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { FAIL() << "the suite's set-up failed on purpose"; }
+};
+
+TEST_F(FailedSuiteSetUp, CaseOfAFailedSuiteIsNoSkip) { SUCCEED(); }
+
+// GoogleTest's summary then says "[  PASSED  ] 0 tests." and "[  FAILED  ]".
+TEST(Failure, ExpectationFails) { EXPECT_EQ(1, 2) << "fails on purpose"; }
+
+TEST(Crash, NullDereference) { WriteThroughNull(); }
+
+TEST(Crash, Abort) { std::abort(); }
+
+// The case passes and GoogleTest prints its pass summary; the program then
+// crashes while it exits.
+TEST(Crash, AtExitAfterThePassSummary) { std::atexit(WriteThroughNull); }
+
+TEST(EarlyExit, WithExitCodeZero) { std::exit(0); }
+
+TEST(Hang, OutlastsItsTimeOut) { ::Sleep(INFINITE); }
