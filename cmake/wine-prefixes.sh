@@ -10,8 +10,7 @@
 #                                       failing exit code (see no_debugger)
 set -u
 cmd=$1 root=$2
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+wine=$(cd "$(dirname "$0")" && pwd)/wine64.sh
 export WINEDEBUG=-all WINEARCH=win64
 
 # A prefix is ~700 MB, nearly all of it Wine's own DLLs, which nothing

@@ -2,13 +2,14 @@
 # and a checked way to run programs in it.
 #
 # new_wine_prefix NAME [TEMPLATE]
-#   Sets `wine` (the 64-bit loader), `work` (a temporary folder removed with
-#   the prefix's wineserver when the script exits) and exports WINEPREFIX
-#   ($work/prefix), WINEARCH and WINEDEBUG. The prefix is a copy of TEMPLATE
-#   (a booted prefix of cmake/wine-prefixes.sh) when given, else made with
-#   wineboot. Either way a crash ends a program with a failing exit code
-#   (no debugger starts, see wine-prefixes.sh). Its wineserver is then
-#   started detached, so that it does not hold the script's output open.
+#   Sets `wine` (the 64-bit loader, cmake/wine64.sh), `work` (a temporary
+#   folder removed with the prefix's wineserver when the script exits) and
+#   exports WINEPREFIX ($work/prefix), WINEARCH and WINEDEBUG. The prefix
+#   is a copy of TEMPLATE (a booted prefix of cmake/wine-prefixes.sh) when
+#   given, else made with wineboot. Either way a crash ends a program with a
+#   failing exit code (no debugger starts, see wine-prefixes.sh). Its
+#   wineserver is then started detached, so that it does not hold the
+#   script's output open.
 #
 # run_checked PATTERN PROGRAM [ARGUMENT...]
 #   Runs a program in the prefix with its output shown (carriage returns
@@ -21,8 +22,7 @@
 #   Ends the script with "SCRIPT: failed: REASON" and exit code 1.
 
 new_wine_prefix() {
-  wine=/usr/lib/wine/wine64
-  [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+  wine=$(cd "$(dirname "${BASH_SOURCE[0]}")/../cmake" && pwd)/wine64.sh
   work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
   export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
   trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
