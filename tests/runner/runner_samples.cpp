@@ -41,6 +41,11 @@ TEST(Crash, Abort) { std::abort(); }
 // crashes while it exits.
 TEST(Crash, AtExitAfterThePassSummary) { std::atexit(WriteThroughNull); }
 
+// A fault that a handler catches: the program goes on and passes, as one
+// does when COM turns a crash inside a call from another apartment into an
+// error code for the caller.
+TEST(Crash, AccessViolationAHandlerCaught) { EXPECT_TRUE(::IsBadReadPtr(reinterpret_cast<void*>(16), 4)); }
+
 TEST(EarlyExit, WithExitCodeZero) { std::exit(0); }
 
 TEST(Hang, OutlastsItsTimeOut) { ::Sleep(INFINITE); }

@@ -134,9 +134,19 @@ void ChannelTest::SetUp() {
 }
 
 void ChannelTest::TearDown() {
+  // The owner goes as the DTM leaves its channel: offline first (the
+  // worker's detach still reaches the owner), then told by its channel
+  // container, since the channel holds the owner without a reference.
+  // Fixtures keep more of the channel (ScanTest's hart_) past this point,
+  // and a worker left running would reach a destroyed owner.
+  if (base_) {
+    VARIANT_BOOL stopped = VARIANT_FALSE;
+    base_->StopWorker(&stopped);
+    channel_->OwnerGone();
+  }
   communication_ = nullptr;
   base_ = nullptr;
-  channel_ = nullptr;  // the last reference goes with base_/communication_
+  channel_ = nullptr;
   ownerUnknown_ = nullptr;
   frameUnknown_ = nullptr;
   SimRemoveAdapter(serial_);
