@@ -46,6 +46,9 @@ TEST(Crash, AtExitAfterThePassSummary) { std::atexit(WriteThroughNull); }
 // error code for the caller.
 TEST(Crash, AccessViolationAHandlerCaught) { EXPECT_TRUE(::IsBadReadPtr(reinterpret_cast<void*>(16), 4)); }
 
+// The loader ignores a fault in a DLL's detach at exit: the exit code stays 0.
+TEST(Crash, InADllUnloadedAtExit) { EXPECT_NE(nullptr, ::LoadLibraryW(L"runner_detach_fault.dll")); }
+
 TEST(EarlyExit, WithExitCodeZero) { std::exit(0); }
 
 TEST(Hang, OutlastsItsTimeOut) { ::Sleep(INFINITE); }
