@@ -6,6 +6,7 @@
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "shared/registry_layout.h"
+#include "type_libraries.h"
 #include "win32/unique_handle.h"
 
 namespace channeltest {
@@ -36,17 +37,20 @@ void SetDword(const std::string& path, const char* name, DWORD value) {
             ::RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
 }
 
+// Registered and kept loaded while the workers marshal (type_libraries.h).
 void RegisterTypeLibraries() {
   wchar_t exe[MAX_PATH];
   ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
   ITypeLib* library = nullptr;
   if (SUCCEEDED(::LoadTypeLibEx(exe, REGKIND_REGISTER, &library))) library->Release();
+  testsupport::KeepTypeLibraryLoaded(exe);
   for (const wchar_t* id : {L"\\2", L"\\3"}) {
     std::wstring path = std::wstring(exe) + id;
     if (SUCCEEDED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library))) {
       ::RegisterTypeLib(library, &path[0], nullptr);
       library->Release();
     }
+    testsupport::KeepTypeLibraryLoaded(path);
   }
 }
 

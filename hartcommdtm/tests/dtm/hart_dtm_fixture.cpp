@@ -7,6 +7,7 @@
 #include "dtm/dtm_ids.h"
 #include "regsvr32.h"
 #include "toolkit/dtm/dtm_states.h"
+#include "type_libraries.h"
 #include "win32/unique_handle.h"
 
 namespace hartdtmtest {
@@ -146,6 +147,9 @@ void HartDtmFixture::SetUpTestSuite() {
   ASSERT_EQ(S_OK, ::LoadTypeLibEx((ProgramFolder() + L"fdtlib.tlb").c_str(), REGKIND_REGISTER,
                                   lib.put()));
   ASSERT_EQ(0u, RunRegsvr32(L"/s"));
+  // Both libraries stay loaded while workers marshal (type_libraries.h).
+  testsupport::KeepTypeLibraryLoaded(ProgramFolder() + L"fdtlib.tlb");
+  testsupport::KeepTypeLibraryLoaded(ProgramFolder() + hart_dtm::kModuleFileName);
 }
 
 void HartDtmFixture::SetUp() {
