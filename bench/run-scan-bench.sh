@@ -3,7 +3,9 @@
 # channel with the simulated adapter in wire-time mode (answers take the
 # time of their bytes at 1200 bit/s, silent addresses the master's reply
 # time-out), beside the sum of the wire times and time-outs the scan cannot
-# avoid, in a throw-away Wine prefix.
+# avoid, in a throw-away Wine prefix. Fails with "run-scan-bench.sh:
+# failed: ..." unless the benchmark case passes as a test case must (exit
+# code 0, GoogleTest's pass summary, no failed case).
 #   bench/run-scan-bench.sh BUILD_DIR    BUILD_DIR: the x86_64 build tree
 set -eu
 build=$(cd "${1:?usage: run-scan-bench.sh BUILD_DIR}" && pwd)
@@ -14,5 +16,6 @@ exe=$build/hartcommdtm/tests/channel/hartcommdtm_channel_test.exe
 new_wine_prefix scan-bench
 "$(dirname "$0")/../cmake/wine-prefixes.sh" system-dlls "$WINEPREFIX" "$build/sim/winusb.dll"
 cd "$(dirname "$exe")"
-WINEDLLOVERRIDES="winusb=n" "$wine" "$exe" --gtest_also_run_disabled_tests \
-  --gtest_filter='ScanBenchmark.*' </dev/null | grep -E '^(round|0-15)|FAILED|OK \]'
+WINEDLLOVERRIDES="winusb=n" run_checked '^\[  PASSED  \] 1 test\.' "$exe" --gtest_also_run_disabled_tests \
+  --gtest_filter='ScanBenchmark.*'
+! grep -q '^\[  FAILED  \]' "$work/output" || script_failed "GoogleTest reports a failed case"

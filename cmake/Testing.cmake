@@ -25,6 +25,7 @@ add_test(NAME wine-cleanup COMMAND ${WINE_PREFIXES_SCRIPT} stop ${WINE_TEST_ROOT
 set_tests_properties(wine-cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
 set(TEST_TIMEOUT 120 CACHE STRING "Seconds before one test case is failed as hung")
+include(${CMAKE_CURRENT_LIST_DIR}/GTestOutcome.cmake)
 
 # add_wine_gtest(name SOURCES ... LIBS ... [PREFIX shared-prefix-name])
 # One CTest test per GoogleTest case. The cases of one program share its
@@ -103,14 +104,11 @@ function(add_wine_gtest name)
     message(FATAL_ERROR "${name}: no test cases found in its sources")
   endif()
   set_tests_properties(${cases} PROPERTIES
+    ${WINE_GTEST_CASE_PROPERTIES}
     TIMEOUT ${TEST_TIMEOUT}
     FIXTURES_REQUIRED wine
     RESOURCE_LOCK prefix-${prefix_name}
-    ENVIRONMENT "WINE_TEST_PREFIX_NAME=${prefix_name}"
-    # wine-run.sh: a skip in a run that succeeded.
-    SKIP_RETURN_CODE 77
-    # A filter that selects nothing passes in GoogleTest; here it is a fault.
-    FAIL_REGULAR_EXPRESSION "\\[==========\\] 0 tests from 0 test suites ran")
+    ENVIRONMENT "WINE_TEST_PREFIX_NAME=${prefix_name}")
 endfunction()
 
 # wine_system_dlls(<test-target> <dll-target>...)

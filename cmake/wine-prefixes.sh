@@ -6,9 +6,11 @@
 #                                       make the template if there is none
 #   wine-prefixes.sh system-dlls PREFIX DLL...
 #                                       put each DLL into PREFIX's system32
+#   wine-prefixes.sh no-debugger PREFIX make a crash end its process with a
+#                                       failing exit code (see no_debugger)
 set -u
 cmd=$1 root=$2
-wine="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64.sh"
+wine=$(cd "$(dirname "$0")" && pwd)/wine64.sh
 export WINEDEBUG=-all WINEARCH=win64
 
 # A prefix is ~700 MB, nearly all of it Wine's own DLLs, which nothing
@@ -25,6 +27,17 @@ copy_template() {
   done
 }
 
+# An unhandled exception starts the debugger named under AeDebug (Wine's
+# own, winedbg --auto), which ends the process after its dump with the
+# exception code or, when it has already moved on from the faulting thread,
+# with 0: a crash could pass for success. With an empty command no debugger
+# starts and the process ends with the exception code, always (its low byte
+# on the Linux side: 5 for an access violation).
+no_debugger() {
+  WINEPREFIX=$1 "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+    /v Debugger /t REG_SZ /d '' /f </dev/null >/dev/null 2>&1 9>&-
+}
+
 # Every subcommand that makes, boots or removes prefixes holds ROOT/.lock.
 lock() {
   mkdir -p "$root"
@@ -34,15 +47,18 @@ lock() {
 
 # The template is booted once per build tree (it takes the better part of a
 # minute), by the "wine-setup" fixture before any test starts, so that no
-# test's time-out pays for it.
+# test's time-out pays for it. A template of an older make-up (an older
+# number in .ready) is made anew.
+template_version=2
 make_template() {
-  [ -f "$root/template/.ready" ] && return 0
+  [ "$(cat "$root/template/.ready" 2>/dev/null)" = "$template_version" ] && return 0
   rm -rf "$root/template"
   # No Mono or Gecko installers: nothing here needs them.
   WINEPREFIX=$root/template WINEDLLOVERRIDES="mscoree,mshtml=" \
     setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  no_debugger "$root/template"
   WINEPREFIX=$root/template wineserver -w
-  touch "$root/template/.ready"
+  echo "$template_version" >"$root/template/.ready"
 }
 
 stop_all() {
@@ -88,6 +104,9 @@ system-dlls)
     rm -f "$dir/$(basename "$dll")"
     cp "$dll" "$dir/" || exit 1
   done
+  ;;
+no-debugger)
+  no_debugger "$root" || exit 1
   ;;
 esac
 exit 0

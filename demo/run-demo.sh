@@ -15,6 +15,9 @@
 #    number 0, scans addresses 0 to 15 through the channel, lists the devices
 #    and lets a device DTM connect to the first one and read command 0.
 # 5. The service is stopped and removed; EnumKey goes with it.
+# Every program must end with exit code 0 and, where it has one, its closing
+# line; else the demo stops there with "run-demo.sh: failed: ..." and exit
+# code 1. Its last line says it ran to its end.
 set -euo pipefail
 build=$(cd "${1:?usage: run-demo.sh BUILD_DIR}" && pwd)
 programs=(
@@ -47,7 +50,7 @@ fi
 new_wine_prefix hartscan-demo "${DEMO_PREFIX_TEMPLATE:-}"
 # Start Wine's own processes detached too, so that none of them holds this
 # script's output open.
-"$wine" cmd /c exit </dev/null >/dev/null 2>&1
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || script_failed "the prefix did not boot"
 
 # The programs run from C:\demo; the simulated adapter (our winusb.dll) and
 # the COM port database stand-in go into the system folder.
@@ -55,25 +58,17 @@ bin=$WINEPREFIX/drive_c/demo
 mkdir -p "$bin"
 cp "${programs[@]}" "$bin/"
 cp -r "$build/demo/schemas" "$bin/"
-"$(dirname "$0")/../cmake/wine-prefixes.sh" system-dlls "$WINEPREFIX" "${system_dlls[@]}"
-run() { "$wine" "$@" </dev/null | tr -d '\r'; }
-reg() { "$wine" reg "$@" </dev/null >/dev/null 2>&1; }
+"$(dirname "$0")/../cmake/wine-prefixes.sh" system-dlls "$WINEPREFIX" "${system_dlls[@]}" ||
+  script_failed "the platform library stand-ins were not copied"
+reg() { "$wine" reg "$@" </dev/null >/dev/null 2>&1 || script_failed "reg $*"; }
 enum_key='HKLM\Software\VELTRA\evHRT USB\Enum'
-show_enum_key() {  # $1: what to say when the key is not there
-  local listing
-  if listing=$("$wine" reg query "$enum_key" /reg:32 </dev/null 2>/dev/null | tr -d '\r'); then
-    echo "EnumKey ($enum_key):"
-    sed -n 's/^ *\([^ ].*[^ ]\) \{2,\}REG_DWORD \{2,\}\(.*\)$/  \1 -> serial \2/p' <<<"$listing"
-  else
-    echo "EnumKey: $1"
-  fi
-}
+enum_key_listing() { "$wine" reg query "$enum_key" /reg:32 </dev/null 2>/dev/null | tr -d '\r'; }
 # The service's part of a path under Wine: \\?\NAME is the file NAME in the
 # prefix's dosdevices folder.
 device_file() { echo "$WINEPREFIX/dosdevices/$(tr 'A-Z' 'a-z' <<<"${1#\\\\\?\\}")"; }
 
 echo "== Plugging in simulated adapter 0x1234 with three field devices"
-path=$(WINEDLLOVERRIDES="winusb=n" run 'C:\demo\plugadapter.exe' SIM1234 0x1234)
+path=$(WINEDLLOVERRIDES="winusb=n" run_checked '^\\\\' 'C:\demo\plugadapter.exe' SIM1234 0x1234)
 cat >>"$(device_file "$path")" <<'DEV'
 device address=0 manufacturer=0x26 type=0x06 id=0x00A101 revision=7 preambles=5 tag="PT 101" longtag="Pressure line 1"
 device address=3 manufacturer=0x11 type=0x2C id=0x003E07 revision=6 preambles=5 tag="TT 202" longtag="Temperature tank 2"
@@ -88,26 +83,30 @@ echo "== Installing and starting the plug-and-play service"
 overrides='HKCU\Software\Wine\AppDefaults\pnpsvc.exe\DllOverrides'
 reg add "$overrides" /v winusb /t REG_SZ /d native /f
 reg add "$overrides" /v msports /t REG_SZ /d native /f
-run 'C:\demo\pnpsvc.exe' -install
-run sc start "VELTRA evHRT USB" >/dev/null
+run_checked '' 'C:\demo\pnpsvc.exe' -install
+run_checked '' sc start "VELTRA evHRT USB" >/dev/null
 # The service fills EnumKey while it starts.
 for _ in $(seq 50); do
-  "$wine" reg query "$enum_key" /reg:32 </dev/null >/dev/null 2>&1 && break
+  listing=$(enum_key_listing) && break
   sleep 0.2
 done
-show_enum_key "none (the service found no adapter)"
+[ -n "${listing:-}" ] || script_failed "EnumKey: none (the service found no adapter)"
+echo "EnumKey ($enum_key):"
+sed -n 's/^ *\([^ ].*[^ ]\) \{2,\}REG_DWORD \{2,\}\(.*\)$/  \1 -> serial \2/p' <<<"$listing"
 
 echo "== hartscan 0 --bind"
-WINEDLLOVERRIDES="winusb=n" run 'C:\demo\hartscan.exe' 0 --bind
+WINEDLLOVERRIDES="winusb=n" run_checked '^3 device\(s\) found\.$' 'C:\demo\hartscan.exe' 0 --bind
 
 echo "== Switching the HART line to wire time (1200 bit/s, reply time-out for silence)"
 printf 'wiretime=1\nnoanswer=4294967295\n' >>"$(device_file "$path")"
 echo "== Registering the HART communication DTM (regsvr32 hartcommdtm.dll)"
-run regsvr32 /s 'C:\demo\hartcommdtm.dll'
+run_checked '' regsvr32 /s 'C:\demo\hartcommdtm.dll'
 echo "== framehost 0"
-WINEDLLOVERRIDES="winusb=n" run 'C:\demo\framehost.exe' 0
+WINEDLLOVERRIDES="winusb=n" run_checked '^Channel closed, DTM shut down$' 'C:\demo\framehost.exe' 0
 
 echo "== Stopping and removing the service"
-run 'C:\demo\pnpsvc.exe' -remove
-show_enum_key gone
+run_checked '' 'C:\demo\pnpsvc.exe' -remove
+! enum_key_listing >/dev/null || script_failed "EnumKey is still there after the service was removed"
+echo "EnumKey: gone"
 wineserver -k
+echo "== Demo finished: every program ended as expected"

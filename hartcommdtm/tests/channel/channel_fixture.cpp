@@ -6,6 +6,7 @@
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "shared/registry_layout.h"
+#include "type_libraries.h"
 #include "win32/unique_handle.h"
 
 namespace channeltest {
@@ -36,17 +37,20 @@ void SetDword(const std::string& path, const char* name, DWORD value) {
             ::RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
 }
 
+// Registered and kept loaded while the workers marshal (type_libraries.h).
 void RegisterTypeLibraries() {
   wchar_t exe[MAX_PATH];
   ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
   ITypeLib* library = nullptr;
   if (SUCCEEDED(::LoadTypeLibEx(exe, REGKIND_REGISTER, &library))) library->Release();
+  testsupport::KeepTypeLibraryLoaded(exe);
   for (const wchar_t* id : {L"\\2", L"\\3"}) {
     std::wstring path = std::wstring(exe) + id;
     if (SUCCEEDED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library))) {
       ::RegisterTypeLib(library, &path[0], nullptr);
       library->Release();
     }
+    testsupport::KeepTypeLibraryLoaded(path);
   }
 }
 
@@ -146,9 +150,19 @@ void ChannelTest::SetUp() {
 }
 
 void ChannelTest::TearDown() {
+  // The owner goes as the DTM leaves its channel: offline first (the
+  // worker's detach still reaches the owner), then told by its channel
+  // container, since the channel holds the owner without a reference.
+  // Fixtures keep more of the channel (ScanTest's hart_) past this point,
+  // and a worker left running would reach a destroyed owner.
+  if (base_) {
+    VARIANT_BOOL stopped = VARIANT_FALSE;
+    base_->StopWorker(&stopped);
+    channel_->OwnerGone();
+  }
   communication_ = nullptr;
   base_ = nullptr;
-  channel_ = nullptr;  // the last reference goes with base_/communication_
+  channel_ = nullptr;
   ownerUnknown_ = nullptr;
   frameUnknown_ = nullptr;
   SimRemoveAdapter(serial_);

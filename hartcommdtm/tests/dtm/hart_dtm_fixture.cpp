@@ -9,6 +9,7 @@
 #include "shared/registry_layout.h"
 #include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
+#include "type_libraries.h"
 #include "win32/unique_handle.h"
 
 namespace hartdtmtest {
@@ -156,6 +157,9 @@ void HartDtmFixture::SetUpTestSuite() {
   ASSERT_EQ(S_OK, ::LoadTypeLibEx((ProgramFolder() + L"fdtlib.tlb").c_str(), REGKIND_REGISTER,
                                   lib.put()));
   ASSERT_EQ(0u, RunRegsvr32(L"/s"));
+  // Both libraries stay loaded while workers marshal (type_libraries.h).
+  testsupport::KeepTypeLibraryLoaded(ProgramFolder() + L"fdtlib.tlb");
+  testsupport::KeepTypeLibraryLoaded(ProgramFolder() + hart_dtm::kModuleFileName);
 }
 
 void HartDtmFixture::SetUp() {

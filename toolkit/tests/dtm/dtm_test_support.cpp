@@ -5,6 +5,7 @@
 #include "com/Variant.h"
 #include "regsvr32.h"
 #include "test_dtm_ids.h"
+#include "type_libraries.h"
 #include "toolkit/dtm/base_dtm.h"
 #include "win32/unique_handle.h"
 
@@ -38,8 +39,12 @@ DWORD g_registration = static_cast<DWORD>(-1);
 // suite, and CTest counts a skipped case as no failure: the registration's
 // result is checked by every case instead.
 void DtmFixture::SetUpTestSuite() {
-  g_registration =
-      testsupport::RunRegsvr32(L"/s", testsupport::ProgramFolder() + kTestDtmFileName);
+  const std::wstring server = testsupport::ProgramFolder() + kTestDtmFileName;
+  g_registration = testsupport::RunRegsvr32(L"/s", server);
+  // The server's two libraries (the toolkit's, the FDT interfaces) carry
+  // the interfaces its worker threads marshal, also while it unloads.
+  testsupport::KeepTypeLibraryLoaded(server);
+  testsupport::KeepTypeLibraryLoaded(server + L"\\2");
 }
 
 void DtmFixture::SetUp() {

@@ -7,6 +7,7 @@
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "toolkit/values/message_wait.h"
+#include "type_libraries.h"
 
 namespace worker_test {
 
@@ -376,6 +377,10 @@ void RegisterWorkerServer() {
     ::RegisterTypeLib(library, &frameLibrary[0], nullptr);
     library->Release();
   }
+  // All three stay loaded while the workers marshal (type_libraries.h).
+  testsupport::KeepTypeLibraryLoaded(folder + L"worker_thread_server.dll");
+  testsupport::KeepTypeLibraryLoaded(exe);
+  testsupport::KeepTypeLibraryLoaded(frameLibrary);
 }
 
 }  // namespace worker_test
