@@ -116,15 +116,8 @@ void CSetSlaveAddrCtrl::UpdateControlStates() {
 }
 
 void CSetSlaveAddrCtrl::ShowOutcome(HRESULT result) {
-  const address_change::Text outcome = address_change::Outcome(result);
-  std::wstring text = UserMessage(outcome.id, outcome.key).c_str();
-  if (address_change::DeviceMayHaveMoved(result)) {
-    // The device may already answer at the new address while the channel
-    // still lists it at the old one: a new scan shows where it is.
-    const address_change::Text hint = address_change::ScanAgain();
-    const com::Bstr scanAgain = UserMessage(hint.id, hint.key);
-    if (!scanAgain.empty()) text += (text.empty() ? L"" : L"\r\n") + std::wstring(scanAgain.c_str());
-  }
+  std::wstring text = address_change::Describe(
+      result, [&](const address_change::Text& t) { return std::wstring(UserMessage(t.id, t.key).c_str()); });
   if (text.empty()) text = L" ";
   SetItemTextAnsi(IDC_STATUS_TEXT, text.c_str());
 }
