@@ -46,14 +46,7 @@ const RowIcons kRowIcons[] = {
 
 CChannelConfigCtrl::CChannelConfigCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CChannelConfigCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CChannelConfigCtrl, IChannelConfigCtrl>(),
-      com::entry<CChannelConfigCtrl, IDispatch, IChannelConfigCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CChannelConfigCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CChannelConfigCtrl::interfaceMap() { return DtmControlInterfaceMap<CChannelConfigCtrl, IChannelConfigCtrl>(); }
 
 STDMETHODIMP CChannelConfigCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
                                       VARIANT_BOOL* result) {

@@ -53,14 +53,7 @@ bool SameText(const wchar_t* a, const wchar_t* b) {
 
 CSetDevAndDtmAddrCtrl::CSetDevAndDtmAddrCtrl() : DtmControl(kDescription) { SetMode(kModeOnline); }
 
-const com::InterfaceEntry* CSetDevAndDtmAddrCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CSetDevAndDtmAddrCtrl, ISetDevDtmAddrCtrl>(),
-      com::entry<CSetDevAndDtmAddrCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CSetDevAndDtmAddrCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CSetDevAndDtmAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetDevAndDtmAddrCtrl, ISetDevDtmAddrCtrl>(); }
 
 // ---- Binding -------------------------------------------------------------------
 

@@ -115,14 +115,7 @@ CDeviceListCtrl::~CDeviceListCtrl() {
   if (HWND list = List()) ListView_SetImageList(list, nullptr, LVSIL_SMALL);
 }
 
-const com::InterfaceEntry* CDeviceListCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CDeviceListCtrl, IDeviceListCtrl>(),
-      com::entry<CDeviceListCtrl, IDispatch, IDeviceListCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CDeviceListCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CDeviceListCtrl::interfaceMap() { return DtmControlInterfaceMap<CDeviceListCtrl, IDeviceListCtrl>(); }
 
 HWND CDeviceListCtrl::List() const { return Item(IDC_DEVICE_LIST); }
 

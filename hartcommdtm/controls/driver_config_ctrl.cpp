@@ -65,14 +65,7 @@ CDriverConfigCtrl::CDriverConfigCtrl() : DtmControl(kDescription) {}
 
 CDriverConfigCtrl::~CDriverConfigCtrl() { api_.Unload(); }
 
-const com::InterfaceEntry* CDriverConfigCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CDriverConfigCtrl, IDriverConfigCtrl>(),
-      com::entry<CDriverConfigCtrl, IDispatch, IDriverConfigCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CDriverConfigCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CDriverConfigCtrl::interfaceMap() { return DtmControlInterfaceMap<CDriverConfigCtrl, IDriverConfigCtrl>(); }
 
 void CDriverConfigCtrl::finalRelease() {
   // An adapter still open (the frame closed the control without a choice)

@@ -37,14 +37,7 @@ const ControlDescription kDescription = {
 
 CGetNewAddressForDtmCtrl::CGetNewAddressForDtmCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CGetNewAddressForDtmCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CGetNewAddressForDtmCtrl, ISetDevDtmAddrCtrl>(),
-      com::entry<CGetNewAddressForDtmCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CGetNewAddressForDtmCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CGetNewAddressForDtmCtrl::interfaceMap() { return DtmControlInterfaceMap<CGetNewAddressForDtmCtrl, ISetDevDtmAddrCtrl>(); }
 
 // PrepareToRelease detaches the parameter handler; one still held means
 // the frame closes or drops the control without asking it, which cancels.

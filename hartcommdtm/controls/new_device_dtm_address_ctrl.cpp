@@ -42,14 +42,7 @@ const ControlDescription kDescription = {
 
 CSetDevDtmAddrCtrl::CSetDevDtmAddrCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CSetDevDtmAddrCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CSetDevDtmAddrCtrl, ISetDevDtmAddrCtrl>(),
-      com::entry<CSetDevDtmAddrCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CSetDevDtmAddrCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CSetDevDtmAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetDevDtmAddrCtrl, ISetDevDtmAddrCtrl>(); }
 
 // A frame may take the control down without PrepareToRelease (closing its
 // window, say); the DTM may be waiting for it all the same. The DTM's

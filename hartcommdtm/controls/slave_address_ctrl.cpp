@@ -38,14 +38,7 @@ constexpr WPARAM kAddressDigits = 2;
 
 CSetSlaveAddrCtrl::CSetSlaveAddrCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CSetSlaveAddrCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CSetSlaveAddrCtrl, ISetSlaveAddrCtrl>(),
-      com::entry<CSetSlaveAddrCtrl, IDispatch, ISetSlaveAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CSetSlaveAddrCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CSetSlaveAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetSlaveAddrCtrl, ISetSlaveAddrCtrl>(); }
 
 STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
                                      VARIANT_BOOL* result) {

@@ -460,6 +460,16 @@ class DtmControl : public com::ActiveXControl,
       com::entry<Class, IDtmActiveXControl>(), com::entry<Class, IevFdtTranslationEvent>(),     \
       com::entryQuery(__uuidof(IevFdtTranslation), &DtmControl::QueryDtmTranslation<Class>)
 
+// The whole interface map of a control on the base whose own dual interface
+// is Interface, which also answers IDispatch.
+template <class Class, class Interface>
+const com::InterfaceEntry* DtmControlInterfaceMap() {
+  static const com::InterfaceEntry map[] = {com::entry<Class, Interface>(),
+                                            com::entry<Class, IDispatch, Interface>(),
+                                            EV_DTM_CONTROL_ENTRIES(Class), com::endOfMap()};
+  return map;
+}
+
 // The text of a floating-point item: "," as decimal point, a leading
 // exponent without digits ("e5") read as 1e5, "1.#INF" and "-1.#INF" as
 // infinities, and the value rounded to what format shows. The buffer is
