@@ -176,11 +176,7 @@ STDMETHODIMP CChannelConfigCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    if (HasApplicableChanges()) {
-      const long answer = AskToApplyChanges();
-      if (answer == IDCANCEL) return S_FALSE;
-      if (answer == IDYES && FAILED(ApplyChanges())) return S_FALSE;
-    }
+    if (HasApplicableChanges() && !AskToApplyChanges([&] { return ApplyChanges(); })) return S_FALSE;
     HRESULT hr = DtmControl::PrepareToRelease(result);
     if (FAILED(hr)) return hr;
     if (!*result) return S_FALSE;

@@ -350,11 +350,7 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    if (CheckAddressChanges()) {
-      const long answer = AskToApplyChanges();
-      if (answer == IDCANCEL) return S_FALSE;
-      if (answer == IDYES && FAILED(ApplyAddressChanges())) return S_FALSE;
-    }
+    if (CheckAddressChanges() && !AskToApplyChanges([&] { return ApplyAddressChanges(); })) return S_FALSE;
     return DtmControl::PrepareToRelease(result);
   });
 }

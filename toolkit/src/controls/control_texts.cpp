@@ -244,11 +244,13 @@ long DtmControl::ShowUserMessage(const wchar_t* text, const wchar_t* caption, UL
   return answer;
 }
 
-long DtmControl::AskToApplyChanges() {
+bool DtmControl::AskToApplyChanges(const std::function<HRESULT()>& apply) {
   com::Bstr text, caption;
   GetToolkitMessage(4002, text.put());
   GetToolkitMessage(4001, caption.put());
-  return ShowUserMessage(text.c_str(), caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+  const long answer = ShowUserMessage(text.c_str(), caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+  if (answer == IDCANCEL) return false;
+  return answer != IDYES || SUCCEEDED(apply());
 }
 
 // ---- Help --------------------------------------------------------------------------------

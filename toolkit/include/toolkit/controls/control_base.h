@@ -272,8 +272,10 @@ class DtmControl : public com::ActiveXControl,
   // IDNO 7, IDCANCEL 2), 0 without the container.
   long ShowUserMessage(const wchar_t* text, const wchar_t* caption, ULONG style);
   // "Apply changes?" (toolkit messages 4002 and 4001) with Yes, No and
-  // Cancel and the question icon; the button chosen, as ShowUserMessage.
-  long AskToApplyChanges();
+  // Cancel and the question icon, about changes the control has not applied
+  // when it is to go: Yes applies them through apply. False when the user
+  // cancels or the changes fail (the control stays), true when it may go.
+  bool AskToApplyChanges(const std::function<HRESULT()>& apply);
   // Opens the help file of the control (button 6063).
   HRESULT ShowHelp();
   // printf-style diagnostics to OutputTrace: at most 4096 characters
