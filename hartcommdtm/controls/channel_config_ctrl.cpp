@@ -1,6 +1,7 @@
 #include "controls/channel_config_ctrl.h"
 
 #include "com/Guard.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "dtm/dtm_ids.h"
 
@@ -24,11 +25,8 @@ const ItemName kItemNames[] = {
     {IDC_APPLY, "IDC_BtnApply"},                     {IDC_CANCEL, "IDC_BtnCancel"},
     {IDC_HELP_BUTTON, "IDC_Help"},                   {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_ChannelConfigCtrl, IDD_CHANNEL_CONFIG, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_ChannelConfigCtrl, IDD_CHANNEL_CONFIG, kParameterMap, kItemNames);
 
 // The edited rows and their state icons (invalid, changed).
 struct RowIcons {

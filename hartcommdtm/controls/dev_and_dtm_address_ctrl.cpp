@@ -5,6 +5,7 @@
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "controls/address_change_texts.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "controls/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
@@ -37,11 +38,8 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_SetDevAndDtmAddrCtrl, IDD_DEVICE_AND_DTM_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_SetDevAndDtmAddrCtrl, IDD_DEVICE_AND_DTM_ADDRESS, kParameterMap, kItemNames);
 
 // Locale-aware comparison in the user's default locale, no flags.
 bool SameText(const wchar_t* a, const wchar_t* b) {

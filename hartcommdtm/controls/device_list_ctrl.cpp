@@ -6,6 +6,7 @@
 
 #include "com/Guard.h"
 #include "com/Module.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "controls/hart_channel_lookup.h"
 #include "controls/list_view_columns.h"
@@ -33,11 +34,8 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_DeviceListCtrl, IDD_DEVICE_LIST, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_DeviceListCtrl, IDD_DEVICE_LIST, kParameterMap, kItemNames);
 
 const ListColumn kColumns[] = {
     {IDS_ColName_PollAddress, L"IDS_ColName_PollAddress", 55},

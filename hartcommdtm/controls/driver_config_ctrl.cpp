@@ -7,6 +7,7 @@
 #include <string>
 
 #include "com/Guard.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "controls/list_view_columns.h"
 #include "dtm/dtm_ids.h"
@@ -27,11 +28,8 @@ const ItemName kItemNames[] = {
     {IDC_APPLY, "IDC_BtnUseSelectedDevice"},          {IDC_CANCEL, "IDC_BtnCancel"},
     {IDC_HELP_BUTTON, "IDC_Help"},                    {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_DriverConfigCtrl, IDD_DRIVER_CONFIG, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_DriverConfigCtrl, IDD_DRIVER_CONFIG, kParameterMap, kItemNames);
 
 using Column = ListColumn;
 const Column kColumns[] = {

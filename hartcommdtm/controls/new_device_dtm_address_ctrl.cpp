@@ -4,6 +4,7 @@
 
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "controls/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
@@ -32,11 +33,8 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_SetDevDtmAddrCtrl, IDD_NEW_DEVICE_DTM_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_SetDevDtmAddrCtrl, IDD_NEW_DEVICE_DTM_ADDRESS, kParameterMap, kItemNames);
 
 }  // namespace
 

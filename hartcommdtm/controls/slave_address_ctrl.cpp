@@ -4,6 +4,7 @@
 
 #include "com/Guard.h"
 #include "controls/address_change_texts.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "controls/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
@@ -26,11 +27,8 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_SetSlaveAddrCtrl, IDD_SLAVE_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_SetSlaveAddrCtrl, IDD_SLAVE_ADDRESS, kParameterMap, kItemNames);
 
 constexpr WPARAM kAddressDigits = 2;
 
