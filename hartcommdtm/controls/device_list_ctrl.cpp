@@ -8,7 +8,7 @@
 #include "com/Module.h"
 #include "controls/control_description.h"
 #include "controls/control_resources.h"
-#include "controls/hart_channel_lookup.h"
+#include "dtm/hart_channel_lookup.h"
 #include "controls/list_view_columns.h"
 #include "dtm/dtm_ids.h"
 #include "outside.h"

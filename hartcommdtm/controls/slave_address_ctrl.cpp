@@ -6,7 +6,7 @@
 #include "controls/address_change_texts.h"
 #include "controls/control_description.h"
 #include "controls/control_resources.h"
-#include "controls/hart_channel_lookup.h"
+#include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
 
 namespace {

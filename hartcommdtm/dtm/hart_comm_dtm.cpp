@@ -16,6 +16,7 @@
 #include "dtm/dtm_parameters.h"
 #include "dtm/dtm_texts.h"
 #include "dtm/function_table.h"
+#include "dtm/hart_channel_lookup.h"
 #include "modem/modem_binding.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/values/text_helpers.h"
@@ -351,15 +352,8 @@ STDMETHODIMP CHART_CommDTM::Config(BSTR userInformation, VARIANT_BOOL* result) {
 
 STDMETHODIMP CHART_CommDTM::OnChildChanged(BSTR systemTag) {
   return com::guard([&]() -> HRESULT {
-    com::ComPtr<IDtmChannel> channels = DtmInterface<IDtmChannel>();
-    com::ComPtr<IFdtChannelCollection> collection;
-    if (!channels || FAILED(channels->GetChannelCollection(collection.put())) || !collection)
-      return E_POINTER;
-    com::Variant index = I4(1);
-    com::ComPtr<IDispatch> item;
-    if (FAILED(collection->get_Item(index.get(), item.put())) || !item) return E_POINTER;
-    com::ComPtr<IHART_Channel> channel;
-    if (FAILED(channel.queryFrom(item.get())) || !channel) return E_POINTER;
+    com::ComPtr<IHART_Channel> channel = FindHartChannel(GetCommDtmInterface());
+    if (!channel) return E_POINTER;
     channel->ChildDtmChanged(systemTag);
     return S_OK;
   });
