@@ -25,24 +25,10 @@
 
 namespace {
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 com::Variant UI1(BYTE value) {
   com::Variant v;
   V_VT(v.get()) = VT_UI1;
   V_UI1(v.get()) = value;
-  return v;
-}
-
-com::Variant I4(LONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_I4;
-  V_I4(v.get()) = value;
   return v;
 }
 
@@ -121,7 +107,7 @@ void CHART_CommDTM::CreateParameterTable() { CreateDtmParameterTable(this, nullp
 
 HRESULT CHART_CommDTM::OnConstruct() {
   return com::guard([&]() -> HRESULT {
-    HRESULT hr = BroadcastProperty(*UI4(dtm_property::kLanguage).get(), *I4(0x400).get());
+    HRESULT hr = BroadcastProperty(com::ui4(dtm_property::kLanguage).value(), com::Variant(LONG{0x400}).value());
     if (FAILED(hr)) return hr;
     CreateParameterTable();
     hr = SetState(kDtmConstructed);
@@ -202,7 +188,7 @@ HRESULT CHART_CommDTM::CheckScanInactive(VARIANT_BOOL* result) {
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
     com::Variant active;
-    if (SUCCEEDED(GetParameterValue(*UI4(hart_param::kScanActive).get(), active.put())) &&
+    if (SUCCEEDED(GetParameterValue(com::ui4(hart_param::kScanActive).value(), active.put())) &&
         V_VT(active.get()) == VT_BOOL && V_BOOL(active.get()) != VARIANT_FALSE)
       return S_FALSE;
     return PostReleaseRequests(result);
@@ -277,9 +263,9 @@ STDMETHODIMP CHART_CommDTM::GetScanRangeViaGUI(long* start, long* end) {
     if (FAILED(hr)) return hr;
     // The scan-range control starts from the whole range and writes the
     // user's choice back.
-    hr = WriteParameter(hart_param::kScanRangeStart, *I4(0).get());
+    hr = WriteParameter(hart_param::kScanRangeStart, com::Variant(LONG{0}).value());
     if (FAILED(hr)) return hr;
-    hr = WriteParameter(hart_param::kScanRangeEnd, *I4(63).get());
+    hr = WriteParameter(hart_param::kScanRangeEnd, com::Variant(LONG{63}).value());
     if (FAILED(hr)) return hr;
     hr = call.Run();
     if (FAILED(hr)) return hr;
@@ -301,9 +287,9 @@ STDMETHODIMP CHART_CommDTM::GetDeviceDtmAddressViaGUI(long* address) {
     DialogCall call;
     HRESULT hr = PrepareDialogCall(hart_function::kAddressForDtm, &call);
     if (FAILED(hr)) return hr;
-    hr = WriteParameter(hart_param::kNewAddress, *I4(*address).get());
+    hr = WriteParameter(hart_param::kNewAddress, com::Variant(LONG{*address}).value());
     if (FAILED(hr)) return hr;
-    hr = WriteParameter(hart_param::kAddressCancelled, *I4(0).get());
+    hr = WriteParameter(hart_param::kAddressCancelled, com::Variant(LONG{0}).value());
     if (FAILED(hr)) return hr;
     hr = call.Run();
     if (FAILED(hr)) return hr;
@@ -429,11 +415,11 @@ HRESULT CHART_CommDTM::DeviceTypeName(const wchar_t* deviceType, BSTR* name) {
 // ---- Helpers -----------------------------------------------------------------
 
 HRESULT CHART_CommDTM::ReadParameter(ULONG id, VARIANT* value) {
-  return GetParameterValue(*UI4(id).get(), value);
+  return GetParameterValue(com::ui4(id).value(), value);
 }
 
 HRESULT CHART_CommDTM::WriteParameter(ULONG id, const VARIANT& value) {
-  return CevFDT_ParameterHandlerCore::WriteParameter(*UI4(id).get(), value);
+  return CevFDT_ParameterHandlerCore::WriteParameter(com::ui4(id).value(), value);
 }
 
 void CHART_CommDTM::ReportText(const wchar_t* text) {

@@ -18,7 +18,6 @@
 #include "control_values.h"
 
 using control_values::Narrow;
-using control_values::UI4;
 
 namespace {
 
@@ -241,7 +240,7 @@ HRESULT DtmControl::ReadFunctionInformation() {
 HRESULT DtmControl::BroadcastEditPermission() {
   auto container = DtmInterface<IevFdtActiveXContainer>();
   if (!container) return S_FALSE;
-  return container->SetControlsProperty(*UI4(control_key::kEditPermission).get(),
+  return container->SetControlsProperty(com::ui4(control_key::kEditPermission).value(),
                                         *com::Variant(!readOnly_).get());
 }
 
@@ -312,7 +311,7 @@ void DtmControl::SendStateToFooter() {
                        : state == kDtmStateOnline        ? 2
                        : state == kDtmStateGoingOffline  ? 3
                                                          : 4);
-  com::Variant what = UI4(32), list;
+  com::Variant what = com::ui4(32), list;
   ULONG records = 0;
   if (SUCCEEDED(static_cast<IevFdtActiveXInfo*>(this)->GetInfo(*what.get(), list.get())) &&
       list.type() == (VT_ARRAY | VT_VARIANT) && V_ARRAY(list.get())) {
@@ -487,7 +486,7 @@ STDMETHODIMP DtmControl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
     hr = ReadAllParameters();
     loading_ = false;
     if (FAILED(hr)) return hr;
-    SetProperty(*UI4(control_key::kLanguage).get(), *com::Variant(static_cast<LONG>(languageId_)).get());
+    SetProperty(com::ui4(control_key::kLanguage).value(), *com::Variant(static_cast<LONG>(languageId_)).get());
     ApplyKeptState();
     if (OnlineMode()) SetEditMode(controlState_ == kControlOnline);
     *result = VARIANT_TRUE;

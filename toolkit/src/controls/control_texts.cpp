@@ -20,7 +20,6 @@
 #include "control_values.h"
 
 using control_values::Narrow;
-using control_values::UI4;
 
 namespace {
 
@@ -99,7 +98,7 @@ HRESULT DtmControl::TranslateParameterTips() {
   auto info = DtmInterface<IevFdtParameterInfo>();
   if (!info) return S_FALSE;
   for (int row = 0; row < RowCount(); ++row) {
-    const com::Variant id = UI4(static_cast<ULONG>(rows_[row].id));
+    const com::Variant id = com::ui4(static_cast<ULONG>(rows_[row].id));
     if (description_.tipsOnlyWhenAnnounced) {
       // Only rows whose first answer is not zero get a tip and a refill.
       com::Variant announced;

@@ -10,13 +10,6 @@
 
 namespace control_values {
 
-inline com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 // 8-bit text (a map's names and formats) in the ANSI code page as wide text.
 inline std::wstring Widen(const char* text) {
   if (!text) return std::wstring();
