@@ -60,10 +60,11 @@ HRESULT loadPrivateProperties(const VARIANT& field, IXMLDOMDocument2** doc, IXML
   const wchar_t* text = (V_VT(&field) == VT_BSTR && ::SysStringLen(V_BSTR(&field)))
                             ? V_BSTR(&field)
                             : kEmptyPrivateProperties;
-  VARIANT_BOOL created = VARIANT_FALSE;
+  VARIANT_BOOL parsed = VARIANT_FALSE;
   com::ComPtr<IXMLDOMDocument2> loaded;
-  HRESULT hr = XmlHandlerCore::LoadOutsideDocument(text, loaded.put(), &created);
+  HRESULT hr = XmlHandlerCore::LoadOutsideDocument(text, loaded.put(), &parsed);
   if (FAILED(hr)) return hr;
+  if (!parsed) return E_FAIL;
   hr = loaded->selectSingleNode(com::Bstr(L"PrivateProperties").get(), root);
   if (hr != S_OK || !*root) return E_FAIL;
   *doc = loaded.detach();
@@ -108,11 +109,10 @@ HRESULT CevFDT_ParameterHandlerCore::LoadParameterValues(const wchar_t* document
   if (!document) return E_POINTER;
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IXMLDOMDocument2> doc;
-    VARIANT_BOOL created = VARIANT_FALSE;
-    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &created);
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &parsed);
     if (FAILED(hr)) return hr;
-    com::ComPtr<IXMLDOMElement> root;
-    if (FAILED(doc->get_documentElement(root.put())) || !root) return E_FAIL;
+    if (!parsed) return E_FAIL;
 
     ULONG count = 0;
     hr = GetParameterCount(&count);

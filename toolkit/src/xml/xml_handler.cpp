@@ -369,14 +369,7 @@ HRESULT XmlHandlerCore::LoadXMLDocumentOrUnchecked(const wchar_t* xml, IXMLDOMDo
   *doc = nullptr;
   *loaded = VARIANT_FALSE;
   if (!xml) return E_INVALIDARG;
-  com::ComPtr<IXMLDOMDocument2> parsed;
-  VARIANT_BOOL created = VARIANT_FALSE;
-  const HRESULT hr = LoadOutsideDocument(xml, parsed.put(), &created);
-  if (FAILED(hr)) return hr;
-  com::ComPtr<IXMLDOMElement> root;
-  if (parsed && SUCCEEDED(parsed->get_documentElement(root.put())) && root) *loaded = VARIANT_TRUE;
-  *doc = parsed.detach();
-  return hr;
+  return LoadOutsideDocument(xml, doc, loaded);
 }
 
 HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded) {
@@ -453,19 +446,21 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
   return S_OK;
 }
 
-HRESULT XmlHandlerCore::LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* created) {
-  if (!doc || !created) return E_INVALIDARG;
-  com::ComPtr<IXMLDOMDocument2> parsed;
-  HRESULT hr = XmlCreateParserDocument(parsed.put());
+HRESULT XmlHandlerCore::LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* parsed) {
+  if (!doc || !parsed) return E_INVALIDARG;
+  *parsed = VARIANT_FALSE;
+  com::ComPtr<IXMLDOMDocument2> loaded;
+  HRESULT hr = XmlCreateParserDocument(loaded.put());
   if (FAILED(hr)) return hr;
-  ProhibitDocumentTypes(parsed.get());
+  ProhibitDocumentTypes(loaded.get());
   if (!XmlDeclaresDocumentType(xml)) {
     com::Bstr text(xml);
     VARIANT_BOOL ok = VARIANT_FALSE;
-    parsed->loadXML(text.get(), &ok);
+    loaded->loadXML(text.get(), &ok);
+    com::ComPtr<IXMLDOMElement> root;
+    if (SUCCEEDED(loaded->get_documentElement(root.put())) && root) *parsed = VARIANT_TRUE;
   }
-  *doc = parsed.detach();
-  *created = VARIANT_TRUE;
+  *doc = loaded.detach();
   return S_OK;
 }
 
