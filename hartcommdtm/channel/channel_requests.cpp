@@ -19,7 +19,7 @@ namespace hartdtm {
 // ---- IFdtCommunication ----------------------------------------------------------
 
 HRESULT CHART_Channel::LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc) {
-  if (!xml) return E_INVALIDARG;
+  if (!xml || !doc) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
   HRESULT hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
