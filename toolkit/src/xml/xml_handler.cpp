@@ -500,14 +500,24 @@ HRESULT XmlHandlerCore::GetOptionalNodeText(BSTR* out, BYTE* found, IXMLDOMNode*
 // a schema collection, the platform's typed value of an attribute depends on
 // what the schema declares (Wine's answers VT_NULL), while the text is always
 // there.
+namespace {
+
+// The selected node's text as sign and magnitude of a whole number.
+HRESULT ReadWholeNumber(IXMLDOMNode* node, const wchar_t* xpath, bool* negative, ULONGLONG* magnitude) {
+  com::Bstr text;
+  HRESULT hr = XmlHandlerCore::GetNodeText(text.put(), node, xpath);
+  if (FAILED(hr)) return hr;
+  return ParseWholeNumber(text.c_str(), negative, magnitude) ? S_OK : DISP_E_TYPEMISMATCH;
+}
+
+}  // namespace
+
 HRESULT XmlHandlerCore::ReadNumericAttribute(ULONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
   if (!out) return E_POINTER;
-  com::Bstr text;
-  HRESULT hr = GetNodeText(text.put(), node, xpath);
-  if (FAILED(hr)) return hr;
   bool negative = false;
   ULONGLONG magnitude = 0;
-  if (!ParseWholeNumber(text.c_str(), &negative, &magnitude)) return DISP_E_TYPEMISMATCH;
+  HRESULT hr = ReadWholeNumber(node, xpath, &negative, &magnitude);
+  if (FAILED(hr)) return hr;
   if (negative && magnitude != 0) return DISP_E_OVERFLOW;
   *out = static_cast<ULONG>(magnitude);
   return S_OK;
@@ -515,12 +525,10 @@ HRESULT XmlHandlerCore::ReadNumericAttribute(ULONG* out, IXMLDOMNode* node, cons
 
 HRESULT XmlHandlerCore::ReadSignedNumericAttribute(LONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
   if (!out) return E_POINTER;
-  com::Bstr text;
-  HRESULT hr = GetNodeText(text.put(), node, xpath);
-  if (FAILED(hr)) return hr;
   bool negative = false;
   ULONGLONG magnitude = 0;
-  if (!ParseWholeNumber(text.c_str(), &negative, &magnitude)) return DISP_E_TYPEMISMATCH;
+  HRESULT hr = ReadWholeNumber(node, xpath, &negative, &magnitude);
+  if (FAILED(hr)) return hr;
   if (magnitude > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return DISP_E_OVERFLOW;
   *out = negative ? static_cast<LONG>(-static_cast<LONGLONG>(magnitude)) : static_cast<LONG>(magnitude);
   return S_OK;
