@@ -195,7 +195,7 @@ class DtmControl : public com::ActiveXControl,
   // changed: a control re-enables its own items.
   virtual void OnEditStateChanged() {}
 
-  // ---- Lifecycle (5.101) ---------------------------------------------------
+  // ---- Lifecycle -----------------------------------------------------------
   // Stores the mode flags and sends footer commands 6 and 3.
   void SetMode(ULONG mode);
   ULONG Mode() const { return mode_; }
