@@ -424,11 +424,7 @@ HRESULT CHART_CommDTM::WriteParameter(ULONG id, const VARIANT& value) {
 
 void CHART_CommDTM::ReportText(const wchar_t* text) {
   if (!text || !*text) return;
-  int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return;
-  std::string narrow(static_cast<size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], bytes, nullptr, nullptr);
-  ReportMessage("%s", narrow.c_str());
+  ReportMessage("%s", AnsiFromWide(text).c_str());
 }
 
 com::Bstr CHART_CommDTM::UserMessage(UINT id, const wchar_t* name, const wchar_t* fallback) {

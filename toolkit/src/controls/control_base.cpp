@@ -15,9 +15,8 @@
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_schema_lists.h"
-#include "control_values.h"
+#include "toolkit/values/text_helpers.h"
 
-using control_values::Narrow;
 
 namespace {
 
@@ -327,7 +326,7 @@ STDMETHODIMP DtmControl::OutputTrace(BSTR) { return E_NOTIMPL; }
 
 STDMETHODIMP DtmControl::OnDtmMessage(VARIANT, VARIANT, BSTR text) {
   return com::guard([&]() -> HRESULT {
-    Trace("%s", Narrow(text, CP_THREAD_ACP).c_str());
+    Trace("%s", AnsiFromWide(text, CP_THREAD_ACP).c_str());
     return S_OK;
   });
 }
@@ -703,7 +702,7 @@ void DtmControl::EnableItem(UINT id, bool enable) {
 }
 
 void DtmControl::SetItemTextAnsi(UINT id, const wchar_t* text) {
-  if (HWND item = Item(id)) ::SetWindowTextA(item, Narrow(text, CP_THREAD_ACP).c_str());
+  if (HWND item = Item(id)) ::SetWindowTextA(item, AnsiFromWide(text, CP_THREAD_ACP).c_str());
 }
 
 std::wstring DtmControl::ItemText(UINT id) const {

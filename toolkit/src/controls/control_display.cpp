@@ -14,11 +14,9 @@
 #include "com/Guard.h"
 #include "com/SafeArray.h"
 #include "toolkit/controls/control_base.h"
-#include "control_values.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/text_helpers.h"
 
-using control_values::Widen;
 
 namespace {
 
@@ -53,24 +51,24 @@ bool IsCheckBox(HWND window) {
 std::wstring FormatNumber(const char* format, int number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%d", number);
-  return Widen(text);
+  return WideFromAnsi(text);
 }
 
 std::wstring FormatNumber(const char* format, unsigned number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%u", number);
-  return Widen(text);
+  return WideFromAnsi(text);
 }
 
 std::wstring FormatNumber(const char* format, double number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%g", number);
-  return Widen(text);
+  return WideFromAnsi(text);
 }
 
 // A format applied to a text: "%s" is replaced by the text, "%%" by "%".
 std::wstring FormatText(const char* format, const wchar_t* text) {
-  const std::wstring pattern = Widen(format && *format ? format : "%s");
+  const std::wstring pattern = WideFromAnsi(format && *format ? format : "%s");
   std::wstring out;
   for (size_t i = 0; i < pattern.size() && out.size() < kTextChars; ++i) {
     if (pattern[i] == L'%' && i + 1 < pattern.size()) {

@@ -17,9 +17,8 @@
 #include "toolkit/xml/translation.h"
 #include "toolkit/xml/user_messages.h"
 #include "toolkit/xml/xpath_literal.h"
-#include "control_values.h"
+#include "toolkit/values/text_helpers.h"
 
-using control_values::Narrow;
 
 namespace {
 
@@ -272,7 +271,7 @@ HRESULT DtmControl::ShowHelp() {
     if (HelpTopicAppendable(helpTopic_.c_str())) name += helpTopic_.c_str();
     HtmlHelpFunction htmlHelp = HtmlHelpEntry();
     if (!htmlHelp) return E_FAIL;
-    htmlHelp(dialog_, Narrow(name.c_str()).c_str(), HH_DISPLAY_TOPIC, 0);
+    htmlHelp(dialog_, AnsiFromWide(name.c_str()).c_str(), HH_DISPLAY_TOPIC, 0);
     return S_OK;
   });
 }

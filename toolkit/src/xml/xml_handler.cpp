@@ -12,6 +12,7 @@
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/xml/xml_schema_lists.h"
+#include "toolkit/values/text_helpers.h"
 #include "win32/unique_handle.h"
 
 const wchar_t kSchemaPathsKey[] = L"Software\\VELTRA\\_ev FDT Toolkit\\XML\\SchemaPaths";
@@ -74,16 +75,6 @@ const int kMaxSchemaRounds = 16;
 // up on rather than walked.
 const ULONG kSchemaSearchFolders = 2000;
 const ULONGLONG kSchemaSearchMs = 2000;
-
-std::string Ansi(const wchar_t* text) {
-  if (!text || !*text) return std::string();
-  int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
-}
 
 bool IsNameChar(wchar_t c) {
   return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'_';
@@ -270,7 +261,7 @@ HRESULT XmlHandlerCore::InitializeSchemaCache(const wchar_t* folder) {
     HRESULT hr = AddSchema(*name, &added);
     if (hr != S_OK || !added) {
       Report("::InitializeSchemaCache\nProblems while loading schema \"%s\".\nIXMLDOMSchemaCollection->add() returns %08X.",
-             Ansi(*name).c_str(), static_cast<unsigned>(hr));
+             AnsiFromWide(*name).c_str(), static_cast<unsigned>(hr));
     }
   }
   return S_OK;
@@ -398,7 +389,7 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
 
   if (XmlDeclaresDocumentType(xml)) {
     if (reportParseErrors_) {
-      Report("::LoadXMLDocument (ParseError)\nA document type declaration is not accepted.\n%s", Ansi(xml).c_str());
+      Report("::LoadXMLDocument (ParseError)\nA document type declaration is not accepted.\n%s", AnsiFromWide(xml).c_str());
       return S_OK;
     }
     return S_FALSE;
@@ -442,7 +433,7 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
   if (FAILED(pe)) return pe;
   message.append(L"\n");
   message.append(xml);
-  Report("::LoadXMLDocument (ParseError)\n%s", Ansi(message.c_str()).c_str());
+  Report("::LoadXMLDocument (ParseError)\n%s", AnsiFromWide(message.c_str()).c_str());
   return S_OK;
 }
 
