@@ -99,11 +99,9 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::OnStateChanged(unsigned long state) {
 }
 
 STDMETHODIMP CSetDevAndDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (id.type() != VT_UI4) return E_FAIL;
-  switch (V_UI4(id.get())) {
+  ULONG id = 0;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
+  switch (id) {
     case kChildRemovedProperty:
       // Refreshes the page once a second later (WM_TIMER below).
       if (Dialog()) ::SetTimer(Dialog(), kChildRemovedTimer, 1000, nullptr);

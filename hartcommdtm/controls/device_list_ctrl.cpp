@@ -354,9 +354,8 @@ STDMETHODIMP CDeviceListCtrl::OnStateChanged(unsigned long state) {
 void CDeviceListCtrl::OnEditStateChanged() { SetButtons(); }
 
 STDMETHODIMP CDeviceListCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  if (SUCCEEDED(::VariantChangeType(id.get(), &key, 0, VT_UI4)) &&
-      V_UI4(id.get()) == control_key::kLanguage && GetControlState() != kControlClosing) {
+  ULONG id = 0;
+  if (SUCCEEDED(PropertyId(key, &id)) && id == control_key::kLanguage && GetControlState() != kControlClosing) {
     com::guard([&]() -> HRESULT {
       com::Variant language;
       if (FAILED(::VariantChangeType(language.get(), &value, 0, VT_UI4))) return S_OK;

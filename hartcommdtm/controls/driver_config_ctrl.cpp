@@ -290,10 +290,9 @@ STDMETHODIMP CDriverConfigCtrl::OnStateChanged(unsigned long state) {
 }
 
 STDMETHODIMP CDriverConfigCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (V_UI4(id.get()) == control_key::kLanguage && GetControlState() != kControlClosing) {
+  ULONG id = 0;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
+  if (id == control_key::kLanguage && GetControlState() != kControlClosing) {
     com::guard([&]() -> HRESULT {
       com::Variant language;
       if (SUCCEEDED(::VariantChangeType(language.get(), &value, 0, VT_UI4))) {

@@ -77,12 +77,10 @@ STDMETHODIMP CSetDevDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 STDMETHODIMP CSetDevDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (id.type() != VT_UI4) return E_FAIL;
+  ULONG id = 0;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
   DtmControl::SetProperty(key, value);
-  if (V_UI4(id.get()) == control_key::kEditPermission) EnableItems();
+  if (id == control_key::kEditPermission) EnableItems();
   return S_OK;
 }
 

@@ -72,15 +72,6 @@ ULONG ModeOfApplication(ULONG applicationId) {
   }
 }
 
-// The property id as VT_UI4 (a text of digits converts).
-HRESULT KeyOf(const VARIANT& key, ULONG* id) {
-  com::Variant v;
-  HRESULT hr = ::VariantChangeType(v.get(), const_cast<VARIANT*>(&key), 0, VT_UI4);
-  if (FAILED(hr) || v.type() != VT_UI4) return E_FAIL;
-  *id = V_UI4(v.get());
-  return S_OK;
-}
-
 // A resource of the dialog's initialisation data: per hosted item its id,
 // how it starts (kLoadFromStream with the bytes that follow, kInitNew) and
 // the length of its bytes, ended by an id of 0.
@@ -289,6 +280,14 @@ STDMETHODIMP DtmControl::PrepareToRelease(VARIANT_BOOL* result) {
 
 // ---- IevFdtActiveX4 -------------------------------------------------------------
 
+HRESULT DtmControl::PropertyId(const VARIANT& key, ULONG* id) {
+  com::Variant v;
+  HRESULT hr = ::VariantChangeType(v.get(), const_cast<VARIANT*>(&key), 0, VT_UI4);
+  if (FAILED(hr) || v.type() != VT_UI4) return E_FAIL;
+  *id = V_UI4(v.get());
+  return S_OK;
+}
+
 STDMETHODIMP DtmControl::OnStateChanged(unsigned long state) {
   return com::guard([&]() -> HRESULT {
     dtmState_ = state;
@@ -333,7 +332,7 @@ STDMETHODIMP DtmControl::OnDtmMessage(VARIANT, VARIANT, BSTR text) {
 
 STDMETHODIMP DtmControl::SetProperty(VARIANT key, VARIANT value) {
   ULONG id = 0;
-  if (FAILED(KeyOf(key, &id))) return E_FAIL;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
   return com::guard([&]() -> HRESULT {
     switch (id) {
       case control_key::kUserLevel: {

@@ -195,6 +195,10 @@ class DtmControl : public com::ActiveXControl,
   // changed: a control re-enables its own items.
   virtual void OnEditStateChanged() {}
 
+  // The id of a property key (SetProperty) as a number; a text of digits
+  // converts. E_FAIL for a key that is no number.
+  static HRESULT PropertyId(const VARIANT& key, ULONG* id);
+
   // ---- Lifecycle -----------------------------------------------------------
   // Stores the mode flags and sends footer commands 6 and 3.
   void SetMode(ULONG mode);
