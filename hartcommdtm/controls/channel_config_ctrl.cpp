@@ -155,19 +155,7 @@ HRESULT CChannelConfigCtrl::Apply() {
 bool CChannelConfigCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
   if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return false;
   *result = 0;
-  switch (LOWORD(wParam)) {
-    case IDC_APPLY:
-      Apply();
-      return true;
-    case IDOK:
-      if (SUCCEEDED(Apply())) PostCloseRequest();
-      return true;
-    case IDC_CANCEL:
-      PostCloseRequest();
-      return true;
-    default:
-      return false;
-  }
+  return OnApplyButton(LOWORD(wParam), [&] { return Apply(); });
 }
 
 STDMETHODIMP CChannelConfigCtrl::PrepareToRelease(VARIANT_BOOL* result) {

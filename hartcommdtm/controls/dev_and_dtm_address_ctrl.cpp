@@ -324,22 +324,11 @@ bool CSetDevAndDtmAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM
     }
   }
   if (code != BN_CLICKED) return false;
-  switch (item) {
-    case IDC_SYNC_ADDRESSES:
-      OnSyncClicked();
-      return true;
-    case IDOK:
-      if (SUCCEEDED(ApplyAddressChanges())) PostCloseRequest();
-      return true;
-    case IDC_APPLY:
-      ApplyAddressChanges();
-      return true;
-    case IDC_CANCEL:
-      PostCloseRequest();
-      return true;
-    default:
-      return false;
+  if (item == IDC_SYNC_ADDRESSES) {
+    OnSyncClicked();
+    return true;
   }
+  return OnApplyButton(item, [&] { return ApplyAddressChanges(); });
 }
 
 STDMETHODIMP CSetDevAndDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {

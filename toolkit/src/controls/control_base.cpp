@@ -672,6 +672,22 @@ void DtmControl::PostCloseRequest() {
     ::PostMessageW(dialog_, kCloseRequestMessage, 0, reinterpret_cast<LPARAM>(this));
 }
 
+bool DtmControl::OnApplyButton(UINT item, const std::function<HRESULT()>& apply) {
+  switch (item) {
+    case control_item::kApply:
+      apply();
+      return true;
+    case IDOK:
+      if (SUCCEEDED(apply())) PostCloseRequest();
+      return true;
+    case control_item::kCancel:
+      PostCloseRequest();
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The frame may release and destroy the control from inside the DTM's call
 // (it asks PrepareToRelease, destroys the window and drops the object): the
 // control is held across the call, and nothing of it is touched afterwards.

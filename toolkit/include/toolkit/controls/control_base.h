@@ -207,6 +207,11 @@ class DtmControl : public com::ActiveXControl,
   bool OnlineMode() const { return (mode_ & kModeOnline) != 0; }
   // Posts kCloseRequestMessage to the control's window.
   void PostCloseRequest();
+  // The buttons of a dialog that applies its changes, for a control's
+  // OnControlMessage: Apply (item 6010) applies them, OK applies them and
+  // asks to be closed once they hold, Cancel (6028) asks to be closed. True
+  // when item is one of the three.
+  bool OnApplyButton(UINT item, const std::function<HRESULT()>& apply);
   // The DTM's IevFdtDtmEvents::OnDtmEvent; S_FALSE without it.
   HRESULT RaiseDtmEvent(LONG code, const VARIANT& value);
   // DTM event 52 around a control's writes: VT_I2 -1 before, 0 after.
