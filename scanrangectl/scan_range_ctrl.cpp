@@ -47,14 +47,7 @@ com::Variant I4(LONG value) { return com::Variant(value); }
 
 CevHrtFdtScanRangeActiveX::CevHrtFdtScanRangeActiveX() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CevHrtFdtScanRangeActiveX::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CevHrtFdtScanRangeActiveX, IevHrtFdtScanRangeActiveX>(),
-      com::entry<CevHrtFdtScanRangeActiveX, IDispatch, IevHrtFdtScanRangeActiveX>(),
-      EV_DTM_CONTROL_ENTRIES(CevHrtFdtScanRangeActiveX),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CevHrtFdtScanRangeActiveX::interfaceMap() { return DtmControlInterfaceMap<CevHrtFdtScanRangeActiveX, IevHrtFdtScanRangeActiveX>(); }
 
 STDMETHODIMP CevHrtFdtScanRangeActiveX::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
   HRESULT hr = DtmControl::AttachDtm(dtm, result);

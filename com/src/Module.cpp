@@ -151,6 +151,16 @@ void Module::term() {
   cache.entries.clear();
 }
 
+BOOL Module::dllMain(HINSTANCE instance, DWORD reason, void* reserved, const ClassEntry* classes,
+                     std::size_t count, bool typeLib) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    ::DisableThreadLibraryCalls(instance);
+    init(instance, classes, count, typeLib);
+  }
+  if (reason == DLL_PROCESS_DETACH && !reserved) term();
+  return TRUE;
+}
+
 std::wstring Module::path() const {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {

@@ -1,5 +1,7 @@
 #include "com/ThreadHandover.h"
 
+#include <utility>
+
 namespace com {
 
 namespace {
@@ -10,30 +12,17 @@ const IID& InterfaceIdOf(VARTYPE type) { return type == VT_DISPATCH ? IID_IDispa
 
 }  // namespace
 
-void releaseMarshalStream(IStream*& stream) {
-  if (!stream) return;
-  LARGE_INTEGER start{};
-  stream->Seek(start, STREAM_SEEK_SET, nullptr);
-  ::CoReleaseMarshalData(stream);
-  stream->Release();
-  stream = nullptr;
-}
-
-VariantHandover::~VariantHandover() {
-  for (Marshalled& m : marshalled_) releaseMarshalStream(m.stream);
-}
-
 HRESULT VariantHandover::pack(const VARIANT& value) {
   HRESULT hr = value_.assign(value);
   if (FAILED(hr)) return hr;
   VARIANT* held = value_.get();
   if (IsInterface(V_VT(held))) {
-    Marshalled m{kWhole, V_VT(held), nullptr};
+    Marshalled m{kWhole, V_VT(held), {}};
     IUnknown* object = V_UNKNOWN(held);  // VT_DISPATCH shares the slot
     if (object) {
-      hr = ::CoMarshalInterThreadInterfaceInStream(InterfaceIdOf(m.type), object, &m.stream);
+      hr = m.object.marshal(InterfaceIdOf(m.type), object);
       if (FAILED(hr)) return hr;
-      marshalled_.push_back(m);
+      marshalled_.push_back(std::move(m));
     }
     value_.clear();
     return S_OK;
@@ -47,11 +36,11 @@ HRESULT VariantHandover::pack(const VARIANT& value) {
   for (LONG index = lower; index <= upper; ++index) {
     Variant element;
     if (FAILED(::SafeArrayGetElement(array, &index, element.put())) || !IsInterface(element.type())) continue;
-    Marshalled m{index, element.type(), nullptr};
+    Marshalled m{index, element.type(), {}};
     if (IUnknown* object = V_UNKNOWN(element.get())) {
-      hr = ::CoMarshalInterThreadInterfaceInStream(InterfaceIdOf(m.type), object, &m.stream);
+      hr = m.object.marshal(InterfaceIdOf(m.type), object);
       if (FAILED(hr)) return hr;
-      marshalled_.push_back(m);
+      marshalled_.push_back(std::move(m));
     }
     // The copy keeps no pointer of this apartment.
     Variant empty;
@@ -68,10 +57,7 @@ HRESULT VariantHandover::take(VARIANT* out) {
   if (FAILED(hr)) return hr;
   for (Marshalled& m : marshalled_) {
     IUnknown* object = nullptr;
-    IStream* stream = m.stream;
-    m.stream = nullptr;
-    if (FAILED(::CoGetInterfaceAndReleaseStream(stream, InterfaceIdOf(m.type), reinterpret_cast<void**>(&object))))
-      object = nullptr;
+    if (FAILED(m.object.unmarshal(InterfaceIdOf(m.type), reinterpret_cast<void**>(&object)))) object = nullptr;
     VARIANT element;
     ::VariantInit(&element);
     V_VT(&element) = m.type;

@@ -242,9 +242,7 @@ static HRESULT ApplyDeviceAddress(CHART_Channel& channel, IUnknown* owner, Devic
     if (!owner || FAILED(dtm.queryFrom(owner)) || !dtm) return E_NOINTERFACE;
     com::ComPtr<IevFdtParameterHandler4> handler;
     if (SUCCEEDED(handler.queryFrom(owner)) && handler) {
-      com::Variant key;
-      key.get()->vt = VT_UI4;
-      key.get()->ulVal = kParNewDtmAddressTag;
+      const com::Variant key = com::ui4(kParNewDtmAddressTag);
       com::Variant tag(dtmTag.c_str());
       handler->WriteParameter(key.value(), tag.value());
     }

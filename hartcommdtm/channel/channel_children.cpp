@@ -143,18 +143,6 @@ std::wstring CHART_Channel::ChannelPathText() const {
   return path;
 }
 
-HRESULT CHART_Channel::LoadChildDocument(BSTR xml, IXMLDOMDocument2** doc) {
-  if (!xml || !doc) return E_INVALIDARG;
-  com::ComPtr<IXMLDOMDocument2> loaded;
-  VARIANT_BOOL ok = VARIANT_FALSE;
-  HRESULT hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
-  if (FAILED(hr)) return hr;
-  if (!ok || !loaded) return E_FAIL;
-  PrepareRequestDocument(loaded.get());
-  *doc = loaded.detach();
-  return S_OK;
-}
-
 HRESULT CHART_Channel::MarkModified(bool modified) {
   ::InterlockedExchange(&dirty_, modified ? 1 : 0);
   com::ComPtr<IevFdtStorageState> storage;
@@ -188,7 +176,7 @@ HRESULT CHART_Channel::ReadChildDtmInfo(const wchar_t* systemTag, std::wstring* 
   if (FAILED(hr)) return hr;
   if (xml.empty()) return E_FAIL;
   com::ComPtr<IXMLDOMDocument2> doc;
-  if (FAILED(LoadChildDocument(xml.get(), doc.put()))) return E_FAIL;
+  if (FAILED(LoadRequestDocument(xml.get(), doc.put()))) return E_FAIL;
 
   com::Bstr tag;
   const HRESULT tagResult = XmlGetNodeText(doc.get(), kTagXPath, tag.put());
@@ -213,7 +201,7 @@ HRESULT CHART_Channel::SupportsDeviceTypeProtocol(IUnknown* deviceDtm, bool* sup
   HRESULT hr = parameters->GetParameters(path.get(), xml.put());
   if (FAILED(hr)) return hr;
   com::ComPtr<IXMLDOMDocument2> doc;
-  hr = LoadChildDocument(xml.get(), doc.put());
+  hr = LoadRequestDocument(xml.get(), doc.put());
   if (FAILED(hr)) return hr;
   com::Bstr xpath(kBusCategoriesXPath);
   com::ComPtr<IXMLDOMNodeList> categories;
@@ -363,7 +351,7 @@ STDMETHODIMP CHART_Channel::SetDeviceDtmInfo(BSTR bsSystemTag, unsigned char byA
     // A document that cannot be read, or that its schema refuses, is not
     // rewritten: the call fails and the child keeps what it has.
     com::ComPtr<IXMLDOMDocument2> doc;
-    hr = LoadChildDocument(xml.get(), doc.put());
+    hr = LoadRequestDocument(xml.get(), doc.put());
     if (FAILED(hr)) return hr;
 
     bool found = false;
@@ -444,7 +432,7 @@ HRESULT CHART_Channel::ReadFrameChildList(std::vector<std::wstring>* tags) {
   HRESULT hr = topology->GetChildNodes(path.get(), xml.put());
   if (FAILED(hr)) return hr;
   com::ComPtr<IXMLDOMDocument2> doc;
-  if (FAILED(LoadChildDocument(xml.get(), doc.put()))) return S_FALSE;
+  if (FAILED(LoadRequestDocument(xml.get(), doc.put()))) return S_FALSE;
   com::Bstr xpath(kChildListXPath);
   com::ComPtr<IXMLDOMNodeList> nodes;
   hr = doc->selectNodes(xpath.get(), nodes.put());

@@ -92,11 +92,8 @@ HRESULT CHART_Channel::DownloadParameter(ULONG parameterId, ParInfo* record) {
   hr = record->initialValue.assign(value.value());
   if (SUCCEEDED(hr)) hr = SetParInfo(parameterId, kParInitialValue, *record);
   if (FAILED(hr)) return hr;
-  VARIANT id;
-  V_VT(&id) = VT_UI4;
-  V_UI4(&id) = parameterId;
   VARIANT_BOOL stored = VARIANT_FALSE;
-  hr = StoreParameter(id, value.value(), &stored);
+  hr = StoreParameter(com::ui4(parameterId).value(), value.value(), &stored);
   if (FAILED(hr)) return hr;
   if (stored != VARIANT_TRUE) return E_FAIL;
   ParInfo written;

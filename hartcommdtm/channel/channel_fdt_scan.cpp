@@ -113,14 +113,14 @@ HRESULT CHART_Channel::ExecuteScan(const VARIANT& value) {
   if (!events) return E_NOINTERFACE;
   // The request validated on the apartment; here it is only read.
   com::ComPtr<IXMLDOMDocument2> doc;
-  VARIANT_BOOL created = VARIANT_FALSE;
-  hr = XmlHandlerCore::LoadOutsideDocument(request.c_str(), doc.put(), &created);
+  VARIANT_BOOL parsed = VARIANT_FALSE;
+  hr = XmlHandlerCore::LoadOutsideDocument(request.c_str(), doc.put(), &parsed);
   if (FAILED(hr)) return hr;
-  if (!doc) return E_FAIL;
   PrepareRequestDocument(doc.get());
 
+  // A request that does not parse is answered with a failed scan result.
   ScanRequestRecord record;
-  if (SUCCEEDED(ParseScanRequestDocument(doc.get(), &record))) {
+  if (parsed && SUCCEEDED(ParseScanRequestDocument(doc.get(), &record))) {
     GetScanDisplayString();
     ReportProgress(scanDisplayText_.c_str(), 0, true);
     WriteScanActive(true);

@@ -343,9 +343,7 @@ void CHART_Channel::DoWhileOnTheLine(WhileOnTheLine& meanwhile) {
 void CHART_Channel::StampScanTime() {
   com::ComPtr<IevFdtParameterHandler4> handler;
   if (FAILED(Owner(handler)) || !handler) return;
-  com::Variant key;
-  key.get()->vt = VT_UI4;
-  key.get()->ulVal = kParLastScanTime;
+  const com::Variant key = com::ui4(kParLastScanTime);
   com::Variant now;
   now.get()->vt = VT_R8;
   now.get()->dblVal = CurrentVariantTime();

@@ -45,9 +45,7 @@ STDMETHODIMP CHART_Channel::InitNew() {
 HRESULT CHART_Channel::SaveChildList(IStream* stream) {
   if (!stream) return E_INVALIDARG;
   const std::vector<ChildDtmEntry> table = children_.Table();
-  com::Variant count;
-  count.get()->vt = VT_UI4;
-  count.get()->ulVal = static_cast<ULONG>(table.size());
+  const com::Variant count = com::ui4(static_cast<ULONG>(table.size()));
   HRESULT hr = com::writeVariant(stream, count.value());
   for (size_t i = 0; SUCCEEDED(hr) && i < table.size(); ++i) {
     const ChildDtmEntry& entry = table[i];

@@ -19,7 +19,7 @@ namespace hartdtm {
 // ---- IFdtCommunication ----------------------------------------------------------
 
 HRESULT CHART_Channel::LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc) {
-  if (!xml) return E_INVALIDARG;
+  if (!xml || !doc) return E_INVALIDARG;
   com::ComPtr<IXMLDOMDocument2> loaded;
   VARIANT_BOOL ok = VARIANT_FALSE;
   HRESULT hr = Xml().LoadXMLDocument(xml, loaded.put(), &ok);
@@ -337,9 +337,7 @@ HRESULT CHART_Channel::ExecuteAbort(baseRequestInfo& request) {
 HRESULT CHART_Channel::IncreaseChangeCount() {
   com::ComPtr<IevFdtParameterHandler4> handler;
   if (FAILED(Owner(handler)) || !handler) return E_NOINTERFACE;
-  com::Variant key;
-  key.get()->vt = VT_UI4;
-  key.get()->ulVal = kParChangeCounter;
+  const com::Variant key = com::ui4(kParChangeCounter);
   com::Variant value;
   HRESULT hr = handler->GetParameterValue(key.value(), value.put());
   if (FAILED(hr)) return hr;
@@ -416,9 +414,7 @@ STDMETHODIMP CHART_Channel::SetChannelParameters(BSTR, BSTR, BSTR document, VARI
     com::Bstr tag;
     if (SUCCEEDED(LoadRequestDocument(document, doc.put())) &&
         SUCCEEDED(XmlGetNodeText(doc.get(), L"FDT/FDTBasicChannel/@fdt:tag", tag.put()))) {
-      com::Variant key;
-      key.get()->vt = VT_UI4;
-      key.get()->ulVal = kParChannelName;
+      const com::Variant key = com::ui4(kParChannelName);
       com::Variant value(tag.c_str());
       if (SUCCEEDED(WriteParameter(key.value(), value.value()))) {
         channelParameterDocument_.reset();

@@ -240,9 +240,7 @@ void CHART_Channel::DropAddressChange(const VARIANT& value) {
 HRESULT CHART_Channel::WriteScanActive(bool active) {
   com::ComPtr<IevFdtParameterHandler4> handler;
   if (FAILED(Owner(handler)) || !handler) return E_NOINTERFACE;
-  com::Variant key;
-  key.get()->vt = VT_UI4;
-  key.get()->ulVal = kParScanActive;
+  const com::Variant key = com::ui4(kParScanActive);
   com::Variant flag(active);
   return handler->WriteParameter(key.value(), flag.value());
 }

@@ -162,11 +162,8 @@ HRESULT CHART_Channel::LoadParameterTexts(IevFdtParameterInfo* info, ULONG index
   if (!info) return E_POINTER;
   com::ComPtr<IevFdtTranslation> translation = OwnerTranslation();
   if (!translation) return S_FALSE;
-  VARIANT at;
-  V_VT(&at) = VT_UI4;
-  V_UI4(&at) = index;
   com::Variant id;
-  HRESULT hr = info->GetParameterId(at, id.put());
+  HRESULT hr = info->GetParameterId(com::ui4(index).value(), id.put());
   if (FAILED(hr)) return hr;
   ULONG parameterId = 0;
   hr = CFdtVariant::GetUI4(id.value(), &parameterId);

@@ -298,9 +298,7 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
           !::DuplicateHandle(::GetCurrentProcess(), reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value.ulVal)),
                              ::GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS))
         return HRESULT_FROM_WIN32(::GetLastError());
-      com::Variant handle;
-      handle.get()->vt = VT_UI4;
-      handle.get()->ulVal = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(duplicate));
+      const com::Variant handle = com::ui4(static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(duplicate)));
       hr = PostEvent(number, handle.value());
       if (FAILED(hr) && duplicate) ::CloseHandle(duplicate);
       return hr;
@@ -584,9 +582,7 @@ HRESULT CHART_Channel::ReadOwnerParameter(ULONG id, VARTYPE vt, VARIANT* out) {
   com::ComPtr<IevFdtParameterHandler4> handler;
   HRESULT hr = Owner(handler);
   if (FAILED(hr) || !handler) return E_NOINTERFACE;
-  com::Variant key;
-  key.get()->vt = VT_UI4;
-  key.get()->ulVal = id;
+  const com::Variant key = com::ui4(id);
   com::Variant value;
   hr = handler->GetParameterValue(key.value(), value.put());
   if (FAILED(hr)) return hr;

@@ -309,6 +309,8 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT OwnerDtmState(long* state);
 
   // --- requests (channel_requests.cpp) ---
+  // A document the frame or a child DTM hands the channel, loaded against
+  // the schemas and ready for queries; E_FAIL when it does not load.
   HRESULT LoadRequestDocument(BSTR xml, IXMLDOMDocument2** doc);
   HRESULT PostRequest(RequestType type, baseRequestInfo* record);
   // A disconnect or transaction request: its document read into a Record
@@ -386,7 +388,6 @@ class CHART_Channel : public com::ObjectRoot,
   ScanCancelList scanCancels_;
   // --- child DTMs (channel_children.cpp, channel_addresses.cpp) ---
   HRESULT Topology(com::ComPtr<IFrameTopology>& out);
-  HRESULT LoadChildDocument(BSTR xml, IXMLDOMDocument2** doc);
   // *tagRead (when given) tells whether the DTM tag was read, also when the
   // address was not.
   HRESULT ReadChildDtmInfo(const wchar_t* systemTag, std::wstring* dtmTag, uint8_t* address,

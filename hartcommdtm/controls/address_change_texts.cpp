@@ -32,4 +32,14 @@ bool DeviceMayHaveMoved(HRESULT result) { return result == kNotAtNewAddress || r
 
 Text ScanAgain() { return {IDS_ChangeAddressScanAgain, L"IDS_ChangeAddressScanAgain"}; }
 
+std::wstring Describe(HRESULT result, const std::function<std::wstring(const Text&)>& lookup) {
+  std::wstring text = lookup(Outcome(result));
+  if (!DeviceMayHaveMoved(result)) return text;
+  // The device may already answer at the new address while the channel
+  // still lists it at the old one: a new scan shows where it is.
+  const std::wstring advice = lookup(ScanAgain());
+  if (!advice.empty()) text += (text.empty() ? L"" : L"\r\n") + advice;
+  return text;
+}
+
 }  // namespace address_change

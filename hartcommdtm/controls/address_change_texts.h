@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <string>
+
 namespace address_change {
 
 // Results of ChangeAddress; kNoChannel is the controls' own.
@@ -31,5 +34,11 @@ Text Outcome(HRESULT result);
 bool DeviceMayHaveMoved(HRESULT result);
 // The text that says so.
 Text ScanAgain();
+
+// What the user reads about a failed or successful change: the outcome's
+// text, and where the device may have moved the scan-again text on a line
+// of its own. lookup gives the text of an id and key (the control's user
+// messages); a text it cannot find is left out.
+std::wstring Describe(HRESULT result, const std::function<std::wstring(const Text&)>& lookup);
 
 }  // namespace address_change

@@ -1,6 +1,7 @@
 #include "controls/channel_config_ctrl.h"
 
 #include "com/Guard.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "dtm/dtm_ids.h"
 
@@ -24,11 +25,8 @@ const ItemName kItemNames[] = {
     {IDC_APPLY, "IDC_BtnApply"},                     {IDC_CANCEL, "IDC_BtnCancel"},
     {IDC_HELP_BUTTON, "IDC_Help"},                   {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_ChannelConfigCtrl, IDD_CHANNEL_CONFIG, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_ChannelConfigCtrl, IDD_CHANNEL_CONFIG, kParameterMap, kItemNames);
 
 // The edited rows and their state icons (invalid, changed).
 struct RowIcons {
@@ -46,14 +44,7 @@ const RowIcons kRowIcons[] = {
 
 CChannelConfigCtrl::CChannelConfigCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CChannelConfigCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CChannelConfigCtrl, IChannelConfigCtrl>(),
-      com::entry<CChannelConfigCtrl, IDispatch, IChannelConfigCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CChannelConfigCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CChannelConfigCtrl::interfaceMap() { return DtmControlInterfaceMap<CChannelConfigCtrl, IChannelConfigCtrl>(); }
 
 STDMETHODIMP CChannelConfigCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
                                       VARIANT_BOOL* result) {
@@ -164,30 +155,14 @@ HRESULT CChannelConfigCtrl::Apply() {
 bool CChannelConfigCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
   if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return false;
   *result = 0;
-  switch (LOWORD(wParam)) {
-    case IDC_APPLY:
-      Apply();
-      return true;
-    case IDOK:
-      if (SUCCEEDED(Apply())) PostCloseRequest();
-      return true;
-    case IDC_CANCEL:
-      PostCloseRequest();
-      return true;
-    default:
-      return false;
-  }
+  return OnApplyButton(LOWORD(wParam), [&] { return Apply(); });
 }
 
 STDMETHODIMP CChannelConfigCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    if (HasApplicableChanges()) {
-      const long answer = AskToApplyChanges();
-      if (answer == IDCANCEL) return S_FALSE;
-      if (answer == IDYES && FAILED(ApplyChanges())) return S_FALSE;
-    }
+    if (HasApplicableChanges() && !AskToApplyChanges([&] { return ApplyChanges(); })) return S_FALSE;
     HRESULT hr = DtmControl::PrepareToRelease(result);
     if (FAILED(hr)) return hr;
     if (!*result) return S_FALSE;

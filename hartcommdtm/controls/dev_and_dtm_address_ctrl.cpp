@@ -4,8 +4,10 @@
 
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "controls/address_change_texts.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
-#include "controls/hart_channel_lookup.h"
+#include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
 
 namespace {
@@ -36,37 +38,8 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_SetDevAndDtmAddrCtrl, IDD_DEVICE_AND_DTM_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
-
-// The text of each IHART_Channel::ChangeAddress failure; any other failure
-// is "FAILED". Where the device may already have taken its new address
-// while the channel's device list still shows the old one (a failure after
-// the address command was sent), the user is also told to scan again.
-struct AddressOutcome {
-  HRESULT code;
-  UINT id;
-  const wchar_t* key;
-  bool scanAgain;
-};
-const AddressOutcome kOutcomes[] = {
-    {static_cast<HRESULT>(0xD0120001), IDS_Err_ChAdd_TargetExists, L"IDS_Err_ChAdd_TargetExists", false},
-    {static_cast<HRESULT>(0xD0120002), IDS_Err_ChAdd_NoSource, L"IDS_Err_ChAdd_NoSource", false},
-    {static_cast<HRESULT>(0xD0120003), IDS_Err_ChAdd_FAILED, L"IDS_Err_ChAdd_FAILED", true},
-    {static_cast<HRESULT>(0xD0120004), IDS_Err_ChAdd_NoDevAtNewAdd, L"IDS_Err_ChAdd_NoDevAtNewAdd", true},
-    {static_cast<HRESULT>(0xD0120005), IDS_Err_ChAdd_DevHasConnection, L"IDS_Err_ChAdd_DevHasConnection", false},
-    {static_cast<HRESULT>(0xD0120006), IDS_Err_NoChannel, L"IDS_Err_NoChannel", false},
-};
-const AddressOutcome kOtherFailure = {E_FAIL, IDS_Err_ChAdd_FAILED, L"IDS_Err_ChAdd_FAILED", false};
-
-const AddressOutcome& OutcomeOf(HRESULT code) {
-  for (const AddressOutcome& outcome : kOutcomes)
-    if (outcome.code == code) return outcome;
-  return kOtherFailure;
-}
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_SetDevAndDtmAddrCtrl, IDD_DEVICE_AND_DTM_ADDRESS, kParameterMap, kItemNames);
 
 // Locale-aware comparison in the user's default locale, no flags.
 bool SameText(const wchar_t* a, const wchar_t* b) {
@@ -78,14 +51,7 @@ bool SameText(const wchar_t* a, const wchar_t* b) {
 
 CSetDevAndDtmAddrCtrl::CSetDevAndDtmAddrCtrl() : DtmControl(kDescription) { SetMode(kModeOnline); }
 
-const com::InterfaceEntry* CSetDevAndDtmAddrCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CSetDevAndDtmAddrCtrl, ISetDevDtmAddrCtrl>(),
-      com::entry<CSetDevAndDtmAddrCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CSetDevAndDtmAddrCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CSetDevAndDtmAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetDevAndDtmAddrCtrl, ISetDevDtmAddrCtrl>(); }
 
 // ---- Binding -------------------------------------------------------------------
 
@@ -133,11 +99,9 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::OnStateChanged(unsigned long state) {
 }
 
 STDMETHODIMP CSetDevAndDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (id.type() != VT_UI4) return E_FAIL;
-  switch (V_UI4(id.get())) {
+  ULONG id = 0;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
+  switch (id) {
     case kChildRemovedProperty:
       // Refreshes the page once a second later (WM_TIMER below).
       if (Dialog()) ::SetTimer(Dialog(), kChildRemovedTimer, 1000, nullptr);
@@ -310,13 +274,8 @@ HRESULT CSetDevAndDtmAddrCtrl::ApplyAddressChanges() {
   if (newSlave != slaveAddress_ && DtmState() == kDtmStateOnline && channel_) {
     const HRESULT moved = channel_->ChangeAddress(slaveAddress_, static_cast<BYTE>(newSlave));
     if (FAILED(moved)) {
-      const AddressOutcome& outcome = OutcomeOf(moved);
-      std::wstring text = UserMessage(static_cast<int>(outcome.id), outcome.key).c_str();
-      if (text.empty()) text = L"error";
-      if (outcome.scanAgain) {
-        const com::Bstr advice = UserMessage(IDS_ChangeAddressScanAgain, L"IDS_ChangeAddressScanAgain");
-        if (!advice.empty()) text += std::wstring(L"\n") + advice.c_str();
-      }
+      const std::wstring text = address_change::Describe(
+          moved, [&](const address_change::Text& t) { return std::wstring(UserMessage(t.id, t.key).c_str()); });
       ShowError(text.c_str());
       return E_FAIL;
     }
@@ -365,33 +324,18 @@ bool CSetDevAndDtmAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM
     }
   }
   if (code != BN_CLICKED) return false;
-  switch (item) {
-    case IDC_SYNC_ADDRESSES:
-      OnSyncClicked();
-      return true;
-    case IDOK:
-      if (SUCCEEDED(ApplyAddressChanges())) PostCloseRequest();
-      return true;
-    case IDC_APPLY:
-      ApplyAddressChanges();
-      return true;
-    case IDC_CANCEL:
-      PostCloseRequest();
-      return true;
-    default:
-      return false;
+  if (item == IDC_SYNC_ADDRESSES) {
+    OnSyncClicked();
+    return true;
   }
+  return OnApplyButton(item, [&] { return ApplyAddressChanges(); });
 }
 
 STDMETHODIMP CSetDevAndDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    if (CheckAddressChanges()) {
-      const long answer = AskToApplyChanges();
-      if (answer == IDCANCEL) return S_FALSE;
-      if (answer == IDYES && FAILED(ApplyAddressChanges())) return S_FALSE;
-    }
+    if (CheckAddressChanges() && !AskToApplyChanges([&] { return ApplyAddressChanges(); })) return S_FALSE;
     return DtmControl::PrepareToRelease(result);
   });
 }

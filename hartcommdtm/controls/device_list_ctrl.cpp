@@ -6,8 +6,9 @@
 
 #include "com/Guard.h"
 #include "com/Module.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
-#include "controls/hart_channel_lookup.h"
+#include "dtm/hart_channel_lookup.h"
 #include "controls/list_view_columns.h"
 #include "dtm/dtm_ids.h"
 #include "outside.h"
@@ -33,11 +34,8 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_DeviceListCtrl, IDD_DEVICE_LIST, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_DeviceListCtrl, IDD_DEVICE_LIST, kParameterMap, kItemNames);
 
 const ListColumn kColumns[] = {
     {IDS_ColName_PollAddress, L"IDS_ColName_PollAddress", 55},
@@ -115,14 +113,7 @@ CDeviceListCtrl::~CDeviceListCtrl() {
   if (HWND list = List()) ListView_SetImageList(list, nullptr, LVSIL_SMALL);
 }
 
-const com::InterfaceEntry* CDeviceListCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CDeviceListCtrl, IDeviceListCtrl>(),
-      com::entry<CDeviceListCtrl, IDispatch, IDeviceListCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CDeviceListCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CDeviceListCtrl::interfaceMap() { return DtmControlInterfaceMap<CDeviceListCtrl, IDeviceListCtrl>(); }
 
 HWND CDeviceListCtrl::List() const { return Item(IDC_DEVICE_LIST); }
 
@@ -363,9 +354,8 @@ STDMETHODIMP CDeviceListCtrl::OnStateChanged(unsigned long state) {
 void CDeviceListCtrl::OnEditStateChanged() { SetButtons(); }
 
 STDMETHODIMP CDeviceListCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  if (SUCCEEDED(::VariantChangeType(id.get(), &key, 0, VT_UI4)) &&
-      V_UI4(id.get()) == control_key::kLanguage && GetControlState() != kControlClosing) {
+  ULONG id = 0;
+  if (SUCCEEDED(PropertyId(key, &id)) && id == control_key::kLanguage && GetControlState() != kControlClosing) {
     com::guard([&]() -> HRESULT {
       com::Variant language;
       if (FAILED(::VariantChangeType(language.get(), &value, 0, VT_UI4))) return S_OK;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "com/Guard.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "controls/list_view_columns.h"
 #include "dtm/dtm_ids.h"
@@ -27,11 +28,8 @@ const ItemName kItemNames[] = {
     {IDC_APPLY, "IDC_BtnUseSelectedDevice"},          {IDC_CANCEL, "IDC_BtnCancel"},
     {IDC_HELP_BUTTON, "IDC_Help"},                    {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_DriverConfigCtrl, IDD_DRIVER_CONFIG, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_DriverConfigCtrl, IDD_DRIVER_CONFIG, kParameterMap, kItemNames);
 
 using Column = ListColumn;
 const Column kColumns[] = {
@@ -65,14 +63,7 @@ CDriverConfigCtrl::CDriverConfigCtrl() : DtmControl(kDescription) {}
 
 CDriverConfigCtrl::~CDriverConfigCtrl() { api_.Unload(); }
 
-const com::InterfaceEntry* CDriverConfigCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CDriverConfigCtrl, IDriverConfigCtrl>(),
-      com::entry<CDriverConfigCtrl, IDispatch, IDriverConfigCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CDriverConfigCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CDriverConfigCtrl::interfaceMap() { return DtmControlInterfaceMap<CDriverConfigCtrl, IDriverConfigCtrl>(); }
 
 void CDriverConfigCtrl::finalRelease() {
   // An adapter still open (the frame closed the control without a choice)
@@ -299,10 +290,9 @@ STDMETHODIMP CDriverConfigCtrl::OnStateChanged(unsigned long state) {
 }
 
 STDMETHODIMP CDriverConfigCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (V_UI4(id.get()) == control_key::kLanguage && GetControlState() != kControlClosing) {
+  ULONG id = 0;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
+  if (id == control_key::kLanguage && GetControlState() != kControlClosing) {
     com::guard([&]() -> HRESULT {
       com::Variant language;
       if (SUCCEEDED(::VariantChangeType(language.get(), &value, 0, VT_UI4))) {

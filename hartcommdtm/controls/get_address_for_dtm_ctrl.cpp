@@ -2,6 +2,7 @@
 
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "dtm/dtm_ids.h"
 
@@ -27,24 +28,14 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_GetNewAddressForDtmCtrl, IDD_GET_ADDRESS_FOR_DTM, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_GetNewAddressForDtmCtrl, IDD_GET_ADDRESS_FOR_DTM, kParameterMap, kItemNames);
 
 }  // namespace
 
 CGetNewAddressForDtmCtrl::CGetNewAddressForDtmCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CGetNewAddressForDtmCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CGetNewAddressForDtmCtrl, ISetDevDtmAddrCtrl>(),
-      com::entry<CGetNewAddressForDtmCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CGetNewAddressForDtmCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CGetNewAddressForDtmCtrl::interfaceMap() { return DtmControlInterfaceMap<CGetNewAddressForDtmCtrl, ISetDevDtmAddrCtrl>(); }
 
 // PrepareToRelease detaches the parameter handler; one still held means
 // the frame closes or drops the control without asking it, which cancels.

@@ -4,8 +4,9 @@
 
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
-#include "controls/hart_channel_lookup.h"
+#include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
 
 namespace {
@@ -32,24 +33,14 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_SetDevDtmAddrCtrl, IDD_NEW_DEVICE_DTM_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_SetDevDtmAddrCtrl, IDD_NEW_DEVICE_DTM_ADDRESS, kParameterMap, kItemNames);
 
 }  // namespace
 
 CSetDevDtmAddrCtrl::CSetDevDtmAddrCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CSetDevDtmAddrCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CSetDevDtmAddrCtrl, ISetDevDtmAddrCtrl>(),
-      com::entry<CSetDevDtmAddrCtrl, IDispatch, ISetDevDtmAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CSetDevDtmAddrCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CSetDevDtmAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetDevDtmAddrCtrl, ISetDevDtmAddrCtrl>(); }
 
 // A frame may take the control down without PrepareToRelease (closing its
 // window, say); the DTM may be waiting for it all the same. The DTM's
@@ -86,12 +77,10 @@ STDMETHODIMP CSetDevDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 STDMETHODIMP CSetDevDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
-  com::Variant id;
-  HRESULT hr = ::VariantChangeType(id.get(), &key, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (id.type() != VT_UI4) return E_FAIL;
+  ULONG id = 0;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
   DtmControl::SetProperty(key, value);
-  if (V_UI4(id.get()) == control_key::kEditPermission) EnableItems();
+  if (id == control_key::kEditPermission) EnableItems();
   return S_OK;
 }
 

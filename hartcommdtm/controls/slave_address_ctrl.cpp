@@ -4,8 +4,9 @@
 
 #include "com/Guard.h"
 #include "controls/address_change_texts.h"
+#include "controls/control_description.h"
 #include "controls/control_resources.h"
-#include "controls/hart_channel_lookup.h"
+#include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
 
 namespace {
@@ -26,11 +27,8 @@ const ItemName kItemNames[] = {
     {IDC_HELP_BUTTON, "IDC_Help"},
     {0, nullptr}};
 
-const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
-
-const ControlDescription kDescription = {
-    &CLSID_SetSlaveAddrCtrl, IDD_SLAVE_ADDRESS, kParameterMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+const ControlDescription kDescription =
+    HartControlDescription(&CLSID_SetSlaveAddrCtrl, IDD_SLAVE_ADDRESS, kParameterMap, kItemNames);
 
 constexpr WPARAM kAddressDigits = 2;
 
@@ -38,14 +36,7 @@ constexpr WPARAM kAddressDigits = 2;
 
 CSetSlaveAddrCtrl::CSetSlaveAddrCtrl() : DtmControl(kDescription) {}
 
-const com::InterfaceEntry* CSetSlaveAddrCtrl::interfaceMap() {
-  static const com::InterfaceEntry map[] = {
-      com::entry<CSetSlaveAddrCtrl, ISetSlaveAddrCtrl>(),
-      com::entry<CSetSlaveAddrCtrl, IDispatch, ISetSlaveAddrCtrl>(),
-      EV_DTM_CONTROL_ENTRIES(CSetSlaveAddrCtrl),
-      com::endOfMap()};
-  return map;
-}
+const com::InterfaceEntry* CSetSlaveAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetSlaveAddrCtrl, ISetSlaveAddrCtrl>(); }
 
 STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
                                      VARIANT_BOOL* result) {
@@ -116,15 +107,8 @@ void CSetSlaveAddrCtrl::UpdateControlStates() {
 }
 
 void CSetSlaveAddrCtrl::ShowOutcome(HRESULT result) {
-  const address_change::Text outcome = address_change::Outcome(result);
-  std::wstring text = UserMessage(outcome.id, outcome.key).c_str();
-  if (address_change::DeviceMayHaveMoved(result)) {
-    // The device may already answer at the new address while the channel
-    // still lists it at the old one: a new scan shows where it is.
-    const address_change::Text hint = address_change::ScanAgain();
-    const com::Bstr scanAgain = UserMessage(hint.id, hint.key);
-    if (!scanAgain.empty()) text += (text.empty() ? L"" : L"\r\n") + std::wstring(scanAgain.c_str());
-  }
+  std::wstring text = address_change::Describe(
+      result, [&](const address_change::Text& t) { return std::wstring(UserMessage(t.id, t.key).c_str()); });
   if (text.empty()) text = L" ";
   SetItemTextAnsi(IDC_STATUS_TEXT, text.c_str());
 }

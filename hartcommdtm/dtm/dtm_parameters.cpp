@@ -7,22 +7,13 @@
 #include "dtm/dtm_ids.h"
 #include "toolkit/params/param_info.h"
 #include "toolkit/params/param_rows.h"
+#include "toolkit/values/text_helpers.h"
 
 namespace {
 
-std::wstring Wide(const char* text) {
-  if (!text || !*text) return std::wstring();
-  int length = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return wide;
-}
-
 // A text changed to vt in place; false (value cleared) when it does not convert.
 bool TextAs(const char* text, VARTYPE vt, com::Variant* out) {
-  *out = com::Variant(Wide(text).c_str());
+  *out = com::Variant(WideFromAnsi(text).c_str());
   if (vt == VT_BSTR) return true;
   if (SUCCEEDED(out->changeType(vt))) return true;
   out->clear();
@@ -40,7 +31,7 @@ HRESULT DeclareNumericParameter(IevFdtParameterStore* store, ULONG id, const cha
                                 double initialValue, const ParameterAttributes& attributes) {
   if (!store) return E_POINTER;
   return com::guard([&]() -> HRESULT {
-    const std::wstring text = Wide(name);
+    const std::wstring text = WideFromAnsi(name);
     return ParamRow::Numeric(id, text.c_str(), vt, lower, upper, defaultValue, initialValue)
         .Persist(attributes.persist)
         .Flags(attributes.flags)
@@ -56,7 +47,7 @@ HRESULT DeclareTextParameter(IevFdtParameterStore* store, ULONG id, const char* 
                              const ParameterAttributes& attributes) {
   if (!store) return E_POINTER;
   return com::guard([&]() -> HRESULT {
-    const std::wstring text = Wide(name);
+    const std::wstring text = WideFromAnsi(name);
     ParInfo info = ParamRow::Text(id, text.c_str(), L"", L"", 0)
                        .Persist(attributes.persist)
                        .Flags(attributes.flags)

@@ -16,6 +16,7 @@
 #include "dtm/dtm_parameters.h"
 #include "dtm/dtm_texts.h"
 #include "dtm/function_table.h"
+#include "dtm/hart_channel_lookup.h"
 #include "modem/modem_binding.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/values/text_helpers.h"
@@ -24,24 +25,10 @@
 
 namespace {
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 com::Variant UI1(BYTE value) {
   com::Variant v;
   V_VT(v.get()) = VT_UI1;
   V_UI1(v.get()) = value;
-  return v;
-}
-
-com::Variant I4(LONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_I4;
-  V_I4(v.get()) = value;
   return v;
 }
 
@@ -120,7 +107,7 @@ void CHART_CommDTM::CreateParameterTable() { CreateDtmParameterTable(this, nullp
 
 HRESULT CHART_CommDTM::OnConstruct() {
   return com::guard([&]() -> HRESULT {
-    HRESULT hr = BroadcastProperty(*UI4(dtm_property::kLanguage).get(), *I4(0x400).get());
+    HRESULT hr = BroadcastProperty(com::ui4(dtm_property::kLanguage).value(), com::Variant(LONG{0x400}).value());
     if (FAILED(hr)) return hr;
     CreateParameterTable();
     hr = SetState(kDtmConstructed);
@@ -201,7 +188,7 @@ HRESULT CHART_CommDTM::CheckScanInactive(VARIANT_BOOL* result) {
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
     com::Variant active;
-    if (SUCCEEDED(GetParameterValue(*UI4(hart_param::kScanActive).get(), active.put())) &&
+    if (SUCCEEDED(GetParameterValue(com::ui4(hart_param::kScanActive).value(), active.put())) &&
         V_VT(active.get()) == VT_BOOL && V_BOOL(active.get()) != VARIANT_FALSE)
       return S_FALSE;
     return PostReleaseRequests(result);
@@ -276,9 +263,9 @@ STDMETHODIMP CHART_CommDTM::GetScanRangeViaGUI(long* start, long* end) {
     if (FAILED(hr)) return hr;
     // The scan-range control starts from the whole range and writes the
     // user's choice back.
-    hr = WriteParameter(hart_param::kScanRangeStart, *I4(0).get());
+    hr = WriteParameter(hart_param::kScanRangeStart, com::Variant(LONG{0}).value());
     if (FAILED(hr)) return hr;
-    hr = WriteParameter(hart_param::kScanRangeEnd, *I4(63).get());
+    hr = WriteParameter(hart_param::kScanRangeEnd, com::Variant(LONG{63}).value());
     if (FAILED(hr)) return hr;
     hr = call.Run();
     if (FAILED(hr)) return hr;
@@ -300,9 +287,9 @@ STDMETHODIMP CHART_CommDTM::GetDeviceDtmAddressViaGUI(long* address) {
     DialogCall call;
     HRESULT hr = PrepareDialogCall(hart_function::kAddressForDtm, &call);
     if (FAILED(hr)) return hr;
-    hr = WriteParameter(hart_param::kNewAddress, *I4(*address).get());
+    hr = WriteParameter(hart_param::kNewAddress, com::Variant(LONG{*address}).value());
     if (FAILED(hr)) return hr;
-    hr = WriteParameter(hart_param::kAddressCancelled, *I4(0).get());
+    hr = WriteParameter(hart_param::kAddressCancelled, com::Variant(LONG{0}).value());
     if (FAILED(hr)) return hr;
     hr = call.Run();
     if (FAILED(hr)) return hr;
@@ -351,15 +338,8 @@ STDMETHODIMP CHART_CommDTM::Config(BSTR userInformation, VARIANT_BOOL* result) {
 
 STDMETHODIMP CHART_CommDTM::OnChildChanged(BSTR systemTag) {
   return com::guard([&]() -> HRESULT {
-    com::ComPtr<IDtmChannel> channels = DtmInterface<IDtmChannel>();
-    com::ComPtr<IFdtChannelCollection> collection;
-    if (!channels || FAILED(channels->GetChannelCollection(collection.put())) || !collection)
-      return E_POINTER;
-    com::Variant index = I4(1);
-    com::ComPtr<IDispatch> item;
-    if (FAILED(collection->get_Item(index.get(), item.put())) || !item) return E_POINTER;
-    com::ComPtr<IHART_Channel> channel;
-    if (FAILED(channel.queryFrom(item.get())) || !channel) return E_POINTER;
+    com::ComPtr<IHART_Channel> channel = FindHartChannel(GetCommDtmInterface());
+    if (!channel) return E_POINTER;
     channel->ChildDtmChanged(systemTag);
     return S_OK;
   });
@@ -435,20 +415,16 @@ HRESULT CHART_CommDTM::DeviceTypeName(const wchar_t* deviceType, BSTR* name) {
 // ---- Helpers -----------------------------------------------------------------
 
 HRESULT CHART_CommDTM::ReadParameter(ULONG id, VARIANT* value) {
-  return GetParameterValue(*UI4(id).get(), value);
+  return GetParameterValue(com::ui4(id).value(), value);
 }
 
 HRESULT CHART_CommDTM::WriteParameter(ULONG id, const VARIANT& value) {
-  return CevFDT_ParameterHandlerCore::WriteParameter(*UI4(id).get(), value);
+  return CevFDT_ParameterHandlerCore::WriteParameter(com::ui4(id).value(), value);
 }
 
 void CHART_CommDTM::ReportText(const wchar_t* text) {
   if (!text || !*text) return;
-  int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return;
-  std::string narrow(static_cast<size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], bytes, nullptr, nullptr);
-  ReportMessage("%s", narrow.c_str());
+  ReportMessage("%s", AnsiFromWide(text).c_str());
 }
 
 com::Bstr CHART_CommDTM::UserMessage(UINT id, const wchar_t* name, const wchar_t* fallback) {

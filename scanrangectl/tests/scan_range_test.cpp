@@ -200,7 +200,7 @@ TEST_F(ScanRangeOnDoubleTest, FunctionIdUnderAnyRootAndTipsOnlyForAnnouncedRows)
   control_dtm::ControlDtm* fake = nullptr;
   com::ComPtr<IUnknown> fakeObject = control_dtm::createControlDtm(&fake);
   ASSERT_TRUE(fake);
-  fake->addOpeningProperty(9988, UI4(4));
+  fake->addOpeningProperty(9988, com::ui4(4));
   control_dtm::Parameter device;
   device.id = 990;
   device.value = com::Variant(L"Device of the double");

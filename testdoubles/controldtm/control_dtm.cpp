@@ -17,13 +17,6 @@ HRESULT IdOf(const VARIANT& v, ULONG* id) {
   return S_OK;
 }
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 bool SameValue(const VARIANT& a, const VARIANT& b) {
   if (V_VT(&a) != V_VT(&b)) return false;
   return VariantText(a) == VariantText(b);
@@ -119,7 +112,7 @@ STDMETHODIMP ControlDtm::GetParameterDescription(VARIANT id, VARIANT* value, BST
   if (minimum) ::VariantInit(minimum);
   if (maximum) ::VariantInit(maximum);
   if (defaultValue) ::VariantInit(defaultValue);
-  if (flags) UI4(p->flags).copyTo(flags);
+  if (flags) com::ui4(p->flags).copyTo(flags);
   return S_OK;
 }
 
@@ -164,7 +157,7 @@ STDMETHODIMP ControlDtm::StoreParameter(VARIANT id, VARIANT value, VARIANT_BOOL*
 
 STDMETHODIMP ControlDtm::GetCount(VARIANT* count) {
   if (!count) return E_INVALIDARG;
-  return UI4(static_cast<ULONG>(parameters_.size())).copyTo(count);
+  return com::ui4(static_cast<ULONG>(parameters_.size())).copyTo(count);
 }
 
 STDMETHODIMP ControlDtm::GetParameterId(VARIANT index, VARIANT* id) {
@@ -172,7 +165,7 @@ STDMETHODIMP ControlDtm::GetParameterId(VARIANT index, VARIANT* id) {
   if (!id || FAILED(IdOf(index, &i)) || i >= parameters_.size()) return E_INVALIDARG;
   auto it = parameters_.begin();
   std::advance(it, i);
-  return UI4(it->first).copyTo(id);
+  return com::ui4(it->first).copyTo(id);
 }
 
 STDMETHODIMP ControlDtm::GetParameterInfo(VARIANT id, VARIANT selector, VARIANT* value) {
@@ -186,9 +179,9 @@ STDMETHODIMP ControlDtm::GetParameterInfo(VARIANT id, VARIANT selector, VARIANT*
   if (!p) return E_INVALIDARG;
   switch (field) {
     case 0x1:
-      return UI4(p->kind).copyTo(value);
+      return com::ui4(p->kind).copyTo(value);
     case 0x4000:
-      return UI4(p->flags).copyTo(value);
+      return com::ui4(p->flags).copyTo(value);
     case 0x8000:
       record(L"GetParameterInfo " + std::to_wstring(number) + L" tip");
       return com::Variant(p->tip.c_str()).copyTo(value);
@@ -300,7 +293,7 @@ STDMETHODIMP ControlDtm::OpenActiveX(BSTR key, IUnknown* control, long flags) {
   if (SUCCEEDED(control->QueryInterface(__uuidof(IevFdtActiveX4), x4.putVoid())) && x4) {
     x4->OnStateChanged(openingState_);
     for (const auto& property : openingProperties_)
-      x4->SetProperty(*UI4(property.first).get(), property.second.value());
+      x4->SetProperty(*com::ui4(property.first).get(), property.second.value());
   }
   return S_OK;
 }
@@ -327,7 +320,7 @@ STDMETHODIMP ControlDtm::ControlChanged(BSTR key, IUnknown* control) {
 HRESULT ControlDtm::notifyState(ULONG state) { return NotifyControlsState(state); }
 
 HRESULT ControlDtm::broadcast(ULONG key, const VARIANT& value) {
-  return SetControlsProperty(*UI4(key).get(), value);
+  return SetControlsProperty(*com::ui4(key).get(), value);
 }
 
 STDMETHODIMP ControlDtm::NotifyControlsState(unsigned long state) {

@@ -298,10 +298,5 @@ const com::ClassEntry kClasses[] = {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    ::DisableThreadLibraryCalls(instance);
-    com::module().init(instance, kClasses, std::size(kClasses), false);
-  }
-  if (reason == DLL_PROCESS_DETACH && !reserved) com::module().term();
-  return TRUE;
+  return com::module().dllMain(instance, reason, reserved, kClasses, std::size(kClasses), false);
 }

@@ -77,11 +77,6 @@ const com::ClassEntry kClasses[] = {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    ::DisableThreadLibraryCalls(instance);
-    com::module().init(instance, kClasses, std::size(kClasses), true);
-  }
-  if (reason == DLL_PROCESS_DETACH && !reserved) com::module().term();
-  return TRUE;
+  return com::module().dllMain(instance, reason, reserved, kClasses, std::size(kClasses), true);
 }
 

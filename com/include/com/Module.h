@@ -6,11 +6,8 @@
 //   const com::ClassEntry kClasses[] = {
 //       {&CLSID_Calculator, &com::createObject<Calculator>, &kCalculatorReg},
 //   };
-//   BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, void* reserved) {
-//     if (reason == DLL_PROCESS_ATTACH)
-//       com::module().init(dll, kClasses, std::size(kClasses), true);
-//     if (reason == DLL_PROCESS_DETACH && !reserved) com::module().term();
-//     return TRUE;
+//   extern "C" BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, void* reserved) {
+//     return com::module().dllMain(dll, reason, reserved, kClasses, std::size(kClasses), true);
 //   }
 //   STDAPI DllGetClassObject(REFCLSID c, REFIID i, void** o) {
 //     return com::module().getClassObject(c, i, o); }
@@ -52,6 +49,11 @@ class Module {
   // COM object may be released: the type information is released earlier,
   // by canUnloadNow, and what is still cached here is left behind.
   void term();
+  // The whole DllMain of a server DLL: init on process attach (without
+  // thread notices), term on a detach by FreeLibrary; a process that ends
+  // is left alone. Always TRUE.
+  BOOL dllMain(HINSTANCE instance, DWORD reason, void* reserved, const ClassEntry* classes, std::size_t count,
+               bool typeLib);
 
   HINSTANCE instance() const { return instance_; }
   // Full path of the module file; empty when it cannot be read.

@@ -9,24 +9,18 @@
 
 #include <vector>
 
+#include "com/Marshalled.h"
 #include "com/Variant.h"
 
 namespace com {
-
-// A stream of CoMarshalInterThreadInterfaceInStream that nobody will
-// unmarshal: its marshal data is released (so that the object's stub lets go
-// of the object) and the stream with it. Null is ignored; the pointer is
-// cleared.
-void releaseMarshalStream(IStream*& stream);
 
 // One VARIANT on its way to another thread. VT_UNKNOWN and VT_DISPATCH
 // values travel marshalled, at the top or as elements of a one-dimensional
 // VT_ARRAY | VT_VARIANT; every other value is copied.
 class VariantHandover {
  public:
+  // What was marshalled and never taken is given back when it goes.
   VariantHandover() = default;
-  // Releases what was marshalled and never taken.
-  ~VariantHandover();
   VariantHandover(const VariantHandover&) = delete;
   VariantHandover& operator=(const VariantHandover&) = delete;
 
@@ -41,7 +35,7 @@ class VariantHandover {
   struct Marshalled {
     LONG index;  // element index, or kWhole for the value itself
     VARTYPE type;
-    IStream* stream;
+    MarshalledInterface object;
   };
   static constexpr LONG kWhole = -1;
   Variant value_;

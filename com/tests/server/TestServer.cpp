@@ -182,11 +182,6 @@ const com::ClassEntry kClasses[] = {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, void* reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    ::DisableThreadLibraryCalls(dll);
-    com::module().init(dll, kClasses, std::size(kClasses), true);
-  }
-  if (reason == DLL_PROCESS_DETACH && !reserved) com::module().term();
-  return TRUE;
+  return com::module().dllMain(dll, reason, reserved, kClasses, std::size(kClasses), true);
 }
 

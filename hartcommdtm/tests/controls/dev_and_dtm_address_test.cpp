@@ -100,10 +100,10 @@ TEST_F(DevAndDtmAddressTest, EveryFailedMoveShowsItsReasonAndMovesNothing) {
   // address, or its answer to the command is lost: it may have moved.
   const uint8_t taken = 11;
   ASSERT_TRUE(SimSetAnswer(kSerial, kDevice, 6, 0, &taken, 1));
-  EXPECT_EQ(std::wstring(L"not found at new address\n") + kScanAgain, ApplySlave(L"11"));
+  EXPECT_EQ(std::wstring(L"not found at new address\r\n") + kScanAgain, ApplySlave(L"11"));
   ASSERT_TRUE(SimClearAnswer(kSerial, kDevice, 6));
   ASSERT_TRUE(SimSetNoAnswer(kSerial, kDevice, 6));
-  EXPECT_EQ(std::wstring(L"FAILED\n") + kScanAgain, ApplySlave(L"12"));
+  EXPECT_EQ(std::wstring(L"FAILED\r\n") + kScanAgain, ApplySlave(L"12"));
   ASSERT_TRUE(SimClearAnswer(kSerial, kDevice, 6));
   EXPECT_TRUE(ErrorShown());
 

@@ -266,7 +266,7 @@ TEST_F(DeviceListTest, LanguageChangeRetitlesTheColumnsAndTheScanStatus) {
   ASSERT_EQ(S_OK, object.as(translation));
   VARIANT_BOOL done = VARIANT_FALSE;
   ASSERT_EQ(S_OK, translation->InitTranslation(&done));
-  ASSERT_EQ(S_OK, host.as<IevFdtActiveX4>()->SetProperty(*UI4(9984).get(), *I4(1033).get()));
+  ASSERT_EQ(S_OK, host.as<IevFdtActiveX4>()->SetProperty(*com::ui4(9984).get(), *I4(1033).get()));
   control_host::HostedControl::pump();
   EXPECT_EQ(L"Poll address", ColumnTitle(IDC_DEVICE_LIST, 0));
   ASSERT_EQ(1, Rows());

@@ -177,7 +177,7 @@ TEST_F(DriverConfigTest, LanguageChangeRelabelsTheColumnsAndKeepsTheChosenRow) {
   VARIANT_BOOL done = VARIANT_FALSE;
   ASSERT_EQ(S_OK, translation->InitTranslation(&done));
   com::ComPtr<IevFdtActiveX4> control = host.as<IevFdtActiveX4>();
-  ASSERT_EQ(S_OK, control->SetProperty(*UI4(9984).get(), *I4(1033).get()));
+  ASSERT_EQ(S_OK, control->SetProperty(*com::ui4(9984).get(), *I4(1033).get()));
   control_host::HostedControl::pump();
   EXPECT_EQ(L"Device number", ColumnTitle(IDC_ADAPTER_LIST, 0));
   ASSERT_EQ(2, Rows());

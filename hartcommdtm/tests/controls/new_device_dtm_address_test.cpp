@@ -202,10 +202,10 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
 
   // Without edit permission only Cancel is left.
   com::ComPtr<IevFdtActiveX4> control = host.as<IevFdtActiveX4>();
-  ASSERT_EQ(S_OK, control->SetProperty(*UI4(9993).get(), *com::Variant(false).get()));
+  ASSERT_EQ(S_OK, control->SetProperty(*com::ui4(9993).get(), *com::Variant(false).get()));
   for (UINT item : {IDC_DTM_TAG, IDC_ADDRESS, IDC_APPLY}) EXPECT_FALSE(host.enabled(item)) << item;
   EXPECT_TRUE(host.enabled(IDC_CANCEL));
-  ASSERT_EQ(S_OK, control->SetProperty(*UI4(9993).get(), *com::Variant(true).get()));
+  ASSERT_EQ(S_OK, control->SetProperty(*com::ui4(9993).get(), *com::Variant(true).get()));
   EXPECT_TRUE(host.enabled(IDC_APPLY));
 
   // Empty address: 0.

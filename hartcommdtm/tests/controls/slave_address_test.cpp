@@ -91,7 +91,7 @@ TEST_F(SlaveAddressTest, ChangeIsOfferedOnlyWhileTheDtmCommunicates) {
   EXPECT_TRUE(host.enabled(IDC_APPLY));
   EXPECT_TRUE(host.enabled(IDC_NEW_ADDRESS));
   // An observer may not change it.
-  ASSERT_EQ(S_OK, host.as<IevFdtActiveX4>()->SetProperty(*UI4(9988).get(), *UI4(1).get()));
+  ASSERT_EQ(S_OK, host.as<IevFdtActiveX4>()->SetProperty(*com::ui4(9988).get(), *com::ui4(1).get()));
   EXPECT_FALSE(host.enabled(IDC_APPLY));
   EXPECT_FALSE(host.enabled(IDC_NEW_ADDRESS));
 }

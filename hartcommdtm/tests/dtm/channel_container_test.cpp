@@ -116,7 +116,7 @@ TEST_F(ChannelContainerTest, ChannelNameIsATextRowOfTheChannel) {
   ASSERT_EQ(S_OK, info.queryFrom(channel.get()));
   auto field = [&](ULONG selector) {
     com::Variant value;
-    EXPECT_EQ(S_OK, info->GetParameterInfo(*UI4(1009).get(), *UI4(selector).get(), value.get()));
+    EXPECT_EQ(S_OK, info->GetParameterInfo(*com::ui4(1009).get(), *com::ui4(selector).get(), value.get()));
     return value;
   };
   com::Variant flags = field(kParFlags), kind = field(kParKind), persist = field(kParPersist);

@@ -57,13 +57,13 @@ class ChannelDownloadTest : public HartDtmFixture {
   }
   ULONG Flags(ULONG id) {
     com::Variant flags;
-    EXPECT_EQ(S_OK, info_->GetParameterInfo(*UI4(id).get(), *I4(0x4000).get(), flags.put()));
+    EXPECT_EQ(S_OK, info_->GetParameterInfo(*com::ui4(id).get(), *I4(0x4000).get(), flags.put()));
     return flags.type() == VT_UI4 ? V_UI4(flags.get()) : 0xFFFFFFFF;
   }
   // What was last written to the device (or read from it).
   com::Variant DeviceValue(ULONG id) {
     com::Variant value;
-    EXPECT_EQ(S_OK, info_->GetParameterInfo(*UI4(id).get(), *I4(0x200000).get(), value.put()));
+    EXPECT_EQ(S_OK, info_->GetParameterInfo(*com::ui4(id).get(), *I4(0x200000).get(), value.put()));
     return value;
   }
   HRESULT Download(VARIANT_BOOL* done) { return handler_->DownloadRequest(*com::Variant().get(), done); }

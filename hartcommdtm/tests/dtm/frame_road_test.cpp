@@ -110,11 +110,11 @@ TEST_F(FrameRoadTest, UploadAndDownloadFinishAskedDirectlyAndThroughTheDtmEvents
   // The DTM's own parts ask for the same through its events 49 and 50.
   auto events = Part<IevFdtDtmEvents>();
   // One transfer at a time: the second waits for the first to finish.
-  EXPECT_EQ(S_OK, events->OnDtmEvent(*UI4(49).get(), *com::Variant(L"up-2").get()));
+  EXPECT_EQ(S_OK, events->OnDtmEvent(*com::ui4(49).get(), *com::Variant(L"up-2").get()));
   uploads = Notices("OnUploadFinished", 2);
   ASSERT_EQ(2u, uploads.size());
   EXPECT_EQ((std::vector<std::wstring>{L"up-2", L"true"}), uploads[1].arguments);
-  EXPECT_EQ(S_OK, events->OnDtmEvent(*UI4(50).get(), *com::Variant(L"down-2").get()));
+  EXPECT_EQ(S_OK, events->OnDtmEvent(*com::ui4(50).get(), *com::Variant(L"down-2").get()));
   downloads = Notices("OnDownloadFinished", 2);
   ASSERT_EQ(2u, downloads.size());
   EXPECT_EQ((std::vector<std::wstring>{L"down-2", L"true"}), downloads[1].arguments);

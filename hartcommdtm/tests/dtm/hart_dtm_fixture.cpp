@@ -126,13 +126,6 @@ std::wstring ReadText(HKEY root, const std::wstring& key, const wchar_t* name) {
   return buffer;
 }
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 com::Variant I4(LONG value) { return com::Variant(value); }
 
 com::Variant UI1(BYTE value) {
@@ -248,12 +241,12 @@ void HartDtmFixture::Configure(const wchar_t* deviceType, const wchar_t* level, 
 
 com::Variant HartDtmFixture::Read(ULONG id) {
   com::Variant value;
-  EXPECT_EQ(S_OK, parameters->GetParameterValue(*UI4(id).get(), value.put())) << "parameter " << id;
+  EXPECT_EQ(S_OK, parameters->GetParameterValue(*com::ui4(id).get(), value.put())) << "parameter " << id;
   return value;
 }
 
 HRESULT HartDtmFixture::Write(ULONG id, const VARIANT& value) {
-  return parameters->WriteParameter(*UI4(id).get(), value);
+  return parameters->WriteParameter(*com::ui4(id).get(), value);
 }
 
 void BoundAdapterFixture::SetUp() {

@@ -72,7 +72,6 @@ bool KeyExists(HKEY root, const std::wstring& key);
 // A REG_SZ value (empty when absent).
 std::wstring ReadText(HKEY root, const std::wstring& key, const wchar_t* name);
 
-com::Variant UI4(ULONG value);
 com::Variant I4(LONG value);
 com::Variant UI1(BYTE value);
 

@@ -37,7 +37,7 @@ class LanguageTest : public HartDtmFixture {
     EXPECT_EQ(S_OK, info.queryFrom(channel));
     if (!info) return L"<no handler>";
     com::Variant text;
-    EXPECT_EQ(S_OK, info->GetParameterInfo(*UI4(kChannelNameParameter).get(), *I4(field).get(), text.put()));
+    EXPECT_EQ(S_OK, info->GetParameterInfo(*com::ui4(kChannelNameParameter).get(), *I4(field).get(), text.put()));
     if (text.type() != VT_BSTR) return L"<not text>";
     return V_BSTR(text.get()) ? V_BSTR(text.get()) : L"";
   }
@@ -133,7 +133,7 @@ TEST_F(LanguageTest, ChannelParameterTextsFollowTheDtmsLanguage) {
   com::ComPtr<IevFdtParameterHandler4> handler;
   ASSERT_EQ(S_OK, handler.queryFrom(channel.get()));
   com::Variant tag;
-  ASSERT_EQ(S_OK, handler->GetParameterValue(*UI4(kChannelNameParameter).get(), tag.put()));
+  ASSERT_EQ(S_OK, handler->GetParameterValue(*com::ui4(kChannelNameParameter).get(), tag.put()));
   ASSERT_EQ(VT_BSTR, tag.type());
   EXPECT_STREQ(L"FSK Mavix - HART Channel", V_BSTR(tag.get()));
 

@@ -60,7 +60,7 @@ class ParametersTest : public HartDtmFixture {
     com::ComPtr<IevFdtParameterInfo> info;
     EXPECT_EQ(S_OK, object.as(info));
     com::Variant value;
-    EXPECT_EQ(S_OK, info->GetParameterInfo(*UI4(id).get(), *UI4(selector).get(), value.get()))
+    EXPECT_EQ(S_OK, info->GetParameterInfo(*com::ui4(id).get(), *com::ui4(selector).get(), value.get()))
         << "parameter " << id << " selector " << selector;
     return value;
   }
@@ -83,7 +83,7 @@ TEST_F(ParametersTest, EveryRowIsDeclaredWithItsTypeValueDefaultAndAttributes) {
     com::Variant current, minimum, maximum, defaultValue, flags;
     com::Bstr text;
     unsigned short vt = 0;
-    ASSERT_EQ(S_OK, parameters->GetParameterDescription(*UI4(row.id).get(), current.put(),
+    ASSERT_EQ(S_OK, parameters->GetParameterDescription(*com::ui4(row.id).get(), current.put(),
                                                         text.put(), &vt, minimum.put(),
                                                         maximum.put(), defaultValue.put(),
                                                         flags.put()));
@@ -111,7 +111,7 @@ TEST_F(ParametersTest, LimitsAreCheckedWhereTheRowHasThem) {
   ASSERT_EQ(S_OK, object.as(validation));
   auto status = [&](ULONG id, const VARIANT& value) {
     ULONG bits = 0;
-    EXPECT_EQ(S_OK, validation->Validate(*UI4(id).get(), value, &bits));
+    EXPECT_EQ(S_OK, validation->Validate(*com::ui4(id).get(), value, &bits));
     return bits;
   };
   constexpr ULONG kInvalid = 4;

@@ -45,7 +45,7 @@ class TextFallbackTest : public HartDtmFixture {
     com::ComPtr<IevFdtParameterInfo> info;
     EXPECT_EQ(S_OK, object.as(info));
     com::Variant name;
-    EXPECT_EQ(S_OK, info->GetParameterInfo(*UI4(id).get(), *I4(kParameterInfoText).get(), name.get()));
+    EXPECT_EQ(S_OK, info->GetParameterInfo(*com::ui4(id).get(), *I4(kParameterInfoText).get(), name.get()));
     if (V_VT(name.get()) != VT_BSTR) return L"<not text>";
     return V_BSTR(name.get()) ? V_BSTR(name.get()) : L"";
   }

@@ -537,13 +537,9 @@ STDMETHODIMP ChannelContainerCore::GetChannelState(BSTR channelName, long* state
     if (FAILED(hr)) return hr;
     // A list that does not parse or cannot be read is a failure, never "no
     // children": removal asks this before it drops a channel.
-    // LoadOutsideDocument's flag only says the document was made: a text
-    // that did not parse leaves it without a root element.
     com::ComPtr<IXMLDOMDocument2> document;
-    VARIANT_BOOL created = VARIANT_FALSE;
-    com::ComPtr<IXMLDOMElement> root;
-    if (FAILED(XmlHandlerCore::LoadOutsideDocument(list.c_str(), document.put(), &created)) || !created ||
-        !document || FAILED(document->get_documentElement(root.put())) || !root)
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    if (FAILED(XmlHandlerCore::LoadOutsideDocument(list.c_str(), document.put(), &parsed)) || !parsed)
       return E_FAIL;
     com::ComPtr<IXMLDOMNodeList> children;
     com::Bstr xpath(L"FDT/DtmChildList/DtmSystemTagList/*");
@@ -634,10 +630,12 @@ STDMETHODIMP ChannelContainerCore::SaveChannelCollection(BSTR* document) {
 STDMETHODIMP ChannelContainerCore::LoadChannels(BSTR document) {
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IXMLDOMDocument2> doc;
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document ? document : L"", doc.put(), &loaded);
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document ? document : L"", doc.put(), &parsed);
     if (FAILED(hr)) return hr;
-    if (!loaded || !doc) return S_FALSE;
+    // A text that does not parse names no channel's parameters: nothing is
+    // loaded, which is no failure.
+    if (!parsed) return S_OK;
     for (LONG i = 0; static_cast<size_t>(i) < entries_.size(); ++i) {
       // The name enters the query as a literal, so that it selects only its
       // own channel whatever it holds; a name no literal can hold is skipped.

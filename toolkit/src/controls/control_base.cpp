@@ -15,10 +15,8 @@
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_schema_lists.h"
-#include "control_values.h"
+#include "toolkit/values/text_helpers.h"
 
-using control_values::Narrow;
-using control_values::UI4;
 
 namespace {
 
@@ -72,15 +70,6 @@ ULONG ModeOfApplication(ULONG applicationId) {
     default:
       return 0;
   }
-}
-
-// The property id as VT_UI4 (a text of digits converts).
-HRESULT KeyOf(const VARIANT& key, ULONG* id) {
-  com::Variant v;
-  HRESULT hr = ::VariantChangeType(v.get(), const_cast<VARIANT*>(&key), 0, VT_UI4);
-  if (FAILED(hr) || v.type() != VT_UI4) return E_FAIL;
-  *id = V_UI4(v.get());
-  return S_OK;
 }
 
 // A resource of the dialog's initialisation data: per hosted item its id,
@@ -241,7 +230,7 @@ HRESULT DtmControl::ReadFunctionInformation() {
 HRESULT DtmControl::BroadcastEditPermission() {
   auto container = DtmInterface<IevFdtActiveXContainer>();
   if (!container) return S_FALSE;
-  return container->SetControlsProperty(*UI4(control_key::kEditPermission).get(),
+  return container->SetControlsProperty(com::ui4(control_key::kEditPermission).value(),
                                         *com::Variant(!readOnly_).get());
 }
 
@@ -291,6 +280,14 @@ STDMETHODIMP DtmControl::PrepareToRelease(VARIANT_BOOL* result) {
 
 // ---- IevFdtActiveX4 -------------------------------------------------------------
 
+HRESULT DtmControl::PropertyId(const VARIANT& key, ULONG* id) {
+  com::Variant v;
+  HRESULT hr = ::VariantChangeType(v.get(), const_cast<VARIANT*>(&key), 0, VT_UI4);
+  if (FAILED(hr) || v.type() != VT_UI4) return E_FAIL;
+  *id = V_UI4(v.get());
+  return S_OK;
+}
+
 STDMETHODIMP DtmControl::OnStateChanged(unsigned long state) {
   return com::guard([&]() -> HRESULT {
     dtmState_ = state;
@@ -312,7 +309,7 @@ void DtmControl::SendStateToFooter() {
                        : state == kDtmStateOnline        ? 2
                        : state == kDtmStateGoingOffline  ? 3
                                                          : 4);
-  com::Variant what = UI4(32), list;
+  com::Variant what = com::ui4(32), list;
   ULONG records = 0;
   if (SUCCEEDED(static_cast<IevFdtActiveXInfo*>(this)->GetInfo(*what.get(), list.get())) &&
       list.type() == (VT_ARRAY | VT_VARIANT) && V_ARRAY(list.get())) {
@@ -328,14 +325,14 @@ STDMETHODIMP DtmControl::OutputTrace(BSTR) { return E_NOTIMPL; }
 
 STDMETHODIMP DtmControl::OnDtmMessage(VARIANT, VARIANT, BSTR text) {
   return com::guard([&]() -> HRESULT {
-    Trace("%s", Narrow(text, CP_THREAD_ACP).c_str());
+    Trace("%s", AnsiFromWide(text, CP_THREAD_ACP).c_str());
     return S_OK;
   });
 }
 
 STDMETHODIMP DtmControl::SetProperty(VARIANT key, VARIANT value) {
   ULONG id = 0;
-  if (FAILED(KeyOf(key, &id))) return E_FAIL;
+  if (FAILED(PropertyId(key, &id))) return E_FAIL;
   return com::guard([&]() -> HRESULT {
     switch (id) {
       case control_key::kUserLevel: {
@@ -487,7 +484,7 @@ STDMETHODIMP DtmControl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
     hr = ReadAllParameters();
     loading_ = false;
     if (FAILED(hr)) return hr;
-    SetProperty(*UI4(control_key::kLanguage).get(), *com::Variant(static_cast<LONG>(languageId_)).get());
+    SetProperty(com::ui4(control_key::kLanguage).value(), *com::Variant(static_cast<LONG>(languageId_)).get());
     ApplyKeptState();
     if (OnlineMode()) SetEditMode(controlState_ == kControlOnline);
     *result = VARIANT_TRUE;
@@ -675,6 +672,22 @@ void DtmControl::PostCloseRequest() {
     ::PostMessageW(dialog_, kCloseRequestMessage, 0, reinterpret_cast<LPARAM>(this));
 }
 
+bool DtmControl::OnApplyButton(UINT item, const std::function<HRESULT()>& apply) {
+  switch (item) {
+    case control_item::kApply:
+      apply();
+      return true;
+    case IDOK:
+      if (SUCCEEDED(apply())) PostCloseRequest();
+      return true;
+    case control_item::kCancel:
+      PostCloseRequest();
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The frame may release and destroy the control from inside the DTM's call
 // (it asks PrepareToRelease, destroys the window and drops the object): the
 // control is held across the call, and nothing of it is touched afterwards.
@@ -704,7 +717,7 @@ void DtmControl::EnableItem(UINT id, bool enable) {
 }
 
 void DtmControl::SetItemTextAnsi(UINT id, const wchar_t* text) {
-  if (HWND item = Item(id)) ::SetWindowTextA(item, Narrow(text, CP_THREAD_ACP).c_str());
+  if (HWND item = Item(id)) ::SetWindowTextA(item, AnsiFromWide(text, CP_THREAD_ACP).c_str());
 }
 
 std::wstring DtmControl::ItemText(UINT id) const {

@@ -14,12 +14,9 @@
 #include "com/Guard.h"
 #include "com/SafeArray.h"
 #include "toolkit/controls/control_base.h"
-#include "control_values.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/text_helpers.h"
 
-using control_values::UI4;
-using control_values::Widen;
 
 namespace {
 
@@ -54,24 +51,24 @@ bool IsCheckBox(HWND window) {
 std::wstring FormatNumber(const char* format, int number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%d", number);
-  return Widen(text);
+  return WideFromAnsi(text);
 }
 
 std::wstring FormatNumber(const char* format, unsigned number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%u", number);
-  return Widen(text);
+  return WideFromAnsi(text);
 }
 
 std::wstring FormatNumber(const char* format, double number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%g", number);
-  return Widen(text);
+  return WideFromAnsi(text);
 }
 
 // A format applied to a text: "%s" is replaced by the text, "%%" by "%".
 std::wstring FormatText(const char* format, const wchar_t* text) {
-  const std::wstring pattern = Widen(format && *format ? format : "%s");
+  const std::wstring pattern = WideFromAnsi(format && *format ? format : "%s");
   std::wstring out;
   for (size_t i = 0; i < pattern.size() && out.size() < kTextChars; ++i) {
     if (pattern[i] == L'%' && i + 1 < pattern.size()) {
@@ -157,7 +154,7 @@ int DtmControl::FindRowByItem(UINT item) const {
 HRESULT DtmControl::ParameterInfo(LONG id, LONG selector, VARIANT* value) {
   auto info = DtmInterface<IevFdtParameterInfo>();
   if (!info) return E_POINTER;
-  return info->GetParameterInfo(*UI4(static_cast<ULONG>(id)).get(), *com::Variant(selector).get(), value);
+  return info->GetParameterInfo(com::ui4(static_cast<ULONG>(id)).value(), *com::Variant(selector).get(), value);
 }
 
 HRESULT DtmControl::ReadAllParameters() {
@@ -235,7 +232,7 @@ HRESULT DtmControl::GetParameterAccess(LONG id, ULONG* flags) {
 HRESULT DtmControl::ReadParameterValue(LONG id, VARIANT* value) {
   if (!value) return E_POINTER;
   if (!parameterHandler_) return E_FAIL;
-  return parameterHandler_->GetParameterValue(*UI4(static_cast<ULONG>(id)).get(), value);
+  return parameterHandler_->GetParameterValue(com::ui4(static_cast<ULONG>(id)).value(), value);
 }
 
 HRESULT DtmControl::ReadParameterData(LONG id, VARIANT* value) {
@@ -247,14 +244,14 @@ HRESULT DtmControl::ReadParameterData(LONG id, VARIANT* value) {
 HRESULT DtmControl::WriteParameterValue(LONG id, const VARIANT& value) {
   if (V_VT(&value) == VT_EMPTY) return E_INVALIDARG;
   if (!parameterHandler_) return E_FAIL;
-  return parameterHandler_->WriteParameter(*UI4(static_cast<ULONG>(id)).get(), value);
+  return parameterHandler_->WriteParameter(com::ui4(static_cast<ULONG>(id)).value(), value);
 }
 
 HRESULT DtmControl::GetParameterTexts(LONG id, BSTR* text, unsigned short* vt) {
   if (!text || !vt) return E_POINTER;
   if (!parameterHandler_) return E_FAIL;
   com::Variant value, minimum, maximum, defaultValue, flags;
-  return parameterHandler_->GetParameterDescription(*UI4(static_cast<ULONG>(id)).get(), value.get(), text,
+  return parameterHandler_->GetParameterDescription(com::ui4(static_cast<ULONG>(id)).value(), value.get(), text,
                                                     vt, minimum.get(), maximum.get(),
                                                     defaultValue.get(), flags.get());
 }
@@ -265,7 +262,7 @@ HRESULT DtmControl::QueryDtmParameter(LONG id, VARIANT* value) {
   com::Bstr text;
   unsigned short vt = 0;
   com::Variant minimum, maximum, defaultValue, flags;
-  return parameterHandler_->GetParameterDescription(*UI4(static_cast<ULONG>(id)).get(), value, text.put(),
+  return parameterHandler_->GetParameterDescription(com::ui4(static_cast<ULONG>(id)).value(), value, text.put(),
                                                     &vt, minimum.get(), maximum.get(),
                                                     defaultValue.get(), flags.get());
 }
@@ -273,7 +270,7 @@ HRESULT DtmControl::QueryDtmParameter(LONG id, VARIANT* value) {
 HRESULT DtmControl::GetParameterByPath(LONG id) {
   if (!parameterHandler_) return E_POINTER;
   VARIANT_BOOL done = VARIANT_FALSE;
-  HRESULT hr = parameterHandler_->RefreshParameter(*UI4(static_cast<ULONG>(id)).get(), &done);
+  HRESULT hr = parameterHandler_->RefreshParameter(com::ui4(static_cast<ULONG>(id)).value(), &done);
   if (FAILED(hr)) return hr;
   return done ? S_OK : E_FAIL;
 }
@@ -675,7 +672,7 @@ HRESULT DtmControl::ValidateEnumerationValue(int row, VARIANT* value) {
   if (FAILED(ReadEnumerationValue(row, value))) return S_FALSE;
   auto validation = DtmInterface<IevFdtParameterValidation>();
   unsigned long status = kRowInvalid;
-  if (validation) validation->Validate(*UI4(static_cast<ULONG>(rows_[row].id)).get(), *value, &status);
+  if (validation) validation->Validate(com::ui4(static_cast<ULONG>(rows_[row].id)).value(), *value, &status);
   return (status & kRowInvalid) ? S_FALSE : S_OK;
 }
 
@@ -683,7 +680,7 @@ HRESULT DtmControl::ValidateBitEnumerationValue(int row, VARIANT* value) {
   if (FAILED(ReadBitEnumerationValue(row, value))) return S_FALSE;
   auto validation = DtmInterface<IevFdtParameterValidation>();
   unsigned long status = kRowInvalid;
-  if (validation) validation->Validate(*UI4(static_cast<ULONG>(rows_[row].id)).get(), *value, &status);
+  if (validation) validation->Validate(com::ui4(static_cast<ULONG>(rows_[row].id)).value(), *value, &status);
   return (status & kRowInvalid) ? S_FALSE : S_OK;
 }
 
@@ -701,7 +698,7 @@ HRESULT DtmControl::ValidateEditedParameter(int row) {
   // Without the DTM's validation every edit counts as invalid.
   unsigned long status = kRowInvalid;
   if (auto validation = DtmInterface<IevFdtParameterValidation>())
-    if (FAILED(validation->Validate(*UI4(static_cast<ULONG>(id)).get(), value.value(), &status)))
+    if (FAILED(validation->Validate(com::ui4(static_cast<ULONG>(id)).value(), value.value(), &status)))
       status = kRowInvalid;
   ULONG flags = rows_[row].flags;
   if (flags & kRowWritable)
@@ -856,7 +853,7 @@ HRESULT DtmControl::WriteParameter(LONG id) {
   auto validation = DtmInterface<IevFdtParameterValidation>();
   if (!validation) return E_NOINTERFACE;
   VARIANT_BOOL stored = VARIANT_FALSE;
-  hr = validation->ValidateValue(*UI4(static_cast<ULONG>(id)).get(), value.value(), &stored);
+  hr = validation->ValidateValue(com::ui4(static_cast<ULONG>(id)).value(), value.value(), &stored);
   if (FAILED(hr)) return hr;
   if (!stored) return S_FALSE;
   ULONG access = 0;
@@ -875,7 +872,7 @@ HRESULT DtmControl::WriteDeviceValue(LONG id) {
   HRESULT hr = ValueToWrite(id, value.get());
   if (hr != S_OK) return hr;
   VARIANT_BOOL done = VARIANT_FALSE;
-  hr = parameterHandler_->StoreParameter(*UI4(static_cast<ULONG>(id)).get(), value.value(), &done);
+  hr = parameterHandler_->StoreParameter(com::ui4(static_cast<ULONG>(id)).value(), value.value(), &done);
   if (FAILED(hr)) return hr;
   return done ? S_OK : S_FALSE;
 }
@@ -891,7 +888,7 @@ HRESULT DtmControl::ReadDeviceParameter(int row) {
   }
   if (row < 0 || row >= RowCount()) return E_INVALIDARG;
   VARIANT_BOOL done = VARIANT_FALSE;
-  HRESULT hr = parameterHandler_->RefreshParameter(*UI4(static_cast<ULONG>(rows_[row].id)).get(), &done);
+  HRESULT hr = parameterHandler_->RefreshParameter(com::ui4(static_cast<ULONG>(rows_[row].id)).value(), &done);
   if (FAILED(hr) || hr == S_FALSE) {
     Trace("ReadDeviceParameter failed (hRes = %08X)!", static_cast<unsigned>(hr));
     return hr;
@@ -916,7 +913,7 @@ HRESULT DtmControl::WriteDeviceParameter(int row) {
     return hr;
   }
   VARIANT_BOOL done = VARIANT_FALSE;
-  hr = parameterHandler_->StoreParameter(*UI4(static_cast<ULONG>(rows_[row].id)).get(), value.value(), &done);
+  hr = parameterHandler_->StoreParameter(com::ui4(static_cast<ULONG>(rows_[row].id)).value(), value.value(), &done);
   if (FAILED(hr) || hr == S_FALSE) {
     Trace("WriteDeviceParameter failed (hRes = %08X)!", static_cast<unsigned>(hr));
     return hr;

@@ -17,10 +17,8 @@
 #include "toolkit/xml/translation.h"
 #include "toolkit/xml/user_messages.h"
 #include "toolkit/xml/xpath_literal.h"
-#include "control_values.h"
+#include "toolkit/values/text_helpers.h"
 
-using control_values::Narrow;
-using control_values::UI4;
 
 namespace {
 
@@ -99,7 +97,7 @@ HRESULT DtmControl::TranslateParameterTips() {
   auto info = DtmInterface<IevFdtParameterInfo>();
   if (!info) return S_FALSE;
   for (int row = 0; row < RowCount(); ++row) {
-    const com::Variant id = UI4(static_cast<ULONG>(rows_[row].id));
+    const com::Variant id = com::ui4(static_cast<ULONG>(rows_[row].id));
     if (description_.tipsOnlyWhenAnnounced) {
       // Only rows whose first answer is not zero get a tip and a refill.
       com::Variant announced;
@@ -244,11 +242,13 @@ long DtmControl::ShowUserMessage(const wchar_t* text, const wchar_t* caption, UL
   return answer;
 }
 
-long DtmControl::AskToApplyChanges() {
+bool DtmControl::AskToApplyChanges(const std::function<HRESULT()>& apply) {
   com::Bstr text, caption;
   GetToolkitMessage(4002, text.put());
   GetToolkitMessage(4001, caption.put());
-  return ShowUserMessage(text.c_str(), caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+  const long answer = ShowUserMessage(text.c_str(), caption.c_str(), MB_YESNOCANCEL | MB_ICONQUESTION);
+  if (answer == IDCANCEL) return false;
+  return answer != IDYES || SUCCEEDED(apply());
 }
 
 // ---- Help --------------------------------------------------------------------------------
@@ -271,7 +271,7 @@ HRESULT DtmControl::ShowHelp() {
     if (HelpTopicAppendable(helpTopic_.c_str())) name += helpTopic_.c_str();
     HtmlHelpFunction htmlHelp = HtmlHelpEntry();
     if (!htmlHelp) return E_FAIL;
-    htmlHelp(dialog_, Narrow(name.c_str()).c_str(), HH_DISPLAY_TOPIC, 0);
+    htmlHelp(dialog_, AnsiFromWide(name.c_str()).c_str(), HH_DISPLAY_TOPIC, 0);
     return S_OK;
   });
 }

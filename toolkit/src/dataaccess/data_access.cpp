@@ -46,10 +46,8 @@ constexpr ULONG kStatusInvalid = 0x4;
 HRESULT LoadNodes(const wchar_t* text, const wchar_t* path, com::ComPtr<IXMLDOMDocument2>& doc,
                   com::ComPtr<IXMLDOMNodeList>& nodes) {
   if (!text || !*text) return S_FALSE;
-  VARIANT_BOOL created = VARIANT_FALSE;
-  if (FAILED(XmlHandlerCore::LoadOutsideDocument(text, doc.put(), &created)) || !doc) return S_FALSE;
-  com::ComPtr<IXMLDOMElement> root;
-  if (FAILED(doc->get_documentElement(root.put())) || !root) return S_FALSE;
+  VARIANT_BOOL parsed = VARIANT_FALSE;
+  if (FAILED(XmlHandlerCore::LoadOutsideDocument(text, doc.put(), &parsed)) || !parsed) return S_FALSE;
   doc->setProperty(com::Bstr(L"SelectionLanguage").get(), com::Variant(L"XPath").value());
   if (FAILED(doc->selectNodes(com::Bstr(path).get(), nodes.put())) || !nodes) return S_FALSE;
   return S_OK;

@@ -11,10 +11,10 @@
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_schema_lists.h"
+#include "toolkit/values/text_helpers.h"
 #include "base_dtm_values.h"
 
 using base_dtm::I4;
-using base_dtm::Widen;
 
 namespace {
 
@@ -275,7 +275,7 @@ HRESULT BaseDtm::LoadResourceTextOf(const char* textOrId, BSTR* out) {
   const ULONG_PTR key = reinterpret_cast<ULONG_PTR>(textOrId);
   if (key > 0xFFFF) {
     return com::guard([&]() -> HRESULT {
-      std::wstring text = Widen(textOrId);
+      std::wstring text = WideFromAnsi(textOrId);
       *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
       return *out ? S_OK : E_OUTOFMEMORY;
     });

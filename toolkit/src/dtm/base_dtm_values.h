@@ -14,13 +14,6 @@ namespace base_dtm {
 
 inline com::Variant I4(LONG value) { return com::Variant(value); }
 
-// 8-bit text of the DTM's tables in the ANSI code page as wide text.
-inline std::wstring Widen(const char* text) {
-  com::Bstr wide;
-  if (text) wide.assignMultiByte(text);
-  return wide.c_str();
-}
-
 // Calls visit(id) for every parameter, in index (ascending id) order; the
 // first failure ends the walk and is returned.
 template <class Visit>

@@ -19,7 +19,6 @@
 #include "base_dtm_values.h"
 
 using base_dtm::ForEachParameter;
-using base_dtm::Widen;
 
 namespace {
 
@@ -550,17 +549,17 @@ HRESULT BaseDtm::BuildFunctionXml(const FunctionTableRow& entry, BSTR* out) {
         break;
       case 4: {
         com::Bstr label;
-        if (FAILED(LoadResourceTextOf(entry.label, label.put()))) label.assign(Widen(entry.label).c_str());
+        if (FAILED(LoadResourceTextOf(entry.label, label.put()))) label.assign(WideFromAnsi(entry.label).c_str());
         com::Bstr folder;
         DocumentFolder(folder.put());
         std::wstring path = folder.c_str();
         if (!path.empty() && path.back() != L'\\') path += L'\\';
-        path += Widen(entry.documentFile);
+        path += WideFromAnsi(entry.documentFile);
         std::wstring inner;
         if (entry.programName && *entry.programName)
-          inner += Format(kOpenWithElement, Escaped(Widen(entry.programName).c_str()).c_str()).c_str();
+          inner += Format(kOpenWithElement, Escaped(WideFromAnsi(entry.programName).c_str()).c_str()).c_str();
         if (entry.mimeType && *entry.mimeType)
-          inner += Format(kMimeTypeElement, Escaped(Widen(entry.mimeType).c_str()).c_str()).c_str();
+          inner += Format(kMimeTypeElement, Escaped(WideFromAnsi(entry.mimeType).c_str()).c_str()).c_str();
         element = Format(kDocumentElement, Escaped(label.c_str()).c_str(), text(L"Help").c_str(),
                          Escaped(path.c_str()).c_str(), inner.c_str());
         break;

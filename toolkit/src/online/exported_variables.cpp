@@ -165,11 +165,10 @@ HRESULT OnlineTransferCore::SetParameterDocument(BSTR document, VARIANT_BOOL* re
     if (state < kDtmConfigured || state > kDtmOnline || dtm.UserRole() <= kRoleObserver)
       return S_FALSE;
     com::ComPtr<IXMLDOMDocument2> doc;
-    VARIANT_BOOL created = VARIANT_FALSE;
-    if (!document || !*document || FAILED(XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &created)) || !doc)
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    if (!document || !*document || FAILED(XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &parsed)) ||
+        !parsed)
       return S_FALSE;
-    com::ComPtr<IXMLDOMElement> root;
-    if (FAILED(doc->get_documentElement(root.put())) || !root) return S_FALSE;
 
     HRESULT applied = S_OK;
     {

@@ -56,14 +56,22 @@ HRESULT findProperty(IXMLDOMNode* root, const wchar_t* name, IXMLDOMNode** out) 
   }
 }
 
-HRESULT loadPrivateProperties(const VARIANT& field, IXMLDOMDocument2** doc, IXMLDOMNode** root) {
-  const wchar_t* text = (V_VT(&field) == VT_BSTR && ::SysStringLen(V_BSTR(&field)))
-                            ? V_BSTR(&field)
-                            : kEmptyPrivateProperties;
-  VARIANT_BOOL created = VARIANT_FALSE;
-  com::ComPtr<IXMLDOMDocument2> loaded;
-  HRESULT hr = XmlHandlerCore::LoadOutsideDocument(text, loaded.put(), &created);
+// The private properties of a parameter (its information field 5) as a
+// document and its PrivateProperties element; an empty field holds none yet.
+// E_NOTIMPL when the field holds anything but text.
+HRESULT loadPrivateProperties(CevFDT_ParameterHandlerCore& handler, ULONG parameterId, IXMLDOMDocument2** doc,
+                              IXMLDOMNode** root) {
+  com::Variant field;
+  HRESULT hr = handler.GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
   if (FAILED(hr)) return hr;
+  if (field.type() != VT_BSTR && field.type() != VT_EMPTY) return E_NOTIMPL;
+  const wchar_t* text =
+      (field.type() == VT_BSTR && ::SysStringLen(V_BSTR(field.get()))) ? V_BSTR(field.get()) : kEmptyPrivateProperties;
+  VARIANT_BOOL parsed = VARIANT_FALSE;
+  com::ComPtr<IXMLDOMDocument2> loaded;
+  hr = XmlHandlerCore::LoadOutsideDocument(text, loaded.put(), &parsed);
+  if (FAILED(hr)) return hr;
+  if (!parsed) return E_FAIL;
   hr = loaded->selectSingleNode(com::Bstr(L"PrivateProperties").get(), root);
   if (hr != S_OK || !*root) return E_FAIL;
   *doc = loaded.detach();
@@ -108,11 +116,10 @@ HRESULT CevFDT_ParameterHandlerCore::LoadParameterValues(const wchar_t* document
   if (!document) return E_POINTER;
   return com::guard([&]() -> HRESULT {
     com::ComPtr<IXMLDOMDocument2> doc;
-    VARIANT_BOOL created = VARIANT_FALSE;
-    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &created);
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    HRESULT hr = XmlHandlerCore::LoadOutsideDocument(document, doc.put(), &parsed);
     if (FAILED(hr)) return hr;
-    com::ComPtr<IXMLDOMElement> root;
-    if (FAILED(doc->get_documentElement(root.put())) || !root) return E_FAIL;
+    if (!parsed) return E_FAIL;
 
     ULONG count = 0;
     hr = GetParameterCount(&count);
@@ -172,14 +179,9 @@ HRESULT CevFDT_ParameterHandlerCore::GetPrivateProperty(ULONG parameterId, const
   ::VariantInit(value);
   if (!name) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
-    com::Variant field;
-    HRESULT hr =
-        GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
-    if (FAILED(hr)) return hr;
-    if (field.type() != VT_BSTR && field.type() != VT_EMPTY) return E_NOTIMPL;
     com::ComPtr<IXMLDOMDocument2> doc;
     com::ComPtr<IXMLDOMNode> root, property;
-    hr = loadPrivateProperties(field.value(), doc.put(), root.put());
+    HRESULT hr = loadPrivateProperties(*this, parameterId, doc.put(), root.put());
     if (FAILED(hr)) return hr;
     if (findProperty(root.get(), name, property.put()) != S_OK) return E_INVALIDARG;
 
@@ -206,14 +208,9 @@ HRESULT CevFDT_ParameterHandlerCore::SetPrivateProperty(ULONG parameterId, const
                                                         const VARIANT& value) {
   if (!name) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
-    com::Variant field;
-    HRESULT hr =
-        GetParameterInfo(com::ui4(parameterId).value(), com::ui4(kParExtra5).value(), field.get());
-    if (FAILED(hr)) return hr;
-    if (field.type() != VT_BSTR && field.type() != VT_EMPTY) return E_NOTIMPL;
     com::ComPtr<IXMLDOMDocument2> doc;
     com::ComPtr<IXMLDOMNode> root, property;
-    hr = loadPrivateProperties(field.value(), doc.put(), root.put());
+    HRESULT hr = loadPrivateProperties(*this, parameterId, doc.put(), root.put());
     if (FAILED(hr)) return hr;
 
     com::Bstr text;

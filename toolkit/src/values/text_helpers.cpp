@@ -312,3 +312,23 @@ bool ToThreadCodePage(const wchar_t* text, size_t length, std::string* bytes) {
   *bytes = std::move(out);
   return true;
 }
+
+std::wstring WideFromAnsi(const char* text, UINT codePage) {
+  if (!text || !*text) return std::wstring();
+  const int size = ::MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring out(static_cast<size_t>(size), L'\0');
+  if (::MultiByteToWideChar(codePage, 0, text, -1, &out[0], size) != size) return std::wstring();
+  out.resize(static_cast<size_t>(size - 1));
+  return out;
+}
+
+std::string AnsiFromWide(const wchar_t* text, UINT codePage) {
+  if (!text || !*text) return std::string();
+  const int size = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  if (::WideCharToMultiByte(codePage, 0, text, -1, &out[0], size, nullptr, nullptr) != size) return std::string();
+  out.resize(static_cast<size_t>(size - 1));
+  return out;
+}

@@ -7,16 +7,16 @@
 #include "com/ComError.h"
 #include "com/ComPtr.h"
 #include "com/Guard.h"
+#include "com/Marshalled.h"
 #include "com/Variant.h"
-#include "com/ThreadHandover.h"
 #include "toolkit/values/frame_events.h"
 
 namespace {
 
 // Allocated by StartWorkerThread, freed by the worker's thread.
 struct WorkerStart {
-  IStream* frameStream = nullptr;
-  IStream* dtmStream = nullptr;
+  com::MarshalledInterface frame;
+  com::MarshalledInterface dtm;
   com::GlobalInterface events;      // the frame's event sink, when it has one
   CWorker* worker = nullptr;
   HMODULE module = nullptr;  // the thread's reference on the module of this code
@@ -29,10 +29,8 @@ void RunWorker(WorkerStart* start) {
     com::ComPtr<IFrameContainer> frame;
     com::ComPtr<IevFdtBaseDTM> dtm;
     if (SUCCEEDED(init)) {
-      ::CoGetInterfaceAndReleaseStream(start->frameStream, IID_IFrameContainer, frame.putVoid());
-      ::CoGetInterfaceAndReleaseStream(start->dtmStream, IID_IevFdtBaseDTM, dtm.putVoid());
-      start->frameStream = nullptr;
-      start->dtmStream = nullptr;
+      start->frame.unmarshal(frame);
+      start->dtm.unmarshal(dtm);
       com::ComPtr<IDispatch> events;
       if (start->events.cookie()) start->events.take(events.putVoid());
       start->worker->SetFrameEventSink(events.get());
@@ -72,11 +70,9 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
 
   auto* start = new (std::nothrow) WorkerStart;
   if (!start) return E_FAIL;
-  if (FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IFrameContainer, frame.get(), &start->frameStream)) ||
-      FAILED(::CoMarshalInterThreadInterfaceInStream(IID_IevFdtBaseDTM, dtm.get(), &start->dtmStream))) {
-    com::releaseMarshalStream(start->frameStream);
-    com::releaseMarshalStream(start->dtmStream);
-    delete start;
+  if (FAILED(start->frame.marshal(IID_IFrameContainer, frame.get())) ||
+      FAILED(start->dtm.marshal(IID_IevFdtBaseDTM, dtm.get()))) {
+    delete start;  // gives back what was marshalled
     return E_FAIL;
   }
   // The event sink is queried here and handed over under its own dispatch
@@ -91,8 +87,6 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
     started = ::CreateThread(nullptr, 0, &WorkerThreadProc, start, 0, nullptr);
   if (!started) {
     if (start->module) ::FreeLibrary(start->module);
-    com::releaseMarshalStream(start->frameStream);
-    com::releaseMarshalStream(start->dtmStream);
     delete start;
     return E_FAIL;
   }

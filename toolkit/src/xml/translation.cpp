@@ -31,16 +31,6 @@ std::wstring Format(const wchar_t* format, ...) {
   return text.c_str();
 }
 
-std::string Ansi(const wchar_t* text) {
-  if (!text || !*text) return std::string();
-  int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
-}
-
 com::Variant I4(LONG value) { return com::Variant(value); }
 
 // The text of the node that xpath selects below node; false when none.
@@ -205,7 +195,7 @@ HRESULT DtmTranslation::LoadTranslation(const wchar_t* xml, VARIANT_BOOL* loaded
   com::Bstr parseError;
   HRESULT hr = document_.LoadTranslation(xml, loaded, parseError.put());
   if (hr == E_FAIL) {
-    std::string text = "Invalid translation file:\r\n" + Ansi(parseError.c_str());
+    std::string text = "Invalid translation file:\r\n" + AnsiFromWide(parseError.c_str());
     host_.ReportTranslationText(text.c_str());
   }
   return hr;
@@ -251,7 +241,7 @@ HRESULT DtmTranslation::LoadTranslationFile(VARIANT_BOOL* loaded) {
   if (FAILED(hr) || !ok) {
     com::Bstr parseError;
     XmlParseErrorText(doc.get(), parseError.put());
-    std::string text = "Invalid translation file:\r\n" + Ansi(parseError.c_str());
+    std::string text = "Invalid translation file:\r\n" + AnsiFromWide(parseError.c_str());
     host_.ReportTranslationText(text.c_str());
     return E_FAIL;
   }

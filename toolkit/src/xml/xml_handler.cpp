@@ -12,6 +12,7 @@
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/xml/xml_schema_lists.h"
+#include "toolkit/values/text_helpers.h"
 #include "win32/unique_handle.h"
 
 const wchar_t kSchemaPathsKey[] = L"Software\\VELTRA\\_ev FDT Toolkit\\XML\\SchemaPaths";
@@ -74,16 +75,6 @@ const int kMaxSchemaRounds = 16;
 // up on rather than walked.
 const ULONG kSchemaSearchFolders = 2000;
 const ULONGLONG kSchemaSearchMs = 2000;
-
-std::string Ansi(const wchar_t* text) {
-  if (!text || !*text) return std::string();
-  int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
-}
 
 bool IsNameChar(wchar_t c) {
   return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'_';
@@ -270,7 +261,7 @@ HRESULT XmlHandlerCore::InitializeSchemaCache(const wchar_t* folder) {
     HRESULT hr = AddSchema(*name, &added);
     if (hr != S_OK || !added) {
       Report("::InitializeSchemaCache\nProblems while loading schema \"%s\".\nIXMLDOMSchemaCollection->add() returns %08X.",
-             Ansi(*name).c_str(), static_cast<unsigned>(hr));
+             AnsiFromWide(*name).c_str(), static_cast<unsigned>(hr));
     }
   }
   return S_OK;
@@ -369,14 +360,7 @@ HRESULT XmlHandlerCore::LoadXMLDocumentOrUnchecked(const wchar_t* xml, IXMLDOMDo
   *doc = nullptr;
   *loaded = VARIANT_FALSE;
   if (!xml) return E_INVALIDARG;
-  com::ComPtr<IXMLDOMDocument2> parsed;
-  VARIANT_BOOL created = VARIANT_FALSE;
-  const HRESULT hr = LoadOutsideDocument(xml, parsed.put(), &created);
-  if (FAILED(hr)) return hr;
-  com::ComPtr<IXMLDOMElement> root;
-  if (parsed && SUCCEEDED(parsed->get_documentElement(root.put())) && root) *loaded = VARIANT_TRUE;
-  *doc = parsed.detach();
-  return hr;
+  return LoadOutsideDocument(xml, doc, loaded);
 }
 
 HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded) {
@@ -405,7 +389,7 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
 
   if (XmlDeclaresDocumentType(xml)) {
     if (reportParseErrors_) {
-      Report("::LoadXMLDocument (ParseError)\nA document type declaration is not accepted.\n%s", Ansi(xml).c_str());
+      Report("::LoadXMLDocument (ParseError)\nA document type declaration is not accepted.\n%s", AnsiFromWide(xml).c_str());
       return S_OK;
     }
     return S_FALSE;
@@ -449,23 +433,25 @@ HRESULT XmlHandlerCore::LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** d
   if (FAILED(pe)) return pe;
   message.append(L"\n");
   message.append(xml);
-  Report("::LoadXMLDocument (ParseError)\n%s", Ansi(message.c_str()).c_str());
+  Report("::LoadXMLDocument (ParseError)\n%s", AnsiFromWide(message.c_str()).c_str());
   return S_OK;
 }
 
-HRESULT XmlHandlerCore::LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* created) {
-  if (!doc || !created) return E_INVALIDARG;
-  com::ComPtr<IXMLDOMDocument2> parsed;
-  HRESULT hr = XmlCreateParserDocument(parsed.put());
+HRESULT XmlHandlerCore::LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* parsed) {
+  if (!doc || !parsed) return E_INVALIDARG;
+  *parsed = VARIANT_FALSE;
+  com::ComPtr<IXMLDOMDocument2> loaded;
+  HRESULT hr = XmlCreateParserDocument(loaded.put());
   if (FAILED(hr)) return hr;
-  ProhibitDocumentTypes(parsed.get());
+  ProhibitDocumentTypes(loaded.get());
   if (!XmlDeclaresDocumentType(xml)) {
     com::Bstr text(xml);
     VARIANT_BOOL ok = VARIANT_FALSE;
-    parsed->loadXML(text.get(), &ok);
+    loaded->loadXML(text.get(), &ok);
+    com::ComPtr<IXMLDOMElement> root;
+    if (SUCCEEDED(loaded->get_documentElement(root.put())) && root) *parsed = VARIANT_TRUE;
   }
-  *doc = parsed.detach();
-  *created = VARIANT_TRUE;
+  *doc = loaded.detach();
   return S_OK;
 }
 
@@ -505,14 +491,24 @@ HRESULT XmlHandlerCore::GetOptionalNodeText(BSTR* out, BYTE* found, IXMLDOMNode*
 // a schema collection, the platform's typed value of an attribute depends on
 // what the schema declares (Wine's answers VT_NULL), while the text is always
 // there.
+namespace {
+
+// The selected node's text as sign and magnitude of a whole number.
+HRESULT ReadWholeNumber(IXMLDOMNode* node, const wchar_t* xpath, bool* negative, ULONGLONG* magnitude) {
+  com::Bstr text;
+  HRESULT hr = XmlHandlerCore::GetNodeText(text.put(), node, xpath);
+  if (FAILED(hr)) return hr;
+  return ParseWholeNumber(text.c_str(), negative, magnitude) ? S_OK : DISP_E_TYPEMISMATCH;
+}
+
+}  // namespace
+
 HRESULT XmlHandlerCore::ReadNumericAttribute(ULONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
   if (!out) return E_POINTER;
-  com::Bstr text;
-  HRESULT hr = GetNodeText(text.put(), node, xpath);
-  if (FAILED(hr)) return hr;
   bool negative = false;
   ULONGLONG magnitude = 0;
-  if (!ParseWholeNumber(text.c_str(), &negative, &magnitude)) return DISP_E_TYPEMISMATCH;
+  HRESULT hr = ReadWholeNumber(node, xpath, &negative, &magnitude);
+  if (FAILED(hr)) return hr;
   if (negative && magnitude != 0) return DISP_E_OVERFLOW;
   *out = static_cast<ULONG>(magnitude);
   return S_OK;
@@ -520,12 +516,10 @@ HRESULT XmlHandlerCore::ReadNumericAttribute(ULONG* out, IXMLDOMNode* node, cons
 
 HRESULT XmlHandlerCore::ReadSignedNumericAttribute(LONG* out, IXMLDOMNode* node, const wchar_t* xpath) {
   if (!out) return E_POINTER;
-  com::Bstr text;
-  HRESULT hr = GetNodeText(text.put(), node, xpath);
-  if (FAILED(hr)) return hr;
   bool negative = false;
   ULONGLONG magnitude = 0;
-  if (!ParseWholeNumber(text.c_str(), &negative, &magnitude)) return DISP_E_TYPEMISMATCH;
+  HRESULT hr = ReadWholeNumber(node, xpath, &negative, &magnitude);
+  if (FAILED(hr)) return hr;
   if (magnitude > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return DISP_E_OVERFLOW;
   *out = negative ? static_cast<LONG>(-static_cast<LONGLONG>(magnitude)) : static_cast<LONG>(magnitude);
   return S_OK;

@@ -121,7 +121,7 @@ TEST_F(ControlBaseTest, PropertiesAreCheckedByTypeAndClosingIgnoresTheBaseOnes) 
   ASSERT_EQ(S_OK, fdt->PrepareToRelease(&released));
   EXPECT_EQ(VARIANT_TRUE, released);
   EXPECT_EQ(S_FALSE, SetProperty(control_key::kLanguage, com::Variant(LONG{1031}).value()));
-  EXPECT_EQ(S_OK, SetProperty(control_key::kUserLevel, UI4(1).value()));
+  EXPECT_EQ(S_OK, SetProperty(control_key::kUserLevel, com::ui4(1).value()));
   EXPECT_TRUE(control->EditLock()) << "the user level still counts while closing";
   com::Variant state;
   V_VT(state.get()) = VT_UI2;
@@ -395,15 +395,15 @@ TEST_F(ControlBaseTest, ControlInformationListsTheMapAndItsUpdateRecords) {
   com::ComPtr<IevFdtActiveXInfo> info;
   ASSERT_EQ(S_OK, controlObject.as(info));
   com::Variant answer;
-  ASSERT_EQ(S_OK, info->GetInfo(*UI4(1).get(), answer.put()));
+  ASSERT_EQ(S_OK, info->GetInfo(*com::ui4(1).get(), answer.put()));
   EXPECT_EQ(FunctionCall(), std::wstring(V_BSTR(answer.get())));
-  ASSERT_EQ(S_OK, info->GetInfo(*UI4(16).get(), answer.put()));
+  ASSERT_EQ(S_OK, info->GetInfo(*com::ui4(16).get(), answer.put()));
   ASSERT_EQ(VT_ARRAY | VT_UI4, answer.type());
   EXPECT_EQ(13u, com::SafeArray::countOf(V_ARRAY(answer.get())));
-  ASSERT_EQ(S_OK, info->GetInfo(*UI4(32).get(), answer.put()));
+  ASSERT_EQ(S_OK, info->GetInfo(*com::ui4(32).get(), answer.put()));
   ASSERT_EQ(VT_ARRAY | VT_VARIANT, answer.type());
   EXPECT_EQ(1u, com::SafeArray::countOf(V_ARRAY(answer.get()))) << "one row has update information";
-  EXPECT_EQ(S_FALSE, info->GetInfo(*UI4(2).get(), answer.put()));
+  EXPECT_EQ(S_FALSE, info->GetInfo(*com::ui4(2).get(), answer.put()));
   EXPECT_EQ(E_FAIL, info->GetInfo(*com::Variant(L"x").get(), answer.put()));
 }
 

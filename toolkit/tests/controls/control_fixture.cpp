@@ -84,13 +84,6 @@ std::wstring FunctionList(const wchar_t* applicationId, const wchar_t* name) {
          name + L"\">" + application + L"</Function></Functions></FDT>";
 }
 
-com::Variant UI4(ULONG value) {
-  com::Variant v;
-  V_VT(v.get()) = VT_UI4;
-  V_UI4(v.get()) = value;
-  return v;
-}
-
 bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -121,7 +114,7 @@ void ControlBaseTest::SetUp() {
   dtmObject = control_dtm::createControlDtm(&dtm);
   ASSERT_TRUE(dtm);
   dtm->setFunctions(FunctionList(L"fdtConfiguration"));
-  dtm->addOpeningProperty(control_key::kUserLevel, UI4(4));
+  dtm->addOpeningProperty(control_key::kUserLevel, com::ui4(4));
 
   auto add = [&](control_dtm::Parameter p) { dtm->addParameter(std::move(p)); };
   control_dtm::Parameter number = Number(kNumber, VT_UI1, 7);
@@ -220,7 +213,7 @@ VARIANT_BOOL ControlBaseTest::Init(const std::wstring& call) {
 HRESULT ControlBaseTest::SetProperty(ULONG key, const VARIANT& value) {
   com::ComPtr<IevFdtActiveX4> x4;
   EXPECT_EQ(S_OK, controlObject.as(x4));
-  return x4->SetProperty(*UI4(key).get(), value);
+  return x4->SetProperty(*com::ui4(key).get(), value);
 }
 
 std::wstring ControlBaseTest::Calls(UINT item) { return RecordedCalls(host.item(item)); }

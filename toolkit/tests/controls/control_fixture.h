@@ -89,7 +89,6 @@ class ControlBaseTest : public ::testing::Test {
   control_host::HostedControl host;
 };
 
-com::Variant UI4(ULONG value);
 bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line);
 
 }  // namespace controltest

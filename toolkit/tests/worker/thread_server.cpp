@@ -24,8 +24,6 @@ const com::ClassEntry kClasses[] = {
 }  // namespace
 
 BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, void* reserved) {
-  if (reason == DLL_PROCESS_ATTACH) com::module().init(dll, kClasses, std::size(kClasses), true);
-  if (reason == DLL_PROCESS_DETACH && !reserved) com::module().term();
-  return TRUE;
+  return com::module().dllMain(dll, reason, reserved, kClasses, std::size(kClasses), true);
 }
 

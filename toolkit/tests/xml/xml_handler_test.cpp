@@ -309,15 +309,21 @@ TEST_F(SchemaCache, DocumentTypeDeclarationsAreRefusedUnparsed) {
   EXPECT_EQ(0u, owner.reports[0].find("::LoadXMLDocument (ParseError)\nA document type declaration is not accepted."))
       << owner.reports[0].substr(0, 200);
 
-  // Without a handler: a document all the same, without a root element.
-  VARIANT_BOOL created = VARIANT_FALSE;
-  ASSERT_EQ(S_OK, XmlHandlerCore::LoadOutsideDocument(bomb.c_str(), doc.put(), &created));
-  EXPECT_EQ(VARIANT_TRUE, created);
+  // Without a handler: a document all the same, without a root element,
+  // and not counted as parsed; nor is a malformed text.
+  VARIANT_BOOL parsed = VARIANT_TRUE;
+  ASSERT_EQ(S_OK, XmlHandlerCore::LoadOutsideDocument(bomb.c_str(), doc.put(), &parsed));
+  EXPECT_EQ(VARIANT_FALSE, parsed);
   ASSERT_TRUE(doc);
   com::ComPtr<IXMLDOMElement> root;
   EXPECT_TRUE(FAILED(doc->get_documentElement(root.put())) || !root);
+  parsed = VARIANT_TRUE;
+  ASSERT_EQ(S_OK, XmlHandlerCore::LoadOutsideDocument(L"<a><b></a>", doc.put(), &parsed));
+  EXPECT_EQ(VARIANT_FALSE, parsed);
+  ASSERT_TRUE(doc);
   // A plain document loads as before.
-  ASSERT_EQ(S_OK, XmlHandlerCore::LoadOutsideDocument(L"<!-- c --><a b=\"1\"/>", doc.put(), &created));
+  ASSERT_EQ(S_OK, XmlHandlerCore::LoadOutsideDocument(L"<!-- c --><a b=\"1\"/>", doc.put(), &parsed));
+  EXPECT_EQ(VARIANT_TRUE, parsed);
   ASSERT_EQ(S_OK, doc->get_documentElement(root.put()));
   EXPECT_TRUE(root);
 }

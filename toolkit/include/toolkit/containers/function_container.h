@@ -44,17 +44,6 @@
 #include "toolkit.h"
 #include "toolkit/dtm/base_dtm.h"
 
-// Properties every opened control receives, in this order.
-namespace control_property {
-constexpr ULONG kSchemaPath = 9992;     // the frame's; only without IevFdtActiveXInfo
-constexpr ULONG kDeviceType = 9996;
-constexpr ULONG kUserRole = 9988;
-constexpr ULONG kTranslationPath = 9995;
-constexpr ULONG kLanguage = 9984;
-constexpr ULONG kSharedUi = 9998;
-constexpr ULONG kDataSetEditable = 9993;
-}  // namespace control_property
-
 // OpenActiveX flag: the record serves bookkeeping only.
 constexpr LONG kControlBookkeepingOnly = 0x1;
 
@@ -126,6 +115,9 @@ class FunctionContainerCore : public com::DispatchImpl<IevFdtActiveXContainer>,
     bool counted = false;  // took a data-set lock
   };
   Record* Find(const wchar_t* key);
+  // What every opened control receives, in this order: the schema path
+  // (only without IevFdtActiveXInfo), device type, user role, translation
+  // path, language and shared-UI flag (dtm_property).
   HRESULT SendOpeningProperties(IevFdtActiveX4* control, bool hasInfo);
   HRESULT StartFunction(Record& record);
   template <class Call>

@@ -195,7 +195,11 @@ class DtmControl : public com::ActiveXControl,
   // changed: a control re-enables its own items.
   virtual void OnEditStateChanged() {}
 
-  // ---- Lifecycle (5.101) ---------------------------------------------------
+  // The id of a property key (SetProperty) as a number; a text of digits
+  // converts. E_FAIL for a key that is no number.
+  static HRESULT PropertyId(const VARIANT& key, ULONG* id);
+
+  // ---- Lifecycle -----------------------------------------------------------
   // Stores the mode flags and sends footer commands 6 and 3.
   void SetMode(ULONG mode);
   ULONG Mode() const { return mode_; }
@@ -203,6 +207,11 @@ class DtmControl : public com::ActiveXControl,
   bool OnlineMode() const { return (mode_ & kModeOnline) != 0; }
   // Posts kCloseRequestMessage to the control's window.
   void PostCloseRequest();
+  // The buttons of a dialog that applies its changes, for a control's
+  // OnControlMessage: Apply (item 6010) applies them, OK applies them and
+  // asks to be closed once they hold, Cancel (6028) asks to be closed. True
+  // when item is one of the three.
+  bool OnApplyButton(UINT item, const std::function<HRESULT()>& apply);
   // The DTM's IevFdtDtmEvents::OnDtmEvent; S_FALSE without it.
   HRESULT RaiseDtmEvent(LONG code, const VARIANT& value);
   // DTM event 52 around a control's writes: VT_I2 -1 before, 0 after.
@@ -272,8 +281,10 @@ class DtmControl : public com::ActiveXControl,
   // IDNO 7, IDCANCEL 2), 0 without the container.
   long ShowUserMessage(const wchar_t* text, const wchar_t* caption, ULONG style);
   // "Apply changes?" (toolkit messages 4002 and 4001) with Yes, No and
-  // Cancel and the question icon; the button chosen, as ShowUserMessage.
-  long AskToApplyChanges();
+  // Cancel and the question icon, about changes the control has not applied
+  // when it is to go: Yes applies them through apply. False when the user
+  // cancels or the changes fail (the control stays), true when it may go.
+  bool AskToApplyChanges(const std::function<HRESULT()>& apply);
   // Opens the help file of the control (button 6063).
   HRESULT ShowHelp();
   // printf-style diagnostics to OutputTrace: at most 4096 characters
@@ -459,6 +470,16 @@ class DtmControl : public com::ActiveXControl,
       com::entry<Class, IevFDTParamGroupDisplayEvent>(), com::entry<Class, IevFdtActiveXInfo>(), \
       com::entry<Class, IDtmActiveXControl>(), com::entry<Class, IevFdtTranslationEvent>(),     \
       com::entryQuery(__uuidof(IevFdtTranslation), &DtmControl::QueryDtmTranslation<Class>)
+
+// The whole interface map of a control on the base whose own dual interface
+// is Interface, which also answers IDispatch.
+template <class Class, class Interface>
+const com::InterfaceEntry* DtmControlInterfaceMap() {
+  static const com::InterfaceEntry map[] = {com::entry<Class, Interface>(),
+                                            com::entry<Class, IDispatch, Interface>(),
+                                            EV_DTM_CONTROL_ENTRIES(Class), com::endOfMap()};
+  return map;
+}
 
 // The text of a floating-point item: "," as decimal point, a leading
 // exponent without digits ("e5") read as 1e5, "1.#INF" and "-1.#INF" as

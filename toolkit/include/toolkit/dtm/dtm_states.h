@@ -61,11 +61,16 @@ constexpr ULONG kOnline = 31;
 constexpr ULONG kPreparedToDelete = 32;
 }  // namespace dtm_state_notice
 
-// Properties the base DTM broadcasts to its channels and controls.
+// Properties the base DTM broadcasts to its channels and controls, and that
+// the function container sends every control it opens.
 namespace dtm_property {
 constexpr ULONG kLanguage = 9984;
 constexpr ULONG kUserRole = 9988;
 constexpr ULONG kChildrenChanged = 9991;
+constexpr ULONG kSchemaPath = 9992;  // the frame's; to a control only without IevFdtActiveXInfo
+constexpr ULONG kDataSetEditable = 9993;
+constexpr ULONG kTranslationPath = 9995;
+constexpr ULONG kDeviceType = 9996;
 constexpr ULONG kSharedUi = 9998;
 constexpr ULONG kFdt121Frame = 10006;
 }  // namespace dtm_property

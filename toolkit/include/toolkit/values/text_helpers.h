@@ -68,5 +68,12 @@ char* VariantToStringN(const VARIANT* value, char* buffer, size_t maximum);
 // would be lost without a word.
 bool ToThreadCodePage(const wchar_t* text, size_t length, std::string* bytes);
 
+// 8-bit text in a code page (the ANSI one unless given) as wide text, and
+// back: the 8-bit names and formats of the DTM's tables, and what ANSI
+// windows, traces and HTML Help take. Empty for a null text or one that
+// does not convert.
+std::wstring WideFromAnsi(const char* text, UINT codePage = CP_ACP);
+std::string AnsiFromWide(const wchar_t* text, UINT codePage = CP_ACP);
+
 // E_POINTER for a null pointer, else S_OK.
 inline HRESULT CheckPointer(const void* p) { return p ? S_OK : E_POINTER; }

@@ -86,13 +86,14 @@ class XmlHandlerCore {
   // S_OK and *loaded false after reporting the parse error.
   HRESULT LoadXMLDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded);
   // LoadXMLDocument once the handler has its schemas; before the frame named
-  // a schema folder the text is only parsed (LoadOutsideDocument), and
-  // *loaded tells whether it has a root element.
+  // a schema folder the text is only parsed (LoadOutsideDocument).
   HRESULT LoadXMLDocumentOrUnchecked(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* loaded);
   // Parses without validation (XmlCreateParserDocument) for code that holds
-  // no handler. S_OK with *created true and the document, which has no root
-  // element when the text is malformed or was refused; the caller checks it.
-  static HRESULT LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* created);
+  // no handler. S_OK and the document in every case where one could be made;
+  // *parsed is true only when the text parsed into a document with a root
+  // element. A malformed or refused text leaves *parsed false and the
+  // document without a root element.
+  static HRESULT LoadOutsideDocument(const wchar_t* xml, IXMLDOMDocument2** doc, VARIANT_BOOL* parsed);
   // "Error 0x%08x\nLine %ld, Column %ld\n\n" + reason, replacing *text.
   HRESULT GetParseError(IXMLDOMDocument2* doc, BSTR* text);
 

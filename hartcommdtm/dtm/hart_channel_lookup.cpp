@@ -1,4 +1,4 @@
-#include "controls/hart_channel_lookup.h"
+#include "dtm/hart_channel_lookup.h"
 
 #include "com/Variant.h"
 #include "fdt.h"
