@@ -3,9 +3,9 @@
 #   add_wine_gtest_on_display(<name> <arguments of add_wine_gtest>)
 #
 # Like add_wine_gtest, but the program runs through
-# wine-display-run.sh, which starts one Xvfb per test root and sets DISPLAY
-# before the program's prefix boots. The display ends with the "wine" test
-# fixture.
+# wine-display-run.sh, which starts one Xvfb per test prefix (so per
+# program) and sets DISPLAY before the program's prefix boots. The displays
+# end with the "wine" test fixture.
 include_guard(GLOBAL)
 
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-display-run.sh.in ${CMAKE_BINARY_DIR}/wine-display-run.sh

@@ -1,20 +1,22 @@
 #!/bin/bash
-# One virtual X display (Xvfb) per test root, for tests that open windows.
-#   wine-display.sh start ROOT   start it unless it runs; print its DISPLAY
-#   wine-display.sh stop ROOT    end it
+# One virtual X display (Xvfb) per test prefix, for tests that open windows.
+#   wine-display.sh start ROOT NAME   start prefix NAME's display unless it
+#                                     runs; print its DISPLAY
+#   wine-display.sh stop ROOT         end every display under ROOT
 # Wine's desktop process connects to the display when a prefix boots, so the
 # display must be up (and DISPLAY set) before a prefix's wineserver starts.
+#
+# A display of its own for each prefix: programs of different prefixes run
+# side by side, and on a shared display a window shown by one takes the
+# input focus from the windows of another (there is no window manager), so
+# that a case that checks where the focus is would see none now and then.
 set -u
 cmd=$1 root=$2
-mkdir -p "$root"
-pidfile=$root/xvfb.pid
-numfile=$root/xvfb.display
-exec 9>"$root/.display-lock"
-flock 9
-running() { [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null && [ -s "$numfile" ]; }
-case $cmd in
-start)
-  if ! running; then
+
+# Runs under the display's lock.
+start() {
+  local pidfile=$1/xvfb.pid numfile=$1/xvfb.display
+  if ! { [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null && [ -s "$numfile" ]; }; then
     rm -f "$numfile"
     # -displayfd picks a free display number and writes it once the server
     # accepts connections.
@@ -22,15 +24,32 @@ start)
       </dev/null >/dev/null 2>&1 9>&- &
     echo $! >"$pidfile"
     for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
-    running || { echo "Xvfb did not start" >&2; exit 1; }
+    { kill -0 "$(cat "$pidfile")" 2>/dev/null && [ -s "$numfile" ]; } || { echo "Xvfb did not start" >&2; return 1; }
   fi
   echo ":$(tr -d '[:space:]' <"$numfile")"
+}
+stop() {
+  [ -s "$1/xvfb.pid" ] && kill "$(cat "$1/xvfb.pid")" 2>/dev/null
+  rm -f "$1/xvfb.pid" "$1/xvfb.display"
+}
+
+case $cmd in
+start)
+  dir=$root/displays/$3
+  mkdir -p "$dir"
+  exec 9>"$dir/.display-lock"
+  flock 9
+  start "$dir" || exit 1
   ;;
 stop)
-  if [ -s "$pidfile" ]; then
-    kill "$(cat "$pidfile")" 2>/dev/null
-  fi
-  rm -f "$pidfile" "$numfile"
+  for dir in "$root"/displays/*/; do
+    [ -d "$dir" ] || continue
+    (
+      exec 9>"$dir/.display-lock"
+      flock 9
+      stop "${dir%/}"
+    )
+  done
   ;;
 esac
 exit 0

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Throw-away Wine prefixes for the test run.
 #   wine-prefixes.sh ensure ROOT NAME   make ROOT/prefixes/NAME and boot it
+#   wine-prefixes.sh reboot ROOT NAME   end NAME's wineserver and boot it
+#                                       again, keeping its files
 #   wine-prefixes.sh stop ROOT          end every wineserver under ROOT
 #   wine-prefixes.sh reset ROOT         stop, throw every prefix away, and
 #                                       make the template if there is none
@@ -61,6 +63,13 @@ make_template() {
   echo "$template_version" >"$root/template/.ready"
 }
 
+# Starts the prefix's wineserver and boots the prefix.
+boot() {
+  WINEPREFIX=$1 setsid wineserver -p </dev/null >/dev/null 2>&1 9>&-
+  WINEPREFIX=$1 setsid "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&-
+  touch "$1/.booted"
+}
+
 stop_all() {
   for p in "$root"/prefixes/*/; do
     [ -f "$p/.booted" ] || continue
@@ -79,10 +88,18 @@ ensure)
   if [ ! -f "$prefix/.booted" ]; then
     rm -rf "$prefix"
     copy_template "$root/template" "$prefix"
-    WINEPREFIX=$prefix setsid wineserver -p </dev/null >/dev/null 2>&1 9>&-
-    WINEPREFIX=$prefix setsid "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&-
-    touch "$prefix/.booted"
+    boot "$prefix"
   fi
+  ;;
+reboot)
+  # Settings that Wine reads only as a prefix boots (its desktop's) take
+  # effect. The registry is saved as the server ends.
+  prefix=$root/prefixes/$3
+  lock
+  [ -f "$prefix/.booted" ] || exit 1
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null
+  WINEPREFIX=$prefix wineserver -w 2>/dev/null
+  boot "$prefix"
   ;;
 stop)
   lock

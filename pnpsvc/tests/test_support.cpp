@@ -141,4 +141,29 @@ std::vector<std::string> Recorder::TraceLines() {
   return g_trace;
 }
 
+PulseWatch::PulseWatch(HANDLE event)
+    : event_(event), waiting_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+  if (!waiting_) return;
+  thread_.reset(CreateThread(nullptr, 0, &PulseWatch::Watch, this, 0, nullptr));
+  // Either the thread waits, or its wait failed and it has ended.
+  const HANDLE started[2] = {waiting_.get(), thread_.get()};
+  if (thread_) WaitForMultipleObjects(2, started, FALSE, INFINITE);
+}
+
+PulseWatch::~PulseWatch() { Seen(); }
+
+DWORD WINAPI PulseWatch::Watch(void* self) {
+  auto* watch = static_cast<PulseWatch*>(self);
+  watch->result_ = SignalObjectAndWait(watch->waiting_.get(), watch->event_, 10000, FALSE);
+  return 0;
+}
+
+bool PulseWatch::Seen() {
+  if (thread_) {
+    WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+  }
+  return result_ == WAIT_OBJECT_0;
+}
+
 }  // namespace pnpsvc_test

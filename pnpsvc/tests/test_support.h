@@ -1,5 +1,6 @@
 // Helpers shared by the service's tests: the configuration registry as the
-// service and its readers see it, and recorders for trace and event log.
+// service and its readers see it, recorders for trace and event log, and a
+// watcher of the plug-and-play event's pulses.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "win32/unique_handle.h"
 
 namespace pnpsvc_test {
 
@@ -32,6 +35,29 @@ struct Recorder {
   static void Clear();
   static std::vector<std::pair<std::string, std::string>> EventLog();
   static std::vector<std::string> TraceLines();
+};
+
+// Watches a manual-reset event for one pulse. A pulse releases only threads
+// that wait at that moment, so the watcher's thread must be known to wait
+// before anything pulses: it signals its start and enters its wait in one
+// call (SignalObjectAndWait; Wine's server queues the wait before it
+// signals, in one request), and the constructor returns after that signal.
+class PulseWatch {
+ public:
+  explicit PulseWatch(HANDLE event);
+  PulseWatch(const PulseWatch&) = delete;
+  PulseWatch& operator=(const PulseWatch&) = delete;
+  ~PulseWatch();
+  // Whether the event was pulsed (or set) since the watch began; ends the
+  // watch (waiting up to ten seconds for a pulse still to come).
+  bool Seen();
+
+ private:
+  static DWORD WINAPI Watch(void* self);
+  HANDLE event_;
+  win32::UniqueHandle waiting_;
+  win32::UniqueHandle thread_;
+  DWORD result_ = WAIT_FAILED;
 };
 
 }  // namespace pnpsvc_test

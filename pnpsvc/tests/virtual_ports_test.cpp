@@ -214,21 +214,9 @@ TEST_F(VirtualPortsTest, RenumerationRemovesAllAndRecreatesOnePerAttachedAdapter
 TEST_F(VirtualPortsTest, ArrivalAndRemovalKeepEnumKeyAndPulseTheEvent) {
   HANDLE pnpEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   auto pulsedDuring = [&](auto action) {
-    HANDLE waiting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    struct Ctx { HANDLE ev, ready; DWORD result; } ctx{pnpEvent, waiting, WAIT_TIMEOUT};
-    HANDLE t = CreateThread(nullptr, 0, [](void* p) -> DWORD {
-      auto* c = static_cast<Ctx*>(p);
-      SetEvent(c->ready);
-      c->result = WaitForSingleObject(c->ev, 5000);
-      return 0;
-    }, &ctx, 0, nullptr);
-    WaitForSingleObject(waiting, 5000);
-    Sleep(50);  // let the thread reach its wait: a pulse releases only waiting threads
+    PulseWatch pulse(pnpEvent);
     action();
-    WaitForSingleObject(t, 10000);
-    CloseHandle(t);
-    CloseHandle(waiting);
-    return ctx.result == WAIT_OBJECT_0;
+    return pulse.Seen();
   };
   pnpsvc::WinUsbApi noUsb;
   const std::string path = "\\\\?\\usb#vid_ffff&pid_0001#nothere#{e28de6ad-b0a7-461b-bbcd-0fa638c7c750}";
