@@ -3,6 +3,7 @@
 #include <olectl.h>
 
 #include "com/Module.h"
+#include "com/Variant.h"
 
 namespace com {
 
@@ -480,16 +481,14 @@ COLORREF ActiveXControl::AmbientBackColor() {
   ComPtr<IDispatch> ambient;
   if (clientSite_ && SUCCEEDED(clientSite_.as(ambient)) && ambient) {
     DISPPARAMS none = {};
-    VARIANT value;
-    ::VariantInit(&value);
+    Variant value;
     if (SUCCEEDED(ambient->Invoke(DISPID_AMBIENT_BACKCOLOR, IID_NULL, LOCALE_USER_DEFAULT,
-                                  DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr)) &&
-        SUCCEEDED(::VariantChangeType(&value, &value, 0, VT_I4))) {
+                                  DISPATCH_PROPERTYGET, &none, value.put(), nullptr, nullptr)) &&
+        SUCCEEDED(value.changeType(VT_I4))) {
       COLORREF colour = 0;
-      if (SUCCEEDED(::OleTranslateColor(static_cast<OLE_COLOR>(V_I4(&value)), nullptr, &colour)))
+      if (SUCCEEDED(::OleTranslateColor(static_cast<OLE_COLOR>(V_I4(value.get())), nullptr, &colour)))
         return colour;
     }
-    ::VariantClear(&value);
   }
   return ::GetSysColor(COLOR_BTNFACE);
 }

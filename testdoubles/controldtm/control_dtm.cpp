@@ -289,8 +289,7 @@ STDMETHODIMP ControlDtm::OpenActiveX(BSTR key, IUnknown* control, long flags) {
   record(L"OpenActiveX " + std::wstring(key ? key : L"") + L" " + std::to_wstring(flags));
   if (!control) return E_POINTER;
   controls_.emplace_back(key ? key : L"", com::ComPtr<IUnknown>(control));
-  com::ComPtr<IevFdtActiveX4> x4;
-  if (SUCCEEDED(control->QueryInterface(__uuidof(IevFdtActiveX4), x4.putVoid())) && x4) {
+  if (com::ComPtr<IevFdtActiveX4> x4 = com::query<IevFdtActiveX4>(control)) {
     x4->OnStateChanged(openingState_);
     for (const auto& property : openingProperties_)
       x4->SetProperty(*com::ui4(property.first).get(), property.second.value());
@@ -323,28 +322,24 @@ HRESULT ControlDtm::broadcast(ULONG key, const VARIANT& value) {
   return SetControlsProperty(*com::ui4(key).get(), value);
 }
 
+std::vector<com::ComPtr<IevFdtActiveX4>> ControlDtm::openControls4() const {
+  std::vector<com::ComPtr<IevFdtActiveX4>> controls;
+  for (const auto& entry : controls_)
+    if (com::ComPtr<IevFdtActiveX4> x4 = com::query<IevFdtActiveX4>(entry.second.get())) controls.push_back(x4);
+  return controls;
+}
+
 STDMETHODIMP ControlDtm::NotifyControlsState(unsigned long state) {
-  std::vector<com::ComPtr<IUnknown>> controls;
-  for (const auto& entry : controls_) controls.push_back(entry.second);
-  for (const auto& control : controls) {
-    com::ComPtr<IevFdtActiveX4> x4;
-    if (SUCCEEDED(control->QueryInterface(__uuidof(IevFdtActiveX4), x4.putVoid())) && x4)
-      x4->OnStateChanged(state);
-  }
+  for (const auto& x4 : openControls4()) x4->OnStateChanged(state);
   return S_OK;
 }
 
 STDMETHODIMP ControlDtm::SetControlsProperty(VARIANT key, VARIANT value) {
   record(L"SetControlsProperty " + VariantText(key) + L" " + VariantText(value));
-  std::vector<com::ComPtr<IUnknown>> controls;
-  for (const auto& entry : controls_) controls.push_back(entry.second);
   HRESULT result = S_OK;
-  for (const auto& control : controls) {
-    com::ComPtr<IevFdtActiveX4> x4;
-    if (SUCCEEDED(control->QueryInterface(__uuidof(IevFdtActiveX4), x4.putVoid())) && x4) {
-      HRESULT hr = x4->SetProperty(key, value);
-      if (FAILED(hr)) result = hr;
-    }
+  for (const auto& x4 : openControls4()) {
+    HRESULT hr = x4->SetProperty(key, value);
+    if (FAILED(hr)) result = hr;
   }
   return result;
 }

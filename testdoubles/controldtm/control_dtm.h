@@ -172,6 +172,9 @@ class ControlDtm : public com::ObjectRoot,
   template <class I, bool Offers::*Flag>
   static HRESULT QueryOffered(void* object, REFIID iid, void** out);
   void record(const std::wstring& line) { calls_.push_back(line); }
+  // The open controls that answer IevFdtActiveX4, taken before any is
+  // called (a call may open or close controls).
+  std::vector<com::ComPtr<IevFdtActiveX4>> openControls4() const;
 
   Offers offers_;
   std::map<ULONG, Parameter> parameters_;

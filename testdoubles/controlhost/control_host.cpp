@@ -12,11 +12,13 @@ namespace {
 using AxWinInit = BOOL(WINAPI*)();
 using AxCreateControl = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**);
 using AxAttachControl = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
+using AxGetControl = HRESULT(WINAPI*)(HWND, IUnknown**);
 
 struct Atl {
   AxWinInit init = nullptr;
   AxCreateControl create = nullptr;
   AxAttachControl attach = nullptr;
+  AxGetControl get = nullptr;
 };
 
 // The platform's control hosting (atl.dll from the system folder).
@@ -30,6 +32,7 @@ const Atl& AtlHosting() {
         reinterpret_cast<AxCreateControl>(reinterpret_cast<void*>(::GetProcAddress(module, "AtlAxCreateControl")));
     entries.attach =
         reinterpret_cast<AxAttachControl>(reinterpret_cast<void*>(::GetProcAddress(module, "AtlAxAttachControl")));
+    entries.get = reinterpret_cast<AxGetControl>(reinterpret_cast<void*>(::GetProcAddress(module, "AtlAxGetControl")));
     if (entries.init && !entries.init()) entries = Atl();
     return entries;
   }();
@@ -75,11 +78,8 @@ HRESULT HostedControl::create(const wchar_t* progId, const wchar_t* caption, int
   if (FAILED(hr)) return hr;
   hr = AtlHosting().create(progId, host_, nullptr, container_.put());
   if (FAILED(hr)) return hr;
-  using AxGetControl = HRESULT(WINAPI*)(HWND, IUnknown**);
-  HMODULE atl = ::GetModuleHandleW(L"atl.dll");
-  auto get = reinterpret_cast<AxGetControl>(reinterpret_cast<void*>(::GetProcAddress(atl, "AtlAxGetControl")));
-  if (!get) return E_NOTIMPL;
-  hr = get(host_, control_.put());
+  if (!AtlHosting().get) return E_NOTIMPL;
+  hr = AtlHosting().get(host_, control_.put());
   pump();
   return hr;
 }

@@ -28,13 +28,6 @@ HRESULT Offer(NoticeFrame* self, bool offered, void** out) {
   return S_OK;
 }
 
-HRESULT OfferSink(IDispatch* sink, bool offered, void** out) {
-  if (!offered || !sink) return E_NOINTERFACE;
-  sink->AddRef();
-  *out = sink;
-  return S_OK;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -76,20 +69,16 @@ HRESULT NoticeFrame::queryPart(void* object, REFIID iid, void** out) {
   if (iid == __uuidof(IFrameContainer)) return Offer<IFrameContainer>(self, offered.container, out);
   if (iid == __uuidof(IFrameTopology)) return Offer<IFrameTopology>(self, offered.topology, out);
   if (iid == __uuidof(IFrameDtmEvents)) {
-    self->countSinkQuery("IFrameDtmEvents");
-    return OfferSink(self->eventSink_.get(), offered.eventSink, out);
+    return self->offerSink("IFrameDtmEvents", self->eventSink_.get(), offered.eventSink, out);
   }
   if (iid == __uuidof(IFrameDtmEvents2)) {
-    self->countSinkQuery("IFrameDtmEvents2");
-    return OfferSink(self->stateSink_.get(), offered.stateSink, out);
+    return self->offerSink("IFrameDtmEvents2", self->stateSink_.get(), offered.stateSink, out);
   }
   if (iid == __uuidof(IFrameAuditTrailEvents)) {
-    self->countSinkQuery("IFrameAuditTrailEvents");
-    return OfferSink(self->auditSink_.get(), offered.auditTrail, out);
+    return self->offerSink("IFrameAuditTrailEvents", self->auditSink_.get(), offered.auditTrail, out);
   }
   if (iid == __uuidof(IDeviceDataAccessEvents)) {
-    self->countSinkQuery("IDeviceDataAccessEvents");
-    return OfferSink(self->dataAccessSink_.get(), offered.dataAccess, out);
+    return self->offerSink("IDeviceDataAccessEvents", self->dataAccessSink_.get(), offered.dataAccess, out);
   }
   if (iid == IID_IMarshal) return Offer<IMarshal>(self, agile && self->marshalerInner_, out);
   return E_NOINTERFACE;
@@ -236,9 +225,15 @@ void NoticeFrame::setAgile(bool on) {
   agile_ = on;
 }
 
-void NoticeFrame::countSinkQuery(const char* sink) {
-  win32::CsLock hold(noticeLock_);
-  ++sinkQueries_[sink];
+HRESULT NoticeFrame::offerSink(const char* name, IDispatch* sink, bool offered, void** out) {
+  {
+    win32::CsLock hold(noticeLock_);
+    ++sinkQueries_[name];
+  }
+  if (!offered || !sink) return E_NOINTERFACE;
+  sink->AddRef();
+  *out = sink;
+  return S_OK;
 }
 
 size_t NoticeFrame::sinkQueries(const char* sink) const {

@@ -132,7 +132,9 @@ class NoticeFrame : public FrameApplication,
   STDMETHODIMP DisconnectObject(DWORD reserved) override;
 
  protected:
-  void countSinkQuery(const char* sink);
+  // Counts the query of the sink called name (sinkQueries) and answers the
+  // sink when it is offered, else E_NOINTERFACE.
+  HRESULT offerSink(const char* name, IDispatch* sink, bool offered, void** out);
 
  private:
   static HRESULT queryPart(void* object, REFIID iid, void** out);

@@ -38,12 +38,7 @@ const com::InterfaceEntry* ScanEventsFrame::interfaceMap() {
 HRESULT ScanEventsFrame::queryScanPart(void* object, REFIID, void** out) {
   auto* self = static_cast<ScanEventsFrame*>(static_cast<NoticeFrame*>(object));
   *out = nullptr;
-  self->countSinkQuery("IFrameScanEvents");
-  if (!self->offerScanEvents_) return E_NOINTERFACE;
-  if (!self->scanSink_) return E_NOINTERFACE;
-  self->scanSink_->AddRef();
-  *out = static_cast<IDispatch*>(self->scanSink_.get());
-  return S_OK;
+  return self->offerSink("IFrameScanEvents", self->scanSink_.get(), self->offerScanEvents_, out);
 }
 
 HRESULT ScanEventsFrame::scanResult(const wchar_t* invokeId, const wchar_t* document) {

@@ -96,14 +96,6 @@ struct GdiObjectTraits {
   static void close(type h) { ::DeleteObject(h); }
 };
 
-// A window this code created and destroys.
-struct WindowTraits {
-  using type = HWND;
-  static type invalid() { return nullptr; }
-  static bool valid(type h) { return h != nullptr; }
-  static void close(type h) { ::DestroyWindow(h); }
-};
-
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
@@ -111,7 +103,6 @@ using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
-using UniqueWindow = UniqueResource<WindowTraits>;
 
 // A critical section that lives as long as its owner.
 class CriticalSection {
