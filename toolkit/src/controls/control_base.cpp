@@ -11,6 +11,8 @@
 #include "com/Guard.h"
 #include "com/Module.h"
 #include "com/SafeArray.h"
+#include "toolkit/dtm/dtm_states.h"
+#include "toolkit/values/fdt_texts.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
@@ -25,33 +27,8 @@ const wchar_t kOperationPhaseDocument[] =
     L"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\"\t\t"
     L"operationPhase=\"notSupported\"/>";
 
-struct NamedValue {
-  const wchar_t* text;
-  ULONG value;
-};
-
-// Application ids of the function list.
-const NamedValue kApplicationIds[] = {
-    {L"fdtAdjustSetValue", 1}, {L"fdtAssetManagement", 2}, {L"fdtAuditTrail", 3},
-    {L"fdtConfiguration", 4},  {L"fdtDiagnosis", 5},       {L"fdtForce", 6},
-    {L"fdtManagement", 7},     {L"fdtObserve", 8},         {L"fdtOfflineCompare", 9},
-    {L"fdtOfflineParameterize", 10}, {L"fdtOnlineCompare", 11}, {L"fdtOnlineParameterize", 12},
-};
+// The application id a function named "MainOperation" without one gets.
 constexpr ULONG kMainOperation = 13;
-
-// Operation phases of the function call.
-const NamedValue kOperationPhases[] = {
-    {L"notSupported", 0}, {L"engineering", 1}, {L"commissioning", 2}, {L"runtime", 4}, {L"service", 8},
-};
-
-bool LookUp(const NamedValue* table, size_t count, const wchar_t* text, ULONG* value) {
-  for (size_t i = 0; i < count; ++i)
-    if (text && std::wcscmp(table[i].text, text) == 0) {
-      *value = table[i].value;
-      return true;
-    }
-  return false;
-}
 
 // The mode an application id gives; 0 leaves the mode as it is.
 ULONG ModeOfApplication(ULONG applicationId) {
@@ -173,7 +150,7 @@ STDMETHODIMP DtmControl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
     if (SUCCEEDED(XmlHandlerCore::GetOptionalNodeText(phase.put(), &found, call.get(),
                                                       L"*/FDTFunctionCall/@ops:operationPhase")) &&
         found)
-      LookUp(kOperationPhases, std::size(kOperationPhases), phase.c_str(), &operationPhase_);
+      ParseOperationPhase(phase.c_str(), &operationPhase_);
 
     if (applicationId_ == 0 && functionName_.c_str() == std::wstring(L"MainOperation"))
       applicationId_ = kMainOperation;
@@ -210,10 +187,11 @@ HRESULT DtmControl::ReadFunctionInformation() {
   if (function) {
     com::Bstr text;
     BYTE found = 0;
+    LONG applicationId = 0;
     if (SUCCEEDED(XmlHandlerCore::GetOptionalNodeText(text.put(), &found, function.get(),
                                                       L"appId:ApplicationId/@applicationId")) &&
-        found)
-      LookUp(kApplicationIds, std::size(kApplicationIds), text.c_str(), &applicationId_);
+        found && SUCCEEDED(ApplicationIdFromText(text.c_str(), &applicationId)))
+      applicationId_ = static_cast<ULONG>(applicationId);
   }
   com::ComPtr<IXMLDOMNode> named;
   const std::wstring any = L"//*[@functionId=" + id + L"]";

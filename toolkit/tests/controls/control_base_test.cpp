@@ -84,6 +84,7 @@ TEST_F(ControlBaseTest, ApplicationIdSetsTheModeAndOnlineStatesSwitchEditing) {
   dtm->setFunctions(FunctionList(L"fdtOnlineParameterize"));
   Open();
   EXPECT_EQ(ULONG{kModeOnline}, control->Mode());
+  EXPECT_EQ(1u, control->OperationPhase()) << "\"engineering\" in the function call";
   EXPECT_FALSE(control->EditEnabled()) << "online function while the DTM is offline";
   EXPECT_TRUE(host.readOnly(kItemNumber));
   dtm->notifyState(12);

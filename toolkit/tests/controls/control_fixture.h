@@ -53,6 +53,7 @@ class TestControl : public com::ObjectRoot, public DtmControl {
   using DtmControl::FindRowById;
   using DtmControl::GetToolkitMessage;
   using DtmControl::Mode;
+  using DtmControl::OperationPhase;
   using DtmControl::PostCloseRequest;
   using DtmControl::ReadOnly;
   using DtmControl::Rows;
