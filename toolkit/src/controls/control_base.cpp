@@ -4,6 +4,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -287,16 +288,10 @@ void DtmControl::SendStateToFooter() {
                        : state == kDtmStateOnline        ? 2
                        : state == kDtmStateGoingOffline  ? 3
                                                          : 4);
-  com::Variant what = com::ui4(32), list;
-  ULONG records = 0;
-  if (SUCCEEDED(static_cast<IevFdtActiveXInfo*>(this)->GetInfo(*what.get(), list.get())) &&
-      list.type() == (VT_ARRAY | VT_VARIANT) && V_ARRAY(list.get())) {
-    LONG lower = 0, upper = -1;
-    ::SafeArrayGetLBound(V_ARRAY(list.get()), 1, &lower);
-    ::SafeArrayGetUBound(V_ARRAY(list.get()), 1, &upper);
-    records = upper >= lower ? static_cast<ULONG>(upper - lower + 1) : 0;
-  }
-  SendFooterCommand(2, state == kDtmStateOnline && records > 0 ? 1 : 2);
+  // The rows GetInfo(32) reports as update records.
+  const bool records = std::any_of(rows_.begin(), rows_.end(),
+                                   [](const CActXParInfo& row) { return row.updateInfo != 0; });
+  SendFooterCommand(2, state == kDtmStateOnline && records ? 1 : 2);
 }
 
 STDMETHODIMP DtmControl::OutputTrace(BSTR) { return E_NOTIMPL; }
