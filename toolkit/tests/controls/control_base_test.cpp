@@ -176,6 +176,23 @@ TEST_F(ControlBaseTest, ValuesShowByTypeAndValueList) {
   EXPECT_GT(::SendMessageW(options, LB_GETSEL, 2, 0), 0);
 }
 
+TEST_F(ControlBaseTest, UnitIsATextOrAnotherParametersValueThroughItsValueList) {
+  dtm->parameter(kNumber)->unit = com::Variant(L"mA");
+  dtm->parameter(kReal)->unit = com::ui4(kMode);          // value 2: "Medium"
+  dtm->parameter(kDouble)->unit = com::ui4(kOutOfRange);  // value 9: not in its list
+  Open();
+  auto unit = [&](ULONG id) {
+    com::Bstr text;
+    EXPECT_EQ(S_OK, control->GetUnitText(control->FindRowById(static_cast<LONG>(id)), text.put())) << id;
+    return std::wstring(text.c_str());
+  };
+  EXPECT_EQ(L"mA", unit(kNumber));
+  EXPECT_EQ(L"Medium", unit(kReal));
+  EXPECT_EQ(L"", unit(kDouble));
+  com::Bstr none;
+  EXPECT_TRUE(FAILED(control->GetUnitText(control->FindRowById(kSwitch), none.put()))) << "no unit";
+}
+
 TEST_F(ControlBaseTest, EditsAreValidatedMarkedAndWrittenIntoTheDataSet) {
   Open();
   host.setText(kItemNumber, L"30");

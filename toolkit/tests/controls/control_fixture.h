@@ -52,6 +52,7 @@ class TestControl : public com::ObjectRoot, public DtmControl {
   using DtmControl::EditLock;
   using DtmControl::FindRowById;
   using DtmControl::GetToolkitMessage;
+  using DtmControl::GetUnitText;
   using DtmControl::Mode;
   using DtmControl::OperationPhase;
   using DtmControl::PostCloseRequest;
