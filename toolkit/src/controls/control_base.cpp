@@ -356,16 +356,15 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
       static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
       return S_OK;
     }
-    case control_key::kValueWritten: {
+    case control_key::kValueWritten:
+    case control_key::kFlagsChanged:
+    case control_key::kDeviceValue:
+    case control_key::kValueList: {
+      // About one parameter: nothing to do for one the control does not show.
       LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
+      if (FAILED(ParameterReference(value, &parameter))) return E_INVALIDARG;
       if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
-      com::Variant info;
-      ParameterInfo(parameter, 1, info.get());
-      const bool deviceSide = !OfflineMode() && !(mode_ & kModeBit1) && info.type() != VT_EMPTY;
-      if (!deviceSide) RefreshParameter(parameter);
-      return S_OK;
+      return OnParameterProperty(id, parameter);
     }
     case control_key::kSchemaPath: {
       if (V_VT(&value) != VT_BSTR) return E_INVALIDARG;
@@ -380,40 +379,13 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
       readOnly_ = V_BOOL(&value) == VARIANT_FALSE;
       SetEditMode(!readOnly_);
       return S_OK;
-    case control_key::kFlagsChanged: {
-      LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
-      if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
-      return ReadAccessFlagsInto(parameter);
-    }
     case control_key::kHelpTopic:
       if (V_VT(&value) != VT_BSTR) return S_FALSE;
       return helpTopic_.assign(V_BSTR(&value));
-    case control_key::kDeviceValue: {
-      LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
-      if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
-      if (OnlineMode() || (mode_ & kModeBit1)) return ReloadParameter(parameter);
-      return S_OK;
-    }
     case control_key::kHelpAvailable:
       if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
       EnableHelp(V_BOOL(&value) != VARIANT_FALSE);
       return S_OK;
-    case control_key::kValueList: {
-      LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
-      if (!parameterHandler_) return S_OK;
-      for (int row = 0; row < RowCount(); ++row) {
-        if (rows_[row].id != parameter) continue;
-        ReadValueKind(row);
-        FillEnumerationList(row);
-      }
-      return S_OK;
-    }
     case control_key::kReloadAll: {
       ULONG code = 0;
       if (FAILED(CFdtVariant::GetUI4(value, &code))) return E_INVALIDARG;
@@ -425,10 +397,37 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
   }
 }
 
-HRESULT DtmControl::ParameterReference(const VARIANT& value, LONG* id, VARIANT* data) {
+HRESULT DtmControl::OnParameterProperty(ULONG key, LONG parameter) {
+  switch (key) {
+    case control_key::kValueWritten: {
+      com::Variant info;
+      ParameterInfo(parameter, 1, info.get());
+      const bool deviceSide = !OfflineMode() && !(mode_ & kModeBit1) && info.type() != VT_EMPTY;
+      if (!deviceSide) RefreshParameter(parameter);
+      return S_OK;
+    }
+    case control_key::kFlagsChanged:
+      return ReadAccessFlagsInto(parameter);
+    case control_key::kDeviceValue:
+      if (OnlineMode() || (mode_ & kModeBit1)) return ReloadParameter(parameter);
+      return S_OK;
+    case control_key::kValueList:
+      for (int row = 0; row < RowCount(); ++row) {
+        if (rows_[row].id != parameter) continue;
+        ReadValueKind(row);
+        FillEnumerationList(row);
+      }
+      return S_OK;
+    default:
+      return S_FALSE;
+  }
+}
+
+HRESULT DtmControl::ParameterReference(const VARIANT& value, LONG* id) {
   com::Variant first;
   if (V_VT(&value) == (VT_ARRAY | VT_VARIANT)) {
-    HRESULT hr = GetVariantPair(value, first.get(), data);
+    com::Variant data;  // what the pair carries beside the id
+    HRESULT hr = GetVariantPair(value, first.get(), data.get());
     if (FAILED(hr)) return hr;
   } else {
     first = com::Variant(value);
