@@ -159,9 +159,7 @@ HRESULT DtmControl::ApplyTranslationElement(UINT id, const wchar_t* element) {
   };
   com::Bstr text;
   if (lookUp(L"/Text", &text)) {
-    wchar_t className[32] = {};
-    ::GetClassNameW(item, className, 32);
-    const bool bitmap = DialogItemKindOfClass(className) == kItemStatic &&
+    const bool bitmap = GetDialogItemKind(item) == kItemStatic &&
                         (::GetWindowLongPtrW(item, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
     if (bitmap) {
       // The text names a bitmap file to show.
