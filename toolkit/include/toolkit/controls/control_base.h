@@ -401,8 +401,8 @@ class DtmControl : public com::ActiveXControl,
   HRESULT BroadcastEditPermission();
   HRESULT HandleBaseProperty(ULONG key, const VARIANT& value);
   HRESULT AttachParameterControls();
-  HRESULT TranslateItems();
-  HRESULT ApplyTranslationElement(UINT item, const wchar_t* element);
+  HRESULT TranslateItems(IevFdtTranslation* translation);
+  HRESULT ApplyTranslationElement(IevFdtTranslation* translation, UINT item, const wchar_t* element);
   HRESULT TranslateParameterTips();
   void RemoveAllToolTips();
   // The properties about one shown parameter (value written, access flags,
