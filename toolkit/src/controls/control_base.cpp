@@ -452,9 +452,7 @@ STDMETHODIMP DtmControl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
     hr = AttachParameterControls();
     if (FAILED(hr)) return hr;
     SetMode(mode_);
-    loading_ = true;
     hr = ReadAllParameters();
-    loading_ = false;
     if (FAILED(hr)) return hr;
     SetProperty(com::ui4(control_key::kLanguage).value(), *com::Variant(static_cast<LONG>(languageId_)).get());
     ApplyKeptState();
@@ -867,9 +865,7 @@ void DtmControl::OnInitDialog() {
   ApplyKeptState();
   if (parameterHandler_) {
     AttachParameterControls();
-    loading_ = true;
     ReadAllParameters();
-    loading_ = false;
   }
   if (dtm_) static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
   OnDialogCreated();
