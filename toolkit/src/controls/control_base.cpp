@@ -4,6 +4,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -11,6 +12,8 @@
 #include "com/Guard.h"
 #include "com/Module.h"
 #include "com/SafeArray.h"
+#include "toolkit/dtm/dtm_states.h"
+#include "toolkit/values/fdt_texts.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/va_packer.h"
 #include "toolkit/xml/xml_dom.h"
@@ -25,33 +28,8 @@ const wchar_t kOperationPhaseDocument[] =
     L"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\"\t\t"
     L"operationPhase=\"notSupported\"/>";
 
-struct NamedValue {
-  const wchar_t* text;
-  ULONG value;
-};
-
-// Application ids of the function list.
-const NamedValue kApplicationIds[] = {
-    {L"fdtAdjustSetValue", 1}, {L"fdtAssetManagement", 2}, {L"fdtAuditTrail", 3},
-    {L"fdtConfiguration", 4},  {L"fdtDiagnosis", 5},       {L"fdtForce", 6},
-    {L"fdtManagement", 7},     {L"fdtObserve", 8},         {L"fdtOfflineCompare", 9},
-    {L"fdtOfflineParameterize", 10}, {L"fdtOnlineCompare", 11}, {L"fdtOnlineParameterize", 12},
-};
+// The application id a function named "MainOperation" without one gets.
 constexpr ULONG kMainOperation = 13;
-
-// Operation phases of the function call.
-const NamedValue kOperationPhases[] = {
-    {L"notSupported", 0}, {L"engineering", 1}, {L"commissioning", 2}, {L"runtime", 4}, {L"service", 8},
-};
-
-bool LookUp(const NamedValue* table, size_t count, const wchar_t* text, ULONG* value) {
-  for (size_t i = 0; i < count; ++i)
-    if (text && std::wcscmp(table[i].text, text) == 0) {
-      *value = table[i].value;
-      return true;
-    }
-  return false;
-}
 
 // The mode an application id gives; 0 leaves the mode as it is.
 ULONG ModeOfApplication(ULONG applicationId) {
@@ -173,7 +151,7 @@ STDMETHODIMP DtmControl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
     if (SUCCEEDED(XmlHandlerCore::GetOptionalNodeText(phase.put(), &found, call.get(),
                                                       L"*/FDTFunctionCall/@ops:operationPhase")) &&
         found)
-      LookUp(kOperationPhases, std::size(kOperationPhases), phase.c_str(), &operationPhase_);
+      ParseOperationPhase(phase.c_str(), &operationPhase_);
 
     if (applicationId_ == 0 && functionName_.c_str() == std::wstring(L"MainOperation"))
       applicationId_ = kMainOperation;
@@ -210,10 +188,11 @@ HRESULT DtmControl::ReadFunctionInformation() {
   if (function) {
     com::Bstr text;
     BYTE found = 0;
+    LONG applicationId = 0;
     if (SUCCEEDED(XmlHandlerCore::GetOptionalNodeText(text.put(), &found, function.get(),
                                                       L"appId:ApplicationId/@applicationId")) &&
-        found)
-      LookUp(kApplicationIds, std::size(kApplicationIds), text.c_str(), &applicationId_);
+        found && SUCCEEDED(ApplicationIdFromText(text.c_str(), &applicationId)))
+      applicationId_ = static_cast<ULONG>(applicationId);
   }
   com::ComPtr<IXMLDOMNode> named;
   const std::wstring any = L"//*[@functionId=" + id + L"]";
@@ -309,16 +288,10 @@ void DtmControl::SendStateToFooter() {
                        : state == kDtmStateOnline        ? 2
                        : state == kDtmStateGoingOffline  ? 3
                                                          : 4);
-  com::Variant what = com::ui4(32), list;
-  ULONG records = 0;
-  if (SUCCEEDED(static_cast<IevFdtActiveXInfo*>(this)->GetInfo(*what.get(), list.get())) &&
-      list.type() == (VT_ARRAY | VT_VARIANT) && V_ARRAY(list.get())) {
-    LONG lower = 0, upper = -1;
-    ::SafeArrayGetLBound(V_ARRAY(list.get()), 1, &lower);
-    ::SafeArrayGetUBound(V_ARRAY(list.get()), 1, &upper);
-    records = upper >= lower ? static_cast<ULONG>(upper - lower + 1) : 0;
-  }
-  SendFooterCommand(2, state == kDtmStateOnline && records > 0 ? 1 : 2);
+  // The rows GetInfo(32) reports as update records.
+  const bool records = std::any_of(rows_.begin(), rows_.end(),
+                                   [](const CActXParInfo& row) { return row.updateInfo != 0; });
+  SendFooterCommand(2, state == kDtmStateOnline && records ? 1 : 2);
 }
 
 STDMETHODIMP DtmControl::OutputTrace(BSTR) { return E_NOTIMPL; }
@@ -383,16 +356,15 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
       static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
       return S_OK;
     }
-    case control_key::kValueWritten: {
+    case control_key::kValueWritten:
+    case control_key::kFlagsChanged:
+    case control_key::kDeviceValue:
+    case control_key::kValueList: {
+      // About one parameter: nothing to do for one the control does not show.
       LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
+      if (FAILED(ParameterReference(value, &parameter))) return E_INVALIDARG;
       if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
-      com::Variant info;
-      ParameterInfo(parameter, 1, info.get());
-      const bool deviceSide = !OfflineMode() && !(mode_ & kModeBit1) && info.type() != VT_EMPTY;
-      if (!deviceSide) RefreshParameter(parameter);
-      return S_OK;
+      return OnParameterProperty(id, parameter);
     }
     case control_key::kSchemaPath: {
       if (V_VT(&value) != VT_BSTR) return E_INVALIDARG;
@@ -407,40 +379,13 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
       readOnly_ = V_BOOL(&value) == VARIANT_FALSE;
       SetEditMode(!readOnly_);
       return S_OK;
-    case control_key::kFlagsChanged: {
-      LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
-      if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
-      return ReadAccessFlagsInto(parameter);
-    }
     case control_key::kHelpTopic:
       if (V_VT(&value) != VT_BSTR) return S_FALSE;
       return helpTopic_.assign(V_BSTR(&value));
-    case control_key::kDeviceValue: {
-      LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
-      if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
-      if (OnlineMode() || (mode_ & kModeBit1)) return ReloadParameter(parameter);
-      return S_OK;
-    }
     case control_key::kHelpAvailable:
       if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
       EnableHelp(V_BOOL(&value) != VARIANT_FALSE);
       return S_OK;
-    case control_key::kValueList: {
-      LONG parameter = 0;
-      com::Variant data;
-      if (FAILED(ParameterReference(value, &parameter, data.get()))) return E_INVALIDARG;
-      if (!parameterHandler_) return S_OK;
-      for (int row = 0; row < RowCount(); ++row) {
-        if (rows_[row].id != parameter) continue;
-        ReadValueKind(row);
-        FillEnumerationList(row);
-      }
-      return S_OK;
-    }
     case control_key::kReloadAll: {
       ULONG code = 0;
       if (FAILED(CFdtVariant::GetUI4(value, &code))) return E_INVALIDARG;
@@ -452,10 +397,37 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
   }
 }
 
-HRESULT DtmControl::ParameterReference(const VARIANT& value, LONG* id, VARIANT* data) {
+HRESULT DtmControl::OnParameterProperty(ULONG key, LONG parameter) {
+  switch (key) {
+    case control_key::kValueWritten: {
+      com::Variant info;
+      ParameterInfo(parameter, 1, info.get());
+      const bool deviceSide = !OfflineMode() && !(mode_ & kModeBit1) && info.type() != VT_EMPTY;
+      if (!deviceSide) RefreshParameter(parameter);
+      return S_OK;
+    }
+    case control_key::kFlagsChanged:
+      return ReadAccessFlagsInto(parameter);
+    case control_key::kDeviceValue:
+      if (OnlineMode() || (mode_ & kModeBit1)) return ReloadParameter(parameter);
+      return S_OK;
+    case control_key::kValueList:
+      for (int row = 0; row < RowCount(); ++row) {
+        if (rows_[row].id != parameter) continue;
+        ReadValueKind(row);
+        FillEnumerationList(row);
+      }
+      return S_OK;
+    default:
+      return S_FALSE;
+  }
+}
+
+HRESULT DtmControl::ParameterReference(const VARIANT& value, LONG* id) {
   com::Variant first;
   if (V_VT(&value) == (VT_ARRAY | VT_VARIANT)) {
-    HRESULT hr = GetVariantPair(value, first.get(), data);
+    com::Variant data;  // what the pair carries beside the id
+    HRESULT hr = GetVariantPair(value, first.get(), data.get());
     if (FAILED(hr)) return hr;
   } else {
     first = com::Variant(value);
@@ -480,9 +452,7 @@ STDMETHODIMP DtmControl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
     hr = AttachParameterControls();
     if (FAILED(hr)) return hr;
     SetMode(mode_);
-    loading_ = true;
     hr = ReadAllParameters();
-    loading_ = false;
     if (FAILED(hr)) return hr;
     SetProperty(com::ui4(control_key::kLanguage).value(), *com::Variant(static_cast<LONG>(languageId_)).get());
     ApplyKeptState();
@@ -895,9 +865,7 @@ void DtmControl::OnInitDialog() {
   ApplyKeptState();
   if (parameterHandler_) {
     AttachParameterControls();
-    loading_ = true;
     ReadAllParameters();
-    loading_ = false;
   }
   if (dtm_) static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
   OnDialogCreated();

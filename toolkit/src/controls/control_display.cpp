@@ -98,7 +98,7 @@ void ForEachEntry(const VARIANT& list, Visit visit) {
     LONG number = 0;
     com::Bstr text;
     if (FAILED(BstrArrayGetAt(list, i, &number, text.put()))) continue;
-    if (!visit(i, number, text.c_str())) return;
+    visit(number, text.c_str());
   }
 }
 
@@ -300,14 +300,13 @@ HRESULT DtmControl::FillEnumerationList(int row) {
   const bool wasUpdating = updating_;
   updating_ = true;
   ::SendMessageW(item, combo ? CB_RESETCONTENT : LB_RESETCONTENT, 0, 0);
-  ForEachEntry(list.value(), [&](LONG, LONG number, const wchar_t* text) {
-    if (bits && number == 0) return true;  // no bit set: not an entry of its own
+  ForEachEntry(list.value(), [&](LONG number, const wchar_t* text) {
+    if (bits && number == 0) return;  // no bit set: not an entry of its own
     const LRESULT index = ::SendMessageW(item, combo ? CB_ADDSTRING : LB_ADDSTRING, 0,
                                          reinterpret_cast<LPARAM>(text));
     if (index >= 0)
       ::SendMessageW(item, combo ? CB_SETITEMDATA : LB_SETITEMDATA, static_cast<WPARAM>(index),
                      static_cast<LPARAM>(number));
-    return true;
   });
   updating_ = wasUpdating;
   return S_OK;
@@ -444,18 +443,12 @@ HRESULT DtmControl::ShowEnumerationValue(int row, const VARIANT& value) {
   return ShowThroughValueList(row, value, [&](HWND item, const VARIANT& list) {
     com::Variant number;
     if (FAILED(::VariantChangeType(number.get(), const_cast<VARIANT*>(&value), 0, VT_I4))) return;
-    const LONG wanted = V_I4(number.get());
     LONG position = -1;
-    std::wstring text = L"<Out of Range>";
-    ForEachEntry(list, [&](LONG index, LONG entry, const wchar_t* entryText) {
-      if (entry != wanted) return true;
-      position = index;
-      text = entryText;
-      return false;
-    });
+    com::Bstr entryText;
+    const bool found = BstrArrayGetAtChecked(list, V_I4(number.get()), &position, entryText.put());
     const int kind = GetDialogItemKind(item);
     if (kind == kItemStatic || kind == kItemEdit) {
-      ::SetWindowTextW(item, text.c_str());
+      ::SetWindowTextW(item, found ? entryText.c_str() : L"<Out of Range>");
     } else if (kind == kItemComboBox || kind == kItemListBox) {
       const bool combo = kind == kItemComboBox;
       if (::SendMessageW(item, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0) != -1)
@@ -471,13 +464,12 @@ HRESULT DtmControl::ShowBitEnumerationValue(int row, const VARIANT& value) {
     const int kind = GetDialogItemKind(item);
     if (kind == kItemStatic || kind == kItemEdit) {
       std::wstring text;
-      ForEachEntry(list, [&](LONG, LONG entry, const wchar_t* entryText) {
+      ForEachEntry(list, [&](LONG entry, const wchar_t* entryText) {
         const ULONG mask = static_cast<ULONG>(entry);
         if (mask != 0 && (bits & mask) == mask) {
           if (!text.empty()) text += L" | ";
           text += entryText;
         }
-        return true;
       });
       ::SetWindowTextW(item, text.c_str());
     } else if (kind == kItemListBox) {
@@ -517,13 +509,8 @@ HRESULT DtmControl::GetUnitText(int row, BSTR* text) {
   if (FAILED(hr)) return hr;
   ParameterInfo(static_cast<LONG>(unitId), kSelectorValueList, list.get());
   if (FAILED(::VariantChangeType(number.get(), value.get(), 0, VT_I4))) return E_FAIL;
-  std::wstring found;
-  ForEachEntry(list.value(), [&](LONG, LONG entry, const wchar_t* entryText) {
-    if (entry != V_I4(number.get())) return true;
-    found = entryText;
-    return false;
-  });
-  return com::Bstr(found.c_str()).copyTo(text);
+  if (BstrArrayGetAtChecked(list.value(), V_I4(number.get()), nullptr, text)) return S_OK;
+  return com::Bstr(L"").copyTo(text);  // not in the list: an empty unit
 }
 
 // ---- Reading items back -----------------------------------------------------------------

@@ -84,12 +84,11 @@ STDMETHODIMP DtmControl::OnTranslate(unsigned long languageId) {
       RemoveAllToolTips();
       return S_OK;
     }
-    com::ComPtr<IevFdtTranslation> translation;
-    if (FAILED(ForwardToDtm(__uuidof(IevFdtTranslation), translation.putVoid())) || !translation)
-      return S_OK;
+    auto translation = DtmInterface<IevFdtTranslation>();
+    if (!translation) return S_OK;
     lastTranslatedItem_ = nullptr;
     TranslateParameterTips();
-    return TranslateItems();
+    return TranslateItems(translation.get());
   });
 }
 
@@ -115,9 +114,8 @@ HRESULT DtmControl::TranslateParameterTips() {
   return S_OK;
 }
 
-HRESULT DtmControl::TranslateItems() {
-  com::ComPtr<IevFdtTranslation> translation = DtmInterface<IevFdtTranslation>();
-  if (!translation || !description_.itemNames || !dialog_) return S_OK;
+HRESULT DtmControl::TranslateItems(IevFdtTranslation* translation) {
+  if (!description_.itemNames || !dialog_) return S_OK;
   com::Bstr className;
   if (!QuotedXPathLiteral(ClassName(), className.put())) return S_FALSE;
   const std::wstring element = std::wstring(L"localization/ActiveXList/ActiveX[@classname=") +
@@ -141,15 +139,15 @@ HRESULT DtmControl::TranslateItems() {
       translation->ContainsNode(com::Bstr(path.c_str()).get(), &exists);
       if (!exists) continue;
     }
-    ApplyTranslationElement(entry->id, path.c_str());
+    ApplyTranslationElement(translation, entry->id, path.c_str());
   }
   return S_OK;
 }
 
-HRESULT DtmControl::ApplyTranslationElement(UINT id, const wchar_t* element) {
-  com::ComPtr<IevFdtTranslation> translation = DtmInterface<IevFdtTranslation>();
+HRESULT DtmControl::ApplyTranslationElement(IevFdtTranslation* translation, UINT id,
+                                            const wchar_t* element) {
   HWND item = Item(id);
-  if (!translation || !item) return S_FALSE;
+  if (!item) return S_FALSE;
   // A text that equals the path asked for counts as missing.
   auto lookUp = [&](const wchar_t* child, com::Bstr* text) {
     const std::wstring path = std::wstring(element) + child;
@@ -159,9 +157,7 @@ HRESULT DtmControl::ApplyTranslationElement(UINT id, const wchar_t* element) {
   };
   com::Bstr text;
   if (lookUp(L"/Text", &text)) {
-    wchar_t className[32] = {};
-    ::GetClassNameW(item, className, 32);
-    const bool bitmap = DialogItemKindOfClass(className) == kItemStatic &&
+    const bool bitmap = GetDialogItemKind(item) == kItemStatic &&
                         (::GetWindowLongPtrW(item, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
     if (bitmap) {
       // The text names a bitmap file to show.

@@ -84,6 +84,7 @@ TEST_F(ControlBaseTest, ApplicationIdSetsTheModeAndOnlineStatesSwitchEditing) {
   dtm->setFunctions(FunctionList(L"fdtOnlineParameterize"));
   Open();
   EXPECT_EQ(ULONG{kModeOnline}, control->Mode());
+  EXPECT_EQ(1u, control->OperationPhase()) << "\"engineering\" in the function call";
   EXPECT_FALSE(control->EditEnabled()) << "online function while the DTM is offline";
   EXPECT_TRUE(host.readOnly(kItemNumber));
   dtm->notifyState(12);
@@ -130,6 +131,64 @@ TEST_F(ControlBaseTest, PropertiesAreCheckedByTypeAndClosingIgnoresTheBaseOnes) 
   EXPECT_NE(std::wstring::npos, Calls(control_item::kFooterBar).find(L"SetCommand 4 3\n"));
 }
 
+com::Variant R8(double value) {
+  com::Variant v;
+  V_VT(v.get()) = VT_R8;
+  V_R8(v.get()) = value;
+  return v;
+}
+
+// A property naming parameter id with data beside it, as an (id, data) pair.
+com::Variant ParameterPair(ULONG id, LONG data) {
+  SAFEARRAY* pair = ::SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  LONG at = 0;
+  ::SafeArrayPutElement(pair, &at, com::ui4(id).get());
+  at = 1;
+  ::SafeArrayPutElement(pair, &at, com::Variant(data).get());
+  com::Variant value;
+  V_VT(value.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(value.get()) = pair;
+  return value;
+}
+
+TEST_F(ControlBaseTest, PropertiesAboutOneParameterReadItAgainAndIgnoreOthers) {
+  Open();
+  V_UI1(dtm->parameter(kNumber)->value.get()) = 9;
+  EXPECT_EQ(S_OK, SetProperty(control_key::kValueWritten, com::ui4(kNumber).value()));
+  EXPECT_EQ(L"9", host.text(kItemNumber)) << "offline: read again from the data set";
+  V_UI1(dtm->parameter(kNumber)->value.get()) = 10;
+  EXPECT_EQ(S_OK, SetProperty(control_key::kValueWritten, ParameterPair(kNumber, 1).value()));
+  EXPECT_EQ(L"10", host.text(kItemNumber)) << "the id as the first of a pair";
+
+  dtm->parameter(kNumber)->flags = 0x70;
+  EXPECT_EQ(S_OK, SetProperty(control_key::kFlagsChanged, com::ui4(kNumber).value()));
+  EXPECT_TRUE(host.readOnly(kItemNumber)) << "access flags read again";
+
+  dtm->parameter(kMode)->entries.push_back({4, L"Extreme"});
+  EXPECT_EQ(S_OK, SetProperty(control_key::kValueList, com::ui4(kMode).value()));
+  EXPECT_EQ(4, ::SendMessageW(host.item(kItemMode), CB_GETCOUNT, 0, 0)) << "value list filled again";
+
+  dtm->parameter(kDouble)->deviceValue = R8(7.5);
+  EXPECT_EQ(S_OK, SetProperty(control_key::kDeviceValue, com::ui4(kDouble).value()));
+  EXPECT_EQ(L"2.25", host.text(kItemDouble)) << "offline: the device value is not shown";
+
+  // A parameter the control does not show, a reference that is no id.
+  dtm->clearCalls();
+  EXPECT_EQ(S_OK, SetProperty(control_key::kValueWritten, com::ui4(77).value()));
+  EXPECT_EQ(S_OK, SetProperty(control_key::kValueList, com::ui4(77).value()));
+  EXPECT_TRUE(dtm->calls().empty());
+  EXPECT_EQ(E_INVALIDARG, SetProperty(control_key::kFlagsChanged, com::Variant(L"none").value()));
+}
+
+TEST_F(ControlBaseTest, DeviceValuePropertyShowsTheDeviceSideOnline) {
+  dtm->setFunctions(FunctionList(L"fdtOnlineParameterize"));
+  Open();
+  dtm->notifyState(12);
+  dtm->parameter(kDouble)->deviceValue = R8(7.5);
+  EXPECT_EQ(S_OK, SetProperty(control_key::kDeviceValue, ParameterPair(kDouble, 0).value()));
+  EXPECT_EQ(L"7.50", host.text(kItemDouble));
+}
+
 TEST_F(ControlBaseTest, ReleaseQuestionAnsweredCancelKeepsTheControlBoundAndYesRaisesTheEvent) {
   Open();
   dtm->notifyState(12);
@@ -173,6 +232,23 @@ TEST_F(ControlBaseTest, ValuesShowByTypeAndValueList) {
   EXPECT_GT(::SendMessageW(options, LB_GETSEL, 0, 0), 0);
   EXPECT_EQ(0, ::SendMessageW(options, LB_GETSEL, 1, 0));
   EXPECT_GT(::SendMessageW(options, LB_GETSEL, 2, 0), 0);
+}
+
+TEST_F(ControlBaseTest, UnitIsATextOrAnotherParametersValueThroughItsValueList) {
+  dtm->parameter(kNumber)->unit = com::Variant(L"mA");
+  dtm->parameter(kReal)->unit = com::ui4(kMode);          // value 2: "Medium"
+  dtm->parameter(kDouble)->unit = com::ui4(kOutOfRange);  // value 9: not in its list
+  Open();
+  auto unit = [&](ULONG id) {
+    com::Bstr text;
+    EXPECT_EQ(S_OK, control->GetUnitText(control->FindRowById(static_cast<LONG>(id)), text.put())) << id;
+    return std::wstring(text.c_str());
+  };
+  EXPECT_EQ(L"mA", unit(kNumber));
+  EXPECT_EQ(L"Medium", unit(kReal));
+  EXPECT_EQ(L"", unit(kDouble));
+  com::Bstr none;
+  EXPECT_TRUE(FAILED(control->GetUnitText(control->FindRowById(kSwitch), none.put()))) << "no unit";
 }
 
 TEST_F(ControlBaseTest, EditsAreValidatedMarkedAndWrittenIntoTheDataSet) {

@@ -52,7 +52,9 @@ class TestControl : public com::ObjectRoot, public DtmControl {
   using DtmControl::EditLock;
   using DtmControl::FindRowById;
   using DtmControl::GetToolkitMessage;
+  using DtmControl::GetUnitText;
   using DtmControl::Mode;
+  using DtmControl::OperationPhase;
   using DtmControl::PostCloseRequest;
   using DtmControl::ReadOnly;
   using DtmControl::Rows;

@@ -401,11 +401,16 @@ class DtmControl : public com::ActiveXControl,
   HRESULT BroadcastEditPermission();
   HRESULT HandleBaseProperty(ULONG key, const VARIANT& value);
   HRESULT AttachParameterControls();
-  HRESULT TranslateItems();
-  HRESULT ApplyTranslationElement(UINT item, const wchar_t* element);
+  HRESULT TranslateItems(IevFdtTranslation* translation);
+  HRESULT ApplyTranslationElement(IevFdtTranslation* translation, UINT item, const wchar_t* element);
   HRESULT TranslateParameterTips();
   void RemoveAllToolTips();
-  HRESULT ParameterReference(const VARIANT& value, LONG* id, VARIANT* data);
+  // The properties about one shown parameter (value written, access flags,
+  // device value, value list).
+  HRESULT OnParameterProperty(ULONG key, LONG parameter);
+  // The parameter id a property's value names: the value itself or the first
+  // of an (id, data) pair.
+  HRESULT ParameterReference(const VARIANT& value, LONG* id);
   HRESULT ReadAccessFlagsInto(LONG id);
   // The item's value of a row that may be written: S_OK with the value,
   // S_FALSE for a row that was never read, is not writable or holds a value
