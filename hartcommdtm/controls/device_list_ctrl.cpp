@@ -537,9 +537,6 @@ bool CDeviceListCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lPara
     case IDC_CANCEL:
       OnClose();
       return true;
-    case IDC_HELP_BUTTON:
-      ShowHelp();
-      return true;
     default:
       return false;
   }

@@ -275,9 +275,6 @@ bool CDriverConfigCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lPa
     case IDC_CANCEL:
       PostCloseRequest();
       return true;
-    case IDC_HELP_BUTTON:
-      ShowHelp();
-      return true;
     default:
       return false;
   }

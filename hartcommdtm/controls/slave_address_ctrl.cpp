@@ -147,9 +147,6 @@ bool CSetSlaveAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LR
     case IDC_CANCEL:
       PostCloseRequest();
       return true;
-    case IDC_HELP_BUTTON:
-      ShowHelp();
-      return true;
     case IDC_APPLY:
       OnChangeAddress();
       return true;
