@@ -449,8 +449,7 @@ void CDeviceListCtrl::OnListClick() {
 
 HRESULT CDeviceListCtrl::OnSetAddress() {
   auto container = DtmInterface<IevFdtActiveXContainer>();
-  IevFdtParameterHandler4* handler = ParameterHandler();
-  if (!container || !handler) return E_UNEXPECTED;
+  if (!container || !ParameterHandler()) return E_UNEXPECTED;
   int row = -1;
   const DeviceListEntry* found = SelectedEntry(&row);
   if (!found) return S_FALSE;
@@ -462,27 +461,24 @@ HRESULT CDeviceListCtrl::OnSetAddress() {
   V_UI1(address.get()) =
       static_cast<BYTE>(std::wcstoul(ListCell(List(), row, kColumnAddress).c_str(), nullptr, 10));
   const com::Variant systemTag(entry.systemTag.c_str());
-  auto write = [&](ULONG id, const com::Variant& value) {
-    return handler->WriteParameter(*com::Variant(static_cast<LONG>(id)).get(), value.value());
-  };
 
   LONG function = 0;
   switch (entry.kind) {
     case kEntryDtm:
-      write(hart_param::kNewDeviceSystemTag, systemTag);
+      WriteParameterValue(hart_param::kNewDeviceSystemTag, systemTag.value());
       function = hart_function::kNewDeviceDtmAddress;
       break;
     case kEntryDevice:
-      write(hart_param::kSelectedPollAddress, address);
+      WriteParameterValue(hart_param::kSelectedPollAddress, address.value());
       function = hart_function::kSlaveAddress;
       break;
     case kEntryDeviceWithDtm:
       if (CurrentDtmState() == kDtmStateOnline) {
-        write(hart_param::kSelectedPollAddress, address);
-        write(hart_param::kNewDeviceSystemTag, systemTag);
+        WriteParameterValue(hart_param::kSelectedPollAddress, address.value());
+        WriteParameterValue(hart_param::kNewDeviceSystemTag, systemTag.value());
         function = hart_function::kDeviceAndDtmAddress;
       } else {
-        write(hart_param::kNewDeviceSystemTag, systemTag);
+        WriteParameterValue(hart_param::kNewDeviceSystemTag, systemTag.value());
         function = hart_function::kNewDeviceDtmAddress;
       }
       break;

@@ -152,13 +152,10 @@ int CDriverConfigCtrl::SelectedRow() const {
 }
 
 void CDriverConfigCtrl::SelectConfiguredRow() {
-  IevFdtParameterHandler4* handler = ParameterHandler();
   HWND list = List();
-  if (!handler || !list) return;
+  if (!list) return;
   com::Variant value;
-  if (FAILED(handler->GetParameterValue(*com::Variant(LONG{hart_param::kDeviceNumber}).get(), value.put())) ||
-      value.type() != VT_UI1)
-    return;
+  if (FAILED(ReadParameterValue(hart_param::kDeviceNumber, value.put())) || value.type() != VT_UI1) return;
   const int configured = V_UI1(value.get());
   const int count = ListView_GetItemCount(list);
   for (int row = 0; row < count; ++row) {
@@ -237,13 +234,12 @@ void CDriverConfigCtrl::OnRefreshList() {
 }
 
 void CDriverConfigCtrl::OnUseSelectedDevice() {
-  IevFdtParameterHandler4* handler = ParameterHandler();
-  if (!handler) return;
+  if (!ParameterHandler()) return;
   RaiseApplyBracket(true);
   com::Variant number;
   V_VT(number.get()) = VT_UI1;
   V_UI1(number.get()) = chosen_;
-  handler->WriteParameter(*com::Variant(LONG{hart_param::kDeviceNumber}).get(), number.value());
+  WriteParameterValue(hart_param::kDeviceNumber, number.value());
   // Closed before the channel opens it.
   CloseOpenedDevice();
   RaiseApplyBracket(false);
