@@ -156,14 +156,19 @@ void CDriverConfigCtrl::SelectConfiguredRow() {
   if (!list) return;
   com::Variant value;
   if (FAILED(ReadParameterValue(hart_param::kDeviceNumber, value.put())) || value.type() != VT_UI1) return;
-  const int configured = V_UI1(value.get());
-  const int count = ListView_GetItemCount(list);
+  const int row = SelectDeviceRow(V_UI1(value.get()));
+  if (row >= 0) ListView_EnsureVisible(list, row, FALSE);
+}
+
+int CDriverConfigCtrl::SelectDeviceRow(int number) {
+  HWND list = List();
+  const int count = list ? ListView_GetItemCount(list) : 0;
   for (int row = 0; row < count; ++row) {
-    if (RowDeviceNumber(row) != configured) continue;
+    if (RowDeviceNumber(row) != number) continue;
     ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    ListView_EnsureVisible(list, row, FALSE);
-    return;
+    return row;
   }
+  return -1;
 }
 
 void CDriverConfigCtrl::CloseOpenedDevice() {
@@ -295,11 +300,7 @@ STDMETHODIMP CDriverConfigCtrl::SetProperty(VARIANT key, VARIANT value) {
         const BYTE chosen = chosen_;
         FillList();
         chosen_ = chosen;
-        HWND list = List();
-        const int count = list ? ListView_GetItemCount(list) : 0;
-        for (int row = 0; row < count; ++row)
-          if (RowDeviceNumber(row) == chosen_)
-            ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        SelectDeviceRow(chosen_);
         OnStateChanged(DtmState());
       }
       return S_OK;
