@@ -297,9 +297,7 @@ STDMETHODIMP CDriverConfigCtrl::SetProperty(VARIANT key, VARIANT value) {
         // The dialog's texts follow in the base's handling of the property.
         SetColumnHeaders();
         // The rows again, in the new language; the chosen device stays.
-        const BYTE chosen = chosen_;
         FillList();
-        chosen_ = chosen;
         SelectDeviceRow(chosen_);
         OnStateChanged(DtmState());
       }
