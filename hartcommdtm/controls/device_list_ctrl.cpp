@@ -102,8 +102,6 @@ std::wstring Number(const wchar_t* format, unsigned value) {
   return text;
 }
 
-std::wstring Text(BSTR text) { return text ? std::wstring(text) : std::wstring(); }
-
 }  // namespace
 
 CDeviceListCtrl::CDeviceListCtrl() : DtmControl(kDescription) {}
@@ -233,9 +231,9 @@ void CDeviceListCtrl::Refresh(bool updateChildren) {
                                          &entry.softwareRevision)))
         continue;
       entry.inUse = inUse ? 1 : 0;
-      entry.hartTag = Text(tag.get());
-      entry.manufacturer = Text(manufacturer.get());
-      entry.deviceType = Text(deviceType.get());
+      entry.hartTag = tag.c_str();
+      entry.manufacturer = manufacturer.c_str();
+      entry.deviceType = deviceType.c_str();
       entry.deviceId = static_cast<ULONG>(deviceId) & 0xFFFFFF;
       entries_.AddDevice(std::move(entry));
     }
@@ -249,9 +247,9 @@ void CDeviceListCtrl::Refresh(bool updateChildren) {
         com::Bstr systemTag, dtmTag;
         if (FAILED(channel_->GetChildDtmInfoByIndex(i, systemTag.put(), dtmTag.put(), &entry.pollAddress)))
           continue;
-        entry.channelName = Text(channelName.get());
-        entry.systemTag = Text(systemTag.get());
-        entry.dtmTag = Text(dtmTag.get());
+        entry.channelName = channelName.c_str();
+        entry.systemTag = systemTag.c_str();
+        entry.dtmTag = dtmTag.c_str();
         entries_.MergeDtm(std::move(entry));
       }
     }
