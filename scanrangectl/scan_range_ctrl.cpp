@@ -41,8 +41,6 @@ std::wstring SelectedText(HWND list) {
   return text;
 }
 
-com::Variant I4(LONG value) { return com::Variant(value); }
-
 }  // namespace
 
 CevHrtFdtScanRangeActiveX::CevHrtFdtScanRangeActiveX() : DtmControl(kDescription) {}
@@ -97,10 +95,8 @@ void CevHrtFdtScanRangeActiveX::OnOK() {
   LONG start = 0, end = 0;
   if (!ReadRange(&start, &end)) return;
   // The close is asked for whatever the writes answer.
-  if (IevFdtParameterHandler4* handler = ParameterHandler()) {
-    handler->WriteParameter(*I4(kScanRangeStart).get(), *I4(start).get());
-    handler->WriteParameter(*I4(kScanRangeEnd).get(), *I4(end).get());
-  }
+  WriteParameterValue(kScanRangeStart, com::Variant(start).value());
+  WriteParameterValue(kScanRangeEnd, com::Variant(end).value());
   PostCloseRequest();
 }
 

@@ -71,17 +71,10 @@
 #define IDC_SLAVE_ADDRESS_CHANGED 185
 #define IDC_CHILD_ADDRESS_CHANGED 186
 #define IDC_CHILD_TAG_CHANGED 187
-#define IDS_Err_ChAdd_FAILED 113
-#define IDS_Err_ChAdd_DevHasConnection 114
-#define IDS_Err_ChAdd_NoDevAtNewAdd 115
-#define IDS_Err_ChAdd_NoSource 116
-#define IDS_Err_ChAdd_TargetExists 117
-#define IDS_Err_NoChannel 119
 #define IDS_ErrorDevAddrOutOfRange 179
 #define IDS_ErrorDtmAddrOutOfRange 181
 #define IDS_SetDevAndDtmAddressInstructions 182
 #define IDS_ErrorSetParametersFailed 5029
-#define IDS_ChangeAddressScanAgain 5031
 
 // Device list.
 #define IDD_DEVICE_LIST 107

@@ -59,14 +59,13 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* resul
   HRESULT hr = DtmControl::AttachDtm(dtm, result);
   if (FAILED(hr)) return hr;
   hr = com::guard([&]() -> HRESULT {
-    IevFdtParameterHandler4* handler = ParameterHandler();
-    if (!handler) return E_POINTER;
-    com::Variant tagKey(static_cast<LONG>(hart_param::kNewDeviceSystemTag)), tag;
-    hr = handler->GetParameterValue(tagKey.value(), tag.put());
+    if (!ParameterHandler()) return E_POINTER;
+    com::Variant tag;
+    hr = ReadParameterValue(hart_param::kNewDeviceSystemTag, tag.put());
     if (FAILED(hr)) return hr;
     if (tag.type() == VT_BSTR) childSystemTag_.assign(V_BSTR(tag.get()));
-    com::Variant addressKey(static_cast<LONG>(hart_param::kSelectedPollAddress)), address;
-    hr = handler->GetParameterValue(addressKey.value(), address.put());
+    com::Variant address;
+    hr = ReadParameterValue(hart_param::kSelectedPollAddress, address.put());
     if (FAILED(hr)) return hr;
     if (address.type() == VT_UI1) slaveAddress_ = V_UI1(address.get());
     channel_ = FindHartChannel(dtm);

@@ -102,8 +102,6 @@ std::wstring Number(const wchar_t* format, unsigned value) {
   return text;
 }
 
-std::wstring Text(BSTR text) { return text ? std::wstring(text) : std::wstring(); }
-
 }  // namespace
 
 CDeviceListCtrl::CDeviceListCtrl() : DtmControl(kDescription) {}
@@ -233,9 +231,9 @@ void CDeviceListCtrl::Refresh(bool updateChildren) {
                                          &entry.softwareRevision)))
         continue;
       entry.inUse = inUse ? 1 : 0;
-      entry.hartTag = Text(tag.get());
-      entry.manufacturer = Text(manufacturer.get());
-      entry.deviceType = Text(deviceType.get());
+      entry.hartTag = tag.c_str();
+      entry.manufacturer = manufacturer.c_str();
+      entry.deviceType = deviceType.c_str();
       entry.deviceId = static_cast<ULONG>(deviceId) & 0xFFFFFF;
       entries_.AddDevice(std::move(entry));
     }
@@ -249,9 +247,9 @@ void CDeviceListCtrl::Refresh(bool updateChildren) {
         com::Bstr systemTag, dtmTag;
         if (FAILED(channel_->GetChildDtmInfoByIndex(i, systemTag.put(), dtmTag.put(), &entry.pollAddress)))
           continue;
-        entry.channelName = Text(channelName.get());
-        entry.systemTag = Text(systemTag.get());
-        entry.dtmTag = Text(dtmTag.get());
+        entry.channelName = channelName.c_str();
+        entry.systemTag = systemTag.c_str();
+        entry.dtmTag = dtmTag.c_str();
         entries_.MergeDtm(std::move(entry));
       }
     }
@@ -449,8 +447,7 @@ void CDeviceListCtrl::OnListClick() {
 
 HRESULT CDeviceListCtrl::OnSetAddress() {
   auto container = DtmInterface<IevFdtActiveXContainer>();
-  IevFdtParameterHandler4* handler = ParameterHandler();
-  if (!container || !handler) return E_UNEXPECTED;
+  if (!container || !ParameterHandler()) return E_UNEXPECTED;
   int row = -1;
   const DeviceListEntry* found = SelectedEntry(&row);
   if (!found) return S_FALSE;
@@ -462,27 +459,24 @@ HRESULT CDeviceListCtrl::OnSetAddress() {
   V_UI1(address.get()) =
       static_cast<BYTE>(std::wcstoul(ListCell(List(), row, kColumnAddress).c_str(), nullptr, 10));
   const com::Variant systemTag(entry.systemTag.c_str());
-  auto write = [&](ULONG id, const com::Variant& value) {
-    return handler->WriteParameter(*com::Variant(static_cast<LONG>(id)).get(), value.value());
-  };
 
   LONG function = 0;
   switch (entry.kind) {
     case kEntryDtm:
-      write(hart_param::kNewDeviceSystemTag, systemTag);
+      WriteParameterValue(hart_param::kNewDeviceSystemTag, systemTag.value());
       function = hart_function::kNewDeviceDtmAddress;
       break;
     case kEntryDevice:
-      write(hart_param::kSelectedPollAddress, address);
+      WriteParameterValue(hart_param::kSelectedPollAddress, address.value());
       function = hart_function::kSlaveAddress;
       break;
     case kEntryDeviceWithDtm:
       if (CurrentDtmState() == kDtmStateOnline) {
-        write(hart_param::kSelectedPollAddress, address);
-        write(hart_param::kNewDeviceSystemTag, systemTag);
+        WriteParameterValue(hart_param::kSelectedPollAddress, address.value());
+        WriteParameterValue(hart_param::kNewDeviceSystemTag, systemTag.value());
         function = hart_function::kDeviceAndDtmAddress;
       } else {
-        write(hart_param::kNewDeviceSystemTag, systemTag);
+        WriteParameterValue(hart_param::kNewDeviceSystemTag, systemTag.value());
         function = hart_function::kNewDeviceDtmAddress;
       }
       break;
@@ -536,9 +530,6 @@ bool CDeviceListCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lPara
     }
     case IDC_CANCEL:
       OnClose();
-      return true;
-    case IDC_HELP_BUTTON:
-      ShowHelp();
       return true;
     default:
       return false;

@@ -152,21 +152,23 @@ int CDriverConfigCtrl::SelectedRow() const {
 }
 
 void CDriverConfigCtrl::SelectConfiguredRow() {
-  IevFdtParameterHandler4* handler = ParameterHandler();
   HWND list = List();
-  if (!handler || !list) return;
+  if (!list) return;
   com::Variant value;
-  if (FAILED(handler->GetParameterValue(*com::Variant(LONG{hart_param::kDeviceNumber}).get(), value.put())) ||
-      value.type() != VT_UI1)
-    return;
-  const int configured = V_UI1(value.get());
-  const int count = ListView_GetItemCount(list);
+  if (FAILED(ReadParameterValue(hart_param::kDeviceNumber, value.put())) || value.type() != VT_UI1) return;
+  const int row = SelectDeviceRow(V_UI1(value.get()));
+  if (row >= 0) ListView_EnsureVisible(list, row, FALSE);
+}
+
+int CDriverConfigCtrl::SelectDeviceRow(int number) {
+  HWND list = List();
+  const int count = list ? ListView_GetItemCount(list) : 0;
   for (int row = 0; row < count; ++row) {
-    if (RowDeviceNumber(row) != configured) continue;
+    if (RowDeviceNumber(row) != number) continue;
     ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    ListView_EnsureVisible(list, row, FALSE);
-    return;
+    return row;
   }
+  return -1;
 }
 
 void CDriverConfigCtrl::CloseOpenedDevice() {
@@ -237,13 +239,12 @@ void CDriverConfigCtrl::OnRefreshList() {
 }
 
 void CDriverConfigCtrl::OnUseSelectedDevice() {
-  IevFdtParameterHandler4* handler = ParameterHandler();
-  if (!handler) return;
+  if (!ParameterHandler()) return;
   RaiseApplyBracket(true);
   com::Variant number;
   V_VT(number.get()) = VT_UI1;
   V_UI1(number.get()) = chosen_;
-  handler->WriteParameter(*com::Variant(LONG{hart_param::kDeviceNumber}).get(), number.value());
+  WriteParameterValue(hart_param::kDeviceNumber, number.value());
   // Closed before the channel opens it.
   CloseOpenedDevice();
   RaiseApplyBracket(false);
@@ -275,9 +276,6 @@ bool CDriverConfigCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lPa
     case IDC_CANCEL:
       PostCloseRequest();
       return true;
-    case IDC_HELP_BUTTON:
-      ShowHelp();
-      return true;
     default:
       return false;
   }
@@ -299,14 +297,8 @@ STDMETHODIMP CDriverConfigCtrl::SetProperty(VARIANT key, VARIANT value) {
         // The dialog's texts follow in the base's handling of the property.
         SetColumnHeaders();
         // The rows again, in the new language; the chosen device stays.
-        const BYTE chosen = chosen_;
         FillList();
-        chosen_ = chosen;
-        HWND list = List();
-        const int count = list ? ListView_GetItemCount(list) : 0;
-        for (int row = 0; row < count; ++row)
-          if (RowDeviceNumber(row) == chosen_)
-            ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        SelectDeviceRow(chosen_);
         OnStateChanged(DtmState());
       }
       return S_OK;

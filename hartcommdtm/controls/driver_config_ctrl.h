@@ -44,6 +44,9 @@ class CDriverConfigCtrl : public com::ObjectRoot,
   void SetColumnHeaders();
   void FillList();
   void SelectConfiguredRow();
+  // Selects and focuses the row of a device number (each number has one
+  // row at most); the row, or -1 when the list has none.
+  int SelectDeviceRow(int number);
   // The chosen row (the first selected one) becomes the chosen device.
   void OnListClick();
   void UpdateControlStates();

@@ -54,10 +54,7 @@ STDMETHODIMP CGetNewAddressForDtmCtrl::Close(DWORD saveOption) {
 void CGetNewAddressForDtmCtrl::finalRelease() { CancelUnlessReleased(); }
 
 HRESULT CGetNewAddressForDtmCtrl::WriteNumber(ULONG id, LONG value) {
-  IevFdtParameterHandler4* handler = ParameterHandler();
-  if (!handler) return E_POINTER;
-  com::Variant key(static_cast<LONG>(id)), number(value);
-  return handler->WriteParameter(key.value(), number.value());
+  return WriteParameterValue(static_cast<LONG>(id), com::Variant(value).value());
 }
 
 STDMETHODIMP CGetNewAddressForDtmCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
@@ -66,8 +63,8 @@ STDMETHODIMP CGetNewAddressForDtmCtrl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* re
   if (FAILED(hr)) return hr;
   if (!*result) return S_FALSE;
   return com::guard([&]() -> HRESULT {
-    com::Variant key(static_cast<LONG>(hart_param::kNewAddressTag)), tag;
-    HRESULT read = ParameterHandler()->GetParameterValue(key.value(), tag.put());
+    com::Variant tag;
+    HRESULT read = ReadParameterValue(hart_param::kNewAddressTag, tag.put());
     if (FAILED(read)) return read;
     if (tag.type() == VT_BSTR) {
       tag_.assign(V_BSTR(tag.get()));

@@ -88,11 +88,9 @@ HRESULT CSetDevDtmAddrCtrl::DisplayValue(int row, const VARIANT& value) {
   if (row < 0 || row >= RowCount() || Rows()[row].id != static_cast<LONG>(hart_param::kNewDeviceSystemTag))
     return DtmControl::DisplayValue(row, value);
   // The value the base read is not used: the parameter is read again here.
-  if (IevFdtParameterHandler4* handler = ParameterHandler()) {
-    com::Variant key(static_cast<LONG>(hart_param::kNewDeviceSystemTag)), tag;
-    if (SUCCEEDED(handler->GetParameterValue(key.value(), tag.put())) && tag.type() == VT_BSTR)
-      systemTag_.assign(V_BSTR(tag.get()));
-  }
+  com::Variant tag;
+  if (SUCCEEDED(ReadParameterValue(hart_param::kNewDeviceSystemTag, tag.put())) && tag.type() == VT_BSTR)
+    systemTag_.assign(V_BSTR(tag.get()));
   FillDialog();
   return S_OK;
 }
@@ -163,14 +161,12 @@ HRESULT CSetDevDtmAddrCtrl::OnApply() {
 
 // The device list refreshes when parameter 1010 changes.
 void CSetDevDtmAddrCtrl::ToggleChangeCounter() {
-  IevFdtParameterHandler4* handler = ParameterHandler();
-  if (!handler) return;
-  com::Variant key(static_cast<LONG>(hart_param::kChangeCounter)), value, flag;
-  handler->GetParameterValue(key.value(), value.put());
+  if (!ParameterHandler()) return;
+  com::Variant value, flag;
+  ReadParameterValue(hart_param::kChangeCounter, value.put());
   if (value.type() == (VT_ARRAY | VT_UI1)) return;
   if (FAILED(::VariantChangeType(flag.get(), value.get(), 0, VT_BOOL))) return;
-  com::Variant toggled(V_BOOL(flag.get()) == VARIANT_FALSE);
-  handler->WriteParameter(key.value(), toggled.value());
+  WriteParameterValue(hart_param::kChangeCounter, com::Variant(V_BOOL(flag.get()) == VARIANT_FALSE).value());
 }
 
 bool CSetDevDtmAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) {

@@ -52,13 +52,12 @@ STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown
       *result = VARIANT_FALSE;
       return E_POINTER;
     }
-    IevFdtParameterHandler4* handler = ParameterHandler();
-    if (!handler) {
+    if (!ParameterHandler()) {
       *result = VARIANT_FALSE;
       return E_NOINTERFACE;
     }
     com::Variant address;
-    handler->GetParameterValue(*com::Variant(LONG{hart_param::kSelectedPollAddress}).get(), address.put());
+    ReadParameterValue(hart_param::kSelectedPollAddress, address.put());
     if (SUCCEEDED(address.changeType(VT_UI4))) {
       currentAddress_ = static_cast<BYTE>(V_UI4(address.get()) & 0xFF);
       addressRead_ = true;
@@ -146,9 +145,6 @@ bool CSetSlaveAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LR
   switch (LOWORD(wParam)) {
     case IDC_CANCEL:
       PostCloseRequest();
-      return true;
-    case IDC_HELP_BUTTON:
-      ShowHelp();
       return true;
     case IDC_APPLY:
       OnChangeAddress();

@@ -4,20 +4,10 @@
 
 namespace hartdtmtest {
 
-void AddressControlsFixture::TearDown() {
-  ControlsFixture::TearDown();
-  children.clear();
-}
-
 devicedtm_double::ChildDtm* AddressControlsFixture::AddChild(const wchar_t* systemTag, const wchar_t* dtmTag,
                                                              int address) {
-  devicedtm_double::ChildDtm* child = nullptr;
-  com::ComPtr<IUnknown> object = devicedtm_double::createChildDtm(&child);
-  EXPECT_TRUE(object);
-  if (!object) return nullptr;
-  child->setDocument(devicedtm_double::ChildDocument(dtmTag, address));
-  frame->addDtm(systemTag, object.get());
-  children[systemTag] = object;
+  devicedtm_double::ChildDtm* child = RegisterChildDtm(systemTag, dtmTag, address);
+  if (!child) return nullptr;
   com::ComPtr<IFdtChannelSubTopology> topology;
   com::ComPtr<IUnknown> channel = HartChannel();
   EXPECT_TRUE(channel && SUCCEEDED(channel.as(topology)));
@@ -43,13 +33,6 @@ int AddressControlsFixture::PollingAddressOf(uint32_t deviceId) {
   SimFieldDevice device;
   if (!SimGetFieldDevice(kSerial, deviceId, &device)) return -1;
   return device.pollingAddress;
-}
-
-com::ComPtr<IHART_Channel> AddressControlsFixture::Channel() {
-  com::ComPtr<IHART_Channel> channel;
-  com::ComPtr<IUnknown> object = HartChannel();
-  if (object) object.as(channel);
-  return channel;
 }
 
 std::wstring AddressControlsFixture::ChildEntry(const wchar_t* systemTag) {

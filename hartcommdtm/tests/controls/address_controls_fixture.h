@@ -5,18 +5,14 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 
-#include "child_dtm.h"
 #include "controls_fixture.h"
 
 namespace hartdtmtest {
 
 class AddressControlsFixture : public ControlsFixture {
  protected:
-  void TearDown() override;
-
   // A device DTM with this tag and slave address (none for -1) in the
   // frame's topology, added below the channel; the channel then reads it
   // into its child table and runs the DTM's DeviceDtmAdded.
@@ -25,15 +21,12 @@ class AddressControlsFixture : public ControlsFixture {
   void AddDevice(uint8_t pollingAddress, uint32_t deviceId);
   // Its polling address as the simulated line knows it now.
   int PollingAddressOf(uint32_t deviceId);
-  com::ComPtr<IHART_Channel> Channel();
   // The child table's tag and address of a system tag ("<none>" when the
   // channel has no entry).
   std::wstring ChildEntry(const wchar_t* systemTag);
   // The channel's address assignment of one device, the user asked
   // (showUserInterface "openUserInterface"); the answer document.
   std::wstring AssignAddressByUser(const wchar_t* systemTag);
-
-  std::map<std::wstring, com::ComPtr<IUnknown>> children;
 };
 
 // The address controls as a reader sees them (PNG files in screenshots\).

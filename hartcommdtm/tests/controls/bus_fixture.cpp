@@ -31,7 +31,6 @@ void BusControlsFixture::TearDown() {
   host.close();
   deviceDtms_.clear();
   ControlsFixture::TearDown();
-  children_.clear();
   childTags_.clear();
 }
 
@@ -61,12 +60,7 @@ SimFieldDevice BusControlsFixture::Device(uint32_t deviceId) {
 }
 
 void BusControlsFixture::AddChildDtm(const std::wstring& systemTag, const std::wstring& dtmTag, int address) {
-  devicedtm_double::ChildDtm* child = nullptr;
-  com::ComPtr<IUnknown> object = devicedtm_double::createChildDtm(&child);
-  ASSERT_TRUE(object);
-  child->setDocument(devicedtm_double::ChildDocument(dtmTag, address));
-  frame->addDtm(systemTag, object.get());
-  children_[systemTag] = object;
+  ASSERT_TRUE(RegisterChildDtm(systemTag, dtmTag, address));
   childTags_.push_back(systemTag);
   com::ComPtr<IHART_Channel> channel = Channel();
   ASSERT_TRUE(channel);
@@ -75,13 +69,6 @@ void BusControlsFixture::AddChildDtm(const std::wstring& systemTag, const std::w
   // The channel's path: the DTM's system tag and the channel's tag.
   frame->setChildNodes(std::wstring(tag.c_str()) + L"/" + name.c_str(),
                        frame_double::DtmChildListDocument(childTags_));
-}
-
-com::ComPtr<IHART_Channel> BusControlsFixture::Channel() {
-  com::ComPtr<IHART_Channel> channel;
-  com::ComPtr<IUnknown> item = HartChannel();
-  if (item) item.as(channel);
-  return channel;
 }
 
 bool BusControlsFixture::ConnectDeviceDtm(uint8_t address) {

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -34,13 +33,11 @@ class BusControlsFixture : public ControlsFixture {
   // frame lists the children added so far below the DTM's channel.
   void AddChildDtm(const std::wstring& systemTag, const std::wstring& dtmTag, int address);
 
-  com::ComPtr<IHART_Channel> Channel();
   // A device DTM connected to the device at the address (a connection of
   // the channel holds it); false when the connect failed.
   bool ConnectDeviceDtm(uint8_t address);
 
  private:
-  std::map<std::wstring, com::ComPtr<IUnknown>> children_;
   std::vector<std::wstring> childTags_;
   std::vector<com::ComPtr<IChildCommunicationEvents>> deviceDtms_;
   unsigned invoke_ = 1;

@@ -52,6 +52,7 @@ void ControlsFixture::SetUp() {
 void ControlsFixture::TearDown() {
   host.close();
   BoundAdapterFixture::TearDown();
+  childDtms_.clear();
 }
 
 void ControlsFixture::OpenControl(const wchar_t* progId, ULONG functionId, const wchar_t* caption,
@@ -100,6 +101,25 @@ std::wstring ControlsFixture::FunctionEnabled(ULONG functionId) {
 
 void ControlsFixture::SaveScreenshot(const wchar_t* name) {
   EXPECT_FALSE(host.savePng(ProgramFolder() + L"screenshots", name).empty()) << "no screenshot of " << name;
+}
+
+com::ComPtr<IHART_Channel> ControlsFixture::Channel() {
+  com::ComPtr<IHART_Channel> channel;
+  com::ComPtr<IUnknown> object = HartChannel();
+  if (object) object.as(channel);
+  return channel;
+}
+
+devicedtm_double::ChildDtm* ControlsFixture::RegisterChildDtm(const std::wstring& systemTag,
+                                                              const std::wstring& dtmTag, int address) {
+  devicedtm_double::ChildDtm* child = nullptr;
+  com::ComPtr<IUnknown> object = devicedtm_double::createChildDtm(&child);
+  EXPECT_TRUE(object);
+  if (!object) return nullptr;
+  child->setDocument(devicedtm_double::ChildDocument(dtmTag, address));
+  frame->addDtm(systemTag, object.get());
+  childDtms_[systemTag] = object;
+  return child;
 }
 
 int ControlsFixture::ListRows(UINT list) {

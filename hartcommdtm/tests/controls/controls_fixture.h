@@ -7,6 +7,10 @@
 // when the control agrees, destroys its window and drops it.
 #pragma once
 
+#include <map>
+#include <string>
+
+#include "child_dtm.h"
 #include "control_host.h"
 #include "hart_dtm_fixture.h"
 
@@ -36,6 +40,14 @@ class ControlsFixture : public BoundAdapterFixture {
   // Writes the frame window as PNG into screenshots\ beside the program.
   void SaveScreenshot(const wchar_t* name);
 
+  // The DTM's HART channel; null without one.
+  com::ComPtr<IHART_Channel> Channel();
+  // A device DTM double with this tag and slave address (none for -1),
+  // known to the frame under systemTag and kept until the test ends; how
+  // the channel learns of it is the caller's. Null when none could be made.
+  devicedtm_double::ChildDtm* RegisterChildDtm(const std::wstring& systemTag, const std::wstring& dtmTag,
+                                               int address);
+
   // A list view item's rows, cells, sub-item images and column titles.
   int ListRows(UINT list);
   std::wstring ListCellText(UINT list, int row, int column);
@@ -46,6 +58,9 @@ class ControlsFixture : public BoundAdapterFixture {
   VARIANT_BOOL initialised = VARIANT_FALSE;
   // PrepareToRelease answers of the frame's close requests, in order.
   std::vector<VARIANT_BOOL> releaseAnswers;
+
+ private:
+  std::map<std::wstring, com::ComPtr<IUnknown>> childDtms_;
 };
 
 }  // namespace hartdtmtest
