@@ -230,14 +230,15 @@ void CevFDT_ParameterHandlerCore::ReportTransferProgress(ULONG index, ULONG coun
 }
 
 HRESULT CevFDT_ParameterHandlerCore::BuildDownloadList(VARIANT* list) {
-  return buildTransferList(L"DownloadList", kParFlagOnlineWrite, list);
+  return buildTransferList(L"DownloadList", &TakesPartInDownload, list);
 }
 
 HRESULT CevFDT_ParameterHandlerCore::BuildUploadList(VARIANT* list) {
-  return buildTransferList(L"UploadList", kParFlagOnlineRead, list);
+  return buildTransferList(L"UploadList", &TakesPartInUpload, list);
 }
 
-HRESULT CevFDT_ParameterHandlerCore::buildTransferList(const wchar_t* name, ULONG directionFlag,
+HRESULT CevFDT_ParameterHandlerCore::buildTransferList(const wchar_t* name,
+                                                       bool (*takesPart)(const ParInfo&),
                                                        VARIANT* list) {
   if (!list) return E_INVALIDARG;
   ::VariantInit(list);
@@ -259,12 +260,11 @@ HRESULT CevFDT_ParameterHandlerCore::buildTransferList(const wchar_t* name, ULON
       ULONG count = 0;
       hr = GetParameterCount(&count);
       if (FAILED(hr)) return hr;
-      const ULONG wanted = directionFlag | kParFlagUsual;
       for (ULONG i = 0; i < count; ++i) {
         ParInfo record;
         hr = GetParameterAt(i, &record);
         if (FAILED(hr)) return hr;
-        if (record.kind != kParKindDevice || (record.flags & wanted) != wanted) continue;
+        if (!takesPart(record)) continue;
         com::Variant member;
         hr = CevFdtSafeArray::VariantVector(record.id, member.get());
         if (FAILED(hr)) return hr;
