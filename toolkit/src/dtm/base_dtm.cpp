@@ -67,11 +67,10 @@ bool BaseDtm::AskStopTransfer(IUnknown* dtmObject, TransferKind kind) {
                     ToolkitMessageUser::TransferStop, question.put());
   GetToolkitMessage(dtmObject, upload ? transfer_message::kUploadCaption : transfer_message::kDownloadCaption,
                     ToolkitMessageUser::TransferStop, caption.put());
-  VARIANT style;
-  V_VT(&style) = VT_UI4;
-  V_UI4(&style) = kStopQuestionStyle;
   long answer = 0;
-  if (FAILED(container->ShowUserMessage(question.get(), caption.get(), style, &answer))) return false;
+  if (FAILED(container->ShowUserMessage(question.get(), caption.get(),
+                                        com::ui4(kStopQuestionStyle).value(), &answer)))
+    return false;
   return answer == kAnswerYes;
 }
 

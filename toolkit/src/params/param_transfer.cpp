@@ -4,6 +4,7 @@
 // progress notices of a transfer.
 #include "com/ComPtr.h"
 #include "com/Guard.h"
+#include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
 #include "toolkit/values/progress_steps.h"
 #include "toolkit/values/safe_array.h"
@@ -188,10 +189,7 @@ HRESULT CevFDT_ParameterHandlerCore::GetParInfoList(VARIANT* list) {
     V_VT(out.get()) = VT_ARRAY | VT_VARIANT;
     V_ARRAY(out.get()) = array;
     for (LONG i = 0; i < static_cast<LONG>(ids.size()); ++i) {
-      VARIANT id;
-      V_VT(&id) = VT_UI4;
-      V_UI4(&id) = ids[static_cast<size_t>(i)];
-      HRESULT hr = ::SafeArrayPutElement(array, &i, &id);
+      HRESULT hr = ::SafeArrayPutElement(array, &i, com::ui4(ids[static_cast<size_t>(i)]).get());
       if (FAILED(hr)) return hr;
     }
     return out.detachTo(list);
@@ -210,10 +208,7 @@ HRESULT CevFDT_ParameterHandlerCore::ReportProgress(const wchar_t* title, ULONG 
     report.running = running;
     com::Variant packed;
     if (!report.PackToVariant(packed.get())) return E_FAIL;
-    VARIANT code;
-    V_VT(&code) = VT_I4;
-    V_I4(&code) = kDtmEventProgress;
-    return events->OnDtmEvent(code, packed.value());
+    return events->OnDtmEvent(com::Variant(kDtmEventProgress).value(), packed.value());
   });
 }
 
@@ -230,14 +225,15 @@ void CevFDT_ParameterHandlerCore::ReportTransferProgress(ULONG index, ULONG coun
 }
 
 HRESULT CevFDT_ParameterHandlerCore::BuildDownloadList(VARIANT* list) {
-  return buildTransferList(L"DownloadList", kParFlagOnlineWrite, list);
+  return buildTransferList(L"DownloadList", &TakesPartInDownload, list);
 }
 
 HRESULT CevFDT_ParameterHandlerCore::BuildUploadList(VARIANT* list) {
-  return buildTransferList(L"UploadList", kParFlagOnlineRead, list);
+  return buildTransferList(L"UploadList", &TakesPartInUpload, list);
 }
 
-HRESULT CevFDT_ParameterHandlerCore::buildTransferList(const wchar_t* name, ULONG directionFlag,
+HRESULT CevFDT_ParameterHandlerCore::buildTransferList(const wchar_t* name,
+                                                       bool (*takesPart)(const ParInfo&),
                                                        VARIANT* list) {
   if (!list) return E_INVALIDARG;
   ::VariantInit(list);
@@ -259,12 +255,11 @@ HRESULT CevFDT_ParameterHandlerCore::buildTransferList(const wchar_t* name, ULON
       ULONG count = 0;
       hr = GetParameterCount(&count);
       if (FAILED(hr)) return hr;
-      const ULONG wanted = directionFlag | kParFlagUsual;
       for (ULONG i = 0; i < count; ++i) {
         ParInfo record;
         hr = GetParameterAt(i, &record);
         if (FAILED(hr)) return hr;
-        if (record.kind != kParKindDevice || (record.flags & wanted) != wanted) continue;
+        if (!takesPart(record)) continue;
         com::Variant member;
         hr = CevFdtSafeArray::VariantVector(record.id, member.get());
         if (FAILED(hr)) return hr;

@@ -51,36 +51,22 @@ int DispatchQueued(DWORD count, const HANDLE* handles, QuitKeeper& quit) {
   return 0;
 }
 
-bool DispatchQueued(HANDLE handle, QuitKeeper& quit) { return DispatchQueued(1, &handle, quit) != 0; }
-
-// Waits for the handle or for input. MWMO_INPUTAVAILABLE: a message that a
-// nested loop inside a dispatched call has already looked at, but left in the
-// queue, still ends the wait, instead of sleeping until the time-out.
-DWORD WaitForHandleOrInput(HANDLE handle, DWORD milliseconds) {
-  return ::MsgWaitForMultipleObjectsEx(1, &handle, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-}
-
-}  // namespace
-
-int WaitWithMessageLoop(HANDLE handle) {
-  QuitKeeper quit;
-  for (;;) {
-    const DWORD result = WaitForHandleOrInput(handle, INFINITE);
-    if (result == WAIT_OBJECT_0) return 1;
-    if (result != WAIT_OBJECT_0 + 1) return 0;
-    if (DispatchQueued(handle, quit)) return 1;
-  }
-}
-
-int WaitOneWithMessageLoop(HANDLE handle, DWORD milliseconds) {
+// Waits at most milliseconds (INFINITE: no limit) in total for any of the
+// handles or for input, dispatching what arrives. MWMO_INPUTAVAILABLE: a
+// message that a nested loop inside a dispatched call has already looked
+// at, but left in the queue, still ends the wait, instead of sleeping until
+// the time-out. 1 + the index of a signalled handle, 0 on time-out or
+// failure.
+int WaitForAnyOrInput(DWORD count, const HANDLE* handles, DWORD milliseconds) {
   QuitKeeper quit;
   const DWORD start = ::GetTickCount();
   DWORD remaining = milliseconds;
   for (;;) {
-    const DWORD result = WaitForHandleOrInput(handle, remaining);
-    if (result == WAIT_OBJECT_0) return 1;
-    if (result != WAIT_OBJECT_0 + 1) return 0;
-    if (DispatchQueued(handle, quit)) return 1;
+    const DWORD result =
+        ::MsgWaitForMultipleObjectsEx(count, handles, remaining, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (result < WAIT_OBJECT_0 + count) return static_cast<int>(result - WAIT_OBJECT_0) + 1;
+    if (result != WAIT_OBJECT_0 + count) return 0;
+    if (const int signalled = DispatchQueued(count, handles, quit)) return signalled;
     if (milliseconds != INFINITE) {
       // The time-out counts from the start, not from the last message.
       const DWORD elapsed = ::GetTickCount() - start;
@@ -90,13 +76,15 @@ int WaitOneWithMessageLoop(HANDLE handle, DWORD milliseconds) {
   }
 }
 
+}  // namespace
+
+int WaitWithMessageLoop(HANDLE handle) { return WaitForAnyOrInput(1, &handle, INFINITE); }
+
+int WaitOneWithMessageLoop(HANDLE handle, DWORD milliseconds) {
+  return WaitForAnyOrInput(1, &handle, milliseconds);
+}
+
 int WaitAnyWithMessageLoop(DWORD count, const HANDLE* handles) {
   if (!handles || count == 0 || count >= MAXIMUM_WAIT_OBJECTS) return 0;
-  QuitKeeper quit;
-  for (;;) {
-    const DWORD result = ::MsgWaitForMultipleObjectsEx(count, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (result < WAIT_OBJECT_0 + count) return static_cast<int>(result - WAIT_OBJECT_0) + 1;
-    if (result != WAIT_OBJECT_0 + count) return 0;
-    if (const int signalled = DispatchQueued(count, handles, quit)) return signalled;
-  }
+  return WaitForAnyOrInput(count, handles, INFINITE);
 }

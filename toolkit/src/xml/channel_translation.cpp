@@ -2,6 +2,8 @@
 // read again after a language change.
 #include "toolkit/xml/channel_translation.h"
 
+#include "com/Variant.h"
+
 com::ComPtr<IevFdtTranslation> ChannelTranslationCore::OwnerTranslation() {
   com::ComPtr<IevFdtTranslation> translation;
   const com::ComPtr<IUnknown> owner = TranslationOwner();
@@ -70,15 +72,9 @@ HRESULT ChannelTranslationCore::OnLanguageChanged() {
   if (!OwnerTranslation()) return S_OK;
   com::ComPtr<IevFdtParameterInfo> info;
   if (FAILED(QueryChannelParameterInfo(info.put())) || !info) return S_OK;
-  VARIANT count;
-  ::VariantInit(&count);
-  if (FAILED(info->GetCount(&count))) return S_OK;
-  VARIANT number;
-  ::VariantInit(&number);
-  const HRESULT converted = ::VariantChangeType(&number, &count, 0, VT_UI4);
-  ::VariantClear(&count);
-  if (FAILED(converted)) return S_OK;
+  com::Variant count;
+  if (FAILED(info->GetCount(count.put())) || FAILED(count.changeType(VT_UI4))) return S_OK;
   // A text that cannot be read keeps its old one; the others go on.
-  for (ULONG index = 0; index < V_UI4(&number); ++index) LoadChannelParameterTexts(info.get(), index);
+  for (ULONG index = 0; index < V_UI4(count.get()); ++index) LoadChannelParameterTexts(info.get(), index);
   return S_OK;
 }

@@ -400,7 +400,7 @@ class CevFDT_ParameterHandlerCore : public com::DispatchImpl<IevFdtParameterHand
   HRESULT notifyDataSetModified();
   HRESULT relationPair(ULONG kind, ULONG sourceId, ULONG targetId);
   HRESULT sendRelationProperty(LONG property, ULONG targetId);
-  HRESULT buildTransferList(const wchar_t* name, ULONG directionFlag, VARIANT* list);
+  HRESULT buildTransferList(const wchar_t* name, bool (*takesPart)(const ParInfo&), VARIANT* list);
 
   CParamCollection params_;
   ParamHandlerOptions options_;
