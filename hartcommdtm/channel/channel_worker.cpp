@@ -307,12 +307,14 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
     // follow the owner's language here, the worker only keeps its id.
     if (number == kEventLanguage && !OnWorkerThread()) OnLanguageChanged();
     if (number == kEventFrameVersion) {
-      // Kept at once as well: the DTM tells a channel when it attaches it,
-      // before any worker runs, and the worker's start needs it.
+      // Kept at once, not queued for the worker: the DTM tells a channel
+      // when it attaches it, before any worker runs, and the worker's start
+      // needs it; both threads read it from here.
       com::Variant version;
       hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);
       if (FAILED(hr)) return hr;
       ::InterlockedExchange(&frameFdtVersion_, version.get()->lVal);
+      return S_OK;
     }
     return PostEvent(number, value);
   });
@@ -784,13 +786,6 @@ HRESULT CHART_Channel::OnChannelEvent(ULONG id, VARIANT& value) {
       return S_OK;
     case CHANNEL_EVENT_CHILDREN_CHANGED:
       return OnChildrenChanged();
-    case kEventFrameVersion: {
-      com::Variant version;
-      HRESULT hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);
-      if (FAILED(hr)) return hr;
-      ::InterlockedExchange(&frameFdtVersion_, version.get()->lVal);
-      return S_OK;
-    }
     default:
       return S_FALSE;
   }
