@@ -213,14 +213,6 @@ LateBound CallByName(IUnknown* object, const wchar_t* iid, const wchar_t* member
 
 com::Variant Text(const wchar_t* text) { return com::Variant(text); }
 
-com::Variant Unknown(IUnknown* object) {
-  com::Variant value;
-  V_VT(value.get()) = VT_UNKNOWN;
-  V_UNKNOWN(value.get()) = object;
-  if (object) object->AddRef();
-  return value;
-}
-
 // One member of each dual interface, with harmless arguments, the dispatch
 // id the member must have and the type of what it answers (VT_EMPTY: no
 // result), or the failure it raises for those arguments.
@@ -303,7 +295,7 @@ TEST_F(FrameInterfacesTest, EveryDualInterfaceOfTheDtmIsReachedByName) {
        {Text(L""), Text(L"")}, VT_BSTR},
       {"IDtmDiagnosis", L"Verify", 1, method, {}, VT_BOOL},
       {"IDtmParameter", L"GetParameters", 1, method, {Text(L"")}, VT_BSTR},
-      {"IDtmImportExport", L"Export", 2, method, {Unknown(stream.get())},
+      {"IDtmImportExport", L"Export", 2, method, {com::Variant(static_cast<IUnknown*>(stream.get()))},
        VT_BOOL},
       {"IDtmDocumentation", L"GetDocumentation", 1, method,
        {Text(call3.c_str())}, VT_BSTR},
