@@ -397,18 +397,23 @@ HRESULT CHART_Channel::StartThread() {
   return E_FAIL;
 }
 
+win32::UniqueHandle CHART_Channel::WorkerWaitHandle() const {
+  HANDLE own = nullptr;
+  if (!thread_ ||
+      !::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
+    own = nullptr;
+  return win32::UniqueHandle(own);
+}
+
 void CHART_Channel::StopThread() {
   if (!thread_) return;
   // The wait serves this apartment's messages, and one of them may stop the
   // worker too: each stop waits on a handle of its own, and the one that
   // sees the thread end first closes the channel's.
-  HANDLE own = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
-    own = nullptr;
-  win32::UniqueHandle duplicate(own);
-  const HANDLE thread = own ? own : thread_.get();
+  const win32::UniqueHandle own = WorkerWaitHandle();
+  const HANDLE thread = own ? own.get() : thread_.get();
   if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread);
-  if (!thread_ || (own && ::WaitForSingleObject(own, 0) != WAIT_OBJECT_0)) return;
+  if (!thread_ || (own && ::WaitForSingleObject(own.get(), 0) != WAIT_OBJECT_0)) return;
   thread_.reset();
   threadId_ = 0;
   // What the worker never took goes back to its owners.
