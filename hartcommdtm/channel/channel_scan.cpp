@@ -173,13 +173,8 @@ STDMETHODIMP CHART_Channel::ChangeAddress(unsigned char byFromAddress, unsigned 
   if (byFromAddress > kHighestPollingAddress || byToAddress > kHighestPollingAddress) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
     if (!workerStarted_ || !threadId_ || !thread_) return kAddressFrameFailed;
-    // The worker's handle, ours for the wait (a call served meanwhile may
-    // stop the worker and close the channel's own).
-    HANDLE worker = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &worker, SYNCHRONIZE,
-                           FALSE, 0))
-      return kAddressFrameFailed;
-    win32::UniqueHandle workerHandle(worker);
+    const win32::UniqueHandle workerHandle = WorkerWaitHandle();
+    if (!workerHandle) return kAddressFrameFailed;
     auto* job = new (std::nothrow) AddressChangeJob(byFromAddress, byToAddress);
     if (!job) return E_OUTOFMEMORY;
     com::ComPtr<IUnknown> hold;

@@ -307,12 +307,14 @@ STDMETHODIMP CHART_Channel::PostChannelEvent(VARIANT key, VARIANT value) {
     // follow the owner's language here, the worker only keeps its id.
     if (number == kEventLanguage && !OnWorkerThread()) OnLanguageChanged();
     if (number == kEventFrameVersion) {
-      // Kept at once as well: the DTM tells a channel when it attaches it,
-      // before any worker runs, and the worker's start needs it.
+      // Kept at once, not queued for the worker: the DTM tells a channel
+      // when it attaches it, before any worker runs, and the worker's start
+      // needs it; both threads read it from here.
       com::Variant version;
       hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);
       if (FAILED(hr)) return hr;
       ::InterlockedExchange(&frameFdtVersion_, version.get()->lVal);
+      return S_OK;
     }
     return PostEvent(number, value);
   });
@@ -395,18 +397,23 @@ HRESULT CHART_Channel::StartThread() {
   return E_FAIL;
 }
 
+win32::UniqueHandle CHART_Channel::WorkerWaitHandle() const {
+  HANDLE own = nullptr;
+  if (!thread_ ||
+      !::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
+    own = nullptr;
+  return win32::UniqueHandle(own);
+}
+
 void CHART_Channel::StopThread() {
   if (!thread_) return;
   // The wait serves this apartment's messages, and one of them may stop the
   // worker too: each stop waits on a handle of its own, and the one that
   // sees the thread end first closes the channel's.
-  HANDLE own = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), thread_.get(), ::GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
-    own = nullptr;
-  win32::UniqueHandle duplicate(own);
-  const HANDLE thread = own ? own : thread_.get();
+  const win32::UniqueHandle own = WorkerWaitHandle();
+  const HANDLE thread = own ? own.get() : thread_.get();
   if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread);
-  if (!thread_ || (own && ::WaitForSingleObject(own, 0) != WAIT_OBJECT_0)) return;
+  if (!thread_ || (own && ::WaitForSingleObject(own.get(), 0) != WAIT_OBJECT_0)) return;
   thread_.reset();
   threadId_ = 0;
   // What the worker never took goes back to its owners.
@@ -784,13 +791,6 @@ HRESULT CHART_Channel::OnChannelEvent(ULONG id, VARIANT& value) {
       return S_OK;
     case CHANNEL_EVENT_CHILDREN_CHANGED:
       return OnChildrenChanged();
-    case kEventFrameVersion: {
-      com::Variant version;
-      HRESULT hr = ::VariantChangeType(version.get(), &value, 0, VT_I4);
-      if (FAILED(hr)) return hr;
-      ::InterlockedExchange(&frameFdtVersion_, version.get()->lVal);
-      return S_OK;
-    }
     default:
       return S_FALSE;
   }

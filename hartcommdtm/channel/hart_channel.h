@@ -278,6 +278,10 @@ class CHART_Channel : public com::ObjectRoot,
   void DropWorkerMessage(const MSG& msg);
   HRESULT StartThread();
   void StopThread();
+  // The worker thread's handle, duplicated for a pumped wait of the
+  // caller's own: a call served meanwhile may stop the worker and close the
+  // channel's handle. Empty without a worker or when it cannot be copied.
+  win32::UniqueHandle WorkerWaitHandle() const;
   HRESULT StopWorkerThread();
   bool OnWorkerThread() const { return ::GetCurrentThreadId() == threadId_; }
   void HandleAttach();

@@ -148,12 +148,6 @@ const wchar_t* IidText(const char* name) {
   return L"";
 }
 
-IID IidOf(const wchar_t* text) {
-  IID iid = {};
-  EXPECT_EQ(S_OK, ::IIDFromString(text, &iid)) << "not an identifier text";
-  return iid;
-}
-
 com::ComPtr<IUnknown> Identity(IUnknown* object) {
   com::ComPtr<IUnknown> identity;
   if (object) object->QueryInterface(IID_IUnknown, identity.putVoid());
@@ -165,7 +159,7 @@ void ExpectAnswers(IUnknown* object, const Named* begin, const Named* end) {
   for (const Named* i = begin; i != end; ++i) {
     SCOPED_TRACE(i->name);
     com::ComPtr<IUnknown> part;
-    ASSERT_EQ(S_OK, object->QueryInterface(IidOf(i->iid), part.putVoid()));
+    ASSERT_EQ(S_OK, object->QueryInterface(Iid(i->iid), part.putVoid()));
     ASSERT_TRUE(part);
     EXPECT_EQ(identity.get(), Identity(part.get()).get()) << "another identity";
   }
@@ -175,7 +169,7 @@ void ExpectRefuses(IUnknown* object, const Named* begin, const Named* end) {
   for (const Named* i = begin; i != end; ++i) {
     SCOPED_TRACE(i->name);
     com::ComPtr<IUnknown> part;
-    EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(IidOf(i->iid), part.putVoid()));
+    EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(Iid(i->iid), part.putVoid()));
     EXPECT_FALSE(part);
   }
 }
@@ -193,7 +187,7 @@ LateBound CallByName(IUnknown* object, const wchar_t* iid, const wchar_t* member
                      std::vector<com::Variant> arguments = {}) {
   LateBound call;
   com::ComPtr<IDispatch> dispatch;
-  call.hr = object->QueryInterface(IidOf(iid), dispatch.putVoid());
+  call.hr = object->QueryInterface(Iid(iid), dispatch.putVoid());
   if (FAILED(call.hr)) return call;
   UINT count = 0;
   call.hr = dispatch->GetTypeInfoCount(&count);
@@ -218,14 +212,6 @@ LateBound CallByName(IUnknown* object, const wchar_t* iid, const wchar_t* member
 }
 
 com::Variant Text(const wchar_t* text) { return com::Variant(text); }
-
-com::Variant Unknown(IUnknown* object) {
-  com::Variant value;
-  V_VT(value.get()) = VT_UNKNOWN;
-  V_UNKNOWN(value.get()) = object;
-  if (object) object->AddRef();
-  return value;
-}
 
 // One member of each dual interface, with harmless arguments, the dispatch
 // id the member must have and the type of what it answers (VT_EMPTY: no
@@ -309,7 +295,7 @@ TEST_F(FrameInterfacesTest, EveryDualInterfaceOfTheDtmIsReachedByName) {
        {Text(L""), Text(L"")}, VT_BSTR},
       {"IDtmDiagnosis", L"Verify", 1, method, {}, VT_BOOL},
       {"IDtmParameter", L"GetParameters", 1, method, {Text(L"")}, VT_BSTR},
-      {"IDtmImportExport", L"Export", 2, method, {Unknown(stream.get())},
+      {"IDtmImportExport", L"Export", 2, method, {com::Variant(static_cast<IUnknown*>(stream.get()))},
        VT_BOOL},
       {"IDtmDocumentation", L"GetDocumentation", 1, method,
        {Text(call3.c_str())}, VT_BSTR},
