@@ -13,10 +13,11 @@
 set -u
 cmd=$1 root=$2
 
-# Runs under the display's lock.
+# Each runs under the display's lock.
+running() { [ -s "$1/xvfb.pid" ] && kill -0 "$(cat "$1/xvfb.pid")" 2>/dev/null && [ -s "$1/xvfb.display" ]; }
 start() {
   local pidfile=$1/xvfb.pid numfile=$1/xvfb.display
-  if ! { [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null && [ -s "$numfile" ]; }; then
+  if ! running "$1"; then
     rm -f "$numfile"
     # -displayfd picks a free display number and writes it once the server
     # accepts connections.
@@ -24,7 +25,7 @@ start() {
       </dev/null >/dev/null 2>&1 9>&- &
     echo $! >"$pidfile"
     for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
-    { kill -0 "$(cat "$pidfile")" 2>/dev/null && [ -s "$numfile" ]; } || { echo "Xvfb did not start" >&2; return 1; }
+    running "$1" || { echo "Xvfb did not start" >&2; return 1; }
   fi
   echo ":$(tr -d '[:space:]' <"$numfile")"
 }

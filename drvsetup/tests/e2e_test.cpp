@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "helper_runner.h"
+#include "regsvr32.h"
 #include "win32/unique_handle.h"
 
 using drvsetup_test::Box;
 using drvsetup_test::HelperRun;
+using testsupport::ProgramFolder;
 
 namespace {
 
@@ -62,7 +64,7 @@ std::wstring SystemDll() {
 // The double as the build put it beside the program for the test runner,
 // which copies it into the prefix's system folder before every run.
 void RestoreDouble() {
-  std::wstring source = drvsetup_test::ProgramFolder() + L"drvsetup_e2e_tests.system32\\difxapi.dll";
+  std::wstring source = ProgramFolder() + L"drvsetup_e2e_tests.system32\\difxapi.dll";
   ASSERT_TRUE(CopyFileW(source.c_str(), SystemDll().c_str(), FALSE));
 }
 
@@ -113,8 +115,7 @@ class HelperTest : public testing::Test {
   HelperRun Run(const std::wstring& args, const std::wstring& script, const std::wstring& currentFolder = {},
                 const std::string& screenshot = {}) {
     SetEnvironmentVariableW(L"DIFXAPI_DOUBLE_SCRIPT", script.c_str());
-    HelperRun run =
-        drvsetup_test::RunHelper(drvsetup_test::ProgramFolder() + L"drvsetup.exe", args, currentFolder, screenshot);
+    HelperRun run = drvsetup_test::RunHelper(ProgramFolder() + L"drvsetup.exe", args, currentFolder, screenshot);
     EXPECT_TRUE(run.finished) << "the helper did not end; boxes seen: " << run.boxes.size();
     for (const Box& box : run.boxes) {
       EXPECT_EQ(kTitle, box.title);
@@ -255,9 +256,9 @@ TEST_F(HelperTest, MissingInterfaceIsReported) {
 TEST_F(HelperTest, InstallsWithTheLibraryBesideItAndRefusesOneInTheCurrentFolder) {
   const std::wstring setup = TempFile(L"setup-files\\");
   const std::wstring current = TempFile(L"current-folder\\");
-  const std::wstring library = drvsetup_test::ProgramFolder() + L"drvsetup_e2e_tests.system32\\difxapi.dll";
+  const std::wstring library = ProgramFolder() + L"drvsetup_e2e_tests.system32\\difxapi.dll";
   for (const std::wstring& folder : {setup, current}) CreateDirectoryW(folder.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileW((drvsetup_test::ProgramFolder() + L"drvsetup.exe").c_str(), (setup + L"drvsetup.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW((ProgramFolder() + L"drvsetup.exe").c_str(), (setup + L"drvsetup.exe").c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(library.c_str(), (setup + L"difxapi.dll").c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(library.c_str(), (current + L"difxapi.dll").c_str(), FALSE));
   ASSERT_TRUE(DeleteFileW(SystemDll().c_str()));
@@ -266,8 +267,8 @@ TEST_F(HelperTest, InstallsWithTheLibraryBesideItAndRefusesOneInTheCurrentFolder
   HelperRun beside = drvsetup_test::RunHelper(setup + L"drvsetup.exe", L"/i x.inf 2", current);
   const std::vector<std::string> besideCalls = Recorded();
   DeleteFileW(record_.c_str());
-  HelperRun fromCurrent = drvsetup_test::RunHelper(drvsetup_test::ProgramFolder() + L"drvsetup.exe", L"/i x.inf",
-                                                   current, "library-only-in-current-folder");
+  HelperRun fromCurrent = drvsetup_test::RunHelper(ProgramFolder() + L"drvsetup.exe", L"/i x.inf", current,
+                                                   "library-only-in-current-folder");
   RestoreDouble();
 
   EXPECT_TRUE(beside.finished);

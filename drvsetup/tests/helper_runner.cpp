@@ -73,13 +73,6 @@ Box ReadBox(HWND window) {
 
 }  // namespace
 
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  return folder.substr(0, folder.rfind(L'\\') + 1);
-}
-
 HelperRun RunHelper(const std::wstring& exe, const std::wstring& args, const std::wstring& currentFolder,
                     const std::string& screenshot) {
   HelperRun run;

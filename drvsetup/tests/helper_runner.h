@@ -30,7 +30,4 @@ struct HelperRun {
 HelperRun RunHelper(const std::wstring& exe, const std::wstring& args, const std::wstring& currentFolder = {},
                     const std::string& screenshot = {});
 
-// Folder of the running test program, with a trailing backslash.
-std::wstring ProgramFolder();
-
 }  // namespace drvsetup_test

@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "regsvr32.h"
 #include "setup_helper.h"
 
 namespace {
+
+using testsupport::ProgramFolder;
 
 const std::wstring kModuleNameFailed = L"Fatal Error in driver installation:\n\nGetModuleFileName() failed";
 
@@ -84,13 +87,6 @@ TEST(DifxApi, DllWithoutTheEntryPointsIsRefused) {
   EXPECT_EQ(L"Cannot find DIFXAPISetLogCallbackW in kernel32.dll", error);
   EXPECT_EQ(nullptr, api.setLogCallback);
   EXPECT_EQ(nullptr, api.install);
-}
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path);
-  return folder.substr(0, folder.rfind(L'\\') + 1);
 }
 
 std::wstring ModulePath(HMODULE module) {
