@@ -8,6 +8,7 @@
 #include "com/Guard.h"
 #include "com/Object.h"
 #include "com/Registration.h"
+#include "win32/module_path.h"
 #include "win32/unique_handle.h"
 
 namespace com {
@@ -161,19 +162,7 @@ BOOL Module::dllMain(HINSTANCE instance, DWORD reason, void* reserved, const Cla
   return TRUE;
 }
 
-std::wstring Module::path() const {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = ::GetModuleFileNameW(instance_, &buffer[0], static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::wstring();
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return buffer;
-    }
-    if (buffer.size() >= 32768) return std::wstring();
-    buffer.resize(buffer.size() * 2);
-  }
-}
+std::wstring Module::path() const { return win32::ModulePath(instance_); }
 
 LONG Module::lock() noexcept { return ::InterlockedIncrement(&locks_); }
 LONG Module::unlock() noexcept { return ::InterlockedDecrement(&locks_); }

@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "texts.h"
+#include "win32/module_path.h"
 
 namespace drvsetup {
 
 namespace {
-
-constexpr size_t kLongestPath = 32768;  // the longest path Windows gives out
 
 template <typename Fn>
 bool Bind(HMODULE module, const char* name, Fn& out) {
@@ -17,24 +16,6 @@ bool Bind(HMODULE module, const char* name, Fn& out) {
 }
 
 std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
-
-// The folder of the running program with its trailing backslash; empty when
-// its path cannot be read.
-std::wstring OwnFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    if (path.size() >= kLongestPath) return {};
-    path.resize(path.size() * 2);
-  }
-  const size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
 
 }  // namespace
 
@@ -51,7 +32,7 @@ bool DifxApi::Load(const wchar_t* dllName, std::wstring& error) {
   module_.reset(LoadLibraryExW(dllName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   DWORD loadError = module_ ? ERROR_SUCCESS : GetLastError();
   if (!module_) {
-    const std::wstring folder = OwnFolder();
+    const std::wstring folder = win32::ModuleFolder(nullptr);
     if (!folder.empty()) {
       const std::wstring path = folder + dllName;
       module_.reset(LoadLibraryExW(path.c_str(), nullptr,

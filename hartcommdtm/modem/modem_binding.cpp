@@ -3,6 +3,7 @@
 #include <string>
 
 #include "channel/channel_texts.h"
+#include "win32/module_path.h"
 
 namespace {
 
@@ -22,12 +23,7 @@ std::wstring OwnModuleFolder() {
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&OwnModuleFolder), &self))
     return std::wstring();
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(self, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  std::wstring folder(path, length);
-  const size_t slash = folder.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+  return win32::ModuleFolder(self);
 }
 
 // The library is ours, not the platform's: it is taken from the DTM
