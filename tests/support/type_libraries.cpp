@@ -5,10 +5,17 @@
 
 namespace testsupport {
 
+// Never released: the reference lasts as long as the program.
 bool KeepTypeLibraryLoaded(const std::wstring& path) {
   ITypeLib* library = nullptr;
-  // Never released: the reference lasts as long as the program.
   return SUCCEEDED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library));
+}
+
+bool RegisterTypeLibrary(const std::wstring& path) {
+  ITypeLib* library = nullptr;
+  if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library))) return false;
+  std::wstring registered = path;  // RegisterTypeLib takes a writable text
+  return SUCCEEDED(::RegisterTypeLib(library, &registered[0], nullptr));
 }
 
 }  // namespace testsupport

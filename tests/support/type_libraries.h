@@ -19,4 +19,9 @@ namespace testsupport {
 // loaded. Use the path it was registered under.
 bool KeepTypeLibraryLoaded(const std::wstring& path);
 
+// Registers the type library at path under that path (as a frame's
+// installation would have) and holds it like KeepTypeLibraryLoaded; false
+// when it cannot be loaded or registered.
+bool RegisterTypeLibrary(const std::wstring& path);
+
 }  // namespace testsupport

@@ -41,17 +41,7 @@ void SetDword(const std::string& path, const char* name, DWORD value) {
 void RegisterTypeLibraries() {
   wchar_t exe[MAX_PATH];
   ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  ITypeLib* library = nullptr;
-  if (SUCCEEDED(::LoadTypeLibEx(exe, REGKIND_REGISTER, &library))) library->Release();
-  testsupport::KeepTypeLibraryLoaded(exe);
-  for (const wchar_t* id : {L"\\2", L"\\3"}) {
-    std::wstring path = std::wstring(exe) + id;
-    if (SUCCEEDED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library))) {
-      ::RegisterTypeLib(library, &path[0], nullptr);
-      library->Release();
-    }
-    testsupport::KeepTypeLibraryLoaded(path);
-  }
+  for (const wchar_t* id : {L"", L"\\2", L"\\3"}) testsupport::RegisterTypeLibrary(std::wstring(exe) + id);
 }
 
 uint16_t g_nextSerial = 0xC100;

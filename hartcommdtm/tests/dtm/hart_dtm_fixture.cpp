@@ -146,12 +146,9 @@ std::wstring DeviceTypeDocument(const wchar_t* name) {
 void HartDtmFixture::SetUpTestSuite() {
   // The frame double's interfaces cross apartments through the FDT stand-in
   // library, which a frame application would have registered.
-  com::ComPtr<ITypeLib> lib;
-  ASSERT_EQ(S_OK, ::LoadTypeLibEx((ProgramFolder() + L"fdtlib.tlb").c_str(), REGKIND_REGISTER,
-                                  lib.put()));
-  ASSERT_EQ(0u, RunRegsvr32(L"/s"));
   // Both libraries stay loaded while workers marshal (type_libraries.h).
-  testsupport::KeepTypeLibraryLoaded(ProgramFolder() + L"fdtlib.tlb");
+  ASSERT_TRUE(testsupport::RegisterTypeLibrary(ProgramFolder() + L"fdtlib.tlb"));
+  ASSERT_EQ(0u, RunRegsvr32(L"/s"));
   testsupport::KeepTypeLibraryLoaded(ProgramFolder() + hart_dtm::kModuleFileName);
 }
 

@@ -7,6 +7,7 @@
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "toolkit/values/message_wait.h"
+#include "regsvr32.h"
 #include "type_libraries.h"
 
 namespace worker_test {
@@ -354,10 +355,9 @@ bool ThreadEnded(DWORD threadId, DWORD waitMs) {
 }
 
 void RegisterWorkerServer() {
-  wchar_t exe[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring folder(exe, length);
-  folder = folder.substr(0, folder.find_last_of(L"\\/") + 1);
+  wchar_t exe[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const std::wstring folder = testsupport::ProgramFolder();
 
   // The server registers the thread class and the DTM's type library.
   HMODULE server = ::LoadLibraryW((folder + L"worker_thread_server.dll").c_str());
@@ -368,19 +368,12 @@ void RegisterWorkerServer() {
     if (registerServer) registerServer();
   }
   // The toolkit's library (TYPELIB 1 of this program) adds the optional
-  // connect hook, which the DTM's library does not list.
-  ITypeLib* library = nullptr;
-  if (SUCCEEDED(::LoadTypeLibEx(exe, REGKIND_REGISTER, &library))) library->Release();
-  // The frame interfaces (TYPELIB 2), registered under their resource path.
-  std::wstring frameLibrary = std::wstring(exe) + L"\\2";
-  if (SUCCEEDED(::LoadTypeLibEx(frameLibrary.c_str(), REGKIND_NONE, &library))) {
-    ::RegisterTypeLib(library, &frameLibrary[0], nullptr);
-    library->Release();
-  }
-  // All three stay loaded while the workers marshal (type_libraries.h).
+  // connect hook, which the DTM's library does not list; TYPELIB 2 holds
+  // the frame interfaces. All three stay loaded while the workers marshal
+  // (type_libraries.h).
+  testsupport::RegisterTypeLibrary(exe);
+  testsupport::RegisterTypeLibrary(std::wstring(exe) + L"\\2");
   testsupport::KeepTypeLibraryLoaded(folder + L"worker_thread_server.dll");
-  testsupport::KeepTypeLibraryLoaded(exe);
-  testsupport::KeepTypeLibraryLoaded(frameLibrary);
 }
 
 }  // namespace worker_test
