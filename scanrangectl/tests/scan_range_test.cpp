@@ -235,7 +235,7 @@ TEST_F(ScanRangeTest, Screenshot) {
   Open();
   Choose(IDC_COMBO_START, 2);
   Choose(IDC_COMBO_END, 12);
-  SaveScreenshot(L"scan_range");
+  SaveScreenshot("scan_range");
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 #include <commctrl.h>
 #include <oleidl.h>
 
-#include "screenshot.h"
-
 namespace control_host {
 
 namespace {
@@ -208,14 +206,6 @@ void HostedControl::close() {
   }
   container_.reset();
   control_.reset();
-}
-
-std::wstring HostedControl::savePng(const std::wstring& folder, const std::wstring& name) {
-  if (!frame_) return std::wstring();
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  pump();
-  const std::wstring path = folder + L"\\" + name + L".png";
-  return testsupport::SaveWindowPng(frame_, path) ? path : std::wstring();
 }
 
 }  // namespace control_host

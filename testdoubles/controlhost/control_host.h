@@ -63,10 +63,6 @@ class HostedControl {
   void close();
   bool closed() const { return frame_ == nullptr; }
 
-  // The frame window as PNG into folder\name.png (folder created); the path,
-  // or empty when it failed.
-  std::wstring savePng(const std::wstring& folder, const std::wstring& name);
-
  private:
   HRESULT makeFrame(const wchar_t* caption, int width, int height);
 

@@ -105,7 +105,7 @@ TEST_F(ChannelConfigTest, OnlineStateLocksTheSettingsWithTheReason) {
   EXPECT_EQ(L"Communication settings can only be changed when the DTM is offline.", host.text(IDC_STATUS_TEXT));
   EXPECT_NE(std::wstring::npos, HostedCalls(IDC_FOOTER_BAR).find(L"SetCommand 1 2\n"));
   host.fitToDialog(299, 160);
-  SaveScreenshot(L"channel_configuration_online");
+  SaveScreenshot("channel_configuration_online");
 
   BroadcastState(8);
   for (UINT item : {IDC_PRIMARY_MASTER, IDC_PREAMBLES, IDC_RETRIES, IDC_MAX_SCAN_ADDRESS, IDC_APPLY})

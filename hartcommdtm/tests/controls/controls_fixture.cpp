@@ -5,6 +5,7 @@
 #include "controls/list_view_columns.h"
 #include "recording_control.h"
 #include "regsvr32.h"
+#include "screenshot.h"
 #include "win32/unique_handle.h"
 
 namespace hartdtmtest {
@@ -99,8 +100,9 @@ std::wstring ControlsFixture::FunctionEnabled(ULONG functionId) {
   return Select(doc.get(), path.c_str());
 }
 
-void ControlsFixture::SaveScreenshot(const wchar_t* name) {
-  EXPECT_FALSE(host.savePng(ProgramFolder() + L"screenshots", name).empty()) << "no screenshot of " << name;
+void ControlsFixture::SaveScreenshot(const char* name) {
+  host.pump();
+  EXPECT_FALSE(testsupport::SaveScreenshot(host.frame(), name).empty()) << "no screenshot of " << name;
 }
 
 com::ComPtr<IHART_Channel> ControlsFixture::Channel() {

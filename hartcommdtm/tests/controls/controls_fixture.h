@@ -38,7 +38,7 @@ class ControlsFixture : public BoundAdapterFixture {
   // The function's status in the DTM's function list ("1" enabled).
   std::wstring FunctionEnabled(ULONG functionId);
   // Writes the frame window as PNG into screenshots\ beside the program.
-  void SaveScreenshot(const wchar_t* name);
+  void SaveScreenshot(const char* name);
 
   // The DTM's HART channel; null without one.
   com::ComPtr<IHART_Channel> Channel();

@@ -229,7 +229,7 @@ TEST_F(AddressControlScreenshots, DeviceAndDtmAddress) {
   host.setText(IDC_SLAVE_ADDRESS, L"11");
   host.setText(IDC_CHILD_TAG, L"PT-11");
   host.click(IDC_APPLY);
-  SaveScreenshot(L"device_and_dtm_address");
+  SaveScreenshot("device_and_dtm_address");
 }
 
 }  // namespace

@@ -324,7 +324,7 @@ TEST_F(DeviceListTest, Screenshot) {
   host.fitToDialog(299, 200);
   Scan();
   host.clickListRow(IDC_DEVICE_LIST, 1);
-  SaveScreenshot(L"device_list");
+  SaveScreenshot("device_list");
 }
 
 }  // namespace

@@ -250,7 +250,7 @@ TEST_F(ControlScreenshots, ChannelConfiguration) {
   host.fitToDialog(299, 160);
   host.setText(IDC_PREAMBLES, L"2");
   host.setText(IDC_RETRIES, L"4");
-  SaveScreenshot(L"channel_configuration");
+  SaveScreenshot("channel_configuration");
 }
 
 TEST_F(ControlScreenshots, DriverConfiguration) {
@@ -261,7 +261,7 @@ TEST_F(ControlScreenshots, DriverConfiguration) {
   Open();
   host.fitToDialog(299, 205);
   host.clickListRow(IDC_ADAPTER_LIST, 2);
-  SaveScreenshot(L"driver_configuration");
+  SaveScreenshot("driver_configuration");
 }
 
 }  // namespace

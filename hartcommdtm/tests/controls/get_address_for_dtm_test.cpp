@@ -124,7 +124,7 @@ TEST_F(AddressControlScreenshots, NewAddressForDtm) {
     OpenControl(kProgId, hart_function::kAddressForDtm, L"Get Address for DTM", 500, 200);
     host.fitToDialog(299, 110);
     host.setText(IDC_ADDRESS, L"12");
-    SaveScreenshot(L"new_address_for_dtm");
+    SaveScreenshot("new_address_for_dtm");
     host.close();
     *result = VARIANT_TRUE;
     return S_OK;

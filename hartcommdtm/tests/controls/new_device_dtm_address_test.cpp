@@ -237,7 +237,7 @@ TEST_F(AddressControlScreenshots, NewDeviceDtmAddress) {
   });
   AddChild(L"{6A0B3C1E-22D4-4F7A-9C1B-0D5E8A7F3B21}", L"TT-101", 5);
   host.fitToDialog(299, 160);
-  SaveScreenshot(L"new_device_dtm_address");
+  SaveScreenshot("new_device_dtm_address");
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ TEST_F(SlaveAddressTest, Screenshot) {
   const uint8_t seven = 7;
   ASSERT_TRUE(SimSetAnswer(kSerial, a.deviceId, 6, 0, &seven, 1));
   Change(L"7");
-  SaveScreenshot(L"slave_address");
+  SaveScreenshot("slave_address");
 }
 
 }  // namespace
