@@ -228,12 +228,9 @@ HRESULT DtmControl::GetToolkitMessage(ULONG id, BSTR* text) {
 long DtmControl::ShowUserMessage(const wchar_t* text, const wchar_t* caption, ULONG style) {
   auto container = DtmInterface<IevFdtActiveXContainer>();
   if (!container) return 0;
-  com::Variant flags;
-  V_VT(flags.get()) = VT_UI4;
-  V_UI4(flags.get()) = style;
   long answer = 0;
   if (FAILED(container->ShowUserMessage(com::Bstr(text ? text : L"").get(),
-                                        com::Bstr(caption ? caption : L"").get(), flags.value(), &answer)))
+                                        com::Bstr(caption ? caption : L"").get(), com::ui4(style).value(), &answer)))
     return 0;
   return answer;
 }

@@ -62,10 +62,7 @@ class GermanLocaleTest : public DtmFixture {
   HRESULT Write(ULONG id, const VARIANT& value) {
     com::ComPtr<IevFdtParameterHandler4> handler;
     EXPECT_EQ(S_OK, object.as(handler));
-    com::Variant key;
-    V_VT(key.get()) = VT_UI4;
-    V_UI4(key.get()) = id;
-    return handler->WriteParameter(key.value(), value);
+    return handler->WriteParameter(com::ui4(id).value(), value);
   }
   static com::Variant Real(double value, VARTYPE vt = VT_R8) {
     com::Variant out;

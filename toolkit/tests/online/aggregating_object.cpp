@@ -117,12 +117,7 @@ STDMETHODIMP AggregatingObject::GetListMembers(VARIANT name, VARIANT* members, l
   std::vector<com::Variant> items;
   auto list = lists.find(NameOf(name));
   if (list != lists.end()) {
-    for (ULONG id : list->second) {
-      com::Variant item;
-      V_VT(item.get()) = VT_UI4;
-      V_UI4(item.get()) = id;
-      items.push_back(item);
-    }
+    for (ULONG id : list->second) items.push_back(com::ui4(id));
   }
   return VariantArray(items, members);
 }
@@ -156,10 +151,7 @@ STDMETHODIMP AggregatingObject::GetTransferGroup(VARIANT mode, VARIANT id, VARIA
     return E_INVALIDARG;
   auto group = groups.find(number);
   if (kind == 2 && group != groups.end()) return group->second.copyTo(ids);
-  com::Variant alone;
-  V_VT(alone.get()) = VT_UI4;
-  V_UI4(alone.get()) = number;
-  return VariantArray({alone}, ids);
+  return VariantArray({com::ui4(number)}, ids);
 }
 
 }  // namespace onlinetest
