@@ -1,7 +1,8 @@
-// Platform libraries loaded at run time (winusb, msports, newdev, the driver
-// package library) come from the system folder only: a DLL of the same name
-// in the program's folder or the current folder must never be picked up in
-// their place.
+// Platform libraries loaded at run time (winusb, msports, newdev) come from
+// the system folder only: a DLL of the same name in the program's folder or
+// the current folder must never be picked up in their place. (The setup
+// helper, whose driver-package library may also lie beside it, tries the
+// system folder first and then its own folder by full path.)
 #pragma once
 
 #include <windows.h>
