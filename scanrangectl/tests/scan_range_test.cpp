@@ -62,7 +62,10 @@ class ScanRangeTest : public ControlsFixture {
   void Choose(UINT list, int value) {
     const std::vector<std::wstring> items = Items(list);
     for (size_t i = 0; i < items.size(); ++i)
-      if (items[i] == std::to_wstring(value)) return host.selectListItem(list, static_cast<int>(i));
+      if (items[i] == std::to_wstring(value)) {
+        EXPECT_TRUE(host.selectListItem(list, static_cast<int>(i))) << "the list takes no input";
+        return;
+      }
     ADD_FAILURE() << "no item " << value;
   }
   LONG Number(ULONG id) {

@@ -38,8 +38,18 @@ const Atl& AtlHosting() {
 }
 
 const wchar_t kFrameClass[] = L"ControlHostFrame";
+// Posted to the frame by postClick: wParam is the item id.
+const UINT kPostedClick = WM_APP + 0x51;
 
-LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+}  // namespace
+
+LRESULT CALLBACK HostedControl::FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kPostedClick) {
+    // The frame lives no longer than its host object (close destroys it).
+    if (auto* host = reinterpret_cast<HostedControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA)))
+      host->click(static_cast<UINT>(wParam));
+    return 0;
+  }
   if (message == WM_SIZE) {
     if (HWND host = ::GetWindow(window, GW_CHILD))
       ::MoveWindow(host, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
@@ -47,8 +57,6 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
-
-}  // namespace
 
 HRESULT HostedControl::makeFrame(const wchar_t* caption, int width, int height) {
   if (!AtlHosting().init) return E_NOTIMPL;
@@ -64,6 +72,7 @@ HRESULT HostedControl::makeFrame(const wchar_t* caption, int width, int height) 
   frame_ = ::CreateWindowExW(0, kFrameClass, caption, style, 20, 20, outer.right - outer.left,
                              outer.bottom - outer.top, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
   if (!frame_) return HRESULT_FROM_WIN32(::GetLastError());
+  ::SetWindowLongPtrW(frame_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   host_ = ::CreateWindowExW(0, L"AtlAxWin", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height,
                             frame_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
   if (!host_) return HRESULT_FROM_WIN32(::GetLastError());
@@ -115,39 +124,103 @@ HWND HostedControl::item(UINT id) const {
   return d ? ::GetDlgItem(d, static_cast<int>(id)) : nullptr;
 }
 
-void HostedControl::click(UINT id) {
-  HWND button = item(id);
-  if (!button) return;
-  // A check box changes its state before it tells its parent.
-  const LONG_PTR type = ::GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK;
-  if (type == BS_AUTOCHECKBOX || type == BS_AUTO3STATE) {
-    const LRESULT state = ::SendMessageW(button, BM_GETCHECK, 0, 0);
-    ::SendMessageW(button, BM_SETCHECK, state == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
+HWND HostedControl::reachable(UINT id) const {
+  HWND target = item(id);
+  if (!target) return nullptr;
+  for (HWND window = target; window; window = ::GetParent(window)) {
+    if (!::IsWindowVisible(window) || !::IsWindowEnabled(window)) return nullptr;
+    if (window == frame_) return target;
   }
-  ::SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-  pump();
+  return nullptr;  // not inside this host's frame
 }
 
-void HostedControl::setText(UINT id, const wchar_t* text) {
-  if (HWND edit = item(id)) ::SetWindowTextW(edit, text);  // the edit sends EN_CHANGE itself
+bool HostedControl::click(UINT id) {
+  HWND button = reachable(id);
+  if (!button) return false;
+  ::SendMessageW(button, BM_CLICK, 0, 0);
   pump();
+  return true;
 }
 
-void HostedControl::selectListItem(UINT id, int index) {
-  HWND list = item(id);
-  if (!list) return;
+void HostedControl::postClick(UINT id) {
+  if (frame_) ::PostMessageW(frame_, kPostedClick, id, 0);
+}
+
+namespace {
+
+// The edit that takes typed text: the item itself, or a combo box's edit.
+HWND EditOf(HWND item) {
+  wchar_t className[32] = {};
+  ::GetClassNameW(item, className, 32);
+  if (::_wcsicmp(className, L"ComboBox") == 0) return ::FindWindowExW(item, nullptr, L"Edit", nullptr);
+  return item;
+}
+
+}  // namespace
+
+bool HostedControl::typeText(UINT id, const wchar_t* text) {
+  HWND target = reachable(id);
+  HWND edit = target ? EditOf(target) : nullptr;
+  if (!edit) return false;
+  ::SetFocus(edit);
+  ::SendMessageW(edit, EM_SETSEL, 0, -1);
+  // An empty text is typed as the Delete key over the selection.
+  if (!*text) {
+    ::SendMessageW(edit, WM_KEYDOWN, VK_DELETE, 0);
+    ::SendMessageW(edit, WM_KEYUP, VK_DELETE, 0xC0000001);
+  }
+  for (const wchar_t* c = text; *c; ++c) ::SendMessageW(edit, WM_CHAR, *c, 1);
+  pump();
+  return true;
+}
+
+bool HostedControl::paste(UINT id, const wchar_t* text) {
+  HWND target = reachable(id);
+  HWND edit = target ? EditOf(target) : nullptr;
+  if (!edit || !::OpenClipboard(frame_)) return false;
+  ::EmptyClipboard();
+  const size_t bytes = (::wcslen(text) + 1) * sizeof(wchar_t);
+  if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+    ::memcpy(::GlobalLock(memory), text, bytes);
+    ::GlobalUnlock(memory);
+    if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);  // else the clipboard owns it
+  }
+  ::CloseClipboard();
+  ::SetFocus(edit);
+  ::SendMessageW(edit, EM_SETSEL, 0, -1);
+  ::SendMessageW(edit, WM_PASTE, 0, 0);
+  pump();
+  return true;
+}
+
+bool HostedControl::pressKey(UINT id, UINT virtualKey) {
+  HWND target = reachable(id);
+  if (!target) return false;
+  ::SetFocus(target);
+  ::SendMessageW(target, WM_KEYDOWN, virtualKey, 1);
+  ::SendMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
+  pump();
+  return true;
+}
+
+bool HostedControl::selectListItem(UINT id, int index) {
+  HWND list = reachable(id);
+  if (!list) return false;
   wchar_t className[32] = {};
   ::GetClassNameW(list, className, 32);
   const bool combo = ::_wcsicmp(className, L"ComboBox") == 0;
+  ::SetFocus(list);
   ::SendMessageW(list, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-  ::SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+  ::SendMessageW(::GetParent(list), WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(list));
   pump();
+  return true;
 }
 
-void HostedControl::clickListRow(UINT id, int row) {
-  HWND list = item(id);
-  if (!list) return;
+bool HostedControl::clickListRow(UINT id, int row) {
+  HWND list = reachable(id);
+  if (!list) return false;
+  ::SetFocus(list);
   LVITEMW state = {};
   state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   state.state = 0;
@@ -161,8 +234,9 @@ void HostedControl::clickListRow(UINT id, int row) {
   click.hdr.idFrom = id;
   click.hdr.code = NM_CLICK;
   click.iItem = row;
-  ::SendMessageW(dialog(), WM_NOTIFY, id, reinterpret_cast<LPARAM>(&click));
+  ::SendMessageW(::GetParent(list), WM_NOTIFY, id, reinterpret_cast<LPARAM>(&click));
   pump();
+  return true;
 }
 
 std::wstring HostedControl::text(UINT id) const {

@@ -45,12 +45,32 @@ class HostedControl {
   HWND dialog() const;
   HWND item(UINT id) const;
 
-  // Window messages as a click or a typed text would send them.
-  void click(UINT id);
-  void setText(UINT id, const wchar_t* text);
-  void selectListItem(UINT id, int index);  // combo or list box, with its notification
+  // What a user can do with the mouse and the keyboard. An item takes the
+  // input only when it and every window up to the frame are visible and
+  // enabled (a disabled button ignores a click; a modal message box disables
+  // the frame); each returns whether the input reached the item.
+  //
+  // click: the button takes the focus, an auto check box or radio button
+  // changes its state, and the button tells its parent (BM_CLICK).
+  bool click(UINT id);
+  // The same click, made when the thread next serves its messages: a click
+  // while a call that serves messages still runs. Whether the button takes
+  // it is decided then.
+  void postClick(UINT id);
+  // Typing: the edit (or the edit of a combo box) takes the focus, its text
+  // is selected and each character arrives as the keyboard sends it
+  // (WM_CHAR), so the edit's own filters (digits only, text limit) apply.
+  // A read-only edit keeps its text.
+  bool typeText(UINT id, const wchar_t* text);
+  // Pasting text over the whole field from the clipboard (WM_PASTE), which a
+  // digits-only edit does not filter; the text limit still applies.
+  bool paste(UINT id, const wchar_t* text);
+  // A key pressed and released on the item (WM_KEYDOWN, WM_KEYUP), e.g. the
+  // arrow keys in a list view.
+  bool pressKey(UINT id, UINT virtualKey);
+  bool selectListItem(UINT id, int index);  // combo or list box, with its notification
   // A list view's row selected (or none for -1) and clicked: NM_CLICK.
-  void clickListRow(UINT id, int row);
+  bool clickListRow(UINT id, int row);
   std::wstring text(UINT id) const;
   bool enabled(UINT id) const;
   bool visible(UINT id) const;
@@ -64,7 +84,10 @@ class HostedControl {
   bool closed() const { return frame_ == nullptr; }
 
  private:
+  static LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   HRESULT makeFrame(const wchar_t* caption, int width, int height);
+  // The item when a user can reach it (see above), else null.
+  HWND reachable(UINT id) const;
 
   HWND frame_ = nullptr;
   HWND host_ = nullptr;

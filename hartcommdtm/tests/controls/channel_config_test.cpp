@@ -63,7 +63,7 @@ TEST_F(ChannelConfigTest, ShowsTheChannelSettingsAndTakesFunctionThreeOutOfTheMe
 
 TEST_F(ChannelConfigTest, InvalidEntryIsMarkedAndNotWritten) {
   Open();
-  host.setText(IDC_PREAMBLES, L"3");  // 5 to 20
+  host.typeText(IDC_PREAMBLES, L"3");  // 5 to 20
   EXPECT_TRUE(host.visible(IDC_PREAMBLES_INVALID));
   EXPECT_FALSE(host.visible(IDC_PREAMBLES_CHANGED));
   host.click(IDC_APPLY);
@@ -74,8 +74,8 @@ TEST_F(ChannelConfigTest, InvalidEntryIsMarkedAndNotWritten) {
 
 TEST_F(ChannelConfigTest, ValidChangesAreMarkedAndWrittenOnApply) {
   Open();
-  host.setText(IDC_PREAMBLES, L"10");
-  host.setText(IDC_MAX_SCAN_ADDRESS, L"40");
+  host.typeText(IDC_PREAMBLES, L"10");
+  host.typeText(IDC_MAX_SCAN_ADDRESS, L"40");
   host.click(IDC_PRIMARY_MASTER);
   EXPECT_TRUE(host.visible(IDC_PREAMBLES_CHANGED));
   EXPECT_FALSE(host.visible(IDC_PREAMBLES_INVALID));
@@ -115,7 +115,7 @@ TEST_F(ChannelConfigTest, OnlineStateLocksTheSettingsWithTheReason) {
 
 TEST_F(ChannelConfigTest, CloseAsksAboutUnappliedChangesAndCancelKeepsThePage) {
   Open();
-  host.setText(IDC_RETRIES, L"12");
+  host.typeText(IDC_RETRIES, L"12");
   frame->queueUserDialogAnswer({S_OK, frame_double::FrameApplication::answerDocument(L"buttonCancel")});
   host.click(IDC_CANCEL);
   control_host::HostedControl::pump();
@@ -136,7 +136,7 @@ TEST_F(ChannelConfigTest, CloseAsksAboutUnappliedChangesAndCancelKeepsThePage) {
 
 TEST_F(ChannelConfigTest, InvalidChangeIsNotAskedAboutAndOkClosesOnce) {
   Open();
-  host.setText(IDC_PREAMBLES, L"99");
+  host.typeText(IDC_PREAMBLES, L"99");
   host.click(IDC_CANCEL);
   control_host::HostedControl::pump();
   EXPECT_TRUE(frame->callsTo("UserDialog").empty()) << "an invalid change cannot be applied";
@@ -146,7 +146,7 @@ TEST_F(ChannelConfigTest, InvalidChangeIsNotAskedAboutAndOkClosesOnce) {
 
 TEST_F(ChannelConfigTest, OkWritesTheChangesAndCloses) {
   Open();
-  host.setText(IDC_PREAMBLES, L"7");
+  host.typeText(IDC_PREAMBLES, L"7");
   host.click(IDOK);
   control_host::HostedControl::pump();
   EXPECT_EQ(7u, Number(hart_param::kPreambleCount));

@@ -41,7 +41,7 @@ class DevAndDtmAddressTest : public AddressControlsFixture {
   bool Checked(UINT item) { return ::SendMessageW(host.item(item), BM_GETCHECK, 0, 0) == BST_CHECKED; }
   // The outcome of a move to `slave` by "Apply".
   std::wstring ApplySlave(const wchar_t* slave) {
-    host.setText(IDC_SLAVE_ADDRESS, slave);
+    host.typeText(IDC_SLAVE_ADDRESS, slave);
     host.click(IDC_APPLY);
     return host.text(IDC_STATUS_TEXT);
   }
@@ -73,9 +73,9 @@ TEST_F(DevAndDtmAddressTest, MovesTheDeviceAndItsDtmTogether) {
   EXPECT_FALSE(host.enabled(IDC_APPLY));
 
   // Both addresses and the tag at once.
-  host.setText(IDC_SLAVE_ADDRESS, L"9");
+  host.typeText(IDC_SLAVE_ADDRESS, L"9");
   EXPECT_EQ(L"9", host.text(IDC_CHILD_ADDRESS));
-  host.setText(IDC_CHILD_TAG, L"PT-9");
+  host.typeText(IDC_CHILD_TAG, L"PT-9");
   for (UINT mark : {IDC_SLAVE_ADDRESS_CHANGED, IDC_CHILD_ADDRESS_CHANGED, IDC_CHILD_TAG_CHANGED})
     EXPECT_TRUE(host.visible(mark)) << mark;
   host.click(IDOK);
@@ -108,7 +108,7 @@ TEST_F(DevAndDtmAddressTest, EveryFailedMoveShowsItsReasonAndMovesNothing) {
   EXPECT_TRUE(ErrorShown());
 
   // Out of range: marked while typed, refused by OK, which keeps the page.
-  host.setText(IDC_SLAVE_ADDRESS, L"64");
+  host.typeText(IDC_SLAVE_ADDRESS, L"64");
   EXPECT_TRUE(host.visible(IDC_SLAVE_ADDRESS_INVALID));
   EXPECT_FALSE(host.enabled(IDC_APPLY));
   host.click(IDOK);
@@ -150,13 +150,13 @@ TEST_F(DevAndDtmAddressTest, OfflineOnlyTheChildDtmChanges) {
   BroadcastState(8);
   EXPECT_FALSE(host.enabled(IDC_SLAVE_ADDRESS));
 
-  host.setText(IDC_CHILD_ADDRESS, L"70");
+  host.typeText(IDC_CHILD_ADDRESS, L"70");
   EXPECT_TRUE(host.visible(IDC_CHILD_ADDRESS_INVALID));
   host.click(IDC_APPLY);
   EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT));
 
   offline->setSetAnswer(S_OK, VARIANT_FALSE);
-  host.setText(IDC_CHILD_ADDRESS, L"20");
+  host.typeText(IDC_CHILD_ADDRESS, L"20");
   EXPECT_TRUE(host.visible(IDC_CHILD_ADDRESS_CHANGED));
   host.click(IDC_APPLY);
   EXPECT_EQ(L"SetParameters for the new DeviceDTM failed!", host.text(IDC_STATUS_TEXT));
@@ -174,7 +174,7 @@ TEST_F(DevAndDtmAddressTest, UnappliedChangesAreAskedAboutOnClose) {
   AddChild(L"d3", L"PT-3", 3);
   Select(3, L"d3");
   Open();
-  host.setText(IDC_CHILD_TAG, L"PT-X");
+  host.typeText(IDC_CHILD_TAG, L"PT-X");
   frame->queueUserDialogAnswer({S_OK, frame_double::FrameApplication::answerDocument(L"buttonCancel")});
   host.click(IDC_CANCEL);
   ASSERT_EQ(1u, frame->callsTo("UserDialog").size());
@@ -226,8 +226,8 @@ TEST_F(AddressControlScreenshots, DeviceAndDtmAddress) {
   host.fitToDialog(299, 160);
   const uint8_t taken = 11;
   ASSERT_TRUE(SimSetAnswer(kSerial, kDevice, 6, 0, &taken, 1));
-  host.setText(IDC_SLAVE_ADDRESS, L"11");
-  host.setText(IDC_CHILD_TAG, L"PT-11");
+  host.typeText(IDC_SLAVE_ADDRESS, L"11");
+  host.typeText(IDC_CHILD_TAG, L"PT-11");
   host.click(IDC_APPLY);
   SaveScreenshot("device_and_dtm_address");
 }

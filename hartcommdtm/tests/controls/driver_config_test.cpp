@@ -248,8 +248,8 @@ TEST_F(ControlScreenshots, ChannelConfiguration) {
               L"Channel Configuration", 500, 270);
   ASSERT_EQ(VARIANT_TRUE, initialised);
   host.fitToDialog(299, 160);
-  host.setText(IDC_PREAMBLES, L"2");
-  host.setText(IDC_RETRIES, L"4");
+  host.typeText(IDC_PREAMBLES, L"2");
+  host.typeText(IDC_RETRIES, L"4");
   SaveScreenshot("channel_configuration");
 }
 

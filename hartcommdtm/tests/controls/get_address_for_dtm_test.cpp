@@ -52,7 +52,7 @@ TEST_F(GetAddressForDtmTest, AddressTheUserConfirmsReachesTheChildDtm) {
     tag = host.text(IDC_DTM_TAG);
     proposed = host.text(IDC_ADDRESS);
     readOnlyTag = host.readOnly(IDC_DTM_TAG);
-    host.setText(IDC_ADDRESS, L"63");
+    host.typeText(IDC_ADDRESS, L"63");
     host.click(IDC_APPLY);
     closedByOk = host.closed();
   });
@@ -68,7 +68,7 @@ TEST_F(GetAddressForDtmTest, AddressTheUserConfirmsReachesTheChildDtm) {
 
   // An empty field is address 0.
   PlayUser([&] {
-    host.setText(IDC_ADDRESS, L"");
+    host.typeText(IDC_ADDRESS, L"");
     host.click(IDC_APPLY);
     closedByOk = host.closed();
   });
@@ -88,7 +88,7 @@ TEST_F(GetAddressForDtmTest, EveryOtherWayOutCancelsAndLeavesTheChildAlone) {
   bool openAfterRefusal = false;
   LONG addressAfterRefusal = -1;
   PlayUser([&] {
-    host.setText(IDC_ADDRESS, L"64");
+    host.typeText(IDC_ADDRESS, L"64");
     host.click(IDC_APPLY);
     openAfterRefusal = !host.closed();
     addressAfterRefusal = V_I4(Read(hart_param::kNewAddress).get());
@@ -101,7 +101,7 @@ TEST_F(GetAddressForDtmTest, EveryOtherWayOutCancelsAndLeavesTheChildAlone) {
 
   // Cancel.
   PlayUser([&] {
-    host.setText(IDC_ADDRESS, L"20");
+    host.typeText(IDC_ADDRESS, L"20");
     host.click(IDC_CANCEL);
   });
   answer = AssignAddressByUser(L"c9");
@@ -112,7 +112,7 @@ TEST_F(GetAddressForDtmTest, EveryOtherWayOutCancelsAndLeavesTheChildAlone) {
   // without asking it.
   PlayUser([&] { FrameCloses(); });
   EXPECT_TRUE(Assigned(AssignAddressByUser(L"c9"), L"cancelled"));
-  PlayUser([&] { host.setText(IDC_ADDRESS, L"21"); });
+  PlayUser([&] { host.typeText(IDC_ADDRESS, L"21"); });
   EXPECT_TRUE(Assigned(AssignAddressByUser(L"c9"), L"cancelled"));
   EXPECT_EQ(L"TT-901 5", ChildEntry(L"c9"));
 }
@@ -123,7 +123,7 @@ TEST_F(AddressControlScreenshots, NewAddressForDtm) {
   frame->onDialog([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
     OpenControl(kProgId, hart_function::kAddressForDtm, L"Get Address for DTM", 500, 200);
     host.fitToDialog(299, 110);
-    host.setText(IDC_ADDRESS, L"12");
+    host.typeText(IDC_ADDRESS, L"12");
     SaveScreenshot("new_address_for_dtm");
     host.close();
     *result = VARIANT_TRUE;

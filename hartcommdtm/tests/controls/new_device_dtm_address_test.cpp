@@ -102,8 +102,8 @@ TEST_F(NewDeviceDtmAddressTest, WaitingDtmTakesTheCorrectedAddressAndTagAndGoesO
     shownId = host.text(IDC_DTM_ID);
     shownTag = host.text(IDC_DTM_TAG);
     shownAddress = host.text(IDC_ADDRESS);
-    host.setText(IDC_DTM_TAG, L"TT-NEW");
-    host.setText(IDC_ADDRESS, L"12");
+    host.typeText(IDC_DTM_TAG, L"TT-NEW");
+    host.typeText(IDC_ADDRESS, L"12");
     host.click(IDC_APPLY);
   });
   devicedtm_double::ChildDtm* child = nullptr;
@@ -123,7 +123,7 @@ TEST_F(NewDeviceDtmAddressTest, EveryWayTheControlGoesEndsTheWait) {
   ConfigureWithMode(new_device_dialog::kOpenAndWait);
   // Cancel: the frame closes the control after asking it.
   HostOnOpen([&] {
-    host.setText(IDC_ADDRESS, L"30");
+    host.typeText(IDC_ADDRESS, L"30");
     host.click(IDC_CANCEL);
   });
   EXPECT_TRUE(AddChildAndReturn(L"n1", L"TT-1", 5)) << "the DTM still waited after Cancel";
@@ -132,7 +132,7 @@ TEST_F(NewDeviceDtmAddressTest, EveryWayTheControlGoesEndsTheWait) {
 
   // The frame destroys the control without asking it.
   HostOnOpen([&] {
-    host.setText(IDC_ADDRESS, L"31");
+    host.typeText(IDC_ADDRESS, L"31");
     host.close();
   });
   EXPECT_TRUE(AddChildAndReturn(L"n2", L"TT-2", 6)) << "the DTM still waited after the frame destroyed the control";
@@ -186,7 +186,7 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
   const std::wstring instructions = host.text(IDC_STATUS_TEXT);
 
   // An address out of range writes nothing and says why.
-  host.setText(IDC_ADDRESS, L"64");
+  host.typeText(IDC_ADDRESS, L"64");
   host.click(IDC_APPLY);
   EXPECT_FALSE(host.closed());
   EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT));
@@ -194,7 +194,7 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
 
   // A child DTM that refuses its new document keeps the control open.
   child->setSetAnswer(S_OK, VARIANT_FALSE);
-  host.setText(IDC_ADDRESS, L"9");
+  host.typeText(IDC_ADDRESS, L"9");
   host.click(IDC_APPLY);
   EXPECT_FALSE(host.closed());
   EXPECT_EQ(instructions, host.text(IDC_STATUS_TEXT));
@@ -210,7 +210,7 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
 
   // Empty address: 0.
   child->setSetAnswer(S_OK, VARIANT_TRUE);
-  host.setText(IDC_ADDRESS, L"");
+  host.typeText(IDC_ADDRESS, L"");
   host.click(IDC_APPLY);
   EXPECT_TRUE(host.closed());
   EXPECT_EQ(L"TT-1 0", ChildEntry(L"n1"));

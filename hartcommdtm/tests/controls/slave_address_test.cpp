@@ -32,7 +32,7 @@ class SlaveAddressTest : public BusControlsFixture {
   }
   // The outcome of moving the device to the address typed in.
   std::wstring Change(const wchar_t* address) {
-    host.setText(IDC_NEW_ADDRESS, address);
+    host.typeText(IDC_NEW_ADDRESS, address);
     host.click(IDC_APPLY);
     return host.text(IDC_STATUS_TEXT);
   }

@@ -253,14 +253,14 @@ TEST_F(ControlBaseTest, UnitIsATextOrAnotherParametersValueThroughItsValueList) 
 
 TEST_F(ControlBaseTest, EditsAreValidatedMarkedAndWrittenIntoTheDataSet) {
   Open();
-  host.setText(kItemNumber, L"30");
+  host.typeText(kItemNumber, L"30");
   EXPECT_EQ(ULONG{kRowInvalid}, control->RowFlags(kNumber) & kRowInvalid);
   EXPECT_EQ(E_FAIL, control->ValidateAll());
   EXPECT_EQ(host.item(kItemNumber), ::GetFocus()) << "the invalid entry gets the focus";
   EXPECT_EQ(S_FALSE, control->WriteParameter(kNumber));
   EXPECT_TRUE(dtm->callsTo(L"WriteParameter").empty());
 
-  host.setText(kItemNumber, L"12");
+  host.typeText(kItemNumber, L"12");
   EXPECT_EQ(0u, control->RowFlags(kNumber) & kRowInvalid);
   EXPECT_EQ(ULONG{kRowChanged}, control->RowFlags(kNumber) & kRowChanged);
   EXPECT_EQ(S_OK, control->ValidateAll());
@@ -269,7 +269,7 @@ TEST_F(ControlBaseTest, EditsAreValidatedMarkedAndWrittenIntoTheDataSet) {
   EXPECT_EQ(0u, control->RowFlags(kNumber) & kRowChanged);
 
   // A read-only row never becomes changed.
-  host.setText(kItemFixed, L"4");
+  host.typeText(kItemFixed, L"4");
   EXPECT_EQ(0u, control->RowFlags(kFixed) & kRowChanged);
   EXPECT_EQ(S_FALSE, control->WriteParameter(kFixed));
 
@@ -326,7 +326,7 @@ TEST_F(ControlBaseTest, FloatingPointTextsReadAsTheFormatShowsThem) {
   EXPECT_EQ(E_INVALIDARG, TextToFloat(nullptr, "%g", value.get()));
 
   Open();
-  host.setText(kItemReal, L"2,26");
+  host.typeText(kItemReal, L"2,26");
   EXPECT_EQ(S_OK, control->WriteParameter(kReal));
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 4 2.3"));
 }
@@ -346,10 +346,10 @@ TEST_F(ControlBaseTest, FieldColoursFollowTheRowState) {
   colourOf(WM_CTLCOLOREDIT, kItemNumber, &text, &brush);
   EXPECT_NE(0, brush);
   EXPECT_EQ(::GetSysColor(COLOR_WINDOWTEXT), text);
-  host.setText(kItemNumber, L"11");
+  host.typeText(kItemNumber, L"11");
   colourOf(WM_CTLCOLOREDIT, kItemNumber, &text, &brush);
   EXPECT_EQ(kBlue, text) << "changed";
-  host.setText(kItemNumber, L"99");
+  host.typeText(kItemNumber, L"99");
   colourOf(WM_CTLCOLOREDIT, kItemNumber, &text, &brush);
   EXPECT_EQ(kRed, text) << "invalid";
   EXPECT_EQ(::GetSysColor(COLOR_WINDOW), ::GetBkColor(dc));
