@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "texts.h"
+#include "win32/library_search.h"
 #include "win32/module_path.h"
 
 namespace drvsetup {
@@ -28,15 +29,16 @@ bool DifxApi::Load(const wchar_t* dllName, std::wstring& error) {
   // with the DLL's own dependencies from its folder and the system folder.
   // Never a bare name through the search path: that would take a DLL of the
   // name from the current folder (often a download folder) and run it with
-  // the caller's rights.
-  module_.reset(LoadLibraryExW(dllName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  // the caller's rights. Where the loader knows no search flags, both go by
+  // full path (win32::LoadLibrarySearching).
+  module_.reset(win32::LoadLibrarySearching(dllName, LOAD_LIBRARY_SEARCH_SYSTEM32));
   DWORD loadError = module_ ? ERROR_SUCCESS : GetLastError();
   if (!module_) {
     const std::wstring folder = win32::ModuleFolder(nullptr);
     if (!folder.empty()) {
       const std::wstring path = folder + dllName;
-      module_.reset(LoadLibraryExW(path.c_str(), nullptr,
-                                   LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+      module_.reset(
+          win32::LoadLibrarySearching(path.c_str(), LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
       if (!module_) loadError = GetLastError();
     }
   }

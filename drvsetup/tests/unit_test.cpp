@@ -1,14 +1,17 @@
 // What a real run of the helper cannot reach: its own path unreadable, and
 // the driver-package interface missing, incomplete, beside the program or
-// only in the current folder.
+// only in the current folder, and a loader that knows no search flags.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "dll_decoy.h"
+#include "old_loader.h"
 #include "regsvr32.h"
 #include "setup_helper.h"
+#include "win32/library_search.h"
 
 namespace {
 
@@ -123,6 +126,32 @@ TEST(DifxApi, TheProgramsOwnFolderCountsTheCurrentFolderNever) {
   const bool loadedFromCurrent = current.Load(L"difxapi_cwd.dll", error);
   SetCurrentDirectoryW(previous);
   EXPECT_FALSE(loadedFromCurrent);
+  EXPECT_EQ(L"Cannot load difxapi_cwd.dll from the system folder or the program's folder, error 126", error);
+  EXPECT_EQ(nullptr, GetModuleHandleW(L"difxapi_cwd.dll"));
+}
+
+// Windows 7 before its loader update refuses the search flags: the system
+// folder's copy, else the one beside the program, is then loaded by full
+// path; the current folder still never counts.
+TEST(DifxApi, ALoaderWithoutSearchFlagsTakesTheSystemFolderThenTheProgramsOwnFolder) {
+  testsupport::OldLoader loader;
+  drvsetup::DifxApi system;
+  std::wstring error;
+  ASSERT_TRUE(system.Load(L"difxapi.dll", error)) << error;
+  EXPECT_NE(nullptr, system.preinstall);
+  EXPECT_EQ(0, _wcsicmp((win32::SystemFolder() + L"difxapi.dll").c_str(),
+                        ModulePath(GetModuleHandleW(L"difxapi.dll")).c_str()));
+
+  drvsetup::DifxApi beside;
+  ASSERT_TRUE(beside.Load(L"difxapi_double.dll", error)) << error;
+  EXPECT_NE(nullptr, beside.uninstall);
+  EXPECT_EQ(ProgramFolder() + L"difxapi_double.dll", ModulePath(GetModuleHandleW(L"difxapi_double.dll")));
+
+  testsupport::DllDecoy decoy(ProgramFolder() + L"difxapi_double.dll", L"difxapi_cwd.dll",
+                              testsupport::DllDecoy::Place::kCurrentFolder);
+  ASSERT_TRUE(decoy.planted());
+  drvsetup::DifxApi current;
+  EXPECT_FALSE(current.Load(L"difxapi_cwd.dll", error));
   EXPECT_EQ(L"Cannot load difxapi_cwd.dll from the system folder or the program's folder, error 126", error);
   EXPECT_EQ(nullptr, GetModuleHandleW(L"difxapi_cwd.dll"));
 }

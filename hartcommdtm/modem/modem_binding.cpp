@@ -3,6 +3,7 @@
 #include <string>
 
 #include "channel/channel_texts.h"
+#include "win32/library_search.h"
 #include "win32/module_path.h"
 
 namespace {
@@ -28,8 +29,9 @@ std::wstring OwnModuleFolder() {
 
 // The library is ours, not the platform's: it is taken from the DTM
 // module's own folder when it is there, else from the application's folder
-// or the system folder. Never from the current folder or the PATH, where
-// anybody may have put a file of that name.
+// or the system folder (by full path where the loader knows no search
+// flags). Never from the current folder or the PATH, where anybody may have
+// put a file of that name.
 HMODULE LoadModemLibrary(const wchar_t* name) {
   const std::wstring folder = OwnModuleFolder();
   if (!folder.empty()) {
@@ -37,7 +39,7 @@ HMODULE LoadModemLibrary(const wchar_t* name) {
     if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
       return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
-  return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return win32::LoadLibrarySearching(name, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The library and the service load WinUSB and msports from the system
 // folder, never the DLL of the same name beside the program or in the
-// current folder; and the library loads WinUSB once for all its devices.
+// current folder, also where the loader knows no search flags; and the
+// library loads WinUSB once for all its devices.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,6 +11,7 @@
 
 #include "adapter_tracking.h"
 #include "msports_double.h"
+#include "old_loader.h"
 #include "virtual_ports.h"
 #include "winusb_library.h"
 #include "winusb_modem_device.h"
@@ -51,6 +53,41 @@ TEST(PlatformLibraries, DecoysBesideTheProgramAreNeverLoaded) {
   msports_double::SetClaimed(5, true);
   EXPECT_TRUE(pnpsvc::IsComPortInUse(5));
   EXPECT_FALSE(pnpsvc::IsComPortInUse(6));
+}
+
+// Windows 7 before its loader update refuses LOAD_LIBRARY_SEARCH_SYSTEM32:
+// each platform library is then loaded by its full path in the system
+// folder, still never the decoy beside the program.
+TEST(PlatformLibraries, ALoaderWithoutSearchFlagsTakesThemFromTheSystemFolderByFullPath) {
+  testsupport::OldLoader loader;
+  {
+    auto device = std::make_unique<modemapi::WinUsbModemDevice>(4, 0x4444);
+    EXPECT_TRUE(modemapi::QueryWinUsbUse().loaded);
+    HMODULE module = GetModuleHandleA("winusb.dll");
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(ModulePath(module), SystemPath("winusb.dll"));
+  }
+  pnpsvc::WinUsbApi usb;
+  ASSERT_EQ(usb.Load(), pnpsvc::WinUsbApi::LoadResult::kLoaded);
+  EXPECT_EQ(ModulePath(usb.module.get()), SystemPath("winusb.dll"));
+  msports_double::Reset();
+  msports_double::SetClaimed(5, true);
+  EXPECT_TRUE(pnpsvc::IsComPortInUse(5));
+  EXPECT_FALSE(pnpsvc::IsComPortInUse(6));
+
+  int byFullPath = 0;
+  for (const auto& call : loader.Calls()) {
+    const std::string name = Lower(std::string(call.fileName.begin(), call.fileName.end()));
+    if (call.flags & testsupport::kLoaderSearchFlags) {
+      EXPECT_EQ(static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32), call.flags) << name;
+      EXPECT_EQ(std::string::npos, name.find('\\')) << name;
+    } else {
+      EXPECT_EQ(static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH), call.flags) << name;
+      EXPECT_EQ(0u, name.find(SystemPath(""))) << name;
+      ++byFullPath;
+    }
+  }
+  EXPECT_GE(byFullPath, 3) << "winusb for the library and the service, msports";
 }
 
 TEST(WinUsbLoading, OneLoadIsSharedByAllDevicesAndFreedByTheLast) {

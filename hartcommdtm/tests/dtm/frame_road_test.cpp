@@ -4,7 +4,12 @@
 // and device status, upload and download (asked directly and through the
 // DTM's events 49 and 50), the DTM tag through single-instance data access,
 // the documentation of a printable function, export and import of the
-// parameters once offline, and a late-bound client that finds the channel.
+// parameters once offline, and a late-bound client that finds the channel;
+// the parameter document handed back through SetParameters and item values
+// of every type written back as read, keeping every value; a single-device
+// item list and read answered through the frame's sink.
+#include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "dtm/dtm_ids.h"
@@ -20,6 +25,27 @@ const wchar_t kItemHead[] =
 bool Has(const std::wstring& text, const std::wstring& part) {
   return text.find(part) != std::wstring::npos;
 }
+
+// A value with its type, exact to the last digit.
+std::wstring Describe(const com::Variant& value) {
+  const VARIANT& v = *value.get();
+  wchar_t text[64] = {};
+  switch (V_VT(&v)) {
+    case VT_BSTR: return L"BSTR " + std::wstring(V_BSTR(&v) ? V_BSTR(&v) : L"");
+    case VT_R8: std::swprintf(text, 64, L"R8 %.17g", V_R8(&v)); break;
+    case VT_R4: std::swprintf(text, 64, L"R4 %.9g", static_cast<double>(V_R4(&v))); break;
+    case VT_BOOL: std::swprintf(text, 64, L"BOOL %d", V_BOOL(&v)); break;
+    case VT_UI1: std::swprintf(text, 64, L"UI1 %u", static_cast<unsigned>(V_UI1(&v))); break;
+    case VT_I4: std::swprintf(text, 64, L"I4 %ld", static_cast<long>(V_I4(&v))); break;
+    case VT_UI4: std::swprintf(text, 64, L"UI4 %lu", static_cast<unsigned long>(V_UI4(&v))); break;
+    default: std::swprintf(text, 64, L"vt %u", static_cast<unsigned>(V_VT(&v))); break;
+  }
+  return text;
+}
+
+// The parameter ids of the DTM's table.
+const ULONG kEveryParameter[] = {1, 2, 980, 981, 990, 991, 1000, 1001, 1002, 1003, 1004,
+                                 1005, 1006, 1007, 1010, 1011, 1012, 1013, 1014, 1015};
 
 // What the DTM's stream holds, as text.
 std::string StreamText(IStream* stream) {
@@ -49,6 +75,30 @@ class FrameRoadTest : public BoundAdapterFixture {
   std::vector<frame_double::FrameCall> Notices(const char* method, size_t atLeast) {
     frame->waitForCalls(method, atLeast, 20000);
     return frame->callsTo(method);
+  }
+
+  // Values of every type the DTM's parameters have (text, byte, boolean,
+  // double, unsigned and signed 32-bit) other than their defaults; a double
+  // that needs all its 17 digits.
+  void SetValuesOfEveryType() {
+    com::Variant primaryMaster;
+    V_VT(primaryMaster.get()) = VT_BOOL;
+    V_BOOL(primaryMaster.get()) = VARIANT_FALSE;
+    com::Variant lastScan;
+    V_VT(lastScan.get()) = VT_R8;
+    V_R8(lastScan.get()) = 123456789.12345679;
+    ASSERT_EQ(S_OK, Write(hart_param::kDtmTag, com::Variant(L"Boiler <2> & \"modem\"").value()));
+    ASSERT_EQ(S_OK, Write(hart_param::kPreambleCount, UI1(12).value()));
+    ASSERT_EQ(S_OK, Write(hart_param::kPrimaryMaster, primaryMaster.value()));
+    ASSERT_EQ(S_OK, Write(hart_param::kLastScanTime, lastScan.value()));
+    ASSERT_EQ(S_OK, Write(hart_param::kChangeCounter, com::ui4(4000000000u).value()));
+    ASSERT_EQ(S_OK, Write(hart_param::kNewAddress, I4(99).value()));
+  }
+
+  std::vector<std::wstring> EveryValue() {
+    std::vector<std::wstring> values;
+    for (ULONG id : kEveryParameter) values.push_back(std::to_wstring(id) + L": " + Describe(Read(id)));
+    return values;
   }
 
   // Offline (communicationSet, 9), then back to configured (8), where
@@ -213,6 +263,105 @@ TEST_F(FrameRoadTest, ParametersExportedAndImportedOnceOffline) {
   com::Variant dtmTag = Read(hart_param::kDtmTag);
   ASSERT_EQ(VT_BSTR, dtmTag.type());
   EXPECT_STREQ(L"Boiler modem", V_BSTR(dtmTag.get()));
+}
+
+// The frame hands the DTM's parameter document back, as it does after
+// editing it or taking it from another data set: nothing changes, and a tag
+// the frame changed in the document is taken.
+TEST_F(FrameRoadTest, SetParametersTakesTheParameterDocumentBackAndKeepsEveryValue) {
+  Configure();
+  SetValuesOfEveryType();
+  const std::vector<std::wstring> before = EveryValue();
+  auto parameter = Part<IDtmParameter>();
+  com::Bstr path(L""), document;
+  ASSERT_EQ(S_OK, parameter->GetParameters(path.get(), document.put()));
+  com::Bstr root(L"/FDT");
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, parameter->SetParameters(root.get(), document.get(), &done));
+  EXPECT_EQ(VARIANT_TRUE, done);
+  EXPECT_EQ(before, EveryValue());
+  com::Bstr again;
+  ASSERT_EQ(S_OK, parameter->GetParameters(path.get(), again.put()));
+  auto doc = Parse(again.c_str(), L"x-schema:DTMParameterSchema.xml");
+  EXPECT_EQ(L"Boiler <2> & \"modem\"", Select(doc.get(), L"/d:FDT/d:DtmDevice/@fdt:tag")) << again.c_str();
+
+  auto edited = Parse(document.c_str(), L"x-schema:DTMParameterSchema.xml");
+  com::ComPtr<IXMLDOMNode> tagAttribute;
+  ASSERT_EQ(S_OK, edited->selectSingleNode(com::Bstr(L"/d:FDT/d:DtmDevice/@fdt:tag").get(), tagAttribute.put()));
+  ASSERT_EQ(S_OK, tagAttribute->put_text(com::Bstr(L"Feed pump").get()));
+  com::Bstr editedText;
+  ASSERT_EQ(S_OK, edited->get_xml(editedText.put()));
+  done = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, parameter->SetParameters(root.get(), editedText.get(), &done)) << editedText.c_str();
+  EXPECT_EQ(VARIANT_TRUE, done);
+  std::vector<std::wstring> expected = before;
+  expected[0] = L"1: BSTR Feed pump";
+  EXPECT_EQ(expected, EveryValue());
+  EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
+}
+
+// A frame may read any parameter as an item of the data set and write the
+// values back as it read them: every value that has an FDT data type comes
+// back unchanged, to the last digit (a boolean has none and is answered
+// "invalidValue").
+TEST_F(FrameRoadTest, ItemValuesOfEveryTypeWrittenBackAsReadKeepEveryValue) {
+  Configure();
+  SetValuesOfEveryType();
+  const std::vector<std::wstring> before = EveryValue();
+  std::wstring selection = std::wstring(kItemHead) + L"<DtmItemSelectionList>";
+  for (ULONG id : kEveryParameter) selection += L"<DtmItemSelection fdt:id=\"" + std::to_wstring(id) + L"\"/>";
+  selection += L"</DtmItemSelectionList></FDT>";
+  auto access = Part<IDtmSingleInstanceDataAccess>();
+  com::Bstr values, written;
+  ASSERT_EQ(S_OK, access->Read(com::Bstr(selection.c_str()).get(), values.put()));
+  auto read = Parse(values.c_str(), L"x-schema:DTMItemListSchema.xml");
+  EXPECT_EQ(static_cast<long>(std::size(kEveryParameter)), Count(read.get(), L"//d:DtmItem")) << values.c_str();
+  EXPECT_EQ(L"double", Select(read.get(), L"//d:DtmItem[@fdt:id='1004']/fdt:Variant/@dataType")) << values.c_str();
+  EXPECT_EQ(L"invalidValue",
+            Select(read.get(), L"//d:DtmItem[@fdt:id='1001']//d:ItemErrorDescription/@itemErrorDescription"))
+      << values.c_str();
+
+  ASSERT_EQ(S_OK, access->Write(values.get(), written.put()));
+  EXPECT_EQ(before, EveryValue()) << values.c_str();
+  EXPECT_TRUE(frame->callsTo("OnErrorMessage").empty());
+}
+
+// Single-device data access of the DTM created by its ProgID: every request
+// is answered once through the frame's IDeviceDataAccessEvents. The DTM
+// keeps all its values itself, so the device offers no item and a read
+// answers "invalidValue" for each selected id, a known one and an unknown.
+TEST_F(FrameRoadTest, SingleDeviceItemListAndReadAreAnsweredThroughTheFramesSink) {
+  GoOnline();
+  auto device = Part<IDtmSingleDeviceDataAccess>();
+  ASSERT_TRUE(device);
+  com::Bstr listId(L"list-1");
+  ASSERT_EQ(S_OK, device->ItemListRequest(listId.get()));
+  auto lists = Notices("OnItemListResponse", 1);
+  ASSERT_EQ(1u, lists.size());
+  EXPECT_EQ(L"list-1", lists[0].arguments.at(0));
+  auto list = Parse(lists[0].arguments.at(1).c_str(), L"x-schema:DTMItemListSchema.xml");
+  EXPECT_EQ(0, Count(list.get(), L"//d:DtmItemInfo")) << lists[0].arguments.at(1);
+
+  com::Bstr readId(L"read-1"),
+      selection((std::wstring(kItemHead) +
+                 L"<DtmItemSelectionList><DtmItemSelection fdt:id=\"1\"/><DtmItemSelection fdt:id=\"4711\"/>"
+                 L"</DtmItemSelectionList></FDT>").c_str());
+  ASSERT_EQ(S_OK, device->ReadRequest(readId.get(), selection.get()));
+  auto reads = Notices("OnReadResponse", 1);
+  ASSERT_EQ(1u, reads.size());
+  EXPECT_EQ("IDeviceDataAccessEvents", reads[0].interfaceName);
+  EXPECT_EQ(::GetCurrentThreadId(), reads[0].threadId);
+  EXPECT_EQ(L"read-1", reads[0].arguments.at(0));
+  const std::wstring& answer = reads[0].arguments.at(1);
+  auto items = Parse(answer.c_str(), L"x-schema:DTMItemListSchema.xml");
+  EXPECT_EQ(2, Count(items.get(), L"//d:DtmItem")) << answer;
+  for (const wchar_t* id : {L"1", L"4711"}) {
+    const std::wstring item = std::wstring(L"//d:DtmItem[@fdt:id='") + id + L"']";
+    EXPECT_EQ(L"invalidValue", Select(items.get(), (item + L"//d:ItemErrorDescription/@itemErrorDescription").c_str()))
+        << id << "\n" << answer;
+  }
+  EXPECT_EQ(L"good", Select(items.get(), L"//d:DtmItem[@fdt:id='1']/d:Quality/@qualityBits")) << answer;
+  EXPECT_EQ(kDtmOnline, State());
 }
 
 // A late-bound client knows names only: the channel collection of the DTM's

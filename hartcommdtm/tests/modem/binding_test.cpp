@@ -1,11 +1,23 @@
 // The modemapi binding: counted loads, all twelve entry points required,
-// the texts of its failures, and the message of each library status.
+// the texts of its failures, where it finds the library (also on a loader
+// without the search flags) and where it never looks, and the message of
+// each library status.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "com/Bstr.h"
+#include "dll_decoy.h"
 #include "modem/modem_binding.h"
+#include "old_loader.h"
+#include "regsvr32.h"
+#include "win32/library_search.h"
+#include "win32/module_path.h"
 
 namespace {
+
+using testsupport::DllDecoy;
+using testsupport::OldLoader;
 
 bool Loaded(const wchar_t* name) { return ::GetModuleHandleW(name) != nullptr; }
 
@@ -63,6 +75,57 @@ TEST(ModemBinding, UnloadFreesWhateverTheCount) {
   EXPECT_FALSE(api.IsLoaded());
   EXPECT_EQ(nullptr, api.NotifyPnP);
   EXPECT_FALSE(Loaded(L"modemapi_double.dll"));
+}
+
+// Without the library beside the DTM, the system folder's copy serves, also
+// where the loader refuses the search flags (Windows 7 before its loader
+// update): then by its full path.
+TEST(ModemBinding, TheSystemFoldersLibraryIsBoundAlsoByALoaderWithoutSearchFlags) {
+  const std::wstring inSystem = win32::SystemFolder() + L"modemapi_system.dll";
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(inSystem.c_str()));
+  ASSERT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((testsupport::ProgramFolder() + L"modemapi_system.dll").c_str()));
+  for (bool old : {false, true}) {
+    SCOPED_TRACE(old ? "loader without search flags" : "loader with search flags");
+    std::unique_ptr<OldLoader> loader(old ? new OldLoader : nullptr);
+    CHartDriverApi api;
+    api.SetLibraryName(L"modemapi_system.dll");
+    com::Bstr reason;
+    ASSERT_TRUE(api.Load(reason.put())) << (reason.c_str() ? reason.c_str() : L"");
+    HMODULE module = ::GetModuleHandleW(L"modemapi_system.dll");
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(0, _wcsicmp(inSystem.c_str(), win32::ModulePath(module).c_str())) << win32::ModulePath(module);
+    EXPECT_EQ(2, api.AttachedDevices(0x20, nullptr));
+    api.Release();
+    EXPECT_FALSE(Loaded(L"modemapi_system.dll"));
+  }
+}
+
+// A modemapi.dll in the current folder or on PATH, where the plain search
+// order would find it, is never the library: with none beside the DTM nor
+// in the application's or the system folder, the binding reports 130.
+TEST(ModemBinding, AModemapiInTheCurrentFolderOrOnThePathIsNeverLoaded) {
+  const std::wstring double_ = testsupport::ProgramFolder() + L"modemapi_double.dll";
+  ASSERT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((testsupport::ProgramFolder() + L"modemapi.dll").c_str()));
+  ASSERT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((win32::SystemFolder() + L"modemapi.dll").c_str()));
+  for (DllDecoy::Place place : {DllDecoy::Place::kCurrentFolder, DllDecoy::Place::kPath}) {
+    SCOPED_TRACE(DllDecoy::Name(place));
+    DllDecoy decoy(double_, L"modemapi.dll", place);
+    ASSERT_TRUE(decoy.planted());
+    HMODULE found = ::LoadLibraryW(L"modemapi.dll");  // the plain search order reaches it
+    EXPECT_NE(nullptr, found);
+    if (found) ::FreeLibrary(found);
+
+    for (bool old : {false, true}) {
+      SCOPED_TRACE(old ? "loader without search flags" : "loader with search flags");
+      std::unique_ptr<OldLoader> loader(old ? new OldLoader : nullptr);
+      CHartDriverApi api;  // binds modemapi.dll
+      com::Bstr reason;
+      EXPECT_FALSE(api.Load(reason.put()));
+      EXPECT_STREQ(L"modemapi.dll could not be loaded.", reason.c_str());
+      EXPECT_FALSE(api.IsLoaded());
+      EXPECT_FALSE(Loaded(L"modemapi.dll"));
+    }
+  }
 }
 
 TEST(ModemBinding, MapsEachLibraryStatusToItsMessage) {

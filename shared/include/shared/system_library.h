@@ -10,8 +10,10 @@
 namespace shared {
 
 // LoadLibraryExW with LOAD_LIBRARY_SEARCH_SYSTEM32: the named DLL
-// ("winusb.dll") and its own dependencies from the system folder. Null with
-// the loader's last error on failure.
+// ("winusb.dll") and its own dependencies from the system folder; by its
+// full path in the system folder where the loader knows no search flags
+// (win32::LoadLibrarySearching). Null with the loader's last error on
+// failure.
 HMODULE LoadSystemLibrary(const wchar_t* fileName);
 
 }  // namespace shared

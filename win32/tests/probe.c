@@ -1,0 +1,9 @@
+/* A DLL that does nothing: the tests look at where it was loaded from. */
+#include <windows.h>
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)instance;
+  (void)reason;
+  (void)reserved;
+  return TRUE;
+}
