@@ -105,7 +105,7 @@ STDMETHODIMP CSetDevAndDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
       // Refreshes the page once a second later (WM_TIMER below).
       if (Dialog()) ::SetTimer(Dialog(), kChildRemovedTimer, 1000, nullptr);
       return S_OK;
-    case control_key::kEditPermission:
+    case property_id::kEditPermission:
       DtmControl::SetProperty(key, value);
       return com::guard([&]() -> HRESULT {
         UpdatePage();

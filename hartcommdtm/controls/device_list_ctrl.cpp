@@ -353,7 +353,7 @@ void CDeviceListCtrl::OnEditStateChanged() { SetButtons(); }
 
 STDMETHODIMP CDeviceListCtrl::SetProperty(VARIANT key, VARIANT value) {
   ULONG id = 0;
-  if (SUCCEEDED(PropertyId(key, &id)) && id == control_key::kLanguage && GetControlState() != kControlClosing) {
+  if (SUCCEEDED(PropertyId(key, &id)) && id == property_id::kLanguage && GetControlState() != kControlClosing) {
     com::guard([&]() -> HRESULT {
       com::Variant language;
       if (FAILED(::VariantChangeType(language.get(), &value, 0, VT_UI4))) return S_OK;

@@ -290,7 +290,7 @@ STDMETHODIMP CDriverConfigCtrl::OnStateChanged(unsigned long state) {
 STDMETHODIMP CDriverConfigCtrl::SetProperty(VARIANT key, VARIANT value) {
   ULONG id = 0;
   if (FAILED(PropertyId(key, &id))) return E_FAIL;
-  if (id == control_key::kLanguage && GetControlState() != kControlClosing) {
+  if (id == property_id::kLanguage && GetControlState() != kControlClosing) {
     com::guard([&]() -> HRESULT {
       com::Variant language;
       if (SUCCEEDED(::VariantChangeType(language.get(), &value, 0, VT_UI4))) {

@@ -80,7 +80,7 @@ STDMETHODIMP CSetDevDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
   ULONG id = 0;
   if (FAILED(PropertyId(key, &id))) return E_FAIL;
   DtmControl::SetProperty(key, value);
-  if (id == control_key::kEditPermission) EnableItems();
+  if (id == property_id::kEditPermission) EnableItems();
   return S_OK;
 }
 

@@ -107,7 +107,7 @@ void CHART_CommDTM::CreateParameterTable() { CreateDtmParameterTable(this, nullp
 
 HRESULT CHART_CommDTM::OnConstruct() {
   return com::guard([&]() -> HRESULT {
-    HRESULT hr = BroadcastProperty(com::ui4(dtm_property::kLanguage).value(), com::Variant(LONG{0x400}).value());
+    HRESULT hr = BroadcastProperty(com::ui4(property_id::kLanguage).value(), com::Variant(LONG{0x400}).value());
     if (FAILED(hr)) return hr;
     CreateParameterTable();
     hr = SetState(kDtmConstructed);

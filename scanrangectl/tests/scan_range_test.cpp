@@ -196,6 +196,24 @@ TEST_F(ScanRangeTest, DtmReadsTheRangeTheUserChoseInItsDialog) {
   EXPECT_EQ(1u, frame->callsTo("CloseActiveXControlRequest").size());
 }
 
+// Opened in German after the DTM switched its language, the control shows
+// none of its English texts and none of the translation document's.
+TEST_F(ScanRangeTest, ShowsItsTextsInGerman) {
+  Open();
+  const std::vector<ShownText> english = ShownTexts(false);
+  host.close();
+  VARIANT_BOOL switched = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetLanguage(1031, &switched));
+  ASSERT_EQ(VARIANT_TRUE, switched);
+  Open();
+  const std::vector<ShownText> german = ShownTexts(true);
+  std::set<std::wstring> englishTexts = EnglishControlEntries();
+  for (const ShownText& text : english) englishTexts.insert(text.text);
+  EXPECT_EQ(std::vector<ShownText>{}, EnglishLeft(german, englishTexts));
+  EXPECT_EQ(L"Scanbereich", host.text(IDC_RANGE_FRAME));
+  EXPECT_EQ(Range(0, 15), Items(IDC_COMBO_START)) << "the numbers stay";
+}
+
 // The control's own settings of the base, on the control side's DTM double.
 class ScanRangeOnDoubleTest : public ScanRangeTest {};
 

@@ -6,6 +6,7 @@
 #include "controls/control_resources.h"
 #include "controls_fixture.h"
 #include "dtm/dtm_ids.h"
+#include "toolkit/values/text_helpers.h"
 
 namespace hartdtmtest {
 namespace {
@@ -162,9 +163,21 @@ TEST_F(ChannelConfigTest, HelpOpensTheTranslatedHelpFile) {
       "</ActiveX></ActiveXList>");
   Open();
   EXPECT_EQ(L"HART channel", host.text(IDC_PROPERTIES_FRAME));
-  host.click(IDC_HELP_BUTTON);
-  // The translation folder the DTM sends as the help topic is not appended.
-  EXPECT_EQ("0 hartcommdtm_en.chm\n", TakeHelpCalls());
+  // The DTM's shared-UI flag does not grey Help out; the file lies in the
+  // DTM's translation folder.
+  ASSERT_TRUE(host.click(IDC_HELP_BUTTON)) << "Help is greyed out";
+  EXPECT_EQ("0 " + AnsiFromWide((ProgramFolder() + L"translation_under_test\\hartcommdtm_en.chm").c_str()) + "\n",
+            TakeHelpCalls());
+}
+
+TEST_F(ChannelConfigTest, HelpIsGreyedOutWhereTheTranslationNamesNoHelpFile) {
+  UseTranslation("<ActiveXList><ActiveX classname=\"Driver Configuration\">"
+                 "<HelpFile><locale code=\"en\">hartcommdtm_en.chm</locale></HelpFile>"
+                 "</ActiveX></ActiveXList>");
+  Open();
+  EXPECT_FALSE(host.enabled(IDC_HELP_BUTTON));
+  EXPECT_FALSE(host.click(IDC_HELP_BUTTON));
+  EXPECT_EQ(std::string::npos, TakeHelpCalls().find(".chm"));
 }
 
 TEST_F(ChannelConfigTest, ObserverCannotEdit) {

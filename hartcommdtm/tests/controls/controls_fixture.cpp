@@ -2,6 +2,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cwctype>
+#include <sstream>
+
+#include "com/ControlHost.h"
 #include "controls/list_view_columns.h"
 #include "recording_control.h"
 #include "regsvr32.h"
@@ -17,6 +22,43 @@ std::wstring FunctionCallDocument(ULONG functionId) {
          L"\txmlns:ops\t=\"x-schema:FDTOperationPhaseSchema.xml\"> "
          L"\t<FDTFunctionCall func:functionId=\"" +
          std::to_wstring(functionId) + L"\"/> </FDT>";
+}
+
+std::set<std::wstring> EnglishControlEntries() {
+  std::set<std::wstring> english;
+  com::ComPtr<IXMLDOMDocument2> doc;
+  EXPECT_EQ(S_OK, XmlCreateParserDocument(doc.put()));
+  if (!doc) return english;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  doc->load(*com::Variant((ProgramFolder() + L"hartcommdtmTranslation.xml").c_str()).get(), &loaded);
+  EXPECT_EQ(VARIANT_TRUE, loaded) << "the delivered translation document";
+  doc->setProperty(com::Bstr(L"SelectionLanguage").get(), *com::Variant(L"XPath").get());
+  for (const wchar_t* area : {L"ActiveXList", L"UserMessages", L"ToolkitMessages"}) {
+    const std::wstring path = std::wstring(L"localization/") + area + L"//locale[@code='en']";
+    com::ComPtr<IXMLDOMNodeList> nodes;
+    if (FAILED(doc->selectNodes(com::Bstr(path.c_str()).get(), nodes.put())) || !nodes) continue;
+    for (com::ComPtr<IXMLDOMNode> node; nodes->nextNode(node.put()) == S_OK && node;) {
+      com::Bstr text;
+      node->get_text(text.put());
+      english.insert(text.c_str());
+    }
+  }
+  return english;
+}
+
+std::vector<ShownText> EnglishLeft(const std::vector<ShownText>& shown, const std::set<std::wstring>& english) {
+  // The same in both languages.
+  static const std::set<std::wstring> kSameInGerman = {L"OK", L"ID", L"USB", L"PCI", L"PCMCIA"};
+  std::vector<ShownText> left;
+  for (const ShownText& text : shown) {
+    const bool hasLetter = std::any_of(text.text.begin(), text.text.end(), [](wchar_t c) { return std::iswalpha(c); });
+    if (hasLetter && !kSameInGerman.count(text.text) && english.count(text.text)) left.push_back(text);
+  }
+  return left;
+}
+
+void PrintTo(const ShownText& text, std::ostream* out) {
+  *out << testing::PrintToString(text.where + L": \"" + text.text + L"\"");
 }
 
 void ControlsFixture::SetUpTestSuite() {
@@ -139,6 +181,81 @@ int ControlsFixture::ListImage(UINT list, int row, int column) {
   item.iSubItem = column;
   if (!::SendMessageW(host.item(list), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return -1;
   return item.iImage;
+}
+
+std::vector<ShownText> ControlsFixture::ShownTexts(bool withCells) {
+  std::vector<ShownText> shown;
+  HWND dialog = host.dialog();
+  if (!dialog) return shown;
+  auto add = [&](std::wstring where, std::wstring text) { shown.push_back({std::move(where), std::move(text)}); };
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const std::wstring item = L"item " + std::to_wstring(::GetDlgCtrlID(child));
+    wchar_t className[64] = {};
+    ::GetClassNameW(child, className, 64);
+    const std::wstring kind = className;
+    const LONG_PTR imageStyle = ::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK;
+    const bool image = kind == L"Static" && (imageStyle == SS_ICON || imageStyle == SS_BITMAP);
+    if ((kind == L"Static" && !image) || kind == L"Button") {
+      wchar_t text[1024] = {};
+      ::GetWindowTextW(child, text, 1024);
+      add(item, text);
+    } else if (kind == L"ComboBox") {
+      const LRESULT count = ::SendMessageW(child, CB_GETCOUNT, 0, 0);
+      for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        if (::SendMessageW(child, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 256)
+          ::SendMessageW(child, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        add(item + L" entry " + std::to_wstring(i), text);
+      }
+    } else if (kind == WC_LISTVIEWW) {
+      HWND header = reinterpret_cast<HWND>(::SendMessageW(child, LVM_GETHEADER, 0, 0));
+      const int columns = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+      const int rows = static_cast<int>(::SendMessageW(child, LVM_GETITEMCOUNT, 0, 0));
+      for (int column = 0; column < columns; ++column) {
+        add(item + L" column " + std::to_wstring(column), ColumnTitle(::GetDlgCtrlID(child), column));
+        for (int row = 0; withCells && row < rows; ++row)
+          add(item + L" cell " + std::to_wstring(row) + L"," + std::to_wstring(column), ListCell(child, row, column));
+      }
+    } else if (kind == com::kControlHostClass) {
+      // The statuses the control registered with the footer bar, the last
+      // registration of each.
+      std::map<std::wstring, std::wstring> statuses;
+      std::wistringstream calls(RecordedCalls(child));
+      for (std::wstring line; std::getline(calls, line);) {
+        if (line.compare(0, 15, L"RegisterStatus ") != 0) continue;
+        const size_t name = line.find(L' ', 15);
+        if (name != std::wstring::npos) statuses[line.substr(15, name - 15)] = line.substr(name + 1);
+      }
+      for (const auto& status : statuses) {
+        const size_t bar = status.second.find(L'|');
+        add(item + L" status " + status.first, status.second.substr(0, bar));
+        if (bar != std::wstring::npos) add(item + L" status tip " + status.first, status.second.substr(bar + 1));
+      }
+    }
+  }
+  // Tool tips: windows of the tool-tip class owned by the dialog's items.
+  struct Search {
+    HWND dialog;
+    std::vector<ShownText>* shown;
+  } search{dialog, &shown};
+  ::EnumThreadWindows(::GetCurrentThreadId(), [](HWND window, LPARAM context) -> BOOL {
+    auto* search = reinterpret_cast<Search*>(context);
+    wchar_t className[64] = {};
+    ::GetClassNameW(window, className, 64);
+    HWND owner = ::GetWindow(window, GW_OWNER);
+    if (std::wcscmp(className, TOOLTIPS_CLASSW) != 0 || !owner || ::GetParent(owner) != search->dialog) return TRUE;
+    const int tools = static_cast<int>(::SendMessageW(window, TTM_GETTOOLCOUNT, 0, 0));
+    for (int i = 0; i < tools; ++i) {
+      wchar_t text[1024] = {};
+      TTTOOLINFOW tool = {};
+      tool.cbSize = TTTOOLINFOW_V2_SIZE;
+      tool.lpszText = text;
+      if (::SendMessageW(window, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&tool)))
+        search->shown->push_back({L"tip of item " + std::to_wstring(::GetDlgCtrlID(owner)), text});
+    }
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&search));
+  return shown;
 }
 
 std::wstring ControlsFixture::ColumnTitle(UINT list, int column) {

@@ -8,7 +8,10 @@
 #pragma once
 
 #include <map>
+#include <ostream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "child_dtm.h"
 #include "control_host.h"
@@ -18,6 +21,24 @@ namespace hartdtmtest {
 
 // The function-call document of a function, as the DTM builds it.
 std::wstring FunctionCallDocument(ULONG functionId);
+
+// One text a control shows, with where it stands ("item 6063", "tip of item
+// 6007", "column 2", "cell 0,3", "footer status 12345").
+struct ShownText {
+  std::wstring where;
+  std::wstring text;
+  bool operator==(const ShownText& other) const { return where == other.where && text == other.text; }
+};
+void PrintTo(const ShownText& text, std::ostream* out);
+// The English texts of the delivered translation document that a control
+// can show: every English entry under ActiveXList, UserMessages and
+// ToolkitMessages.
+std::set<std::wstring> EnglishControlEntries();
+// The shown texts that are one of the English texts: what a German user
+// would still read in English. Texts that are the same in both languages
+// are left out: those without a letter (numbers, blanks) and a short list
+// of words and names ("OK", "ID", "USB", "PCI", "PCMCIA").
+std::vector<ShownText> EnglishLeft(const std::vector<ShownText>& shown, const std::set<std::wstring>& english);
 
 class ControlsFixture : public BoundAdapterFixture {
  protected:
@@ -47,6 +68,14 @@ class ControlsFixture : public BoundAdapterFixture {
   // the channel learns of it is the caller's. Null when none could be made.
   devicedtm_double::ChildDtm* RegisterChildDtm(const std::wstring& systemTag, const std::wstring& dtmTag,
                                                int address);
+
+  // Every text the hosted control shows a user: its static items, buttons
+  // and group boxes (hidden ones too, which it may show later), the items
+  // of its combo boxes, its items' tool tips, its list views' column titles
+  // (and, withCells, their cells) and the statuses it registered with the
+  // footer bar. Edits hold values and are left out, and so are the outside
+  // controls' own windows.
+  std::vector<ShownText> ShownTexts(bool withCells);
 
   // A list view item's rows, cells, sub-item images and column titles.
   int ListRows(UINT list);

@@ -146,7 +146,7 @@ HRESULT ChannelContainerCore::AttachChannel(const Entry& entry, IUnknown* channe
   // A channel attached after the frame declared FDT 1.2.1 learns it here
   // (the DTM told only the channels it had then).
   if (dtm.IsFdt121Frame())
-    base->PostChannelEvent(*com::ui4(dtm_property::kFdt121Frame).get(), *com::Variant(1).get());
+    base->PostChannelEvent(*com::ui4(property_id::kFdt121Frame).get(), *com::Variant(1).get());
   if (!entry.moduleText.empty() || entry.moduleNumber != 0) {
     if (com::ComPtr<IevFdtChannelModule> module = com::query<IevFdtChannelModule>(channel))
       module->SetModule(entry.moduleText.get(), *com::ui4(entry.moduleNumber).get());

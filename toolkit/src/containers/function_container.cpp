@@ -129,23 +129,23 @@ HRESULT FunctionContainerCore::SendOpeningProperties(IevFdtActiveX4* control, bo
     com::Bstr schemaPath;
     com::ComPtr<IFrameContainer> frame = com::query<IFrameContainer>(dtm.FrameObject());
     if (frame && SUCCEEDED(frame->GetXmlSchemaPath(schemaPath.put())) && !schemaPath.empty()) {
-      hr = send(dtm_property::kSchemaPath, com::Variant(schemaPath.c_str()));
+      hr = send(property_id::kSchemaPath, com::Variant(schemaPath.c_str()));
       if (FAILED(hr)) return hr;
     }
   }
   com::Bstr deviceType;
   dtm.GetDataSetReference(deviceType.put());
-  hr = send(dtm_property::kDeviceType, com::Variant(deviceType.c_str()));
+  hr = send(property_id::kDeviceType, com::Variant(deviceType.c_str()));
   if (FAILED(hr)) return hr;
-  hr = send(dtm_property::kUserRole, com::ui4(dtm.UserRole()));
+  hr = send(property_id::kUserLevel, com::ui4(dtm.UserRole()));
   if (FAILED(hr)) return hr;
   com::Bstr path;
   DtmTranslation::ReadTranslationPath(path.put());
-  hr = send(dtm_property::kTranslationPath, com::Variant(path.c_str()));
+  hr = send(property_id::kTranslationPath, com::Variant(path.c_str()));
   if (FAILED(hr)) return hr;
-  hr = send(dtm_property::kLanguage, com::Variant(dtm.Language()));
+  hr = send(property_id::kLanguage, com::Variant(dtm.Language()));
   if (FAILED(hr)) return hr;
-  return send(dtm_property::kSharedUi, com::Variant(dtm.SharedUiFlag()));
+  return send(property_id::kSharedUi, com::Variant(dtm.SharedUiFlag()));
 }
 
 HRESULT FunctionContainerCore::StartFunction(Record& record) {
@@ -159,7 +159,7 @@ HRESULT FunctionContainerCore::StartFunction(Record& record) {
   record.counted = true;
   ++lockingFunctions_;
   if (!dtm.DataSetLocked())
-    SetControlsProperty(*com::ui4(dtm_property::kDataSetEditable).get(),
+    SetControlsProperty(*com::ui4(property_id::kEditPermission).get(),
                         *com::Variant(false).get());
   return S_OK;
 }
@@ -258,7 +258,7 @@ STDMETHODIMP FunctionContainerCore::ControlChanged(BSTR key, IUnknown* control) 
     const VARIANT_BOOL count = lockForAll_ ? VARIANT_FALSE : VARIANT_TRUE;
     if (SUCCEEDED(dtm.LockDataSet(count))) lockForAll_ = true;
     if (!dtm.DataSetLocked())
-      SetControlsProperty(*com::ui4(dtm_property::kDataSetEditable).get(),
+      SetControlsProperty(*com::ui4(property_id::kEditPermission).get(),
                           *com::Variant(false).get());
     EndLockForAllWithoutControls();
     return S_OK;

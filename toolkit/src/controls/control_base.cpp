@@ -209,7 +209,7 @@ HRESULT DtmControl::ReadFunctionInformation() {
 HRESULT DtmControl::BroadcastEditPermission() {
   auto container = DtmInterface<IevFdtActiveXContainer>();
   if (!container) return S_FALSE;
-  return container->SetControlsProperty(com::ui4(control_key::kEditPermission).value(),
+  return container->SetControlsProperty(com::ui4(property_id::kEditPermission).value(),
                                         *com::Variant(!readOnly_).get());
 }
 
@@ -308,30 +308,30 @@ STDMETHODIMP DtmControl::SetProperty(VARIANT key, VARIANT value) {
   if (FAILED(PropertyId(key, &id))) return E_FAIL;
   return com::guard([&]() -> HRESULT {
     switch (id) {
-      case control_key::kUserLevel: {
+      case property_id::kUserLevel: {
         ULONG level = 0;
         if (FAILED(CFdtVariant::GetUI4(value, &level))) return E_INVALIDARG;
         editLock_ = level == 1 ? 1 : 0;  // an observer cannot edit
         SetEditMode(!readOnly_);
         return S_OK;
       }
-      case control_key::kTransferState:
+      case property_id::kTransferState:
         if (V_VT(&value) != VT_UI2) return E_INVALIDARG;
         hasTransferState_ = true;
         transferState_ = V_UI2(&value);
         return transferState_ <= 3 ? SendFooterCommand(4, transferState_) : S_OK;
-      case control_key::kFooterSwitch:
+      case property_id::kFooterSwitch:
         if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
         hasFooterSwitch_ = true;
         footerSwitch_ = V_BOOL(&value) ? 1 : 2;
         return SendFooterCommand(5, footerSwitch_);
-      case control_key::kFooterOptions:
+      case property_id::kFooterOptions:
         return V_VT(&value) == VT_UI2 ? S_OK : E_INVALIDARG;
       default:
         break;
     }
     HRESULT hr = HandleBaseProperty(id, value);
-    if (id == control_key::kLanguage) {
+    if (id == property_id::kLanguage) {
       // The footer bar translates itself through the DTM's translation.
       auto translation = DtmInterface<IevFdtTranslation>();
       for (const UINT* item = description_.footerItems; item && *item; ++item)
@@ -339,7 +339,7 @@ STDMETHODIMP DtmControl::SetProperty(VARIANT key, VARIANT value) {
           VARIANT_BOOL done = VARIANT_FALSE;
           footer->SetTranslation(translation.get(), &done);
         }
-    } else if (id == control_key::kEditPermission && V_VT(&value) == VT_BOOL) {
+    } else if (id == property_id::kEditPermission && V_VT(&value) == VT_BOOL) {
       SetMode(mode_);  // the footer's button set follows
     }
     return hr;
@@ -349,24 +349,24 @@ STDMETHODIMP DtmControl::SetProperty(VARIANT key, VARIANT value) {
 HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
   if (controlState_ == kControlClosing) return S_FALSE;
   switch (id) {
-    case control_key::kLanguage: {
+    case property_id::kLanguage: {
       ULONG language = 0;
       if (FAILED(CFdtVariant::GetUI4(value, &language))) return E_INVALIDARG;
       languageId_ = language;
       static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
       return S_OK;
     }
-    case control_key::kValueWritten:
-    case control_key::kFlagsChanged:
-    case control_key::kDeviceValue:
-    case control_key::kValueList: {
+    case property_id::kValueWritten:
+    case property_id::kFlagsChanged:
+    case property_id::kDeviceValue:
+    case property_id::kValueList: {
       // About one parameter: nothing to do for one the control does not show.
       LONG parameter = 0;
       if (FAILED(ParameterReference(value, &parameter))) return E_INVALIDARG;
       if (FindRowById(parameter) < 0 || !parameterHandler_) return S_OK;
       return OnParameterProperty(id, parameter);
     }
-    case control_key::kSchemaPath: {
+    case property_id::kSchemaPath: {
       if (V_VT(&value) != VT_BSTR) return E_INVALIDARG;
       HRESULT hr = xml_.InitializeSchemaCache(V_BSTR(&value));
       if (FAILED(hr))
@@ -374,19 +374,20 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
               static_cast<unsigned>(hr));
       return hr;
     }
-    case control_key::kEditPermission:
+    case property_id::kEditPermission:
       if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
       readOnly_ = V_BOOL(&value) == VARIANT_FALSE;
       SetEditMode(!readOnly_);
       return S_OK;
-    case control_key::kHelpTopic:
+    case property_id::kTranslationPath:
+      // The folder of a help file named by a relative path (ShowHelp).
       if (V_VT(&value) != VT_BSTR) return S_FALSE;
-      return helpTopic_.assign(V_BSTR(&value));
-    case control_key::kHelpAvailable:
-      if (V_VT(&value) != VT_BOOL) return E_INVALIDARG;
-      EnableHelp(V_BOOL(&value) != VARIANT_FALSE);
-      return S_OK;
-    case control_key::kReloadAll: {
+      return translationFolder_.assign(V_BSTR(&value));
+    case property_id::kSharedUi:
+      // The DTM's shared-UI flag: nothing in a control depends on it; in
+      // particular it does not switch Help (property_ids.h).
+      return V_VT(&value) == VT_BOOL ? S_OK : E_INVALIDARG;
+    case property_id::kReloadAll: {
       ULONG code = 0;
       if (FAILED(CFdtVariant::GetUI4(value, &code))) return E_INVALIDARG;
       if (code == 0x43 && OnlineMode() && parameterHandler_) return ReadAllParameters();
@@ -399,19 +400,19 @@ HRESULT DtmControl::HandleBaseProperty(ULONG id, const VARIANT& value) {
 
 HRESULT DtmControl::OnParameterProperty(ULONG key, LONG parameter) {
   switch (key) {
-    case control_key::kValueWritten: {
+    case property_id::kValueWritten: {
       com::Variant info;
       ParameterInfo(parameter, 1, info.get());
       const bool deviceSide = !OfflineMode() && !(mode_ & kModeBit1) && info.type() != VT_EMPTY;
       if (!deviceSide) RefreshParameter(parameter);
       return S_OK;
     }
-    case control_key::kFlagsChanged:
+    case property_id::kFlagsChanged:
       return ReadAccessFlagsInto(parameter);
-    case control_key::kDeviceValue:
+    case property_id::kDeviceValue:
       if (OnlineMode() || (mode_ & kModeBit1)) return ReloadParameter(parameter);
       return S_OK;
-    case control_key::kValueList:
+    case property_id::kValueList:
       for (int row = 0; row < RowCount(); ++row) {
         if (rows_[row].id != parameter) continue;
         ReadValueKind(row);
@@ -454,7 +455,7 @@ STDMETHODIMP DtmControl::AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) {
     SetMode(mode_);
     hr = ReadAllParameters();
     if (FAILED(hr)) return hr;
-    SetProperty(com::ui4(control_key::kLanguage).value(), *com::Variant(static_cast<LONG>(languageId_)).get());
+    SetProperty(com::ui4(property_id::kLanguage).value(), *com::Variant(static_cast<LONG>(languageId_)).get());
     ApplyKeptState();
     if (OnlineMode()) SetEditMode(controlState_ == kControlOnline);
     *result = VARIANT_TRUE;

@@ -58,11 +58,14 @@ HtmlHelpFunction HtmlHelpEntry() {
 
 }  // namespace
 
-bool HelpTopicAppendable(const wchar_t* topic) {
-  if (!topic || !*topic) return false;
-  const size_t length = std::wcslen(topic);
-  if (topic[length - 1] == L'\\' || topic[length - 1] == L'/') return false;
-  return !IsAbsolutePath(topic);
+std::wstring HelpFileLocation(const wchar_t* translationFolder, const wchar_t* file) {
+  std::wstring location = file ? file : L"";
+  if (location.empty() || !translationFolder || !*translationFolder || IsAbsolutePath(location.c_str()) ||
+      location.find(L"://") != std::wstring::npos)
+    return location;
+  std::wstring folder = translationFolder;
+  if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+  return folder + location;
 }
 
 // ---- Translation ------------------------------------------------------------------------
@@ -88,7 +91,11 @@ STDMETHODIMP DtmControl::OnTranslate(unsigned long languageId) {
     if (!translation) return S_OK;
     lastTranslatedItem_ = nullptr;
     TranslateParameterTips();
-    return TranslateItems(translation.get());
+    const HRESULT hr = TranslateItems(translation.get());
+    // Help is offered in the languages that name a help file.
+    com::Bstr file;
+    EnableHelp(LookUpHelpFile(translation.get(), &file));
+    return hr;
   });
 }
 
@@ -246,25 +253,24 @@ bool DtmControl::AskToApplyChanges(const std::function<HRESULT()>& apply) {
 
 // ---- Help --------------------------------------------------------------------------------
 
+bool DtmControl::LookUpHelpFile(IevFdtTranslation* translation, com::Bstr* file) {
+  com::Bstr className;
+  if (!translation || !QuotedXPathLiteral(ClassName(), className.put())) return false;
+  const std::wstring path = std::wstring(L"localization/ActiveXList/ActiveX[@classname=") +
+                            className.c_str() + L"]/HelpFile";
+  VARIANT_BOOL found = VARIANT_FALSE;
+  return SUCCEEDED(translation->GetLocalizedText(com::Bstr(path.c_str()).get(), file->put(), &found)) && found &&
+         !file->empty();
+}
+
 HRESULT DtmControl::ShowHelp() {
   return com::guard([&]() -> HRESULT {
-    auto translation = DtmInterface<IevFdtTranslation>();
-    if (!translation) return S_FALSE;
-    com::Bstr className;
-    if (!QuotedXPathLiteral(ClassName(), className.put())) return S_FALSE;
-    const std::wstring path = std::wstring(L"localization/ActiveXList/ActiveX[@classname=") +
-                              className.c_str() + L"]/HelpFile";
     com::Bstr file;
-    VARIANT_BOOL found = VARIANT_FALSE;
-    if (FAILED(translation->GetLocalizedText(com::Bstr(path.c_str()).get(), file.put(), &found)) || !found)
-      return S_FALSE;
-    std::wstring name = file.c_str();
-    // The container sends its translation folder under the help topic's
-    // property: a folder or an absolute path is no topic of the help file.
-    if (HelpTopicAppendable(helpTopic_.c_str())) name += helpTopic_.c_str();
+    if (!LookUpHelpFile(DtmInterface<IevFdtTranslation>().get(), &file)) return S_FALSE;
+    const std::wstring location = HelpFileLocation(translationFolder_.c_str(), file.c_str());
     HtmlHelpFunction htmlHelp = HtmlHelpEntry();
     if (!htmlHelp) return E_FAIL;
-    htmlHelp(dialog_, AnsiFromWide(name.c_str()).c_str(), HH_DISPLAY_TOPIC, 0);
+    htmlHelp(dialog_, AnsiFromWide(location.c_str()).c_str(), HH_DISPLAY_TOPIC, 0);
     return S_OK;
   });
 }

@@ -408,7 +408,7 @@ STDMETHODIMP BaseDtm::ApplyExportedVariables(IDispatch* documentNode) {
 HRESULT BaseDtm::OnConstruct() {
   return com::guard([&]() -> HRESULT {
     languageId_ = 0x400;
-    BroadcastProperty(*com::ui4(dtm_property::kLanguage).get(), *I4(languageId_).get());
+    BroadcastProperty(*com::ui4(property_id::kLanguage).get(), *I4(languageId_).get());
     CreateParameterTable();
     SetState(kDtmConstructed);
     return S_OK;

@@ -166,7 +166,7 @@ STDMETHODIMP BaseDtm::SetEnvironment2(BSTR systemTag, IUnknown* frameContainer, 
       com::Variant on;
       V_VT(on.get()) = VT_I4;
       V_I4(on.get()) = 1;
-      SetChannelsProperty(dtm_property::kFdt121Frame, *on.get());
+      SetChannelsProperty(property_id::kFdt121Frame, *on.get());
     } else if (version[2] != 0) {
       return S_FALSE;
     }
@@ -224,7 +224,7 @@ HRESULT BaseDtm::ApplyUserRole(IXMLDOMNode* document) {
     });
   }
   com::Variant role = com::ui4(userRole_);
-  BroadcastProperty(*com::ui4(dtm_property::kUserRole).get(), *role.get());
+  BroadcastProperty(*com::ui4(property_id::kUserLevel).get(), *role.get());
   return S_OK;
 }
 
@@ -257,7 +257,7 @@ STDMETHODIMP BaseDtm::Config(BSTR userInformation, VARIANT_BOOL* result) {
     SetState(kDtmConfigured);
     ApplyRelationsForConfig();
     ValidateAllParameters();
-    if (childrenChanged_) SetChannelsProperty(dtm_property::kChildrenChanged, *com::Variant().get());
+    if (childrenChanged_) SetChannelsProperty(property_id::kChildrenChanged, *com::Variant().get());
     *result = VARIANT_TRUE;
     return S_OK;
   });
@@ -414,7 +414,7 @@ STDMETHODIMP BaseDtm::SetLanguage(long languageId, VARIANT_BOOL* result) {
     com::Variant language;
     V_VT(language.get()) = VT_I4;
     V_I4(language.get()) = languageId;
-    BroadcastProperty(*com::ui4(dtm_property::kLanguage).get(), *language.get());
+    BroadcastProperty(*com::ui4(property_id::kLanguage).get(), *language.get());
     if (state_ != kDtmEnvironmentSet) PostCode(dtm_command::kFunctionChanged);
     *result = VARIANT_TRUE;
     return S_OK;
@@ -427,7 +427,7 @@ STDMETHODIMP BaseDtm::SetSharedUiFlag(VARIANT_BOOL shared, VARIANT_BOOL* result)
   return com::guard([&]() -> HRESULT {
     if (!InRange(state_, kDtmConfigured, kDtmOnline)) return S_FALSE;
     sharedUi_ = shared == VARIANT_TRUE ? 1 : 0;
-    BroadcastProperty(*com::ui4(dtm_property::kSharedUi).get(),
+    BroadcastProperty(*com::ui4(property_id::kSharedUi).get(),
                       *com::Variant(sharedUi_ != 0).get());
     *result = VARIANT_TRUE;
     return S_OK;

@@ -13,13 +13,14 @@ namespace {
 
 const COLORREF kRed = RGB(255, 0, 0);
 const COLORREF kBlue = RGB(0, 0, 255);
+const wchar_t kHelpFilePath[] = L"localization/ActiveXList/ActiveX[@classname=\"Test Control\"]/HelpFile";
 
 TEST_F(ControlBaseTest, InitRegistersBindsAndAppliesWhatArrivedBeforeTheDtm) {
   // The container sends the state and properties while Init registers the
   // control, before the parameter handler is attached.
   dtm->setOpeningState(8);
-  dtm->addOpeningProperty(control_key::kHelpAvailable, com::Variant(true));
-  dtm->addOpeningProperty(control_key::kTransferState, [] {
+  dtm->setText(kHelpFilePath, L"testcontrol_en.chm");
+  dtm->addOpeningProperty(property_id::kTransferState, [] {
     com::Variant v;
     V_VT(v.get()) = VT_UI2;
     V_UI2(v.get()) = 2;
@@ -33,7 +34,7 @@ TEST_F(ControlBaseTest, InitRegistersBindsAndAppliesWhatArrivedBeforeTheDtm) {
   EXPECT_TRUE(Contains(calls, L"SetControlsProperty 9993 True")) << "edit permission broadcast";
   EXPECT_TRUE(control->EditEnabled()) << "the user level arrived before the DTM";
   EXPECT_FALSE(control->EditLock());
-  EXPECT_TRUE(host.enabled(6063)) << "help available arrived before the DTM";
+  EXPECT_TRUE(host.enabled(6063)) << "the translation names a help file";
   EXPECT_FALSE(host.readOnly(kItemNumber));
 
   const std::wstring footer = Calls(control_item::kFooterBar);
@@ -56,7 +57,7 @@ TEST_F(ControlBaseTest, InitRegistersBindsAndAppliesWhatArrivedBeforeTheDtm) {
 
 TEST_F(ControlBaseTest, InitBeforeTheWindowExistsShowsEverythingOnceTheWindowIsMade) {
   // A frame that initialises the control before it activates it.
-  dtm->addOpeningProperty(control_key::kHelpAvailable, com::Variant(true));
+  dtm->setText(kHelpFilePath, L"testcontrol_en.chm");
   ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
   ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
   ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
@@ -107,7 +108,7 @@ TEST_F(ControlBaseTest, FunctionWithoutApplicationIdIsOfflineAndMainOperationGet
 
 TEST_F(ControlBaseTest, PropertiesAreCheckedByTypeAndClosingIgnoresTheBaseOnes) {
   Open();
-  EXPECT_EQ(E_INVALIDARG, SetProperty(control_key::kEditPermission, com::Variant(LONG{1}).value()));
+  EXPECT_EQ(E_INVALIDARG, SetProperty(property_id::kEditPermission, com::Variant(LONG{1}).value()));
   com::ComPtr<IevFdtActiveX4> x4;
   ASSERT_EQ(S_OK, controlObject.as(x4));
   EXPECT_EQ(S_OK, x4->SetProperty(*com::Variant(L"9993").get(), *com::Variant(false).get()));
@@ -121,13 +122,13 @@ TEST_F(ControlBaseTest, PropertiesAreCheckedByTypeAndClosingIgnoresTheBaseOnes) 
   VARIANT_BOOL released = VARIANT_FALSE;
   ASSERT_EQ(S_OK, fdt->PrepareToRelease(&released));
   EXPECT_EQ(VARIANT_TRUE, released);
-  EXPECT_EQ(S_FALSE, SetProperty(control_key::kLanguage, com::Variant(LONG{1031}).value()));
-  EXPECT_EQ(S_OK, SetProperty(control_key::kUserLevel, com::ui4(1).value()));
+  EXPECT_EQ(S_FALSE, SetProperty(property_id::kLanguage, com::Variant(LONG{1031}).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kUserLevel, com::ui4(1).value()));
   EXPECT_TRUE(control->EditLock()) << "the user level still counts while closing";
   com::Variant state;
   V_VT(state.get()) = VT_UI2;
   V_UI2(state.get()) = 3;
-  EXPECT_EQ(S_OK, SetProperty(control_key::kTransferState, state.value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kTransferState, state.value()));
   EXPECT_NE(std::wstring::npos, Calls(control_item::kFooterBar).find(L"SetCommand 4 3\n"));
 }
 
@@ -154,30 +155,30 @@ com::Variant ParameterPair(ULONG id, LONG data) {
 TEST_F(ControlBaseTest, PropertiesAboutOneParameterReadItAgainAndIgnoreOthers) {
   Open();
   V_UI1(dtm->parameter(kNumber)->value.get()) = 9;
-  EXPECT_EQ(S_OK, SetProperty(control_key::kValueWritten, com::ui4(kNumber).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kValueWritten, com::ui4(kNumber).value()));
   EXPECT_EQ(L"9", host.text(kItemNumber)) << "offline: read again from the data set";
   V_UI1(dtm->parameter(kNumber)->value.get()) = 10;
-  EXPECT_EQ(S_OK, SetProperty(control_key::kValueWritten, ParameterPair(kNumber, 1).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kValueWritten, ParameterPair(kNumber, 1).value()));
   EXPECT_EQ(L"10", host.text(kItemNumber)) << "the id as the first of a pair";
 
   dtm->parameter(kNumber)->flags = 0x70;
-  EXPECT_EQ(S_OK, SetProperty(control_key::kFlagsChanged, com::ui4(kNumber).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kFlagsChanged, com::ui4(kNumber).value()));
   EXPECT_TRUE(host.readOnly(kItemNumber)) << "access flags read again";
 
   dtm->parameter(kMode)->entries.push_back({4, L"Extreme"});
-  EXPECT_EQ(S_OK, SetProperty(control_key::kValueList, com::ui4(kMode).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kValueList, com::ui4(kMode).value()));
   EXPECT_EQ(4, ::SendMessageW(host.item(kItemMode), CB_GETCOUNT, 0, 0)) << "value list filled again";
 
   dtm->parameter(kDouble)->deviceValue = R8(7.5);
-  EXPECT_EQ(S_OK, SetProperty(control_key::kDeviceValue, com::ui4(kDouble).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kDeviceValue, com::ui4(kDouble).value()));
   EXPECT_EQ(L"2.25", host.text(kItemDouble)) << "offline: the device value is not shown";
 
   // A parameter the control does not show, a reference that is no id.
   dtm->clearCalls();
-  EXPECT_EQ(S_OK, SetProperty(control_key::kValueWritten, com::ui4(77).value()));
-  EXPECT_EQ(S_OK, SetProperty(control_key::kValueList, com::ui4(77).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kValueWritten, com::ui4(77).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kValueList, com::ui4(77).value()));
   EXPECT_TRUE(dtm->calls().empty());
-  EXPECT_EQ(E_INVALIDARG, SetProperty(control_key::kFlagsChanged, com::Variant(L"none").value()));
+  EXPECT_EQ(E_INVALIDARG, SetProperty(property_id::kFlagsChanged, com::Variant(L"none").value()));
 }
 
 TEST_F(ControlBaseTest, DeviceValuePropertyShowsTheDeviceSideOnline) {
@@ -185,7 +186,7 @@ TEST_F(ControlBaseTest, DeviceValuePropertyShowsTheDeviceSideOnline) {
   Open();
   dtm->notifyState(12);
   dtm->parameter(kDouble)->deviceValue = R8(7.5);
-  EXPECT_EQ(S_OK, SetProperty(control_key::kDeviceValue, ParameterPair(kDouble, 0).value()));
+  EXPECT_EQ(S_OK, SetProperty(property_id::kDeviceValue, ParameterPair(kDouble, 0).value()));
   EXPECT_EQ(L"7.50", host.text(kItemDouble));
 }
 
@@ -203,8 +204,8 @@ TEST_F(ControlBaseTest, ReleaseQuestionAnsweredCancelKeepsTheControlBoundAndYesR
                        L"ShowUserMessage Parameter changed in the DTM, do you want to store the changes to "
                        L"the device?|Download Parameters|35"));
   EXPECT_EQ(1u, dtm->openControls());
-  EXPECT_EQ(S_OK, SetProperty(control_key::kHelpAvailable, com::Variant(false).value()));
-  EXPECT_FALSE(host.enabled(6063)) << "still bound and usable";
+  EXPECT_EQ(S_OK, SetProperty(property_id::kEditPermission, com::Variant(false).value()));
+  EXPECT_TRUE(control->ReadOnly()) << "still bound and usable";
 
   dtm->setUserAnswer(IDYES);
   EXPECT_EQ(S_OK, fdt->PrepareToRelease(&released));
@@ -385,33 +386,63 @@ TEST_F(ControlBaseTest, TranslationSetsTextsAndToolTips) {
   EXPECT_TRUE(::FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr));
 }
 
-TEST_F(ControlBaseTest, HelpOpensTheTranslatedFileWithATopicButNotWithAFolder) {
-  const std::wstring helpFile =
-      L"localization/ActiveXList/ActiveX[@classname=\"Test Control\"]/HelpFile";
-  dtm->setText(helpFile, L"testcontrol_en.chm");
-  dtm->addOpeningProperty(control_key::kHelpTopic, com::Variant(L"C:\\Translations\\"));
-  Open();
+// What HTML Help was asked to open since the last call ("<command> <file>"
+// lines), from the double the registry names.
+std::string TakeHelpCalls() {
+  HMODULE help = ::GetModuleHandleW(L"htmlhelp_double.dll");
+  if (!help) return "<not loaded>";
   using Recorded = int(WINAPI*)(char*, int);
   using Clear = void(WINAPI*)();
-  host.click(6063);
-  HMODULE help = ::GetModuleHandleW(L"htmlhelp_double.dll");
-  ASSERT_TRUE(help) << "HTML Help was not loaded from the registered path";
   auto recorded = reinterpret_cast<Recorded>(reinterpret_cast<void*>(::GetProcAddress(help, "RecordedHelpCalls")));
   auto clear = reinterpret_cast<Clear>(reinterpret_cast<void*>(::GetProcAddress(help, "ClearRecordedHelpCalls")));
-  ASSERT_TRUE(recorded && clear);
+  if (!recorded || !clear) return "<no record>";
   char calls[512] = {};
   recorded(calls, sizeof calls);
-  EXPECT_STREQ("0 testcontrol_en.chm\n", calls) << "the translation folder is no topic";
   clear();
-  EXPECT_EQ(S_OK, SetProperty(control_key::kHelpTopic, com::Variant(L"::/settings.htm").value()));
-  host.click(6063);
-  recorded(calls, sizeof calls);
-  EXPECT_STREQ("0 testcontrol_en.chm::/settings.htm\n", calls);
-  clear();
-  EXPECT_FALSE(HelpTopicAppendable(L"\\\\server\\share\\help.htm"));
-  EXPECT_FALSE(HelpTopicAppendable(L"topics/"));
-  EXPECT_FALSE(HelpTopicAppendable(L""));
-  EXPECT_TRUE(HelpTopicAppendable(L"page.htm"));
+  return calls;
+}
+
+TEST_F(ControlBaseTest, HelpOpensTheTranslatedFileFromTheTranslationFolder) {
+  // What the DTM's container sends every control: its translation folder
+  // and its shared-UI flag, which has nothing to do with help.
+  dtm->setText(kHelpFilePath, L"testcontrol_en.chm");
+  dtm->addOpeningProperty(property_id::kTranslationPath, com::Variant(L"C:\\Translations\\"));
+  dtm->addOpeningProperty(property_id::kSharedUi, com::Variant(false));
+  Open();
+  ASSERT_TRUE(host.enabled(6063)) << "the translation names a help file";
+  ASSERT_TRUE(host.click(6063));
+  EXPECT_EQ("0 C:\\Translations\\testcontrol_en.chm\n", TakeHelpCalls())
+      << "HTML Help was not loaded from the registered path, or the file not from the translation folder";
+
+  EXPECT_EQ(S_OK, SetProperty(property_id::kSharedUi, com::Variant(true).value()));
+  EXPECT_EQ(E_INVALIDARG, SetProperty(property_id::kSharedUi, com::Variant(L"yes").value()));
+  EXPECT_TRUE(host.enabled(6063)) << "the shared-UI flag is no help switch";
+
+  // A topic the translation gives with the file stays with it; a folder
+  // without its backslash gets one; F1 opens the same.
+  dtm->setText(kHelpFilePath, L"testcontrol_en.chm::/settings.htm");
+  EXPECT_EQ(S_OK, SetProperty(property_id::kTranslationPath, com::Variant(L"C:\\Other").value()));
+  ASSERT_TRUE(host.click(6063));
+  EXPECT_EQ("0 C:\\Other\\testcontrol_en.chm::/settings.htm\n", TakeHelpCalls());
+  HELPINFO info = {sizeof info};
+  ::SendMessageW(host.dialog(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ("0 C:\\Other\\testcontrol_en.chm::/settings.htm\n", TakeHelpCalls());
+
+  // A language whose translation names no help file greys Help out.
+  dtm->setText(kHelpFilePath, L"");
+  EXPECT_EQ(S_OK, SetProperty(property_id::kLanguage, com::Variant(LONG{1031}).value()));
+  EXPECT_FALSE(host.enabled(6063));
+  EXPECT_FALSE(host.click(6063));
+  ::SendMessageW(host.dialog(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ("", TakeHelpCalls());
+
+  // Names with a folder of their own are taken as they are.
+  EXPECT_EQ(L"D:\\Help\\control.chm", HelpFileLocation(L"C:\\Translations\\", L"D:\\Help\\control.chm"));
+  EXPECT_EQ(L"\\\\server\\help\\control.chm", HelpFileLocation(L"C:\\Translations\\", L"\\\\server\\help\\control.chm"));
+  EXPECT_EQ(L"http://help.example/control.htm", HelpFileLocation(L"C:\\T\\", L"http://help.example/control.htm"));
+  EXPECT_EQ(L"control.chm", HelpFileLocation(L"", L"control.chm")) << "no folder sent";
+  EXPECT_EQ(L"C:/T/control.chm", HelpFileLocation(L"C:/T/", L"control.chm"));
+  EXPECT_EQ(L"", HelpFileLocation(L"C:\\T\\", L""));
 }
 
 TEST_F(ControlBaseTest, MessagesComeFromTheTranslationElseTheirDefaults) {

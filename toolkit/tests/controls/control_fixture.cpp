@@ -114,7 +114,7 @@ void ControlBaseTest::SetUp() {
   dtmObject = control_dtm::createControlDtm(&dtm);
   ASSERT_TRUE(dtm);
   dtm->setFunctions(FunctionList(L"fdtConfiguration"));
-  dtm->addOpeningProperty(control_key::kUserLevel, com::ui4(4));
+  dtm->addOpeningProperty(property_id::kUserLevel, com::ui4(4));
 
   auto add = [&](control_dtm::Parameter p) { dtm->addParameter(std::move(p)); };
   control_dtm::Parameter number = Number(kNumber, VT_UI1, 7);

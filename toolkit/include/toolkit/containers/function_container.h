@@ -117,7 +117,7 @@ class FunctionContainerCore : public com::DispatchImpl<IevFdtActiveXContainer>,
   Record* Find(const wchar_t* key);
   // What every opened control receives, in this order: the schema path
   // (only without IevFdtActiveXInfo), device type, user role, translation
-  // path, language and shared-UI flag (dtm_property).
+  // path, language and shared-UI flag (property_id).
   HRESULT SendOpeningProperties(IevFdtActiveX4* control, bool hasInfo);
   HRESULT StartFunction(Record& record);
   template <class Call>

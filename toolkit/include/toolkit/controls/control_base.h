@@ -53,26 +53,12 @@
 #include "outside.h"
 #include "toolkit.h"
 #include "toolkit/controls/param_map.h"
+#include "toolkit/dtm/property_ids.h"
 #include "toolkit/xml/xml_handler.h"
 #include "win32/unique_handle.h"
 
-// Control properties (IevFdtActiveX4::SetProperty ids).
-namespace control_key {
-constexpr ULONG kLanguage = 9984;
-constexpr ULONG kValueWritten = 9985;
-constexpr ULONG kUserLevel = 9988;
-constexpr ULONG kSchemaPath = 9992;
-constexpr ULONG kEditPermission = 9993;
-constexpr ULONG kFlagsChanged = 9994;
-constexpr ULONG kHelpTopic = 9995;
-constexpr ULONG kDeviceValue = 9997;
-constexpr ULONG kHelpAvailable = 9998;
-constexpr ULONG kTransferState = 9999;
-constexpr ULONG kFooterSwitch = 10000;
-constexpr ULONG kFooterOptions = 10001;
-constexpr ULONG kValueList = 10002;
-constexpr ULONG kReloadAll = 10003;
-}  // namespace control_key
+// The control properties (IevFdtActiveX4::SetProperty ids) are property_id
+// (toolkit/dtm/property_ids.h).
 
 // Mode flags of a control.
 enum ControlMode : ULONG {
@@ -285,8 +271,12 @@ class DtmControl : public com::ActiveXControl,
   // when it is to go: Yes applies them through apply. False when the user
   // cancels or the changes fail (the control stays), true when it may go.
   bool AskToApplyChanges(const std::function<HRESULT()>& apply);
-  // Opens the help file of the control (button 6063).
+  // Opens the help file that the translation document names for the
+  // control (button 6063, F1); S_FALSE when it names none.
   HRESULT ShowHelp();
+  // The help file the translation names for the control in the current
+  // language; false when there is no translation or no file.
+  bool LookUpHelpFile(IevFdtTranslation* translation, com::Bstr* file);
   // printf-style diagnostics to OutputTrace: at most 4096 characters
   // (TraceShort: 512); longer texts are cut.
   void Trace(const char* format, ...);
@@ -452,8 +442,9 @@ class DtmControl : public com::ActiveXControl,
   bool loading_ = false;
   bool updating_ = false;
   bool readOnly_ = false;
+  // Help is offered while the translation names a help file (HelpFile).
   bool helpAvailable_ = false;
-  com::Bstr helpTopic_;
+  com::Bstr translationFolder_;  // property 9995
   bool pendingInDtm_ = false;
   bool pendingInDevice_ = false;
   bool modified_ = false;
@@ -492,7 +483,9 @@ const com::InterfaceEntry* DtmControlInterfaceMap() {
 // 256 characters. E_INVALIDARG for a missing argument, E_FAIL when no number
 // is read.
 HRESULT TextToFloat(const wchar_t* text, const char* format, VARIANT* value);
-// Whether a help topic may be appended to the help file's name: not an
-// empty text, not a folder (ending in '\' or '/') and not an absolute path
-// (the container sends its translation folder under the same property).
-bool HelpTopicAppendable(const wchar_t* topic);
+// Where HTML Help finds a help file the translation document names: a
+// relative name (no drive, no leading '\' or '/', no "://") lies below the
+// translation folder (a '\' added when the folder lacks one); any other
+// name, and every name while no folder was sent, is taken as it is. A topic
+// behind the name ("file.chm::/page.htm") stays with it.
+std::wstring HelpFileLocation(const wchar_t* translationFolder, const wchar_t* file);

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "toolkit/dtm/property_ids.h"
+
 // The DTM state machine. States 9 to 12 carry FDT names (FdtStateName).
 enum DtmState : LONG {
   kDtmCreated = 0,
@@ -61,19 +63,7 @@ constexpr ULONG kOnline = 31;
 constexpr ULONG kPreparedToDelete = 32;
 }  // namespace dtm_state_notice
 
-// Properties the base DTM broadcasts to its channels and controls, and that
-// the function container sends every control it opens.
-namespace dtm_property {
-constexpr ULONG kLanguage = 9984;
-constexpr ULONG kUserRole = 9988;
-constexpr ULONG kChildrenChanged = 9991;
-constexpr ULONG kSchemaPath = 9992;  // the frame's; to a control only without IevFdtActiveXInfo
-constexpr ULONG kDataSetEditable = 9993;
-constexpr ULONG kTranslationPath = 9995;
-constexpr ULONG kDeviceType = 9996;
-constexpr ULONG kSharedUi = 9998;
-constexpr ULONG kFdt121Frame = 10006;
-}  // namespace dtm_property
+// The properties the base DTM sends its channels and controls: property_ids.h.
 
 // The DTMStateSchema document of a transition between two of the states 9
 // to 12. S_FALSE (and *out null) when either state is outside 9..12.
