@@ -185,11 +185,14 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
   ASSERT_FALSE(host.closed()) << "the DTM went on with the control open";
   const std::wstring instructions = host.text(IDC_STATUS_TEXT);
 
-  // An address out of range writes nothing and says why.
-  host.typeText(IDC_ADDRESS, L"64");
-  host.click(IDC_APPLY);
-  EXPECT_FALSE(host.closed());
-  EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT));
+  // An entry that is no address 0 to 63 (empty, pasted letters or sign,
+  // too many digits) writes nothing and says why.
+  for (const wchar_t* entry : {L"", L"abc", L"-1", L"64", L"99999999999"}) {
+    host.paste(IDC_ADDRESS, entry);
+    host.click(IDC_APPLY);
+    EXPECT_FALSE(host.closed()) << "'" << entry << "'";
+    EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT)) << "'" << entry << "'";
+  }
   EXPECT_EQ(L"TT-1 5", ChildEntry(L"n1"));
 
   // A child DTM that refuses its new document keeps the control open.
@@ -208,12 +211,12 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
   ASSERT_EQ(S_OK, control->SetProperty(*com::ui4(9993).get(), *com::Variant(true).get()));
   EXPECT_TRUE(host.enabled(IDC_APPLY));
 
-  // Empty address: 0.
+  // The highest address.
   child->setSetAnswer(S_OK, VARIANT_TRUE);
-  host.typeText(IDC_ADDRESS, L"");
+  host.typeText(IDC_ADDRESS, L"63");
   host.click(IDC_APPLY);
   EXPECT_TRUE(host.closed());
-  EXPECT_EQ(L"TT-1 0", ChildEntry(L"n1"));
+  EXPECT_EQ(L"TT-1 63", ChildEntry(L"n1"));
 }
 
 TEST_F(NewDeviceDtmAddressTest, WithoutTheChannelTheFieldsStayEmptyAndOkDoesNothing) {
