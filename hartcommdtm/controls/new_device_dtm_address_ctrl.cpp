@@ -120,8 +120,9 @@ void CSetDevDtmAddrCtrl::FillDialog() {
 }
 
 void CSetDevDtmAddrCtrl::EnableItems() {
-  const bool editable = EditEnabled();
+  const bool editable = EditEnabled() && !busy_;
   for (UINT item : {IDC_DTM_TAG, IDC_ADDRESS, IDC_APPLY}) EnableItem(item, editable);
+  EnableItem(IDC_CANCEL, !busy_);
 }
 
 void CSetDevDtmAddrCtrl::ShowStatus(const wchar_t* error) {
@@ -137,6 +138,7 @@ void CSetDevDtmAddrCtrl::ShowStatus(const wchar_t* error) {
 }
 
 HRESULT CSetDevDtmAddrCtrl::OnApply() {
+  if (busy_) return S_OK;
   com::ComPtr<IHART_Channel> channel = FindHartChannel(ParameterHandler());
   if (!channel) return E_POINTER;
   ShowStatus(nullptr);
@@ -151,9 +153,20 @@ HRESULT CSetDevDtmAddrCtrl::OnApply() {
     return S_OK;
   }
   com::Bstr tag(ItemText(IDC_DTM_TAG).c_str());
+  // The child DTM may serve the thread's messages while it takes its
+  // document: the control stays alive and takes no input meanwhile (no
+  // second write), and its window may be gone when the call returns.
+  com::ComPtr<IUnknown> hold(Self());
+  const com::Bstr systemTag(systemTag_.c_str());
+  busy_ = true;
+  EnableItems();
+  const HRESULT written = channel->SetDeviceDtmInfo(systemTag.get(), address, tag.get());
+  busy_ = false;
+  if (!Dialog()) return S_OK;
+  EnableItems();
   // A refused document is reported to the user by the channel; the dialog
   // stays open for another try or Cancel.
-  if (FAILED(channel->SetDeviceDtmInfo(systemTag_.get(), address, tag.get()))) return S_OK;
+  if (FAILED(written)) return S_OK;
   ToggleChangeCounter();
   PostCloseRequest();
   return S_OK;

@@ -219,6 +219,36 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
   EXPECT_EQ(L"TT-1 63", ChildEntry(L"n1"));
 }
 
+// A child DTM that serves the thread's messages while it takes its new
+// document (one in another apartment, say): a second OK or a Cancel
+// meanwhile is not taken, and the document is written once.
+TEST_F(NewDeviceDtmAddressTest, NoClickIsTakenWhileTheChildDtmTakesItsDocument) {
+  ConfigureWithMode(new_device_dialog::kOpenWithoutWaiting);
+  frame->onOpenControl([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
+    OpenControl(kProgId, hart_function::kNewDeviceDtmAddress, L"Set DeviceDTM Address", 500, 290);
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+  devicedtm_double::ChildDtm* child = AddChild(L"n1", L"TT-1", 5);
+  ASSERT_FALSE(host.closed());
+  const size_t written = child->writtenDocuments().size();
+  child->duringSetParameters([] { control_host::HostedControl::pump(); });
+  host.typeText(IDC_ADDRESS, L"12");
+  bool okTaken = true, cancelTaken = true;
+  host.postCall([&] {
+    okTaken = host.click(IDC_APPLY);
+    cancelTaken = host.click(IDC_CANCEL);
+  });
+  ASSERT_TRUE(host.click(IDC_APPLY));
+  control_host::HostedControl::pump();
+  EXPECT_FALSE(okTaken);
+  EXPECT_FALSE(cancelTaken);
+  EXPECT_EQ(written + 1, child->writtenDocuments().size());
+  EXPECT_EQ(L"TT-1 12", ChildEntry(L"n1"));
+  EXPECT_TRUE(host.closed());
+  EXPECT_EQ(1u, frame->callsTo("CloseActiveXControlRequest").size());
+}
+
 TEST_F(NewDeviceDtmAddressTest, WithoutTheChannelTheFieldsStayEmptyAndOkDoesNothing) {
   Attach();  // state 6: the DTM hands out no channel
   ASSERT_EQ(S_OK, Write(hart_param::kNewDeviceSystemTag, *com::Variant(L"n1").get()));
