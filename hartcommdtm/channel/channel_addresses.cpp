@@ -10,6 +10,7 @@
 #include "channel/hart_channel.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
+#include "dtm/polling_address.h"
 #include "toolkit/xml/xml_dom.h"
 
 namespace hartdtm {
@@ -211,19 +212,6 @@ HRESULT BuildDeviceListXml(const DeviceListInfo& list, BSTR* out) {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-// A bus address as a polling address 0..63; false for anything else.
-bool PollingAddress(const std::wstring& text, uint8_t* out) {
-  if (text.empty() || text.size() > 2) return false;
-  unsigned value = 0;
-  for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') return false;
-    value = value * 10 + static_cast<unsigned>(c - L'0');
-  }
-  if (value > 63) return false;
-  *out = static_cast<uint8_t>(value);
-  return true;
-}
-
 }  // namespace
 
 // One device of the list; its errorInfo tells the outcome.
@@ -270,7 +258,7 @@ static HRESULT ApplyDeviceAddress(CHART_Channel& channel, IUnknown* owner, Devic
 
   for (const std::wstring& text : device.busAddresses) {
     uint8_t address = 0;
-    if (!PollingAddress(text, &address)) return E_UNEXPECTED;
+    if (!hart_address::Parse(text, &address)) return E_UNEXPECTED;
     if (SUCCEEDED(channel.SetDeviceDtmInfo(systemTag.get(), address, dtmTag.get()))) {
       device.errorInfo = kErrorOk;
       return S_OK;

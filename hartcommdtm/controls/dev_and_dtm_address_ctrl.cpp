@@ -9,10 +9,10 @@
 #include "controls/control_resources.h"
 #include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
+#include "dtm/polling_address.h"
 
 namespace {
 
-constexpr ULONG kAddressCount = 64;  // polling addresses 0 to 63
 constexpr BYTE kNoAddress = 0xFF;
 constexpr UINT_PTR kChildRemovedTimer = 1039;
 constexpr ULONG kChildRemovedProperty = 1039;
@@ -122,10 +122,10 @@ bool CSetDevAndDtmAddrCtrl::SyncChecked() const {
   return Dialog() && ::IsDlgButtonChecked(Dialog(), IDC_SYNC_ADDRESSES) == BST_CHECKED;
 }
 
-// Not a number (an empty field) reads as 0.
-LONG CSetDevAndDtmAddrCtrl::ItemNumber(UINT item) const {
-  BOOL number = FALSE;
-  return Dialog() ? static_cast<LONG>(::GetDlgItemInt(Dialog(), static_cast<int>(item), &number, TRUE)) : 0;
+// Only 0 to 63 as digits is an address: an empty, signed, non-numeric or
+// overlong entry is none (read as a number it would be address 0).
+bool CSetDevAndDtmAddrCtrl::ItemAddress(UINT item, uint8_t* address) const {
+  return Dialog() && hart_address::Parse(ItemText(item), address);
 }
 
 bool CSetDevAndDtmAddrCtrl::SameTag(const wchar_t* text) const { return SameText(text, childTag_.c_str()); }
@@ -176,15 +176,14 @@ void CSetDevAndDtmAddrCtrl::DetermineEditableFields() {
 bool CSetDevAndDtmAddrCtrl::CheckAddressChanges() {
   if (!Dialog()) return false;
   bool changed = false;
-  const ULONG child = static_cast<ULONG>(ItemNumber(IDC_CHILD_ADDRESS));
-  const ULONG slave = static_cast<ULONG>(ItemNumber(IDC_SLAVE_ADDRESS));
-  if (slave >= kAddressCount) {
+  uint8_t slave = 0, child = 0;
+  if (!ItemAddress(IDC_SLAVE_ADDRESS, &slave)) {
     ShowItem(IDC_SLAVE_ADDRESS_INVALID, true);
   } else if (slave != slaveAddress_) {
     ShowItem(IDC_SLAVE_ADDRESS_CHANGED, true);
     changed = true;
   }
-  if (child >= kAddressCount) {
+  if (!ItemAddress(IDC_CHILD_ADDRESS, &child)) {
     ShowItem(IDC_CHILD_ADDRESS_INVALID, true);
   } else if (child != childAddress_) {
     ShowItem(IDC_CHILD_ADDRESS_CHANGED, true);
@@ -216,6 +215,14 @@ void CSetDevAndDtmAddrCtrl::UpdatePage() {
     ShowItem(mark, false);
   const bool changed = CheckAddressChanges();
 
+  // While a change runs nothing takes input: no second change, and a close
+  // waits for its end (PrepareToRelease).
+  EnableItem(IDC_CANCEL, !busy_);
+  if (busy_) {
+    const UINT inputs[] = {IDC_SLAVE_ADDRESS, IDC_CHILD_ADDRESS, IDC_CHILD_TAG, IDC_SYNC_ADDRESSES, IDOK, IDC_APPLY};
+    for (UINT item : inputs) EnableItem(item, false);
+    return;
+  }
   if (!slaveEditable_ && !childEditable_) {
     EnableItem(IDOK, false);
     EnableItem(IDC_APPLY, false);
@@ -232,14 +239,23 @@ void CSetDevAndDtmAddrCtrl::UpdatePage() {
 void CSetDevAndDtmAddrCtrl::OnSyncClicked() {
   const bool checked = SyncChecked();
   ::CheckDlgButton(Dialog(), IDC_SYNC_ADDRESSES, checked ? BST_CHECKED : BST_UNCHECKED);
-  if (checked) ::SetDlgItemInt(Dialog(), IDC_CHILD_ADDRESS, static_cast<UINT>(ItemNumber(IDC_SLAVE_ADDRESS)), TRUE);
+  if (checked) CopySlaveAddressToChild();
   UpdatePage();
 }
 
 void CSetDevAndDtmAddrCtrl::OnSlaveAddressEdited() {
-  if (slaveEditable_ && childEditable_ && SyncChecked())
-    ::SetDlgItemInt(Dialog(), IDC_CHILD_ADDRESS, static_cast<UINT>(ItemNumber(IDC_SLAVE_ADDRESS)), TRUE);
+  if (slaveEditable_ && childEditable_ && SyncChecked()) CopySlaveAddressToChild();
   UpdatePage();
+}
+
+// An entry that is no address is copied as it stands, so that the child
+// address is marked out of range with it instead of becoming 0.
+void CSetDevAndDtmAddrCtrl::CopySlaveAddressToChild() {
+  uint8_t slave = 0;
+  if (ItemAddress(IDC_SLAVE_ADDRESS, &slave))
+    ::SetDlgItemInt(Dialog(), IDC_CHILD_ADDRESS, slave, TRUE);
+  else
+    ::SetDlgItemTextW(Dialog(), IDC_CHILD_ADDRESS, ItemText(IDC_SLAVE_ADDRESS).c_str());
 }
 
 void CSetDevAndDtmAddrCtrl::ShowError(const wchar_t* text) {
@@ -255,46 +271,63 @@ void CSetDevAndDtmAddrCtrl::ShowMessage(UINT id, const wchar_t* key) {
 // ---- Applying ----------------------------------------------------------------------
 
 HRESULT CSetDevAndDtmAddrCtrl::ApplyAddressChanges() {
+  if (busy_) return E_FAIL;  // one change at a time
   com::ComPtr<IHART_Channel> channel = FindHartChannel(ParameterHandler());
   if (!channel) return E_POINTER;
-  const LONG newChild = ItemNumber(IDC_CHILD_ADDRESS);
-  const LONG newSlave = ItemNumber(IDC_SLAVE_ADDRESS);
-  if (static_cast<ULONG>(newSlave) >= kAddressCount) {
+  // The device moves only while the DTM is online; otherwise the DTM's part
+  // goes on alone, and the slave field (disabled then) is not used.
+  const bool moveDevice = DtmState() == kDtmStateOnline && channel_;
+  uint8_t newSlave = slaveAddress_, newChild = 0;
+  if (moveDevice && !ItemAddress(IDC_SLAVE_ADDRESS, &newSlave)) {
     ShowError(UserMessage(IDS_ErrorDevAddrOutOfRange, L"IDS_ErrorDevAddrOutOfRange").c_str());
     return E_FAIL;
   }
-  if (static_cast<ULONG>(newChild) >= kAddressCount) {
+  if (!ItemAddress(IDC_CHILD_ADDRESS, &newChild)) {
     ShowError(UserMessage(IDS_ErrorDtmAddrOutOfRange, L"IDS_ErrorDtmAddrOutOfRange").c_str());
     return E_FAIL;
   }
+  // Read now: the window may be gone once the channel returns.
+  com::Bstr tag(ItemText(IDC_CHILD_TAG).c_str());
 
-  // The device moves only while the DTM is online; otherwise the DTM's part
-  // goes on alone.
-  if (newSlave != slaveAddress_ && DtmState() == kDtmStateOnline && channel_) {
-    const HRESULT moved = channel_->ChangeAddress(slaveAddress_, static_cast<BYTE>(newSlave));
+  // The channel serves the window's messages while it moves the device and
+  // while the child DTM takes its document: the control stays alive and
+  // takes no input meanwhile, and a close waits for the end
+  // (PrepareToRelease).
+  com::ComPtr<IUnknown> hold(Self());
+  busy_ = true;
+  UpdatePage();
+  std::wstring error;
+  const HRESULT hr = ChangeAddresses(channel.get(), moveDevice, newSlave, newChild, std::move(tag), &error);
+  busy_ = false;
+  UpdatePage();
+  if (FAILED(hr)) ShowError(error.c_str());
+  return hr;
+}
+
+HRESULT CSetDevAndDtmAddrCtrl::ChangeAddresses(IHART_Channel* channel, bool moveDevice, uint8_t newSlave,
+                                               uint8_t newChild, com::Bstr tag, std::wstring* error) {
+  if (moveDevice && newSlave != slaveAddress_) {
+    com::ComPtr<IHART_Channel> mover = channel_;
+    const HRESULT moved = mover->ChangeAddress(slaveAddress_, newSlave);
     if (FAILED(moved)) {
-      const std::wstring text = address_change::Describe(
+      *error = address_change::Describe(
           moved, [&](const address_change::Text& t) { return std::wstring(UserMessage(t.id, t.key).c_str()); });
-      ShowError(text.c_str());
       return E_FAIL;
     }
-    if (moved == S_OK) slaveAddress_ = static_cast<BYTE>(newSlave);
+    if (moved == S_OK) slaveAddress_ = newSlave;
   }
-
-  const std::wstring newTag = ItemText(IDC_CHILD_TAG);
-  if (newChild == childAddress_ && SameTag(newTag.c_str())) {
-    UpdatePage();
-    return S_OK;
-  }
-  com::Bstr tag(newTag.c_str());
-  if (FAILED(channel->SetDeviceDtmInfo(childSystemTag_.get(), static_cast<BYTE>(newChild), tag.get()))) {
-    // The device stays where step one moved it.
-    ShowError(UserMessage(IDS_ErrorSetParametersFailed, L"IDS_ErrorSetParametersFailed").c_str());
+  if (newChild == childAddress_ && SameTag(tag.c_str())) return S_OK;
+  // The child DTM follows the device also when the control was closed while
+  // the device moved: the device would stand at its new address, its DTM at
+  // the old one.
+  const com::Bstr systemTag(childSystemTag_.c_str());
+  if (FAILED(channel->SetDeviceDtmInfo(systemTag.get(), newChild, tag.get()))) {
+    // The device stays where it was moved.
+    *error = UserMessage(IDS_ErrorSetParametersFailed, L"IDS_ErrorSetParametersFailed").c_str();
     return E_FAIL;
   }
-  childAddress_ = static_cast<BYTE>(newChild);
+  childAddress_ = newChild;
   childTag_ = std::move(tag);
-  UpdatePage();
   return S_OK;
 }
 
@@ -323,18 +356,42 @@ bool CSetDevAndDtmAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM
     }
   }
   if (code != BN_CLICKED) return false;
-  if (item == IDC_SYNC_ADDRESSES) {
-    OnSyncClicked();
-    return true;
+  switch (item) {
+    case IDC_SYNC_ADDRESSES:
+      OnSyncClicked();
+      return true;
+    case IDOK:
+    case IDC_APPLY: {
+      com::ComPtr<IUnknown> hold(Self());
+      const HRESULT hr = ApplyAddressChanges();
+      // A close asked for while the change ran goes on now.
+      const bool close = (item == IDOK && SUCCEEDED(hr)) || closeAfterChange_;
+      closeAfterChange_ = false;
+      if (close) PostCloseRequest();
+      return true;
+    }
+    case IDC_CANCEL:
+      PostCloseRequest();
+      return true;
+    default:
+      return false;
   }
-  return OnApplyButton(item, [&] { return ApplyAddressChanges(); });
 }
 
 STDMETHODIMP CSetDevAndDtmAddrCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
   return com::guard([&]() -> HRESULT {
-    if (CheckAddressChanges() && !AskToApplyChanges([&] { return ApplyAddressChanges(); })) return S_FALSE;
+    // Called while a change runs (its messages are served): the control
+    // stays until the change has ended, then asks to be closed again.
+    if (busy_) {
+      closeAfterChange_ = true;
+      return S_FALSE;
+    }
+    const bool stay = CheckAddressChanges() && !AskToApplyChanges([&] { return ApplyAddressChanges(); });
+    // A close asked for while "Yes" applied the changes is this one.
+    closeAfterChange_ = false;
+    if (stay) return S_FALSE;
     return DtmControl::PrepareToRelease(result);
   });
 }

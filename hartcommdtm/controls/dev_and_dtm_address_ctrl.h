@@ -10,6 +10,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "com/Dispatch.h"
@@ -47,12 +50,20 @@ class CSetDevAndDtmAddrCtrl : public com::ObjectRoot,
   void OnSyncClicked();
   void OnSlaveAddressEdited();
   // Moves the device, then writes the child DTM's address and tag; E_FAIL
-  // with the reason in item 6030, E_POINTER without a channel.
+  // with the reason in item 6030, E_POINTER without a channel. The control
+  // takes no input meanwhile (the channel serves messages while it works).
   HRESULT ApplyAddressChanges();
+  // The calls of ApplyAddressChanges: the device to newSlave (when
+  // moveDevice), then the child DTM's address and tag; on failure the text
+  // to show in *error.
+  HRESULT ChangeAddresses(IHART_Channel* channel, bool moveDevice, uint8_t newSlave, uint8_t newChild,
+                          com::Bstr tag, std::wstring* error);
+  void CopySlaveAddressToChild();
   void ShowError(const wchar_t* text);
   void ShowMessage(UINT id, const wchar_t* key);
   bool SyncChecked() const;
-  LONG ItemNumber(UINT item) const;
+  // The address an item holds; false when it holds none (0 to 63 only).
+  bool ItemAddress(UINT item, uint8_t* address) const;
   bool SameTag(const wchar_t* text) const;
 
   com::Bstr childSystemTag_;
@@ -62,4 +73,7 @@ class CSetDevAndDtmAddrCtrl : public com::ObjectRoot,
   BYTE childAddress_ = 0xFF;
   bool slaveEditable_ = false;
   bool childEditable_ = false;
+  // A change runs (ApplyAddressChanges), and a close was asked for meanwhile.
+  bool busy_ = false;
+  bool closeAfterChange_ = false;
 };

@@ -452,6 +452,8 @@ HRESULT CDeviceListCtrl::OnSetAddress() {
   const DeviceListEntry* found = SelectedEntry(&row);
   if (!found) return S_FALSE;
   const DeviceListEntry entry = *found;  // the writes below may rebuild the rows
+  // A device held by a connection keeps its address.
+  if (entry.inUse || scanActive_) return S_FALSE;
 
   // The row's address as it shows it.
   com::Variant address;
@@ -491,12 +493,17 @@ bool CDeviceListCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header && header->idFrom == IDC_DEVICE_LIST && header->code == static_cast<UINT>(NM_CLICK)) {
-        OnListClick();
-        *result = 0;
-        return true;
-      }
-      return false;
+      if (!header || header->idFrom != IDC_DEVICE_LIST) return false;
+      // "Set Address ..." follows the selected row however it was selected:
+      // a click, or the keyboard (a changed selection state).
+      const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+      const bool selectionChanged = header->code == static_cast<UINT>(LVN_ITEMCHANGED) &&
+                                    (change->uChanged & LVIF_STATE) != 0 &&
+                                    ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) != 0;
+      if (header->code != static_cast<UINT>(NM_CLICK) && !selectionChanged) return false;
+      OnListClick();
+      *result = 0;
+      return true;
     }
     case WM_SIZE:
       Layout(LOWORD(lParam), HIWORD(lParam));

@@ -5,11 +5,9 @@
 #include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "dtm/dtm_ids.h"
+#include "dtm/polling_address.h"
 
 namespace {
-
-// Polling addresses a device DTM may take.
-constexpr ULONG kHighestAddress = 63;
 
 const ParameterMapRow kParameterMap[] = {
     {hart_param::kNewAddress, "New Address for DTM", IDC_ADDRESS, "%d", kRowFlagsDefault,
@@ -88,14 +86,14 @@ STDMETHODIMP CGetNewAddressForDtmCtrl::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 void CGetNewAddressForDtmCtrl::OnOk() {
-  // Not a number (an empty field) reads as 0.
-  BOOL number = FALSE;
-  const LONG address = static_cast<LONG>(::GetDlgItemInt(Dialog(), IDC_ADDRESS, &number, TRUE));
-  // Negative values are above the limit as unsigned numbers. The address is
-  // refused: the field is marked invalid and the dialog stays open. The OK
-  // flag stays clear, so that closing the dialog afterwards still counts
-  // as cancelled rather than confirming the proposed address.
-  if (static_cast<ULONG>(address) > kHighestAddress) {
+  // Only 0 to 63 as digits: an empty, signed, non-numeric or overlong entry
+  // is no address (read as a number it would be address 0). It is refused:
+  // the field is marked invalid and the dialog stays open. The OK flag stays
+  // clear, so that closing the dialog afterwards still counts as cancelled
+  // rather than confirming the address the DTM proposed, which the user
+  // never accepted.
+  uint8_t address = 0;
+  if (!hart_address::Parse(ItemText(IDC_ADDRESS), &address)) {
     const int row = FindRowById(hart_param::kNewAddress);
     if (row >= 0) SetParameterStatus(hart_param::kNewAddress, Rows()[row].flags | kRowInvalid);
     if (HWND field = Item(IDC_ADDRESS)) ::SetFocus(field);

@@ -8,10 +8,9 @@
 #include "controls/control_resources.h"
 #include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
+#include "dtm/polling_address.h"
 
 namespace {
-
-constexpr LONG kHighestAddress = 63;
 
 const ParameterMapRow kParameterMap[] = {
     // Shown and read by the control itself (no item).
@@ -121,8 +120,9 @@ void CSetDevDtmAddrCtrl::FillDialog() {
 }
 
 void CSetDevDtmAddrCtrl::EnableItems() {
-  const bool editable = EditEnabled();
+  const bool editable = EditEnabled() && !busy_;
   for (UINT item : {IDC_DTM_TAG, IDC_ADDRESS, IDC_APPLY}) EnableItem(item, editable);
+  EnableItem(IDC_CANCEL, !busy_);
 }
 
 void CSetDevDtmAddrCtrl::ShowStatus(const wchar_t* error) {
@@ -138,22 +138,35 @@ void CSetDevDtmAddrCtrl::ShowStatus(const wchar_t* error) {
 }
 
 HRESULT CSetDevDtmAddrCtrl::OnApply() {
+  if (busy_) return S_OK;
   com::ComPtr<IHART_Channel> channel = FindHartChannel(ParameterHandler());
   if (!channel) return E_POINTER;
   ShowStatus(nullptr);
-  // Not a number (an empty field) reads as 0.
-  BOOL number = FALSE;
-  const LONG address = static_cast<LONG>(::GetDlgItemInt(Dialog(), IDC_ADDRESS, &number, TRUE));
-  if (address < 0 || address > kHighestAddress) {
-    // Nothing is written; the user is told why the dialog stays open.
+  // Only 0 to 63 as digits: an empty, signed, non-numeric or overlong entry
+  // is no address (read as a number it would be address 0).
+  uint8_t address = 0;
+  if (!hart_address::Parse(ItemText(IDC_ADDRESS), &address)) {
+    // Nothing is written, and the user is told why the dialog stays open
+    // (a silent refusal looks like a dead button).
     ShowStatus(UserMessage(IDS_ErrorDtmAddrOutOfRange, L"IDS_ErrorDtmAddrOutOfRange").c_str());
     if (HWND field = Item(IDC_ADDRESS)) ::SetFocus(field);
     return S_OK;
   }
   com::Bstr tag(ItemText(IDC_DTM_TAG).c_str());
+  // The child DTM may serve the thread's messages while it takes its
+  // document: the control stays alive and takes no input meanwhile (no
+  // second write), and its window may be gone when the call returns.
+  com::ComPtr<IUnknown> hold(Self());
+  const com::Bstr systemTag(systemTag_.c_str());
+  busy_ = true;
+  EnableItems();
+  const HRESULT written = channel->SetDeviceDtmInfo(systemTag.get(), address, tag.get());
+  busy_ = false;
+  if (!Dialog()) return S_OK;
+  EnableItems();
   // A refused document is reported to the user by the channel; the dialog
   // stays open for another try or Cancel.
-  if (FAILED(channel->SetDeviceDtmInfo(systemTag_.get(), static_cast<BYTE>(address), tag.get()))) return S_OK;
+  if (FAILED(written)) return S_OK;
   ToggleChangeCounter();
   PostCloseRequest();
   return S_OK;

@@ -60,4 +60,5 @@ class CSetDevDtmAddrCtrl : public com::ObjectRoot,
   com::Bstr systemTag_;
   com::Bstr instructions_;  // the dialog's own text of item 6030, kept while an error shows
   bool notified_ = false;
+  bool busy_ = false;  // the channel writes the child DTM's document
 };

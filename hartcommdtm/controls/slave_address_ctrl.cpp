@@ -8,6 +8,7 @@
 #include "controls/control_resources.h"
 #include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
+#include "dtm/polling_address.h"
 
 namespace {
 
@@ -46,9 +47,12 @@ STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown
   if (!*result) return S_FALSE;
   return com::guard([&]() -> HRESULT {
     // Without a channel Init fails; a control the frame shows all the same
-    // says so at the first change.
+    // says so at once, since Change Address stays disabled while the DTM
+    // does not communicate (and without a channel it never does).
     channel_ = FindHartChannel(Dtm());
     if (!channel_) {
+      noChannel_ = true;
+      ShowAddresses();
       *result = VARIANT_FALSE;
       return E_POINTER;
     }
@@ -70,6 +74,7 @@ STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown
 
 void CSetSlaveAddrCtrl::ShowAddresses() {
   if (!Dialog()) return;
+  if (noChannel_) ShowOutcome(address_change::kNoChannel);
   if (addressRead_)
     ::SetDlgItemInt(Dialog(), IDC_CURRENT_ADDRESS, static_cast<UINT>(static_cast<signed char>(currentAddress_)),
                     TRUE);
@@ -113,29 +118,37 @@ void CSetSlaveAddrCtrl::ShowOutcome(HRESULT result) {
 }
 
 void CSetSlaveAddrCtrl::OnChangeAddress() {
+  if (busy_) return;
   if (!channel_) {
     ShowOutcome(address_change::kNoChannel);
+    return;
+  }
+  // Only 0 to 63 as digits: an empty, signed, non-numeric or overlong entry
+  // moves nothing (read as a number it would be address 0, which also puts
+  // the device back to an analogue loop current).
+  uint8_t to = 0;
+  if (!hart_address::Parse(ItemText(IDC_NEW_ADDRESS), &to)) {
+    SetItemTextAnsi(IDC_STATUS_TEXT, UserMessage(IDS_ErrorDevAddrOutOfRange, L"IDS_ErrorDevAddrOutOfRange").c_str());
+    if (HWND field = Item(IDC_NEW_ADDRESS)) ::SetFocus(field);
     return;
   }
   busy_ = true;
   UpdateControlStates();
   SetItemTextAnsi(IDC_STATUS_TEXT, L" ");
-  // An empty or non-numeric entry reads as 0.
-  const UINT from = ::GetDlgItemInt(Dialog(), IDC_CURRENT_ADDRESS, nullptr, FALSE);
-  const UINT to = ::GetDlgItemInt(Dialog(), IDC_NEW_ADDRESS, nullptr, FALSE);
   // The channel serves the window's messages while the device is moved:
   // the frame may close and release the control meanwhile.
   com::ComPtr<IUnknown> hold(Self());
   com::ComPtr<IHART_Channel> channel = channel_;
-  const HRESULT result = channel->ChangeAddress(static_cast<BYTE>(from & 0xFF), static_cast<BYTE>(to & 0xFF));
+  // From the address parameter 1006 gave (its read-only field shows it).
+  const HRESULT result = channel->ChangeAddress(currentAddress_, to);
+  busy_ = false;
   if (!Dialog()) return;  // closed meanwhile
   ShowOutcome(result);
   if (result == S_OK) {
-    currentAddress_ = static_cast<BYTE>(to & 0xFF);
+    currentAddress_ = to;
     addressRead_ = true;
     ShowAddresses();
   }
-  busy_ = false;
   UpdateControlStates();
 }
 

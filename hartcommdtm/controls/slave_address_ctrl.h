@@ -38,11 +38,13 @@ class CSetSlaveAddrCtrl : public com::ObjectRoot,
   // The outcome's text in the status item.
   void ShowOutcome(HRESULT result);
   // The current address into its item, the new address limited to two
-  // digits (once the window and the address are there).
+  // digits, "no channel found" when Init found none (once the window and
+  // the address are there).
   void ShowAddresses();
 
   com::ComPtr<IHART_Channel> channel_;
   bool busy_ = false;
+  bool noChannel_ = false;
   bool addressRead_ = false;
   BYTE currentAddress_ = 0;
 };

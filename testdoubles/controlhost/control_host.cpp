@@ -40,6 +40,8 @@ const Atl& AtlHosting() {
 const wchar_t kFrameClass[] = L"ControlHostFrame";
 // Posted to the frame by postClick: wParam is the item id.
 const UINT kPostedClick = WM_APP + 0x51;
+// Posted to the frame by postCall: runs the first waiting call.
+const UINT kPostedCall = WM_APP + 0x52;
 
 }  // namespace
 
@@ -48,6 +50,14 @@ LRESULT CALLBACK HostedControl::FrameProc(HWND window, UINT message, WPARAM wPar
     // The frame lives no longer than its host object (close destroys it).
     if (auto* host = reinterpret_cast<HostedControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA)))
       host->click(static_cast<UINT>(wParam));
+    return 0;
+  }
+  if (message == kPostedCall) {
+    auto* host = reinterpret_cast<HostedControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!host || host->posted_.empty()) return 0;
+    const std::function<void()> call = std::move(host->posted_.front());
+    host->posted_.pop_front();
+    call();  // may close the host
     return 0;
   }
   if (message == WM_SIZE) {
@@ -144,6 +154,12 @@ bool HostedControl::click(UINT id) {
 
 void HostedControl::postClick(UINT id) {
   if (frame_) ::PostMessageW(frame_, kPostedClick, id, 0);
+}
+
+void HostedControl::postCall(std::function<void()> call) {
+  if (!frame_) return;
+  posted_.push_back(std::move(call));
+  if (!::PostMessageW(frame_, kPostedCall, 0, 0)) posted_.pop_back();
 }
 
 namespace {
@@ -280,6 +296,7 @@ void HostedControl::close() {
   }
   container_.reset();
   control_.reset();
+  posted_.clear();
 }
 
 }  // namespace control_host

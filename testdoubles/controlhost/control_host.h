@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <deque>
+#include <functional>
 #include <string>
 
 #include "com/ComPtr.h"
@@ -57,6 +59,10 @@ class HostedControl {
   // while a call that serves messages still runs. Whether the button takes
   // it is decided then.
   void postClick(UINT id);
+  // Any other act of the frame or the user, made in the same way (the
+  // frame closing the control while a call serves messages, say). Calls
+  // still waiting when the host closes are dropped.
+  void postCall(std::function<void()> call);
   // Typing: the edit (or the edit of a combo box) takes the focus, its text
   // is selected and each character arrives as the keyboard sends it
   // (WM_CHAR), so the edit's own filters (digits only, text limit) apply.
@@ -93,6 +99,7 @@ class HostedControl {
   HWND host_ = nullptr;
   com::ComPtr<IUnknown> container_;
   com::ComPtr<IUnknown> control_;
+  std::deque<std::function<void()>> posted_;
 };
 
 }  // namespace control_host

@@ -48,8 +48,19 @@ STDMETHODIMP ChildDtm::GetParameters(BSTR parameterPath, BSTR* document) {
   return *document ? S_OK : E_OUTOFMEMORY;
 }
 
+void ChildDtm::duringSetParameters(std::function<void()> call) {
+  win32::CsLock hold(lock_);
+  duringSet_ = std::move(call);
+}
+
 STDMETHODIMP ChildDtm::SetParameters(BSTR, BSTR document, VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
+  std::function<void()> during;
+  {
+    win32::CsLock hold(lock_);
+    during = duringSet_;
+  }
+  if (during) during();
   win32::CsLock hold(lock_);
   written_.push_back(Text(document));
   *result = accepted_;

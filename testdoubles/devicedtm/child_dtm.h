@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ class ChildDtm : public com::ObjectRoot, public com::DispatchImpl<IDtmParameter>
   // SetParameters: the HRESULT and the answer it gives; a refused document
   // is not kept.
   void setSetAnswer(HRESULT result, VARIANT_BOOL accepted);
+  // Run inside every SetParameters before it answers, as a device DTM that
+  // serves its thread's messages meanwhile (one in another apartment, or
+  // one that asks its user).
+  void duringSetParameters(std::function<void()> call);
   // Paths asked for by GetParameters, and documents offered to
   // SetParameters (also refused ones), in order.
   std::vector<std::wstring> readPaths() const;
@@ -39,6 +44,7 @@ class ChildDtm : public com::ObjectRoot, public com::DispatchImpl<IDtmParameter>
   std::wstring document_;
   HRESULT setResult_ = S_OK;
   VARIANT_BOOL accepted_ = VARIANT_TRUE;
+  std::function<void()> duringSet_;
   std::vector<std::wstring> readPaths_;
   std::vector<std::wstring> written_;
 };

@@ -112,6 +112,14 @@ TEST_F(ChannelConfigTest, OnlineStateLocksTheSettingsWithTheReason) {
   for (UINT item : {IDC_PRIMARY_MASTER, IDC_PREAMBLES, IDC_RETRIES, IDC_MAX_SCAN_ADDRESS, IDC_APPLY})
     EXPECT_TRUE(host.enabled(item)) << item;
   EXPECT_FALSE(host.visible(IDC_STATUS_TEXT));
+
+  // Communication set (state 9): the channel may be going online with these
+  // settings, so they stay locked too.
+  BroadcastState(9);
+  for (UINT item : {IDC_PRIMARY_MASTER, IDC_PREAMBLES, IDC_RETRIES, IDC_MAX_SCAN_ADDRESS, IDC_APPLY})
+    EXPECT_FALSE(host.enabled(item)) << item;
+  EXPECT_FALSE(host.typeText(IDC_PREAMBLES, L"7"));
+  EXPECT_EQ(L"Communication settings can only be changed when the DTM is offline.", host.text(IDC_STATUS_TEXT));
 }
 
 TEST_F(ChannelConfigTest, CloseAsksAboutUnappliedChangesAndCancelKeepsThePage) {

@@ -150,9 +150,12 @@ TEST_F(DevAndDtmAddressTest, OfflineOnlyTheChildDtmChanges) {
   BroadcastState(8);
   EXPECT_FALSE(host.enabled(IDC_SLAVE_ADDRESS));
 
+  // Out of range is no change: Apply stays off, OK says why and stays.
   host.typeText(IDC_CHILD_ADDRESS, L"70");
   EXPECT_TRUE(host.visible(IDC_CHILD_ADDRESS_INVALID));
-  host.click(IDC_APPLY);
+  EXPECT_FALSE(host.enabled(IDC_APPLY));
+  ASSERT_TRUE(host.click(IDOK));
+  EXPECT_FALSE(host.closed());
   EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT));
 
   offline->setSetAnswer(S_OK, VARIANT_FALSE);
@@ -167,6 +170,86 @@ TEST_F(DevAndDtmAddressTest, OfflineOnlyTheChildDtmChanges) {
   host.click(IDC_APPLY);
   EXPECT_EQ(kInstructions, host.text(IDC_STATUS_TEXT));
   EXPECT_EQ(L"PT-3 20", ChildEntry(L"d3"));
+}
+
+// An entry that is no address 0 to 63 (empty, pasted letters or sign,
+// too many digits) neither moves the device (address 0 would also put it
+// back to an analogue loop current) nor touches its DTM.
+TEST_F(DevAndDtmAddressTest, EntriesThatAreNoAddressMoveAndWriteNothing) {
+  OpenOnline(3);
+  const wchar_t* const entries[] = {L"", L"abc", L"-1", L"64", L"99999999999"};
+  for (const wchar_t* entry : entries) {
+    host.paste(IDC_SLAVE_ADDRESS, entry);
+    EXPECT_TRUE(host.visible(IDC_SLAVE_ADDRESS_INVALID)) << "'" << entry << "'";
+    EXPECT_FALSE(host.enabled(IDC_APPLY)) << "'" << entry << "' is no change";
+    ASSERT_TRUE(host.click(IDOK));
+    EXPECT_FALSE(host.closed());
+    EXPECT_EQ(L"The address for the HART slave device is out of range.", host.text(IDC_STATUS_TEXT))
+        << "'" << entry << "'";
+    EXPECT_TRUE(ErrorShown());
+  }
+  // The child address on its own.
+  host.click(IDC_SYNC_ADDRESSES);
+  ASSERT_FALSE(Checked(IDC_SYNC_ADDRESSES));
+  host.typeText(IDC_SLAVE_ADDRESS, L"3");
+  for (const wchar_t* entry : entries) {
+    host.paste(IDC_CHILD_ADDRESS, entry);
+    EXPECT_TRUE(host.visible(IDC_CHILD_ADDRESS_INVALID)) << "'" << entry << "'";
+    ASSERT_TRUE(host.click(IDOK));
+    EXPECT_FALSE(host.closed());
+    EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT)) << "'" << entry << "'";
+  }
+  EXPECT_EQ(3, PollingAddressOf(kDevice));
+  EXPECT_EQ(L"PT-3 3", ChildEntry(L"d3"));
+  EXPECT_NE(std::wstring::npos, child->document().find(L"slaveAddress=\"3\"")) << child->document();
+}
+
+// The channel serves the window's messages while it moves the device (here
+// through the line time-out of the free target address): nothing the user
+// or the frame does meanwhile starts a second change or takes the control
+// away, and the device DTM ends at the address and tag the device got.
+TEST_F(DevAndDtmAddressTest, ClicksAndClosesDuringAMoveWaitForItsEnd) {
+  OpenOnline(3);
+  host.typeText(IDC_SLAVE_ADDRESS, L"7");
+  host.typeText(IDC_CHILD_TAG, L"PT-7");
+  // The user cancels and says No to applying the changes; the frame still
+  // holds the control.
+  frame->queueUserDialogAnswer({S_OK, frame_double::FrameApplication::answerDocument(L"buttonNo")});
+  com::ComPtr<IUnknown> frameHolds(host.control());
+  bool cancelTaken = true, applyTaken = true;
+  host.postCall([&] {
+    cancelTaken = host.click(IDC_CANCEL);
+    applyTaken = host.click(IDC_APPLY);
+  });
+  ASSERT_TRUE(host.click(IDC_APPLY));
+  EXPECT_FALSE(cancelTaken);
+  EXPECT_FALSE(applyTaken) << "a second change while the first runs";
+  EXPECT_EQ(7, PollingAddressOf(kDevice));
+  EXPECT_EQ(L"PT-7 7", ChildEntry(L"d3"));
+  EXPECT_FALSE(host.closed());
+  EXPECT_EQ(kInstructions, host.text(IDC_STATUS_TEXT));
+  EXPECT_TRUE(host.enabled(IDC_CANCEL));
+  frameHolds.reset();
+
+  // The frame closes the control meanwhile: the close waits for the move,
+  // then goes on without a question (nothing is left to apply).
+  host.typeText(IDC_SLAVE_ADDRESS, L"9");
+  host.typeText(IDC_CHILD_TAG, L"PT-9");
+  bool releasedAtOnce = true;
+  host.postCall([&] {
+    com::ComPtr<IDtmActiveXControl> control = host.as<IDtmActiveXControl>();
+    VARIANT_BOOL released = VARIANT_TRUE;
+    control->PrepareToRelease(&released);
+    releasedAtOnce = released != VARIANT_FALSE;
+    if (releasedAtOnce) host.close();
+  });
+  ASSERT_TRUE(host.click(IDC_APPLY));
+  control_host::HostedControl::pump();
+  EXPECT_FALSE(releasedAtOnce);
+  EXPECT_TRUE(host.closed()) << "the close asked for during the move";
+  EXPECT_EQ(9, PollingAddressOf(kDevice));
+  EXPECT_EQ(L"PT-9 9", ChildEntry(L"d3"));
+  EXPECT_TRUE(frame->callsTo("UserDialog").empty()) << "nothing was left to ask about";
 }
 
 TEST_F(DevAndDtmAddressTest, UnappliedChangesAreAskedAboutOnClose) {

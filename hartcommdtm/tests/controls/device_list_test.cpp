@@ -231,6 +231,35 @@ TEST_F(DeviceListTest, DeviceHeldByAConnectionIsInUseAndKeepsItsAddress) {
   EXPECT_FALSE(host.enabled(IDC_SET_ADDRESS));
 }
 
+// "Set Address ..." follows the selected row however the user selects it,
+// with the arrow keys too, and is never offered for a device in use.
+TEST_F(DeviceListTest, SetAddressFollowsASelectionMadeWithTheKeyboard) {
+  GoOnlineOnBus();
+  AddDevice(3, 0x000303, "TT-3");
+  AddDevice(9, 0x000909, "TT-9");
+  Open();
+  Scan();
+  ASSERT_TRUE(ConnectDeviceDtm(9));
+  ASSERT_TRUE(PumpUntil([&] { return Cell(RowOfAddress(L"09"), kInUse) == L"yes"; }));
+  const int free = RowOfAddress(L"03"), held = RowOfAddress(L"09");
+  ASSERT_EQ(free + 1, held);
+
+  host.clickListRow(IDC_DEVICE_LIST, free);
+  ASSERT_TRUE(host.enabled(IDC_SET_ADDRESS));
+  ASSERT_TRUE(host.pressKey(IDC_DEVICE_LIST, VK_DOWN));
+  ASSERT_EQ(held, ListView_GetNextItem(host.item(IDC_DEVICE_LIST), -1, LVNI_SELECTED));
+  EXPECT_FALSE(host.enabled(IDC_SET_ADDRESS)) << "offered for the device in use";
+
+  host.clickListRow(IDC_DEVICE_LIST, held);
+  ASSERT_FALSE(host.enabled(IDC_SET_ADDRESS));
+  ASSERT_TRUE(host.pressKey(IDC_DEVICE_LIST, VK_UP));
+  ASSERT_EQ(free, ListView_GetNextItem(host.item(IDC_DEVICE_LIST), -1, LVNI_SELECTED));
+  EXPECT_TRUE(host.enabled(IDC_SET_ADDRESS));
+  host.click(IDC_SET_ADDRESS);
+  EXPECT_EQ(3, V_UI1(Read(hart_param::kSelectedPollAddress).get()));
+  EXPECT_EQ(L"12", OpenedFunctions());
+}
+
 TEST_F(DeviceListTest, CloseStopsTheScanStartedHereAndOffersTheFunctionAgain) {
   GoOnlineOnBus();
   AddDevice(0, 0x000100, "FIRST");

@@ -185,11 +185,14 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
   ASSERT_FALSE(host.closed()) << "the DTM went on with the control open";
   const std::wstring instructions = host.text(IDC_STATUS_TEXT);
 
-  // An address out of range writes nothing and says why.
-  host.typeText(IDC_ADDRESS, L"64");
-  host.click(IDC_APPLY);
-  EXPECT_FALSE(host.closed());
-  EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT));
+  // An entry that is no address 0 to 63 (empty, pasted letters or sign,
+  // too many digits) writes nothing and says why.
+  for (const wchar_t* entry : {L"", L"abc", L"-1", L"64", L"99999999999"}) {
+    host.paste(IDC_ADDRESS, entry);
+    host.click(IDC_APPLY);
+    EXPECT_FALSE(host.closed()) << "'" << entry << "'";
+    EXPECT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT)) << "'" << entry << "'";
+  }
   EXPECT_EQ(L"TT-1 5", ChildEntry(L"n1"));
 
   // A child DTM that refuses its new document keeps the control open.
@@ -208,12 +211,42 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
   ASSERT_EQ(S_OK, control->SetProperty(*com::ui4(9993).get(), *com::Variant(true).get()));
   EXPECT_TRUE(host.enabled(IDC_APPLY));
 
-  // Empty address: 0.
+  // The highest address.
   child->setSetAnswer(S_OK, VARIANT_TRUE);
-  host.typeText(IDC_ADDRESS, L"");
+  host.typeText(IDC_ADDRESS, L"63");
   host.click(IDC_APPLY);
   EXPECT_TRUE(host.closed());
-  EXPECT_EQ(L"TT-1 0", ChildEntry(L"n1"));
+  EXPECT_EQ(L"TT-1 63", ChildEntry(L"n1"));
+}
+
+// A child DTM that serves the thread's messages while it takes its new
+// document (one in another apartment, say): a second OK or a Cancel
+// meanwhile is not taken, and the document is written once.
+TEST_F(NewDeviceDtmAddressTest, NoClickIsTakenWhileTheChildDtmTakesItsDocument) {
+  ConfigureWithMode(new_device_dialog::kOpenWithoutWaiting);
+  frame->onOpenControl([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
+    OpenControl(kProgId, hart_function::kNewDeviceDtmAddress, L"Set DeviceDTM Address", 500, 290);
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+  devicedtm_double::ChildDtm* child = AddChild(L"n1", L"TT-1", 5);
+  ASSERT_FALSE(host.closed());
+  const size_t written = child->writtenDocuments().size();
+  child->duringSetParameters([] { control_host::HostedControl::pump(); });
+  host.typeText(IDC_ADDRESS, L"12");
+  bool okTaken = true, cancelTaken = true;
+  host.postCall([&] {
+    okTaken = host.click(IDC_APPLY);
+    cancelTaken = host.click(IDC_CANCEL);
+  });
+  ASSERT_TRUE(host.click(IDC_APPLY));
+  control_host::HostedControl::pump();
+  EXPECT_FALSE(okTaken);
+  EXPECT_FALSE(cancelTaken);
+  EXPECT_EQ(written + 1, child->writtenDocuments().size());
+  EXPECT_EQ(L"TT-1 12", ChildEntry(L"n1"));
+  EXPECT_TRUE(host.closed());
+  EXPECT_EQ(1u, frame->callsTo("CloseActiveXControlRequest").size());
 }
 
 TEST_F(NewDeviceDtmAddressTest, WithoutTheChannelTheFieldsStayEmptyAndOkDoesNothing) {

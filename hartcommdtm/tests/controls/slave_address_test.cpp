@@ -15,6 +15,7 @@ namespace {
 
 const wchar_t kProgId[] = L"vtFDT.FSKMavixCommDTM_SetSlaveAddrCtrl";
 const wchar_t kScanAgain[] = L"The device may already have moved: scan the bus again.";
+const wchar_t kOutOfRange[] = L"The address for the HART slave device is out of range.";
 
 class SlaveAddressTest : public BusControlsFixture {
  protected:
@@ -53,7 +54,7 @@ TEST_F(SlaveAddressTest, MovesTheDeviceAndTellsEveryOutcome) {
   EXPECT_EQ(2, ::SendMessageW(host.item(IDC_NEW_ADDRESS), EM_GETLIMITTEXT, 0, 0)) << "two digits";
   EXPECT_EQ(L"target address exists", Change(L"2"));
   EXPECT_EQ(L"target address exists", Change(L"1")) << "the device answers at its own address";
-  EXPECT_EQ(L"FAILED", Change(L"64")) << "refused by the channel";
+  EXPECT_EQ(kOutOfRange, Change(L"64")) << "refused before the channel is asked";
   EXPECT_EQ(L"1", host.text(IDC_CURRENT_ADDRESS));
 
   EXPECT_EQ(L"address change successful", Change(L"5"));
@@ -78,6 +79,27 @@ TEST_F(SlaveAddressTest, MovesTheDeviceAndTellsEveryOutcome) {
   EXPECT_EQ(5, Device(a.deviceId).pollingAddress);
 }
 
+// An entry that is no address 0 to 63 moves nothing: read as a number it
+// would be address 0, which also puts the device back to an analogue loop
+// current.
+TEST_F(SlaveAddressTest, EntriesThatAreNoAddressMoveNothing) {
+  GoOnlineOnBus();
+  const SimFieldDevice a = AddDevice(1, 0x000011, "A");
+  AddDevice(0, 0x000022, "B");  // were anything sent, "target address exists"
+  OpenFor(1);
+  EXPECT_EQ(kOutOfRange, Change(L""));
+  for (const wchar_t* entry : {L"abc", L"-1", L"99999999999"}) {
+    host.paste(IDC_NEW_ADDRESS, entry);
+    host.click(IDC_APPLY);
+    EXPECT_EQ(kOutOfRange, host.text(IDC_STATUS_TEXT)) << "'" << entry << "'";
+  }
+  EXPECT_EQ(kOutOfRange, Change(L"64"));
+  EXPECT_EQ(kOutOfRange, Change(L"99999999999")) << "typed: two digits taken";
+  EXPECT_EQ(1, Device(a.deviceId).pollingAddress);
+  EXPECT_EQ(L"1", host.text(IDC_CURRENT_ADDRESS));
+  EXPECT_EQ(L"address change successful", Change(L"2"));
+}
+
 TEST_F(SlaveAddressTest, ChangeIsOfferedOnlyWhileTheDtmCommunicates) {
   BindDeviceNumber(0);
   Configure();
@@ -87,6 +109,12 @@ TEST_F(SlaveAddressTest, ChangeIsOfferedOnlyWhileTheDtmCommunicates) {
   VARIANT_BOOL ok = VARIANT_FALSE;
   ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
   ASSERT_TRUE(PumpUntil([&] { return State() == 12; }));
+  control_host::HostedControl::pump();
+  EXPECT_TRUE(host.enabled(IDC_APPLY));
+  EXPECT_TRUE(host.enabled(IDC_NEW_ADDRESS));
+  // Communication set (state 9), not online: still offered.
+  ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
+  ASSERT_TRUE(PumpUntil([&] { return State() == 9; }));
   control_host::HostedControl::pump();
   EXPECT_TRUE(host.enabled(IDC_APPLY));
   EXPECT_TRUE(host.enabled(IDC_NEW_ADDRESS));
