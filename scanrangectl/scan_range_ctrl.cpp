@@ -54,7 +54,14 @@ STDMETHODIMP CevHrtFdtScanRangeActiveX::AttachDtm(IUnknown* dtm, VARIANT_BOOL* r
   return S_OK;
 }
 
+void CevHrtFdtScanRangeActiveX::OnDialogCreated() {
+  if (hasRange_) FillRangeCombos(start_, end_);
+}
+
 void CevHrtFdtScanRangeActiveX::FillRangeCombos(LONG start, LONG end) {
+  hasRange_ = true;
+  start_ = start;
+  end_ = end;
   HWND startList = Item(IDC_COMBO_START);
   HWND endList = Item(IDC_COMBO_END);
   if (!startList || !endList) return;
@@ -76,7 +83,12 @@ void CevHrtFdtScanRangeActiveX::FillRangeCombos(LONG start, LONG end) {
 bool CevHrtFdtScanRangeActiveX::ReadRange(LONG* start, LONG* end) {
   HWND startList = Item(IDC_COMBO_START);
   HWND endList = Item(IDC_COMBO_END);
-  if (!startList || !endList) return false;
+  if (!startList || !endList) {
+    if (!hasRange_) return false;
+    *start = start_;
+    *end = end_;
+    return true;
+  }
   const std::wstring endText = SelectedText(endList);
   const std::wstring startText = SelectedText(startList);
   if (endText.size() > 10 || startText.size() > 10) return false;

@@ -1,7 +1,8 @@
 #!/bin/bash
-# Renders every control on the virtual display and collects one PNG per
-# control in <build-root>/screenshots: the cases labelled "screenshots" run
-# under wine64 and write their pictures beside their programs.
+# Renders every control on the virtual display and collects its PNGs in
+# <build-root>/screenshots (as opened, and after a re-activation in English
+# and in German): the cases labelled "screenshots" run under wine64 and write
+# their pictures beside their programs.
 #   tools/screenshots.sh [build-root]      default: ./build (built already)
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)

@@ -46,17 +46,13 @@ CChannelConfigCtrl::CChannelConfigCtrl() : DtmControl(kDescription) {}
 
 const com::InterfaceEntry* CChannelConfigCtrl::interfaceMap() { return DtmControlInterfaceMap<CChannelConfigCtrl, IChannelConfigCtrl>(); }
 
-STDMETHODIMP CChannelConfigCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
-                                      VARIANT_BOOL* result) {
-  if (!result) return E_INVALIDARG;
-  ShowItem(IDC_STATUS_ICON, false);
-  ShowItem(IDC_STATUS_TEXT, false);
-  HRESULT hr = DtmControl::Init(systemTag, functionCall, dtm, result);
-  if (FAILED(hr) || !*result) return hr;
+HRESULT CChannelConfigCtrl::OnInit() {
   UpdateControlStates(DtmState());
   SetFunctionEnabled(hart_function::kChannelConfiguration, 0);
-  return hr;
+  return S_OK;
 }
+
+void CChannelConfigCtrl::OnUnbinding() { SetFunctionEnabled(hart_function::kChannelConfiguration, 1); }
 
 STDMETHODIMP CChannelConfigCtrl::OnStateChanged(unsigned long state) {
   HRESULT hr = DtmControl::OnStateChanged(state);

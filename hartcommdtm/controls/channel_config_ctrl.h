@@ -11,20 +11,20 @@
 #include "hartcommdtm.h"
 #include "toolkit/controls/control_base.h"
 
-class CChannelConfigCtrl : public com::ObjectRoot,
-                           public com::DispatchImpl<IChannelConfigCtrl>,
+class CChannelConfigCtrl : public com::DispatchImpl<IChannelConfigCtrl>,
                            public DtmControl {
  public:
   CChannelConfigCtrl();
   static const com::InterfaceEntry* interfaceMap();
 
-  // Function 3 is not offered again while the page is open.
-  STDMETHODIMP Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) override;
   STDMETHODIMP OnStateChanged(unsigned long state) override;
   // Asks "Apply changes?" about changes that can be applied, then releases.
   STDMETHODIMP PrepareToRelease(VARIANT_BOOL* result) override;
 
  protected:
+  // Function 3 is not offered again while the page is open, until it goes.
+  HRESULT OnInit() override;
+  void OnUnbinding() override;
   HRESULT SetParameterStatus(LONG id, ULONG flags) override;
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnDialogCreated() override;

@@ -20,8 +20,7 @@
 #include "hartcommdtm.h"
 #include "toolkit/controls/control_base.h"
 
-class CSetDevAndDtmAddrCtrl : public com::ObjectRoot,
-                              public com::DispatchImpl<ISetDevDtmAddrCtrl>,
+class CSetDevAndDtmAddrCtrl : public com::DispatchImpl<ISetDevDtmAddrCtrl>,
                               public DtmControl {
  public:
   CSetDevAndDtmAddrCtrl();

@@ -159,6 +159,10 @@ void CDeviceListCtrl::OnDialogCreated() {
   if (channel_) SetUpList();
 }
 
+void CDeviceListCtrl::OnDialogDestroyed() { listReady_ = false; }
+
+void CDeviceListCtrl::OnUnbinding() { SetFunctionEnabled(hart_function::kDeviceList, 1); }
+
 void CDeviceListCtrl::SetUpList() {
   HWND list = List();
   if (!list || !channel_ || listReady_) return;

@@ -24,8 +24,7 @@
 #include "toolkit/controls/control_base.h"
 #include "win32/unique_handle.h"
 
-class CDeviceListCtrl : public com::ObjectRoot,
-                        public com::DispatchImpl<IDeviceListCtrl>,
+class CDeviceListCtrl : public com::DispatchImpl<IDeviceListCtrl>,
                         public DtmControl {
  public:
   CDeviceListCtrl();
@@ -44,7 +43,11 @@ class CDeviceListCtrl : public com::ObjectRoot,
 
  protected:
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  // Each window the control gets has its list set up anew.
   void OnDialogCreated() override;
+  void OnDialogDestroyed() override;
+  // Dropped unasked: function 2 is offered again, as after PrepareToRelease.
+  void OnUnbinding() override;
   void OnEditStateChanged() override;
   // Parameters 1004, 1005 and 1010 rebuild the list.
   HRESULT RefreshParameter(LONG id) override;

@@ -66,34 +66,52 @@ CDriverConfigCtrl::~CDriverConfigCtrl() { api_.Unload(); }
 const com::InterfaceEntry* CDriverConfigCtrl::interfaceMap() { return DtmControlInterfaceMap<CDriverConfigCtrl, IDriverConfigCtrl>(); }
 
 void CDriverConfigCtrl::finalRelease() {
+  DtmControl::finalRelease();
   // An adapter still open (the frame closed the control without a choice)
   // is closed before the binding goes.
   CloseOpenedDevice();
   if (api_.IsLoaded()) api_.Release();
 }
 
-STDMETHODIMP CDriverConfigCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
-                                     VARIANT_BOOL* result) {
-  if (!result) return E_INVALIDARG;
-  ShowItem(IDC_STATUS_ICON, false);
-  ShowItem(IDC_STATUS_TEXT, false);
-  HRESULT hr = DtmControl::Init(systemTag, functionCall, dtm, result);
-  if (FAILED(hr)) return hr;
-  if (!*result) return S_FALSE;
-  return com::guard([&]() -> HRESULT {
-    SetFunctionEnabled(hart_function::kDriverConfiguration, 0);
-    com::Bstr reason;  // the binding's message is shown by the control states
-    if (api_.IsLoaded() || api_.Load(reason.put())) {
-      if (HWND list = List())
-        ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
-      CreateColumns();
+HRESULT CDriverConfigCtrl::OnInit() {
+  SetFunctionEnabled(hart_function::kDriverConfiguration, 0);
+  com::Bstr reason;  // the binding's message is shown by the control states
+  if (!api_.IsLoaded()) api_.Load(reason.put());
+  SetUpList();
+  return S_OK;
+}
+
+// Dropped unasked: the adapter goes back to the channel and the function to
+// the frame's menu, as after PrepareToRelease.
+void CDriverConfigCtrl::OnUnbinding() {
+  CloseOpenedDevice();
+  SetFunctionEnabled(hart_function::kDriverConfiguration, 1);
+}
+
+void CDriverConfigCtrl::OnDialogCreated() { SetUpList(); }
+
+void CDriverConfigCtrl::OnDialogDestroyed() { listReady_ = false; }
+
+void CDriverConfigCtrl::SetUpList() {
+  HWND list = List();
+  if (!list || !Dtm()) return;
+  if (api_.IsLoaded() && !listReady_) {
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+    CreateColumns();
+    if (!rowTakenOver_) {
+      // The first window: the adapters, and the configured one chosen.
       FillList();
       SelectConfiguredRow();
       OnListClick();
+      rowTakenOver_ = true;
+    } else {
+      // A later one shows what the control holds: the rows read last (an
+      // adapter the control opened since is not another's), the choice.
+      ShowAdapters();
+      SelectDeviceRow(chosen_);
     }
-    UpdateControlStates();
-    return S_OK;
-  });
+  }
+  UpdateControlStates();
 }
 
 void CDriverConfigCtrl::CreateColumns() {
@@ -112,20 +130,33 @@ void CDriverConfigCtrl::SetColumnHeaders() {
 }
 
 void CDriverConfigCtrl::FillList() {
-  HWND list = List();
-  if (!list) return;
-  ListView_DeleteAllItems(list);
+  if (!List()) return;
+  ReadAdapters();
+  ShowAdapters();
+}
+
+void CDriverConfigCtrl::ReadAdapters() {
+  adapters_.clear();
   if (!api_.IsLoaded() || !api_.GetDriverConfiguration) return;
-  const com::Bstr inUse = UserMessage(IDS_HartDevEntry_InUse, L"IDS_HartDevEntry_InUse");
-  const com::Bstr notInUse = UserMessage(IDS_HartDevEntry_NotInUse, L"IDS_HartDevEntry_NotInUse");
   for (int number = 0; number <= 255; ++number) {
     vtHART_DeviceConfig row = {};
     row.attached = 0;
     // The status is not looked at: a row the library does not fill stays out.
     api_.GetDriverConfiguration(static_cast<uint8_t>(number), reinterpret_cast<uint8_t*>(&row));
-    if (!row.attached) continue;
+    if (row.attached) adapters_.push_back({number, row});
+  }
+}
+
+void CDriverConfigCtrl::ShowAdapters() {
+  HWND list = List();
+  if (!list) return;
+  ListView_DeleteAllItems(list);
+  const com::Bstr inUse = UserMessage(IDS_HartDevEntry_InUse, L"IDS_HartDevEntry_InUse");
+  const com::Bstr notInUse = UserMessage(IDS_HartDevEntry_NotInUse, L"IDS_HartDevEntry_NotInUse");
+  for (const Adapter& adapter : adapters_) {
+    const vtHART_DeviceConfig& row = adapter.row;
     wchar_t numberText[8] = {}, serialText[12] = {};
-    std::swprintf(numberText, 8, L"%02u", static_cast<unsigned>(number));
+    std::swprintf(numberText, 8, L"%02u", static_cast<unsigned>(adapter.number));
     std::swprintf(serialText, 12, L"%04X", static_cast<unsigned>(row.serial));
     LVITEMW item = {};
     item.mask = LVIF_TEXT;

@@ -35,21 +35,9 @@ CGetNewAddressForDtmCtrl::CGetNewAddressForDtmCtrl() : DtmControl(kDescription) 
 
 const com::InterfaceEntry* CGetNewAddressForDtmCtrl::interfaceMap() { return DtmControlInterfaceMap<CGetNewAddressForDtmCtrl, ISetDevDtmAddrCtrl>(); }
 
-// PrepareToRelease detaches the parameter handler; one still held means
-// the frame closes or drops the control without asking it, which cancels.
-void CGetNewAddressForDtmCtrl::CancelUnlessReleased() {
-  if (!ok_ && ParameterHandler()) WriteNumber(hart_param::kAddressCancelled, 1);
+void CGetNewAddressForDtmCtrl::OnUnbinding() {
+  if (!ok_) WriteNumber(hart_param::kAddressCancelled, 1);
 }
-
-STDMETHODIMP CGetNewAddressForDtmCtrl::Close(DWORD saveOption) {
-  com::guard([&]() -> HRESULT {
-    CancelUnlessReleased();
-    return S_OK;
-  });
-  return DtmControl::Close(saveOption);
-}
-
-void CGetNewAddressForDtmCtrl::finalRelease() { CancelUnlessReleased(); }
 
 HRESULT CGetNewAddressForDtmCtrl::WriteNumber(ULONG id, LONG value) {
   return WriteParameterValue(static_cast<LONG>(id), com::Variant(value).value());

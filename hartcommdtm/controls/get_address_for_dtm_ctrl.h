@@ -14,17 +14,11 @@
 #include "hartcommdtm.h"
 #include "toolkit/controls/control_base.h"
 
-class CGetNewAddressForDtmCtrl : public com::ObjectRoot,
-                                 public com::DispatchImpl<ISetDevDtmAddrCtrl>,
+class CGetNewAddressForDtmCtrl : public com::DispatchImpl<ISetDevDtmAddrCtrl>,
                                  public DtmControl {
  public:
   CGetNewAddressForDtmCtrl();
   static const com::InterfaceEntry* interfaceMap();
-  // A control that the frame closes (IOleObject::Close) or drops without
-  // PrepareToRelease counts as cancelled.
-  STDMETHODIMP Close(DWORD saveOption) override;
-  void finalRelease();
-
   // The base's binding, then the new DTM's tag into its field.
   STDMETHODIMP AttachDtm(IUnknown* dtm, VARIANT_BOOL* result) override;
   // Without "OK" the address counts as cancelled (parameter 1011 = 1).
@@ -33,12 +27,14 @@ class CGetNewAddressForDtmCtrl : public com::ObjectRoot,
  protected:
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnDialogCreated() override;
+  // A control that the frame drops without PrepareToRelease counts as
+  // cancelled unless "OK" took an address.
+  void OnUnbinding() override;
 
  private:
   void OnOk();
   void OnCancel();
   HRESULT WriteNumber(ULONG id, LONG value);
-  void CancelUnlessReleased();
 
   // Set once "OK" has taken an address; never cleared.
   BYTE ok_ = 0;

@@ -42,16 +42,8 @@ CSetDevDtmAddrCtrl::CSetDevDtmAddrCtrl() : DtmControl(kDescription) {}
 const com::InterfaceEntry* CSetDevDtmAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetDevDtmAddrCtrl, ISetDevDtmAddrCtrl>(); }
 
 // A frame may take the control down without PrepareToRelease (closing its
-// window, say); the DTM may be waiting for it all the same. The DTM's
-// function container keeps the control as long as it was not released,
-// so the container's Close is the sign to rely on; the destruction is the
-// last one.
-STDMETHODIMP CSetDevDtmAddrCtrl::Close(DWORD saveOption) {
-  if (!notified_) NotifyDtm();
-  return DtmControl::Close(saveOption);
-}
-
-void CSetDevDtmAddrCtrl::finalRelease() {
+// window, say); the DTM may be waiting for it all the same.
+void CSetDevDtmAddrCtrl::OnUnbinding() {
   if (!notified_) NotifyDtm();
 }
 

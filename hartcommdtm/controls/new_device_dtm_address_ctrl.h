@@ -8,8 +8,7 @@
 // Whenever the control goes it tells the DTM
 // (IHART_CommDTM::ClosingSetDtmAddrActXNotification), which ends the wait
 // of a DeviceDtmAdded call that opened it: from PrepareToRelease, and, when
-// the frame takes the control down without asking, when it is closed
-// (IOleObject::Close) or destroyed.
+// the frame drops the control without asking, as the binding ends.
 #pragma once
 
 #include <windows.h>
@@ -20,15 +19,11 @@
 #include "hartcommdtm.h"
 #include "toolkit/controls/control_base.h"
 
-class CSetDevDtmAddrCtrl : public com::ObjectRoot,
-                           public com::DispatchImpl<ISetDevDtmAddrCtrl>,
+class CSetDevDtmAddrCtrl : public com::DispatchImpl<ISetDevDtmAddrCtrl>,
                            public DtmControl {
  public:
   CSetDevDtmAddrCtrl();
   static const com::InterfaceEntry* interfaceMap();
-  // Both tell the DTM, unless PrepareToRelease already did.
-  STDMETHODIMP Close(DWORD saveOption) override;
-  void finalRelease();
 
   // The base's, then the DTM is told that the control goes; S_FALSE with
   // result FALSE when the DTM cannot be told.
@@ -45,6 +40,8 @@ class CSetDevDtmAddrCtrl : public com::ObjectRoot,
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnDialogCreated() override;
   void OnEditStateChanged() override;
+  // Tells the DTM, unless PrepareToRelease did.
+  void OnUnbinding() override;
 
  private:
   void FillDialog();

@@ -39,37 +39,26 @@ CSetSlaveAddrCtrl::CSetSlaveAddrCtrl() : DtmControl(kDescription) {}
 
 const com::InterfaceEntry* CSetSlaveAddrCtrl::interfaceMap() { return DtmControlInterfaceMap<CSetSlaveAddrCtrl, ISetSlaveAddrCtrl>(); }
 
-STDMETHODIMP CSetSlaveAddrCtrl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
-                                     VARIANT_BOOL* result) {
-  if (!result) return E_INVALIDARG;
-  HRESULT hr = DtmControl::Init(systemTag, functionCall, dtm, result);
-  if (FAILED(hr)) return hr;
-  if (!*result) return S_FALSE;
-  return com::guard([&]() -> HRESULT {
-    // Without a channel Init fails; a control the frame shows all the same
-    // says so at once, since Change Address stays disabled while the DTM
-    // does not communicate (and without a channel it never does).
-    channel_ = FindHartChannel(Dtm());
-    if (!channel_) {
-      noChannel_ = true;
-      ShowAddresses();
-      *result = VARIANT_FALSE;
-      return E_POINTER;
-    }
-    if (!ParameterHandler()) {
-      *result = VARIANT_FALSE;
-      return E_NOINTERFACE;
-    }
-    com::Variant address;
-    ReadParameterValue(hart_param::kSelectedPollAddress, address.put());
-    if (SUCCEEDED(address.changeType(VT_UI4))) {
-      currentAddress_ = static_cast<BYTE>(V_UI4(address.get()) & 0xFF);
-      addressRead_ = true;
-    }
+HRESULT CSetSlaveAddrCtrl::OnInit() {
+  // Without a channel Init fails; a control the frame shows all the same
+  // says so at once, since Change Address stays disabled while the DTM does
+  // not communicate (and without a channel it never does).
+  channel_ = FindHartChannel(Dtm());
+  if (!channel_) {
+    noChannel_ = true;
     ShowAddresses();
-    UpdateControlStates();
-    return S_OK;
-  });
+    return E_POINTER;
+  }
+  if (!ParameterHandler()) return E_NOINTERFACE;
+  com::Variant address;
+  ReadParameterValue(hart_param::kSelectedPollAddress, address.put());
+  if (SUCCEEDED(address.changeType(VT_UI4))) {
+    currentAddress_ = static_cast<BYTE>(V_UI4(address.get()) & 0xFF);
+    addressRead_ = true;
+  }
+  ShowAddresses();
+  UpdateControlStates();
+  return S_OK;
 }
 
 void CSetSlaveAddrCtrl::ShowAddresses() {

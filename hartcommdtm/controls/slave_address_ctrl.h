@@ -13,19 +13,18 @@
 #include "hartcommdtm.h"
 #include "toolkit/controls/control_base.h"
 
-class CSetSlaveAddrCtrl : public com::ObjectRoot,
-                          public com::DispatchImpl<ISetSlaveAddrCtrl>,
+class CSetSlaveAddrCtrl : public com::DispatchImpl<ISetSlaveAddrCtrl>,
                           public DtmControl {
  public:
   CSetSlaveAddrCtrl();
   static const com::InterfaceEntry* interfaceMap();
 
-  // The base's Init, then the DTM's HART channel (E_POINTER without one)
-  // and the current address from parameter 1006.
-  STDMETHODIMP Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) override;
   STDMETHODIMP OnStateChanged(unsigned long state) override;
 
  protected:
+  // After the base's Init: the DTM's HART channel (E_POINTER without one)
+  // and the current address from parameter 1006.
+  HRESULT OnInit() override;
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnDialogCreated() override;
   void OnEditStateChanged() override;

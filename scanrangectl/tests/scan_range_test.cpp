@@ -252,6 +252,54 @@ TEST_F(ScanRangeOnDoubleTest, FunctionIdUnderAnyRootAndTipsOnlyForAnnouncedRows)
   host.close();
 }
 
+// A frame may initialise the control before it hosts it, or deactivate and
+// activate it again after the user chose: each order, on a DTM of its own,
+// shows the same lists and OK writes the same range.
+TEST_F(ScanRangeTest, ShowsTheSameAndWritesTheSameInEveryFrameOrder) {
+  const FrameOrder orders[] = {FrameOrder::kActivateThenInit, FrameOrder::kInitThenActivate,
+                               FrameOrder::kReactivated};
+  std::wstring shown[3], written[3];
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(FrameOrderName(orders[i]));
+    if (i > 0) StartAgain();
+    Configure();
+    OpenControlInOrder(orders[i], kProgId, hart_function::kScanRange, L"Set Scan Range", 450, 150);
+    ASSERT_EQ(VARIANT_TRUE, initialised);
+    Choose(IDC_COMBO_START, 3);
+    Choose(IDC_COMBO_END, 12);
+    if (orders[i] == FrameOrder::kReactivated) Reactivate();
+    shown[i] = DialogContent(host.dialog());
+    host.click(IDOK);
+    control_host::HostedControl::pump();
+    written[i] = std::to_wstring(Number(980)) + L"-" + std::to_wstring(Number(981)) +
+                 (host.closed() ? L" closed" : L" open");
+  }
+  EXPECT_EQ(shown[0], shown[1]);
+  EXPECT_EQ(shown[0], shown[2]);
+  EXPECT_EQ(L"3-12 closed", written[0]);
+  EXPECT_EQ(written[0], written[1]);
+  EXPECT_EQ(written[0], written[2]);
+}
+
+// For a reader: the control after a re-activation, in English and German.
+TEST_F(ScanRangeTest, ScreenshotAfterReactivationInEnglishAndGerman) {
+  const struct {
+    LONG language;
+    const char* name;
+  } languages[] = {{1033, "scan_range_reactivated_en"}, {1031, "scan_range_reactivated_de"}};
+  for (const auto& language : languages) {
+    if (language.language != 1033) StartAgain();
+    Configure();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, dtm->SetLanguage(language.language, &ok));
+    Open();
+    Choose(IDC_COMBO_START, 2);
+    Choose(IDC_COMBO_END, 12);
+    Reactivate();
+    SaveScreenshot(language.name);
+  }
+}
+
 TEST_F(ScanRangeTest, Screenshot) {
   Open();
   Choose(IDC_COMBO_START, 2);

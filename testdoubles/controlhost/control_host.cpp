@@ -110,6 +110,60 @@ HRESULT HostedControl::attach(IUnknown* control, const wchar_t* caption, int wid
   return hr;
 }
 
+HRESULT HostedControl::createInactive(const wchar_t* progId) {
+  CLSID clsid = {};
+  HRESULT hr = ::CLSIDFromProgID(progId, &clsid);
+  if (FAILED(hr)) return hr;
+  return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, control_.putVoid());
+}
+
+HRESULT HostedControl::activate(const wchar_t* caption, int width, int height) {
+  if (!control_) return E_UNEXPECTED;
+  com::ComPtr<IUnknown> control = control_;
+  return attach(control.get(), caption, width, height);
+}
+
+HRESULT HostedControl::deactivate() {
+  com::ComPtr<IOleInPlaceObject> object;
+  if (!control_ || FAILED(control_.as(object)) || !object) return E_NOINTERFACE;
+  HRESULT hr = object->InPlaceDeactivate();
+  pump();
+  return hr;
+}
+
+HRESULT HostedControl::reactivate() {
+  com::ComPtr<IOleObject> object;
+  if (!control_ || FAILED(control_.as(object)) || !object) return E_NOINTERFACE;
+  com::ComPtr<IOleClientSite> site;
+  object->GetClientSite(site.put());
+  RECT place = {};
+  ::GetClientRect(host_, &place);
+  HRESULT hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site.get(), 0, host_, &place);
+  pump();
+  return hr;
+}
+
+HRESULT HostedControl::closeObject() {
+  com::ComPtr<IOleObject> object;
+  if (!control_ || FAILED(control_.as(object)) || !object) return E_NOINTERFACE;
+  HRESULT hr = object->Close(OLECLOSE_NOSAVE);
+  pump();
+  return hr;
+}
+
+HRESULT HostedControl::dropSite() {
+  com::ComPtr<IOleObject> object;
+  if (!control_ || FAILED(control_.as(object)) || !object) return E_NOINTERFACE;
+  HRESULT hr = object->SetClientSite(nullptr);
+  pump();
+  return hr;
+}
+
+void HostedControl::destroyControlWindow() {
+  if (HWND window = dialog()) ::DestroyWindow(window);
+  pump();
+}
+
 void HostedControl::fitToDialog(int width, int height) {
   HWND d = dialog();
   if (!d || !frame_) return;

@@ -31,6 +31,25 @@ class HostedControl {
   // The same with a control object the test made.
   HRESULT attach(IUnknown* control, const wchar_t* caption, int width, int height);
 
+  // A frame that creates the control first and activates it later (after
+  // Init, say): the control object of progId, without a site or a window.
+  HRESULT createInactive(const wchar_t* progId);
+  // Activates what createInactive made, as create would have.
+  HRESULT activate(const wchar_t* caption, int width, int height);
+  // In-place deactivation (the control's window goes, the object and its
+  // site stay) and activation again in the same place.
+  HRESULT deactivate();
+  HRESULT reactivate();
+
+  // A frame that drops the control without PrepareToRelease, in one of its
+  // ways; the frame window and its reference stay until close().
+  HRESULT closeObject();        // IOleObject::Close
+  HRESULT dropSite();           // IOleObject::SetClientSite(nullptr)
+  void destroyControlWindow();  // DestroyWindow on the control's own window
+  // Drops the reference held here without any of that (for a control that
+  // was never activated, its last reference).
+  void release() { control_.reset(); }
+
   // Sizes the frame so that the control gets the size of its dialog
   // template (in dialog units of the control's dialog).
   void fitToDialog(int width, int height);

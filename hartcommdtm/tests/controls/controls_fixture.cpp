@@ -11,6 +11,7 @@
 #include "recording_control.h"
 #include "regsvr32.h"
 #include "screenshot.h"
+#include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
 namespace hartdtmtest {
@@ -61,6 +62,70 @@ void PrintTo(const ShownText& text, std::ostream* out) {
   *out << testing::PrintToString(text.where + L": \"" + text.text + L"\"");
 }
 
+const char* FrameOrderName(FrameOrder order) {
+  switch (order) {
+    case FrameOrder::kActivateThenInit:
+      return "activated, then Init";
+    case FrameOrder::kInitThenActivate:
+      return "Init, then activated";
+    case FrameOrder::kReactivated:
+      return "deactivated and activated again";
+  }
+  return "?";
+}
+
+std::wstring DialogContent(HWND dialog) {
+  std::wstring content;
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t className[64] = {};
+    ::GetClassNameW(child, className, 64);
+    const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE);
+    content += std::to_wstring(::GetDlgCtrlID(child)) + L" " + className;
+    if (!(style & WS_VISIBLE)) content += L" hidden";
+    if (!::IsWindowEnabled(child)) content += L" disabled";
+    // A hidden item's text is not shown.
+    if ((style & WS_VISIBLE) && ::_wcsicmp(className, L"ComControlHost") != 0) {
+      wchar_t text[512] = {};
+      ::GetWindowTextW(child, text, 512);
+      content += std::wstring(L" \"") + text + L"\"";
+    }
+    if (::_wcsicmp(className, L"Edit") == 0 && (style & ES_READONLY)) content += L" read-only";
+    if (::_wcsicmp(className, L"Button") == 0)
+      content += L" check " + std::to_wstring(::SendMessageW(child, BM_GETCHECK, 0, 0));
+    if (::_wcsicmp(className, L"ComboBox") == 0) {
+      const LRESULT count = ::SendMessageW(child, CB_GETCOUNT, 0, 0);
+      for (LRESULT i = 0; i < count; ++i) {
+        wchar_t entry[128] = {};
+        ::SendMessageW(child, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+        content += std::wstring(L" [") + entry + L"]";
+      }
+      content += L" selected " + std::to_wstring(::SendMessageW(child, CB_GETCURSEL, 0, 0));
+    }
+    if (::_wcsicmp(className, WC_LISTVIEWW) == 0) {
+      HWND header = reinterpret_cast<HWND>(::SendMessageW(child, LVM_GETHEADER, 0, 0));
+      const int columns = header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+      const int rows = static_cast<int>(::SendMessageW(child, LVM_GETITEMCOUNT, 0, 0));
+      for (int column = 0; column < columns; ++column) {
+        wchar_t title[64] = {};
+        LVCOLUMNW item = {};
+        item.mask = LVCF_TEXT;
+        item.pszText = title;
+        item.cchTextMax = 64;
+        ::SendMessageW(child, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+        content += std::wstring(L" <") + title + L">";
+      }
+      for (int row = 0; row < rows; ++row) {
+        content += L"\n  row";
+        for (int column = 0; column < columns; ++column) content += L" [" + ListCell(child, row, column) + L"]";
+        if (::SendMessageW(child, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED)
+          content += L" selected";
+      }
+    }
+    content += L"\n";
+  }
+  return content;
+}
+
 void ControlsFixture::SetUpTestSuite() {
   HartDtmFixture::SetUpTestSuite();
   ASSERT_EQ(0u, testsupport::RunRegsvr32(L"/s", ProgramFolder() + L"hostedctl_double.dll"));
@@ -77,6 +142,10 @@ void ControlsFixture::SetUpTestSuite() {
 
 void ControlsFixture::SetUp() {
   BoundAdapterFixture::SetUp();
+  HandleCloseRequests();
+}
+
+void ControlsFixture::HandleCloseRequests() {
   frame->onCloseControl([this](const std::wstring&, VARIANT_BOOL* answer) -> HRESULT {
     com::ComPtr<IDtmActiveXControl> control = host.as<IDtmActiveXControl>();
     *answer = VARIANT_FALSE;
@@ -107,6 +176,52 @@ void ControlsFixture::OpenControl(const wchar_t* progId, ULONG functionId, const
   com::Bstr call(FunctionCallDocument(functionId).c_str());
   ASSERT_EQ(S_OK, control->Init(tag.get(), call.get(), object.get(), &initialised));
   control_host::HostedControl::pump();
+}
+
+void ControlsFixture::OpenControlInOrder(FrameOrder order, const wchar_t* progId, ULONG functionId,
+                                         const wchar_t* caption, int width, int height) {
+  if (order != FrameOrder::kInitThenActivate) {
+    OpenControl(progId, functionId, caption, width, height);
+    return;
+  }
+  ASSERT_EQ(S_OK, host.createInactive(progId));
+  com::ComPtr<IDtmActiveXControl> control = host.as<IDtmActiveXControl>();
+  ASSERT_TRUE(control);
+  com::Bstr call(FunctionCallDocument(functionId).c_str());
+  ASSERT_EQ(S_OK, control->Init(tag.get(), call.get(), object.get(), &initialised));
+  ASSERT_EQ(S_OK, host.activate(caption, width, height));
+  ASSERT_TRUE(host.dialog()) << "the control made no window";
+}
+
+void ControlsFixture::Reactivate() {
+  ASSERT_EQ(S_OK, host.deactivate());
+  ASSERT_FALSE(host.dialog()) << "the window stays after the deactivation";
+  ASSERT_EQ(S_OK, host.reactivate());
+  ASSERT_TRUE(host.dialog()) << "no window after the activation";
+}
+
+void ControlsFixture::StartAgain() {
+  host.close();
+  if (dtm && State() == kDtmOnline) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
+    EXPECT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
+    EXPECT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
+  }
+  if (dtm && State() >= kDtmEnvironmentSet) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, dtm->ShutdownDtm(&ok));
+    EXPECT_EQ(VARIANT_TRUE, ok) << "the DTM still has an open control";
+  }
+  ReleaseDtm();
+  childDtms_.clear();
+  frame = nullptr;
+  frameObject = frame_double::createControlFrame(&frame);
+  ASSERT_TRUE(frame);
+  frame->setAgile(true);
+  HandleCloseRequests();
+  releaseAnswers.clear();
+  initialised = VARIANT_FALSE;
 }
 
 void ControlsFixture::BroadcastState(ULONG state) {

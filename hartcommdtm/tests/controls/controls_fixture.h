@@ -40,6 +40,19 @@ std::set<std::wstring> EnglishControlEntries();
 // of words and names ("OK", "ID", "USB", "PCI", "PCMCIA").
 std::vector<ShownText> EnglishLeft(const std::vector<ShownText>& shown, const std::set<std::wstring>& english);
 
+// Everything a control's dialog shows, one item a line: id, window class,
+// text, hidden, disabled, read-only, check, the entries and selection of
+// lists. Hosted controls show only their id.
+std::wstring DialogContent(HWND dialog);
+
+// How a frame brings a control up.
+enum class FrameOrder {
+  kActivateThenInit,  // hosted (activated), then Init
+  kInitThenActivate,  // created, Init, then hosted
+  kReactivated,       // hosted, Init, and later deactivated and activated again
+};
+const char* FrameOrderName(FrameOrder order);
+
 class ControlsFixture : public BoundAdapterFixture {
  protected:
   static void SetUpTestSuite();
@@ -50,6 +63,15 @@ class ControlsFixture : public BoundAdapterFixture {
   // function; *initialised receives Init's answer.
   void OpenControl(const wchar_t* progId, ULONG functionId, const wchar_t* caption, int width,
                    int height);
+  // The same in a frame's order (kReactivated opens as kActivateThenInit;
+  // the case deactivates and activates it when it likes, with Reactivate).
+  void OpenControlInOrder(FrameOrder order, const wchar_t* progId, ULONG functionId, const wchar_t* caption,
+                          int width, int height);
+  void Reactivate();
+  // The case starts again with a DTM and a frame of its own: the control
+  // closed, the DTM shut down and released, a new frame without DTMs; the
+  // simulated adapter stays as it is.
+  void StartAgain();
   // The DTM's broadcast of its state to the open controls.
   void BroadcastState(ULONG state);
   // What the header or footer double got, one call per line.
@@ -89,6 +111,9 @@ class ControlsFixture : public BoundAdapterFixture {
   std::vector<VARIANT_BOOL> releaseAnswers;
 
  private:
+  // The frame closes the control it hosts when the DTM asks.
+  void HandleCloseRequests();
+
   std::map<std::wstring, com::ComPtr<IUnknown>> childDtms_;
 };
 

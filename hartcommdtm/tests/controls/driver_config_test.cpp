@@ -6,12 +6,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "controls/control_resources.h"
 #include "controls_fixture.h"
 #include "dtm/dtm_ids.h"
+#include "fdtidl/ToolkitHooks.h"
 #include "shared/registry_layout.h"
 #include "sim/sim_control.h"
 #include "win32/unique_handle.h"
@@ -226,6 +228,72 @@ TEST_F(DriverConfigTest, AdapterLeftOpenIsClosedWhenTheControlGoesAndRefreshFind
   EXPECT_TRUE(Free(0x5555));
   com::Variant number = Read(hart_param::kDeviceNumber);
   EXPECT_EQ(0, V_UI1(number.get()));
+}
+
+// A frame may drop the control without PrepareToRelease. Whichever way it
+// takes, the control takes its record and the data-set lock back from the
+// DTM, closes the adapter it tried, offers function 6 again and lets go of
+// the DTM: a new control under the same tag is registered and may edit, and
+// the DTM, released, unloads.
+TEST_F(DriverConfigTest, DroppedWithoutBeingAskedGivesEverythingBackWhicheverWayTheFrameTakes) {
+  Bind(0, 0x1234, true);
+  Configure();
+  com::ComPtr<IevFdtOpenControls> open;
+  ASSERT_EQ(S_OK, object.as(open));
+  com::Bstr call(FunctionCallDocument(hart_function::kDriverConfiguration).c_str());
+  struct Way {
+    const char* name;
+    bool activated;
+    std::function<void()> drop;
+  };
+  const Way ways[] = {
+      {"IOleObject::Close", true, [&] { EXPECT_EQ(S_OK, host.closeObject()); }},
+      {"SetClientSite(nullptr)", true, [&] { EXPECT_EQ(S_OK, host.dropSite()); }},
+      {"its window destroyed", true, [&] { host.destroyControlWindow(); }},
+      {"the last release of a control never activated", false, [&] { host.release(); }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    if (way.activated) {
+      Open();
+      host.clickListRow(IDC_ADAPTER_LIST, 0);
+      host.click(IDC_INIT_DEVICE);
+      ASSERT_FALSE(Free(0x1234));
+    } else {
+      ASSERT_EQ(S_OK, host.createInactive(kProgId));
+      com::ComPtr<IDtmActiveXControl> control = host.as<IDtmActiveXControl>();
+      ASSERT_TRUE(control);
+      ASSERT_EQ(S_OK, control->Init(tag.get(), call.get(), object.get(), &initialised));
+      ASSERT_EQ(VARIANT_TRUE, initialised);
+    }
+    ASSERT_EQ(1u, open->OpenControlCount());
+    ASSERT_EQ(1u, open->OpenLockingFunctionCount());
+    ASSERT_EQ(L"0", FunctionEnabled(hart_function::kDriverConfiguration));
+    way.drop();
+    EXPECT_EQ(0u, open->OpenControlCount());
+    EXPECT_EQ(0u, open->OpenLockingFunctionCount());
+    EXPECT_EQ(L"1", FunctionEnabled(hart_function::kDriverConfiguration));
+    EXPECT_TRUE(Free(0x1234)) << "the tried adapter is closed";
+    host.close();
+  }
+
+  // A new control under the same tag is registered and not locked.
+  Open();
+  EXPECT_EQ(1u, open->OpenControlCount());
+  EXPECT_TRUE(host.enabled(IDC_ADAPTER_LIST));
+  EXPECT_TRUE(host.enabled(IDC_APPLY));
+  EXPECT_FALSE(host.visible(IDC_STATUS_TEXT));
+  host.click(IDC_CANCEL);
+  control_host::HostedControl::pump();
+  ASSERT_TRUE(host.closed());
+
+  // Nothing keeps the DTM: it shuts down, goes and its module unloads.
+  open.reset();
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
+  EXPECT_EQ(VARIANT_TRUE, ok);
+  ReleaseDtm();
+  EXPECT_TRUE(ModuleUnloads()) << "the DTM or a control is still alive";
 }
 
 TEST_F(DriverConfigTest, WithoutTheLibraryTheListStaysEmptyAndSaysWhy) {

@@ -19,6 +19,7 @@
 #include "toolkit/xml/xml_dom.h"
 #include "toolkit/xml/xml_schema_lists.h"
 #include "toolkit/values/text_helpers.h"
+#include "registered_control.h"
 
 
 namespace {
@@ -57,6 +58,24 @@ constexpr WORD kLoadFromStream = 0x0376;
 constexpr WORD kInitNew = 0x0378;
 const wchar_t* const kDialogInitType = MAKEINTRESOURCEW(240);
 
+// The first column's text of a list view's row.
+std::wstring ListRowText(HWND list, int row) {
+  wchar_t text[256] = {};
+  LVITEMW item = {};
+  item.iSubItem = 0;
+  item.pszText = text;
+  item.cchTextMax = 256;
+  ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+std::wstring WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  text.resize(static_cast<size_t>(::GetWindowTextW(window, &text[0], length + 1)));
+  return text;
+}
+
 }  // namespace
 
 DtmControl::DtmControl(const ControlDescription& description)
@@ -70,9 +89,21 @@ DtmControl::DtmControl(const ControlDescription& description)
 }
 
 // The dialog goes while the base's members still live: its procedure
-// reaches them until WM_NCDESTROY.
+// reaches them until WM_NCDESTROY. The window is the control's own to
+// destroy here, not one the frame took away.
 DtmControl::~DtmControl() {
-  if (dialog_) ::DestroyWindow(dialog_);
+  if (registeredObject_) registeredObject_->Unlink();
+  if (dialog_) {
+    WindowDestroyed();
+    ::DestroyWindow(dialog_);
+  }
+}
+
+void DtmControl::finalRelease() {
+  com::guard([&]() -> HRESULT {
+    EndBinding();
+    return S_OK;
+  });
 }
 
 const wchar_t* const* DtmControl::XmlSchemaFiles() { return kControlSchemaFiles; }
@@ -99,10 +130,10 @@ STDMETHODIMP DtmControl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
     HRESULT hr = systemTag_.assign(systemTag);
     if (FAILED(hr) || systemTag_.empty()) return FAILED(hr) ? hr : S_FALSE;
     auto forget = [&] {
+      EndBinding();
       systemTag_.reset();
       functionCall_.reset();
-      dtm_.reset();
-      idtm_.reset();
+      controlState_ = kControlStarted;
     };
     hr = functionCall_.assign(functionCall);
     if (SUCCEEDED(hr)) hr = dtm->QueryInterface(IID_IUnknown, dtm_.putVoid());
@@ -114,18 +145,25 @@ STDMETHODIMP DtmControl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
 
     // Registered before the function id is read: the container asks the
     // control for its function-call document and sends it the DTM's state
-    // and properties at once; they are kept until the DTM is attached.
-    if (auto management = DtmInterface<IevFdtActiveXManagement>()) {
-      hr = management->OpenActiveX(systemTag_.get(), Self(), 0);
-    } else if (auto container = DtmInterface<IevFdtActiveXContainer>()) {
-      hr = container->ControlChanged(systemTag_.get(), Self());
-    } else {
-      hr = E_NOINTERFACE;
+    // and properties at once; they are kept until the DTM is attached. Only
+    // S_OK records the control (S_FALSE: its key is taken); a control that
+    // is not recorded never takes a record back.
+    IUnknown* registration = nullptr;
+    hr = Registration(&registration);
+    if (SUCCEEDED(hr)) {
+      if (auto management = DtmInterface<IevFdtActiveXManagement>()) {
+        hr = management->OpenActiveX(systemTag_.get(), registration, 0);
+      } else if (auto container = DtmInterface<IevFdtActiveXContainer>()) {
+        hr = container->ControlChanged(systemTag_.get(), registration);
+      } else {
+        hr = E_NOINTERFACE;
+      }
     }
     if (FAILED(hr)) {
       forget();
       return hr;
     }
+    registered_ = hr == S_OK;
 
     com::ComPtr<IXMLDOMDocument2> call;
     VARIANT_BOOL loaded = VARIANT_FALSE;
@@ -139,7 +177,6 @@ STDMETHODIMP DtmControl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
     }
     if (FAILED(hr)) {
       Trace("Init: no function id in the function call (hRes = %08X)", static_cast<unsigned>(hr));
-      UnregisterFromDtm();
       forget();
       return S_FALSE;
     }
@@ -158,13 +195,75 @@ STDMETHODIMP DtmControl::Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm,
     const ULONG mode = ModeOfApplication(applicationId_);
     SetMode(mode ? mode : mode_);
 
+    // A failure from here on leaves nothing registered, locked or bound.
     VARIANT_BOOL attached = VARIANT_FALSE;
     hr = static_cast<IevFdtActiveX4*>(this)->AttachDtm(dtm_.get(), &attached);
-    if (FAILED(hr) || !attached) return FAILED(hr) ? hr : S_FALSE;
-    BroadcastEditPermission();
+    if (SUCCEEDED(hr) && attached) {
+      BroadcastEditPermission();
+      hr = OnInit();
+    }
+    if (hr != S_OK || !attached) {
+      forget();
+      return FAILED(hr) ? hr : S_FALSE;
+    }
     *result = VARIANT_TRUE;
     return S_OK;
   });
+}
+
+HRESULT DtmControl::Registration(IUnknown** registration) {
+  if (!registration_) {
+    HRESULT hr = RegisteredControl::Create(this, registration_, &registeredObject_);
+    if (FAILED(hr)) return hr;
+  }
+  *registration = registration_.get();
+  return S_OK;
+}
+
+void DtmControl::EndBinding() {
+  if (endingBinding_) return;
+  endingBinding_ = true;
+  // The control's own part may call out (the DTM may serve messages).
+  com::ComPtr<IUnknown> hold(Self());
+  // Bound, and not released through PrepareToRelease (which leaves the
+  // control closing).
+  if (dtm_ && controlState_ != kControlClosing) {
+    OnUnbinding();
+    controlState_ = kControlClosing;
+    VARIANT_BOOL detached = VARIANT_FALSE;
+    static_cast<IevFdtActiveX4*>(this)->DetachDtm(&detached);
+    UnregisterFromDtm();
+  }
+  registered_ = false;
+  parameterHandler_.reset();
+  frameContainer_.reset();
+  idtm_.reset();
+  dtm_.reset();
+  if (registeredObject_) registeredObject_->Unlink();
+  registeredObject_ = nullptr;
+  registration_.reset();
+  endingBinding_ = false;
+}
+
+// ---- IOleObject: the frame drops the control -----------------------------------
+
+STDMETHODIMP DtmControl::SetClientSite(IOleClientSite* site) {
+  if (!site && ClientSite()) {
+    com::guard([&]() -> HRESULT {
+      EndBinding();
+      return S_OK;
+    });
+  }
+  return ActiveXControl::SetClientSite(site);
+}
+
+STDMETHODIMP DtmControl::Close(DWORD saveOption) {
+  com::ComPtr<IUnknown> hold(Self());
+  com::guard([&]() -> HRESULT {
+    EndBinding();
+    return S_OK;
+  });
+  return ActiveXControl::Close(saveOption);
 }
 
 HRESULT DtmControl::ReadFunctionInformation() {
@@ -213,12 +312,17 @@ HRESULT DtmControl::BroadcastEditPermission() {
                                         *com::Variant(!readOnly_).get());
 }
 
+// A control whose key another one holds was never recorded: taking the
+// record back would take the other's.
 HRESULT DtmControl::UnregisterFromDtm() {
+  if (!registered_) return S_OK;
+  HRESULT hr = E_NOINTERFACE;
   if (auto management = DtmInterface<IevFdtActiveXManagement>())
-    return management->ActiveXClosed(systemTag_.get());
-  if (auto container = DtmInterface<IevFdtActiveXContainer>())
-    return container->ControlChanged(systemTag_.get(), nullptr);
-  return E_NOINTERFACE;
+    hr = management->ActiveXClosed(systemTag_.get());
+  else if (auto container = DtmInterface<IevFdtActiveXContainer>())
+    hr = container->ControlChanged(systemTag_.get(), nullptr);
+  if (SUCCEEDED(hr)) registered_ = false;
+  return hr;
 }
 
 STDMETHODIMP DtmControl::PrepareToRelease(VARIANT_BOOL* result) {
@@ -693,11 +797,7 @@ void DtmControl::SetItemTextAnsi(UINT id, const wchar_t* text) {
 
 std::wstring DtmControl::ItemText(UINT id) const {
   HWND item = Item(id);
-  if (!item) return std::wstring();
-  const int length = ::GetWindowTextLengthW(item);
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(item, &text[0], length + 1)));
-  return text;
+  return item ? WindowText(item) : std::wstring();
 }
 
 HWND DtmControl::CreateControlWindow(HWND parent, const RECT& rect) {
@@ -715,7 +815,12 @@ HWND DtmControl::CreateControlWindow(HWND parent, const RECT& rect) {
   return dialog;
 }
 
-void DtmControl::OnDeactivating() { RemoveAllToolTips(); }
+// The window goes by a deactivation; the frame may activate the control
+// again.
+void DtmControl::OnDeactivating() {
+  RememberUserInput();
+  RemoveAllToolTips();
+}
 
 INT_PTR CALLBACK DtmControl::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
@@ -731,6 +836,10 @@ INT_PTR CALLBACK DtmControl::DialogProc(HWND dialog, UINT message, WPARAM wParam
     // Nothing of the control may be touched after this call.
     ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, HandleCloseRequest(control));
     return TRUE;
+  }
+  if (message == WM_DESTROY) {
+    control->OnDialogDestroying(dialog);
+    return FALSE;
   }
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
@@ -870,6 +979,153 @@ void DtmControl::OnInitDialog() {
   }
   if (dtm_) static_cast<IevFdtTranslationEvent*>(this)->OnTranslate(languageId_);
   OnDialogCreated();
+  ReplayUserInput();
+}
+
+// While the hosted items still exist. The control's own deactivation and
+// destruction forget the window first (ActiveXControl); a window that is
+// still the control's here was destroyed by the frame, which drops the
+// control that way.
+void DtmControl::OnDialogDestroying(HWND dialog) {
+  com::guard([&]() -> HRESULT {
+    if (ControlWindow() == dialog) EndBinding();
+    // The next window has item windows and markers of its own.
+    for (CActXParInfo& row : rows_) {
+      row.itemWindow = nullptr;
+      row.markerWindow = nullptr;
+    }
+    firstShow_ = true;
+    lastTranslatedItem_ = nullptr;
+    OnDialogDestroyed();
+    return S_OK;
+  });
+}
+
+void DtmControl::RememberUserInput() {
+  userInput_.clear();
+  if (!dialog_) return;
+  for (HWND child = ::GetWindow(dialog_, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (!::IsWindowEnabled(child) || !(::GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE)) continue;
+    UserInput input;
+    input.item = static_cast<UINT>(::GetDlgCtrlID(child));
+    // A row's value comes from the DTM again unless the user changed it.
+    const int row = FindRowByItem(input.item);
+    if (row >= 0 && !(rows_[row].flags & (kRowChanged | kRowInvalid))) continue;
+    const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE);
+    input.kind = GetDialogItemKind(child);
+    switch (input.kind) {
+      case kItemEdit:
+        if (style & ES_READONLY) continue;
+        input.text = WindowText(child);
+        break;
+      case kItemButton:
+        switch (style & BS_TYPEMASK) {
+          case BS_CHECKBOX:
+          case BS_AUTOCHECKBOX:
+          case BS_3STATE:
+          case BS_AUTO3STATE:
+          case BS_RADIOBUTTON:
+          case BS_AUTORADIOBUTTON:
+            input.state = ::SendMessageW(child, BM_GETCHECK, 0, 0);
+            break;
+          default:
+            continue;
+        }
+        break;
+      case kItemComboBox:
+        input.state = ::SendMessageW(child, CB_GETCURSEL, 0, 0);
+        input.text = WindowText(child);
+        break;
+      case kItemListBox:
+        if (style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) {
+          const LRESULT count = ::SendMessageW(child, LB_GETSELCOUNT, 0, 0);
+          if (count > 0) {
+            input.selected.resize(static_cast<size_t>(count));
+            ::SendMessageW(child, LB_GETSELITEMS, static_cast<WPARAM>(count),
+                           reinterpret_cast<LPARAM>(input.selected.data()));
+          }
+        }
+        input.state = ::SendMessageW(child, LB_GETCURSEL, 0, 0);
+        break;
+      case kItemListView:
+        input.state = ::SendMessageW(child, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
+        if (input.state < 0) continue;
+        input.text = ListRowText(child, static_cast<int>(input.state));
+        break;
+      default:
+        continue;
+    }
+    userInput_.push_back(std::move(input));
+  }
+}
+
+// Each entry that the new window shows differently is entered again, with
+// the notification a user's input sends, so that the base and the control
+// check and mark it as they did the first time.
+void DtmControl::ReplayUserInput() {
+  std::vector<UserInput> inputs = std::move(userInput_);
+  userInput_.clear();
+  for (const UserInput& input : inputs) {
+    HWND item = Item(input.item);
+    if (!item || !::IsWindowEnabled(item) || GetDialogItemKind(item) != input.kind) continue;
+    const LONG_PTR style = ::GetWindowLongPtrW(item, GWL_STYLE);
+    auto notify = [&](UINT code) {
+      ::SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(input.item, code), reinterpret_cast<LPARAM>(item));
+    };
+    switch (input.kind) {
+      case kItemEdit:
+        // The edit tells its parent itself (EN_CHANGE).
+        if (!(style & ES_READONLY) && WindowText(item) != input.text) ::SetWindowTextW(item, input.text.c_str());
+        break;
+      case kItemButton:
+        if (::SendMessageW(item, BM_GETCHECK, 0, 0) != input.state) {
+          ::SendMessageW(item, BM_SETCHECK, static_cast<WPARAM>(input.state), 0);
+          notify(BN_CLICKED);
+        }
+        break;
+      case kItemComboBox:
+        if ((style & 0x3) == CBS_DROPDOWN || (style & 0x3) == CBS_SIMPLE) {
+          if (WindowText(item) != input.text) {
+            ::SetWindowTextW(item, input.text.c_str());
+            notify(CBN_EDITCHANGE);
+          }
+        } else if (::SendMessageW(item, CB_GETCURSEL, 0, 0) != input.state) {
+          ::SendMessageW(item, CB_SETCURSEL, static_cast<WPARAM>(input.state), 0);
+          notify(CBN_SELCHANGE);
+        }
+        break;
+      case kItemListBox:
+        if (style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) {
+          ::SendMessageW(item, LB_SETSEL, FALSE, -1);
+          for (int index : input.selected) ::SendMessageW(item, LB_SETSEL, TRUE, index);
+        } else {
+          ::SendMessageW(item, LB_SETCURSEL, static_cast<WPARAM>(input.state), 0);
+        }
+        notify(LBN_SELCHANGE);
+        break;
+      case kItemListView: {
+        // The row clicked again, when the new list has it where it was.
+        const int row = static_cast<int>(input.state);
+        if (row >= static_cast<int>(::SendMessageW(item, LVM_GETITEMCOUNT, 0, 0)) ||
+            ListRowText(item, row) != input.text ||
+            (::SendMessageW(item, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED))
+          break;
+        LVITEMW state = {};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        state.state = LVIS_SELECTED | LVIS_FOCUSED;
+        ::SendMessageW(item, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+        NMITEMACTIVATE click = {};
+        click.hdr.hwndFrom = item;
+        click.hdr.idFrom = input.item;
+        click.hdr.code = NM_CLICK;
+        click.iItem = row;
+        ::SendMessageW(dialog_, WM_NOTIFY, input.item, reinterpret_cast<LPARAM>(&click));
+        break;
+      }
+      default:
+        break;
+    }
+  }
 }
 
 // The DTM's state, the mode, the help flag and the footer values, as kept

@@ -2,6 +2,7 @@
 // states and properties, the footer bar, parameter display, editing and
 // writing, colours, translation, help, trace and the close request.
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "com/Module.h"
@@ -495,6 +496,107 @@ TEST_F(ControlBaseTest, ControlDestroyedByTheFrameFromInsideItsCloseRequestGoesQ
   EXPECT_TRUE(host.closed());
   EXPECT_EQ(0u, dtm->openControls());
   EXPECT_LT(com::module().lockCount(), locksWhileOpen) << "the control object is gone";
+}
+
+TEST_F(ControlBaseTest, ControlDroppedWithoutBeingAskedUnbindsWhicheverWayTheFrameTakes) {
+  // The control, what it registers and what it holds of the DTM go with the
+  // frame's last reference; the DTM's record goes at the frame's first sign.
+  const LONG locksWithoutControl = com::module().lockCount();
+  auto dtmReferences = [&] {
+    dtmObject->AddRef();
+    return dtmObject->Release();
+  };
+  const ULONG referencesWithoutControl = dtmReferences();
+  struct Way {
+    const char* name;
+    bool activated;
+    std::function<void()> drop;
+  };
+  const Way ways[] = {
+      {"IOleObject::Close", true, [&] { EXPECT_EQ(S_OK, host.closeObject()); }},
+      {"SetClientSite(nullptr)", true, [&] { EXPECT_EQ(S_OK, host.dropSite()); }},
+      {"its window destroyed", true, [&] { host.destroyControlWindow(); }},
+      {"the last release of a control never activated", false, [&] {
+         control = nullptr;
+         controlObject.reset();
+       }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    dtm->clearCalls();
+    if (way.activated) {
+      Open();
+    } else {
+      ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+      ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+    }
+    ASSERT_EQ(1u, dtm->openControls());
+    way.drop();
+    EXPECT_EQ(0u, dtm->openControls());
+    EXPECT_TRUE(Contains(dtm->calls(), L"ActiveXClosed Control under test"));
+    control = nullptr;
+    controlObject.reset();
+    host.close();
+    EXPECT_EQ(locksWithoutControl, com::module().lockCount()) << "the control object is gone";
+    EXPECT_EQ(referencesWithoutControl, dtmReferences()) << "the DTM is let go";
+  }
+
+  // An Init that fails after registering leaves nothing registered either.
+  dtm->clearCalls();
+  dtm->offers().parameters = false;
+  Open(false);
+  EXPECT_EQ(VARIANT_FALSE, Init(FunctionCall()));
+  EXPECT_TRUE(Contains(dtm->calls(), L"OpenActiveX Control under test 0"));
+  EXPECT_TRUE(Contains(dtm->calls(), L"ActiveXClosed Control under test"));
+  EXPECT_EQ(0u, dtm->openControls());
+  control = nullptr;
+  controlObject.reset();
+  host.close();
+  EXPECT_EQ(referencesWithoutControl, dtmReferences());
+}
+
+TEST_F(ControlBaseTest, ReactivatedControlShowsTheSameAndKeepsTheUsersEntriesWithTheirColours) {
+  Open();
+  host.typeText(kItemNumber, L"99");    // invalid
+  host.selectListItem(kItemMode, 2);    // "High": changed
+  host.typeText(kItemReal, L"2.5");     // changed
+  ASSERT_TRUE(control->RowFlags(kNumber) & kRowInvalid);
+  ASSERT_TRUE(control->RowFlags(kMode) & kRowChanged);
+
+  ASSERT_EQ(S_OK, host.deactivate());
+  EXPECT_FALSE(host.dialog());
+  ASSERT_EQ(S_OK, host.reactivate());
+  ASSERT_TRUE(host.dialog());
+  EXPECT_EQ(L"99", host.text(kItemNumber));
+  EXPECT_EQ(L"High", host.text(kItemMode));
+  EXPECT_EQ(L"2.5", host.text(kItemReal));
+  EXPECT_EQ(L"3", host.text(kItemFixed)) << "read from the DTM again";
+  EXPECT_TRUE(host.readOnly(kItemFixed));
+  EXPECT_TRUE(control->RowFlags(kNumber) & kRowInvalid);
+  EXPECT_TRUE(control->RowFlags(kMode) & kRowChanged);
+  EXPECT_TRUE(control->RowFlags(kReal) & kRowChanged);
+  const std::wstring header = Calls(control_item::kDeviceHeader);
+  EXPECT_NE(std::wstring::npos, header.find(L"ShowValue 990 Test device")) << "the new header: " << header;
+
+  // The new window's items are coloured by their rows, also after a further edit.
+  HWND dialog = host.dialog();
+  HDC dc = ::GetDC(dialog);
+  auto textColour = [&](UINT item) {
+    ::SetTextColor(dc, RGB(1, 2, 3));
+    ::SendMessageW(dialog, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(host.item(item)));
+    return ::GetTextColor(dc);
+  };
+  EXPECT_EQ(kRed, textColour(kItemNumber)) << "invalid";
+  EXPECT_EQ(kBlue, textColour(kItemReal)) << "changed";
+  host.typeText(kItemNumber, L"11");
+  EXPECT_EQ(kBlue, textColour(kItemNumber)) << "changed after the re-activation";
+  ::ReleaseDC(dialog, dc);
+
+  // What the user entered is written as entered.
+  EXPECT_EQ(S_OK, control->WriteParameter(kNumber));
+  EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 1 11"));
+  EXPECT_EQ(S_OK, control->WriteParameter(kMode));
+  EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 2 3"));
 }
 
 TEST_F(ControlBaseTest, ControlInformationListsTheMapAndItsUpdateRecords) {

@@ -38,7 +38,7 @@ enum : ULONG {
   kDate = 11,       // VT_DATE, edit
 };
 
-class TestControl : public com::ObjectRoot, public DtmControl {
+class TestControl : public DtmControl {
  public:
   TestControl();
   static const com::InterfaceEntry* interfaceMap();

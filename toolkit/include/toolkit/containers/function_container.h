@@ -14,6 +14,17 @@
 // - IevFdtOpenControls (C++, fdtidl/ToolkitHooks.h): what the base DTM and
 //   the DTM events ask about open controls.
 //
+// Ownership: a record holds a reference on what was registered under its
+// key, from OpenActiveX until ActiveXClosed. The controls built on the
+// toolkit's control base (DtmControl) register a small object of the base
+// (registered_control.h) that passes the calls on to the control without
+// holding it: only the frame keeps a control alive, and the control takes its
+// record back (ActiveXClosed) through PrepareToRelease or, when the frame
+// drops it unasked (IOleObject::Close, SetClientSite(nullptr), its window
+// destroyed, the frame's last release), as its binding ends. The container
+// never holds a control itself, so a control and the DTM never keep each
+// other alive.
+//
 // Data-set lock: a started function (row without kNoDataSetLock) takes a
 // counted lock (BaseDtm::LockDataSet with counting); only a record whose
 // lock was taken counts as a locking function, and closing it gives the lock

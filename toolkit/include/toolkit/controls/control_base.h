@@ -27,7 +27,20 @@
 // Properties and states that arrive before the DTM is attached (the
 // container sends them while Init registers the control) or before the
 // window exists are kept and applied once the DTM is attached and once the
-// window is made, so none is lost.
+// window is made, so none is lost. A frame may initialise the control before
+// it activates it, and may deactivate it (its window goes) and activate it
+// again: every window the control gets shows the same. What the user entered
+// and has not applied is taken over into the next window.
+//
+// The binding ends when the frame asks (PrepareToRelease), and also when the
+// frame drops the control without asking: IOleObject::Close,
+// SetClientSite(nullptr), its window destroyed by somebody else than the
+// control, or the frame's last release. The control then takes its record
+// back from the DTM (which gives back the function's data-set lock), detaches,
+// does its own part (OnUnbinding) and lets go of the DTM. The DTM's function
+// container holds a small object of the base's that passes its calls on to
+// the control without holding it (see registered_control.h), so that the
+// frame's last release really ends the control.
 //
 // Threads: everything runs on the frame's user-interface thread (the
 // control's apartment); the base starts no thread and takes no lock.
@@ -56,6 +69,8 @@
 #include "toolkit/dtm/property_ids.h"
 #include "toolkit/xml/xml_handler.h"
 #include "win32/unique_handle.h"
+
+class RegisteredControl;
 
 // The control properties (IevFdtActiveX4::SetProperty ids) are property_id
 // (toolkit/dtm/property_ids.h).
@@ -126,13 +141,19 @@ struct ControlDescription {
   SchemaNameReader schemaNames;
 };
 
-class DtmControl : public com::ActiveXControl,
+class DtmControl : public com::ObjectRoot,
+                   public com::ActiveXControl,
                    public com::DispatchImpl<IevFdtActiveX4>,
                    public com::DispatchImpl<IevFDTParamGroupDisplayEvent>,
                    public com::DispatchImpl<IevFdtActiveXInfo>,
                    public com::DispatchImpl<IDtmActiveXControl>,
                    public com::DispatchImpl<IevFdtTranslationEvent> {
  public:
+  // ---- IOleObject ----------------------------------------------------------
+  // Both end the binding when the frame drops the control this way.
+  STDMETHODIMP SetClientSite(IOleClientSite* site) override;
+  STDMETHODIMP Close(DWORD saveOption) override;
+
   // ---- IDtmActiveXControl --------------------------------------------------
   STDMETHODIMP Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) override;
   STDMETHODIMP PrepareToRelease(VARIANT_BOOL* result) override;
@@ -171,12 +192,31 @@ class DtmControl : public com::ActiveXControl,
   explicit DtmControl(const ControlDescription& description);
   ~DtmControl() override;
 
+  // The object's last release (com::ComObject): the binding ends, if the
+  // frame did not end it. A control class with a finalRelease of its own
+  // calls this one first.
+  void finalRelease();
+
   // ---- What a control adds -------------------------------------------------
+  // Its own part of Init, once the base has bound it (registered, function
+  // read, DTM attached, edit permission broadcast). A failure or S_FALSE
+  // makes Init fail: the binding ends and the control is unregistered.
+  virtual HRESULT OnInit() { return S_OK; }
+  // The binding ends without PrepareToRelease (the frame dropped the control,
+  // or Init failed after registering): what the control's PrepareToRelease
+  // would have done besides the base's part, before the base detaches and
+  // unregisters (the DTM is still there).
+  virtual void OnUnbinding() {}
   // Its own window messages, before the base's (WM_COMMAND of its buttons,
   // say); true when handled, with *result the message's result.
   virtual bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
-  // After the dialog was made and the hosted controls created.
+  // After the dialog was made and the hosted controls created, also for the
+  // window of a re-activation; before the user's unapplied input is taken
+  // over into it.
   virtual void OnDialogCreated() {}
+  // The dialog goes (deactivation, or the frame destroyed it): what the
+  // control kept of its windows is forgotten.
+  virtual void OnDialogDestroyed() {}
   // After the edit lock (user level), the read-only flag or the edit mode
   // changed: a control re-enables its own items.
   virtual void OnEditStateChanged() {}
@@ -384,7 +424,16 @@ class DtmControl : public com::ActiveXControl,
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnCommand(WPARAM wParam, LPARAM lParam);
   void OnInitDialog();
+  void OnDialogDestroying(HWND dialog);
   void ApplyKeptState();
+  // The object the DTM's function container holds for the control.
+  HRESULT Registration(IUnknown** registration);
+  // Ends the binding (see above); nothing when it has ended already.
+  void EndBinding();
+  // What the user can change in the dialog, kept when the window goes by a
+  // deactivation and given to the next one as the user would enter it.
+  void RememberUserInput();
+  void ReplayUserInput();
   void SendStateToFooter();
   HRESULT UnregisterFromDtm();
   HRESULT ReadFunctionInformation();
@@ -416,6 +465,21 @@ class DtmControl : public com::ActiveXControl,
   CevFDTXMLHandlerImpl<DtmControl> xml_;
   std::unique_ptr<com::ControlHostClass> hostClass_;
   HWND dialog_ = nullptr;  // from WM_INITDIALOG to WM_NCDESTROY
+  // The DTM's function container holds registration_ (registered_ while the
+  // record is there); registeredObject_ is its object, unlinked when the
+  // binding ends.
+  com::ComPtr<IUnknown> registration_;
+  RegisteredControl* registeredObject_ = nullptr;
+  bool registered_ = false;
+  bool endingBinding_ = false;
+  struct UserInput {
+    UINT item;
+    int kind;
+    std::wstring text;         // an edit's text
+    LRESULT state = 0;         // a button's check, a combo or list box's selection
+    std::vector<int> selected; // a multiple-selection list box's entries
+  };
+  std::vector<UserInput> userInput_;
 
   // IDtmActiveXControl part.
   com::Bstr systemTag_;
