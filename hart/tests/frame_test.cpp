@@ -177,6 +177,26 @@ TEST(HartFrame, AnswerToARequestIsKnownByAddressAndCommand) {
     EXPECT_FALSE(hart::IsAnswerTo(request.data(), request.size(), shortAnswer.data(), shortAnswer.size()));
 }
 
+// The address form counts on its own: an answer in the other form is never
+// the request's, also when its bytes repeat the request's header.
+TEST(HartFrame, AnAnswerInTheOtherAddressFormIsNotTheAnswer) {
+    // Long request 82 A6 06 03 AB CD 03 ...; short answer of polling address
+    // 38 to command 6 with three data bytes: 06 A6 06 03 AB CD 03 C0.
+    const Bytes longRequest = hart::BuildLongRequest(hart::MakeLongAddress(0x26, 0x06, 0x03ABCD), true, 3, nullptr, 0);
+    const Bytes shortAnswer = {0x06, 0xA6, 0x06, 0x03, 0xAB, 0xCD, 0x03, 0xC0};
+    Frame parsed;
+    ASSERT_EQ(hart::ParseFrame(shortAnswer.data(), shortAnswer.size(), parsed), FrameError::None);
+    EXPECT_FALSE(hart::IsAnswerTo(longRequest.data(), longRequest.size(), shortAnswer.data(), shortAnswer.size()));
+    Bytes asLong = shortAnswer;
+    asLong[0] = 0x86;  // the same bytes in the long form are its answer
+    EXPECT_TRUE(hart::IsAnswerTo(longRequest.data(), longRequest.size(), asLong.data(), asLong.size()));
+
+    // Short command 0 to address 3; a long answer starting 86 83 00.
+    const Bytes poll = hart::BuildShortCommand0(3, true);
+    const Bytes longAnswer = {0x86, 0x83, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x06};
+    EXPECT_FALSE(hart::IsAnswerTo(poll.data(), poll.size(), longAnswer.data(), longAnswer.size()));
+}
+
 TEST(HartFrame, BurstAddressOnlyFromABurstFrameWithALongAddress) {
     const Bytes burst = {0x81, 0xE6, 0x06, 0x00, 0xAB, 0xCD, 0x01, 0x02, 0x00, 0x00, 0x09};
     hart::LongAddress address{};

@@ -37,14 +37,16 @@ hart::LongAddress Masked(hart::LongAddress address) {
 HRESULT CHART_Channel::SendFrame(const std::vector<uint8_t>& frame, uint8_t preambles) {
   if (!binding_.Send) return E_POINTER;
   if (frame.empty() || frame.size() > 255) return E_UNEXPECTED;
-  // An answer or failure of an earlier frame must not count for this one.
+  // An answer or failure of an earlier frame must not count for this one:
+  // the events are reset first, then only replies to this frame are kept.
   ::ResetEvent(responseEvent_.get());
   ::ResetEvent(statusByteEvent_.get());
   ::ResetEvent(receiveFailedEvent_.get());
-  sentFrame_ = frame;
+  replies_.Expect(frame.data(), frame.size(), ::GetTickCount64(), ReceiveTimeoutMs());
   const uint8_t status =
       binding_.Send(deviceNumber_, preambles, static_cast<uint8_t>(frame.size()), frame.data());
   if (status == 0) return S_OK;
+  replies_.Withdraw();
   if (status == shared::kStatusIoError || status == shared::kStatusDeviceRemoved) {
     com::Variant empty;
     PostEvent(CHANNEL_EVENT_DRIVER_ERROR, empty.value());
@@ -63,31 +65,35 @@ HRESULT CHART_Channel::SendLongFrame(uint8_t command, const hart::LongAddress& a
   return SendFrame(hart::BuildLongRequest(Masked(address), primaryMaster_, command, data, count), preambles);
 }
 
-// Waits for the answer to the frame sent last. A frame that is not its
-// answer (a late answer to an earlier request, which the device sent after
-// that request had timed out, or another device's) is passed over and the
-// wait goes on, within the same time-out.
+DWORD CHART_Channel::ReceiveTimeoutMs() const {
+  return primaryMaster_ ? (retryCount_ + 1u) * perTryMs_ + 3500u : 900000u;
+}
+
+// Waits for the reply to the frame sent last. The receive callback keeps
+// only that frame's reply (ReplySlot): a frame from someone else or a late
+// reply of an earlier request neither replaces its answer nor ends the wait.
 HRESULT CHART_Channel::ReceiveResponse(uint8_t* length, uint8_t* buffer) {
   if (!length || !buffer) return E_INVALIDARG;
-  const DWORD timeout = primaryMaster_ ? (retryCount_ + 1u) * perTryMs_ + 3500u : 900000u;
-  const ULONGLONG deadline = ::GetTickCount64() + timeout;
+  const ULONGLONG deadline = ::GetTickCount64() + ReceiveTimeoutMs();
   HANDLE events[3] = {responseEvent_.get(), statusByteEvent_.get(), receiveFailedEvent_.get()};
   for (;;) {
     const ULONGLONG now = ::GetTickCount64();
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
     const DWORD which = ::WaitForMultipleObjects(3, events, FALSE, left);
-    if (which != WAIT_OBJECT_0) {
+    if (which > WAIT_OBJECT_0 + 2) {
       *length = 0;
       return E_FAIL;
     }
-    win32::CsLock hold(receiveLock_);
-    const uint8_t stored = receivedLength_;
-    if (!hart::IsAnswerTo(sentFrame_.data(), sentFrame_.size(), receiveBuffer_, stored)) continue;
-    const uint8_t copied = stored < *length ? stored : *length;
-    std::memcpy(buffer, receiveBuffer_, copied);
-    const bool truncated = stored > *length;
-    *length = stored;
-    return truncated ? S_FALSE : S_OK;
+    // An event left from the request before this one finds nothing kept.
+    const uint8_t capacity = *length;
+    switch (replies_.Take(length, buffer)) {
+      case ReplySlot::Kept::Answer:
+        return *length > capacity ? S_FALSE : S_OK;
+      case ReplySlot::Kept::Nothing:
+        continue;
+      default:  // a status byte alone or a failed receive: no answer
+        return E_FAIL;
+    }
   }
 }
 

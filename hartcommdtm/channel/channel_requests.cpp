@@ -10,6 +10,7 @@
 
 #include "channel/answer_documents.h"
 #include "channel/hart_channel.h"
+#include "com/ApartmentCall.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/xml/xml_dom.h"
@@ -35,6 +36,7 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
   if (result) *result = VARIANT_FALSE;
   if (!callback || !invokeId || !protocolId || !fieldbusFrame || !result) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
+    ForgetSettledCallbacks();
     if (!workerStarted_ || RefusesRequests()) return S_OK;
     UUID uuid;
     if (!ParseGuidText(invokeId, &uuid)) return S_OK;
@@ -50,7 +52,13 @@ STDMETHODIMP CHART_Channel::ConnectRequest(IChildCommunicationEvents* callback, 
     connection->SetGivenCallback(callback);
     com::ComPtr<IChildCommunicationEvents2> second;
     connection->fdt121Peer = SUCCEEDED(second.queryFrom(callback)) && second;
-    if (FAILED(PostRequest(kRequestConnect, record.get()))) return S_OK;
+    // Kept here as well until the worker has taken its own: a callback that
+    // does not unmarshal there is answered from here.
+    keptCallbacks_.push_back(KeptCallback{connection, com::ComPtr<IChildCommunicationEvents>(callback)});
+    if (FAILED(PostRequest(kRequestConnect, record.get()))) {
+      keptCallbacks_.pop_back();
+      return S_OK;
+    }
     record.release();
     *result = VARIANT_TRUE;
     return S_OK;
@@ -70,6 +78,7 @@ HRESULT CHART_Channel::PostConnectionRequest(RequestType type, BSTR invokeId, BS
   if (result) *result = VARIANT_FALSE;
   if (!invokeId || !fieldbusFrame || !result) return E_INVALIDARG;
   return com::guard([&]() -> HRESULT {
+    ForgetSettledCallbacks();
     if (!workerStarted_ || RefusesRequests()) return S_OK;
     UUID uuid;
     if (!ParseGuidText(invokeId, &uuid)) return S_OK;
@@ -96,6 +105,7 @@ STDMETHODIMP CHART_Channel::TransactionRequest(BSTR invokeId, BSTR fieldbusFrame
 
 STDMETHODIMP CHART_Channel::Abort(BSTR communicationReference) {
   return com::guard([&]() -> HRESULT {
+    ForgetSettledCallbacks();
     if (!communicationReference || !workerStarted_) return S_FALSE;
     com::Bstr reference;
     com::ComPtr<IXMLDOMDocument2> doc;
@@ -216,7 +226,13 @@ void CHART_Channel::ExecuteRequest(RequestType type, baseRequestInfo* record) {
 
 void CHART_Channel::RunRequest(RequestType type, baseRequestInfo& record) {
   CHART_ChanConn* connection = record.connection.get();
-  if (connection && FAILED(connection->UnmarshalCallback())) return;
+  if (connection) {
+    const HRESULT taken = connection->UnmarshalCallback();
+    if (FAILED(taken)) {
+      AnswerThroughApartment(type, record, taken);
+      return;
+    }
+  }
   com::Bstr invokeId(record.invokeId);
   // An aborted connection's pending requests are dropped without an answer;
   // so are those of a connection the worker has closed meanwhile (a
@@ -251,17 +267,16 @@ void CHART_Channel::RunRequest(RequestType type, baseRequestInfo& record) {
   }
   if (FAILED(hr)) return;
   if (!connection || connection->State() == kConnectionAborted || type == kRequestAbort) return;
-  SendResponse(type, *connection, invokeId.get(), answer.get());
+  SendResponse(type, connection->Callback().get(), connection->fdt121Peer, invokeId.get(), answer.get());
 }
 
-HRESULT CHART_Channel::SendResponse(RequestType type, CHART_ChanConn& connection, BSTR invokeId, BSTR answer) {
-  com::ComPtr<IChildCommunicationEvents> callback = connection.Callback();
+HRESULT CHART_Channel::SendResponse(RequestType type, IChildCommunicationEvents* callback, bool fdt121Peer,
+                                    BSTR invokeId, BSTR answer) {
   if (!callback || !answer) return E_POINTER;
   switch (type) {
     case kRequestConnect: {
       com::ComPtr<IChildCommunicationEvents2> second;
-      if (FrameFdtVersion() == 1 && connection.fdt121Peer && SUCCEEDED(second.queryFrom(callback.get())) &&
-          second) {
+      if (FrameFdtVersion() == 1 && fdt121Peer && SUCCEEDED(second.queryFrom(callback)) && second) {
         com::Bstr parent;
         HRESULT hr = BuildParentVersionDocument(parent.put());
         if (FAILED(hr)) return hr;
@@ -280,8 +295,62 @@ HRESULT CHART_Channel::SendResponse(RequestType type, CHART_ChanConn& connection
   }
 }
 
+void CHART_Channel::AnswerThroughApartment(RequestType type, baseRequestInfo& record, HRESULT failure) {
+  if (type == kRequestAbort || !workerApartmentCall_) return;
+  UndeliveredAnswer entry;
+  entry.connection = record.connection;
+  entry.type = type;
+  entry.invokeId = record.invokeId;
+  // The device DTM cannot be reached from the channel's worker: for it the
+  // connection does not exist.
+  if (FAILED(BuildCommunicationError(entry.answer.put(), kCommErrNoConnection, channelName_.c_str(), failure,
+                                     nullptr)))
+    return;
+  {
+    win32::CsLock hold(undeliveredLock_);
+    undelivered_.push_back(std::move(entry));
+  }
+  com::invokeApartmentCall(workerApartmentCall_.get());
+}
+
+void CHART_Channel::DeliverFromApartment() {
+  std::vector<UndeliveredAnswer> answers;
+  {
+    win32::CsLock hold(undeliveredLock_);
+    answers.swap(undelivered_);
+  }
+  for (UndeliveredAnswer& entry : answers) {
+    for (auto kept = keptCallbacks_.begin(); kept != keptCallbacks_.end(); ++kept) {
+      if (kept->connection.get() != entry.connection.get()) continue;
+      const com::ComPtr<IChildCommunicationEvents> callback = kept->callback;
+      keptCallbacks_.erase(kept);
+      SendResponse(entry.type, callback.get(), entry.connection->fdt121Peer, entry.invokeId.get(),
+                   entry.answer.get());
+      break;
+    }
+  }
+  ForgetSettledCallbacks();
+}
+
+void CHART_Channel::ForgetSettledCallbacks() {
+  std::vector<KeptCallback> settled;  // released after the list is consistent
+  for (auto it = keptCallbacks_.begin(); it != keptCallbacks_.end();) {
+    if (it->connection->CallbackUnsettled()) {
+      ++it;
+    } else {
+      settled.push_back(std::move(*it));
+      it = keptCallbacks_.erase(it);
+    }
+  }
+}
+
 HRESULT CHART_Channel::ExecuteConnect(HARTConnectRequestInfo& request, BSTR* answer) {
   CHART_ChanConn& connection = *request.connection;
+  // Its DTM is gone (the worker is ending): the channel keeps no new
+  // connection, and the connect fails as one that reached no device.
+  com::ComPtr<IevFdtParameterHandler4> owner;
+  if (FAILED(Owner(owner)) || !owner)
+    return BuildCommunicationError(answer, kCommErrNoConnection, channelName_.c_str(), E_NOINTERFACE, nullptr);
   HRESULT hr;
   if (request.longAddressGiven) {
     const hart::LongAddress address = {request.manufacturerId, request.deviceTypeId, request.address1,
@@ -310,8 +379,9 @@ HRESULT CHART_Channel::ExecuteConnect(HARTConnectRequestInfo& request, BSTR* ans
     built = BuildCommunicationError(answer, kCommErrNoConnection, channelName_.c_str(), hr, nullptr);
   }
   if (FAILED(built)) return built;
-  const HRESULT counted = IncreaseChangeCount();
-  return counted == E_NOINTERFACE ? counted : S_OK;
+  // A count the DTM cannot take costs the device DTM nothing: it is answered.
+  IncreaseChangeCount();
+  return S_OK;
 }
 
 HRESULT CHART_Channel::ExecuteDisconnect(HARTDisconnectRequestInfo& request, BSTR* answer) {
@@ -323,8 +393,8 @@ HRESULT CHART_Channel::ExecuteDisconnect(HARTDisconnectRequestInfo& request, BST
   HRESULT hr = BuildDisconnectResponse(answer, connection.Reference());
   if (FAILED(hr)) return hr;
   connections_.RemoveConnection(connection.Reference());
-  const HRESULT counted = IncreaseChangeCount();
-  return counted == E_NOINTERFACE ? counted : S_OK;
+  IncreaseChangeCount();
+  return S_OK;
 }
 
 HRESULT CHART_Channel::ExecuteAbort(baseRequestInfo& request) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "com/ApartmentCall.h"
 #include "com/Guard.h"
 #include "com/ObjectLink.h"
 #include "com/Variant.h"
@@ -91,6 +92,8 @@ void CHART_Channel::finalRelease() {
   subscriptions_.clear();
   connections_.Clear();
   binding_.Unload();
+  com::clearApartmentCall(apartmentCall_.get());
+  apartmentCall_ = nullptr;
 }
 
 void CHART_Channel::UseLibraryName(const wchar_t* name) { binding_.SetLibraryName(name); }
@@ -374,6 +377,12 @@ HRESULT CHART_Channel::StartThread() {
     return E_OUTOFMEMORY;
   }
   if (ownerLink_) ownerLinkStream_.marshal(IID_IDispatch, ownerLink_.get());
+  if (!apartmentCall_ && FAILED(com::createApartmentCall([this] { DeliverFromApartment(); }, apartmentCall_))) {
+    StopThread();
+    return E_OUTOFMEMORY;
+  }
+  apartmentCallStream_.reset();
+  apartmentCallStream_.marshal(IID_IDispatch, apartmentCall_.get());
   if (frame_) {
     HRESULT hr = frameStream_.marshal(__uuidof(IFrameContainer), frame_.get());
     if (FAILED(hr)) {
@@ -416,9 +425,16 @@ void CHART_Channel::StopThread() {
   if (!thread_ || (own && ::WaitForSingleObject(own.get(), 0) != WAIT_OBJECT_0)) return;
   thread_.reset();
   threadId_ = 0;
-  // What the worker never took goes back to its owners.
+  // What the worker never took goes back to its owners; nothing is handed
+  // to this apartment any more.
   ownerLinkStream_.reset();
   frameStream_.reset();
+  apartmentCallStream_.reset();
+  keptCallbacks_.clear();
+  {
+    win32::CsLock hold(undeliveredLock_);
+    undelivered_.clear();
+  }
   frameEventsEntry_.revoke();
   scanEventsEntry_.revoke();
 }
@@ -513,6 +529,7 @@ void CHART_Channel::DropWorkerMessage(const MSG& msg) {
 void CHART_Channel::HandleAttach() {
   attachSucceeded_ = false;
   if (ownerLinkStream_) ownerLinkStream_.unmarshal(workerOwnerLink_);
+  if (apartmentCallStream_) apartmentCallStream_.unmarshal(workerApartmentCall_);
   if (frameStream_) frameStream_.unmarshal(workerFrame_);
   if (frameEventsEntry_.cookie() && FAILED(frameEventsEntry_.take(workerFrameEvents_.putVoid())))
     workerFrameEvents_ = nullptr;
@@ -547,6 +564,7 @@ void CHART_Channel::DropWorkerInterfaces() {
   workerFrameEvents_ = nullptr;
   workerScanEvents_ = nullptr;
   workerOwnerLink_ = nullptr;
+  workerApartmentCall_ = nullptr;
   workerXml_.reset();
 }
 
@@ -701,48 +719,38 @@ void CHART_Channel::OnReceive(uint8_t deviceNumber) {
     return;
   }
   if (status != 0) return;
-  switch (kind) {
-    case 0x40: {
+  if (kind == 0x80) {
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, length);
+    if (!array) return;
+    std::memcpy(array->pvData, frame, length);
+    // Kept here too: the burst-mode check waits on the worker for it. Only
+    // a burst frame tells whose burst it is.
+    hart::LongAddress address{};
+    if (hart::ReadBurstAddress(frame, length, &address)) {
       win32::CsLock hold(receiveLock_);
-      receivedLength_ = length;
-      std::memcpy(receiveBuffer_, frame, length);
-      hold.unlock();
+      lastBurstAddress_ = address;
+      lastBurstTime_ = CurrentVariantTime();
+    }
+    com::Variant value;
+    value.get()->vt = VT_ARRAY | VT_UI1;
+    value.get()->parray = array;
+    PostEvent(CHANNEL_EVENT_BURST_FRAME, value.value());
+    return;
+  }
+  // Anything else is a reply; only one to the request on the line wakes the
+  // worker.
+  switch (replies_.Offer(kind, frame, length, ::GetTickCount64())) {
+    case ReplySlot::Kept::Answer:
       ::SetEvent(responseEvent_.get());
       break;
-    }
-    case 0x80: {
-      SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, length);
-      if (!array) return;
-      std::memcpy(array->pvData, frame, length);
-      // Kept here too: the burst-mode check waits on the worker for it. Only
-      // a burst frame tells whose burst it is.
-      hart::LongAddress address{};
-      if (hart::ReadBurstAddress(frame, length, &address)) {
-        win32::CsLock hold(receiveLock_);
-        lastBurstAddress_ = address;
-        lastBurstTime_ = CurrentVariantTime();
-      }
-      com::Variant value;
-      value.get()->vt = VT_ARRAY | VT_UI1;
-      value.get()->parray = array;
-      PostEvent(CHANNEL_EVENT_BURST_FRAME, value.value());
-      break;
-    }
-    case 0xC0: {
-      win32::CsLock hold(receiveLock_);
-      receivedLength_ = 1;
-      receiveBuffer_[0] = frame[0];
-      hold.unlock();
+    case ReplySlot::Kept::StatusByte:
       ::SetEvent(statusByteEvent_.get());
       break;
-    }
-    default: {
-      win32::CsLock hold(receiveLock_);
-      receivedLength_ = 0;
-      hold.unlock();
+    case ReplySlot::Kept::Failure:
       ::SetEvent(receiveFailedEvent_.get());
       break;
-    }
+    case ReplySlot::Kept::Nothing:
+      break;
   }
 }
 

@@ -47,10 +47,18 @@ HRESULT CHART_ChanConn::UnmarshalCallback() {
   }
   com::ComPtr<IChildCommunicationEvents> callback;
   HRESULT hr = stream.unmarshal(callback);
-  if (FAILED(hr)) return hr;
   win32::CsLock hold(lock_);
+  if (FAILED(hr)) {
+    callbackFailed_ = true;
+    return hr;
+  }
   worker_ = std::move(callback);
   return S_OK;
+}
+
+bool CHART_ChanConn::CallbackUnsettled() const {
+  win32::CsLock hold(lock_);
+  return static_cast<bool>(stream_) || callbackFailed_;
 }
 
 com::ComPtr<IChildCommunicationEvents> CHART_ChanConn::Callback() const {

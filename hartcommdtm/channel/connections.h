@@ -87,8 +87,12 @@ class CHART_ChanConn {
   // and releases it. S_OK when the worker can reach a callback (marshalled
   // now or earlier), E_FAIL when the connection has none.
   HRESULT PrepareCallbackForWorker();
-  // Worker side: unmarshals a marshalled callback once.
+  // Worker side: unmarshals a marshalled callback once. A failure is kept
+  // (CallbackFailed): the worker then cannot answer this connection.
   HRESULT UnmarshalCallback();
+  // Whether the marshalled callback still waits for the worker, or the
+  // worker failed to take it; false once the worker has it or it is gone.
+  bool CallbackUnsettled() const;
   // The callback as the worker calls it (null before UnmarshalCallback);
   // the given one while it is still held (an abort before any request ran).
   com::ComPtr<IChildCommunicationEvents> Callback() const;
@@ -120,6 +124,7 @@ class CHART_ChanConn {
   com::ComPtr<IChildCommunicationEvents> given_;
   com::MarshalledInterface stream_;
   com::ComPtr<IChildCommunicationEvents> worker_;
+  bool callbackFailed_ = false;
 };
 
 using ConnRef = RefPtr<CHART_ChanConn>;

@@ -13,8 +13,12 @@
 //   queueing; it waits for the worker only while starting and stopping it,
 //   serving its messages meanwhile;
 // - worker thread (its own STA): attach, detach, requests, channel events;
-// - the library's message-handler thread: OnReceive only (copies the frame
-//   under the receive lock and wakes the worker).
+// - the library's message-handler thread: OnReceive only (offers the entry
+//   to the reply slot, which keeps only a reply to the frame on the line,
+//   and wakes the worker when it kept one).
+// The worker calls into the apartment only through the owner link and, for
+// a request whose callback it cannot take, the apartment call that answers
+// it there (com/ApartmentCall.h).
 // No lock is held while the channel calls the library or another object.
 #pragma once
 
@@ -29,6 +33,7 @@
 #include "channel/child_table.h"
 #include "channel/connections.h"
 #include "channel/found_devices.h"
+#include "channel/reply_slot.h"
 #include "channel/requests.h"
 #include "channel/scan_documents.h"
 #include "com/Bstr.h"
@@ -329,7 +334,17 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ExecuteConnect(HARTConnectRequestInfo& request, BSTR* answer);
   HRESULT ExecuteDisconnect(HARTDisconnectRequestInfo& request, BSTR* answer);
   HRESULT ExecuteAbort(baseRequestInfo& request);
-  HRESULT SendResponse(RequestType type, CHART_ChanConn& connection, BSTR invokeId, BSTR answer);
+  HRESULT SendResponse(RequestType type, IChildCommunicationEvents* callback, bool fdt121Peer, BSTR invokeId,
+                       BSTR answer);
+  // A request whose callback the worker could not take (it did not
+  // unmarshal): its answer goes to the apartment, which answers through the
+  // callback as it was given there. Worker.
+  void AnswerThroughApartment(RequestType type, baseRequestInfo& record, HRESULT failure);
+  // Apartment: delivers those answers (invoked by the worker).
+  void DeliverFromApartment();
+  // Apartment: lets go of callbacks kept for connects whose callback the
+  // worker has taken, or that are gone.
+  void ForgetSettledCallbacks();
   // Advances the change counter (parameter 1010) that connections and child
   // changes count; a counter that cannot be read as a number is left alone.
   HRESULT IncreaseChangeCount();
@@ -342,6 +357,8 @@ class CHART_Channel : public com::ObjectRoot,
                         size_t count, const uint8_t* data);
   HRESULT SendFrame(const std::vector<uint8_t>& frame, uint8_t preambles);
   HRESULT ReceiveResponse(uint8_t* length, uint8_t* buffer);
+  // How long ReceiveResponse waits for a reply.
+  DWORD ReceiveTimeoutMs() const;
   HRESULT ExecuteTransaction(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
   HRESULT Subscribe(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
   HRESULT Unsubscribe(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
@@ -467,11 +484,11 @@ class CHART_Channel : public com::ObjectRoot,
   bool adapterOpen_ = false;
   AdapterClaim adapterClaim_;  // the device number, while the adapter is open
 
-  // Receive buffer, shared with the library's message-handler thread.
+  // The reply to the request on the line, shared with the library's
+  // message-handler thread, which also keeps the last burst frame's address
+  // and time under the receive lock.
+  ReplySlot replies_;
   win32::CriticalSection receiveLock_;
-  uint8_t receivedLength_ = 0;
-  uint8_t receiveBuffer_[256] = {};
-  std::vector<uint8_t> sentFrame_;  // worker: the frame whose answer is awaited
   hart::LongAddress lastBurstAddress_{};
   double lastBurstTime_ = 0;  // automation date, local time; 0: none yet
 
@@ -493,6 +510,25 @@ class CHART_Channel : public com::ObjectRoot,
   win32::UniqueHandle attachDoneEvent_;
   com::MarshalledInterface ownerLinkStream_;
   com::MarshalledInterface frameStream_;
+  // The worker's way back into this apartment (com/ApartmentCall.h), and
+  // what it hands over there: answers it could not send, for the callbacks
+  // kept here as the connects gave them.
+  com::ComPtr<IDispatch> apartmentCall_;
+  com::MarshalledInterface apartmentCallStream_;
+  com::ComPtr<IDispatch> workerApartmentCall_;
+  struct KeptCallback {
+    ConnRef connection;
+    com::ComPtr<IChildCommunicationEvents> callback;
+  };
+  std::vector<KeptCallback> keptCallbacks_;  // apartment
+  struct UndeliveredAnswer {
+    ConnRef connection;
+    RequestType type = kRequestConnect;
+    com::Bstr invokeId;
+    com::Bstr answer;
+  };
+  win32::CriticalSection undeliveredLock_;
+  std::vector<UndeliveredAnswer> undelivered_;
   // The frame's sinks, queried here by their own dispatch interfaces and
   // taken by the worker under the same ones (toolkit/values/frame_events.h):
   // IFrameDtmEvents, and IFrameScanEvents for a frame of FDT 1.2.1. Entered

@@ -11,8 +11,37 @@ const com::InterfaceEntry* DeviceDtm::interfaceMap() {
       com::entry<DeviceDtm, IChildCommunicationEvents>(),
       com::entry<DeviceDtm, IDispatch, com::DispatchImpl<IChildCommunicationEvents>>(),
       com::entryQuery(__uuidof(IChildCommunicationEvents2), &DeviceDtm::querySecond),
+      com::entryQuery(IID_IMarshal, &DeviceDtm::queryMarshal),
       com::endOfMap()};
   return map;
+}
+
+HRESULT DeviceDtm::queryMarshal(void* object, REFIID, void** out) {
+  auto* self = static_cast<DeviceDtm*>(object);
+  *out = nullptr;
+  if (!self->unmarshalFails_) return E_NOINTERFACE;
+  auto* marshal = static_cast<IMarshal*>(self);
+  marshal->AddRef();
+  *out = marshal;
+  return S_OK;
+}
+
+// A class id of nobody's: unmarshalling cannot create it.
+STDMETHODIMP DeviceDtm::GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD, CLSID* cid) {
+  if (!cid) return E_POINTER;
+  *cid = {0x5E0C2A41, 0x7B3D, 0x4F19, {0x9A, 0x6E, 0x2C, 0x81, 0x4D, 0x07, 0xB3, 0x5F}};
+  return S_OK;
+}
+
+STDMETHODIMP DeviceDtm::GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD, DWORD* size) {
+  if (!size) return E_POINTER;
+  *size = 0;
+  return S_OK;
+}
+
+STDMETHODIMP DeviceDtm::UnmarshalInterface(IStream*, REFIID, void** out) {
+  if (out) *out = nullptr;
+  return E_NOTIMPL;
 }
 
 HRESULT DeviceDtm::querySecond(void* object, REFIID, void** out) {

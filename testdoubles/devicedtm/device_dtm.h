@@ -26,13 +26,26 @@ struct Answer {
 
 class DeviceDtm : public com::ObjectRoot,
                   public com::DispatchImpl<IChildCommunicationEvents>,
-                  public com::DispatchImpl<IChildCommunicationEvents2> {
+                  public com::DispatchImpl<IChildCommunicationEvents2>,
+                  public IMarshal {
  public:
   static const com::InterfaceEntry* interfaceMap();
 
   // Withholds IChildCommunicationEvents2 (an FDT 1.2 device DTM); set
   // before the double is handed out.
   void setFdt121(bool on) { fdt121_ = on; }
+  // The callback marshals for another apartment but never unmarshals there:
+  // it marshals itself, naming an unmarshalling class nobody registered.
+  // Calls in its own apartment reach it as before.
+  void setUnmarshalFails(bool on) { unmarshalFails_ = on; }
+
+  // IMarshal, answered only with setUnmarshalFails.
+  STDMETHODIMP GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD, CLSID* cid) override;
+  STDMETHODIMP GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD, DWORD* size) override;
+  STDMETHODIMP MarshalInterface(IStream*, REFIID, void*, DWORD, void*, DWORD) override { return S_OK; }
+  STDMETHODIMP UnmarshalInterface(IStream*, REFIID, void** out) override;
+  STDMETHODIMP ReleaseMarshalData(IStream*) override { return S_OK; }
+  STDMETHODIMP DisconnectObject(DWORD) override { return S_OK; }
 
   std::vector<Answer> answers() const;
   size_t answerCount() const;
@@ -47,11 +60,13 @@ class DeviceDtm : public com::ObjectRoot,
 
  private:
   static HRESULT querySecond(void* object, REFIID iid, void** out);
+  static HRESULT queryMarshal(void* object, REFIID iid, void** out);
   void record(const char* method, BSTR invokeId, BSTR document, BSTR parent = nullptr);
 
   mutable win32::CriticalSection lock_;
   std::vector<Answer> answers_;
   bool fdt121_ = true;
+  bool unmarshalFails_ = false;
 };
 
 // A new double; *object stays valid while the returned reference is held.

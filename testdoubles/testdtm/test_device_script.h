@@ -34,6 +34,9 @@ struct TestDeviceScript {
   // channel does when it loses the device); 0: never.
   ULONG stateChangeAtId = 0;
   LONG stateChange = 0;
+  // The DTM's parameter table cannot be counted (GetParameterCount fails),
+  // so that nothing built from the whole table can be built.
+  bool parameterCountFails = false;
 };
 
 // Outside every ANSI code page on purpose: texts reach the frame whole.

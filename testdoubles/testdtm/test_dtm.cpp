@@ -154,6 +154,11 @@ HRESULT CTestDtm::CompleteDeviceRequest(const VARIANT& parameterId, const VARIAN
   return RunDeviceRequest(GetCommDtmInterface(), *this, device_, parameterId, written);
 }
 
+STDMETHODIMP CTestDtm::GetParameterCount(ULONG* count) {
+  if (ParameterCountFails()) return E_FAIL;
+  return CevFDT_ParameterHandlerImpl<CTestDtm>::GetParameterCount(count);
+}
+
 STDMETHODIMP CTestDtm::ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) {
   if (!done) return E_POINTER;
   *done = VARIANT_FALSE;

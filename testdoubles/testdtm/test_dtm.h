@@ -72,6 +72,9 @@ class CTestDtm : public com::ObjectRoot,
   // (kTestDeviceTypeName in test_dtm_ids.h).
   STDMETHODIMP GetInformation(BSTR* information) override;
 
+  // The handler's count, failing when the script says so.
+  STDMETHODIMP GetParameterCount(ULONG* count) override;
+
   // IevFdtDeviceAccess: the device double (test_dtm_device.h) answers after
   // the script's delay.
   STDMETHODIMP ReadDeviceParameter(VARIANT parameterId, VARIANT_BOOL* done) override;

@@ -33,6 +33,8 @@ bool Listed(const ULONG (&ids)[8], ULONG count, ULONG id) {
 
 }  // namespace
 
+bool ParameterCountFails() { return CurrentScript().parameterCountFails; }
+
 extern "C" __declspec(dllexport) void SetTestDeviceScript(const TestDeviceScript* script) {
   win32::CsLock hold(g_lock);
   g_script = script ? *script : TestDeviceScript();

@@ -19,6 +19,9 @@ void DeclareDeviceRows(IevFdtParameterStore* store);
 // Logs a progress step notice (TestProgressSteps).
 void LogProgressStep(USHORT percent);
 
+// Whether the script makes the parameter table uncountable.
+bool ParameterCountFails();
+
 // The device's memory: parameter id to value.
 std::map<ULONG, LONG> TestDeviceMemory();
 

@@ -212,7 +212,10 @@ STDMETHODIMP DataAccessCore::Write(BSTR itemValues, BSTR* result) {
         continue;
       }
       com::Variant value;
-      if (FAILED(ParseFdtVariant(variant.get(), value.get()))) continue;
+      if (FAILED(ParseFdtVariant(variant.get(), value.get()))) {
+        AppendItem(body, id, RequestTime(node.get()), false, kInvalidValue);
+        continue;
+      }
       bool writable = (record.flags & kParFlagWritable) != 0;
       unsigned long status = 0;
       if (FAILED(handler.Validate(com::ui4(id).value(), value.value(), &status)) ||
@@ -287,8 +290,9 @@ STDMETHODIMP DataAccessCore::WriteRequest(BSTR invokeId, BSTR itemValues) {
 STDMETHODIMP DataAccessCore::GetItemList(BSTR invokeId) {
   return com::guard([&]() -> HRESULT {
     com::Bstr list;
-    HRESULT hr = BuildItemList(kItemOfDeviceList, list.put());
-    if (FAILED(hr)) return hr;
+    // The frame waits for an answer to its invoke id: a list that cannot be
+    // built is answered as one without items.
+    if (FAILED(BuildItemList(kItemOfDeviceList, list.put()))) BuildEmptyItemList(list.put());
     return Answer(frame_events::kItemListResponse, invokeId, list.c_str());
   });
 }
@@ -348,7 +352,11 @@ HRESULT DataAccessCore::DeviceRequest(const VARIANT& packed, bool write) {
     com::ComPtr<IXMLDOMNode> variant;
     node->selectSingleNode(com::Bstr(kVariantChild).get(), variant.put());
     com::Variant value;
-    if (!variant || FAILED(ParseFdtVariant(variant.get(), value.get()))) continue;
+    // An item without a value that reads is answered, not left out.
+    if (!variant || FAILED(ParseFdtVariant(variant.get(), value.get()))) {
+      AppendItem(body, id, now, false, kInvalidValue);
+      continue;
+    }
     bool writable = known && (record.flags & kParFlagOnlineWrite);
     unsigned long status = 0;
     if (writable && (FAILED(handler.Validate(com::ui4(id).value(), value.value(), &status)) ||

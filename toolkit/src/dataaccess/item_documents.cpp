@@ -158,6 +158,11 @@ HRESULT DataAccessCore::BuildItemDescription(const ParInfo& record, BSTR* out) {
   });
 }
 
+HRESULT BuildEmptyItemList(BSTR* out) {
+  if (!out) return E_INVALIDARG;
+  return FormatBstr(out, L"%s%s", kListHead, kListTail);
+}
+
 HRESULT DataAccessCore::BuildItemList(ULONG numberBit, BSTR* out) {
   if (!out) return E_INVALIDARG;
   *out = nullptr;

@@ -37,8 +37,9 @@ constexpr ULONG kUploadFailedMessage = 1008;
 constexpr wchar_t kDownloadFailedText[] = L"Download parameters failed";
 constexpr wchar_t kUploadFailedText[] = L"Upload parameters failed";
 
-// DTM event raised when an upload or download is accepted.
-constexpr ULONG kTransferAcceptedEvent = 48;
+// DTM event 48, the DTM's transfer-abort flag: cleared when an upload or
+// download is accepted, and after a cancelled one.
+constexpr ULONG kTransferAbortEvent = 48;
 // State notices 28..32 reach the DTM's events as 64..68.
 constexpr ULONG kStateNoticeEventOffset = 36;
 
@@ -51,6 +52,16 @@ win32::CriticalSection& TimerLock() {
 std::map<UINT_PTR, CevFDT_DtmThreadImpl*>& TimerObjects() {
   static std::map<UINT_PTR, CevFDT_DtmThreadImpl*> objects;
   return objects;
+}
+
+void ClearTransferAbort(IevFdtBaseDTM* dtm) {
+  com::ComPtr<IevFdtDtmEvents> events;
+  if (!dtm || FAILED(events.queryFrom(dtm)) || !events) return;
+  VARIANT value;
+  ::VariantInit(&value);
+  V_VT(&value) = VT_BOOL;
+  V_BOOL(&value) = VARIANT_FALSE;
+  events->OnDtmEvent(com::ui4(kTransferAbortEvent).value(), value);
 }
 
 bool IsNoticeState(LONG state) { return state >= kStateInitialised && state <= kStateOnline; }
@@ -355,6 +366,9 @@ HRESULT CevFDT_DtmThreadImpl::GetToolkitMessage(ULONG id, BSTR* text) {
 // --- upload, download, cancel ---------------------------------------------
 
 HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument) {
+  // A transfer is answered through the frame's event sink: without one it
+  // could never be, so it is refused like one that cannot be queued.
+  if (!frameEvents_) return E_FAIL;
   {
     win32::CsLock lock(operationLock_);
     if (!operation_.operationId.empty()) return E_FAIL;
@@ -362,17 +376,9 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
     if (!accepted.UnpackFromVariant(argument)) return E_FAIL;
     operation_ = accepted;
     operationCancelled_ = false;
+    operationEnded_ = false;
   }
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtDtmEvents> events;
-  if (dtm && SUCCEEDED(events.queryFrom(dtm.get())) && events) {
-    const VARIANT eventCode = com::ui4(kTransferAcceptedEvent).value();
-    VARIANT value;
-    ::VariantInit(&value);
-    V_VT(&value) = VT_BOOL;
-    V_BOOL(&value) = VARIANT_FALSE;
-    events->OnDtmEvent(eventCode, value);
-  }
+  ClearTransferAbort(Dtm().get());
   if (FAILED(Queue(code, argument))) {
     win32::CsLock lock(operationLock_);
     operation_.operationId.reset();
@@ -384,7 +390,14 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
 HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
   const bool upload = code == dtm_command::kUpload;
   com::ComPtr<IDispatch> sink = frameEvents_;
-  if (!sink) return E_FAIL;  // the operation stays current
+  if (!sink) {
+    // The frame was taken away since the transfer was accepted: nobody is
+    // left to answer, and the operation must not hold up the next one.
+    win32::CsLock lock(operationLock_);
+    operation_.operationId.reset();
+    operationCancelled_ = false;
+    return E_FAIL;
+  }
 
   com::Bstr request;
   {
@@ -414,7 +427,12 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
   {
     win32::CsLock lock(operationLock_);
     cancelled = operationCancelled_;
+    operationEnded_ = true;
   }
+  // A cancel taken while the transfer ran was spent with it. Its abort may
+  // have reached the DTM only as the transfer returned; it must not stop
+  // the next, unrelated transfer.
+  if (cancelled) ClearTransferAbort(dtm.get());
   if (FAILED(hr) || success != VARIANT_TRUE) {
     success = VARIANT_FALSE;
     com::Bstr text;
@@ -458,6 +476,9 @@ HRESULT CevFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
     if (operation_.operationId.empty() || id.length() != operation_.operationId.length() ||
         wcscmp(id.c_str(), operation_.operationId.c_str()) != 0)
       return S_OK;
+    // Its transfer has ended and is being answered: an abort now would stay
+    // set and end the next transfer at once.
+    if (operationEnded_) return S_OK;
   }
   // The handler is called without the lock: it is a call into another
   // apartment, during which this thread serves further requests.

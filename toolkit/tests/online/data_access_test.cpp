@@ -228,6 +228,42 @@ INSTANTIATE_TEST_SUITE_P(Frames, DeviceDataAccessTest, ::testing::Values(true, f
                            return std::string(info.param ? "Agile" : "SingleThreaded");
                          });
 
+// No item goes unanswered and no request: a value that does not read (not a
+// number, a type FDT does not name, no value at all) is answered
+// invalidValue, and a device item list that cannot be built is answered as
+// a list without items.
+TEST_F(DataAccessTest, UnreadableValuesAndAListThatCannotBeBuiltAreAnswered) {
+  GoOnline();
+  const std::wstring instanceAnswer =
+      InstanceWrite(Items(WriteItem(500, L"int", L"NumberData", L"number", L"seven") +
+                          WriteItem(501, L"complex", L"NumberData", L"number", L"7")));
+  for (ULONG id : {500u, 501u}) {
+    EXPECT_TRUE(Has(ItemOf(instanceAnswer, id), L"itemErrorDescription=\"invalidValue\"")) << instanceAnswer;
+    EXPECT_TRUE(Has(ItemOf(instanceAnswer, id), L"qualityBits=\"bad\"")) << instanceAnswer;
+  }
+
+  com::ComPtr<IDtmSingleDeviceDataAccess> device;
+  ASSERT_EQ(S_OK, object.as(device));
+  com::Bstr writeId(L"write-9"),
+      values(Items(WriteItem(502, L"int", L"NumberData", L"number", L"seven") +
+                   L"<DtmItem fdt:id=\"503\"><TimeStamp fdt:time=\"2024-01-01T00:00:00\"/></DtmItem>")
+                 .c_str());
+  ASSERT_EQ(S_OK, device->WriteRequest(writeId.get(), values.get()));
+  const std::wstring written = DeviceAnswer("OnWriteResponse", L"write-9");
+  EXPECT_TRUE(Has(ItemOf(written, 502), L"itemErrorDescription=\"invalidValue\"")) << written;
+  EXPECT_TRUE(Has(ItemOf(written, 503), L"itemErrorDescription=\"invalidValue\"")) << written;
+  EXPECT_TRUE(DeviceWrites().empty());
+
+  TestDeviceScript script;
+  script.parameterCountFails = true;
+  Script(script);
+  com::Bstr listId(L"list-9");
+  ASSERT_EQ(S_OK, device->ItemListRequest(listId.get()));
+  const std::wstring list = DeviceAnswer("OnItemListResponse", L"list-9");
+  Script(TestDeviceScript());
+  EXPECT_TRUE(Has(list, L"<DtmItemInfoList>\n\t</DtmItemInfoList>\n</FDT>\n")) << list;
+}
+
 TEST_F(DataAccessTest, InstanceWriteTakesNoValueTheValidationMarksInvalid) {
   GoOnline();
   const std::wstring valid =

@@ -210,6 +210,46 @@ TEST_F(TransferTest, AStateChangeInTheMiddleEndsTheDownloadWithOneAnswer) {
   EXPECT_EQ(kDtmCommunicationSet, State());
 }
 
+// With a frame in this apartment, whose notices arrive here while the
+// worker waits.
+class SingleThreadedFrameTransferTest : public TransferTest {
+ protected:
+  void SetUp() override {
+    agileFrame = false;
+    TransferTest::SetUp();
+  }
+};
+
+// The cancel comes while the failed download is being reported: its
+// transfer has ended, there is nothing left to stop, and the next transfer,
+// asked of the handler directly, runs through.
+TEST_F(SingleThreadedFrameTransferTest, ALateCancelStopsNoLaterTransfer) {
+  SetDataSetValues();
+  TestDeviceScript script;
+  script.delayMs = 5;
+  script.stateChangeAtId = 502;
+  script.stateChange = kDtmCommunicationSet;
+  Script(script);
+  frame->clearCalls();
+  VARIANT_BOOL cancelTaken = VARIANT_FALSE;
+  frame->duringNextCall("OnErrorMessage", [&] {
+    com::Bstr id(L"download-8");
+    EXPECT_EQ(S_OK, online->StartOnlineAction(id.get(), &cancelTaken));
+  });
+  EXPECT_EQ(L"false", Run(false, L"download-8"));
+  EXPECT_EQ(VARIANT_TRUE, cancelTaken);
+  EXPECT_EQ(1u, Notices("OnDownloadFinished", L"download-8"));
+
+  Script(TestDeviceScript());
+  ASSERT_EQ(S_OK, base->SetState(kDtmOnline));
+  com::ComPtr<IevFdtParameterHandler4> handler;
+  ASSERT_EQ(S_OK, object.as(handler));
+  com::Variant request;
+  VARIANT_BOOL done = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, handler->DownloadRequest(request.value(), &done));
+  EXPECT_EQ(VARIANT_TRUE, done);
+}
+
 TEST_F(TransferTest, EachFailedParameterReportsItsErrorTwiceAndAsksOnce) {
   SetDataSetValues();
   TestDeviceScript script;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -385,11 +386,37 @@ TEST_F(DtmThreadTest, OnePendingTransferBlocksASecondOneAndGoingOffline) {
   EXPECT_EQ(L"op-3|0", frame->callsTo("OnUploadFinished")[1].arguments);
   // Only the fence's own message came.
   EXPECT_EQ(messages + 1, frame->callsTo("OnErrorMessage").size());
+  // The cancel was spent with its transfer: the DTM's abort flag is cleared
+  // behind it, so that an abort reaching the DTM only as the transfer
+  // returned stops nothing later.
+  const auto abort = std::find(dtm->log.begin(), dtm->log.end(), "AbortTransfer");
+  ASSERT_NE(dtm->log.end(), abort);
+  EXPECT_NE(dtm->log.end(), std::find(abort, dtm->log.end(), "OnDtmEvent 48 false"));
   // Then going offline is allowed again.
   EXPECT_EQ(S_OK, dtm->PostCode(dtm_command::kGoOffline));
 
   // A record that does not unpack is refused.
   EXPECT_EQ(E_FAIL, dtm->PostText(dtm_command::kUpload, L"not a record"));
+}
+
+// A transfer is answered through the frame's event sink only: without one
+// it is refused, and it holds up no later transfer.
+TEST_F(DtmThreadTest, WithoutTheFrameSinkATransferIsRefusedAndHoldsUpNothing) {
+  frame->offerEventSink = false;
+  NewDtm();
+  SOnlineParamData first(L"op-1", L"r1");
+  EXPECT_EQ(E_FAIL, dtm->PostPacked(dtm_command::kUpload, first));
+  frame->offerEventSink = true;
+  ASSERT_EQ(S_OK, dtm->PostRequest(dtm_command::kSetFrame, frameUnknown.get()));
+  SOnlineParamData second(L"op-2", L"r2");
+  ASSERT_EQ(S_OK, dtm->PostPacked(dtm_command::kUpload, second));
+  ASSERT_TRUE(PumpUntil([&] { return !frame->callsTo("OnUploadFinished").empty(); }));
+  Fence();
+  const auto finished = frame->callsTo("OnUploadFinished");
+  ASSERT_EQ(1u, finished.size());
+  EXPECT_EQ(L"op-2|-1", finished[0].arguments);
+  EXPECT_EQ(0u, dtm->count("UploadRequest r1"));
+  EXPECT_EQ(1u, dtm->count("UploadRequest r2"));
 }
 
 TEST_F(DtmThreadTest, ThreadTimerReadsParametersWithoutAWindow) {

@@ -252,6 +252,8 @@ HRESULT TestFrame::queryMarshal(void* object, REFIID iid, void** out) {
 
 HRESULT TestFrame::queryEventSink(void* object, REFIID, void** out) {
   auto* self = static_cast<TestFrame*>(object);
+  *out = nullptr;
+  if (!self->offerEventSink) return E_NOINTERFACE;
   IDispatch* sink = self->eventSink_.get();
   sink->AddRef();
   *out = sink;

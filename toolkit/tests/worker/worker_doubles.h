@@ -207,6 +207,7 @@ class TestFrame : public com::ObjectRoot,
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override;
 
+  bool offerEventSink = true;
   bool offerStateSink = true;
   LONG stateSinkQueries = 0;  // how often the frame was asked for its state sink
   bool freeThreaded = true;

@@ -49,6 +49,8 @@ struct SevFDT_InstanceDataRequest : public CevVAPacker {
 
 // The item-kind elements of a mask ("others" when no bit is set).
 HRESULT BuildItemKinds(ULONG mask, BSTR* out);
+// An item list without items (the header and the closing lines).
+HRESULT BuildEmptyItemList(BSTR* out);
 
 class DataAccessCore : public com::DispatchImpl<IDtmSingleInstanceDataAccess>,
                        public com::DispatchImpl<IDtmSingleDeviceDataAccess>,

@@ -210,6 +210,9 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   // The current operation was cancelled: it keeps its id until its transfer
   // ends, which then answers it (finished, not successful).
   bool operationCancelled_ = false;
+  // Its transfer has returned and only its answer is left to send: a cancel
+  // now has nothing to stop.
+  bool operationEnded_ = false;
 
   DWORD loopThreadId_ = 0;
   // Set once the message loop has ended: a command queued after it would
