@@ -150,6 +150,7 @@ void CDriverConfigCtrl::ReadAdapters() {
 void CDriverConfigCtrl::ShowAdapters() {
   HWND list = List();
   if (!list) return;
+  const SelectingRows selecting(selectingRows_);
   ListView_DeleteAllItems(list);
   const com::Bstr inUse = UserMessage(IDS_HartDevEntry_InUse, L"IDS_HartDevEntry_InUse");
   const com::Bstr notInUse = UserMessage(IDS_HartDevEntry_NotInUse, L"IDS_HartDevEntry_NotInUse");
@@ -196,6 +197,7 @@ int CDriverConfigCtrl::SelectDeviceRow(int number) {
   const int count = list ? ListView_GetItemCount(list) : 0;
   for (int row = 0; row < count; ++row) {
     if (RowDeviceNumber(row) != number) continue;
+    const SelectingRows selecting(selectingRows_);
     ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     return row;
   }
@@ -285,8 +287,20 @@ void CDriverConfigCtrl::OnUseSelectedDevice() {
 bool CDriverConfigCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   if (message == WM_NOTIFY) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-    if (header && header->idFrom == IDC_ADAPTER_LIST && header->code == static_cast<UINT>(NM_CLICK)) {
+    if (!header || header->idFrom != IDC_ADAPTER_LIST) return false;
+    if (header->code == static_cast<UINT>(NM_CLICK)) {
       OnListClick();
+      *result = 0;
+      return true;
+    }
+    // A row selected with the keyboard is chosen as a clicked one is: "Use
+    // Selected Device" writes the row the user sees selected, not the one
+    // last clicked. Selections the control makes itself are not the user's.
+    if (header->code == static_cast<UINT>(LVN_ITEMCHANGED) && !selectingRows_) {
+      const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+      if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) &&
+          !(change->uOldState & LVIS_SELECTED))
+        OnListClick();
       *result = 0;
       return true;
     }

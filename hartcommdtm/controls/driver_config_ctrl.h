@@ -59,7 +59,8 @@ class CDriverConfigCtrl : public com::DispatchImpl<IDriverConfigCtrl>,
   // Selects and focuses the row of a device number (each number has one
   // row at most); the row, or -1 when the list has none.
   int SelectDeviceRow(int number);
-  // The chosen row (the first selected one) becomes the chosen device.
+  // The chosen row (the first selected one) becomes the chosen device: on a
+  // click, and on a row the user selects with the keyboard.
   void OnListClick();
   void UpdateControlStates();
   void OnInitDevice();
@@ -81,4 +82,14 @@ class CDriverConfigCtrl : public com::DispatchImpl<IDriverConfigCtrl>,
   BYTE usable_ = 0;    // the chosen adapter is attached and not in use
   bool listReady_ = false;    // the window's list has its columns
   bool rowTakenOver_ = false;  // the configured row was taken as the chosen one
+  bool selectingRows_ = false;  // the control itself fills the list or selects a row
+  // Marks the control's own changes of the list for as long as it lives.
+  struct SelectingRows {
+    explicit SelectingRows(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+    ~SelectingRows() { flag_ = was_; }
+    SelectingRows(const SelectingRows&) = delete;
+    SelectingRows& operator=(const SelectingRows&) = delete;
+    bool& flag_;
+    const bool was_;
+  };
 };

@@ -167,6 +167,36 @@ TEST_F(DriverConfigTest, ListsTheAdaptersOfEveryDeviceNumberAndBindsTheChosenOne
   EXPECT_EQ(L"1", FunctionEnabled(hart_function::kDriverConfiguration)) << "offered again";
 }
 
+TEST_F(DriverConfigTest, ARowSelectedWithTheKeyboardIsTheOneUsed) {
+  Bind(0, 0x1234, true);
+  Bind(7, 0x2345, true);
+  Bind(123, 0x3456, true);
+  Hold(0x2345);
+  Configure();
+  ASSERT_EQ(S_OK, Write(hart_param::kDeviceNumber, UI1(123).value()));
+  Open();
+  ASSERT_EQ(2, SelectedRow());
+
+  // Up to the adapter in use: it can be neither tried nor chosen.
+  ASSERT_TRUE(host.pressKey(IDC_ADAPTER_LIST, VK_UP));
+  ASSERT_EQ(1, SelectedRow());
+  EXPECT_FALSE(host.enabled(IDC_INIT_DEVICE));
+  EXPECT_FALSE(host.enabled(IDC_APPLY));
+
+  // Up again: the selected row is the one tried and written.
+  ASSERT_TRUE(host.pressKey(IDC_ADAPTER_LIST, VK_UP));
+  ASSERT_EQ(0, SelectedRow());
+  ASSERT_TRUE(host.enabled(IDC_APPLY));
+  host.click(IDC_INIT_DEVICE);
+  EXPECT_FALSE(Free(0x1234)) << "the selected row's adapter is the one tried";
+  host.click(IDC_APPLY);
+  control_host::HostedControl::pump();
+  com::Variant number = Read(hart_param::kDeviceNumber);
+  ASSERT_EQ(VT_UI1, number.type());
+  EXPECT_EQ(0, V_UI1(number.get()));
+  EXPECT_TRUE(Free(0x1234));
+}
+
 TEST_F(DriverConfigTest, LanguageChangeRelabelsTheColumnsAndKeepsTheChosenRow) {
   Bind(0, 0x1234, true);
   Bind(9, 0x1999, true);
