@@ -422,9 +422,11 @@ HRESULT CHART_CommDTM::WriteParameter(ULONG id, const VARIANT& value) {
   return CevFDT_ParameterHandlerCore::WriteParameter(com::ui4(id).value(), value);
 }
 
+// Wide all the way to the frame: a text in a language the ANSI code page
+// cannot write would reach the user as question marks.
 void CHART_CommDTM::ReportText(const wchar_t* text) {
   if (!text || !*text) return;
-  ReportMessage("%s", AnsiFromWide(text).c_str());
+  ReportMessageText(text);
 }
 
 com::Bstr CHART_CommDTM::UserMessage(UINT id, const wchar_t* name, const wchar_t* fallback) {
