@@ -88,16 +88,17 @@ HRESULT CHART_Channel::DownloadParameter(ULONG parameterId, ParInfo* record) {
     if (FAILED(hr)) return hr;
     value = std::move(bytes);
   }
-  // What is written becomes the parameter's device value.
-  hr = record->initialValue.assign(value.value());
-  if (SUCCEEDED(hr)) hr = SetParInfo(parameterId, kParInitialValue, *record);
-  if (FAILED(hr)) return hr;
   VARIANT_BOOL stored = VARIANT_FALSE;
   hr = StoreParameter(com::ui4(parameterId).value(), value.value(), &stored);
   if (FAILED(hr)) return hr;
   if (stored != VARIANT_TRUE) return E_FAIL;
+  // Only what was written becomes the parameter's device value: a value
+  // that never reached the device must still differ from it in a compare.
   ParInfo written;
   hr = GetParameter(parameterId, &written);
+  if (FAILED(hr)) return hr;
+  hr = written.initialValue.assign(value.value());
+  if (SUCCEEDED(hr)) hr = SetParInfo(parameterId, kParInitialValue, written);
   if (FAILED(hr)) return hr;
   return SetParameterFlags(parameterId, written.flags & ~ULONG(kParFlagChanged));
 }

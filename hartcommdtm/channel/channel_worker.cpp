@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "com/ApartmentCall.h"
 #include "com/Guard.h"
@@ -157,13 +158,18 @@ STDMETHODIMP CHART_Channel::LoadResourceString(ULONG_PTR key, BSTR* text) {
 
 namespace {
 
-// Channels whose worker was told to end by LetWorkerEnd, by timer id.
+// Channels whose worker was told to end by LetWorkerEnd, by the thread
+// that set the timer and its id: a thread timer's id is only sure to be
+// unique among the timers of its own thread (Wine gives every thread the
+// same ids), and owners on two threads would otherwise take each other's
+// channel.
+using EndTimerKey = std::pair<DWORD, UINT_PTR>;
 win32::CriticalSection& EndTimerLock() {
   static win32::CriticalSection lock;
   return lock;
 }
-std::map<UINT_PTR, CHART_Channel*>& EndTimers() {
-  static std::map<UINT_PTR, CHART_Channel*> timers;
+std::map<EndTimerKey, CHART_Channel*>& EndTimers() {
+  static std::map<EndTimerKey, CHART_Channel*> timers;
   return timers;
 }
 
@@ -183,7 +189,7 @@ void CHART_Channel::LetWorkerEnd() {
   {
     win32::CsLock hold(EndTimerLock());
     endTimer_ = ::SetTimer(nullptr, 0, 10, &CHART_Channel::ReleaseWhenWorkerEnded);
-    if (endTimer_) EndTimers()[endTimer_] = this;
+    if (endTimer_) EndTimers()[{::GetCurrentThreadId(), endTimer_}] = this;
   }
   if (!endTimer_) {
     // No timer: wait after all rather than free what the worker uses.
@@ -196,7 +202,7 @@ void CALLBACK CHART_Channel::ReleaseWhenWorkerEnded(HWND, UINT, UINT_PTR timer, 
   CHART_Channel* channel = nullptr;
   {
     win32::CsLock hold(EndTimerLock());
-    auto found = EndTimers().find(timer);
+    auto found = EndTimers().find({::GetCurrentThreadId(), timer});
     if (found == EndTimers().end()) {
       ::KillTimer(nullptr, timer);
       return;

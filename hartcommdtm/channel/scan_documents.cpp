@@ -3,13 +3,13 @@
 #include <msxml2.h>
 #include <oleauto.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
 #include "channel/answer_documents.h"
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
+#include "toolkit/values/real_text.h"
 #include "toolkit/xml/xml_dom.h"
 
 namespace hartdtm {
@@ -146,10 +146,13 @@ ScanIdentification ScanIdentification::FromEntry(const HartDeviceEntry& entry) {
   id.manufacturerId = entry.manufacturerId;
   id.deviceType = entry.deviceType;
   id.softwareRevision = entry.softwareRevision;
-  char text[40];
-  std::snprintf(text, sizeof text, "%u.%u", static_cast<unsigned>(entry.hardwareRevision),
-                static_cast<unsigned>(entry.physicalSignalling));
-  id.hardwareRevision = std::strtof(text, nullptr);
+  // "revision.signalling" read as a number (2 and 3 give 2.3), in one form
+  // whatever locale the C runtime has: strtof would stop at the "." under a
+  // locale with a decimal comma.
+  const std::wstring revision =
+      Number(entry.hardwareRevision) + L"." + Number(entry.physicalSignalling);
+  id.hardwareRevision = 0;
+  RealFromText(revision.c_str(), &id.hardwareRevision);
   id.tag = entry.tag;
   id.deviceId = entry.deviceId;
   id.deviceRevision = entry.deviceRevision;
@@ -159,8 +162,8 @@ ScanIdentification ScanIdentification::FromEntry(const HartDeviceEntry& entry) {
 
 std::wstring ScanIdentification::ToXml() const {
   const int32_t state = (configuredState >= 1 && configuredState <= 3) ? configuredState : 0;
-  wchar_t revision[40];
-  std::swprintf(revision, 40, L"%g", static_cast<double>(hardwareRevision));
+  // "%g" in the C locale's form: a frame's setlocale must not make it "2,3".
+  const std::wstring revision = RealText(hardwareRevision, 6);
   return FillTemplate(kScanIdentificationTemplate,
                       {kConfiguredStates[state], L" ", Number(pollingAddress), Number(universalRevision),
                        Number(manufacturerId), Number(deviceType), Number(softwareRevision), revision,

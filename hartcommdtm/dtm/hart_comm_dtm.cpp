@@ -103,7 +103,12 @@ const com::InterfaceEntry* CHART_CommDTM::interfaceMap() {
   return map;
 }
 
-void CHART_CommDTM::CreateParameterTable() { CreateDtmParameterTable(this, nullptr); }
+void CHART_CommDTM::CreateParameterTable() {
+  CreateDtmParameterTable(this, nullptr);
+  // Declared again for a data set begun or loaded after ShutdownDtm: the
+  // registry's setting, read at construction, holds for that one too.
+  if (settingsRead_) WriteParameter(hart_param::kNewDeviceDialogMode, *UI1(newDeviceDialogMode_).get());
+}
 
 HRESULT CHART_CommDTM::OnConstruct() {
   return com::guard([&]() -> HRESULT {
@@ -140,7 +145,9 @@ HRESULT CHART_CommDTM::ReadRegistrySettings() {
     deviceTypes_ = 0;
     if (ReadRegistryNumber(key.get(), hart_dtm::kDeviceTypesValue, &value)) deviceTypes_ = value;
   }
-  WriteParameter(hart_param::kNewDeviceDialogMode, *UI1(static_cast<BYTE>(dialogMode)).get());
+  newDeviceDialogMode_ = static_cast<BYTE>(dialogMode);
+  settingsRead_ = true;
+  WriteParameter(hart_param::kNewDeviceDialogMode, *UI1(newDeviceDialogMode_).get());
   // The write marks the data set modified; a new DTM is modified anyway.
   if (auto storage = DtmInterface<IevFdtStorageState>()) storage->SetModified(1);
   return S_OK;
@@ -422,9 +429,11 @@ HRESULT CHART_CommDTM::WriteParameter(ULONG id, const VARIANT& value) {
   return CevFDT_ParameterHandlerCore::WriteParameter(com::ui4(id).value(), value);
 }
 
+// Wide all the way to the frame: a text in a language the ANSI code page
+// cannot write would reach the user as question marks.
 void CHART_CommDTM::ReportText(const wchar_t* text) {
   if (!text || !*text) return;
-  ReportMessage("%s", AnsiFromWide(text).c_str());
+  ReportMessageText(text);
 }
 
 com::Bstr CHART_CommDTM::UserMessage(UINT id, const wchar_t* name, const wchar_t* fallback) {

@@ -125,7 +125,8 @@ class CHART_CommDTM : public com::ObjectRoot,
 
  private:
   // Registry settings under HKLM "Software\VELTRA\FSK Mavix FDT", then
-  // parameter 1014 from "SetNewDevDtmAddress".
+  // parameter 1014 from "SetNewDevDtmAddress" (kept for the tables declared
+  // again after a shutdown).
   HRESULT ReadRegistrySettings();
   // The frame's modal function call (IFrameDialogActiveX) for a function:
   // E_NOINTERFACE without it.
@@ -147,6 +148,10 @@ class CHART_CommDTM : public com::ObjectRoot,
   com::Bstr iconPath_;
   ULONG deviceTypes_ = 0;
   ULONG deviceTypeAccepted_ = 0;
+  // Parameter 1014 as the registry set it, for every table declared after
+  // construction.
+  BYTE newDeviceDialogMode_ = 2;  // open without waiting, as declared
+  bool settingsRead_ = false;
   // The data set came from the frame's storage (state 5), not a new one (4).
   BYTE loadedFromStream_ = 0;
   // Ends DeviceDtmAdded's wait for the new-device address control. Unnamed:

@@ -7,6 +7,7 @@
 #include "channel/requests.h"
 #include "channel/scan_documents.h"
 #include "com/ComPtr.h"
+#include "crt_locale.h"
 #include "toolkit/xml/xml_dom.h"
 
 namespace {
@@ -71,6 +72,23 @@ TEST(ScanDocuments, ScanIdentificationsInEveryResultState) {
   EXPECT_NE(std::wstring::npos, ScanIdentificationsDocument(list).find(L"resultState=\"provisional\""));
   id.configuredState = 3;
   EXPECT_NE(std::wstring::npos, id.ToXml().find(L"configuredState=\"availableButNotConfigured\""));
+}
+
+// A frame that gave the C runtime its user's locale (a decimal comma) gets
+// the same identification: revision 2 with signalling code 3 is 2.3,
+// written "2.3" (strtof and "%g" made it 2, or "2,3").
+TEST(ScanDocuments, HardwareRevisionIsTheSameWhateverTheCRuntimesLocale) {
+  testsupport::CrtLocale german;
+  ASSERT_TRUE(testsupport::CrtLocale::WritesDecimalComma());
+  ScanIdentification id = ScanIdentification::FromEntry(Entry(5, L"T"));
+  EXPECT_FLOAT_EQ(2.3f, id.hardwareRevision);
+  EXPECT_NE(std::wstring::npos, id.ToXml().find(L"<IdHardwareRevision hartident:hardwareRevision=\"2.3\" />"))
+      << id.ToXml();
+  HartDeviceEntry highest = Entry(5, L"T");
+  highest.hardwareRevision = 31;
+  highest.physicalSignalling = 7;
+  id = ScanIdentification::FromEntry(highest);
+  EXPECT_NE(std::wstring::npos, id.ToXml().find(L"hartident:hardwareRevision=\"31.7\"")) << id.ToXml();
 }
 
 class ScanRequestParsing : public ::testing::Test {

@@ -192,6 +192,36 @@ TEST_F(ChannelDownloadTest, NoGoesOnAndTheFramesErrorTextIsUsed) {
   EXPECT_EQ((std::vector<std::wstring>{L"Download", L"100", L"0"}), notices.back());
 }
 
+// A parameter whose store fails keeps the device value it had, so that a
+// compare still shows the value the device never got. (The handler stores
+// nothing under the id that stands for no parameter.)
+TEST_F(ChannelDownloadTest, AParameterThatWasNotStoredKeepsItsDeviceValue) {
+  AddNumber(kNoParameterId, L"Refused", 9, kParKindDevice, kTakesPart);
+  AddNumber(7002, L"Gain", 9, kParKindDevice, kTakesPart);
+  // Both edited to 4; the device still holds 9.
+  for (ULONG id : {kNoParameterId, ULONG{7002}}) {
+    ParInfo edited;
+    ASSERT_EQ(S_OK, store_->GetParameter(id, &edited));
+    ASSERT_EQ(S_OK, edited.value.assign(UI1(4).value()));
+    ASSERT_EQ(S_OK, store_->SetParInfo(id, kParValue, edited));
+  }
+  Online();
+  frame->clearCalls();
+  AnswerStopQuestion(L"buttonNo");
+  VARIANT_BOOL done = VARIANT_TRUE;
+  ASSERT_EQ(S_OK, Download(&done));
+  EXPECT_EQ(VARIANT_FALSE, done);
+  EXPECT_EQ((std::vector<std::wstring>{L"Refused: 80070057"}), ErrorMessages(1));
+  com::Variant refused = DeviceValue(kNoParameterId);
+  ASSERT_EQ(VT_UI1, refused.type());
+  EXPECT_EQ(9, V_UI1(refused.get())) << "never written";
+  EXPECT_EQ(kToBeDownloaded, Flags(kNoParameterId) & kToBeDownloaded);
+  com::Variant gain = DeviceValue(7002);
+  ASSERT_EQ(VT_UI1, gain.type());
+  EXPECT_EQ(4, V_UI1(gain.get()));
+  ProgressUntilEnd();
+}
+
 TEST_F(ChannelDownloadTest, OnlyWhileTheDtmIsOnlineAndNotAfterAnAbort) {
   VARIANT_BOOL done = VARIANT_TRUE;
   EXPECT_EQ(E_FAIL, Download(&done)) << "configured, not online";

@@ -169,15 +169,17 @@ TEST_F(DeviceCheckTest, DeviceNumberNotConfiguredReportsMessage161) {
 }
 
 // Message 161 comes from the translation document, else the string table.
+// It reaches the frame with every character, also those the ANSI code page
+// has no place for.
 TEST_F(DeviceCheckTest, Message161TakesTheTranslatedText) {
-  UseTranslation("<UserMessages><Message resId=\"161\"><locale code=\"en\">Wrong adapter "
-                 "(translated)</locale></Message></UserMessages>");
+  UseTranslation(u8"<UserMessages><Message resId=\"161\"><locale code=\"en\">Wrong adapter "
+                 u8"(translated) \u0410\u0434\u0430\u043f\u0442\u0435\u0440 \u03a9</locale></Message></UserMessages>");
   Configure();
   VARIANT_BOOL ok = VARIANT_TRUE;
   EXPECT_EQ(S_FALSE, SetCommunication(&ok));
   auto texts = Messages(1);
   ASSERT_EQ(1u, texts.size());
-  EXPECT_EQ(L"Wrong adapter (translated)", texts[0]);
+  EXPECT_EQ(L"Wrong adapter (translated) \u0410\u0434\u0430\u043f\u0442\u0435\u0440 \u03a9", texts[0]);
 }
 
 TEST_F(DeviceCheckTest, Message161FallsBackToTheStringTable) {

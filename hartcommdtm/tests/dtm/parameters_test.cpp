@@ -181,6 +181,42 @@ TEST_F(ParametersTest, NewDeviceAddressModeComesFromTheRegistry) {
   }
 }
 
+// A DTM shut down and given another data set, begun new or loaded, starts
+// from the declared table as a new object does: with parameter 1014 as the
+// registry set it, not the declared 2.
+TEST_F(ParametersTest, NewDeviceAddressModeFromTheRegistryHoldsForDataSetsAfterAShutdown) {
+  SetSetting(hart_dtm::kNewDeviceAddressValue, DWORD{0});
+  Configure();
+  com::ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(S_OK, object.as(persist));
+  com::ComPtr<IStream> stream;
+  ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+  ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+  auto mode = [&] {
+    com::Variant value = Read(hart_param::kNewDeviceDialogMode);
+    return value.type() == VT_UI1 ? static_cast<int>(V_UI1(value.get())) : -1;
+  };
+  auto shutDown = [&] {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
+    ASSERT_EQ(VARIANT_TRUE, ok);
+    ASSERT_EQ(kDtmReleased, State());
+  };
+
+  shutDown();
+  ASSERT_EQ(S_OK, persist->InitNew());
+  EXPECT_EQ(0, mode()) << "a data set begun new";
+
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetEnvironment(tag.get(), frameObject.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  shutDown();
+  LARGE_INTEGER start = {};
+  ASSERT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+  ASSERT_EQ(S_OK, persist->Load(stream.get()));
+  EXPECT_EQ(0, mode()) << "a data set loaded";
+}
+
 TEST_F(ParametersTest, ASettingOfTheWrongTypeIsNotUsed) {
   // A text "1" where a number belongs counts as absent: the default 2.
   SetSetting(hart_dtm::kNewDeviceAddressValue, L"1");

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace hartdtmtest {
 
@@ -22,14 +23,16 @@ class SimulatedAdapter {
 
   // modemapi.dll beside the program becomes a copy of that file (null: none).
   static void UseLibrary(const wchar_t* file);
-  // Device number `number` bound to the adapter, which is plugged in.
-  void Bind(int number);
-  // The adapter's device file, opened exclusively while the library uses it.
+  // Device number `number` bound to the adapter, which is plugged in; with
+  // another serial, to another adapter of its own.
+  void Bind(int number, uint16_t serial = kSerial);
+  // The device file of the adapter bound last, opened exclusively while the
+  // library uses it.
   const std::string& DevicePath() const { return devicePath_; }
 
  private:
   std::string devicePath_;
-  bool plugged_ = false;
+  std::vector<uint16_t> plugged_;
 };
 
 }  // namespace hartdtmtest

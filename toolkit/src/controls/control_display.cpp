@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
@@ -15,6 +16,7 @@
 #include "com/SafeArray.h"
 #include "toolkit/controls/control_base.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/real_text.h"
 #include "toolkit/values/text_helpers.h"
 
 
@@ -60,10 +62,26 @@ std::wstring FormatNumber(const char* format, unsigned number) {
   return WideFromAnsi(text);
 }
 
+// The C runtime prints the point of its locale, which a frame may have
+// changed (setlocale): the number's point is put back to ".", the one form
+// that the display turns into the system's separator and that reads back.
 std::wstring FormatNumber(const char* format, double number) {
   char text[kTextChars] = {};
   std::snprintf(text, sizeof text, format && *format ? format : "%g", number);
-  return WideFromAnsi(text);
+  std::wstring shown = WideFromAnsi(text);
+  const lconv* conventions = std::localeconv();
+  const char* point = conventions ? conventions->decimal_point : nullptr;
+  if (!point || !point[0] || point[1] || point[0] == '.') return shown;
+  const wchar_t localPoint = static_cast<unsigned char>(point[0]);
+  for (size_t i = 1; i + 1 < shown.size(); ++i) {
+    const wchar_t next = shown[i + 1];
+    if (shown[i] == localPoint && std::iswdigit(shown[i - 1]) &&
+        (std::iswdigit(next) || next == L'e' || next == L'E')) {
+      shown[i] = L'.';
+      break;
+    }
+  }
+  return shown;
 }
 
 // A format applied to a text: "%s" is replaced by the text, "%%" by "%".
@@ -539,16 +557,17 @@ HRESULT TextToFloat(const wchar_t* text, const char* format, VARIANT* value) {
     V_R4(value) = -std::numeric_limits<float>::infinity();
     return S_OK;
   }
+  // Read in one form whatever locale the C runtime has: scanf would stop at
+  // the "." under a locale with a decimal comma and lose the fraction.
   float number = 0;
-  if (std::swscanf(buffer, L" %f", &number) != 1) {
+  if (!LeadingRealFromText(buffer, &number)) {
     V_VT(value) = VT_EMPTY;
     return E_FAIL;
   }
   // Only the precision the format shows is kept.
-  char printed[kTextChars] = {};
-  std::snprintf(printed, sizeof printed, format, static_cast<double>(number));
   float rounded = number;
-  if (std::sscanf(printed, " %f", &rounded) == 1) number = rounded;
+  if (LeadingRealFromText(FormatNumber(format, static_cast<double>(number)).c_str(), &rounded))
+    number = rounded;
   V_R4(value) = number;
   return S_OK;
 }

@@ -1,14 +1,13 @@
 // The PARAMETERS text and its value texts.
 #include "toolkit/params/parameters_text.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cwchar>
 
 #include "com/Bstr.h"
 #include "com/Guard.h"
 #include "com/Variant.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/real_text.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
 
@@ -32,16 +31,6 @@ HRESULT invariantText(const VARIANT& value, BSTR* out) {
   return S_OK;
 }
 
-// A whole text as a real in the C locale's form.
-bool readReal(const wchar_t* text, double* number) {
-  wchar_t* end = nullptr;
-  errno = 0;
-  *number = std::wcstod(text, &end);
-  if (end == text || errno == ERANGE) return false;
-  while (*end == L' ') ++end;
-  return *end == L'\0';
-}
-
 }  // namespace
 
 HRESULT ParametersValueText(const VARIANT& value, BSTR* out) {
@@ -49,10 +38,12 @@ HRESULT ParametersValueText(const VARIANT& value, BSTR* out) {
   *out = nullptr;
   return com::guard([&]() -> HRESULT {
     switch (V_VT(&value)) {
+      // Every digit, in the C locale's form whatever the C runtime's
+      // locale is: the text is read back on any machine.
       case VT_R4:
-        return FormatBstr(out, L"%.9g", static_cast<double>(V_R4(&value)));
+        return FormatBstr(out, L"%s", RealText(V_R4(&value), 9).c_str());
       case VT_R8:
-        return FormatBstr(out, L"%.17g", V_R8(&value));
+        return FormatBstr(out, L"%s", RealText(V_R8(&value), 17).c_str());
       case VT_I8:
         return FormatBstr(out, L"%lld", static_cast<long long>(V_I8(&value)));
       case VT_UI8:
@@ -87,7 +78,7 @@ HRESULT ParametersValueFromText(const wchar_t* text, VARTYPE vartype, VARIANT* o
     }
     if (vartype == VT_R4 || vartype == VT_R8) {
       double number = 0;
-      if (readReal(text, &number)) {
+      if (RealFromText(text, &number)) {
         com::Variant real;
         V_VT(real.get()) = VT_R8;
         V_R8(real.get()) = number;

@@ -9,6 +9,7 @@
 #include "com/Bstr.h"
 #include "com/ComError.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/real_text.h"
 
 namespace {
 
@@ -248,10 +249,11 @@ HRESULT VariantToString(const VARIANT* value, BSTR* out) {
       return FormatBstr(out, L"%i", static_cast<int>(V_I2(value)));
     case VT_I4: case VT_INT:
       return FormatBstr(out, L"%li", static_cast<long>(V_I4(value)));
+    // "%f" in the C locale's form, whatever locale the C runtime has.
     case VT_R4:
-      return FormatBstr(out, L"%f", static_cast<double>(V_R4(value)));
+      return FormatBstr(out, L"%s", FixedRealText(V_R4(value), 6).c_str());
     case VT_R8:
-      return FormatBstr(out, L"%lf", V_R8(value));
+      return FormatBstr(out, L"%s", FixedRealText(V_R8(value), 6).c_str());
     case VT_BSTR:
       *out = AllocOrThrow(V_BSTR(value), ::SysStringLen(V_BSTR(value)));
       return S_OK;

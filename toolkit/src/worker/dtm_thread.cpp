@@ -7,9 +7,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "com/Bstr.h"
 #include "com/ObjectLink.h"
@@ -44,13 +46,18 @@ constexpr ULONG kTransferAbortEvent = 48;
 constexpr ULONG kStateNoticeEventOffset = 36;
 
 // Process-wide: the thread object behind each thread timer, so that the
-// timer callback (which gets only the timer id) finds its object.
+// timer callback (which gets only the timer id) finds its object. A thread
+// timer's id is only sure to be unique among the timers of its own thread
+// (Wine gives every thread the same ids), so the key is the thread and the
+// id: by id alone, one worker's timer called into another DTM's worker
+// object, on the wrong thread.
+using TimerKey = std::pair<DWORD, UINT_PTR>;
 win32::CriticalSection& TimerLock() {
   static win32::CriticalSection lock;
   return lock;
 }
-std::map<UINT_PTR, CevFDT_DtmThreadImpl*>& TimerObjects() {
-  static std::map<UINT_PTR, CevFDT_DtmThreadImpl*> objects;
+std::map<TimerKey, CevFDT_DtmThreadImpl*>& TimerObjects() {
+  static std::map<TimerKey, CevFDT_DtmThreadImpl*> objects;
   return objects;
 }
 
@@ -142,7 +149,7 @@ void CevFDT_DtmThreadImpl::finalRelease() {
   win32::CsLock lock(TimerLock());
   if (timerId_) {
     ::KillTimer(nullptr, timerId_);
-    TimerObjects().erase(timerId_);
+    TimerObjects().erase({timerThread_, timerId_});
     timerId_ = 0;
   }
 }
@@ -566,7 +573,7 @@ HRESULT CevFDT_DtmThreadImpl::ApplyTimeout(ULONG period) {
   win32::CsLock lock(TimerLock());
   if (timerId_) {
     ::KillTimer(nullptr, timerId_);
-    TimerObjects().erase(timerId_);
+    TimerObjects().erase({timerThread_, timerId_});
     timerId_ = 0;
   }
   timerPeriod_ = period;
@@ -577,8 +584,9 @@ HRESULT CevFDT_DtmThreadImpl::ApplyTimeout(ULONG period) {
     return E_FAIL;
   }
   timerId_ = id;
+  timerThread_ = ::GetCurrentThreadId();
   lastTick_ = ::GetTickCount();
-  TimerObjects()[id] = this;
+  TimerObjects()[{timerThread_, id}] = this;
   return S_OK;
 }
 
@@ -590,7 +598,7 @@ void CALLBACK CevFDT_DtmThreadImpl::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
   CevFDT_DtmThreadImpl* object = nullptr;
   {
     win32::CsLock lock(TimerLock());
-    auto found = TimerObjects().find(id);
+    auto found = TimerObjects().find({::GetCurrentThreadId(), id});
     if (found == TimerObjects().end()) return;
     object = found->second;
     keepAlive = object->controllingUnknown();

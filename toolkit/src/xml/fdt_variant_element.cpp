@@ -3,6 +3,7 @@
 
 #include <msxml2.h>
 
+#include <cmath>
 #include <cwchar>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "com/Variant.h"
 #include "toolkit/values/fdt_texts.h"
 #include "toolkit/values/fdt_variant.h"
+#include "toolkit/values/real_text.h"
 #include "toolkit/xml/xml_dom.h"
 
 namespace {
@@ -35,8 +37,36 @@ const VariantType kVariantTypes[] = {
     {VT_ARRAY | VT_UI1, L"hexString", L"hexString\"> <fdt:StringData string=\""},
 };
 
+template <class Real>
+bool ReadsBackAs(const std::wstring& text, Real value) {
+  Real read = 0;
+  return RealFromText(text.c_str(), &read) && read == value;
+}
+
+// The platform writes a float with 7 and a double with 15 significant
+// digits, which loses what lies beyond them (a float 16777215 would come
+// back as 16777220), so a value that a frame reads and writes back would
+// change.
+// Its text stays wherever it reads back to the same value; otherwise the
+// digits go up until the text does, which 9 for a float and 17 for a double
+// always do.
+template <class Real>
+std::wstring ExactRealText(Real value, const std::wstring& platformText, int digits, int maxDigits) {
+  if (!std::isfinite(value) || ReadsBackAs(platformText, value)) return platformText;
+  std::wstring text;
+  while (++digits <= maxDigits) {
+    text = RealText(value, digits);
+    if (ReadsBackAs(text, value)) break;
+  }
+  // The platform's form of an exponent.
+  for (wchar_t& c : text)
+    if (c == L'e') c = L'E';
+  return text;
+}
+
 // A value's text in a document: numbers and dates in the invariant locale,
-// texts escaped, byte arrays as hexadecimal.
+// reals with every digit they need, texts escaped, byte arrays as
+// hexadecimal.
 HRESULT ValueText(const VARIANT& value, std::wstring* out) {
   if (V_VT(&value) == (VT_ARRAY | VT_UI1)) {
     com::Bstr hex;
@@ -49,11 +79,31 @@ HRESULT ValueText(const VARIANT& value, std::wstring* out) {
   HRESULT hr = ::VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT,
                                      VARIANT_NOVALUEPROP, VT_BSTR);
   if (FAILED(hr)) return hr;
+  std::wstring plain = V_BSTR(text.get()) ? V_BSTR(text.get()) : L"";
+  if (V_VT(&value) == VT_R4) plain = ExactRealText(V_R4(&value), plain, 7, 9);
+  if (V_VT(&value) == VT_R8) plain = ExactRealText(V_R8(&value), plain, 15, 17);
   com::Bstr escaped;
-  hr = EscapeXmlText(V_BSTR(text.get()), escaped.put());
+  hr = EscapeXmlText(plain.c_str(), escaped.put());
   if (FAILED(hr)) return hr;
   *out = escaped.c_str();
   return S_OK;
+}
+
+// A text as a value of type vt. Reals in plain decimal form are
+// read exactly: the platform's conversion may miss a double's last digit,
+// so a value written with all its digits would not come back the same.
+// Every other text takes the platform's conversion in the invariant locale.
+HRESULT ValueFromText(const wchar_t* text, VARTYPE vt, VARIANT* out) {
+  if (vt == VT_R8 && RealFromText(text, &V_R8(out))) {
+    V_VT(out) = VT_R8;
+    return S_OK;
+  }
+  if (vt == VT_R4 && RealFromText(text, &V_R4(out))) {
+    V_VT(out) = VT_R4;
+    return S_OK;
+  }
+  com::Variant source(text);
+  return ::VariantChangeTypeEx(out, source.get(), LOCALE_INVARIANT, 0, vt);
 }
 
 }  // namespace
@@ -131,8 +181,7 @@ HRESULT ParseFdtVariant(IXMLDOMNode* node, VARIANT* value) {
     if (vt == (VT_ARRAY | VT_UI1)) {
       hr = CFdtVariant::FromHexString(parsed.get(), text.c_str());
     } else {
-      com::Variant source(text.c_str());
-      hr = ::VariantChangeTypeEx(parsed.get(), source.get(), LOCALE_INVARIANT, 0, vt);
+      hr = ValueFromText(text.c_str(), vt, parsed.get());
     }
     if (FAILED(hr)) return hr;
     return ::VariantCopy(value, parsed.get());

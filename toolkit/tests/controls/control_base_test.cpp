@@ -8,6 +8,7 @@
 #include "com/Module.h"
 #include "com/SafeArray.h"
 #include "control_fixture.h"
+#include "crt_locale.h"
 
 namespace controltest {
 namespace {
@@ -329,6 +330,23 @@ TEST_F(ControlBaseTest, FloatingPointTextsReadAsTheFormatShowsThem) {
 
   Open();
   host.typeText(kItemReal, L"2,26");
+  EXPECT_EQ(S_OK, control->WriteParameter(kReal));
+  EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 4 2.3"));
+}
+
+// A frame that gave the C runtime its user's locale (a decimal comma):
+// reals show and read back as without it, with the system's separator.
+TEST_F(ControlBaseTest, RealsShowAndReadBackTheSameWhateverTheCRuntimesLocale) {
+  testsupport::CrtLocale german;
+  ASSERT_TRUE(testsupport::CrtLocale::WritesDecimalComma());
+  com::Variant value;
+  EXPECT_EQ(S_OK, TextToFloat(L"2.26", "%.1f", value.get()));
+  EXPECT_FLOAT_EQ(2.3f, V_R4(value.get()));
+
+  Open();
+  EXPECT_EQ(L"1.5", host.text(kItemReal));
+  EXPECT_EQ(L"2.25", host.text(kItemDouble));
+  host.typeText(kItemReal, L"2.26");
   EXPECT_EQ(S_OK, control->WriteParameter(kReal));
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 4 2.3"));
 }

@@ -5,6 +5,7 @@
 
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
+#include "crt_locale.h"
 #include "param_test_object.h"
 #include "toolkit/params/param_rows.h"
 #include "toolkit/params/parameters_text.h"
@@ -108,6 +109,20 @@ TEST_F(ExportImportTest, RoundTripRestoresEveryValueExactly) {
     ++entries;
   EXPECT_EQ(entries, dtm_->MessagesWithCode(kCtlValueWritten).size());
   EXPECT_EQ(exported(), text);
+}
+
+// A frame that gave the C runtime its user's locale (a decimal comma)
+// changes neither the text nor what is read back: the text written there
+// reads the same on any machine.
+TEST_F(ExportImportTest, TheCRuntimesLocaleChangesNeitherTheTextNorWhatIsRead) {
+  const std::wstring plain = exported();
+  testsupport::CrtLocale german;
+  ASSERT_TRUE(testsupport::CrtLocale::WritesDecimalComma());
+  const std::wstring text = exported();
+  EXPECT_EQ(plain, text);
+  ASSERT_EQ(S_OK, dtm_->WriteValue(kReal, real(3.75).value()));
+  ASSERT_EQ(S_OK, dtm_->LoadParameterValues(text.c_str(), nullptr));
+  EXPECT_EQ(0.1, V_R8(value(kReal).get()));
 }
 
 TEST_F(ExportImportTest, ImportSkipsWrongTypesMissingAndRepeatedEntries) {

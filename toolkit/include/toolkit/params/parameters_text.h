@@ -8,9 +8,10 @@
 //   </PARAMETERS> \r\n
 //
 // Names and values are escaped as attribute text, so any name or value
-// keeps the document well formed. Value texts do not depend on the user's
-// locale: reals are written with enough digits to read back the same
-// number, dates, currency and decimals in the invariant locale.
+// keeps the document well formed. Value texts depend neither on the user's
+// locale nor on the one a frame gave the C runtime: reals are written with
+// enough digits to read back the same number ("%.9g", "%.17g" in the C
+// locale's form), dates, currency and decimals in the invariant locale.
 #pragma once
 
 #include <windows.h>

@@ -196,6 +196,7 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   // Timer (only touched on the worker thread).
   DWORD lastTick_ = 0;
   UINT_PTR timerId_ = 0;
+  DWORD timerThread_ = 0;  // the thread whose timer timerId_ is
   ULONG timerPeriod_ = 0;
   bool inTimerWalk_ = false;
 

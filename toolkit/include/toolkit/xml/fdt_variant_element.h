@@ -6,8 +6,13 @@
 // Numbers and dates are written and read in the invariant locale, never the
 // user's: a document written on one machine reads the same on any other
 // (with the user's locale, 2.5 became "2,5" and read back as 25, and a date
-// did not read back at all). Byte arrays are upper-case hexadecimal text,
-// strings are written unchanged (escaped as XML attribute text).
+// did not read back at all). A real is written with the platform's 7
+// (float) or 15 (double) significant digits where they read back to the
+// same value, else with as many more as it takes (at most 9 or 17), and a
+// real in plain decimal form is read correctly rounded: a value that a
+// frame reads and writes back stays the same to the last bit. Byte arrays
+// are upper-case hexadecimal text, strings are written unchanged (escaped as
+// XML attribute text).
 #pragma once
 
 #include <windows.h>
