@@ -82,6 +82,23 @@ com::ComPtr<IDispatch> TakeSinkElement(const VARIANT& argument, LONG i, REFIID s
   return out;
 }
 
+// Element i (from 0) of a command's argument array as an interface; null
+// when missing or not an interface.
+com::ComPtr<IUnknown> UnknownElement(const VARIANT& argument, LONG i) {
+  com::ComPtr<IUnknown> out;
+  if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return out;
+  SAFEARRAY* array = V_ARRAY(&argument);
+  LONG lower = 0, upper = -1;
+  ::SafeArrayGetLBound(array, 1, &lower);
+  ::SafeArrayGetUBound(array, 1, &upper);
+  LONG index = lower + i;
+  com::Variant element;
+  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put())) &&
+      (element.type() == VT_UNKNOWN || element.type() == VT_DISPATCH))
+    out = element.value().punkVal;  // VT_DISPATCH shares the slot
+  return out;
+}
+
 // Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
 // 0 when the poster does not wait.
 HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<IUnknown>& pointer) {
@@ -100,11 +117,7 @@ HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<
     ULONG value = 0;
     if (SUCCEEDED(CFdtVariant::GetUI4(element.value(), &value))) *event = ULongToHandle(value);
   }
-  index = lower + 1;
-  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put()))) {
-    if (element.type() == VT_UNKNOWN || element.type() == VT_DISPATCH)
-      pointer = element.value().punkVal;  // VT_DISPATCH shares the slot
-  }
+  pointer = UnknownElement(argument, 1);
   return S_OK;
 }
 
@@ -238,7 +251,7 @@ void CevFDT_DtmThreadImpl::DrainQueue() {
     } else if (record->code == dtm_command::kGoOnline || record->code == dtm_command::kGoOffline) {
       const bool online = record->code == dtm_command::kGoOnline;
       LONG state = 0;
-      com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+      com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
       if (dtm && SUCCEEDED(dtm->GetDtmState(&state)) &&
           state == (online ? kStateGoingOnline : kStateGoingOffline))
         dtm->SetState(online ? kStateCommunicationSet : kStateOnline);
@@ -307,9 +320,17 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
   const HRESULT hr = ReadPointerArgument(argument, &event, pointer);
   if (FAILED(hr)) return hr;
   if (code == dtm_command::kSetDtm) {
+    // The link and the stand-in arrive together and go together; the
+    // stand-in's IevFdtBaseDTM is the one proxy of it this worker makes.
     com::ComPtr<IDispatch> link;
-    if (pointer) link.queryFrom(pointer.get());
+    com::ComPtr<IevFdtBaseDTM> dtm;
+    if (pointer) {
+      link.queryFrom(pointer.get());
+      com::ComPtr<IUnknown> standIn = UnknownElement(argument, 2);
+      if (standIn) dtm.queryFrom(standIn.get());
+    }
     dtmLink_ = link;
+    dtm_ = dtm;
   } else {
     // The sinks were queried in the poster's apartment and come under
     // their own dispatch interfaces; the poster keeps their entries until
@@ -324,23 +345,20 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
 
 // --- helpers on the DTM -----------------------------------------------------
 
-com::ComPtr<IevFdtBaseDTM> CevFDT_DtmThreadImpl::Dtm() {
-  com::ComPtr<IevFdtBaseDTM> dtm;
+com::ComPtr<IUnknown> CevFDT_DtmThreadImpl::DtmObject() {
   com::ComPtr<IDispatch> link = dtmLink_;
-  com::ComPtr<IUnknown> object = com::resolveObjectLink(link.get());
-  if (object) dtm.queryFrom(object.get());
-  return dtm;
+  return com::resolveObjectLink(link.get());
 }
 
 HRESULT CevFDT_DtmThreadImpl::ReadState(LONG* state) {
   *state = 0;
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   if (!dtm) return E_FAIL;
   return dtm->GetDtmState(state);
 }
 
 HRESULT CevFDT_DtmThreadImpl::SystemTag(com::Bstr& tag) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   if (!dtm) return E_FAIL;
   return dtm->GetSystemTag(tag.put());
 }
@@ -348,7 +366,7 @@ HRESULT CevFDT_DtmThreadImpl::SystemTag(com::Bstr& tag) {
 HRESULT CevFDT_DtmThreadImpl::GetToolkitMessage(ULONG id, BSTR* text) {
   if (!text) return E_UNEXPECTED;
   *text = nullptr;
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IUnknown> dtm = DtmObject();
   return ::GetToolkitMessage(dtm.get(), id, ToolkitMessageUser::Dtm, text);
 }
 
@@ -363,9 +381,8 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
     operation_ = accepted;
     operationCancelled_ = false;
   }
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtDtmEvents> events;
-  if (dtm && SUCCEEDED(events.queryFrom(dtm.get())) && events) {
+  com::ComPtr<IevFdtDtmEvents> events = DtmInterface<IevFdtDtmEvents>();
+  if (events) {
     const VARIANT eventCode = com::ui4(kTransferAcceptedEvent).value();
     VARIANT value;
     ::VariantInit(&value);
@@ -396,15 +413,14 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
   V_VT(&requestValue) = VT_BSTR;
   V_BSTR(&requestValue) = request.get();  // borrowed for the call
 
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtParameterHandler4> handler;
-  if (dtm) handler.queryFrom(dtm.get());
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtParameterHandler4> handler = DtmInterface<IevFdtParameterHandler4>();
   VARIANT_BOOL success = VARIANT_FALSE;
   HRESULT hr = E_FAIL;
   if (handler) {
     if (upload) {
       // The parameter set's upload is the base DTM's operation; S_OK is success.
-      hr = dtm->UploadRequest(requestValue);
+      hr = dtm ? dtm->UploadRequest(requestValue) : E_FAIL;
       success = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
     } else {
       hr = handler->DownloadRequest(requestValue, &success);
@@ -447,9 +463,8 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtParameterHandler4> handler;
-  if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return E_FAIL;
+  com::ComPtr<IevFdtParameterHandler4> handler = DtmInterface<IevFdtParameterHandler4>();
+  if (!handler) return E_FAIL;
   com::Bstr id;
   HRESULT hr = CFdtVariant::GetBstr(argument, id.put());
   if (FAILED(hr)) return hr;
@@ -589,7 +604,9 @@ void CevFDT_DtmThreadImpl::OnTimer() {
   const DWORD elapsed = now - lastTick_;
   lastTick_ = now;
 
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();  // held for the whole walk
+  // The DTM is taken when the first entry is due and held for the rest of
+  // the walk; a tick with nothing due makes no call at all.
+  com::ComPtr<IUnknown> dtm;
   com::ComPtr<IevFdtParameterHandler4> handler;
   bool handlerQueried = false;
 
@@ -606,6 +623,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
       entry.remaining = entry.period;
       if (!handlerQueried) {
         handlerQueried = true;
+        dtm = DtmObject();
         if (dtm) handler.queryFrom(dtm.get());
       }
       if (handler) {
@@ -625,7 +643,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
 // --- going online and offline ------------------------------------------------
 
 HRESULT CevFDT_DtmThreadImpl::AcceptGoOnline(const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateCommunicationSet) return E_FAIL;
   // The queued command carries the worker's own duplicate of the poster's
@@ -651,7 +669,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptGoOffline(const VARIANT& argument) {
     win32::CsLock lock(operationLock_);
     if (!operation_.operationId.empty()) return E_FAIL;
   }
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateOnline) return E_FAIL;
   dtm->SetState(kStateGoingOffline);
@@ -666,20 +684,21 @@ HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
   if (SUCCEEDED(CFdtVariant::GetUI4(argument, &value))) event = ULongToHandle(value);
 
   HRESULT result = S_OK;
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOnline) {
     result = S_FALSE;
   } else {
+    com::ComPtr<IUnknown> object = DtmObject();
     com::ComPtr<IevFdtConnectHook> hook;
-    hook.queryFrom(dtm.get());
+    if (object) hook.queryFrom(object.get());
     VARIANT_BOOL proceed = VARIANT_TRUE;
     if (hook && (FAILED(hook->OnGoingOnline(&proceed)) || proceed != VARIANT_TRUE)) {
       dtm->SetState(kStateCommunicationSet);
       result = S_FALSE;
     } else {
       com::ComPtr<IevFdtChannelContainer4> channels;
-      channels.queryFrom(dtm.get());
+      if (object) channels.queryFrom(object.get());
       if (!channels) {
         // No channels to connect: going online is complete.
         dtm->SetState(kStateOnline);
@@ -697,18 +716,19 @@ HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::GoOffline() {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOffline) return S_FALSE;
+  com::ComPtr<IUnknown> object = DtmObject();
   com::ComPtr<IevFdtConnectHook> hook;
-  hook.queryFrom(dtm.get());
+  if (object) hook.queryFrom(object.get());
   VARIANT_BOOL proceed = VARIANT_TRUE;
   if (hook && (FAILED(hook->OnGoingOffline(&proceed)) || proceed != VARIANT_TRUE)) {
     dtm->SetState(kStateOnline);
     return S_FALSE;
   }
   com::ComPtr<IevFdtChannelContainer4> channels;
-  channels.queryFrom(dtm.get());
+  if (object) channels.queryFrom(object.get());
   if (!channels) {
     // No channels to disconnect: going offline is complete.
     dtm->SetState(kStateCommunicationSet);
@@ -786,9 +806,8 @@ HRESULT CevFDT_DtmThreadImpl::FrameNotice(ULONG code, const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::SdaRequest(ULONG code, const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevSdaHandler> handler;
-  if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return S_OK;
+  com::ComPtr<IevSdaHandler> handler = DtmInterface<IevSdaHandler>();
+  if (!handler) return S_OK;
   if (code == dtm_command::kSdaReadItems) return handler->ReadItems(argument);
   if (code == dtm_command::kSdaWriteItems) return handler->WriteItems(argument);
   com::Bstr text;
@@ -799,9 +818,8 @@ HRESULT CevFDT_DtmThreadImpl::SdaRequest(ULONG code, const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::StateNotice(ULONG code, const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtDtmEvents> events;
-  if (!dtm || FAILED(events.queryFrom(dtm.get())) || !events) return E_FAIL;
+  com::ComPtr<IevFdtDtmEvents> events = DtmInterface<IevFdtDtmEvents>();
+  if (!events) return E_FAIL;
   return events->OnDtmEvent(com::ui4(code + kStateNoticeEventOffset).value(), argument);
 }
 
@@ -1008,6 +1026,9 @@ DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
   ::UnregisterClassW(className.c_str(), module);
   if (thread) thread->Release();
   if (SUCCEEDED(init)) ::CoUninitialize();
+  // Its proxies and stubs are gone with its apartment: the module may now
+  // give back the type libraries they were made from (Module.h).
+  com::unlockModule();
   // The DTM may be gone and the module's last object released: this code
   // stays loaded until the thread has left it.
   ::FreeLibraryAndExitThread(module, 0);
@@ -1020,14 +1041,19 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   if (!ready) return false;
   com::ComPtr<IDispatch> link;
   if (FAILED(com::createObjectLink(ThreadManagerDtmObject(), link))) return false;
+  com::ComPtr<IUnknown> standIn;
+  if (FAILED(CreateDtmStandIn(link.get(), standIn))) return false;
   HMODULE module = nullptr;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCWSTR>(&CevFDT_ThreadManagerImpl::ThreadProc), &module))
     return false;
   ThreadStart start{WorkerThreadClassId(), ready.get(), module, std::make_shared<WorkerMailbox>(), false};
   DWORD id = 0;
+  // The thread's module lock, which it drops when it has left its apartment.
+  com::lockModule();
   win32::UniqueHandle thread(::CreateThread(nullptr, 0, &ThreadProc, &start, 0, &id));
   if (!thread) {
+    com::unlockModule();
     ::FreeLibrary(module);
     return false;
   }
@@ -1042,7 +1068,7 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   threadId_ = id;
   mailbox_ = start.mailbox;
   link_ = link;
-  PostRequest(dtm_command::kSetDtm, link.get());
+  PostPointer(dtm_command::kSetDtm, link.get(), standIn.get());
   return true;
 }
 
@@ -1147,6 +1173,10 @@ HRESULT CevFDT_ThreadManagerImpl::PostPacked(ULONG code, CevVAPacker& record) {
 }
 
 HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
+  return PostPointer(code, pointer, nullptr);
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostPointer(ULONG code, IUnknown* pointer, IUnknown* standIn) {
   // Only a poster that waits hands over an event: the worker never signals
   // a handle that its poster may already have closed.
   win32::UniqueHandle event;
@@ -1156,34 +1186,39 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   }
   // The frame's sinks travel with it (see SetPointer); their entries go
   // when this call returns, after the worker took them.
+  const bool frame = code == dtm_command::kSetFrame;
   com::GlobalInterface events, states;
-  if (code == dtm_command::kSetFrame && pointer) {
+  if (frame && pointer) {
     frame_events::OfferSink(pointer, DIID_IFrameDtmEvents, events);
     if (ThreadManagerFrameIs121()) frame_events::OfferSink(pointer, DIID_IFrameDtmEvents2, states);
   }
-  SAFEARRAYBOUND bound{4, 0};
+  // {event, pointer, then the frame's two sink entries or the DTM's
+  // stand-in}.
+  SAFEARRAYBOUND bound{frame ? 4u : 3u, 0};
   SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
   if (!array) return E_OUTOFMEMORY;
   com::Variant argument;
   V_VT(argument.get()) = VT_ARRAY | VT_VARIANT;
   V_ARRAY(argument.get()) = array;  // owned by `argument` from here on
 
-  VARIANT element = com::ui4(HandleToULong(event.get())).value();
-  LONG index = 0;
-  HRESULT hr = ::SafeArrayPutElement(array, &index, &element);
-  if (FAILED(hr)) return hr;
-  ::VariantInit(&element);
-  V_VT(&element) = VT_UNKNOWN;
-  V_UNKNOWN(&element) = pointer;  // SafeArrayPutElement adds the reference
-  index = 1;
-  hr = ::SafeArrayPutElement(array, &index, &element);
-  if (FAILED(hr)) return hr;
-  for (const com::GlobalInterface* sink : {&events, &states}) {
-    ++index;
-    element = com::ui4(sink->cookie()).value();
-    hr = ::SafeArrayPutElement(array, &index, &element);
-    if (FAILED(hr)) return hr;
+  // SafeArrayPutElement copies each value (and adds its own reference).
+  auto put = [array](LONG index, VARIANT value) { return ::SafeArrayPutElement(array, &index, &value); };
+  auto unknown = [](IUnknown* object) {
+    VARIANT value;
+    ::VariantInit(&value);
+    V_VT(&value) = VT_UNKNOWN;
+    V_UNKNOWN(&value) = object;
+    return value;
+  };
+  HRESULT hr = put(0, com::ui4(HandleToULong(event.get())).value());
+  if (SUCCEEDED(hr)) hr = put(1, unknown(pointer));
+  if (frame) {
+    if (SUCCEEDED(hr)) hr = put(2, com::ui4(events.cookie()).value());
+    if (SUCCEEDED(hr)) hr = put(3, com::ui4(states.cookie()).value());
+  } else if (SUCCEEDED(hr)) {
+    hr = put(2, unknown(standIn));
   }
+  if (FAILED(hr)) return hr;
 
   hr = PostCode(code, argument.value());
   if (SUCCEEDED(hr) && pointer) WaitWithMessageLoop(event.get());

@@ -167,6 +167,19 @@ TEST_F(DtmThreadTest, FrameNoticesComeBackFromTheWorkerInOrderWithTheSystemTag) 
 
 // The state sink belongs to FDT 1.2.1: a frame that declared FDT 1.2 is
 // never asked for it, and state documents then go nowhere.
+// The worker keeps the DTM's IevFdtBaseDTM from its start: notices, which
+// need only that interface, never marshal the DTM to the worker again.
+TEST_F(DtmThreadTest, NoticesUseTheDtmInterfaceTheWorkerKeptFromItsStart) {
+  Fence();
+  const DWORD connections = dtm->connectionsMade;
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(S_OK, dtm->PostText(dtm_command::kErrorMessage, L"again"));
+  ASSERT_EQ(S_OK, dtm->PostCode(dtm_command::kFunctionChanged));
+  Fence();
+  EXPECT_EQ(20u, frame->callsTo("OnErrorMessage").size() - fences);
+  EXPECT_EQ(1u, frame->callsTo("OnFunctionChanged").size());
+  EXPECT_EQ(connections, dtm->connectionsMade);
+}
+
 TEST_F(DtmThreadTest, AFrameOfFdt12IsNeverAskedForTheStateSink) {
   const LONG asked = frame->stateSinkQueries;
   EXPECT_GT(asked, 0);  // the first DTM's frame declared FDT 1.2.1

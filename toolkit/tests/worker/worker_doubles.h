@@ -46,7 +46,8 @@ class TestDtm : public com::ObjectRoot,
                 public IevFdtDtmEvents,
                 public IevSdaHandler,
                 public IevFdtActiveXContainer,
-                public IevFdtConnectHook {
+                public IevFdtConnectHook,
+                public IExternalConnection {
  public:
   static const com::InterfaceEntry* interfaceMap();
   WORKER_TEST_NO_DISPATCH
@@ -164,6 +165,12 @@ class TestDtm : public com::ObjectRoot,
   // IevFdtConnectHook
   STDMETHODIMP OnGoingOnline(VARIANT_BOOL* proceed) override;
   STDMETHODIMP OnGoingOffline(VARIANT_BOOL* proceed) override;
+
+  // IExternalConnection: COM tells the object each time another apartment
+  // gets its first reference on it (the object was marshalled anew).
+  STDMETHODIMP_(DWORD) AddConnection(DWORD, DWORD) override { return ++connectionsMade; }
+  STDMETHODIMP_(DWORD) ReleaseConnection(DWORD, DWORD, BOOL) override { return 0; }
+  DWORD connectionsMade = 0;
 
  protected:
   IUnknown* ThreadManagerDtmObject() override { return controllingUnknown(); }
