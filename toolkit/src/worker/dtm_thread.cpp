@@ -889,6 +889,7 @@ struct ThreadStart {
   HMODULE module;  // a reference the thread owns and frees as it exits
   std::shared_ptr<WorkerMailbox> mailbox;
   bool running;    // the thread has its object and its mailbox window
+  std::wstring classSuffix;  // of the mailbox's window class; empty: the thread id
 };
 
 void ServeCall(MailboxContext* context, WorkerCall& call) {
@@ -953,13 +954,28 @@ class MailboxFilter : public IMessageFilter {
   HWND window_;
 };
 
-// A window class of the thread's own: no class outlives its thread or stays
+// A window class of the thread's own: no class outlives its thread (unless
+// the thread was ended by force, see RegisterMailboxClass) or stays
 // registered with a procedure of a module that may be unloaded.
-std::wstring MailboxClassName() {
+std::wstring MailboxClassName(const std::wstring& suffix) {
   wchar_t name[64];
   _snwprintf(name, 64, L"evFdtDtmWorker.%08lX.%08lX", ::GetCurrentProcessId(), ::GetCurrentThreadId());
   name[63] = L'\0';
-  return name;
+  if (suffix.empty()) return name;
+  return std::wstring(name, 24) + suffix;  // "evFdtDtmWorker.<process>." and the suffix
+}
+
+// Registers the mailbox's window class. A class of that name is a
+// leftover: no running thread has this thread's id, so it was left by a
+// worker that ended without cleaning up (a thread ended by force) whose id
+// this thread got again. It is removed, or no worker with this id could
+// ever start again.
+bool RegisterMailboxClass(const WNDCLASSEXW& windowClass) {
+  if (::RegisterClassExW(&windowClass)) return true;
+  if (::GetLastError() != ERROR_CLASS_ALREADY_EXISTS ||
+      !::UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance))
+    return false;
+  return ::RegisterClassExW(&windowClass) != 0;
 }
 
 }  // namespace
@@ -975,6 +991,8 @@ bool CevFDT_ThreadManagerImpl::ThreadManagerFrameIs121() { return false; }
 
 const CLSID& CevFDT_ThreadManagerImpl::WorkerThreadClassId() { return CLSID_CustomDtmThread; }
 
+std::wstring CevFDT_ThreadManagerImpl::WorkerMailboxClassSuffix() { return std::wstring(); }
+
 DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
   auto* start = static_cast<ThreadStart*>(parameter);
   const HMODULE module = start->module;
@@ -989,14 +1007,14 @@ DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
     ::CoCreateInstance(start->classId, nullptr, CLSCTX_INPROC_SERVER, IID_IevFdtDtmThread,
                        reinterpret_cast<void**>(&thread));
   MailboxContext context{thread, true};
-  const std::wstring className = MailboxClassName();
+  const std::wstring className = MailboxClassName(start->classSuffix);
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &MailboxProc;
   windowClass.hInstance = module;
   windowClass.lpszClassName = className.c_str();
   HWND window = nullptr;
-  if (thread && ::RegisterClassExW(&windowClass)) {
+  if (thread && RegisterMailboxClass(windowClass)) {
     window = ::CreateWindowExW(0, className.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
     if (window) ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&context));
   }
@@ -1047,7 +1065,8 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCWSTR>(&CevFDT_ThreadManagerImpl::ThreadProc), &module))
     return false;
-  ThreadStart start{WorkerThreadClassId(), ready.get(), module, std::make_shared<WorkerMailbox>(), false};
+  ThreadStart start{WorkerThreadClassId(), ready.get(), module, std::make_shared<WorkerMailbox>(), false,
+                    WorkerMailboxClassSuffix()};
   DWORD id = 0;
   // The thread's module lock, which it drops when it has left its apartment.
   com::lockModule();

@@ -10,6 +10,7 @@
 
 #include "com/Variant.h"
 #include "toolkit/worker/dtm_thread.h"
+#include "win32/unique_handle.h"
 #include "worker_doubles.h"
 
 using namespace worker_test;
@@ -117,6 +118,36 @@ TEST_F(DtmThreadTest, WorkerWhoseObjectCannotBeCreatedIsReportedAsNotStarted) {
   EXPECT_EQ(0u, other->WorkerThreadId());
   EXPECT_EQ(E_FAIL, other->PostText(dtm_command::kErrorMessage, L"nobody"));
   EXPECT_TRUE(other->StopThread());
+}
+
+// A worker thread ended by force leaves its mailbox's window class behind.
+// A later worker whose class has the same name (one whose thread got the
+// same id; here by the same suffix) still starts and serves its DTM.
+TEST_F(DtmThreadTest, AWorkerStartsWhereOneEndedByForceLeftItsMailboxClass) {
+  dtm->StopThread();
+  TestDtm* first = nullptr;
+  com::ComPtr<IUnknown> firstHolder = createTestDtm(&first);
+  ASSERT_TRUE(firstHolder);
+  first->mailboxSuffix = L"reused";
+  ASSERT_TRUE(first->StartThread());
+  {
+    win32::UniqueHandle thread(::OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, first->WorkerThreadId()));
+    ASSERT_TRUE(thread);
+    ASSERT_TRUE(::TerminateThread(thread.get(), 9));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 10000));
+  }
+  EXPECT_EQ(E_FAIL, first->PostText(dtm_command::kErrorMessage, L"nobody"));
+
+  TestDtm* second = nullptr;
+  com::ComPtr<IUnknown> secondHolder = createTestDtm(&second);
+  ASSERT_TRUE(secondHolder);
+  second->mailboxSuffix = L"reused";
+  second->frame = frameUnknown;
+  ASSERT_TRUE(second->StartThread());
+  ASSERT_EQ(S_OK, second->PostRequest(dtm_command::kSetFrame, frameUnknown.get()));
+  ASSERT_EQ(S_OK, second->PostText(dtm_command::kErrorMessage, L"served"));
+  EXPECT_TRUE(PumpUntil([&] { return !frame->callsTo("OnErrorMessage").empty(); }));
+  EXPECT_TRUE(second->StopThread());
 }
 
 TEST_F(DtmThreadTest, CodesOutsideTheTableAnswerOkAndDoNothing) {

@@ -74,6 +74,7 @@ class TestDtm : public com::ObjectRoot,
   const CLSID* threadClass = nullptr;  // the worker class to create; null: the toolkit's
   com::ComPtr<IUnknown> frame;  // what ThreadManagerFrameObject answers
   bool fdt121Frame = true;      // what ThreadManagerFrameIs121 answers
+  std::wstring mailboxSuffix;   // what WorkerMailboxClassSuffix answers
 
   // IevFdtBaseDTM
   STDMETHODIMP SetState(LONG newState) override;
@@ -179,6 +180,7 @@ class TestDtm : public com::ObjectRoot,
   }
   IUnknown* ThreadManagerFrameObject() override { return frame.get(); }
   bool ThreadManagerFrameIs121() override { return fdt121Frame; }
+  std::wstring WorkerMailboxClassSuffix() override { return mailboxSuffix; }
 
  private:
   template <class I, bool TestDtm::*offer>

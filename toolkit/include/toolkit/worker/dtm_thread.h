@@ -355,6 +355,11 @@ class CevFDT_ThreadManagerImpl {
   virtual bool KeepReportedMessage(const wchar_t* text);
   // The class of the worker's COM object.
   virtual const CLSID& WorkerThreadClassId();
+  // The end of the worker mailbox's window class name, which begins with
+  // the process id; empty (the default): the worker thread's id, so that no
+  // two running workers share a class. For tests that need the name of a
+  // worker that came before.
+  virtual std::wstring WorkerMailboxClassSuffix();
 
  private:
   static DWORD WINAPI ThreadProc(void* start);
