@@ -147,8 +147,8 @@ std::vector<WORD> embeddedTypeLibIds(HINSTANCE instance) {
   return ids;
 }
 
-// TYPELIB resource id of the module file at path: the bare path names
-// TYPELIB 1, "<path>\\<id>" another one.
+// The TYPELIB resource `id` of the module file at `path`: the bare path
+// names TYPELIB 1, "<path>\\<id>" another one.
 HRESULT loadEmbeddedTypeLibAt(const std::wstring& path, WORD id, ITypeLib** out) {
   if (path.empty()) return E_UNEXPECTED;
   std::wstring file = path;
