@@ -72,8 +72,39 @@ TypeInfoCache g_typeInfoCache;
 
 TypeInfoCache& typeInfoCache() { return g_typeInfoCache; }
 
-// The type library that HKCR\Interface\{iid}\TypeLib names.
-HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
+// A registered type library by identifier and version.
+struct RegisteredTypeLib {
+  GUID libid;
+  WORD major;
+  WORD minor;
+};
+
+bool operator==(const RegisteredTypeLib& a, const RegisteredTypeLib& b) {
+  return IsEqualGUID(a.libid, b.libid) && a.major == b.major && a.minor == b.minor;
+}
+
+// The type libraries through which the typelib marshaller carries the
+// module's interfaces between apartments, held while objects of the module
+// may be marshalled (see Module::canUnloadNow). The marshaller loads the
+// library for every proxy and stub it makes and releases it again; some
+// platforms (Wine) free a library whose count drops to zero even while
+// another thread is taking it from their cache, and a proxy is then made
+// from freed type information. A library the module holds never drops to
+// zero, and is read from its file only once.
+struct HeldTypeLibs {
+  win32::CriticalSection lock;
+  bool listed = false;   // `libraries` were looked up for this load
+  bool holding = false;  // `held` was taken since the last release
+  std::vector<RegisteredTypeLib> libraries;
+  std::vector<ITypeLib*> held;  // one reference each
+};
+
+// Made when the module is loaded, as the type information cache.
+HeldTypeLibs g_heldTypeLibs;
+
+// The library that HKCR\Interface\{iid}\TypeLib names (the one the
+// typelib marshaller loads for the interface), without loading it.
+HRESULT registeredTypeLibOf(REFIID iid, RegisteredTypeLib* out) {
   std::wstring key = L"Interface\\" + guidText(iid) + L"\\TypeLib";
   wchar_t libText[64] = {}, versionText[32] = {};
   DWORD bytes = sizeof(libText) - sizeof(wchar_t);
@@ -86,10 +117,19 @@ HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
                      versionText, &bytes) == ERROR_SUCCESS &&
       std::swscanf(versionText, L"%x.%x", &major, &minor) < 1)
     major = 1;
-  GUID lib;
-  HRESULT hr = ::CLSIDFromString(libText, &lib);
+  HRESULT hr = ::CLSIDFromString(libText, &out->libid);
   if (FAILED(hr)) return hr;
-  return ::LoadRegTypeLib(lib, static_cast<WORD>(major), static_cast<WORD>(minor), 0, out);
+  out->major = static_cast<WORD>(major);
+  out->minor = static_cast<WORD>(minor);
+  return S_OK;
+}
+
+// The type library that HKCR\Interface\{iid}\TypeLib names.
+HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
+  RegisteredTypeLib lib;
+  HRESULT hr = registeredTypeLibOf(iid, &lib);
+  if (FAILED(hr)) return hr;
+  return ::LoadRegTypeLib(lib.libid, lib.major, lib.minor, 0, out);
 }
 
 BOOL CALLBACK collectTypeLibId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
@@ -105,6 +145,61 @@ std::vector<WORD> embeddedTypeLibIds(HINSTANCE instance) {
   ::EnumResourceNamesW(instance, L"TYPELIB", &collectTypeLibId, reinterpret_cast<LONG_PTR>(&ids));
   std::sort(ids.begin(), ids.end());
   return ids;
+}
+
+// The TYPELIB resource `id` of the module file at `path`: the bare path
+// names TYPELIB 1, "<path>\\<id>" another one.
+HRESULT loadEmbeddedTypeLibAt(const std::wstring& path, WORD id, ITypeLib** out) {
+  if (path.empty()) return E_UNEXPECTED;
+  std::wstring file = path;
+  if (id != 1) file += L"\\" + std::to_wstring(id);
+  return ::LoadTypeLibEx(file.c_str(), REGKIND_NONE, out);
+}
+
+// Takes a reference on each library that the typelib marshaller loads for
+// the interfaces the module's own type libraries describe (the interfaces
+// its objects hand out and call, and so the ones its threads marshal):
+// its own registered library, and the libraries other installations
+// registered for the outside interfaces it uses. Which libraries those are
+// is looked up once per load. Lock held; nothing when already holding.
+void holdTypeLibs(HeldTypeLibs& libs, HINSTANCE instance, const std::wstring& path) {
+  if (libs.holding) return;
+  // The module's libraries stay loaded until the registered ones are held,
+  // so that a registered library at this very path is read once.
+  std::vector<ComPtr<ITypeLib>> embedded;
+  for (WORD id : embeddedTypeLibIds(instance)) {
+    ComPtr<ITypeLib> lib;
+    if (SUCCEEDED(loadEmbeddedTypeLibAt(path, id, lib.put()))) embedded.push_back(lib);
+  }
+  if (!libs.listed) {
+    for (const ComPtr<ITypeLib>& lib : embedded) {
+      const UINT count = lib->GetTypeInfoCount();
+      for (UINT i = 0; i < count; ++i) {
+        TYPEKIND kind = TKIND_MAX;
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH))
+          continue;
+        ComPtr<ITypeInfo> info;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, info.put())) || FAILED(info->GetTypeAttr(&attr))) continue;
+        const IID iid = attr->guid;
+        info->ReleaseTypeAttr(attr);
+        RegisteredTypeLib registered;
+        if (SUCCEEDED(registeredTypeLibOf(iid, &registered)) &&
+            std::find(libs.libraries.begin(), libs.libraries.end(), registered) == libs.libraries.end())
+          libs.libraries.push_back(registered);
+      }
+    }
+    libs.listed = true;
+  }
+  libs.held.reserve(libs.libraries.size());
+  for (const RegisteredTypeLib& registered : libs.libraries) {
+    ITypeLib* lib = nullptr;
+    // A library that is not (or no longer) registered is not marshalled
+    // through either.
+    if (SUCCEEDED(::LoadRegTypeLib(registered.libid, registered.major, registered.minor, 0, &lib)))
+      libs.held.push_back(lib);
+  }
+  libs.holding = true;
 }
 
 // Initialises a function-local static, which is all it does.
@@ -150,6 +245,16 @@ void Module::term() {
   TypeInfoCache& cache = typeInfoCache();
   win32::CsLock hold(cache.lock);
   cache.entries.clear();
+  // Type libraries still held here (the module was unloaded without being
+  // asked DllCanUnloadNow, by the last CoUninitialize, say) are left
+  // behind: a last Release frees the platform's library, which may unmap
+  // or free the file or module it was read from and takes the platform's
+  // type-library lock, while a thread that holds that lock to read a
+  // library may be waiting for the loader lock held here. Left behind, the
+  // library stays in the platform's cache under its path, and the module's
+  // next load takes the same one again: only its count grows.
+  g_heldTypeLibs.held.clear();
+  g_heldTypeLibs.holding = false;
 }
 
 BOOL Module::dllMain(HINSTANCE instance, DWORD reason, void* reserved, const ClassEntry* classes,
@@ -175,6 +280,12 @@ HRESULT Module::getClassObject(REFCLSID clsid, REFIID iid, void** out) {
   return guard([&]() -> HRESULT {
     for (std::size_t i = 0; i < classCount_; ++i) {
       if (!IsEqualCLSID(clsid, *classes_[i].clsid)) continue;
+      // The libraries are held before any object exists, and the factory's
+      // module lock is taken under the same lock as canUnloadNow gives them
+      // back: no object is made while they go.
+      HeldTypeLibs& libs = g_heldTypeLibs;
+      win32::CsLock hold(libs.lock);
+      holdTypeLibs(libs, instance_, path());
       ClassFactory* factory = new ClassFactory(classes_[i].create);
       factory->AddRef();
       HRESULT hr = factory->QueryInterface(iid, out);
@@ -186,14 +297,24 @@ HRESULT Module::getClassObject(REFCLSID clsid, REFIID iid, void** out) {
 }
 
 HRESULT Module::canUnloadNow() {
+  // The module's threads hold a lock until they have left their apartment
+  // (lockModule): at zero no proxy or stub of the module is left anywhere,
+  // and none is made while the lock below is held (getClassObject). So the
+  // type libraries go back while nothing of the module can be taking them
+  // from the platform's cache, here and not in DllMain (see term).
+  HeldTypeLibs& libs = g_heldTypeLibs;
+  win32::CsLock hold(libs.lock);
   if (lockCount() != 0) return S_FALSE;
   std::vector<std::pair<IID, ITypeInfo*>> released;
   {
     TypeInfoCache& cache = typeInfoCache();
-    win32::CsLock hold(cache.lock);
+    win32::CsLock holdCache(cache.lock);
     released.swap(cache.entries);
   }
   for (auto& entry : released) entry.second->Release();
+  for (ITypeLib* lib : libs.held) lib->Release();
+  libs.held.clear();
+  libs.holding = false;
   return S_OK;
 }
 
@@ -202,10 +323,7 @@ HRESULT Module::loadTypeLib(ITypeLib** out) const { return loadEmbeddedTypeLib(1
 HRESULT Module::loadEmbeddedTypeLib(WORD id, ITypeLib** out) const {
   std::wstring file = path();
   if (file.empty()) return HRESULT_FROM_WIN32(::GetLastError());
-  // The bare module path names TYPELIB 1; another resource is named by
-  // "<path>\\<id>".
-  if (id != 1) file += L"\\" + std::to_wstring(id);
-  return ::LoadTypeLibEx(file.c_str(), REGKIND_NONE, out);
+  return loadEmbeddedTypeLibAt(file, id, out);
 }
 
 HRESULT Module::registerServer() {

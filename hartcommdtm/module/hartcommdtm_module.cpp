@@ -7,7 +7,8 @@
 // the FDT interfaces' descriptions, never registered here: IDispatch of the
 // DTM, the channel and the channel collection reads it (com/Dispatch.h);
 // the FDT interfaces cross threads through the FDT type library that the
-// frame application's installation registers.
+// frame application's installation registers. The module holds both
+// registered libraries while its objects may be marshalled (com/Module.h).
 //
 // One row per COM class of the module: the DTM object, the DTM's worker
 // thread, the HART channel and the DTM's controls.

@@ -18,4 +18,13 @@ bool RegisterTypeLibrary(const std::wstring& path) {
   return SUCCEEDED(::RegisterTypeLib(library, &registered[0], nullptr));
 }
 
+bool RegisterTypeLibraryReleased(const std::wstring& path) {
+  ITypeLib* library = nullptr;
+  if (FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library))) return false;
+  std::wstring registered = path;
+  const bool done = SUCCEEDED(::RegisterTypeLib(library, &registered[0], nullptr));
+  library->Release();
+  return done;
+}
+
 }  // namespace testsupport

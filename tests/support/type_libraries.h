@@ -1,4 +1,5 @@
-// Type libraries a test program keeps loaded for its whole run.
+// Type libraries a test program keeps loaded for its whole run (or, for a
+// program that shows the code under test holds them, does not).
 //
 // Wine frees a type library whose count drops to zero even when another
 // thread took it from its cache a moment earlier: LoadTypeLib adds its
@@ -23,5 +24,9 @@ bool KeepTypeLibraryLoaded(const std::wstring& path);
 // installation would have) and holds it like KeepTypeLibraryLoaded; false
 // when it cannot be loaded or registered.
 bool RegisterTypeLibrary(const std::wstring& path);
+
+// Registers it the same way and lets it go again: in a program that holds
+// none of its libraries, only the code under test keeps them loaded.
+bool RegisterTypeLibraryReleased(const std::wstring& path);
 
 }  // namespace testsupport

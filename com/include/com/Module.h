@@ -46,8 +46,9 @@ class Module {
   void init(HINSTANCE instance, const ClassEntry* classes, std::size_t count,
             bool typeLib);
   // Process detach by FreeLibrary. It runs under the loader lock, where no
-  // COM object may be released: the type information is released earlier,
-  // by canUnloadNow, and what is still cached here is left behind.
+  // COM object may be released: the type information and the held type
+  // libraries are released earlier, by canUnloadNow, and what is still
+  // held here is left behind.
   void term();
   // The whole DllMain of a server DLL: init on process attach (without
   // thread notices), term on a detach by FreeLibrary; a process that ends
@@ -63,10 +64,18 @@ class Module {
   LONG unlock() noexcept;
   LONG lockCount() const noexcept;
 
+  // Before it makes the first class factory, the module takes a reference
+  // on every registered type library through which the typelib marshaller
+  // carries the interfaces its own type libraries describe, and holds them
+  // until canUnloadNow answers S_OK: the marshaller then finds each one in
+  // the platform's cache instead of reading and freeing it for every proxy
+  // and stub (some platforms free a library while another thread takes it
+  // from their cache).
   HRESULT getClassObject(REFCLSID clsid, REFIID iid, void** out);
-  // S_OK when no object, class factory or server lock is alive; the cached
-  // type information is then released, outside the loader lock, before the
-  // module may go.
+  // S_OK when no object, class factory, server lock or thread of the module
+  // (lockModule) is alive; the cached type information and the held type
+  // libraries are then released, outside the loader lock, before the module
+  // may go.
   HRESULT canUnloadNow();
   HRESULT registerServer();
   HRESULT unregisterServer();

@@ -41,7 +41,9 @@ namespace com {
 // never bring it to zero a second time.
 constexpr LONG kReleasing = 0x3FFFFFFF;
 
-// Module lock count (Module.h); objects and class factories hold one each.
+// Module lock count (Module.h); objects and class factories hold one each,
+// and so does each thread the module starts, until it has left its
+// apartment: the module is in use while any of its proxies or stubs lives.
 void lockModule() noexcept;
 void unlockModule() noexcept;
 

@@ -61,9 +61,8 @@ std::map<TimerKey, CevFDT_DtmThreadImpl*>& TimerObjects() {
   return objects;
 }
 
-void ClearTransferAbort(IevFdtBaseDTM* dtm) {
-  com::ComPtr<IevFdtDtmEvents> events;
-  if (!dtm || FAILED(events.queryFrom(dtm)) || !events) return;
+void ClearTransferAbort(IevFdtDtmEvents* events) {
+  if (!events) return;
   VARIANT value;
   ::VariantInit(&value);
   V_VT(&value) = VT_BOOL;
@@ -100,6 +99,23 @@ com::ComPtr<IDispatch> TakeSinkElement(const VARIANT& argument, LONG i, REFIID s
   return out;
 }
 
+// Element i (from 0) of a command's argument array as an interface; null
+// when missing or not an interface.
+com::ComPtr<IUnknown> UnknownElement(const VARIANT& argument, LONG i) {
+  com::ComPtr<IUnknown> out;
+  if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return out;
+  SAFEARRAY* array = V_ARRAY(&argument);
+  LONG lower = 0, upper = -1;
+  ::SafeArrayGetLBound(array, 1, &lower);
+  ::SafeArrayGetUBound(array, 1, &upper);
+  LONG index = lower + i;
+  com::Variant element;
+  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put())) &&
+      (element.type() == VT_UNKNOWN || element.type() == VT_DISPATCH))
+    out = element.value().punkVal;  // VT_DISPATCH shares the slot
+  return out;
+}
+
 // Reads {event VT_UI4, pointer VT_UNKNOWN} of commands 1 and 2. The event is
 // 0 when the poster does not wait.
 HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<IUnknown>& pointer) {
@@ -118,11 +134,7 @@ HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<
     ULONG value = 0;
     if (SUCCEEDED(CFdtVariant::GetUI4(element.value(), &value))) *event = ULongToHandle(value);
   }
-  index = lower + 1;
-  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put()))) {
-    if (element.type() == VT_UNKNOWN || element.type() == VT_DISPATCH)
-      pointer = element.value().punkVal;  // VT_DISPATCH shares the slot
-  }
+  pointer = UnknownElement(argument, 1);
   return S_OK;
 }
 
@@ -256,7 +268,7 @@ void CevFDT_DtmThreadImpl::DrainQueue() {
     } else if (record->code == dtm_command::kGoOnline || record->code == dtm_command::kGoOffline) {
       const bool online = record->code == dtm_command::kGoOnline;
       LONG state = 0;
-      com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+      com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
       if (dtm && SUCCEEDED(dtm->GetDtmState(&state)) &&
           state == (online ? kStateGoingOnline : kStateGoingOffline))
         dtm->SetState(online ? kStateCommunicationSet : kStateOnline);
@@ -325,9 +337,17 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
   const HRESULT hr = ReadPointerArgument(argument, &event, pointer);
   if (FAILED(hr)) return hr;
   if (code == dtm_command::kSetDtm) {
+    // The link and the stand-in arrive together and go together; the
+    // stand-in's IevFdtBaseDTM is the one proxy of it this worker makes.
     com::ComPtr<IDispatch> link;
-    if (pointer) link.queryFrom(pointer.get());
+    com::ComPtr<IevFdtBaseDTM> dtm;
+    if (pointer) {
+      link.queryFrom(pointer.get());
+      com::ComPtr<IUnknown> standIn = UnknownElement(argument, 2);
+      if (standIn) dtm.queryFrom(standIn.get());
+    }
     dtmLink_ = link;
+    dtm_ = dtm;
   } else {
     // The sinks were queried in the poster's apartment and come under
     // their own dispatch interfaces; the poster keeps their entries until
@@ -342,23 +362,20 @@ HRESULT CevFDT_DtmThreadImpl::SetPointer(ULONG code, const VARIANT& argument) {
 
 // --- helpers on the DTM -----------------------------------------------------
 
-com::ComPtr<IevFdtBaseDTM> CevFDT_DtmThreadImpl::Dtm() {
-  com::ComPtr<IevFdtBaseDTM> dtm;
+com::ComPtr<IUnknown> CevFDT_DtmThreadImpl::DtmObject() {
   com::ComPtr<IDispatch> link = dtmLink_;
-  com::ComPtr<IUnknown> object = com::resolveObjectLink(link.get());
-  if (object) dtm.queryFrom(object.get());
-  return dtm;
+  return com::resolveObjectLink(link.get());
 }
 
 HRESULT CevFDT_DtmThreadImpl::ReadState(LONG* state) {
   *state = 0;
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   if (!dtm) return E_FAIL;
   return dtm->GetDtmState(state);
 }
 
 HRESULT CevFDT_DtmThreadImpl::SystemTag(com::Bstr& tag) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   if (!dtm) return E_FAIL;
   return dtm->GetSystemTag(tag.put());
 }
@@ -366,7 +383,7 @@ HRESULT CevFDT_DtmThreadImpl::SystemTag(com::Bstr& tag) {
 HRESULT CevFDT_DtmThreadImpl::GetToolkitMessage(ULONG id, BSTR* text) {
   if (!text) return E_UNEXPECTED;
   *text = nullptr;
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IUnknown> dtm = DtmObject();
   return ::GetToolkitMessage(dtm.get(), id, ToolkitMessageUser::Dtm, text);
 }
 
@@ -385,7 +402,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptTransfer(ULONG code, const VARIANT& argument
     operationCancelled_ = false;
     operationEnded_ = false;
   }
-  ClearTransferAbort(Dtm().get());
+  ClearTransferAbort(DtmInterface<IevFdtDtmEvents>().get());
   if (FAILED(Queue(code, argument))) {
     win32::CsLock lock(operationLock_);
     operation_.operationId.reset();
@@ -416,15 +433,14 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
   V_VT(&requestValue) = VT_BSTR;
   V_BSTR(&requestValue) = request.get();  // borrowed for the call
 
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtParameterHandler4> handler;
-  if (dtm) handler.queryFrom(dtm.get());
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
+  com::ComPtr<IevFdtParameterHandler4> handler = DtmInterface<IevFdtParameterHandler4>();
   VARIANT_BOOL success = VARIANT_FALSE;
   HRESULT hr = E_FAIL;
   if (handler) {
     if (upload) {
       // The parameter set's upload is the base DTM's operation; S_OK is success.
-      hr = dtm->UploadRequest(requestValue);
+      hr = dtm ? dtm->UploadRequest(requestValue) : E_FAIL;
       success = hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE;
     } else {
       hr = handler->DownloadRequest(requestValue, &success);
@@ -439,7 +455,7 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
   // A cancel taken while the transfer ran was spent with it. Its abort may
   // have reached the DTM only as the transfer returned; it must not stop
   // the next, unrelated transfer.
-  if (cancelled) ClearTransferAbort(dtm.get());
+  if (cancelled) ClearTransferAbort(DtmInterface<IevFdtDtmEvents>().get());
   if (FAILED(hr) || success != VARIANT_TRUE) {
     success = VARIANT_FALSE;
     com::Bstr text;
@@ -472,9 +488,8 @@ HRESULT CevFDT_DtmThreadImpl::Transfer(ULONG code) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtParameterHandler4> handler;
-  if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return E_FAIL;
+  com::ComPtr<IevFdtParameterHandler4> handler = DtmInterface<IevFdtParameterHandler4>();
+  if (!handler) return E_FAIL;
   com::Bstr id;
   HRESULT hr = CFdtVariant::GetBstr(argument, id.put());
   if (FAILED(hr)) return hr;
@@ -618,7 +633,9 @@ void CevFDT_DtmThreadImpl::OnTimer() {
   const DWORD elapsed = now - lastTick_;
   lastTick_ = now;
 
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();  // held for the whole walk
+  // The DTM is taken when the first entry is due and held for the rest of
+  // the walk; a tick with nothing due makes no call at all.
+  com::ComPtr<IUnknown> dtm;
   com::ComPtr<IevFdtParameterHandler4> handler;
   bool handlerQueried = false;
 
@@ -635,6 +652,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
       entry.remaining = entry.period;
       if (!handlerQueried) {
         handlerQueried = true;
+        dtm = DtmObject();
         if (dtm) handler.queryFrom(dtm.get());
       }
       if (handler) {
@@ -654,7 +672,7 @@ void CevFDT_DtmThreadImpl::OnTimer() {
 // --- going online and offline ------------------------------------------------
 
 HRESULT CevFDT_DtmThreadImpl::AcceptGoOnline(const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateCommunicationSet) return E_FAIL;
   // The queued command carries the worker's own duplicate of the poster's
@@ -680,7 +698,7 @@ HRESULT CevFDT_DtmThreadImpl::AcceptGoOffline(const VARIANT& argument) {
     win32::CsLock lock(operationLock_);
     if (!operation_.operationId.empty()) return E_FAIL;
   }
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateOnline) return E_FAIL;
   dtm->SetState(kStateGoingOffline);
@@ -695,20 +713,21 @@ HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
   if (SUCCEEDED(CFdtVariant::GetUI4(argument, &value))) event = ULongToHandle(value);
 
   HRESULT result = S_OK;
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOnline) {
     result = S_FALSE;
   } else {
+    com::ComPtr<IUnknown> object = DtmObject();
     com::ComPtr<IevFdtConnectHook> hook;
-    hook.queryFrom(dtm.get());
+    if (object) hook.queryFrom(object.get());
     VARIANT_BOOL proceed = VARIANT_TRUE;
     if (hook && (FAILED(hook->OnGoingOnline(&proceed)) || proceed != VARIANT_TRUE)) {
       dtm->SetState(kStateCommunicationSet);
       result = S_FALSE;
     } else {
       com::ComPtr<IevFdtChannelContainer4> channels;
-      channels.queryFrom(dtm.get());
+      if (object) channels.queryFrom(object.get());
       if (!channels) {
         // No channels to connect: going online is complete.
         dtm->SetState(kStateOnline);
@@ -726,18 +745,19 @@ HRESULT CevFDT_DtmThreadImpl::GoOnline(const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::GoOffline() {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
+  com::ComPtr<IevFdtBaseDTM> dtm = dtm_;
   LONG state = 0;
   if (!dtm || FAILED(dtm->GetDtmState(&state)) || state != kStateGoingOffline) return S_FALSE;
+  com::ComPtr<IUnknown> object = DtmObject();
   com::ComPtr<IevFdtConnectHook> hook;
-  hook.queryFrom(dtm.get());
+  if (object) hook.queryFrom(object.get());
   VARIANT_BOOL proceed = VARIANT_TRUE;
   if (hook && (FAILED(hook->OnGoingOffline(&proceed)) || proceed != VARIANT_TRUE)) {
     dtm->SetState(kStateOnline);
     return S_FALSE;
   }
   com::ComPtr<IevFdtChannelContainer4> channels;
-  channels.queryFrom(dtm.get());
+  if (object) channels.queryFrom(object.get());
   if (!channels) {
     // No channels to disconnect: going offline is complete.
     dtm->SetState(kStateCommunicationSet);
@@ -815,9 +835,8 @@ HRESULT CevFDT_DtmThreadImpl::FrameNotice(ULONG code, const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::SdaRequest(ULONG code, const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevSdaHandler> handler;
-  if (!dtm || FAILED(handler.queryFrom(dtm.get())) || !handler) return S_OK;
+  com::ComPtr<IevSdaHandler> handler = DtmInterface<IevSdaHandler>();
+  if (!handler) return S_OK;
   if (code == dtm_command::kSdaReadItems) return handler->ReadItems(argument);
   if (code == dtm_command::kSdaWriteItems) return handler->WriteItems(argument);
   com::Bstr text;
@@ -828,9 +847,8 @@ HRESULT CevFDT_DtmThreadImpl::SdaRequest(ULONG code, const VARIANT& argument) {
 }
 
 HRESULT CevFDT_DtmThreadImpl::StateNotice(ULONG code, const VARIANT& argument) {
-  com::ComPtr<IevFdtBaseDTM> dtm = Dtm();
-  com::ComPtr<IevFdtDtmEvents> events;
-  if (!dtm || FAILED(events.queryFrom(dtm.get())) || !events) return E_FAIL;
+  com::ComPtr<IevFdtDtmEvents> events = DtmInterface<IevFdtDtmEvents>();
+  if (!events) return E_FAIL;
   return events->OnDtmEvent(com::ui4(code + kStateNoticeEventOffset).value(), argument);
 }
 
@@ -900,6 +918,7 @@ struct ThreadStart {
   HMODULE module;  // a reference the thread owns and frees as it exits
   std::shared_ptr<WorkerMailbox> mailbox;
   bool running;    // the thread has its object and its mailbox window
+  std::wstring classSuffix;  // of the mailbox's window class; empty: the thread id
 };
 
 void ServeCall(MailboxContext* context, WorkerCall& call) {
@@ -964,13 +983,28 @@ class MailboxFilter : public IMessageFilter {
   HWND window_;
 };
 
-// A window class of the thread's own: no class outlives its thread or stays
+// A window class of the thread's own: no class outlives its thread (unless
+// the thread was ended by force, see RegisterMailboxClass) or stays
 // registered with a procedure of a module that may be unloaded.
-std::wstring MailboxClassName() {
+std::wstring MailboxClassName(const std::wstring& suffix) {
   wchar_t name[64];
   _snwprintf(name, 64, L"evFdtDtmWorker.%08lX.%08lX", ::GetCurrentProcessId(), ::GetCurrentThreadId());
   name[63] = L'\0';
-  return name;
+  if (suffix.empty()) return name;
+  return std::wstring(name, 24) + suffix;  // "evFdtDtmWorker.<process>." and the suffix
+}
+
+// Registers the mailbox's window class. A class of that name is a
+// leftover: no running thread has this thread's id, so it was left by a
+// worker that ended without cleaning up (a thread ended by force) whose id
+// this thread got again. It is removed, or no worker with this id could
+// ever start again.
+bool RegisterMailboxClass(const WNDCLASSEXW& windowClass) {
+  if (::RegisterClassExW(&windowClass)) return true;
+  if (::GetLastError() != ERROR_CLASS_ALREADY_EXISTS ||
+      !::UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance))
+    return false;
+  return ::RegisterClassExW(&windowClass) != 0;
 }
 
 }  // namespace
@@ -986,6 +1020,8 @@ bool CevFDT_ThreadManagerImpl::ThreadManagerFrameIs121() { return false; }
 
 const CLSID& CevFDT_ThreadManagerImpl::WorkerThreadClassId() { return CLSID_CustomDtmThread; }
 
+std::wstring CevFDT_ThreadManagerImpl::WorkerMailboxClassSuffix() { return std::wstring(); }
+
 DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
   auto* start = static_cast<ThreadStart*>(parameter);
   const HMODULE module = start->module;
@@ -1000,14 +1036,14 @@ DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
     ::CoCreateInstance(start->classId, nullptr, CLSCTX_INPROC_SERVER, IID_IevFdtDtmThread,
                        reinterpret_cast<void**>(&thread));
   MailboxContext context{thread, true};
-  const std::wstring className = MailboxClassName();
+  const std::wstring className = MailboxClassName(start->classSuffix);
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &MailboxProc;
   windowClass.hInstance = module;
   windowClass.lpszClassName = className.c_str();
   HWND window = nullptr;
-  if (thread && ::RegisterClassExW(&windowClass)) {
+  if (thread && RegisterMailboxClass(windowClass)) {
     window = ::CreateWindowExW(0, className.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
     if (window) ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&context));
   }
@@ -1037,6 +1073,9 @@ DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
   ::UnregisterClassW(className.c_str(), module);
   if (thread) thread->Release();
   if (SUCCEEDED(init)) ::CoUninitialize();
+  // Its proxies and stubs are gone with its apartment: the module may now
+  // give back the type libraries they were made from (Module.h).
+  com::unlockModule();
   // The DTM may be gone and the module's last object released: this code
   // stays loaded until the thread has left it.
   ::FreeLibraryAndExitThread(module, 0);
@@ -1049,14 +1088,20 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   if (!ready) return false;
   com::ComPtr<IDispatch> link;
   if (FAILED(com::createObjectLink(ThreadManagerDtmObject(), link))) return false;
+  com::ComPtr<IUnknown> standIn;
+  if (FAILED(CreateDtmStandIn(link.get(), standIn))) return false;
   HMODULE module = nullptr;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCWSTR>(&CevFDT_ThreadManagerImpl::ThreadProc), &module))
     return false;
-  ThreadStart start{WorkerThreadClassId(), ready.get(), module, std::make_shared<WorkerMailbox>(), false};
+  ThreadStart start{WorkerThreadClassId(), ready.get(), module, std::make_shared<WorkerMailbox>(), false,
+                    WorkerMailboxClassSuffix()};
   DWORD id = 0;
+  // The thread's module lock, which it drops when it has left its apartment.
+  com::lockModule();
   win32::UniqueHandle thread(::CreateThread(nullptr, 0, &ThreadProc, &start, 0, &id));
   if (!thread) {
+    com::unlockModule();
     ::FreeLibrary(module);
     return false;
   }
@@ -1071,7 +1116,7 @@ bool CevFDT_ThreadManagerImpl::StartThread() {
   threadId_ = id;
   mailbox_ = start.mailbox;
   link_ = link;
-  PostRequest(dtm_command::kSetDtm, link.get());
+  PostPointer(dtm_command::kSetDtm, link.get(), standIn.get());
   return true;
 }
 
@@ -1176,6 +1221,10 @@ HRESULT CevFDT_ThreadManagerImpl::PostPacked(ULONG code, CevVAPacker& record) {
 }
 
 HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
+  return PostPointer(code, pointer, nullptr);
+}
+
+HRESULT CevFDT_ThreadManagerImpl::PostPointer(ULONG code, IUnknown* pointer, IUnknown* standIn) {
   // Only a poster that waits hands over an event: the worker never signals
   // a handle that its poster may already have closed.
   win32::UniqueHandle event;
@@ -1185,34 +1234,39 @@ HRESULT CevFDT_ThreadManagerImpl::PostRequest(ULONG code, IUnknown* pointer) {
   }
   // The frame's sinks travel with it (see SetPointer); their entries go
   // when this call returns, after the worker took them.
+  const bool frame = code == dtm_command::kSetFrame;
   com::GlobalInterface events, states;
-  if (code == dtm_command::kSetFrame && pointer) {
+  if (frame && pointer) {
     frame_events::OfferSink(pointer, DIID_IFrameDtmEvents, events);
     if (ThreadManagerFrameIs121()) frame_events::OfferSink(pointer, DIID_IFrameDtmEvents2, states);
   }
-  SAFEARRAYBOUND bound{4, 0};
+  // {event, pointer, then the frame's two sink entries or the DTM's
+  // stand-in}.
+  SAFEARRAYBOUND bound{frame ? 4u : 3u, 0};
   SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
   if (!array) return E_OUTOFMEMORY;
   com::Variant argument;
   V_VT(argument.get()) = VT_ARRAY | VT_VARIANT;
   V_ARRAY(argument.get()) = array;  // owned by `argument` from here on
 
-  VARIANT element = com::ui4(HandleToULong(event.get())).value();
-  LONG index = 0;
-  HRESULT hr = ::SafeArrayPutElement(array, &index, &element);
-  if (FAILED(hr)) return hr;
-  ::VariantInit(&element);
-  V_VT(&element) = VT_UNKNOWN;
-  V_UNKNOWN(&element) = pointer;  // SafeArrayPutElement adds the reference
-  index = 1;
-  hr = ::SafeArrayPutElement(array, &index, &element);
-  if (FAILED(hr)) return hr;
-  for (const com::GlobalInterface* sink : {&events, &states}) {
-    ++index;
-    element = com::ui4(sink->cookie()).value();
-    hr = ::SafeArrayPutElement(array, &index, &element);
-    if (FAILED(hr)) return hr;
+  // SafeArrayPutElement copies each value (and adds its own reference).
+  auto put = [array](LONG index, VARIANT value) { return ::SafeArrayPutElement(array, &index, &value); };
+  auto unknown = [](IUnknown* object) {
+    VARIANT value;
+    ::VariantInit(&value);
+    V_VT(&value) = VT_UNKNOWN;
+    V_UNKNOWN(&value) = object;
+    return value;
+  };
+  HRESULT hr = put(0, com::ui4(HandleToULong(event.get())).value());
+  if (SUCCEEDED(hr)) hr = put(1, unknown(pointer));
+  if (frame) {
+    if (SUCCEEDED(hr)) hr = put(2, com::ui4(events.cookie()).value());
+    if (SUCCEEDED(hr)) hr = put(3, com::ui4(states.cookie()).value());
+  } else if (SUCCEEDED(hr)) {
+    hr = put(2, unknown(standIn));
   }
+  if (FAILED(hr)) return hr;
 
   hr = PostCode(code, argument.value());
   if (SUCCEEDED(hr) && pointer) WaitWithMessageLoop(event.get());

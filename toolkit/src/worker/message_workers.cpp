@@ -8,6 +8,7 @@
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "com/Marshalled.h"
+#include "com/Object.h"
 #include "com/Variant.h"
 #include "toolkit/values/frame_events.h"
 
@@ -51,6 +52,9 @@ DWORD WINAPI WorkerThreadProc(void* parameter) {
   auto* start = static_cast<WorkerStart*>(parameter);
   const HMODULE module = start->module;
   RunWorker(start);
+  // Its proxies are gone with its apartment: the module may now give back
+  // the type libraries they were made from.
+  com::unlockModule();
   // The module may be unloaded as soon as its last reference goes: this
   // thread drops its own only on the way out, never returning into it.
   ::FreeLibraryAndExitThread(module, 0);
@@ -81,12 +85,15 @@ HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* w
   start->worker = worker;
   // The worker's thread keeps the module of its code loaded while it runs,
   // whoever unloads the DTM's server in the meantime.
+  // It also holds a module lock until it has left its apartment (Module.h).
   HANDLE started = nullptr;
+  com::lockModule();
   if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                            reinterpret_cast<LPCWSTR>(&WorkerThreadProc), &start->module))
     started = ::CreateThread(nullptr, 0, &WorkerThreadProc, start, 0, nullptr);
   if (!started) {
     if (start->module) ::FreeLibrary(start->module);
+    com::unlockModule();
     delete start;
     return E_FAIL;
   }

@@ -11,6 +11,7 @@
 
 #include "com/Variant.h"
 #include "toolkit/worker/dtm_thread.h"
+#include "win32/unique_handle.h"
 #include "worker_doubles.h"
 
 using namespace worker_test;
@@ -120,6 +121,36 @@ TEST_F(DtmThreadTest, WorkerWhoseObjectCannotBeCreatedIsReportedAsNotStarted) {
   EXPECT_TRUE(other->StopThread());
 }
 
+// A worker thread ended by force leaves its mailbox's window class behind.
+// A later worker whose class has the same name (one whose thread got the
+// same id; here by the same suffix) still starts and serves its DTM.
+TEST_F(DtmThreadTest, AWorkerStartsWhereOneEndedByForceLeftItsMailboxClass) {
+  dtm->StopThread();
+  TestDtm* first = nullptr;
+  com::ComPtr<IUnknown> firstHolder = createTestDtm(&first);
+  ASSERT_TRUE(firstHolder);
+  first->mailboxSuffix = L"reused";
+  ASSERT_TRUE(first->StartThread());
+  {
+    win32::UniqueHandle thread(::OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, first->WorkerThreadId()));
+    ASSERT_TRUE(thread);
+    ASSERT_TRUE(::TerminateThread(thread.get(), 9));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 10000));
+  }
+  EXPECT_EQ(E_FAIL, first->PostText(dtm_command::kErrorMessage, L"nobody"));
+
+  TestDtm* second = nullptr;
+  com::ComPtr<IUnknown> secondHolder = createTestDtm(&second);
+  ASSERT_TRUE(secondHolder);
+  second->mailboxSuffix = L"reused";
+  second->frame = frameUnknown;
+  ASSERT_TRUE(second->StartThread());
+  ASSERT_EQ(S_OK, second->PostRequest(dtm_command::kSetFrame, frameUnknown.get()));
+  ASSERT_EQ(S_OK, second->PostText(dtm_command::kErrorMessage, L"served"));
+  EXPECT_TRUE(PumpUntil([&] { return !frame->callsTo("OnErrorMessage").empty(); }));
+  EXPECT_TRUE(second->StopThread());
+}
+
 TEST_F(DtmThreadTest, CodesOutsideTheTableAnswerOkAndDoNothing) {
   for (ULONG code : {0u, 20u, 23u, 34u}) EXPECT_EQ(S_OK, dtm->PostCode(code)) << code;
   Fence();
@@ -168,6 +199,19 @@ TEST_F(DtmThreadTest, FrameNoticesComeBackFromTheWorkerInOrderWithTheSystemTag) 
 
 // The state sink belongs to FDT 1.2.1: a frame that declared FDT 1.2 is
 // never asked for it, and state documents then go nowhere.
+// The worker keeps the DTM's IevFdtBaseDTM from its start: notices, which
+// need only that interface, never marshal the DTM to the worker again.
+TEST_F(DtmThreadTest, NoticesUseTheDtmInterfaceTheWorkerKeptFromItsStart) {
+  Fence();
+  const DWORD connections = dtm->connectionsMade;
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(S_OK, dtm->PostText(dtm_command::kErrorMessage, L"again"));
+  ASSERT_EQ(S_OK, dtm->PostCode(dtm_command::kFunctionChanged));
+  Fence();
+  EXPECT_EQ(20u, frame->callsTo("OnErrorMessage").size() - fences);
+  EXPECT_EQ(1u, frame->callsTo("OnFunctionChanged").size());
+  EXPECT_EQ(connections, dtm->connectionsMade);
+}
+
 TEST_F(DtmThreadTest, AFrameOfFdt12IsNeverAskedForTheStateSink) {
   const LONG asked = frame->stateSinkQueries;
   EXPECT_GT(asked, 0);  // the first DTM's frame declared FDT 1.2.1

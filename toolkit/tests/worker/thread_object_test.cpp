@@ -43,17 +43,23 @@ class ThreadObjectTest : public ::testing::Test {
     return Post(code, packed.value());
   }
   // Command 1 executed at once, as the loop would, with a link whose value
-  // is the DTM (null: no link).
+  // is the DTM and the DTM's stand-in over it (null: neither).
   HRESULT SetDtm(IUnknown* dtmObject) {
-    com::ComPtr<IUnknown> pointer;
-    if (dtmObject) pointer = createDtmLink(dtmObject);
-    SAFEARRAYBOUND bound{2, 0};
+    com::ComPtr<IUnknown> pointer, standIn;
+    if (dtmObject) {
+      pointer = createDtmLink(dtmObject);
+      com::ComPtr<IDispatch> link;
+      EXPECT_EQ(S_OK, pointer.as(link));
+      EXPECT_EQ(S_OK, CreateDtmStandIn(link.get(), standIn));
+    }
+    SAFEARRAYBOUND bound{3, 0};
     com::Variant argument;
     V_VT(argument.get()) = VT_ARRAY | VT_VARIANT;
     V_ARRAY(argument.get()) = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
-    LONG index = 1;
-    com::Variant element(pointer.get());
-    ::SafeArrayPutElement(V_ARRAY(argument.get()), &index, element.get());
+    for (LONG index : {1, 2}) {
+      com::Variant element(index == 1 ? pointer.get() : standIn.get());
+      ::SafeArrayPutElement(V_ARRAY(argument.get()), &index, element.get());
+    }
     return object->HandleCommand(com::Variant(1).value(), argument.value());
   }
 

@@ -59,6 +59,7 @@ const com::InterfaceEntry* TestDtm::interfaceMap() {
       com::entryQuery(IID_IevFdtActiveXContainer,
                       &queryOffered<IevFdtActiveXContainer, &TestDtm::offerControls>),
       com::entryQuery(IID_IevFdtConnectHook, &queryOffered<IevFdtConnectHook, &TestDtm::offerHook>),
+      com::entry<TestDtm, IExternalConnection>(),
       com::endOfMap()};
   return map;
 }

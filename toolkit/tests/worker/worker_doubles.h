@@ -46,7 +46,8 @@ class TestDtm : public com::ObjectRoot,
                 public IevFdtDtmEvents,
                 public IevSdaHandler,
                 public IevFdtActiveXContainer,
-                public IevFdtConnectHook {
+                public IevFdtConnectHook,
+                public IExternalConnection {
  public:
   static const com::InterfaceEntry* interfaceMap();
   WORKER_TEST_NO_DISPATCH
@@ -73,6 +74,7 @@ class TestDtm : public com::ObjectRoot,
   const CLSID* threadClass = nullptr;  // the worker class to create; null: the toolkit's
   com::ComPtr<IUnknown> frame;  // what ThreadManagerFrameObject answers
   bool fdt121Frame = true;      // what ThreadManagerFrameIs121 answers
+  std::wstring mailboxSuffix;   // what WorkerMailboxClassSuffix answers
 
   // IevFdtBaseDTM
   STDMETHODIMP SetState(LONG newState) override;
@@ -165,6 +167,12 @@ class TestDtm : public com::ObjectRoot,
   STDMETHODIMP OnGoingOnline(VARIANT_BOOL* proceed) override;
   STDMETHODIMP OnGoingOffline(VARIANT_BOOL* proceed) override;
 
+  // IExternalConnection: COM tells the object each time another apartment
+  // gets its first reference on it (the object was marshalled anew).
+  STDMETHODIMP_(DWORD) AddConnection(DWORD, DWORD) override { return ++connectionsMade; }
+  STDMETHODIMP_(DWORD) ReleaseConnection(DWORD, DWORD, BOOL) override { return 0; }
+  DWORD connectionsMade = 0;
+
  protected:
   IUnknown* ThreadManagerDtmObject() override { return controllingUnknown(); }
   const CLSID& WorkerThreadClassId() override {
@@ -172,6 +180,7 @@ class TestDtm : public com::ObjectRoot,
   }
   IUnknown* ThreadManagerFrameObject() override { return frame.get(); }
   bool ThreadManagerFrameIs121() override { return fdt121Frame; }
+  std::wstring WorkerMailboxClassSuffix() override { return mailboxSuffix; }
 
  private:
   template <class I, bool TestDtm::*offer>

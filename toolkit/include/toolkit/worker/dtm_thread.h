@@ -38,11 +38,16 @@
 //
 // Lifetime: the worker never owns the DTM between commands. It holds a
 // small link object of the DTM's apartment (a dispatch object whose value
-// is the DTM) and asks it for the DTM whenever a command or a timer tick
-// needs it, dropping that reference when done. So the frame's last release
-// reaches the DTM even while its worker runs; the DTM then clears the link
-// and tells the worker to end. The worker thread keeps the module loaded
-// until its last instruction (FreeLibraryAndExitThread).
+// is the DTM) and the DTM's stand-in (CreateDtmStandIn), an IevFdtBaseDTM
+// of the DTM's apartment that reaches the DTM through the link. The worker
+// queries the stand-in once when it starts and keeps it until it ends; it
+// asks the link for the DTM itself only when a command or a timer tick
+// needs another of its interfaces, dropping that reference when done. So
+// the frame's last release reaches the DTM even while its worker runs; the
+// DTM then clears the link and tells the worker to end. The worker thread
+// keeps the module loaded until its last instruction
+// (FreeLibraryAndExitThread), and holds a module lock until it has left its
+// apartment.
 #pragma once
 
 #include <windows.h>
@@ -50,6 +55,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "com/ComPtr.h"
@@ -68,8 +74,9 @@ struct WorkerMailbox;
 // Commands of the worker thread. "now": handled inside PostRequest on the
 // worker thread; "queued": handled later by the worker's message loop.
 namespace dtm_command {
-constexpr ULONG kSetDtm = 1;          // queued: {event VT_UI4, link VT_UNKNOWN}: an IDispatch
-                                       // whose value (DISPID_VALUE) is the DTM, empty once gone
+constexpr ULONG kSetDtm = 1;          // queued: {event VT_UI4, link VT_UNKNOWN, stand-in
+                                       // VT_UNKNOWN}: an IDispatch whose value (DISPID_VALUE)
+                                       // is the DTM, empty once gone, and the DTM's stand-in
 constexpr ULONG kSetFrame = 2;        // queued: {event VT_UI4, frame object VT_UNKNOWN,
                                       //  [IFrameDtmEvents, IFrameDtmEvents2: VT_UI4 entries of
                                       //  the global interface table, 0 for none]}
@@ -115,6 +122,13 @@ struct DtmThreadCommand {
 
 // Period of the parameter-update timer while the DTM is online.
 constexpr ULONG kOnlineTimerPeriodMs = 100;
+
+// The DTM as its worker keeps it: an IevFdtBaseDTM of the DTM's apartment
+// that hands each call on to the DTM behind link (com/ObjectLink.h) while
+// the link reaches it, and answers RPC_E_DISCONNECTED once it is gone. It
+// holds no reference on the DTM: a proxy of it keeps the DTM alive no longer
+// than one call. Made in the DTM's apartment.
+HRESULT CreateDtmStandIn(IDispatch* link, com::ComPtr<IUnknown>& standIn);
 
 // ---------------------------------------------------------------------------
 // Thread side
@@ -183,9 +197,17 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   HRESULT StateNotice(ULONG code, const VARIANT& argument);
   HRESULT StateDocument(const VARIANT& argument);
 
-  // The DTM for the current command, through the link; null once the DTM
-  // is gone or before it handed over its link. Hold it only while used.
-  com::ComPtr<IevFdtBaseDTM> Dtm();
+  // The DTM itself for the current command, through the link, to query
+  // its other interfaces; null once the DTM is gone or before it handed
+  // over its link. Hold it only while used.
+  com::ComPtr<IUnknown> DtmObject();
+  template <class Interface>
+  com::ComPtr<Interface> DtmInterface() {
+    com::ComPtr<Interface> found;
+    com::ComPtr<IUnknown> object = DtmObject();
+    if (object) found.queryFrom(object.get());
+    return found;
+  }
   HRESULT ReadState(LONG* state);
   HRESULT SystemTag(com::Bstr& tag);
   HRESULT ApplyTimeout(ULONG periodMs);
@@ -200,7 +222,10 @@ class CevFDT_DtmThreadImpl : public com::ObjectRoot,
   ULONG timerPeriod_ = 0;
   bool inTimerWalk_ = false;
 
-  com::ComPtr<IDispatch> dtmLink_;  // see Dtm()
+  com::ComPtr<IDispatch> dtmLink_;  // see DtmObject()
+  // The DTM's IevFdtBaseDTM (its stand-in), queried once by command 1 and
+  // kept until the DTM is dropped or the worker ends.
+  com::ComPtr<IevFdtBaseDTM> dtm_;
   com::ComPtr<IUnknown> frame_;
   com::ComPtr<IDispatch> frameEvents_;  // IFrameDtmEvents, the sink's proxy
   com::ComPtr<IDispatch> stateSink_;    // IFrameDtmEvents2, the sink's proxy
@@ -334,11 +359,19 @@ class CevFDT_ThreadManagerImpl {
   virtual bool KeepReportedMessage(const wchar_t* text);
   // The class of the worker's COM object.
   virtual const CLSID& WorkerThreadClassId();
+  // The end of the worker mailbox's window class name, which begins with
+  // the process id; empty (the default): the worker thread's id, so that no
+  // two running workers share a class. For tests that need the name of a
+  // worker that came before.
+  virtual std::wstring WorkerMailboxClassSuffix();
 
  private:
   static DWORD WINAPI ThreadProc(void* start);
   // PostRequest (timeout false) or SetTimeout on the worker thread.
   HRESULT CallWorker(bool timeout, ULONG code, const VARIANT& argument);
+  // Commands 1 and 2 as PostRequest; command 1 also hands over the DTM's
+  // stand-in (CreateDtmStandIn).
+  HRESULT PostPointer(ULONG code, IUnknown* pointer, IUnknown* standIn);
 
   win32::UniqueHandle thread_;
   DWORD threadId_ = 0;
