@@ -121,13 +121,22 @@ INT_PTR ConfigDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kMsgApplyDone:
       OnApplyDone(static_cast<ApplyResult>(wParam));
       return TRUE;
-    case WM_DESTROY:
+    case WM_DESTROY: {
       // Only a dialog destroyed from outside ends while OK's requests are
-      // on their way; the rest of them is not sent.
+      // on their way; the rest of them is not sent. The one on its way is
+      // waited for a while, not for good: a service that took it and hangs
+      // would keep the program. The thread then finishes on its own, and
+      // the user learns that the configuration may be written in part.
+      bool abandoned = false;
       if (applyThread_) {
-        stopApply_ = true;
-        WaitForSingleObject(applyThread_.get(), INFINITE);
+        applyJob_->stop = true;
+        if (WaitForSingleObject(applyThread_.get(), applyEndWait_) != WAIT_OBJECT_0) {
+          win32::CsLock hold(applyJob_->lock);
+          applyJob_->target = nullptr;
+          abandoned = true;
+        }
         applyThread_.reset();
+        applyJob_.reset();
       }
       // The legacy devices stay open while the dialog lives; not longer.
       for (LegacyHandle& handle : legacy_) handle.Reset();
@@ -137,7 +146,9 @@ INT_PTR ConfigDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       smallIcon_.reset();
       dialog_ = tree_ = nullptr;
       rootItem_ = current_ = nullptr;
+      if (abandoned) Ask(nullptr, FormatText(texts::kApplyAbandoned, shared::kServiceDisplayName), MB_OK | MB_ICONWARNING);
       return TRUE;
+    }
   }
   return FALSE;
 }
@@ -477,18 +488,26 @@ void ConfigDlg::ApplyConfiguration() {
     current_ = selected;
     SaveEntry(selected);
   }
-  applyRequests_ = BuildApplyRequests(root_);
-  stopApply_ = false;
+  applyJob_ = std::make_shared<ApplyJob>();
+  applyJob_->requests = BuildApplyRequests(root_);
+  applyJob_->target = dialog_;
   DisableWhileApplying();
-  applyThread_.reset(CreateThread(nullptr, 0, ApplyThread, this, 0, nullptr));
-  if (!applyThread_) return OnApplyDone(ApplyResult::kServiceUnreachable);
+  auto* handed = new std::shared_ptr<ApplyJob>(applyJob_);
+  applyThread_.reset(CreateThread(nullptr, 0, ApplyThread, handed, 0, nullptr));
+  if (!applyThread_) {
+    delete handed;
+    return OnApplyDone(ApplyResult::kServiceUnreachable);
+  }
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
 }
 
 DWORD WINAPI ConfigDlg::ApplyThread(void* param) {
-  auto* self = static_cast<ConfigDlg*>(param);
-  const ApplyResult result = SendApplyRequests(self->applyRequests_, &self->stopApply_);
-  PostMessageW(self->dialog_, kMsgApplyDone, static_cast<WPARAM>(result), 0);
+  auto* handed = static_cast<std::shared_ptr<ApplyJob>*>(param);
+  const std::shared_ptr<ApplyJob> job = *handed;
+  delete handed;
+  const ApplyResult result = SendApplyRequests(job->requests, &job->stop);
+  win32::CsLock hold(job->lock);
+  if (job->target) PostMessageW(job->target, kMsgApplyDone, static_cast<WPARAM>(result), 0);
   return 0;
 }
 
@@ -496,6 +515,7 @@ void ConfigDlg::OnApplyDone(ApplyResult result) {
   // The thread posted this as its last act; it ends at once.
   if (applyThread_) WaitForSingleObject(applyThread_.get(), INFINITE);
   applyThread_.reset();
+  applyJob_.reset();
   EnableAfterApplying();
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
   if (result == ApplyResult::kApplied) {

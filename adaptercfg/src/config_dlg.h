@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ class ConfigDlg {
   INT_PTR Result() const { return result_; }
   // While OK's requests are on their way to the service.
   bool Applying() const { return applyThread_.valid(); }
+  // How long the dialog's end waits for OK's requests to stop (the one on
+  // its way when the dialog is destroyed); tests shorten it.
+  static constexpr DWORD kApplyEndWaitMs = 10000;
+  void SetApplyEndWait(DWORD milliseconds) { applyEndWait_ = milliseconds; }
 
   static constexpr int kLegacyDeviceCount = 32;  // _evHART_USB0..15, _evHART2USB0..15
   static std::string LegacyDeviceName(int slot);
@@ -113,10 +118,19 @@ class ConfigDlg {
   LegacyHandle legacy_[kLegacyDeviceCount];
 
   // OK sends on a thread of its own: the service takes seconds per adapter
-  // with a COM port, and the dialog must keep painting meanwhile.
-  std::vector<PipeMessage> applyRequests_;
-  std::atomic<bool> stopApply_{false};
+  // with a COM port, and the dialog must keep painting meanwhile. The
+  // thread shares the job with the dialog and keeps it alive: a dialog that
+  // ends while a request hangs in the service does not wait for it for
+  // good, and the thread then tells nobody.
+  struct ApplyJob {
+    std::vector<PipeMessage> requests;
+    std::atomic<bool> stop{false};
+    win32::CriticalSection lock;
+    HWND target = nullptr;  // told when the requests are done; null once the dialog goes
+  };
+  std::shared_ptr<ApplyJob> applyJob_;
   win32::UniqueHandle applyThread_;
+  DWORD applyEndWait_ = kApplyEndWaitMs;
   std::vector<HWND> disabledWhileApplying_;
   HWND focusBeforeApplying_ = nullptr;
   // An apply that was cut short left the service with part of it.

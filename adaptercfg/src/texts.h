@@ -38,6 +38,11 @@ constexpr char kApplyIncomplete[] =
     "The settings are kept in this dialog; press OK to write them again.";
 constexpr char kApplyTooLong[] =
     "The configuration cannot be written: an entry does not fit a request of the service \"%s\".";
+// The dialog was ended while the service held one of OK's requests without
+// answering.
+constexpr char kApplyAbandoned[] =
+    "The configuration may have been written only in part: the service \"%s\" did not answer in time.\n"
+    "Start this configuration program again and press OK to write the configuration completely.";
 // Cancel or the close box after an apply that was cut short.
 constexpr char kLeavePartlyWritten[] =
     "The configuration was written only in part: the device numbers hold some of the new settings and "

@@ -65,6 +65,45 @@ class ServerThatStops {
   win32::UniqueHandle thread_;
 };
 
+// Takes the first request and holds its client without an answer until
+// released (or, so that no run hangs for good, for 30 s), like a service
+// that hangs in the middle of a request.
+class ServerThatHangs {
+ public:
+  ServerThatHangs() {
+    release_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    pipe_.reset(CreateNamedPipeA(shared::kServicePipeName, PIPE_ACCESS_DUPLEX,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 512, 512, 1000, nullptr));
+    thread_.reset(CreateThread(nullptr, 0, Serve, this, 0, nullptr));
+  }
+  ~ServerThatHangs() {
+    Release();
+    WaitForSingleObject(thread_.get(), 40000);
+  }
+  bool ok() const { return release_.valid() && pipe_.valid() && thread_.valid(); }
+  bool received() const { return received_; }
+  void Release() { SetEvent(release_.get()); }
+
+ private:
+  static DWORD WINAPI Serve(void* param) {
+    auto* self = static_cast<ServerThatHangs*>(param);
+    if (!ConnectNamedPipe(self->pipe_.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return 1;
+    uint8_t request[512];
+    DWORD got = 0;
+    ReadFile(self->pipe_.get(), request, sizeof request, &got, nullptr);
+    self->received_ = true;
+    WaitForSingleObject(self->release_.get(), 30000);
+    DisconnectNamedPipe(self->pipe_.get());
+    self->pipe_.reset();
+    return 0;
+  }
+
+  win32::UniqueHandle release_;
+  win32::UniqueFile pipe_;
+  win32::UniqueHandle thread_;
+  volatile bool received_ = false;
+};
+
 class ApplyFailureTest : public DialogTest {};
 
 TEST_F(ApplyFailureTest, WithoutTheServiceOkSaysSoAndKeepsTheDialogAndTheRegistry) {
@@ -174,6 +213,36 @@ TEST_F(ApplyFailureTest, AfterAServiceThatStoppedOkWritesTheKeptConfigurationWho
   PressOk();
   EXPECT_TRUE(Closed());
   EXPECT_EQ(dialog_->Result(), IDOK);
+}
+
+// A dialog ended from outside while the service holds OK's first request
+// without answering does not wait for that request for good: it ends, and
+// the user is told that the configuration may be written in part. The
+// request's thread finishes on its own later and tells nobody.
+TEST_F(ApplyFailureTest, ADialogEndedWhileTheServiceHangsEndsAndSaysSo) {
+  SetConfigSlot(0, 0x1111, 3);
+  ASSERT_TRUE(Open());
+  ServerThatHangs server;
+  ASSERT_TRUE(server.ok());
+  dialog_->SetApplyEndWait(200);
+  Click(dialog(), IDOK);
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return server.received(); }, 20000));
+  ASSERT_TRUE(dialog_->Applying());
+
+  ModalScript script;
+  script.On("may have been written only in part: the service \"VELTRA FSK Mavix\" did not answer in time", [](HWND box) {
+    SaveScreenshot(box, "apply-abandoned");
+    PressButton(box, IDOK);
+  });
+  DestroyWindow(dialog());
+  EXPECT_TRUE(Closed());
+  EXPECT_FALSE(dialog_->Applying());
+  EXPECT_TRUE(script.Done());
+  EXPECT_TRUE(script.Unexpected().empty());
+
+  // The request ends later; its thread finds nobody to tell.
+  server.Release();
+  Pump();
 }
 
 }  // namespace

@@ -195,6 +195,9 @@ HRESULT CHART_Channel::ScanAddresses(const ScanRequestRecord& request, const wch
   const size_t count = addresses.size();
   WhileOnTheLine meanwhile;
   for (size_t k = 1; k <= count; ++k) {
+    // The worker's end (a stop, or the owner gone) ends the scan at once; the
+    // frame is told that it failed.
+    if (WorkerEnding()) return E_ABORT;
     const uint8_t address = addresses[k - 1];
     if (address > maxScanAddress_) continue;
     meanwhile.percent = static_cast<short>((100 * k) / count);

@@ -1,6 +1,7 @@
 // CHART_Channel: HART frames on the adapter, transactions, burst
 // subscriptions and burst frames, and the identification of a connected
 // device. Everything here runs on the channel's worker.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -72,15 +73,19 @@ DWORD CHART_Channel::ReceiveTimeoutMs() const {
 // Waits for the reply to the frame sent last. The receive callback keeps
 // only that frame's reply (ReplySlot): a frame from someone else or a late
 // reply of an earlier request neither replaces its answer nor ends the wait.
+// The worker's end (a stop, or the owner gone) ends the wait as no answer:
+// nobody waits for it then, and a secondary master would otherwise wait a
+// quarter of an hour.
 HRESULT CHART_Channel::ReceiveResponse(uint8_t* length, uint8_t* buffer) {
   if (!length || !buffer) return E_INVALIDARG;
   const ULONGLONG deadline = ::GetTickCount64() + ReceiveTimeoutMs();
-  HANDLE events[3] = {responseEvent_.get(), statusByteEvent_.get(), receiveFailedEvent_.get()};
+  HANDLE events[4] = {responseEvent_.get(), statusByteEvent_.get(), receiveFailedEvent_.get(),
+                      workerEndingEvent_.get()};
   for (;;) {
     const ULONGLONG now = ::GetTickCount64();
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    const DWORD which = ::WaitForMultipleObjects(3, events, FALSE, left);
-    if (which > WAIT_OBJECT_0 + 2) {
+    const DWORD which = ::WaitForMultipleObjects(4, events, FALSE, left);
+    if (which > WAIT_OBJECT_0 + 2) {  // the time-out, the worker's end or a failed wait
       *length = 0;
       return E_FAIL;
     }
@@ -142,11 +147,20 @@ HRESULT CHART_Channel::Subscribe(HARTTransactRequestInfo& request, CHART_ChanCon
     return BuildCommunicationError(answer, kCommErrNotSupportedFeature, channelName_.c_str(), kNoCode,
                                    L"not detected as FDT 1.2.1!");
   }
-  if (IsSubscribed(&connection)) {
+  if (IsSubscribed(&connection) || BurstCheckRunning(&connection)) {
     return BuildCommunicationError(answer, kCommErrNoParallelServices, channelName_.c_str(), kNoCode,
                                    L"you are already subscribed!");
   }
+  // Other requests are served while the check waits for a burst frame
+  // (CheckBurstMode): one may have closed or aborted this connection, or the
+  // worker may be ending. No subscription and no answer then.
+  burstChecks_.push_back(&connection);
   const bool detected = CheckBurstMode(connection);
+  const auto checked = std::find(burstChecks_.begin(), burstChecks_.end(), &connection);
+  if (checked != burstChecks_.end()) burstChecks_.erase(checked);
+  if (WorkerEnding() || State() == kChannelRefusing || connection.State() == kConnectionAborted ||
+      connections_.IndexOfConnection(connection.Reference()) < 0)
+    return E_ABORT;
   Subscription subscription;
   subscription.connection = ConnRef(&connection);
   subscription.invokeId = request.invokeId;
@@ -182,13 +196,16 @@ bool CHART_Channel::CheckBurstMode(CHART_ChanConn& connection) {
   }
   // Older devices: a burst frame of this device seen lately, or within the
   // next five seconds. The receive callback keeps the last one's address
-  // and time while the worker waits.
+  // and time while the worker waits. The worker serves its queue meanwhile
+  // (requests of other device DTMs, burst frames, calls into its
+  // apartment), so that nothing waits five seconds behind the check, and a
+  // stop ends the wait at once.
   {
     win32::CsLock hold(receiveLock_);
     if (lastBurstTime_ > CurrentVariantTime() - kBurstAge) return lastBurstAddress_ == address;
   }
   const double start = CurrentVariantTime();
-  ::Sleep(kBurstWaitMs);
+  WaitServingMessages(kBurstWaitMs);
   win32::CsLock hold(receiveLock_);
   return lastBurstTime_ >= start && lastBurstAddress_ == address;
 }

@@ -250,15 +250,18 @@ void CHART_Channel::GetScanDisplayString() {
 
 // ---- device-list and topology scan (worker) -----------------------------------------
 
-void CHART_Channel::RunDeviceListScan() {
+bool CHART_Channel::RunDeviceListScan() {
   WriteScanActive(true);
   ::ResetEvent(scanStopEvent_.get());
   found_.Clear();
   GetScanDisplayString();
   const unsigned last = maxScanAddress_ > kHighestPollingAddress ? kHighestPollingAddress : maxScanAddress_;
   WhileOnTheLine meanwhile;
+  // Stopped by StopScan, or by the worker's end (a stop, or the owner gone),
+  // which must not wait for the rest of the addresses.
+  const HANDLE stops[2] = {scanStopEvent_.get(), workerEndingEvent_.get()};
   for (unsigned address = 0; address <= last; ++address) {
-    if (::WaitForSingleObject(scanStopEvent_.get(), 0) == WAIT_OBJECT_0) break;
+    if (::WaitForMultipleObjects(2, stops, FALSE, 0) != WAIT_TIMEOUT) break;
     meanwhile.percent = static_cast<short>((100 * (address + 1)) / 64);
     HartDeviceEntry entry;
     if (FAILED(PollAddress(static_cast<uint8_t>(address), &entry, meanwhile))) continue;
@@ -268,6 +271,7 @@ void CHART_Channel::RunDeviceListScan() {
   if (meanwhile.stampScanTime) StampScanTime();
   ReportProgress(scanDisplayText_.c_str(), 100, false);
   WriteScanActive(false);
+  return !WorkerEnding();
 }
 
 STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, VARIANT_BOOL* result) {
@@ -295,7 +299,9 @@ STDMETHODIMP CHART_Channel::ScanRequest(BSTR invokeId, VARIANT_BOOL* result) {
 
 HRESULT CHART_Channel::ExecuteTopologyScan(baseRequestInfo& request) {
   const com::ComPtr<IDispatch> events = workerFrameEvents_;
-  RunDeviceListScan();
+  // A scan cut short by the worker's end is not passed off as the bus's
+  // devices: the frame gets no document, as for a refused request.
+  if (!RunDeviceListScan()) return E_ABORT;
   if (!events) return E_POINTER;
   const std::wstring document = TopologyScanDocument(found_.Snapshot());
   com::Bstr id(request.invokeId.c_str()), text(document.c_str());

@@ -3,10 +3,8 @@
 #include "channel/hart_channel.h"
 
 #include <cstring>
-#include <map>
 #include <memory>
 #include <new>
-#include <utility>
 
 #include "com/ApartmentCall.h"
 #include "com/Guard.h"
@@ -68,7 +66,8 @@ HRESULT CHART_Channel::finalConstruct() {
   if (!responseEvent_ || !statusByteEvent_ || !receiveFailedEvent_) return E_OUTOFMEMORY;
   scanStopEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   scanDoneEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!scanStopEvent_ || !scanDoneEvent_) return E_OUTOFMEMORY;
+  workerEndingEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!scanStopEvent_ || !scanDoneEvent_ || !workerEndingEvent_) return E_OUTOFMEMORY;
   // Only the DTM's handler holds its modified notice through a relation
   // list, and only the DTM's writes device parameters to the device: the
   // channel's own parameter is no parameter of the DTM's device.
@@ -143,79 +142,51 @@ STDMETHODIMP CHART_Channel::Initialize(IUnknown* ownerDtm) {
 }
 
 // Called by the owner's channel container as the owner is destroyed, on the
-// owner's thread. The worker runs only while the owner is online; an owner
-// released without going offline first leaves it running.
+// owner's thread (or on the worker, when the worker's release of the owner
+// it resolved was the owner's last). The worker runs only while the owner is
+// online; an owner released without going offline first leaves it running.
 void CHART_Channel::OwnerGone() {
   owner_ = nullptr;
   com::clearObjectLink(ownerLink_.get());
   ownerLink_ = nullptr;
-  if (thread_ && !OnWorkerThread()) LetWorkerEnd();
+  // The owner's frame belongs to this apartment: it is let go here, not by
+  // the worker, which may give back the channel's last reference. Without
+  // its owner the channel starts no worker that would need it.
+  if (!OnWorkerThread()) frame_ = nullptr;
+  if (thread_) LetWorkerEnd();
 }
 
 STDMETHODIMP CHART_Channel::LoadResourceString(ULONG_PTR key, BSTR* text) {
   return ::hartdtm::LoadResourceString(key, text);
 }
 
-namespace {
-
-// Channels whose worker was told to end by LetWorkerEnd, by the thread
-// that set the timer and its id: a thread timer's id is only sure to be
-// unique among the timers of its own thread (Wine gives every thread the
-// same ids), and owners on two threads would otherwise take each other's
-// channel.
-using EndTimerKey = std::pair<DWORD, UINT_PTR>;
-win32::CriticalSection& EndTimerLock() {
-  static win32::CriticalSection lock;
-  return lock;
-}
-std::map<EndTimerKey, CHART_Channel*>& EndTimers() {
-  static std::map<EndTimerKey, CHART_Channel*> timers;
-  return timers;
-}
-
-}  // namespace
-
 // The owner may be destroyed by a call the worker itself is blocked in (the
 // worker's release of the owner it resolved can be the owner's last), so the
-// worker is not waited for here. The channel keeps a reference on itself
-// and gives it back from this apartment's message loop once the worker
-// thread has ended: the channel's members belong to this apartment and the
-// worker uses them until its last instruction.
+// worker is not waited for here. Nor is anything left to the owner's thread,
+// whose apartment may end right after this: the worker is told to end (a
+// running scan or burst check stops at once), and the channel hands a
+// reference on itself to the worker, which gives it back as its last use of
+// the channel (ThreadProc). The channel then goes on the worker's thread
+// unless somebody else still holds it.
 void CHART_Channel::LetWorkerEnd() {
-  if (endTimer_) return;
   ::InterlockedExchange(&workerStarted_, 0);
-  ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);  // the loop's end detaches
+  ::SetEvent(workerEndingEvent_.get());
   static_cast<IHART_Channel*>(this)->AddRef();
-  {
-    win32::CsLock hold(EndTimerLock());
-    endTimer_ = ::SetTimer(nullptr, 0, 10, &CHART_Channel::ReleaseWhenWorkerEnded);
-    if (endTimer_) EndTimers()[{::GetCurrentThreadId(), endTimer_}] = this;
-  }
-  if (!endTimer_) {
-    // No timer: wait after all rather than free what the worker uses.
+  // Handed over once per worker; a worker that is past taking it already
+  // (kWorkerGone) gets nothing, and the reference goes back here.
+  if (::InterlockedCompareExchange(&endReference_, kReferenceHandedOver, kNoReferenceHandedOver) !=
+      kNoReferenceHandedOver) {
     static_cast<IHART_Channel*>(this)->Release();
-    StopWorkerThread();
+    return;
   }
+  PostToWorkerQueue(WM_QUIT, 0, 0);  // the loop's end detaches
 }
 
-void CALLBACK CHART_Channel::ReleaseWhenWorkerEnded(HWND, UINT, UINT_PTR timer, DWORD) {
-  CHART_Channel* channel = nullptr;
-  {
-    win32::CsLock hold(EndTimerLock());
-    auto found = EndTimers().find({::GetCurrentThreadId(), timer});
-    if (found == EndTimers().end()) {
-      ::KillTimer(nullptr, timer);
-      return;
-    }
-    channel = found->second;
-    // A frame that still holds the channel may have stopped the worker.
-    if (channel->thread_ && ::WaitForSingleObject(channel->thread_.get(), 0) != WAIT_OBJECT_0) return;
-    EndTimers().erase(found);
-    ::KillTimer(nullptr, timer);
-    channel->endTimer_ = 0;
-  }
-  channel->StopThread();  // the thread has ended: only its handle is left
-  static_cast<IHART_Channel*>(channel)->Release();
+// The worker's last use of the channel: the reference LetWorkerEnd handed
+// over, if any, goes back (which may destroy the channel).
+void CHART_Channel::GiveBackEndReference() {
+  if (::InterlockedExchange(&endReference_, kWorkerGone) == kReferenceHandedOver)
+    static_cast<IHART_Channel*>(this)->Release();
 }
 
 STDMETHODIMP CHART_Channel::SetOwner(IUnknown* frameContainer) {
@@ -343,7 +314,7 @@ HRESULT CHART_Channel::PostEvent(ULONG id, const VARIANT& value) {
     delete record;
     return hr;
   }
-  if (!threadId_ || !::PostThreadMessageW(threadId_, TM_DEFERRED_CALL, 0, reinterpret_cast<LPARAM>(record))) {
+  if (!PostToWorkerQueue(TM_DEFERRED_CALL, 0, reinterpret_cast<LPARAM>(record))) {
     delete record;
     return id == kEventAbortAll ? E_UNEXPECTED : S_OK;
   }
@@ -354,6 +325,9 @@ HRESULT CHART_Channel::PostEvent(ULONG id, const VARIANT& value) {
 
 HRESULT CHART_Channel::StartThread() {
   if (thread_) return S_OK;
+  ::ResetEvent(workerEndingEvent_.get());
+  ::InterlockedExchange(&endReference_, kNoReferenceHandedOver);
+  ::InterlockedExchange(&workerLoopEnded_, 0);
   startedEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!startedEvent_) return E_FAIL;
   DWORD id = 0;
@@ -403,7 +377,7 @@ HRESULT CHART_Channel::StartThread() {
   workerSchemaFolder_ = xml_.SchemaFolder();
   attachDoneEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   bool done = false;
-  if (attachDoneEvent_ && ::PostThreadMessageW(threadId_, TM_ATTACH, 0, 0)) {
+  if (attachDoneEvent_ && PostToWorkerQueue(TM_ATTACH, 0, 0)) {
     done = WaitWithMessageLoop(attachDoneEvent_.get()) == 1;
   }
   attachDoneEvent_.reset();
@@ -427,7 +401,8 @@ void CHART_Channel::StopThread() {
   // sees the thread end first closes the channel's.
   const win32::UniqueHandle own = WorkerWaitHandle();
   const HANDLE thread = own ? own.get() : thread_.get();
-  if (::PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) WaitWithMessageLoop(thread);
+  // A worker whose loop has ended already only has its last steps to go.
+  if (PostToWorkerQueue(WM_QUIT, 0, 0) || WorkerLoopEnded()) WaitWithMessageLoop(thread);
   if (!thread_ || (own && ::WaitForSingleObject(own.get(), 0) != WAIT_OBJECT_0)) return;
   thread_.reset();
   threadId_ = 0;
@@ -449,36 +424,87 @@ HRESULT CHART_Channel::StopWorkerThread() {
   if (!thread_) return S_FALSE;
   if (OnWorkerThread()) return E_UNEXPECTED;  // cannot wait for itself
   win32::CsLock hold(stopLock_);
-  ::PostThreadMessageW(threadId_, TM_DETACH, 0, 0);
+  // A scan, a burst check or a wait for an answer stops at once instead of
+  // holding the caller until every address has been polled.
+  ::SetEvent(workerEndingEvent_.get());
+  PostToWorkerQueue(TM_DETACH, 0, 0);
   StopThread();
   return S_OK;
 }
 
+// The thread keeps the module that holds its code loaded until its very
+// end: it may give back the channel's last reference, after which the
+// module can be freed while the thread still returns through it.
 DWORD WINAPI CHART_Channel::ThreadProc(void* self) {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCWSTR>(&CHART_Channel::ThreadProc), &module);
   auto* channel = static_cast<CHART_Channel*>(self);
   const HRESULT init = ::CoInitialize(nullptr);
   MSG msg;
   ::PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  DWORD code = 1;
   if (FAILED(init)) {
     ::SetEvent(channel->startedEvent_.get());
-    return 1;
+  } else {
+    ::SetEvent(channel->startedEvent_.get());
+    channel->RunMessageLoop();
+    channel->GiveBackEndReference();  // the channel may be gone from here on
+    ::CoUninitialize();
+    code = 0;
   }
-  ::SetEvent(channel->startedEvent_.get());
-  channel->RunMessageLoop();
-  ::CoUninitialize();
-  return 0;
+  if (module) ::FreeLibraryAndExitThread(module, code);
+  return code;
+}
+
+void CHART_Channel::ServeWorkerMessage(const MSG& msg) {
+  // Whatever a message's handling raises ends with that message: the
+  // worker goes on with the next.
+  com::guard([&]() -> HRESULT {
+    HandleWorkerMessage(msg);
+    return S_OK;
+  });
+}
+
+bool CHART_Channel::PostToWorkerQueue(UINT message, WPARAM wParam, LPARAM lParam) const {
+  const DWORD id = threadId_;
+  if (!id || WorkerLoopEnded()) return false;
+  return ::PostThreadMessageW(id, message, wParam, lParam) != FALSE;
+}
+
+bool CHART_Channel::WorkerLoopEnded() const {
+  return ::InterlockedCompareExchange(const_cast<LONG*>(&workerLoopEnded_), 0, 0) != 0;
+}
+
+bool CHART_Channel::WorkerEnding() const {
+  return ::WaitForSingleObject(workerEndingEvent_.get(), 0) == WAIT_OBJECT_0;
+}
+
+bool CHART_Channel::WaitServingMessages(DWORD milliseconds) {
+  const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+  for (;;) {
+    if (WorkerEnding()) return false;
+    MSG msg;
+    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      // A stop is left for the loop, which ends with it.
+      if (msg.message == WM_QUIT || msg.message == TM_DETACH) {
+        ::PostThreadMessageW(threadId_, msg.message, msg.wParam, msg.lParam);
+        return false;
+      }
+      ServeWorkerMessage(msg);
+      continue;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) return true;
+    HANDLE ending = workerEndingEvent_.get();
+    ::MsgWaitForMultipleObjects(1, &ending, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+  }
 }
 
 void CHART_Channel::RunMessageLoop() {
   MSG msg;
-  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    // Whatever a message's handling raises ends with that message: the
-    // worker goes on with the next.
-    com::guard([&]() -> HRESULT {
-      HandleWorkerMessage(msg);
-      return S_OK;
-    });
-  }
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ServeWorkerMessage(msg);
+  ::InterlockedExchange(&workerLoopEnded_, 1);
   // Records still queued are freed, not leaked; a handle posted for the
   // worker to own is closed.
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -541,9 +567,14 @@ void CHART_Channel::HandleAttach() {
     workerFrameEvents_ = nullptr;
   if (scanEventsEntry_.cookie() && FAILED(scanEventsEntry_.take(workerScanEvents_.putVoid())))
     workerScanEvents_ = nullptr;
-  com::ComPtr<IDtm> ownerDtm;
-  if (FAILED(Owner(ownerDtm))) ownerDtm = nullptr;
-  if (ownerDtm && workerFrame_) {
+  // The owner's proxy goes before the attach is reported: its release is a
+  // call into the owner's apartment, which serves calls only while it waits.
+  bool ownerPresent = false;
+  {
+    com::ComPtr<IDtm> ownerDtm;
+    ownerPresent = SUCCEEDED(Owner(ownerDtm)) && ownerDtm;
+  }
+  if (ownerPresent && workerFrame_) {
     ::InterlockedExchange(&channelState_, kChannelAttaching);
     if (OnWorkerAttach() == S_OK) {
       ::InterlockedExchange(&channelState_, kChannelAttached);

@@ -308,7 +308,21 @@ class CHART_Channel : public com::ObjectRoot,
   // The owner went without stopping the worker: the worker is told to end,
   // and this channel keeps itself until it has (see OwnerGone).
   void LetWorkerEnd();
-  static void CALLBACK ReleaseWhenWorkerEnded(HWND, UINT, UINT_PTR timer, DWORD);
+  void GiveBackEndReference();
+  // Posts to the worker's message loop while it runs. Once the loop has
+  // ended nothing is posted: the thread is about to go, and its id may then
+  // be given to another thread.
+  bool PostToWorkerQueue(UINT message, WPARAM wParam, LPARAM lParam) const;
+  bool WorkerLoopEnded() const;
+  // One message of the worker's queue, handled as the loop handles it.
+  void ServeWorkerMessage(const MSG& msg);
+  // Whether the worker has been told to end (a stop, or the owner gone):
+  // long waits and scans end at once then.
+  bool WorkerEnding() const;
+  // Waits on the worker while its queue is served (requests, channel
+  // events, calls into its apartment): true when the time has passed, false
+  // as soon as the worker is told to end or a stop is queued (left queued).
+  bool WaitServingMessages(DWORD milliseconds);
   template <class I>
   HRESULT Owner(com::ComPtr<I>& out);
   HRESULT ReportToOwner(const wchar_t* text);
@@ -349,6 +363,10 @@ class CHART_Channel : public com::ObjectRoot,
   // changes count; a counter that cannot be read as a number is left alone.
   HRESULT IncreaseChangeCount();
   bool IsSubscribed(const CHART_ChanConn* connection) const;
+  // A subscribe of the connection waits for a burst frame (its answer is
+  // still to come): a second subscribe and a disconnect are refused as for
+  // a subscribed connection.
+  bool BurstCheckRunning(const CHART_ChanConn* connection) const;
   void DropSubscription(const CHART_ChanConn* connection);
 
   // --- frames and transactions (channel_frames.cpp) ---
@@ -391,7 +409,8 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT OnScanEvent(ULONG id, VARIANT& value);
   HRESULT WriteScanActive(bool active);
   void GetScanDisplayString();
-  void RunDeviceListScan();
+  // False when the worker's end cut the scan short.
+  bool RunDeviceListScan();
   HRESULT ExecuteTopologyScan(baseRequestInfo& request);
   HRESULT ChangeAddressOnWorker(uint8_t from, uint8_t to);
   HRESULT ExecuteScan(const VARIANT& value);
@@ -498,6 +517,7 @@ class CHART_Channel : public com::ObjectRoot,
   win32::UniqueHandle receiveFailedEvent_;
 
   std::vector<Subscription> subscriptions_;  // worker only
+  std::vector<const CHART_ChanConn*> burstChecks_;  // worker only: subscribes in CheckBurstMode
   FoundDeviceTable found_;
   CevFDT_ConnectionMgr connections_;
   ChildLists children_;
@@ -539,7 +559,12 @@ class CHART_Channel : public com::ObjectRoot,
   com::ComPtr<IFrameContainer> workerFrame_;
   com::ComPtr<IDispatch> workerFrameEvents_;  // IFrameDtmEvents (worker)
   com::ComPtr<IDispatch> workerScanEvents_;   // IFrameScanEvents (worker)
-  UINT_PTR endTimer_ = 0;  // armed by LetWorkerEnd
+  // Set by a stop or by LetWorkerEnd, reset when a worker starts.
+  win32::UniqueHandle workerEndingEvent_;
+  // The reference LetWorkerEnd hands to the worker (GiveBackEndReference).
+  enum : LONG { kNoReferenceHandedOver = 0, kReferenceHandedOver = 1, kWorkerGone = 2 };
+  LONG endReference_ = kNoReferenceHandedOver;
+  LONG workerLoopEnded_ = 0;  // set by the worker as its loop ends
   bool attachSucceeded_ = false;
   win32::CriticalSection stopLock_;
 };

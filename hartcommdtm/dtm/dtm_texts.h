@@ -8,4 +8,7 @@
 namespace hart_message {
 // "The configured is HART device is of the wrong type for this DTM device type."
 constexpr UINT kWrongDeviceType = 161;
+// "The address dialog of the new device DTM did not close in time: the DTM no
+// longer waits for it."
+constexpr UINT kAddressControlNoAnswer = 162;
 }  // namespace hart_message

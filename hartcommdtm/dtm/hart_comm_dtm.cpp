@@ -226,9 +226,19 @@ STDMETHODIMP CHART_CommDTM::DeviceDtmAdded(BSTR childSystemTag) {
     // destruction); window messages keep being served meanwhile. Only a
     // control the frame opened is waited for: a disabled function answers
     // S_FALSE with "opened" set although nothing opened. The DTM's shutdown
-    // also ends the wait (SetState).
-    if (mode == new_device_dialog::kOpenAndWait && hr == S_OK && opened && waitEvent_)
-      WaitOneWithMessageLoop(waitEvent_.get(), INFINITE);
+    // also ends the wait (SetState). A frame that never shows the control,
+    // or loses it without a word, would hold this call (and with it the
+    // frame's own call that added the device DTM) for good: the wait is
+    // bounded, the user is told that the DTM no longer waits, and the
+    // answer is S_FALSE (the control, if it is there, still works).
+    if (mode == new_device_dialog::kOpenAndWait && hr == S_OK && opened && waitEvent_ &&
+        !WaitOneWithMessageLoop(waitEvent_.get(), addressControlWait_)) {
+      ReportText(UserMessage(hart_message::kAddressControlNoAnswer, nullptr,
+                             L"The address dialog of the new device DTM did not close in time: the DTM no "
+                             L"longer waits for it.")
+                     .c_str());
+      return S_FALSE;
+    }
     return S_OK;
   });
 }

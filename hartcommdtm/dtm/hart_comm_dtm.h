@@ -115,6 +115,11 @@ class CHART_CommDTM : public com::ObjectRoot,
   // table's, else the fallback text. Never fails; an empty text at worst.
   com::Bstr UserMessage(UINT id, const wchar_t* name, const wchar_t* fallback);
 
+  // DeviceDtmAdded waits for the address control it opened at most this
+  // long; SetAddressControlWait changes it (tests).
+  static constexpr DWORD kAddressControlWaitMs = 10 * 60 * 1000;
+  void SetAddressControlWait(DWORD milliseconds) { addressControlWait_ = milliseconds; }
+
   // Whether the data set named the DTM's own device type (Config).
   bool DeviceTypeAccepted() const { return deviceTypeAccepted_ != 0; }
   const wchar_t* IconPath() const { return iconPath_.get(); }
@@ -157,4 +162,6 @@ class CHART_CommDTM : public com::ObjectRoot,
   // Ends DeviceDtmAdded's wait for the new-device address control. Unnamed:
   // it belongs to this object alone.
   win32::UniqueHandle waitEvent_;
+  // How long DeviceDtmAdded waits for that control at most.
+  DWORD addressControlWait_ = kAddressControlWaitMs;
 };

@@ -5,6 +5,8 @@
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "hart/frame.h"
+#include "message_pump.h"
+#include "win32/unique_handle.h"
 
 namespace channeltest {
 namespace {
@@ -150,6 +152,66 @@ TEST_F(ChannelBurstTest, ARevision5DeviceIsInBurstModeWhenItsBurstFramesAreSeen)
   EXPECT_EQ(L"1", Attribute(WaitAnswer(dtm, 6).document, L"burstModeDetected"));
   ASSERT_TRUE(Transact(7, SubscribeDocument(reference, false)));
   WaitAnswer(dtm, 7);
+}
+
+// The burst-mode check of a device older than revision 6 waits five seconds
+// for a burst frame. Requests behind it are served meanwhile, in their
+// order: a transaction is answered, a second subscribe and a disconnect of
+// the connection whose check runs are refused as for a subscribed one; the
+// subscribe's own answer comes last.
+TEST_F(ChannelBurstTest, RequestsAreServedWhileARevision5DeviceIsCheckedForBurstFrames) {
+  SimFieldDevice device = Device(0);
+  device.hartRevision = 5;
+  StartFdt121(device);
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, true);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
+  ASSERT_EQ(36u, reference.size());
+  ASSERT_TRUE(Transact(2, SubscribeDocument(reference, true)));
+  ASSERT_TRUE(Transact(3, DataExchangeDocument(reference, 0)));
+  ASSERT_TRUE(Transact(4, SubscribeDocument(reference, true)));
+  com::Bstr id(InvokeId(5).c_str()), doc(DisconnectDocument(reference).c_str());
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, communication_->DisconnectRequest(id.get(), doc.get(), &queued));
+  ASSERT_EQ(VARIANT_TRUE, queued);
+
+  const Answer transaction = WaitAnswer(dtm, 2);
+  EXPECT_EQ(InvokeId(3), transaction.invokeId) << "the transaction waited for the burst check";
+  EXPECT_NE(std::wstring::npos, transaction.document.find(L"<DataExchangeResponse"));
+  const Answer second = WaitAnswer(dtm, 3);
+  EXPECT_EQ(InvokeId(4), second.invokeId);
+  EXPECT_EQ(L"you are already subscribed! (error 0xFFFFFFFF)", Attribute(second.document, L"descriptor"));
+  const Answer disconnect = WaitAnswer(dtm, 4);
+  EXPECT_EQ(InvokeId(5), disconnect.invokeId);
+  EXPECT_EQ(L"busy", Attribute(disconnect.document, L"communicationError"));
+  const Answer subscribed = WaitAnswer(dtm, 5);
+  EXPECT_EQ(InvokeId(2), subscribed.invokeId);
+  EXPECT_EQ(L"0", Attribute(subscribed.document, L"burstModeDetected"));
+  ASSERT_TRUE(Transact(6, SubscribeDocument(reference, false)));
+  EXPECT_NE(std::wstring::npos, WaitAnswer(dtm, 6).document.find(L"<UnsubscribeResponse"));
+}
+
+// The DTM going away during the check ends it at once: the worker ends
+// without answering the subscribe (nobody is left to subscribe for), as it
+// drops the requests still queued.
+TEST_F(ChannelBurstTest, TheBurstCheckEndsWhenTheWorkerIsToldToEnd) {
+  SimFieldDevice device = Device(0);
+  device.hartRevision = 5;
+  StartFdt121(device);
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, true);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
+  ASSERT_TRUE(Transact(2, SubscribeDocument(reference, true)));
+  // A transaction behind the subscribe: answered once the check runs.
+  ASSERT_TRUE(Transact(3, DataExchangeDocument(reference, 0)));
+  ASSERT_EQ(InvokeId(3), WaitAnswer(dtm, 2).invokeId) << "the transaction waited for the burst check";
+
+  win32::UniqueHandle worker(::OpenThread(SYNCHRONIZE, FALSE, channel_->WorkerThreadId()));
+  ASSERT_TRUE(worker.valid());
+  channel_->OwnerGone();
+  const HANDLE thread = worker.get();
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return ::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 30000));
+  EXPECT_EQ(2u, dtm->answerCount()) << "the subscribe was answered after the check's full wait";
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "channel_scan_support.h"
 
 #include "com/Bstr.h"
+#include "message_pump.h"
+#include "win32/unique_handle.h"
 
 namespace channeltest {
 namespace {
@@ -253,6 +255,58 @@ TEST_F(ChannelScanTest, ATopologyScanBeforeOnlineStartsTheWorker) {
   EXPECT_TRUE(channel_->WorkerStarted());
   VARIANT_BOOL stopped = VARIANT_FALSE;
   EXPECT_EQ(S_OK, base_->StopWorker(&stopped));
+  EXPECT_EQ(0u, AdapterState().openHandles);
+}
+
+// A long scan (64 addresses, each answered "no answer" only after a
+// second) is no reason to hold whoever ends the worker: a stop, as the DTM's
+// going offline or its release of the channels makes it, and the DTM's
+// release while the scan runs both end the scan before its next address;
+// the poll on the line does not wait for its answer either.
+class LongScanTest : public ScanTest {
+ protected:
+  void StartLongScan() {
+    AddDevice(0, 0x000101, 7);
+    MakeChannel();
+    SetOwnerByte(hartdtm::kParMaxScanAddress, 63);
+    ASSERT_TRUE(SimSetLineTiming(serial_, 0, 1000));
+    ASSERT_EQ(S_OK, Start());
+    ASSERT_EQ(S_OK, base_.as(hart_));
+    ClearLog();
+    ASSERT_EQ(S_OK, hart_->StartScan());
+    // On its way: the device at 0 found, address 1 on the line.
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return PolledAddresses().size() >= 2; }, 30000));
+  }
+};
+
+TEST_F(LongScanTest, AStopEndsARunningScanBeforeItsNextAddress) {
+  StartLongScan();
+  VARIANT_BOOL stopped = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, base_->StopWorker(&stopped));
+  EXPECT_EQ(VARIANT_TRUE, stopped);
+  EXPECT_LT(PolledAddresses().size(), 64u) << "the scan ran to its end";
+  EXPECT_EQ(0u, AdapterState().openHandles);
+  // The scan ended as a stopped scan ends: reported finished, no longer
+  // active.
+  ASSERT_FALSE(owner_->progress().empty());
+  EXPECT_FALSE(owner_->progress().back().running);
+  EXPECT_EQ(0u, OwnerUi4(hartdtm::kParScanActive));
+  long finished = 0, count = 0;
+  EXPECT_EQ(S_OK, hart_->IsScanFinished(&finished, &count));
+  EXPECT_EQ(1, finished);
+  EXPECT_EQ(1, count);
+}
+
+TEST_F(LongScanTest, AnOwnerGoneDuringAScanLetsTheWorkerEndAtOnce) {
+  StartLongScan();
+  win32::UniqueHandle worker(::OpenThread(SYNCHRONIZE, FALSE, channel_->WorkerThreadId()));
+  ASSERT_TRUE(worker.valid());
+  channel_->OwnerGone();
+  // A guard only, beyond the whole scan's time: the worker ends before the
+  // scan's next address.
+  const HANDLE thread = worker.get();
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return ::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 90000));
+  EXPECT_LT(PolledAddresses().size(), 64u) << "the scan ran to its end";
   EXPECT_EQ(0u, AdapterState().openHandles);
 }
 

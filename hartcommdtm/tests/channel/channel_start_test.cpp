@@ -6,8 +6,10 @@
 
 #include "channel/connections.h"
 #include "com/Bstr.h"
+#include "com/Module.h"
 #include "com/Variant.h"
 #include "message_pump.h"
+#include "win32/unique_handle.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/xml/xml_dom.h"
 
@@ -36,6 +38,46 @@ class ChannelStartTest : public ChannelTest {
                                                                other->base.putVoid()));
     ASSERT_EQ(S_OK, other->base->Initialize(other->ownerUnknown.get()));
     ASSERT_EQ(S_OK, other->base->SetOwner(other->frameUnknown.get()));
+  }
+
+  // An owner's thread of its own: a channel made there with its worker
+  // started; the owner goes (as its channel container tells the channel),
+  // every reference is let go, and the thread's own loop is over. Calls
+  // from other apartments are still served until the worker has ended, as
+  // Windows serves them while the apartment ends (Wine drops a call that
+  // arrives while it ends one), but no timer runs any more. Exit code 0
+  // when it got there.
+  static DWORD WINAPI OwnerThread(void* param) {
+    auto* self = static_cast<ChannelStartTest*>(param);
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    DWORD code = 2;
+    win32::UniqueHandle worker;
+    {
+      OtherChannel other;
+      self->MakeOtherChannel(&other);
+      com::ComPtr<IevFdtOwnedChannel> owned;
+      if (other.base && other.base->StartWorker() == S_OK && SUCCEEDED(owned.queryFrom(other.base.get()))) {
+        auto* channel = static_cast<hartdtm::CHART_Channel*>(other.base.get());
+        worker.reset(::OpenThread(SYNCHRONIZE, FALSE, channel->WorkerThreadId()));
+        owned->OwnerGone();
+        code = worker.valid() ? 0 : 3;
+      }
+    }
+    if (worker.valid() && !ServeCallsWithoutTimersUntil(worker.get())) code = 4;
+    ::CoUninitialize();
+    return code;
+  }
+  static bool ServeCallsWithoutTimersUntil(HANDLE thread) {
+    const ULONGLONG giveUp = ::GetTickCount64() + 30000;  // a hang guard only
+    while (::GetTickCount64() < giveUp) {
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, WM_TIMER - 1, PM_REMOVE) ||
+             ::PeekMessageW(&msg, nullptr, WM_TIMER + 1, 0xFFFFFFFF, PM_REMOVE))
+        ::DispatchMessageW(&msg);
+      if (::MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT & ~QS_TIMER) == WAIT_OBJECT_0)
+        return true;
+    }
+    return false;
   }
 };
 
@@ -68,6 +110,23 @@ TEST_F(ChannelStartTest, AChannelReleasedWithoutStopClosesTheAdapterFirst) {
   channel_ = nullptr;
   EXPECT_EQ(0u, AdapterState().openHandles);
   EXPECT_EQ(nullptr, ::GetModuleHandleW(L"modemapi.dll"));
+}
+
+// A channel whose owner went while its worker ran gives itself back when the
+// worker has ended: nothing is left for the owner's thread to do, whose
+// apartment may end right after (the channel goes on the worker's thread).
+TEST_F(ChannelStartTest, AnOwnerThreadThatEndsRightAfterLettingGoKeepsNoChannel) {
+  const LONG objects = com::module().lockCount();
+  win32::UniqueHandle ownerThread(::CreateThread(nullptr, 0, &OwnerThread, this, 0, nullptr));
+  ASSERT_TRUE(ownerThread.valid());
+  const HANDLE thread = ownerThread.get();
+  ASSERT_TRUE(testsupport::PumpUntil([&] { return ::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 30000));
+  DWORD code = 1;
+  ASSERT_TRUE(::GetExitCodeThread(thread, &code));
+  ASSERT_EQ(0u, code);
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return com::module().lockCount() == objects; }, 30000))
+      << "the channel is kept";
+  EXPECT_EQ(0u, AdapterState().openHandles);
 }
 
 TEST_F(ChannelStartTest, AnUnconfiguredDeviceNumberFailsTheStartWithItsMessageToTheFrame) {

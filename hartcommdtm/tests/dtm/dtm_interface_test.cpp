@@ -3,6 +3,7 @@
 // DTM opens the address control by parameter 1014, waiting for it to close
 // in mode 1.
 #include "dtm/dtm_ids.h"
+#include "dtm/hart_comm_dtm.h"
 #include "hart_dtm_fixture.h"
 #include "toolkit/dtm/dtm_states.h"
 
@@ -190,6 +191,37 @@ TEST_F(DtmInterfaceTest, NewDeviceDtmWaitsForTheAddressControlToClose) {
   });
   EXPECT_EQ(S_OK, hart->DeviceDtmAdded(child.get()));
   EXPECT_EQ(2u, frame->callsTo("OpenActiveXControlRequest").size());
+}
+
+// A frame that says it opened the address control but never shows it (or
+// loses it without a word) does not hold the DTM for good: after its
+// bound the DTM stops waiting, tells the user so and answers S_FALSE. The
+// DTM's class is built into this program for the case, so that its bound
+// can be shortened.
+TEST_F(DtmInterfaceTest, NewDeviceDtmStopsWaitingForAnAddressControlThatNeverCloses) {
+  SetSetting(hart_dtm::kNewDeviceAddressValue, DWORD{1});
+  ASSERT_EQ(S_OK, com::createObject<CHART_CommDTM>(nullptr, __uuidof(IHART_CommDTM), hart.putVoid()));
+  static_cast<CHART_CommDTM*>(hart.get())->SetAddressControlWait(200);
+  ASSERT_EQ(S_OK, hart.as(object));
+  ASSERT_EQ(S_OK, object.as(dtm));
+  ASSERT_EQ(S_OK, object.as(base));
+  ASSERT_EQ(S_OK, object.as(parameters));
+  Attach();
+  ASSERT_EQ(S_OK, base->SetState(kDtmInitialised));
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  com::Bstr user(UserInformation(L"maintenance").c_str());
+  ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+  ASSERT_EQ(kDtmConfigured, State());
+  frame->onOpenControl([](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+  com::Bstr child(L"child-6");
+  EXPECT_EQ(S_FALSE, hart->DeviceDtmAdded(child.get()));
+  EXPECT_EQ(1u, frame->callsTo("OpenActiveXControlRequest").size());
+  ASSERT_TRUE(frame->waitForCalls("OnErrorMessage", 1, 10000));
+  EXPECT_EQ(L"The address dialog of the new device DTM did not close in time: the DTM no longer waits for it.",
+            frame->callsTo("OnErrorMessage").at(0).arguments.at(1));
 }
 
 // During one DTM's wait, another DTM's control closes first: the waiting

@@ -9,6 +9,7 @@
 #include "process_counts.h"
 #include "sim/sim_control.h"
 #include "simulated_adapter.h"
+#include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "win32/unique_handle.h"
 
@@ -262,6 +263,41 @@ TEST_F(InstanceLifecycleTest, HundredsOfInstancesInOneProcessGiveBackTheirThread
   const testsupport::ProcessCounts after = testsupport::CountProcess();
   EXPECT_LE(after.threads, before.threads + kThreadSlack) << before.threads;
   EXPECT_LE(after.handles, before.handles + kHandleSlack) << before.handles;
+}
+
+// A frame that lets go of an online DTM while its channel scans the bus: the
+// channel must not live on until the scan has polled every address.
+class ReleaseDuringScanTest : public BoundAdapterFixture {
+ protected:
+  // Online on device number 0, scanning addresses 0 to 63 on a line where
+  // each address is answered "no answer" after a second (parameter 1005
+  // set).
+  void ScanOnline() {
+    BindDeviceNumber(0);
+    ASSERT_TRUE(SimSetLineTiming(kSerial, 0, 1000));
+    Configure();
+    ASSERT_EQ(S_OK, Write(hart_param::kMaxScanAddress, *UI1(63).get()));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+    ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
+    com::ComPtr<IUnknown> channel = HartChannel();
+    ASSERT_TRUE(channel);
+    com::ComPtr<IHART_Channel> scanner;
+    ASSERT_EQ(S_OK, scanner.queryFrom(channel.get()));
+    ASSERT_EQ(S_OK, scanner->StartScan());
+    ASSERT_TRUE(PumpUntil([&] {
+      const com::Variant active = Read(hart_param::kScanActive);
+      return active.type() == VT_BOOL && V_BOOL(active.get()) != VARIANT_FALSE;
+    }));
+  }
+};
+
+// The scan would run for more than a minute.
+TEST_F(ReleaseDuringScanTest, TheModuleUnloadsLongBeforeTheScanWouldHaveEnded) {
+  ScanOnline();
+  ReleaseDtm();
+  // ModuleUnloads gives up after 30 s, half the scan's time.
+  EXPECT_TRUE(ModuleUnloads()) << "the channel scans on";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // translation (asked by the identifiers a frame or a control uses), and the
 // channel's parameter texts follow the DTM's language.
 #include "hart_dtm_fixture.h"
+#include "hostile_documents.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/xml/translation.h"
 
@@ -167,6 +168,31 @@ TEST_F(LanguageTest, TextsTheTranslationLacksStayAsTheyWere) {
   ASSERT_TRUE(SetLanguage(1031));
   EXPECT_EQ(L"Testkanal", ParameterText(channel.get(), kParameterInfoText));
   EXPECT_EQ(L"Channel of the test", ParameterText(channel.get(), kParameterInfoText2));
+}
+
+// Anybody who reaches the DTM or its channel may hand it a translation text:
+// one that declares a document type is refused at once (its entity is never
+// expanded), and so is a document that is not a translation document; the
+// DTM's texts stay.
+TEST_F(LanguageTest, ATranslationTextIsRefusedWhenItIsNoTranslationDocument) {
+  Configure();
+  com::ComPtr<IUnknown> channel = HartChannel();
+  ASSERT_TRUE(channel);
+  const std::wstring bomb = testsupport::WithEntityBomb(
+      L"<?xml version=\"1.0\"?><localization><general><languages><language lcid=\"1033\" code=\"en\"/>"
+      L"</languages></general><ChannelList><Channel><ParameterList><Parameter parId=\"1009\"><Name>"
+      L"<locale code=\"en\">{BOMB}</locale></Name></Parameter></ParameterList></Channel></ChannelList>"
+      L"</localization>");
+  for (IUnknown* object : {static_cast<IUnknown*>(channel.get()), object.get()}) {
+    com::ComPtr<IevFdtTranslation> translation = TranslationOf(object);
+    ASSERT_TRUE(translation);
+    for (const std::wstring& text : {bomb, std::wstring(L"<FDT><localization/></FDT>")}) {
+      VARIANT_BOOL loaded = VARIANT_TRUE;
+      EXPECT_EQ(E_FAIL, translation->LoadTranslation(com::Bstr(text.c_str()).get(), &loaded));
+      EXPECT_EQ(VARIANT_FALSE, loaded);
+      EXPECT_EQ(L"FSK Mavix - HART Channel", Text(translation.get(), kChannelNamePath));
+    }
+  }
 }
 
 // A channel that outlived its DTM keeps its interfaces; its translation

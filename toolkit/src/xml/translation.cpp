@@ -9,6 +9,7 @@
 #include "toolkit/values/safe_array.h"
 #include "toolkit/values/text_helpers.h"
 #include "toolkit/xml/xml_dom.h"
+#include "toolkit/xml/xml_handler.h"
 #include "win32/unique_handle.h"
 
 const wchar_t kTranslationKey[] = L"Software\\VELTRA\\FSK Mavix FDT\\";
@@ -19,6 +20,12 @@ const wchar_t kDefaultAboutFile[] = L"evHrt CommDTM About_en.htm";
 namespace {
 
 const LONG kEnglish = 1033;
+// Every lookup starts at this element.
+const wchar_t kTranslationRoot[] = L"localization";
+// Why a text that parses is still no translation document (the report's
+// reason, in place of a parse error).
+const wchar_t kDocumentTypeRefused[] = L"A document type declaration is not accepted.";
+const wchar_t kNotATranslation[] = L"The document element is not \"localization\".";
 const DWORD kTranslationPathChars = 260;
 
 std::wstring Format(const wchar_t* format, ...) {
@@ -143,15 +150,28 @@ HRESULT TranslationDocument::SelectLanguage(long languageId, VARIANT_BOOL* selec
 HRESULT TranslationDocument::LoadTranslation(const wchar_t* xml, VARIANT_BOOL* loaded, BSTR* parseError) {
   if (!loaded) return E_POINTER;
   *loaded = VARIANT_FALSE;
+  // Any caller may hand a text in, also through the channel: a document
+  // type is refused before parsing (its entities could hold this thread for
+  // minutes), and a document that is not a translation document does not
+  // replace the texts held.
+  auto refuse = [&](const wchar_t* reason) {
+    if (parseError) *parseError = ::SysAllocString(reason);
+    return E_FAIL;
+  };
+  if (XmlDeclaresDocumentType(xml)) return refuse(kDocumentTypeRefused);
   com::ComPtr<IXMLDOMDocument2> doc;
-  HRESULT hr = XmlCreateParserDocument(doc.put());
+  VARIANT_BOOL parsed = VARIANT_FALSE;
+  HRESULT hr = XmlHandlerCore::LoadOutsideDocument(xml, doc.put(), &parsed);
   if (FAILED(hr)) return hr;
-  VARIANT_BOOL ok = VARIANT_FALSE;
-  hr = doc->loadXML(com::Bstr(xml).get(), &ok);
-  if (FAILED(hr) || !ok) {
+  if (!parsed) {
     if (parseError) XmlParseErrorText(doc.get(), parseError);
     return E_FAIL;
   }
+  com::ComPtr<IXMLDOMElement> root;
+  com::Bstr rootName;
+  if (FAILED(doc->get_documentElement(root.put())) || !root || FAILED(root->get_nodeName(rootName.put())) ||
+      wcscmp(rootName.c_str(), kTranslationRoot) != 0)
+    return refuse(kNotATranslation);
   // The lookups are XPath 1.0 expressions on every platform.
   doc->setProperty(com::Bstr(L"SelectionLanguage").get(), *com::Variant(L"XPath").get());
   document_ = doc;

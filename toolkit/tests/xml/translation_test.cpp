@@ -6,6 +6,7 @@
 #include <string>
 
 #include "com/Bstr.h"
+#include "hostile_documents.h"
 #include "test_dtm.h"
 #include "test_support.h"
 #include "toolkit/xml/translation.h"
@@ -128,6 +129,49 @@ TEST_F(Translation, UnreadableFilesLeaveTheDtmWithoutADocument) {
   EXPECT_EQ(E_FAIL, object_->LoadTranslation(com::Bstr(L"<broken").get(), &loaded));
   EXPECT_EQ(VARIANT_FALSE, loaded);
   EXPECT_EQ(L"Channel settings", Text(L"localization/ActiveXList/ChannelConfiguration/Caption"));
+}
+
+// Whoever holds the DTM may hand it a translation text. Only a translation
+// document replaces the texts: one that declares a document type is refused
+// without being parsed (its entity is never expanded), and so is one whose
+// document element is not "localization"; each refusal is reported.
+TEST_F(Translation, OnlyATranslationDocumentWithoutDocumentTypeReplacesTheTexts) {
+  Init();
+  const std::wstring other =
+      L"<localization><general><languages><language lcid=\"1033\" code=\"en\"/></languages></general>"
+      L"<ActiveXList><ChannelConfiguration><Caption><locale code=\"en\">{TEXT}</locale></Caption>"
+      L"</ChannelConfiguration></ActiveXList></localization>";
+  auto withText = [&](const wchar_t* text) {
+    std::wstring document = other;
+    document.replace(document.find(L"{TEXT}"), 6, text);
+    return document;
+  };
+  const wchar_t* caption = L"localization/ActiveXList/ChannelConfiguration/Caption";
+  struct Refused {
+    std::wstring text;
+    const char* reason;
+  };
+  const Refused refused[] = {
+      {L"<?xml version=\"1.0\"?><!DOCTYPE localization [<!ENTITY e \"Replaced\">]>" + withText(L"&e;"),
+       "A document type declaration is not accepted."},
+      {testsupport::WithEntityBomb(withText(L"{BOMB}")), "A document type declaration is not accepted."},
+      {L"<FDT><localization/></FDT>", "The document element is not \"localization\"."},
+  };
+  for (const Refused& r : refused) {
+    object_->reports.clear();
+    VARIANT_BOOL loaded = VARIANT_TRUE;
+    EXPECT_EQ(E_FAIL, object_->LoadTranslation(com::Bstr(r.text.c_str()).get(), &loaded)) << r.reason;
+    EXPECT_EQ(VARIANT_FALSE, loaded);
+    ASSERT_EQ(1u, object_->reports.size());
+    EXPECT_EQ(std::string("Invalid translation file:\r\n") + r.reason, object_->reports[0]);
+    EXPECT_EQ(L"Channel settings", Text(caption));
+  }
+
+  // A translation document without one replaces the texts.
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, object_->LoadTranslation(com::Bstr(withText(L"Replaced").c_str()).get(), &loaded));
+  EXPECT_EQ(VARIANT_TRUE, loaded);
+  EXPECT_EQ(L"Replaced", Text(caption));
 }
 
 TEST_F(Translation, WithoutTranslationPathTheFileIsReadFromTheCurrentFolder) {

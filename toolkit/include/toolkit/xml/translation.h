@@ -52,7 +52,11 @@ class TranslationDocument {
   HRESULT GetLanguageCount(long* count);
   HRESULT GetLanguageIdAt(long index, ULONG* languageId);
   HRESULT SelectLanguage(long languageId, VARIANT_BOOL* selected);
-  // On a parse failure *parseError (when given) receives the parse error text.
+  // Only a translation document replaces the one held: a text that declares
+  // a document type is refused unparsed, and one whose document element is
+  // not "localization" is refused too. E_FAIL for those and for a text that
+  // does not parse; *parseError (when given) receives the parse error text
+  // or the reason for the refusal.
   HRESULT LoadTranslation(const wchar_t* xml, VARIANT_BOOL* loaded, BSTR* parseError);
   HRESULT ContainsNode(const wchar_t* xpath, VARIANT_BOOL* exists);
 
