@@ -7,6 +7,7 @@
 #include "com/Bstr.h"
 #include "hart/frame.h"
 #include "message_pump.h"
+#include "win32/unique_handle.h"
 
 namespace channeltest {
 namespace {
@@ -145,9 +146,12 @@ TEST_F(ChannelAnswersTest, ACallbackTheWorkerCannotTakeIsAnsweredFromItsApartmen
   EXPECT_EQ(1u, unreachable->answerCount());
 }
 
-// The DTM goes while a connect waits behind a slow transaction: the
-// transaction is answered, and so is the connect, as one that reached no
-// device (the channel keeps no connection without its DTM).
+// The DTM goes while a connect waits behind a slow transaction. The
+// worker stops waiting for the slow answer at once (nobody is left to use
+// it), yet each request is answered exactly once: the transaction as a
+// communication error, the connect as one that reached no device (the
+// channel keeps no connection without its DTM). Then the worker ends on
+// its own thread.
 TEST_F(ChannelAnswersTest, AConnectWhoseDtmIsGoneIsAnswered) {
   const SimFieldDevice d3 = AddDevice(3, 0x00ABCD, 7);
   AddDevice(4, 0x000102, 5);
@@ -163,16 +167,22 @@ TEST_F(ChannelAnswersTest, AConnectWhoseDtmIsGoneIsAnswered) {
   ASSERT_TRUE(SimSetAnswerDelay(serial_, d3.deviceId, 1500));
   ASSERT_TRUE(Transact(10, DataExchangeDocument(reference, 0)));
   ASSERT_TRUE(Connect(secondCallback.get(), 11, ConnectShortDocument(4)));
+  win32::UniqueHandle worker(::OpenThread(SYNCHRONIZE, FALSE, channel_->WorkerThreadId()));
+  ASSERT_TRUE(worker.valid());
   channel_->OwnerGone();
 
-  EXPECT_EQ(L"0", Attribute(WaitAnswer(first, 2).document, L"commandNumber"));
+  const Answer transaction = WaitAnswer(first, 2);
+  EXPECT_EQ(InvokeId(10), transaction.invokeId);
+  EXPECT_FALSE(Attribute(transaction.document, L"communicationError").empty()) << transaction.document;
   const Answer answer = WaitAnswer(second, 1);
   EXPECT_EQ("OnConnectResponse", answer.method);
   EXPECT_EQ(InvokeId(11), answer.invokeId);
   EXPECT_EQ(L"noConnection", Attribute(answer.document, L"communicationError")) << answer.document;
   EXPECT_EQ(L"(error 0x80004002)", Attribute(answer.document, L"descriptor"));
-  // Then the worker ends on its own.
-  EXPECT_TRUE(testsupport::PumpUntil([&] { return channel_->WorkerThreadId() == 0; }, 10000));
+  const HANDLE thread = worker.get();
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return ::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 10000));
+  EXPECT_EQ(2u, first->answerCount());
+  EXPECT_EQ(1u, second->answerCount());
 }
 
 }  // namespace
