@@ -153,4 +153,18 @@ std::vector<uint8_t> BuildLongRequest(const LongAddress& address, bool primaryMa
     return out;
 }
 
+std::vector<uint8_t> BuildLongAnswer(const LongAddress& address, bool primaryMaster, uint8_t command,
+                                     const std::vector<uint8_t>& data) {
+    Frame frame;
+    frame.type = FrameType::Answer;
+    frame.longAddress = true;
+    frame.address = address;
+    frame.primaryMaster = primaryMaster;
+    frame.command = command;
+    frame.data = data;
+    std::vector<uint8_t> out;
+    BuildFrame(frame, out);
+    return out;
+}
+
 }  // namespace hart

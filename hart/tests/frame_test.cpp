@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "hart/frame.h"
 
 namespace {
@@ -16,6 +18,20 @@ TEST(HartFrame, ShortCommand0HasTheWireLayout) {
     EXPECT_EQ(hart::BuildShortCommand0(0, false), (Bytes{0x02, 0x00, 0x00, 0x00, 0x02}));
     // Only the six address bits of a polling address go out.
     EXPECT_EQ(hart::BuildShortCommand0(0x7F, false)[1], 0x3F);
+}
+
+TEST(HartFrame, LongAnswerAnswersItsRequestOnly) {
+    const hart::LongAddress address = hart::MakeLongAddress(0x26, 0x06, 0x03ABCD);
+    const Bytes request = hart::BuildLongRequest(address, true, 3, nullptr, 0);
+    const Bytes answer = hart::BuildLongAnswer(address, true, 3, {0x11});
+    const Bytes expected = {0x86, 0xA6, 0x06, 0x03, 0xAB, 0xCD, 0x03, 0x03, 0x00, 0x00, 0x11};
+    ASSERT_EQ(answer.size(), expected.size() + 1);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), answer.begin()));
+    EXPECT_EQ(answer.back(), hart::Checksum(answer.data(), answer.size() - 1));
+    EXPECT_TRUE(hart::IsAnswerTo(request.data(), request.size(), answer.data(), answer.size()));
+    // Nor is the same device's answer to another command.
+    const Bytes otherCommand = hart::BuildLongAnswer(address, true, 4, {0x11});
+    EXPECT_FALSE(hart::IsAnswerTo(request.data(), request.size(), otherCommand.data(), otherCommand.size()));
 }
 
 TEST(HartFrame, LongRequestLayoutAndRoundTrip) {

@@ -106,4 +106,9 @@ std::vector<uint8_t> BuildShortCommand0(uint8_t pollingAddress, bool primaryMast
 std::vector<uint8_t> BuildLongRequest(const LongAddress& address, bool primaryMaster, uint8_t command,
                                       const uint8_t* data, size_t count);
 
+// Long-frame answer of a device to a primary or secondary master: both
+// status bytes 0, then data.
+std::vector<uint8_t> BuildLongAnswer(const LongAddress& address, bool primaryMaster, uint8_t command,
+                                     const std::vector<uint8_t>& data);
+
 }  // namespace hart

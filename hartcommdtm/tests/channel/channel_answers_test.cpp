@@ -27,19 +27,6 @@ class ChannelAnswersTest : public ScanTest {
     for (int i = 0; i < 2000 && AdapterState().framesWaiting != 0; ++i) ::Sleep(5);
     ::Sleep(100);
   }
-  static std::vector<uint8_t> LongAnswer(const hart::LongAddress& address, uint8_t command,
-                                         std::vector<uint8_t> data) {
-    hart::Frame frame;
-    frame.type = hart::FrameType::Answer;
-    frame.longAddress = true;
-    frame.address = address;
-    frame.primaryMaster = true;
-    frame.command = command;
-    frame.data = std::move(data);
-    std::vector<uint8_t> bytes;
-    hart::BuildFrame(frame, bytes);
-    return bytes;
-  }
   bool QueueReply(uint8_t kind, const std::vector<uint8_t>& bytes) {
     return SimQueueReply(serial_, kind, bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
   }
@@ -107,7 +94,8 @@ TEST_F(ChannelAnswersTest, AFrameBehindTheAnswerDoesNotReplaceIt) {
   ASSERT_TRUE(SimSetLineTiming(serial_, 0, 1));
   ASSERT_EQ(S_OK, Start());
   ASSERT_EQ(S_OK, base_.as(hart_));
-  const std::vector<uint8_t> stray = LongAnswer(hart::MakeLongAddress(0x26, 0x06, 0x00F00D), 3, {0x01});
+  const std::vector<uint8_t> stray =
+      hart::BuildLongAnswer(hart::MakeLongAddress(0x26, 0x06, 0x00F00D), true, 3, {0x01});
   owner_->onProgress([&](const ChannelOwner::Progress&) {
     EXPECT_TRUE(QueueReply(SIM_KIND_ANSWER, stray));
     WaitRepliesDelivered();

@@ -5,48 +5,33 @@
 // own, whose user formats it changes through SetLocaleInfo; Wine keeps the
 // locale id of the Unix side but honours these overrides, and since its
 // setlocale("") does not follow them, the C runtime's locale is named.
+#include <memory>
 #include <string>
 
 #include "channel_scan_support.h"
 #include "crt_locale.h"
+#include "user_formats.h"
 
 namespace channeltest {
 namespace {
-
-struct Override {
-  LCTYPE type;
-  const wchar_t* german;
-  std::wstring saved;
-};
-
-Override g_overrides[] = {
-    {LOCALE_SDECIMAL, L",", {}},
-    {LOCALE_STHOUSAND, L".", {}},
-    {LOCALE_SSHORTDATE, L"dd.MM.yyyy", {}},
-    {LOCALE_STIMEFORMAT, L"HH:mm:ss", {}},
-};
 
 class GermanUserChannelTest : public ScanTest {
  protected:
   static void SetUpTestSuite() {
     ScanTest::SetUpTestSuite();
-    for (Override& o : g_overrides) {
-      wchar_t text[80] = {};
-      ::GetLocaleInfoW(LOCALE_USER_DEFAULT, o.type, text, 80);
-      o.saved = text;
-      ::SetLocaleInfoW(LOCALE_USER_DEFAULT, o.type, o.german);
-    }
+    formats_ = std::make_unique<testsupport::GermanUserFormats>();
   }
   static void TearDownTestSuite() {
-    for (const Override& o : g_overrides) ::SetLocaleInfoW(LOCALE_USER_DEFAULT, o.type, o.saved.c_str());
+    formats_.reset();
     ScanTest::TearDownTestSuite();
   }
 
+  static inline std::unique_ptr<testsupport::GermanUserFormats> formats_;
+
   void SetUp() override {
     // Without the user's own formats this program would prove nothing.
-    com::Bstr text;
-    ASSERT_EQ(S_OK, ::VarBstrFromR8(2.5, LOCALE_USER_DEFAULT, 0, text.put()));
-    ASSERT_STREQ(L"2,5", text.c_str()) << "the prefix does not take the user's formats";
+    ASSERT_TRUE(testsupport::GermanUserFormats::WriteDecimalComma())
+        << "the prefix does not take the user's formats";
     ASSERT_TRUE(testsupport::CrtLocale::WritesDecimalComma());
     ScanTest::SetUp();
   }

@@ -50,16 +50,8 @@ class ChannelRoadTest : public ChannelTest {
   // The answer frame a device would send for a command, data after the
   // status bytes, as it comes off the line.
   static std::vector<uint8_t> AnswerFrame(const SimFieldDevice& d, uint8_t command, std::vector<uint8_t> data) {
-    hart::Frame frame;
-    frame.type = hart::FrameType::Answer;
-    frame.longAddress = true;
-    frame.address = hart::MakeLongAddress(d.manufacturerId, d.deviceType, d.deviceId);
-    frame.primaryMaster = true;
-    frame.command = command;
-    frame.data = std::move(data);
-    std::vector<uint8_t> bytes;
-    hart::BuildFrame(frame, bytes);
-    return bytes;
+    return hart::BuildLongAnswer(hart::MakeLongAddress(d.manufacturerId, d.deviceType, d.deviceId), true, command,
+                                 data);
   }
   HRESULT AbortText(const wchar_t* reference) {
     com::Bstr text(reference);

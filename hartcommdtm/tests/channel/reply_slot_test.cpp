@@ -24,16 +24,7 @@ Bytes Request(uint8_t command, const hart::LongAddress& address = kDevice) {
 }
 
 Bytes Answer(uint8_t command, std::vector<uint8_t> data, const hart::LongAddress& address = kDevice) {
-  hart::Frame frame;
-  frame.type = hart::FrameType::Answer;
-  frame.longAddress = true;
-  frame.address = address;
-  frame.primaryMaster = true;
-  frame.command = command;
-  frame.data = std::move(data);
-  Bytes bytes;
-  hart::BuildFrame(frame, bytes);
-  return bytes;
+  return hart::BuildLongAnswer(address, true, command, data);
 }
 
 class ReplySlotTest : public ::testing::Test {

@@ -270,6 +270,23 @@ void BoundAdapterFixture::GoOnline() {
   ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
 }
 
+void HartDtmFixture::OnlineAndBack() {
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
+  ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
+  ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
+  ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+}
+
+void HartDtmFixture::ShutDown() {
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+}
+
 com::ComPtr<IUnknown> HartDtmFixture::HartChannel() {
   com::ComPtr<IevFdtChannelContainer4> container;
   com::ComPtr<IUnknown> channel;

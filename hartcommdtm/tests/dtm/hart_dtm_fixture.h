@@ -98,6 +98,12 @@ class HartDtmFixture : public ::testing::Test {
   void Configure(const wchar_t* deviceType = L"FSK Mavix", const wchar_t* level = L"maintenance",
                  bool fdt121 = false);
 
+  // From configured to online on the bound adapter and back to configured,
+  // as a frame asks for it: SetCommunication, then
+  // PrepareToReleaseCommunication and ReleaseCommunication.
+  void OnlineAndBack();
+  // ShutdownDtm, answered with TRUE.
+  void ShutDown();
   // Drops every reference the test holds on the DTM, as a frame does.
   void ReleaseDtm();
   // Dispatches messages until COM has unloaded hartcommdtm.dll (30 s at

@@ -37,18 +37,10 @@ class InstanceLifecycleTest : public HartDtmFixture {
   void RunOneInstance(int instance, bool online) {
     SCOPED_TRACE(instance);
     Configure();
-    VARIANT_BOOL ok = VARIANT_FALSE;
     if (online) {
-      ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
-      ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
-      ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
-      ASSERT_EQ(VARIANT_TRUE, ok);
-      ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
-      ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
-      ASSERT_EQ(VARIANT_TRUE, ok);
+      ASSERT_NO_FATAL_FAILURE(OnlineAndBack());
     }
-    ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
-    ASSERT_EQ(VARIANT_TRUE, ok);
+    ASSERT_NO_FATAL_FAILURE(ShutDown());
     ReleaseDtm();
     ASSERT_TRUE(ModuleUnloads());
   }

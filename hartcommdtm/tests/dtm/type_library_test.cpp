@@ -97,18 +97,10 @@ class TypeLibraryTest : public BoundAdapterFixture {
     SCOPED_TRACE(instance);
     Configure();
     GiveNotices();
-    VARIANT_BOOL ok = VARIANT_FALSE;
     if (online) {
-      ASSERT_EQ(S_OK, dtm->SetCommunication(nullptr, &ok));
-      ASSERT_TRUE(PumpUntil([&] { return State() == kDtmOnline; }));
-      ASSERT_EQ(S_OK, dtm->PrepareToReleaseCommunication(&ok));
-      ASSERT_EQ(VARIANT_TRUE, ok);
-      ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
-      ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
-      ASSERT_EQ(VARIANT_TRUE, ok);
+      ASSERT_NO_FATAL_FAILURE(OnlineAndBack());
     }
-    ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
-    ASSERT_EQ(VARIANT_TRUE, ok);
+    ASSERT_NO_FATAL_FAILURE(ShutDown());
     ReleaseDtm();
   }
 
@@ -178,7 +170,9 @@ class TypeLibraryTest : public BoundAdapterFixture {
     ASSERT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
     const HRESULT loaded = persist->Load(stream.get());
     ASSERT_TRUE(loaded == S_OK || loaded == S_FALSE) << std::hex << loaded;
-    if (i % 4 == 0) EXPECT_EQ(S_OK, loaded) << "an intact data set is refused";
+    if (i % 4 == 0) {
+      EXPECT_EQ(S_OK, loaded) << "an intact data set is refused";
+    }
     VARIANT_BOOL ok = VARIANT_FALSE;
     if (loaded != S_OK && i % 2 == 0) {
       EXPECT_EQ(S_FALSE, dtm->ShutdownDtm(&ok));

@@ -79,38 +79,37 @@ void FreeCommand(DtmThreadCommand* record) {
   ::CoTaskMemFree(record);
 }
 
-// Element i (from 0) of command 2's argument array: a sink's entry in the
-// global interface table, taken under the sink's own dispatch interface
-// (frame_events.h); null when missing or when the entry is gone.
-com::ComPtr<IDispatch> TakeSinkElement(const VARIANT& argument, LONG i, REFIID sinkIid) {
-  com::ComPtr<IDispatch> out;
-  if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return out;
+// Element i (from 0) of a command's argument array (VT_ARRAY | VT_VARIANT);
+// false when the argument is no such array or has no element i.
+bool ArgumentElement(const VARIANT& argument, LONG i, com::Variant& element) {
+  if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return false;
   SAFEARRAY* array = V_ARRAY(&argument);
   LONG lower = 0, upper = -1;
   ::SafeArrayGetLBound(array, 1, &lower);
   ::SafeArrayGetUBound(array, 1, &upper);
   LONG index = lower + i;
+  return index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put()));
+}
+
+// Element i of command 2's argument array: a sink's entry in the global
+// interface table, taken under the sink's own dispatch interface
+// (frame_events.h); null when missing or when the entry is gone.
+com::ComPtr<IDispatch> TakeSinkElement(const VARIANT& argument, LONG i, REFIID sinkIid) {
+  com::ComPtr<IDispatch> out;
   com::Variant element;
   ULONG cookie = 0;
-  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put())) &&
-      SUCCEEDED(CFdtVariant::GetUI4(element.value(), &cookie)) && cookie &&
-      FAILED(com::GlobalInterface::take(cookie, sinkIid, out.putVoid())))
+  if (ArgumentElement(argument, i, element) && SUCCEEDED(CFdtVariant::GetUI4(element.value(), &cookie)) &&
+      cookie && FAILED(com::GlobalInterface::take(cookie, sinkIid, out.putVoid())))
     out = nullptr;
   return out;
 }
 
-// Element i (from 0) of a command's argument array as an interface; null
-// when missing or not an interface.
+// Element i of a command's argument array as an interface; null when
+// missing or not an interface.
 com::ComPtr<IUnknown> UnknownElement(const VARIANT& argument, LONG i) {
   com::ComPtr<IUnknown> out;
-  if (V_VT(&argument) != (VT_ARRAY | VT_VARIANT) || !V_ARRAY(&argument)) return out;
-  SAFEARRAY* array = V_ARRAY(&argument);
-  LONG lower = 0, upper = -1;
-  ::SafeArrayGetLBound(array, 1, &lower);
-  ::SafeArrayGetUBound(array, 1, &upper);
-  LONG index = lower + i;
   com::Variant element;
-  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put())) &&
+  if (ArgumentElement(argument, i, element) &&
       (element.type() == VT_UNKNOWN || element.type() == VT_DISPATCH))
     out = element.value().punkVal;  // VT_DISPATCH shares the slot
   return out;

@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "com/Bstr.h"
@@ -15,46 +16,29 @@
 #include "dtm_test_support.h"
 #include "test_dtm_ids.h"
 #include "toolkit.h"
+#include "user_formats.h"
 
 namespace dtmtest {
 namespace {
 
 namespace par = test_dtm_parameter;
 
-struct Override {
-  LCTYPE type;
-  const wchar_t* german;
-  std::wstring saved;
-};
-
-Override g_overrides[] = {
-    {LOCALE_SDECIMAL, L",", {}},
-    {LOCALE_STHOUSAND, L".", {}},
-    {LOCALE_SSHORTDATE, L"dd.MM.yyyy", {}},
-    {LOCALE_STIMEFORMAT, L"HH:mm:ss", {}},
-};
-
 class GermanLocaleTest : public DtmFixture {
  protected:
   static void SetUpTestSuite() {
     DtmFixture::SetUpTestSuite();
-    for (Override& o : g_overrides) {
-      wchar_t text[80] = {};
-      ::GetLocaleInfoW(LOCALE_USER_DEFAULT, o.type, text, 80);
-      o.saved = text;
-      ::SetLocaleInfoW(LOCALE_USER_DEFAULT, o.type, o.german);
-    }
+    formats_ = std::make_unique<testsupport::GermanUserFormats>();
   }
   static void TearDownTestSuite() {
-    for (const Override& o : g_overrides)
-      ::SetLocaleInfoW(LOCALE_USER_DEFAULT, o.type, o.saved.c_str());
+    formats_.reset();
   }
+
+  static inline std::unique_ptr<testsupport::GermanUserFormats> formats_;
 
   void SetUp() override {
     // Without the user's own formats this program would prove nothing.
-    com::Bstr text;
-    ASSERT_EQ(S_OK, ::VarBstrFromR8(2.5, LOCALE_USER_DEFAULT, 0, text.put()));
-    ASSERT_STREQ(L"2,5", text.c_str()) << "the prefix does not take the user's formats";
+    ASSERT_TRUE(testsupport::GermanUserFormats::WriteDecimalComma())
+        << "the prefix does not take the user's formats";
     DtmFixture::SetUp();
   }
 
