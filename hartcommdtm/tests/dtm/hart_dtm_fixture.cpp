@@ -9,6 +9,7 @@
 #include "shared/registry_layout.h"
 #include "sim/sim_control.h"
 #include "toolkit/dtm/dtm_states.h"
+#include "rpc_runtime.h"
 #include "type_libraries.h"
 #include "win32/unique_handle.h"
 
@@ -150,6 +151,8 @@ void HartDtmFixture::SetUpTestSuite() {
   ASSERT_TRUE(testsupport::RegisterTypeLibrary(ProgramFolder() + L"fdtlib.tlb"));
   ASSERT_EQ(0u, RunRegsvr32(L"/s"));
   testsupport::KeepTypeLibraryLoaded(ProgramFolder() + hart_dtm::kModuleFileName);
+  // Cases start frames on threads of their own that marshal at once.
+  testsupport::PrimeRpcAllocator();
 }
 
 void HartDtmFixture::SetUp() {
