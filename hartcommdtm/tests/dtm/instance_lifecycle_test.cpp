@@ -128,11 +128,10 @@ TEST_F(InstanceLifecycleTest, AHundredHeldTogetherGiveBackTheirThreadsHandlesAnd
 
 // A frame on a thread of its own drops its DTM while the DTM is online and
 // its channel's worker is held in a call to the frame (the answer of a
-// topology scan). The channel's worker ends only once the call returns; a
-// timer of this thread, set when the DTM went, lets the channel go then.
-// The frame waits, serving nothing, until the other frame has dropped its
-// DTM too, lets the held call return, and serves its messages until nothing
-// keeps the module loaded.
+// topology scan). The channel's worker ends only once the call returns,
+// and then lets the channel go itself. The frame waits, serving nothing,
+// until the other frame has dropped its DTM too, lets the held call
+// return, and serves its messages until nothing keeps the module loaded.
 struct DroppingFrame {
   int number = 0;           // device number of the DTM's adapter
   HANDLE dropped[2] = {};   // this frame's first
@@ -215,10 +214,9 @@ DWORD WINAPI DroppingFrameThread(void* context) {
   return 0;
 }
 
-// Two frames on two threads drop their online DTMs at the same time. The
-// timers of the two threads that let their channels go may have the same
-// id (under Wine they do); each channel is let go on its own thread all the
-// same, and the module unloads.
+// Two frames on two threads drop their online DTMs at the same time. Timers
+// of the two threads may share an id (under Wine they do); each DTM and its
+// channel go all the same, and the module unloads.
 TEST_F(InstanceLifecycleTest, OnlineDtmsDroppedOnTwoThreadsAtOnceBothGo) {
   adapter_.Bind(1, static_cast<uint16_t>(SimulatedAdapter::kSerial + 1));
   for (uint16_t serial : {SimulatedAdapter::kSerial, static_cast<uint16_t>(SimulatedAdapter::kSerial + 1)})
