@@ -140,9 +140,14 @@ std::vector<uint8_t> BuildShortCommand0(uint8_t pollingAddress, bool primaryMast
     return out;
 }
 
-std::vector<uint8_t> BuildLongRequest(const LongAddress& address, bool primaryMaster, uint8_t command,
-                                      const uint8_t* data, size_t count) {
+namespace {
+
+// A long frame of the given type to or from a device; answers get both
+// status bytes 0.
+std::vector<uint8_t> BuildLongFrame(FrameType type, const LongAddress& address, bool primaryMaster,
+                                    uint8_t command, const uint8_t* data, size_t count) {
     Frame frame;
+    frame.type = type;
     frame.longAddress = true;
     frame.address = address;
     frame.primaryMaster = primaryMaster;
@@ -153,18 +158,16 @@ std::vector<uint8_t> BuildLongRequest(const LongAddress& address, bool primaryMa
     return out;
 }
 
+}  // namespace
+
+std::vector<uint8_t> BuildLongRequest(const LongAddress& address, bool primaryMaster, uint8_t command,
+                                      const uint8_t* data, size_t count) {
+    return BuildLongFrame(FrameType::Request, address, primaryMaster, command, data, count);
+}
+
 std::vector<uint8_t> BuildLongAnswer(const LongAddress& address, bool primaryMaster, uint8_t command,
                                      const std::vector<uint8_t>& data) {
-    Frame frame;
-    frame.type = FrameType::Answer;
-    frame.longAddress = true;
-    frame.address = address;
-    frame.primaryMaster = primaryMaster;
-    frame.command = command;
-    frame.data = data;
-    std::vector<uint8_t> out;
-    BuildFrame(frame, out);
-    return out;
+    return BuildLongFrame(FrameType::Answer, address, primaryMaster, command, data.data(), data.size());
 }
 
 }  // namespace hart
