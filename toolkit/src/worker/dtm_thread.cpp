@@ -124,15 +124,10 @@ HRESULT ReadPointerArgument(const VARIANT& argument, HANDLE* event, com::ComPtr<
   SAFEARRAY* array = V_ARRAY(&argument);
   if (!array) return E_POINTER;
   if (::SafeArrayGetDim(array) != 1) return E_FAIL;
-  LONG lower = 0, upper = -1;
-  ::SafeArrayGetLBound(array, 1, &lower);
-  ::SafeArrayGetUBound(array, 1, &upper);
   com::Variant element;
-  LONG index = lower;
-  if (index <= upper && SUCCEEDED(::SafeArrayGetElement(array, &index, element.put()))) {
-    ULONG value = 0;
-    if (SUCCEEDED(CFdtVariant::GetUI4(element.value(), &value))) *event = ULongToHandle(value);
-  }
+  ULONG value = 0;
+  if (ArgumentElement(argument, 0, element) && SUCCEEDED(CFdtVariant::GetUI4(element.value(), &value)))
+    *event = ULongToHandle(value);
   pointer = UnknownElement(argument, 1);
   return S_OK;
 }
