@@ -17,11 +17,17 @@ std::wstring ClassName(HWND window) {
   return name;
 }
 
+// A box's thread that has not taken a message for a few seconds counts as
+// hung to the system, which a loaded machine easily makes it while the box
+// is still being built; so the read waits its own bound instead of giving
+// up on a "hung" thread.
+constexpr UINT kTextReadMs = 30000;
+
 std::wstring Text(HWND window) {
   std::wstring text(16384, L'\0');
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 5000,
-                           &length)) {
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_NORMAL,
+                           kTextReadMs, &length)) {
     return L"<no text>";
   }
   text.resize(length);
