@@ -243,6 +243,9 @@ struct IevFdtOpenControls : public IUnknown {
   // The control recorded under the key (letter case counts), with a
   // reference added; E_FAIL when none, E_POINTER for a null out pointer.
   virtual HRESULT STDMETHODCALLTYPE FindOpenControl(const wchar_t* key, IUnknown** control) = 0;
+  // Controls recorded as showing the function (bookkeeping records left
+  // out), apart from the one registered as except (null: none).
+  virtual ULONG STDMETHODCALLTYPE OpenControlsOfFunction(LONG functionId, IUnknown* except) = 0;
 
  protected:
   ~IevFdtOpenControls() = default;

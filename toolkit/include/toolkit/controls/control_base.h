@@ -244,6 +244,10 @@ class DtmControl : public com::ObjectRoot,
   HRESULT RaiseApplyBracket(bool applying);
   // IevFdtActiveXContainer::SetFunctionEnabled; S_FALSE without the container.
   HRESULT SetFunctionEnabled(LONG functionId, LONG enable);
+  // The function offered again as its control goes, unless another control
+  // of it is still open (a frame may open a function twice, under two keys):
+  // then S_FALSE, and the last of them offers it.
+  HRESULT OfferFunctionAgain(LONG functionId);
   // A footer command (IHostedToolkitControl::SetCommand on every footer
   // item); S_FALSE when there is no footer bar.
   HRESULT SendFooterCommand(ULONG code, ULONG value);
