@@ -658,6 +658,51 @@ TEST_F(ControlBaseTest, ReactivatedControlShowsTheSameAndKeepsTheUsersEntriesWit
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 2 3"));
 }
 
+// The window of a re-activation has item windows and state markers of its
+// own: the row's marker stands in the new window and shows the row's state.
+TEST_F(ControlBaseTest, ReactivatedControlMarksTheRowsInItsNewWindow) {
+  ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+  com::ComPtr<IDtmActiveXControl> fdt;
+  ASSERT_EQ(S_OK, controlObject.as(fdt));
+  control = static_cast<TestControl*>(static_cast<DtmControl*>(fdt.get()));
+  const size_t number = static_cast<size_t>(control->FindRowById(kNumber));
+  control->Rows()[number].marker = 1;
+  ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
+  ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+  ASSERT_TRUE(control->Rows()[number].markerWindow) << "markers are made at the first show";
+  host.typeText(kItemNumber, L"99");  // invalid
+
+  ASSERT_EQ(S_OK, host.deactivate());
+  ASSERT_EQ(S_OK, host.reactivate());
+  HWND dialog = host.dialog();
+  ASSERT_TRUE(dialog);
+  const CActXParInfo& row = control->Rows()[number];
+  EXPECT_EQ(host.item(kItemNumber), row.itemWindow);
+  ASSERT_TRUE(row.markerWindow && ::IsWindow(row.markerWindow) && ::GetParent(row.markerWindow) == dialog)
+      << "no marker in the new window";
+  HDC dc = ::GetDC(dialog);
+  ::SetTextColor(dc, RGB(1, 2, 3));
+  ::SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(row.markerWindow));
+  EXPECT_EQ(kRed, ::GetTextColor(dc)) << "invalid";
+  ::ReleaseDC(dialog, dc);
+  wchar_t symbol[8] = {};
+  ::GetWindowTextW(row.markerWindow, symbol, 8);
+  EXPECT_EQ(std::wstring(L"!"), symbol);
+}
+
+// A DTM may mark a refused entry invalid without marking it changed: the
+// entry is still the user's, and the next window shows it again.
+TEST_F(ControlBaseTest, ReactivatedControlKeepsAnEntryMarkedInvalidAlone) {
+  dtm->parameter(kNumber)->invalidAlone = true;
+  Open();
+  host.typeText(kItemNumber, L"99");
+  ASSERT_EQ(ULONG{kRowInvalid}, control->RowFlags(kNumber) & (kRowChanged | kRowInvalid));
+  ASSERT_EQ(S_OK, host.deactivate());
+  ASSERT_EQ(S_OK, host.reactivate());
+  EXPECT_EQ(L"99", host.text(kItemNumber));
+  EXPECT_EQ(ULONG{kRowInvalid}, control->RowFlags(kNumber) & (kRowChanged | kRowInvalid));
+}
+
 TEST_F(ControlBaseTest, ControlInformationListsTheMapAndItsUpdateRecords) {
   Open();
   com::ComPtr<IevFdtActiveXInfo> info;
