@@ -52,7 +52,7 @@ HRESULT CChannelConfigCtrl::OnInit() {
   return S_OK;
 }
 
-void CChannelConfigCtrl::OnUnbinding() { SetFunctionEnabled(hart_function::kChannelConfiguration, 1); }
+void CChannelConfigCtrl::OnUnbinding() { OfferFunctionAgain(hart_function::kChannelConfiguration); }
 
 STDMETHODIMP CChannelConfigCtrl::OnStateChanged(unsigned long state) {
   HRESULT hr = DtmControl::OnStateChanged(state);
@@ -162,7 +162,7 @@ STDMETHODIMP CChannelConfigCtrl::PrepareToRelease(VARIANT_BOOL* result) {
     HRESULT hr = DtmControl::PrepareToRelease(result);
     if (FAILED(hr)) return hr;
     if (!*result) return S_FALSE;
-    SetFunctionEnabled(hart_function::kChannelConfiguration, 1);
+    OfferFunctionAgain(hart_function::kChannelConfiguration);
     return S_OK;
   });
 }

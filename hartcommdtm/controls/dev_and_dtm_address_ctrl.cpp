@@ -364,8 +364,13 @@ bool CSetDevAndDtmAddrCtrl::OnControlMessage(UINT message, WPARAM wParam, LPARAM
     case IDC_APPLY: {
       com::ComPtr<IUnknown> hold(Self());
       const HRESULT hr = ApplyAddressChanges();
-      // A close asked for while the change ran goes on now.
-      const bool close = (item == IDOK && SUCCEEDED(hr)) || closeAfterChange_;
+      // A close asked for while the change ran goes on once the change has
+      // held. After a failure it is dropped: the frame was told that the
+      // control stays (PrepareToRelease answered FALSE), and the user is to
+      // read why the change failed. Going on would put "Apply changes?" over
+      // the failure at once, and its Yes would start the failed change again;
+      // the user's own close asks about what is left as any close does.
+      const bool close = SUCCEEDED(hr) && (item == IDOK || closeAfterChange_);
       closeAfterChange_ = false;
       if (close) PostCloseRequest();
       return true;

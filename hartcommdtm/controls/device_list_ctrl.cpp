@@ -161,7 +161,7 @@ void CDeviceListCtrl::OnDialogCreated() {
 
 void CDeviceListCtrl::OnDialogDestroyed() { listReady_ = false; }
 
-void CDeviceListCtrl::OnUnbinding() { SetFunctionEnabled(hart_function::kDeviceList, 1); }
+void CDeviceListCtrl::OnUnbinding() { OfferFunctionAgain(hart_function::kDeviceList); }
 
 void CDeviceListCtrl::SetUpList() {
   HWND list = List();
@@ -551,7 +551,7 @@ STDMETHODIMP CDeviceListCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   HRESULT hr = DtmControl::PrepareToRelease(result);
   if (FAILED(hr) || !*result) return hr;
-  SetFunctionEnabled(hart_function::kDeviceList, 1);
+  OfferFunctionAgain(hart_function::kDeviceList);
   return hr;
 }
 

@@ -85,7 +85,7 @@ HRESULT CDriverConfigCtrl::OnInit() {
 // the frame's menu, as after PrepareToRelease.
 void CDriverConfigCtrl::OnUnbinding() {
   CloseOpenedDevice();
-  SetFunctionEnabled(hart_function::kDriverConfiguration, 1);
+  OfferFunctionAgain(hart_function::kDriverConfiguration);
 }
 
 void CDriverConfigCtrl::OnDialogCreated() { SetUpList(); }
@@ -357,6 +357,6 @@ STDMETHODIMP CDriverConfigCtrl::PrepareToRelease(VARIANT_BOOL* result) {
   HRESULT hr = DtmControl::PrepareToRelease(result);
   if (FAILED(hr)) return hr;
   if (!*result) return S_FALSE;
-  SetFunctionEnabled(hart_function::kDriverConfiguration, 1);
+  OfferFunctionAgain(hart_function::kDriverConfiguration);
   return S_OK;
 }

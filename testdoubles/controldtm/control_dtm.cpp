@@ -236,7 +236,7 @@ STDMETHODIMP ControlDtm::Validate(VARIANT id, VARIANT value, unsigned long* stat
             V_R8(real.get()) >= p->minimum && V_R8(real.get()) <= p->maximum;
   }
   if (!valid) flags |= 0x4;
-  if (!valid || !SameValue(converted.value(), p->value.value())) flags |= 0x2;
+  if (valid ? !SameValue(converted.value(), p->value.value()) : !p->invalidAlone) flags |= 0x2;
   *status = flags;
   return S_OK;
 }

@@ -41,6 +41,7 @@ struct Parameter {
   std::vector<std::pair<LONG, std::wstring>> entries;  // the value list
   std::wstring tip;                // selector 0x8000
   bool limited = false;            // numbers outside [minimum, maximum] are invalid
+  bool invalidAlone = false;       // an invalid value is marked invalid only, not changed too
   double minimum = 0;
   double maximum = 0;
   com::Variant deviceValue;        // selector 0x200000

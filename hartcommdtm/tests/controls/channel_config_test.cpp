@@ -6,6 +6,7 @@
 #include "controls/control_resources.h"
 #include "controls_fixture.h"
 #include "dtm/dtm_ids.h"
+#include "fdtidl/ToolkitHooks.h"
 #include "toolkit/values/text_helpers.h"
 
 namespace hartdtmtest {
@@ -141,6 +142,80 @@ TEST_F(ChannelConfigTest, CloseAsksAboutUnappliedChangesAndCancelKeepsThePage) {
   EXPECT_EQ(12u, Number(hart_param::kRetryCount)) << "Yes applied the change";
   EXPECT_EQ((std::vector<VARIANT_BOOL>{VARIANT_FALSE, VARIANT_TRUE}), releaseAnswers);
   EXPECT_EQ(L"1", FunctionEnabled(hart_function::kChannelConfiguration)) << "offered again";
+}
+
+// A frame may open one function twice, under two keys: function 3 comes
+// back to the menu when its last page goes, not before, however they go.
+TEST_F(ChannelConfigTest, FunctionThreeIsOfferedAgainWhenItsLastPageGoes) {
+  Open();
+  control_host::HostedControl second;
+  ASSERT_EQ(S_OK, second.create(kProgId, L"Channel Configuration", 500, 270));
+  com::Bstr secondKey(L"second page"), call(FunctionCallDocument(hart_function::kChannelConfiguration).c_str());
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, second.as<IDtmActiveXControl>()->Init(secondKey.get(), call.get(), object.get(), &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  ASSERT_EQ(L"0", FunctionEnabled(hart_function::kChannelConfiguration));
+
+  // The first page closes, then a third is dropped by its frame unasked.
+  host.click(IDC_CANCEL);
+  ASSERT_TRUE(host.closed());
+  EXPECT_EQ(L"0", FunctionEnabled(hart_function::kChannelConfiguration)) << "offered while a page is open";
+  Open();
+  EXPECT_EQ(S_OK, host.closeObject());
+  host.close();
+  EXPECT_EQ(L"0", FunctionEnabled(hart_function::kChannelConfiguration)) << "offered while a page is open";
+
+  // The last one goes.
+  VARIANT_BOOL released = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, second.as<IDtmActiveXControl>()->PrepareToRelease(&released));
+  ASSERT_EQ(VARIANT_TRUE, released);
+  second.close();
+  EXPECT_EQ(L"1", FunctionEnabled(hart_function::kChannelConfiguration));
+}
+
+// A second page opened under the key the first holds is not recorded by
+// the DTM. As it goes, asked or dropped, it takes nothing of the first,
+// which stays recorded with its data-set lock, keeps the function out of
+// the menu and still follows the DTM.
+TEST_F(ChannelConfigTest, SecondPageUnderTheFirstsKeyTakesNothingOfTheFirstAsItGoes) {
+  Open();
+  com::ComPtr<IevFdtOpenControls> open;
+  ASSERT_EQ(S_OK, object.as(open));
+  ASSERT_EQ(1u, open->OpenControlCount());
+  ASSERT_EQ(1u, open->OpenLockingFunctionCount());
+  com::Bstr call(FunctionCallDocument(hart_function::kChannelConfiguration).c_str());
+  for (bool asked : {true, false}) {
+    SCOPED_TRACE(asked ? "PrepareToRelease" : "IOleObject::Close");
+    control_host::HostedControl second;
+    ASSERT_EQ(S_OK, second.create(kProgId, L"Channel Configuration", 500, 270));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, second.as<IDtmActiveXControl>()->Init(tag.get(), call.get(), object.get(), &ok));
+    EXPECT_EQ(1u, open->OpenControlCount()) << "the key is taken";
+    if (asked) {
+      VARIANT_BOOL released = VARIANT_FALSE;
+      ASSERT_EQ(S_OK, second.as<IDtmActiveXControl>()->PrepareToRelease(&released));
+      ASSERT_EQ(VARIANT_TRUE, released);
+    } else {
+      EXPECT_EQ(S_OK, second.closeObject());
+    }
+    second.close();
+    EXPECT_EQ(1u, open->OpenControlCount());
+    EXPECT_EQ(1u, open->OpenLockingFunctionCount());
+    com::ComPtr<IUnknown> recorded;
+    EXPECT_EQ(S_OK, open->FindOpenControl(tag.c_str(), recorded.put()));
+    EXPECT_EQ(L"0", FunctionEnabled(hart_function::kChannelConfiguration));
+  }
+  BroadcastState(12);
+  EXPECT_TRUE(host.visible(IDC_STATUS_TEXT)) << "the first page no longer follows the DTM";
+  BroadcastState(8);
+  EXPECT_FALSE(host.visible(IDC_STATUS_TEXT));
+
+  // The first page's own close gives everything back.
+  host.click(IDC_CANCEL);
+  ASSERT_TRUE(host.closed());
+  EXPECT_EQ(0u, open->OpenControlCount());
+  EXPECT_EQ(0u, open->OpenLockingFunctionCount());
+  EXPECT_EQ(L"1", FunctionEnabled(hart_function::kChannelConfiguration));
 }
 
 TEST_F(ChannelConfigTest, InvalidChangeIsNotAskedAboutAndOkClosesOnce) {

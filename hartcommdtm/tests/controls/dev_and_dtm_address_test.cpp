@@ -252,6 +252,84 @@ TEST_F(DevAndDtmAddressTest, ClicksAndClosesDuringAMoveWaitForItsEnd) {
   EXPECT_TRUE(frame->callsTo("UserDialog").empty()) << "nothing was left to ask about";
 }
 
+// A close the frame asks for while a move runs that then fails is not
+// carried out: the user reads why the move failed, no question hides it, and
+// nothing starts the failed move again. The user's own close asks as usual.
+TEST_F(DevAndDtmAddressTest, CloseAskedForDuringAMoveThatFailsLeavesTheFailureToRead) {
+  OpenOnline(3);
+  AddDevice(9, 0x000222);
+  host.typeText(IDC_SLAVE_ADDRESS, L"9");
+  bool releasedAtOnce = true;
+  host.postCall([&] {
+    VARIANT_BOOL released = VARIANT_TRUE;
+    host.as<IDtmActiveXControl>()->PrepareToRelease(&released);
+    releasedAtOnce = released != VARIANT_FALSE;
+  });
+  ASSERT_TRUE(host.click(IDC_APPLY));
+  control_host::HostedControl::pump();
+  EXPECT_FALSE(releasedAtOnce);
+  EXPECT_FALSE(host.closed());
+  EXPECT_EQ(L"target address exists", host.text(IDC_STATUS_TEXT));
+  EXPECT_TRUE(ErrorShown());
+  EXPECT_TRUE(frame->callsTo("UserDialog").empty()) << "asked before the failure could be read";
+  EXPECT_TRUE(frame->callsTo("CloseActiveXControlRequest").empty());
+  EXPECT_TRUE(host.enabled(IDC_APPLY)) << "the change is still there to apply";
+
+  frame->queueUserDialogAnswer({S_OK, frame_double::FrameApplication::answerDocument(L"buttonNo")});
+  host.click(IDC_CANCEL);
+  EXPECT_TRUE(host.closed());
+  EXPECT_EQ(1u, frame->callsTo("UserDialog").size());
+  EXPECT_EQ(3, PollingAddressOf(kDevice));
+  EXPECT_EQ(L"PT-3 3", ChildEntry(L"d3"));
+}
+
+// The frame may let go of the control while the channel moves the device
+// (the channel serves the window's messages meanwhile): the control stays
+// until the move and its DTM part have ended, and goes then. It keeps the
+// channel to its end, so the channel's references tell when it goes.
+TEST_F(DevAndDtmAddressTest, ControlTheFrameLetsGoDuringAMoveGoesAfterTheMove) {
+  OpenOnline(3);
+  com::ComPtr<IHART_Channel> channel = Channel();
+  ASSERT_TRUE(channel);
+  auto references = [&] {
+    channel->AddRef();
+    return channel->Release();
+  };
+  host.typeText(IDC_SLAVE_ADDRESS, L"7");
+  host.typeText(IDC_CHILD_TAG, L"PT-7");
+  ULONG beforeClose = 0, afterClose = 0;
+  host.postCall([&] {
+    beforeClose = references();
+    host.close();  // the frame window, the hosting window and every reference of the frame
+    afterClose = references();
+  });
+  const ULONG whileOpen = references();
+  ASSERT_TRUE(host.click(IDC_APPLY));
+  control_host::HostedControl::pump();
+  ASSERT_TRUE(host.closed());
+  EXPECT_EQ(beforeClose, afterClose) << "the control went while the device moved";
+  EXPECT_EQ(whileOpen - 1, references()) << "the control is still there after the move";
+  EXPECT_EQ(7, PollingAddressOf(kDevice));
+  EXPECT_EQ(L"PT-7 7", ChildEntry(L"d3")) << "the device DTM follows its device";
+}
+
+// A new tag alone, with both addresses as they are, is written too.
+TEST_F(DevAndDtmAddressTest, NewTagAloneIsWrittenToTheChildDtm) {
+  OpenOnline(3);
+  host.typeText(IDC_CHILD_TAG, L"PT-NEW");
+  EXPECT_TRUE(host.visible(IDC_CHILD_TAG_CHANGED));
+  EXPECT_FALSE(host.visible(IDC_SLAVE_ADDRESS_CHANGED));
+  EXPECT_FALSE(host.visible(IDC_CHILD_ADDRESS_CHANGED));
+  ASSERT_TRUE(host.enabled(IDC_APPLY));
+  host.click(IDC_APPLY);
+  EXPECT_EQ(kInstructions, host.text(IDC_STATUS_TEXT));
+  EXPECT_EQ(L"PT-NEW 3", ChildEntry(L"d3"));
+  EXPECT_NE(std::wstring::npos, child->document().find(L"fdt:tag=\"PT-NEW\"")) << child->document();
+  EXPECT_EQ(3, PollingAddressOf(kDevice));
+  EXPECT_FALSE(host.visible(IDC_CHILD_TAG_CHANGED));
+  EXPECT_FALSE(host.enabled(IDC_APPLY)) << "nothing left to apply";
+}
+
 TEST_F(DevAndDtmAddressTest, UnappliedChangesAreAskedAboutOnClose) {
   Configure();
   AddChild(L"d3", L"PT-3", 3);

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
 
 #include "bus_fixture.h"
@@ -229,6 +230,66 @@ TEST_F(DeviceListTest, DeviceHeldByAConnectionIsInUseAndKeepsItsAddress) {
   ASSERT_TRUE(PumpUntil([&] { return Cell(RowOfAddress(L"09"), kInUse) == L"yes"; }));
   host.clickListRow(IDC_DEVICE_LIST, RowOfAddress(L"09"));
   EXPECT_FALSE(host.enabled(IDC_SET_ADDRESS));
+}
+
+// A command to set the address of a device in use that reaches the list
+// all the same (sent to the dialog, while the button is greyed out) changes
+// nothing and opens nothing.
+TEST_F(DeviceListTest, SetAddressCommandForADeviceInUseChangesNothing) {
+  GoOnlineOnBus();
+  AddDevice(9, 0x000909, "TT-9");
+  Open();
+  Scan();
+  ASSERT_TRUE(ConnectDeviceDtm(9));
+  ASSERT_TRUE(PumpUntil([&] { return Cell(RowOfAddress(L"09"), kInUse) == L"yes"; }));
+  host.clickListRow(IDC_DEVICE_LIST, RowOfAddress(L"09"));
+  ASSERT_FALSE(host.enabled(IDC_SET_ADDRESS));
+  const com::Variant before = Read(hart_param::kSelectedPollAddress);
+  ::SendMessageW(host.dialog(), WM_COMMAND, MAKEWPARAM(IDC_SET_ADDRESS, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(host.item(IDC_SET_ADDRESS)));
+  control_host::HostedControl::pump();
+  EXPECT_EQ(L"", OpenedFunctions());
+  const com::Variant after = Read(hart_param::kSelectedPollAddress);
+  ASSERT_EQ(VT_UI1, after.type());
+  EXPECT_EQ(V_UI1(before.get()), V_UI1(after.get()));
+}
+
+// The frame may drop the list without PrepareToRelease. Whichever way it
+// takes, function 2 is offered again (here it was taken out of the menu
+// while the list was open).
+TEST_F(DeviceListTest, DroppedWithoutBeingAskedOffersTheFunctionAgainWhicheverWayTheFrameTakes) {
+  Configure();
+  com::ComPtr<IevFdtActiveXContainer> container;
+  ASSERT_EQ(S_OK, object.as(container));
+  com::Bstr call(FunctionCallDocument(hart_function::kDeviceList).c_str());
+  struct Way {
+    const char* name;
+    bool activated;
+    std::function<void()> drop;
+  };
+  const Way ways[] = {
+      {"IOleObject::Close", true, [&] { EXPECT_EQ(S_OK, host.closeObject()); }},
+      {"SetClientSite(nullptr)", true, [&] { EXPECT_EQ(S_OK, host.dropSite()); }},
+      {"its window destroyed", true, [&] { host.destroyControlWindow(); }},
+      {"the last release of a control never activated", false, [&] { host.release(); }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    if (way.activated) {
+      Open();
+    } else {
+      ASSERT_EQ(S_OK, host.createInactive(kProgId));
+      com::ComPtr<IDtmActiveXControl> control = host.as<IDtmActiveXControl>();
+      ASSERT_TRUE(control);
+      ASSERT_EQ(S_OK, control->Init(tag.get(), call.get(), object.get(), &initialised));
+      ASSERT_EQ(VARIANT_TRUE, initialised);
+    }
+    ASSERT_EQ(S_OK, container->SetFunctionEnabled(hart_function::kDeviceList, 0));
+    ASSERT_EQ(L"0", FunctionEnabled(hart_function::kDeviceList));
+    way.drop();
+    EXPECT_EQ(L"1", FunctionEnabled(hart_function::kDeviceList));
+    host.close();
+  }
 }
 
 // "Set Address ..." follows the selected row however the user selects it,

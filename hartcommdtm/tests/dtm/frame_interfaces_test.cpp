@@ -70,7 +70,7 @@ const Named kDtmAnswers[] = {
     // C++ only.
     {"IevFdtParameterStore", L"{12EFBC09-4CFA-492A-B8E5-C4AD5C752A9C}"},
     {"IevFdtOnlineTransfer", L"{4D1C7A28-93B5-4E61-A20F-7C3E5814D96B}"},
-    {"IevFdtOpenControls", L"{6C1D1A3E-58A4-4F0B-9D27-318E4B7A52C6}"},
+    {"IevFdtOpenControls", L"{FC7187BA-B461-4881-A925-08C425CE3BDB}"},
     {"IevFdtChannelRelease", L"{8F2B6D14-7C3E-4A91-B50D-2E61C93A7458}"},
 };
 

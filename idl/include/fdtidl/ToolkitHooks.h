@@ -243,16 +243,22 @@ struct IevFdtOpenControls : public IUnknown {
   // The control recorded under the key (letter case counts), with a
   // reference added; E_FAIL when none, E_POINTER for a null out pointer.
   virtual HRESULT STDMETHODCALLTYPE FindOpenControl(const wchar_t* key, IUnknown** control) = 0;
+  // Controls recorded as showing the function (bookkeeping records left
+  // out), apart from the one registered as except (null: none).
+  virtual ULONG STDMETHODCALLTYPE OpenControlsOfFunction(LONG functionId, IUnknown* except) = 0;
 
  protected:
   ~IevFdtOpenControls() = default;
 };
 
-// Identifier chosen by this project.
+// Identifier chosen by this project. It names the layout with
+// OpenControlsOfFunction; the layout without it had
+// {6C1D1A3E-58A4-4F0B-9D27-318E4B7A52C6}, which nothing answers any more, so
+// a module built against the older layout finds no container.
 inline const IID IID_IevFdtOpenControls = {
-    0x6c1d1a3e, 0x58a4, 0x4f0b, {0x9d, 0x27, 0x31, 0x8e, 0x4b, 0x7a, 0x52, 0xc6}};
-__CRT_UUID_DECL(IevFdtOpenControls, 0x6c1d1a3e, 0x58a4, 0x4f0b, 0x9d, 0x27, 0x31, 0x8e, 0x4b,
-                0x7a, 0x52, 0xc6)
+    0xfc7187ba, 0xb461, 0x4881, {0xa9, 0x25, 0x08, 0xc4, 0x25, 0xce, 0x3b, 0xdb}};
+__CRT_UUID_DECL(IevFdtOpenControls, 0xfc7187ba, 0xb461, 0x4881, 0xa9, 0x25, 0x08, 0xc4, 0x25,
+                0xce, 0x3b, 0xdb)
 
 // Release preparation asks the channel container whether the channels'
 // connections may end. The container answers it from QueryInterface of the

@@ -304,6 +304,14 @@ HRESULT STDMETHODCALLTYPE FunctionContainerCore::FindOpenControl(const wchar_t* 
   return record->control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(control));
 }
 
+ULONG STDMETHODCALLTYPE FunctionContainerCore::OpenControlsOfFunction(LONG functionId, IUnknown* except) {
+  com::ComPtr<IUnknown> exceptIdentity = com::query<IUnknown>(except);
+  ULONG count = 0;
+  for (const Record& r : records_)
+    if (r.functionId == functionId && !(r.flags & kControlBookkeepingOnly) && r.control != exceptIdentity) ++count;
+  return count;
+}
+
 // ---- Requests to the frame -------------------------------------------------
 
 HRESULT FunctionContainerCore::BuildFunctionCallXml(LONG functionId, BSTR* document) {

@@ -12,6 +12,7 @@
 #include "com/Guard.h"
 #include "com/Module.h"
 #include "com/SafeArray.h"
+#include "fdtidl/ToolkitHooks.h"
 #include "toolkit/dtm/dtm_states.h"
 #include "toolkit/values/fdt_texts.h"
 #include "toolkit/values/fdt_variant.h"
@@ -740,6 +741,16 @@ HRESULT DtmControl::SetFunctionEnabled(LONG functionId, LONG enable) {
   auto container = DtmInterface<IevFdtActiveXContainer>();
   if (!container) return S_FALSE;
   return container->SetFunctionEnabled(functionId, enable);
+}
+
+// The function container knows the other controls of the function; the
+// control's own record, still there while a binding ends unasked, does not
+// count. A DTM that does not answer in this apartment leaves the count to
+// nobody: the function is offered again.
+HRESULT DtmControl::OfferFunctionAgain(LONG functionId) {
+  if (auto open = DtmInterface<IevFdtOpenControls>())
+    if (open->OpenControlsOfFunction(functionId, registration_.get()) > 0) return S_FALSE;
+  return SetFunctionEnabled(functionId, 1);
 }
 
 void DtmControl::PostCloseRequest() {

@@ -56,16 +56,33 @@ HtmlHelpFunction HtmlHelpEntry() {
   return entry;
 }
 
+// A help file comes only from the translation folder. The name is the
+// translation document's, and any caller can have the DTM load a document
+// of its own (LoadTranslation): a name with a drive, a root, a network
+// share, a web address or ".." could make HTML Help open a file from
+// anywhere, and a help file from a share is a way to run code. So the name
+// must be a plain file name or a relative path below the folder: no ':', no
+// leading '\' or '/', no "..". A topic behind it ("file.chm::/page.htm")
+// names a page inside the file and stays with it; it may not name a further
+// file (no ':' and no ".." in it either). Anything else is no help file.
+bool IsHelpFileName(const std::wstring& name) {
+  const size_t topic = name.find(L"::");
+  const std::wstring file = name.substr(0, topic);
+  const std::wstring page = topic == std::wstring::npos ? std::wstring() : name.substr(topic + 2);
+  if (file.empty() || file[0] == L'\\' || file[0] == L'/') return false;
+  for (const std::wstring* part : {&file, &page})
+    if (part->find(L':') != std::wstring::npos || part->find(L"..") != std::wstring::npos) return false;
+  return true;
+}
+
 }  // namespace
 
 std::wstring HelpFileLocation(const wchar_t* translationFolder, const wchar_t* file) {
-  std::wstring location = file ? file : L"";
-  if (location.empty() || !translationFolder || !*translationFolder || IsAbsolutePath(location.c_str()) ||
-      location.find(L"://") != std::wstring::npos)
-    return location;
+  const std::wstring name = file ? file : L"";
+  if (!translationFolder || !*translationFolder || !IsHelpFileName(name)) return std::wstring();
   std::wstring folder = translationFolder;
   if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
-  return folder + location;
+  return folder + name;
 }
 
 // ---- Translation ------------------------------------------------------------------------
@@ -253,6 +270,9 @@ bool DtmControl::AskToApplyChanges(const std::function<HRESULT()>& apply) {
 
 // ---- Help --------------------------------------------------------------------------------
 
+// The help file's name is read here, and only a file in the translation
+// folder counts (IsHelpFileName above): a name that points anywhere else is
+// as no name, so that Help stays greyed out.
 bool DtmControl::LookUpHelpFile(IevFdtTranslation* translation, com::Bstr* file) {
   com::Bstr className;
   if (!translation || !QuotedXPathLiteral(ClassName(), className.put())) return false;
@@ -260,7 +280,7 @@ bool DtmControl::LookUpHelpFile(IevFdtTranslation* translation, com::Bstr* file)
                             className.c_str() + L"]/HelpFile";
   VARIANT_BOOL found = VARIANT_FALSE;
   return SUCCEEDED(translation->GetLocalizedText(com::Bstr(path.c_str()).get(), file->put(), &found)) && found &&
-         !file->empty();
+         !HelpFileLocation(translationFolder_.c_str(), file->c_str()).empty();
 }
 
 HRESULT DtmControl::ShowHelp() {

@@ -22,6 +22,7 @@ TEST_F(ControlBaseTest, InitRegistersBindsAndAppliesWhatArrivedBeforeTheDtm) {
   // control, before the parameter handler is attached.
   dtm->setOpeningState(8);
   dtm->setText(kHelpFilePath, L"testcontrol_en.chm");
+  dtm->addOpeningProperty(property_id::kTranslationPath, com::Variant(L"C:\\Translations\\"));
   dtm->addOpeningProperty(property_id::kTransferState, [] {
     com::Variant v;
     V_VT(v.get()) = VT_UI2;
@@ -60,6 +61,7 @@ TEST_F(ControlBaseTest, InitRegistersBindsAndAppliesWhatArrivedBeforeTheDtm) {
 TEST_F(ControlBaseTest, InitBeforeTheWindowExistsShowsEverythingOnceTheWindowIsMade) {
   // A frame that initialises the control before it activates it.
   dtm->setText(kHelpFilePath, L"testcontrol_en.chm");
+  dtm->addOpeningProperty(property_id::kTranslationPath, com::Variant(L"C:\\Translations\\"));
   ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
   ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
   ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
@@ -455,13 +457,52 @@ TEST_F(ControlBaseTest, HelpOpensTheTranslatedFileFromTheTranslationFolder) {
   ::SendMessageW(host.dialog(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
   EXPECT_EQ("", TakeHelpCalls());
 
-  // Names with a folder of their own are taken as they are.
-  EXPECT_EQ(L"D:\\Help\\control.chm", HelpFileLocation(L"C:\\Translations\\", L"D:\\Help\\control.chm"));
-  EXPECT_EQ(L"\\\\server\\help\\control.chm", HelpFileLocation(L"C:\\Translations\\", L"\\\\server\\help\\control.chm"));
-  EXPECT_EQ(L"http://help.example/control.htm", HelpFileLocation(L"C:\\T\\", L"http://help.example/control.htm"));
-  EXPECT_EQ(L"control.chm", HelpFileLocation(L"", L"control.chm")) << "no folder sent";
   EXPECT_EQ(L"C:/T/control.chm", HelpFileLocation(L"C:/T/", L"control.chm"));
+  EXPECT_EQ(L"C:\\T\\help\\en/control.chm", HelpFileLocation(L"C:\\T", L"help\\en/control.chm"));
   EXPECT_EQ(L"", HelpFileLocation(L"C:\\T\\", L""));
+  EXPECT_EQ(L"", HelpFileLocation(L"", L"control.chm")) << "no folder sent";
+}
+
+// Only a file in the translation folder is opened: any other name the
+// translation document gives counts as none, and Help is greyed out.
+TEST_F(ControlBaseTest, HelpFileNamedOutsideTheTranslationFolderGivesNoHelp) {
+  dtm->setText(kHelpFilePath, L"testcontrol_en.chm");
+  dtm->addOpeningProperty(property_id::kTranslationPath, com::Variant(L"C:\\Translations\\"));
+  Open();
+  auto translate = [&](const wchar_t* name) {
+    dtm->setText(kHelpFilePath, name);
+    EXPECT_EQ(S_OK, SetProperty(property_id::kLanguage, com::Variant(LONG{1033}).value()));
+  };
+  const wchar_t* const refused[] = {
+      L"D:\\Help\\control.chm",              // a drive
+      L"D:control.chm",                     // a drive's current folder
+      L"\\Help\\control.chm",                 // the root
+      L"/help/control.chm",
+      L"\\\\server\\help\\control.chm",        // a network share
+      L"//server/help/control.chm",
+      L"\\\\?\\C:\\help\\control.chm",
+      L"http://help.example/control.htm",   // a web address
+      L"mk:@MSITStore:\\\\server\\x.chm::/a.htm",
+      L"..\\control.chm",                    // out of the folder
+      L"help\\..\\..\\control.chm",
+      L"help/../../control.chm",
+      L"control.chm::/../../other.chm",     // a topic naming another file
+      L"control.chm::/a.htm::b.chm",
+  };
+  for (const wchar_t* name : refused) {
+    translate(name);
+    EXPECT_FALSE(host.enabled(6063)) << testing::PrintToString(std::wstring(name));
+    EXPECT_EQ(L"", HelpFileLocation(L"C:\\Translations\\", name)) << testing::PrintToString(std::wstring(name));
+    HELPINFO info = {sizeof info};
+    ::SendMessageW(host.dialog(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+  }
+  const std::string asked = TakeHelpCalls();
+  EXPECT_TRUE(asked.empty() || asked == "<not loaded>") << "HTML Help was asked: " << asked;
+
+  // A relative path below the folder, with a topic.
+  translate(L"help\\en\\testcontrol.chm::/start.htm");
+  ASSERT_TRUE(host.click(6063));
+  EXPECT_EQ("0 C:\\Translations\\help\\en\\testcontrol.chm::/start.htm\n", TakeHelpCalls());
 }
 
 TEST_F(ControlBaseTest, MessagesComeFromTheTranslationElseTheirDefaults) {
@@ -615,6 +656,51 @@ TEST_F(ControlBaseTest, ReactivatedControlShowsTheSameAndKeepsTheUsersEntriesWit
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 1 11"));
   EXPECT_EQ(S_OK, control->WriteParameter(kMode));
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 2 3"));
+}
+
+// The window of a re-activation has item windows and state markers of its
+// own: the row's marker stands in the new window and shows the row's state.
+TEST_F(ControlBaseTest, ReactivatedControlMarksTheRowsInItsNewWindow) {
+  ASSERT_EQ(S_OK, com::createObject<TestControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+  com::ComPtr<IDtmActiveXControl> fdt;
+  ASSERT_EQ(S_OK, controlObject.as(fdt));
+  control = static_cast<TestControl*>(static_cast<DtmControl*>(fdt.get()));
+  const size_t number = static_cast<size_t>(control->FindRowById(kNumber));
+  control->Rows()[number].marker = 1;
+  ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
+  ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+  ASSERT_TRUE(control->Rows()[number].markerWindow) << "markers are made at the first show";
+  host.typeText(kItemNumber, L"99");  // invalid
+
+  ASSERT_EQ(S_OK, host.deactivate());
+  ASSERT_EQ(S_OK, host.reactivate());
+  HWND dialog = host.dialog();
+  ASSERT_TRUE(dialog);
+  const CActXParInfo& row = control->Rows()[number];
+  EXPECT_EQ(host.item(kItemNumber), row.itemWindow);
+  ASSERT_TRUE(row.markerWindow && ::IsWindow(row.markerWindow) && ::GetParent(row.markerWindow) == dialog)
+      << "no marker in the new window";
+  HDC dc = ::GetDC(dialog);
+  ::SetTextColor(dc, RGB(1, 2, 3));
+  ::SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(row.markerWindow));
+  EXPECT_EQ(kRed, ::GetTextColor(dc)) << "invalid";
+  ::ReleaseDC(dialog, dc);
+  wchar_t symbol[8] = {};
+  ::GetWindowTextW(row.markerWindow, symbol, 8);
+  EXPECT_EQ(std::wstring(L"!"), symbol);
+}
+
+// A DTM may mark a refused entry invalid without marking it changed: the
+// entry is still the user's, and the next window shows it again.
+TEST_F(ControlBaseTest, ReactivatedControlKeepsAnEntryMarkedInvalidAlone) {
+  dtm->parameter(kNumber)->invalidAlone = true;
+  Open();
+  host.typeText(kItemNumber, L"99");
+  ASSERT_EQ(ULONG{kRowInvalid}, control->RowFlags(kNumber) & (kRowChanged | kRowInvalid));
+  ASSERT_EQ(S_OK, host.deactivate());
+  ASSERT_EQ(S_OK, host.reactivate());
+  EXPECT_EQ(L"99", host.text(kItemNumber));
+  EXPECT_EQ(ULONG{kRowInvalid}, control->RowFlags(kNumber) & (kRowChanged | kRowInvalid));
 }
 
 TEST_F(ControlBaseTest, ControlInformationListsTheMapAndItsUpdateRecords) {

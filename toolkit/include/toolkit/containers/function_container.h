@@ -100,6 +100,7 @@ class FunctionContainerCore : public com::DispatchImpl<IevFdtActiveXContainer>,
   ULONG STDMETHODCALLTYPE OpenLockingFunctionCount() override { return lockingFunctions_; }
   bool STDMETHODCALLTYPE CloseClosableControls() override;
   HRESULT STDMETHODCALLTYPE FindOpenControl(const wchar_t* key, IUnknown** control) override;
+  ULONG STDMETHODCALLTYPE OpenControlsOfFunction(LONG functionId, IUnknown* except) override;
 
   // ---- Toolkit operations ------------------------------------------------
   // The function-call document of the id, and the frame's open request for

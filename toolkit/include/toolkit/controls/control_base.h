@@ -244,6 +244,10 @@ class DtmControl : public com::ObjectRoot,
   HRESULT RaiseApplyBracket(bool applying);
   // IevFdtActiveXContainer::SetFunctionEnabled; S_FALSE without the container.
   HRESULT SetFunctionEnabled(LONG functionId, LONG enable);
+  // The function offered again as its control goes, unless another control
+  // of it is still open (a frame may open a function twice, under two keys):
+  // then S_FALSE, and the last of them offers it.
+  HRESULT OfferFunctionAgain(LONG functionId);
   // A footer command (IHostedToolkitControl::SetCommand on every footer
   // item); S_FALSE when there is no footer bar.
   HRESULT SendFooterCommand(ULONG code, ULONG value);
@@ -315,7 +319,8 @@ class DtmControl : public com::ObjectRoot,
   // control (button 6063, F1); S_FALSE when it names none.
   HRESULT ShowHelp();
   // The help file the translation names for the control in the current
-  // language; false when there is no translation or no file.
+  // language; false when there is no translation, no file, or a name that is
+  // no file in the translation folder (HelpFileLocation).
   bool LookUpHelpFile(IevFdtTranslation* translation, com::Bstr* file);
   // printf-style diagnostics to OutputTrace: at most 4096 characters
   // (TraceShort: 512); longer texts are cut.
@@ -547,9 +552,10 @@ const com::InterfaceEntry* DtmControlInterfaceMap() {
 // 256 characters. E_INVALIDARG for a missing argument, E_FAIL when no number
 // is read.
 HRESULT TextToFloat(const wchar_t* text, const char* format, VARIANT* value);
-// Where HTML Help finds a help file the translation document names: a
-// relative name (no drive, no leading '\' or '/', no "://") lies below the
-// translation folder (a '\' added when the folder lacks one); any other
-// name, and every name while no folder was sent, is taken as it is. A topic
-// behind the name ("file.chm::/page.htm") stays with it.
+// Where HTML Help finds a help file the translation document names: below
+// the translation folder (a '\' added when the folder lacks one). Only a
+// plain file name or a relative path is taken: no ':' (drive, web address),
+// no leading '\' or '/' (root, network share), no ".."; a topic behind the
+// name ("file.chm::/page.htm") stays with it. Empty for any other name, and
+// while no folder was sent.
 std::wstring HelpFileLocation(const wchar_t* translationFolder, const wchar_t* file);
