@@ -16,6 +16,15 @@
 #include "virtual_ports.h"
 #include "win32/unique_handle.h"
 
+// The import slot through which this program calls FlushFileBuffers.
+extern "C" decltype(&FlushFileBuffers) g_flushImport __asm__(
+#ifdef _WIN64
+    "__imp_FlushFileBuffers"
+#else
+    "__imp__FlushFileBuffers@4"
+#endif
+);
+
 namespace {
 
 using namespace pnpsvc_test;
@@ -29,6 +38,71 @@ bool Call(const std::vector<uint8_t>& message) {
                       static_cast<DWORD>(message.size()), reply, sizeof(reply), &got, 3000))
     return false;
   return got == 8 && std::memcmp(reply, shared::kServicePipeReply, 8) == 0;
+}
+
+// Wine's FlushFileBuffers on a pipe returns at once; Windows' returns on the
+// server end only when the client has read everything. While a
+// WindowsPipeFlush lives, this program's calls of FlushFileBuffers (through
+// its import slot) wait so on the server end of a pipe: until the client has
+// closed its end, as a client that takes its reply does (CallNamedPipeA), or
+// at most kCapMs, so that a loop caught in one fails its test instead of
+// hanging it. One at a time.
+class WindowsPipeFlush {
+ public:
+  static constexpr DWORD kCapMs = 3 * pnpsvc::kClientIoTimeoutMs;
+
+  WindowsPipeFlush() {
+    platform_ = g_flushImport;
+    Patch(&Flush);
+  }
+  ~WindowsPipeFlush() { Patch(platform_); }
+  WindowsPipeFlush(const WindowsPipeFlush&) = delete;
+  WindowsPipeFlush& operator=(const WindowsPipeFlush&) = delete;
+
+ private:
+  static BOOL WINAPI Flush(HANDLE file) {
+    DWORD flags = 0;
+    if (GetFileType(file) == FILE_TYPE_PIPE && GetNamedPipeInfo(file, &flags, nullptr, nullptr, nullptr) &&
+        (flags & PIPE_SERVER_END)) {
+      // Peeking fails once the client's end is closed.
+      const DWORD start = GetTickCount();
+      while (PeekNamedPipe(file, nullptr, 0, nullptr, nullptr, nullptr) && GetTickCount() - start < kCapMs)
+        Sleep(10);
+    }
+    return platform_(file);
+  }
+
+  static void Patch(decltype(&FlushFileBuffers) to) {
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(&g_flushImport, sizeof(g_flushImport), PAGE_READWRITE, &old));
+    g_flushImport = to;
+    VirtualProtect(&g_flushImport, sizeof(g_flushImport), old, &old);
+  }
+
+  static inline decltype(&FlushFileBuffers) platform_ = nullptr;
+};
+
+// A client that sends `message` and then neither reads nor closes.
+HANDLE SendAndHold(const std::vector<uint8_t>& message) {
+  HANDLE client = CreateFileA(shared::kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (client == INVALID_HANDLE_VALUE) return client;
+  DWORD written = 0;
+  if (!WriteFile(client, message.data(), static_cast<DWORD>(message.size()), &written, nullptr)) {
+    CloseHandle(client);
+    return INVALID_HANDLE_VALUE;
+  }
+  return client;
+}
+
+// Whether the service's reply waits in `client`'s end (within five seconds).
+bool ReplyWaits(HANDLE client) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(10)) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(client, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available == shared::kServicePipeReplySize) return true;
+  }
+  return false;
 }
 
 std::vector<uint8_t> Bytes(const char* text, size_t length) {
@@ -62,6 +136,8 @@ class PipeServerTest : public ::testing::Test {
     pnpsvc::SetInstallKitRunner(nullptr);
   }
 
+  // The pipe's flush as on Windows, for every case of the loop.
+  WindowsPipeFlush flush_;
   HANDLE stop_ = nullptr, io_ = nullptr, pipe_ = INVALID_HANDLE_VALUE, thread_ = nullptr;
 };
 
@@ -160,6 +236,36 @@ TEST_F(PipeServerTest, SilentClientIsDroppedSoOthersGetThrough) {
   CloseHandle(silent);
 }
 
+// A client that sent its request and never takes the reply (hostile, or
+// frozen in a debugger) is dropped after the client time-out; the next one
+// gets through.
+TEST_F(PipeServerTest, ClientThatNeverTakesItsReplyIsDroppedSoOthersGetThrough) {
+  HANDLE holder = SendAndHold(shared::BuildCreateKeyRequest("2"));
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(ReplyWaits(holder));
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\2"));
+  DWORD start = GetTickCount();
+  bool answered = false;
+  while (!answered && GetTickCount() - start < pnpsvc::kClientIoTimeoutMs + 4000) {
+    WaitNamedPipeA(shared::kServicePipeName, 1000);
+    answered = Call(shared::BuildCreateKeyRequest("1"));
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\1"));
+  EXPECT_FALSE(PeekNamedPipe(holder, nullptr, 0, nullptr, nullptr, nullptr)) << "the holder was disconnected";
+  CloseHandle(holder);
+}
+
+TEST_F(PipeServerTest, StopEndsTheLoopWhileAClientHoldsItsReply) {
+  HANDLE holder = SendAndHold(shared::BuildCreateKeyRequest("2"));
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(ReplyWaits(holder));
+  SetEvent(stop_);
+  // Well before the client time-out would end the wait.
+  EXPECT_EQ(WaitForSingleObject(thread_, pnpsvc::kClientIoTimeoutMs / 2), WAIT_OBJECT_0);
+  CloseHandle(holder);
+}
+
 TEST_F(PipeServerTest, StopEndsTheLoopWhileAClientIsConnected) {
   HANDLE client = CreateFileA(shared::kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
@@ -183,6 +289,10 @@ std::string SidText(PSID sid) {
 TEST(ServicePipeCreation, LocalUsersTalkAndOnlyTheServiceMayChangeTheDescriptor) {
   win32::UniqueFile pipe = pnpsvc::CreateServicePipe();
   ASSERT_TRUE(pipe.valid()) << GetLastError();
+  // A child process must not keep the name alive after the service.
+  DWORD handleFlags = 0;
+  ASSERT_TRUE(GetHandleInformation(pipe.get(), &handleFlags));
+  EXPECT_EQ(handleFlags & HANDLE_FLAG_INHERIT, 0u);
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   ASSERT_EQ(GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
