@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -130,9 +131,28 @@ TEST(DifxApi, TheProgramsOwnFolderCountsTheCurrentFolderNever) {
   EXPECT_EQ(nullptr, GetModuleHandleW(L"difxapi_cwd.dll"));
 }
 
+// The loads the old loader was asked for since `from`: "flags:path" in lower case.
+std::vector<std::wstring> Tried(const testsupport::OldLoader& loader, size_t from = 0) {
+  std::vector<std::wstring> tried;
+  const std::vector<testsupport::OldLoader::Call> calls = loader.Calls();
+  for (size_t i = from; i < calls.size(); ++i) {
+    std::wstring path = calls[i].fileName;
+    for (wchar_t& c : path) c = static_cast<wchar_t>(towlower(c));
+    tried.push_back(std::to_wstring(calls[i].flags) + L":" + path);
+  }
+  return tried;
+}
+
+std::wstring Try(DWORD flags, std::wstring path) {
+  for (wchar_t& c : path) c = static_cast<wchar_t>(towlower(c));
+  return std::to_wstring(flags) + L":" + path;
+}
+
 // Windows 7 before its loader update refuses the search flags: the system
 // folder's copy, else the one beside the program, is then loaded by full
-// path; the current folder still never counts.
+// path; the current folder still never counts. Wine's loader takes the
+// flags, so only the loads the old loader was asked for show that every
+// load went through it, with the fallback behind it.
 TEST(DifxApi, ALoaderWithoutSearchFlagsTakesTheSystemFolderThenTheProgramsOwnFolder) {
   testsupport::OldLoader loader;
   drvsetup::DifxApi system;
@@ -141,11 +161,24 @@ TEST(DifxApi, ALoaderWithoutSearchFlagsTakesTheSystemFolderThenTheProgramsOwnFol
   EXPECT_NE(nullptr, system.preinstall);
   EXPECT_EQ(0, _wcsicmp((win32::SystemFolder() + L"difxapi.dll").c_str(),
                         ModulePath(GetModuleHandleW(L"difxapi.dll")).c_str()));
+  EXPECT_EQ(Tried(loader), (std::vector<std::wstring>{
+                               Try(LOAD_LIBRARY_SEARCH_SYSTEM32, L"difxapi.dll"),
+                               Try(LOAD_WITH_ALTERED_SEARCH_PATH, win32::SystemFolder() + L"difxapi.dll"),
+                           }));
 
+  const size_t before = loader.Calls().size();
   drvsetup::DifxApi beside;
   ASSERT_TRUE(beside.Load(L"difxapi_double.dll", error)) << error;
   EXPECT_NE(nullptr, beside.uninstall);
   EXPECT_EQ(ProgramFolder() + L"difxapi_double.dll", ModulePath(GetModuleHandleW(L"difxapi_double.dll")));
+  const std::wstring ownCopy = ProgramFolder() + L"difxapi_double.dll";
+  EXPECT_EQ(Tried(loader, before),
+            (std::vector<std::wstring>{
+                Try(LOAD_LIBRARY_SEARCH_SYSTEM32, L"difxapi_double.dll"),
+                Try(LOAD_WITH_ALTERED_SEARCH_PATH, win32::SystemFolder() + L"difxapi_double.dll"),
+                Try(LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32, ownCopy),
+                Try(LOAD_WITH_ALTERED_SEARCH_PATH, ownCopy),
+            }));
 
   testsupport::DllDecoy decoy(ProgramFolder() + L"difxapi_double.dll", L"difxapi_cwd.dll",
                               testsupport::DllDecoy::Place::kCurrentFolder);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "hart/identity.h"
 
 namespace {
@@ -118,6 +120,20 @@ TEST(HartPackedAscii, RoundTripPadsAndRaisesCase) {
     EXPECT_EQ(hart::UnpackAscii(cut.data(), cut.size()), "ABCDEFGH");
     const Bytes odd = hart::PackAscii("A~", 4);
     EXPECT_EQ(hart::UnpackAscii(odd.data(), odd.size()), "A?  ");
+    // Just outside the set at either end.
+    const Bytes edges = hart::PackAscii(std::string("\x1F") + "`", 4);
+    EXPECT_EQ(hart::UnpackAscii(edges.data(), edges.size()), "??  ");
+}
+
+// Every character of the set, its ends (0x20 and 0x5F) included, comes back.
+TEST(HartPackedAscii, EveryPackableCharacterRoundTrips) {
+    std::string all;
+    for (char c = 0x20; c <= 0x5F; ++c) all.push_back(c);
+    const Bytes packed = hart::PackAscii(all, all.size());
+    ASSERT_EQ(packed.size(), 48u);
+    EXPECT_EQ(hart::UnpackAscii(packed.data(), packed.size()), all);
+    const Bytes tag = hart::PackAscii("TT_101 ", 8);
+    EXPECT_EQ(hart::UnpackAscii(tag.data(), tag.size()), "TT_101  ");
 }
 
 }  // namespace

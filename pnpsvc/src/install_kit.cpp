@@ -33,6 +33,12 @@ const Command kDeviceInstallKitCommands[] = {
 using DeviceCallback = bool (*)(HDEVINFO list, SP_DEVINFO_DATA* device, void* context);
 
 std::atomic<DeviceActionHook> g_actionHook{nullptr};
+std::atomic<DriverUpdateFunction> g_updateHook{nullptr};
+
+// The kit runs in session 0 under the service's work lock: a driver that
+// needs the user's consent (an unsigned or untrusted package) must fail at
+// once with its error, not wait for an answer nobody can see.
+constexpr DWORD kDriverUpdateFlags = INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE;
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -266,6 +272,7 @@ bool RestartCallback(HDEVINFO list, SP_DEVINFO_DATA* device, void*) {
 }  // namespace
 
 void SetDeviceActionHook(DeviceActionHook hook) { g_actionHook.store(hook); }
+void SetDriverUpdateHook(DriverUpdateFunction update) { g_updateHook.store(update); }
 
 bool CreateCommandLine(const char* text, std::vector<std::string>& args) {
   args.clear();
@@ -341,20 +348,24 @@ bool cmdUpdate(int argc, char** argv) {
     PNP_TRACE(kTraceInfo, "inf file <%s> does not exists", infPath);
     return false;
   }
-  win32::UniqueModule newdev(shared::LoadSystemLibrary(L"newdev.dll"));
-  if (!newdev) {
-    PNP_TRACE(kTraceInfo, "Could not load <newdev.dll>");
-    return false;
-  }
-  using UpdateFn = BOOL(WINAPI*)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
   const char kUpdateName[] = "UpdateDriverForPlugAndPlayDevicesA";
-  auto update = reinterpret_cast<UpdateFn>(reinterpret_cast<void*>(GetProcAddress(newdev.get(), kUpdateName)));
+  win32::UniqueModule newdev;
+  DriverUpdateFunction update = g_updateHook.load();
   if (!update) {
-    PNP_TRACE(kTraceInfo, "Function %s not found in dll", kUpdateName);
-    return false;
+    newdev.reset(shared::LoadSystemLibrary(L"newdev.dll"));
+    if (!newdev) {
+      PNP_TRACE(kTraceInfo, "Could not load <newdev.dll>");
+      return false;
+    }
+    update = reinterpret_cast<DriverUpdateFunction>(
+        reinterpret_cast<void*>(GetProcAddress(newdev.get(), kUpdateName)));
+    if (!update) {
+      PNP_TRACE(kTraceInfo, "Function %s not found in dll", kUpdateName);
+      return false;
+    }
   }
   BOOL reboot = FALSE;
-  if (!update(nullptr, argv[1], infPath, INSTALLFLAG_FORCE, &reboot)) {
+  if (!update(nullptr, argv[1], infPath, kDriverUpdateFlags, &reboot)) {
     PNP_TRACE(kTraceInfo, "%s failed with code %lu", kUpdateName, GetLastError());
     return false;
   }

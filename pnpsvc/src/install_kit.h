@@ -10,6 +10,8 @@
 // answers only true or false; its messages go to the trace.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -32,6 +34,12 @@ bool WildcardMatch(const std::string& id, const std::string& pattern);
 // SetupAPI cannot run them (Wine). Null restores the real calls.
 using DeviceActionHook = bool (*)(const char* action, const std::string& instanceId);
 void SetDeviceActionHook(DeviceActionHook hook);
+
+// Replaces newdev's UpdateDriverForPlugAndPlayDevicesA -- for tests on
+// platforms whose newdev cannot install a driver (Wine). Null restores it.
+using DriverUpdateFunction = BOOL(WINAPI*)(HWND window, LPCSTR hardwareId, LPCSTR fullInfPath, DWORD flags,
+                                           PBOOL reboot);
+void SetDriverUpdateHook(DriverUpdateFunction update);
 
 bool cmdInstall(int argc, char** argv);
 bool cmdUpdate(int argc, char** argv);

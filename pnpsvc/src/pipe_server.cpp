@@ -37,6 +37,23 @@ void Prepare(OVERLAPPED& ov, HANDLE ioEvent) {
   ResetEvent(ioEvent);
 }
 
+// Gives the client the time to take its reply: until it closes its end, at
+// most the client time-out, and no longer than the stop event allows. Not
+// FlushFileBuffers: on the server end of a pipe that returns only once the
+// client has read everything, so a client that neither reads nor closes
+// would hold the loop, and with it every other client and the service's
+// stop, for good. A client that read its reply and closed (CallNamedPipeA)
+// ends the wait at once: the pending read breaks. One that sends more is
+// done as well; it gets nothing else on this connection.
+WaitResult AwaitClientEnd(HANDLE pipe, HANDLE ioEvent, HANDLE stopEvent) {
+  OVERLAPPED ov;
+  Prepare(ov, ioEvent);
+  uint8_t extra = 0;
+  DWORD bytes = 0, error = ERROR_SUCCESS;
+  if (ReadFile(pipe, &extra, 1, nullptr, &ov) || GetLastError() != ERROR_IO_PENDING) return WaitResult::kDone;
+  return WaitIo(pipe, ov, stopEvent, kClientIoTimeoutMs, bytes, error);
+}
+
 std::string ConfigSubkeyPath(const std::string& key) { return std::string(shared::kConfigKeyPath) + "\\" + key; }
 
 }  // namespace
@@ -47,7 +64,10 @@ win32::UniqueFile CreateServicePipe() {
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kServicePipeSecurity, SDDL_REVISION_1, &sd, nullptr))
     return win32::UniqueFile();
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, TRUE};
+  // Not inheritable: a process started while the service runs (a class
+  // installer of the install kit) would otherwise keep the only instance of
+  // the name alive after the service ends, and its next start would fail.
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, FALSE};
   win32::UniqueFile pipe(CreateNamedPipeA(shared::kServicePipeName, shared::kServicePipeOpenMode,
                                           shared::kServicePipeMode, shared::kServicePipeInstances, 0, 0,
                                           shared::kServicePipeDefaultTimeoutMs, &sa));
@@ -172,7 +192,7 @@ void ServiceLoop(HANDLE pipe, HANDLE ioEvent, HANDLE stopEvent) {
         if (w == WaitResult::kStopped) return;
         written = w == WaitResult::kDone && error == ERROR_SUCCESS;
       }
-      if (written) FlushFileBuffers(pipe);
+      if (written && AwaitClientEnd(pipe, ioEvent, stopEvent) == WaitResult::kStopped) return;
     }
     DisconnectNamedPipe(pipe);
   }

@@ -13,9 +13,9 @@
 
 namespace pnpsvc {
 
-// How long the loop waits for a connected client to send its request or to
-// take the reply before it drops the client, so that one stuck client cannot
-// block every other configuration change.
+// How long the loop waits for a connected client to send its request, and
+// to take its reply and close, before it drops the client, so that one stuck
+// client cannot block every other configuration change or the service's stop.
 constexpr DWORD kClientIoTimeoutMs = 5000;
 
 // Carries out one complete message (`complete` false: the client sent more
@@ -31,7 +31,8 @@ bool IsDeviceKeyName(const std::string& key);
 // owner gets no implicit right to. Network logons are refused outright.
 constexpr const char kServicePipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GRGW;;;WD)(A;;RC;;;OW)";
 
-// Creates ServicePipe with that descriptor as the first instance of its name.
+// Creates ServicePipe with that descriptor as the first instance of its name;
+// the handle is not inheritable.
 // Invalid (with the error in GetLastError) when the name is taken.
 win32::UniqueFile CreateServicePipe();
 

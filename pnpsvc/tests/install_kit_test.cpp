@@ -4,7 +4,11 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <newdev.h>
+
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "install_kit.h"
 #include "test_support.h"
@@ -56,6 +60,21 @@ bool RecordAction(const char* action, const std::string& id) {
   return true;
 }
 
+// Drivers the kit hands to newdev, recorded in place of installing them.
+struct DriverUpdate {
+  std::string hardwareId, infPath;
+  DWORD flags;
+};
+std::vector<DriverUpdate> g_updates;
+DWORD g_updateError = ERROR_SUCCESS;
+BOOL WINAPI RecordUpdate(HWND window, LPCSTR hardwareId, LPCSTR infPath, DWORD flags, PBOOL reboot) {
+  EXPECT_EQ(window, nullptr);
+  g_updates.push_back({hardwareId, infPath, flags});
+  if (reboot) *reboot = FALSE;
+  SetLastError(g_updateError);
+  return g_updateError == ERROR_SUCCESS;
+}
+
 class InstallKitTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -63,13 +82,17 @@ class InstallKitTest : public ::testing::Test {
     Recorder::Clear();
     pnpsvc::SetTraceThreshold(4);
     pnpsvc::installkit::SetDeviceActionHook(RecordAction);
+    pnpsvc::installkit::SetDriverUpdateHook(RecordUpdate);
     g_actions.clear();
+    g_updates.clear();
+    g_updateError = ERROR_SUCCESS;
   }
   void TearDown() override {
     if (HasFailure())
       for (const std::string& line : Recorder::TraceLines()) printf("trace: %s", line.c_str());
     pnpsvc::SetTraceThreshold(0);
     pnpsvc::installkit::SetDeviceActionHook(nullptr);
+    pnpsvc::installkit::SetDriverUpdateHook(nullptr);
   }
 
   static bool Traced(const std::string& text) {
@@ -166,6 +189,32 @@ TEST_F(InstallKitTest, InstanceWildcardAndStarSelectWholeGroups) {
   EXPECT_TRUE(pnpsvc::DeviceInstallKit("remove @ROOT\\PORTS\\*"));
   EXPECT_EQ(g_actions.size(), before.size() + 1);
   EXPECT_NE(std::find(g_actions.begin(), g_actions.end(), "remove " + a), g_actions.end());
+}
+
+// The service installs in session 0, where nobody sees a prompt, and under
+// its work lock: the driver update is forced, and one that would have to ask
+// the user (an unsigned package) fails at once with its error.
+TEST_F(InstallKitTest, DriverUpdateIsForcedAndNeverWaitsForTheUser) {
+  char folder[MAX_PATH] = {};
+  ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string inf = std::string(folder) + "install_kit_test.inf";
+  HANDLE file = CreateFileA(inf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  char infArg[MAX_PATH], id[] = "vtVCP\\VirtualSerial";
+  strcpy(infArg, inf.c_str());
+  char* argv[] = {infArg, id};
+
+  EXPECT_TRUE(pnpsvc::installkit::cmdUpdate(2, argv));
+  ASSERT_EQ(g_updates.size(), 1u);
+  EXPECT_EQ(g_updates[0].flags, static_cast<DWORD>(INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE));
+  EXPECT_EQ(g_updates[0].hardwareId, "vtVCP\\VirtualSerial");
+  EXPECT_EQ(g_updates[0].infPath, inf);
+
+  g_updateError = static_cast<DWORD>(ERROR_NO_CATALOG_FOR_OEM_INF);
+  EXPECT_FALSE(pnpsvc::installkit::cmdUpdate(2, argv));
+  EXPECT_TRUE(Traced("UpdateDriverForPlugAndPlayDevicesA failed with code " + std::to_string(g_updateError)));
+  DeleteFileA(inf.c_str());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <winternl.h>
 
 #include <cstring>
 
@@ -15,6 +16,15 @@
 #include "test_support.h"
 #include "virtual_ports.h"
 #include "win32/unique_handle.h"
+
+// The import slot through which this program calls FlushFileBuffers.
+extern "C" decltype(&FlushFileBuffers) g_flushImport __asm__(
+#ifdef _WIN64
+    "__imp_FlushFileBuffers"
+#else
+    "__imp__FlushFileBuffers@4"
+#endif
+);
 
 namespace {
 
@@ -31,6 +41,79 @@ bool Call(const std::vector<uint8_t>& message) {
   return got == 8 && std::memcmp(reply, shared::kServicePipeReply, 8) == 0;
 }
 
+// Wine's FlushFileBuffers on a pipe returns at once; Windows' returns on the
+// server end only when the client has read everything. While a
+// WindowsPipeFlush lives, this program's calls of FlushFileBuffers (through
+// its import slot) wait so on the server end of a pipe: until the client has
+// closed its end, as a client that takes its reply does (CallNamedPipeA), or
+// at most kCapMs, so that a loop caught in one fails its test instead of
+// hanging it. One at a time.
+class WindowsPipeFlush {
+ public:
+  static constexpr DWORD kCapMs = 3 * pnpsvc::kClientIoTimeoutMs;
+
+  WindowsPipeFlush() {
+    platform_ = g_flushImport;
+    Patch(&Flush);
+  }
+  ~WindowsPipeFlush() { Patch(platform_); }
+  WindowsPipeFlush(const WindowsPipeFlush&) = delete;
+  WindowsPipeFlush& operator=(const WindowsPipeFlush&) = delete;
+
+ private:
+  static BOOL WINAPI Flush(HANDLE file) {
+    DWORD flags = 0;
+    if (GetFileType(file) == FILE_TYPE_PIPE && GetNamedPipeInfo(file, &flags, nullptr, nullptr, nullptr) &&
+        (flags & PIPE_SERVER_END)) {
+      const DWORD start = GetTickCount();
+      while (ClientConnected(file) && GetTickCount() - start < kCapMs) Sleep(10);
+    }
+    return platform_(file);
+  }
+
+  // Whether the client's end is still open. (Not PeekNamedPipe: that goes on
+  // succeeding after the close while part of the request is left unread.)
+  static bool ClientConnected(HANDLE pipe) {
+    constexpr ULONG kConnectedState = 3;
+    IO_STATUS_BLOCK io = {};
+    FILE_PIPE_LOCAL_INFORMATION info = {};
+    return NtQueryInformationFile(pipe, &io, &info, sizeof info, FilePipeLocalInformation) >= 0 &&
+           info.NamedPipeState == kConnectedState;
+  }
+
+  static void Patch(decltype(&FlushFileBuffers) to) {
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(&g_flushImport, sizeof(g_flushImport), PAGE_READWRITE, &old));
+    g_flushImport = to;
+    VirtualProtect(&g_flushImport, sizeof(g_flushImport), old, &old);
+  }
+
+  static inline decltype(&FlushFileBuffers) platform_ = nullptr;
+};
+
+// A client that sends `message` and then neither reads nor closes.
+HANDLE SendAndHold(const std::vector<uint8_t>& message) {
+  HANDLE client = CreateFileA(shared::kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (client == INVALID_HANDLE_VALUE) return client;
+  DWORD written = 0;
+  if (!WriteFile(client, message.data(), static_cast<DWORD>(message.size()), &written, nullptr)) {
+    CloseHandle(client);
+    return INVALID_HANDLE_VALUE;
+  }
+  return client;
+}
+
+// Whether the service's reply waits in `client`'s end (within five seconds).
+bool ReplyWaits(HANDLE client) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(10)) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(client, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available == shared::kServicePipeReplySize) return true;
+  }
+  return false;
+}
+
 std::vector<uint8_t> Bytes(const char* text, size_t length) {
   return std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(text), reinterpret_cast<const uint8_t*>(text) + length);
 }
@@ -43,8 +126,8 @@ class PipeServerTest : public ::testing::Test {
     pnpsvc::SetInstallKitRunner(installkit_double::Run);
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     io_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    pipe_ = CreateNamedPipeA(shared::kServicePipeName, shared::kServicePipeOpenMode, shared::kServicePipeMode, 1, 0,
-                             0, 1000, nullptr);
+    pipe_ = CreateNamedPipeA(shared::kServicePipeName, shared::kServicePipeOpenMode, shared::kServicePipeMode, 1,
+                             OutBufferSize(), 0, 1000, nullptr);
     ASSERT_NE(pipe_, INVALID_HANDLE_VALUE);
     thread_ = CreateThread(nullptr, 0, [](void* self) -> DWORD {
       auto* t = static_cast<PipeServerTest*>(self);
@@ -62,6 +145,11 @@ class PipeServerTest : public ::testing::Test {
     pnpsvc::SetInstallKitRunner(nullptr);
   }
 
+  // The service's pipe asks for the system's default buffers (0).
+  virtual DWORD OutBufferSize() const { return 0; }
+
+  // The pipe's flush as on Windows, for every case of the loop.
+  WindowsPipeFlush flush_;
   HANDLE stop_ = nullptr, io_ = nullptr, pipe_ = INVALID_HANDLE_VALUE, thread_ = nullptr;
 };
 
@@ -160,6 +248,47 @@ TEST_F(PipeServerTest, SilentClientIsDroppedSoOthersGetThrough) {
   CloseHandle(silent);
 }
 
+// A client that sent its request and never takes the reply (hostile, or
+// frozen in a debugger) is dropped after the client time-out, and a stop
+// meanwhile ends the loop at once. Buffer sizes are advisory: Wine makes the
+// reply's write wait for the reader when the pipe has no buffer of its own,
+// and lets it complete into the buffer when it has; either way the loop
+// must not wait for the client past the time-out.
+class ReplyHolderTest : public PipeServerTest, public ::testing::WithParamInterface<DWORD> {
+ protected:
+  DWORD OutBufferSize() const override { return GetParam(); }
+};
+
+TEST_P(ReplyHolderTest, ClientThatNeverTakesItsReplyIsDroppedSoOthersGetThrough) {
+  HANDLE holder = SendAndHold(shared::BuildCreateKeyRequest("2"));
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(ReplyWaits(holder));
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\2"));
+  DWORD start = GetTickCount();
+  bool answered = false;
+  while (!answered && GetTickCount() - start < pnpsvc::kClientIoTimeoutMs + 4000) {
+    WaitNamedPipeA(shared::kServicePipeName, 1000);
+    answered = Call(shared::BuildCreateKeyRequest("1"));
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(KeyExists("Software\\VELTRA\\evHRT USB\\Config\\1"));
+  EXPECT_FALSE(PeekNamedPipe(holder, nullptr, 0, nullptr, nullptr, nullptr)) << "the holder was disconnected";
+  CloseHandle(holder);
+}
+
+TEST_P(ReplyHolderTest, StopEndsTheLoopWhileAClientHoldsItsReply) {
+  HANDLE holder = SendAndHold(shared::BuildCreateKeyRequest("2"));
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(ReplyWaits(holder));
+  SetEvent(stop_);
+  // Well before the client time-out would end the wait.
+  EXPECT_EQ(WaitForSingleObject(thread_, pnpsvc::kClientIoTimeoutMs / 2), WAIT_OBJECT_0);
+  CloseHandle(holder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Unbuffered, ReplyHolderTest, ::testing::Values(0));
+INSTANTIATE_TEST_SUITE_P(Buffered, ReplyHolderTest, ::testing::Values(4096));
+
 TEST_F(PipeServerTest, StopEndsTheLoopWhileAClientIsConnected) {
   HANDLE client = CreateFileA(shared::kServicePipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
@@ -183,6 +312,10 @@ std::string SidText(PSID sid) {
 TEST(ServicePipeCreation, LocalUsersTalkAndOnlyTheServiceMayChangeTheDescriptor) {
   win32::UniqueFile pipe = pnpsvc::CreateServicePipe();
   ASSERT_TRUE(pipe.valid()) << GetLastError();
+  // A child process must not keep the name alive after the service.
+  DWORD handleFlags = 0;
+  ASSERT_TRUE(GetHandleInformation(pipe.get(), &handleFlags));
+  EXPECT_EQ(handleFlags & HANDLE_FLAG_INHERIT, 0u);
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   ASSERT_EQ(GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,

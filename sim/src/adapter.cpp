@@ -32,9 +32,8 @@ uint64_t WireTimeUs(size_t characters) {
 }
 constexpr size_t kMaxLogEntries = 100000;
 
-// Errors the simulated WinUSB reports.
-constexpr DWORD kStallError = ERROR_GEN_FAILURE;  // the device stalled the request
-constexpr DWORD kGoneError = ERROR_BAD_COMMAND;   // the device is unplugged
+// The error the simulated WinUSB reports when the device stalled a request.
+constexpr DWORD kStallError = ERROR_GEN_FAILURE;
 
 const uint8_t kDeviceDescriptor[18] = {
     18, 1, 0x00, 0x02,  // length, type, USB 2.0
@@ -87,6 +86,11 @@ uint64_t Adapter::NowUs() const {
     LARGE_INTEGER now;
     ::QueryPerformanceCounter(&now);
     return static_cast<uint64_t>((now.QuadPart - start_.QuadPart) * 1000000.0 / frequency_.QuadPart);
+}
+
+DWORD Adapter::goneError() {
+    win32::CsLock lock(lock_);
+    return goneError_;
 }
 
 bool Adapter::present() {
@@ -145,8 +149,8 @@ DWORD Adapter::ControlTransfer(const SetupPacket& setup, uint8_t* buffer, ULONG 
     {
         win32::CsLock lock(lock_);
         if (!present_) {
-            Log(setup, bufferLength, buffer, 0, kGoneError);
-            return kGoneError;
+            Log(setup, bufferLength, buffer, 0, goneError_);
+            return goneError_;
         }
         TakeFault(setup.request, kind, stallMs);
     }
@@ -155,7 +159,7 @@ DWORD Adapter::ControlTransfer(const SetupPacket& setup, uint8_t* buffer, ULONG 
     win32::CsLock lock(lock_);
     DWORD error = 0;
     if (!present_) {
-        error = kGoneError;
+        error = goneError_;
     } else if (kind & SIM_FAULT_FAIL) {
         error = kStallError;
     } else if (setup.length && (!buffer || bufferLength < setup.length)) {
@@ -182,8 +186,8 @@ DWORD Adapter::GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uin
     {
         win32::CsLock lock(lock_);
         if (!present_) {
-            Log(setup, bufferLength, nullptr, 0, kGoneError);
-            return kGoneError;
+            Log(setup, bufferLength, nullptr, 0, goneError_);
+            return goneError_;
         }
         TakeFault(kGetDescriptor, kind, stallMs);
     }
@@ -192,7 +196,7 @@ DWORD Adapter::GetDescriptor(uint8_t type, uint8_t index, uint16_t language, uin
     win32::CsLock lock(lock_);
     DWORD error = 0;
     if (!present_) {
-        error = kGoneError;
+        error = goneError_;
     } else if ((kind & SIM_FAULT_FAIL) || type != 1 || index != 0) {
         error = kStallError;
     } else if (!buffer && bufferLength) {
@@ -417,9 +421,10 @@ void Adapter::PowerUp() {
     replies_.clear();
 }
 
-void Adapter::Unplug() {
+void Adapter::Unplug(DWORD error) {
     win32::CsLock lock(lock_);
     present_ = false;
+    goneError_ = error;
     PowerUp();
     ::SetEvent(unplugged_.get());
 }

@@ -34,10 +34,13 @@ public:
                         ULONG& transferred);
 
     bool present();
+    // What transfers fail with while unplugged.
+    DWORD goneError();
     void OpenHandle();
     void CloseHandle();
 
-    void Unplug();
+    // Transfers fail with `error` from now on (see SimUnplugWithError).
+    void Unplug(DWORD error = ERROR_BAD_COMMAND);
     void Replug();
     SimAdapterState State();
     uint32_t ReadRam(uint16_t address, uint8_t* buffer, uint32_t length);
@@ -108,6 +111,7 @@ private:
 
     win32::CriticalSection lock_;
     bool present_ = true;
+    DWORD goneError_ = ERROR_BAD_COMMAND;
     bool processorHeld_ = false;
     bool firmwareRunning_ = false;
     bool ramLoaded_ = false;

@@ -66,10 +66,12 @@ SIM_API int SimRemoveAdapter(uint16_t serial) { return sim::RemoveAdapter(serial
 
 SIM_API void SimReset(void) { sim::RemoveAllAdapters(); }
 
-SIM_API int SimUnplug(uint16_t serial) {
+SIM_API int SimUnplug(uint16_t serial) { return SimUnplugWithError(serial, ERROR_BAD_COMMAND); }
+
+SIM_API int SimUnplugWithError(uint16_t serial, uint32_t error) {
     AdapterPtr adapter = sim::FindAdapter(serial);
-    if (!adapter) return 0;
-    adapter->Unplug();
+    if (!adapter || error == ERROR_SUCCESS) return 0;
+    adapter->Unplug(error);
     sim::RewriteDeviceFile(*adapter);
     return 1;
 }

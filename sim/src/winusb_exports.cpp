@@ -55,7 +55,7 @@ BOOL WINAPI WinUsb_Initialize(HANDLE DeviceHandle, WINUSB_INTERFACE_HANDLE* Inte
     // A test made this adapter in this process: its state counts, not the file.
     sim::AdapterPtr adapter = sim::FindAdapter(description.serial);
     if (!adapter || adapter->path().empty()) adapter = sim::AdapterForDescription(description);
-    if (!adapter->present()) return Fail(ERROR_BAD_COMMAND);
+    if (!adapter->present()) return Fail(adapter->goneError());
 
     *InterfaceHandle = sim::OpenInterface(adapter);
     return TRUE;

@@ -529,6 +529,16 @@ TEST_F(AdapterSession, UnplugAndReplug) {
     EXPECT_FALSE(Api().initialize(s.file(), &usb));
     ASSERT_TRUE(SimGetAdapterState(kSerial, &state));
     EXPECT_EQ(state.openHandles, 1u);
+
+    // The other way WinUSB tells that the device has gone.
+    ASSERT_TRUE(SimReplug(kSerial));
+    ASSERT_TRUE(SimUnplugWithError(kSerial, ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(s.In(0xD2, 0, 2, answer), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_FALSE(Api().initialize(s.file(), &usb));
+    EXPECT_EQ(::GetLastError(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+    ASSERT_TRUE(SimReplug(kSerial));
+    ASSERT_TRUE(SimUnplug(kSerial));
+    EXPECT_EQ(s.In(0xD2, 0, 2, answer), DWORD(ERROR_BAD_COMMAND));
 }
 
 TEST_F(AdapterSession, RecreatedAdapterCutsOffOldHandles) {

@@ -142,6 +142,11 @@ SIM_API void SimReset(void);
 SIM_API int SimUnplug(uint16_t serial);
 SIM_API int SimReplug(uint16_t serial);
 
+/* Unplug as SimUnplug, but transfers and WinUsb_Initialize fail with `error`
+   (not 0): the platform's WinUSB reports a device that has gone with
+   ERROR_BAD_COMMAND or with ERROR_DEVICE_NOT_CONNECTED (1167). */
+SIM_API int SimUnplugWithError(uint16_t serial, uint32_t error);
+
 SIM_API int SimGetAdapterState(uint16_t serial, SimAdapterState* state);
 
 /* Line timing. wireTime non-zero: every answer is due only after the time
