@@ -1,7 +1,6 @@
 // CHART_Channel: HART frames on the adapter, transactions, burst
 // subscriptions and burst frames, and the identification of a connected
 // device. Everything here runs on the channel's worker.
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -90,13 +89,12 @@ HRESULT CHART_Channel::ReceiveResponse(uint8_t* length, uint8_t* buffer) {
       return E_FAIL;
     }
     // An event left from the request before this one finds nothing kept.
-    const uint8_t capacity = *length;
     switch (replies_.Take(length, buffer)) {
       case ReplySlot::Kept::Answer:
-        return *length > capacity ? S_FALSE : S_OK;
+        return S_OK;
       case ReplySlot::Kept::Nothing:
         continue;
-      default:  // a status byte alone or a failed receive: no answer
+      default:  // a status byte alone, a failed receive or an answer too long: no answer
         return E_FAIL;
     }
   }
@@ -147,26 +145,23 @@ HRESULT CHART_Channel::Subscribe(HARTTransactRequestInfo& request, CHART_ChanCon
     return BuildCommunicationError(answer, kCommErrNotSupportedFeature, channelName_.c_str(), kNoCode,
                                    L"not detected as FDT 1.2.1!");
   }
-  if (IsSubscribed(&connection) || BurstCheckRunning(&connection)) {
+  if (IsSubscribed(&connection)) {
     return BuildCommunicationError(answer, kCommErrNoParallelServices, channelName_.c_str(), kNoCode,
                                    L"you are already subscribed!");
   }
-  // Other requests are served while the check waits for a burst frame
-  // (CheckBurstMode): one may have closed or aborted this connection, or the
-  // worker may be ending. No subscription and no answer then.
-  burstChecks_.push_back(&connection);
-  const bool detected = CheckBurstMode(connection);
-  const auto checked = std::find(burstChecks_.begin(), burstChecks_.end(), &connection);
-  if (checked != burstChecks_.end()) burstChecks_.erase(checked);
-  if (WorkerEnding() || State() == kChannelRefusing || connection.State() == kConnectionAborted ||
-      connections_.IndexOfConnection(connection.Reference()) < 0)
-    return E_ABORT;
+  // A check cut short tells nothing: the subscribe is answered as aborted
+  // and subscribes nothing, like a request whose answer wait a stop ends.
+  // (When the connection itself was aborted, the answer is dropped as for
+  // any request of an aborted connection.)
+  const BurstMode mode = CheckBurstMode(connection);
+  if (mode == BurstMode::Unknown)
+    return BuildCommunicationError(answer, kCommErrAbort, channelName_.c_str(), E_ABORT, nullptr);
   Subscription subscription;
   subscription.connection = ConnRef(&connection);
   subscription.invokeId = request.invokeId;
   subscription.address = Masked(connection.LongAddress());
   subscriptions_.push_back(std::move(subscription));
-  return BuildSubscribeResponse(answer, connection.Reference(), detected);
+  return BuildSubscribeResponse(answer, connection.Reference(), mode == BurstMode::On);
 }
 
 HRESULT CHART_Channel::Unsubscribe(HARTTransactRequestInfo&, CHART_ChanConn& connection, BSTR* answer) {
@@ -183,31 +178,30 @@ HRESULT CHART_Channel::Unsubscribe(HARTTransactRequestInfo&, CHART_ChanConn& con
   return BuildUnsubscribeResponse(answer, connection.Reference());
 }
 
-bool CHART_Channel::CheckBurstMode(CHART_ChanConn& connection) {
+CHART_Channel::BurstMode CHART_Channel::CheckBurstMode(CHART_ChanConn& connection) {
   const hart::LongAddress address = Masked(connection.LongAddress());
   if (connection.hartRevision >= 6) {
     // Command 105: the burst-mode control code is the first data byte of the
     // answer (the byte at offset 8 is the response code).
-    if (FAILED(SendLongFrame(105, address, connection.preambleCount, 0, nullptr))) return false;
+    if (FAILED(SendLongFrame(105, address, connection.preambleCount, 0, nullptr))) return BurstMode::Off;
     uint8_t frame[kReceiveCapacity];
     uint8_t length = kReceiveCapacity;
-    if (FAILED(ReceiveResponse(&length, frame)) || length < 15) return false;
-    return frame[kLongAnswerData] == 1;
+    if (FAILED(ReceiveResponse(&length, frame))) return WorkerEnding() ? BurstMode::Unknown : BurstMode::Off;
+    if (length < 15) return BurstMode::Off;
+    return frame[kLongAnswerData] == 1 ? BurstMode::On : BurstMode::Off;
   }
   // Older devices: a burst frame of this device seen lately, or within the
   // next five seconds. The receive callback keeps the last one's address
-  // and time while the worker waits. The worker serves its queue meanwhile
-  // (requests of other device DTMs, burst frames, calls into its
-  // apartment), so that nothing waits five seconds behind the check, and a
-  // stop ends the wait at once.
+  // and time while the worker waits (WaitForBurstFrames).
   {
     win32::CsLock hold(receiveLock_);
-    if (lastBurstTime_ > CurrentVariantTime() - kBurstAge) return lastBurstAddress_ == address;
+    if (lastBurstTime_ > CurrentVariantTime() - kBurstAge)
+      return lastBurstAddress_ == address ? BurstMode::On : BurstMode::Off;
   }
   const double start = CurrentVariantTime();
-  WaitServingMessages(kBurstWaitMs);
+  if (!WaitForBurstFrames(connection, kBurstWaitMs)) return BurstMode::Unknown;
   win32::CsLock hold(receiveLock_);
-  return lastBurstTime_ >= start && lastBurstAddress_ == address;
+  return lastBurstTime_ >= start && lastBurstAddress_ == address ? BurstMode::On : BurstMode::Off;
 }
 
 HRESULT CHART_Channel::OnBurstFrame(const VARIANT& value) {

@@ -3,7 +3,6 @@
 // and the channel's texts.
 #include <comcat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -387,7 +386,7 @@ HRESULT CHART_Channel::ExecuteConnect(HARTConnectRequestInfo& request, BSTR* ans
 
 HRESULT CHART_Channel::ExecuteDisconnect(HARTDisconnectRequestInfo& request, BSTR* answer) {
   CHART_ChanConn& connection = *request.connection;
-  if (IsSubscribed(&connection) || BurstCheckRunning(&connection)) {
+  if (IsSubscribed(&connection)) {
     return BuildCommunicationError(answer, kCommErrBusy, channelName_.c_str(), static_cast<HRESULT>(0xFFFFFFFF),
                                    L"you are still subscribed!");
   }
@@ -423,10 +422,6 @@ bool CHART_Channel::IsSubscribed(const CHART_ChanConn* connection) const {
     if (s.connection.get() == connection) return true;
   }
   return false;
-}
-
-bool CHART_Channel::BurstCheckRunning(const CHART_ChanConn* connection) const {
-  return std::find(burstChecks_.begin(), burstChecks_.end(), connection) != burstChecks_.end();
 }
 
 void CHART_Channel::DropSubscription(const CHART_ChanConn* connection) {

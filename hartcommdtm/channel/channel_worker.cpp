@@ -480,18 +480,40 @@ bool CHART_Channel::WorkerEnding() const {
   return ::WaitForSingleObject(workerEndingEvent_.get(), 0) == WAIT_OBJECT_0;
 }
 
-bool CHART_Channel::WaitServingMessages(DWORD milliseconds) {
+// The burst check of an older device waits five seconds for a burst frame.
+// Meanwhile it runs nothing that has to keep its order, and ends at once
+// for what must not wait:
+// - served at once: window messages (calls into the worker's apartment)
+//   and burst frames (event 1041, which answers no request);
+// - ending the check: a stop or the owner's end (the ending event,
+//   TM_DETACH, WM_QUIT), an abort of all connections or a driver error
+//   (events 9989, 1037), an abort or a disconnect of the connection being
+//   checked;
+// - everything else (requests of any connection, scans, other events) waits
+//   its turn.
+// Thread messages taken out of the queue are put aside in their order, a
+// message that ends the check too, and the loop serves them before the
+// thread's queue (NextWorkerMessage): each is carried out at its place
+// after the check, and the answers to one connection keep the order of its
+// requests. What an earlier check put aside comes first, so it is looked
+// at first.
+bool CHART_Channel::WaitForBurstFrames(const CHART_ChanConn& connection, DWORD milliseconds) {
+  for (const MSG& aside : deferred_) {
+    if (EndsBurstCheck(aside, connection)) return false;
+  }
   const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
   for (;;) {
-    if (WorkerEnding()) return false;
+    if (WorkerEnding() || connection.State() == kConnectionAborted) return false;
     MSG msg;
     if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      // A stop is left for the loop, which ends with it.
-      if (msg.message == WM_QUIT || msg.message == TM_DETACH) {
-        ::PostThreadMessageW(threadId_, msg.message, msg.wParam, msg.lParam);
-        return false;
+      const bool burstFrame = msg.message == TM_DEFERRED_CALL && msg.lParam &&
+                              reinterpret_cast<const ChannelEventRecord*>(msg.lParam)->id == CHANNEL_EVENT_BURST_FRAME;
+      if (msg.hwnd || burstFrame) {
+        ServeWorkerMessage(msg);
+        continue;
       }
-      ServeWorkerMessage(msg);
+      deferred_.push_back(msg);
+      if (EndsBurstCheck(msg, connection)) return false;
       continue;
     }
     const ULONGLONG now = ::GetTickCount64();
@@ -501,18 +523,50 @@ bool CHART_Channel::WaitServingMessages(DWORD milliseconds) {
   }
 }
 
+bool CHART_Channel::EndsBurstCheck(const MSG& msg, const CHART_ChanConn& connection) const {
+  switch (msg.message) {
+    case WM_QUIT:
+    case TM_DETACH:
+      return true;
+    case TM_EXECUTE_REQUEST: {
+      const auto* record = reinterpret_cast<const baseRequestInfo*>(msg.lParam);
+      const auto type = static_cast<RequestType>(msg.wParam);
+      return record && record->connection.get() == &connection &&
+             (type == kRequestAbort || type == kRequestDisconnect);
+    }
+    case TM_DEFERRED_CALL: {
+      const auto* record = reinterpret_cast<const ChannelEventRecord*>(msg.lParam);
+      return record && (record->id == kEventAbortAll || record->id == CHANNEL_EVENT_DRIVER_ERROR);
+    }
+    default:
+      return false;
+  }
+}
+
+bool CHART_Channel::NextWorkerMessage(MSG* msg) {
+  if (!deferred_.empty()) {
+    *msg = deferred_.front();
+    deferred_.pop_front();
+    return msg->message != WM_QUIT;
+  }
+  return ::GetMessageW(msg, nullptr, 0, 0) > 0;
+}
+
 void CHART_Channel::RunMessageLoop() {
   MSG msg;
-  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ServeWorkerMessage(msg);
+  while (NextWorkerMessage(&msg)) ServeWorkerMessage(msg);
   ::InterlockedExchange(&workerLoopEnded_, 1);
   // Records still queued are freed, not leaked; a handle posted for the
   // worker to own is closed.
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  auto drop = [this](const MSG& queued) {
     com::guard([&]() -> HRESULT {
-      DropWorkerMessage(msg);
+      DropWorkerMessage(queued);
       return S_OK;
     });
-  }
+  };
+  for (const MSG& aside : deferred_) drop(aside);
+  deferred_.clear();
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) drop(msg);
   if (State() != kChannelDetached) HandleDetach();
   DropWorkerInterfaces();
 }

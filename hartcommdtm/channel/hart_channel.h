@@ -26,6 +26,7 @@
 #include <msxml2.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -319,10 +320,15 @@ class CHART_Channel : public com::ObjectRoot,
   // Whether the worker has been told to end (a stop, or the owner gone):
   // long waits and scans end at once then.
   bool WorkerEnding() const;
-  // Waits on the worker while its queue is served (requests, channel
-  // events, calls into its apartment): true when the time has passed, false
-  // as soon as the worker is told to end or a stop is queued (left queued).
-  bool WaitServingMessages(DWORD milliseconds);
+  // The worker's next message in its order: first those a burst check
+  // put aside, then the thread's queue. False at WM_QUIT (or when the
+  // queue fails).
+  bool NextWorkerMessage(MSG* msg);
+  // The burst check's wait (CheckBurstMode) for a burst frame of the
+  // connection's device: true when the time has passed, false when
+  // something that must not wait for it cut it short (see the definition).
+  bool WaitForBurstFrames(const CHART_ChanConn& connection, DWORD milliseconds);
+  bool EndsBurstCheck(const MSG& msg, const CHART_ChanConn& connection) const;
   template <class I>
   HRESULT Owner(com::ComPtr<I>& out);
   HRESULT ReportToOwner(const wchar_t* text);
@@ -363,10 +369,6 @@ class CHART_Channel : public com::ObjectRoot,
   // changes count; a counter that cannot be read as a number is left alone.
   HRESULT IncreaseChangeCount();
   bool IsSubscribed(const CHART_ChanConn* connection) const;
-  // A subscribe of the connection waits for a burst frame (its answer is
-  // still to come): a second subscribe and a disconnect are refused as for
-  // a subscribed connection.
-  bool BurstCheckRunning(const CHART_ChanConn* connection) const;
   void DropSubscription(const CHART_ChanConn* connection);
 
   // --- frames and transactions (channel_frames.cpp) ---
@@ -380,7 +382,10 @@ class CHART_Channel : public com::ObjectRoot,
   HRESULT ExecuteTransaction(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
   HRESULT Subscribe(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
   HRESULT Unsubscribe(HARTTransactRequestInfo& request, CHART_ChanConn& connection, BSTR* answer);
-  bool CheckBurstMode(CHART_ChanConn& connection);
+  // Whether the connection's device bursts; Unknown when the check was
+  // cut short (a stop, the owner's end, an abort, a disconnect).
+  enum class BurstMode { Off, On, Unknown };
+  BurstMode CheckBurstMode(CHART_ChanConn& connection);
   HRESULT OnBurstFrame(const VARIANT& value);
   HRESULT BuildBurstResponse(const Subscription& subscription, uint8_t command, const uint8_t* fromStatus,
                              size_t count);
@@ -517,7 +522,9 @@ class CHART_Channel : public com::ObjectRoot,
   win32::UniqueHandle receiveFailedEvent_;
 
   std::vector<Subscription> subscriptions_;  // worker only
-  std::vector<const CHART_ChanConn*> burstChecks_;  // worker only: subscribes in CheckBurstMode
+  // Worker: thread messages a burst check took out of the queue that wait
+  // their turn, oldest first (NextWorkerMessage).
+  std::deque<MSG> deferred_;
   FoundDeviceTable found_;
   CevFDT_ConnectionMgr connections_;
   ChildLists children_;

@@ -69,8 +69,14 @@ ReplySlot::Kept ReplySlot::Take(uint8_t* length, uint8_t* buffer) {
     if (kept != Kept::Nothing) *length = 0;
     return kept;
   }
-  const size_t copied = answer_.size() < *length ? answer_.size() : *length;
-  std::memcpy(buffer, answer_.data(), copied);
+  // An answer larger than the caller's buffer is no answer: a cut frame
+  // would be read as a whole one with other data.
+  if (answer_.size() > *length) {
+    *length = 0;
+    answer_.clear();
+    return Kept::Failure;
+  }
+  std::memcpy(buffer, answer_.data(), answer_.size());
   *length = static_cast<uint8_t>(answer_.size());
   answer_.clear();
   return kept;

@@ -29,7 +29,7 @@ class ReplySlot {
     Nothing,     // not for the request on the line: dropped
     Answer,      // its answer frame
     StatusByte,  // the adapter's status byte alone: no answer
-    Failure,     // a receive of another kind: no answer
+    Failure,     // a receive of another kind, or an answer too long to take: no answer
   };
 
   // Receive-reply kinds of the library.
@@ -46,8 +46,9 @@ class ReplySlot {
   // Receive callback: one received entry (burst frames are not offered).
   Kept Offer(uint8_t kind, const uint8_t* bytes, size_t length, ULONGLONG now);
   // Worker: the reply kept for the request on the line, once (Nothing when
-  // none is kept). For an answer, copies at most *length bytes into buffer
-  // and sets *length to the answer's length; otherwise *length is 0.
+  // none is kept). An answer is copied whole into buffer, which holds
+  // *length bytes, and *length is set to its length; an answer that does
+  // not fit is taken as a failed receive (Failure). Otherwise *length is 0.
   Kept Take(uint8_t* length, uint8_t* buffer);
 
  private:

@@ -6,6 +6,7 @@
 #include "com/Variant.h"
 #include "hart/frame.h"
 #include "message_pump.h"
+#include "toolkit/values/message_wait.h"
 #include "win32/unique_handle.h"
 
 namespace channeltest {
@@ -155,45 +156,135 @@ TEST_F(ChannelBurstTest, ARevision5DeviceIsInBurstModeWhenItsBurstFramesAreSeen)
 }
 
 // The burst-mode check of a device older than revision 6 waits five seconds
-// for a burst frame. Requests behind it are served meanwhile, in their
-// order: a transaction is answered, a second subscribe and a disconnect of
-// the connection whose check runs are refused as for a subscribed one; the
-// subscribe's own answer comes last.
-TEST_F(ChannelBurstTest, RequestsAreServedWhileARevision5DeviceIsCheckedForBurstFrames) {
+// for a burst frame (this device sends none). Requests queued behind it
+// wait their turn and are answered in their order after the subscribe's
+// answer: a topology scan does not run inside the check, a transaction is
+// answered after the subscribe, and a second subscribe finds the first
+// one done.
+TEST_F(ChannelBurstTest, RequestsBehindARevision5BurstCheckWaitTheirTurn) {
+  SimFieldDevice device = Device(0);
+  device.hartRevision = 5;
+  StartFdt121(device);
+  owner_->setState(12);
+  ASSERT_TRUE(SimSetLineTiming(serial_, 0, 1));  // the scan's silent addresses end after 1 ms
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, true);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
+  ASSERT_EQ(36u, reference.size());
+  ASSERT_TRUE(Transact(2, SubscribeDocument(reference, true)));
+  com::ComPtr<IFdtChannelSubTopology> topology;
+  ASSERT_EQ(S_OK, base_.as(topology));
+  com::Bstr scan(InvokeId(3).c_str());
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, topology->ScanRequest(scan.get(), &queued));
+  ASSERT_EQ(VARIANT_TRUE, queued);
+  ASSERT_TRUE(Transact(4, DataExchangeDocument(reference, 0)));
+  ASSERT_TRUE(Transact(5, SubscribeDocument(reference, true)));
+
+  ASSERT_TRUE(frame_->waitForCalls("OnScanResponse", 1, 30000));
+  ASSERT_LE(2u, dtm->answerCount()) << "the scan ran inside the burst check";
+  const Answer subscribed = dtm->answers()[1];
+  EXPECT_EQ(InvokeId(2), subscribed.invokeId);
+  EXPECT_EQ(L"0", Attribute(subscribed.document, L"burstModeDetected")) << subscribed.document;
+  const Answer transaction = WaitAnswer(dtm, 3);
+  EXPECT_EQ(InvokeId(4), transaction.invokeId);
+  EXPECT_NE(std::wstring::npos, transaction.document.find(L"<DataExchangeResponse"));
+  const Answer second = WaitAnswer(dtm, 4);
+  EXPECT_EQ(InvokeId(5), second.invokeId);
+  EXPECT_EQ(L"you are already subscribed! (error 0xFFFFFFFF)", Attribute(second.document, L"descriptor"));
+  ASSERT_TRUE(Transact(6, SubscribeDocument(reference, false)));
+  EXPECT_NE(std::wstring::npos, WaitAnswer(dtm, 5).document.find(L"<UnsubscribeResponse"));
+}
+
+// A disconnect of the connection whose check runs does not wait for it: the
+// check ends, the subscribe is answered as aborted and subscribes nothing,
+// the transaction queued before the disconnect is answered, and the
+// disconnect closes the connection. A transaction queued behind the
+// disconnect never reaches the adapter; another device DTM's request
+// behind it is served.
+TEST_F(ChannelBurstTest, ADisconnectEndsTheBurstCheckOfItsConnection) {
+  AddDevice(3, 0x000333, 7);
+  SimFieldDevice device = Device(0);
+  device.hartRevision = 5;
+  StartFdt121(device);
+  DeviceDtm* dtm = nullptr;
+  auto callback = NewDeviceDtm(&dtm, true);
+  DeviceDtm* other = nullptr;
+  auto otherCallback = NewDeviceDtm(&other, true);
+  const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
+  const std::wstring otherReference = ConnectAndWait(other, otherCallback.get(), 3, 2);
+  ASSERT_EQ(36u, otherReference.size());
+  const uint32_t sent = AdapterState().framesSent;
+
+  ASSERT_TRUE(Transact(3, SubscribeDocument(reference, true)));
+  ASSERT_TRUE(Transact(4, DataExchangeDocument(reference, 0)));
+  com::Bstr id(InvokeId(5).c_str()), doc(DisconnectDocument(reference).c_str());
+  VARIANT_BOOL queued = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, communication_->DisconnectRequest(id.get(), doc.get(), &queued));
+  ASSERT_EQ(VARIANT_TRUE, queued);
+  ASSERT_TRUE(Transact(6, DataExchangeDocument(reference, 0)));
+  ASSERT_TRUE(Transact(7, DataExchangeDocument(otherReference, 0)));
+
+  const Answer subscribe = WaitAnswer(dtm, 2);
+  EXPECT_EQ(InvokeId(3), subscribe.invokeId);
+  EXPECT_EQ(L"abort", Attribute(subscribe.document, L"communicationError")) << subscribe.document;
+  const Answer transaction = WaitAnswer(dtm, 3);
+  EXPECT_EQ(InvokeId(4), transaction.invokeId);
+  EXPECT_NE(std::wstring::npos, transaction.document.find(L"<DataExchangeResponse"));
+  const Answer disconnect = WaitAnswer(dtm, 4);
+  EXPECT_EQ("OnDisconnectResponse", disconnect.method);
+  EXPECT_EQ(InvokeId(5), disconnect.invokeId);
+  EXPECT_NE(std::wstring::npos, disconnect.document.find(L"<DisconnectResponse")) << disconnect.document;
+  EXPECT_EQ(InvokeId(7), WaitAnswer(other, 2).invokeId);
+  EXPECT_EQ(4u, dtm->answerCount());
+  EXPECT_EQ(sent + 2, AdapterState().framesSent) << "only the two transactions of open connections were sent";
+}
+
+// The DTM releasing communication aborts every connection (event 9989)
+// and then stops the channel. The abort ends a running check at once and
+// keeps its place: the subscribe is answered as aborted, the transaction
+// queued before the abort is answered, then every connection gets its
+// abort notice; a transaction queued behind the abort never reaches the
+// adapter, and the channel stops.
+TEST_F(ChannelBurstTest, AReleaseOfCommunicationEndsTheBurstCheckInItsOrder) {
   SimFieldDevice device = Device(0);
   device.hartRevision = 5;
   StartFdt121(device);
   DeviceDtm* dtm = nullptr;
   auto callback = NewDeviceDtm(&dtm, true);
   const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
-  ASSERT_EQ(36u, reference.size());
+  const uint32_t sent = AdapterState().framesSent;
+
   ASSERT_TRUE(Transact(2, SubscribeDocument(reference, true)));
   ASSERT_TRUE(Transact(3, DataExchangeDocument(reference, 0)));
-  ASSERT_TRUE(Transact(4, SubscribeDocument(reference, true)));
-  com::Bstr id(InvokeId(5).c_str()), doc(DisconnectDocument(reference).c_str());
-  VARIANT_BOOL queued = VARIANT_FALSE;
-  ASSERT_EQ(S_OK, communication_->DisconnectRequest(id.get(), doc.get(), &queued));
-  ASSERT_EQ(VARIANT_TRUE, queued);
+  win32::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  com::Variant key(9989);
+  com::Variant handle;
+  handle.get()->vt = VT_UI4;
+  handle.get()->ulVal = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(done.get()));
+  ASSERT_EQ(S_OK, base_->ChannelRequest(key.value(), handle.value()));
+  Transact(4, DataExchangeDocument(reference, 0));  // taken, or refused once the abort has run
 
-  const Answer transaction = WaitAnswer(dtm, 2);
-  EXPECT_EQ(InvokeId(3), transaction.invokeId) << "the transaction waited for the burst check";
+  ASSERT_EQ(1, WaitOneWithMessageLoop(done.get(), 20000));
+  const Answer subscribe = WaitAnswer(dtm, 2);
+  EXPECT_EQ(InvokeId(2), subscribe.invokeId);
+  EXPECT_EQ(L"abort", Attribute(subscribe.document, L"communicationError")) << subscribe.document;
+  const Answer transaction = WaitAnswer(dtm, 3);
+  EXPECT_EQ(InvokeId(3), transaction.invokeId);
   EXPECT_NE(std::wstring::npos, transaction.document.find(L"<DataExchangeResponse"));
-  const Answer second = WaitAnswer(dtm, 3);
-  EXPECT_EQ(InvokeId(4), second.invokeId);
-  EXPECT_EQ(L"you are already subscribed! (error 0xFFFFFFFF)", Attribute(second.document, L"descriptor"));
-  const Answer disconnect = WaitAnswer(dtm, 4);
-  EXPECT_EQ(InvokeId(5), disconnect.invokeId);
-  EXPECT_EQ(L"busy", Attribute(disconnect.document, L"communicationError"));
-  const Answer subscribed = WaitAnswer(dtm, 5);
-  EXPECT_EQ(InvokeId(2), subscribed.invokeId);
-  EXPECT_EQ(L"0", Attribute(subscribed.document, L"burstModeDetected"));
-  ASSERT_TRUE(Transact(6, SubscribeDocument(reference, false)));
-  EXPECT_NE(std::wstring::npos, WaitAnswer(dtm, 6).document.find(L"<UnsubscribeResponse"));
+  const Answer aborted = WaitAnswer(dtm, 4);
+  EXPECT_EQ("OnAbort", aborted.method);
+  EXPECT_EQ(reference, aborted.invokeId);
+  EXPECT_EQ(4u, dtm->answerCount());
+  EXPECT_EQ(sent + 1, AdapterState().framesSent);
+  VARIANT_BOOL stopped = VARIANT_FALSE;
+  EXPECT_EQ(S_OK, base_->StopWorker(&stopped));
+  EXPECT_EQ(VARIANT_TRUE, stopped);
 }
 
-// The DTM going away during the check ends it at once: the worker ends
-// without answering the subscribe (nobody is left to subscribe for), as it
-// drops the requests still queued.
+// The DTM going away during the check ends it at once. The subscribe is
+// still answered, as aborted, and so is the transaction behind it (its
+// answer wait ends at once too); then the worker ends.
 TEST_F(ChannelBurstTest, TheBurstCheckEndsWhenTheWorkerIsToldToEnd) {
   SimFieldDevice device = Device(0);
   device.hartRevision = 5;
@@ -202,16 +293,21 @@ TEST_F(ChannelBurstTest, TheBurstCheckEndsWhenTheWorkerIsToldToEnd) {
   auto callback = NewDeviceDtm(&dtm, true);
   const std::wstring reference = ConnectAndWait(dtm, callback.get(), 2, 1);
   ASSERT_TRUE(Transact(2, SubscribeDocument(reference, true)));
-  // A transaction behind the subscribe: answered once the check runs.
   ASSERT_TRUE(Transact(3, DataExchangeDocument(reference, 0)));
-  ASSERT_EQ(InvokeId(3), WaitAnswer(dtm, 2).invokeId) << "the transaction waited for the burst check";
 
   win32::UniqueHandle worker(::OpenThread(SYNCHRONIZE, FALSE, channel_->WorkerThreadId()));
   ASSERT_TRUE(worker.valid());
   channel_->OwnerGone();
+  const Answer subscribe = WaitAnswer(dtm, 2);
+  EXPECT_EQ(InvokeId(2), subscribe.invokeId);
+  EXPECT_EQ(L"abort", Attribute(subscribe.document, L"communicationError")) << subscribe.document;
+  EXPECT_EQ(L"FSK Mavix - HART Channel", Attribute(subscribe.document, L"tag"));
+  const Answer transaction = WaitAnswer(dtm, 3);
+  EXPECT_EQ(InvokeId(3), transaction.invokeId);
+  EXPECT_FALSE(Attribute(transaction.document, L"communicationError").empty()) << transaction.document;
   const HANDLE thread = worker.get();
   ASSERT_TRUE(testsupport::PumpUntil([&] { return ::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 30000));
-  EXPECT_EQ(2u, dtm->answerCount()) << "the subscribe was answered after the check's full wait";
+  EXPECT_EQ(3u, dtm->answerCount());
 }
 
 }  // namespace

@@ -109,6 +109,37 @@ TEST_F(ReplySlotTest, LateRepliesOfEarlierRequestsAreTheirOwn) {
   EXPECT_EQ(Kept::StatusByte, OfferStatus(900 + kLate + 1));
 }
 
+// Take reports exactly the bytes it copied. An answer the buffer cannot
+// hold, also one longer than a length byte can tell, is no answer at all,
+// never the front part of one.
+TEST_F(ReplySlotTest, AnAnswerIsTakenWholeOrNotAtAll) {
+  const Bytes answer = Answer(3, {0x11, 0x22, 0x33});
+  Expect(Request(3));
+  ASSERT_EQ(Kept::Answer, OfferAnswer(answer));
+  Bytes exact(answer.size(), 0);
+  uint8_t length = static_cast<uint8_t>(answer.size());
+  EXPECT_EQ(Kept::Answer, slot.Take(&length, exact.data()));
+  EXPECT_EQ(answer.size(), length);
+  EXPECT_EQ(answer, exact);
+
+  Expect(Request(3));
+  ASSERT_EQ(Kept::Answer, OfferAnswer(answer));
+  Bytes small(answer.size() - 1, 0xEE);
+  length = static_cast<uint8_t>(small.size());
+  EXPECT_EQ(Kept::Failure, slot.Take(&length, small.data()));
+  EXPECT_EQ(0u, length);
+  EXPECT_EQ(Kept::Nothing, Take());  // taken once, as a failure
+
+  // 300 bytes: its length modulo 256 would look like a short whole frame.
+  Bytes huge = Answer(3, {0x11});
+  huge.resize(300, 0x5A);
+  Expect(Request(3));
+  ASSERT_EQ(Kept::Answer, OfferAnswer(huge));
+  Bytes taken{0xFF};
+  EXPECT_EQ(Kept::Failure, Take(&taken));
+  EXPECT_TRUE(taken.empty());
+}
+
 TEST_F(ReplySlotTest, ARequestThatNeverWentOutIsNotOwed) {
   Expect(Request(1));
   slot.Withdraw();
