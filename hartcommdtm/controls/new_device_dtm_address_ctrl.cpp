@@ -5,12 +5,12 @@
 
 #include "com/Guard.h"
 #include "com/Variant.h"
-#include "toolkit/values/fdt_variant.h"
 #include "controls/control_description.h"
 #include "controls/control_resources.h"
 #include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/polling_address.h"
+#include "toolkit/values/fdt_variant.h"
 
 namespace {
 
