@@ -1,5 +1,6 @@
 #include "controls/new_device_dtm_address_ctrl.h"
 
+#include <cwchar>
 #include <string>
 
 #include "com/Guard.h"
@@ -9,6 +10,7 @@
 #include "dtm/hart_channel_lookup.h"
 #include "dtm/dtm_ids.h"
 #include "dtm/polling_address.h"
+#include "toolkit/values/fdt_variant.h"
 
 namespace {
 
@@ -48,6 +50,7 @@ void CSetDevDtmAddrCtrl::OnUnbinding() {
 }
 
 bool CSetDevDtmAddrCtrl::NotifyDtm() {
+  if (waitedOut_) return true;
   com::ComPtr<IHART_CommDTM> dtm = DtmInterface<IHART_CommDTM>();
   if (!dtm) return false;
   notified_ = true;
@@ -75,13 +78,32 @@ STDMETHODIMP CSetDevDtmAddrCtrl::SetProperty(VARIANT key, VARIANT value) {
   return S_OK;
 }
 
+STDMETHODIMP CSetDevDtmAddrCtrl::OnDtmMessage(VARIANT id, VARIANT value, BSTR text) {
+  ULONG code = 0;
+  if (FAILED(CFdtVariant::GetUI4(id, &code)) || code != hart_control_message::kNewDeviceWaitEnded)
+    return DtmControl::OnDtmMessage(id, value, text);
+  return com::guard([&]() -> HRESULT {
+    if (!tagTaken_ || V_VT(&value) != VT_BSTR ||
+        std::wcscmp(systemTag_.c_str(), V_BSTR(&value) ? V_BSTR(&value) : L"") != 0)
+      return S_OK;
+    waitedOut_ = true;
+    PostCloseRequest();
+    return S_OK;
+  });
+}
+
 HRESULT CSetDevDtmAddrCtrl::DisplayValue(int row, const VARIANT& value) {
   if (row < 0 || row >= RowCount() || Rows()[row].id != static_cast<LONG>(hart_param::kNewDeviceSystemTag))
     return DtmControl::DisplayValue(row, value);
-  // The value the base read is not used: the parameter is read again here.
+  // The value the base read is not used: the parameter is read here, once.
+  // Later values name device DTMs added after this one, which have controls
+  // of their own.
   com::Variant tag;
-  if (SUCCEEDED(ReadParameterValue(hart_param::kNewDeviceSystemTag, tag.put())) && tag.type() == VT_BSTR)
+  if (!tagTaken_ && SUCCEEDED(ReadParameterValue(hart_param::kNewDeviceSystemTag, tag.put())) &&
+      tag.type() == VT_BSTR) {
     systemTag_.assign(V_BSTR(tag.get()));
+    tagTaken_ = true;
+  }
   FillDialog();
   return S_OK;
 }

@@ -8,7 +8,11 @@
 // Whenever the control goes it tells the DTM
 // (IHART_CommDTM::ClosingSetDtmAddrActXNotification), which ends the wait
 // of a DeviceDtmAdded call that opened it: from PrepareToRelease, and, when
-// the frame drops the control without asking, as the binding ends.
+// the frame drops the control without asking, as the binding ends. A DTM
+// that waited for it in vain says so (hart_control_message): the control
+// then asks to be closed and tells the DTM nothing more, since that would
+// end the wait of the call for the next device DTM. The control stays with
+// the system tag it first showed, whatever parameter 1007 names later.
 #pragma once
 
 #include <windows.h>
@@ -31,10 +35,14 @@ class CSetDevDtmAddrCtrl : public com::DispatchImpl<ISetDevDtmAddrCtrl>,
   // The base's; the edit permission (9993) also enables or disables the
   // fields. Always S_OK for an id that converts to a number.
   STDMETHODIMP SetProperty(VARIANT key, VARIANT value) override;
+  // The DTM's end of its wait for this control's device DTM; other
+  // messages go to the base.
+  STDMETHODIMP OnDtmMessage(VARIANT id, VARIANT value, BSTR text) override;
 
  protected:
-  // The system-tag row (1007) has no item: showing it reads the parameter
-  // afresh and fills the dialog from the channel; reading it yields nothing.
+  // The system-tag row (1007) has no item: showing it takes the parameter
+  // the first time (the device DTM the control was opened for) and fills
+  // the dialog from the channel; reading it yields nothing.
   HRESULT DisplayValue(int row, const VARIANT& value) override;
   HRESULT ReadItemValue(int row, VARIANT* value) override;
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -57,5 +65,7 @@ class CSetDevDtmAddrCtrl : public com::DispatchImpl<ISetDevDtmAddrCtrl>,
   com::Bstr systemTag_;
   com::Bstr instructions_;  // the dialog's own text of item 6030, kept while an error shows
   bool notified_ = false;
+  bool tagTaken_ = false;
+  bool waitedOut_ = false;  // the DTM no longer waits for this control
   bool busy_ = false;  // the channel writes the child DTM's document
 };

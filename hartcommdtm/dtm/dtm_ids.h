@@ -70,3 +70,12 @@ constexpr ULONG kDeviceAndDtmAddress = 10;
 constexpr ULONG kNewDeviceDtmAddress = 11;
 constexpr ULONG kSlaveAddress = 12;
 }  // namespace hart_function
+
+// What the DTM tells its open controls through IevFdtActiveX4::OnDtmMessage
+// besides the parameter handler's messages, whose ids are parameter ids.
+namespace hart_control_message {
+// Value: a child DTM's system tag (VT_BSTR). DeviceDtmAdded no longer waits
+// for the new-device address control of that child: the control asks to be
+// closed, and its going no longer ends any wait.
+constexpr ULONG kNewDeviceWaitEnded = 0x1000B;  // above every parameter id
+}  // namespace hart_control_message

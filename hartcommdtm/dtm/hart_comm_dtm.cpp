@@ -61,11 +61,7 @@ constexpr LONG kLastInformationState = 12;
 
 }  // namespace
 
-CHART_CommDTM::CHART_CommDTM() : functionTable_(InitActiveXTable()) {
-  // Manual reset, not signalled. A failure leaves it null; the methods that
-  // use it then skip it.
-  waitEvent_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-}
+CHART_CommDTM::CHART_CommDTM() : functionTable_(InitActiveXTable()) {}
 
 CHART_CommDTM::~CHART_CommDTM() = default;
 
@@ -204,6 +200,23 @@ HRESULT CHART_CommDTM::CheckScanInactive(VARIANT_BOOL* result) {
 
 // ---- IHART_CommDTM -----------------------------------------------------------
 
+// One DeviceDtmAdded call's wait, entered as the innermost for the time of
+// the call. Its event is unnamed, manual reset, not signalled; without one
+// the call does not wait.
+struct CHART_CommDTM::AddressControlWait {
+  AddressControlWait(CHART_CommDTM& dtm)
+      : dtm(dtm), closed(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), outer(dtm.addressControlWait_) {
+    dtm.addressControlWait_ = this;
+  }
+  ~AddressControlWait() { dtm.addressControlWait_ = outer; }
+  AddressControlWait(const AddressControlWait&) = delete;
+  AddressControlWait& operator=(const AddressControlWait&) = delete;
+
+  CHART_CommDTM& dtm;
+  win32::UniqueHandle closed;
+  AddressControlWait* outer;
+};
+
 STDMETHODIMP CHART_CommDTM::DeviceDtmAdded(BSTR childSystemTag) {
   return com::guard([&]() -> HRESULT {
     const LONG state = State();
@@ -217,8 +230,15 @@ STDMETHODIMP CHART_CommDTM::DeviceDtmAdded(BSTR childSystemTag) {
         V_VT(value.get()) == VT_UI1)
       mode = V_UI1(value.get());
     if (mode == new_device_dialog::kNever) return S_OK;
+    if (mode != new_device_dialog::kOpenAndWait) {
+      VARIANT_BOOL opened = VARIANT_FALSE;
+      OpenFunctionControl(hart_function::kNewDeviceDtmAddress, &opened);
+      return S_OK;
+    }
 
-    if (waitEvent_) ::ResetEvent(waitEvent_.get());
+    // Entered before the frame is asked: the control may close before the
+    // request returns.
+    AddressControlWait wait(*this);
     VARIANT_BOOL opened = VARIANT_FALSE;
     HRESULT hr = OpenFunctionControl(hart_function::kNewDeviceDtmAddress, &opened);
     // The control ends the wait when it goes (ClosingSetDtmAddrActXNotification,
@@ -230,21 +250,25 @@ STDMETHODIMP CHART_CommDTM::DeviceDtmAdded(BSTR childSystemTag) {
     // or loses it without a word, would hold this call (and with it the
     // frame's own call that added the device DTM) for good: the wait is
     // bounded, the user is told that the DTM no longer waits, and the
-    // answer is S_FALSE (the control, if it is there, still works).
-    if (mode == new_device_dialog::kOpenAndWait && hr == S_OK && opened && waitEvent_ &&
-        !WaitOneWithMessageLoop(waitEvent_.get(), addressControlWait_)) {
-      ReportText(UserMessage(hart_message::kAddressControlNoAnswer, nullptr,
-                             L"The address dialog of the new device DTM did not close in time: the DTM no "
-                             L"longer waits for it.")
-                     .c_str());
-      return S_FALSE;
-    }
-    return S_OK;
+    // answer is S_FALSE.
+    if (hr != S_OK || !opened || !wait.closed || WaitOneWithMessageLoop(wait.closed.get(), addressControlBound_))
+      return S_OK;
+    // The control, if the frame shows it, asks to be closed, and keeps quiet
+    // when it goes: its late word would end the wait of a later call.
+    // (Each control keeps the system tag it first showed.)
+    SendMessageToControls(*com::ui4(hart_control_message::kNewDeviceWaitEnded).get(),
+                          *com::Variant(childSystemTag).get(), com::Bstr(L"").get());
+    ReportText(UserMessage(hart_message::kAddressControlNoAnswer, nullptr,
+                           L"The address dialog of the new device DTM did not close in time: the DTM no "
+                           L"longer waits for it.")
+                   .c_str());
+    return S_FALSE;
   });
 }
 
+// Ends the innermost waiting call's wait; nothing when no call waits.
 STDMETHODIMP CHART_CommDTM::ClosingSetDtmAddrActXNotification() {
-  if (waitEvent_) ::SetEvent(waitEvent_.get());
+  if (addressControlWait_ && addressControlWait_->closed) ::SetEvent(addressControlWait_->closed.get());
   return S_OK;
 }
 
@@ -365,8 +389,10 @@ STDMETHODIMP CHART_CommDTM::OnChildChanged(BSTR systemTag) {
 STDMETHODIMP CHART_CommDTM::SetState(long newState) {
   if (newState == kDtmNewDataSet) loadedFromStream_ = 0;
   if (newState == kDtmLoadedDataSet) loadedFromStream_ = 1;
-  // A DTM shut down or deleted no longer waits for its new-device control.
-  if (newState == kDtmReleased || newState == kDtmPreparedToDelete) ClosingSetDtmAddrActXNotification();
+  // A DTM shut down or deleted no longer waits for its new-device controls.
+  if (newState == kDtmReleased || newState == kDtmPreparedToDelete)
+    for (AddressControlWait* wait = addressControlWait_; wait; wait = wait->outer)
+      if (wait->closed) ::SetEvent(wait->closed.get());
   return BaseDtm::SetState(newState);
 }
 

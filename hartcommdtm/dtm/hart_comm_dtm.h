@@ -118,7 +118,7 @@ class CHART_CommDTM : public com::ObjectRoot,
   // DeviceDtmAdded waits for the address control it opened at most this
   // long; SetAddressControlWait changes it (tests).
   static constexpr DWORD kAddressControlWaitMs = 10 * 60 * 1000;
-  void SetAddressControlWait(DWORD milliseconds) { addressControlWait_ = milliseconds; }
+  void SetAddressControlWait(DWORD milliseconds) { addressControlBound_ = milliseconds; }
 
   // Whether the data set named the DTM's own device type (Config).
   bool DeviceTypeAccepted() const { return deviceTypeAccepted_ != 0; }
@@ -159,9 +159,12 @@ class CHART_CommDTM : public com::ObjectRoot,
   bool settingsRead_ = false;
   // The data set came from the frame's storage (state 5), not a new one (4).
   BYTE loadedFromStream_ = 0;
-  // Ends DeviceDtmAdded's wait for the new-device address control. Unnamed:
-  // it belongs to this object alone.
-  win32::UniqueHandle waitEvent_;
+  // The wait of a DeviceDtmAdded call for the control it opened. Each call
+  // waits on an event of its own, so that nothing of a call reaches a later
+  // one; calls nest when the frame adds a device DTM while one waits.
+  struct AddressControlWait;
+  // The innermost waiting call's; null while no call waits.
+  AddressControlWait* addressControlWait_ = nullptr;
   // How long DeviceDtmAdded waits for that control at most.
-  DWORD addressControlWait_ = kAddressControlWaitMs;
+  DWORD addressControlBound_ = kAddressControlWaitMs;
 };

@@ -7,8 +7,10 @@
 #include <functional>
 
 #include "address_controls_fixture.h"
+#include "com/Object.h"
 #include "controls/control_resources.h"
 #include "dtm/dtm_ids.h"
+#include "dtm/hart_comm_dtm.h"
 #include "toolkit/dtm/dtm_states.h"
 
 namespace hartdtmtest {
@@ -59,6 +61,45 @@ class NewDeviceDtmAddressTest : public AddressControlsFixture {
     guarded = hart.get();
     guardFired = false;
   }
+
+  // The same with the DTM's class built into this program, so that its
+  // bound for the control can be shortened (the controls still come from
+  // the registered module).
+  void ConfigureWaitingWithBound(DWORD milliseconds) {
+    SetSetting(hart_dtm::kNewDeviceAddressValue, DWORD{new_device_dialog::kOpenAndWait});
+    ASSERT_EQ(S_OK, com::createObject<CHART_CommDTM>(nullptr, __uuidof(IHART_CommDTM), hart.putVoid()));
+    ownDtm = static_cast<CHART_CommDTM*>(hart.get());
+    ownDtm->SetAddressControlWait(milliseconds);
+    ASSERT_EQ(S_OK, hart.as(object));
+    ASSERT_EQ(S_OK, object.as(dtm));
+    ASSERT_EQ(S_OK, object.as(base));
+    ASSERT_EQ(S_OK, object.as(parameters));
+    // Without the module's information templates the device type is not
+    // chosen here: the DTM attaches its channel and is put into state 7.
+    Attach();
+    ASSERT_EQ(S_OK, base->InitChannels());
+    ASSERT_EQ(S_OK, base->SetState(kDtmInitialised));
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    com::Bstr user(UserInformation(L"maintenance").c_str());
+    ASSERT_EQ(S_OK, dtm->Config(user.get(), &ok));
+    ASSERT_EQ(kDtmConfigured, State());
+    guarded = hart.get();
+    guardFired = false;
+  }
+
+  // A second control of function 11 in a frame window of its own, opened
+  // under its own key.
+  void OpenSecond(control_host::HostedControl* second, const wchar_t* key) {
+    ASSERT_EQ(S_OK, second->create(kProgId, L"Set DeviceDTM Address", 500, 290));
+    com::ComPtr<IDtmActiveXControl> control = second->as<IDtmActiveXControl>();
+    ASSERT_TRUE(control);
+    com::Bstr call(FunctionCallDocument(hart_function::kNewDeviceDtmAddress).c_str()), name(key);
+    VARIANT_BOOL done = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, control->Init(name.get(), call.get(), object.get(), &done));
+    ASSERT_EQ(VARIANT_TRUE, done);
+  }
+
+  CHART_CommDTM* ownDtm = nullptr;
 
   // The frame hosts the control it is asked to open; `user` acts once the
   // DTM's call is back in its message loop.
@@ -155,6 +196,78 @@ TEST_F(NewDeviceDtmAddressTest, EveryWayTheControlGoesEndsTheWait) {
   });
   ArmUser([] {});
   EXPECT_TRUE(AddChildAndReturn(L"n4", L"TT-4", 8)) << "the DTM waited for a control the frame refused";
+}
+
+// After its bound the DTM no longer waits for the control, and the control
+// is asked to close: a frame that closes it has nothing of that call left.
+TEST_F(NewDeviceDtmAddressTest, AControlWaitedOutIsAskedToClose) {
+  ConfigureWaitingWithBound(300);
+  HostOnOpen([] {});
+  ASSERT_TRUE(AddChildAndReturn(L"n1", L"TT-1", 5));
+  ASSERT_TRUE(frame->waitForCalls("OnErrorMessage", 1, 10000));
+  EXPECT_TRUE(PumpUntil([&] { return host.closed(); })) << "the control waited out stayed open";
+  EXPECT_EQ(1u, frame->callsTo("CloseActiveXControlRequest").size());
+  EXPECT_EQ(L"TT-1 5", ChildEntry(L"n1"));
+}
+
+// A frame that keeps the control waited out open: it stays the control of
+// its own device DTM (it shows it and writes to it, not to the device DTM
+// added next), and when it goes during the next call's wait, that wait goes
+// on until the next call's own control closes.
+TEST_F(NewDeviceDtmAddressTest, AControlWaitedOutReachesNoLaterCall) {
+  ConfigureWaitingWithBound(300);
+  HostOnOpen([] {});
+  frame->onCloseControl([](const std::wstring&, VARIANT_BOOL* answer) {
+    *answer = VARIANT_FALSE;
+    return S_OK;
+  });
+  ASSERT_TRUE(AddChildAndReturn(L"n1", L"TT-1", 5));
+  ASSERT_TRUE(frame->waitForCalls("OnErrorMessage", 1, 10000));
+  control_host::HostedControl::pump();
+  ASSERT_FALSE(host.closed());
+
+  // The next call waits long enough for the whole case (the guard ends it
+  // at worst).
+  ownDtm->SetAddressControlWait(60000);
+  control_host::HostedControl second;
+  std::wstring oldShows, secondShows;
+  bool secondClosedByUser = false;
+  frame->onOpenControl([&](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
+    OpenSecond(&second, L"second control");
+    ArmUser([&] {
+      oldShows = host.text(IDC_DTM_ID);
+      secondShows = second.text(IDC_DTM_ID);
+      // The old control's OK, then the frame drops it unasked.
+      host.typeText(IDC_ADDRESS, L"20");
+      host.click(IDC_APPLY);
+      control_host::HostedControl::pump();
+      host.close();
+      ArmUser([&] {
+        secondClosedByUser = true;
+        second.click(IDC_CANCEL);
+      });
+    });
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+  frame->onCloseControl([&](const std::wstring& key, VARIANT_BOOL* answer) {
+    *answer = VARIANT_FALSE;
+    if (key != L"second control") return S_OK;
+    com::ComPtr<IDtmActiveXControl> control = second.as<IDtmActiveXControl>();
+    VARIANT_BOOL released = VARIANT_FALSE;
+    if (control) control->PrepareToRelease(&released);
+    control.reset();
+    if (released) second.close();
+    *answer = released;
+    return S_OK;
+  });
+  ASSERT_TRUE(AddChildAndReturn(L"n2", L"TT-2", 6)) << "the DTM still waited after the second control closed";
+  EXPECT_TRUE(secondClosedByUser) << "the old control's close ended the next call's wait";
+  EXPECT_EQ(L"n1", oldShows);
+  EXPECT_EQ(L"n2", secondShows);
+  EXPECT_EQ(L"TT-1 20", ChildEntry(L"n1"));
+  EXPECT_EQ(L"TT-2 6", ChildEntry(L"n2"));
+  EXPECT_TRUE(second.closed());
 }
 
 TEST_F(NewDeviceDtmAddressTest, DtmShutDownWhileWaitingStopsWaiting) {

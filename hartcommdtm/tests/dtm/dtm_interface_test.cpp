@@ -259,6 +259,58 @@ TEST_F(DtmInterfaceTest, TwoDtmsWaitOnEventsOfTheirOwn) {
   EXPECT_TRUE(ownControlClosed);
 }
 
+// A device DTM added while the DTM waits for the control of the one before
+// (the frame's call arrives from the waiting call's message loop): the
+// inner call's control closing ends the inner wait only, the outer call
+// waits on for its own control. A guard ends a wait that would not end.
+IHART_CommDTM* nestingDtm = nullptr;
+bool innerReturned = false;
+bool outerControlClosed = false;
+bool guardFired = false;
+void CALLBACK CloseOuterControl(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  outerControlClosed = true;
+  if (nestingDtm) nestingDtm->ClosingSetDtmAddrActXNotification();
+}
+void CALLBACK AddInnerChild(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  if (!nestingDtm) return;
+  com::Bstr child(L"child-inner");
+  nestingDtm->DeviceDtmAdded(child.get());
+  innerReturned = true;
+  ::SetTimer(nullptr, 0, 50, &CloseOuterControl);
+}
+void CALLBACK EndStuckWaits(HWND, UINT, UINT_PTR timer, DWORD) {
+  guardFired = true;
+  if (nestingDtm) nestingDtm->ClosingSetDtmAddrActXNotification();
+}
+
+TEST_F(DtmInterfaceTest, NestedNewDeviceDtmCallsWaitForTheirOwnControls) {
+  SetSetting(hart_dtm::kNewDeviceAddressValue, DWORD{1});
+  Configure();
+  nestingDtm = hart.get();
+  closingDtm = hart.get();
+  innerReturned = outerControlClosed = guardFired = false;
+  int opened = 0;
+  frame->onOpenControl([&](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
+    // The first control: another device DTM is added meanwhile; the
+    // second: it closes soon.
+    ::SetTimer(nullptr, 0, 10, ++opened == 1 ? &AddInnerChild : &CloseControl);
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+  const UINT_PTR guard = ::SetTimer(nullptr, 0, 20000, &EndStuckWaits);
+  com::Bstr child(L"child-outer");
+  EXPECT_EQ(S_OK, hart->DeviceDtmAdded(child.get()));
+  ::KillTimer(nullptr, guard);
+  nestingDtm = nullptr;
+  closingDtm = nullptr;
+  EXPECT_FALSE(guardFired);
+  EXPECT_EQ(2, opened);
+  EXPECT_TRUE(innerReturned);
+  EXPECT_TRUE(outerControlClosed) << "the inner control's close ended the outer wait";
+}
+
 TEST_F(DtmInterfaceTest, ScanActiveRefusesToReleaseTheCommunication) {
   Configure();
   ASSERT_EQ(S_OK, Write(hart_param::kScanActive, *com::Variant(true).get()));

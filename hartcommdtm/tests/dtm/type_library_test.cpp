@@ -235,18 +235,56 @@ TEST_F(TypeLibraryTest, EachLibraryIsReadOnceForAllTheDtmsOfTheProcess) {
   EXPECT_TRUE(Cached(LIBID_evHART_COMMDTMLib));
 }
 
+// The libraries are the module's only while it may be used: once
+// DllCanUnloadNow has let it go, neither is held any more (their files are
+// spoiled, so a library still held is the only one to be had).
+TEST_F(TypeLibraryTest, NeitherLibraryIsHeldOnceTheModuleUnloads) {
+  const GUID fdtLibrary = Iid(kFdtLibraryId);
+  RegisterCopy(L"fdtlib.tlb", L"fdtlib_unload.tlb");
+  RegisterCopy(kDtmLibraryFile, L"hartcommdtm_unload.tlb");
+  if (HasFatalFailure()) return;
+  RunOneInstance(0, false);
+  if (HasFatalFailure()) return;
+  Spoil(L"fdtlib_unload.tlb");
+  Spoil(L"hartcommdtm_unload.tlb");
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(Cached(fdtLibrary));
+  ASSERT_TRUE(Cached(LIBID_evHART_COMMDTMLib));
+  ASSERT_TRUE(ModuleUnloads());
+  EXPECT_FALSE(Cached(fdtLibrary)) << "the FDT library is still held";
+  EXPECT_FALSE(Cached(LIBID_evHART_COMMDTMLib)) << "the DTM's library is still held";
+}
+
 // Hundreds of DTMs come and go in one process that holds no library, most
 // of them loaded from damaged data sets, while the threads of the one
 // before still end: no thread faults (the runner fails the case on any
 // processor fault, also one a handler caught), and in the end every DTM,
 // thread and the module are gone.
+//
+// A fault from a library freed while a proxy is made from it (what the
+// module's hold of the libraries prevents) shows here only now and then:
+// the race is Wine's and narrow. So the case also checks the hold itself,
+// as the read-once case does: the libraries' files are spoiled after the
+// first DTM, and every DTM after it finds them still loaded, or could not
+// marshal its interfaces at all.
 TEST_F(TypeLibraryTest, HundredsOfDtmsFromDamagedDataSetsComeAndGoWithoutAFault) {
   constexpr int kInstances = 300;
+  const GUID fdtLibrary = Iid(kFdtLibraryId);
+  RegisterCopy(L"fdtlib.tlb", L"fdtlib_stress.tlb");
+  RegisterCopy(kDtmLibraryFile, L"hartcommdtm_stress.tlb");
+  if (HasFatalFailure()) return;
   const std::vector<BYTE> saved = SavedDataSet();
   ASSERT_GT(saved.size(), 100u);
+  Spoil(L"fdtlib_stress.tlb");
+  Spoil(L"hartcommdtm_stress.tlb");
+  if (HasFatalFailure()) return;
   // The frame's interfaces too cross to the DTM's threads through proxies.
   frame->setAgile(false);
   for (int i = 0; i < kInstances; ++i) {
+    if (i % 50 == 0) {
+      ASSERT_TRUE(Cached(fdtLibrary)) << i << ": the FDT library was freed";
+      ASSERT_TRUE(Cached(LIBID_evHART_COMMDTMLib)) << i << ": the DTM's library was freed";
+    }
     RunDamagedInstance(i, saved);
     if (HasFatalFailure()) return;
   }

@@ -4,7 +4,10 @@
 // each library status.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "com/Bstr.h"
 #include "dll_decoy.h"
@@ -77,9 +80,15 @@ TEST(ModemBinding, UnloadFreesWhateverTheCount) {
   EXPECT_FALSE(Loaded(L"modemapi_double.dll"));
 }
 
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(::towlower(c));
+  return text;
+}
+
 // Without the library beside the DTM, the system folder's copy serves, also
 // where the loader refuses the search flags (Windows 7 before its loader
-// update): then by its full path.
+// update): then by its full path. Wine's own loader takes the flags, so only
+// the calls the played old loader got show that the binding falls back.
 TEST(ModemBinding, TheSystemFoldersLibraryIsBoundAlsoByALoaderWithoutSearchFlags) {
   const std::wstring inSystem = win32::SystemFolder() + L"modemapi_system.dll";
   ASSERT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(inSystem.c_str()));
@@ -97,6 +106,17 @@ TEST(ModemBinding, TheSystemFoldersLibraryIsBoundAlsoByALoaderWithoutSearchFlags
     EXPECT_EQ(2, api.AttachedDevices(0x20, nullptr));
     api.Release();
     EXPECT_FALSE(Loaded(L"modemapi_system.dll"));
+    if (!loader) continue;
+    // The search flags, refused; then the application's folder and the
+    // system folder by full path.
+    std::vector<std::wstring> tried;
+    for (const OldLoader::Call& call : loader->Calls())
+      tried.push_back(std::to_wstring(call.flags) + L":" + Lower(call.fileName));
+    const std::wstring altered = std::to_wstring(LOAD_WITH_ALTERED_SEARCH_PATH) + L":";
+    const std::vector<std::wstring> expected = {
+        std::to_wstring(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32) + L":modemapi_system.dll",
+        altered + Lower(testsupport::ProgramFolder() + L"modemapi_system.dll"), altered + Lower(inSystem)};
+    EXPECT_EQ(expected, tried);
   }
 }
 

@@ -76,14 +76,15 @@ HRESULT ParametersValueFromText(const wchar_t* text, VARTYPE vartype, VARIANT* o
         return S_OK;
       }
     }
-    if (vartype == VT_R4 || vartype == VT_R8) {
-      double number = 0;
-      if (RealFromText(text, &number)) {
-        com::Variant real;
-        V_VT(real.get()) = VT_R8;
-        V_R8(real.get()) = number;
-        return CFdtVariant::ConvertTo(out, real.get(), vartype);
-      }
+    // A float is read as a float: through a double, its infinities would
+    // not convert (overflow).
+    if (vartype == VT_R4 && RealFromText(text, &V_R4(out))) {
+      V_VT(out) = VT_R4;
+      return S_OK;
+    }
+    if (vartype == VT_R8 && RealFromText(text, &V_R8(out))) {
+      V_VT(out) = VT_R8;
+      return S_OK;
     }
     com::Variant source(text);
     const LCID locale = LOCALE_INVARIANT;

@@ -3,6 +3,9 @@
 #include "toolkit/values/real_text.h"
 
 #include <charconv>
+#include <cmath>
+#include <cwchar>
+#include <limits>
 #include <cwctype>
 #include <string>
 #include <system_error>
@@ -54,6 +57,23 @@ const wchar_t* SkipBlanks(const wchar_t* p) {
   return p;
 }
 
+// The values without digits, in XML Schema's forms (xs:float, xs:double):
+// documents carry them so, and a device that has no value sends NaN.
+constexpr wchar_t kInfinity[] = L"INF";
+constexpr wchar_t kNegativeInfinity[] = L"-INF";
+constexpr wchar_t kNotANumber[] = L"NaN";
+
+// One of those forms in [first, last), exactly (case and all).
+template <class T>
+bool ReadWord(const wchar_t* first, const wchar_t* last, T* value) {
+  const std::wstring word(first, last);
+  if (word == kInfinity) *value = std::numeric_limits<T>::infinity();
+  else if (word == kNegativeInfinity) *value = -std::numeric_limits<T>::infinity();
+  else if (word == kNotANumber) *value = std::numeric_limits<T>::quiet_NaN();
+  else return false;
+  return true;
+}
+
 // The number in [first, last) as the type, correctly rounded; from_chars
 // takes no leading "+".
 template <class T>
@@ -71,9 +91,14 @@ bool Read(const wchar_t* first, const wchar_t* last, T* value) {
 
 template <class T>
 bool WholeText(const wchar_t* text, T* value) {
-  if (!text) return false;
+  if (!text || !value) return false;
   const wchar_t* first = SkipBlanks(text);
   const wchar_t* last = NumberEnd(first);
+  if (last == first) {
+    // Not a number: one of the words, blanks around it.
+    while (*last && !std::iswspace(*last)) ++last;
+    return !*SkipBlanks(last) && ReadWord(first, last, value);
+  }
   if (*SkipBlanks(last)) return false;
   return Read(first, last, value);
 }
@@ -88,6 +113,9 @@ bool LeadingText(const wchar_t* text, T* value) {
 }  // namespace
 
 std::wstring RealText(double value, int digits) {
+  // to_chars would write "inf", "-inf", "nan" or "-nan".
+  if (std::isnan(value)) return kNotANumber;
+  if (std::isinf(value)) return value < 0 ? kNegativeInfinity : kInfinity;
   if (digits < 1) digits = 1;
   if (digits > 17) digits = 17;
   return ToText(value, std::chars_format::general, digits);

@@ -37,22 +37,28 @@ const VariantType kVariantTypes[] = {
     {VT_ARRAY | VT_UI1, L"hexString", L"hexString\"> <fdt:StringData string=\""},
 };
 
+// The text reads back as the very value: -0 with its sign, NaN as NaN.
 template <class Real>
 bool ReadsBackAs(const std::wstring& text, Real value) {
   Real read = 0;
-  return RealFromText(text.c_str(), &read) && read == value;
+  if (!RealFromText(text.c_str(), &read)) return false;
+  if (std::isnan(value)) return std::isnan(read);
+  return read == value && std::signbit(read) == std::signbit(value);
 }
 
 // The platform writes a float with 7 and a double with 15 significant
 // digits, which loses what lies beyond them (a float 16777215 would come
 // back as 16777220), so a value that a frame reads and writes back would
-// change.
-// Its text stays wherever it reads back to the same value; otherwise the
-// digits go up until the text does, which 9 for a float and 17 for a double
-// always do.
+// change. It also writes -0 as "0", and infinities and NaN in forms that
+// no reader of XML Schema's types takes.
+// Its text stays wherever it reads back to the same value; infinities and
+// NaN take XML Schema's forms ("INF", "-INF", "NaN"); otherwise the digits
+// go up until the text does, which 9 for a float and 17 for a double always
+// do.
 template <class Real>
 std::wstring ExactRealText(Real value, const std::wstring& platformText, int digits, int maxDigits) {
-  if (!std::isfinite(value) || ReadsBackAs(platformText, value)) return platformText;
+  if (ReadsBackAs(platformText, value)) return platformText;
+  if (!std::isfinite(value)) return RealText(value, maxDigits);
   std::wstring text;
   while (++digits <= maxDigits) {
     text = RealText(value, digits);
@@ -91,8 +97,9 @@ HRESULT ValueText(const VARIANT& value, std::wstring* out) {
 
 // A text as a value of type vt. Reals in plain decimal form are
 // read exactly: the platform's conversion may miss a double's last digit,
-// so a value written with all its digits would not come back the same.
-// Every other text takes the platform's conversion in the invariant locale.
+// so a value written with all its digits would not come back the same;
+// "INF", "-INF" and "NaN" are XML Schema's infinities and NaN, which the
+// platform does not read. Every other text takes the platform's conversion in the invariant locale.
 HRESULT ValueFromText(const wchar_t* text, VARTYPE vt, VARIANT* out) {
   if (vt == VT_R8 && RealFromText(text, &V_R8(out))) {
     V_VT(out) = VT_R8;

@@ -1,6 +1,9 @@
 // The PARAMETERS text written and read back, and private properties.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <limits>
 #include <string>
 
 #include "com/Bstr.h"
@@ -123,6 +126,41 @@ TEST_F(ExportImportTest, TheCRuntimesLocaleChangesNeitherTheTextNorWhatIsRead) {
   ASSERT_EQ(S_OK, dtm_->WriteValue(kReal, real(3.75).value()));
   ASSERT_EQ(S_OK, dtm_->LoadParameterValues(text.c_str(), nullptr));
   EXPECT_EQ(0.1, V_R8(value(kReal).get()));
+}
+
+// Infinities, NaN and -0 of either real type come back from their text
+// (XML Schema's forms, as in the value documents).
+TEST_F(ExportImportTest, InfinitiesNanAndNegativeZeroReadBack) {
+  auto roundTrip = [](const com::Variant& value, std::wstring* text) {
+    com::Bstr written;
+    com::Variant read;
+    EXPECT_EQ(S_OK, ParametersValueText(value.value(), written.put()));
+    *text = written.c_str() ? written.c_str() : L"";
+    EXPECT_EQ(S_OK, ParametersValueFromText(text->c_str(), value.type(), read.put())) << *text;
+    return read;
+  };
+  std::wstring text;
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double d : {inf, -inf, -0.0}) {
+    const com::Variant read = roundTrip(real(d), &text);
+    ASSERT_EQ(VT_R8, read.type()) << text;
+    EXPECT_EQ(0, std::memcmp(&d, &V_R8(read.get()), sizeof d)) << text;
+  }
+  EXPECT_TRUE(std::isnan(V_R8(roundTrip(real(std::numeric_limits<double>::quiet_NaN()), &text).get())));
+  EXPECT_EQ(L"NaN", text);
+  const float finf = std::numeric_limits<float>::infinity();
+  for (float f : {finf, -finf, -0.0f, std::numeric_limits<float>::quiet_NaN(), 0.1f, 16777215.0f}) {
+    com::Variant single;
+    V_VT(single.get()) = VT_R4;
+    V_R4(single.get()) = f;
+    const com::Variant read = roundTrip(single, &text);
+    ASSERT_EQ(VT_R4, read.type()) << text;
+    if (std::isnan(f))
+      EXPECT_TRUE(std::isnan(V_R4(read.get()))) << text;
+    else
+      EXPECT_EQ(0, std::memcmp(&f, &V_R4(read.get()), sizeof f)) << text;
+  }
+  EXPECT_EQ(L"16777215", text);
 }
 
 TEST_F(ExportImportTest, ImportSkipsWrongTypesMissingAndRepeatedEntries) {

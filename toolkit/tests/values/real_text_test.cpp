@@ -3,6 +3,8 @@
 // built on them.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "com/Bstr.h"
@@ -37,7 +39,28 @@ TEST(RealText, WrittenAndReadInOneFormWhateverTheCRuntimesLocale) {
     EXPECT_FALSE(RealFromText(text, &d)) << text;
     EXPECT_EQ(7.0, d) << text;
   }
+  // XML Schema's infinities and NaN, written and read in exactly that form;
+  // -0 keeps its sign.
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(L"INF", RealText(inf, 17));
+  EXPECT_EQ(L"-INF", RealText(-inf, 17));
+  EXPECT_EQ(L"NaN", RealText(std::numeric_limits<double>::quiet_NaN(), 17));
+  EXPECT_EQ(L"NaN", RealText(-std::numeric_limits<double>::quiet_NaN(), 9));
+  EXPECT_EQ(L"-0", RealText(-0.0, 17));
+  EXPECT_TRUE(RealFromText(L" -INF ", &d));
+  EXPECT_EQ(-inf, d);
+  EXPECT_TRUE(RealFromText(L"NaN", &d));
+  EXPECT_TRUE(std::isnan(d));
+  EXPECT_TRUE(RealFromText(L"-0", &d));
+  EXPECT_TRUE(d == 0 && std::signbit(d));
+  for (const wchar_t* text : {L"NAN", L"Inf", L"INFINITY", L"-NaN", L"INF x", L"1.#INF"}) {
+    d = 7;
+    EXPECT_FALSE(RealFromText(text, &d)) << text;
+    EXPECT_EQ(7.0, d) << text;
+  }
   float f = 0;
+  EXPECT_TRUE(RealFromText(L"INF", &f));
+  EXPECT_EQ(std::numeric_limits<float>::infinity(), f);
   EXPECT_FALSE(RealFromText(L"1e39", &f));
   EXPECT_TRUE(RealFromText(L"16777215", &f));
   EXPECT_EQ(16777215.0f, f);

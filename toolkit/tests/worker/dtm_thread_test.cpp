@@ -212,6 +212,29 @@ TEST_F(DtmThreadTest, NoticesUseTheDtmInterfaceTheWorkerKeptFromItsStart) {
   EXPECT_EQ(connections, dtm->connectionsMade);
 }
 
+// A frame that releases the DTM without ShutdownDtm while one of its notices
+// is still queued: the worker finds the DTM gone (its stand-in answers that
+// it is disconnected) and the notice reaches no frame, rather than one
+// without the DTM's system tag.
+TEST_F(DtmThreadTest, ANoticeQueuedWhenTheDtmGoesWithoutShutdownReachesNoFrame) {
+  bool released = false;
+  frame->onNotice = [&](const FrameCall& call) {
+    if (released || call.arguments != L"TAG-1|first") return;
+    // The worker waits for this call: the next notice is queued behind it.
+    EXPECT_EQ(S_OK, dtm->PostText(dtm_command::kErrorMessage, L"second"));
+    dtm = nullptr;
+    dtmUnknown = nullptr;  // the last reference: the DTM goes and lets its worker end
+    released = true;
+  };
+  ASSERT_EQ(S_OK, dtm->PostText(dtm_command::kErrorMessage, L"first"));
+  ASSERT_TRUE(PumpUntil([&] { return released; }));
+  EXPECT_TRUE(ThreadEnded(worker, 10000));
+  frame->onNotice = nullptr;
+  std::vector<std::wstring> messages;
+  for (const auto& call : frame->callsTo("OnErrorMessage")) messages.push_back(call.arguments);
+  EXPECT_EQ(std::vector<std::wstring>{L"TAG-1|first"}, messages);
+}
+
 TEST_F(DtmThreadTest, AFrameOfFdt12IsNeverAskedForTheStateSink) {
   const LONG asked = frame->stateSinkQueries;
   EXPECT_GT(asked, 0);  // the first DTM's frame declared FDT 1.2.1

@@ -293,8 +293,12 @@ void TestFrame::record(const char* method, std::initializer_list<std::wstring> a
     if (!joined.empty()) joined += L'|';
     joined += argument;
   }
-  win32::CsLock lock(lock_);
-  calls_.push_back({method, joined, ::GetCurrentThreadId()});
+  const FrameCall call{method, joined, ::GetCurrentThreadId()};
+  {
+    win32::CsLock lock(lock_);
+    calls_.push_back(call);
+  }
+  if (onNotice) onNotice(call);
 }
 
 std::vector<FrameCall> TestFrame::calls() const {

@@ -222,6 +222,9 @@ class TestFrame : public com::ObjectRoot,
   bool freeThreaded = true;
   HRESULT progressResult = S_OK;   // what OnProgress answers
   HANDLE progressGate = nullptr;   // OnProgress waits for it when set
+  // Runs after each recorded notice, on the thread the notice came on (for
+  // a frame that is not free-threaded: while the worker waits for the call).
+  std::function<void(const FrameCall&)> onNotice;
 
   std::vector<FrameCall> calls() const;
   std::vector<FrameCall> callsTo(const char* method) const;

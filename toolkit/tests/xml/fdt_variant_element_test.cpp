@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -100,6 +101,46 @@ TEST_F(FdtVariantElement, RealsComeBackToTheLastBitAndShortValuesKeepThePlatform
   }
 }
 
+// Values without digits, which a device sends for a value it does not
+// have (NaN), and -0: a frame that reads them and writes the document back
+// gets the same value, and the text is XML Schema's form of it.
+TEST_F(FdtVariantElement, InfinitiesNanAndNegativeZeroComeBackInSchemaForms) {
+  const float fInf = std::numeric_limits<float>::infinity();
+  const double dInf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(L"INF", NumberText(R4(fInf)));
+  EXPECT_EQ(L"-INF", NumberText(R4(-fInf)));
+  EXPECT_EQ(L"NaN", NumberText(R4(std::numeric_limits<float>::quiet_NaN())));
+  EXPECT_EQ(L"INF", NumberText(R8(dInf)));
+  EXPECT_EQ(L"-INF", NumberText(R8(-dInf)));
+  EXPECT_EQ(L"NaN", NumberText(R8(std::numeric_limits<double>::quiet_NaN())));
+  EXPECT_EQ(L"-0", NumberText(R4(-0.0f)));
+  EXPECT_EQ(L"-0", NumberText(R8(-0.0)));
+
+  for (float f : {fInf, -fInf, -0.0f, 0.0f}) EXPECT_TRUE(SameBits(R4(f), RoundTrip(R4(f)))) << NumberText(R4(f));
+  for (double d : {dInf, -dInf, -0.0, 0.0}) EXPECT_TRUE(SameBits(R8(d), RoundTrip(R8(d)))) << NumberText(R8(d));
+  // Any NaN comes back as a NaN of its type: a HART device's own pattern
+  // (0x7FA00000), a negative one, and 0/0 as the processor makes it.
+  float hartNan = 0;
+  const unsigned int hartBits = 0x7FA00000u;
+  std::memcpy(&hartNan, &hartBits, sizeof hartNan);
+  volatile double zero = 0;
+  for (float f : {hartNan, -std::numeric_limits<float>::quiet_NaN(), static_cast<float>(zero / zero)}) {
+    const com::Variant read = RoundTrip(R4(f));
+    ASSERT_EQ(VT_R4, read.type());
+    EXPECT_TRUE(std::isnan(V_R4(read.get())));
+  }
+  for (double d : {-std::numeric_limits<double>::quiet_NaN(), zero / zero}) {
+    const com::Variant read = RoundTrip(R8(d));
+    ASSERT_EQ(VT_R8, read.type());
+    EXPECT_TRUE(std::isnan(V_R8(read.get())));
+  }
+
+  // A range bound's element takes the same forms.
+  com::Bstr element;
+  ASSERT_EQ(S_OK, BuildFdtValueElement(R8(-dInf).value(), element.put()));
+  EXPECT_STREQ(L"<fdt:NumberData number=\"-INF\" />", element.c_str());
+}
+
 // The reader takes what the platform's conversion takes, a real in its
 // plain form correctly rounded and anything else as before.
 TEST_F(FdtVariantElement, ReaderTakesPlainRealsExactlyAndOtherFormsAsThePlatformDoes) {
@@ -126,6 +167,12 @@ TEST_F(FdtVariantElement, ReaderTakesPlainRealsExactlyAndOtherFormsAsThePlatform
   EXPECT_TRUE(FAILED(read(L"double", L"abc", value.put())));
   EXPECT_EQ(VT_EMPTY, value.type());
   EXPECT_TRUE(FAILED(read(L"float", L"1e60", value.put())));
+  // XML Schema's words, as a frame's own writer gives them.
+  ASSERT_EQ(S_OK, read(L"float", L"NaN", value.put()));
+  ASSERT_EQ(VT_R4, value.type());
+  EXPECT_TRUE(std::isnan(V_R4(value.get())));
+  ASSERT_EQ(S_OK, read(L"double", L" -INF ", value.put()));
+  EXPECT_EQ(-std::numeric_limits<double>::infinity(), V_R8(value.get()));
 }
 
 }  // namespace

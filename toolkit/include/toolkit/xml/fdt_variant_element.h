@@ -10,7 +10,10 @@
 // (float) or 15 (double) significant digits where they read back to the
 // same value, else with as many more as it takes (at most 9 or 17), and a
 // real in plain decimal form is read correctly rounded: a value that a
-// frame reads and writes back stays the same to the last bit. Byte arrays
+// frame reads and writes back stays the same to the last bit; -0 keeps its
+// sign, and infinities and NaN are written and read in XML Schema's forms
+// "INF", "-INF" and "NaN" (a NaN comes back as NaN, its payload is not
+// kept). Byte arrays
 // are upper-case hexadecimal text, strings are written unchanged (escaped as
 // XML attribute text).
 #pragma once
