@@ -176,6 +176,7 @@ STDMETHODIMP FunctionContainerCore::OpenActiveX(BSTR key, IUnknown* control, lon
     record.key.assign(key ? key : L"");
     record.flags = flags;
     record.control = identity;
+    bool started = false;  // a function-call document named the function
     if (info) {
       if (IUnknown* frame = dtm.FrameObject()) info->SetFrameContainer(frame);
       if (!(flags & kControlBookkeepingOnly)) {
@@ -187,11 +188,14 @@ STDMETHODIMP FunctionContainerCore::OpenActiveX(BSTR key, IUnknown* control, lon
           LONG id = -1;
           if (FAILED(dtm.GetFunctionId(record.functionCall.c_str(), &id))) return S_FALSE;
           record.functionId = id;
-          WriteAudit(id, kAuditFunctionStarted);
+          started = true;
         }
       }
     }
+    // A key already recorded records nothing, and so starts nothing that the
+    // audit trail could tell of.
     if (Find(record.key.c_str())) return S_FALSE;
+    if (started) WriteAudit(record.functionId, kAuditFunctionStarted);
     records_.push_back(record);
 
     if (com::ComPtr<IevFdtActiveX4> x4 = com::query<IevFdtActiveX4>(control)) {

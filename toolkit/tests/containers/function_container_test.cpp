@@ -148,6 +148,13 @@ TEST_F(FunctionContainerTest, OpenedFunctionGetsStateAndPropertiesInOrderAndIsAu
   EXPECT_NE(std::wstring::npos, events[0].find(L"fdt:display=\"Settings\"")) << events[0];
   EXPECT_EQ(1u, Calls("LockDataSet"));
 
+  // A second control under the same key is refused and starts nothing: no
+  // entry tells of a function that never ran and never finishes.
+  StubControl* second = nullptr;
+  com::ComPtr<IUnknown> again = MakeControl(test_dtm_function::kSettings, &second);
+  EXPECT_EQ(S_FALSE, management->OpenActiveX(key.get(), again.get(), 0));
+  EXPECT_EQ(1u, AuditEvents().size());
+
   ASSERT_EQ(S_OK, management->ActiveXClosed(key.get()));
   events = AuditEvents();
   ASSERT_EQ(2u, events.size());
