@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "dtm/dtm_ids.h"
@@ -45,10 +46,19 @@ class TypeLibraryTest : public BoundAdapterFixture {
   // The file no longer holds a type library: a library read from it before
   // can only be had again while it is still loaded. (A lock would not do:
   // Wine opens the file without sharing before it looks in its cache.)
+  // Any thread that loads a library opens its file for a moment, also one
+  // the cache already holds, so a thread of the last DTM still ending may
+  // have it open: the file is spoiled once it is let go.
   static void Spoil(const wchar_t* copy) {
-    win32::UniqueFile file(::CreateFileW((ProgramFolder() + copy).c_str(), GENERIC_WRITE, 0, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(INVALID_HANDLE_VALUE, file.get());
+    win32::UniqueFile file;
+    DWORD error = ERROR_SUCCESS;
+    PumpUntil([&] {
+      file.reset(::CreateFileW((ProgramFolder() + copy).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+      error = ::GetLastError();
+      return file.get() != INVALID_HANDLE_VALUE || error != ERROR_SHARING_VIOLATION;
+    });
+    ASSERT_NE(INVALID_HANDLE_VALUE, file.get()) << error;
     const char text[] = "no type library";
     DWORD written = 0;
     ASSERT_TRUE(::WriteFile(file.get(), text, sizeof text, &written, nullptr));
@@ -60,6 +70,18 @@ class TypeLibraryTest : public BoundAdapterFixture {
     const HRESULT hr = ::LoadRegTypeLib(libid, 1, 0, 0, &library);
     if (library) library->Release();
     return SUCCEEDED(hr);
+  }
+
+  // Why the module is still loaded, for a failure message.
+  static std::string StillLoaded() {
+    const HMODULE module = ::GetModuleHandleW(hart_dtm::kModuleFileName);
+    if (!module) return "the module is gone";
+    using CanUnload = HRESULT(WINAPI*)();
+    const auto canUnload = reinterpret_cast<CanUnload>(
+        reinterpret_cast<void*>(::GetProcAddress(module, "DllCanUnloadNow")));
+    const HRESULT answer = canUnload ? canUnload() : E_NOINTERFACE;
+    return "DllCanUnloadNow answers " + std::to_string(answer) + " with " +
+           std::to_string(testsupport::CountProcess().threads) + " threads running";
   }
 
   // True once the process runs no more threads than `threads`.
@@ -250,7 +272,7 @@ TEST_F(TypeLibraryTest, NeitherLibraryIsHeldOnceTheModuleUnloads) {
   if (HasFatalFailure()) return;
   ASSERT_TRUE(Cached(fdtLibrary));
   ASSERT_TRUE(Cached(LIBID_evHART_COMMDTMLib));
-  ASSERT_TRUE(ModuleUnloads());
+  ASSERT_TRUE(ModuleUnloads()) << StillLoaded();
   EXPECT_FALSE(Cached(fdtLibrary)) << "the FDT library is still held";
   EXPECT_FALSE(Cached(LIBID_evHART_COMMDTMLib)) << "the DTM's library is still held";
 }
