@@ -448,8 +448,12 @@ TEST_F(ChannelRoadTest, AnUnplugGivesOneDriverErrorAndOneRoundOfAborts) {
   EXPECT_EQ(before, dtm->answerCount());
   EXPECT_EQ(1u, aborts());
   for (const Answer& a : dtm->answers()) {
-    if (a.method == "OnAbort") EXPECT_EQ(reference, a.invokeId);
-    if (a.method == "OnTransactionResponse") EXPECT_EQ(L"dtmSpecific", Attribute(a.document, L"communicationError"));
+    if (a.method == "OnAbort") {
+      EXPECT_EQ(reference, a.invokeId);
+    }
+    if (a.method == "OnTransactionResponse") {
+      EXPECT_EQ(L"dtmSpecific", Attribute(a.document, L"communicationError"));
+    }
   }
   const auto messages = owner_->messages();
   ASSERT_EQ(1u, messages.size());

@@ -27,7 +27,9 @@ class ChannelContainerTest : public HartDtmFixture {
     if (!collection) return E_POINTER;
     com::ComPtr<IDispatch> item;
     EXPECT_EQ(S_OK, collection->get_Item(I4(1).get(), item.put()));
-    if (item) EXPECT_EQ(S_OK, channel->queryFrom(item.get()));
+    if (item) {
+      EXPECT_EQ(S_OK, channel->queryFrom(item.get()));
+    }
     return hr;
   }
 

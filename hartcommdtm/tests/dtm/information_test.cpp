@@ -126,7 +126,9 @@ TEST(DeviceTypeFragment, TextsWithMarkupComeBackAsTheyWere) {
       ASSERT_TRUE(doc) << fragment.c_str();
       EXPECT_EQ(kName, Select(doc.get(), L"d:Root/fdt:DtmDeviceType/fdt:VersionInformation/@name"));
       EXPECT_EQ(kIcon, Select(doc.get(), L"d:Root/fdt:DtmDeviceType/fdt:DeviceIcon/@path"));
-      if (fdt121) EXPECT_EQ(L"id&\"<>", Select(doc.get(), L"d:Root/fdt:DtmDeviceType/@dtmDevTypeID"));
+      if (fdt121) {
+        EXPECT_EQ(L"id&\"<>", Select(doc.get(), L"d:Root/fdt:DtmDeviceType/@dtmDevTypeID"));
+      }
     }
     EXPECT_EQ(E_INVALIDARG, BuildDeviceTypeFragment(false, kName, L"", L"", nullptr));
   }

@@ -200,8 +200,8 @@ void DropOnlineDtm(DroppingFrame* frame) {
   ::WaitForMultipleObjects(2, frame->dropped, TRUE, 60000);
   ::SetEvent(frame->answer);
   using CanUnload = HRESULT(WINAPI*)();
-  auto canUnload = reinterpret_cast<CanUnload>(
-      ::GetProcAddress(::GetModuleHandleW(hart_dtm::kModuleFileName), "DllCanUnloadNow"));
+  auto canUnload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(hart_dtm::kModuleFileName), "DllCanUnloadNow")));
   ASSERT_TRUE(canUnload);
   EXPECT_TRUE(PumpUntil([&] { return canUnload() == S_OK; }, 30000))
       << "an object of the module stays, on device number " << frame->number;

@@ -36,7 +36,9 @@ class ChannelContainerTest : public DtmFixture {
       ASSERT_EQ(VARIANT_TRUE, ok);
       ASSERT_TRUE(PumpUntil([&] { return State() == kDtmCommunicationSet; }));
     }
-    if (State() == kDtmCommunicationSet) ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
+    if (State() == kDtmCommunicationSet) {
+      ASSERT_EQ(S_OK, dtm->ReleaseCommunication(&ok));
+    }
     ASSERT_EQ(S_OK, dtm->ShutdownDtm(&ok));
     EXPECT_EQ(VARIANT_TRUE, ok);
   }

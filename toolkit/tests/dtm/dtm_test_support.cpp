@@ -73,7 +73,7 @@ void DtmFixture::TearDown() {
 bool ServerHasObjects() {
   const HMODULE server = ::GetModuleHandleW(kTestDtmFileName);
   if (!server) return false;
-  auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(::GetProcAddress(server, "DllCanUnloadNow"));
+  auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(::GetProcAddress(server, "DllCanUnloadNow")));
   return !canUnload || canUnload() != S_OK;
 }
 

@@ -188,7 +188,9 @@ TEST_P(LifecycleTest, LoadedDataSetRunsItsWholeLifeWithNoticesFromTheWorker) {
   ShutDown();
   ASSERT_TRUE(PumpUntil([&] { return CallCount("OnPreparedToRelease") == 1; }));
   EXPECT_EQ(worker, NoticeThread());
-  if (agileFrame) EXPECT_TRUE(ThreadEnded(worker));  // else the test's own thread
+  if (agileFrame) {
+    EXPECT_TRUE(ThreadEnded(worker));  // else the test's own thread
+  }
   // A frame of FDT 1.2 gets no state documents and is never asked for the
   // FDT 1.2.1 state sink.
   EXPECT_EQ(0u, CallCount("OnStateChanged"));
@@ -217,7 +219,9 @@ TEST_P(LifecycleTest, FrameOfVersion121GetsStateDocumentsInsteadOfOnlineNotices)
     EXPECT_EQ(tag.c_str(), documents[i].arguments.at(0));
   }
   EXPECT_EQ(0u, CallCount("OnOnlineStateChanged"));
-  if (agileFrame) EXPECT_TRUE(ThreadEnded(NoticeThread()));
+  if (agileFrame) {
+    EXPECT_TRUE(ThreadEnded(NoticeThread()));
+  }
 }
 
 // Each kind of notice on its own sink object, none on the frame's own
@@ -252,7 +256,9 @@ TEST_P(LifecycleTest, EveryKindOfNoticeArrivesOnItsSink) {
     ASSERT_FALSE(calls.empty()) << sink.first;
     for (const auto& call : calls) {
       EXPECT_EQ(sink.second, call.interfaceName) << sink.first;
-      if (!agileFrame) EXPECT_EQ(::GetCurrentThreadId(), call.threadId) << sink.first;
+      if (!agileFrame) {
+        EXPECT_EQ(::GetCurrentThreadId(), call.threadId) << sink.first;
+      }
     }
   }
   EXPECT_TRUE(frame->callsTo("Invoke").empty());
@@ -290,8 +296,9 @@ TEST_P(LifecycleTest, NoNoticeWorkerOutlivesShutdownAndTheServerUnloadsAfterIt) 
   const auto notices = frame->callsTo("OnProgress");
   ASSERT_EQ(3u, notices.size());
   // To an agile frame each notice came on its worker's own thread.
-  if (agileFrame)
+  if (agileFrame) {
     for (const auto& notice : notices) EXPECT_TRUE(ThreadGone(notice.threadId));
+  }
 
   // Every worker let go of the server's module: without objects it unloads,
   // and nothing of it runs afterwards.

@@ -429,7 +429,7 @@ class AggregatedTransferTest : public TransferTest {
     LONG i = 0;
     for (LONG id : ids) {
       com::Variant element(id);
-      EXPECT_EQ(S_OK, element.changeType(type == VT_VARIANT ? VT_UI4 : type));
+      EXPECT_EQ(S_OK, element.changeType(type == VT_VARIANT ? static_cast<VARTYPE>(VT_UI4) : type));
       void* data = type == VT_VARIANT ? static_cast<void*>(element.get())
                    : type == VT_BSTR  ? static_cast<void*>(V_BSTR(element.get()))
                                       : static_cast<void*>(&V_UI1(element.get()));

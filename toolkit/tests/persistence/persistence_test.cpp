@@ -146,7 +146,9 @@ TEST_F(PersistenceTest, SavedOnlyInConfiguredCommunicationSetAndOnlineLoadedOnly
     const HRESULT streamSave = persist->Save(stream.get(), FALSE);
     const HRESULT bagSave = bagPersist->Save(bagObject.get(), FALSE, TRUE);
     EXPECT_EQ(streamSave, bagSave);
-    if (streamSave != S_OK) EXPECT_TRUE(StreamBytes(stream.get()).empty());
+    if (streamSave != S_OK) {
+      EXPECT_TRUE(StreamBytes(stream.get()).empty());
+    }
     return streamSave;
   };
 
@@ -566,7 +568,9 @@ TEST_P(ModifiedNoticeTest, ModifiedNoticesReachTheFrameOncePerChangeAndWaitWhile
   ASSERT_TRUE(PumpUntil([&] { return frame->callsTo("OnParameterChanged").size() == 1; }));
   const frame_double::FrameCall notice = frame->callsTo("OnParameterChanged")[0];
   EXPECT_EQ("IFrameDtmEvents", notice.interfaceName);
-  if (!agileFrame) EXPECT_EQ(::GetCurrentThreadId(), notice.threadId);
+  if (!agileFrame) {
+    EXPECT_EQ(::GetCurrentThreadId(), notice.threadId);
+  }
   const std::wstring document = notice.arguments.at(1);
   EXPECT_NE(std::wstring::npos, document.find(L"<OnParameterChangedDocument>")) << document;
   EXPECT_NE(std::wstring::npos, document.find(L"<Channel name =\"Channel &lt;1&gt;\" clsid =\"" +
