@@ -7,8 +7,8 @@
 #include "shared/service_pipe.h"
 #include "small_dialogs.h"
 #include "texts.h"
-#include "win32/callback_guard.h"
 #include "upgrade_dlg.h"
+#include "win32/callback_guard.h"
 
 namespace adaptercfg {
 

@@ -23,8 +23,8 @@ void UpgradeDlg::Run(HWND owner) {
 }
 
 INT_PTR CALLBACK UpgradeDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  // A preparation that raised (before the passes start, nothing is written)
-  // ends the upgrade as one that cannot be done.
+  // A preparation that raised (no byte of the image is written before the
+  // passes) ends the upgrade as one that cannot be done.
   auto prepare = [dialog](UpgradeDlg* self, void (UpgradeDlg::*step)()) {
     const bool prepared = win32::guard(false, [&] {
       (self->*step)();

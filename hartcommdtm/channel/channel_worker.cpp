@@ -451,12 +451,11 @@ DWORD WINAPI CHART_Channel::ThreadProc(void* self) {
     ::SetEvent(channel->startedEvent_.get());
     // A loop that raised ends the worker as WM_QUIT would; its waiters are
     // told by the end reference and the thread's end.
-    if (!win32::guard(false, [&] {
-          channel->RunMessageLoop();
-          return true;
-        })) {
-      ::InterlockedExchange(&channel->workerLoopEnded_, 1);
-    }
+    const bool looped = win32::guard(false, [&] {
+      channel->RunMessageLoop();
+      return true;
+    });
+    if (!looped) ::InterlockedExchange(&channel->workerLoopEnded_, 1);
     channel->GiveBackEndReference();  // the channel may be gone from here on
     ::CoUninitialize();
     code = 0;
