@@ -458,7 +458,7 @@ DWORD WINAPI CHART_Channel::ThreadProc(void* self) {
     if (!looped) ::InterlockedExchange(&channel->workerLoopEnded_, 1);
     channel->GiveBackEndReference();  // the channel may be gone from here on
     ::CoUninitialize();
-    code = 0;
+    code = looped ? 0 : 1;
   }
   if (module) ::FreeLibraryAndExitThread(module, code);
   return code;
