@@ -8,6 +8,7 @@
 #include "small_dialogs.h"
 #include "texts.h"
 #include "upgrade_dlg.h"
+#include "win32/callback_guard.h"
 
 namespace adaptercfg {
 
@@ -83,11 +84,18 @@ INT_PTR CALLBACK ConfigDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPARA
     SetWindowLongPtrW(dialog, DWLP_USER, lParam);
     auto* self = reinterpret_cast<ConfigDlg*>(lParam);
     self->dialog_ = dialog;
-    self->OnInitDialog();
+    // A configuration that could not be shown whole is not offered for
+    // editing: the dialog ends as one that could not be made.
+    const bool shown = win32::guard(false, [&] {
+      self->OnInitDialog();
+      return true;
+    });
+    if (!shown) self->Finish(-1);
     return FALSE;  // the tree has the focus
   }
   auto* self = reinterpret_cast<ConfigDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
-  return self ? self->HandleMessage(message, wParam, lParam) : FALSE;
+  if (!self) return FALSE;
+  return win32::guard(INT_PTR{FALSE}, [&] { return self->HandleMessage(message, wParam, lParam); });
 }
 
 INT_PTR ConfigDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -505,7 +513,10 @@ DWORD WINAPI ConfigDlg::ApplyThread(void* param) {
   auto* handed = static_cast<std::shared_ptr<ApplyJob>*>(param);
   const std::shared_ptr<ApplyJob> job = *handed;
   delete handed;
-  const ApplyResult result = SendApplyRequests(job->requests, &job->stop);
+  // The dialog waits for kMsgApplyDone whatever happens: requests that
+  // raised on their way may have been written in part.
+  const ApplyResult result =
+      win32::guard(ApplyResult::kIncomplete, [&] { return SendApplyRequests(job->requests, &job->stop); });
   win32::CsLock hold(job->lock);
   if (job->target) PostMessageW(job->target, kMsgApplyDone, static_cast<WPARAM>(result), 0);
   return 0;

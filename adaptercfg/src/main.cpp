@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config_dlg.h"
+#include "win32/callback_guard.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
   // The setup of the driver package runs "adaptercfg remove" when it
@@ -13,7 +14,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
 
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  adaptercfg::ConfigDlg dialog;
-  dialog.RunModal(nullptr);
-  return 0;
+  return win32::guard(1, [] {
+    adaptercfg::ConfigDlg dialog;
+    dialog.RunModal(nullptr);
+    return 0;
+  });
 }

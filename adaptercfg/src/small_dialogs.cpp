@@ -4,6 +4,7 @@
 
 #include "../res/resource.h"
 #include "texts.h"
+#include "win32/callback_guard.h"
 
 namespace adaptercfg {
 
@@ -57,7 +58,8 @@ namespace {
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SetDlgItemTextA(dialog, IDC_VERSION_TEXT, LibraryVersionText("modemapi.dll").c_str());
+      // Without its text the box still shows and closes.
+      win32::guard([&] { SetDlgItemTextA(dialog, IDC_VERSION_TEXT, LibraryVersionText("modemapi.dll").c_str()); });
       // OK has the focus, not the text (which would show selected).
       SetFocus(GetDlgItem(dialog, IDOK));
       return FALSE;
@@ -85,7 +87,12 @@ INT_PTR AttachedDevicesDlg::Run(HWND owner) {
 INT_PTR CALLBACK AttachedDevicesDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-    reinterpret_cast<AttachedDevicesDlg*>(lParam)->OnInit(dialog);
+    // A list that could not be filled offers no choice: nothing is selected.
+    const bool filled = win32::guard(false, [&] {
+      reinterpret_cast<AttachedDevicesDlg*>(lParam)->OnInit(dialog);
+      return true;
+    });
+    if (!filled) EndDialog(dialog, IDCANCEL);
     return TRUE;
   }
   auto* self = reinterpret_cast<AttachedDevicesDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
@@ -93,10 +100,10 @@ INT_PTR CALLBACK AttachedDevicesDlg::Proc(HWND dialog, UINT message, WPARAM wPar
   switch (LOWORD(wParam)) {
     case IDC_FOUND_LIST:  // a double-click on a row selects it
       if (HIWORD(wParam) != LBN_DBLCLK) return FALSE;
-      self->OnSelect(dialog);
+      win32::guard([&] { self->OnSelect(dialog); });
       return TRUE;
     case IDOK:
-      self->OnSelect(dialog);
+      win32::guard([&] { self->OnSelect(dialog); });
       return TRUE;
     case IDCANCEL:
       EndDialog(dialog, IDCANCEL);

@@ -6,6 +6,7 @@
 #include "firmware.h"
 #include "small_dialogs.h"
 #include "texts.h"
+#include "win32/callback_guard.h"
 
 namespace adaptercfg {
 
@@ -22,11 +23,22 @@ void UpgradeDlg::Run(HWND owner) {
 }
 
 INT_PTR CALLBACK UpgradeDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  // A preparation that raised (no byte of the image is written before the
+  // passes) ends the upgrade as one that cannot be done.
+  auto prepare = [dialog](UpgradeDlg* self, void (UpgradeDlg::*step)()) {
+    const bool prepared = win32::guard(false, [&] {
+      (self->*step)();
+      return true;
+    });
+    if (prepared) return;
+    win32::guard([&] { Ask(dialog, texts::kUnableToUpgrade, MB_OK | MB_ICONEXCLAMATION); });
+    self->End();
+  };
   if (message == WM_INITDIALOG) {
     SetWindowLongPtrW(dialog, DWLP_USER, lParam);
     auto* self = reinterpret_cast<UpgradeDlg*>(lParam);
     self->dialog_ = dialog;
-    self->OnInit();
+    prepare(self, &UpgradeDlg::OnInit);
     return TRUE;
   }
   auto* self = reinterpret_cast<UpgradeDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
@@ -34,7 +46,7 @@ INT_PTR CALLBACK UpgradeDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPAR
   switch (message) {
     case WM_TIMER:
       if (wParam != kTimerId) return FALSE;
-      self->OnTimer();
+      prepare(self, &UpgradeDlg::OnTimer);
       return TRUE;
     case kMsgProgress:
       SendDlgItemMessageW(dialog, static_cast<int>(wParam), PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
@@ -43,8 +55,10 @@ INT_PTR CALLBACK UpgradeDlg::Proc(HWND dialog, UINT message, WPARAM wParam, LPAR
       self->OnPassesDone(wParam != 0);
       return TRUE;
     case kMsgAskRetry:
-      SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
-                        Ask(dialog, reinterpret_cast<const char*>(lParam), MB_RETRYCANCEL | MB_ICONQUESTION));
+      // A question that cannot be asked answers Cancel.
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, win32::guard(IDCANCEL, [&] {
+                          return Ask(dialog, reinterpret_cast<const char*>(lParam), MB_RETRYCANCEL | MB_ICONQUESTION);
+                        }));
       return TRUE;
     case WM_COMMAND:
       // No buttons, and Escape or the close command do nothing: the upgrade
@@ -104,7 +118,8 @@ void UpgradeDlg::OnTimer() {
 
 DWORD WINAPI UpgradeDlg::PassesThread(void* param) {
   auto* self = static_cast<UpgradeDlg*>(param);
-  const bool success = self->RunPasses();
+  // The dialog ends on kMsgPassesDone, also after passes that raised.
+  const bool success = win32::guard(false, [&] { return self->RunPasses(); });
   PostMessageW(self->dialog_, kMsgPassesDone, success, 0);
   return 0;
 }

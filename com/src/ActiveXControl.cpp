@@ -156,8 +156,10 @@ HRESULT ActiveXControl::InPlaceActivate(LONG verb, LPCRECT) {
       hr = site->GetWindowContext(inPlaceFrame_.put(), inPlaceDocument_.put(), &position, &clip,
                                   &frameInfo);
     if (SUCCEEDED(hr) && !window_) {
-      window_ = CreateControlWindow(parent, position);
-      if (!window_) hr = E_FAIL;
+      HWND window = nullptr;
+      hr = CreateControlWindow(parent, position, &window);
+      if (SUCCEEDED(hr) && !window) hr = E_FAIL;
+      if (SUCCEEDED(hr)) window_ = window;
     }
     if (FAILED(hr)) {
       InPlaceDeactivate();

@@ -9,6 +9,7 @@
 #include "com/Guard.h"
 #include "com/Module.h"
 #include "com/Object.h"
+#include "win32/callback_guard.h"
 
 namespace com {
 
@@ -193,7 +194,7 @@ ControlSite* SiteOf(HWND host) {
   return reinterpret_cast<ControlSite*>(::GetWindowLongPtrW(host, GWLP_USERDATA));
 }
 
-LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT HandleHostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CREATE) {
     // Tab moves into the hosted control's own items.
     ::SetWindowLongPtrW(window, GWL_EXSTYLE,
@@ -222,6 +223,10 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return out && site && SUCCEEDED(site->Control(out)) ? 1 : 0;
   }
   return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return win32::guard(LRESULT{0}, [&] { return HandleHostMessage(window, message, wParam, lParam); });
 }
 
 }  // namespace

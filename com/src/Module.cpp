@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "com/ComPtr.h"
 #include "com/Guard.h"
 #include "com/Object.h"
 #include "com/Registration.h"
+#include "win32/callback_guard.h"
 #include "win32/module_path.h"
 #include "win32/unique_handle.h"
 
@@ -132,19 +135,30 @@ HRESULT loadRegisteredTypeLib(REFIID iid, ITypeLib** out) {
   return ::LoadRegTypeLib(lib.libid, lib.major, lib.minor, 0, out);
 }
 
+struct TypeLibIds {
+  std::vector<WORD> ids;
+  bool incomplete = false;  // an id could not be kept
+};
+
 BOOL CALLBACK collectTypeLibId(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
-  if (IS_INTRESOURCE(name))
-    reinterpret_cast<std::vector<WORD>*>(context)->push_back(
-        static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
-  return TRUE;
+  if (!IS_INTRESOURCE(name)) return TRUE;
+  auto* collected = reinterpret_cast<TypeLibIds*>(context);
+  const bool kept = win32::guard(false, [&] {
+    collected->ids.push_back(static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
+    return true;
+  });
+  if (!kept) collected->incomplete = true;
+  return kept ? TRUE : FALSE;
 }
 
-// The numbered TYPELIB resources of a module, in ascending order.
+// The numbered TYPELIB resources of a module, in ascending order. Raises
+// bad_alloc rather than answer part of them.
 std::vector<WORD> embeddedTypeLibIds(HINSTANCE instance) {
-  std::vector<WORD> ids;
-  ::EnumResourceNamesW(instance, L"TYPELIB", &collectTypeLibId, reinterpret_cast<LONG_PTR>(&ids));
-  std::sort(ids.begin(), ids.end());
-  return ids;
+  TypeLibIds collected;
+  ::EnumResourceNamesW(instance, L"TYPELIB", &collectTypeLibId, reinterpret_cast<LONG_PTR>(&collected));
+  if (collected.incomplete) throw std::bad_alloc();
+  std::sort(collected.ids.begin(), collected.ids.end());
+  return std::move(collected.ids);
 }
 
 // The TYPELIB resource `id` of the module file at `path`: the bare path
@@ -259,12 +273,14 @@ void Module::term() {
 
 BOOL Module::dllMain(HINSTANCE instance, DWORD reason, void* reserved, const ClassEntry* classes,
                      std::size_t count, bool typeLib) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    ::DisableThreadLibraryCalls(instance);
-    init(instance, classes, count, typeLib);
-  }
-  if (reason == DLL_PROCESS_DETACH && !reserved) term();
-  return TRUE;
+  return win32::guard(FALSE, [&] {
+    if (reason == DLL_PROCESS_ATTACH) {
+      ::DisableThreadLibraryCalls(instance);
+      init(instance, classes, count, typeLib);
+    }
+    if (reason == DLL_PROCESS_DETACH && !reserved) term();
+    return TRUE;
+  });
 }
 
 std::wstring Module::path() const { return win32::ModulePath(instance_); }
@@ -302,20 +318,24 @@ HRESULT Module::canUnloadNow() {
   // and none is made while the lock below is held (getClassObject). So the
   // type libraries go back while nothing of the module can be taking them
   // from the platform's cache, here and not in DllMain (see term).
-  HeldTypeLibs& libs = g_heldTypeLibs;
-  win32::CsLock hold(libs.lock);
-  if (lockCount() != 0) return S_FALSE;
-  std::vector<std::pair<IID, ITypeInfo*>> released;
-  {
-    TypeInfoCache& cache = typeInfoCache();
-    win32::CsLock holdCache(cache.lock);
-    released.swap(cache.entries);
-  }
-  for (auto& entry : released) entry.second->Release();
-  for (ITypeLib* lib : libs.held) lib->Release();
-  libs.held.clear();
-  libs.holding = false;
-  return S_OK;
+  // A failure keeps the module loaded.
+  const HRESULT hr = guard([&]() -> HRESULT {
+    HeldTypeLibs& libs = g_heldTypeLibs;
+    win32::CsLock hold(libs.lock);
+    if (lockCount() != 0) return S_FALSE;
+    std::vector<std::pair<IID, ITypeInfo*>> released;
+    {
+      TypeInfoCache& cache = typeInfoCache();
+      win32::CsLock holdCache(cache.lock);
+      released.swap(cache.entries);
+    }
+    for (auto& entry : released) entry.second->Release();
+    for (ITypeLib* lib : libs.held) lib->Release();
+    libs.held.clear();
+    libs.holding = false;
+    return S_OK;
+  });
+  return hr == S_OK ? S_OK : S_FALSE;
 }
 
 HRESULT Module::loadTypeLib(ITypeLib** out) const { return loadEmbeddedTypeLib(1, out); }

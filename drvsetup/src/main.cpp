@@ -6,9 +6,12 @@
 #include <cstdlib>
 
 #include "setup_helper.h"
+#include "win32/callback_guard.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   // The runtime's split of the command line (the usual quoting rules).
-  drvsetup::MessageBoxUi ui;
-  return drvsetup::Run(__argc, __wargv, ui);
+  return win32::guard(drvsetup::kExitRun, [] {
+    drvsetup::MessageBoxUi ui;
+    return drvsetup::Run(__argc, __wargv, ui);
+  });
 }

@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "texts.h"
+#include "win32/callback_guard.h"
 
 namespace drvsetup {
 
@@ -106,12 +107,15 @@ void ShowUsage(Ui& ui, const char* message) {
 
 void __cdecl DifxLogCallback(DifxLogEvent event, DWORD error, const wchar_t* description, void* /*context*/) {
   if (error == 0) return;
-  std::wstring text = texts::kEvent + std::to_wstring(event) + L"\n" + texts::kError + std::to_wstring(error) + L"\n";
-  if (description) text += texts::kDescription + std::wstring(description) + L"\n";
-  // Entries outside Run() have nowhere to go (the callback is only set
-  // inside it).
-  if (g_ui) ShowFatalError(*g_ui, text);
-  g_errorShown = true;
+  // An entry that cannot be shown counts as not shown.
+  win32::guard([&] {
+    std::wstring text = texts::kEvent + std::to_wstring(event) + L"\n" + texts::kError + std::to_wstring(error) + L"\n";
+    if (description) text += texts::kDescription + std::wstring(description) + L"\n";
+    // Entries outside Run() have nowhere to go (the callback is only set
+    // inside it).
+    if (g_ui) ShowFatalError(*g_ui, text);
+    g_errorShown = true;
+  });
 }
 
 int Run(int argc, wchar_t** argv, Ui& ui, const wchar_t* difxDll) {

@@ -16,6 +16,7 @@
 #include "toolkit/values/frame_events.h"
 #include "toolkit/values/message_wait.h"
 #include "toolkit/xml/xml_schema_lists.h"
+#include "win32/callback_guard.h"
 
 namespace hartdtm {
 
@@ -448,10 +449,16 @@ DWORD WINAPI CHART_Channel::ThreadProc(void* self) {
     ::SetEvent(channel->startedEvent_.get());
   } else {
     ::SetEvent(channel->startedEvent_.get());
-    channel->RunMessageLoop();
+    // A loop that raised ends the worker as WM_QUIT would; its waiters are
+    // told by the end reference and the thread's end.
+    const bool looped = win32::guard(false, [&] {
+      channel->RunMessageLoop();
+      return true;
+    });
+    if (!looped) ::InterlockedExchange(&channel->workerLoopEnded_, 1);
     channel->GiveBackEndReference();  // the channel may be gone from here on
     ::CoUninitialize();
-    code = 0;
+    code = looped ? 0 : 1;
   }
   if (module) ::FreeLibraryAndExitThread(module, code);
   return code;
@@ -794,7 +801,7 @@ HRESULT CHART_Channel::ReportToFrame(const wchar_t* text) {
 // ---- receive callback (the library's message-handler thread) ----------------
 
 void __cdecl CHART_Channel::ReceiveCallback(uint8_t deviceNumber, void* user) {
-  if (user) static_cast<CHART_Channel*>(user)->OnReceive(deviceNumber);
+  if (user) win32::guard([&] { static_cast<CHART_Channel*>(user)->OnReceive(deviceNumber); });
 }
 
 void CHART_Channel::OnReceive(uint8_t deviceNumber) {

@@ -11,6 +11,7 @@
 #include "modemapi/modemapi.h"
 #include "shared/device_row.h"
 #include "shared/status_codes.h"
+#include "win32/callback_guard.h"
 #include "winusb_modem_device.h"
 
 using namespace shared;
@@ -28,9 +29,11 @@ constexpr size_t kAdapterNamePrefixLength = sizeof kAdapterNamePrefix - 1;  // 1
 // Null when the object cannot be made whole (memory, events, mutex): the
 // open then fails with 1 instead of running without its kernel objects.
 std::unique_ptr<ModemDevice> MakeDevice(uint8_t deviceNumber, uint16_t serial) {
-  std::unique_ptr<ModemDevice> device(new (std::nothrow) WinUsbModemDevice(deviceNumber, serial));
-  if (device && !device->kernelObjectsCreated()) device.reset();
-  return device;
+  return win32::guard(std::unique_ptr<ModemDevice>(), [&] {
+    std::unique_ptr<ModemDevice> device(new (std::nothrow) WinUsbModemDevice(deviceNumber, serial));
+    if (device && !device->kernelObjectsCreated()) device.reset();
+    return device;
+  });
 }
 
 // The serial bound to the device number under ConfigKey; false when the
@@ -50,10 +53,14 @@ uint8_t OpenAndInitDevice(uint8_t deviceNumber, uint8_t primaryMaster) {
   ModemDevice* device = Slots().device(deviceNumber);
   if (device == nullptr) return kStatusNotConfigured;  // its allocation failed
 
-  uint8_t status = device->Open();
-  if (status == kStatusOk) status = device->Init(primaryMaster);
+  // A step that raises is a failed open: the slot is emptied as for any other.
+  const uint8_t status = win32::guard(uint8_t{kStatusNotConfigured}, [&] {
+    uint8_t result = device->Open();
+    if (result == kStatusOk) result = device->Init(primaryMaster);
+    return result;
+  });
   if (status != kStatusOk) {
-    device->Close();
+    win32::guard([&] { device->Close(); });
     std::unique_ptr<ModemDevice> failed;
     {
       win32::CsLock lock(Slots().lock(deviceNumber));
@@ -94,84 +101,102 @@ bool FindFreeSlot(uint8_t* deviceNumber) {
 extern "C" {
 
 uint8_t __cdecl vtHART_DeviceInit(uint8_t deviceNumber, uint8_t primaryMaster) {
-  const uint8_t closed = vtHART_CloseDevice(deviceNumber);
-  if (closed != kStatusOk && closed != kStatusNotOpen) return closed;
-  {
-    win32::CsLock lock(Slots().lock(deviceNumber));
-    if (Slots().device(deviceNumber) != nullptr) return kStatusNotConfigured;
-    uint16_t serial = 0;
-    if (!ConfiguredSerial(deviceNumber, &serial)) return kStatusNotConfigured;
-    std::unique_ptr<ModemDevice> device = MakeDevice(deviceNumber, serial);
-    if (!device) return kStatusNotConfigured;
-    Slots().Store(deviceNumber, std::move(device));
-  }
-  return OpenAndInitDevice(deviceNumber, primaryMaster);
+  return win32::guard(uint8_t{kStatusNotConfigured}, [&]() -> uint8_t {
+    const uint8_t closed = vtHART_CloseDevice(deviceNumber);
+    if (closed != kStatusOk && closed != kStatusNotOpen) return closed;
+    {
+      win32::CsLock lock(Slots().lock(deviceNumber));
+      if (Slots().device(deviceNumber) != nullptr) return kStatusNotConfigured;
+      uint16_t serial = 0;
+      if (!ConfiguredSerial(deviceNumber, &serial)) return kStatusNotConfigured;
+      std::unique_ptr<ModemDevice> device = MakeDevice(deviceNumber, serial);
+      if (!device) return kStatusNotConfigured;
+      Slots().Store(deviceNumber, std::move(device));
+    }
+    return OpenAndInitDevice(deviceNumber, primaryMaster);
+  });
 }
 
 uint8_t __cdecl vtHART_DynamicInit(const char* adapterName, uint8_t* deviceNumber, uint8_t primaryMaster) {
-  uint16_t serial = 0;
-  if (adapterName == nullptr || deviceNumber == nullptr || !ParseAdapterName(adapterName, &serial)) {
-    return kStatusInvalidArgument;
-  }
-  uint8_t number = 0;
-  if (!FindFreeSlot(&number)) return kStatusNoFreeDevice;
-  // FindFreeSlot left the slot's lock held until the new device is stored.
-  std::unique_ptr<ModemDevice> device = MakeDevice(number, serial);
-  if (device) Slots().Store(number, std::move(device));
-  Slots().lock(number).leave();
+  return win32::guard(uint8_t{kStatusNotConfigured}, [&]() -> uint8_t {
+    uint16_t serial = 0;
+    if (adapterName == nullptr || deviceNumber == nullptr || !ParseAdapterName(adapterName, &serial)) {
+      return kStatusInvalidArgument;
+    }
+    uint8_t number = 0;
+    if (!FindFreeSlot(&number)) return kStatusNoFreeDevice;
+    // FindFreeSlot left the slot's lock held until the new device is stored.
+    std::unique_ptr<ModemDevice> device = MakeDevice(number, serial);
+    if (device) Slots().Store(number, std::move(device));
+    Slots().lock(number).leave();
 
-  const uint8_t status = OpenAndInitDevice(number, primaryMaster);
-  if (status == kStatusOk) *deviceNumber = number;
-  return status;
+    const uint8_t status = OpenAndInitDevice(number, primaryMaster);
+    if (status == kStatusOk) *deviceNumber = number;
+    return status;
+  });
 }
 
 uint8_t __cdecl vtHART_CloseDevice(uint8_t deviceNumber) {
-  ModemDevice* device = Slots().device(deviceNumber);
-  if (device == nullptr) return kStatusNotOpen;
-  const uint8_t status = device->Close();
-  if (status != kStatusOk) return status;  // the handler did not stop: the device stays open
-  std::unique_ptr<ModemDevice> closed;
-  {
-    win32::CsLock lock(Slots().lock(deviceNumber));
-    closed = Slots().Take(deviceNumber);
-  }
-  return kStatusOk;  // `closed` is destroyed here, after its I/O thread ended
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    const uint8_t status = device->Close();
+    if (status != kStatusOk) return status;  // the handler did not stop: the device stays open
+    std::unique_ptr<ModemDevice> closed;
+    {
+      win32::CsLock lock(Slots().lock(deviceNumber));
+      closed = Slots().Take(deviceNumber);
+    }
+    return kStatusOk;  // `closed` is destroyed here, after its I/O thread ended
+  });
 }
 
 uint8_t __cdecl vtHART_Send(uint8_t deviceNumber, uint8_t preambles, uint8_t length, const uint8_t* frame) {
-  ModemDevice* device = Slots().device(deviceNumber);
-  if (device == nullptr) return kStatusNotOpen;
-  return device->Send(preambles, length, frame);
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    return device->Send(preambles, length, frame);
+  });
 }
 
 uint8_t __cdecl vtHART_Receive(uint8_t deviceNumber, uint8_t* kind, uint8_t* length, uint8_t* data) {
-  ModemDevice* device = Slots().device(deviceNumber);
-  if (device == nullptr) return kStatusNotOpen;
-  return device->Receive(kind, length, data);
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    return device->Receive(kind, length, data);
+  });
 }
 
 uint8_t __cdecl vtHART_SetParam(uint8_t deviceNumber, uint8_t value) {
-  ModemDevice* device = Slots().device(deviceNumber);
-  if (device == nullptr) return kStatusNotOpen;
-  return device->SetParam(value);
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    return device->SetParam(value);
+  });
 }
 
 uint8_t __cdecl vtHART_GetParam(uint8_t deviceNumber, uint8_t* value) {
-  ModemDevice* device = Slots().device(deviceNumber);
-  if (device == nullptr) return kStatusNotOpen;
-  return device->GetParam(value);
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    return device->GetParam(value);
+  });
 }
 
 uint8_t __cdecl vtHART_StartMessageHandler(uint8_t deviceNumber, vtHART_MessageCallback callback, void* user) {
-  ModemDevice* device = Slots().device(deviceNumber);
-  if (device == nullptr) return kStatusNotOpen;
-  return device->StartMessageHandler(callback, user);
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    return device->StartMessageHandler(callback, user);
+  });
 }
 
 uint8_t __cdecl vtHART_StopMessageHandler(uint8_t deviceNumber) {
-  ModemDevice* device = Slots().device(deviceNumber);
-  if (device == nullptr) return kStatusNotOpen;
-  return device->StopMessageHandler();
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    return device->StopMessageHandler();
+  });
 }
 
 }  // extern "C"

@@ -3,17 +3,20 @@
 #include <windows.h>
 
 #include "device_slots.h"
+#include "win32/callback_guard.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      modemapi::CreateSlots();
-      break;
-    case DLL_PROCESS_DETACH:
-      modemapi::DeleteSlots();
-      break;
-    default:
-      break;
-  }
-  return TRUE;
+  return win32::guard(FALSE, [&] {
+    switch (reason) {
+      case DLL_PROCESS_ATTACH:
+        modemapi::CreateSlots();
+        break;
+      case DLL_PROCESS_DETACH:
+        modemapi::DeleteSlots();
+        break;
+      default:
+        break;
+    }
+    return TRUE;
+  });
 }

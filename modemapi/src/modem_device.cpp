@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "shared/status_codes.h"
+#include "win32/callback_guard.h"
 
 namespace modemapi {
 
@@ -108,15 +109,19 @@ uint8_t ModemDevice::StopMessageHandler() {
 }
 
 DWORD WINAPI ModemDevice::HandlerThreadProc(void* self) {
-  static_cast<ModemDevice*>(self)->MessageHandlerLoop();
-  return 0;
+  return win32::guard(DWORD{1}, [&] {
+    static_cast<ModemDevice*>(self)->MessageHandlerLoop();
+    return DWORD{0};
+  });
 }
 
 void ModemDevice::MessageHandlerLoop() {
   for (;;) {
     if (::WaitForSingleObject(dataAvailable_.get(), kHandlerPollMs) == WAIT_OBJECT_0) {
       if (ringCount_.load() > 0) {
-        callback_(deviceNumber_, user_);
+        // The caller's callback: what it raises ends with that call, and
+        // the handler goes on.
+        win32::guard([&] { callback_(deviceNumber_, user_); });
       } else {
         ::ResetEvent(dataAvailable_.get());
         if (ringCount_.load() > 0) ::SetEvent(dataAvailable_.get());

@@ -3,6 +3,7 @@
 #include "firmware_download.h"
 #include "modemapi/adapter_registry.h"
 #include "shared/status_codes.h"
+#include "win32/callback_guard.h"
 
 namespace modemapi {
 
@@ -94,23 +95,29 @@ uint8_t WinUsbModemDevice::Init(uint8_t primaryMaster) {
 }
 
 DWORD WINAPI WinUsbModemDevice::IoThreadProc(void* self) {
-  static_cast<WinUsbModemDevice*>(self)->IoThread();
-  return 0;
+  return win32::guard(DWORD{1}, [&] {
+    static_cast<WinUsbModemDevice*>(self)->IoThread();
+    return DWORD{0};
+  });
 }
 
 void WinUsbModemDevice::IoThread() {
-  while (::WaitForSingleObject(stopEvent_.get(), 0) != WAIT_OBJECT_0 && !removed_) {
-    if (::WaitForSingleObject(requestReady_.get(), kIoIdleWaitMs) == WAIT_OBJECT_0) {
-      VendorRequest request;
-      uint32_t sequence = 0;
-      if (TakeRequest(&request, &sequence)) {
-        const bool succeeded = ControlTransfer(request.setup(), request.data);
-        CompleteRequest(sequence, request, succeeded);
+  // A loop that raised ends the device's I/O as a removal would: the
+  // latch, the transport and the waiting requests are seen to below.
+  win32::guard([&] {
+    while (::WaitForSingleObject(stopEvent_.get(), 0) != WAIT_OBJECT_0 && !removed_) {
+      if (::WaitForSingleObject(requestReady_.get(), kIoIdleWaitMs) == WAIT_OBJECT_0) {
+        VendorRequest request;
+        uint32_t sequence = 0;
+        if (TakeRequest(&request, &sequence)) {
+          const bool succeeded = ControlTransfer(request.setup(), request.data);
+          CompleteRequest(sequence, request, succeeded);
+        }
+      } else if (pollingEnabled_.load()) {
+        if (!PollReceive() && !removed_) ::Sleep(kFailedPollPauseMs);
       }
-    } else if (pollingEnabled_.load()) {
-      if (!PollReceive() && !removed_) ::Sleep(kFailedPollPauseMs);
     }
-  }
+  });
 
   if (latchedError() == 0) {
     Latch(kStatusDeviceRemoved);

@@ -3,6 +3,7 @@
 // receive ring, the message handler and adapter removal.
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -550,6 +551,27 @@ TEST_F(ModemTest, MessageHandlerCallsBackWhileFramesWait) {
   SimQueueReply(kSerial, SIM_KIND_ANSWER, frame, sizeof frame);
   EXPECT_TRUE(WaitFor([&] { return collected.frames == 4; }));
   EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusOk) << "close stops the handler";
+}
+
+void __cdecl CollectThenRaise(uint8_t number, void* user) {
+  Collect(number, user);
+  throw std::runtime_error("the caller's callback failed");
+}
+
+// What the caller's callback raises ends with that call: the handler thread
+// lives on, calls back for the next frame and stops when asked.
+TEST_F(ModemTest, CallbackThatRaisesEndsWithItsCallAndTheHandlerGoesOn) {
+  ASSERT_EQ(OpenNew(kDev, kSerial), kStatusOk);
+  Collected collected;
+  ASSERT_EQ(vtHART_StartMessageHandler(kDev, &CollectThenRaise, &collected), kStatusOk);
+  for (int i = 1; i <= 2; ++i) {
+    const uint8_t frame[] = {static_cast<uint8_t>(i)};
+    SimQueueReply(kSerial, SIM_KIND_ANSWER, frame, 1);
+    ASSERT_TRUE(WaitFor([&] { return collected.frames == i; }, 10000)) << "frame " << i;
+  }
+  EXPECT_EQ(vtHART_StopMessageHandler(kDev), kStatusOk);
+  EXPECT_EQ(vtHART_CloseDevice(kDev), kStatusOk);
+  if (collected.thread) ::CloseHandle(collected.thread);
 }
 
 TEST_F(ModemTest, HandlerThatWillNotStopKeepsTheDeviceOpen) {

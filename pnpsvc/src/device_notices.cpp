@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "adapter_tracking.h"
+#include "win32/callback_guard.h"
 #include "win32/unique_handle.h"
 
 namespace pnpsvc {
@@ -55,7 +56,9 @@ DWORD WINAPI NoticeThread(void*) {
       usb = g_worker.usb;
       pnpEvent = g_worker.pnpEvent;
     }
-    CarryOut(item, usb, pnpEvent);
+    // A notice whose handling raised is dropped; the worker goes on, so that
+    // `idle` is set again once the queue runs dry.
+    win32::guard([&] { CarryOut(item, usb, pnpEvent); });
   }
 }
 

@@ -14,6 +14,7 @@
 #include "shared/service_pipe.h"
 #include "trace.h"
 #include "virtual_ports.h"
+#include "win32/callback_guard.h"
 #include "win32/unique_handle.h"
 
 namespace pnpsvc {
@@ -164,35 +165,41 @@ void ServiceStop() {
 }
 
 DWORD WINAPI service_ctrl_ex(DWORD control, DWORD eventType, void* eventData, void*) {
-  PNP_TRACE_SCOPE("service_ctrl_ex");
-  switch (control) {
-    case SERVICE_CONTROL_STOP:
-    case SERVICE_CONTROL_SHUTDOWN:
-      ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs);
-      ServiceStop();
-      break;
-    case SERVICE_CONTROL_DEVICEEVENT: {
-      auto* header = static_cast<DEV_BROADCAST_HDR*>(eventData);
-      if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) break;
-      if (eventType != DBT_DEVICEARRIVAL && eventType != DBT_DEVICEREMOVECOMPLETE) break;
-      auto* iface = static_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(eventData);
-      std::string path;
-      if (!InterfaceNameToPath(iface->dbcc_name, path)) break;
-      // Carried out on the notice worker: the handler answers at once.
-      PostDeviceNotice(eventType == DBT_DEVICEARRIVAL ? DeviceNotice::kArrival : DeviceNotice::kRemoval, path);
-      break;
+  const bool handled = win32::guard(false, [&] {
+    PNP_TRACE_SCOPE("service_ctrl_ex");
+    switch (control) {
+      case SERVICE_CONTROL_STOP:
+      case SERVICE_CONTROL_SHUTDOWN:
+        ReportServiceStatus(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs);
+        ServiceStop();
+        break;
+      case SERVICE_CONTROL_DEVICEEVENT: {
+        auto* header = static_cast<DEV_BROADCAST_HDR*>(eventData);
+        if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) break;
+        if (eventType != DBT_DEVICEARRIVAL && eventType != DBT_DEVICEREMOVECOMPLETE) break;
+        auto* iface = static_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(eventData);
+        std::string path;
+        if (!InterfaceNameToPath(iface->dbcc_name, path)) break;
+        // Carried out on the notice worker: the handler answers at once.
+        PostDeviceNotice(eventType == DBT_DEVICEARRIVAL ? DeviceNotice::kArrival : DeviceNotice::kRemoval, path);
+        break;
+      }
+      default:
+        break;
     }
-    default:
-      break;
-  }
-  DWORD state, exitCode, waitHint;
-  {
-    win32::CsLock lock(g_service.statusLock);
-    state = g_service.status.dwCurrentState;
-    exitCode = g_service.status.dwWin32ExitCode;
-    waitHint = g_service.status.dwWaitHint;
-  }
-  ReportServiceStatus(state, exitCode, waitHint);
+    DWORD state, exitCode, waitHint;
+    {
+      win32::CsLock lock(g_service.statusLock);
+      state = g_service.status.dwCurrentState;
+      exitCode = g_service.status.dwWin32ExitCode;
+      waitHint = g_service.status.dwWaitHint;
+    }
+    ReportServiceStatus(state, exitCode, waitHint);
+    return true;
+  });
+  // A stop that raised on its way still stops the service.
+  if (!handled && (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN))
+    win32::guard([] { ServiceStop(); });
   return NO_ERROR;
 }
 
@@ -240,42 +247,58 @@ void ServiceStart() {
 }
 
 void WINAPI ServiceMain(DWORD, char**) {
-  ReadTraceThresholdFromRegistry();
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
-    if (char* slash = std::strrchr(path, '\\')) *slash = 0;
-    SetCurrentDirectoryA(path);
-  }
+  const bool ran = win32::guard(false, [&] {
+    ReadTraceThresholdFromRegistry();
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+      if (char* slash = std::strrchr(path, '\\')) *slash = 0;
+      SetCurrentDirectoryA(path);
+    }
 
-  DeleteEnumKey();
-  using RegisterFn = SERVICE_STATUS_HANDLE(WINAPI*)(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID);
-  auto registerHandler = reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("advapi32"), "RegisterServiceCtrlHandlerExA")));
-
-  WinUsbApi::LoadResult loaded = g_service.usb.Load();
-  if (loaded == WinUsbApi::LoadResult::kLoaded) {
-    EnumerateDevices(g_service.usb);
-    if (registerHandler) g_service.statusHandle = registerHandler(kServiceName, service_ctrl_ex, nullptr);
-    if (g_service.statusHandle && ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHintMs))
-      ServiceStart();
     DeleteEnumKey();
-    std::string removeAll = std::string("remove ") + kVirtualPortHardwareId;
-    RunInstallKit(removeAll.c_str());
-  } else {
-    // Without WinUSB there is nothing to track; say so to the service control
-    // manager instead of leaving the service start-pending.
-    if (registerHandler) g_service.statusHandle = registerHandler(kServiceName, service_ctrl_ex, nullptr);
-    if (g_service.statusHandle)
-      ReportServiceStatus(SERVICE_STOPPED,
-                          loaded == WinUsbApi::LoadResult::kNoModule ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND, 0);
-    g_service.usb = WinUsbApi();
-    return;
-  }
+    using RegisterFn = SERVICE_STATUS_HANDLE(WINAPI*)(LPCSTR, LPHANDLER_FUNCTION_EX, LPVOID);
+    auto registerHandler = reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("advapi32"), "RegisterServiceCtrlHandlerExA")));
 
-  g_service.usb = WinUsbApi();  // the notice worker has ended
-  if (g_service.statusHandle)
-    ReportServiceStatus(SERVICE_STOPPED, g_service.startError ? g_service.startError : LastReportedError(), 0);
+    WinUsbApi::LoadResult loaded = g_service.usb.Load();
+    if (loaded == WinUsbApi::LoadResult::kLoaded) {
+      EnumerateDevices(g_service.usb);
+      if (registerHandler) g_service.statusHandle = registerHandler(kServiceName, service_ctrl_ex, nullptr);
+      if (g_service.statusHandle && ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHintMs))
+        ServiceStart();
+      DeleteEnumKey();
+      std::string removeAll = std::string("remove ") + kVirtualPortHardwareId;
+      RunInstallKit(removeAll.c_str());
+    } else {
+      // Without WinUSB there is nothing to track; say so to the service control
+      // manager instead of leaving the service start-pending.
+      if (registerHandler) g_service.statusHandle = registerHandler(kServiceName, service_ctrl_ex, nullptr);
+      if (g_service.statusHandle)
+        ReportServiceStatus(SERVICE_STOPPED,
+                            loaded == WinUsbApi::LoadResult::kNoModule ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND, 0);
+      g_service.usb = WinUsbApi();
+      return true;
+    }
+
+    g_service.usb = WinUsbApi();  // the notice worker has ended
+    if (g_service.statusHandle)
+      ReportServiceStatus(SERVICE_STOPPED, g_service.startError ? g_service.startError : LastReportedError(), 0);
+    return true;
+  });
+  if (ran) return;
+  // Something raised on the way (an allocation): the notice worker ends,
+  // the stop event is forgotten and the manager learns that the service
+  // stopped.
+  win32::guard([] {
+    StopDeviceNotices();
+    {
+      win32::CsLock lock(g_service.statusLock);
+      g_service.stopEvent = nullptr;
+    }
+    g_service.usb = WinUsbApi();
+    if (g_service.statusHandle) ReportServiceStatus(SERVICE_STOPPED, ERROR_NOT_ENOUGH_MEMORY, 0);
+  });
 }
 
 int ServiceProgramMain(int argc, char** argv) {

@@ -83,16 +83,17 @@ class RecordingDouble : public com::ActiveXControl, public IRecordingControl {
     return S_OK;
   }
 
-  HWND CreateControlWindow(HWND parent, const RECT& rect) override {
+  HRESULT CreateControlWindow(HWND parent, const RECT& rect, HWND* window) override {
     WNDCLASSEXW wc = {sizeof(wc)};
     wc.lpfnWndProc = &WindowProc;
     wc.hInstance = com::module().instance();
     wc.lpszClassName = kWindowClass;
     wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     ::RegisterClassExW(&wc);  // fails harmlessly once registered
-    return ::CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, rect.left, rect.top,
-                             rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
-                             com::module().instance(), this);
+    *window = ::CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS, rect.left, rect.top,
+                                rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
+                                com::module().instance(), this);
+    return *window ? S_OK : E_FAIL;
   }
 
  private:

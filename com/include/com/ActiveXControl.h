@@ -13,7 +13,7 @@
 //       return map;
 //     }
 //    protected:
-//     HWND CreateControlWindow(HWND parent, const RECT& rect) override;
+//     HRESULT CreateControlWindow(HWND parent, const RECT& rect, HWND* window) override;
 //   };
 //
 // What a container gets:
@@ -173,8 +173,9 @@ class ActiveXControl : public IOleObject,
   virtual ~ActiveXControl();
 
   // Creates the control's window, a child of parent placed at rect (in the
-  // parent's client coordinates); null when that fails.
-  virtual HWND CreateControlWindow(HWND parent, const RECT& rect) = 0;
+  // parent's client coordinates), into *window; a failure leaves no window
+  // and is what the activation answers.
+  virtual HRESULT CreateControlWindow(HWND parent, const RECT& rect, HWND* window) = 0;
   // The control's persistent state; the default has none.
   virtual HRESULT InitNewState() { return S_OK; }
   virtual HRESULT LoadState(IStream*) { return S_OK; }

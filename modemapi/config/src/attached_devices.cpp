@@ -3,6 +3,7 @@
 #include "modemapi/adapter_registry.h"
 #include "registry_access.h"
 #include "shared/registry_layout.h"
+#include "win32/callback_guard.h"
 
 namespace modemapi {
 
@@ -105,8 +106,18 @@ extern "C" uint8_t __cdecl vtHART_AttachedDevices(uint8_t flags, uint8_t* row) {
     return shared::kStatusInvalidArgument;
   }
   if (flags < kFlagContinue) {
+    // A scan that raised leaves no table to continue.
+    const bool scanned = win32::guard(false, [&] {
+      ScanAttachedDevices(g_table, flags);
+      return true;
+    });
+    if (!scanned) {
+      g_table.count = 0;
+      g_table.position = 0;
+      g_table.scanFlags = 0;
+      return shared::kStatusIoError;
+    }
     g_table.scanFlags = flags;
-    ScanAttachedDevices(g_table, flags);
   }
   if (g_table.position >= g_table.count) return shared::kStatusNotFound;
   shared::PackDeviceRow(g_table.rows[g_table.position++], row);

@@ -2,6 +2,7 @@
 // pulses on to an event of the caller. One relay per process.
 #include "modemapi/adapter_registry.h"
 #include "shared/named_events.h"
+#include "win32/callback_guard.h"
 
 namespace modemapi {
 
@@ -23,17 +24,19 @@ PnpRelay g_relay;
 win32::CriticalSection g_relayLock;
 
 DWORD WINAPI PnpNotifyThreadProc(void* param) {
-  PnpRelay* relay = static_cast<PnpRelay*>(param);
-  const HANDLE waits[2] = {relay->stopEvent.get(), relay->serviceEvent.get()};
-  for (;;) {
-    const DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    if (result != WAIT_OBJECT_0 + 1) return 0;  // stop event, or the wait itself failed
-    if (relay->mode == kModeSet) {
-      ::SetEvent(relay->callerEvent);
-    } else {
-      ::PulseEvent(relay->callerEvent);
+  return win32::guard(DWORD{1}, [&]() -> DWORD {
+    PnpRelay* relay = static_cast<PnpRelay*>(param);
+    const HANDLE waits[2] = {relay->stopEvent.get(), relay->serviceEvent.get()};
+    for (;;) {
+      const DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+      if (result != WAIT_OBJECT_0 + 1) return 0;  // stop event, or the wait itself failed
+      if (relay->mode == kModeSet) {
+        ::SetEvent(relay->callerEvent);
+      } else {
+        ::PulseEvent(relay->callerEvent);
+      }
     }
-  }
+  });
 }
 
 uint8_t StopRelay(HANDLE callerEvent) {
@@ -79,7 +82,9 @@ uint8_t StartRelay(HANDLE callerEvent, uint8_t mode) {
 
 extern "C" uint8_t __cdecl vtHART_NotifyPnP(HANDLE callerEvent, uint8_t mode) {
   using namespace modemapi;
-  if (GetOsClass() == 4) return shared::kStatusIoError;  // Windows 95 has no relay
-  win32::CsLock lock(g_relayLock);
-  return mode == kModeStop ? StopRelay(callerEvent) : StartRelay(callerEvent, mode);
+  return win32::guard(uint8_t{shared::kStatusIoError}, [&]() -> uint8_t {
+    if (GetOsClass() == 4) return shared::kStatusIoError;  // Windows 95 has no relay
+    win32::CsLock lock(g_relayLock);
+    return mode == kModeStop ? StopRelay(callerEvent) : StartRelay(callerEvent, mode);
+  });
 }

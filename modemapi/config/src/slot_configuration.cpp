@@ -3,6 +3,7 @@
 #include "modemapi/adapter_registry.h"
 #include "registry_access.h"
 #include "shared/registry_layout.h"
+#include "win32/callback_guard.h"
 
 namespace modemapi {
 
@@ -72,21 +73,23 @@ bool FindDevicePathBySerial(char* name, DWORD nameSize, uint16_t serial) {
 }  // namespace modemapi
 
 extern "C" uint8_t __cdecl vtHART_GetDriverConfiguration(uint8_t deviceNumber, uint8_t* row) {
-  if (!row) return shared::kStatusInvalidArgument;
-  uint8_t status = modemapi::ReadSlotConfiguration(deviceNumber, row);
-  if (status != shared::kStatusOk) return status;
+  return win32::guard(uint8_t{shared::kStatusIoError}, [&]() -> uint8_t {
+    if (!row) return shared::kStatusInvalidArgument;
+    uint8_t status = modemapi::ReadSlotConfiguration(deviceNumber, row);
+    if (status != shared::kStatusOk) return status;
 
-  shared::DeviceRow result = shared::UnpackDeviceRow(row);
-  if (result.kind != shared::kDeviceRowConfigured) return shared::kStatusOk;
+    shared::DeviceRow result = shared::UnpackDeviceRow(row);
+    if (result.kind != shared::kDeviceRowConfigured) return shared::kStatusOk;
 
-  char path[modemapi::kDevicePathBufferSize];
-  if (modemapi::FindDevicePathBySerial(path, sizeof path, static_cast<uint16_t>(result.serial))) {
-    result.attached = 1;
-    // Whoever has the adapter open holds its path without sharing.
-    win32::UniqueFile probe(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    result.inUse = probe ? 0 : 1;
-  }
-  shared::PackDeviceRow(result, row);
-  return shared::kStatusOk;
+    char path[modemapi::kDevicePathBufferSize];
+    if (modemapi::FindDevicePathBySerial(path, sizeof path, static_cast<uint16_t>(result.serial))) {
+      result.attached = 1;
+      // Whoever has the adapter open holds its path without sharing.
+      win32::UniqueFile probe(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+      result.inUse = probe ? 0 : 1;
+    }
+    shared::PackDeviceRow(result, row);
+    return shared::kStatusOk;
+  });
 }

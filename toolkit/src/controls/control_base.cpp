@@ -21,6 +21,7 @@
 #include "toolkit/xml/xml_schema_lists.h"
 #include "toolkit/values/text_helpers.h"
 #include "registered_control.h"
+#include "win32/callback_guard.h"
 
 
 namespace {
@@ -811,19 +812,31 @@ std::wstring DtmControl::ItemText(UINT id) const {
   return item ? WindowText(item) : std::wstring();
 }
 
-HWND DtmControl::CreateControlWindow(HWND parent, const RECT& rect) {
+// A dialog whose initialisation raised is destroyed again (its hosted
+// controls go with their windows) and the activation fails with what was
+// raised.
+HRESULT DtmControl::CreateControlWindow(HWND parent, const RECT& rect, HWND* window) {
+  *window = nullptr;
   INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&classes);
   hostClass_ = std::make_unique<com::ControlHostClass>();
+  initResult_ = S_OK;
   HWND dialog = ::CreateDialogParamW(com::module().instance(), MAKEINTRESOURCEW(description_.dialogId),
                                      parent, &DtmControl::DialogProc, reinterpret_cast<LPARAM>(this));
+  const HRESULT init = initResult_;
+  initResult_ = S_OK;
+  if (dialog && FAILED(init)) {
+    ::DestroyWindow(dialog);
+    dialog = nullptr;
+  }
   if (!dialog) {
     hostClass_.reset();
-    return nullptr;
+    return FAILED(init) ? init : E_FAIL;
   }
   ::SetWindowPos(dialog, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-  return dialog;
+  *window = dialog;
+  return S_OK;
 }
 
 // The window goes by a deactivation; the frame may activate the control
@@ -838,14 +851,18 @@ INT_PTR CALLBACK DtmControl::DialogProc(HWND dialog, UINT message, WPARAM wParam
     auto* control = reinterpret_cast<DtmControl*>(lParam);
     ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
     control->dialog_ = dialog;
-    control->OnInitDialog();
+    control->initResult_ = com::guard([&]() -> HRESULT {
+      control->OnInitDialog();
+      return S_OK;
+    });
     return TRUE;
   }
   auto* control = reinterpret_cast<DtmControl*>(::GetWindowLongPtrW(dialog, DWLP_USER));
   if (!control) return FALSE;
   if (message == kCloseRequestMessage) {
     // Nothing of the control may be touched after this call.
-    ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, HandleCloseRequest(control));
+    const HRESULT closed = com::guard([&] { return static_cast<HRESULT>(HandleCloseRequest(control)); });
+    ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT, closed);
     return TRUE;
   }
   if (message == WM_DESTROY) {
@@ -854,7 +871,7 @@ INT_PTR CALLBACK DtmControl::DialogProc(HWND dialog, UINT message, WPARAM wParam
   }
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
-    control->RemoveAllToolTips();
+    win32::guard([&] { control->RemoveAllToolTips(); });
     control->dialog_ = nullptr;
     control->WindowDestroyed();
     control->hostClass_.reset();

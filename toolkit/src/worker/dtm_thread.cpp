@@ -23,6 +23,7 @@
 #include "toolkit/values/progress_steps.h"
 #include "toolkit/worker/message_workers.h"
 #include "toolkit/xml/user_messages.h"
+#include "win32/callback_guard.h"
 
 namespace {
 
@@ -600,21 +601,20 @@ HRESULT CevFDT_DtmThreadImpl::ApplyTimeout(ULONG period) {
 }
 
 void CALLBACK CevFDT_DtmThreadImpl::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
-  // The process-wide lock only finds the object; the walk itself makes
-  // calls into other apartments and must not hold a lock that other worker
-  // threads' timers need.
-  com::ComPtr<IUnknown> keepAlive;
-  CevFDT_DtmThreadImpl* object = nullptr;
-  {
-    win32::CsLock lock(TimerLock());
-    auto found = TimerObjects().find({::GetCurrentThreadId(), id});
-    if (found == TimerObjects().end()) return;
-    object = found->second;
-    keepAlive = object->controllingUnknown();
-  }
-  com::guard([&] {
+  win32::guard([&] {
+    // The process-wide lock only finds the object; the walk itself makes
+    // calls into other apartments and must not hold a lock that other
+    // worker threads' timers need.
+    com::ComPtr<IUnknown> keepAlive;
+    CevFDT_DtmThreadImpl* object = nullptr;
+    {
+      win32::CsLock lock(TimerLock());
+      auto found = TimerObjects().find({::GetCurrentThreadId(), id});
+      if (found == TimerObjects().end()) return;
+      object = found->second;
+      keepAlive = object->controllingUnknown();
+    }
     object->OnTimer();
-    return S_OK;
   });
 }
 
@@ -936,7 +936,12 @@ LRESULT CALLBACK MailboxProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   std::unique_ptr<std::shared_ptr<WorkerCall>> call(reinterpret_cast<std::shared_ptr<WorkerCall>*>(lParam));
   if (!call || !*call) return 0;
   auto* context = reinterpret_cast<MailboxContext*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-  ServeCall(context, **call);
+  // Its caller waits for `done` whatever the call raised.
+  const HRESULT served = com::guard([&]() -> HRESULT {
+    ServeCall(context, **call);
+    return S_OK;
+  });
+  if (FAILED(served)) (*call)->result = served;
   ::SetEvent((*call)->done.get());
   return 0;
 }
@@ -1030,14 +1035,17 @@ DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
     ::CoCreateInstance(start->classId, nullptr, CLSCTX_INPROC_SERVER, IID_IevFdtDtmThread,
                        reinterpret_cast<void**>(&thread));
   MailboxContext context{thread, true};
-  const std::wstring className = MailboxClassName(start->classSuffix);
+  // A class name that cannot be made leaves the thread without a mailbox:
+  // its starter still learns so through `ready`.
+  std::wstring className;
+  win32::guard([&] { className = MailboxClassName(start->classSuffix); });
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &MailboxProc;
   windowClass.hInstance = module;
   windowClass.lpszClassName = className.c_str();
   HWND window = nullptr;
-  if (thread && RegisterMailboxClass(windowClass)) {
+  if (thread && !className.empty() && RegisterMailboxClass(windowClass)) {
     window = ::CreateWindowExW(0, className.c_str(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
     if (window) ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&context));
   }
@@ -1064,7 +1072,7 @@ DWORD WINAPI CevFDT_ThreadManagerImpl::ThreadProc(void* parameter) {
     ::CoRegisterMessageFilter(nullptr, nullptr);
     ::DestroyWindow(window);
   }
-  ::UnregisterClassW(className.c_str(), module);
+  if (!className.empty()) ::UnregisterClassW(className.c_str(), module);
   if (thread) thread->Release();
   if (SUCCEEDED(init)) ::CoUninitialize();
   // Its proxies and stubs are gone with its apartment: the module may now

@@ -29,14 +29,16 @@ void RunWorker(WorkerStart* start) {
   {
     com::ComPtr<IFrameContainer> frame;
     com::ComPtr<IevFdtBaseDTM> dtm;
-    if (SUCCEEDED(init)) {
+    // What raises here runs no worker; the start block still goes.
+    const HRESULT ready = FAILED(init) ? init : com::guard([&]() -> HRESULT {
       start->frame.unmarshal(frame);
       start->dtm.unmarshal(dtm);
       com::ComPtr<IDispatch> events;
       if (start->events.cookie()) start->events.take(events.putVoid());
       start->worker->SetFrameEventSink(events.get());
-    }
-    if (frame && dtm) {
+      return S_OK;
+    });
+    if (SUCCEEDED(ready) && frame && dtm) {
       CWorker* worker = start->worker;
       com::guard([&] { return worker->Execute(frame.get(), dtm.get()); });
     }

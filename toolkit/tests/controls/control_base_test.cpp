@@ -4,7 +4,9 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <new>
 
+#include "com/ComError.h"
 #include "com/Module.h"
 #include "com/SafeArray.h"
 #include "control_fixture.h"
@@ -656,6 +658,87 @@ TEST_F(ControlBaseTest, ReactivatedControlShowsTheSameAndKeepsTheUsersEntriesWit
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 1 11"));
   EXPECT_EQ(S_OK, control->WriteParameter(kMode));
   EXPECT_TRUE(Contains(dtm->calls(), L"WriteParameter 2 3"));
+}
+
+// A control whose dialog initialisation raises what it is told to.
+class RaisingInitControl : public TestControl {
+ public:
+  enum class Raise { kNothing, kComError, kBadAlloc };
+  Raise raise = Raise::kNothing;
+  using DtmControl::CreateControlWindow;
+
+ protected:
+  void OnDialogCreated() override {
+    if (raise == Raise::kComError) throw com::ComError(E_ACCESSDENIED);
+    if (raise == Raise::kBadAlloc) throw std::bad_alloc();
+  }
+};
+
+int DescendantWindows(HWND window) {
+  int count = 0;
+  ::EnumChildWindows(
+      window, [](HWND, LPARAM counter) -> BOOL {
+        ++*reinterpret_cast<int*>(counter);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+// What the dialog's initialisation raises stops in the dialog procedure:
+// the window is not made, the activation answers the failure, and the
+// control stays whole (it activates again and goes with its last release).
+TEST_F(ControlBaseTest, DialogInitialisationThatRaisesFailsTheActivationAndLeavesNoWindow) {
+  const LONG locksWithoutControl = com::module().lockCount();
+  ASSERT_EQ(S_OK, com::createObject<RaisingInitControl>(nullptr, IID_IUnknown, controlObject.putVoid()));
+  com::ComPtr<IDtmActiveXControl> fdt;
+  ASSERT_EQ(S_OK, controlObject.as(fdt));
+  auto* raising = static_cast<RaisingInitControl*>(static_cast<DtmControl*>(fdt.get()));
+  control = raising;
+  ASSERT_EQ(S_OK, host.attach(controlObject.get(), L"Control base", 600, 420));
+  ASSERT_EQ(VARIANT_TRUE, Init(FunctionCall()));
+  ASSERT_EQ(S_OK, host.deactivate());
+  const int windowsWithoutDialog = DescendantWindows(host.frame());
+
+  struct Case {
+    const char* name;
+    RaisingInitControl::Raise raise;
+    HRESULT expected;
+  };
+  const Case cases[] = {{"ComError", RaisingInitControl::Raise::kComError, E_ACCESSDENIED},
+                        {"bad_alloc", RaisingInitControl::Raise::kBadAlloc, E_OUTOFMEMORY}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    raising->raise = c.raise;
+    // The window's creation itself: an exception that left the dialog
+    // procedure would come out here.
+    HWND window = nullptr;
+    HRESULT hr = S_OK;
+    const RECT place = {0, 0, 600, 420};
+    try {
+      hr = raising->CreateControlWindow(host.frame(), place, &window);
+    } catch (...) {
+      ADD_FAILURE() << "an exception left the dialog procedure";
+    }
+    EXPECT_EQ(c.expected, hr);
+    EXPECT_FALSE(window);
+    EXPECT_EQ(windowsWithoutDialog, DescendantWindows(host.frame())) << "the dialog was left behind";
+
+    EXPECT_EQ(c.expected, host.reactivate());
+    EXPECT_FALSE(host.dialog());
+    EXPECT_EQ(windowsWithoutDialog, DescendantWindows(host.frame()));
+  }
+
+  raising->raise = RaisingInitControl::Raise::kNothing;
+  ASSERT_EQ(S_OK, host.reactivate());
+  ASSERT_TRUE(host.dialog());
+  EXPECT_EQ(L"7", host.text(kItemNumber));
+  fdt.reset();
+  control = nullptr;
+  controlObject.reset();
+  host.close();
+  EXPECT_EQ(locksWithoutControl, com::module().lockCount()) << "the control object is gone";
+  EXPECT_EQ(0u, dtm->openControls());
 }
 
 // The window of a re-activation has item windows and state markers of its

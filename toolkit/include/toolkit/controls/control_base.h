@@ -419,7 +419,7 @@ class DtmControl : public com::ObjectRoot,
   bool InQuestionMarkState(const CActXParInfo& row, bool forMarker) const;
 
   // com::ActiveXControl
-  HWND CreateControlWindow(HWND parent, const RECT& rect) override;
+  HRESULT CreateControlWindow(HWND parent, const RECT& rect, HWND* window) override;
   void OnDeactivating() override;
 
  private:
@@ -470,6 +470,7 @@ class DtmControl : public com::ObjectRoot,
   CevFDTXMLHandlerImpl<DtmControl> xml_;
   std::unique_ptr<com::ControlHostClass> hostClass_;
   HWND dialog_ = nullptr;  // from WM_INITDIALOG to WM_NCDESTROY
+  HRESULT initResult_ = S_OK;  // what OnInitDialog raised, for CreateControlWindow
   // The DTM's function container holds registration_ (registered_ while the
   // record is there); registeredObject_ is its object, unlinked when the
   // binding ends.
