@@ -2,11 +2,13 @@
 // orders a frame may choose: hosted and then initialised, initialised before
 // it is hosted, and deactivated and activated again after the user's input.
 // Each order shows the same and the control's OK writes the same. Also what
-// the reader sees after a re-activation, in English and in German, and an
-// Init that fails after the control registered.
+// the reader sees after a re-activation, in English and in German, Escape
+// routed as a frame routes keys, and an Init that fails after the control
+// registered.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "address_controls_fixture.h"
 #include "sim/sim_control.h"
@@ -280,6 +282,31 @@ TEST_P(ControlOrderTest, RendersAfterReactivationInEnglishAndGerman) {
     Input();
     Reactivate();
     SaveScreenshot((std::string(Case().name) + "_reactivated_" + language.suffix).c_str());
+  }
+}
+
+// Escape, as a frame routes its keys through the object the UI-active
+// control named, does what the dialog's Cancel or Close button does: the
+// control asks to be closed and the frame closes it. Also in the window of
+// a re-activation.
+TEST_P(ControlOrderTest, EscapeDoesWhatTheCancelOrCloseButtonDoes) {
+  for (FrameOrder order : {FrameOrder::kActivateThenInit, FrameOrder::kReactivated}) {
+    SCOPED_TRACE(FrameOrderName(order));
+    if (order != FrameOrder::kActivateThenInit) StartAgain();
+    host.useOwnSite();
+    Prepare();
+    Open(order);
+    if (order == FrameOrder::kReactivated) Reactivate();
+    // The user clicks into the first item that takes the focus.
+    HWND first = ::GetNextDlgTabItem(host.dialog(), nullptr, FALSE);
+    ASSERT_TRUE(first);
+    const UINT item = static_cast<UINT>(::GetDlgCtrlID(first));
+    ASSERT_TRUE(host.clickInto(item)) << item;
+    ASSERT_TRUE(host.activeObject()) << "the control did not become UI active";
+    ASSERT_TRUE(host.enabled(IDC_CANCEL));
+    ASSERT_TRUE(host.pressKeyInFrame(item, VK_ESCAPE)) << item;
+    EXPECT_TRUE(PumpUntil([&] { return host.closed(); })) << "Escape in item " << item << " left it open";
+    EXPECT_EQ(std::vector<VARIANT_BOOL>{VARIANT_TRUE}, releaseAnswers);
   }
 }
 

@@ -139,6 +139,8 @@ struct ControlDescription {
   // The schema names a missing-schema parse error gives (null: the
   // toolkit's default, letters, digits and '_').
   SchemaNameReader schemaNames;
+  // The dialog's Cancel or Close button, which Escape clicks.
+  UINT cancelItem;
 };
 
 class DtmControl : public com::ObjectRoot,
@@ -428,6 +430,9 @@ class DtmControl : public com::ObjectRoot,
   static LRESULT HandleCloseRequest(DtmControl* control);
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnCommand(WPARAM wParam, LPARAM lParam);
+  // Escape: a click on the dialog's Cancel or Close button, while it can be
+  // clicked.
+  void OnEscape();
   void OnInitDialog();
   void OnDialogDestroying(HWND dialog);
   void ApplyKeptState();
