@@ -3,8 +3,8 @@
 // it is hosted, and deactivated and activated again after the user's input.
 // Each order shows the same and the control's OK writes the same. Also what
 // the reader sees after a re-activation, in English and in German, Escape
-// routed as a frame routes keys, and an Init that fails after the control
-// registered.
+// routed as a frame routes keys, a language change while the control is
+// open, and an Init that fails after the control registered.
 #include <windows.h>
 
 #include <string>
@@ -71,9 +71,12 @@ class ControlOrderTest : public AddressControlsFixture, public ::testing::WithPa
   const ControlCase& Case() const { return *GetParam(); }
 
   // The DTM, the bus and the parameters the control is opened for; each
-  // time on a new DTM (StartAgain) with the same simulated adapter.
-  void Prepare(LONG language = 1033) {
-    const bool online = Case().control == Control::kSlaveAddress || Case().control == Control::kDeviceAndDtmAddress;
+  // time on a new DTM (StartAgain) with the same simulated adapter. The
+  // DTM goes online for the controls that need it, and for every control
+  // when goOnline.
+  void Prepare(LONG language = 1033, bool goOnline = false) {
+    const bool online =
+        goOnline || Case().control == Control::kSlaveAddress || Case().control == Control::kDeviceAndDtmAddress;
     if ((online || Case().control == Control::kDriverConfiguration) && !bound_) {
       BindDeviceNumber(0);
       bound_ = true;
@@ -308,6 +311,28 @@ TEST_P(ControlOrderTest, EscapeDoesWhatTheCancelOrCloseButtonDoes) {
     EXPECT_TRUE(PumpUntil([&] { return host.closed(); })) << "Escape in item " << item << " left it open";
     EXPECT_EQ(std::vector<VARIANT_BOOL>{VARIANT_TRUE}, releaseAnswers);
   }
+}
+
+// The frame switches the DTM's language while the control is open, the DTM
+// online (so that the configuration controls show why they are locked):
+// afterwards the control shows what it shows when it is opened in that
+// language in the same state, every item's text and state, list columns
+// and rows, tool tips and footer statuses alike.
+TEST_P(ControlOrderTest, AfterALanguageChangeShowsWhatItShowsWhenOpenedInThatLanguage) {
+  Prepare(1033, true);
+  Open(FrameOrder::kActivateThenInit);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetLanguage(1031, &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  control_host::HostedControl::pump();
+  const std::wstring switched = DialogContent(host.dialog());
+  const std::vector<ShownText> switchedTexts = ShownTexts(true);
+
+  StartAgain();
+  Prepare(1031, true);
+  Open(FrameOrder::kActivateThenInit);
+  EXPECT_EQ(DialogContent(host.dialog()), switched);
+  EXPECT_EQ(ShownTexts(true), switchedTexts);
 }
 
 INSTANTIATE_TEST_SUITE_P(ChannelConfiguration, ControlOrderTest, ::testing::Values(&kChannelConfiguration));

@@ -222,6 +222,10 @@ class DtmControl : public com::ObjectRoot,
   // After the edit lock (user level), the read-only flag or the edit mode
   // changed: a control re-enables its own items.
   virtual void OnEditStateChanged() {}
+  // After the dialog's items were translated (a language change, a new
+  // window): the translation gave the items their labels back, so a control
+  // shows again what it had put into them (a reason, an instruction).
+  virtual void OnTranslated() {}
 
   // The id of a property key (SetProperty) as a number; a text of digits
   // converts. E_FAIL for a key that is no number.
