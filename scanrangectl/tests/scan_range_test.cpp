@@ -230,6 +230,8 @@ TEST_F(ScanRangeTest, ShowsItsTextsInGerman) {
   EXPECT_EQ(std::vector<ShownText>{}, EnglishLeft(german, englishTexts));
   EXPECT_EQ(L"Scanbereich", host.text(IDC_RANGE_FRAME));
   EXPECT_EQ(Range(0, 15), Items(IDC_COMBO_START)) << "the numbers stay";
+  // Each button's text fits it with a margin on either side.
+  EXPECT_EQ(L"", TightButtons(host.dialog()));
 }
 
 // The control's own settings of the base, on the control side's DTM double.

@@ -4,7 +4,8 @@
 // Each order shows the same and the control's OK writes the same. Also what
 // the reader sees after a re-activation, in English and in German, Escape
 // routed as a frame routes keys, a language change while the control is
-// open, and an Init that fails after the control registered.
+// open, the German button texts' room, and an Init that fails after the
+// control registered.
 #include <windows.h>
 
 #include <string>
@@ -333,6 +334,14 @@ TEST_P(ControlOrderTest, AfterALanguageChangeShowsWhatItShowsWhenOpenedInThatLan
   Open(FrameOrder::kActivateThenInit);
   EXPECT_EQ(DialogContent(host.dialog()), switched);
   EXPECT_EQ(ShownTexts(true), switchedTexts);
+}
+
+// Opened in German, every push button's text fits inside its button with a
+// margin on either side (ButtonTextMargin).
+TEST_P(ControlOrderTest, GermanButtonTextsFitTheirButtons) {
+  Prepare(1031);
+  Open(FrameOrder::kActivateThenInit);
+  EXPECT_EQ(L"", TightButtons(host.dialog()));
 }
 
 INSTANTIATE_TEST_SUITE_P(ChannelConfiguration, ControlOrderTest, ::testing::Values(&kChannelConfiguration));
