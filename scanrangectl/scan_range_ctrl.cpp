@@ -27,7 +27,7 @@ const UINT kFooterItems[] = {IDC_FOOTER_BAR, 0};
 
 const ControlDescription kDescription = {
     &CLSID_evHrtFdtScanRangeActiveX, IDD_SCAN_RANGE, kParameterMap, kItemNames, kFooterItems, 0,
-    L"*/FDTFunctionCall/@func:functionId", true, &SchemaNamesBySeparators};
+    L"*/FDTFunctionCall/@func:functionId", true, &SchemaNamesBySeparators, IDC_CANCEL_BUTTON};
 
 // The selected item's text of a drop-down list (empty when none).
 std::wstring SelectedText(HWND list) {

@@ -64,6 +64,8 @@ void CChannelConfigCtrl::OnDialogCreated() { UpdateControlStates(DtmState()); }
 
 void CChannelConfigCtrl::OnEditStateChanged() { UpdateControlStates(DtmState()); }
 
+void CChannelConfigCtrl::OnTranslated() { UpdateControlStates(DtmState()); }
+
 bool CChannelConfigCtrl::SettingsLocked(ULONG state) const {
   switch (state) {
     case 2:

@@ -29,6 +29,8 @@ class CChannelConfigCtrl : public com::DispatchImpl<IChannelConfigCtrl>,
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnDialogCreated() override;
   void OnEditStateChanged() override;
+  // The refusal text stands in 6030, whose label the translation put back.
+  void OnTranslated() override;
 
  private:
   // Items enabled or refused (with the reason shown) for the DTM state.

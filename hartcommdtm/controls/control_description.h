@@ -15,5 +15,5 @@ constexpr ControlDescription HartControlDescription(const CLSID* classId, UINT d
                                                     const ParameterMapRow* parameterMap,
                                                     const ItemName* itemNames) {
   return {classId, dialogId, parameterMap, itemNames, kHartFooterItems, 0,
-          L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+          L"FDT/FDTFunctionCall/@func:functionId", false, nullptr, control_item::kCancel};
 }

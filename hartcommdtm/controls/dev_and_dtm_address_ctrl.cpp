@@ -88,6 +88,8 @@ void CSetDevAndDtmAddrCtrl::OnDialogCreated() {
   UpdatePage();
 }
 
+void CSetDevAndDtmAddrCtrl::OnTranslated() { UpdatePage(); }
+
 STDMETHODIMP CSetDevAndDtmAddrCtrl::OnStateChanged(unsigned long state) {
   HRESULT hr = DtmControl::OnStateChanged(state);
   if (FAILED(hr)) return hr;

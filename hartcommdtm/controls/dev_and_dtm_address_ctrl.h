@@ -37,6 +37,8 @@ class CSetDevAndDtmAddrCtrl : public com::DispatchImpl<ISetDevDtmAddrCtrl>,
  protected:
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnDialogCreated() override;
+  // The instruction stands in 6030, whose label the translation put back.
+  void OnTranslated() override;
 
  private:
   // Both address fields and the tag from the child DTM's entry.

@@ -254,6 +254,8 @@ void CDriverConfigCtrl::UpdateControlStates() {
 
 void CDriverConfigCtrl::OnEditStateChanged() { UpdateControlStates(); }
 
+void CDriverConfigCtrl::OnTranslated() { UpdateControlStates(); }
+
 void CDriverConfigCtrl::OnInitDevice() {
   if (!api_.IsLoaded() || !api_.DeviceInit || !api_.CloseDevice) return;
   if (opened_) {

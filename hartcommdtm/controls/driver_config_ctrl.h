@@ -44,6 +44,9 @@ class CDriverConfigCtrl : public com::DispatchImpl<IDriverConfigCtrl>,
   void OnDialogCreated() override;
   void OnDialogDestroyed() override;
   void OnEditStateChanged() override;
+  // The reason the list cannot be used stands in 6030, whose label the
+  // translation put back.
+  void OnTranslated() override;
 
  private:
   HWND List() const;

@@ -168,6 +168,24 @@ TEST_F(ScanRangeTest, CancelWritesNothingAndCloses) {
   EXPECT_TRUE(host.closed());
 }
 
+// Escape, as a frame routes its keys through the object the UI-active
+// control named, does what Cancel (1060) does: nothing written, closed.
+TEST_F(ScanRangeTest, EscapeDoesWhatCancelDoes) {
+  Configure();
+  ASSERT_EQ(S_OK, Write(hart_param::kScanRangeStart, I4(0).value()));
+  ASSERT_EQ(S_OK, Write(hart_param::kScanRangeEnd, I4(63).value()));
+  host.useOwnSite();
+  Open();
+  Choose(IDC_COMBO_START, 4);
+  ASSERT_TRUE(host.clickInto(IDC_COMBO_START));
+  ASSERT_TRUE(host.activeObject()) << "the control did not become UI active";
+  ASSERT_TRUE(host.pressKeyInFrame(IDC_COMBO_START, VK_ESCAPE));
+  EXPECT_TRUE(PumpUntil([&] { return host.closed(); }));
+  EXPECT_EQ(0, Number(hart_param::kScanRangeStart));
+  EXPECT_EQ(63, Number(hart_param::kScanRangeEnd));
+  EXPECT_EQ(1u, frame->callsTo("CloseActiveXControlRequest").size());
+}
+
 // The DTM asks the frame to run function 8 and reads the range back once the
 // control has closed.
 TEST_F(ScanRangeTest, DtmReadsTheRangeTheUserChoseInItsDialog) {
@@ -212,6 +230,8 @@ TEST_F(ScanRangeTest, ShowsItsTextsInGerman) {
   EXPECT_EQ(std::vector<ShownText>{}, EnglishLeft(german, englishTexts));
   EXPECT_EQ(L"Scanbereich", host.text(IDC_RANGE_FRAME));
   EXPECT_EQ(Range(0, 15), Items(IDC_COMBO_START)) << "the numbers stay";
+  // Each button's text fits it with a margin on either side.
+  EXPECT_EQ(L"", TightButtons(host.dialog()));
 }
 
 // The control's own settings of the base, on the control side's DTM double.

@@ -1,7 +1,10 @@
 #include "control_host.h"
 
 #include <commctrl.h>
+#include <ocidl.h>
 #include <oleidl.h>
+
+#include "com/Object.h"
 
 namespace control_host {
 
@@ -38,6 +41,192 @@ const Atl& AtlHosting() {
 }
 
 const wchar_t kFrameClass[] = L"ControlHostFrame";
+const wchar_t kOwnSiteClass[] = L"ControlHostOwnSite";
+
+// The double's own site in the hosting window: what atl.dll's site does
+// (client site, in-place site, the frame), and it keeps the object the
+// control names as UI active, so that the frame can route keys to it.
+class FrameSite : public com::ObjectRoot,
+                  public IOleClientSite,
+                  public IOleInPlaceSite,
+                  public IOleInPlaceFrame {
+ public:
+  static const com::InterfaceEntry* interfaceMap() {
+    static const com::InterfaceEntry map[] = {
+        com::entry<FrameSite, IOleClientSite>(),
+        com::entry<FrameSite, IOleInPlaceSite>(),
+        com::entry<FrameSite, IOleWindow, IOleInPlaceSite>(),
+        com::entry<FrameSite, IOleInPlaceFrame>(),
+        com::entry<FrameSite, IOleInPlaceUIWindow, IOleInPlaceFrame>(),
+        com::endOfMap()};
+    return map;
+  }
+
+  // Sites the control in window and activates it in place there; initNew
+  // for a control made here (atl.dll's order: InitNew, then the site).
+  HRESULT Attach(HWND window, IUnknown* object, bool initNew) {
+    window_ = window;
+    HRESULT hr = object->QueryInterface(IID_IOleObject, control_.putVoid());
+    if (FAILED(hr)) return hr;
+    if (initNew) {
+      com::ComPtr<IPersistStreamInit> persist;
+      if (SUCCEEDED(control_.as(persist)) && persist) {
+        hr = persist->InitNew();
+        if (FAILED(hr)) return hr;
+      }
+    }
+    hr = control_->SetClientSite(this);
+    if (FAILED(hr)) return hr;
+    RECT client = {};
+    ::GetClientRect(window_, &client);
+    SetExtent(client.right, client.bottom);
+    return control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, window_, &client);
+  }
+
+  // The hosting window goes: the control closes and loses its site.
+  void Detach() {
+    active_.reset();
+    inPlace_.reset();
+    com::ComPtr<IOleObject> control = std::move(control_);
+    if (!control) return;
+    control->Close(OLECLOSE_NOSAVE);
+    control->SetClientSite(nullptr);
+  }
+
+  void Resize(int width, int height) {
+    if (!control_) return;
+    SetExtent(width, height);
+    RECT area = {0, 0, width, height};
+    if (inPlace_) inPlace_->SetObjectRects(&area, &area);
+  }
+
+  com::ComPtr<IOleInPlaceActiveObject> Active() const { return active_; }
+
+  // IOleClientSite
+  STDMETHODIMP SaveObject() override { return S_OK; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+    if (moniker) *moniker = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** container) override {
+    if (container) *container = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  // IOleWindow
+  STDMETHODIMP GetWindow(HWND* window) override {
+    if (!window) return E_POINTER;
+    *window = window_;
+    return window_ ? S_OK : E_FAIL;
+  }
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+  // IOleInPlaceSite
+  STDMETHODIMP CanInPlaceActivate() override { return window_ ? S_OK : S_FALSE; }
+  STDMETHODIMP OnInPlaceActivate() override {
+    if (control_) control_.as(inPlace_);
+    return S_OK;
+  }
+  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
+    if (!frame || !document || !position || !clip) return E_POINTER;
+    *frame = this;
+    (*frame)->AddRef();
+    *document = nullptr;
+    ::GetClientRect(window_, position);
+    *clip = *position;
+    if (info) {
+      info->fMDIApp = FALSE;
+      info->hwndFrame = ::GetAncestor(window_, GA_ROOT);
+      info->haccel = nullptr;
+      info->cAccelEntries = 0;
+    }
+    return S_OK;
+  }
+  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnInPlaceDeactivate() override {
+    inPlace_.reset();
+    active_.reset();
+    return S_OK;
+  }
+  STDMETHODIMP DiscardUndoState() override { return S_OK; }
+  STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+  STDMETHODIMP OnPosRectChange(LPCRECT position) override {
+    if (!position) return E_POINTER;
+    if (inPlace_) inPlace_->SetObjectRects(position, position);
+    return S_OK;
+  }
+
+  // IOleInPlaceUIWindow, IOleInPlaceFrame
+  STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR) override {
+    active_ = active;
+    return S_OK;
+  }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+  STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+ private:
+  void SetExtent(int width, int height) {
+    HDC screen = ::GetDC(window_);
+    const int dpiX = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    const int dpiY = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ::ReleaseDC(window_, screen);
+    SIZEL extent = {::MulDiv(width, 2540, dpiX), ::MulDiv(height, 2540, dpiY)};
+    control_->SetExtent(DVASPECT_CONTENT, &extent);
+  }
+
+  HWND window_ = nullptr;
+  com::ComPtr<IOleObject> control_;
+  com::ComPtr<IOleInPlaceObject> inPlace_;
+  com::ComPtr<IOleInPlaceActiveObject> active_;
+};
+
+// The hosting window of the own site holds one reference on it
+// (GWLP_USERDATA), given back when it goes.
+FrameSite* OwnSiteOf(HWND window) {
+  return window ? reinterpret_cast<FrameSite*>(::GetWindowLongPtrW(window, GWLP_USERDATA)) : nullptr;
+}
+
+LRESULT CALLBACK OwnSiteProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY:
+      if (FrameSite* site = OwnSiteOf(window)) {
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        site->Detach();
+        static_cast<IOleClientSite*>(site)->Release();
+      }
+      return 0;
+    case WM_SIZE:
+      if (FrameSite* site = OwnSiteOf(window)) site->Resize(LOWORD(lParam), HIWORD(lParam));
+      return 0;
+    case WM_SETFOCUS:
+      if (HWND child = ::GetWindow(window, GW_CHILD)) ::SetFocus(child);
+      return 0;
+    default:
+      return ::DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+// A new site in the hosting window, which holds it.
+HRESULT SiteInWindow(HWND window, IUnknown* control, bool initNew) {
+  com::ComObject<FrameSite>* site = nullptr;
+  HRESULT hr = com::ComObject<FrameSite>::create(&site);
+  if (FAILED(hr)) return hr;
+  ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(site));
+  return site->Attach(window, control, initNew);
+}
 // Posted to the frame by postClick: wParam is the item id.
 const UINT kPostedClick = WM_APP + 0x51;
 // Posted to the frame by postCall: runs the first waiting call.
@@ -69,13 +258,18 @@ LRESULT CALLBACK HostedControl::FrameProc(HWND window, UINT message, WPARAM wPar
 }
 
 HRESULT HostedControl::makeFrame(const wchar_t* caption, int width, int height) {
-  if (!AtlHosting().init) return E_NOTIMPL;
+  if (!ownSite_ && !AtlHosting().init) return E_NOTIMPL;
   WNDCLASSEXW wc = {sizeof(wc)};
   wc.lpfnWndProc = &FrameProc;
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = kFrameClass;
   ::RegisterClassExW(&wc);
+  WNDCLASSEXW site = {sizeof(site)};
+  site.lpfnWndProc = &OwnSiteProc;
+  site.hInstance = ::GetModuleHandleW(nullptr);
+  site.lpszClassName = kOwnSiteClass;
+  ::RegisterClassExW(&site);
   RECT outer = {0, 0, width, height};
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   ::AdjustWindowRect(&outer, style, FALSE);
@@ -83,8 +277,10 @@ HRESULT HostedControl::makeFrame(const wchar_t* caption, int width, int height) 
                              outer.bottom - outer.top, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
   if (!frame_) return HRESULT_FROM_WIN32(::GetLastError());
   ::SetWindowLongPtrW(frame_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  host_ = ::CreateWindowExW(0, L"AtlAxWin", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height,
-                            frame_, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  // Keys move between the items of the control inside the own site's window.
+  host_ = ::CreateWindowExW(ownSite_ ? WS_EX_CONTROLPARENT : 0, ownSite_ ? kOwnSiteClass : L"AtlAxWin", L"",
+                            WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height, frame_, nullptr,
+                            ::GetModuleHandleW(nullptr), nullptr);
   if (!host_) return HRESULT_FROM_WIN32(::GetLastError());
   ::ShowWindow(frame_, SW_SHOWNOACTIVATE);
   return S_OK;
@@ -93,6 +289,15 @@ HRESULT HostedControl::makeFrame(const wchar_t* caption, int width, int height) 
 HRESULT HostedControl::create(const wchar_t* progId, const wchar_t* caption, int width, int height) {
   HRESULT hr = makeFrame(caption, width, height);
   if (FAILED(hr)) return hr;
+  if (ownSite_) {
+    CLSID clsid = {};
+    hr = ::CLSIDFromProgID(progId, &clsid);
+    if (SUCCEEDED(hr))
+      hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, control_.putVoid());
+    if (SUCCEEDED(hr)) hr = SiteInWindow(host_, control_.get(), true);
+    pump();
+    return hr;
+  }
   hr = AtlHosting().create(progId, host_, nullptr, container_.put());
   if (FAILED(hr)) return hr;
   if (!AtlHosting().get) return E_NOTIMPL;
@@ -105,7 +310,7 @@ HRESULT HostedControl::attach(IUnknown* control, const wchar_t* caption, int wid
   HRESULT hr = makeFrame(caption, width, height);
   if (FAILED(hr)) return hr;
   control_ = control;
-  hr = AtlHosting().attach(control, host_, container_.put());
+  hr = ownSite_ ? SiteInWindow(host_, control, false) : AtlHosting().attach(control, host_, container_.put());
   pump();
   return hr;
 }
@@ -271,6 +476,43 @@ bool HostedControl::pressKey(UINT id, UINT virtualKey) {
   ::SendMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
   pump();
   return true;
+}
+
+bool HostedControl::clickInto(UINT id) {
+  HWND target = reachable(id);
+  if (!target) return false;
+  ::SendMessageW(target, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+  ::SetFocus(target);
+  pump();
+  return true;
+}
+
+bool HostedControl::pressKeyInFrame(UINT id, UINT virtualKey) {
+  HWND target = reachable(id);
+  if (!target) return false;
+  ::SetFocus(target);
+  MSG messages[2] = {};
+  messages[0].message = WM_KEYDOWN;
+  messages[0].lParam = 1;
+  messages[1].message = WM_KEYUP;
+  messages[1].lParam = static_cast<LPARAM>(0xC0000001u);
+  for (MSG message : messages) {
+    message.hwnd = target;
+    message.wParam = virtualKey;
+    // The object may go while it handles the key.
+    com::ComPtr<IOleInPlaceActiveObject> active = activeObject();
+    if (active && active->TranslateAccelerator(&message) == S_OK) continue;
+    if (!::IsWindow(message.hwnd)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  pump();
+  return true;
+}
+
+com::ComPtr<IOleInPlaceActiveObject> HostedControl::activeObject() const {
+  FrameSite* site = ownSite_ ? OwnSiteOf(host_) : nullptr;
+  return site ? site->Active() : com::ComPtr<IOleInPlaceActiveObject>();
 }
 
 bool HostedControl::selectListItem(UINT id, int index) {

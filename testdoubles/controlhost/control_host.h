@@ -1,7 +1,9 @@
 // The frame application's side of a control, for tests: a top-level window
 // in which the platform's control-hosting window (AtlAxWin of atl.dll)
 // hosts one control, created by ProgID or handed in, and helpers that drive
-// the control's dialog by window messages as a user would.
+// the control's dialog by window messages as a user would. A frame that
+// routes keys through the control's UI-active object hosts it in a site of
+// its own instead (useOwnSite): atl.dll's site does not keep that object.
 //
 // Single-threaded apartment: create, drive and close a host on one thread,
 // which pumps its messages (pump()).
@@ -14,6 +16,8 @@
 #include <functional>
 #include <string>
 
+#include <oleidl.h>
+
 #include "com/ComPtr.h"
 
 namespace control_host {
@@ -24,6 +28,12 @@ class HostedControl {
   ~HostedControl() { close(); }
   HostedControl(const HostedControl&) = delete;
   HostedControl& operator=(const HostedControl&) = delete;
+
+  // The hosting that follows (create, attach, activate) is this double's own
+  // site, which keeps the object the control names when it becomes UI
+  // active (IOleInPlaceFrame/IOleInPlaceUIWindow::SetActiveObject), and not
+  // atl.dll's.
+  void useOwnSite() { ownSite_ = true; }
 
   // A frame window titled caption whose client area (width x height pixels)
   // the hosting window fills, with the control of progId in it.
@@ -93,6 +103,19 @@ class HostedControl {
   // A key pressed and released on the item (WM_KEYDOWN, WM_KEYUP), e.g. the
   // arrow keys in a list view.
   bool pressKey(UINT id, UINT virtualKey);
+  // The user clicks into the item: it gets the mouse activation a click
+  // gives (WM_MOUSEACTIVATE, which a control takes to become UI active) and
+  // the focus.
+  bool clickInto(UINT id);
+  // A key pressed and released while the item has the focus, as a frame's
+  // message loop routes it (own site only): each message goes to the UI-
+  // active object first (IOleInPlaceActiveObject::TranslateAccelerator), and
+  // one it declines (S_FALSE) is translated and dispatched. False when the
+  // item cannot take input.
+  bool pressKeyInFrame(UINT id, UINT virtualKey);
+  // The object the control named as UI active; null while none is (own
+  // site only).
+  com::ComPtr<IOleInPlaceActiveObject> activeObject() const;
   bool selectListItem(UINT id, int index);  // combo or list box, with its notification
   // A list view's row selected (or none for -1) and clicked: NM_CLICK.
   bool clickListRow(UINT id, int row);
@@ -114,6 +137,7 @@ class HostedControl {
   // The item when a user can reach it (see above), else null.
   HWND reachable(UINT id) const;
 
+  bool ownSite_ = false;
   HWND frame_ = nullptr;
   HWND host_ = nullptr;
   com::ComPtr<IUnknown> container_;

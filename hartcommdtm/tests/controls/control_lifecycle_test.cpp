@@ -2,11 +2,14 @@
 // orders a frame may choose: hosted and then initialised, initialised before
 // it is hosted, and deactivated and activated again after the user's input.
 // Each order shows the same and the control's OK writes the same. Also what
-// the reader sees after a re-activation, in English and in German, and an
-// Init that fails after the control registered.
+// the reader sees after a re-activation, in English and in German, Escape
+// routed as a frame routes keys, a language change while the control is
+// open, the German button texts' room, and an Init that fails after the
+// control registered.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "address_controls_fixture.h"
 #include "sim/sim_control.h"
@@ -69,9 +72,12 @@ class ControlOrderTest : public AddressControlsFixture, public ::testing::WithPa
   const ControlCase& Case() const { return *GetParam(); }
 
   // The DTM, the bus and the parameters the control is opened for; each
-  // time on a new DTM (StartAgain) with the same simulated adapter.
-  void Prepare(LONG language = 1033) {
-    const bool online = Case().control == Control::kSlaveAddress || Case().control == Control::kDeviceAndDtmAddress;
+  // time on a new DTM (StartAgain) with the same simulated adapter. The
+  // DTM goes online for the controls that need it, and for every control
+  // when goOnline.
+  void Prepare(LONG language = 1033, bool goOnline = false) {
+    const bool online =
+        goOnline || Case().control == Control::kSlaveAddress || Case().control == Control::kDeviceAndDtmAddress;
     if ((online || Case().control == Control::kDriverConfiguration) && !bound_) {
       BindDeviceNumber(0);
       bound_ = true;
@@ -281,6 +287,61 @@ TEST_P(ControlOrderTest, RendersAfterReactivationInEnglishAndGerman) {
     Reactivate();
     SaveScreenshot((std::string(Case().name) + "_reactivated_" + language.suffix).c_str());
   }
+}
+
+// Escape, as a frame routes its keys through the object the UI-active
+// control named, does what the dialog's Cancel or Close button does: the
+// control asks to be closed and the frame closes it. Also in the window of
+// a re-activation.
+TEST_P(ControlOrderTest, EscapeDoesWhatTheCancelOrCloseButtonDoes) {
+  for (FrameOrder order : {FrameOrder::kActivateThenInit, FrameOrder::kReactivated}) {
+    SCOPED_TRACE(FrameOrderName(order));
+    if (order != FrameOrder::kActivateThenInit) StartAgain();
+    host.useOwnSite();
+    Prepare();
+    Open(order);
+    if (order == FrameOrder::kReactivated) Reactivate();
+    // The user clicks into the first item that takes the focus.
+    HWND first = ::GetNextDlgTabItem(host.dialog(), nullptr, FALSE);
+    ASSERT_TRUE(first);
+    const UINT item = static_cast<UINT>(::GetDlgCtrlID(first));
+    ASSERT_TRUE(host.clickInto(item)) << item;
+    ASSERT_TRUE(host.activeObject()) << "the control did not become UI active";
+    ASSERT_TRUE(host.enabled(IDC_CANCEL));
+    ASSERT_TRUE(host.pressKeyInFrame(item, VK_ESCAPE)) << item;
+    EXPECT_TRUE(PumpUntil([&] { return host.closed(); })) << "Escape in item " << item << " left it open";
+    EXPECT_EQ(std::vector<VARIANT_BOOL>{VARIANT_TRUE}, releaseAnswers);
+  }
+}
+
+// The frame switches the DTM's language while the control is open, the DTM
+// online (so that the configuration controls show why they are locked):
+// afterwards the control shows what it shows when it is opened in that
+// language in the same state, every item's text and state, list columns
+// and rows, tool tips and footer statuses alike.
+TEST_P(ControlOrderTest, AfterALanguageChangeShowsWhatItShowsWhenOpenedInThatLanguage) {
+  Prepare(1033, true);
+  Open(FrameOrder::kActivateThenInit);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetLanguage(1031, &ok));
+  ASSERT_EQ(VARIANT_TRUE, ok);
+  control_host::HostedControl::pump();
+  const std::wstring switched = DialogContent(host.dialog());
+  const std::vector<ShownText> switchedTexts = ShownTexts(true);
+
+  StartAgain();
+  Prepare(1031, true);
+  Open(FrameOrder::kActivateThenInit);
+  EXPECT_EQ(DialogContent(host.dialog()), switched);
+  EXPECT_EQ(ShownTexts(true), switchedTexts);
+}
+
+// Opened in German, every push button's text fits inside its button with a
+// margin on either side (ButtonTextMargin).
+TEST_P(ControlOrderTest, GermanButtonTextsFitTheirButtons) {
+  Prepare(1031);
+  Open(FrameOrder::kActivateThenInit);
+  EXPECT_EQ(L"", TightButtons(host.dialog()));
 }
 
 INSTANTIATE_TEST_SUITE_P(ChannelConfiguration, ControlOrderTest, ::testing::Values(&kChannelConfiguration));

@@ -126,6 +126,37 @@ std::wstring DialogContent(HWND dialog) {
   return content;
 }
 
+int ButtonTextMargin() { return 2 * ::GetSystemMetrics(SM_CXEDGE) + 3; }
+
+std::wstring TightButtons(HWND dialog) {
+  std::wstring tight;
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t className[64] = {};
+    ::GetClassNameW(child, className, 64);
+    const LONG_PTR type = ::GetWindowLongPtrW(child, GWL_STYLE) & BS_TYPEMASK;
+    if (::_wcsicmp(className, L"Button") != 0 || (type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON)) continue;
+    wchar_t raw[256] = {};
+    ::GetWindowTextW(child, raw, 256);
+    std::wstring text;
+    for (const wchar_t* c = raw; *c; ++c) {
+      if (*c == L'&' && *++c == L'\0') break;  // "&&" shows one '&'
+      text += *c;
+    }
+    HDC dc = ::GetDC(child);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+    SIZE extent = {};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(child, dc);
+    RECT client = {};
+    ::GetClientRect(child, &client);
+    if (extent.cx + 2 * ButtonTextMargin() > client.right)
+      tight += std::to_wstring(::GetDlgCtrlID(child)) + L" \"" + text + L"\" " + std::to_wstring(extent.cx) + L" of " +
+               std::to_wstring(client.right) + L"\n";
+  }
+  return tight;
+}
+
 void ControlsFixture::SetUpTestSuite() {
   HartDtmFixture::SetUpTestSuite();
   ASSERT_EQ(0u, testsupport::RunRegsvr32(L"/s", ProgramFolder() + L"hostedctl_double.dll"));

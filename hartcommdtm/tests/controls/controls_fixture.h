@@ -45,6 +45,15 @@ std::vector<ShownText> EnglishLeft(const std::vector<ShownText>& shown, const st
 // lists. Hosted controls show only their id.
 std::wstring DialogContent(HWND dialog);
 
+// The space a push button's text needs on either side: its border
+// (2 x SM_CXEDGE) and 3 pixels, so that the text does not touch it.
+int ButtonTextMargin();
+// The push buttons of a dialog whose text (without its '&' marks, on one
+// line, in the button's font) leaves less than ButtonTextMargin() between
+// it and the button's edge on either side, one a line: id, text, text
+// width, client width. Empty when every text fits.
+std::wstring TightButtons(HWND dialog);
+
 // How a frame brings a control up.
 enum class FrameOrder {
   kActivateThenInit,  // hosted (activated), then Init

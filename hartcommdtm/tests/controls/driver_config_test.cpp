@@ -337,6 +337,27 @@ TEST_F(DriverConfigTest, WithoutTheLibraryTheListStaysEmptyAndSaysWhy) {
   EXPECT_TRUE(host.enabled(IDC_CANCEL));
 }
 
+// Without the library, the frame switching the DTM's language leaves the
+// reason beside the warning icon, in the new language, as the control shows
+// it when opened in that language.
+TEST_F(DriverConfigTest, LanguageChangeKeepsTheReasonTheLibraryIsMissing) {
+  Bind(0, 0x1234, true);
+  UseLibrary(nullptr);
+  Open();
+  ASSERT_EQ(L"modemapi.dll could not be loaded.", host.text(IDC_STATUS_TEXT));
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetLanguage(1031, &ok));
+  control_host::HostedControl::pump();
+  const std::wstring switched = DialogContent(host.dialog());
+
+  StartAgain();
+  Configure();
+  ASSERT_EQ(S_OK, dtm->SetLanguage(1031, &ok));
+  Open();
+  EXPECT_EQ(L"modemapi.dll konnte nicht geladen werden.", host.text(IDC_STATUS_TEXT));
+  EXPECT_EQ(DialogContent(host.dialog()), switched);
+}
+
 // Every control of the DTM as a reader sees it (PNG files in screenshots\).
 class ControlScreenshots : public DriverConfigTest {};
 

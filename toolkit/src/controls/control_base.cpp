@@ -935,9 +935,15 @@ bool DtmControl::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
-bool DtmControl::OnCommand(WPARAM wParam, LPARAM) {
+bool DtmControl::OnCommand(WPARAM wParam, LPARAM lParam) {
   const UINT item = LOWORD(wParam);
   const UINT code = HIWORD(wParam);
+  // The dialog manager makes Escape an IDCANCEL of no item: the dialog's
+  // Cancel or Close button has an id of its own.
+  if (item == IDCANCEL && code == BN_CLICKED && !lParam && description_.cancelItem != IDCANCEL) {
+    OnEscape();
+    return true;
+  }
   if (item == control_item::kHelp && code == BN_CLICKED) {
     ShowHelp();
     return true;
@@ -954,6 +960,16 @@ bool DtmControl::OnCommand(WPARAM wParam, LPARAM) {
     default:
       return false;
   }
+}
+
+// What the dialog manager does for Enter and its default button: the
+// button's click, as the button itself tells it. A hidden or disabled button
+// cannot be clicked, and neither can it be by Escape.
+void DtmControl::OnEscape() {
+  const UINT id = description_.cancelItem;
+  HWND button = id ? Item(id) : nullptr;
+  if (!button || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) return;
+  ::SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 void DtmControl::OnInitDialog() {

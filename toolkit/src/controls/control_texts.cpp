@@ -112,6 +112,7 @@ STDMETHODIMP DtmControl::OnTranslate(unsigned long languageId) {
     // Help is offered in the languages that name a help file.
     com::Bstr file;
     EnableHelp(LookUpHelpFile(translation.get(), &file));
+    if (dialog_) OnTranslated();
     return hr;
   });
 }

@@ -1,6 +1,7 @@
 // The control base on the control side's DTM double: binding and release,
 // states and properties, the footer bar, parameter display, editing and
 // writing, colours, translation, help, trace and the close request.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -784,6 +785,31 @@ TEST_F(ControlBaseTest, ReactivatedControlKeepsAnEntryMarkedInvalidAlone) {
   ASSERT_EQ(S_OK, host.reactivate());
   EXPECT_EQ(L"99", host.text(kItemNumber));
   EXPECT_EQ(ULONG{kRowInvalid}, control->RowFlags(kNumber) & (kRowChanged | kRowInvalid));
+}
+
+// Escape as a frame routes it, through the object the UI-active control
+// named: the dialog manager's IDCANCEL reaches the dialog as a click on its
+// Cancel button (6028, an id of its own), but not while that button is
+// disabled or hidden, as a click would not.
+TEST_F(ControlBaseTest, EscapeClicksTheCancelButtonWhileItCanBeClicked) {
+  host.useOwnSite();
+  Open();
+  ASSERT_TRUE(host.clickInto(kItemNumber));
+  ASSERT_TRUE(host.activeObject()) << "the control did not become UI active";
+  const WPARAM cancel = MAKEWPARAM(control_item::kCancel, BN_CLICKED);
+  auto clicks = [&] { return std::count(control->commands.begin(), control->commands.end(), cancel); };
+  ASSERT_TRUE(host.pressKeyInFrame(kItemNumber, VK_ESCAPE));
+  EXPECT_EQ(1, clicks());
+  ::EnableWindow(host.item(control_item::kCancel), FALSE);
+  ASSERT_TRUE(host.pressKeyInFrame(kItemNumber, VK_ESCAPE));
+  EXPECT_EQ(1, clicks()) << "disabled";
+  ::EnableWindow(host.item(control_item::kCancel), TRUE);
+  ::ShowWindow(host.item(control_item::kCancel), SW_HIDE);
+  ASSERT_TRUE(host.pressKeyInFrame(kItemNumber, VK_ESCAPE));
+  EXPECT_EQ(1, clicks()) << "hidden";
+  ::ShowWindow(host.item(control_item::kCancel), SW_SHOW);
+  ASSERT_TRUE(host.pressKeyInFrame(kItemMode, VK_ESCAPE));
+  EXPECT_EQ(2, clicks()) << "from another item";
 }
 
 TEST_F(ControlBaseTest, ControlInformationListsTheMapAndItsUpdateRecords) {

@@ -40,7 +40,7 @@ const CLSID kTestControlClass = {0x2f1c6d7e, 0x8a4b, 0x4c3d, {0x9e, 0x5f, 0x6a, 
 
 const ControlDescription kDescription = {
     &kTestControlClass, kTestDialog, kMap, kItemNames, kFooterItems, 0,
-    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr};
+    L"FDT/FDTFunctionCall/@func:functionId", false, nullptr, control_item::kCancel};
 
 control_dtm::Parameter Number(ULONG id, VARTYPE vt, LONG value) {
   control_dtm::Parameter p;
@@ -64,6 +64,11 @@ const com::InterfaceEntry* TestControl::interfaceMap() {
 STDMETHODIMP TestControl::OutputTrace(BSTR text) {
   traces.push_back(text ? std::wstring(text, ::SysStringLen(text)) : std::wstring());
   return S_OK;
+}
+
+bool TestControl::OnControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT*) {
+  if (message == WM_COMMAND) commands.push_back(wParam);
+  return false;
 }
 
 std::wstring FunctionCall(int functionId) {

@@ -46,6 +46,13 @@ class TestControl : public DtmControl {
   // Every trace text, as OutputTrace got it.
   STDMETHODIMP OutputTrace(BSTR text) override;
   std::vector<std::wstring> traces;
+  // The WM_COMMAND wParam of every command the dialog got, in order.
+  std::vector<WPARAM> commands;
+
+ protected:
+  bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+ public:
 
   using DtmControl::ClassName;
   using DtmControl::EditEnabled;

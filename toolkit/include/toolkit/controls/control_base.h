@@ -139,6 +139,8 @@ struct ControlDescription {
   // The schema names a missing-schema parse error gives (null: the
   // toolkit's default, letters, digits and '_').
   SchemaNameReader schemaNames;
+  // The dialog's Cancel or Close button, which Escape clicks.
+  UINT cancelItem;
 };
 
 class DtmControl : public com::ObjectRoot,
@@ -220,6 +222,10 @@ class DtmControl : public com::ObjectRoot,
   // After the edit lock (user level), the read-only flag or the edit mode
   // changed: a control re-enables its own items.
   virtual void OnEditStateChanged() {}
+  // After the dialog's items were translated (a language change, a new
+  // window): the translation gave the items their labels back, so a control
+  // shows again what it had put into them (a reason, an instruction).
+  virtual void OnTranslated() {}
 
   // The id of a property key (SetProperty) as a number; a text of digits
   // converts. E_FAIL for a key that is no number.
@@ -428,6 +434,9 @@ class DtmControl : public com::ObjectRoot,
   static LRESULT HandleCloseRequest(DtmControl* control);
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnCommand(WPARAM wParam, LPARAM lParam);
+  // Escape: a click on the dialog's Cancel or Close button, while it can be
+  // clicked.
+  void OnEscape();
   void OnInitDialog();
   void OnDialogDestroying(HWND dialog);
   void ApplyKeptState();
