@@ -139,6 +139,8 @@ void CSetDevDtmAddrCtrl::EnableItems() {
   EnableItem(IDC_CANCEL, !busy_);
 }
 
+void CSetDevDtmAddrCtrl::OnTranslated() { instructions_.reset(); }
+
 void CSetDevDtmAddrCtrl::ShowStatus(const wchar_t* error) {
   HWND status = Item(IDC_STATUS_TEXT);
   if (!status) return;

@@ -48,6 +48,9 @@ class CSetDevDtmAddrCtrl : public com::DispatchImpl<ISetDevDtmAddrCtrl>,
   bool OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   void OnDialogCreated() override;
   void OnEditStateChanged() override;
+  // The translation put the new language's instruction into item 6030, in
+  // place of any error: the one kept in the old language is dropped.
+  void OnTranslated() override;
   // Tells the DTM, unless PrepareToRelease did.
   void OnUnbinding() override;
 

@@ -332,6 +332,36 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
   EXPECT_EQ(L"TT-1 63", ChildEntry(L"n1"));
 }
 
+// An error still shows when the frame switches the DTM to German: the
+// translation shows the German instructions, and an Apply afterwards keeps
+// them instead of bringing back the English ones.
+TEST_F(NewDeviceDtmAddressTest, ALanguageChangeWhileAnErrorShowsLeavesTheNewLanguagesInstructions) {
+  ConfigureWithMode(new_device_dialog::kOpenWithoutWaiting);
+  frame->onOpenControl([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
+    OpenControl(kProgId, hart_function::kNewDeviceDtmAddress, L"Set DeviceDTM Address", 500, 290);
+    *result = VARIANT_TRUE;
+    return S_OK;
+  });
+  devicedtm_double::ChildDtm* child = AddChild(L"n1", L"TT-1", 5);
+  ASSERT_FALSE(host.closed());
+  const std::wstring english = host.text(IDC_STATUS_TEXT);
+  host.paste(IDC_ADDRESS, L"64");
+  host.click(IDC_APPLY);
+  ASSERT_EQ(L"The address for the child DTM is out of range.", host.text(IDC_STATUS_TEXT));
+
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(S_OK, dtm->SetLanguage(1031, &ok));
+  control_host::HostedControl::pump();
+  const std::wstring german = host.text(IDC_STATUS_TEXT);
+  ASSERT_NE(english, german);
+
+  child->setSetAnswer(S_OK, VARIANT_FALSE);  // refused: the control stays open
+  host.typeText(IDC_ADDRESS, L"9");
+  host.click(IDC_APPLY);
+  ASSERT_FALSE(host.closed());
+  EXPECT_EQ(german, host.text(IDC_STATUS_TEXT));
+}
+
 // A child DTM that serves the thread's messages while it takes its new
 // document (one in another apartment, say): a second OK or a Cancel
 // meanwhile is not taken, and the document is written once.
