@@ -1149,11 +1149,18 @@ void CevFDT_ThreadManagerImpl::LetThreadEnd() {
   // Notice workers are not waited for: each held its own reference on this
   // object while it could call it, so none can reach it any more (the last
   // release may have been one of theirs). Each keeps the module loaded
-  // for itself until it has ended.
+  // for itself until it has ended. One whose thread has not taken its
+  // interfaces yet (this object goes with its apartment, say, whose end
+  // gives up the references they held) is withdrawn: it would reach the
+  // frame after its DTM has gone, perhaps while the frame's application
+  // ends.
+  std::vector<NoticeWorker> workers;
   {
     win32::CsLock lock(noticeWorkersLock_);
-    noticeWorkers_.clear();
+    workers.swap(noticeWorkers_);
   }
+  for (const NoticeWorker& worker : workers)
+    if (worker.handover) WithdrawWorker(*worker.handover);
   if (!thread_) return;
   // The loop ends; the timer and the link go with the worker's object.
   mailbox_ = nullptr;
@@ -1337,9 +1344,11 @@ HRESULT CevFDT_ThreadManagerImpl::StartWorkerThread(CWorker* worker) {
     return E_OUTOFMEMORY;
   }
   HANDLE thread = nullptr;
-  const HRESULT hr =
-      ::StartWorkerThread(ThreadManagerFrameObject(), ThreadManagerDtmObject(), worker, &thread);
-  if (SUCCEEDED(hr)) noticeWorkers_.emplace_back(thread);
+  std::shared_ptr<WorkerHandover> handover;
+  const HRESULT hr = ::StartWorkerThread(ThreadManagerFrameObject(), ThreadManagerDtmObject(), worker,
+                                         &thread, &handover);
+  if (SUCCEEDED(hr))
+    noticeWorkers_.push_back(NoticeWorker{win32::UniqueHandle(thread), std::move(handover)});
   return hr;
 }
 
@@ -1351,24 +1360,24 @@ size_t CevFDT_ThreadManagerImpl::RunningNoticeWorkers() {
 
 void CevFDT_ThreadManagerImpl::ForgetEndedNoticeWorkers() {
   noticeWorkers_.erase(std::remove_if(noticeWorkers_.begin(), noticeWorkers_.end(),
-                                      [](const win32::UniqueHandle& thread) {
-                                        return ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+                                      [](const NoticeWorker& worker) {
+                                        return ::WaitForSingleObject(worker.thread.get(), 0) == WAIT_OBJECT_0;
                                       }),
                        noticeWorkers_.end());
 }
 
 void CevFDT_ThreadManagerImpl::WaitForNoticeWorkers() {
-  std::vector<win32::UniqueHandle> threads;
+  std::vector<NoticeWorker> workers;
   {
     win32::CsLock lock(noticeWorkersLock_);
-    threads.swap(noticeWorkers_);
+    workers.swap(noticeWorkers_);
   }
   // Their calls into this apartment are served while waiting.
   const DWORD start = ::GetTickCount();
-  for (const win32::UniqueHandle& thread : threads) {
+  for (const NoticeWorker& worker : workers) {
     const DWORD elapsed = ::GetTickCount() - start;
     if (elapsed >= kNoticeWorkersWaitMs) break;
-    WaitOneWithMessageLoop(thread.get(), kNoticeWorkersWaitMs - elapsed);
+    WaitOneWithMessageLoop(worker.thread.get(), kNoticeWorkersWaitMs - elapsed);
   }
 }
 

@@ -154,4 +154,66 @@ TEST_F(MessageWorkersTest, OneProgressNoticeAtATime) {
   ::WaitForSingleObject(opener.get(), 5000);
 }
 
+// The references an object holds right now.
+ULONG References(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+// A worker whose thread waits at its start for the gate to open, before it
+// takes what it was handed; done is set as the worker is deleted.
+struct HeldWorker : CWorker {
+  HeldWorker(HANDLE gate, HANDLE done, bool* executed) : gate_(gate), done_(done), executed_(executed) {}
+  ~HeldWorker() override { ::SetEvent(done_); }
+  void Starting() override { ::WaitForSingleObject(gate_, 30000); }
+  HRESULT Execute(IFrameContainer*, IevFdtBaseDTM*) override {
+    *executed_ = true;
+    return S_OK;
+  }
+  HANDLE gate_, done_;
+  bool* executed_;
+};
+
+// A DTM that goes while its notices wait for their threads (here: with its
+// apartment, whose end gives up the references marshalled for them) takes
+// them back, on its own thread; the notice is dropped, and its thread
+// later ends without reaching the frame. The frame's application may be
+// ending by then. A worker whose reference is the DTM's last has let go of
+// the frame before.
+TEST_F(MessageWorkersTest, NoWorkerReachesTheFrameOnceItsDtmIsGone) {
+  win32::UniqueHandle gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  win32::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  bool executed = false;
+  ASSERT_EQ(S_OK, dtm->StartWorkerThread(new HeldWorker(gate.get(), done.get(), &executed)));
+  dtm = nullptr;
+  dtmUnknown = nullptr;  // held by what was marshalled for the worker
+  ::CoUninitialize();
+  EXPECT_EQ(1u, References(frameUnknown.get()));  // the test's own
+  ::SetEvent(gate.get());
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(done.get(), 10000));
+  EXPECT_FALSE(executed);
+  EXPECT_EQ(1u, References(frameUnknown.get()));
+  EXPECT_TRUE(frame->calls().empty());
+  ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+
+  // The worker's release of the DTM is the DTM's last.
+  dtmUnknown = createTestDtm(&dtm);
+  dtm->frame = frameUnknown;
+  ULONG frameReferencesAtDtmEnd = 0;
+  bool dtmGone = false;
+  dtm->onFinalRelease = [&] {
+    frameReferencesAtDtmEnd = References(frameUnknown.get());
+    dtmGone = true;
+  };
+  ProbeWorker* alive = nullptr;
+  ProbeWorker::gotBoth = false;
+  ASSERT_EQ(S_OK, dtm->StartWorkerThread(new ProbeWorker(&alive)));
+  dtm->frame = nullptr;
+  dtm = nullptr;
+  dtmUnknown = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return dtmGone; }));
+  EXPECT_TRUE(ProbeWorker::gotBoth);
+  EXPECT_EQ(1u, frameReferencesAtDtmEnd);
+}
+
 }  // namespace

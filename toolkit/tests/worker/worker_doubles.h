@@ -68,6 +68,10 @@ class TestDtm : public com::ObjectRoot,
   std::function<void()> onUpload;  // runs inside UploadRequest
   std::function<void()> onReset;   // runs inside ResetChannelParameter
   std::function<void(ULONG)> onRequestParameter;
+  std::function<void()> onFinalRelease;  // runs as the object is destroyed
+  void finalRelease() {
+    if (onFinalRelease) onFinalRelease();
+  }
 
   std::vector<std::string> log;
   size_t count(const std::string& line) const;

@@ -69,6 +69,7 @@
 #include "win32/unique_handle.h"
 
 class CWorker;
+struct WorkerHandover;
 struct WorkerMailbox;
 
 // Commands of the worker thread. "now": handled inside PostRequest on the
@@ -273,7 +274,8 @@ class CevFDT_ThreadManagerImpl {
   // worker is told to end, but neither it nor the notice workers are
   // waited for. The last release may come from one of them
   // (the reference it held for a command or a notice), and a thread
-  // cannot wait for one that waits on it.
+  // cannot wait for one that waits on it. Notice workers whose threads have
+  // not taken their interfaces yet are withdrawn (WithdrawWorker).
   void LetThreadEnd();
   bool IsThreadRunning() const { return thread_.get() != nullptr; }
   DWORD WorkerThreadId() const { return threadId_; }
@@ -381,9 +383,14 @@ class CevFDT_ThreadManagerImpl {
   com::ComPtr<IDispatch> link_;
   ULONG timerPeriod_ = 0;
   win32::UniqueHandle progressIdle_;
-  // Threads of the notice workers that may still run.
+  // Notice workers that may still run: each one's thread, and what it is
+  // to take until it has.
+  struct NoticeWorker {
+    win32::UniqueHandle thread;
+    std::shared_ptr<WorkerHandover> handover;
+  };
   win32::CriticalSection noticeWorkersLock_;
-  std::vector<win32::UniqueHandle> noticeWorkers_;
+  std::vector<NoticeWorker> noticeWorkers_;
 
   // Drops the handles of notice workers that have ended (lock held).
   void ForgetEndedNoticeWorkers();

@@ -12,10 +12,17 @@
 // worker and ends. The calls made
 // through the proxies run in the DTM's apartment, which must keep
 // dispatching messages.
+//
+// Until its thread has taken them, what was marshalled for a worker stays
+// with its starter, which can withdraw it (WithdrawWorker): a DTM that goes
+// while its notices wait for their threads gives their references back on
+// its own thread, and none of them reaches the frame afterwards.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
+
+#include <memory>
 
 #include "com/Bstr.h"
 #include "com/ComPtr.h"
@@ -31,6 +38,10 @@ class CWorker {
 
   // Runs once on the worker's own thread; its result is not used.
   virtual HRESULT Execute(IFrameContainer* frameObject, IevFdtBaseDTM* dtm) = 0;
+  // Runs first on the worker's own thread, before it takes the interfaces
+  // handed over (a worker withdrawn by then takes none and is not executed).
+  // Does nothing unless a worker class needs it.
+  virtual void Starting() {}
   virtual ~CWorker() = default;
 
   // The frame's IFrameDtmEvents sink, handed over with the frame by the
@@ -78,6 +89,10 @@ constexpr ULONG kControlMessageProperty = 10003;
 constexpr ULONG kFirstControlMessage = 64;
 constexpr ULONG kLastControlMessage = 68;
 
+// What a worker's thread takes over: the marshalled frame, DTM and sink.
+// Shared by the thread and its starter.
+struct WorkerHandover;
+
 // Runs worker on a new thread with the frame's IFrameContainer, its event
 // sink and the DTM's IevFdtBaseDTM (all queried here, in the caller's
 // apartment).
@@ -86,6 +101,14 @@ constexpr ULONG kLastControlMessage = 68;
 // reference on the module of this code until its very end, so the module
 // stays loaded for it. With thread not null, *thread receives the thread's
 // handle (null on failure), which the caller closes; whoever unloads the
-// module's owner should wait for it.
+// module's owner should wait for it. With handover not null, *handover
+// receives what the thread is to take, for WithdrawWorker.
 HRESULT StartWorkerThread(IUnknown* frameObject, IUnknown* dtmObject, CWorker* worker,
-                          HANDLE* thread = nullptr);
+                          HANDLE* thread = nullptr,
+                          std::shared_ptr<WorkerHandover>* handover = nullptr);
+
+// Withdraws a worker whose thread has not taken its interfaces yet: the
+// references marshalled for it go back here, on the caller's thread (the
+// starter's), and the thread ends without calling the frame or the DTM or
+// executing the worker. False when the thread has taken them already.
+bool WithdrawWorker(WorkerHandover& handover);
