@@ -99,6 +99,18 @@ class NewDeviceDtmAddressTest : public AddressControlsFixture {
     ASSERT_EQ(VARIANT_TRUE, done);
   }
 
+  // Parameter 1014 says "open without waiting"; the frame hosts the control
+  // the DTM opens for child n1 ("TT-1", address 5).
+  devicedtm_double::ChildDtm* AddChildWithoutWaiting() {
+    ConfigureWithMode(new_device_dialog::kOpenWithoutWaiting);
+    frame->onOpenControl([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
+      OpenControl(kProgId, hart_function::kNewDeviceDtmAddress, L"Set DeviceDTM Address", 500, 290);
+      *result = VARIANT_TRUE;
+      return S_OK;
+    });
+    return AddChild(L"n1", L"TT-1", 5);
+  }
+
   CHART_CommDTM* ownDtm = nullptr;
 
   // The frame hosts the control it is asked to open; `user` acts once the
@@ -288,13 +300,7 @@ TEST_F(NewDeviceDtmAddressTest, DtmShutDownWhileWaitingStopsWaiting) {
 }
 
 TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIsUsable) {
-  ConfigureWithMode(new_device_dialog::kOpenWithoutWaiting);
-  frame->onOpenControl([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
-    OpenControl(kProgId, hart_function::kNewDeviceDtmAddress, L"Set DeviceDTM Address", 500, 290);
-    *result = VARIANT_TRUE;
-    return S_OK;
-  });
-  devicedtm_double::ChildDtm* child = AddChild(L"n1", L"TT-1", 5);
+  devicedtm_double::ChildDtm* child = AddChildWithoutWaiting();
   ASSERT_FALSE(host.closed()) << "the DTM went on with the control open";
   const std::wstring instructions = host.text(IDC_STATUS_TEXT);
 
@@ -336,13 +342,7 @@ TEST_F(NewDeviceDtmAddressTest, WithoutWaitingTheControlStaysOpenUntilTheInputIs
 // translation shows the German instructions, and an Apply afterwards keeps
 // them instead of bringing back the English ones.
 TEST_F(NewDeviceDtmAddressTest, ALanguageChangeWhileAnErrorShowsLeavesTheNewLanguagesInstructions) {
-  ConfigureWithMode(new_device_dialog::kOpenWithoutWaiting);
-  frame->onOpenControl([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
-    OpenControl(kProgId, hart_function::kNewDeviceDtmAddress, L"Set DeviceDTM Address", 500, 290);
-    *result = VARIANT_TRUE;
-    return S_OK;
-  });
-  devicedtm_double::ChildDtm* child = AddChild(L"n1", L"TT-1", 5);
+  devicedtm_double::ChildDtm* child = AddChildWithoutWaiting();
   ASSERT_FALSE(host.closed());
   const std::wstring english = host.text(IDC_STATUS_TEXT);
   host.paste(IDC_ADDRESS, L"64");
@@ -366,13 +366,7 @@ TEST_F(NewDeviceDtmAddressTest, ALanguageChangeWhileAnErrorShowsLeavesTheNewLang
 // document (one in another apartment, say): a second OK or a Cancel
 // meanwhile is not taken, and the document is written once.
 TEST_F(NewDeviceDtmAddressTest, NoClickIsTakenWhileTheChildDtmTakesItsDocument) {
-  ConfigureWithMode(new_device_dialog::kOpenWithoutWaiting);
-  frame->onOpenControl([this](const std::wstring&, const std::wstring&, VARIANT_BOOL* result) {
-    OpenControl(kProgId, hart_function::kNewDeviceDtmAddress, L"Set DeviceDTM Address", 500, 290);
-    *result = VARIANT_TRUE;
-    return S_OK;
-  });
-  devicedtm_double::ChildDtm* child = AddChild(L"n1", L"TT-1", 5);
+  devicedtm_double::ChildDtm* child = AddChildWithoutWaiting();
   ASSERT_FALSE(host.closed());
   const size_t written = child->writtenDocuments().size();
   child->duringSetParameters([] { control_host::HostedControl::pump(); });
