@@ -96,6 +96,17 @@ bool FindFreeSlot(uint8_t* deviceNumber) {
   return false;
 }
 
+// An export's call on the open device `deviceNumber`: kStatusNotOpen
+// without one, and kStatusIoError for a call that raised.
+template <typename Call>
+uint8_t CallOpenDevice(uint8_t deviceNumber, Call&& call) {
+  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
+    ModemDevice* device = Slots().device(deviceNumber);
+    if (device == nullptr) return kStatusNotOpen;
+    return call(*device);
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -152,51 +163,28 @@ uint8_t __cdecl vtHART_CloseDevice(uint8_t deviceNumber) {
 }
 
 uint8_t __cdecl vtHART_Send(uint8_t deviceNumber, uint8_t preambles, uint8_t length, const uint8_t* frame) {
-  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
-    ModemDevice* device = Slots().device(deviceNumber);
-    if (device == nullptr) return kStatusNotOpen;
-    return device->Send(preambles, length, frame);
-  });
+  return CallOpenDevice(deviceNumber, [&](ModemDevice& device) { return device.Send(preambles, length, frame); });
 }
 
 uint8_t __cdecl vtHART_Receive(uint8_t deviceNumber, uint8_t* kind, uint8_t* length, uint8_t* data) {
-  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
-    ModemDevice* device = Slots().device(deviceNumber);
-    if (device == nullptr) return kStatusNotOpen;
-    return device->Receive(kind, length, data);
-  });
+  return CallOpenDevice(deviceNumber, [&](ModemDevice& device) { return device.Receive(kind, length, data); });
 }
 
 uint8_t __cdecl vtHART_SetParam(uint8_t deviceNumber, uint8_t value) {
-  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
-    ModemDevice* device = Slots().device(deviceNumber);
-    if (device == nullptr) return kStatusNotOpen;
-    return device->SetParam(value);
-  });
+  return CallOpenDevice(deviceNumber, [&](ModemDevice& device) { return device.SetParam(value); });
 }
 
 uint8_t __cdecl vtHART_GetParam(uint8_t deviceNumber, uint8_t* value) {
-  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
-    ModemDevice* device = Slots().device(deviceNumber);
-    if (device == nullptr) return kStatusNotOpen;
-    return device->GetParam(value);
-  });
+  return CallOpenDevice(deviceNumber, [&](ModemDevice& device) { return device.GetParam(value); });
 }
 
 uint8_t __cdecl vtHART_StartMessageHandler(uint8_t deviceNumber, vtHART_MessageCallback callback, void* user) {
-  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
-    ModemDevice* device = Slots().device(deviceNumber);
-    if (device == nullptr) return kStatusNotOpen;
-    return device->StartMessageHandler(callback, user);
-  });
+  return CallOpenDevice(deviceNumber,
+                        [&](ModemDevice& device) { return device.StartMessageHandler(callback, user); });
 }
 
 uint8_t __cdecl vtHART_StopMessageHandler(uint8_t deviceNumber) {
-  return win32::guard(uint8_t{kStatusIoError}, [&]() -> uint8_t {
-    ModemDevice* device = Slots().device(deviceNumber);
-    if (device == nullptr) return kStatusNotOpen;
-    return device->StopMessageHandler();
-  });
+  return CallOpenDevice(deviceNumber, [&](ModemDevice& device) { return device.StopMessageHandler(); });
 }
 
 }  // extern "C"
